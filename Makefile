@@ -1,0 +1,58 @@
+# Top-level entry points. `make demo` and `make check` do everything on a fresh
+# Debian machine; the other targets are their pieces.
+JOBS ?= 2
+CMAKE ?= cmake
+BUILD := build
+
+.PHONY: all deps host host-asan win64 win32 builds check test demo bench fuzz clean
+
+all: builds
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/host/Makefile:
+	$(CMAKE) -S . -B $(BUILD)/host -DCMAKE_BUILD_TYPE=RelWithDebInfo
+$(BUILD)/host-asan/Makefile:
+	$(CMAKE) -S . -B $(BUILD)/host-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON
+$(BUILD)/win64/Makefile:
+	$(CMAKE) -S . -B $(BUILD)/win64 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw64.cmake
+$(BUILD)/win32/Makefile:
+	$(CMAKE) -S . -B $(BUILD)/win32 -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32.cmake
+
+host: $(BUILD)/host/Makefile
+	$(CMAKE) --build $(BUILD)/host -j$(JOBS)
+host-asan: $(BUILD)/host-asan/Makefile
+	$(CMAKE) --build $(BUILD)/host-asan -j$(JOBS)
+win64: $(BUILD)/win64/Makefile host
+	$(CMAKE) --build $(BUILD)/win64 -j$(JOBS)
+win32: $(BUILD)/win32/Makefile
+	$(CMAKE) --build $(BUILD)/win32 -j$(JOBS)
+
+builds: host host-asan win64 win32
+
+# Every test of every build: host unit tests, the same under ASan+UBSan,
+# then the Windows-side tests (import checks, Wine end to end).
+test:
+	cd $(BUILD)/host && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD)/host-asan && ctest --output-on-failure -j$(JOBS)
+	cd $(BUILD)/win64 && ctest --output-on-failure
+	cd $(BUILD)/win32 && ctest --output-on-failure
+
+check: deps
+	$(MAKE) builds
+	$(MAKE) test
+
+demo: deps
+	$(MAKE) builds
+	scripts/demo
+
+bench: deps
+	$(MAKE) host
+	@if [ -x scripts/bench ]; then scripts/bench; else echo "no benchmark yet"; fi
+
+fuzz: deps
+	@if [ -x scripts/fuzz ]; then scripts/fuzz long; else echo "no fuzzers yet"; fi
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,25 @@
+/*
+** The file check: reads a file's PE headers, compares the two windows of each
+** variant record, and disposes of an infected file by the scan's action.
+*/
+#ifndef CLEANPHANTAXIS_FILE_CHECK_H
+#define CLEANPHANTAXIS_FILE_CHECK_H
+
+#include "platform/win32.h"
+#include <stdint.h>
+
+struct PeImageInfo {
+    uint16_t headerOffset;     // low 16 bits of the DOS header's e_lfanew
+    uint8_t fileHeader[20];    // IMAGE_FILE_HEADER
+    uint8_t optionalHeader[96];
+    uint8_t sections[20 * 40]; // up to 20 IMAGE_SECTION_HEADERs
+};
+
+extern PeImageInfo g_peImage;
+
+int32_t CheckFile(const char* checkName, const char* path);
+bool ReadFileHeader(int fd);
+bool ReadSectionTable(int fd);
+uint32_t RvaToFileOffset(uint32_t rva, int fd);
+
+#endif

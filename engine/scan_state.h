@@ -1,0 +1,71 @@
+/*
+** The scan state: the one process-wide record of a scan, shared by the engine
+** and the main window, and the engine's two notifications to the window.
+**
+** Zero at program start and never reset: the program runs one scan. The
+** engine reaches the window only through PostLogLine and ShowStatus, both
+** synchronous: the window has copied the text when the call returns.
+*/
+#ifndef CLEANPHANTAXIS_SCAN_STATE_H
+#define CLEANPHANTAXIS_SCAN_STATE_H
+
+#include "platform/win32.h"
+#include <stdint.h>
+
+/* Private messages of the main window (numbers of WM_SETREDRAW and WM_ENABLE). */
+#define WM_SCAN_LOGLINE 0x0B
+#define WM_SCAN_STATUS 0x0A
+
+/* What happens to an infected file. */
+enum DisposalAction : int32_t {
+    ACTION_DELETE = 100,
+    ACTION_RENAME = 101,
+    ACTION_DELETE_TOO = 102, // handled exactly as ACTION_DELETE
+    ACTION_REPORT_ONLY = 103,
+};
+
+#define SCAN_TITLE "CleanPhantaxis Ver 1.0"
+
+struct ScanState {
+    HWND mainWindow;              // receives the two notifications; null until SCAN
+    char target[260];             // "!:" every fixed drive, else one directory
+    int32_t action;               // a DisposalAction
+    char lineBuffer[500];         // the log line being posted
+    char statusText[260];         // status line text (full path at a detection)
+    char detectionName[260];      // name of the latest match
+    bool stopRequested;           // the user asked to stop, or the window closes
+    bool keepLog;                 // the log list no longer empties at 150 lines
+    BOOL scanning;                // a scan is in progress
+    BOOL restartNeeded;           // result of the latest delete-at-restart request
+    int32_t filesScanned;         // files met by the walk outside memory-scan mode
+    int32_t filesInfected;        // detections, memory scan included
+    int32_t filesRemoved;         // infected files deleted
+    bool memoryScanMode;          // the walk checks one running program's image
+    bool fileMatched;             // memory scan: the file just walked is a variant
+    int32_t pendingMemoryAction;  // non-zero: next check disposes without matching
+    char programFilesPattern[260];
+    BOOL programFilesPending;     // the drive just walked has "\Program Files"
+    BOOL programFilesVisited;     // some walk entered "...\Program Files\..."
+    char currentFile[261];        // file under check, for the autostart cleanup
+    char autostartValueName[128]; // last autostart value matched
+    BOOL memoryRestartNeeded;     // the memory scan wants its restart question
+};
+
+/* The process-wide scan state. */
+extern ScanState g_scan;
+
+/* Formats one log line into g_scan.lineBuffer (printf rules, cut to fit) and
+   sends WM_SCAN_LOGLINE to the main window, when there is one. */
+void PostLogLine(const char* format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+/* Copies `text` into g_scan.statusText and sends WM_SCAN_STATUS. */
+void ShowStatus(const char* text);
+
+/* Copies a string into a fixed buffer, always terminated, cut to fit. */
+void CopyText(char* dest, size_t size, const char* src);
+
+#endif

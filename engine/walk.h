@@ -1,0 +1,33 @@
+/*
+** The directory walk: visits every entry below a search pattern, shows it in
+** the status line, hands each file to the file checks, and pumps the window's
+** messages between entries so that the user can stop the scan.
+*/
+#ifndef CLEANPHANTAXIS_WALK_H
+#define CLEANPHANTAXIS_WALK_H
+
+#include "platform/win32.h"
+#include <stdint.h>
+
+/* A check: (detection name, full path) -> non-zero when it handled the file. */
+typedef int32_t (*FileCheckFn)(const char* name, const char* path);
+
+struct FileCheck {
+    const char* name; // null ends the list
+    FileCheckFn check;
+};
+
+/* The checks the walk applies to every file, in order. */
+extern const FileCheck FileCheckList[];
+
+/* 0 when stopped, -1 for a pattern without ".", else g_scan.filesScanned. */
+int32_t WalkDirectory(const char* pattern);
+
+/* Takes at most one message from the queue and handles it. */
+void PumpMessages();
+
+/* The display form of a path: at most `maximum` characters. `dest` must hold
+   maximum + 1 bytes, or the whole source when it is shorter. */
+void ShortenPath(const char* source, char* dest, int16_t maximum);
+
+#endif

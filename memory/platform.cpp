@@ -1,0 +1,27 @@
+/*
+** Platform detection. Both tests ask the system afresh on every call.
+*/
+#include "memory/platform.h"
+#include "platform/win32.h"
+
+static bool QueryVersion(OSVERSIONINFOA* info) {
+    memset(info, 0, sizeof *info);
+    info->dwOSVersionInfoSize = sizeof *info; // 148
+    return GetVersionExA(info) != 0;
+}
+
+int32_t GetPlatform() {
+    OSVERSIONINFOA info;
+    if (!QueryVersion(&info)) return PLATFORM_NONE;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return PLATFORM_WIN9X;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return PLATFORM_NT;
+    return PLATFORM_OTHER;
+}
+
+int32_t GetNtGeneration() {
+    OSVERSIONINFOA info;
+    if (!QueryVersion(&info) || info.dwPlatformId != VER_PLATFORM_WIN32_NT) return NTGEN_NONE;
+    if (info.dwMajorVersion <= 4) return NTGEN_4;
+    if (info.dwMajorVersion == 5) return NTGEN_5;
+    return NTGEN_NONE;
+}

@@ -1,0 +1,181 @@
+/*
+** simwin: run-time descriptors over host files, and the string helpers.
+**
+** Descriptors are opened as the Microsoft run-time opens them: other programs
+** may read and write the file meanwhile, but nobody may delete or rename it
+** (files.cpp asks IsOpenByDescriptor). A file held open without sharing by a
+** simulated process cannot be opened at all (EACCES, as for a sharing
+** violation); a running program's image can be opened for reading.
+*/
+#include "simwin/crt.h"
+#include "simwin/files.h"
+#include "simwin/processes.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Descriptor {
+    int hostFd;
+    std::string hostPath;
+};
+
+std::map<int, Descriptor> descriptors;
+
+simwin::ResetHook resetDescriptors([] {
+    for (auto& [fd, d] : descriptors) close(d.hostFd);
+    descriptors.clear();
+});
+
+Descriptor* Find(int fd) {
+    auto it = descriptors.find(fd);
+    return it == descriptors.end() ? nullptr : &it->second;
+}
+
+int Fail(int e) {
+    errno = e;
+    return -1;
+}
+
+} // namespace
+
+namespace simwin {
+
+bool IsOpenByDescriptor(const std::string& hostPath) {
+    for (auto& [fd, d] : descriptors)
+        if (d.hostPath == hostPath) return true;
+    return false;
+}
+
+size_t OpenDescriptorCount() { return descriptors.size(); }
+
+} // namespace simwin
+
+int _open(const char* path, int flags, ...) {
+    DWORD err;
+    if (simwin::Enter("_open", &err)) return Fail(err == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES);
+    std::string host = path ? simwin::HostPath(path) : "";
+    if (host.empty()) return Fail(ENOENT);
+    struct stat st;
+    bool exists = stat(host.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return Fail(EACCES);
+    if (exists && simwin::LockOf(host) == simwin::FileLock::HeldExclusive) return Fail(EACCES);
+    int access = flags & 3;
+    if (exists && access != _O_RDONLY) {
+        if (simwin::LockOf(host) == simwin::FileLock::RunningImage) return Fail(EACCES);
+        if (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY) return Fail(EACCES);
+    }
+    int hostFlags = access == _O_WRONLY ? O_WRONLY : access == _O_RDWR ? O_RDWR : O_RDONLY;
+    if (flags & _O_APPEND) hostFlags |= O_APPEND;
+    if (flags & _O_CREAT) hostFlags |= O_CREAT;
+    if (flags & _O_TRUNC) hostFlags |= O_TRUNC;
+    if (flags & _O_EXCL) hostFlags |= O_EXCL;
+    int fd = open(host.c_str(), hostFlags, 0644);
+    if (fd < 0) return -1;
+    int id = 3;
+    while (descriptors.count(id)) id++;
+    descriptors[id] = Descriptor{fd, host};
+    return id;
+}
+
+int _read(int fd, void* buffer, unsigned int count) {
+    DWORD err;
+    if (simwin::Enter("_read", &err)) return Fail(EIO);
+    Descriptor* d = Find(fd);
+    if (!d) return Fail(EBADF);
+    return (int)read(d->hostFd, buffer, count);
+}
+
+int _write(int fd, const void* buffer, unsigned int count) {
+    DWORD err;
+    if (simwin::Enter("_write", &err)) return Fail(ENOSPC);
+    Descriptor* d = Find(fd);
+    if (!d) return Fail(EBADF);
+    return (int)write(d->hostFd, buffer, count);
+}
+
+long _lseek(int fd, long offset, int origin) {
+    DWORD err;
+    if (simwin::Enter("_lseek", &err)) return Fail(EINVAL);
+    Descriptor* d = Find(fd);
+    if (!d) return Fail(EBADF);
+    int32_t windowsOffset = (int32_t)offset; // what a 32-bit long holds
+    off_t base = 0;
+    if (origin == SEEK_CUR) base = lseek(d->hostFd, 0, SEEK_CUR);
+    if (origin == SEEK_END) base = lseek(d->hostFd, 0, SEEK_END);
+    long long target = (long long)base + windowsOffset;
+    if (target < 0 || target > INT32_MAX) return Fail(EINVAL);
+    return (long)lseek(d->hostFd, (off_t)target, SEEK_SET);
+}
+
+long _filelength(int fd) {
+    DWORD err;
+    if (simwin::Enter("_filelength", &err)) return Fail(EBADF);
+    Descriptor* d = Find(fd);
+    if (!d) return Fail(EBADF);
+    struct stat st;
+    if (fstat(d->hostFd, &st) != 0) return -1;
+    return (long)st.st_size;
+}
+
+int _close(int fd) {
+    DWORD err;
+    Descriptor* d = Find(fd);
+    if (!d) return Fail(EBADF);
+    close(d->hostFd);
+    descriptors.erase(fd);
+    if (simwin::Enter("_close", &err)) return Fail(EBADF); // closed all the same
+    return 0;
+}
+
+int _access(const char* path, int mode) {
+    DWORD err;
+    if (simwin::Enter("_access", &err)) return Fail(EACCES);
+    std::string host = path ? simwin::HostPath(path) : "";
+    struct stat st;
+    if (host.empty() || stat(host.c_str(), &st) != 0) return Fail(ENOENT);
+    if ((mode & 2) && !S_ISDIR(st.st_mode) &&
+        (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
+        return Fail(EACCES);
+    return 0;
+}
+
+int _stricmp(const char* a, const char* b) {
+    for (;; a++, b++) {
+        int ca = tolower((unsigned char)*a), cb = tolower((unsigned char)*b);
+        if (ca != cb || !ca) return ca - cb;
+    }
+}
+
+int _strnicmp(const char* a, const char* b, size_t n) {
+    for (; n; n--, a++, b++) {
+        int ca = tolower((unsigned char)*a), cb = tolower((unsigned char)*b);
+        if (ca != cb || !ca) return ca - cb;
+    }
+    return 0;
+}
+
+int _memicmp(const void* a, const void* b, size_t n) {
+    const unsigned char* p = (const unsigned char*)a;
+    const unsigned char* q = (const unsigned char*)b;
+    for (; n; n--, p++, q++) {
+        int ca = tolower(*p), cb = tolower(*q);
+        if (ca != cb) return ca - cb;
+    }
+    return 0;
+}
+
+char* _strlwr(char* s) {
+    for (char* p = s; *p; p++) *p = (char)tolower((unsigned char)*p);
+    return s;
+}
+
+char* _strupr(char* s) {
+    for (char* p = s; *p; p++) *p = (char)toupper((unsigned char)*p);
+    return s;
+}

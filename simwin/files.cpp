@@ -1,0 +1,455 @@
+/*
+** simwin: drives, path resolution, directory searches and file operations.
+**
+** What Windows does and this model keeps:
+**  - a drive root lists no "." and ".."; every other folder lists them first;
+**  - entries come in NTFS order (upper-cased names, ordinal);
+**  - "*.*" matches names with and without a dot; matching ignores case;
+**  - a read-only file, a running program's image and a file some process
+**    (this one included, through a run-time descriptor) holds open cannot be
+**    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only.
+*/
+#include "simwin/files.h"
+#include "simwin/processes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Drive {
+    std::string root;
+    UINT type;
+};
+
+std::map<char, Drive> drives;
+std::vector<std::string> driveQueries;
+std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
+
+simwin::ResetHook resetFiles([] {
+    drives.clear();
+    driveQueries.clear();
+    attributes.clear();
+});
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = (char)toupper((unsigned char)c);
+    return s;
+}
+
+bool SameNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+
+bool IsDir(const std::string& host) {
+    struct stat st;
+    return !host.empty() && stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool Exists(const std::string& host) {
+    struct stat st;
+    return !host.empty() && stat(host.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListDir(const std::string& host) {
+    std::vector<std::string> names;
+    DIR* d = opendir(host.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return Upper(a) < Upper(b); });
+    return names;
+}
+
+/* Windows wildcard match, ignoring case: '*' any run, '?' one character.
+   A pattern ending in ".*" also matches names without a dot. */
+bool Match(const char* p, const char* s) {
+    for (; *p; p++, s++) {
+        if (*p == '*') {
+            for (const char* t = s;; t++) {
+                if (Match(p + 1, t)) return true;
+                if (!*t) return false;
+            }
+        }
+        if (!*s) return strcmp(p, ".*") == 0;
+        if (*p != '?' && toupper((unsigned char)*p) != toupper((unsigned char)*s)) return false;
+    }
+    return *s == 0;
+}
+
+/* Splits "C:\dir\spec" into the folder's Windows path and the last part. */
+void SplitLast(const std::string& win, std::string* dir, std::string* last) {
+    size_t cut = win.find_last_of("\\/");
+    if (cut == std::string::npos) {
+        *dir = "";
+        *last = win;
+    } else {
+        *dir = win.substr(0, cut + 1);
+        *last = win.substr(cut + 1);
+    }
+}
+
+struct Search : simwin::Object {
+    std::string hostDir;
+    std::vector<std::string> names; // matching entries, "." and ".." included
+    size_t next = 0;
+};
+
+DWORD StoredAttributes(const std::string& host);
+
+void Fill(const Search& s, const std::string& name, WIN32_FIND_DATAA* fd) {
+    memset(fd, 0, sizeof *fd);
+    std::string host = name == "." || name == ".." ? s.hostDir : s.hostDir + "/" + name;
+    struct stat st;
+    bool dir = true;
+    if (stat(host.c_str(), &st) == 0) {
+        dir = S_ISDIR(st.st_mode);
+        if (!dir) fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
+    }
+    fd->dwFileAttributes = dir ? FILE_ATTRIBUTE_DIRECTORY : StoredAttributes(host);
+    snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
+}
+
+std::string Resolve(const char* path) { return path ? simwin::HostPath(path) : ""; }
+
+DWORD StoredAttributes(const std::string& host) {
+    auto it = attributes.find(host);
+    if (it != attributes.end()) return it->second;
+    return IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+/* Why a file may not be deleted or renamed now; 0 when it may. */
+DWORD BusyError(const std::string& host, bool rename) {
+    switch (simwin::LockOf(host)) {
+    case simwin::FileLock::HeldExclusive:
+        return ERROR_SHARING_VIOLATION;
+    case simwin::FileLock::RunningImage:
+        if (!rename) return ERROR_ACCESS_DENIED; // a loaded image can be renamed
+        break;
+    case simwin::FileLock::None:
+        break;
+    }
+    if (simwin::IsOpenByDescriptor(host)) return ERROR_SHARING_VIOLATION;
+    return 0;
+}
+
+} // namespace
+
+namespace simwin {
+
+void MapDrive(char letter, const std::string& hostRoot, UINT type) {
+    std::error_code ec;
+    std::filesystem::create_directories(hostRoot, ec);
+    drives[(char)toupper((unsigned char)letter)] = Drive{hostRoot, type};
+}
+
+const std::vector<std::string>& DriveQueries() { return driveQueries; }
+
+std::string HostPath(const std::string& win) {
+    if (win.size() < 2 || win[1] != ':') return "";
+    auto d = drives.find((char)toupper((unsigned char)win[0]));
+    if (d == drives.end()) return "";
+    std::vector<std::string> parts;
+    std::string part;
+    for (size_t i = 2; i <= win.size(); i++) {
+        if (i == win.size() || win[i] == '\\' || win[i] == '/') {
+            if (part == "..") {
+                if (!parts.empty()) parts.pop_back();
+            } else if (!part.empty() && part != ".") {
+                parts.push_back(part);
+            }
+            part.clear();
+        } else {
+            part += win[i];
+        }
+    }
+    std::string host = d->second.root;
+    for (auto& p : parts) {
+        std::string exact = host + "/" + p;
+        if (!Exists(exact) && IsDir(host)) {
+            for (auto& name : ListDir(host))
+                if (SameNoCase(name, p)) {
+                    exact = host + "/" + name;
+                    break;
+                }
+        }
+        host = exact;
+    }
+    return host;
+}
+
+void MakeDir(const std::string& winPath) {
+    std::string host = HostPath(winPath);
+    std::error_code ec;
+    if (!host.empty()) std::filesystem::create_directories(host, ec);
+}
+
+void WriteFile(const std::string& winPath, const std::string& bytes) {
+    std::string dir, last;
+    SplitLast(winPath, &dir, &last);
+    MakeDir(dir);
+    std::ofstream(HostPath(winPath), std::ios::binary) << bytes;
+}
+
+void WriteFile(const std::string& winPath, const std::vector<uint8_t>& bytes) {
+    WriteFile(winPath, std::string(bytes.begin(), bytes.end()));
+}
+
+bool FileExists(const std::string& winPath) {
+    std::string host = HostPath(winPath);
+    return Exists(host) && !IsDir(host);
+}
+
+std::string ReadFile(const std::string& winPath) {
+    std::ifstream in(HostPath(winPath), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace simwin
+
+UINT GetDriveTypeA(LPCSTR rootPath) {
+    DWORD err;
+    if (simwin::Enter("GetDriveTypeA", &err)) return DRIVE_UNKNOWN;
+    driveQueries.push_back(rootPath ? rootPath : "");
+    if (!rootPath || !rootPath[0] || rootPath[1] != ':' || (rootPath[2] && rootPath[2] != '\\') ||
+        (rootPath[2] && rootPath[3]))
+        return DRIVE_NO_ROOT_DIR;
+    auto d = drives.find((char)toupper((unsigned char)rootPath[0]));
+    return d == drives.end() ? DRIVE_NO_ROOT_DIR : d->second.type;
+}
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    DWORD err;
+    if (simwin::Enter("FindFirstFileA", &err)) {
+        SetLastError(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string dir, spec;
+    SplitLast(pattern ? pattern : "", &dir, &spec);
+    std::string hostDir = simwin::HostPath(dir);
+    if (!IsDir(hostDir)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto s = std::make_shared<Search>();
+    s->hostDir = hostDir;
+    bool root = dir.size() == 3; // "C:\"
+    std::vector<std::string> all;
+    if (!root) all = {".", ".."};
+    for (auto& n : ListDir(hostDir)) all.push_back(n);
+    for (auto& n : all)
+        if (Match(spec.c_str(), n.c_str())) s->names.push_back(n);
+    if (s->names.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    Fill(*s, s->names[0], data);
+    s->next = 1;
+    return simwin::NewHandle(s);
+}
+
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
+    DWORD err;
+    if (simwin::Enter("FindNextFileA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto s = simwin::HandleAs<Search>(search);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (s->next >= s->names.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    Fill(*s, s->names[s->next++], data);
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE search) {
+    DWORD err;
+    if (simwin::Enter("FindClose", &err)) return FALSE;
+    if (!simwin::HandleAs<Search>(search) || !simwin::ReleaseHandle(search)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+    DWORD err;
+    if (simwin::Enter("GetFileAttributesA", &err)) {
+        SetLastError(err);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string host = Resolve(path);
+    if (!Exists(host)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return StoredAttributes(host);
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attrs) {
+    DWORD err;
+    if (simwin::Enter("SetFileAttributesA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string host = Resolve(path);
+    if (!Exists(host)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    DWORD keep = IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+    attrs &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+             FILE_ATTRIBUTE_ARCHIVE;
+    attributes[host] = (attrs | keep) ? (attrs | keep) : FILE_ATTRIBUTE_NORMAL;
+    return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+    DWORD err;
+    if (simwin::Enter("DeleteFileA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string host = Resolve(path);
+    if (!Exists(host)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (IsDir(host) || (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (DWORD busy = BusyError(host, false)) {
+        SetLastError(busy);
+        return FALSE;
+    }
+    if (unlink(host.c_str()) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    attributes.erase(host);
+    return TRUE;
+}
+
+BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
+    DWORD err;
+    if (simwin::Enter("MoveFileA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string from = Resolve(existing), to = Resolve(newName);
+    if (!Exists(from)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (to.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (Exists(to) && from != to) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (DWORD busy = BusyError(from, true)) {
+        SetLastError(busy);
+        return FALSE;
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    auto a = attributes.find(from);
+    if (a != attributes.end()) {
+        DWORD bits = a->second;
+        attributes.erase(a);
+        attributes[to] = bits;
+    }
+    return TRUE;
+}
+
+BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
+    DWORD err;
+    if (simwin::Enter("CopyFileA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string from = Resolve(existing), to = Resolve(newName);
+    if (!Exists(from) || IsDir(from)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (Exists(to)) {
+        if (failIfExists) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return FALSE;
+        }
+        if (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY || BusyError(to, false)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+    }
+    std::ifstream in(from, std::ios::binary);
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    if (!in || !out) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    out << in.rdbuf();
+    return TRUE;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, void*) {
+    DWORD err;
+    if (simwin::Enter("CreateDirectoryA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string host = Resolve(path);
+    if (host.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (Exists(host)) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (mkdir(host.c_str(), 0755) != 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+    DWORD err;
+    if (simwin::Enter("RemoveDirectoryA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string host = Resolve(path);
+    if (!IsDir(host) || rmdir(host.c_str()) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,51 @@
+/*
+** simwin: drives, paths and files. Drive letters map to host folders, each
+** with a drive type; Windows paths resolve without regard to letter case.
+*/
+#ifndef SIMWIN_FILES_H
+#define SIMWIN_FILES_H
+
+#include "simwin/base.h"
+#include <string>
+#include <vector>
+
+UINT GetDriveTypeA(LPCSTR rootPath);
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE search);
+DWORD GetFileAttributesA(LPCSTR path);
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
+BOOL DeleteFileA(LPCSTR path);
+BOOL MoveFileA(LPCSTR existing, LPCSTR newName);
+BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists);
+BOOL CreateDirectoryA(LPCSTR path, void* security);
+BOOL RemoveDirectoryA(LPCSTR path);
+
+namespace simwin {
+
+/* Maps drive `letter` to the host folder `hostRoot` (created if missing). */
+void MapDrive(char letter, const std::string& hostRoot, UINT type = DRIVE_FIXED);
+/* Every root path GetDriveTypeA was asked about, in order. */
+const std::vector<std::string>& DriveQueries();
+
+/* Host path of a Windows path: each existing component is matched without
+   regard to case; missing components are kept as written. Empty when the
+   drive is not mapped or the path is not absolute. */
+std::string HostPath(const std::string& winPath);
+
+/* Test helpers working on Windows paths (folders are made as needed). */
+void WriteFile(const std::string& winPath, const std::string& bytes);
+void WriteFile(const std::string& winPath, const std::vector<uint8_t>& bytes);
+bool FileExists(const std::string& winPath);
+std::string ReadFile(const std::string& winPath);
+void MakeDir(const std::string& winPath);
+
+/* Whether an open run-time descriptor of this process refers to the file;
+   Windows refuses to delete or rename such a file. */
+bool IsOpenByDescriptor(const std::string& hostPath);
+/* Run-time descriptors and find searches still open. */
+size_t OpenDescriptorCount();
+
+} // namespace simwin
+
+#endif

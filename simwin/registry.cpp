@@ -1,0 +1,344 @@
+/*
+** simwin: registry keys and values.
+**
+** As on Windows NT: key and value names ignore letter case; RegEnumValueA
+** gives values in creation order, so deleting one moves every later index
+** down by one; RegDeleteKeyA refuses a key that still has subkeys; a handle
+** to a deleted key answers ERROR_KEY_DELETED; sizes are in bytes, name
+** lengths in characters, and a too small buffer gets ERROR_MORE_DATA.
+*/
+#include "simwin/registry.h"
+#include "simwin/crt.h"
+
+#include <map>
+
+namespace {
+
+struct Value {
+    std::string name;
+    DWORD type;
+    std::vector<uint8_t> data;
+};
+
+struct Key {
+    std::string name;
+    std::vector<std::shared_ptr<Key>> subkeys;
+    std::vector<Value> values;
+    Key* parent = nullptr;
+    bool deleted = false;
+    bool denyWrite = false;
+};
+
+struct KeyHandle : simwin::Object {
+    std::shared_ptr<Key> key;
+    REGSAM sam;
+};
+
+std::map<uintptr_t, std::shared_ptr<Key>> roots;
+std::function<std::vector<uint8_t>(const std::string&)> perfProvider;
+
+simwin::ResetHook resetRegistry([] {
+    roots.clear();
+    perfProvider = nullptr;
+});
+
+bool Same(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
+
+std::shared_ptr<Key> Root(HKEY h) {
+    uintptr_t v = reinterpret_cast<uintptr_t>(h);
+    if (v < 0x80000000u || v > 0x80000003u) return nullptr;
+    auto& r = roots[v];
+    if (!r) r = std::make_shared<Key>();
+    return r;
+}
+
+std::shared_ptr<Key> FromHandle(HKEY h) {
+    if (auto r = Root(h)) return r;
+    auto kh = simwin::HandleAs<KeyHandle>(reinterpret_cast<HANDLE>(h));
+    return kh ? kh->key : nullptr;
+}
+
+std::shared_ptr<Key> Child(const std::shared_ptr<Key>& k, const std::string& name) {
+    for (auto& s : k->subkeys)
+        if (Same(s->name, name)) return s;
+    return nullptr;
+}
+
+/* Walks `path` below `k`; creates missing keys when `create`. */
+std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create) {
+    std::string part;
+    std::string p = path ? path : "";
+    for (size_t i = 0; k && i <= p.size(); i++) {
+        if (i == p.size() || p[i] == '\\') {
+            if (!part.empty()) {
+                auto c = Child(k, part);
+                if (!c && create) {
+                    c = std::make_shared<Key>();
+                    c->name = part;
+                    c->parent = k.get();
+                    k->subkeys.push_back(c);
+                }
+                k = c;
+            }
+            part.clear();
+        } else {
+            part += p[i];
+        }
+    }
+    return k;
+}
+
+Value* FindValue(Key& k, const char* name) {
+    std::string n = name ? name : "";
+    for (auto& v : k.values)
+        if (Same(v.name, n)) return &v;
+    return nullptr;
+}
+
+bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }
+
+LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded) {
+    if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    if (!data) {
+        *size = (DWORD)src.size();
+        return ERROR_SUCCESS;
+    }
+    if (*size < src.size()) {
+        if (reportNeeded) *size = (DWORD)src.size();
+        return ERROR_MORE_DATA;
+    }
+    memcpy(data, src.data(), src.size());
+    *size = (DWORD)src.size();
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
+    DWORD err;
+    if (simwin::Enter("RegOpenKeyExA", &err)) return (LONG)err;
+    if (!result) return ERROR_INVALID_PARAMETER;
+    if (IsPerf(key)) {
+        *result = HKEY_PERFORMANCE_DATA;
+        return ERROR_SUCCESS;
+    }
+    auto base = FromHandle(key);
+    if (!base) return ERROR_INVALID_HANDLE;
+    if (base->deleted) return ERROR_KEY_DELETED;
+    auto k = Walk(base, subKey, false);
+    if (!k) return ERROR_FILE_NOT_FOUND;
+    if (k->denyWrite && (sam & ~(REGSAM)KEY_READ)) return ERROR_ACCESS_DENIED;
+    auto h = std::make_shared<KeyHandle>();
+    h->key = k;
+    h->sam = sam;
+    *result = reinterpret_cast<HKEY>(simwin::NewHandle(h));
+    return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*,
+                     PHKEY result, LPDWORD disposition) {
+    DWORD err;
+    if (simwin::Enter("RegCreateKeyExA", &err)) return (LONG)err;
+    auto base = FromHandle(key);
+    if (!base || !result) return ERROR_INVALID_HANDLE;
+    bool existed = Walk(base, subKey, false) != nullptr;
+    auto k = Walk(base, subKey, true);
+    if (disposition) *disposition = existed ? 2 : 1;
+    auto h = std::make_shared<KeyHandle>();
+    h->key = k;
+    h->sam = sam;
+    *result = reinterpret_cast<HKEY>(simwin::NewHandle(h));
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+    DWORD err;
+    if (simwin::Enter("RegCloseKey", &err)) return (LONG)err;
+    if (IsPerf(key) || Root(key)) return ERROR_SUCCESS;
+    if (!simwin::HandleAs<KeyHandle>(reinterpret_cast<HANDLE>(key))) return ERROR_INVALID_HANDLE;
+    simwin::ReleaseHandle(reinterpret_cast<HANDLE>(key));
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
+    DWORD err;
+    if (simwin::Enter("RegQueryValueExA", &err)) return (LONG)err;
+    if (IsPerf(key)) {
+        if (!perfProvider) return ERROR_FILE_NOT_FOUND;
+        std::vector<uint8_t> block = perfProvider(name ? name : "");
+        if (type) *type = REG_BINARY;
+        return CopyData(block, data, size, false);
+    }
+    auto k = FromHandle(key);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (k->deleted) return ERROR_KEY_DELETED;
+    Value* v = FindValue(*k, name);
+    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (type) *type = v->type;
+    return CopyData(v->data, data, size, true);
+}
+
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("RegSetValueExA", &err)) return (LONG)err;
+    auto k = FromHandle(key);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (k->deleted) return ERROR_KEY_DELETED;
+    if (k->denyWrite) return ERROR_ACCESS_DENIED;
+    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
+    if (Value* v = FindValue(*k, name)) {
+        v->type = type;
+        v->data = bytes;
+    } else {
+        k->values.push_back(Value{name ? name : "", type, bytes});
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD, LPDWORD type,
+                   LPBYTE data, LPDWORD size) {
+    DWORD err;
+    if (simwin::Enter("RegEnumValueA", &err)) return (LONG)err;
+    auto k = FromHandle(key);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (k->deleted) return ERROR_KEY_DELETED;
+    if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
+    const Value& v = k->values[index];
+    if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+    if (*nameChars < v.name.size() + 1) return ERROR_MORE_DATA;
+    memcpy(name, v.name.c_str(), v.name.size() + 1);
+    *nameChars = (DWORD)v.name.size();
+    if (type) *type = v.type;
+    if (data || size) return CopyData(v.data, data, size, true);
+    return ERROR_SUCCESS;
+}
+
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD, LPSTR,
+                   LPDWORD, FILETIME*) {
+    DWORD err;
+    if (simwin::Enter("RegEnumKeyExA", &err)) return (LONG)err;
+    auto k = FromHandle(key);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (k->deleted) return ERROR_KEY_DELETED;
+    if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string& n = k->subkeys[index]->name;
+    if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
+    if (*nameChars < n.size() + 1) return ERROR_MORE_DATA;
+    memcpy(name, n.c_str(), n.size() + 1);
+    *nameChars = (DWORD)n.size();
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKeyLen,
+                      LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
+                      LPDWORD maxValueLen, LPDWORD securityDescriptor, FILETIME* lastWrite) {
+    DWORD err;
+    if (simwin::Enter("RegQueryInfoKeyA", &err)) return (LONG)err;
+    auto k = FromHandle(key);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (k->deleted) return ERROR_KEY_DELETED;
+    DWORD maxSub = 0, maxName = 0, maxData = 0;
+    for (auto& s : k->subkeys) maxSub = std::max(maxSub, (DWORD)s->name.size());
+    for (auto& v : k->values) {
+        maxName = std::max(maxName, (DWORD)v.name.size());
+        maxData = std::max(maxData, (DWORD)v.data.size());
+    }
+    if (subKeys) *subKeys = (DWORD)k->subkeys.size();
+    if (maxSubKeyLen) *maxSubKeyLen = maxSub;
+    if (maxClassLen) *maxClassLen = 0;
+    if (values) *values = (DWORD)k->values.size();
+    if (maxValueNameLen) *maxValueNameLen = maxName;
+    if (maxValueLen) *maxValueLen = maxData;
+    if (securityDescriptor) *securityDescriptor = 0;
+    if (lastWrite) *lastWrite = FILETIME{0, 0};
+    return ERROR_SUCCESS;
+}
+
+LONG RegDeleteValueA(HKEY key, LPCSTR name) {
+    DWORD err;
+    if (simwin::Enter("RegDeleteValueA", &err)) return (LONG)err;
+    auto k = FromHandle(key);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if (k->deleted) return ERROR_KEY_DELETED;
+    if (k->denyWrite) return ERROR_ACCESS_DENIED;
+    std::string n = name ? name : "";
+    for (auto it = k->values.begin(); it != k->values.end(); ++it)
+        if (Same(it->name, n)) {
+            k->values.erase(it);
+            return ERROR_SUCCESS;
+        }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+    DWORD err;
+    if (simwin::Enter("RegDeleteKeyA", &err)) return (LONG)err;
+    auto base = FromHandle(key);
+    if (!base) return ERROR_INVALID_HANDLE;
+    if (!subKey || !*subKey) return ERROR_ACCESS_DENIED; // a root cannot go
+    auto k = Walk(base, subKey, false);
+    if (!k || k == base) return ERROR_FILE_NOT_FOUND;
+    if (!k->subkeys.empty() || k->denyWrite) return ERROR_ACCESS_DENIED;
+    auto& siblings = k->parent->subkeys;
+    for (auto it = siblings.begin(); it != siblings.end(); ++it)
+        if (it->get() == k.get()) {
+            siblings.erase(it);
+            break;
+        }
+    k->deleted = true;
+    return ERROR_SUCCESS;
+}
+
+namespace simwin {
+
+void RegSetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                 const std::vector<uint8_t>& data) {
+    auto k = Walk(Root(root), path.c_str(), true);
+    if (Value* v = FindValue(*k, name.c_str())) {
+        v->type = type;
+        v->data = data;
+    } else {
+        k->values.push_back(Value{name, type, data});
+    }
+}
+
+void RegSetString(HKEY root, const std::string& path, const std::string& name,
+                  const std::string& value) {
+    std::vector<uint8_t> bytes(value.begin(), value.end());
+    bytes.push_back(0);
+    RegSetValue(root, path, name, REG_SZ, bytes);
+}
+
+void RegCreatePath(HKEY root, const std::string& path) { Walk(Root(root), path.c_str(), true); }
+
+bool RegKeyExists(HKEY root, const std::string& path) {
+    return Walk(Root(root), path.c_str(), false) != nullptr;
+}
+
+bool RegValueExists(HKEY root, const std::string& path, const std::string& name) {
+    auto k = Walk(Root(root), path.c_str(), false);
+    return k && FindValue(*k, name.c_str());
+}
+
+std::vector<std::string> RegValueNames(HKEY root, const std::string& path) {
+    std::vector<std::string> names;
+    if (auto k = Walk(Root(root), path.c_str(), false))
+        for (auto& v : k->values) names.push_back(v.name);
+    return names;
+}
+
+std::vector<uint8_t> RegValueData(HKEY root, const std::string& path, const std::string& name) {
+    auto k = Walk(Root(root), path.c_str(), false);
+    Value* v = k ? FindValue(*k, name.c_str()) : nullptr;
+    return v ? v->data : std::vector<uint8_t>{};
+}
+
+void RegDenyWrite(HKEY root, const std::string& path) {
+    Walk(Root(root), path.c_str(), true)->denyWrite = true;
+}
+
+void SetPerformanceData(std::function<std::vector<uint8_t>(const std::string&)> provider) {
+    perfProvider = std::move(provider);
+}
+
+} // namespace simwin

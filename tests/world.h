@@ -1,0 +1,34 @@
+/*
+** The fixture most host tests share: a fresh simulated world with drive C:
+** mapped to an empty temporary folder, a zeroed scan state, and a main window
+** that records every log line and status text the engine sends.
+*/
+#ifndef TESTS_WORLD_H
+#define TESTS_WORLD_H
+
+#include "engine/scan_state.h"
+#include "platform/win32.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+class WorldTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /* A fresh host folder for drive `letter`. */
+    std::string MapDrive(char letter, UINT type = DRIVE_FIXED);
+    /* Sets g_scan.mainWindow to the recording window. */
+    void AttachWindow();
+
+    std::string root_;              // host folder of this test
+    static std::vector<std::string> lines_;    // log lines, in order
+    static std::vector<std::string> statuses_; // status texts, in order
+};
+
+/* Bytes of a specimen made by tools/make_specimens (1-based row). */
+std::vector<uint8_t> Specimen(int row);
+
+#endif
