@@ -19,5 +19,6 @@
 #include "simwin/system.h"
 #include "simwin/registry.h"
 #include "simwin/processes.h"
+#include "simwin/security.h"
 
 #endif
