@@ -5,4 +5,6 @@
 #include "engine/scan_state.h"
 
 // Not yet: wininit.ini and MoveFileExA.
-bool ScheduleDeleteOnRestart(const char*) { return false; }
+bool ScheduleDeleteOnRestart(const char*) {
+    return false;
+}

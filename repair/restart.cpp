@@ -5,4 +5,6 @@
 #include "engine/scan_state.h"
 
 // Not yet: the privilege step and the restart itself.
-int32_t RestartComputer() { return 0; }
+int32_t RestartComputer() {
+    return 0;
+}

@@ -32,8 +32,12 @@ Registry& R() {
 
 } // namespace
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD error) { lastError = error; }
+DWORD GetLastError() {
+    return lastError;
+}
+void SetLastError(DWORD error) {
+    lastError = error;
+}
 
 BOOL CloseHandle(HANDLE handle) {
     DWORD err;
@@ -50,7 +54,9 @@ BOOL CloseHandle(HANDLE handle) {
 
 namespace simwin {
 
-ResetHook::ResetHook(void (*fn)()) { R().resets.push_back(fn); }
+ResetHook::ResetHook(void (*fn)()) {
+    R().resets.push_back(fn);
+}
 
 void Reset() {
     Registry& r = R();
@@ -60,7 +66,8 @@ void Reset() {
     r.handles.clear();
     r.nextHandle = 0x1000;
     lastError = 0;
-    for (auto fn : r.resets) fn();
+    for (auto fn : r.resets)
+        fn();
 }
 
 void FailCall(const std::string& op, DWORD error, int times, int skip) {
@@ -82,7 +89,8 @@ bool Enter(const char* op, DWORD* error) {
     auto h = r.hooks.find(op);
     if (h != r.hooks.end()) {
         auto hooks = h->second; // a hook may add hooks
-        for (auto& fn : hooks) fn();
+        for (auto& fn : hooks)
+            fn();
     }
     auto f = r.faults.find(op);
     if (f == r.faults.end()) return false;
@@ -116,6 +124,8 @@ bool ReleaseHandle(HANDLE handle) {
     return R().handles.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
 }
 
-size_t OpenHandleCount() { return R().handles.size(); }
+size_t OpenHandleCount() {
+    return R().handles.size();
+}
 
 } // namespace simwin

@@ -28,7 +28,8 @@ struct Descriptor {
 std::map<int, Descriptor> descriptors;
 
 simwin::ResetHook resetDescriptors([] {
-    for (auto& [fd, d] : descriptors) close(d.hostFd);
+    for (auto& [fd, d] : descriptors)
+        close(d.hostFd);
     descriptors.clear();
 });
 
@@ -52,7 +53,9 @@ bool IsOpenByDescriptor(const std::string& hostPath) {
     return false;
 }
 
-size_t OpenDescriptorCount() { return descriptors.size(); }
+size_t OpenDescriptorCount() {
+    return descriptors.size();
+}
 
 } // namespace simwin
 
@@ -78,7 +81,8 @@ int _open(const char* path, int flags, ...) {
     int fd = open(host.c_str(), hostFlags, 0644);
     if (fd < 0) return -1;
     int id = 3;
-    while (descriptors.count(id)) id++;
+    while (descriptors.count(id))
+        id++;
     descriptors[id] = Descriptor{fd, host};
     return id;
 }
@@ -139,8 +143,7 @@ int _access(const char* path, int mode) {
     std::string host = path ? simwin::HostPath(path) : "";
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0) return Fail(ENOENT);
-    if ((mode & 2) && !S_ISDIR(st.st_mode) &&
-        (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
+    if ((mode & 2) && !S_ISDIR(st.st_mode) && (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
         return Fail(EACCES);
     return 0;
 }
@@ -171,11 +174,13 @@ int _memicmp(const void* a, const void* b, size_t n) {
 }
 
 char* _strlwr(char* s) {
-    for (char* p = s; *p; p++) *p = (char)tolower((unsigned char)*p);
+    for (char* p = s; *p; p++)
+        *p = (char)tolower((unsigned char)*p);
     return s;
 }
 
 char* _strupr(char* s) {
-    for (char* p = s; *p; p++) *p = (char)toupper((unsigned char)*p);
+    for (char* p = s; *p; p++)
+        *p = (char)toupper((unsigned char)*p);
     return s;
 }

@@ -41,11 +41,14 @@ simwin::ResetHook resetFiles([] {
 });
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = (char)toupper((unsigned char)c);
+    for (char& c : s)
+        c = (char)toupper((unsigned char)c);
     return s;
 }
 
-bool SameNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+bool SameNoCase(const std::string& a, const std::string& b) {
+    return Upper(a) == Upper(b);
+}
 
 bool IsDir(const std::string& host) {
     struct stat st;
@@ -113,13 +116,16 @@ void Fill(const Search& s, const std::string& name, WIN32_FIND_DATAA* fd) {
     bool dir = true;
     if (stat(host.c_str(), &st) == 0) {
         dir = S_ISDIR(st.st_mode);
-        if (!dir) fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
+        if (!dir)
+            fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
     }
     fd->dwFileAttributes = dir ? FILE_ATTRIBUTE_DIRECTORY : StoredAttributes(host);
     snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
 }
 
-std::string Resolve(const char* path) { return path ? simwin::HostPath(path) : ""; }
+std::string Resolve(const char* path) {
+    return path ? simwin::HostPath(path) : "";
+}
 
 DWORD StoredAttributes(const std::string& host) {
     auto it = attributes.find(host);
@@ -152,7 +158,9 @@ void MapDrive(char letter, const std::string& hostRoot, UINT type) {
     drives[(char)toupper((unsigned char)letter)] = Drive{hostRoot, type};
 }
 
-const std::vector<std::string>& DriveQueries() { return driveQueries; }
+const std::vector<std::string>& DriveQueries() {
+    return driveQueries;
+}
 
 std::string HostPath(const std::string& win) {
     if (win.size() < 2 || win[1] != ':') return "";
@@ -247,7 +255,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     bool root = dir.size() == 3; // "C:\"
     std::vector<std::string> all;
     if (!root) all = {".", ".."};
-    for (auto& n : ListDir(hostDir)) all.push_back(n);
+    for (auto& n : ListDir(hostDir))
+        all.push_back(n);
     for (auto& n : all)
         if (Match(spec.c_str(), n.c_str())) s->names.push_back(n);
     if (s->names.empty()) {
