@@ -97,9 +97,7 @@ Value* FindValue(Key& k, const char* name) {
     return nullptr;
 }
 
-bool IsPerf(HKEY h) {
-    return h == HKEY_PERFORMANCE_DATA;
-}
+bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }
 
 LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded) {
     if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
@@ -314,9 +312,7 @@ void RegSetString(HKEY root, const std::string& path, const std::string& name,
     RegSetValue(root, path, name, REG_SZ, bytes);
 }
 
-void RegCreatePath(HKEY root, const std::string& path) {
-    Walk(Root(root), path.c_str(), true);
-}
+void RegCreatePath(HKEY root, const std::string& path) { Walk(Root(root), path.c_str(), true); }
 
 bool RegKeyExists(HKEY root, const std::string& path) {
     return Walk(Root(root), path.c_str(), false) != nullptr;
