@@ -244,19 +244,3 @@ TEST(SignatureTable, SpecimensAreWellFormedPe32FilesOfTheTable) {
         EXPECT_EQ(memcmp(w2, rec.pattern2, 20), 0);
     }
 }
-
-TEST(SignatureTable, LayoutRefusesRecordsNoFileCanHold) {
-    VariantSignature rec = kVariantTable[44];
-    specimen::Layout layout;
-    std::string why;
-    rec.fileSize = 0x400; // room for the headers only
-    EXPECT_FALSE(specimen::Plan(rec, &layout, &why));
-    rec = kVariantTable[44];
-    rec.pattern2[0] ^= 1; // one position, two patterns
-    EXPECT_FALSE(specimen::Plan(rec, &layout, &why));
-    rec = kVariantTable[53];
-    rec.offset2 = rec.offset1 + 10; // overlapping windows
-    EXPECT_FALSE(specimen::Plan(rec, &layout, &why));
-    rec.offset2 = 4; // over the entry code
-    EXPECT_FALSE(specimen::Plan(rec, &layout, &why));
-}
