@@ -26,10 +26,13 @@ struct Descriptor {
 };
 
 std::map<int, Descriptor> descriptors;
+uint64_t bytesRead = 0;
 
 simwin::ResetHook resetDescriptors([] {
-    for (auto& [fd, d] : descriptors) close(d.hostFd);
+    for (auto& [fd, d] : descriptors)
+        close(d.hostFd);
     descriptors.clear();
+    bytesRead = 0;
 });
 
 Descriptor* Find(int fd) {
@@ -53,6 +56,8 @@ bool IsOpenByDescriptor(const std::string& hostPath) {
 }
 
 size_t OpenDescriptorCount() { return descriptors.size(); }
+
+uint64_t BytesRead() { return bytesRead; }
 
 } // namespace simwin
 
@@ -78,7 +83,8 @@ int _open(const char* path, int flags, ...) {
     int fd = open(host.c_str(), hostFlags, 0644);
     if (fd < 0) return -1;
     int id = 3;
-    while (descriptors.count(id)) id++;
+    while (descriptors.count(id))
+        id++;
     descriptors[id] = Descriptor{fd, host};
     return id;
 }
@@ -88,7 +94,9 @@ int _read(int fd, void* buffer, unsigned int count) {
     if (simwin::Enter("_read", &err)) return Fail(EIO);
     Descriptor* d = Find(fd);
     if (!d) return Fail(EBADF);
-    return (int)read(d->hostFd, buffer, count);
+    int n = (int)read(d->hostFd, buffer, count);
+    if (n > 0) bytesRead += (uint64_t)n;
+    return n;
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {
@@ -139,8 +147,7 @@ int _access(const char* path, int mode) {
     std::string host = path ? simwin::HostPath(path) : "";
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0) return Fail(ENOENT);
-    if ((mode & 2) && !S_ISDIR(st.st_mode) &&
-        (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
+    if ((mode & 2) && !S_ISDIR(st.st_mode) && (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
         return Fail(EACCES);
     return 0;
 }
@@ -171,11 +178,13 @@ int _memicmp(const void* a, const void* b, size_t n) {
 }
 
 char* _strlwr(char* s) {
-    for (char* p = s; *p; p++) *p = (char)tolower((unsigned char)*p);
+    for (char* p = s; *p; p++)
+        *p = (char)tolower((unsigned char)*p);
     return s;
 }
 
 char* _strupr(char* s) {
-    for (char* p = s; *p; p++) *p = (char)toupper((unsigned char)*p);
+    for (char* p = s; *p; p++)
+        *p = (char)toupper((unsigned char)*p);
     return s;
 }

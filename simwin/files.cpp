@@ -41,7 +41,8 @@ simwin::ResetHook resetFiles([] {
 });
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = (char)toupper((unsigned char)c);
+    for (char& c : s)
+        c = (char)toupper((unsigned char)c);
     return s;
 }
 
@@ -113,7 +114,8 @@ void Fill(const Search& s, const std::string& name, WIN32_FIND_DATAA* fd) {
     bool dir = true;
     if (stat(host.c_str(), &st) == 0) {
         dir = S_ISDIR(st.st_mode);
-        if (!dir) fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
+        if (!dir)
+            fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
     }
     fd->dwFileAttributes = dir ? FILE_ATTRIBUTE_DIRECTORY : StoredAttributes(host);
     snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
@@ -247,7 +249,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     bool root = dir.size() == 3; // "C:\"
     std::vector<std::string> all;
     if (!root) all = {".", ".."};
-    for (auto& n : ListDir(hostDir)) all.push_back(n);
+    for (auto& n : ListDir(hostDir))
+        all.push_back(n);
     for (auto& n : all)
         if (Match(spec.c_str(), n.c_str())) s->names.push_back(n);
     if (s->names.empty()) {
