@@ -6,7 +6,8 @@
 **
 ** Scenarios: idle (layout, Enter, Escape, second copy, title clash),
 ** product (the maker's product installed), scan (a whole scan with planted
-** specimens), cancel (questions and stopping during a long walk).
+** specimens), cancel (questions and stopping during a long walk); demo runs
+** one scan without checks and keeps its screenshots and log lines.
 **
 ** It reads the program's controls across processes: texts with WM_GETTEXT,
 ** log lines with the wide LB_GETTEXT (the ANSI one returns only the first
@@ -818,11 +819,39 @@ void ScenarioCancel() {
     Finish(app);
 }
 
+/* No checks: one scan for a person to look at afterwards. Screenshots of the
+   idle and finished window, and the log lines in log.txt beside them. */
+void ScenarioDemo() {
+    App app;
+    if (!Start(app)) return;
+    Screenshot("demo-idle");
+    Click(app.main, IDC_SCAN);
+    bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 600000, 200);
+    Check(finished && !HasExited(app, 0), "the scan finishes");
+    if (!finished) return;
+    Sleep(500);
+    Screenshot("demo-finished");
+    std::wstring path = g_shots + L"\\log.txt";
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    if (out) {
+        for (const auto& line : LogLines(app.main)) {
+            for (wchar_t c : line)
+                fputc(c < 256 ? static_cast<int>(c) : '?', out);
+            fputc('\n', out);
+        }
+        fprintf(out, "[status] %s\n", Narrow(TextOf(Item(app.main, IDC_STATUS_LINE))).c_str());
+        fclose(out);
+    }
+    Click(app.main, IDC_MAIN_OK);
+    Finish(app);
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: e2e_driver idle|product|scan|cancel --exe <path> --shots <dir>\n");
+        fprintf(stderr,
+                "usage: e2e_driver idle|product|scan|cancel|demo --exe <path> --shots <dir>\n");
         return 2;
     }
     std::wstring scenario = argv[1];
@@ -859,6 +888,8 @@ int wmain(int argc, wchar_t** argv) {
         ScenarioScan();
     else if (scenario == L"cancel")
         ScenarioCancel();
+    else if (scenario == L"demo")
+        ScenarioDemo();
     else {
         fprintf(stderr, "unknown scenario\n");
         return 2;
