@@ -7,6 +7,7 @@
 #   picture_*.bmp            42x40, 24 bits per pixel (question dialog pictures 152-155)
 #   <caption>_<state>.bmp    button faces, 24 bits per pixel, at the buttons' sizes
 #   program.ico              16, 32 and 48 pixels
+#   ../tests/e2e/hand.cur    the end-to-end tests' stand-in for the system's hand cursor
 #
 # Colours to keep in mind: the banner's text cells are RGB(2,77,246) and the
 # skin behind the banner uses exactly that; the question dialog is
@@ -273,5 +274,20 @@ shield="path 'M 34,9 L 52,15 L 52,30 C 52,41 44,49 34,53 C 24,49 16,41 16,30 L 1
 "$IM" "$work/icon48.png" -resize 32x32 "$work/icon32.png"
 "$IM" "$work/icon48.png" -resize 16x16 "$work/icon16.png"
 "$IM" "$work/icon16.png" "$work/icon32.png" "$work/icon48.png" "$out/program.ico"
+
+# ---- A hand cursor for the end-to-end tests ----
+# They give their Wine prefix a winhlp32.exe that carries it as cursor 106,
+# the system's hand cursor that the main window's buttons borrow.
+
+"$IM" -size 32x32 xc:none -fill white -stroke black -strokewidth 1 \
+    -draw "roundrectangle 9,1 14,18 2.5,2.5" \
+    -draw "roundrectangle 7,12 25,30 5,5" \
+    -draw "line 15,13 15,19" -draw "line 19,13 19,19" -draw "line 23,14 23,19" \
+    CUR:"$work/hand.cur"
+# ImageMagick writes an icon header: make it a cursor (type 2) with its
+# hot spot at the fingertip (11,1).
+printf '\x02\x00' | dd of="$work/hand.cur" bs=1 seek=2 conv=notrunc status=none
+printf '\x0b\x00\x01\x00' | dd of="$work/hand.cur" bs=1 seek=10 conv=notrunc status=none
+cp "$work/hand.cur" "$here/../tests/e2e/hand.cur"
 
 echo "draw-bitmaps: wrote $(ls "$out" | wc -l) files to $out"

@@ -529,6 +529,60 @@ void CheckScanningLayout(HWND main) {
     CheckText(main, IDC_STATUS_GROUP, L"Scanning", "status group caption");
 }
 
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+/* Template 142 as the platform lays it out before the program grows it: its
+   outer size and the places of its YES button and picture, relative to the
+   outer corner (made here, from the program's own resources, hidden). */
+struct QuestionTemplate {
+    int width = 0, height = 0;
+    RECT yes = {}, picture = {};
+};
+
+QuestionTemplate MeasureQuestionTemplate() {
+    QuestionTemplate t;
+    HMODULE module = LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HWND d = module ? CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_MESSAGE), nullptr,
+                                         &NoDialogProc, 0)
+                    : nullptr;
+    if (d) {
+        RECT r;
+        GetWindowRect(d, &r);
+        t.width = r.right - r.left;
+        t.height = r.bottom - r.top;
+        GetWindowRect(GetDlgItem(d, IDC_ASK_YES), &t.yes);
+        OffsetRect(&t.yes, -r.left, -r.top);
+        t.picture = ClientRectOf(d, IDC_ASK_PICTURE);
+        DestroyWindow(d);
+    }
+    if (module) FreeLibrary(module);
+    return t;
+}
+
+/* The stop question (23 bytes) grows the dialog by 12 by 7 pixels, puts the
+   buttons 65 pixels above its outer bottom and b / 2 = 6 pixels to the
+   right, leaves the picture, and sits centred over the main window. */
+void CheckQuestionGeometry(HWND main, HWND question, const char* how) {
+    static QuestionTemplate t = MeasureQuestionTemplate();
+    Check(t.width > 0, "template 142 can be laid out");
+    RECT q;
+    GetWindowRect(question, &q);
+    int w = q.right - q.left, h = q.bottom - q.top;
+    Check(w == t.width + 12 && h == t.height + 7,
+          "%s: the question grew by 12x7 (%dx%d from %dx%d)", how, w, h, t.width, t.height);
+    RECT yes = ClientRectOf(question, IDC_ASK_YES);
+    Check(yes.top == h - 65 && yes.left == t.yes.left + 6, "%s: YES sits at (%ld,%d) (at %ld,%ld)",
+          how, t.yes.left + 6, h - 65, yes.left, yes.top);
+    RECT picture = ClientRectOf(question, IDC_ASK_PICTURE);
+    Check(EqualRect(&picture, &t.picture) != FALSE, "%s: the picture stays where it was", how);
+    RECT m;
+    GetWindowRect(main, &m);
+    int dx = (q.left + q.right) / 2 - (m.left + m.right) / 2;
+    int dy = (q.top + q.bottom) / 2 - (m.top + m.bottom) / 2;
+    Check(dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1, "%s: centred over the main window (%d,%d)",
+          how, dx, dy);
+}
+
 /* Waits for the question dialog and checks it is the stop question. */
 HWND ExpectStopQuestion(const App& app, const wchar_t* title, const char* how) {
     HWND question = nullptr;
@@ -546,6 +600,7 @@ HWND ExpectStopQuestion(const App& app, const wchar_t* title, const char* how) {
     CheckPicture(question, IDC_ASK_PICTURE, MAKEINTRESOURCEW(IDB_PICTURE_QUESTION),
                  "the question shows picture 153");
     Check(!IsWindowEnabled(app.main), "%s: the main window is disabled while asking", how);
+    CheckQuestionGeometry(app.main, question, how);
     return question;
 }
 
@@ -605,6 +660,70 @@ void PrintLines(const std::vector<std::wstring>& lines) {
 
 // ---- scenarios ----
 
+void PointAt(HWND control, int dx = 0) {
+    RECT r;
+    GetWindowRect(control, &r);
+    SetCursorPos((r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2);
+    Sleep(150);
+    SetCursorPos((r.left + r.right) / 2 + dx + 1, (r.top + r.bottom) / 2);
+    Sleep(350);
+}
+
+HWND FocusOf(const App& app) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(app.pi.dwThreadId, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+HCURSOR CurrentCursor() {
+    CURSORINFO info = {};
+    info.cbSize = sizeof info;
+    GetCursorInfo(&info);
+    return info.hCursor;
+}
+
+/* The mouse over a button: focus picture, keyboard focus, and the hand
+   cursor (taken from the system's winhlp32.exe when it has one, else the
+   arrow); leaving it: the normal picture, the focus stays. Cursor handles
+   are compared with the one the program shows over a label (its arrow). */
+void CheckHover(const App& app, int target, const wchar_t* name, int other,
+                const wchar_t* otherName) {
+    HWND main = app.main;
+    HMODULE help = LoadLibraryExW(L"C:\\windows\\winhlp32.exe", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    bool hand = help && FindResourceW(help, MAKEINTRESOURCEW(106), MAKEINTRESOURCEW(12)) != nullptr;
+    if (help) FreeLibrary(help);
+    Note("the system's help program %s", hand ? "has a hand cursor" : "has no hand cursor");
+    std::string n = Narrow(name);
+
+    PointAt(Item(main, IDC_NOTICE_LINE));
+    HCURSOR arrow = CurrentCursor();
+
+    PointAt(Item(main, target));
+    CheckPicture(main, target, (std::wstring(name) + L"_FOCUS").c_str(),
+                 ("hovering " + n + " shows its focus picture").c_str());
+    if (other)
+        CheckPicture(main, other, (std::wstring(otherName) + L"_NOTFOCUS").c_str(),
+                     (Narrow(otherName) + " goes back to its normal picture").c_str());
+    Check(FocusOf(app) == Item(main, target), "hovering %s gives it the keyboard focus", n.c_str());
+    HCURSOR over = CurrentCursor();
+    Check(hand ? over != arrow : over == arrow, "%s shows the %s cursor", n.c_str(),
+          hand ? "hand" : "arrow");
+
+    PointAt(Item(main, IDC_NOTICE_LINE));
+    CheckPicture(main, target, (std::wstring(name) + L"_NOTFOCUS").c_str(),
+                 ("leaving " + n + " shows its normal picture").c_str());
+    Check(FocusOf(app) == Item(main, target), "%s keeps the keyboard focus", n.c_str());
+
+    PointAt(Item(main, IDC_MAKER_LOGO));
+    CheckPicture(main, IDC_MAKER_LOGO, L"KELVORALOGO_FOCUS",
+                 "hovering the logo shows its focus picture");
+    Check(CurrentCursor() == arrow, "the logo keeps the arrow");
+    PointAt(Item(main, IDC_NOTICE_LINE));
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 4, GetSystemMetrics(SM_CYSCREEN) - 4);
+    Sleep(200);
+}
+
 void ScenarioIdle() {
     App app;
     if (!Start(app)) return;
@@ -613,6 +732,7 @@ void ScenarioIdle() {
     CheckPicture(app.main, IDC_SCAN, L"SCAN_FOCUS", "SCAN has the focus and shows it");
     CheckPicture(app.main, IDC_DOWNLOAD, L"DOWNLOAD_NOTFOCUS", "DOWNLOAD shows its normal picture");
     Screenshot("idle");
+    CheckHover(app, IDC_DOWNLOAD, L"DOWNLOAD", IDC_SCAN, L"SCAN");
 
     // A second copy ends by itself, showing nothing.
     App second;
@@ -680,6 +800,7 @@ void ScenarioProduct() {
         CheckPicture(app.main, IDC_DOWNLOAD, L"DOWNLOAD_DISABLE",
                      "DOWNLOAD shows its disabled picture");
         Screenshot("product");
+        CheckHover(app, IDC_SCAN, L"SCAN", 0, nullptr);
         Click(app.main, IDC_CLOSE_BOX);
         DWORD code = 1;
         Check(HasExited(app, 10000, &code), "X closes the idle window");
@@ -789,6 +910,16 @@ void ScenarioCancel() {
     // Escape during the walk: the walk's own question; No goes on.
     Key(main, VK_ESCAPE);
     q = ExpectStopQuestion(app, kTitle, "Escape during the scan");
+    if (q) {
+        Answer(app, q, IDC_ASK_NO);
+        std::wstring held = TextOf(Item(main, IDC_STATUS_LINE));
+        bool goesOn = WaitFor([&] { return TextOf(Item(main, IDC_STATUS_LINE)) != held; }, 5000);
+        Check(goesOn && Visible(main, IDC_MAIN_CANCEL), "after NO the scan goes on");
+    }
+
+    // The window's close command (system menu, Alt+F4): the program's title; No goes on.
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    q = ExpectStopQuestion(app, kTitle, "closing the window during the scan");
     if (q) {
         Answer(app, q, IDC_ASK_NO);
         std::wstring held = TextOf(Item(main, IDC_STATUS_LINE));

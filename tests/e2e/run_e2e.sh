@@ -3,7 +3,8 @@
 # makes the Wine prefix that every scenario copies.
 #
 #   run_e2e.sh --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
-#              --specimens <dir> (--make-prefix | --scenario idle|product|scan|cancel)
+#              --help-stub <help_stub.exe> --specimens <dir>
+#              (--make-prefix | --scenario idle|product|scan|cancel)
 #
 # The prefix has no drive Z: and no links out of drive_c, so a scan covers
 # only the prefix's own C:. Each scenario copies it, plants what it needs on
@@ -12,12 +13,13 @@
 # Set E2E_KEEP=1 to keep the scenario's prefix for a look afterwards.
 set -euo pipefail
 
-build="" exe="" driver="" specimens="" scenario="" make_prefix=0
+build="" exe="" driver="" help_stub="" specimens="" scenario="" make_prefix=0
 while [ $# -gt 0 ]; do
     case $1 in
     --build) build=$2; shift 2 ;;
     --exe) exe=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
+    --help-stub) help_stub=$2; shift 2 ;;
     --specimens) specimens=$2; shift 2 ;;
     --scenario) scenario=$2; shift 2 ;;
     --make-prefix) make_prefix=1; shift ;;
@@ -76,7 +78,13 @@ plant() {
 }
 
 case $scenario in
-idle | product) ;;
+idle) ;; # Wine's own winhlp32.exe has no hand cursor: the buttons keep the arrow
+product)
+    # A help program with a hand cursor: the buttons take it. Wine would
+    # load its own built-in winhlp32 in place of the file without the override.
+    cp "$help_stub" "$prefix/drive_c/windows/winhlp32.exe"
+    export WINEDLLOVERRIDES="winhlp32.exe=n"
+    ;;
 scan)
     plant 1 'C:\infected\rec-001.exe'
     plant 28 'C:\Program Files\Common Files\Updater\update.exe'
