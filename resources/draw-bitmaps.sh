@@ -237,10 +237,11 @@ shield="path 'M 34,9 L 52,15 L 52,30 C 52,41 44,49 34,53 C 24,49 16,41 16,30 L 1
     -fill "$BAND_LINE" -draw "rectangle 0,104 $((W - 1)),104" \
     -fill "$FOOTER" -draw "rectangle 0,277 $((W - 1)),$((H - 1))" \
     -fill "$BAND_LINE" -draw "rectangle 0,276 $((W - 1)),276" \
-    -fill "rgba(255,255,255,0.95)" -draw "$shield" \
-    -fill "$BANNER_BLUE" -draw "path 'M 34,14 L 47,18.5 L 47,30 C 47,38 41,44 34,47.5 Z'" \
-    -fill none -stroke "$BANNER_BLUE" -strokewidth 3 -draw "polyline 24,31 31,38 43,24" \
-    -stroke white -strokewidth 3 -draw "polyline 34,35.3 43,24" -stroke none \
+    -fill white -draw "$shield" \
+    -fill none -stroke "rgb(190,214,255)" -strokewidth 1 \
+    -draw "path 'M 34,13 L 48.5,18 L 48.5,30 C 48.5,39 42,45.5 34,49 C 26,45.5 19.5,39 19.5,30 L 19.5,18 Z'" \
+    -stroke "$BANNER_BLUE" -strokewidth 4 \
+    -draw "stroke-linecap round stroke-linejoin round polyline 25,30.5 31.5,37 43,24.5" -stroke none \
     -font "$BOLD" -pointsize 19 -fill white -gravity north -annotate +0+9 "CleanPhantaxis" \
     -gravity northwest -font "$SANS" -pointsize 9 -fill "rgb(120,132,150)" \
     -annotate +18+318 "Kelvora Security Labs" \
