@@ -724,6 +724,39 @@ void CheckHover(const App& app, int target, const wchar_t* name, int other,
     Sleep(200);
 }
 
+void MouseButton(bool down) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    SendInput(1, &input, sizeof input);
+}
+
+/* Pressing the left button on the window's body (here on a label, which lets
+   the press through) and moving the mouse drags the whole window. */
+void CheckDrag(HWND main) {
+    RECT before, after, label;
+    GetWindowRect(main, &before);
+    GetWindowRect(Item(main, IDC_NOTICE_LINE), &label);
+    int x = label.left + 20, y = (label.top + label.bottom) / 2;
+    SetCursorPos(x, y);
+    Sleep(200);
+    MouseButton(true);
+    Sleep(200);
+    for (int step = 1; step <= 10; step++) {
+        SetCursorPos(x + 4 * step, y + 3 * step);
+        Sleep(40);
+    }
+    Sleep(200);
+    MouseButton(false);
+    Sleep(400);
+    GetWindowRect(main, &after);
+    Check(after.left - before.left == 40 && after.top - before.top == 30,
+          "dragging the body moves the window by the mouse's way (%ld,%ld)",
+          after.left - before.left, after.top - before.top);
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 4, GetSystemMetrics(SM_CYSCREEN) - 4);
+    Sleep(200);
+}
+
 void ScenarioIdle() {
     App app;
     if (!Start(app)) return;
@@ -733,6 +766,8 @@ void ScenarioIdle() {
     CheckPicture(app.main, IDC_DOWNLOAD, L"DOWNLOAD_NOTFOCUS", "DOWNLOAD shows its normal picture");
     Screenshot("idle");
     CheckHover(app, IDC_DOWNLOAD, L"DOWNLOAD", IDC_SCAN, L"SCAN");
+
+    CheckDrag(app.main);
 
     // A second copy ends by itself, showing nothing.
     App second;
@@ -945,8 +980,8 @@ void ScenarioCancel() {
           total);
     Check(lines == StatisticsLines(scanned, 0, 0), "the log holds just the statistics");
 
-    Click(main, IDC_MAIN_OK);
-    Check(HasExited(app, 10000), "OK closes the window");
+    Key(main, VK_ESCAPE);
+    Check(HasExited(app, 10000), "Escape closes the finished window");
     Finish(app);
 }
 
