@@ -48,9 +48,7 @@ static bool ComposePath(const char* pattern, const char* name, const char* suffi
     return AppendPath(out, (size_t)keep, name) && AppendPath(out, strlen(out), suffix);
 }
 
-static bool IsDotEntry(const char* name) {
-    return !strcmp(name, ".") || !strcmp(name, "..");
-}
+static bool IsDotEntry(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
 
 /* Step 2 of a walk: a drive root pattern notes the drive's "\Program Files". */
 static void NoteProgramFiles(const char* pattern) {

@@ -5,6 +5,4 @@
 #include "engine/scan_state.h"
 
 // Not yet: the three platform methods; report the attempt as made.
-int32_t KillProcessByImage(const char*) {
-    return 1;
-}
+int32_t KillProcessByImage(const char*) { return 1; }

@@ -4,6 +4,4 @@
 #include "memory/service_stop.h"
 
 // Not yet: the service control manager.
-int32_t StopService(const char*) {
-    return 0;
-}
+int32_t StopService(const char*) { return 0; }

@@ -5,6 +5,4 @@
 #include "engine/scan_state.h"
 
 // Not yet: wininit.ini and MoveFileExA.
-bool ScheduleDeleteOnRestart(const char*) {
-    return false;
-}
+bool ScheduleDeleteOnRestart(const char*) { return false; }

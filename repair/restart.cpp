@@ -5,6 +5,4 @@
 #include "engine/scan_state.h"
 
 // Not yet: the privilege step and the restart itself.
-int32_t RestartComputer() {
-    return 0;
-}
+int32_t RestartComputer() { return 0; }

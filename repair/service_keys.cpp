@@ -4,9 +4,5 @@
 #include "repair/service_keys.h"
 
 // Not yet: the registry deletions.
-bool DeleteServiceKeys(const char*) {
-    return false;
-}
-bool DeleteMachineKey(const char*) {
-    return false;
-}
+bool DeleteServiceKeys(const char*) { return false; }
+bool DeleteMachineKey(const char*) { return false; }

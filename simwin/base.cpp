@@ -32,12 +32,8 @@ Registry& R() {
 
 } // namespace
 
-DWORD GetLastError() {
-    return lastError;
-}
-void SetLastError(DWORD error) {
-    lastError = error;
-}
+DWORD GetLastError() { return lastError; }
+void SetLastError(DWORD error) { lastError = error; }
 
 BOOL CloseHandle(HANDLE handle) {
     DWORD err;
@@ -54,9 +50,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 namespace simwin {
 
-ResetHook::ResetHook(void (*fn)()) {
-    R().resets.push_back(fn);
-}
+ResetHook::ResetHook(void (*fn)()) { R().resets.push_back(fn); }
 
 void Reset() {
     Registry& r = R();
@@ -124,8 +118,6 @@ bool ReleaseHandle(HANDLE handle) {
     return R().handles.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
 }
 
-size_t OpenHandleCount() {
-    return R().handles.size();
-}
+size_t OpenHandleCount() { return R().handles.size(); }
 
 } // namespace simwin

@@ -26,11 +26,13 @@ struct Descriptor {
 };
 
 std::map<int, Descriptor> descriptors;
+uint64_t bytesRead = 0;
 
 simwin::ResetHook resetDescriptors([] {
     for (auto& [fd, d] : descriptors)
         close(d.hostFd);
     descriptors.clear();
+    bytesRead = 0;
 });
 
 Descriptor* Find(int fd) {
@@ -53,9 +55,9 @@ bool IsOpenByDescriptor(const std::string& hostPath) {
     return false;
 }
 
-size_t OpenDescriptorCount() {
-    return descriptors.size();
-}
+size_t OpenDescriptorCount() { return descriptors.size(); }
+
+uint64_t BytesRead() { return bytesRead; }
 
 } // namespace simwin
 
@@ -92,7 +94,9 @@ int _read(int fd, void* buffer, unsigned int count) {
     if (simwin::Enter("_read", &err)) return Fail(EIO);
     Descriptor* d = Find(fd);
     if (!d) return Fail(EBADF);
-    return (int)read(d->hostFd, buffer, count);
+    int n = (int)read(d->hostFd, buffer, count);
+    if (n > 0) bytesRead += (uint64_t)n;
+    return n;
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {

@@ -36,9 +36,7 @@ void ScriptAnswers(const std::vector<int>& answers) {
     script.insert(script.end(), answers.begin(), answers.end());
 }
 
-const std::vector<Question>& Questions() {
-    return asked;
-}
+const std::vector<Question>& Questions() { return asked; }
 
 int Ask(const char* kind, const char* text, const char* title, UINT style) {
     int answer = SafeAnswer(style);

@@ -46,9 +46,7 @@ std::string Upper(std::string s) {
     return s;
 }
 
-bool SameNoCase(const std::string& a, const std::string& b) {
-    return Upper(a) == Upper(b);
-}
+bool SameNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
 
 bool IsDir(const std::string& host) {
     struct stat st;
@@ -123,9 +121,7 @@ void Fill(const Search& s, const std::string& name, WIN32_FIND_DATAA* fd) {
     snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
 }
 
-std::string Resolve(const char* path) {
-    return path ? simwin::HostPath(path) : "";
-}
+std::string Resolve(const char* path) { return path ? simwin::HostPath(path) : ""; }
 
 DWORD StoredAttributes(const std::string& host) {
     auto it = attributes.find(host);
@@ -158,9 +154,7 @@ void MapDrive(char letter, const std::string& hostRoot, UINT type) {
     drives[(char)toupper((unsigned char)letter)] = Drive{hostRoot, type};
 }
 
-const std::vector<std::string>& DriveQueries() {
-    return driveQueries;
-}
+const std::vector<std::string>& DriveQueries() { return driveQueries; }
 
 std::string HostPath(const std::string& win) {
     if (win.size() < 2 || win[1] != ':') return "";

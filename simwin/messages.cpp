@@ -27,9 +27,7 @@ simwin::ResetHook resetMessages([] {
     sleeps.clear();
 });
 
-bool InFilter(UINT m, UINT lo, UINT hi) {
-    return (lo == 0 && hi == 0) || (m >= lo && m <= hi);
-}
+bool InFilter(UINT m, UINT lo, UINT hi) { return (lo == 0 && hi == 0) || (m >= lo && m <= hi); }
 
 } // namespace
 
@@ -50,9 +48,7 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
     return FALSE;
 }
 
-BOOL TranslateMessage(const MSG*) {
-    return FALSE;
-}
+BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {
     auto it = windows.find(msg->hwnd);
@@ -71,13 +67,9 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-void PostQuitMessage(int exitCode) {
-    simwin::PostTestMessage(nullptr, WM_QUIT, (WPARAM)exitCode);
-}
+void PostQuitMessage(int exitCode) { simwin::PostTestMessage(nullptr, WM_QUIT, (WPARAM)exitCode); }
 
-BOOL IsWindow(HWND hwnd) {
-    return windows.count(hwnd) != 0;
-}
+BOOL IsWindow(HWND hwnd) { return windows.count(hwnd) != 0; }
 
 void Sleep(DWORD ms) {
     DWORD err;
@@ -86,9 +78,7 @@ void Sleep(DWORD ms) {
     sleeps.push_back(ms);
 }
 
-DWORD GetTickCount() {
-    return (DWORD)clockMs;
-}
+DWORD GetTickCount() { return (DWORD)clockMs; }
 
 namespace simwin {
 
@@ -109,20 +99,10 @@ void PostTestMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     queue.push_back(m);
 }
 
-void OnPeek(std::function<void(int)> hook) {
-    peekHooks.push_back(std::move(hook));
-}
-int PeekCount() {
-    return peeks;
-}
-size_t QueueLength() {
-    return queue.size();
-}
-uint64_t Now() {
-    return clockMs;
-}
-const std::vector<DWORD>& Sleeps() {
-    return sleeps;
-}
+void OnPeek(std::function<void(int)> hook) { peekHooks.push_back(std::move(hook)); }
+int PeekCount() { return peeks; }
+size_t QueueLength() { return queue.size(); }
+uint64_t Now() { return clockMs; }
+const std::vector<DWORD>& Sleeps() { return sleeps; }
 
 } // namespace simwin

@@ -100,9 +100,7 @@ Value* FindValue(Key& k, const char* name) {
     return nullptr;
 }
 
-bool IsPerf(HKEY h) {
-    return h == HKEY_PERFORMANCE_DATA;
-}
+bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }
 
 /* Whether the handle was opened with every right in `needed`. */
 bool Allows(HKEY h, REGSAM needed) {
@@ -328,9 +326,7 @@ void RegSetString(HKEY root, const std::string& path, const std::string& name,
     RegSetValue(root, path, name, REG_SZ, bytes);
 }
 
-void RegCreatePath(HKEY root, const std::string& path) {
-    Walk(Root(root), path.c_str(), true);
-}
+void RegCreatePath(HKEY root, const std::string& path) { Walk(Root(root), path.c_str(), true); }
 
 bool RegKeyExists(HKEY root, const std::string& path) {
     return Walk(Root(root), path.c_str(), false) != nullptr;

@@ -50,33 +50,15 @@ void SetVersion(DWORD platformId, DWORD major, DWORD minor, DWORD build) {
     version.dwMinorVersion = minor;
     version.dwBuildNumber = build;
 }
-void SetWindows98() {
-    SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222);
-}
-void SetWindowsNt4() {
-    SetVersion(VER_PLATFORM_WIN32_NT, 4, 0, 1381);
-}
-void SetWindows2000() {
-    SetVersion(VER_PLATFORM_WIN32_NT, 5, 0, 2195);
-}
-void SetWindowsXp() {
-    SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600);
-}
-void SetWindows10() {
-    SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045);
-}
-void SetWindowsDirectory(const std::string& p) {
-    windowsDir = p;
-}
-void SetSystemDirectory(const std::string& p) {
-    systemDir = p;
-}
-void SetTempPath(const std::string& p) {
-    tempDir = p;
-}
-void SetEnv(const std::string& name, const std::string& value) {
-    env[Upper(name)] = {name, value};
-}
+void SetWindows98() { SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10, 2222); }
+void SetWindowsNt4() { SetVersion(VER_PLATFORM_WIN32_NT, 4, 0, 1381); }
+void SetWindows2000() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 0, 2195); }
+void SetWindowsXp() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600); }
+void SetWindows10() { SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045); }
+void SetWindowsDirectory(const std::string& p) { windowsDir = p; }
+void SetSystemDirectory(const std::string& p) { systemDir = p; }
+void SetTempPath(const std::string& p) { tempDir = p; }
+void SetEnv(const std::string& name, const std::string& value) { env[Upper(name)] = {name, value}; }
 
 } // namespace simwin
 
