@@ -60,9 +60,7 @@ struct StrippedFile {
     size_t tailLength;
 };
 
-bool IsBlank(uint8_t c) {
-    return c == ' ' || (c >= 9 && c <= 13);
-}
+bool IsBlank(uint8_t c) { return c == ' ' || (c >= 9 && c <= 13); }
 
 size_t Strip(const uint8_t* from, size_t count, uint8_t* to) {
     size_t n = 0;

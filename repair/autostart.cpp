@@ -22,9 +22,7 @@ const DWORD kValueNameChars = 16384; // the longest value name, 16383, and its t
 const DWORD kExpandedSize = 261;     // the fixed expansion buffer
 const char* const kWalkName = "W32/Phantaxis.Backdoor";
 
-bool Terminated(const char* text, size_t size) {
-    return memchr(text, 0, size) != nullptr;
-}
+bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
 
 /* A name that does not fit is not remembered: a truncated name could be
    another value's, and deleting that one later would be wrong. */
