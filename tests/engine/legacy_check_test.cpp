@@ -253,6 +253,16 @@ TEST_F(LegacyCheckTest, DisposalByActionWithItsOwnWording) {
     EXPECT_TRUE(lines_.empty());
 }
 
+TEST_F(LegacyCheckTest, TheToolWritesAHostsFileThatMatches) {
+    namespace fs = std::filesystem;
+    fs::path tool = fs::read_symlink("/proc/self/exe").parent_path() / "make_legacy_hosts";
+    if (!fs::exists(tool)) GTEST_SKIP() << "make_legacy_hosts not built";
+    std::string out = root_ + "/c/hosts";
+    ASSERT_EQ(std::system((tool.string() + " " + out).c_str()), 0);
+    EXPECT_EQ(CheckLegacyFile("x", "C:\\hosts"), 1);
+    EXPECT_FALSE(simwin::FileExists("C:\\hosts"));
+}
+
 /* The plain signature must not be in anything we build; the record's name,
    stored next to it, shows that the search looks at the right bytes. */
 TEST(LegacySignatureStorage, ThePlainPatternIsInNoBuiltProgram) {
