@@ -113,8 +113,10 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
 }
 
 /* Replaces every %NAME% of a defined variable; an undefined one stays as
-   written. Returns the characters needed with the terminator; when `size`
-   is smaller, nothing is written (as Windows does, the caller must retry). */
+   written. Returns the characters needed with the terminator. When `size`
+   is smaller, Windows leaves the buffer's contents undefined; we fill it
+   with the start of the expansion and no terminator, the worst a caller can
+   meet, so that one which uses the buffer anyway is caught. */
 DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
     DWORD err;
     if (simwin::Enter("ExpandEnvironmentStringsA", &err)) {
@@ -139,6 +141,9 @@ DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
         out += *p++;
     }
     DWORD needed = (DWORD)out.size() + 1;
-    if (destination && size >= needed) memcpy(destination, out.c_str(), needed);
+    if (destination && size >= needed)
+        memcpy(destination, out.c_str(), needed);
+    else if (destination)
+        memcpy(destination, out.c_str(), size);
     return needed;
 }
