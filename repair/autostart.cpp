@@ -5,6 +5,4 @@
 #include "engine/scan_state.h"
 
 // Not yet: the hosts file and the autostart keys.
-bool CleanSystemEntries(const char*) {
-    return true;
-}
+bool CleanSystemEntries(const char*) { return true; }
