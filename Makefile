@@ -42,6 +42,7 @@ test:
 check: deps
 	$(MAKE) builds
 	$(MAKE) test
+	scripts/fuzz short
 
 demo: deps
 	$(MAKE) builds

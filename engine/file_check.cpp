@@ -1,13 +1,242 @@
 /*
-** The file check.
+** The file check: decides whether a file is a known variant by reading its PE
+** headers and comparing the two 20-byte windows of each variant record, then
+** repairs the system entries that belong to a detection and disposes of the
+** file by the scan's action (delete, rename or report only).
+**
+** Only a few small reads are made per file: the DOS header's pointer, the PE
+** signature, the file header, the first 96 bytes of the optional header, at
+** most 20 section headers, and two 20-byte windows per record whose size
+** filter the file passes. The file is always closed before CheckFile
+** returns and before any disposal or repair touches it.
 */
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
+#include "engine/signatures.h"
+#include "memory/kill_process.h"
+#include "repair/autostart.h"
+#include "repair/delete_on_restart.h"
 
 PeImageInfo g_peImage;
 
-// Not yet: header reading and the table walk.
-int32_t CheckFile(const char*, const char*) { return 0; }
-bool ReadFileHeader(int) { return false; }
-bool ReadSectionTable(int) { return false; }
-uint32_t RvaToFileOffset(uint32_t rva, int) { return rva; }
+namespace {
+
+constexpr uint32_t kMaxSections = 20;
+constexpr uint32_t kSectionHeaderSize = 40;
+constexpr uint32_t kWindowSize = 20;
+// The section table is taken to follow a PE32 optional header of 224 bytes
+// (16 data directories); SizeOfOptionalHeader is not consulted.
+constexpr uint32_t kSectionTableOffset = 4 + 20 + 224;
+
+uint16_t Le16(const uint8_t* p) {
+    return (uint16_t)(p[0] | p[1] << 8);
+}
+uint32_t Le32(const uint8_t* p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+uint32_t SectionCount() {
+    return Le16(g_peImage.fileHeader + 2);
+}
+uint32_t EntryPoint() {
+    return Le32(g_peImage.optionalHeader + 16);
+}
+uint32_t SizeOfHeaders() {
+    return Le32(g_peImage.optionalHeader + 60);
+}
+const uint8_t* Section(uint32_t i) {
+    return g_peImage.sections + i * kSectionHeaderSize;
+}
+
+/* Reads exactly `count` bytes at absolute file position `position`. The
+   run-time library's offsets are 32-bit signed longs on Windows, so a
+   position of 2 GB or more is a negative offset there and the seek fails;
+   the same is done here on every platform. */
+bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
+    if (position > 0x7FFFFFFFu) return false;
+    const long offset = (long)position;
+    if (_lseek(fd, offset, SEEK_SET) != offset) return false;
+    return _read(fd, buffer, count) == (int)count;
+}
+
+/* Whether the 20 bytes at the file position of `rva` equal the pattern. */
+bool WindowMatches(int fd, uint32_t rva, const uint8_t* pattern) {
+    uint8_t window[kWindowSize];
+    return ReadAt(fd, RvaToFileOffset(rva, fd), window, kWindowSize) &&
+           memcmp(window, pattern, kWindowSize) == 0;
+}
+
+/* The size filter of a record: mode 1 exact, mode 2 within the tolerance,
+   mode 3 any length, anything else never. */
+bool SizeFits(const VariantSignature& rec, long length) {
+    const int64_t difference = (int64_t)length - rec.fileSize;
+    switch (rec.sizeMode) {
+    case 1:
+        return difference == 0;
+    case 2:
+        return difference > -SIZE_TOLERANCE && difference < SIZE_TOLERANCE;
+    case 3:
+        return true;
+    default:
+        return false;
+    }
+}
+
+/* The new name of a renamed file: the character after the last "." of its
+   file name becomes "V" (b.exe -> b.Vxe). False when the file name has no
+   such character: the file cannot be renamed that way. Only the last path
+   component is looked at, so a dot in a folder name never moves the file. */
+bool RenamedPath(const char* path, char* out, size_t size) {
+    if (strlen(path) >= size) return false;
+    CopyText(out, size, path);
+    char* name = out;
+    for (char* p = out; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    char* dot = strrchr(name, '.');
+    if (!dot || !dot[1]) return false;
+    dot[1] = 'V';
+    return true;
+}
+
+void DeleteInfected(const char* path, const char* name) {
+    if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) {
+        PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
+        return;
+    }
+    // A running program may hold the file: terminate it and try once more.
+    if (DeleteFileA(path) || (KillProcessByImage(path) && DeleteFileA(path))) {
+        g_scan.filesRemoved++;
+        PostLogLine("%s     %s removed", path, name);
+        return;
+    }
+    PostLogLine("%s     %s Unable to remove", path, name);
+    // Once a deletion waits for the restart, a later failed request must not
+    // withdraw the restart offer: the flag only ever becomes set.
+    if (ScheduleDeleteOnRestart(path)) g_scan.restartNeeded = TRUE;
+}
+
+/* Disposes of an infected file by the scan's action; one log line each. */
+void Dispose(const char* path, const char* name) {
+    switch (g_scan.action) {
+    case ACTION_DELETE:
+    case ACTION_DELETE_TOO:
+        DeleteInfected(path, name);
+        break;
+    case ACTION_RENAME: {
+        char renamed[MAX_PATH + 1];
+        if (RenamedPath(path, renamed, sizeof renamed) && MoveFileA(path, renamed))
+            PostLogLine("%s     %s renamed", path, name);
+        else
+            PostLogLine("%s     %s Rename failed", path, name);
+        break;
+    }
+    case ACTION_REPORT_ONLY:
+        PostLogLine("%s     %s not disinfected as per user's selection", g_scan.statusText,
+                    g_scan.detectionName);
+        break;
+    default:
+        break;
+    }
+}
+
+void ForgetCurrentFile() {
+    memset(g_scan.currentFile, 0, sizeof g_scan.currentFile);
+}
+
+} // namespace
+
+bool ReadFileHeader(int fd) {
+    uint8_t pointer[2], signature[4];
+    if (!ReadAt(fd, 60, pointer, sizeof pointer)) return false;
+    g_peImage.headerOffset = Le16(pointer);
+    if (!ReadAt(fd, g_peImage.headerOffset, signature, sizeof signature)) return false;
+    if (memcmp(signature, "PE\0\0", 4) != 0) return false;
+    return ReadAt(fd, g_peImage.headerOffset + 4u, g_peImage.fileHeader,
+                  sizeof g_peImage.fileHeader);
+}
+
+bool ReadSectionTable(int fd) {
+    if (!ReadAt(fd, g_peImage.headerOffset + 24u, g_peImage.optionalHeader,
+                sizeof g_peImage.optionalHeader))
+        return false;
+    const uint32_t count = SectionCount();
+    if (count > kMaxSections) return false;
+    memset(g_peImage.sections, 0, sizeof g_peImage.sections);
+    if (count == 0) return true;
+    return ReadAt(fd, g_peImage.headerOffset + kSectionTableOffset, g_peImage.sections,
+                  count * kSectionHeaderSize);
+}
+
+uint32_t RvaToFileOffset(uint32_t rva, int fd) {
+    // The count comes from the file header; never look past the 20 headers
+    // the buffer holds, whoever filled it.
+    uint32_t count = SectionCount();
+    if (count > kMaxSections) count = kMaxSections;
+    uint32_t offset = rva;
+    if (count > 0) {
+        uint32_t i = 0;
+        while (i < count && Le32(Section(i) + 12) + Le32(Section(i) + 8) <= rva)
+            i++;
+        if (i == count) i = count - 1; // beyond every section: the last one
+        offset = rva + Le32(Section(i) + 20) - Le32(Section(i) + 12);
+    }
+    const long length = _filelength(fd);
+    if (length < 0 || (uint64_t)offset >= (uint64_t)length) offset = rva;
+    return offset ? offset : SizeOfHeaders();
+}
+
+int32_t CheckFile(const char* checkName, const char* path) {
+    // The memory scan has just terminated the process running this file and
+    // walks its image again: dispose of it without matching it again.
+    if (g_scan.pendingMemoryAction != 0 && g_scan.mainWindow) {
+        g_scan.action = g_scan.pendingMemoryAction;
+        PostLogLine("System Memory    W32/Phantaxis.Backdoor removed");
+        Sleep(1000);
+        Dispose(path, checkName);
+        ForgetCurrentFile();
+        return 0;
+    }
+    if (g_scan.filesInfected == 0)
+        memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
+
+    const int fd = _open(path, _O_RDONLY | _O_BINARY);
+    if (fd < 0) return 0;
+    ForgetCurrentFile();
+    CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
+
+    const long length = _filelength(fd);
+    if (length < 0 || !ReadFileHeader(fd) || !ReadSectionTable(fd)) {
+        _close(fd);
+        return 0;
+    }
+    const uint32_t entry = EntryPoint();
+
+    for (const VariantSignature* rec = g_variantTable; rec && rec->name[0]; rec++) {
+        if (!SizeFits(*rec, length)) continue;
+        // Displacements wrap in 32 bits, as RVAs do.
+        if (!WindowMatches(fd, entry + (uint32_t)rec->offset1, rec->pattern1)) continue;
+        if (!WindowMatches(fd, entry + (uint32_t)rec->offset2, rec->pattern2)) continue;
+
+        // A record's name field holds at most 49 characters; a table that
+        // fills all 50 bytes still yields a terminated name.
+        char name[sizeof rec->name];
+        memcpy(name, rec->name, sizeof name - 1);
+        name[sizeof name - 1] = 0;
+
+        g_scan.filesInfected++;
+        _close(fd);
+        CleanSystemEntries(name);
+        CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
+        CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
+        if (g_scan.memoryScanMode) {
+            g_scan.fileMatched = true;
+            return 1;
+        }
+        Dispose(path, name);
+        ForgetCurrentFile();
+        return 1;
+    }
+    ForgetCurrentFile();
+    _close(fd);
+    return 0;
+}

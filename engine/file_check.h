@@ -9,8 +9,8 @@
 #include <stdint.h>
 
 struct PeImageInfo {
-    uint16_t headerOffset;     // low 16 bits of the DOS header's e_lfanew
-    uint8_t fileHeader[20];    // IMAGE_FILE_HEADER
+    uint16_t headerOffset;  // low 16 bits of the DOS header's e_lfanew
+    uint8_t fileHeader[20]; // IMAGE_FILE_HEADER
     uint8_t optionalHeader[96];
     uint8_t sections[20 * 40]; // up to 20 IMAGE_SECTION_HEADERs
 };

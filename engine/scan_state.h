@@ -27,22 +27,22 @@ enum DisposalAction : int32_t {
 #define SCAN_TITLE "CleanPhantaxis Ver 1.0"
 
 struct ScanState {
-    HWND mainWindow;              // receives the two notifications; null until SCAN
-    char target[260];             // "!:" every fixed drive, else one directory
-    int32_t action;               // a DisposalAction
-    char lineBuffer[500];         // the log line being posted
-    char statusText[260];         // status line text (full path at a detection)
-    char detectionName[260];      // name of the latest match
-    bool stopRequested;           // the user asked to stop, or the window closes
-    bool keepLog;                 // the log list no longer empties at 150 lines
-    BOOL scanning;                // a scan is in progress
-    BOOL restartNeeded;           // result of the latest delete-at-restart request
-    int32_t filesScanned;         // files met by the walk outside memory-scan mode
-    int32_t filesInfected;        // detections, memory scan included
-    int32_t filesRemoved;         // infected files deleted
-    bool memoryScanMode;          // the walk checks one running program's image
-    bool fileMatched;             // memory scan: the file just walked is a variant
-    int32_t pendingMemoryAction;  // non-zero: next check disposes without matching
+    HWND mainWindow;             // receives the two notifications; null until SCAN
+    char target[260];            // "!:" every fixed drive, else one directory
+    int32_t action;              // a DisposalAction
+    char lineBuffer[500];        // the log line being posted
+    char statusText[260];        // status line text (full path at a detection)
+    char detectionName[260];     // name of the latest match
+    bool stopRequested;          // the user asked to stop, or the window closes
+    bool keepLog;                // the log list no longer empties at 150 lines
+    BOOL scanning;               // a scan is in progress
+    BOOL restartNeeded;          // result of the latest delete-at-restart request
+    int32_t filesScanned;        // files met by the walk outside memory-scan mode
+    int32_t filesInfected;       // detections, memory scan included
+    int32_t filesRemoved;        // infected files deleted
+    bool memoryScanMode;         // the walk checks one running program's image
+    bool fileMatched;            // memory scan: the file just walked is a variant
+    int32_t pendingMemoryAction; // non-zero: next check disposes without matching
     char programFilesPattern[260];
     BOOL programFilesPending;     // the drive just walked has "\Program Files"
     BOOL programFilesVisited;     // some walk entered "...\Program Files\..."

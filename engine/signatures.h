@@ -14,8 +14,8 @@ struct VariantSignature {
     uint8_t pattern1[21]; // 20 compared bytes and an unused zero
     int32_t offset2;      // second window
     uint8_t pattern2[21];
-    int32_t fileSize;     // file length the record describes
-    int32_t sizeMode;     // 1 equal, 2 within 4095 bytes, 3 any, else never
+    int32_t fileSize; // file length the record describes
+    int32_t sizeMode; // 1 equal, 2 within 4095 bytes, 3 any, else never
 };
 #pragma pack(pop)
 

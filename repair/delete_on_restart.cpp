@@ -24,9 +24,7 @@ static bool WriteAll(int fd, const char* text, size_t length) {
     return _write(fd, text, (unsigned int)length) == (int)length;
 }
 
-static bool WriteText(int fd, const char* text) {
-    return WriteAll(fd, text, strlen(text));
-}
+static bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
 static bool WriteEntry(int fd, const char* destination, const char* source) {
     return WriteText(fd, destination) && WriteText(fd, "=") && WriteText(fd, source) &&

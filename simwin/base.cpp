@@ -60,7 +60,8 @@ void Reset() {
     r.handles.clear();
     r.nextHandle = 0x1000;
     lastError = 0;
-    for (auto fn : r.resets) fn();
+    for (auto fn : r.resets)
+        fn();
 }
 
 void FailCall(const std::string& op, DWORD error, int times, int skip) {
@@ -82,7 +83,8 @@ bool Enter(const char* op, DWORD* error) {
     auto h = r.hooks.find(op);
     if (h != r.hooks.end()) {
         auto hooks = h->second; // a hook may add hooks
-        for (auto& fn : hooks) fn();
+        for (auto& fn : hooks)
+            fn();
     }
     auto f = r.faults.find(op);
     if (f == r.faults.end()) return false;

@@ -32,10 +32,13 @@ struct Descriptor {
 };
 
 std::map<int, Descriptor> descriptors;
+uint64_t bytesRead = 0;
 
 simwin::ResetHook resetDescriptors([] {
-    for (auto& [fd, d] : descriptors) close(d.hostFd);
+    for (auto& [fd, d] : descriptors)
+        close(d.hostFd);
     descriptors.clear();
+    bytesRead = 0;
 });
 
 Descriptor* Find(int fd) {
@@ -59,6 +62,8 @@ bool IsOpenByDescriptor(const std::string& hostPath) {
 }
 
 size_t OpenDescriptorCount() { return descriptors.size(); }
+
+uint64_t BytesRead() { return bytesRead; }
 
 } // namespace simwin
 
@@ -91,7 +96,8 @@ int _open(const char* path, int flags, ...) {
         if (!(pmode & _S_IWRITE)) SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY);
     }
     int id = 3;
-    while (descriptors.count(id)) id++;
+    while (descriptors.count(id))
+        id++;
     descriptors[id] = Descriptor{fd, host, !(flags & _O_BINARY)};
     return id;
 }
@@ -102,6 +108,7 @@ int _read(int fd, void* buffer, unsigned int count) {
     Descriptor* d = Find(fd);
     if (!d) return Fail(EBADF);
     int n = (int)read(d->hostFd, buffer, count);
+    if (n > 0) bytesRead += (uint64_t)n;
     if (n <= 0 || !d->text) return n;
     // Text mode: squeeze CR LF pairs in place; a CR that ends the chunk
     // looks at the next byte of the file.
@@ -187,8 +194,7 @@ int _access(const char* path, int mode) {
     std::string host = path ? simwin::HostPath(path) : "";
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0) return Fail(ENOENT);
-    if ((mode & 2) && !S_ISDIR(st.st_mode) &&
-        (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
+    if ((mode & 2) && !S_ISDIR(st.st_mode) && (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))
         return Fail(EACCES);
     return 0;
 }
@@ -219,11 +225,13 @@ int _memicmp(const void* a, const void* b, size_t n) {
 }
 
 char* _strlwr(char* s) {
-    for (char* p = s; *p; p++) *p = (char)tolower((unsigned char)*p);
+    for (char* p = s; *p; p++)
+        *p = (char)tolower((unsigned char)*p);
     return s;
 }
 
 char* _strupr(char* s) {
-    for (char* p = s; *p; p++) *p = (char)toupper((unsigned char)*p);
+    for (char* p = s; *p; p++)
+        *p = (char)toupper((unsigned char)*p);
     return s;
 }

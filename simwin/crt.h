@@ -33,6 +33,11 @@ long _filelength(int fd);
 int _close(int fd);
 int _access(const char* path, int mode);
 
+namespace simwin {
+/* Bytes that _read has delivered since Reset, over all descriptors. */
+uint64_t BytesRead();
+} // namespace simwin
+
 int _stricmp(const char* a, const char* b);
 int _strnicmp(const char* a, const char* b, size_t n);
 int _memicmp(const void* a, const void* b, size_t n);

@@ -56,7 +56,8 @@ simwin::ResetHook resetFiles([] {
 });
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = (char)toupper((unsigned char)c);
+    for (char& c : s)
+        c = (char)toupper((unsigned char)c);
     return s;
 }
 
@@ -128,7 +129,8 @@ void Fill(const Search& s, const std::string& name, WIN32_FIND_DATAA* fd) {
     bool dir = true;
     if (stat(host.c_str(), &st) == 0) {
         dir = S_ISDIR(st.st_mode);
-        if (!dir) fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
+        if (!dir)
+            fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
     }
     fd->dwFileAttributes = dir ? FILE_ATTRIBUTE_DIRECTORY : StoredAttributes(host);
     snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
@@ -175,8 +177,8 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
-    if (replacing && (IsDir(to) || (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY) ||
-                      BusyError(to, false))) {
+    if (replacing &&
+        (IsDir(to) || (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY) || BusyError(to, false))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -199,9 +201,7 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
 }
 
 /* Characters an 8.3 name may hold besides letters and digits. */
-bool Legal83(unsigned char c) {
-    return isalnum(c) || c >= 0x80 || strchr("!#$%&'()-@^_`{}~", c);
-}
+bool Legal83(unsigned char c) { return isalnum(c) || c >= 0x80 || strchr("!#$%&'()-@^_`{}~", c); }
 
 bool Is83(const std::string& name) {
     if (name == "." || name == "..") return true;
@@ -370,7 +370,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     bool root = dir.size() == 3; // "C:\"
     std::vector<std::string> all;
     if (!root) all = {".", ".."};
-    for (auto& n : ListDir(hostDir)) all.push_back(n);
+    for (auto& n : ListDir(hostDir))
+        all.push_back(n);
     for (auto& n : all)
         if (Match(spec.c_str(), n.c_str())) s->names.push_back(n);
     if (s->names.empty()) {

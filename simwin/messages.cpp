@@ -36,7 +36,8 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
     if (simwin::Enter("PeekMessageA", &err)) return FALSE;
     ++peeks;
     auto hooks = peekHooks;
-    for (auto& h : hooks) h(peeks);
+    for (auto& h : hooks)
+        h(peeks);
     for (auto it = queue.begin(); it != queue.end(); ++it) {
         if (hwnd && it->hwnd != hwnd) continue;
         if (!InFilter(it->message, filterMin, filterMax)) continue;

@@ -22,8 +22,8 @@ enum class Termination {
 };
 
 struct ProcessSpec {
-    std::string image;                     // Windows path of the image file
-    std::vector<std::string> heldFiles;    // files held open without sharing
+    std::string image;                  // Windows path of the image file
+    std::vector<std::string> heldFiles; // files held open without sharing
     Termination onTerminate = Termination::Ends;
 };
 

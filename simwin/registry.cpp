@@ -44,7 +44,9 @@ simwin::ResetHook resetRegistry([] {
     deleteKeyCalls.clear();
 });
 
-bool Same(const std::string& a, const std::string& b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
+bool Same(const std::string& a, const std::string& b) {
+    return _stricmp(a.c_str(), b.c_str()) == 0;
+}
 
 std::shared_ptr<Key> Root(HKEY h) {
     uintptr_t v = reinterpret_cast<uintptr_t>(h);
@@ -137,8 +139,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     return ERROR_SUCCESS;
 }
 
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*,
-                     PHKEY result, LPDWORD disposition) {
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*, PHKEY result,
+                     LPDWORD disposition) {
     DWORD err;
     if (simwin::Enter("RegCreateKeyExA", &err)) return (LONG)err;
     auto base = FromHandle(key);
@@ -215,8 +217,8 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD, LPSTR,
-                   LPDWORD, FILETIME*) {
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD, LPSTR, LPDWORD,
+                   FILETIME*) {
     DWORD err;
     if (simwin::Enter("RegEnumKeyExA", &err)) return (LONG)err;
     auto k = FromHandle(key);
@@ -240,7 +242,8 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWOR
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
     DWORD maxSub = 0, maxName = 0, maxData = 0;
-    for (auto& s : k->subkeys) maxSub = std::max(maxSub, (DWORD)s->name.size());
+    for (auto& s : k->subkeys)
+        maxSub = std::max(maxSub, (DWORD)s->name.size());
     for (auto& v : k->values) {
         maxName = std::max(maxName, (DWORD)v.name.size());
         maxData = std::max(maxData, (DWORD)v.data.size());
@@ -326,7 +329,8 @@ bool RegValueExists(HKEY root, const std::string& path, const std::string& name)
 std::vector<std::string> RegValueNames(HKEY root, const std::string& path) {
     std::vector<std::string> names;
     if (auto k = Walk(Root(root), path.c_str(), false))
-        for (auto& v : k->values) names.push_back(v.name);
+        for (auto& v : k->values)
+            names.push_back(v.name);
     return names;
 }
 

@@ -35,8 +35,8 @@
 #define REG_OPTION_NON_VOLATILE 0
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls, DWORD options,
-                     REGSAM sam, void* security, PHKEY result, LPDWORD disposition);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls, DWORD options, REGSAM sam,
+                     void* security, PHKEY result, LPDWORD disposition);
 LONG RegCloseKey(HKEY key);
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                       LPDWORD size);
@@ -46,10 +46,10 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
                    LPDWORD type, LPBYTE data, LPDWORD size);
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD reserved,
                    LPSTR cls, LPDWORD classChars, FILETIME* lastWrite);
-LONG RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD classChars, LPDWORD reserved,
-                      LPDWORD subKeys, LPDWORD maxSubKeyLen, LPDWORD maxClassLen,
-                      LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
-                      LPDWORD securityDescriptor, FILETIME* lastWrite);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD classChars, LPDWORD reserved, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values,
+                      LPDWORD maxValueNameLen, LPDWORD maxValueLen, LPDWORD securityDescriptor,
+                      FILETIME* lastWrite);
 LONG RegDeleteValueA(HKEY key, LPCSTR name);
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 

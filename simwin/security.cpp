@@ -48,19 +48,13 @@ Privilege* Find(const std::string& name) {
     return &privileges[it->second];
 }
 
-bool IsNt() {
-    return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
-}
+bool IsNt() { return simwin::PlatformId() == VER_PLATFORM_WIN32_NT; }
 
 } // namespace
 
-HANDLE GetCurrentProcess() {
-    return (HANDLE)(intptr_t)-1;
-}
+HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
 
-DWORD GetCurrentProcessId() {
-    return currentPid;
-}
+DWORD GetCurrentProcessId() { return currentPid; }
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     DWORD err;
@@ -196,12 +190,8 @@ bool PrivilegeEnabled(const std::string& name) {
     return p && p->held && p->enabled;
 }
 
-const std::vector<UINT>& ShutdownRequests() {
-    return shutdowns;
-}
+const std::vector<UINT>& ShutdownRequests() { return shutdowns; }
 
-void SetCurrentProcessId(DWORD pid) {
-    currentPid = pid;
-}
+void SetCurrentProcessId(DWORD pid) { currentPid = pid; }
 
 } // namespace simwin

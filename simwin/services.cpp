@@ -250,12 +250,8 @@ DWORD ServiceState(const std::string& name) {
     return it == services.end() ? 0 : it->second.state;
 }
 
-void DenyManagerAccess(bool deny) {
-    denyManager = deny;
-}
+void DenyManagerAccess(bool deny) { denyManager = deny; }
 
-const std::vector<DWORD>& ServiceAccessRequests() {
-    return accessRequests;
-}
+const std::vector<DWORD>& ServiceAccessRequests() { return accessRequests; }
 
 } // namespace simwin

@@ -191,8 +191,6 @@ bool IsOpenByStream(const std::string& hostPath) {
     return false;
 }
 
-size_t OpenStreamCount() {
-    return streams.size();
-}
+size_t OpenStreamCount() { return streams.size(); }
 
 } // namespace simwin

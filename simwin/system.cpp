@@ -13,7 +13,8 @@ std::string windowsDir, systemDir, tempDir;
 std::map<std::string, std::pair<std::string, std::string>> env; // upper name -> (name, value)
 
 std::string Upper(std::string s) {
-    for (char& c : s) c = (char)toupper((unsigned char)c);
+    for (char& c : s)
+        c = (char)toupper((unsigned char)c);
     return s;
 }
 
@@ -58,9 +59,7 @@ DWORD PlatformId() { return version.dwPlatformId; }
 void SetWindowsDirectory(const std::string& p) { windowsDir = p; }
 void SetSystemDirectory(const std::string& p) { systemDir = p; }
 void SetTempPath(const std::string& p) { tempDir = p; }
-void SetEnv(const std::string& name, const std::string& value) {
-    env[Upper(name)] = {name, value};
-}
+void SetEnv(const std::string& name, const std::string& value) { env[Upper(name)] = {name, value}; }
 
 } // namespace simwin
 

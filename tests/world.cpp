@@ -12,7 +12,6 @@
 std::vector<std::string> WorldTest::lines_;
 std::vector<std::string> WorldTest::statuses_;
 
-
 void WorldTest::SetUp() {
     simwin::Reset();
     memset(&g_scan, 0, sizeof g_scan);

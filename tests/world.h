@@ -23,7 +23,7 @@ class WorldTest : public ::testing::Test {
     /* Sets g_scan.mainWindow to the recording window. */
     void AttachWindow();
 
-    std::string root_;              // host folder of this test
+    std::string root_;                         // host folder of this test
     static std::vector<std::string> lines_;    // log lines, in order
     static std::vector<std::string> statuses_; // status texts, in order
 };

@@ -10,7 +10,8 @@ static std::vector<std::string> List(const char* pattern) {
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(fd.cFileName);
+    do
+        names.push_back(fd.cFileName);
     while (FindNextFileA(h, &fd));
     FindClose(h);
     return names;

@@ -1,0 +1,491 @@
+/*
+** The file check: detection of every specimen under its own record, the
+** RVA translation, files it must leave alone, and each way of disposing of
+** an infected file, with the exact log lines and counters.
+*/
+#include "engine/file_check.h"
+#include "engine/signatures.h"
+#include "memory/kill_process.h"
+#include "repair/delete_on_restart.h"
+#include "world.h"
+
+#include <algorithm>
+
+namespace {
+
+const char* kTrojan = "W32/Phantaxis.Trojan";
+
+class FileCheckTest : public WorldTest {
+  protected:
+    void TearDown() override {
+        g_variantTable = kVariantTable;
+        WorldTest::TearDown();
+    }
+
+    /* Writes specimen `row` (optionally changed) to `path`. */
+    std::vector<uint8_t> Plant(int row, const std::string& path) {
+        std::vector<uint8_t> bytes = Specimen(row);
+        EXPECT_EQ(bytes.size(), (size_t)kVariantTable[row - 1].fileSize)
+            << "specimen " << row << " missing: build make_specimens first";
+        simwin::WriteFile(path, bytes);
+        return bytes;
+    }
+
+    /* Makes the check walk `records` (an end record is added). */
+    void UseTable(std::vector<VariantSignature> records) {
+        table_ = std::move(records);
+        table_.push_back(VariantSignature{});
+        g_variantTable = table_.data();
+    }
+
+    std::vector<VariantSignature> table_;
+};
+
+std::string Name(int row) {
+    return kVariantTable[row - 1].name;
+}
+
+/* Position of a record's pattern in a specimen's bytes. */
+size_t Find(const std::vector<uint8_t>& bytes, const uint8_t* pattern) {
+    return std::search(bytes.begin(), bytes.end(), pattern, pattern + 20) - bytes.begin();
+}
+
+void PutLe16(std::vector<uint8_t>& f, size_t at, uint32_t v) {
+    f[at] = (uint8_t)v;
+    f[at + 1] = (uint8_t)(v >> 8);
+}
+void PutLe32(std::vector<uint8_t>& f, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++)
+        f[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+/* Sets one section header of g_peImage. */
+void SetSection(int i, uint32_t va, uint32_t vsize, uint32_t raw) {
+    uint8_t* s = g_peImage.sections + i * 40;
+    for (int k = 0; k < 4; k++) {
+        s[8 + k] = (uint8_t)(vsize >> (8 * k));
+        s[12 + k] = (uint8_t)(va >> (8 * k));
+        s[20 + k] = (uint8_t)(raw >> (8 * k));
+    }
+}
+
+void SetSectionCount(uint16_t n) {
+    g_peImage.fileHeader[2] = (uint8_t)n;
+    g_peImage.fileHeader[3] = (uint8_t)(n >> 8);
+}
+
+} // namespace
+
+// Every specimen is found under its own record, by no other record, and not
+// at all once it is one byte shorter or one byte of either window changes.
+TEST_F(FileCheckTest, EverySpecimenIsDetectedUnderItsOwnRecordOnly) {
+    const int rows = 127;
+    g_scan.memoryScanMode = true; // report the match, keep the file
+    for (int row = 1; row <= rows; row++) {
+        SCOPED_TRACE("row " + std::to_string(row));
+        const VariantSignature& rec = kVariantTable[row - 1];
+        const std::string path = "C:\\rec.exe";
+        std::vector<uint8_t> bytes = Plant(row, path);
+        ASSERT_FALSE(bytes.empty());
+
+        g_variantTable = kVariantTable;
+        g_scan.fileMatched = false;
+        const int32_t before = g_scan.filesInfected;
+        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
+        EXPECT_TRUE(g_scan.fileMatched);
+        EXPECT_EQ(g_scan.filesInfected, before + 1);
+        EXPECT_EQ(g_scan.detectionName, Name(row));
+
+        std::vector<VariantSignature> others(kVariantTable, kVariantTable + rows);
+        others.erase(others.begin() + (row - 1));
+        UseTable(others);
+        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0) << "another record matches";
+        g_variantTable = kVariantTable;
+
+        simwin::WriteFile(path, std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
+        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0) << "one byte shorter";
+        for (const uint8_t* pattern : {rec.pattern1, rec.pattern2}) {
+            std::vector<uint8_t> changed = bytes;
+            size_t at = Find(changed, pattern);
+            ASSERT_LT(at, changed.size());
+            changed[at + 19] ^= 0x40;
+            simwin::WriteFile(path, changed);
+            EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0) << "one pattern byte changed";
+        }
+        EXPECT_EQ(g_scan.filesInfected, before + 1);
+    }
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(FileCheckTest, SizeModesFilterBeforeAnyWindowIsRead) {
+    const std::string path = "C:\\size.exe";
+    Plant(127, path); // 34304 bytes
+    g_scan.memoryScanMode = true;
+    VariantSignature rec = kVariantTable[126];
+    auto matches = [&](int32_t mode, int32_t size) {
+        rec.sizeMode = mode;
+        rec.fileSize = size;
+        UseTable({rec});
+        return CheckFile(kTrojan, path.c_str()) == 1;
+    };
+    EXPECT_TRUE(matches(1, 34304));
+    EXPECT_FALSE(matches(1, 34305));
+    EXPECT_TRUE(matches(2, 34304 + 4095));
+    EXPECT_TRUE(matches(2, 34304 - 4095));
+    EXPECT_FALSE(matches(2, 34304 + 4096));
+    EXPECT_FALSE(matches(2, 34304 - 4096));
+    EXPECT_TRUE(matches(3, 1));
+    EXPECT_FALSE(matches(0, 34304));
+    EXPECT_FALSE(matches(4, 34304));
+
+    // A record that fails the size filter costs no read beyond the headers.
+    rec.sizeMode = 1;
+    rec.fileSize = 99;
+    UseTable({rec, rec, rec});
+    const int before = simwin::CallCount("_read");
+    EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0);
+    EXPECT_EQ(simwin::CallCount("_read") - before, 5); // pointer, signature, 3 header blocks
+
+    // An empty table (first name empty) matches nothing.
+    UseTable({});
+    EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(FileCheckTest, RvaToFileOffsetTranslatesThroughTheSectionTable) {
+    simwin::WriteFile("C:\\f.bin", std::string(0x3000, 'x'));
+    int fd = _open("C:\\f.bin", _O_RDONLY | _O_BINARY);
+    ASSERT_GE(fd, 0);
+    memset(&g_peImage, 0, sizeof g_peImage);
+    g_peImage.optionalHeader[60] = 0x00; // SizeOfHeaders 0x400
+    g_peImage.optionalHeader[61] = 0x04;
+
+    // No sections: the RVA is the file position, and 0 means SizeOfHeaders.
+    SetSectionCount(0);
+    EXPECT_EQ(RvaToFileOffset(0x123, fd), 0x123u);
+    EXPECT_EQ(RvaToFileOffset(0, fd), 0x400u);
+    EXPECT_EQ(RvaToFileOffset(0x5000, fd), 0x5000u);
+
+    SetSectionCount(2);
+    SetSection(0, 0x1000, 0x1000, 0x400);
+    SetSection(1, 0x2000, 0x1000, 0x1400);
+    EXPECT_EQ(RvaToFileOffset(0x1010, fd), 0x410u);  // first section
+    EXPECT_EQ(RvaToFileOffset(0x2010, fd), 0x1410u); // second
+    EXPECT_EQ(RvaToFileOffset(0x1FFF, fd), 0x13FFu); // a section's end is outside it
+    EXPECT_EQ(RvaToFileOffset(0x2000, fd), 0x1400u);
+    EXPECT_EQ(RvaToFileOffset(0x3100, fd), 0x2500u); // beyond both: the last one
+    // Not less than the file's length: the RVA itself.
+    EXPECT_EQ(RvaToFileOffset(0x3C00, fd), 0x3C00u);
+    EXPECT_EQ(RvaToFileOffset(0x3BFF, fd), 0x2FFFu);
+    // Below the first section: the subtraction wraps, far beyond the file.
+    EXPECT_EQ(RvaToFileOffset(0x500, fd), 0x500u);
+    // A translation to position 0 reads at SizeOfHeaders instead.
+    SetSection(0, 0x1000, 0x1000, 0);
+    EXPECT_EQ(RvaToFileOffset(0x1000, fd), 0x400u);
+    // The first section whose end lies above the RVA decides, even when a
+    // later one starts lower.
+    SetSection(0, 0x1000, 0x3000, 0x400);
+    SetSection(1, 0x2000, 0x1000, 0x800);
+    EXPECT_EQ(RvaToFileOffset(0x2000, fd), 0x1400u);
+    // A count beyond the 20 headers the buffer holds is never followed past it.
+    SetSectionCount(0xFFFF);
+    EXPECT_EQ(RvaToFileOffset(0x7FFFFF00, fd), 0x7FFFFF00u);
+    _close(fd);
+}
+
+TEST_F(FileCheckTest, ADisplacementWrappingPast2GbNeverMatches) {
+    // Entry + offset lands above 2 GB: a negative 32-bit seek, which fails.
+    std::vector<uint8_t> bytes = Specimen(127);
+    ASSERT_FALSE(bytes.empty());
+    simwin::WriteFile("C:\\w.exe", bytes);
+    g_scan.memoryScanMode = true;
+    VariantSignature rec = kVariantTable[126];
+    const int32_t entry = bytes[0x80 + 24 + 16] | bytes[0x80 + 24 + 17] << 8; // below 64 KB
+    ASSERT_GT(entry, 0);
+    rec.offset1 = -entry - 0x100; // wraps to 0xFFFFFF00
+    UseTable({rec});
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\w.exe"), 0);
+    rec.offset1 = INT32_MIN; // entry + offset just above 2 GB
+    UseTable({rec});
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\w.exe"), 0);
+    EXPECT_EQ(g_scan.filesInfected, 0);
+
+    // A window that runs past the end of the file is a short read: no match.
+    rec = kVariantTable[126];
+    rec.sizeMode = 3;
+    std::vector<uint8_t> tail = bytes;
+    const size_t at = std::max(Find(tail, rec.pattern1), Find(tail, rec.pattern2));
+    tail.resize(at + 19);
+    simwin::WriteFile("C:\\w.exe", tail);
+    UseTable({rec});
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\w.exe"), 0);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(FileCheckTest, FilesThatAreNotPeFilesAreLeftAloneSilently) {
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    std::vector<uint8_t> pe = Specimen(54); // 44032 bytes, three sections at most
+    ASSERT_FALSE(pe.empty());
+    VariantSignature any = kVariantTable[53];
+    any.sizeMode = 3; // only the headers can reject these files
+    UseTable({any});
+
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    std::string text = "This is a letter, not a program. It is long enough to hold a DOS header.";
+    files.push_back({"text", std::vector<uint8_t>(text.begin(), text.end())});
+    files.push_back({"empty", {}});
+    std::vector<uint8_t> many = pe;
+    PutLe16(many, 0x80 + 6, 21);
+    files.push_back({"21 sections", many});
+    // The header pointer's low 16 bits point at the real header's old place,
+    // which no longer holds one; the high bits are never read.
+    std::vector<uint8_t> far(0x10200, 0);
+    std::copy(pe.begin(), pe.begin() + 0x400, far.begin());
+    std::copy(pe.begin() + 0x80, pe.begin() + 0x200, far.begin() + 0x10080);
+    std::fill(far.begin() + 0x80, far.begin() + 0x200, 0);
+    PutLe32(far, 0x3C, 0x10080);
+    files.push_back({"header above 65535", far});
+    for (size_t cut : {30, 61, 0x83, 0x97, 0x98 + 95, 0x178 + 39}) {
+        files.push_back(
+            {"cut at " + std::to_string(cut), std::vector<uint8_t>(pe.begin(), pe.begin() + cut)});
+    }
+    for (auto& [what, bytes] : files) {
+        SCOPED_TRACE(what);
+        simwin::WriteFile("C:\\odd.exe", bytes);
+        int before = simwin::CallCount("_read");
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\odd.exe"), 0);
+        EXPECT_LE(simwin::CallCount("_read") - before, 5);
+        EXPECT_TRUE(simwin::FileExists("C:\\odd.exe"));
+        EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    }
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(g_scan.filesInfected, 0);
+
+    // The 20-section limit itself passes, reading exactly 800 bytes.
+    std::vector<uint8_t> twenty = pe;
+    PutLe16(twenty, 0x80 + 6, 20);
+    simwin::WriteFile("C:\\twenty.exe", twenty);
+    int fd = _open("C:\\twenty.exe", _O_RDONLY | _O_BINARY);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(ReadFileHeader(fd));
+    EXPECT_TRUE(ReadSectionTable(fd));
+    EXPECT_EQ(g_peImage.headerOffset, 0x80);
+    EXPECT_EQ(memcmp(g_peImage.sections, &twenty[0x178], 800), 0);
+    _close(fd);
+    // The file header with 0x10080 in e_lfanew keeps only the low 16 bits.
+    simwin::WriteFile("C:\\far.exe", far);
+    fd = _open("C:\\far.exe", _O_RDONLY | _O_BINARY);
+    EXPECT_FALSE(ReadFileHeader(fd));
+    EXPECT_EQ(g_peImage.headerOffset, 0x80);
+    _close(fd);
+}
+
+TEST_F(FileCheckTest, UnopenableFilesAreSkipped) {
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\missing.exe"), 0);
+    Plant(1, "C:\\held.exe");
+    simwin::StartProcess({"C:\\other.exe", {"C:\\held.exe"}});
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\held.exe"), 0);
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(g_scan.filesInfected, 0);
+    EXPECT_TRUE(simwin::FileExists("C:\\held.exe"));
+}
+
+TEST_F(FileCheckTest, AutostartNameIsEmptiedOnlyBeforeTheFirstDetection) {
+    simwin::WriteFile("C:\\clean.txt", "nothing here");
+    strcpy(g_scan.autostartValueName, "Updater");
+    g_scan.filesInfected = 2;
+    CheckFile(kTrojan, "C:\\clean.txt");
+    EXPECT_STREQ(g_scan.autostartValueName, "Updater");
+    g_scan.filesInfected = 0;
+    CheckFile(kTrojan, "C:\\clean.txt");
+    EXPECT_STREQ(g_scan.autostartValueName, "");
+}
+
+TEST_F(FileCheckTest, DeleteRemovesTheFileWithOneLine) {
+    AttachWindow();
+    for (int32_t action : {ACTION_DELETE, ACTION_DELETE_TOO}) {
+        lines_.clear();
+        g_scan.action = action;
+        const std::string path = "C:\\Downloads\\setup.exe";
+        Plant(1, path);
+        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
+        EXPECT_EQ(lines_, std::vector<std::string>{path + "     " + Name(1) + " removed"});
+        EXPECT_FALSE(simwin::FileExists(path));
+        EXPECT_STREQ(g_scan.detectionName, Name(1).c_str());
+        EXPECT_STREQ(g_scan.statusText, path.c_str());
+        EXPECT_STREQ(g_scan.currentFile, "");
+        EXPECT_FALSE(g_scan.fileMatched);
+    }
+    EXPECT_EQ(g_scan.filesInfected, 2);
+    EXPECT_EQ(g_scan.filesRemoved, 2);
+    EXPECT_FALSE(g_scan.restartNeeded);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+
+    // A read-only file has its attributes reset first.
+    lines_.clear();
+    Plant(127, "C:\\WINDOWS\\ro.exe");
+    ASSERT_TRUE(
+        SetFileAttributesA("C:\\WINDOWS\\ro.exe", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\ro.exe"), 1);
+    EXPECT_EQ(lines_,
+              std::vector<std::string>{"C:\\WINDOWS\\ro.exe     " + Name(127) + " removed"});
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\ro.exe"));
+    EXPECT_EQ(g_scan.filesRemoved, 3);
+}
+
+TEST_F(FileCheckTest, AHeldFileIsReleasedByTerminatingItsProcess) {
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    Plant(45, "C:\\tb.exe");
+    simwin::FailCall("DeleteFileA", ERROR_SHARING_VIOLATION, 1);
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+    EXPECT_EQ(simwin::CallCount("DeleteFileA"), 2);
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
+    EXPECT_FALSE(simwin::FileExists("C:\\tb.exe"));
+    EXPECT_EQ(g_scan.filesRemoved, 1);
+    EXPECT_FALSE(g_scan.restartNeeded);
+}
+
+TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    Plant(45, "C:\\tb.exe");
+    simwin::FailCall("DeleteFileA", ERROR_ACCESS_DENIED, -1);
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+    EXPECT_EQ(lines_,
+              std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
+    EXPECT_TRUE(simwin::FileExists("C:\\tb.exe"));
+    EXPECT_EQ(g_scan.filesRemoved, 0);
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(g_scan.restartNeeded != 0, ScheduleDeleteOnRestart("C:\\tb.exe"));
+
+    // An earlier deletion waiting for the restart keeps the restart offer.
+    g_scan.restartNeeded = TRUE;
+    lines_.clear();
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+    EXPECT_EQ(lines_.size(), 1u);
+    EXPECT_TRUE(g_scan.restartNeeded);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    Plant(54, "C:\\g.exe");
+    simwin::FailCall("SetFileAttributesA", ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\g.exe"), 1);
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\g.exe     " + Name(54) + " Unable to remove"});
+    EXPECT_EQ(simwin::CallCount("DeleteFileA"), 0);
+    EXPECT_TRUE(simwin::FileExists("C:\\g.exe"));
+    EXPECT_FALSE(g_scan.restartNeeded);
+    EXPECT_EQ(g_scan.filesRemoved, 0);
+}
+
+TEST_F(FileCheckTest, RenameChangesTheExtensionOnly) {
+    AttachWindow();
+    g_scan.action = ACTION_RENAME;
+    Plant(1, "C:\\my.dir\\b.exe");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\my.dir\\b.exe"), 1);
+    EXPECT_TRUE(simwin::FileExists("C:\\my.dir\\b.Vxe"));
+    EXPECT_FALSE(simwin::FileExists("C:\\my.dir\\b.exe"));
+
+    // Failures: MoveFileA refuses; a name without an extension (a dot in the
+    // folder name must not move the file elsewhere); a name ending in a dot.
+    simwin::FailCall("MoveFileA", ERROR_ACCESS_DENIED, 1);
+    Plant(1, "C:\\my.dir\\c.exe");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\my.dir\\c.exe"), 1);
+    simwin::MakeDir("C:\\my.Vir");
+    Plant(1, "C:\\my.dir\\noext");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\my.dir\\noext"), 1);
+    EXPECT_TRUE(simwin::FileExists("C:\\my.dir\\noext"));
+    EXPECT_FALSE(simwin::FileExists("C:\\my.Vir\\noext"));
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "C:\\my.dir\\b.exe     " + Name(1) + " renamed",
+                          "C:\\my.dir\\c.exe     " + Name(1) + " Rename failed",
+                          "C:\\my.dir\\noext     " + Name(1) + " Rename failed",
+                      }));
+    EXPECT_TRUE(simwin::FileExists("C:\\my.dir\\c.exe"));
+    EXPECT_EQ(g_scan.filesRemoved, 0);
+    EXPECT_EQ(g_scan.filesInfected, 3);
+}
+
+TEST_F(FileCheckTest, ReportOnlyAndUnknownActionsLeaveTheFile) {
+    AttachWindow();
+    g_scan.action = ACTION_REPORT_ONLY;
+    Plant(28, "C:\\big.exe");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\big.exe"), 1);
+    g_scan.action = 0;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\big.exe"), 1);
+    g_scan.action = 104;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\big.exe"), 1);
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\big.exe     " + Name(28) +
+                                               " not disinfected as per user's selection"});
+    EXPECT_TRUE(simwin::FileExists("C:\\big.exe"));
+    EXPECT_EQ(g_scan.filesInfected, 3);
+    EXPECT_EQ(g_scan.filesRemoved, 0);
+    EXPECT_EQ(simwin::CallCount("DeleteFileA") + simwin::CallCount("MoveFileA"), 0);
+}
+
+TEST_F(FileCheckTest, MemoryScanModeOnlyReportsTheMatch) {
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    g_scan.memoryScanMode = true;
+    g_scan.filesInfected = 4;
+    Plant(127, "C:\\WINDOWS\\svc.exe");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 1);
+    EXPECT_TRUE(g_scan.fileMatched);
+    EXPECT_EQ(g_scan.filesInfected, 5);
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
+    EXPECT_STREQ(g_scan.currentFile, "C:\\WINDOWS\\svc.exe");
+    EXPECT_STREQ(g_scan.detectionName, Name(127).c_str());
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(FileCheckTest, MemoryKillDisposalDisposesWithoutMatching) {
+    // The memory scan matched the image, terminated its process, and walks it
+    // again: the window shows the display form, detectionName the match.
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    g_scan.pendingMemoryAction = ACTION_DELETE;
+    g_scan.filesInfected = 1;
+    strcpy(g_scan.detectionName, "W32/Phantaxis.A.Backdoor");
+    strcpy(g_scan.statusText, "C:\\...\\svc.exe");
+    simwin::WriteFile("C:\\WINDOWS\\svc.exe", "not even a PE file");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "System Memory    W32/Phantaxis.Backdoor removed",
+                          "C:\\WINDOWS\\svc.exe     W32/Phantaxis.Trojan removed",
+                      }));
+    EXPECT_EQ(simwin::Sleeps(), std::vector<DWORD>{1000});
+    EXPECT_EQ(simwin::Now(), 1000u);
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(g_scan.filesRemoved, 1);
+    EXPECT_STREQ(g_scan.currentFile, "");
+
+    // The pending action becomes the action; report-only shows the status
+    // line's text and the memory scan's match.
+    lines_.clear();
+    g_scan.pendingMemoryAction = ACTION_REPORT_ONLY;
+    simwin::WriteFile("C:\\WINDOWS\\svc.exe", "x");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
+    EXPECT_EQ(g_scan.action, ACTION_REPORT_ONLY);
+    ASSERT_EQ(lines_.size(), 2u);
+    EXPECT_EQ(
+        lines_[1],
+        "C:\\...\\svc.exe     W32/Phantaxis.A.Backdoor not disinfected as per user's selection");
+
+    // Without a main window the check runs as usual.
+    lines_.clear();
+    g_scan.mainWindow = nullptr;
+    g_scan.pendingMemoryAction = ACTION_DELETE;
+    g_scan.action = ACTION_REPORT_ONLY;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}

@@ -1,0 +1,123 @@
+/*
+** The scan run: which drives are walked, the statistics block, the final
+** status, the deferred Program Files walk and the restart question.
+*/
+#include "engine/scan_run.h"
+#include "world.h"
+
+class ScanRunTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AttachWindow();
+        strcpy(g_scan.target, "!:");
+        g_scan.action = ACTION_DELETE;
+    }
+    static std::vector<std::string> Statistics(int scanned, int infected, int removed) {
+        return {"Scanning statistics", "------------------------------",
+                "Total files scanned\t\t:  " + std::to_string(scanned),
+                "Total files infected\t\t:  " + std::to_string(infected),
+                "Total files removed\t\t:  " + std::to_string(removed)};
+    }
+};
+
+TEST_F(ScanRunTest, WalksOnlyFixedDrivesFromCToZ) {
+    MapDrive('A', DRIVE_REMOVABLE);
+    MapDrive('D', DRIVE_CDROM);
+    MapDrive('E');
+    MapDrive('N', DRIVE_REMOTE);
+    simwin::WriteFile("A:\\a.txt", "");
+    simwin::WriteFile("C:\\c.txt", "");
+    simwin::WriteFile("D:\\d.txt", "");
+    simwin::WriteFile("E:\\e.txt", "");
+    simwin::WriteFile("N:\\n.txt", "");
+    EXPECT_EQ(RunScan(), 1);
+    std::vector<std::string> expected;
+    for (char c = 'C'; c <= 'Z'; c++)
+        expected.push_back(std::string(1, c) + ":\\");
+    EXPECT_EQ(simwin::DriveQueries(), expected);
+    EXPECT_EQ(g_scan.filesScanned, 2);
+    EXPECT_EQ(std::vector<std::string>(statuses_.begin(), statuses_.end() - 1),
+              (std::vector<std::string>{"C:\\c.txt", "E:\\e.txt"}));
+    EXPECT_EQ(lines_, Statistics(2, 0, 0));
+    EXPECT_EQ(statuses_.back(), "Scanning completed");
+    EXPECT_STREQ(g_scan.statusText, "Scanning completed");
+    EXPECT_TRUE(g_scan.keepLog);
+    EXPECT_TRUE(simwin::Questions().empty());
+}
+
+TEST_F(ScanRunTest, InfectionsPutASingleSpaceLineBeforeTheStatistics) {
+    // counters run from program start: the memory scan may have counted already
+    g_scan.filesInfected = 3;
+    g_scan.filesRemoved = 1;
+    RunScan();
+    std::vector<std::string> expected{" "};
+    for (auto& l : Statistics(0, 3, 1))
+        expected.push_back(l);
+    EXPECT_EQ(lines_, expected);
+}
+
+TEST_F(ScanRunTest, AStopStillVisitsLaterDrivesButShowsNothingThere) {
+    MapDrive('E');
+    for (int i = 0; i < 4; i++)
+        simwin::WriteFile("C:\\f" + std::to_string(i), "");
+    simwin::WriteFile("E:\\e.txt", "");
+    simwin::OnPeek([](int n) {
+        if (n == 3) simwin::PostTestMessage(g_scan.mainWindow, WM_KEYDOWN, VK_ESCAPE);
+    });
+    simwin::ScriptAnswers({IDYES});
+    RunScan();
+    EXPECT_TRUE(g_scan.stopRequested);
+    EXPECT_EQ(simwin::DriveQueries().size(), 24u);
+    for (auto& s : statuses_)
+        EXPECT_NE(s, "E:\\e.txt");
+    EXPECT_EQ(statuses_.back(), "Scanning terminated");
+    EXPECT_EQ(lines_, Statistics(g_scan.filesScanned, 0, 0));
+    EXPECT_LT(g_scan.filesScanned, 4);
+}
+
+TEST_F(ScanRunTest, ProgramFilesListedInOtherCaseIsWalkedTwice) {
+    simwin::WriteFile("C:\\PROGRAM FILES\\app.exe", "");
+    RunScan();
+    EXPECT_EQ(g_scan.filesScanned, 2);
+    EXPECT_EQ(g_scan.programFilesPending, 0);
+}
+
+TEST_F(ScanRunTest, ProgramFilesEnteredByTheTreeWalkIsNotWalkedAgain) {
+    simwin::WriteFile("C:\\Program Files\\app.exe", "");
+    MapDrive('D');
+    simwin::WriteFile("D:\\PROGRAM FILES\\other.exe", "");
+    RunScan();
+    // D's folder is not entered again: "visited" is never cleared
+    EXPECT_EQ(g_scan.filesScanned, 2);
+}
+
+TEST_F(ScanRunTest, OneFolderTarget) {
+    strcpy(g_scan.target, "C:\\only");
+    simwin::WriteFile("C:\\only\\x.txt", "");
+    simwin::WriteFile("C:\\other\\y.txt", "");
+    RunScan();
+    EXPECT_EQ(g_scan.filesScanned, 1);
+    EXPECT_TRUE(simwin::DriveQueries().empty());
+}
+
+TEST_F(ScanRunTest, EmptyTargetOnlyPostsTheStatistics) {
+    g_scan.target[0] = 0;
+    simwin::WriteFile("C:\\x.txt", "");
+    RunScan();
+    EXPECT_EQ(g_scan.filesScanned, 0);
+    EXPECT_EQ(lines_, Statistics(0, 0, 0));
+}
+
+TEST_F(ScanRunTest, RestartIsOfferedWhenADeletionWaitsForIt) {
+    g_scan.restartNeeded = 1;
+    simwin::ScriptAnswers({IDNO});
+    RunScan();
+    ASSERT_EQ(simwin::Questions().size(), 1u);
+    const auto& q = simwin::Questions()[0];
+    EXPECT_EQ(q.text, "The system has to be restarted to remove the virus completely from your "
+                      "system. \n\n Restart now?");
+    EXPECT_EQ(q.title, "CleanPhantaxis Ver 1.0");
+    EXPECT_EQ(q.style, 36u);
+    EXPECT_EQ(statuses_.back(), "Scanning completed"); // the status comes before the question
+}

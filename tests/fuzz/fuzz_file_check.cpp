@@ -1,0 +1,32 @@
+/*
+** Fuzz target: the file check over arbitrary file contents. Whatever the
+** bytes, the check must neither crash nor read outside its buffers, and must
+** close the file before it returns.
+*/
+#include "engine/file_check.h"
+#include "engine/scan_state.h"
+#include "platform/win32.h"
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+static std::string Root() {
+    static std::string root;
+    if (root.empty()) {
+        char tmpl[] = "/tmp/cpfuzz-XXXXXX";
+        root = mkdtemp(tmpl);
+    }
+    return root;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    simwin::Reset();
+    simwin::MapDrive('C', Root());
+    memset(&g_scan, 0, sizeof g_scan);
+    g_scan.action = ACTION_REPORT_ONLY;
+    simwin::WriteFile("C:\\sample.exe", std::string((const char*)data, size));
+    CheckFile("W32/Phantaxis.Trojan", "C:\\sample.exe");
+    if (simwin::OpenDescriptorCount() != 0) abort();
+    return 0;
+}
