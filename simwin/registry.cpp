@@ -39,10 +39,12 @@ struct KeyHandle : simwin::Object {
 
 std::map<uintptr_t, std::shared_ptr<Key>> roots;
 std::function<std::vector<uint8_t>(const std::string&)> perfProvider;
+std::vector<std::string> deleteKeyCalls;
 
 simwin::ResetHook resetRegistry([] {
     roots.clear();
     perfProvider = nullptr;
+    deleteKeyCalls.clear();
 });
 
 bool Same(const std::string& a, const std::string& b) {
@@ -289,6 +291,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     DWORD err;
+    deleteKeyCalls.push_back(subKey ? subKey : "");
     if (simwin::Enter("RegDeleteKeyA", &err)) return (LONG)err;
     auto base = FromHandle(key);
     if (!base) return ERROR_INVALID_HANDLE;
@@ -350,6 +353,8 @@ std::vector<uint8_t> RegValueData(HKEY root, const std::string& path, const std:
     Value* v = k ? FindValue(*k, name.c_str()) : nullptr;
     return v ? v->data : std::vector<uint8_t>{};
 }
+
+const std::vector<std::string>& RegDeleteKeyCalls() { return deleteKeyCalls; }
 
 void RegDenyWrite(HKEY root, const std::string& path) {
     Walk(Root(root), path.c_str(), true)->denyWrite = true;
