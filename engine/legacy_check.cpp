@@ -6,6 +6,7 @@
 ** file; the first check unscrambles it in place, once for the program's life.
 */
 #include "engine/legacy_check.h"
+#include "engine/file_check.h"
 #include "engine/scan_state.h"
 
 namespace {
@@ -145,22 +146,6 @@ const LegacySignature* AttachmentTest(int fd) {
     return nullptr;
 }
 
-/* The rename of the disposal: the character after the last "." becomes "V". */
-bool RenameInfected(const char* path) {
-    char newName[MAX_PATH];
-    size_t length = strlen(path);
-    if (length >= sizeof newName) return false;
-    memcpy(newName, path, length + 1);
-    if (char* dot = strrchr(newName, '.')) {
-        if (dot[1] == 0) {
-            if (length + 1 >= sizeof newName) return false; // no room to add the "V"
-            dot[2] = 0;
-        }
-        dot[1] = 'V';
-    }
-    return MoveFileA(path, newName) != 0;
-}
-
 } // namespace
 
 int32_t CheckLegacyFile(const char*, const char* path) {
@@ -187,12 +172,14 @@ int32_t CheckLegacyFile(const char*, const char* path) {
             PostLogLine("%s     %s Remove failed", path, name);
         }
         break;
-    case ACTION_RENAME:
-        if (RenameInfected(path))
+    case ACTION_RENAME: {
+        char renamed[MAX_PATH];
+        if (RenamedPath(path, renamed, sizeof renamed) && MoveFileA(path, renamed))
             PostLogLine("%s     %s renamed", path, name);
         else
             PostLogLine("%s     %s Rename failed", path, name);
         break;
+    }
     case ACTION_REPORT_ONLY:
         PostLogLine("%s     %s Not Disinfected As Per User's Selection", g_scan.statusText,
                     g_scan.detectionName);
