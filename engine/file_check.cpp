@@ -28,25 +28,15 @@ constexpr uint32_t kWindowSize = 20;
 // (16 data directories); SizeOfOptionalHeader is not consulted.
 constexpr uint32_t kSectionTableOffset = 4 + 20 + 224;
 
-uint16_t Le16(const uint8_t* p) {
-    return (uint16_t)(p[0] | p[1] << 8);
-}
+uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 uint32_t Le32(const uint8_t* p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
-uint32_t SectionCount() {
-    return Le16(g_peImage.fileHeader + 2);
-}
-uint32_t EntryPoint() {
-    return Le32(g_peImage.optionalHeader + 16);
-}
-uint32_t SizeOfHeaders() {
-    return Le32(g_peImage.optionalHeader + 60);
-}
-const uint8_t* Section(uint32_t i) {
-    return g_peImage.sections + i * kSectionHeaderSize;
-}
+uint32_t SectionCount() { return Le16(g_peImage.fileHeader + 2); }
+uint32_t EntryPoint() { return Le32(g_peImage.optionalHeader + 16); }
+uint32_t SizeOfHeaders() { return Le32(g_peImage.optionalHeader + 60); }
+const uint8_t* Section(uint32_t i) { return g_peImage.sections + i * kSectionHeaderSize; }
 
 /* Reads exactly `count` bytes at absolute file position `position`. The
    run-time library's offsets are 32-bit signed longs on Windows, so a
@@ -80,22 +70,6 @@ bool SizeFits(const VariantSignature& rec, long length) {
     default:
         return false;
     }
-}
-
-/* The new name of a renamed file: the character after the last "." of its
-   file name becomes "V" (b.exe -> b.Vxe). False when the file name has no
-   such character: the file cannot be renamed that way. Only the last path
-   component is looked at, so a dot in a folder name never moves the file. */
-bool RenamedPath(const char* path, char* out, size_t size) {
-    if (strlen(path) >= size) return false;
-    CopyText(out, size, path);
-    char* name = out;
-    for (char* p = out; *p; p++)
-        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-    char* dot = strrchr(name, '.');
-    if (!dot || !dot[1]) return false;
-    dot[1] = 'V';
-    return true;
 }
 
 void DeleteInfected(const char* path, const char* name) {
@@ -139,9 +113,7 @@ void Dispose(const char* path, const char* name) {
     }
 }
 
-void ForgetCurrentFile() {
-    memset(g_scan.currentFile, 0, sizeof g_scan.currentFile);
-}
+void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFile); }
 
 } // namespace
 
@@ -239,4 +211,18 @@ int32_t CheckFile(const char* checkName, const char* path) {
     ForgetCurrentFile();
     _close(fd);
     return 0;
+}
+
+/* Only the last path component is looked at, so a dot in a folder name
+   never moves the file elsewhere. */
+bool RenamedPath(const char* path, char* out, size_t size) {
+    if (strlen(path) >= size) return false;
+    CopyText(out, size, path);
+    char* name = out;
+    for (char* p = out; *p; p++)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    char* dot = strrchr(name, '.');
+    if (!dot || !dot[1]) return false;
+    dot[1] = 'V';
+    return true;
 }

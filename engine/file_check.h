@@ -22,4 +22,9 @@ bool ReadFileHeader(int fd);
 bool ReadSectionTable(int fd);
 uint32_t RvaToFileOffset(uint32_t rva, int fd);
 
+/* The name a renamed infected file takes: the character after the last "."
+   of its file name becomes "V" (b.exe -> b.Vxe). False when the file name has
+   no such character or the result does not fit `size`. */
+bool RenamedPath(const char* path, char* out, size_t size);
+
 #endif

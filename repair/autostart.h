@@ -1,12 +1,31 @@
 /*
-** Registry autostart cleanup at every detection.
+** Registry autostart cleanup at every detection: the hosts file check, then
+** the machine-wide Run and RunServices values that start the infected file.
 */
 #ifndef CLEANPHANTAXIS_AUTOSTART_H
 #define CLEANPHANTAXIS_AUTOSTART_H
 
+#include "platform/win32.h"
 #include <stdint.h>
 
-/* Hosts file check, then the Run and RunServices values naming the file. */
+#define AUTOSTART_RUN_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\Run"
+#define AUTOSTART_RUNSERVICES_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"
+
+/* Hosts file check, then the Run and RunServices values naming the file in
+   g_scan.currentFile. `variantName` is the matched record's name, used in the
+   lines about the remembered value. Always true. */
 bool CleanSystemEntries(const char* variantName);
+
+/* Deletes the values of one autostart key whose data starts the infected
+   file; remembers the name of a matched value in g_scan.autostartValueName. */
+void WalkAutostartKey(HKEY root, const char* subKey);
+
+/* Deletes one value; true when the deletion and the closing succeeded. */
+bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName);
+
+/* Reads one value whole, whatever its type or length, into a heap block of
+   the size the registry reports plus a terminator that this call adds.
+   On success *data is a NUL-terminated string the caller frees with free(). */
+bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data);
 
 #endif

@@ -1,8 +1,53 @@
 /*
-** Removing a service's registration from both control sets.
+** Removing a service's registration from both control sets, so that the
+** service is not started again. Within each set the "Enum" and "Security"
+** subkeys go first: RegDeleteKeyA refuses a key that still has subkeys.
 */
 #include "repair/service_keys.h"
+#include "platform/win32.h"
 
-// Not yet: the registry deletions.
-bool DeleteServiceKeys(const char*) { return false; }
-bool DeleteMachineKey(const char*) { return false; }
+/* Room for one key path: 511 characters and the terminator. */
+static const size_t kPathSize = 512;
+
+static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
+static const char kSet2[] = "SYSTEM\\ControlSet002\\Services\\";
+static const char kSet2Caps[] = "SYSTEM\\CONTROLSET002\\SERVICES\\";
+static const char kEnum[] = "\\Enum";
+static const char kSecurity[] = "\\Security";
+
+/* Builds prefix + name + suffix in `path` (kPathSize bytes); false, with
+   nothing written, when it would not fit. */
+static bool BuildPath(char* path, const char* prefix, const char* name, const char* suffix) {
+    size_t a = strlen(prefix), b = strlen(name), c = strlen(suffix);
+    if (b >= kPathSize || c >= kPathSize - b || a >= kPathSize - b - c) return false;
+    memcpy(path, prefix, a);
+    memcpy(path + a, name, b);
+    memcpy(path + a + b, suffix, c + 1);
+    return true;
+}
+
+bool DeleteMachineKey(const char* path) {
+    return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+}
+
+bool DeleteServiceKeys(const char* name) {
+    static const struct {
+        const char* prefix;
+        const char* suffix;
+    } steps[] = {
+        {kSet1, kEnum},     {kSet1, kSecurity}, {kSet1, ""},
+        {kSet2Caps, kEnum}, {kSet2, kSecurity}, {kSet2, ""},
+    };
+    // An empty name would address the Services key itself, and a backslash
+    // would reach into some other key.
+    if (!name || !name[0] || strchr(name, '\\')) return false;
+    // A name too long for the longest of the six paths is refused as a whole:
+    // deleting only some of the keys would leave the service half removed.
+    char path[kPathSize];
+    if (!BuildPath(path, kSet1, name, kSecurity)) return false;
+    bool any = false;
+    for (const auto& step : steps) {
+        if (BuildPath(path, step.prefix, name, step.suffix) && DeleteMachineKey(path)) any = true;
+    }
+    return any;
+}

@@ -6,6 +6,11 @@
 ** (files.cpp asks IsOpenByDescriptor). A file held open without sharing by a
 ** simulated process cannot be opened at all (EACCES, as for a sharing
 ** violation); a running program's image can be opened for reading.
+**
+** Without _O_BINARY a descriptor is in text mode, the run-time's default:
+** _read turns CR LF into LF and stops at a Ctrl+Z, _write turns LF into CR LF
+** (and reports the caller's byte count). A file that _O_CREAT makes without
+** _S_IWRITE in the permission argument becomes read-only.
 */
 #include "simwin/crt.h"
 #include "simwin/files.h"
@@ -23,6 +28,7 @@ namespace {
 struct Descriptor {
     int hostFd;
     std::string hostPath;
+    bool text;
 };
 
 std::map<int, Descriptor> descriptors;
@@ -82,10 +88,17 @@ int _open(const char* path, int flags, ...) {
     if (flags & _O_EXCL) hostFlags |= O_EXCL;
     int fd = open(host.c_str(), hostFlags, 0644);
     if (fd < 0) return -1;
+    if (!exists && (flags & _O_CREAT)) {
+        va_list args;
+        va_start(args, flags);
+        int pmode = va_arg(args, int);
+        va_end(args);
+        if (!(pmode & _S_IWRITE)) SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY);
+    }
     int id = 3;
     while (descriptors.count(id))
         id++;
-    descriptors[id] = Descriptor{fd, host};
+    descriptors[id] = Descriptor{fd, host, !(flags & _O_BINARY)};
     return id;
 }
 
@@ -96,7 +109,33 @@ int _read(int fd, void* buffer, unsigned int count) {
     if (!d) return Fail(EBADF);
     int n = (int)read(d->hostFd, buffer, count);
     if (n > 0) bytesRead += (uint64_t)n;
-    return n;
+    if (n <= 0 || !d->text) return n;
+    // Text mode: squeeze CR LF pairs in place; a CR that ends the chunk
+    // looks at the next byte of the file.
+    char* b = static_cast<char*>(buffer);
+    int out = 0;
+    for (int i = 0; i < n; i++) {
+        if (b[i] == 0x1A) { // end of text: leave the file positioned on it
+            lseek(d->hostFd, (off_t)(i - n), SEEK_CUR);
+            break;
+        }
+        if (b[i] == '\r') {
+            if (i + 1 < n) {
+                if (b[i + 1] == '\n') continue;
+            } else {
+                char next;
+                if (read(d->hostFd, &next, 1) == 1) {
+                    if (next == '\n') {
+                        b[out++] = '\n';
+                        break;
+                    }
+                    lseek(d->hostFd, -1, SEEK_CUR);
+                }
+            }
+        }
+        b[out++] = b[i];
+    }
+    return out;
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {
@@ -104,7 +143,15 @@ int _write(int fd, const void* buffer, unsigned int count) {
     if (simwin::Enter("_write", &err)) return Fail(ENOSPC);
     Descriptor* d = Find(fd);
     if (!d) return Fail(EBADF);
-    return (int)write(d->hostFd, buffer, count);
+    if (!d->text) return (int)write(d->hostFd, buffer, count);
+    std::string out;
+    const char* b = static_cast<const char*>(buffer);
+    for (unsigned int i = 0; i < count; i++) {
+        if (b[i] == '\n') out += '\r';
+        out += b[i];
+    }
+    if (write(d->hostFd, out.data(), out.size()) != (ssize_t)out.size()) return Fail(ENOSPC);
+    return (int)count;
 }
 
 long _lseek(int fd, long offset, int origin) {

@@ -7,10 +7,17 @@
 **  - "*.*" matches names with and without a dot; matching ignores case;
 **  - a read-only file, a running program's image and a file some process
 **    (this one included, through a run-time descriptor) holds open cannot be
-**    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only.
+**    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only;
+**  - GetShortPathNameA gives a long name its generated 8.3 form: the first
+**    six usable characters upper-cased, "~N", and up to three characters of
+**    the extension ("Program Files" -> "PROGRA~1"); N counts up among the
+**    folder's names that would share that form, in listing order. A name
+**    that is already 8.3 is returned as written.
 */
 #include "simwin/files.h"
 #include "simwin/processes.h"
+#include "simwin/security.h"
+#include "simwin/system.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,6 +30,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "simwin/stdio.h"
+
 namespace {
 
 struct Drive {
@@ -33,11 +42,17 @@ struct Drive {
 std::map<char, Drive> drives;
 std::vector<std::string> driveQueries;
 std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
+std::vector<std::string> pendingDeletions;
+std::vector<std::pair<std::string, std::string>> pendingRenames;
+bool delayedMovesAllowed = true;
 
 simwin::ResetHook resetFiles([] {
     drives.clear();
     driveQueries.clear();
     attributes.clear();
+    pendingDeletions.clear();
+    pendingRenames.clear();
+    delayedMovesAllowed = true;
 });
 
 std::string Upper(std::string s) {
@@ -140,8 +155,110 @@ DWORD BusyError(const std::string& host, bool rename) {
     case simwin::FileLock::None:
         break;
     }
-    if (simwin::IsOpenByDescriptor(host)) return ERROR_SHARING_VIOLATION;
+    if (simwin::IsOpenByDescriptor(host) || simwin::IsOpenByStream(host))
+        return ERROR_SHARING_VIOLATION;
     return 0;
+}
+
+/* Renames `existing` to `newName`; an existing target is replaced only when
+   `replace` is set and it is a file that may be deleted. */
+BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
+    std::string from = Resolve(existing), to = Resolve(newName);
+    if (!Exists(from)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (to.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    bool replacing = Exists(to) && from != to;
+    if (replacing && !replace) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (replacing &&
+        (IsDir(to) || (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY) || BusyError(to, false))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (DWORD busy = BusyError(from, true)) {
+        SetLastError(busy);
+        return FALSE;
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    if (replacing) attributes.erase(to);
+    auto a = attributes.find(from);
+    if (a != attributes.end()) {
+        DWORD bits = a->second;
+        attributes.erase(a);
+        attributes[to] = bits;
+    }
+    return TRUE;
+}
+
+/* Characters an 8.3 name may hold besides letters and digits. */
+bool Legal83(unsigned char c) { return isalnum(c) || c >= 0x80 || strchr("!#$%&'()-@^_`{}~", c); }
+
+bool Is83(const std::string& name) {
+    if (name == "." || name == "..") return true;
+    if (name.empty()) return false;
+    size_t dot = name.find('.');
+    if (dot != name.rfind('.')) return false; // more than one dot
+    std::string base = name.substr(0, dot);
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+    if (dot != std::string::npos && ext.empty()) return false;
+    for (char c : base + ext)
+        if (!Legal83((unsigned char)c)) return false;
+    return true;
+}
+
+/* The generated short name of a long name with tail number `n`. */
+std::string ShortForm(const std::string& name, int n) {
+    std::string trimmed = name;
+    trimmed.erase(0, trimmed.find_first_not_of('.'));
+    size_t dot = trimmed.rfind('.');
+    std::string base = trimmed.substr(0, dot);
+    std::string ext = dot == std::string::npos ? "" : trimmed.substr(dot + 1);
+    auto clean = [](const std::string& in, size_t keep) {
+        std::string out;
+        for (char c : in) {
+            if (out.size() == keep) break;
+            if (c == ' ' || c == '.') continue;
+            unsigned char u = (unsigned char)toupper((unsigned char)c);
+            out += Legal83(u) ? (char)u : '_';
+        }
+        return out;
+    };
+    std::string tail = "~" + std::to_string(n);
+    std::string shortName = clean(base, 8 - tail.size()) + tail;
+    std::string e = clean(ext, 3);
+    if (!e.empty()) shortName += "." + e;
+    return shortName;
+}
+
+/* The short name of the entry `name` in host folder `hostDir`: a long name
+   gets the lowest tail number that no earlier entry of the folder took. */
+std::string ShortNameIn(const std::string& hostDir, const std::string& name) {
+    std::vector<std::string> entries = ListDir(hostDir);
+    std::vector<std::string> taken;
+    for (auto& e : entries)
+        if (Is83(e)) taken.push_back(Upper(e));
+    for (auto& e : entries) {
+        if (Is83(e)) continue;
+        std::string form;
+        for (int n = 1;; n++) {
+            form = ShortForm(e, n);
+            if (std::find(taken.begin(), taken.end(), form) == taken.end()) break;
+        }
+        taken.push_back(form);
+        if (e == name) return form;
+    }
+    return name;
 }
 
 } // namespace
@@ -188,6 +305,10 @@ std::string HostPath(const std::string& win) {
     }
     return host;
 }
+
+const std::vector<std::string>& PendingDeletions() { return pendingDeletions; }
+const std::vector<std::pair<std::string, std::string>>& PendingRenames() { return pendingRenames; }
+void AllowDelayedMoves(bool allow) { delayedMovesAllowed = allow; }
 
 void MakeDir(const std::string& winPath) {
     std::string host = HostPath(winPath);
@@ -356,34 +477,94 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
         SetLastError(err);
         return FALSE;
     }
-    std::string from = Resolve(existing), to = Resolve(newName);
-    if (!Exists(from)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    return Move(existing, newName, false);
+}
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    DWORD err;
+    if (simwin::Enter("MoveFileExA", &err)) {
+        SetLastError(err);
         return FALSE;
     }
-    if (to.empty()) {
+    if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    if (!existing || !existing[0]) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+        // Registered for the session manager; the file is not looked at now.
+        if (flags & MOVEFILE_COPY_ALLOWED) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (!delayedMovesAllowed) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (newName)
+            pendingRenames.push_back({existing, newName});
+        else
+            pendingDeletions.push_back(existing);
+        return TRUE;
+    }
+    if (!newName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return Move(existing, newName, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
+}
+
+/* The 8.3 form of an existing absolute path, component by component. Returns
+   the length without the terminator, or the size needed with it when the
+   buffer is too small; 0 with the last error when a component is missing. */
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetShortPathNameA", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    if (!longPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string in = longPath;
+    std::string root = in.substr(0, 3);
+    if (in.size() < 3 || in[1] != ':' || (in[2] != '\\' && in[2] != '/') ||
+        simwin::HostPath(root).empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
+        return 0;
     }
-    if (Exists(to) && from != to) {
-        SetLastError(ERROR_ALREADY_EXISTS);
-        return FALSE;
+    std::string out = root, hostDir = simwin::HostPath(root);
+    size_t i = 3;
+    while (i < in.size()) {
+        size_t end = in.find_first_of("\\/", i);
+        std::string part = in.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        bool last = end == std::string::npos || end + 1 >= in.size();
+        if (part == "." || part == "..") {
+            out += part;
+            if (part == ".." && hostDir != simwin::HostPath(root))
+                hostDir = hostDir.substr(0, hostDir.rfind('/'));
+        } else if (!part.empty()) {
+            std::string actual;
+            for (auto& e : ListDir(hostDir))
+                if (SameNoCase(e, part)) actual = e;
+            if (actual.empty()) {
+                SetLastError(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+                return 0;
+            }
+            out += Is83(actual) ? part : ShortNameIn(hostDir, actual);
+            hostDir += "/" + actual;
+        }
+        if (end == std::string::npos) break;
+        out += in[end];
+        i = end + 1;
     }
-    if (DWORD busy = BusyError(from, true)) {
-        SetLastError(busy);
-        return FALSE;
-    }
-    if (rename(from.c_str(), to.c_str()) != 0) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    auto a = attributes.find(from);
-    if (a != attributes.end()) {
-        DWORD bits = a->second;
-        attributes.erase(a);
-        attributes[to] = bits;
-    }
-    return TRUE;
+    if (!shortPath || size < out.size() + 1) return (DWORD)out.size() + 1;
+    memcpy(shortPath, out.c_str(), out.size() + 1);
+    return (DWORD)out.size();
 }
 
 BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {

@@ -18,6 +18,8 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileA(LPCSTR existing, LPCSTR newName);
 BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists);
+BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
 BOOL RemoveDirectoryA(LPCSTR path);
 
@@ -39,6 +41,16 @@ void WriteFile(const std::string& winPath, const std::vector<uint8_t>& bytes);
 bool FileExists(const std::string& winPath);
 std::string ReadFile(const std::string& winPath);
 void MakeDir(const std::string& winPath);
+
+/* MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: the files it registered for
+   deletion at the next restart (paths as given), and the renames it
+   registered (existing, new name), in order. Nothing happens to them. */
+const std::vector<std::string>& PendingDeletions();
+const std::vector<std::pair<std::string, std::string>>& PendingRenames();
+/* Whether delayed moves are accepted; when not, MoveFileExA refuses them with
+   ERROR_ACCESS_DENIED, as for a user without administrator rights. Default
+   true. (MoveFileExA does not exist on 9x: ERROR_CALL_NOT_IMPLEMENTED.) */
+void AllowDelayedMoves(bool allow);
 
 /* Whether an open run-time descriptor of this process refers to the file;
    Windows refuses to delete or rename such a file. */

@@ -5,7 +5,10 @@
 ** gives values in creation order, so deleting one moves every later index
 ** down by one; RegDeleteKeyA refuses a key that still has subkeys; a handle
 ** to a deleted key answers ERROR_KEY_DELETED; sizes are in bytes, name
-** lengths in characters, and a too small buffer gets ERROR_MORE_DATA.
+** lengths in characters, and a too small buffer gets ERROR_MORE_DATA. Each
+** operation on an opened key needs the access right Windows asks for
+** (reading values KEY_QUERY_VALUE, changing them KEY_SET_VALUE, listing
+** subkeys KEY_ENUMERATE_SUB_KEYS); the predefined root keys allow everything.
 */
 #include "simwin/registry.h"
 #include "simwin/crt.h"
@@ -36,10 +39,12 @@ struct KeyHandle : simwin::Object {
 
 std::map<uintptr_t, std::shared_ptr<Key>> roots;
 std::function<std::vector<uint8_t>(const std::string&)> perfProvider;
+std::vector<std::string> deleteKeyCalls;
 
 simwin::ResetHook resetRegistry([] {
     roots.clear();
     perfProvider = nullptr;
+    deleteKeyCalls.clear();
 });
 
 bool Same(const std::string& a, const std::string& b) {
@@ -99,6 +104,13 @@ Value* FindValue(Key& k, const char* name) {
 
 bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }
 
+/* Whether the handle was opened with every right in `needed`. */
+bool Allows(HKEY h, REGSAM needed) {
+    if (Root(h)) return true;
+    auto kh = simwin::HandleAs<KeyHandle>(reinterpret_cast<HANDLE>(h));
+    return !kh || (kh->sam & needed) == needed; // a bad handle fails later
+}
+
 LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded) {
     if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     if (!data) {
@@ -109,7 +121,7 @@ LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool r
         if (reportNeeded) *size = (DWORD)src.size();
         return ERROR_MORE_DATA;
     }
-    memcpy(data, src.data(), src.size());
+    if (!src.empty()) memcpy(data, src.data(), src.size()); // an empty value has no bytes at all
     *size = (DWORD)src.size();
     return ERROR_SUCCESS;
 }
@@ -174,6 +186,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
+    if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     Value* v = FindValue(*k, name);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
@@ -186,7 +199,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
-    if (k->denyWrite) return ERROR_ACCESS_DENIED;
+    if (k->denyWrite || !Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::vector<uint8_t> bytes(data, data + (data ? size : 0));
     if (Value* v = FindValue(*k, name)) {
         v->type = type;
@@ -204,6 +217,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
+    if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& v = k->values[index];
     if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
@@ -222,6 +236,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
+    if (!Allows(key, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
     const std::string& n = k->subkeys[index]->name;
     if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
@@ -239,6 +254,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWOR
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
+    if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     DWORD maxSub = 0, maxName = 0, maxData = 0;
     for (auto& s : k->subkeys)
         maxSub = std::max(maxSub, (DWORD)s->name.size());
@@ -263,7 +279,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
-    if (k->denyWrite) return ERROR_ACCESS_DENIED;
+    if (k->denyWrite || !Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::string n = name ? name : "";
     for (auto it = k->values.begin(); it != k->values.end(); ++it)
         if (Same(it->name, n)) {
@@ -275,6 +291,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
 
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     DWORD err;
+    deleteKeyCalls.push_back(subKey ? subKey : "");
     if (simwin::Enter("RegDeleteKeyA", &err)) return (LONG)err;
     auto base = FromHandle(key);
     if (!base) return ERROR_INVALID_HANDLE;
@@ -336,6 +353,8 @@ std::vector<uint8_t> RegValueData(HKEY root, const std::string& path, const std:
     Value* v = k ? FindValue(*k, name.c_str()) : nullptr;
     return v ? v->data : std::vector<uint8_t>{};
 }
+
+const std::vector<std::string>& RegDeleteKeyCalls() { return deleteKeyCalls; }
 
 void RegDenyWrite(HKEY root, const std::string& path) {
     Walk(Root(root), path.c_str(), true)->denyWrite = true;

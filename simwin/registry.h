@@ -67,6 +67,9 @@ std::vector<std::string> RegValueNames(HKEY root, const std::string& path);
 std::vector<uint8_t> RegValueData(HKEY root, const std::string& path, const std::string& name);
 /* Keys whose opening for writing (any right beyond KEY_READ) or deletion is refused. */
 void RegDenyWrite(HKEY root, const std::string& path);
+/* The subkey argument of every RegDeleteKeyA call, as written, in order
+   (key names ignore case, so this is how a test sees the exact spelling). */
+const std::vector<std::string>& RegDeleteKeyCalls();
 
 /* HKEY_PERFORMANCE_DATA: RegQueryValueExA(HKEY_PERFORMANCE_DATA, name, ...)
    calls the provider for the whole block; a buffer too small gets

@@ -21,6 +21,10 @@
 #define EWX_REBOOT 2
 #define EWX_FORCE 4
 
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_NO_SUCH_PRIVILEGE 1313L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+
 struct LUID {
     DWORD LowPart;
     LONG HighPart;
@@ -50,8 +54,13 @@ namespace simwin {
 void HoldPrivilege(const std::string& name, bool held);
 /* Whether the privilege is enabled in the program's token now. */
 bool PrivilegeEnabled(const std::string& name);
-/* Every ExitWindowsEx request (its flags), in order; nothing restarts. */
+/* Every ExitWindowsEx request Windows accepted (its flags), in order;
+   nothing restarts. On NT a shutdown or reboot is accepted only while
+   SeShutdownPrivilege is enabled; Windows 9x has no tokens at all
+   (OpenProcessToken fails with ERROR_CALL_NOT_IMPLEMENTED) and accepts any. */
 const std::vector<UINT>& ShutdownRequests();
+/* The identifier GetCurrentProcessId reports (default 600). */
+void SetCurrentProcessId(DWORD pid);
 
 } // namespace simwin
 

@@ -20,5 +20,8 @@
 #include "simwin/registry.h"
 #include "simwin/processes.h"
 #include "simwin/security.h"
+#include "simwin/services.h"
+/* Last: it renames fopen, fgets and fclose for all code that follows. */
+#include "simwin/stdio.h"
 
 #endif

@@ -55,6 +55,7 @@ void SetWindowsNt4() { SetVersion(VER_PLATFORM_WIN32_NT, 4, 0, 1381); }
 void SetWindows2000() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 0, 2195); }
 void SetWindowsXp() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600); }
 void SetWindows10() { SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045); }
+DWORD PlatformId() { return version.dwPlatformId; }
 void SetWindowsDirectory(const std::string& p) { windowsDir = p; }
 void SetSystemDirectory(const std::string& p) { systemDir = p; }
 void SetTempPath(const std::string& p) { tempDir = p; }
@@ -113,8 +114,10 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
 }
 
 /* Replaces every %NAME% of a defined variable; an undefined one stays as
-   written. Returns the characters needed with the terminator; when `size`
-   is smaller, nothing is written (as Windows does, the caller must retry). */
+   written. Returns the characters needed with the terminator. When `size`
+   is smaller, Windows leaves the buffer's contents undefined; we fill it
+   with the start of the expansion and no terminator, the worst a caller can
+   meet, so that one which uses the buffer anyway is caught. */
 DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
     DWORD err;
     if (simwin::Enter("ExpandEnvironmentStringsA", &err)) {
@@ -139,6 +142,9 @@ DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
         out += *p++;
     }
     DWORD needed = (DWORD)out.size() + 1;
-    if (destination && size >= needed) memcpy(destination, out.c_str(), needed);
+    if (destination && size >= needed)
+        memcpy(destination, out.c_str(), needed);
+    else if (destination)
+        memcpy(destination, out.c_str(), size);
     return needed;
 }

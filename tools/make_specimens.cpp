@@ -12,6 +12,7 @@
 */
 #include "engine/signatures.h"
 #include "tools/pe_specimen.h"
+#include "tools/runnable_specimen.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -75,6 +76,18 @@ int main(int argc, char** argv) {
             continue;
         }
         written++;
+    }
+    // Two of the records also as real, runnable programs: run-NNN.exe.
+    for (int row : runnable::ChooseRows(kVariantTable)) {
+        std::vector<uint8_t> bytes;
+        runnable::Build(kVariantTable[row - 1], &bytes);
+        char name[32];
+        snprintf(name, sizeof name, "run-%03d.exe", row);
+        fs::path path = dir / name;
+        if (!SameBytes(path, bytes) && !WriteAtomically(path, bytes)) {
+            fprintf(stderr, "make_specimens: cannot write %s\n", path.c_str());
+            failed++;
+        }
     }
     printf("make_specimens: %d rows, %d files written, %d up to date, %d failed\n", rows, written,
            rows - written - failed, failed);

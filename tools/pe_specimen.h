@@ -57,12 +57,8 @@ struct Layout {
     uint32_t imageSize = 0;
 };
 
-inline uint32_t AlignDown(uint32_t v, uint32_t a) {
-    return v / a * a;
-}
-inline uint32_t AlignUp(uint32_t v, uint32_t a) {
-    return (v + a - 1) / a * a;
-}
+inline uint32_t AlignDown(uint32_t v, uint32_t a) { return v / a * a; }
+inline uint32_t AlignUp(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
 /* One interval of displacement space [start, end) relative to the entry. */
 struct Span {

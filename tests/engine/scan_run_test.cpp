@@ -121,3 +121,20 @@ TEST_F(ScanRunTest, RestartIsOfferedWhenADeletionWaitsForIt) {
     EXPECT_EQ(q.style, 36u);
     EXPECT_EQ(statuses_.back(), "Scanning completed"); // the status comes before the question
 }
+
+TEST_F(ScanRunTest, YesToTheRestartQuestionRestartsAndNoLeavesTheFileScheduled) {
+    g_scan.restartNeeded = 1;
+    simwin::ScriptAnswers({IDYES});
+    RunScan();
+    EXPECT_EQ(simwin::ShutdownRequests(), std::vector<UINT>{EWX_REBOOT | EWX_FORCE});
+
+    // a terminated scan still offers the restart
+    TearDown();
+    SetUp();
+    g_scan.restartNeeded = 1;
+    g_scan.stopRequested = true;
+    simwin::ScriptAnswers({IDNO});
+    RunScan();
+    EXPECT_EQ(simwin::Questions().size(), 1u);
+    EXPECT_TRUE(simwin::ShutdownRequests().empty());
+}

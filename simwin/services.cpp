@@ -1,0 +1,257 @@
+/*
+** simwin: the service control manager, its handles and scripted services.
+*/
+#include "simwin/services.h"
+#include "simwin/crt.h"
+#include "simwin/processes.h"
+#include "simwin/security.h"
+#include "simwin/system.h"
+
+#include <cctype>
+#include <cstring>
+#include <map>
+
+namespace {
+
+struct Service {
+    simwin::ServiceSpec spec;
+    DWORD state;
+    int pendingLeft = 0; // STOP_PENDING answers still due before the outcome
+};
+
+std::map<std::string, Service> services; // by upper-cased name
+bool denyManager = false;
+std::vector<DWORD> accessRequests;
+
+simwin::ResetHook resetServices([] {
+    services.clear();
+    denyManager = false;
+    accessRequests.clear();
+});
+
+/* What a user without administrator rights may still ask for. */
+const DWORD kReadControl = 0x00020000, kGenericRead = 0x80000000;
+const DWORD kManagerReadRights = SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE |
+                                 SC_MANAGER_QUERY_LOCK_STATUS | kReadControl | kGenericRead;
+const DWORD kServiceReadRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
+                                 SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE |
+                                 SERVICE_USER_DEFINED_CONTROL | kReadControl | kGenericRead;
+
+struct Manager : simwin::Object {
+    DWORD access;
+    explicit Manager(DWORD a) : access(a) {}
+};
+
+struct ServiceHandle : simwin::Object {
+    std::string key;
+    DWORD access;
+    ServiceHandle(std::string k, DWORD a) : key(std::move(k)), access(a) {}
+};
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        c = (char)toupper((unsigned char)c);
+    return s;
+}
+
+void Fill(const Service& s, LPSERVICE_STATUS status) {
+    if (!status) return;
+    memset(status, 0, sizeof *status);
+    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status->dwCurrentState = s.state;
+    bool acceptsStop =
+        s.state == SERVICE_RUNNING && s.spec.onStop != simwin::StopReaction::RefusesControl;
+    status->dwControlsAccepted = acceptsStop ? SERVICE_ACCEPT_STOP : 0;
+    if (s.state == SERVICE_STOP_PENDING) status->dwWaitHint = 1000;
+}
+
+/* The outcome of a stop request once its pending phase is over. */
+void Settle(Service& s) {
+    switch (s.spec.onStop) {
+    case simwin::StopReaction::Stops:
+        s.state = SERVICE_STOPPED;
+        if (s.spec.process) simwin::EndProcess(s.spec.process);
+        break;
+    case simwin::StopReaction::ReturnsToRunning:
+        s.state = SERVICE_RUNNING;
+        break;
+    case simwin::StopReaction::NeverStops:
+    case simwin::StopReaction::RefusesControl:
+        break;
+    }
+}
+
+Service* Lookup(SC_HANDLE handle, DWORD* access) {
+    auto h = simwin::HandleAs<ServiceHandle>(reinterpret_cast<HANDLE>(handle));
+    if (!h) return nullptr;
+    auto it = services.find(h->key);
+    if (it == services.end()) return nullptr;
+    *access = h->access;
+    return &it->second;
+}
+
+} // namespace
+
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) {
+    DWORD err;
+    if (simwin::Enter("OpenSCManagerA", &err)) {
+        SetLastError(err);
+        return nullptr;
+    }
+    if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return nullptr;
+    }
+    if (machineName && machineName[0]) { // only the local machine is modelled
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    if (databaseName && _stricmp(databaseName, "ServicesActive") != 0) {
+        SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    if (denyManager && (access & ~kManagerReadRights)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return reinterpret_cast<SC_HANDLE>(simwin::NewHandle(std::make_shared<Manager>(access)));
+}
+
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
+    DWORD err;
+    if (simwin::Enter("OpenServiceA", &err)) {
+        SetLastError(err);
+        return nullptr;
+    }
+    accessRequests.push_back(access);
+    if (!simwin::HandleAs<Manager>(reinterpret_cast<HANDLE>(manager))) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!serviceName || !serviceName[0] || strlen(serviceName) > 256) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    std::string key = Upper(serviceName);
+    if (!services.count(key)) {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return nullptr;
+    }
+    if (denyManager && (access & ~kServiceReadRights)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return reinterpret_cast<SC_HANDLE>(
+        simwin::NewHandle(std::make_shared<ServiceHandle>(key, access)));
+}
+
+/* Like Windows, fills the status record also when the service is not
+   running, cannot accept the control now, or does not accept it at all. */
+BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    DWORD err;
+    if (simwin::Enter("ControlService", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    DWORD access = 0;
+    Service* s = Lookup(service, &access);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!status) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD needed = control == SERVICE_CONTROL_STOP          ? SERVICE_STOP
+                   : control == SERVICE_CONTROL_INTERROGATE ? SERVICE_INTERROGATE
+                                                            : SERVICE_PAUSE_CONTINUE;
+    if (!(access & needed)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    DWORD refusal = 0;
+    if (s->state == SERVICE_STOPPED)
+        refusal = ERROR_SERVICE_NOT_ACTIVE;
+    else if (s->state != SERVICE_RUNNING)
+        refusal = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    else if (control == SERVICE_CONTROL_STOP &&
+             s->spec.onStop == simwin::StopReaction::RefusesControl)
+        refusal = ERROR_INVALID_SERVICE_CONTROL;
+    else if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_INTERROGATE)
+        refusal = ERROR_INVALID_SERVICE_CONTROL;
+    if (refusal) {
+        Fill(*s, status);
+        SetLastError(refusal);
+        return FALSE;
+    }
+    if (control == SERVICE_CONTROL_STOP) {
+        s->state = SERVICE_STOP_PENDING;
+        s->pendingLeft = s->spec.pendingQueries;
+        if (s->pendingLeft <= 0) Settle(*s);
+    }
+    Fill(*s, status);
+    return TRUE;
+}
+
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+    DWORD err;
+    if (simwin::Enter("QueryServiceStatus", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    DWORD access = 0;
+    Service* s = Lookup(service, &access);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(access & SERVICE_QUERY_STATUS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!status) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (s->state == SERVICE_STOP_PENDING) {
+        if (s->pendingLeft > 0)
+            s->pendingLeft--;
+        else
+            Settle(*s);
+    }
+    Fill(*s, status);
+    return TRUE;
+}
+
+BOOL CloseServiceHandle(SC_HANDLE handle) {
+    DWORD err;
+    if (simwin::Enter("CloseServiceHandle", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    HANDLE h = reinterpret_cast<HANDLE>(handle);
+    if ((!simwin::HandleAs<Manager>(h) && !simwin::HandleAs<ServiceHandle>(h)) ||
+        !simwin::ReleaseHandle(h)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+namespace simwin {
+
+void AddService(const ServiceSpec& spec) {
+    services[Upper(spec.name)] = Service{spec, spec.state, 0};
+}
+
+DWORD ServiceState(const std::string& name) {
+    auto it = services.find(Upper(name));
+    return it == services.end() ? 0 : it->second.state;
+}
+
+void DenyManagerAccess(bool deny) { denyManager = deny; }
+
+const std::vector<DWORD>& ServiceAccessRequests() { return accessRequests; }
+
+} // namespace simwin

@@ -1,0 +1,101 @@
+/*
+** simwin: the service control manager of the NT family. Each service has a
+** scripted answer to a stop request: it stops at once, stays STOP_PENDING for
+** a number of status queries and then stops, never leaves STOP_PENDING,
+** returns to RUNNING, or refuses the control; a service that is not running
+** answers a stop with ERROR_SERVICE_NOT_ACTIVE. The manager can refuse full
+** access, as it does to a user without administrator rights. Windows 9x has
+** no manager: OpenSCManagerA fails with ERROR_CALL_NOT_IMPLEMENTED.
+*/
+#ifndef SIMWIN_SERVICES_H
+#define SIMWIN_SERVICES_H
+
+#include "simwin/base.h"
+#include <string>
+#include <vector>
+
+#define SC_MANAGER_CONNECT 0x0001
+#define SC_MANAGER_CREATE_SERVICE 0x0002
+#define SC_MANAGER_ENUMERATE_SERVICE 0x0004
+#define SC_MANAGER_LOCK 0x0008
+#define SC_MANAGER_QUERY_LOCK_STATUS 0x0010
+#define SC_MANAGER_MODIFY_BOOT_CONFIG 0x0020
+#define SC_MANAGER_ALL_ACCESS 0xF003F
+
+#define SERVICE_QUERY_CONFIG 0x0001
+#define SERVICE_CHANGE_CONFIG 0x0002
+#define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_ENUMERATE_DEPENDENTS 0x0008
+#define SERVICE_START 0x0010
+#define SERVICE_STOP 0x0020
+#define SERVICE_PAUSE_CONTINUE 0x0040
+#define SERVICE_INTERROGATE 0x0080
+#define SERVICE_USER_DEFINED_CONTROL 0x0100
+#define SERVICE_ALL_ACCESS 0xF01FF
+
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010
+
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_START_PENDING 0x00000002
+#define SERVICE_STOP_PENDING 0x00000003
+#define SERVICE_RUNNING 0x00000004
+#define SERVICE_CONTINUE_PENDING 0x00000005
+#define SERVICE_PAUSE_PENDING 0x00000006
+#define SERVICE_PAUSED 0x00000007
+
+#define SERVICE_CONTROL_STOP 0x00000001
+#define SERVICE_CONTROL_PAUSE 0x00000002
+#define SERVICE_CONTROL_CONTINUE 0x00000003
+#define SERVICE_CONTROL_INTERROGATE 0x00000004
+
+#define SERVICE_ACCEPT_STOP 0x00000001
+
+#define ERROR_INVALID_NAME 123L
+#define ERROR_DATABASE_DOES_NOT_EXIST 1065L
+
+struct SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+};
+typedef SERVICE_STATUS* LPSERVICE_STATUS;
+
+SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
+SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
+BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL CloseServiceHandle(SC_HANDLE handle);
+
+namespace simwin {
+
+enum class StopReaction {
+    Stops,            // STOP_PENDING for `pendingQueries` queries, then STOPPED
+    NeverStops,       // STOP_PENDING for ever
+    ReturnsToRunning, // STOP_PENDING for `pendingQueries` queries, then RUNNING
+    RefusesControl,   // does not accept SERVICE_CONTROL_STOP at all
+};
+
+struct ServiceSpec {
+    std::string name; // key name; the manager matches it without regard to case
+    DWORD state = SERVICE_RUNNING;
+    StopReaction onStop = StopReaction::Stops;
+    int pendingQueries = 0; // 0: the stop has taken effect when ControlService returns
+    DWORD process = 0;      // simulated process that ends when the service stops
+};
+
+void AddService(const ServiceSpec& spec);
+/* The service's current state; 0 when there is no such service. */
+DWORD ServiceState(const std::string& name);
+/* Whether the manager refuses anything beyond read access (a user without
+   administrator rights); default false. */
+void DenyManagerAccess(bool deny);
+/* Every access mask OpenServiceA was asked for, in order. */
+const std::vector<DWORD>& ServiceAccessRequests();
+
+} // namespace simwin
+
+#endif

@@ -1,0 +1,266 @@
+/*
+** Registry autostart cleanup: the prefix and bare rules, the index shift
+** after deletions, the remembered value name, and registry contents that
+** must not overflow anything (long data, long names, long expansions,
+** unterminated and non-string data).
+*/
+#include "repair/autostart.h"
+#include "world.h"
+
+namespace {
+
+const char* const kRun = AUTOSTART_RUN_KEY;
+const char* const kRunServices = AUTOSTART_RUNSERVICES_KEY;
+const std::string kRemoved = "System Registry     W32/Phantaxis.Backdoor removed";
+
+void Set(const char* key, const std::string& name, const std::string& data) {
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
+}
+
+std::vector<std::string> Names(const char* key) {
+    return simwin::RegValueNames(HKEY_LOCAL_MACHINE, key);
+}
+
+} // namespace
+
+class AutostartTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+    }
+    /* One detection of `file` by the record `variant`. */
+    void Detect(const std::string& file, const char* variant = "W32/Phantaxis.C.FraudTool") {
+        CopyText(g_scan.currentFile, sizeof g_scan.currentFile, file.c_str());
+        EXPECT_TRUE(CleanSystemEntries(variant));
+    }
+    void TearDown() override {
+        if (checkHandles_) {
+            EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        }
+        WorldTest::TearDown();
+    }
+    bool checkHandles_ = true;
+};
+
+TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
+    Set(kRun, "Evil", "c:\\windows\\evil.exe /start");
+    Set(kRun, "Notepad", "c:\\windows\\notepad.exe");
+    Set(kRun, "Quoted", "\"C:\\Program Files\\App\\evil.exe\" -x");
+    Set(kRun, "TwoQuotes", "\"\"c:\\windows\\evil.exe");
+    Set(kRun, "Old", "c:\\windows\\evil.exe.old");
+    Set(kRun, "Elsewhere", "d:\\windows\\evil.exe");
+    Detect("C:\\WINDOWS\\EVIL.EXE");
+    EXPECT_EQ(Names(kRun),
+              (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved, kRemoved}));
+    EXPECT_STREQ(g_scan.autostartValueName, "Old");
+    EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\evil.exe"); // lower-cased in place
+
+    lines_.clear();
+    Detect("c:\\program files\\app\\evil.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+    EXPECT_STREQ(g_scan.autostartValueName, "Quoted");
+}
+
+TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
+    simwin::SetEnv("SystemRoot", "c:\\windows");
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRunServices, "Expand", REG_EXPAND_SZ,
+                        {'%', 'S',  'y', 's', 't', 'e', 'm', 'R', 'o', 'o', 't',
+                         '%', '\\', 'e', 'v', 'i', 'l', '.', 'e', 'x', 'e', 0});
+    // Data and expansion far beyond 260 characters still start with the path.
+    Set(kRunServices, "LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a'));
+    Set(kRunServices, "LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b'));
+    simwin::SetEnv("LONG", std::string(300, 'x'));
+    Set(kRunServices, "LongOther", "%LONG%\\evil.exe");
+    Set(kRunServices, "Undefined", "%NOPE%\\evil.exe");
+    Detect("c:\\windows\\evil.exe");
+    EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"LongOther", "Undefined"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(3, kRemoved)));
+
+    // An expansion that fails skips the value, even when its raw data matches.
+    Set(kRun, "First", "c:\\windows\\evil.exe");
+    Set(kRun, "Second", "c:\\windows\\evil.exe");
+    simwin::FailCall("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
+    Detect("c:\\windows\\evil.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"First"}));
+}
+
+TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
+    Set(kRun, "Bare", "evil.exe");
+    Set(kRun, "Rundll", "rundll32 myevil.exe.dll");
+    Set(kRun, "Rooted", "\\windows\\evil.exe");
+    Set(kRun, "Other", "good.exe");
+    Detect("C:\\Temp\\Evil.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare", "Rundll", "Rooted", "Other"}));
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_STREQ(g_scan.autostartValueName, "");
+
+    // A bare reference is never tried by the prefix rule, even when its
+    // expansion names the file's full path.
+    simwin::SetEnv("TMPDIR", "c:\\temp\\");
+    Set(kRun, "ViaVariable", "%TMPDIR%evil.exe");
+    Detect("c:\\temp\\evil.exe");
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "ViaVariable"));
+
+    Detect("C:\\WINDOWS\\SYSTEM32\\EVIL.EXE");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_STREQ(g_scan.autostartValueName, "ViaVariable");
+
+    lines_.clear();
+    Set(kRunServices, "Nine", "EVIL.EXE -q");
+    Detect("c:\\windows\\system\\evil.exe", "W32/Phantaxis.Gen.Backdoor");
+    EXPECT_TRUE(Names(kRunServices).empty());
+    // The remembered name was tried first (gone from both keys: no line).
+    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+}
+
+TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
+    Set(kRun, "A", "c:\\x\\evil.exe");
+    Set(kRun, "B", "\"c:\\x\\evil.exe\"");
+    Set(kRun, "Keep", "c:\\x\\other.exe");
+    Set(kRun, "C", "c:\\x\\evil.exe -z");
+    Set(kRun, "D", "C:\\X\\EVIL.EXE");
+    Detect("c:\\x\\evil.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Keep"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+
+    Set(kRunServices, "S1", "svc.exe");
+    Set(kRunServices, "S2", "svc.exe /service");
+    Detect("c:\\winnt\\system32\\svc.exe");
+    EXPECT_TRUE(Names(kRunServices).empty());
+}
+
+TEST_F(AutostartTest, RememberedNameIsDeletedAgainFromBothKeysAtTheNextDetection) {
+    Set(kRun, "Loader", "c:\\bad\\one.exe");
+    Detect("c:\\bad\\one.exe", "W32/Phantaxis.A.Backdoor");
+    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+    EXPECT_STREQ(g_scan.autostartValueName, "Loader");
+
+    // The value comes back in both keys with other data; the next detection
+    // (of another file) removes it by name first, then walks.
+    lines_.clear();
+    Set(kRun, "LOADER", "c:\\bad\\again.exe");
+    Set(kRunServices, "Loader", "c:\\bad\\again.exe");
+    Set(kRunServices, "Two", "c:\\bad\\two.exe");
+    Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "System Registry     W32/Phantaxis.C.FraudTool removed",
+                          "System Registry     W32/Phantaxis.C.FraudTool removed",
+                          kRemoved,
+                      }));
+    EXPECT_TRUE(Names(kRun).empty());
+    EXPECT_TRUE(Names(kRunServices).empty());
+    EXPECT_STREQ(g_scan.autostartValueName, "Two");
+
+    // A prefix match whose deletion fails is remembered and retried next
+    // time; nothing left to delete posts nothing.
+    lines_.clear();
+    Set(kRun, "Stuck", "c:\\bad\\three.exe");
+    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 2);
+    Detect("c:\\bad\\three.exe");
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_STREQ(g_scan.autostartValueName, "Stuck");
+    Detect("c:\\bad\\four.exe", "W32/Phantaxis.D.Trojan");
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{"System Registry     W32/Phantaxis.D.Trojan removed"}));
+    Detect("c:\\bad\\five.exe");
+    EXPECT_EQ(lines_.size(), 1u);
+}
+
+TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, kRun); // no values; no RunServices
+    strcpy(g_scan.autostartValueName, "Gone");
+    Detect("c:\\windows\\system32\\evil.exe");
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_FALSE(simwin::RegKeyExists(HKEY_LOCAL_MACHINE, kRunServices));
+    EXPECT_STREQ(g_scan.autostartValueName, "Gone");
+
+    // No file under check: no walk at all; a file without a folder ends the walk.
+    Set(kRun, "Bare", "evil.exe");
+    int opens = simwin::CallCount("RegOpenKeyExA");
+    g_scan.autostartValueName[0] = 0;
+    Detect("");
+    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), opens);
+    Detect("evil.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare"}));
+
+    // Without a window the values still go, silently.
+    g_scan.mainWindow = nullptr;
+    Set(kRun, "Full", "c:\\windows\\system32\\evil.exe");
+    Detect("c:\\windows\\system32\\evil.exe");
+    EXPECT_TRUE(Names(kRun).empty());
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_STREQ(g_scan.autostartValueName, "Full");
+}
+
+TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
+    // Unterminated string and binary data are terminated before use; data
+    // after an embedded NUL is not looked at; a DWORD is a short string.
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Unterminated", REG_SZ,
+                        {'c', ':', '\\', 'e', '.', 'e', 'x', 'e'});
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Binary", REG_BINARY,
+                        {'C', ':', '\\', 'E', '.', 'E', 'X', 'E', ' ', '1'});
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Multi", REG_MULTI_SZ,
+                        {'x', 0, 'c', ':', '\\', 'e', '.', 'e', 'x', 'e', 0, 0});
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Number", REG_DWORD, {1, 2, 3, 4});
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Empty", REG_SZ, {});
+    // Names of 128 and of 16383 characters (the registry's longest).
+    std::string longName(128, 'n'), longestName(16383, 'm');
+    Set(kRun, longName, "c:\\e.exe");
+    Set(kRun, longestName, "c:\\e.exe");
+    Detect("c:\\e.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Multi", "Number", "Empty"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    // Too long to remember whole: not remembered at all.
+    EXPECT_STREQ(g_scan.autostartValueName, "Binary");
+
+    // Values that cannot be enumerated or read are skipped; the rest is walked.
+    Set(kRunServices, "A", "c:\\e.exe");
+    Set(kRunServices, "B", "c:\\e.exe");
+    Set(kRunServices, "C", "c:\\e.exe");
+    simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 3); // RunServices, i = 0
+    // The Run walk queries its three values twice each; B's first query fails.
+    simwin::FailCall("RegQueryValueExA", ERROR_NOT_ENOUGH_MEMORY, 1, 6);
+    Detect("c:\\e.exe");
+    EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"A", "B"}));
+
+    // A value that grows between the size query and the read is skipped:
+    // the fourth value of Run, so its read is the eighth query.
+    Set(kRun, "Grows", "c:\\e.exe");
+    int queries = 0;
+    simwin::OnCall("RegQueryValueExA", [&] {
+        if (++queries == 8) Set(kRun, "Grows", "c:\\e.exe " + std::string(1000, 'g'));
+    });
+    Detect("c:\\e.exe");
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Grows"));
+}
+
+TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
+    Set(kRun, "V", "data");
+    char* data = nullptr;
+    ASSERT_TRUE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "v", &data));
+    EXPECT_STREQ(data, "data");
+    free(data);
+    EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "missing", &data));
+    EXPECT_EQ(data, nullptr);
+    EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, "Software\\Nowhere", "V", &data));
+    simwin::FailCall("RegCloseKey", ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "V", &data));
+    EXPECT_EQ(data, nullptr);
+
+    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "missing"));
+    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServices, "V"));
+    simwin::FailCall("RegCloseKey", ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(
+        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V")); // deleted, but the close failed
+    EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
+    Set(kRun, "V", "data");
+    simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kRun);
+    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V"));
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
+    checkHandles_ = false; // a failed RegCloseKey leaves its handle open
+}

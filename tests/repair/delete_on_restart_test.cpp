@@ -1,0 +1,162 @@
+/*
+** Delete at restart: the wininit.ini merge on 9x (and that a failure never
+** damages the file), MoveFileExA on NT, nothing on other platforms.
+*/
+#include "repair/delete_on_restart.h"
+#include "world.h"
+
+class DeleteOnRestartTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        simwin::SetWindows98();
+        simwin::MakeDir("C:\\WINDOWS\\TEMP");
+        simwin::WriteFile(kLong, "MZ");
+        simwin::WriteFile("C:\\B.EXE", "MZ");
+    }
+    static std::string Ini() { return simwin::ReadFile("C:\\WINDOWS\\wininit.ini"); }
+    static void SetIni(const std::string& text) {
+        simwin::WriteFile("C:\\WINDOWS\\wininit.ini", text);
+    }
+    /* The live file after scheduling kLong, starting from `old`. */
+    static std::string Merged(const std::string& old) {
+        SetIni(old);
+        EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"), old);
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+        return Ini();
+    }
+    static constexpr const char* kLong = "C:\\Program Files\\Phx\\verylongname.exe";
+    static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
+};
+
+TEST_F(DeleteOnRestartTest, NewFileHoldsExactlyTheSectionAndTheShortEntry) {
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry);
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+
+    // A second request of the run lands below the first, in the one section.
+    EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
+    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
+              std::string("[rename]\r\n") + kEntry);
+    EXPECT_EQ(simwin::OpenStreamCount(), 0u);
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
+    // Before the next section; every other byte stays, CR LF or not.
+    EXPECT_EQ(Merged("[Rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\nx=1\r\n\x1A"),
+              std::string("[Rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry + "[other]\nx=1\r\n\x1A");
+    // The last section: at the end of the file.
+    EXPECT_EQ(Merged("[other]\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n"),
+              std::string("[other]\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry);
+    // Capitals count; a header after blanks does not.
+    EXPECT_EQ(Merged("[RENAME]\r\n[x]\r\n"), std::string("[RENAME]\r\n") + kEntry + "[x]\r\n");
+    EXPECT_EQ(Merged(" [rename]\r\n"), std::string(" [rename]\r\n[rename]\r\n") + kEntry);
+}
+
+TEST_F(DeleteOnRestartTest, MissingSectionIsAppendedOnALineOfItsOwn) {
+    EXPECT_EQ(Merged(""), std::string("[rename]\r\n") + kEntry);
+    EXPECT_EQ(Merged("[other]\r\nx=1\r\n"), std::string("[other]\r\nx=1\r\n[rename]\r\n") + kEntry);
+    // No final line end: the entry still starts a line.
+    EXPECT_EQ(Merged("[other]\r\nx=1"), std::string("[other]\r\nx=1\r\n[rename]\r\n") + kEntry);
+    EXPECT_EQ(Merged("[rename]\r\nNUL=C:\\OLD.EXE"),
+              std::string("[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry);
+}
+
+TEST_F(DeleteOnRestartTest, LongLinesAreWrittenBackWhole) {
+    // A line of the section whose 648th character opens a bracket is one
+    // line, not a header: the entry goes before the real next header.
+    std::string longLine = "NUL=" + std::string(643, 'a') + "[b]" + std::string(300, 'c') + "\r\n";
+    EXPECT_EQ(Merged("[rename]\r\n" + longLine + "[next]\r\n"),
+              "[rename]\r\n" + longLine + kEntry + "[next]\r\n");
+    // Nor does "[rename]" in the middle of a long line open the section,
+    // and a NUL byte inside a line does not cut it.
+    std::string other = std::string(647, 'z') + "[rename]\r\n";
+    std::string withNul = std::string("k=v\0w", 5) + "\r\n";
+    EXPECT_EQ(Merged("[x]\r\n" + other + withNul),
+              "[x]\r\n" + other + withNul + "[rename]\r\n" + kEntry);
+    // A line that ends exactly at a piece boundary is followed by a real line.
+    std::string exact = std::string(645, 'e') + "\r\n";
+    EXPECT_EQ(Merged("[rename]\r\n" + exact + "[y]\r\n"),
+              "[rename]\r\n" + exact + kEntry + "[y]\r\n");
+}
+
+TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
+    const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\nx=1\r\n";
+    struct {
+        const char* op;
+        int skip;
+    } faults[] = {
+        {"_write", 2},      // a write in the middle of the merge
+        {"_write", 6},      // the last one
+        {"fgets", 1},       // reading the copy
+        {"CopyFileA", 0},   // making the copy
+        {"fopen", 0},       // opening it
+        {"_open", 0},       // creating the new file
+        {"_close", 0},      // its last flush
+        {"DeleteFileA", 0}, // putting it in place
+        {"MoveFileA", 0},
+    };
+    for (auto& f : faults) {
+        SetIni(old);
+        simwin::FailCall(f.op, ERROR_WRITE_FAULT, 1, f.skip);
+        EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)) << f.op << f.skip;
+        EXPECT_EQ(Ini(), old) << f.op << f.skip;
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new")) << f.op << f.skip;
+        simwin::Reset(); // clears the fault; the files stay
+        simwin::SetWindows98();
+        MapDrive('C');
+    }
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    EXPECT_EQ(simwin::OpenStreamCount(), 0u);
+
+    // A read-only wininit.ini cannot be replaced.
+    SetIni(old);
+    SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), old);
+
+    // Creating it from scratch: a failed write leaves no file at all.
+    DeleteFileA("C:\\WINDOWS\\TEMP\\wininit.ini");
+    SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_ARCHIVE);
+    DeleteFileA("C:\\WINDOWS\\wininit.ini");
+    simwin::FailCall("_write", ERROR_WRITE_FAULT, 1, 1);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+}
+
+TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
+    EXPECT_FALSE(ScheduleDeleteOnRestart("C:\\Program Files\\gone.exe"));
+    simwin::FailCall("GetShortPathNameA", ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+    // A stale wininit.new from an interrupted run does not get in the way.
+    simwin::WriteFile("C:\\WINDOWS\\wininit.new", "junk");
+    EXPECT_TRUE(AddWininitRename("NUL", "C:\\X.EXE"));
+    EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\X.EXE\r\n");
+    EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\r\n[boot]"));
+}
+
+TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
+    simwin::SetWindowsXp();
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::CallCount("MoveFileExA"), 1);
+    EXPECT_EQ(simwin::PendingDeletions(), (std::vector<std::string>{kLong}));
+    simwin::AllowDelayedMoves(false);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::CallCount("MoveFileExA"), 2);
+    EXPECT_EQ(simwin::PendingDeletions().size(), 1u);
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+
+    simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::CallCount("MoveFileExA"), 2);
+    EXPECT_EQ(simwin::CallCount("GetShortPathNameA"), 0);
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+}

@@ -1,0 +1,97 @@
+/*
+** The hosts file check: where each platform family keeps the file, and that
+** an ordinary hosts file is never touched.
+*/
+#include "engine/legacy_check.h"
+#include "repair/hosts_file.h"
+#include "world.h"
+
+namespace {
+
+std::string SignedHosts() {
+    uint8_t bytes[100];
+    size_t n = CopyLegacyPattern(bytes, sizeof bytes);
+    return "begin\r\n127.0.0.1 localhost\r\n" + std::string(bytes, bytes + n) + "\r\n";
+}
+
+const char* const kNtHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
+const char* const kWin9xHosts = "C:\\WINDOWS\\hosts";
+
+} // namespace
+
+class HostsFileTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        simwin::WriteFile(kNtHosts, SignedHosts());
+        simwin::WriteFile(kWin9xHosts, SignedHosts());
+    }
+};
+
+TEST_F(HostsFileTest, NtLooksUnderTheSystemDirectory) {
+    simwin::SetSystemDirectory("c:\\windows\\system32");
+    CheckHostsFile();
+    EXPECT_FALSE(simwin::FileExists(kNtHosts));
+    EXPECT_TRUE(simwin::FileExists(kWin9xHosts));
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{
+                  "c:\\windows\\system32\\drivers\\etc\\hosts     W32/Dravok.Worm removed"}));
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(g_scan.filesRemoved, 1);
+    CheckHostsFile(); // gone now: nothing more happens
+    EXPECT_EQ(lines_.size(), 1u);
+    EXPECT_EQ(g_scan.filesInfected, 1);
+}
+
+TEST_F(HostsFileTest, Win9xLooksInTheWindowsDirectory) {
+    simwin::SetWindows98();
+    simwin::SetWindowsDirectory("c:\\windows");
+    CheckHostsFile();
+    EXPECT_TRUE(simwin::FileExists(kNtHosts));
+    EXPECT_FALSE(simwin::FileExists(kWin9xHosts));
+    EXPECT_EQ(lines_, (std::vector<std::string>{"c:\\windows\\hosts     W32/Dravok.Worm removed"}));
+
+    // Windows installed at a drive's root: one backslash between the parts.
+    simwin::WriteFile("C:\\hosts", SignedHosts());
+    simwin::SetWindowsDirectory("C:\\");
+    CheckHostsFile();
+    EXPECT_FALSE(simwin::FileExists("C:\\hosts"));
+    EXPECT_EQ(lines_.back(), "C:\\hosts     W32/Dravok.Worm removed");
+}
+
+TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {
+    simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); // PLATFORM_NONE
+    CheckHostsFile();
+    simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 11); // PLATFORM_OTHER
+    CheckHostsFile();
+    EXPECT_EQ(simwin::CallCount("_open"), 0);
+    EXPECT_EQ(simwin::CallCount("GetSystemDirectoryA"), 0);
+    EXPECT_EQ(simwin::CallCount("GetWindowsDirectoryA"), 0);
+
+    simwin::SetWindowsXp();
+    simwin::FailCall("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
+    CheckHostsFile();
+    // A folder whose hosts path would not fit 260 bytes, or that does not fit itself.
+    simwin::SetSystemDirectory("C:\\" + std::string(240, 's'));
+    CheckHostsFile();
+    simwin::SetSystemDirectory("C:\\" + std::string(300, 's'));
+    CheckHostsFile();
+    EXPECT_EQ(simwin::CallCount("_open"), 0);
+
+    EXPECT_TRUE(simwin::FileExists(kNtHosts));
+    EXPECT_TRUE(simwin::FileExists(kWin9xHosts));
+    EXPECT_TRUE(lines_.empty());
+}
+
+TEST_F(HostsFileTest, AnOrdinaryHostsFileStaysUnchangedAtEveryDetection) {
+    const std::string ordinary = "# hosts\r\n127.0.0.1       localhost\r\n";
+    simwin::WriteFile(kNtHosts, ordinary);
+    for (int i = 0; i < 10; i++)
+        CheckHostsFile();
+    EXPECT_EQ(simwin::ReadFile(kNtHosts), ordinary);
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(g_scan.filesInfected, 0);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}

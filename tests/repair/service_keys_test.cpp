@@ -1,0 +1,78 @@
+/*
+** Service keys: the six deletions in their order and spelling, what each
+** control set gives, and names too long for the path buffer.
+*/
+#include "repair/service_keys.h"
+#include "world.h"
+
+class ServiceKeysTest : public WorldTest {
+  protected:
+    static bool Has(const std::string& path) {
+        return simwin::RegKeyExists(HKEY_LOCAL_MACHINE, path);
+    }
+};
+
+static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
+static const char kSet2[] = "SYSTEM\\ControlSet002\\Services\\";
+
+TEST_F(ServiceKeysTest, SixDeletionsInOrderWithTheCapitalisedFourthPath) {
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Enum");
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Security");
+    EXPECT_TRUE(DeleteServiceKeys("Phx"));
+    EXPECT_EQ(simwin::RegDeleteKeyCalls(), (std::vector<std::string>{
+                                               "SYSTEM\\ControlSet001\\Services\\Phx\\Enum",
+                                               "SYSTEM\\ControlSet001\\Services\\Phx\\Security",
+                                               "SYSTEM\\ControlSet001\\Services\\Phx",
+                                               "SYSTEM\\CONTROLSET002\\SERVICES\\Phx\\Enum",
+                                               "SYSTEM\\ControlSet002\\Services\\Phx\\Security",
+                                               "SYSTEM\\ControlSet002\\Services\\Phx",
+                                           }));
+    EXPECT_FALSE(Has(std::string(kSet1) + "Phx"));
+    EXPECT_TRUE(Has("SYSTEM\\ControlSet001\\Services"));
+}
+
+TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
+    // Only the second control set, in other letter case.
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, "system\\controlset002\\services\\PHX\\enum");
+    EXPECT_TRUE(DeleteServiceKeys("phx"));
+    EXPECT_FALSE(Has(std::string(kSet2) + "Phx"));
+
+    // Nowhere at all: every step runs and fails.
+    EXPECT_FALSE(DeleteServiceKeys("Phx"));
+    EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), 12u);
+
+    // Another subkey keeps the service key; Enum and Security still go.
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Enum");
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Security");
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Parameters");
+    EXPECT_TRUE(DeleteServiceKeys("Phx"));
+    EXPECT_FALSE(Has(std::string(kSet1) + "Phx\\Enum"));
+    EXPECT_FALSE(Has(std::string(kSet1) + "Phx\\Security"));
+    EXPECT_TRUE(Has(std::string(kSet1) + "Phx\\Parameters"));
+
+    // A key the account may not delete fails only its own step.
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx");
+    simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx");
+    EXPECT_FALSE(DeleteServiceKeys("Phx"));
+    EXPECT_TRUE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
+    EXPECT_FALSE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
+}
+
+TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
+    // 30 characters of prefix + name + 9 of "\Security" must stay within 511.
+    std::string longest(511 - 30 - 9, 'a');
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + longest);
+    EXPECT_TRUE(DeleteServiceKeys(longest.c_str()));
+    EXPECT_EQ(simwin::RegDeleteKeyCalls()[1].size(), 511u);
+
+    size_t before = simwin::RegDeleteKeyCalls().size();
+    std::string tooLong = longest + "a";
+    EXPECT_FALSE(DeleteServiceKeys(tooLong.c_str()));
+    EXPECT_FALSE(DeleteServiceKeys(std::string(5000, 'x').c_str()));
+    // Empty would name the Services key itself; a backslash reaches elsewhere.
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Tcpip\\Enum");
+    EXPECT_FALSE(DeleteServiceKeys(""));
+    EXPECT_FALSE(DeleteServiceKeys("Tcpip\\Enum"));
+    EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), before);
+    EXPECT_TRUE(Has(std::string(kSet1) + "Tcpip\\Enum"));
+}

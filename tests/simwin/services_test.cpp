@@ -1,0 +1,84 @@
+/*
+** What the simulated service control manager must do the way Windows does.
+*/
+#include "world.h"
+
+class ServicesTest : public WorldTest {};
+
+TEST_F(ServicesTest, StopRequestFollowsTheServiceScript) {
+    DWORD pid = simwin::StartProcess({"C:\\svc.exe", {}});
+    simwin::ServiceSpec spec;
+    spec.name = "Slow";
+    spec.pendingQueries = 2;
+    spec.process = pid;
+    simwin::AddService(spec);
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(scm, nullptr);
+    SC_HANDLE svc = OpenServiceA(scm, "SLOW", SERVICE_ALL_ACCESS);
+    ASSERT_NE(svc, nullptr);
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(ControlService(svc, SERVICE_CONTROL_STOP, &st));
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+    // A second stop while it is stopping cannot be accepted.
+    EXPECT_FALSE(ControlService(svc, SERVICE_CONTROL_STOP, &st));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    std::vector<DWORD> states;
+    for (int i = 0; i < 4; i++) {
+        ASSERT_TRUE(QueryServiceStatus(svc, &st));
+        states.push_back(st.dwCurrentState);
+    }
+    EXPECT_EQ(states, (std::vector<DWORD>{3, 3, 1, 1}));
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    // Not running now: a stop fails, the record still says STOPPED.
+    st = SERVICE_STATUS{};
+    EXPECT_FALSE(ControlService(svc, SERVICE_CONTROL_STOP, &st));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_NOT_ACTIVE);
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOPPED);
+    EXPECT_TRUE(CloseServiceHandle(svc));
+    EXPECT_TRUE(CloseServiceHandle(scm));
+    EXPECT_FALSE(CloseServiceHandle(scm));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(ServicesTest, RefusalsAndAccessRights) {
+    simwin::AddService({"Stubborn", SERVICE_RUNNING, simwin::StopReaction::RefusesControl});
+    simwin::AddService({"Stuck", SERVICE_RUNNING, simwin::StopReaction::NeverStops});
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SERVICE_STATUS st{};
+    SC_HANDLE a = OpenServiceA(scm, "Stubborn", SERVICE_ALL_ACCESS);
+    EXPECT_FALSE(ControlService(a, SERVICE_CONTROL_STOP, &st));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_SERVICE_CONTROL);
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_RUNNING);
+
+    SC_HANDLE b = OpenServiceA(scm, "Stuck", SERVICE_QUERY_STATUS);
+    EXPECT_FALSE(ControlService(b, SERVICE_CONTROL_STOP, &st));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    CloseServiceHandle(b);
+    b = OpenServiceA(scm, "Stuck", SERVICE_STOP | SERVICE_QUERY_STATUS);
+    ASSERT_TRUE(ControlService(b, SERVICE_CONTROL_STOP, &st));
+    for (int i = 0; i < 100; i++)
+        QueryServiceStatus(b, &st);
+    EXPECT_EQ(st.dwCurrentState, (DWORD)SERVICE_STOP_PENDING);
+
+    EXPECT_EQ(OpenServiceA(scm, "Nobody", SERVICE_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SERVICE_DOES_NOT_EXIST);
+    CloseServiceHandle(a);
+    CloseServiceHandle(b);
+    CloseServiceHandle(scm);
+
+    // Without administrator rights only reading is allowed.
+    simwin::DenyManagerAccess(true);
+    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(scm, nullptr);
+    EXPECT_EQ(OpenServiceA(scm, "Stuck", SERVICE_STOP), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    CloseServiceHandle(scm);
+
+    simwin::SetWindows98();
+    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}

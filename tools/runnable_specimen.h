@@ -1,0 +1,170 @@
+/*
+** Runnable specimens: real x86-64 Windows programs that wait until they are
+** terminated (they call Sleep for ever) and whose windows match a record of
+** the variant table, so that the memory scan can be tried for real.
+**
+** The file check reads every file as PE32: it takes the section table to
+** start right after a 224-byte optional header, which in a PE32+ file lies
+** 16 bytes before the real table. What the check calls section 0 is then
+** made of the last two data directories and the first 24 bytes of the real
+** section header:
+**
+**   check's VirtualSize      = data directory 15 (reserved) .VirtualAddress
+**   check's VirtualAddress   = data directory 15 .Size
+**   check's PointerToRawData = bytes 4..7 of the real section's name
+**
+** The loader ignores the reserved directory, so it holds a huge size and a
+** zero address, and the section's name is at most four characters long: the
+** check's view maps every RVA to the same file position. The real section
+** is laid out the same way (PointerToRawData == VirtualAddress), so the
+** loader, the check and the file agree on where every byte lives.
+*/
+#ifndef TOOLS_RUNNABLE_SPECIMEN_H
+#define TOOLS_RUNNABLE_SPECIMEN_H
+
+#include "engine/signatures.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace runnable {
+
+constexpr uint32_t kPeOffset = 0x40;
+constexpr uint32_t kOptionalSize = 240; // PE32+ with 16 data directories
+constexpr uint32_t kHeaderSize = 0x400;
+constexpr uint32_t kSection = 0x1000;   // VirtualAddress == PointerToRawData
+constexpr uint32_t kImports = kSection; // import tables at the section's start
+constexpr uint32_t kImportsSize = 0x100;
+constexpr uint32_t kCodeSize = 17;
+constexpr uint32_t kCheckViewSize = 0x7FFF0000;
+
+/* Offsets inside the import block. */
+constexpr uint32_t kIdt = 0x00;       // two descriptors (20 bytes each)
+constexpr uint32_t kIlt = 0x30;       // three 8-byte thunks
+constexpr uint32_t kIat = 0x50;       // three 8-byte thunks
+constexpr uint32_t kDllName = 0x70;   // "KERNEL32.dll"
+constexpr uint32_t kSleepName = 0x80; // hint + "Sleep"
+constexpr uint32_t kExitName = 0x90;  // hint + "ExitProcess"
+
+inline void Put16(std::vector<uint8_t>& b, uint32_t at, uint16_t v) { memcpy(&b[at], &v, 2); }
+inline void Put32(std::vector<uint8_t>& b, uint32_t at, uint32_t v) { memcpy(&b[at], &v, 4); }
+inline void Put64(std::vector<uint8_t>& b, uint32_t at, uint64_t v) { memcpy(&b[at], &v, 8); }
+
+inline bool Overlap(int64_t a, int64_t alen, int64_t b, int64_t blen) {
+    return a < b + blen && b < a + alen;
+}
+
+/* The entry point for `rec`: code, imports and both windows inside the
+   section, none overlapping; 0 when the record's size leaves no room. */
+inline uint32_t ChooseEntry(const VariantSignature& rec) {
+    const int64_t end = rec.fileSize;
+    const int64_t lo = kSection + kImportsSize;
+    for (int64_t e = lo; e + kCodeSize <= end; e += 16) {
+        int64_t w1 = e + rec.offset1, w2 = e + rec.offset2;
+        if (w1 < lo || w2 < lo || w1 + 20 > end || w2 + 20 > end) continue;
+        if (Overlap(w1, 20, e, kCodeSize) || Overlap(w2, 20, e, kCodeSize)) continue;
+        if (w1 != w2 && Overlap(w1, 20, w2, 20)) continue;
+        return (uint32_t)e;
+    }
+    return 0;
+}
+
+/* Builds the program; false when the record cannot hold it. */
+inline bool Build(const VariantSignature& rec, std::vector<uint8_t>* out) {
+    const uint32_t entry = ChooseEntry(rec);
+    if (!entry || rec.fileSize < (int32_t)(kSection + 0x200)) return false;
+    if (rec.offset1 == rec.offset2 && memcmp(rec.pattern1, rec.pattern2, 20) != 0) return false;
+    const uint32_t size = (uint32_t)rec.fileSize;
+    const uint32_t rawSize = (size - kSection) / 0x200 * 0x200;
+    const uint32_t virtualSize = size - kSection;
+    const uint32_t imageSize = (kSection + virtualSize + 0xFFF) / 0x1000 * 0x1000;
+    std::vector<uint8_t>& b = *out;
+    b.assign(size, 0);
+
+    // DOS header: the magic and the pointer to the PE header.
+    b[0] = 'M', b[1] = 'Z';
+    Put32(b, 0x3C, kPeOffset);
+
+    // PE signature and file header.
+    const uint32_t fh = kPeOffset + 4;
+    memcpy(&b[kPeOffset], "PE\0\0", 4);
+    Put16(b, fh + 0, 0x8664); // AMD64
+    Put16(b, fh + 2, 1);      // one section
+    Put16(b, fh + 16, kOptionalSize);
+    Put16(b, fh + 18, 0x0023); // relocations stripped, executable, large addresses
+
+    // PE32+ optional header.
+    const uint32_t oh = fh + 20;
+    Put16(b, oh + 0, 0x20B);
+    Put32(b, oh + 4, rawSize);   // SizeOfCode
+    Put32(b, oh + 16, entry);    // AddressOfEntryPoint
+    Put32(b, oh + 20, kSection); // BaseOfCode
+    Put64(b, oh + 24, 0x140000000ull);
+    Put32(b, oh + 32, 0x1000);                  // SectionAlignment
+    Put32(b, oh + 36, 0x200);                   // FileAlignment
+    Put16(b, oh + 40, 5), Put16(b, oh + 42, 2); // operating system 5.2
+    Put16(b, oh + 48, 5), Put16(b, oh + 50, 2); // subsystem 5.2
+    Put32(b, oh + 56, imageSize);
+    Put32(b, oh + 60, kHeaderSize);
+    Put16(b, oh + 68, 2); // Windows GUI: no console
+    Put64(b, oh + 72, 0x100000), Put64(b, oh + 80, 0x1000);
+    Put64(b, oh + 88, 0x100000), Put64(b, oh + 96, 0x1000);
+    Put32(b, oh + 108, 16);
+    Put32(b, oh + 112 + 1 * 8, kImports + kIdt); // import directory
+    Put32(b, oh + 112 + 1 * 8 + 4, 40);
+    Put32(b, oh + 112 + 12 * 8, kImports + kIat); // import address table
+    Put32(b, oh + 112 + 12 * 8 + 4, 24);
+    Put32(b, oh + 112 + 15 * 8, kCheckViewSize); // reserved: the check's VirtualSize
+    Put32(b, oh + 112 + 15 * 8 + 4, 0);          // reserved: the check's VirtualAddress
+
+    // The one section; bytes 4..7 of its name stay zero (see above).
+    const uint32_t sh = oh + kOptionalSize;
+    memcpy(&b[sh], ".phx", 4);
+    Put32(b, sh + 8, virtualSize);
+    Put32(b, sh + 12, kSection);
+    Put32(b, sh + 16, rawSize);
+    Put32(b, sh + 20, kSection);
+    Put32(b, sh + 36, 0xE0000060); // code, data, execute, read, write
+
+    // Imports: Sleep and ExitProcess from KERNEL32.dll.
+    const uint32_t im = kImports;
+    Put32(b, im + kIdt + 0, im + kIlt);
+    Put32(b, im + kIdt + 12, im + kDllName);
+    Put32(b, im + kIdt + 16, im + kIat);
+    Put64(b, im + kIlt + 0, im + kSleepName), Put64(b, im + kIlt + 8, im + kExitName);
+    Put64(b, im + kIat + 0, im + kSleepName), Put64(b, im + kIat + 8, im + kExitName);
+    memcpy(&b[im + kDllName], "KERNEL32.dll", 12);
+    memcpy(&b[im + kSleepName + 2], "Sleep", 5);
+    memcpy(&b[im + kExitName + 2], "ExitProcess", 11);
+
+    // sub rsp,40; again: mov ecx,1000; call [Sleep]; jmp again
+    static const uint8_t code[kCodeSize] = {0x48, 0x83, 0xEC, 0x28, 0xB9, 0xE8, 0x03, 0x00, 0x00,
+                                            0xFF, 0x15, 0,    0,    0,    0,    0xEB, 0xF3};
+    memcpy(&b[entry], code, kCodeSize);
+    Put32(b, entry + 11, (im + kIat) - (entry + 15)); // rip-relative to the IAT slot
+
+    // The two windows, where the check's view puts them (file offset == RVA).
+    memcpy(&b[entry + (uint32_t)rec.offset1], rec.pattern1, 20);
+    memcpy(&b[entry + (uint32_t)rec.offset2], rec.pattern2, 20);
+    return true;
+}
+
+/* Rows (1-based) of the records made runnable: the first two, of different
+   names, whose files are small and can hold the program. */
+inline std::vector<int> ChooseRows(const VariantSignature* table) {
+    std::vector<int> rows;
+    const char* first = nullptr;
+    for (int i = 0; table[i].name[0] && rows.size() < 2; i++) {
+        std::vector<uint8_t> bytes;
+        if (table[i].fileSize > 131072 || !Build(table[i], &bytes)) continue;
+        if (first && strcmp(first, table[i].name) == 0) continue;
+        first = table[i].name;
+        rows.push_back(i + 1);
+    }
+    return rows;
+}
+
+} // namespace runnable
+
+#endif
