@@ -44,14 +44,10 @@ AskGrowth GrowthForText(size_t textLength) {
     return growth;
 }
 
-bool PictureMoves(const AskGrowth& growth) {
-    return growth.a > 30;
-}
+bool PictureMoves(const AskGrowth& growth) { return growth.a > 30; }
 
 int MessageTextHeight(int height, const AskGrowth& growth, bool largeFonts) {
     return height + growth.g + (largeFonts ? 25 : 0);
 }
 
-int ButtonLeft(int left, const AskGrowth& growth) {
-    return left + growth.b / 2;
-}
+int ButtonLeft(int left, const AskGrowth& growth) { return left + growth.b / 2; }

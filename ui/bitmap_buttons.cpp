@@ -14,9 +14,7 @@ HBITMAP LoadNamedBitmap(const std::string& name) {
         LoadImageA(AppInstance(), name.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
 }
 
-void InvalidateFace(HWND button) {
-    InvalidateRect(button, nullptr, FALSE);
-}
+void InvalidateFace(HWND button) { InvalidateRect(button, nullptr, FALSE); }
 
 } // namespace
 

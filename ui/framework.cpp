@@ -8,9 +8,7 @@
 
 WinApp* WinApp::current_ = nullptr;
 
-WinApp::WinApp() {
-    current_ = this;
-}
+WinApp::WinApp() { current_ = this; }
 
 WinApp::~WinApp() {
     if (current_ == this) current_ = nullptr;
@@ -32,9 +30,7 @@ int WinApp::Run(HINSTANCE instance) {
     return 0;
 }
 
-HWND WinApp::MainWindowHandle() const {
-    return mainWindow_ ? mainWindow_->Handle() : nullptr;
-}
+HWND WinApp::MainWindowHandle() const { return mainWindow_ ? mainWindow_->Handle() : nullptr; }
 
 HINSTANCE AppInstance() {
     WinApp* app = WinApp::Current();
@@ -74,9 +70,7 @@ const RuntimeClass SubclassedControl::kRuntimeClass = {"CWnd", nullptr};
 const RuntimeClass Button::kRuntimeClass = {"CButton", &SubclassedControl::kRuntimeClass};
 const RuntimeClass Static::kRuntimeClass = {"CStatic", &SubclassedControl::kRuntimeClass};
 
-SubclassedControl::~SubclassedControl() {
-    Unsubclass();
-}
+SubclassedControl::~SubclassedControl() { Unsubclass(); }
 
 SubclassedControl* SubclassedControl::FromHandle(HWND hwnd) {
     if (!hwnd) return nullptr;
@@ -107,9 +101,7 @@ void SubclassedControl::Unsubclass() {
     hwnd_ = nullptr;
 }
 
-LRESULT SubclassedControl::WindowProc(UINT, WPARAM, LPARAM) {
-    return Default();
-}
+LRESULT SubclassedControl::WindowProc(UINT, WPARAM, LPARAM) { return Default(); }
 
 LRESULT SubclassedControl::Default() {
     return CallWindowProcA(original_, hwnd_, message_, wParam_, lParam_);

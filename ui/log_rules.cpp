@@ -3,13 +3,9 @@
 */
 #include "ui/log_rules.h"
 
-bool LogMustEmpty(int lineCount, bool keepLog) {
-    return !keepLog && lineCount >= LOG_LINE_LIMIT;
-}
+bool LogMustEmpty(int lineCount, bool keepLog) { return !keepLog && lineCount >= LOG_LINE_LIMIT; }
 
-int LogSelectionAfterAppend(int lineCount) {
-    return lineCount > 2 ? lineCount - 1 : lineCount;
-}
+int LogSelectionAfterAppend(int lineCount) { return lineCount > 2 ? lineCount - 1 : lineCount; }
 
 int LogHorizontalExtent(int currentExtent, int widest) {
     if (currentExtent < widest && widest > LOG_EXTENT_THRESHOLD) {

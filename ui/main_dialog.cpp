@@ -243,9 +243,7 @@ void MainDialog::OnCommand(int id, int code) {
     }
 }
 
-void MainDialog::OnCancel() {
-    ConfirmStop(SCAN_TITLE);
-}
+void MainDialog::OnCancel() { ConfirmStop(SCAN_TITLE); }
 
 bool MainDialog::OnClose() {
     ConfirmStop(SCAN_TITLE);

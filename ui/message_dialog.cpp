@@ -17,12 +17,8 @@ AskButtons ButtonsOf(const MessageDialog& d) {
     return AskButtons::SingleOk;
 }
 
-int Width(const RECT& r) {
-    return r.right - r.left;
-}
-int Height(const RECT& r) {
-    return r.bottom - r.top;
-}
+int Width(const RECT& r) { return r.right - r.left; }
+int Height(const RECT& r) { return r.bottom - r.top; }
 
 } // namespace
 
@@ -100,13 +96,9 @@ void MessageDialog::OnCommand(int id, int code) {
     }
 }
 
-void MessageDialog::OnOK() {
-    EndDialog(AskResultForCommand(IDOK, ButtonsOf(*this)));
-}
+void MessageDialog::OnOK() { EndDialog(AskResultForCommand(IDOK, ButtonsOf(*this))); }
 
-void MessageDialog::OnCancel() {
-    EndDialog(AskResultForCommand(IDCANCEL, ButtonsOf(*this)));
-}
+void MessageDialog::OnCancel() { EndDialog(AskResultForCommand(IDCANCEL, ButtonsOf(*this))); }
 
 bool MessageDialog::OnPaint() {
     PAINTSTRUCT ps;

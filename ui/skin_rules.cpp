@@ -41,9 +41,7 @@ void RegionBlock::Reset() {
     Put(kBoundsAt + 12, 0);
 }
 
-uint32_t RegionBlock::Count() const {
-    return static_cast<uint32_t>(Get(kCountAt));
-}
+uint32_t RegionBlock::Count() const { return static_cast<uint32_t>(Get(kCountAt)); }
 
 SkinRect RegionBlock::Bounds() const {
     return {Get(kBoundsAt), Get(kBoundsAt + 4), Get(kBoundsAt + 8), Get(kBoundsAt + 12)};
