@@ -4,11 +4,9 @@
 **
 **   make_legacy_hosts <output-file>
 **
-** The file starts with "begin", holds a few ordinary hosts lines, and spreads
-** the signature over several lines with spaces, tabs and line breaks in it,
-** which the check strips before it searches.
+** The file's content is LegacyHostsText (tools/legacy_hosts.h).
 */
-#include "engine/legacy_check.h"
+#include "tools/legacy_hosts.h"
 
 #include <cstdio>
 #include <string>
@@ -18,18 +16,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: make_legacy_hosts <output-file>\n");
         return 2;
     }
-    uint8_t pattern[100];
-    size_t n = CopyLegacyPattern(pattern, sizeof pattern);
-    if (n == 0) return 1;
-    std::string text = "begin 644 hosts\r\n127.0.0.1\tlocalhost\r\n";
-    for (size_t i = 0; i < n; i++) {
-        text += (char)pattern[i];
-        if (i % 30 == 29)
-            text += "\r\n";
-        else if (i % 7 == 6)
-            text += " \t";
-    }
-    text += "\r\nend\r\n";
+    std::string text = LegacyHostsText();
+    if (text.empty()) return 1;
     FILE* out = fopen(argv[1], "wb");
     if (!out) {
         perror(argv[1]);

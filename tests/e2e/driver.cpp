@@ -3,11 +3,14 @@
 ** way a person would, and checks what its windows show.
 **
 **   e2e_driver <scenario> --exe <path> --shots <folder> [--specimen <row>=<path>]...
+**              [--tap <e2e_logtap.dll>] [options of the system scenarios]
 **
 ** Scenarios: idle (layout, Enter, Escape, second copy, title clash),
 ** product (the maker's product installed), scan (a whole scan with planted
 ** specimens), cancel (questions and stopping during a long walk); demo runs
-** one scan without checks and keeps its screenshots and log lines.
+** one scan without checks and keeps its screenshots and log lines. The
+** whole-system scenarios win98, nt40, winxp and win10 are in
+** system_scenarios.cpp.
 **
 ** It reads the program's controls across processes: texts with WM_GETTEXT,
 ** log lines with the wide LB_GETTEXT (the ANSI one returns only the first
@@ -22,6 +25,8 @@
 #endif
 #include <windows.h>
 
+#include "tests/e2e/driver.h"
+
 #include "engine/signatures.h"
 #include "resources/resource_ids.h"
 
@@ -32,7 +37,7 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace e2e {
 
 const wchar_t kTitle[] = L"CleanPhantaxis Ver 1.0";
 const wchar_t kStopQuestion[] = L"Terminate the Scan now?";
@@ -40,6 +45,8 @@ const wchar_t kProductKey[] = L"Software\\Kelvora\\Sentravix 2000";
 
 std::wstring g_exe;
 std::wstring g_shots;
+std::wstring g_tapDll;
+std::wstring g_tapFile;
 std::vector<std::pair<int, std::wstring>> g_specimens; // table row, path
 int g_failures = 0;
 int g_checks = 0;
@@ -83,7 +90,7 @@ void Note(const char* format, ...) {
 
 // ---- waiting ----
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 50) {
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs) {
     DWORD start = GetTickCount();
     for (;;) {
         if (condition()) return true;
@@ -141,28 +148,34 @@ HWND FindQuestion(DWORD pid) {
     return nullptr;
 }
 
-struct App {
-    PROCESS_INFORMATION pi = {};
-    HWND main = nullptr;
-    bool running = false;
-};
-
 bool Launch(App& app) {
     std::wstring command = L"\"" + g_exe + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(0);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
-    if (!CreateProcessW(g_exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    // The program inherits the variable that tells the log tap where to write.
+    if (!g_tapDll.empty()) SetEnvironmentVariableW(L"E2E_LOG_TAP", g_tapFile.c_str());
+    // Its working folder is the root of C: (what a relative path means to it).
+    if (!CreateProcessW(g_exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\",
                         &si, &app.pi)) {
         Check(false, "start %s (error %lu)", Narrow(g_exe).c_str(), GetLastError());
         return false;
     }
     app.running = true;
+    if (!g_tapDll.empty()) {
+        // The hook runs in the program's own thread: Wine loads the DLL there.
+        HMODULE dll = LoadLibraryW(g_tapDll.c_str());
+        HOOKPROC proc = dll ? reinterpret_cast<HOOKPROC>(
+                                  reinterpret_cast<void*>(GetProcAddress(dll, "TapCallWndProc")))
+                            : nullptr;
+        app.tap = proc ? SetWindowsHookExW(WH_CALLWNDPROC, proc, dll, app.pi.dwThreadId) : nullptr;
+        Check(app.tap != nullptr, "the log tap is on the program's thread");
+    }
     return true;
 }
 
-bool HasExited(const App& app, DWORD waitMs, DWORD* code = nullptr) {
+bool HasExited(const App& app, DWORD waitMs, DWORD* code) {
     if (WaitForSingleObject(app.pi.hProcess, waitMs) != WAIT_OBJECT_0) return false;
     if (code) GetExitCodeProcess(app.pi.hProcess, code);
     return true;
@@ -191,6 +204,8 @@ void Finish(App& app) {
         TerminateProcess(app.pi.hProcess, 1);
         WaitForSingleObject(app.pi.hProcess, 5000);
     }
+    if (app.tap) UnhookWindowsHookEx(app.tap);
+    app.tap = nullptr;
     CloseHandle(app.pi.hThread);
     CloseHandle(app.pi.hProcess);
     app.running = false;
@@ -1012,12 +1027,16 @@ void ScenarioDemo() {
     Finish(app);
 }
 
-} // namespace
+} // namespace e2e
+
+using namespace e2e;
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        fprintf(stderr,
-                "usage: e2e_driver idle|product|scan|cancel|demo --exe <path> --shots <dir>\n");
+        fprintf(
+            stderr,
+            "usage: e2e_driver idle|product|scan|cancel|demo|win98|nt40|winxp|win10 --exe <path>"
+            " --shots <dir> [options]\n");
         return 2;
     }
     std::wstring scenario = argv[1];
@@ -1032,6 +1051,11 @@ int wmain(int argc, wchar_t** argv) {
             int row = _wtoi(value.substr(0, eq).c_str());
             if (eq != std::wstring::npos && row > 0)
                 g_specimens.push_back({row, value.substr(eq + 1)});
+        } else if (option == L"--tap") {
+            g_tapDll = value;
+        } else if (!SystemOption(option, value)) {
+            fprintf(stderr, "unknown option %ls\n", option.c_str());
+            return 2;
         }
     }
     // Rows must exist in this build's table.
@@ -1056,7 +1080,7 @@ int wmain(int argc, wchar_t** argv) {
         ScenarioCancel();
     else if (scenario == L"demo")
         ScenarioDemo();
-    else {
+    else if (!RunSystemScenario(scenario)) {
         fprintf(stderr, "unknown scenario\n");
         return 2;
     }

@@ -3,23 +3,33 @@
 # makes the Wine prefix that every scenario copies.
 #
 #   run_e2e.sh --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
-#              --help-stub <help_stub.exe> --specimens <dir>
-#              (--make-prefix | --scenario idle|product|scan|cancel)
+#              --help-stub <help_stub.exe> --holder <e2e_holder.exe>
+#              --tap <e2e_logtap.dll> --specimens <dir>
+#              (--make-prefix | --scenario <name>)
+#
+# Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
+# winxp, win10 (the whole system under that Windows version; the driver
+# plants their world itself, see system_scenarios.cpp).
 #
 # The prefix has no drive Z: and no links out of drive_c, so a scan covers
 # only the prefix's own C:. Each scenario copies it, plants what it needs on
 # C:, starts its own Xvfb, runs the driver (a Windows console program) and
 # leaves its screenshots as PNG files and its output in <dir>/e2e/<scenario>/.
-# Set E2E_KEEP=1 to keep the scenario's prefix for a look afterwards.
+# The driver writes its screenshots and log taps straight to that folder
+# (through Wine's \\?\unix\ paths), so nothing of them lands on C: where
+# the scan would count it. Set E2E_KEEP=1 to keep the scenario's prefix for a
+# look afterwards.
 set -euo pipefail
 
-build="" exe="" driver="" help_stub="" specimens="" scenario="" make_prefix=0
+build="" exe="" driver="" help_stub="" holder="" tap="" specimens="" scenario="" make_prefix=0
 while [ $# -gt 0 ]; do
     case $1 in
     --build) build=$2; shift 2 ;;
     --exe) exe=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
     --help-stub) help_stub=$2; shift 2 ;;
+    --holder) holder=$2; shift 2 ;;
+    --tap) tap=$2; shift 2 ;;
     --specimens) specimens=$2; shift 2 ;;
     --scenario) scenario=$2; shift 2 ;;
     --make-prefix) make_prefix=1; shift ;;
@@ -52,7 +62,10 @@ export WINEPREFIX="$prefix" HOME="$root/home"
 cleanup() {
     wine_stop "$prefix"
     xvfb_stop
-    wine_collect_shots "$prefix/drive_c/e2e-shots" "$dir"
+    wine_collect_shots "$dir/shots" "$dir"
+    # The log taps stay beside the pictures; the BMP originals go.
+    find "$dir/shots" -name '*.log' -exec mv {} "$dir/" \; 2> /dev/null || true
+    if [ "${E2E_KEEP:-0}" != 1 ]; then rm -rf "$dir/shots"; fi
     if [ "${E2E_KEEP:-0}" != 1 ]; then rm -rf "$prefix"; fi
 }
 trap cleanup EXIT
@@ -62,7 +75,11 @@ mkdir -p "$cpx"
 cp "$exe" "$cpx/CleanPhantaxis.exe"
 cp "$driver" "$cpx/e2e_driver.exe"
 
-args=(--exe 'C:\cpx\CleanPhantaxis.exe' --shots 'C:\e2e-shots')
+# A host path as Wine names it without a drive letter: \\?\unix\...
+unix_path() { printf '\\\\?\\unix%s' "${1//\//\\}"; }
+
+mkdir -p "$dir/shots"
+args=(--exe 'C:\cpx\CleanPhantaxis.exe' --shots "$(unix_path "$dir/shots")")
 
 # plant <row> <Windows path>: copies specimen rec-<row>.exe to that path on C:.
 plant() {
@@ -101,6 +118,15 @@ cancel)
         mkdir -p "$bulk/d$d"
         (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
     done
+    ;;
+win98 | nt40 | winxp | win10)
+    # The Windows version Wine reports to every program of the prefix.
+    printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$scenario" >> "$prefix/user.reg"
+    cp "$holder" "$cpx/e2e_holder.exe"
+    cp "$tap" "$cpx/e2e_logtap.dll"
+    specimens=$(cd "$specimens" && pwd)
+    args+=(--specimens "$(unix_path "$specimens")" --holder 'C:\cpx\e2e_holder.exe'
+        --tap 'C:\cpx\e2e_logtap.dll')
     ;;
 *) echo "e2e: unknown scenario $scenario"; exit 2 ;;
 esac
