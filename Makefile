@@ -46,7 +46,7 @@ demo: deps
 	scripts/demo
 
 bench: deps
-	$(MAKE) host
+	$(MAKE) win64
 	@if [ -x scripts/bench ]; then scripts/bench; else echo "no benchmark yet"; fi
 
 fuzz: deps
