@@ -292,7 +292,9 @@ TEST(LegacySignatureStorage, ThePlainPatternIsInNoBuiltProgram) {
         std::ifstream in(file, std::ios::binary);
         if (!in) continue;
         std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        if (file.filename() == "libcpengine.a" || file == self) {
+        // A Windows build may be older than this one; only the host files are
+        // sure to hold the record.
+        if (file.parent_path() == self.parent_path()) {
             EXPECT_NE(bytes.find("W32/Dravok.Worm"), std::string::npos) << file;
         }
         EXPECT_EQ(bytes.find(pattern), std::string::npos) << file;

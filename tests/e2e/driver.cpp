@@ -1,0 +1,1065 @@
+/*
+** e2e_driver: drives the real CleanPhantaxis.exe from another process, the
+** way a person would, and checks what its windows show.
+**
+**   e2e_driver <scenario> --exe <path> --shots <folder> [--specimen <row>=<path>]...
+**
+** Scenarios: idle (layout, Enter, Escape, second copy, title clash),
+** product (the maker's product installed), scan (a whole scan with planted
+** specimens), cancel (questions and stopping during a long walk); demo runs
+** one scan without checks and keeps its screenshots and log lines.
+**
+** It reads the program's controls across processes: texts with WM_GETTEXT,
+** log lines with the wide LB_GETTEXT (the ANSI one returns only the first
+** character across processes under Wine), states with IsWindowVisible and
+** IsWindowEnabled, and pixels from the screen, compared with the program's
+** own bitmap resources. Buttons are pressed by posting BM_CLICK, keys by
+** posting WM_KEYDOWN to the window. Screenshots go to --shots as BMP files.
+** Prints one line per check; exits 0 when every check passed, 1 otherwise.
+*/
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "engine/signatures.h"
+#include "resources/resource_ids.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t kTitle[] = L"CleanPhantaxis Ver 1.0";
+const wchar_t kStopQuestion[] = L"Terminate the Scan now?";
+const wchar_t kProductKey[] = L"Software\\Kelvora\\Sentravix 2000";
+
+std::wstring g_exe;
+std::wstring g_shots;
+std::vector<std::pair<int, std::wstring>> g_specimens; // table row, path
+int g_failures = 0;
+int g_checks = 0;
+
+// ---- reporting ----
+
+std::string Narrow(const std::wstring& w) {
+    std::string s;
+    for (wchar_t c : w) {
+        if (c == L'\t')
+            s += "\\t";
+        else if (c >= 32 && c < 127)
+            s += static_cast<char>(c);
+        else
+            s += '?';
+    }
+    return s;
+}
+
+void Check(bool ok, const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    g_checks++;
+    if (!ok) g_failures++;
+    printf("%s: %s\n", ok ? "ok" : "FAIL", text);
+    fflush(stdout);
+}
+
+void Note(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    printf("# ");
+    vprintf(format, args);
+    printf("\n");
+    va_end(args);
+    fflush(stdout);
+}
+
+// ---- waiting ----
+
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 50) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(stepMs);
+    }
+}
+
+// ---- windows of the program ----
+
+std::wstring TextOf(HWND hwnd) {
+    if (!hwnd) return L"";
+    wchar_t buffer[1024] = L"";
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_BLOCK, 5000,
+                        &result);
+    buffer[1023] = 0;
+    return buffer;
+}
+
+struct Search {
+    DWORD pid;
+    int childId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND hwnd, LPARAM param) {
+    Search* search = reinterpret_cast<Search*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (search->pid && pid != search->pid) return TRUE;
+    if (search->childId && !GetDlgItem(hwnd, search->childId)) return TRUE;
+    search->found.push_back(hwnd);
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD pid, int childId) {
+    Search search = {pid, childId, {}};
+    EnumWindows(&CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+/* Top-level windows anywhere whose title is exactly the program's caption. */
+int WindowsTitled(const wchar_t* title) {
+    int n = 0;
+    for (HWND hwnd : TopLevelWindows(0, 0))
+        if (TextOf(hwnd) == title) n++;
+    return n;
+}
+
+/* The question dialog of process `pid` (the window holding the text 1086). */
+HWND FindQuestion(DWORD pid) {
+    for (HWND hwnd : TopLevelWindows(pid, IDC_ASK_TEXT))
+        if (IsWindowVisible(hwnd)) return hwnd;
+    return nullptr;
+}
+
+struct App {
+    PROCESS_INFORMATION pi = {};
+    HWND main = nullptr;
+    bool running = false;
+};
+
+bool Launch(App& app) {
+    std::wstring command = L"\"" + g_exe + L"\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    if (!CreateProcessW(g_exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &app.pi)) {
+        Check(false, "start %s (error %lu)", Narrow(g_exe).c_str(), GetLastError());
+        return false;
+    }
+    app.running = true;
+    return true;
+}
+
+bool HasExited(const App& app, DWORD waitMs, DWORD* code = nullptr) {
+    if (WaitForSingleObject(app.pi.hProcess, waitMs) != WAIT_OBJECT_0) return false;
+    if (code) GetExitCodeProcess(app.pi.hProcess, code);
+    return true;
+}
+
+/* Starts the program and waits for its main window to show. */
+bool Start(App& app) {
+    if (!Launch(app)) return false;
+    bool shown = WaitFor(
+        [&] {
+            for (HWND hwnd : TopLevelWindows(app.pi.dwProcessId, IDC_SCAN))
+                if (IsWindowVisible(hwnd)) app.main = hwnd;
+            return app.main != nullptr || HasExited(app, 0);
+        },
+        30000);
+    Check(shown && app.main, "the main window shows");
+    if (!app.main) return false;
+    Sleep(700); // let it paint
+    return true;
+}
+
+void Finish(App& app) {
+    if (!app.running) return;
+    if (!HasExited(app, 10000)) {
+        Check(false, "the program ends");
+        TerminateProcess(app.pi.hProcess, 1);
+        WaitForSingleObject(app.pi.hProcess, 5000);
+    }
+    CloseHandle(app.pi.hThread);
+    CloseHandle(app.pi.hProcess);
+    app.running = false;
+}
+
+HWND Item(HWND dialog, int id) { return GetDlgItem(dialog, id); }
+bool Visible(HWND dialog, int id) { return IsWindowVisible(Item(dialog, id)) != FALSE; }
+bool Enabled(HWND dialog, int id) { return IsWindowEnabled(Item(dialog, id)) != FALSE; }
+
+void Click(HWND dialog, int id) { PostMessageW(Item(dialog, id), BM_CLICK, 0, 0); }
+void Key(HWND window, WPARAM key) { PostMessageW(window, WM_KEYDOWN, key, 0); }
+
+std::vector<std::wstring> LogLines(HWND main) {
+    std::vector<std::wstring> lines;
+    HWND list = Item(main, IDC_LOG_LIST);
+    LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; i++) {
+        wchar_t buffer[1100] = L"";
+        LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
+        if (length < 0 || length >= 1024) {
+            lines.push_back(L"<unreadable>");
+            continue;
+        }
+        SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(buffer));
+        buffer[1099] = 0;
+        lines.push_back(buffer);
+    }
+    return lines;
+}
+
+/* Client-relative rectangle of a control of `dialog`. */
+RECT ClientRectOf(HWND dialog, int id) {
+    RECT r = {0, 0, 0, 0};
+    HWND item = Item(dialog, id);
+    if (!item) return r;
+    GetWindowRect(item, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+// ---- pixels ----
+
+/* 32-bit top-down pixels of a screen rectangle. */
+std::vector<uint32_t> CaptureScreen(const RECT& r) {
+    int w = r.right - r.left, h = r.bottom - r.top;
+    std::vector<uint32_t> pixels;
+    if (w <= 0 || h <= 0) return pixels;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP section = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (section && bits) {
+        HGDIOBJ old = SelectObject(memory, section);
+        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        const uint32_t* p = static_cast<const uint32_t*>(bits);
+        pixels.assign(p, p + static_cast<size_t>(w) * h);
+        for (auto& px : pixels)
+            px &= 0xFFFFFF;
+        SelectObject(memory, old);
+    }
+    if (section) DeleteObject(section);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+/* 32-bit top-down pixels of a bitmap resource of the program, cut to w by h. */
+std::vector<uint32_t> ResourcePixels(LPCWSTR name, int w, int h, int* fullW, int* fullH) {
+    std::vector<uint32_t> pixels;
+    HMODULE module = LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) return pixels;
+    HBITMAP bitmap =
+        static_cast<HBITMAP>(LoadImageW(module, name, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (bitmap) {
+        BITMAP b;
+        GetObjectW(bitmap, sizeof b, &b);
+        *fullW = b.bmWidth;
+        *fullH = b.bmHeight;
+        HDC screen = GetDC(nullptr);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = b.bmWidth;
+        info.bmiHeader.biHeight = -b.bmHeight;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        std::vector<uint32_t> all(static_cast<size_t>(b.bmWidth) * b.bmHeight);
+        GetDIBits(screen, bitmap, 0, b.bmHeight, all.data(), &info, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        for (int y = 0; y < h && y < b.bmHeight; y++)
+            for (int x = 0; x < w && x < b.bmWidth; x++)
+                pixels.push_back(all[static_cast<size_t>(y) * b.bmWidth + x] & 0xFFFFFF);
+        DeleteObject(bitmap);
+    }
+    FreeLibrary(module);
+    return pixels;
+}
+
+/* The control shows the top-left part of bitmap `name` (a few tries while it paints). */
+bool ShowsBitmap(HWND control, LPCWSTR name, int* mismatched) {
+    RECT r;
+    GetWindowRect(control, &r);
+    RECT inner;
+    GetClientRect(control, &inner);
+    MapWindowPoints(control, nullptr, reinterpret_cast<POINT*>(&inner), 2);
+    int fullW = 0, fullH = 0;
+    int w = inner.right - inner.left, h = inner.bottom - inner.top;
+    std::vector<uint32_t> want = ResourcePixels(name, w, h, &fullW, &fullH);
+    if (want.empty()) {
+        *mismatched = -1;
+        return false;
+    }
+    int cw = w < fullW ? w : fullW, ch = h < fullH ? h : fullH;
+    RECT area = {inner.left, inner.top, inner.left + cw, inner.top + ch};
+    for (int attempt = 0; attempt < 20; attempt++) {
+        std::vector<uint32_t> got = CaptureScreen(area);
+        int bad = 0;
+        for (size_t i = 0; i < got.size() && i < want.size(); i++)
+            if (got[i] != want[i]) bad++;
+        if (got.size() != want.size()) bad = static_cast<int>(want.size());
+        *mismatched = bad;
+        if (bad == 0) return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+void CheckPicture(HWND dialog, int id, LPCWSTR name, const char* what) {
+    int bad = 0;
+    bool ok = ShowsBitmap(Item(dialog, id), name, &bad);
+    Check(ok, "%s (%d pixels differ)", what, bad);
+}
+
+void Screenshot(const char* name) {
+    int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    RECT all = {0, 0, w, h};
+    std::vector<uint32_t> pixels = CaptureScreen(all);
+    if (pixels.empty()) return;
+    std::wstring path = g_shots + L"\\" + std::wstring(name, name + strlen(name)) + L".bmp";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Note("cannot write %s", Narrow(path).c_str());
+        return;
+    }
+    BITMAPFILEHEADER fh = {};
+    BITMAPINFOHEADER ih = {};
+    DWORD bytes = static_cast<DWORD>(pixels.size() * 4);
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = fh.bfOffBits + bytes;
+    ih.biSize = sizeof ih;
+    ih.biWidth = w;
+    ih.biHeight = -h;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    ih.biCompression = BI_RGB;
+    DWORD written;
+    WriteFile(file, &fh, sizeof fh, &written, nullptr);
+    WriteFile(file, &ih, sizeof ih, &written, nullptr);
+    WriteFile(file, pixels.data(), bytes, &written, nullptr);
+    CloseHandle(file);
+    Note("screenshot %s", name);
+}
+
+// ---- the main window's layouts ----
+
+struct Expect {
+    int id;
+    bool visible;
+    int enabled; // 1 enabled, 0 disabled, -1 either
+    const char* name;
+};
+
+void CheckStates(HWND main, const char* layout, const std::vector<Expect>& expect) {
+    for (const Expect& e : expect) {
+        bool v = Visible(main, e.id);
+        Check(v == e.visible, "%s: %s %s", layout, e.name, e.visible ? "shown" : "hidden");
+        if (e.enabled >= 0) {
+            bool en = Enabled(main, e.id);
+            Check(en == (e.enabled == 1), "%s: %s %s", layout, e.name,
+                  e.enabled ? "enabled" : "disabled");
+        }
+    }
+}
+
+void CheckText(HWND dialog, int id, const std::wstring& want, const char* what) {
+    std::wstring got = TextOf(Item(dialog, id));
+    Check(got == want, "%s reads \"%s\" (got \"%s\")", what, Narrow(want).c_str(),
+          Narrow(got).c_str());
+}
+
+/* Where a control of template 141 must sit after scaling: its dialog-unit
+   corner stretched so that the template's 349 by 209 units fill 600 by 337
+   pixels (truncations on the way allow a pixel or two). */
+void CheckPlace(HWND main, int id, int dluX, int dluY, const char* what) {
+    RECT r = ClientRectOf(main, id);
+    int x = dluX * 600 / 349, y = dluY * 337 / 209;
+    bool ok = r.left >= x - 2 && r.left <= x + 2 && r.top >= y - 2 && r.top <= y + 2;
+    Check(ok, "%s sits at about (%d,%d) (at %ld,%ld)", what, x, y, r.left, r.top);
+}
+
+void CheckSize(HWND main, int id, int w, int h, const char* what) {
+    RECT r = ClientRectOf(main, id);
+    Check(r.right - r.left == w && r.bottom - r.top == h, "%s is %dx%d like its bitmap (%ldx%ld)",
+          what, w, h, r.right - r.left, r.bottom - r.top);
+}
+
+void CheckIdleLayout(HWND main, bool product) {
+    const char* layout = product ? "idle with product" : "idle";
+    CheckStates(main, layout,
+                {{IDC_BANNER, true, -1, "banner"},
+                 {IDC_TITLE_LINE, true, -1, "title line"},
+                 {IDC_NOTICE_LINE, true, -1, "notice line"},
+                 {IDC_SCAN, true, 1, "SCAN"},
+                 {IDC_CLOSE_BOX, true, 1, "X"},
+                 {IDC_UTILITY_LINK, true, 1, "ULINK"},
+                 {IDC_MAKER_LOGO, true, 1, "logo"},
+                 {IDC_DOWNLOAD, true, product ? 0 : 1, "DOWNLOAD"},
+                 {IDC_DOWNLOAD_LINK, !product, product ? 0 : 1, "DLINK"},
+                 {IDC_PRODUCT_LINE, product, -1, "product line"},
+                 {IDC_HEADING, false, -1, "heading"},
+                 {IDC_STATUS_LINE, false, -1, "status line"},
+                 {IDC_STATUS_GROUP, false, -1, "status group"},
+                 {IDC_LOG_LIST, false, -1, "log list"},
+                 {IDC_LOG_GROUP, false, -1, "log group"},
+                 {IDC_MAIN_CANCEL, false, -1, "CANCEL"},
+                 {IDC_MAIN_OK, false, 0, "OK"}});
+    Check(TextOf(main) == kTitle, "window caption is the program's name");
+    CheckText(main, IDC_TITLE_LINE,
+              L"CleanPhantaxis Ver 1.0 - Tool to detect and remove all the variants of "
+              L"W32/Phantaxis Backdoor",
+              "title line");
+    CheckText(main, IDC_BANNER, L"for W32/Phantaxis Backdoor", "banner");
+    CheckText(main, IDC_PRODUCT_LINE, L"This program is a part of Sentravix antivirus software.",
+              "product line");
+    std::wstring notice = TextOf(Item(main, IDC_NOTICE_LINE));
+    Check(notice.find(L"Kelvora") != std::wstring::npos && notice.find(L"20") != std::wstring::npos,
+          "notice line names the maker and the year (\"%s\")", Narrow(notice).c_str());
+}
+
+void CheckGeometry(HWND main) {
+    RECT w;
+    GetWindowRect(main, &w);
+    Check(w.right - w.left == 600 && w.bottom - w.top == 462, "window is 600x462 (%ldx%ld)",
+          w.right - w.left, w.bottom - w.top);
+    int sx = GetSystemMetrics(SM_CXSCREEN), sy = GetSystemMetrics(SM_CYSCREEN);
+    Check(w.left == (sx - 600) / 2 && w.top == (sy - 462) / 2, "window opens centred (%ld,%ld)",
+          w.left, w.top);
+
+    // The skin's region: the skin's outline, one pixel in (the client origin).
+    HRGN region = CreateRectRgn(0, 0, 0, 0);
+    int kind = GetWindowRgn(main, region);
+    RECT box = {0, 0, 0, 0};
+    GetRgnBox(region, &box);
+    Check(kind == COMPLEXREGION, "window has a shaped region (%d)", kind);
+    Check(box.left == 1 && box.top == 1 && box.right == 528 && box.bottom == 339,
+          "region spans the 527x338 skin (%ld,%ld)-(%ld,%ld)", box.left, box.top, box.right,
+          box.bottom);
+    Check(!PtInRegion(region, 2, 2) && !PtInRegion(region, 526, 337) && PtInRegion(region, 20, 2) &&
+              PtInRegion(region, 300, 200),
+          "rounded corners are cut out, the body is not");
+    DeleteObject(region);
+
+    CheckPlace(main, IDC_SCAN, 11, 40, "SCAN");
+    CheckPlace(main, IDC_DOWNLOAD, 189, 40, "DOWNLOAD");
+    CheckPlace(main, IDC_CLOSE_BOX, 290, 3, "X");
+    CheckPlace(main, IDC_TITLE_LINE, 9, 71, "title line");
+    CheckPlace(main, IDC_LOG_LIST, 17, 117, "log list");
+    CheckPlace(main, IDC_MAKER_LOGO, 277, 174, "logo");
+    CheckSize(main, IDC_SCAN, 180, 33, "SCAN");
+    CheckSize(main, IDC_DOWNLOAD, 180, 33, "DOWNLOAD");
+    CheckSize(main, IDC_CLOSE_BOX, 21, 21, "X");
+    CheckSize(main, IDC_DOWNLOAD_LINK, 313, 43, "DLINK");
+    CheckSize(main, IDC_UTILITY_LINK, 244, 28, "ULINK");
+    CheckSize(main, IDC_MAKER_LOGO, 38, 36, "logo");
+    CheckSize(main, IDC_MAIN_OK, 92, 24, "OK");
+}
+
+bool IsFinished(HWND main) {
+    std::wstring status = TextOf(Item(main, IDC_STATUS_LINE));
+    return !Visible(main, IDC_HEADING) && Visible(main, IDC_MAIN_OK) &&
+           (status == L"Scanning completed" || status == L"Scanning terminated");
+}
+
+void CheckFinishedLayout(HWND main, const wchar_t* status) {
+    CheckStates(main, "finished",
+                {{IDC_MAIN_CANCEL, false, -1, "CANCEL"},
+                 {IDC_MAIN_OK, true, 1, "OK"},
+                 {IDC_HEADING, false, -1, "heading"},
+                 {IDC_STATUS_GROUP, true, -1, "status group"},
+                 {IDC_STATUS_LINE, true, -1, "status line"},
+                 {IDC_LOG_LIST, true, -1, "log list"},
+                 {IDC_LOG_GROUP, true, -1, "log group"},
+                 {IDC_SCAN, true, 0, "SCAN"},
+                 {IDC_DOWNLOAD_LINK, false, 0, "DLINK"},
+                 {IDC_UTILITY_LINK, false, 0, "ULINK"},
+                 {IDC_TITLE_LINE, false, -1, "title line"},
+                 {IDC_NOTICE_LINE, false, -1, "notice line"},
+                 {IDC_PRODUCT_LINE, false, -1, "product line"},
+                 {IDC_DOWNLOAD, true, 1, "DOWNLOAD"},
+                 {IDC_CLOSE_BOX, true, 1, "X"},
+                 {IDC_MAKER_LOGO, true, -1, "logo"}});
+    CheckText(main, IDC_STATUS_GROUP, L"", "status group caption");
+    CheckText(main, IDC_STATUS_LINE, status, "status line");
+    CheckPicture(main, IDC_SCAN, L"SCAN_DISABLE", "SCAN shows its disabled picture");
+}
+
+void CheckScanningLayout(HWND main) {
+    CheckStates(main, "scanning",
+                {{IDC_MAIN_CANCEL, true, 1, "CANCEL"},
+                 {IDC_MAIN_OK, false, 1, "OK"},
+                 {IDC_SCAN, true, 0, "SCAN"},
+                 {IDC_HEADING, true, -1, "heading"},
+                 {IDC_STATUS_GROUP, true, -1, "status group"},
+                 {IDC_STATUS_LINE, true, -1, "status line"},
+                 {IDC_LOG_LIST, true, -1, "log list"},
+                 {IDC_LOG_GROUP, true, -1, "log group"},
+                 {IDC_DOWNLOAD_LINK, false, 0, "DLINK"},
+                 {IDC_UTILITY_LINK, false, 0, "ULINK"},
+                 {IDC_TITLE_LINE, false, -1, "title line"},
+                 {IDC_NOTICE_LINE, false, -1, "notice line"},
+                 {IDC_PRODUCT_LINE, false, -1, "product line"},
+                 {IDC_DOWNLOAD, true, 1, "DOWNLOAD"},
+                 {IDC_CLOSE_BOX, true, 1, "X"}});
+    CheckText(main, IDC_HEADING, L"Searching for W32/Phantaxis Backdoor and its variants",
+              "heading");
+    CheckText(main, IDC_STATUS_GROUP, L"Scanning", "status group caption");
+}
+
+INT_PTR CALLBACK NoDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+/* Template 142 as the platform lays it out before the program grows it: its
+   outer size and the places of its YES button and picture, relative to the
+   outer corner (made here, from the program's own resources, hidden). */
+struct QuestionTemplate {
+    int width = 0, height = 0;
+    RECT yes = {}, picture = {};
+};
+
+QuestionTemplate MeasureQuestionTemplate() {
+    QuestionTemplate t;
+    HMODULE module = LoadLibraryExW(g_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HWND d = module ? CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_MESSAGE), nullptr,
+                                         &NoDialogProc, 0)
+                    : nullptr;
+    if (d) {
+        RECT r;
+        GetWindowRect(d, &r);
+        t.width = r.right - r.left;
+        t.height = r.bottom - r.top;
+        GetWindowRect(GetDlgItem(d, IDC_ASK_YES), &t.yes);
+        OffsetRect(&t.yes, -r.left, -r.top);
+        t.picture = ClientRectOf(d, IDC_ASK_PICTURE);
+        DestroyWindow(d);
+    }
+    if (module) FreeLibrary(module);
+    return t;
+}
+
+/* The stop question (23 bytes) grows the dialog by 12 by 7 pixels, puts the
+   buttons 65 pixels above its outer bottom and b / 2 = 6 pixels to the
+   right, leaves the picture, and sits centred over the main window. */
+void CheckQuestionGeometry(HWND main, HWND question, const char* how) {
+    static QuestionTemplate t = MeasureQuestionTemplate();
+    Check(t.width > 0, "template 142 can be laid out");
+    RECT q;
+    GetWindowRect(question, &q);
+    int w = q.right - q.left, h = q.bottom - q.top;
+    Check(w == t.width + 12 && h == t.height + 7,
+          "%s: the question grew by 12x7 (%dx%d from %dx%d)", how, w, h, t.width, t.height);
+    RECT yes = ClientRectOf(question, IDC_ASK_YES);
+    Check(yes.top == h - 65 && yes.left == t.yes.left + 6, "%s: YES sits at (%ld,%d) (at %ld,%ld)",
+          how, t.yes.left + 6, h - 65, yes.left, yes.top);
+    RECT picture = ClientRectOf(question, IDC_ASK_PICTURE);
+    Check(EqualRect(&picture, &t.picture) != FALSE, "%s: the picture stays where it was", how);
+    RECT m;
+    GetWindowRect(main, &m);
+    int dx = (q.left + q.right) / 2 - (m.left + m.right) / 2;
+    int dy = (q.top + q.bottom) / 2 - (m.top + m.bottom) / 2;
+    Check(dx >= -1 && dx <= 1 && dy >= -1 && dy <= 1, "%s: centred over the main window (%d,%d)",
+          how, dx, dy);
+}
+
+/* Waits for the question dialog and checks it is the stop question. */
+HWND ExpectStopQuestion(const App& app, const wchar_t* title, const char* how) {
+    HWND question = nullptr;
+    WaitFor([&] { return (question = FindQuestion(app.pi.dwProcessId)) != nullptr; }, 10000);
+    Check(question != nullptr, "%s asks a question", how);
+    if (!question) return nullptr;
+    Sleep(400);
+    Check(TextOf(question) == title, "%s: question titled \"%s\" (got \"%s\")", how,
+          Narrow(title).c_str(), Narrow(TextOf(question)).c_str());
+    CheckText(question, IDC_ASK_TEXT, kStopQuestion, "question text");
+    bool buttons = Visible(question, IDC_ASK_YES) && Visible(question, IDC_ASK_NO) &&
+                   !Visible(question, IDC_ASK_OK) && !Visible(question, IDC_ASK_CANCEL) &&
+                   !Visible(question, IDC_ASK_SINGLE_OK);
+    Check(buttons, "%s: the question offers YES and NO only", how);
+    CheckPicture(question, IDC_ASK_PICTURE, MAKEINTRESOURCEW(IDB_PICTURE_QUESTION),
+                 "the question shows picture 153");
+    Check(!IsWindowEnabled(app.main), "%s: the main window is disabled while asking", how);
+    CheckQuestionGeometry(app.main, question, how);
+    return question;
+}
+
+void Answer(const App& app, HWND question, int button) {
+    Click(question, button);
+    bool gone = WaitFor([&] { return !IsWindow(question) || !IsWindowVisible(question); }, 10000);
+    Check(gone, "the question closes after %s", button == IDC_ASK_YES ? "YES" : "NO");
+    WaitFor([&] { return IsWindowEnabled(app.main) != FALSE; }, 5000);
+}
+
+// ---- files on C: ----
+
+/* Files below `folder`, leaving out the driver's own screenshot folder. */
+int CountFiles(const std::wstring& folder) {
+    if (!g_shots.empty() && lstrcmpiW(folder.c_str(), g_shots.c_str()) == 0) return 0;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*.*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int n = 0;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            n += CountFiles(folder + L"\\" + name);
+        else
+            n++;
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return n;
+}
+
+std::wstring Widen(const char* s) { return std::wstring(s, s + strlen(s)); }
+
+std::wstring Statistic(const wchar_t* label, int value) {
+    return std::wstring(label) + L"\t\t:  " + std::to_wstring(value);
+}
+
+std::vector<std::wstring> StatisticsLines(int scanned, int infected, int removed) {
+    return {L"Scanning statistics", L"------------------------------",
+            Statistic(L"Total files scanned", scanned),
+            Statistic(L"Total files infected", infected),
+            Statistic(L"Total files removed", removed)};
+}
+
+/* The scanned count that a statistics line shows, or -1. */
+int ScannedFrom(const std::vector<std::wstring>& lines) {
+    const std::wstring prefix = L"Total files scanned\t\t:  ";
+    for (const auto& l : lines)
+        if (l.compare(0, prefix.size(), prefix) == 0) return _wtoi(l.c_str() + prefix.size());
+    return -1;
+}
+
+void PrintLines(const std::vector<std::wstring>& lines) {
+    for (const auto& l : lines)
+        Note("log: %s", Narrow(l).c_str());
+}
+
+// ---- scenarios ----
+
+void PointAt(HWND control, int dx = 0) {
+    RECT r;
+    GetWindowRect(control, &r);
+    SetCursorPos((r.left + r.right) / 2 + dx, (r.top + r.bottom) / 2);
+    Sleep(150);
+    SetCursorPos((r.left + r.right) / 2 + dx + 1, (r.top + r.bottom) / 2);
+    Sleep(350);
+}
+
+HWND FocusOf(const App& app) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(app.pi.dwThreadId, &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+HCURSOR CurrentCursor() {
+    CURSORINFO info = {};
+    info.cbSize = sizeof info;
+    GetCursorInfo(&info);
+    return info.hCursor;
+}
+
+/* The mouse over a button: focus picture, keyboard focus, and the hand
+   cursor (taken from the system's winhlp32.exe when it has one, else the
+   arrow); leaving it: the normal picture, the focus stays. Cursor handles
+   are compared with the one the program shows over a label (its arrow). */
+void CheckHover(const App& app, int target, const wchar_t* name, int other,
+                const wchar_t* otherName) {
+    HWND main = app.main;
+    HMODULE help = LoadLibraryExW(L"C:\\windows\\winhlp32.exe", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    bool hand = help && FindResourceW(help, MAKEINTRESOURCEW(106), MAKEINTRESOURCEW(12)) != nullptr;
+    if (help) FreeLibrary(help);
+    Note("the system's help program %s", hand ? "has a hand cursor" : "has no hand cursor");
+    std::string n = Narrow(name);
+
+    PointAt(Item(main, IDC_NOTICE_LINE));
+    HCURSOR arrow = CurrentCursor();
+
+    PointAt(Item(main, target));
+    CheckPicture(main, target, (std::wstring(name) + L"_FOCUS").c_str(),
+                 ("hovering " + n + " shows its focus picture").c_str());
+    if (other)
+        CheckPicture(main, other, (std::wstring(otherName) + L"_NOTFOCUS").c_str(),
+                     (Narrow(otherName) + " goes back to its normal picture").c_str());
+    Check(FocusOf(app) == Item(main, target), "hovering %s gives it the keyboard focus", n.c_str());
+    HCURSOR over = CurrentCursor();
+    Check(hand ? over != arrow : over == arrow, "%s shows the %s cursor", n.c_str(),
+          hand ? "hand" : "arrow");
+
+    PointAt(Item(main, IDC_NOTICE_LINE));
+    CheckPicture(main, target, (std::wstring(name) + L"_NOTFOCUS").c_str(),
+                 ("leaving " + n + " shows its normal picture").c_str());
+    Check(FocusOf(app) == Item(main, target), "%s keeps the keyboard focus", n.c_str());
+
+    PointAt(Item(main, IDC_MAKER_LOGO));
+    CheckPicture(main, IDC_MAKER_LOGO, L"KELVORALOGO_FOCUS",
+                 "hovering the logo shows its focus picture");
+    Check(CurrentCursor() == arrow, "the logo keeps the arrow");
+    PointAt(Item(main, IDC_NOTICE_LINE));
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 4, GetSystemMetrics(SM_CYSCREEN) - 4);
+    Sleep(200);
+}
+
+void MouseButton(bool down) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    SendInput(1, &input, sizeof input);
+}
+
+/* Pressing the left button on the window's body (here on a label, which lets
+   the press through) and moving the mouse drags the whole window. */
+void CheckDrag(HWND main) {
+    RECT before, after, label;
+    GetWindowRect(main, &before);
+    GetWindowRect(Item(main, IDC_NOTICE_LINE), &label);
+    int x = label.left + 20, y = (label.top + label.bottom) / 2;
+    SetCursorPos(x, y);
+    Sleep(200);
+    MouseButton(true);
+    Sleep(200);
+    for (int step = 1; step <= 10; step++) {
+        SetCursorPos(x + 4 * step, y + 3 * step);
+        Sleep(40);
+    }
+    Sleep(200);
+    MouseButton(false);
+    Sleep(400);
+    GetWindowRect(main, &after);
+    Check(after.left - before.left == 40 && after.top - before.top == 30,
+          "dragging the body moves the window by the mouse's way (%ld,%ld)",
+          after.left - before.left, after.top - before.top);
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 4, GetSystemMetrics(SM_CYSCREEN) - 4);
+    Sleep(200);
+}
+
+void ScenarioIdle() {
+    App app;
+    if (!Start(app)) return;
+    CheckIdleLayout(app.main, false);
+    CheckGeometry(app.main);
+    CheckPicture(app.main, IDC_SCAN, L"SCAN_FOCUS", "SCAN has the focus and shows it");
+    CheckPicture(app.main, IDC_DOWNLOAD, L"DOWNLOAD_NOTFOCUS", "DOWNLOAD shows its normal picture");
+    Screenshot("idle");
+    CheckHover(app, IDC_DOWNLOAD, L"DOWNLOAD", IDC_SCAN, L"SCAN");
+
+    CheckDrag(app.main);
+
+    // A second copy ends by itself, showing nothing.
+    App second;
+    if (Launch(second)) {
+        DWORD code = 1;
+        Check(HasExited(second, 15000, &code), "a second copy ends by itself");
+        Check(code == 0, "the second copy's exit code is 0 (%lu)", code);
+        Check(WindowsTitled(kTitle) == 1, "only one window carries the title");
+        Finish(second);
+    }
+
+    // Enter does nothing.
+    Key(app.main, VK_RETURN);
+    Sleep(800);
+    Check(!HasExited(app, 0) && IsWindowVisible(app.main), "Enter leaves the window open");
+    Check(Visible(app.main, IDC_SCAN) && !Visible(app.main, IDC_LOG_LIST), "Enter starts nothing");
+
+    // Escape closes when no scan runs.
+    Key(app.main, VK_ESCAPE);
+    DWORD code = 1;
+    Check(HasExited(app, 10000, &code), "Escape closes the idle window");
+    Check(code == 0, "exit code 0 (%lu)", code);
+    Finish(app);
+
+    // Any top-level window with exactly the title stops a start; a title
+    // that only contains it does not.
+    HWND other = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+    App blocked;
+    if (Launch(blocked)) {
+        Check(HasExited(blocked, 15000),
+              "a window of another program with the title stops a start");
+        Check(TopLevelWindows(blocked.pi.dwProcessId, IDC_SCAN).empty(), "nothing was shown");
+        Finish(blocked);
+    }
+    SetWindowTextW(other, L"CleanPhantaxis Ver 1.0 (another program)");
+    App allowed;
+    if (Start(allowed)) {
+        Check(true, "a window whose title only contains the name does not stop a start");
+        Click(allowed.main, IDC_CLOSE_BOX);
+        Check(HasExited(allowed, 10000), "X closes the idle window");
+    }
+    Finish(allowed);
+    DestroyWindow(other);
+}
+
+void ScenarioProduct() {
+    HKEY key;
+    LONG made = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                &key, nullptr);
+    Check(made == ERROR_SUCCESS, "product key written");
+    if (made != ERROR_SUCCESS) return;
+    // Longer than the program's 300-byte buffer: still counts as present.
+    std::wstring folder = L"C:\\Program Files\\Kelvora\\Sentravix 2000";
+    while (folder.size() < 240)
+        folder += L"\\Sentravix";
+    RegSetValueExW(key, L"Installed Folder", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+
+    App app;
+    if (Start(app)) {
+        CheckIdleLayout(app.main, true);
+        CheckPicture(app.main, IDC_DOWNLOAD, L"DOWNLOAD_DISABLE",
+                     "DOWNLOAD shows its disabled picture");
+        Screenshot("product");
+        CheckHover(app, IDC_SCAN, L"SCAN", 0, nullptr);
+        Click(app.main, IDC_CLOSE_BOX);
+        DWORD code = 1;
+        Check(HasExited(app, 10000, &code), "X closes the idle window");
+    }
+    Finish(app);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProductKey);
+}
+
+void ScenarioScan() {
+    int total = CountFiles(L"C:");
+    Note("%d files on C: before the scan", total);
+    for (const auto& s : g_specimens)
+        Check(GetFileAttributesW(s.second.c_str()) != INVALID_FILE_ATTRIBUTES,
+              "specimen %s is planted", Narrow(s.second).c_str());
+
+    App app;
+    if (!Start(app)) return;
+    Click(app.main, IDC_SCAN);
+    bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 180000, 100);
+    Check(finished && !HasExited(app, 0), "the scan finishes");
+    HWND question = FindQuestion(app.pi.dwProcessId);
+    Check(!question, "no question was asked (%s)",
+          Narrow(TextOf(Item(question, IDC_ASK_TEXT))).c_str());
+    if (!finished) return;
+    Sleep(500);
+    Screenshot("finished");
+    CheckFinishedLayout(app.main, L"Scanning completed");
+
+    std::vector<std::wstring> lines = LogLines(app.main);
+    PrintLines(lines);
+    std::multimap<std::wstring, int> expected;
+    for (const auto& s : g_specimens) {
+        std::wstring name = Widen(kVariantTable[s.first - 1].name);
+        expected.insert({s.second + L"     " + name + L" removed", 0});
+    }
+    const int k = static_cast<int>(g_specimens.size());
+    const size_t head = static_cast<size_t>(k) + (k > 0 ? 1 : 0);
+    Check(lines.size() == head + 5,
+          "%d lines: one per specimen, a space line, the statistics (%zu)",
+          static_cast<int>(head + 5), lines.size());
+    std::multimap<std::wstring, int> seen;
+    for (size_t i = 0; i < lines.size() && i < static_cast<size_t>(k); i++)
+        seen.insert({lines[i], 0});
+    Check(seen == expected, "every specimen has its exact \"removed\" line");
+    if (k > 0 && lines.size() > static_cast<size_t>(k))
+        Check(lines[k] == L" ", "a single-space line before the statistics");
+    std::vector<std::wstring> stats = StatisticsLines(total, k, k);
+    bool statsOk = lines.size() >= 5;
+    for (size_t i = 0; statsOk && i < 5; i++)
+        statsOk = lines[lines.size() - 5 + i] == stats[i];
+    Check(statsOk, "statistics read %d scanned, %d infected, %d removed", total, k, k);
+    LRESULT selected = SendMessageW(Item(app.main, IDC_LOG_LIST), LB_GETCURSEL, 0, 0);
+    Check(selected == static_cast<LRESULT>(lines.size()) - 1, "the newest line is selected (%ld)",
+          static_cast<long>(selected));
+
+    for (const auto& s : g_specimens)
+        Check(GetFileAttributesW(s.second.c_str()) == INVALID_FILE_ATTRIBUTES,
+              "specimen %s is gone from disk", Narrow(s.second).c_str());
+    Check(CountFiles(L"C:") == total - k, "nothing else was removed");
+
+    Click(app.main, IDC_MAIN_OK);
+    DWORD code = 1;
+    Check(HasExited(app, 10000, &code), "OK closes the window after the scan");
+    Check(code == 0, "exit code 0 (%lu)", code);
+    Finish(app);
+}
+
+void ScenarioCancel() {
+    int total = CountFiles(L"C:");
+    Note("%d files on C: before the scan", total);
+    App app;
+    if (!Start(app)) return;
+    HWND main = app.main;
+    Click(main, IDC_SCAN);
+    bool scanning = WaitFor(
+        [&] {
+            std::wstring s = TextOf(Item(main, IDC_STATUS_LINE));
+            return Visible(main, IDC_MAIN_CANCEL) && s.compare(0, 3, L"C:\\") == 0;
+        },
+        20000, 20);
+    Check(scanning, "the scan runs and shows its entries");
+    if (!scanning) return;
+    CheckScanningLayout(main);
+    Screenshot("scanning");
+
+    // The window keeps painting during the walk: the status line's pixels change.
+    RECT statusRect;
+    GetWindowRect(Item(main, IDC_STATUS_LINE), &statusRect);
+    std::vector<uint32_t> before = CaptureScreen(statusRect);
+    bool repainted = WaitFor([&] { return CaptureScreen(statusRect) != before; }, 5000, 100);
+    Check(repainted, "the status line repaints during the walk");
+
+    // X: its own title; No goes on.
+    Click(main, IDC_CLOSE_BOX);
+    HWND q = ExpectStopQuestion(app, L"DialogBoxTitle", "X during the scan");
+    if (q) {
+        std::wstring held = TextOf(Item(main, IDC_STATUS_LINE));
+        Sleep(400);
+        Check(TextOf(Item(main, IDC_STATUS_LINE)) == held,
+              "the walk waits while the question is open");
+        Screenshot("question");
+        Answer(app, q, IDC_ASK_NO);
+        bool goesOn = WaitFor([&] { return TextOf(Item(main, IDC_STATUS_LINE)) != held; }, 5000);
+        Check(goesOn && Visible(main, IDC_MAIN_CANCEL), "after NO the scan goes on");
+    }
+
+    // Escape during the walk: the walk's own question; No goes on.
+    Key(main, VK_ESCAPE);
+    q = ExpectStopQuestion(app, kTitle, "Escape during the scan");
+    if (q) {
+        Answer(app, q, IDC_ASK_NO);
+        std::wstring held = TextOf(Item(main, IDC_STATUS_LINE));
+        bool goesOn = WaitFor([&] { return TextOf(Item(main, IDC_STATUS_LINE)) != held; }, 5000);
+        Check(goesOn && Visible(main, IDC_MAIN_CANCEL), "after NO the scan goes on");
+    }
+
+    // The window's close command (system menu, Alt+F4): the program's title; No goes on.
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    q = ExpectStopQuestion(app, kTitle, "closing the window during the scan");
+    if (q) {
+        Answer(app, q, IDC_ASK_NO);
+        std::wstring held = TextOf(Item(main, IDC_STATUS_LINE));
+        bool goesOn = WaitFor([&] { return TextOf(Item(main, IDC_STATUS_LINE)) != held; }, 5000);
+        Check(goesOn && Visible(main, IDC_MAIN_CANCEL), "after NO the scan goes on");
+    }
+
+    // CANCEL: Yes stops.
+    Check(!IsFinished(main), "still scanning before CANCEL");
+    Click(main, IDC_MAIN_CANCEL);
+    q = ExpectStopQuestion(app, kTitle, "CANCEL during the scan");
+    if (q) Answer(app, q, IDC_ASK_YES);
+    bool finished = WaitFor([&] { return IsFinished(main); }, 30000, 100);
+    Check(finished, "the scan ends after YES");
+    if (!finished) return;
+    Sleep(400);
+    Screenshot("terminated");
+    CheckFinishedLayout(main, L"Scanning terminated");
+    std::vector<std::wstring> lines = LogLines(main);
+    PrintLines(lines);
+    int scanned = ScannedFrom(lines);
+    Check(scanned > 0 && scanned < total, "the walk stopped part way (%d of %d files)", scanned,
+          total);
+    Check(lines == StatisticsLines(scanned, 0, 0), "the log holds just the statistics");
+
+    Key(main, VK_ESCAPE);
+    Check(HasExited(app, 10000), "Escape closes the finished window");
+    Finish(app);
+}
+
+/* No checks: one scan for a person to look at afterwards. Screenshots of the
+   idle and finished window, and the log lines in log.txt beside them. */
+void ScenarioDemo() {
+    App app;
+    if (!Start(app)) return;
+    Screenshot("demo-idle");
+    Click(app.main, IDC_SCAN);
+    bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 600000, 200);
+    Check(finished && !HasExited(app, 0), "the scan finishes");
+    if (!finished) return;
+    Sleep(500);
+    Screenshot("demo-finished");
+    std::wstring path = g_shots + L"\\log.txt";
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    if (out) {
+        for (const auto& line : LogLines(app.main)) {
+            for (wchar_t c : line)
+                fputc(c < 256 ? static_cast<int>(c) : '?', out);
+            fputc('\n', out);
+        }
+        fprintf(out, "[status] %s\n", Narrow(TextOf(Item(app.main, IDC_STATUS_LINE))).c_str());
+        fclose(out);
+    }
+    Click(app.main, IDC_MAIN_OK);
+    Finish(app);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        fprintf(stderr,
+                "usage: e2e_driver idle|product|scan|cancel|demo --exe <path> --shots <dir>\n");
+        return 2;
+    }
+    std::wstring scenario = argv[1];
+    for (int i = 2; i + 1 < argc; i += 2) {
+        std::wstring option = argv[i], value = argv[i + 1];
+        if (option == L"--exe")
+            g_exe = value;
+        else if (option == L"--shots")
+            g_shots = value;
+        else if (option == L"--specimen") {
+            size_t eq = value.find(L'=');
+            int row = _wtoi(value.substr(0, eq).c_str());
+            if (eq != std::wstring::npos && row > 0)
+                g_specimens.push_back({row, value.substr(eq + 1)});
+        }
+    }
+    // Rows must exist in this build's table.
+    int rows = 0;
+    while (kVariantTable[rows].name[0])
+        rows++;
+    for (const auto& s : g_specimens)
+        if (s.first > rows) {
+            fprintf(stderr, "no table row %d\n", s.first);
+            return 2;
+        }
+    CreateDirectoryW(g_shots.c_str(), nullptr);
+    SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 4, GetSystemMetrics(SM_CYSCREEN) - 4);
+
+    if (scenario == L"idle")
+        ScenarioIdle();
+    else if (scenario == L"product")
+        ScenarioProduct();
+    else if (scenario == L"scan")
+        ScenarioScan();
+    else if (scenario == L"cancel")
+        ScenarioCancel();
+    else if (scenario == L"demo")
+        ScenarioDemo();
+    else {
+        fprintf(stderr, "unknown scenario\n");
+        return 2;
+    }
+    printf("%d passed, %d failed\n", g_checks - g_failures, g_failures);
+    return g_failures ? 1 : 0;
+}

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Runs one end-to-end scenario of the real program under wine64 and Xvfb, or
+# makes the Wine prefix that every scenario copies.
+#
+#   run_e2e.sh --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
+#              --help-stub <help_stub.exe> --specimens <dir>
+#              (--make-prefix | --scenario idle|product|scan|cancel)
+#
+# The prefix has no drive Z: and no links out of drive_c, so a scan covers
+# only the prefix's own C:. Each scenario copies it, plants what it needs on
+# C:, starts its own Xvfb, runs the driver (a Windows console program) and
+# leaves its screenshots as PNG files and its output in <dir>/e2e/<scenario>/.
+# Set E2E_KEEP=1 to keep the scenario's prefix for a look afterwards.
+set -euo pipefail
+
+build="" exe="" driver="" help_stub="" specimens="" scenario="" make_prefix=0
+while [ $# -gt 0 ]; do
+    case $1 in
+    --build) build=$2; shift 2 ;;
+    --exe) exe=$2; shift 2 ;;
+    --driver) driver=$2; shift 2 ;;
+    --help-stub) help_stub=$2; shift 2 ;;
+    --specimens) specimens=$2; shift 2 ;;
+    --scenario) scenario=$2; shift 2 ;;
+    --make-prefix) make_prefix=1; shift ;;
+    *) echo "run_e2e: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=wine-env.sh
+. "$here/wine-env.sh"
+
+root="$build/e2e"
+template="$root/template-prefix"
+mkdir -p "$root"
+
+if [ $make_prefix -eq 1 ]; then
+    wine_make_prefix "$template" "$root/home"
+    echo "e2e: Wine prefix ready in $template"
+    exit 0
+fi
+
+[ -d "$template/drive_c" ] || { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
+dir="$root/$scenario"
+rm -rf "$dir"
+mkdir -p "$dir"
+prefix="$dir/prefix"
+cp -a "$template" "$prefix"
+export WINEPREFIX="$prefix" HOME="$root/home"
+
+cleanup() {
+    wine_stop "$prefix"
+    xvfb_stop
+    wine_collect_shots "$prefix/drive_c/e2e-shots" "$dir"
+    if [ "${E2E_KEEP:-0}" != 1 ]; then rm -rf "$prefix"; fi
+}
+trap cleanup EXIT
+
+cpx="$prefix/drive_c/cpx"
+mkdir -p "$cpx"
+cp "$exe" "$cpx/CleanPhantaxis.exe"
+cp "$driver" "$cpx/e2e_driver.exe"
+
+args=(--exe 'C:\cpx\CleanPhantaxis.exe' --shots 'C:\e2e-shots')
+
+# plant <row> <Windows path>: copies specimen rec-<row>.exe to that path on C:.
+plant() {
+    local row=$1 win=$2
+    local src
+    src=$(printf '%s/rec-%03d.exe' "$specimens" "$row")
+    [ -f "$src" ] || { echo "e2e: missing specimen $src (build the host first)"; exit 1; }
+    local host="$prefix/drive_c/${win#C:\\}"
+    host=${host//\\//}
+    mkdir -p "$(dirname "$host")"
+    cp "$src" "$host"
+    args+=(--specimen "$row=$win")
+}
+
+case $scenario in
+idle) ;; # Wine's own winhlp32.exe has no hand cursor: the buttons keep the arrow
+product)
+    # A help program with a hand cursor: the buttons take it. Wine would
+    # load its own built-in winhlp32 in place of the file without the override.
+    cp "$help_stub" "$prefix/drive_c/windows/winhlp32.exe"
+    export WINEDLLOVERRIDES="winhlp32.exe=n"
+    ;;
+scan)
+    plant 1 'C:\infected\rec-001.exe'
+    plant 28 'C:\Program Files\Common Files\Updater\update.exe'
+    plant 45 'C:\users\Public\Documents\invoice.pdf.exe'
+    plant 54 'C:\deep\a\b\c\d\e\f\g\h\svchost.exe'
+    plant 127 'C:\windows\temp\rec-127.exe'
+    # A read-only one: the check resets its attributes before deleting it.
+    chmod a-w "$prefix/drive_c/windows/temp/rec-127.exe"
+    ;;
+cancel)
+    # A tree of 20,000 small files, so that the walk runs for a while.
+    bulk="$prefix/drive_c/bulk"
+    for d in $(seq -w 0 199); do
+        mkdir -p "$bulk/d$d"
+        (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
+    done
+    ;;
+*) echo "e2e: unknown scenario $scenario"; exit 2 ;;
+esac
+
+xvfb_start "$dir"
+echo "e2e: scenario $scenario on display $DISPLAY, prefix $prefix"
+status=0
+cd "$prefix/drive_c"
+timeout 280 "$WINE" 'C:\cpx\e2e_driver.exe' "$scenario" "${args[@]}" 2>"$dir/wine-stderr.log" |
+    tr -d '\r' | tee "$dir/driver.log" || status=$?
+cd "$dir"
+[ -s "$dir/wine-stderr.log" ] && sed 's/^/wine: /' "$dir/wine-stderr.log" | head -20
+grep -q '^FAIL' "$dir/driver.log" && status=1
+grep -qE '^[0-9]+ passed, 0 failed$' "$dir/driver.log" || status=1
+exit $status

@@ -1,0 +1,77 @@
+# Shared by the end-to-end tests and scripts/demo (sourced, not run): where
+# wine64 and its server are, how a prefix for the program is made, and a
+# private Xvfb display.
+
+export WINEDEBUG=-all
+WINE=${WINE:-}
+if [ -z "$WINE" ]; then
+    for w in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+        [ -n "$w" ] && [ -x "$w" ] && { WINE=$w; break; }
+    done
+fi
+if [ -z "${WINESERVER:-}" ]; then
+    for s in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver "$(command -v wineserver || true)"; do
+        [ -n "$s" ] && [ -x "$s" ] && { WINESERVER=$s; break; }
+    done
+fi
+export WINE WINESERVER
+[ -n "$WINE" ] && [ -n "${WINESERVER:-}" ] || { echo "wine64 and wineserver are needed" >&2; exit 1; }
+
+# wine_make_prefix <prefix> <home>: a fresh prefix whose only drive is C:,
+# with no symbolic links out of drive_c (the user folders would otherwise
+# point into <home>).
+wine_make_prefix() {
+    local prefix=$1 home=$2
+    rm -rf "$prefix"
+    mkdir -p "$home"
+    (
+        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
+        "$WINE" wineboot -i > /dev/null 2>&1 || true
+        "$WINESERVER" -w
+    )
+    [ -f "$prefix/system.reg" ] || { echo "wineboot made no prefix in $prefix" >&2; return 1; }
+    find "$prefix/dosdevices" -mindepth 1 -maxdepth 1 ! -name 'c:' -exec rm -f {} +
+    find "$prefix/drive_c" -type l | while IFS= read -r link; do
+        rm -f "$link"
+        mkdir -p "$link"
+    done
+}
+
+# wine_stop <prefix>: ends every Wine process of the prefix.
+wine_stop() {
+    WINEPREFIX=$1 "$WINESERVER" -k 2> /dev/null || true
+    WINEPREFIX=$1 "$WINESERVER" -w 2> /dev/null || true
+}
+
+# xvfb_start <dir>: a private display (1024x768, 24 bits); sets DISPLAY.
+xvfb_start() {
+    local dir=$1
+    rm -f "$dir/display"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$dir/display" > "$dir/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 1 100); do
+        [ -s "$dir/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$dir/display" ] || { echo "Xvfb did not start" >&2; return 1; }
+    export DISPLAY=":$(head -n1 "$dir/display")"
+}
+
+xvfb_stop() {
+    if [ -n "${XVFB_PID:-}" ]; then
+        kill "$XVFB_PID" 2> /dev/null || true
+        wait "$XVFB_PID" 2> /dev/null || true
+        XVFB_PID=
+    fi
+}
+
+# wine_collect_shots <folder of BMPs> <dest>: PNG copies of the screenshots.
+wine_collect_shots() {
+    local src=$1 dst=$2 f
+    [ -d "$src" ] || return 0
+    for f in "$src"/*.bmp; do
+        [ -f "$f" ] || continue
+        convert "$f" "$dst/$(basename "${f%.bmp}").png" 2> /dev/null || cp "$f" "$dst/"
+    done
+}

@@ -1,0 +1,93 @@
+/*
+** Bitmap buttons: owner-drawn push buttons whose whole face is a bitmap named
+** after the button's caption ("<caption>_FOCUS", "_NOTFOCUS", "_DISABLE").
+** `CExButton` serves the main window and shows a hand cursor; `NCExButton`
+** serves the question dialog and keeps the arrow.
+*/
+#ifndef CLEANPHANTAXIS_BITMAP_BUTTONS_H
+#define CLEANPHANTAXIS_BITMAP_BUTTONS_H
+
+#include "ui/framework.h"
+
+/* What both button classes hold and do: the three pictures, the hover state
+   and the hover rectangle, and the drawing and mouse rules. */
+class ButtonFace {
+  public:
+    ButtonFace() = default;
+    ~ButtonFace() { DeleteBitmaps(); }
+    ButtonFace(const ButtonFace&) = delete;
+    ButtonFace& operator=(const ButtonFace&) = delete;
+
+    /* Loads the pictures named by the button's caption and sizes the button
+       to the not-focus picture. False when the caption is empty, a required
+       picture is missing or the button cannot be resized. */
+    bool Attach(HWND button);
+    /* Draws the picture for the item's state; nothing when it is missing. */
+    void Draw(const DRAWITEMSTRUCT* item) const;
+    /* Mouse move at a client position: hover, focus and capture rules. */
+    void MouseMove(HWND button, int x, int y);
+    void FocusChanged(HWND button, bool gained);
+
+    bool Hover() const { return hoverFlag_; }
+
+  private:
+    void DeleteBitmaps();
+
+    HBITMAP focus_ = nullptr;
+    HBITMAP notFocus_ = nullptr;
+    HBITMAP disabled_ = nullptr; // optional
+    BOOL hoverFlag_ = FALSE;
+    RECT hoverRect_ = {0, 0, 0, 0};
+};
+
+/* Binds `button` to dialog item `id` of `dialog` when it is not bound yet,
+   then gives it its pictures. */
+template <class B> bool AttachBitmaps(B& button, int id, HWND dialog) {
+    if (!button.IsBound() && !button.SubclassDlgItem(id, dialog)) return false;
+    return button.Face().Attach(button.Handle());
+}
+
+/* The main window's buttons: the pictures and a hand cursor. */
+class CExButton : public Button {
+  public:
+    CExButton() = default;
+    ~CExButton() override;
+
+    bool AttachBitmaps(int id, HWND dialog) { return ::AttachBitmaps(*this, id, dialog); }
+    /* Takes the hand cursor from the system's help program, once. */
+    void LoadHandCursor();
+    bool HasHandCursor() const { return handCursor_ != nullptr; }
+
+    ButtonFace& Face() { return face_; }
+    bool DrawItem(const DRAWITEMSTRUCT* item) override;
+
+    static const RuntimeClass kRuntimeClass;
+    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
+
+  protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    ButtonFace face_;
+    HCURSOR handCursor_ = nullptr;
+};
+
+/* The question dialog's buttons: the pictures, the arrow cursor. */
+class NCExButton : public Button {
+  public:
+    bool AttachBitmaps(int id, HWND dialog) { return ::AttachBitmaps(*this, id, dialog); }
+
+    ButtonFace& Face() { return face_; }
+    bool DrawItem(const DRAWITEMSTRUCT* item) override;
+
+    static const RuntimeClass kRuntimeClass;
+    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
+
+  protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    ButtonFace face_;
+};
+
+#endif

@@ -1,0 +1,268 @@
+/*
+** The window framework: application object, modal dialogs, bound and
+** subclassed controls.
+*/
+#include "ui/framework.h"
+
+#include <vector>
+
+WinApp* WinApp::current_ = nullptr;
+
+WinApp::WinApp() { current_ = this; }
+
+WinApp::~WinApp() {
+    if (current_ == this) current_ = nullptr;
+}
+
+bool WinApp::OnCommand(int id) {
+    if (id == ID_HELP) {
+        OnHelp();
+        return true;
+    }
+    return false;
+}
+
+int WinApp::Run(HINSTANCE instance) {
+    instance_ = instance;
+    // The program is a dialog application: InitInstance runs the main window
+    // itself and returns FALSE, so there is no message loop here.
+    InitInstance();
+    return 0;
+}
+
+HWND WinApp::MainWindowHandle() const { return mainWindow_ ? mainWindow_->Handle() : nullptr; }
+
+HINSTANCE AppInstance() {
+    WinApp* app = WinApp::Current();
+    if (app && app->Instance()) return app->Instance();
+    return GetModuleHandleA(nullptr);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    WinApp* app = WinApp::Current();
+    return app ? app->Run(instance) : 0;
+}
+
+// ---- Window ----
+
+std::string Window::Text() const {
+    if (!hwnd_) return std::string();
+    int length = GetWindowTextLengthA(hwnd_);
+    if (length <= 0) return std::string();
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    int got = GetWindowTextA(hwnd_, buffer.data(), length + 1);
+    return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+RECT Window::ScreenRect() const {
+    RECT rect = {0, 0, 0, 0};
+    if (hwnd_) GetWindowRect(hwnd_, &rect);
+    return rect;
+}
+
+// ---- Subclassed controls ----
+
+namespace {
+const char kObjectProperty[] = "CleanPhantaxis.Object";
+}
+
+const RuntimeClass SubclassedControl::kRuntimeClass = {"CWnd", nullptr};
+const RuntimeClass Button::kRuntimeClass = {"CButton", &SubclassedControl::kRuntimeClass};
+const RuntimeClass Static::kRuntimeClass = {"CStatic", &SubclassedControl::kRuntimeClass};
+
+SubclassedControl::~SubclassedControl() { Unsubclass(); }
+
+SubclassedControl* SubclassedControl::FromHandle(HWND hwnd) {
+    if (!hwnd) return nullptr;
+    return static_cast<SubclassedControl*>(GetPropA(hwnd, kObjectProperty));
+}
+
+bool SubclassedControl::SubclassDlgItem(int id, HWND dialog) {
+    if (hwnd_) return false;
+    HWND item = GetDlgItem(dialog, id);
+    if (!item || FromHandle(item)) return false;
+    if (!SetPropA(item, kObjectProperty, this)) return false;
+    original_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(item, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Thunk)));
+    if (!original_) {
+        RemovePropA(item, kObjectProperty);
+        return false;
+    }
+    hwnd_ = item;
+    return true;
+}
+
+void SubclassedControl::Unsubclass() {
+    if (!hwnd_) return;
+    if (IsWindow(hwnd_) && original_) {
+        SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+        RemovePropA(hwnd_, kObjectProperty);
+    }
+    hwnd_ = nullptr;
+}
+
+LRESULT SubclassedControl::WindowProc(UINT, WPARAM, LPARAM) { return Default(); }
+
+LRESULT SubclassedControl::Default() {
+    return CallWindowProcA(original_, hwnd_, message_, wParam_, lParam_);
+}
+
+LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    SubclassedControl* self = FromHandle(hwnd);
+    if (!self || self->hwnd_ != hwnd) return DefWindowProcA(hwnd, message, wParam, lParam);
+
+    // Handlers may send messages to their own window; keep the outer message
+    // for Default() of the outer handler.
+    UINT savedMessage = self->message_;
+    WPARAM savedW = self->wParam_;
+    LPARAM savedL = self->lParam_;
+    self->message_ = message;
+    self->wParam_ = wParam;
+    self->lParam_ = lParam;
+    LRESULT result;
+    if (message == WM_NCDESTROY) {
+        WNDPROC original = self->original_;
+        self->Unsubclass();
+        result = CallWindowProcA(original, hwnd, message, wParam, lParam);
+        return result;
+    }
+    result = self->WindowProc(message, wParam, lParam);
+    self->message_ = savedMessage;
+    self->wParam_ = savedW;
+    self->lParam_ = savedL;
+    return result;
+}
+
+// ---- Dialog ----
+
+INT_PTR Dialog::DoModal() {
+    owner_ = parent_;
+    if (!owner_ && WinApp::Current()) {
+        HWND main = WinApp::Current()->MainWindowHandle();
+        if (main && IsWindow(main)) owner_ = main;
+    }
+    return DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(templateId_), owner_, &DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+void Dialog::EndDialog(INT_PTR result) {
+    if (hwnd_) ::EndDialog(hwnd_, result);
+}
+
+void Dialog::OnCommand(int id, int) {
+    if (id == IDOK)
+        OnOK();
+    else if (id == IDCANCEL)
+        OnCancel();
+    else if (WinApp::Current())
+        WinApp::Current()->OnCommand(id);
+}
+
+HBRUSH Dialog::DefaultCtlColor(HDC dc, HWND control, int type) {
+    return reinterpret_cast<HBRUSH>(DefWindowProcA(hwnd_, WM_CTLCOLORMSGBOX + type,
+                                                   reinterpret_cast<WPARAM>(dc),
+                                                   reinterpret_cast<LPARAM>(control)));
+}
+
+HBRUSH Dialog::OnCtlColor(HDC dc, HWND control, int type) {
+    return DefaultCtlColor(dc, control, type);
+}
+
+void Dialog::CenterOver(HWND owner) {
+    RECT work;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0)) {
+        work.left = work.top = 0;
+        work.right = GetSystemMetrics(SM_CXSCREEN);
+        work.bottom = GetSystemMetrics(SM_CYSCREEN);
+    }
+    RECT area = work;
+    if (owner && IsWindowVisible(owner) && !IsIconic(owner)) GetWindowRect(owner, &area);
+    RECT self;
+    GetWindowRect(hwnd_, &self);
+    int width = self.right - self.left, height = self.bottom - self.top;
+    int left = (area.left + area.right) / 2 - width / 2;
+    int top = (area.top + area.bottom) / 2 - height / 2;
+    // Keep the dialog on the screen.
+    if (left + width > work.right) left = work.right - width;
+    if (top + height > work.bottom) top = work.bottom - height;
+    if (left < work.left) left = work.left;
+    if (top < work.top) top = work.top;
+    SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        Dialog* self = reinterpret_cast<Dialog*>(lParam);
+        SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        self->hwnd_ = hwnd;
+        RECT before, after;
+        GetWindowRect(hwnd, &before);
+        BOOL result = self->OnInitDialog();
+        // A dialog that did not place itself opens centred over its owner.
+        GetWindowRect(hwnd, &after);
+        if (after.left == before.left && after.top == before.top) self->CenterOver(self->owner_);
+        return result;
+    }
+    Dialog* self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (!self) return FALSE;
+    bool handled = false;
+    INT_PTR result = self->Route(message, wParam, lParam, &handled);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        self->hwnd_ = nullptr;
+    }
+    return handled ? result : FALSE;
+}
+
+INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
+    *handled = true;
+    switch (message) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case WM_TIMER:
+        *handled = OnTimer(wParam);
+        return TRUE;
+    case WM_PAINT:
+        *handled = OnPaint();
+        return TRUE;
+    case WM_LBUTTONDOWN:
+        *handled = OnLButtonDown(static_cast<UINT>(wParam), static_cast<short>(LOWORD(lParam)),
+                                 static_cast<short>(HIWORD(lParam)));
+        return TRUE;
+    case WM_CLOSE:
+        *handled = OnClose();
+        return TRUE;
+    case WM_DRAWITEM: {
+        // Owner drawing goes to the control object, as the control's own job.
+        const DRAWITEMSTRUCT* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        SubclassedControl* control = item ? SubclassedControl::FromHandle(item->hwndItem) : nullptr;
+        *handled = control && control->DrawItem(item);
+        return TRUE;
+    }
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC: {
+        HBRUSH brush = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                                  static_cast<int>(message - WM_CTLCOLORMSGBOX));
+        *handled = brush != nullptr;
+        return reinterpret_cast<INT_PTR>(brush);
+    }
+    case 0x0B: // WM_SCAN_LOGLINE (the number of WM_SETREDRAW)
+    case 0x0A: // WM_SCAN_STATUS (the number of WM_ENABLE)
+        // The engine sends both with zero parameters; anything else is the
+        // platform's own message of that number and gets its usual processing.
+        if (wParam != 0 || lParam != 0) break;
+        *handled = message == 0x0B ? OnScanLogLine() : OnScanStatus();
+        SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, 0);
+        return TRUE;
+    default:
+        break;
+    }
+    *handled = false;
+    return FALSE;
+}

@@ -1,0 +1,219 @@
+/*
+** The program's small window framework: an application object with an
+** init-instance step, modal dialogs made from dialog templates whose messages
+** are routed to member functions, control objects bound to dialog controls by
+** id, and subclassed controls (owner-drawn buttons, a self-painting static).
+** It covers what the main window and the question dialog need, nothing more.
+*/
+#ifndef CLEANPHANTAXIS_FRAMEWORK_H
+#define CLEANPHANTAXIS_FRAMEWORK_H
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+class Dialog;
+
+/* Names a class and its base, so that a control object can say what it is. */
+struct RuntimeClass {
+    const char* name;
+    const RuntimeClass* base;
+};
+
+/* The application: one instance per process, constructed before WinMain. */
+class WinApp {
+  public:
+    WinApp();
+    virtual ~WinApp();
+    WinApp(const WinApp&) = delete;
+    WinApp& operator=(const WinApp&) = delete;
+
+    /* The per-instance start-up step. Returning FALSE ends the process. */
+    virtual BOOL InitInstance() = 0;
+    /* Commands that no dialog handled: the application's command map. */
+    virtual bool OnCommand(int id);
+
+    /* Called by WinMain: records the instance and runs InitInstance. */
+    int Run(HINSTANCE instance);
+
+    HINSTANCE Instance() const { return instance_; }
+    /* The main window: owner of dialogs that are made without a parent. */
+    void SetMainWindow(Dialog* dialog) { mainWindow_ = dialog; }
+    HWND MainWindowHandle() const;
+
+    static WinApp* Current() { return current_; }
+
+  protected:
+    /* The framework's help command (ID_HELP); the program ships no help file. */
+    virtual void OnHelp() {}
+
+  private:
+    HINSTANCE instance_ = nullptr;
+    Dialog* mainWindow_ = nullptr;
+    static WinApp* current_;
+};
+
+/* The framework's help command id. */
+#define ID_HELP 0xE146
+
+/* The instance that holds the program's resources. */
+HINSTANCE AppInstance();
+
+/* A font handle owned by the object: deleted with it. */
+class Font {
+  public:
+    Font() = default;
+    ~Font() { Delete(); }
+    Font(const Font&) = delete;
+    Font& operator=(const Font&) = delete;
+    void Attach(HFONT font) {
+        Delete();
+        font_ = font;
+    }
+    void Delete() {
+        if (font_) DeleteObject(font_);
+        font_ = nullptr;
+    }
+    HFONT Handle() const { return font_; }
+
+  private:
+    HFONT font_ = nullptr;
+};
+
+/* Any window the program talks to: a handle and the few calls the dialogs use. */
+class Window {
+  public:
+    virtual ~Window() = default;
+    HWND Handle() const { return hwnd_; }
+    bool IsBound() const { return hwnd_ != nullptr; }
+
+    void Show(bool show) {
+        if (hwnd_) ShowWindow(hwnd_, show ? SW_SHOW : SW_HIDE);
+    }
+    void Enable(bool enable) {
+        if (hwnd_) EnableWindow(hwnd_, enable ? TRUE : FALSE);
+    }
+    void SetText(const char* text) {
+        if (hwnd_) SetWindowTextA(hwnd_, text);
+    }
+    std::string Text() const;
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
+        return hwnd_ ? SendMessageA(hwnd_, message, wParam, lParam) : 0;
+    }
+    /* The window's rectangle in screen coordinates. */
+    RECT ScreenRect() const;
+
+  protected:
+    HWND hwnd_ = nullptr;
+};
+
+/* A plain control: bound to the dialog item with the given id. */
+class Control : public Window {
+  public:
+    bool Bind(HWND dialog, int id) {
+        hwnd_ = GetDlgItem(dialog, id);
+        return hwnd_ != nullptr;
+    }
+};
+
+/* A control whose window procedure is replaced by the object's WindowProc;
+   messages it does not handle go to the control's own procedure. */
+class SubclassedControl : public Window {
+  public:
+    SubclassedControl() = default;
+    ~SubclassedControl() override;
+    SubclassedControl(const SubclassedControl&) = delete;
+    SubclassedControl& operator=(const SubclassedControl&) = delete;
+
+    /* Binds the object to the dialog item `id` of `dialog` and subclasses it. */
+    bool SubclassDlgItem(int id, HWND dialog);
+
+    /* The object bound to a window, if that window is subclassed by us. */
+    static SubclassedControl* FromHandle(HWND hwnd);
+
+    /* Owner-drawn controls get their parent's draw request here. */
+    virtual bool DrawItem(const DRAWITEMSTRUCT*) { return false; }
+
+    static const RuntimeClass kRuntimeClass;
+    virtual const RuntimeClass* GetRuntimeClass() const { return &kRuntimeClass; }
+
+  protected:
+    virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+    /* Default processing of the message being handled. */
+    LRESULT Default();
+
+  private:
+    static LRESULT CALLBACK Thunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void Unsubclass();
+
+    WNDPROC original_ = nullptr;
+    UINT message_ = 0;
+    WPARAM wParam_ = 0;
+    LPARAM lParam_ = 0;
+};
+
+/* The framework's button class: a subclassed push button. */
+class Button : public SubclassedControl {
+  public:
+    static const RuntimeClass kRuntimeClass;
+    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
+};
+
+/* The framework's static class: a subclassed static control. */
+class Static : public SubclassedControl {
+  public:
+    static const RuntimeClass kRuntimeClass;
+    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
+};
+
+/* A modal dialog made from a dialog template. The dialog procedure routes the
+   messages the program handles to the member functions below; everything
+   else gets the platform's dialog processing. */
+class Dialog : public Window {
+  public:
+    explicit Dialog(int templateId, HWND parent = nullptr)
+        : templateId_(templateId), parent_(parent) {}
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    /* Runs the dialog until EndDialog; returns its result, -1 when it could not
+       be created. Without a parent, the application's main window owns it. */
+    INT_PTR DoModal();
+    void EndDialog(INT_PTR result);
+
+  protected:
+    virtual BOOL OnInitDialog() { return TRUE; }
+    /* Commands by id. The default routes IDOK and IDCANCEL to OnOK and
+       OnCancel and passes the rest to the application. */
+    virtual void OnCommand(int id, int code);
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
+    /* Each returns true when it handled the message. */
+    virtual bool OnTimer(UINT_PTR) { return false; }
+    virtual bool OnPaint() { return false; }
+    virtual bool OnLButtonDown(UINT, int, int) { return false; }
+    virtual bool OnClose() { return false; }
+    /* The engine's two notifications (messages 0x0B and 0x0A, both parameters 0). */
+    virtual bool OnScanLogLine() { return false; }
+    virtual bool OnScanStatus() { return false; }
+    /* The brush for a control colour request; `type` is a CTLCOLOR_ code. */
+    virtual HBRUSH OnCtlColor(HDC dc, HWND control, int type);
+    /* The platform's default answer to a control colour request. */
+    HBRUSH DefaultCtlColor(HDC dc, HWND control, int type);
+
+    /* Centres the dialog over `owner`, or over the screen's work area. */
+    void CenterOver(HWND owner);
+
+  private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
+
+    int templateId_;
+    HWND parent_;
+    HWND owner_ = nullptr;
+};
+
+#endif

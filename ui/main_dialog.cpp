@@ -1,0 +1,391 @@
+/*
+** The main window: set-up, the idle, scanning and finished layouts, the
+** engine's notifications and the log list.
+*/
+#include "ui/main_dialog.h"
+
+#include "engine/ask_user.h"
+#include "engine/scan_run.h"
+#include "engine/scan_state.h"
+#include "resources/resource_ids.h"
+#include "ui/log_rules.h"
+#include "ui/skin.h"
+#include "ui/skin_rules.h"
+
+#include <shellapi.h>
+#include <stdio.h>
+#include <vector>
+
+MainDialog* mainDialog = nullptr;
+BOOL largeFonts = FALSE;
+Font bannerFont;
+HBRUSH whiteBrush = nullptr;
+
+namespace {
+
+const char kFamily[] = "W32/Phantaxis";
+const char kStopQuestion[] = "Terminate the Scan now?";
+const char kCloseBoxTitle[] = "DialogBoxTitle";
+const char kProductLine[] = "This program is a part of Sentravix antivirus software.";
+
+} // namespace
+
+void MakeBoldDialogFont(Font& font, int height, int weight, bool underline, bool italic) {
+    HFONT base = nullptr;
+    if (mainDialog && mainDialog->Handle())
+        base = reinterpret_cast<HFONT>(SendMessageA(mainDialog->Handle(), WM_GETFONT, 0, 0));
+    if (!base) base = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+    LOGFONTA description;
+    ZeroMemory(&description, sizeof description);
+    if (!GetObjectA(base, sizeof description, &description)) return;
+    description.lfHeight = height;
+    description.lfWeight = weight;
+    description.lfUnderline = underline ? TRUE : FALSE;
+    description.lfItalic = italic ? TRUE : FALSE;
+    font.Attach(CreateFontIndirectA(&description));
+}
+
+bool IsProductInstalled() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    bool present =
+        RegQueryValueExA(key, PRODUCT_VALUE, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS;
+    if (present) {
+        // The data goes into a 300-byte buffer whatever the value's size; a
+        // longer value answers ERROR_MORE_DATA and still counts as present.
+        BYTE data[300];
+        ZeroMemory(data, sizeof data);
+        DWORD length = sizeof data;
+        LONG read = RegQueryValueExA(key, PRODUCT_VALUE, nullptr, nullptr, data, &length);
+        present = read == ERROR_SUCCESS || read == ERROR_MORE_DATA;
+    }
+    bool closed = RegCloseKey(key) == ERROR_SUCCESS;
+    return present && closed;
+}
+
+MainDialog::MainDialog() : Dialog(IDD_MAIN) {
+    icon_ = LoadIconA(AppInstance(), MAKEINTRESOURCEA(IDI_PROGRAM));
+}
+
+MainDialog::~MainDialog() {
+    if (mainDialog == this) mainDialog = nullptr;
+    if (headingFont_) DeleteObject(headingFont_);
+    if (skinDc_) {
+        SelectObject(skinDc_, skinPrevious_);
+        DeleteDC(skinDc_);
+    }
+    if (skinBitmap_) DeleteObject(skinBitmap_);
+}
+
+void MainDialog::BindControls() {
+    ok_.SubclassDlgItem(IDC_MAIN_OK, hwnd_);
+    cancel_.SubclassDlgItem(IDC_MAIN_CANCEL, hwnd_);
+    scan_.SubclassDlgItem(IDC_SCAN, hwnd_);
+    download_.SubclassDlgItem(IDC_DOWNLOAD, hwnd_);
+    closeBox_.SubclassDlgItem(IDC_CLOSE_BOX, hwnd_);
+    downloadLink_.SubclassDlgItem(IDC_DOWNLOAD_LINK, hwnd_);
+    utilityLink_.SubclassDlgItem(IDC_UTILITY_LINK, hwnd_);
+    logo_.SubclassDlgItem(IDC_MAKER_LOGO, hwnd_);
+    banner_.SubclassDlgItem(IDC_BANNER, hwnd_);
+    statusGroup_.Bind(hwnd_, IDC_STATUS_GROUP);
+    statusLine_.Bind(hwnd_, IDC_STATUS_LINE);
+    heading_.Bind(hwnd_, IDC_HEADING);
+    productLine_.Bind(hwnd_, IDC_PRODUCT_LINE);
+    noticeLine_.Bind(hwnd_, IDC_NOTICE_LINE);
+    titleLine_.Bind(hwnd_, IDC_TITLE_LINE);
+    logGroup_.Bind(hwnd_, IDC_LOG_GROUP);
+    logList_.Bind(hwnd_, IDC_LOG_LIST);
+}
+
+BOOL MainDialog::OnInitDialog() {
+    BindControls();
+
+    // Idle layout, first half.
+    statusLine_.Show(false);
+    statusGroup_.Show(false);
+    heading_.Show(false);
+    logList_.Show(false);
+    logGroup_.Show(false);
+    cancel_.Show(false);
+    ok_.Enable(false);
+    ok_.Show(false);
+
+    mainDialog = this;
+    MakeBoldDialogFont(bannerFont, 15, 700, false, false);
+
+    char text[300];
+    snprintf(text, sizeof text, "%s - Tool to detect and remove all the variants of %s Backdoor",
+             SCAN_TITLE, kFamily);
+    titleLine_.SetText(text);
+    snprintf(text, sizeof text, "for %s", kFamily);
+    std::string banner = std::string(text) + " Backdoor";
+    banner_.SetText(banner.c_str());
+    noticeLine_.SetText(NOTICE_LINE);
+    productLine_.SetText(kProductLine);
+
+    HDC screen = GetDC(hwnd_);
+    if (screen) {
+        largeFonts = GetDeviceCaps(screen, LOGPIXELSX) >= 120;
+        ReleaseDC(hwnd_, screen);
+    }
+
+    // Still at the screen origin: the children's screen rectangles are their
+    // places relative to the window's corner.
+    ScaleChildWindows(hwnd_, DESIGN_WIDTH, DESIGN_HEIGHT);
+    MoveWindow(hwnd_, 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, TRUE);
+
+    if (IsProductInstalled()) {
+        downloadLink_.Enable(false);
+        downloadLink_.Show(false);
+        download_.Enable(false); // stays visible with its disabled picture
+    } else {
+        productLine_.Show(false);
+    }
+
+    if (!whiteBrush) whiteBrush = CreateSolidBrush(0xFFFFFF);
+
+    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+
+    LONG_PTR style = GetWindowLongPtrA(hwnd_, GWL_STYLE);
+    SetWindowLongPtrA(hwnd_, GWL_STYLE, style | WS_SYSMENU | WS_MINIMIZEBOX);
+
+    SetUpSkin();
+
+    ok_.AttachBitmaps(IDC_MAIN_OK, hwnd_);
+    cancel_.AttachBitmaps(IDC_MAIN_CANCEL, hwnd_);
+    scan_.AttachBitmaps(IDC_SCAN, hwnd_);
+    download_.AttachBitmaps(IDC_DOWNLOAD, hwnd_);
+    closeBox_.AttachBitmaps(IDC_CLOSE_BOX, hwnd_);
+    utilityLink_.AttachBitmaps(IDC_UTILITY_LINK, hwnd_);
+    downloadLink_.AttachBitmaps(IDC_DOWNLOAD_LINK, hwnd_);
+    logo_.AttachBitmaps(IDC_MAKER_LOGO, hwnd_);
+
+    SetWindowTextA(hwnd_, SCAN_TITLE);
+
+    scan_.LoadHandCursor();
+    closeBox_.LoadHandCursor();
+    download_.LoadHandCursor();
+    ok_.LoadHandCursor();
+    cancel_.LoadHandCursor();
+    downloadLink_.LoadHandCursor();
+    utilityLink_.LoadHandCursor();
+    return TRUE;
+}
+
+void MainDialog::SetUpSkin() {
+    skinBitmap_ = static_cast<HBITMAP>(LoadImageA(AppInstance(), MAKEINTRESOURCEA(IDB_SKIN),
+                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
+    if (!skinBitmap_) return; // a rectangular window without skin
+    region_ = RegionFromBitmap(skinBitmap_, SKIN_KEY_COLOR);
+    if (region_) {
+        // The skin is painted at the client area's origin, which the thin
+        // border puts one pixel inside the window's corner. The region takes
+        // the same origin, so that no key-colour pixel is ever shown.
+        RECT window;
+        POINT client = {0, 0};
+        GetWindowRect(hwnd_, &window);
+        ClientToScreen(hwnd_, &client);
+        OffsetRgn(region_, client.x - window.left, client.y - window.top);
+    }
+    if (region_ && !SetWindowRgn(hwnd_, region_, TRUE)) {
+        DeleteObject(region_);
+        region_ = nullptr;
+    }
+    BITMAP info;
+    if (GetObjectA(skinBitmap_, sizeof info, &info)) {
+        skinWidth_ = info.bmWidth;
+        skinHeight_ = info.bmHeight;
+    }
+    skinDc_ = CreateCompatibleDC(nullptr);
+    if (skinDc_) skinPrevious_ = SelectObject(skinDc_, skinBitmap_);
+}
+
+bool MainDialog::OnPaint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(hwnd_, &ps);
+    if (dc && skinDc_) BitBlt(dc, 0, 0, skinWidth_, skinHeight_, skinDc_, 0, 0, SRCCOPY);
+    EndPaint(hwnd_, &ps);
+    return true;
+}
+
+void MainDialog::OnCommand(int id, int code) {
+    if (code != BN_CLICKED) return;
+    switch (id) {
+    case IDC_SCAN:
+        StartScan();
+        break;
+    case IDCANCEL:
+        OnCancel();
+        break;
+    case IDC_CLOSE_BOX:
+        ConfirmStop(kCloseBoxTitle);
+        break;
+    case IDC_MAIN_OK:
+        EndDialog(IDOK);
+        break;
+    case IDOK: // the Enter key: no control carries this id
+        break;
+    case IDC_DOWNLOAD:
+    case IDC_DOWNLOAD_LINK:
+        OpenPage(DOWNLOAD_PAGE);
+        break;
+    case IDC_UTILITY_LINK:
+        OpenPage(UTILITY_PAGE);
+        break;
+    case IDC_MAKER_LOGO:
+        break;
+    default:
+        Dialog::OnCommand(id, code);
+        break;
+    }
+}
+
+void MainDialog::OnCancel() { ConfirmStop(SCAN_TITLE); }
+
+bool MainDialog::OnClose() {
+    ConfirmStop(SCAN_TITLE);
+    return true;
+}
+
+void MainDialog::OpenPage(const char* path) {
+    std::string address = std::string("http://") + MAKER_WEB_HOST + path;
+    ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void MainDialog::StartScan() {
+    // One scan per program run: SCAN is disabled from here on, and a click
+    // that was already queued must not start a second run.
+    if (scanStarted_ || g_scan.scanning) return;
+    scanStarted_ = true;
+    g_scan.scanning = 1;
+
+    scan_.Enable(false);
+    utilityLink_.Enable(false);
+    utilityLink_.Show(false);
+    downloadLink_.Enable(false);
+    downloadLink_.Show(false);
+
+    cancel_.Enable(true);
+    cancel_.Show(true);
+    ok_.Enable(true);
+
+    titleLine_.Show(false);
+    productLine_.Show(false);
+    noticeLine_.Show(false);
+
+    heading_.Show(true);
+    logList_.Show(true);
+    statusLine_.Show(true);
+    statusGroup_.Show(true);
+    logGroup_.Show(true);
+    statusGroup_.SetText("Scanning");
+
+    char text[200];
+    snprintf(text, sizeof text, "Searching for %s Backdoor and its variants", kFamily);
+    heading_.SetText(text);
+    if (!headingFont_)
+        headingFont_ =
+            CreateFontA(15, 0, 0, 0, 700, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0x20, "Arial");
+    heading_.Send(WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_), TRUE);
+
+    CopyText(g_scan.target, sizeof g_scan.target, "!:");
+    g_scan.mainWindow = hwnd_;
+    g_scan.action = ACTION_DELETE;
+
+    SetTimer(hwnd_, SCAN_TIMER_ID, SCAN_TIMER_PERIOD, nullptr);
+}
+
+bool MainDialog::OnTimer(UINT_PTR) {
+    RunScanOnTimer();
+    return true;
+}
+
+void MainDialog::RunScanOnTimer() {
+    // The run happens once: the timer dies before it starts.
+    KillTimer(hwnd_, SCAN_TIMER_ID);
+    if (!g_scan.scanning) return; // a stray timer message after the run
+    g_scan.stopRequested = false;
+    RunScan();
+
+    // Finished layout.
+    cancel_.Show(false);
+    ok_.Show(true);
+    heading_.Show(false);
+    statusGroup_.SetText("");
+    g_scan.scanning = 0;
+}
+
+void MainDialog::ConfirmStop(const char* title) {
+    if (!g_scan.scanning) {
+        Dialog::OnCancel();
+        return;
+    }
+    if (AskUser(kStopQuestion, title, MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        cancel_.Show(false);
+        ok_.Show(true);
+        g_scan.stopRequested = true;
+    }
+}
+
+bool MainDialog::OnScanStatus() {
+    char status[sizeof g_scan.statusText];
+    CopyText(status, sizeof status, g_scan.statusText);
+    statusLine_.SetText(status);
+    return true;
+}
+
+bool MainDialog::OnScanLogLine() {
+    char line[sizeof g_scan.lineBuffer];
+    CopyText(line, sizeof line, g_scan.lineBuffer);
+    int count = static_cast<int>(logList_.Send(LB_GETCOUNT));
+    if (LogMustEmpty(count, g_scan.keepLog)) logList_.Send(LB_RESETCONTENT);
+    logList_.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+    count = static_cast<int>(logList_.Send(LB_GETCOUNT));
+    logList_.Send(LB_SETCURSEL, static_cast<WPARAM>(LogSelectionAfterAppend(count)));
+    FitLogExtent();
+    return true;
+}
+
+void MainDialog::FitLogExtent() {
+    HWND list = logList_.Handle();
+    if (!list) return;
+    // The list's own font is not selected: widths are those of the default font.
+    HDC dc = GetDC(list);
+    if (!dc) return;
+    int widest = 0;
+    int count = static_cast<int>(logList_.Send(LB_GETCOUNT));
+    std::vector<char> text;
+    for (int i = 0; i < count; i++) {
+        LRESULT length = logList_.Send(LB_GETTEXTLEN, static_cast<WPARAM>(i));
+        if (length < 0) continue;
+        text.assign(static_cast<size_t>(length) + 1, 0);
+        LRESULT got = logList_.Send(LB_GETTEXT, static_cast<WPARAM>(i),
+                                    reinterpret_cast<LPARAM>(text.data()));
+        if (got < 0) continue;
+        SIZE size;
+        if (GetTextExtentPoint32A(dc, text.data(), static_cast<int>(got), &size) &&
+            size.cx > widest)
+            widest = size.cx;
+    }
+    ReleaseDC(list, dc);
+    int current = static_cast<int>(logList_.Send(LB_GETHORIZONTALEXTENT));
+    int extent = LogHorizontalExtent(current, widest);
+    if (extent != current) logList_.Send(LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent));
+}
+
+bool MainDialog::OnLButtonDown(UINT, int x, int y) {
+    // Dragging the body moves the window, as if its caption were dragged.
+    PostMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(x, y));
+    return false; // and the press gets its default processing
+}
+
+HBRUSH MainDialog::OnCtlColor(HDC dc, HWND control, int type) {
+    HBRUSH brush = DefaultCtlColor(dc, control, type);
+    SetBkMode(dc, TRANSPARENT);
+    if (control && control == banner_.Handle()) return brush;
+    if ((type == CTLCOLOR_DLG || type == CTLCOLOR_STATIC) && whiteBrush) return whiteBrush;
+    return brush;
+}
