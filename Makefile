@@ -1,6 +1,7 @@
 # Top-level entry points. `make demo` and `make check` do everything on a fresh
 # Debian machine; the other targets are their pieces.
 JOBS ?= 2
+MAKEFLAGS += --no-print-directory
 CMAKE ?= cmake
 BUILD := build
 
@@ -31,18 +32,14 @@ win32: $(BUILD)/win32/Makefile
 
 builds: host host-asan win64 win32
 
-# Every test of every build: host unit tests, the same under ASan+UBSan,
-# then the Windows-side tests (import checks, Wine end to end).
+# Every test of every build: host unit tests, the same under ASan+UBSan, the
+# Windows-side tests (import checks, Wine end to end), then the fuzzers.
 test:
-	cd $(BUILD)/host && ctest --output-on-failure -j$(JOBS)
-	cd $(BUILD)/host-asan && ctest --output-on-failure -j$(JOBS)
-	cd $(BUILD)/win64 && ctest --output-on-failure
-	cd $(BUILD)/win32 && ctest --output-on-failure
+	scripts/run-tests
 
 check: deps
 	$(MAKE) builds
 	$(MAKE) test
-	scripts/fuzz short
 
 demo: deps
 	$(MAKE) builds
