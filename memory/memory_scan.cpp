@@ -1,8 +1,30 @@
 /*
-** The memory scan step: checks every running program before the drives are walked.
+** The memory scan step: before any drive is walked, the running programs are
+** checked, and a running variant is terminated and its file disposed of. On
+** NT a variant found in memory ends the program here (exit code 0), after
+** offering a restart when a variant's service could not be stopped; the
+** files are scanned in a later run. On Windows 9x the scan goes on.
 */
 #include "memory/memory_scan.h"
+#include "engine/ask_user.h"
 #include "engine/scan_state.h"
+#include "memory/platform.h"
+#include "memory/process_scan.h"
+#include "repair/restart.h"
 
-// Not yet: the process scans.
-void ScanMemory() {}
+void ScanMemory() {
+    const int32_t platform = GetPlatform();
+    g_scan.memoryScanMode = true;
+    if (platform == PLATFORM_WIN9X) {
+        ScanProcessesToolhelp(); // the drives are walked in any case
+    } else if (platform == PLATFORM_NT && ScanProcessesPsapi()) {
+        if (g_scan.memoryRestartNeeded == 1 &&
+            AskUser("W32/Phantaxis.Backdoor found in memory! registry entries created by the "
+                    "worm are removed. You must restart the computer and run this program to "
+                    "continue scanning.\n\nRestart the computer now?",
+                    SCAN_TITLE, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+            RestartComputer();
+        exit(0);
+    }
+    g_scan.memoryScanMode = false;
+}

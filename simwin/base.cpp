@@ -4,6 +4,7 @@
 #include "simwin/base.h"
 
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -16,11 +17,20 @@ struct Fault {
     int skip;
 };
 
+/* What the tests arranged for one operation, and how often it ran. */
+struct Operation {
+    int count = 0;
+    std::vector<Fault> faults;
+    std::vector<std::function<void()>> hooks;
+};
+
 struct Registry {
     std::vector<void (*)()> resets;
-    std::map<std::string, std::vector<Fault>> faults;
-    std::map<std::string, std::vector<std::function<void()>>> hooks;
-    std::map<std::string, int> counts;
+    std::map<std::string, Operation> operations; // nodes stay put: `byName` points into it
+    // Enter is called with string literals: the same pointer finds the same
+    // operation without building a string (a different pointer with the same
+    // text simply gets its own cache entry for the same node).
+    std::unordered_map<const char*, Operation*> byName;
     std::map<uintptr_t, std::shared_ptr<simwin::Object>> handles;
     uintptr_t nextHandle = 0x1000;
 };
@@ -54,9 +64,8 @@ ResetHook::ResetHook(void (*fn)()) { R().resets.push_back(fn); }
 
 void Reset() {
     Registry& r = R();
-    r.faults.clear();
-    r.hooks.clear();
-    r.counts.clear();
+    r.byName.clear();
+    r.operations.clear();
     r.handles.clear();
     r.nextHandle = 0x1000;
     lastError = 0;
@@ -64,31 +73,38 @@ void Reset() {
         fn();
 }
 
+static Operation& Op(const char* name) {
+    Registry& r = R();
+    auto cached = r.byName.find(name);
+    if (cached != r.byName.end()) return *cached->second;
+    Operation& op = r.operations[name];
+    r.byName.emplace(name, &op);
+    return op;
+}
+
 void FailCall(const std::string& op, DWORD error, int times, int skip) {
-    R().faults[op].push_back(Fault{error, times, skip});
+    R().operations[op].faults.push_back(Fault{error, times, skip});
 }
 
 void OnCall(const std::string& op, std::function<void()> hook) {
-    R().hooks[op].push_back(std::move(hook));
+    R().operations[op].hooks.push_back(std::move(hook));
 }
 
 int CallCount(const std::string& op) {
-    auto it = R().counts.find(op);
-    return it == R().counts.end() ? 0 : it->second;
+    auto it = R().operations.find(op);
+    return it == R().operations.end() ? 0 : it->second.count;
 }
 
-bool Enter(const char* op, DWORD* error) {
-    Registry& r = R();
-    r.counts[op]++;
-    auto h = r.hooks.find(op);
-    if (h != r.hooks.end()) {
-        auto hooks = h->second; // a hook may add hooks
+bool Enter(const char* name, DWORD* error) {
+    Operation* op = &Op(name);
+    op->count++;
+    if (!op->hooks.empty()) {
+        auto hooks = op->hooks; // a hook may add hooks
         for (auto& fn : hooks)
             fn();
+        op = &Op(name); // a hook may even have reset the world
     }
-    auto f = r.faults.find(op);
-    if (f == r.faults.end()) return false;
-    for (Fault& fault : f->second) {
+    for (Fault& fault : op->faults) {
         if (fault.skip > 0) {
             fault.skip--;
             continue;

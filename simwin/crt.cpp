@@ -29,6 +29,10 @@ struct Descriptor {
     int hostFd;
     std::string hostPath;
     bool text;
+    // A read-only descriptor keeps its file position here and reads with
+    // pread: a seek then costs no system call. Others use the host's offset.
+    bool readOnly;
+    off_t position;
 };
 
 std::map<int, Descriptor> descriptors;
@@ -51,9 +55,22 @@ int Fail(int e) {
     return -1;
 }
 
+/* The lowest free descriptor number from 3 on, as the run-time hands out. */
+int NewDescriptor(Descriptor d) {
+    int id = 3;
+    while (descriptors.count(id))
+        id++;
+    descriptors.emplace(id, std::move(d));
+    return id;
+}
+
 } // namespace
 
 namespace simwin {
+
+// files.cpp: the host path of a Windows path written in the case the
+// folders hold it, unchecked (see HostPath).
+std::string DirectHostPath(const std::string& winPath);
 
 bool IsOpenByDescriptor(const std::string& hostPath) {
     for (auto& [fd, d] : descriptors)
@@ -70,13 +87,34 @@ uint64_t BytesRead() { return bytesRead; }
 int _open(const char* path, int flags, ...) {
     DWORD err;
     if (simwin::Enter("_open", &err)) return Fail(err == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES);
-    std::string host = path ? simwin::HostPath(path) : "";
+    if (!path) return Fail(ENOENT);
+    int access = flags & 3;
+    if (access == _O_RDONLY && !(flags & (_O_CREAT | _O_TRUNC | _O_EXCL))) {
+        // Reading an existing file: open the path as written first (when it
+        // exists, it is what the case-insensitive resolution would give),
+        // and look at what was opened, which spares separate look-ups.
+        std::string host = simwin::DirectHostPath(path);
+        int fd = host.empty() ? -1 : open(host.c_str(), O_RDONLY);
+        if (fd < 0) {
+            host = simwin::HostPath(path);
+            if (host.empty()) return Fail(ENOENT);
+            fd = open(host.c_str(), O_RDONLY);
+        }
+        if (fd < 0) return -1;
+        struct stat st;
+        if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+            simwin::LockOf(host) == simwin::FileLock::HeldExclusive) {
+            close(fd);
+            return Fail(EACCES);
+        }
+        return NewDescriptor(Descriptor{fd, host, !(flags & _O_BINARY), true, 0});
+    }
+    std::string host = simwin::HostPath(path);
     if (host.empty()) return Fail(ENOENT);
     struct stat st;
     bool exists = stat(host.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return Fail(EACCES);
     if (exists && simwin::LockOf(host) == simwin::FileLock::HeldExclusive) return Fail(EACCES);
-    int access = flags & 3;
     if (exists && access != _O_RDONLY) {
         if (simwin::LockOf(host) == simwin::FileLock::RunningImage) return Fail(EACCES);
         if (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY) return Fail(EACCES);
@@ -95,11 +133,7 @@ int _open(const char* path, int flags, ...) {
         va_end(args);
         if (!(pmode & _S_IWRITE)) SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY);
     }
-    int id = 3;
-    while (descriptors.count(id))
-        id++;
-    descriptors[id] = Descriptor{fd, host, !(flags & _O_BINARY)};
-    return id;
+    return NewDescriptor(Descriptor{fd, host, !(flags & _O_BINARY), false, 0});
 }
 
 int _read(int fd, void* buffer, unsigned int count) {
@@ -107,35 +141,43 @@ int _read(int fd, void* buffer, unsigned int count) {
     if (simwin::Enter("_read", &err)) return Fail(EIO);
     Descriptor* d = Find(fd);
     if (!d) return Fail(EBADF);
-    int n = (int)read(d->hostFd, buffer, count);
+    const off_t start = d->readOnly ? d->position : lseek(d->hostFd, 0, SEEK_CUR);
+    int n = (int)(d->readOnly ? pread(d->hostFd, buffer, count, start)
+                              : read(d->hostFd, buffer, count));
     if (n > 0) bytesRead += (uint64_t)n;
-    if (n <= 0 || !d->text) return n;
-    // Text mode: squeeze CR LF pairs in place; a CR that ends the chunk
-    // looks at the next byte of the file.
-    char* b = static_cast<char*>(buffer);
-    int out = 0;
-    for (int i = 0; i < n; i++) {
-        if (b[i] == 0x1A) { // end of text: leave the file positioned on it
-            lseek(d->hostFd, (off_t)(i - n), SEEK_CUR);
-            break;
-        }
-        if (b[i] == '\r') {
-            if (i + 1 < n) {
-                if (b[i + 1] == '\n') continue;
-            } else {
-                char next;
-                if (read(d->hostFd, &next, 1) == 1) {
-                    if (next == '\n') {
+    // Where the file stands after this call (text mode may move it).
+    off_t end = start + (n > 0 ? n : 0);
+    if (n > 0 && d->text) {
+        // Text mode: squeeze CR LF pairs in place; a CR that ends the chunk
+        // looks at the next byte of the file.
+        char* b = static_cast<char*>(buffer);
+        int out = 0;
+        for (int i = 0; i < n; i++) {
+            if (b[i] == 0x1A) { // end of text: leave the file positioned on it
+                end = start + i;
+                break;
+            }
+            if (b[i] == '\r') {
+                if (i + 1 < n) {
+                    if (b[i + 1] == '\n') continue;
+                } else {
+                    char next;
+                    if (pread(d->hostFd, &next, 1, start + n) == 1 && next == '\n') {
                         b[out++] = '\n';
+                        end = start + n + 1;
                         break;
                     }
-                    lseek(d->hostFd, -1, SEEK_CUR);
                 }
             }
+            b[out++] = b[i];
         }
-        b[out++] = b[i];
+        n = out;
     }
-    return out;
+    if (d->readOnly)
+        d->position = end;
+    else if (n > 0 && d->text)
+        lseek(d->hostFd, end, SEEK_SET);
+    return n;
 }
 
 int _write(int fd, const void* buffer, unsigned int count) {
@@ -161,10 +203,18 @@ long _lseek(int fd, long offset, int origin) {
     if (!d) return Fail(EBADF);
     int32_t windowsOffset = (int32_t)offset; // what a 32-bit long holds
     off_t base = 0;
-    if (origin == SEEK_CUR) base = lseek(d->hostFd, 0, SEEK_CUR);
-    if (origin == SEEK_END) base = lseek(d->hostFd, 0, SEEK_END);
+    if (origin == SEEK_CUR) base = d->readOnly ? d->position : lseek(d->hostFd, 0, SEEK_CUR);
+    if (origin == SEEK_END) {
+        struct stat st;
+        if (fstat(d->hostFd, &st) != 0) return Fail(EBADF);
+        base = st.st_size;
+    }
     long long target = (long long)base + windowsOffset;
     if (target < 0 || target > INT32_MAX) return Fail(EINVAL);
+    if (d->readOnly) {
+        d->position = (off_t)target;
+        return (long)target;
+    }
     return (long)lseek(d->hostFd, (off_t)target, SEEK_SET);
 }
 

@@ -73,16 +73,41 @@ bool Exists(const std::string& host) {
     return !host.empty() && stat(host.c_str(), &st) == 0;
 }
 
-std::vector<std::string> ListDir(const std::string& host) {
-    std::vector<std::string> names;
+/* One directory entry as a listing sees it. The entry's type and size are
+   taken when the folder is listed, as Windows takes them from the directory
+   when a search reads it: an entry that vanishes afterwards is still
+   reported as it was. */
+struct Entry {
+    std::string name;
+    std::string key; // upper-cased name: the listing order
+    bool dir;        // also for an entry that cannot be looked at
+    uint64_t size;
+};
+
+/* The folder's entries without "." and "..", in NTFS order. Each entry is
+   looked at relative to the open folder, which spares the path walk. */
+std::vector<Entry> ListEntries(const std::string& host) {
+    std::vector<Entry> entries;
     DIR* d = opendir(host.c_str());
-    if (!d) return names;
+    if (!d) return entries;
+    const int dfd = dirfd(d);
     while (dirent* e = readdir(d)) {
-        if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names.push_back(e->d_name);
+        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+        struct stat st;
+        bool known = fstatat(dfd, e->d_name, &st, 0) == 0;
+        entries.push_back(Entry{e->d_name, Upper(e->d_name), !known || S_ISDIR(st.st_mode),
+                                known && !S_ISDIR(st.st_mode) ? (uint64_t)st.st_size : 0});
     }
     closedir(d);
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return Upper(a) < Upper(b); });
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    return entries;
+}
+
+std::vector<std::string> ListDir(const std::string& host) {
+    std::vector<std::string> names;
+    for (auto& e : ListEntries(host))
+        names.push_back(std::move(e.name));
     return names;
 }
 
@@ -116,24 +141,26 @@ void SplitLast(const std::string& win, std::string* dir, std::string* last) {
 
 struct Search : simwin::Object {
     std::string hostDir;
-    std::vector<std::string> names; // matching entries, "." and ".." included
+    std::vector<Entry> entries; // matching entries, "." and ".." included
     size_t next = 0;
 };
 
 DWORD StoredAttributes(const std::string& host);
 
-void Fill(const Search& s, const std::string& name, WIN32_FIND_DATAA* fd) {
+void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     memset(fd, 0, sizeof *fd);
-    std::string host = name == "." || name == ".." ? s.hostDir : s.hostDir + "/" + name;
-    struct stat st;
-    bool dir = true;
-    if (stat(host.c_str(), &st) == 0) {
-        dir = S_ISDIR(st.st_mode);
-        if (!dir)
-            fd->nFileSizeLow = (DWORD)st.st_size, fd->nFileSizeHigh = (DWORD)(st.st_size >> 32);
+    if (!e.dir) fd->nFileSizeLow = (DWORD)e.size, fd->nFileSizeHigh = (DWORD)(e.size >> 32);
+    if (e.dir) {
+        fd->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        // A file's stored attributes, else the archive bit of a plain file.
+        fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        if (!attributes.empty()) {
+            auto it = attributes.find(s.hostDir + "/" + e.name);
+            if (it != attributes.end()) fd->dwFileAttributes = it->second;
+        }
     }
-    fd->dwFileAttributes = dir ? FILE_ATTRIBUTE_DIRECTORY : StoredAttributes(host);
-    snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
+    snprintf(fd->cFileName, sizeof fd->cFileName, "%s", e.name.c_str());
 }
 
 std::string Resolve(const char* path) { return path ? simwin::HostPath(path) : ""; }
@@ -273,24 +300,56 @@ void MapDrive(char letter, const std::string& hostRoot, UINT type) {
 
 const std::vector<std::string>& DriveQueries() { return driveQueries; }
 
-std::string HostPath(const std::string& win) {
-    if (win.size() < 2 || win[1] != ':') return "";
-    auto d = drives.find((char)toupper((unsigned char)win[0]));
-    if (d == drives.end()) return "";
-    std::vector<std::string> parts;
+/* The components of a Windows path after the drive, "." and ".." applied. */
+static void Components(const std::string& win, std::vector<std::string>* parts, bool* plain) {
+    *plain = true;
     std::string part;
     for (size_t i = 2; i <= win.size(); i++) {
         if (i == win.size() || win[i] == '\\' || win[i] == '/') {
             if (part == "..") {
-                if (!parts.empty()) parts.pop_back();
-            } else if (!part.empty() && part != ".") {
-                parts.push_back(part);
+                *plain = false;
+                if (!parts->empty()) parts->pop_back();
+            } else if (part == ".") {
+                *plain = false;
+            } else if (!part.empty()) {
+                parts->push_back(part);
             }
             part.clear();
         } else {
             part += win[i];
         }
     }
+}
+
+/* The drive's host folder joined with the path's components as written;
+   empty when the drive is not mapped or the path holds "." or "..". When
+   this path exists it is what HostPath gives. */
+std::string DirectHostPath(const std::string& win) {
+    if (win.size() < 2 || win[1] != ':') return "";
+    auto d = drives.find((char)toupper((unsigned char)win[0]));
+    if (d == drives.end()) return "";
+    std::vector<std::string> parts;
+    bool plain;
+    Components(win, &parts, &plain);
+    if (!plain) return "";
+    std::string direct = d->second.root;
+    for (auto& p : parts)
+        direct += "/" + p;
+    return direct;
+}
+
+std::string HostPath(const std::string& win) {
+    if (win.size() < 2 || win[1] != ':') return "";
+    auto d = drives.find((char)toupper((unsigned char)win[0]));
+    if (d == drives.end()) return "";
+    // Most paths name existing entries in the case the folders hold them
+    // (the walk composes them from listings): then the joined path is the
+    // answer, and no component needs a case-insensitive search.
+    std::string direct = DirectHostPath(win);
+    if (!direct.empty() && Exists(direct)) return direct;
+    std::vector<std::string> parts;
+    bool plain;
+    Components(win, &parts, &plain);
     std::string host = d->second.root;
     for (auto& p : parts) {
         std::string exact = host + "/" + p;
@@ -368,17 +427,16 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     auto s = std::make_shared<Search>();
     s->hostDir = hostDir;
     bool root = dir.size() == 3; // "C:\"
-    std::vector<std::string> all;
-    if (!root) all = {".", ".."};
-    for (auto& n : ListDir(hostDir))
-        all.push_back(n);
-    for (auto& n : all)
-        if (Match(spec.c_str(), n.c_str())) s->names.push_back(n);
-    if (s->names.empty()) {
+    if (!root)
+        for (const char* dot : {".", ".."})
+            if (Match(spec.c_str(), dot)) s->entries.push_back(Entry{dot, dot, true, 0});
+    for (auto& e : ListEntries(hostDir))
+        if (Match(spec.c_str(), e.name.c_str())) s->entries.push_back(std::move(e));
+    if (s->entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    Fill(*s, s->names[0], data);
+    Fill(*s, s->entries[0], data);
     s->next = 1;
     return simwin::NewHandle(s);
 }
@@ -394,11 +452,11 @@ BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (s->next >= s->names.size()) {
+    if (s->next >= s->entries.size()) {
         SetLastError(ERROR_NO_MORE_FILES);
         return FALSE;
     }
-    Fill(*s, s->names[s->next++], data);
+    Fill(*s, s->entries[s->next++], data);
     return TRUE;
 }
 

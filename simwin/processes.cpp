@@ -1,47 +1,187 @@
 /*
-** simwin: the process table and the locks running processes hold on files.
+** simwin: the process table, process handles, termination, and the locks
+** running processes hold on files.
 */
 #include "simwin/processes.h"
+#include "simwin/crt.h"
+#include "simwin/exit.h"
 #include "simwin/files.h"
+#include "simwin/security.h"
+#include "simwin/system.h"
 
 #include <map>
 
 namespace {
 
+/* Processes with no image file of their own. */
+enum class Kind { Program, Idle, System };
+
 struct Process {
     DWORD pid;
     simwin::ProcessSpec spec;
+    Kind kind;
     bool running;
+    UINT exitCode;
+    int terminateCalls; // TerminateProcess calls that reached this process
 };
 
 std::map<DWORD, Process> processes;
 DWORD nextPid = 1000;
+const char kDefaultOwnImage[] = "C:\\CleanPhantaxis\\CleanPhantaxis.exe";
+std::string ownImage = kDefaultOwnImage;
 
 simwin::ResetHook resetProcesses([] {
     processes.clear();
     nextPid = 1000;
+    ownImage = kDefaultOwnImage;
 });
 
+bool IsNt() { return simwin::PlatformId() == VER_PLATFORM_WIN32_NT; }
+
+std::string FileName(const std::string& path) {
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string WithoutExtension(const std::string& name) {
+    size_t dot = name.find_last_of('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+void Add(DWORD pid, Kind kind, const simwin::ProcessSpec& spec) {
+    processes[pid] = Process{pid, spec, kind, true, STILL_ACTIVE, 0};
+}
+
+simwin::ProcessView View(const Process& p) {
+    simwin::ProcessView v;
+    v.pid = p.pid;
+    switch (p.kind) {
+    case Kind::Idle:
+        v.exeName = IsNt() ? "[System Process]" : "";
+        v.instanceName = "Idle";
+        break;
+    case Kind::System:
+        v.exeName = v.instanceName = "System";
+        break;
+    case Kind::Program:
+        v.image = p.spec.image;
+        v.reportedPath = p.spec.reportedPath.empty() ? p.spec.image : p.spec.reportedPath;
+        v.exeName = FileName(p.spec.image);
+        v.instanceName = WithoutExtension(v.exeName);
+        break;
+    }
+    return v;
+}
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return nullptr;
+}
+
 } // namespace
+
+HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
+    DWORD err;
+    if (simwin::Enter("OpenProcess", &err)) return Fail(err);
+    if (processId == GetCurrentProcessId())
+        return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(processId, access));
+    auto it = processes.find(processId);
+    if (it == processes.end() || !it->second.running || it->second.kind == Kind::Idle)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const Process& p = it->second;
+    bool guarded =
+        p.kind == Kind::System || p.spec.onTerminate == simwin::Termination::NeedsDebugPrivilege;
+    if (guarded && IsNt() && !simwin::PrivilegeEnabled(SE_DEBUG_NAME))
+        return Fail(ERROR_ACCESS_DENIED);
+    return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(processId, access));
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+    DWORD err;
+    if (simwin::Enter("TerminateProcess", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (process == GetCurrentProcess()) throw simwin::ProcessExit{(int)exitCode};
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(h->access & PROCESS_TERMINATE)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (h->pid == GetCurrentProcessId()) throw simwin::ProcessExit{(int)exitCode};
+    auto it = processes.find(h->pid);
+    // A process that has already ended cannot be terminated again.
+    if (it == processes.end() || !it->second.running) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    Process& p = it->second;
+    int call = ++p.terminateCalls;
+    bool refuses = p.kind == Kind::System || p.spec.onTerminate == simwin::Termination::Refuses ||
+                   (p.spec.onTerminate == simwin::Termination::RefusesOnce && call == 1);
+    if (refuses) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    p.running = false;
+    p.exitCode = exitCode;
+    return TRUE;
+}
 
 namespace simwin {
 
 DWORD StartProcess(const ProcessSpec& spec) {
     DWORD pid = nextPid;
     nextPid += 4;
-    processes[pid] = Process{pid, spec, true};
+    Add(pid, Kind::Program, spec);
     return pid;
 }
 
 bool IsRunning(DWORD pid) {
+    if (pid == GetCurrentProcessId()) return true;
     auto it = processes.find(pid);
     return it != processes.end() && it->second.running;
 }
 
 void EndProcess(DWORD pid) {
     auto it = processes.find(pid);
-    if (it != processes.end()) it->second.running = false;
+    if (it != processes.end() && it->second.running) {
+        it->second.running = false;
+        it->second.exitCode = 0;
+    }
 }
+
+UINT ExitCodeOf(DWORD pid) {
+    auto it = processes.find(pid);
+    return it == processes.end() || it->second.running ? STILL_ACTIVE : it->second.exitCode;
+}
+
+void StartSystemProcesses() {
+    if (!IsNt()) {
+        Add(0xFFF5A1E5, Kind::Program, {"C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL"});
+        Add(0xFFF5B8A1, Kind::Program, {"C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE"});
+        Add(0xFFF6E2DD, Kind::Program, {"C:\\WINDOWS\\EXPLORER.EXE"});
+        return;
+    }
+    const std::string sys = "C:\\WINDOWS\\system32\\";
+    Add(0, Kind::Idle, {});
+    Add(4, Kind::System, {});
+    Add(368, Kind::Program,
+        {sys + "smss.exe", {}, Termination::Ends, "\\SystemRoot\\System32\\smss.exe"});
+    Add(416, Kind::Program,
+        {sys + "csrss.exe", {}, Termination::NeedsDebugPrivilege, "\\??\\" + sys + "csrss.exe"});
+    Add(440, Kind::Program,
+        {sys + "winlogon.exe",
+         {},
+         Termination::NeedsDebugPrivilege,
+         "\\??\\" + sys + "winlogon.exe"});
+}
+
+void SetOwnImage(const std::string& winPath) { ownImage = winPath; }
 
 FileLock LockOf(const std::string& hostPath) {
     FileLock lock = FileLock::None;
@@ -49,9 +189,27 @@ FileLock LockOf(const std::string& hostPath) {
         if (!p.running) continue;
         for (auto& held : p.spec.heldFiles)
             if (HostPath(held) == hostPath) return FileLock::HeldExclusive;
-        if (HostPath(p.spec.image) == hostPath) lock = FileLock::RunningImage;
+        if (!p.spec.image.empty() && HostPath(p.spec.image) == hostPath)
+            lock = FileLock::RunningImage;
     }
     return lock;
+}
+
+std::vector<ProcessView> RunningProcesses() {
+    std::vector<ProcessView> list;
+    const DWORD own = GetCurrentProcessId();
+    bool ownListed = false;
+    for (auto& [pid, p] : processes) {
+        if (!p.running || pid == own) continue;
+        if (!ownListed && pid > own) {
+            list.push_back(View(Process{own, {ownImage}, Kind::Program, true, STILL_ACTIVE, 0}));
+            ownListed = true;
+        }
+        list.push_back(View(p));
+    }
+    if (!ownListed)
+        list.push_back(View(Process{own, {ownImage}, Kind::Program, true, STILL_ACTIVE, 0}));
+    return list;
 }
 
 } // namespace simwin

@@ -1,8 +1,18 @@
 /*
-** simwin: running processes, as far as the file system sees them. A running
-** process keeps its image file from being deleted (it may still be read), and
-** may hold other files open without sharing (they can be neither opened nor
-** deleted).
+** simwin: running processes. A running process keeps its image file from
+** being deleted (it may still be read), and may hold other files open without
+** sharing (they can be neither opened nor deleted). A process ends when it is
+** terminated and then releases its image and every file it held.
+**
+** Processes are opened by identifier with OpenProcess, which gives a handle
+** carrying the access rights asked for; TerminateProcess needs
+** PROCESS_TERMINATE in that handle. As on Windows, an identifier that names
+** no running process cannot be opened (ERROR_INVALID_PARAMETER), and the
+** System Idle Process (identifier 0) cannot be opened at all.
+**
+** The program itself is always running (identifier GetCurrentProcessId(),
+** image OwnImage()); the enumerations list it with the others, in order of
+** identifier. Terminating it ends the program (simwin::ProcessExit).
 */
 #ifndef SIMWIN_PROCESSES_H
 #define SIMWIN_PROCESSES_H
@@ -11,31 +21,78 @@
 #include <string>
 #include <vector>
 
+#define PROCESS_TERMINATE 0x0001
+#define PROCESS_VM_READ 0x0010
+#define PROCESS_QUERY_INFORMATION 0x0400
+#define PROCESS_ALL_ACCESS 0x001F0FFF
+#define STILL_ACTIVE 259
+#define ERROR_PARTIAL_COPY 299L
+
+HANDLE OpenProcess(DWORD access, BOOL inheritHandle, DWORD processId);
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
+
 namespace simwin {
 
 enum class Termination {
     Ends,                // TerminateProcess succeeds and the process is gone
     Refuses,             // TerminateProcess fails with ERROR_ACCESS_DENIED
     RefusesOnce,         // the first TerminateProcess fails, later ones succeed
-    NeedsDebugPrivilege, // opening it fails with ERROR_ACCESS_DENIED unless
-                         // the caller holds SeDebugPrivilege
+    NeedsDebugPrivilege, // on NT, opening it fails with ERROR_ACCESS_DENIED unless
+                         // the program has SeDebugPrivilege enabled
 };
 
 struct ProcessSpec {
-    std::string image;                  // Windows path of the image file
-    std::vector<std::string> heldFiles; // files held open without sharing
+    std::string image;                       // Windows path of the image file
+    std::vector<std::string> heldFiles = {}; // files held open without sharing
     Termination onTerminate = Termination::Ends;
+    // What GetModuleFileNameExA reports for it on NT, when that is not the
+    // image path: some system processes report "\SystemRoot\System32\smss.exe"
+    // or "\??\C:\WINDOWS\system32\csrss.exe".
+    std::string reportedPath = "";
 };
 
-/* Starts a simulated process; returns its identifier. */
+/* Starts a simulated process; returns its identifier (1000, 1004, ...). */
 DWORD StartProcess(const ProcessSpec& spec);
 bool IsRunning(DWORD pid);
 /* Ends a process as if it exited by itself. */
 void EndProcess(DWORD pid);
+/* The exit code of an ended process; STILL_ACTIVE while it runs. */
+UINT ExitCodeOf(DWORD pid);
+
+/* Adds the processes every Windows runs before any program, in front of the
+   test's own by identifier. NT: System Idle Process (0, no image, cannot be
+   opened), System (4, no image file; opening it needs SeDebugPrivilege),
+   smss.exe reporting "\SystemRoot\System32\smss.exe", csrss.exe and
+   winlogon.exe reporting "\??\C:\WINDOWS\system32\...", the last two needing
+   SeDebugPrivilege. Windows 9x: KERNEL32.DLL, MSGSRV32.EXE and EXPLORER.EXE
+   from the Windows folders. Chosen by the platform at the time of the call. */
+void StartSystemProcesses();
+
+/* The program's own image (default "C:\CleanPhantaxis\CleanPhantaxis.exe"). */
+void SetOwnImage(const std::string& winPath);
 
 /* How running processes hold a file (host path). */
 enum class FileLock { None, RunningImage, HeldExclusive };
 FileLock LockOf(const std::string& hostPath);
+
+/* One running process as the enumerations see it (for the other areas). */
+struct ProcessView {
+    DWORD pid;
+    std::string image;        // Windows path of the image; empty for Idle and System
+    std::string reportedPath; // what GetModuleFileNameExA reports; empty: fails
+    std::string exeName;      // file name of the image ("System" for System)
+    std::string instanceName; // performance instance name: the file name
+                              // without its extension ("Idle", "System")
+};
+/* Every running process in order of identifier, the program's own included. */
+std::vector<ProcessView> RunningProcesses();
+
+/* What OpenProcess gives: the process and the rights the handle carries. */
+struct ProcessHandle : Object {
+    DWORD pid;
+    DWORD access;
+    ProcessHandle(DWORD p, DWORD a) : pid(p), access(a) {}
+};
 
 } // namespace simwin
 

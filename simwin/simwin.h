@@ -21,7 +21,13 @@
 #include "simwin/processes.h"
 #include "simwin/security.h"
 #include "simwin/services.h"
-/* Last: it renames fopen, fgets and fclose for all code that follows. */
+#include "simwin/modules.h"
+#include "simwin/perfdata.h"
+#include "simwin/text.h"
+/* Last come the headers that rename run-time calls (fopen, fgets, fclose,
+   exit) for all code that follows. */
 #include "simwin/stdio.h"
+/* After every standard header: it renames calls of exit. */
+#include "simwin/exit.h"
 
 #endif

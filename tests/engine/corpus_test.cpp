@@ -1,7 +1,8 @@
 /*
-** No false positives on real programs: every PE file that Wine and mingw-w64
-** install on this machine (DLLs and executables written by others, 32- and
-** 64-bit) is walked and checked, and none may be detected or changed.
+** No false positives on real programs: every PE file that Wine, mingw-w64,
+** the NSIS stubs and plug-ins and win32-loader install on this machine (DLLs
+** and executables written by others, 32- and 64-bit) is walked and checked,
+** and none may be detected or changed.
 */
 #include "engine/walk.h"
 #include "world.h"
@@ -21,6 +22,8 @@ static const char* kRoots[] = {
     "/usr/lib/gcc/x86_64-w64-mingw32",
     "/usr/lib/gcc/i686-w64-mingw32",
     "/usr/share/wine",
+    "/usr/share/nsis",  // nsis-common: installer stubs and plug-in DLLs, 32-bit
+    "/usr/share/win32", // win32-loader: a 32-bit installer program
 };
 
 struct Stamp {

@@ -1,0 +1,290 @@
+/*
+** simwin: run-time loaded libraries and the process-list functions they
+** export.
+*/
+#include "simwin/modules.h"
+#include "simwin/crt.h"
+#include "simwin/processes.h"
+#include "simwin/system.h"
+
+#include <map>
+#include <vector>
+
+namespace {
+
+struct Library {
+    const char* name; // lower case, with ".dll"
+    uintptr_t base;   // the module handle LoadLibraryA gives
+};
+
+const Library kLibraries[] = {
+    {"kernel32.dll", 0x7C800000},
+    {"psapi.dll", 0x76BF0000},
+};
+
+std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
+std::map<std::string, std::map<std::string, bool>> exportPresent; // library -> function
+std::map<std::string, int> loads;
+
+simwin::ResetHook resetModules([] {
+    libraryPresent.clear();
+    exportPresent.clear();
+    loads.clear();
+});
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        c = (char)tolower((unsigned char)c);
+    return s;
+}
+
+/* "C:\WINDOWS\system32\PSAPI" -> "psapi.dll". */
+std::string LibraryKey(const std::string& name) {
+    std::string file = Lower(name);
+    size_t slash = file.find_last_of("\\/");
+    if (slash != std::string::npos) file = file.substr(slash + 1);
+    if (file.find('.') == std::string::npos) file += ".dll";
+    return file;
+}
+
+const Library* Known(const std::string& key) {
+    for (const Library& lib : kLibraries)
+        if (key == lib.name) return &lib;
+    return nullptr;
+}
+
+const Library* ByHandle(HMODULE module) {
+    for (const Library& lib : kLibraries)
+        if (reinterpret_cast<uintptr_t>(module) == lib.base) return &lib;
+    return nullptr;
+}
+
+bool Present(const std::string& key) {
+    auto it = libraryPresent.find(key);
+    if (it != libraryPresent.end()) return it->second;
+    if (key == "psapi.dll") return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    return Known(key) != nullptr;
+}
+
+bool Exported(const std::string& key, const std::string& function) {
+    auto lib = exportPresent.find(key);
+    if (lib != exportPresent.end()) {
+        auto f = lib->second.find(function);
+        if (f != lib->second.end()) return f->second;
+    }
+    return true;
+}
+
+/* ---- tool help ---- */
+
+struct Snapshot : simwin::Object {
+    struct Entry {
+        DWORD pid;
+        std::string exeFile;
+    };
+    std::vector<Entry> entries;
+    size_t next = 0;
+};
+
+HANDLE WINAPI SimCreateToolhelp32Snapshot(DWORD flags, DWORD) {
+    DWORD err;
+    if (simwin::Enter("CreateToolhelp32Snapshot", &err)) {
+        SetLastError(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto snap = std::make_shared<Snapshot>();
+    if (flags & TH32CS_SNAPPROCESS) {
+        bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+        for (const simwin::ProcessView& p : simwin::RunningProcesses())
+            snap->entries.push_back({p.pid, nt || p.image.empty() ? p.exeName : p.image});
+    }
+    return simwin::NewHandle(snap);
+}
+
+BOOL Fill(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
+    auto snap = simwin::HandleAs<Snapshot>(snapshot);
+    if (!snap) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!entry || entry->dwSize < sizeof(PROCESSENTRY32)) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    }
+    if (first) snap->next = 0;
+    if (snap->next >= snap->entries.size()) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    const Snapshot::Entry& e = snap->entries[snap->next++];
+    DWORD size = entry->dwSize;
+    memset(entry, 0, sizeof *entry);
+    entry->dwSize = size;
+    entry->th32ProcessID = e.pid;
+    entry->cntThreads = 1;
+    entry->pcPriClassBase = 8;
+    size_t n = e.exeFile.size() < MAX_PATH - 1 ? e.exeFile.size() : MAX_PATH - 1;
+    memcpy(entry->szExeFile, e.exeFile.data(), n);
+    return TRUE;
+}
+
+BOOL WINAPI SimProcess32First(HANDLE snapshot, PROCESSENTRY32* entry) {
+    DWORD err;
+    if (simwin::Enter("Process32First", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    return Fill(snapshot, entry, true);
+}
+
+BOOL WINAPI SimProcess32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
+    DWORD err;
+    if (simwin::Enter("Process32Next", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    return Fill(snapshot, entry, false);
+}
+
+/* ---- psapi ---- */
+
+BOOL WINAPI SimEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
+    DWORD err;
+    if (simwin::Enter("EnumProcesses", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (!ids || !returned) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<simwin::ProcessView> list = simwin::RunningProcesses();
+    size_t n = list.size() < bytes / sizeof(DWORD) ? list.size() : bytes / sizeof(DWORD);
+    for (size_t i = 0; i < n; i++)
+        ids[i] = list[i].pid;
+    *returned = (DWORD)(n * sizeof(DWORD));
+    return TRUE;
+}
+
+DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffer, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetModuleFileNameExA", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h || module) { // only the main module is modelled
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    const DWORD needed = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    if ((h->access & needed) != needed) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    std::string path;
+    for (const simwin::ProcessView& p : simwin::RunningProcesses())
+        if (p.pid == h->pid) path = p.reportedPath;
+    if (path.empty()) { // ended, or no image (System)
+        SetLastError(ERROR_PARTIAL_COPY);
+        return 0;
+    }
+    if (!buffer || size == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    size_t n = path.size() < size - 1 ? path.size() : size - 1;
+    memcpy(buffer, path.data(), n);
+    buffer[n] = 0;
+    if (n < path.size()) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return (DWORD)n;
+}
+
+/* Any exported function, as GetProcAddress hands it out. */
+template <class F> FARPROC Export(F* fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
+
+FARPROC Lookup(const std::string& key, const std::string& function) {
+    if (key == "kernel32.dll") {
+        if (function == "CreateToolhelp32Snapshot") return Export(SimCreateToolhelp32Snapshot);
+        if (function == "Process32First") return Export(SimProcess32First);
+        if (function == "Process32Next") return Export(SimProcess32Next);
+    }
+    if (key == "psapi.dll") {
+        if (function == "EnumProcesses") return Export(SimEnumProcesses);
+        if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+HMODULE LoadLibraryA(LPCSTR fileName) {
+    DWORD err;
+    if (simwin::Enter("LoadLibraryA", &err)) {
+        SetLastError(err);
+        return nullptr;
+    }
+    std::string key = LibraryKey(fileName ? fileName : "");
+    const Library* lib = Known(key);
+    if (!lib || !Present(key)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    loads[key]++;
+    return reinterpret_cast<HMODULE>(lib->base);
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
+    DWORD err;
+    if (simwin::Enter("GetProcAddress", &err)) {
+        SetLastError(err);
+        return nullptr;
+    }
+    const Library* lib = ByHandle(module);
+    if (!lib || loads[lib->name] <= 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // Names only: an ordinal (a value below 0x10000) is not modelled.
+    FARPROC fn =
+        reinterpret_cast<uintptr_t>(procName) < 0x10000 ? nullptr : Lookup(lib->name, procName);
+    if (!fn || !Exported(lib->name, procName)) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return fn;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+    DWORD err;
+    if (simwin::Enter("FreeLibrary", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    const Library* lib = ByHandle(module);
+    if (!lib || loads[lib->name] <= 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    loads[lib->name]--;
+    return TRUE;
+}
+
+namespace simwin {
+
+void SetLibraryPresent(const std::string& name, bool present) {
+    libraryPresent[LibraryKey(name)] = present;
+}
+
+void SetExportPresent(const std::string& library, const std::string& function, bool present) {
+    exportPresent[LibraryKey(library)][function] = present;
+}
+
+int LoadCount(const std::string& name) {
+    auto it = loads.find(LibraryKey(name));
+    return it == loads.end() ? 0 : it->second;
+}
+
+} // namespace simwin

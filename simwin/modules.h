@@ -1,0 +1,76 @@
+/*
+** simwin: libraries loaded at run time and the functions they export, for
+** the process lists that are resolved by name: the tool-help functions of
+** kernel32 (CreateToolhelp32Snapshot, Process32First, Process32Next) and
+** psapi.dll's EnumProcesses and GetModuleFileNameExA.
+**
+** Those five are reachable only through LoadLibraryA and GetProcAddress, as
+** for a program that must also start where they are missing: nothing here
+** declares them. Their behaviour follows Windows:
+** - CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0) copies the process list
+**   at that moment; Process32First and Process32Next walk the copy and fail
+**   with ERROR_NO_MORE_FILES after the last entry, or with ERROR_BAD_LENGTH
+**   when dwSize is smaller than the record. szExeFile is the image's full
+**   path on Windows 9x and its bare file name on NT.
+** - EnumProcesses(ids, bytes, &returned) fills as many identifiers as fit
+**   and reports the bytes it filled; a full array means there may be more.
+** - GetModuleFileNameExA(process, NULL, buffer, size) needs a handle with
+**   PROCESS_QUERY_INFORMATION | PROCESS_VM_READ and gives the path the
+**   process reports (see ProcessSpec::reportedPath), cut to size - 1
+**   characters and terminated; it returns the characters copied, 0 on
+**   failure (System has no image: ERROR_PARTIAL_COPY).
+*/
+#ifndef SIMWIN_MODULES_H
+#define SIMWIN_MODULES_H
+
+#include "simwin/base.h"
+#include <string>
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+#define TH32CS_SNAPHEAPLIST 0x00000001
+#define TH32CS_SNAPPROCESS 0x00000002
+#define TH32CS_SNAPTHREAD 0x00000004
+#define TH32CS_SNAPMODULE 0x00000008
+
+#define ERROR_BAD_LENGTH 24L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+
+/* The record as 32-bit Windows lays it out: 296 bytes. */
+struct PROCESSENTRY32 {
+    DWORD dwSize;
+    DWORD cntUsage;
+    DWORD th32ProcessID;
+    DWORD th32DefaultHeapID; // ULONG_PTR: 32 bits on 32-bit Windows
+    DWORD th32ModuleID;
+    DWORD cntThreads;
+    DWORD th32ParentProcessID;
+    LONG pcPriClassBase;
+    DWORD dwFlags;
+    CHAR szExeFile[MAX_PATH];
+};
+typedef PROCESSENTRY32* LPPROCESSENTRY32;
+static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 keeps its 32-bit layout");
+
+HMODULE LoadLibraryA(LPCSTR fileName);
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
+BOOL FreeLibrary(HMODULE module);
+
+namespace simwin {
+
+/* Whether a library can be loaded (by file name, any case, ".dll" implied).
+   Default: "kernel32.dll" everywhere, "psapi.dll" on the NT family only
+   (the platform at the time of the load). */
+void SetLibraryPresent(const std::string& name, bool present);
+/* Whether a library exports a function. Default: kernel32 exports the three
+   tool-help functions and psapi.dll its two. */
+void SetExportPresent(const std::string& library, const std::string& function, bool present);
+/* Loads not yet matched by FreeLibrary. */
+int LoadCount(const std::string& name);
+
+} // namespace simwin
+
+#endif

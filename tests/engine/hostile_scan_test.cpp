@@ -1,0 +1,240 @@
+/*
+** Hostile input to the walk and the file check: paths at and beyond the
+** 260-byte buffers, trees deeper than they allow, a folder that vanishes
+** mid-walk, a file that shrinks while it is checked, and PE headers that run
+** off the end of the file. In every case the scan must not crash (these
+** tests also run under ASan), must touch nothing but infected files, and
+** must go on: a later infected file of the same walk is still removed.
+*/
+#include "engine/file_check.h"
+#include "engine/signatures.h"
+#include "engine/walk.h"
+#include "world.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class HostileScanTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        infected_ = Specimen(2);
+        ASSERT_FALSE(infected_.empty()) << "specimens not built";
+    }
+
+    /* Every file under drive C: and its content. */
+    std::map<std::string, std::string> Snapshot() {
+        std::map<std::string, std::string> files;
+        for (auto& e : fs::recursive_directory_iterator(root_ + "/c"))
+            if (e.is_regular_file()) {
+                std::ifstream in(e.path(), std::ios::binary);
+                files[e.path()] = std::string(std::istreambuf_iterator<char>(in), {});
+            }
+        return files;
+    }
+
+    /* What is left of `before` must be unchanged, and exactly `removed`
+       (host paths) must be gone. */
+    void ExpectOnlyRemoved(const std::map<std::string, std::string>& before,
+                           const std::vector<std::string>& removed) {
+        auto after = Snapshot();
+        for (auto& [path, bytes] : before) {
+            bool gone = std::find(removed.begin(), removed.end(), path) != removed.end();
+            auto it = after.find(path);
+            if (gone) {
+                EXPECT_TRUE(it == after.end()) << path << " was not removed";
+            } else {
+                EXPECT_TRUE(it != after.end() && it->second == bytes) << path << " was touched";
+            }
+        }
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    }
+
+    std::string Host(const std::string& win) { return simwin::HostPath(win); }
+
+    std::vector<uint8_t> infected_;
+};
+
+void PutLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = (uint8_t)v, b[at + 1] = (uint8_t)(v >> 8);
+}
+void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++)
+        b[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
+    const std::string dir = "C:\\" + std::string(200, 'a');                     // 203 characters
+    const std::string fits = dir + "\\" + std::string(51, 'p') + ".exe";        // 259
+    const std::string tooLong = dir + "\\" + std::string(52, 'q') + ".exe";     // 260
+    const std::string farTooLong = dir + "\\" + std::string(240, 'r') + ".exe"; // 448
+    ASSERT_EQ(fits.size(), 259u);
+    ASSERT_EQ(tooLong.size(), 260u);
+    simwin::WriteFile(fits, infected_);
+    simwin::WriteFile(tooLong, infected_);
+    simwin::WriteFile(farTooLong, infected_);
+    // A chain of folders far deeper than any buffer, with an infected file
+    // on every level: those whose path fits are removed, the rest are not
+    // reachable through a 260-byte path and stay.
+    std::string deep = "C:\\deep";
+    std::vector<std::string> deepRemoved, deepFiles;
+    for (int level = 0; level < 40; level++) {
+        deep += "\\level" + std::to_string(level);
+        std::string file = deep + "\\v.exe";
+        simwin::WriteFile(file, infected_);
+        deepFiles.push_back(file);
+        if (file.size() <= 259) deepRemoved.push_back(Host(file));
+    }
+    ASSERT_GT(deepFiles.back().size(), 300u);
+    // A folder whose own pattern just fits, holding a file that does not.
+    simwin::WriteFile("C:\\" + std::string(252, 'x') + "\\f.exe", infected_);
+    simwin::WriteFile("C:\\zzz\\late.exe", infected_);
+    std::vector<std::string> removed = deepRemoved;
+    removed.push_back(Host(fits));
+    removed.push_back(Host("C:\\zzz\\late.exe"));
+    auto before = Snapshot();
+
+    EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
+    ExpectOnlyRemoved(before, removed);
+    EXPECT_EQ(g_scan.filesRemoved, (int)removed.size());
+    EXPECT_EQ(g_scan.filesInfected, (int)removed.size());
+    EXPECT_EQ(g_scan.filesScanned, (int)removed.size()); // the others are never reached
+    for (auto& s : statuses_)
+        EXPECT_LE(s.size(), 60u);
+    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+
+    // Patterns handed in at and beyond the limit: nothing is read past them.
+    std::string pattern259 = "C:\\" + std::string(252, 'x') + "\\*.*";
+    ASSERT_EQ(pattern259.size(), 259u);
+    EXPECT_EQ(WalkDirectory(pattern259.c_str()), g_scan.filesScanned);
+    std::string pattern5000 = "C:\\" + std::string(4990, 'y') + "\\*.*";
+    EXPECT_EQ(WalkDirectory(pattern5000.c_str()), g_scan.filesScanned);
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
+    simwin::WriteFile("C:\\a\\x.txt", "first file of the walk");
+    simwin::WriteFile("C:\\b\\1.txt", "one");
+    simwin::WriteFile("C:\\b\\2.exe", infected_);
+    simwin::WriteFile("C:\\b\\3.txt", "three");
+    simwin::WriteFile("C:\\b\\sub\\4.exe", infected_);
+    simwin::WriteFile("C:\\c\\gone\\5.exe", infected_);
+    simwin::WriteFile("C:\\zzz\\late.exe", infected_);
+    // While b's file phase checks its first file, b disappears with all it
+    // holds; while c is listed, its subfolder is replaced by a file.
+    const std::string b = Host("C:\\b"), cGone = Host("C:\\c\\gone");
+    simwin::OnCall("_open", [b] {
+        if (simwin::CallCount("_open") == 2) fs::remove_all(b);
+    });
+    simwin::OnCall("FindFirstFileA", [cGone] {
+        if (fs::is_directory(cGone) && simwin::CallCount("FindFirstFileA") > 8) {
+            fs::remove_all(cGone);
+            std::ofstream(cGone) << "now a file";
+        }
+    });
+    EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
+    // b's entries were listed before it vanished: they are shown and counted,
+    // but cannot be opened, so nothing is checked or posted for them.
+    EXPECT_EQ(g_scan.filesScanned, 5); // x, 1, 2, 3, late
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed"}));
+    EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
+    EXPECT_EQ(simwin::ReadFile("C:\\a\\x.txt"), "first file of the walk");
+    EXPECT_EQ(simwin::ReadFile("C:\\c\\gone"), "now a file");
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(HostileScanTest, AFileThatShrinksWhileItIsChecked) {
+    // The size filter passes on the file's first length; before the
+    // windows are read the file is cut short (to 1000 bytes, then to
+    // nothing, then inside the headers). The reads come back short and
+    // the record does not match; the cut file is left as it is.
+    for (long cut : {1000L, 0L, 30L}) {
+        SCOPED_TRACE(cut);
+        g_scan.filesInfected = g_scan.filesRemoved = g_scan.filesScanned = 0;
+        lines_.clear();
+        simwin::Reset();
+        MapDrive('C');
+        AttachWindow();
+        simwin::WriteFile("C:\\a\\shrinks.exe", infected_);
+        simwin::WriteFile("C:\\b\\late.exe", infected_);
+        const std::string victim = Host("C:\\a\\shrinks.exe");
+        // _filelength: first for the size filter, next inside the first
+        // window's translation; _read: the second header read.
+        const char* op = cut == 30 ? "_read" : "_filelength";
+        simwin::OnCall(op, [victim, cut, op] {
+            if (simwin::CallCount(op) == 2) fs::resize_file(victim, (uintmax_t)cut);
+        });
+        EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
+        EXPECT_EQ(fs::file_size(victim), (uintmax_t)cut);
+        EXPECT_TRUE(simwin::FileExists("C:\\a\\shrinks.exe"));
+        EXPECT_FALSE(simwin::FileExists("C:\\b\\late.exe"));
+        EXPECT_EQ(g_scan.filesInfected, 1);
+        EXPECT_EQ(lines_, (std::vector<std::string>{
+                              "C:\\b\\late.exe     W32/Phantaxis.b.FraudTool removed"}));
+        EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    }
+}
+
+TEST_F(HostileScanTest, HeadersThatRunOffTheEndOfTheFile) {
+    // Row 54 is 44032 bytes, so the 16-bit header pointer can reach its
+    // last bytes. Each variant keeps the record's size, so the size filter
+    // passes and only the header checks stand between the bytes and the
+    // buffers they are read into.
+    std::vector<uint8_t> base = Specimen(54);
+    ASSERT_EQ(base.size(), 44032u);
+    const uint32_t pe = base[60] | base[61] << 8;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    for (uint32_t back : {1u, 2u, 4u, 10u, 24u, 100u}) {
+        // The header pointer aims at the last `back` bytes, which hold as
+        // much of the real header as fits.
+        std::vector<uint8_t> b = base;
+        uint32_t at = (uint32_t)b.size() - back;
+        PutLe16(b, 60, (uint16_t)at);
+        std::copy(base.begin() + pe, base.begin() + pe + back, b.begin() + at);
+        files.push_back({"pointer to the last " + std::to_string(back) + " bytes", b});
+    }
+    for (uint32_t sections : {3u, 20u}) {
+        // The whole header fits, but its section table runs past the end.
+        std::vector<uint8_t> b = base;
+        uint32_t at = (uint32_t)b.size() - 248 - 20;
+        PutLe16(b, 60, (uint16_t)at);
+        std::copy(base.begin() + pe, base.begin() + pe + 248 + 20, b.begin() + at);
+        PutLe16(b, at + 6, (uint16_t)sections);
+        files.push_back({"section table past the end, " + std::to_string(sections), b});
+    }
+    {
+        // Sections whose raw data lie far beyond the end of the file.
+        std::vector<uint8_t> b = base;
+        for (int i = 0; i < 3; i++)
+            PutLe32(b, pe + 248 + 40 * i + 20, 0xFFFFF000u - i);
+        files.push_back({"raw data beyond the end", b});
+    }
+    for (size_t i = 0; i < files.size(); i++)
+        simwin::WriteFile("C:\\odd\\" + std::to_string(i) + ".exe", files[i].second);
+    simwin::WriteFile("C:\\zzz\\late.exe", infected_);
+    auto before = Snapshot();
+    uint64_t readBefore = simwin::BytesRead();
+
+    WalkDirectory("C:\\*.*");
+    ExpectOnlyRemoved(before, {Host("C:\\zzz\\late.exe")});
+    EXPECT_EQ(g_scan.filesScanned, (int)files.size() + 1);
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(lines_.size(), 1u);
+    // Header reads and two 20-byte windows per record at most, never a
+    // whole file: well under a kilobyte per file plus the infected one's.
+    EXPECT_LT(simwin::BytesRead() - readBefore, (files.size() + 1) * 1200 + 2 * 20 * 127);
+}
+
+} // namespace

@@ -1,0 +1,207 @@
+/*
+** Termination by image file: which processes each platform's method
+** terminates, the "Could not kill process" box, and the pauses on the
+** virtual clock.
+*/
+#include "memory/kill_process.h"
+#include "world.h"
+
+namespace {
+
+class KillProcessTest : public WorldTest {
+  protected:
+    static DWORD Run(const std::string& image, simwin::Termination t = simwin::Termination::Ends) {
+        return simwin::StartProcess({image, {}, t});
+    }
+    /* The box of a failed termination, as the only question asked. */
+    static void ExpectBox(const std::string& path) {
+        ASSERT_EQ(simwin::Questions().size(), 1u);
+        const simwin::Question& q = simwin::Questions()[0];
+        EXPECT_EQ(q.kind, "MessageBoxA");
+        EXPECT_EQ(q.text, "Could not kill process");
+        EXPECT_EQ(q.title, path);
+        EXPECT_EQ(q.style, (UINT)MB_OK);
+    }
+    /* The name table with `entries` (index, name) as its Counters value. */
+    static void NameTable(const std::vector<std::string>& strings) {
+        std::vector<uint8_t> value;
+        for (const std::string& s : strings)
+            value.insert(value.end(), s.begin(), s.end() + 1);
+        simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters",
+                            REG_MULTI_SZ, value);
+    }
+};
+
+} // namespace
+
+TEST_F(KillProcessTest, OtherPlatformsAnswerSuccessAtOnce) {
+    DWORD pid = Run("C:\\x\\a.exe");
+    simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
+    EXPECT_EQ(KillProcessByImage("C:\\x\\a.exe"), 1);
+    simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1);
+    EXPECT_EQ(KillProcessByImage("C:\\x\\a.exe"), 1);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::Questions().empty());
+    EXPECT_EQ(simwin::CallCount("LoadLibraryA") + simwin::CallCount("RegOpenKeyExA"), 0);
+    EXPECT_TRUE(simwin::Sleeps().empty());
+}
+
+TEST_F(KillProcessTest, Windows9xTerminatesOnlyTheFirstProcessOfThatFileName) {
+    simwin::SetWindows98();
+    DWORD one = Run("C:\\one\\setup.exe");
+    DWORD two = Run("C:\\two\\SETUP.EXE");
+    EXPECT_EQ(KillProcessByImage("C:\\two\\setup.exe"), 1);
+    EXPECT_FALSE(simwin::IsRunning(one)); // first in snapshot order, though it runs the other file
+    EXPECT_TRUE(simwin::IsRunning(two));
+    EXPECT_EQ(simwin::ExitCodeOf(one), 0u);
+    // Load, snapshot, the program's own entry, then the match.
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 50, 500}));
+    EXPECT_TRUE(simwin::Questions().empty());
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(KillProcessTest, Windows9xSearchWithoutAMatchTakesAboutSixSeconds) {
+    simwin::SetWindows98();
+    for (int i = 0; i < 29; i++) // and the program itself: 30 processes
+        Run("C:\\p\\" + std::to_string(i) + ".exe");
+    EXPECT_EQ(KillProcessByImage("C:\\x\\evil.exe"), 0);
+    EXPECT_EQ(simwin::Now(), 6200u); // 200 + 30 x 200
+    ExpectBox("C:\\x\\evil.exe");
+
+    // A match that cannot be terminated is a failure too, after its pauses.
+    simwin::Reset();
+    simwin::SetWindows98();
+    DWORD stuck = Run("C:\\x\\stuck.exe", simwin::Termination::Refuses);
+    EXPECT_EQ(KillProcessByImage("C:\\x\\stuck.exe"), 0);
+    EXPECT_TRUE(simwin::IsRunning(stuck));
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 50, 500}));
+    ExpectBox("C:\\x\\stuck.exe");
+}
+
+TEST_F(KillProcessTest, Nt4TerminatesEveryInstanceBeginningWithTheBaseName) {
+    simwin::SetWindowsNt4();
+    simwin::ServeProcessPerformanceData();
+    DWORD abc = Run("C:\\p\\ABC.exe");
+    DWORD abcdef = Run("C:\\q\\abcdef.exe");
+    DWORD ab = Run("C:\\r\\AB.exe");
+    DWORD xabc = Run("C:\\s\\xabc.exe");
+    EXPECT_EQ(KillProcessByImage("C:\\WINNT\\ABC.EXE"), 1);
+    EXPECT_FALSE(simwin::IsRunning(abc));
+    EXPECT_FALSE(simwin::IsRunning(abcdef));
+    EXPECT_TRUE(simwin::IsRunning(ab));
+    EXPECT_TRUE(simwin::IsRunning(xabc));
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));
+    EXPECT_TRUE(simwin::Questions().empty());
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(KillProcessTest, Nt4NamesThatCannotMatch) {
+    struct Case {
+        const char* path;
+        int32_t result;
+        std::vector<DWORD> sleeps;
+    } cases[] = {
+        {"A.EX", 0, {}},                           // too short: nothing tried
+        {"C:\\x\\abcdefghijklmnopq.exe", 0, {}},   // a 17-character instance has no name
+        {"C:\\x\\abcdefghijklmnop.exe", 1, {500}}, // 16 characters match
+        {"C:\\x\\clean.exe", 0, {500}},            // the program itself is never terminated
+        {"C:\\x\\.exe", 0, {}},                    // an empty base name matches nothing
+        {"C:\\_Total.exe", 0, {500}},              // identifier 0 became -2: no such process
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        simwin::Reset();
+        simwin::SetWindowsNt4();
+        simwin::ServeProcessPerformanceData();
+        DWORD seventeen = Run("C:\\x\\abcdefghijklmnopq.exe");
+        DWORD sixteen = Run("C:\\x\\abcdefghijklmnop.exe");
+        EXPECT_EQ(KillProcessByImage(c.path), c.result);
+        EXPECT_EQ(simwin::Sleeps(), c.sleeps);
+        if (c.result)
+            EXPECT_TRUE(simwin::Questions().empty());
+        else
+            ExpectBox(c.path);
+        EXPECT_TRUE(simwin::IsRunning(seventeen));
+        EXPECT_EQ(simwin::IsRunning(sixteen), c.result == 0);
+    }
+    simwin::Reset();
+    simwin::SetWindowsNt4();
+    EXPECT_EQ(KillByBaseNamePerfData("A.EX"), 0);
+    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), 0);
+}
+
+TEST_F(KillProcessTest, Nt4NeedsBothIndexesOfTheNameTable) {
+    simwin::SetWindowsNt4();
+    simwin::ServeProcessPerformanceData();
+    DWORD pid = Run("C:\\x\\abc.exe");
+    struct Case {
+        const char* what;
+        std::vector<std::string> table;
+        int32_t result;
+    } cases[] = {
+        {"no process entry", {"784", "ID Process", "232", "Thread"}, 0},
+        {"no id process entry", {"230", "Process", "784", "Elapsed Time"}, 0},
+        {"case ignored, a later match wins",
+         {"999", "PROCESS", "230", "process", "784", "id process"},
+         1},
+        {"last string unterminated", {"230", "Process", "784", "ID Process"}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        pid = Run("C:\\x\\abc.exe");
+        NameTable(c.table);
+        if (std::string(c.what) == "last string unterminated") {
+            std::vector<uint8_t> v =
+                simwin::RegValueData(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters");
+            v.pop_back();
+            simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters",
+                                REG_BINARY, v);
+        }
+        EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), c.result);
+        EXPECT_EQ(simwin::IsRunning(pid), c.result == 0);
+    }
+    // No name table at all, or performance data that cannot be read.
+    pid = Run("C:\\x\\abc.exe");
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters", REG_BINARY, {});
+    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
+    simwin::ServeProcessPerformanceData();
+    simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, 1, 2); // the data query
+    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
+    simwin::SetWindowsNt4();
+    simwin::ServeProcessPerformanceData();
+    DWORD early = Run("C:\\x\\early.exe");
+    for (int i = 0; i < 300; i++)
+        Run("C:\\p\\n" + std::to_string(i) + ".exe");
+    DWORD late = Run("C:\\x\\late.exe");
+    size_t blockSize = simwin::BuildProcessPerfBlock(simwin::ProcessPerfInstances()).size();
+    ASSERT_GT(blockSize, 51200u);
+    const int queries = 1 + (int)((blockSize - 51200 + 25599) / 25600);
+
+    int before = simwin::CallCount("RegQueryValueExA");
+    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\late.exe"), 0); // row 303: never read
+    EXPECT_EQ(simwin::CallCount("RegQueryValueExA") - before, 2 + queries);
+    EXPECT_TRUE(simwin::IsRunning(late));
+    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\early.exe"), 1); // row 2
+    EXPECT_FALSE(simwin::IsRunning(early));
+}
+
+TEST_F(KillProcessTest, XpComparesWholePathsIgnoringCaseOnly) {
+    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe");
+    EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1); // listed, nothing matched
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::Sleeps().empty());
+    EXPECT_EQ(KillProcessByImage("c:\\PROGRAM FILES\\evil\\EVIL.EXE"), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_EQ(simwin::Sleeps(), std::vector<DWORD>{500});
+    EXPECT_TRUE(simwin::Questions().empty());
+    // Without psapi.dll the attempt fails, still without a box.
+    simwin::SetLibraryPresent("psapi.dll", false);
+    EXPECT_EQ(KillProcessByImage("C:\\x\\a.exe"), 0);
+    EXPECT_TRUE(simwin::Questions().empty());
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}

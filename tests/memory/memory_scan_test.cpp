@@ -1,0 +1,147 @@
+/*
+** The memory scan step: the restart question and the program's end on NT,
+** the silent end, going on to the drives when nothing runs a variant, and the
+** whole run on Windows 9x, where a variant found in memory never ends it.
+*/
+#include "engine/scan_run.h"
+#include "memory/memory_scan.h"
+#include "world.h"
+
+namespace {
+
+const char kQuestion[] =
+    "W32/Phantaxis.Backdoor found in memory! registry entries created by the worm are removed. "
+    "You must restart the computer and run this program to continue scanning.\n\n"
+    "Restart the computer now?";
+const char kMemoryLine[] = "System Memory    W32/Phantaxis.Backdoor removed";
+
+class MemoryScanTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AttachWindow();
+        strcpy(g_scan.target, "!:");
+        g_scan.action = ACTION_DELETE;
+    }
+    static void PlantVariant(const std::string& path) {
+        std::vector<uint8_t> bytes = Specimen(45); // W32/Phantaxis.Backdoor
+        ASSERT_FALSE(bytes.empty()) << "specimens not built";
+        simwin::WriteFile(path, bytes);
+    }
+    static DWORD RunVariant(const std::string& path,
+                            simwin::Termination t = simwin::Termination::Ends) {
+        PlantVariant(path);
+        return simwin::StartProcess({path, {}, t});
+    }
+    /* Runs ScanMemory; the exit code when it ended the program, else -1. */
+    static int ScanMemoryExitCode() {
+        try {
+            ScanMemory();
+        } catch (const simwin::ProcessExit& e) {
+            return e.code;
+        }
+        return -1;
+    }
+};
+
+} // namespace
+
+TEST_F(MemoryScanTest, XpAsksForTheRestartThenEndsTheProgram) {
+    for (int answer : {IDOK, IDCANCEL}) {
+        SCOPED_TRACE(answer);
+        simwin::Reset();
+        memset(&g_scan, 0, sizeof g_scan);
+        lines_.clear();
+        MapDrive('C');
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        // The usual case: the first attempt ends it, the second fails.
+        RunVariant("C:\\WINDOWS\\system32\\svc.exe");
+        simwin::ScriptAnswers({answer});
+        EXPECT_EQ(ScanMemoryExitCode(), 0);
+        EXPECT_EQ(g_scan.memoryRestartNeeded, 1);
+        ASSERT_EQ(simwin::Questions().size(), 1u);
+        const simwin::Question& q = simwin::Questions()[0];
+        EXPECT_EQ(q.kind, "AskUser");
+        EXPECT_EQ(q.text, kQuestion);
+        EXPECT_EQ(q.title, "CleanPhantaxis Ver 1.0");
+        EXPECT_EQ(q.style, 65u);
+        EXPECT_EQ(simwin::ShutdownRequests(),
+                  answer == IDOK ? std::vector<UINT>{EWX_REBOOT | EWX_FORCE} : std::vector<UINT>{});
+        EXPECT_EQ(lines_, (std::vector<std::string>{
+                              kMemoryLine,
+                              "C:\\WINDOWS\\system32\\svc.exe     W32/Phantaxis.Trojan removed"}));
+    }
+}
+
+TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
+    MapDrive('D');
+    simwin::WriteFile("D:\\later.txt", "never walked");
+    RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
+    try {
+        RunScan();
+        ADD_FAILURE() << "the run went on to the drives";
+    } catch (const simwin::ProcessExit& e) {
+        EXPECT_EQ(e.code, 0);
+    }
+    EXPECT_TRUE(simwin::Questions().empty());
+    EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          kMemoryLine, "C:\\x\\svc.exe     W32/Phantaxis.Trojan removed"}));
+    EXPECT_TRUE(simwin::DriveQueries().empty());
+    EXPECT_EQ(g_scan.filesScanned, 0);
+}
+
+TEST_F(MemoryScanTest, NtWithNothingRunningGoesOnToTheDrives) {
+    simwin::WriteFile("C:\\a.txt", "x");
+    simwin::WriteFile("C:\\Tools\\clean.exe", "MZ");
+    simwin::StartProcess({"C:\\Tools\\clean.exe"});
+    PlantVariant("C:\\Data\\copy.exe"); // on disk, not running
+    EXPECT_EQ(ScanMemoryExitCode(), -1);
+    EXPECT_FALSE(g_scan.memoryScanMode);
+    EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\Tools\\clean.exe"});
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(RunScan(), 1);
+    EXPECT_EQ(g_scan.filesScanned, 3);
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(statuses_.back(), "Scanning completed");
+}
+
+TEST_F(MemoryScanTest, UnknownPlatformsScanNoProcess) {
+    DWORD pid = RunVariant("C:\\x\\svc.exe");
+    simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
+    EXPECT_EQ(ScanMemoryExitCode(), -1);
+    EXPECT_FALSE(g_scan.memoryScanMode);
+    simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, 1); // platform code 0
+    EXPECT_EQ(ScanMemoryExitCode(), -1);
+    EXPECT_FALSE(g_scan.memoryScanMode);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_EQ(simwin::CallCount("LoadLibraryA"), 0);
+    EXPECT_TRUE(statuses_.empty());
+}
+
+TEST_F(MemoryScanTest, Windows9xRemovesTheRunningVariantThenWalksTheDrives) {
+    simwin::SetWindows98();
+    simwin::StartSystemProcesses();
+    DWORD pid = RunVariant("C:\\WINDOWS\\evil.exe");
+    PlantVariant("C:\\Data\\copy.exe");
+    simwin::WriteFile("C:\\Data\\notes.txt", "x");
+    EXPECT_EQ(RunScan(), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_FALSE(g_scan.memoryScanMode);
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          kMemoryLine,
+                          "C:\\WINDOWS\\evil.exe     W32/Phantaxis.Trojan removed",
+                          "C:\\Data\\copy.exe     W32/Phantaxis.Backdoor removed",
+                          " ",
+                          "Scanning statistics",
+                          "------------------------------",
+                          "Total files scanned\t\t:  2",
+                          "Total files infected\t\t:  2",
+                          "Total files removed\t\t:  2",
+                      }));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\evil.exe"));
+    EXPECT_FALSE(simwin::FileExists("C:\\Data\\copy.exe"));
+    EXPECT_EQ(statuses_.back(), "Scanning completed");
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}

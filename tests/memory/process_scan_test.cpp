@@ -1,0 +1,259 @@
+/*
+** The process scans: the NT handling of a variant process row by row, the
+** Windows 9x scan, report-only, processes whose image cannot be read or
+** opened, missing process-list functions, and a stop during the scan.
+*/
+#include "memory/process_scan.h"
+#include "world.h"
+
+#include <filesystem>
+
+namespace {
+
+const char kMemoryLine[] = "System Memory    W32/Phantaxis.Backdoor removed";
+
+class ProcessScanTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        Prepare();
+    }
+    /* The state ScanMemory gives a scan: SCAN pressed, memory-scan mode on. */
+    void Prepare() {
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        g_scan.memoryScanMode = true;
+    }
+    /* A new world for the next case of a table. */
+    void Fresh() {
+        simwin::Reset();
+        memset(&g_scan, 0, sizeof g_scan);
+        lines_.clear();
+        statuses_.clear();
+        std::filesystem::remove_all(root_ + "/c");
+        MapDrive('C');
+        Prepare();
+    }
+    static void PlantVariant(const std::string& path) {
+        std::vector<uint8_t> bytes = Specimen(45); // W32/Phantaxis.Backdoor
+        ASSERT_FALSE(bytes.empty()) << "specimens not built";
+        simwin::WriteFile(path, bytes);
+    }
+    static DWORD RunVariant(const std::string& path,
+                            simwin::Termination t = simwin::Termination::Ends) {
+        PlantVariant(path);
+        return simwin::StartProcess({path, {}, t});
+    }
+    static std::vector<std::string> Removed(const std::string& path) {
+        return {kMemoryLine, path + "     W32/Phantaxis.Trojan removed"};
+    }
+};
+
+} // namespace
+
+TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
+    using T = simwin::Termination;
+    enum Version { Nt4, Xp, Win10 };
+    struct Row {
+        const char* what;
+        T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
+        Version version;
+        bool serviceStops; // a service of the image's name that stops (and ends the process)
+        bool stopAsked, keysDeleted, restart, recheck;
+    } rows[] = {
+        {"second attempt succeeds", T::RefusesOnce, Xp, false, false, false, false, true},
+        {"first ok, service stopped", T::Ends, Xp, true, true, true, false, true},
+        {"first ok, no service (NT 4.0)", T::Ends, Nt4, false, true, true, true, true},
+        {"first ok, no service (XP)", T::Ends, Xp, false, true, true, true, true},
+        {"both fail, service stopped", T::Refuses, Xp, true, true, true, false, true},
+        {"both fail, no service", T::Refuses, Nt4, false, true, true, true, false},
+        {"first ok, Vista and later", T::Ends, Win10, false, false, false, false, true},
+        {"both fail, Vista and later", T::Refuses, Win10, true, false, false, false, false},
+    };
+    const std::string path = "C:\\WINNT\\system32\\abc.exe";
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Fresh();
+        if (r.version == Nt4) simwin::SetWindowsNt4();
+        if (r.version == Win10) simwin::SetWindows10();
+        DWORD pid = RunVariant(path, r.termination);
+        if (r.serviceStops) {
+            simwin::ServiceSpec svc;
+            svc.name = "ABC";
+            svc.process = pid;
+            simwin::AddService(svc);
+        }
+        std::vector<int32_t> pendingAtDisposal;
+        simwin::OnCall("SetFileAttributesA",
+                       [&] { pendingAtDisposal.push_back(g_scan.pendingMemoryAction); });
+
+        EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_EQ(simwin::CallCount("OpenServiceA") > 0, r.stopAsked);
+        const auto& deleted = simwin::RegDeleteKeyCalls();
+        EXPECT_EQ(!deleted.empty(), r.keysDeleted);
+        if (!deleted.empty()) {
+            EXPECT_EQ(deleted[0], "SYSTEM\\ControlSet001\\Services\\abc\\Enum");
+        }
+        EXPECT_EQ(g_scan.memoryRestartNeeded, r.restart ? 1 : 0);
+        EXPECT_EQ(lines_, r.recheck ? Removed(path) : std::vector<std::string>{});
+        EXPECT_EQ(simwin::FileExists(path), !r.recheck);
+        EXPECT_EQ(pendingAtDisposal,
+                  r.recheck ? std::vector<int32_t>{ACTION_DELETE} : std::vector<int32_t>{});
+        EXPECT_EQ(g_scan.pendingMemoryAction, 0);
+        EXPECT_EQ(g_scan.filesInfected, 1);
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
+}
+
+TEST_F(ProcessScanTest, ServiceNameIsTheImageNameWithoutItsLastExtension) {
+    RunVariant("C:\\x\\my.app.exe", simwin::Termination::Refuses);
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    ASSERT_FALSE(simwin::RegDeleteKeyCalls().empty());
+    EXPECT_EQ(simwin::RegDeleteKeyCalls()[0], "SYSTEM\\ControlSet001\\Services\\my.app\\Enum");
+}
+
+TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
+    g_scan.action = ACTION_REPORT_ONLY;
+    DWORD pid = RunVariant("C:\\evil\\abc.exe");
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::FileExists("C:\\evil\\abc.exe"));
+    EXPECT_EQ(simwin::CallCount("TerminateProcess"), 0);
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\evil\\abc.exe"});
+}
+
+TEST_F(ProcessScanTest, UnreadableOrUnopenableImagesCountAsClean) {
+    simwin::StartSystemProcesses(); // smss and csrss report \SystemRoot\ and \??\ paths
+    simwin::WriteFile("C:\\WINDOWS\\system32\\smss.exe", "MZ");
+    simwin::WriteFile("C:\\Tools\\clean.exe", "MZ not a variant");
+    simwin::StartProcess({"C:\\Tools\\clean.exe"});
+    PlantVariant("C:\\evil\\hidden.exe");
+    DWORD hidden = simwin::StartProcess(
+        {"C:\\evil\\hidden.exe", {}, simwin::Termination::Ends, "\\??\\C:\\evil\\hidden.exe"});
+
+    EXPECT_EQ(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(hidden));
+    EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\Tools\\clean.exe"}); // shown, not counted
+    EXPECT_EQ(g_scan.filesScanned, 0);
+    EXPECT_EQ(g_scan.filesInfected, 0);
+    // System and the guarded processes were refused at first: the privilege
+    // was enabled for them.
+    EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(ProcessScanTest, EveryRefusedOpenAsksForTheDebugPrivilegeAgain) {
+    simwin::StartSystemProcesses();
+    RunVariant("C:\\evil\\guarded.exe", simwin::Termination::NeedsDebugPrivilege);
+    simwin::FailCall("OpenProcessToken", ERROR_ACCESS_DENIED, -1);
+    EXPECT_EQ(ScanProcessesPsapi(), 0); // the guarded variant cannot be reached
+    // System, csrss, winlogon and the variant: four refusals, four boxes.
+    ASSERT_EQ(simwin::Questions().size(), 4u);
+    for (const auto& q : simwin::Questions()) {
+        EXPECT_EQ(q.kind, "MessageBoxA");
+        EXPECT_EQ(q.text, "false");
+        EXPECT_EQ(q.title, "TEMP");
+        EXPECT_EQ(q.style, (UINT)MB_OK);
+    }
+    EXPECT_EQ(simwin::CallCount("LookupPrivilegeValueA"), 4);
+    EXPECT_EQ(simwin::CallCount("AdjustTokenPrivileges"), 4);
+    EXPECT_FALSE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
+}
+
+TEST_F(ProcessScanTest, Windows9xTerminatesAndDisposesInSnapshotOrder) {
+    simwin::SetWindows98();
+    simwin::StartSystemProcesses();
+    simwin::WriteFile("C:\\WINDOWS\\clean.exe", "MZ");
+    simwin::StartProcess({"C:\\WINDOWS\\clean.exe"});
+    DWORD first = RunVariant("C:\\WINDOWS\\first.exe");
+    DWORD second = RunVariant("C:\\WINDOWS\\second.exe", simwin::Termination::Refuses);
+    EXPECT_NE(ScanProcessesToolhelp(), 0);
+    EXPECT_FALSE(simwin::IsRunning(first));
+    EXPECT_TRUE(simwin::IsRunning(second));
+    // The second cannot be terminated: its re-check finds the file held and
+    // leaves it for the restart (KillProcessByImage tries once more).
+    ASSERT_EQ(lines_.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(lines_.begin(), lines_.begin() + 2),
+              Removed("C:\\WINDOWS\\first.exe"));
+    EXPECT_EQ(lines_[2], kMemoryLine);
+    EXPECT_EQ(lines_[3], "C:\\WINDOWS\\second.exe     W32/Phantaxis.Trojan Unable to remove");
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\first.exe"));
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\second.exe"));
+    EXPECT_EQ(g_scan.filesInfected, 2);
+    EXPECT_EQ(g_scan.memoryRestartNeeded, 0); // no services on Windows 9x
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(ProcessScanTest, MissingListsFindNothing) {
+    DWORD pid = RunVariant("C:\\evil\\abc.exe");
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        int32_t (*scan)();
+    } cases[] = {
+        {"no psapi.dll", [] { simwin::SetLibraryPresent("psapi.dll", false); }, ScanProcessesPsapi},
+        {"no EnumProcesses", [] { simwin::SetExportPresent("psapi", "EnumProcesses", false); },
+         ScanProcessesPsapi},
+        {"no GetModuleFileNameExA",
+         [] { simwin::SetExportPresent("psapi", "GetModuleFileNameExA", false); },
+         ScanProcessesPsapi},
+        {"EnumProcesses fails", [] { simwin::FailCall("EnumProcesses", ERROR_ACCESS_DENIED); },
+         ScanProcessesPsapi},
+        {"no kernel32 tool help",
+         [] { simwin::SetExportPresent("kernel32", "CreateToolhelp32Snapshot", false); },
+         ScanProcessesToolhelp},
+        {"no snapshot",
+         [] { simwin::FailCall("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY); },
+         ScanProcessesToolhelp},
+        {"no first entry", [] { simwin::FailCall("Process32First", ERROR_NO_MORE_FILES); },
+         ScanProcessesToolhelp},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange();
+        EXPECT_EQ(c.scan(), 0);
+        simwin::SetLibraryPresent("psapi.dll", true);
+        simwin::SetExportPresent("psapi", "EnumProcesses", true);
+        simwin::SetExportPresent("psapi", "GetModuleFileNameExA", true);
+        simwin::SetExportPresent("kernel32", "CreateToolhelp32Snapshot", true);
+    }
+    EXPECT_TRUE(statuses_.empty());
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    // Without Process32Next only the first entry (the program itself) is seen.
+    simwin::SetWindows98();
+    simwin::SetExportPresent("kernel32", "Process32Next", false);
+    EXPECT_EQ(ScanProcessesToolhelp(), 0);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+}
+
+TEST_F(ProcessScanTest, AtMost1024ProcessesAreExamined) {
+    for (int i = 0; i < 1023; i++) // with the program itself: 1024
+        simwin::StartProcess({"C:\\p\\" + std::to_string(i) + ".exe"});
+    DWORD late = RunVariant("C:\\evil\\late.exe");
+    EXPECT_EQ(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(late));
+    EXPECT_EQ(simwin::CallCount("GetModuleFileNameExA"), 1024);
+}
+
+TEST_F(ProcessScanTest, AStopDuringTheScanEndsTheChecks) {
+    DWORD first = RunVariant("C:\\evil\\first.exe");
+    DWORD second = RunVariant("C:\\evil\\second.exe");
+    // The user presses Escape while the first image is being disposed of.
+    simwin::OnCall("DeleteFileA", [] {
+        if (simwin::CallCount("DeleteFileA") == 1)
+            simwin::PostTestMessage(g_scan.mainWindow, WM_KEYDOWN, VK_ESCAPE);
+    });
+    simwin::ScriptAnswers({IDYES});
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(g_scan.stopRequested);
+    EXPECT_FALSE(simwin::IsRunning(first));
+    EXPECT_FALSE(simwin::FileExists("C:\\evil\\first.exe"));
+    EXPECT_TRUE(simwin::IsRunning(second));
+    EXPECT_TRUE(simwin::FileExists("C:\\evil\\second.exe"));
+    for (const auto& s : statuses_)
+        EXPECT_NE(s, "C:\\evil\\second.exe");
+    EXPECT_EQ(g_scan.filesInfected, 1);
+}

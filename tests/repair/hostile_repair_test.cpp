@@ -1,0 +1,195 @@
+/*
+** Hostile input to the repairs a detection triggers: autostart values with
+** the longest names and megabytes of data, hosts files of 0 bytes and of
+** 100 MB, and a wininit.ini with a line of 100,000 characters. The scan must
+** not crash (these tests also run under ASan), must read only what it needs,
+** must change nothing but what belongs to the infected file, and must go on
+** to remove a later infected file.
+*/
+#include "engine/file_check.h"
+#include "engine/legacy_check.h"
+#include "engine/walk.h"
+#include "repair/autostart.h"
+#include "repair/delete_on_restart.h"
+#include "world.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
+
+class HostileRepairTest : public WorldTest {
+  protected:
+    void SetUp() override {
+        WorldTest::SetUp();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        infected_ = Specimen(2);
+        ASSERT_FALSE(infected_.empty()) << "specimens not built";
+    }
+
+    void SetString(const char* key, const std::string& name, const std::string& data) {
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
+    }
+    bool Has(const char* key, const std::string& name) {
+        return simwin::RegValueExists(HKEY_LOCAL_MACHINE, key, name);
+    }
+
+    /* A sparse file of `size` bytes: `head` at the start, `tail` at the end. */
+    void WriteSparse(const std::string& win, const std::string& head, const std::string& tail,
+                     uintmax_t size) {
+        simwin::WriteFile(win, head);
+        std::string host = simwin::HostPath(win);
+        fs::resize_file(host, size);
+        std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp((std::streamoff)(size - tail.size()));
+        f << tail;
+    }
+
+    std::vector<uint8_t> infected_;
+};
+
+TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) {
+    const std::string longRun(16383, 'N'), longServices(16383, 'M'), longKeep(16383, 'K');
+    const std::string megabyte(1 << 20, 'x');
+    simwin::WriteFile("C:\\Program Files\\Victim\\evil.exe", infected_);
+    simwin::WriteFile("C:\\zzz\\late.exe", infected_);
+    // Start the infected file: removed, however long the name or the data.
+    SetString(AUTOSTART_RUN_KEY, longRun, "C:\\PROGRAM FILES\\VICTIM\\EVIL.EXE /autorun");
+    SetString(AUTOSTART_RUN_KEY, "Big", "\"c:\\program files\\victim\\evil.exe\" " + megabyte);
+    SetString(AUTOSTART_RUNSERVICES_KEY, longServices, "%SystemDrive%\\..\\" + megabyte);
+    simwin::SetEnv("VICTIM", "C:\\Program Files\\Victim");
+    SetString(AUTOSTART_RUNSERVICES_KEY, "Env", "%VICTIM%\\evil.exe" + megabyte);
+    // Start something else: kept.
+    SetString(AUTOSTART_RUN_KEY, longKeep, "c:\\windows\\notepad.exe");
+    SetString(AUTOSTART_RUN_KEY, "BareBig", megabyte + "evil.exe"); // not in a system folder
+    SetString(AUTOSTART_RUN_KEY, "Other", "c:\\program files\\victim\\other.exe " + megabyte);
+    std::vector<uint8_t> binary(1 << 20);
+    for (size_t i = 0; i < binary.size(); i++)
+        binary[i] = (uint8_t)(i % 251 + 1); // no terminator anywhere
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary", REG_BINARY,
+                        binary);
+
+    EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
+    EXPECT_FALSE(Has(AUTOSTART_RUN_KEY, longRun));
+    EXPECT_FALSE(Has(AUTOSTART_RUN_KEY, "Big"));
+    EXPECT_FALSE(Has(AUTOSTART_RUNSERVICES_KEY, "Env"));
+    EXPECT_TRUE(Has(AUTOSTART_RUNSERVICES_KEY, longServices)); // expands to c:\..\xxx...
+    EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, longKeep));
+    EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, "BareBig"));
+    EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, "Other"));
+    EXPECT_EQ(simwin::RegValueData(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary"),
+              binary);
+    // A name too long for the 128-byte slot is never remembered (a cut name
+    // could be another value's); the last one that fits is.
+    EXPECT_STREQ(g_scan.autostartValueName, "Env");
+    EXPECT_FALSE(simwin::FileExists("C:\\Program Files\\Victim\\evil.exe"));
+    EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
+    EXPECT_EQ(g_scan.filesRemoved, 2);
+    ASSERT_FALSE(lines_.empty());
+    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+    EXPECT_EQ(std::count(lines_.begin(), lines_.end(),
+                         "System Registry     W32/Phantaxis.Backdoor removed"),
+              3);
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
+    const uintmax_t hundredMb = 100u << 20;
+    uint8_t pattern[100];
+    size_t n = CopyLegacyPattern(pattern, sizeof pattern);
+    ASSERT_EQ(n, 100u);
+    const std::string signature((const char*)pattern, n);
+
+    // Empty: no line, no change.
+    simwin::WriteFile(kHosts, "");
+    EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 0);
+    EXPECT_TRUE(simwin::FileExists(kHosts));
+
+    // 100 MB, the signature in the middle: only the head and the tail are
+    // read, so it is not found, and the file stays.
+    WriteSparse(kHosts, "begin 644 hosts\r\n127.0.0.1 localhost\r\n", "\r\n::1 localhost\r\n",
+                hundredMb);
+    {
+        std::fstream f(simwin::HostPath(kHosts), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(50 << 20);
+        f << signature;
+    }
+    uint64_t before = simwin::BytesRead();
+    EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 0);
+    EXPECT_LE(simwin::BytesRead() - before, 5u + 4096u + 4096u);
+    EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
+
+    // The same file reached through a detection during a walk: the walk
+    // also checks it as an ordinary file (a few header bytes), and the
+    // infected file and a later one are removed.
+    simwin::WriteFile("C:\\aaa\\evil.exe", infected_);
+    simwin::WriteFile("C:\\zzz\\late.exe", infected_);
+    before = simwin::BytesRead();
+    EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
+    EXPECT_LT(simwin::BytesRead() - before, 2 * (5u + 8192u) + 4 * 1024u + 127 * 40u);
+    EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed",
+                          "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed"}));
+
+    // 100 MB with the signature in its head: removed, still read only at
+    // its two ends.
+    WriteSparse(kHosts, "begin 644 hosts\r\n" + signature + "\r\n", "\r\nend\r\n", hundredMb);
+    before = simwin::BytesRead();
+    EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 1);
+    EXPECT_LE(simwin::BytesRead() - before, 5u + 4096u + 4096u);
+    EXPECT_FALSE(simwin::FileExists(kHosts));
+    EXPECT_EQ(lines_.back(), kHosts + "     W32/Dravok.Worm removed");
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+TEST_F(HostileRepairTest, WininitWithALineOfAHundredThousandCharacters) {
+    simwin::SetWindows98();
+    simwin::MakeDir("C:\\WINDOWS\\TEMP");
+    const std::string ini = "C:\\WINDOWS\\wininit.ini";
+    // One long entry inside [rename], with "[" at every piece boundary of
+    // the merge's 647-character reads: none of them starts a line, so none
+    // is a section header, and the line is written back whole.
+    std::string longLine = "NUL=";
+    while (longLine.size() < 100000)
+        longLine += longLine.size() % 647 == 0 ? '[' : 'A';
+    const std::string old = "[rename]\r\n" + longLine + "\r\n[other]\r\nx=1\r\n";
+    simwin::WriteFile(ini, old);
+    simwin::WriteFile("C:\\WINDOWS\\system.ini", "[boot]\r\n");
+
+    // An infected file that its running process keeps, and that process
+    // cannot be ended: the deletion waits for the restart.
+    simwin::WriteFile("C:\\Program Files\\Victim Tool\\evil.exe", infected_);
+    simwin::StartProcess(
+        {"C:\\Program Files\\Victim Tool\\evil.exe", {}, simwin::Termination::Refuses});
+    simwin::WriteFile("C:\\zzz\\late.exe", infected_);
+    EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
+
+    const std::string entry = "NUL=C:\\PROGRA~1\\VICTIM~1\\evil.exe\r\n";
+    EXPECT_EQ(simwin::ReadFile(ini),
+              "[rename]\r\n" + longLine + "\r\n" + entry + "[other]\r\nx=1\r\n");
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"), old);
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system.ini"), "[boot]\r\n");
+    EXPECT_TRUE(g_scan.restartNeeded);
+    EXPECT_TRUE(simwin::FileExists("C:\\Program Files\\Victim Tool\\evil.exe"));
+    EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
+    ASSERT_FALSE(lines_.empty());
+    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+
+    // One line of 100,000 characters without a line end and no section:
+    // the section and the entry follow on lines of their own.
+    const std::string bare(100000, 'z');
+    simwin::WriteFile(ini, bare);
+    EXPECT_TRUE(AddWininitRename("NUL", "C:\\A.EXE"));
+    EXPECT_EQ(simwin::ReadFile(ini), bare + "\r\n[rename]\r\nNUL=C:\\A.EXE\r\n");
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    EXPECT_EQ(simwin::OpenStreamCount(), 0u);
+}
+
+} // namespace
