@@ -96,14 +96,9 @@ void Dispose(const char* path, const char* name) {
     case ACTION_DELETE_TOO:
         DeleteInfected(path, name);
         break;
-    case ACTION_RENAME: {
-        char renamed[MAX_PATH + 1];
-        if (RenamedPath(path, renamed, sizeof renamed) && MoveFileA(path, renamed))
-            PostLogLine("%s     %s renamed", path, name);
-        else
-            PostLogLine("%s     %s Rename failed", path, name);
+    case ACTION_RENAME:
+        RenameInfected(path, name);
         break;
-    }
     case ACTION_REPORT_ONLY:
         PostLogLine("%s     %s not disinfected as per user's selection", g_scan.statusText,
                     g_scan.detectionName);
@@ -225,4 +220,12 @@ bool RenamedPath(const char* path, char* out, size_t size) {
     if (!dot || !dot[1]) return false;
     dot[1] = 'V';
     return true;
+}
+
+void RenameInfected(const char* path, const char* name) {
+    char renamed[MAX_PATH + 1];
+    if (RenamedPath(path, renamed, sizeof renamed) && MoveFileA(path, renamed))
+        PostLogLine("%s     %s renamed", path, name);
+    else
+        PostLogLine("%s     %s Rename failed", path, name);
 }

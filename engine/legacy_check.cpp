@@ -172,14 +172,9 @@ int32_t CheckLegacyFile(const char*, const char* path) {
             PostLogLine("%s     %s Remove failed", path, name);
         }
         break;
-    case ACTION_RENAME: {
-        char renamed[MAX_PATH];
-        if (RenamedPath(path, renamed, sizeof renamed) && MoveFileA(path, renamed))
-            PostLogLine("%s     %s renamed", path, name);
-        else
-            PostLogLine("%s     %s Rename failed", path, name);
+    case ACTION_RENAME:
+        RenameInfected(path, name);
         break;
-    }
     case ACTION_REPORT_ONLY:
         PostLogLine("%s     %s Not Disinfected As Per User's Selection", g_scan.statusText,
                     g_scan.detectionName);
