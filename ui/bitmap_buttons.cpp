@@ -112,36 +112,43 @@ void CExButton::LoadHandCursor() {
     FreeLibrary(help);
 }
 
+/* The mouse and focus messages both button classes handle alike: hover and
+   focus follow the mouse before the default handling, and the focus state
+   after it. False for every other message. */
+template <class Fn>
+static bool FaceMessage(ButtonFace& face, HWND hwnd, UINT message, LPARAM lParam, Fn callDefault,
+                        LRESULT* result) {
+    switch (message) {
+    case WM_MOUSEMOVE:
+        face.MouseMove(hwnd, static_cast<short>(LOWORD(lParam)),
+                       static_cast<short>(HIWORD(lParam)));
+        *result = callDefault();
+        return true;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        *result = callDefault();
+        face.FocusChanged(hwnd, message == WM_SETFOCUS);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool CExButton::DrawItem(const DRAWITEMSTRUCT* item) {
     face_.Draw(item);
     return true;
 }
 
 LRESULT CExButton::WindowProc(UINT message, WPARAM, LPARAM lParam) {
-    switch (message) {
-    case WM_MOUSEMOVE:
-        face_.MouseMove(hwnd_, static_cast<short>(LOWORD(lParam)),
-                        static_cast<short>(HIWORD(lParam)));
-        return Default();
-    case WM_SETFOCUS: {
-        LRESULT result = Default();
-        face_.FocusChanged(hwnd_, true);
+    LRESULT result;
+    if (FaceMessage(
+            face_, hwnd_, message, lParam, [this] { return Default(); }, &result))
         return result;
+    if (message == WM_SETCURSOR && handCursor_) {
+        SetCursor(handCursor_);
+        return TRUE;
     }
-    case WM_KILLFOCUS: {
-        LRESULT result = Default();
-        face_.FocusChanged(hwnd_, false);
-        return result;
-    }
-    case WM_SETCURSOR:
-        if (handCursor_) {
-            SetCursor(handCursor_);
-            return TRUE;
-        }
-        return Default();
-    default:
-        return Default();
-    }
+    return Default();
 }
 
 // ---- NCExButton ----
@@ -152,22 +159,9 @@ bool NCExButton::DrawItem(const DRAWITEMSTRUCT* item) {
 }
 
 LRESULT NCExButton::WindowProc(UINT message, WPARAM, LPARAM lParam) {
-    switch (message) {
-    case WM_MOUSEMOVE:
-        face_.MouseMove(hwnd_, static_cast<short>(LOWORD(lParam)),
-                        static_cast<short>(HIWORD(lParam)));
-        return Default();
-    case WM_SETFOCUS: {
-        LRESULT result = Default();
-        face_.FocusChanged(hwnd_, true);
+    LRESULT result;
+    if (FaceMessage(
+            face_, hwnd_, message, lParam, [this] { return Default(); }, &result))
         return result;
-    }
-    case WM_KILLFOCUS: {
-        LRESULT result = Default();
-        face_.FocusChanged(hwnd_, false);
-        return result;
-    }
-    default:
-        return Default();
-    }
+    return Default();
 }
