@@ -33,6 +33,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <functional>
 #include <map>
 #include <string>
@@ -926,12 +927,17 @@ void ScenarioCancel() {
     if (!Start(app)) return;
     HWND main = app.main;
     Click(main, IDC_SCAN);
+    // The memory scan shows the running programs' paths, which are on C: as
+    // well; the drive walk has begun (and counted a file) once one of the
+    // bulk text files shows. Stopping earlier could end the scan before any
+    // file was counted.
     bool scanning = WaitFor(
         [&] {
             std::wstring s = TextOf(Item(main, IDC_STATUS_LINE));
-            return Visible(main, IDC_MAIN_CANCEL) && s.compare(0, 3, L"C:\\") == 0;
+            return Visible(main, IDC_MAIN_CANCEL) && s.compare(0, 3, L"C:\\") == 0 &&
+                   s.size() > 4 && _wcsicmp(s.c_str() + s.size() - 4, L".txt") == 0;
         },
-        20000, 20);
+        60000, 5);
     Check(scanning, "the scan runs and shows its entries");
     if (!scanning) return;
     CheckScanningLayout(main);
