@@ -49,3 +49,14 @@ std::vector<uint8_t> Specimen(int row) {
     std::ifstream in(std::string(dir ? dir : SPECIMEN_DIR) + name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
+
+void PlantVariant(const std::string& path) {
+    std::vector<uint8_t> bytes = Specimen(45); // W32/Phantaxis.Backdoor
+    ASSERT_FALSE(bytes.empty()) << "specimens not built";
+    simwin::WriteFile(path, bytes);
+}
+
+DWORD RunVariant(const std::string& path, simwin::Termination t) {
+    PlantVariant(path);
+    return simwin::StartProcess({path, {}, t});
+}

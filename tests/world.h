@@ -31,4 +31,9 @@ class WorldTest : public ::testing::Test {
 /* Bytes of a specimen made by tools/make_specimens (1-based row). */
 std::vector<uint8_t> Specimen(int row);
 
+/* Writes a W32/Phantaxis.Backdoor specimen to `path` (a Windows path). */
+void PlantVariant(const std::string& path);
+/* Plants the specimen and starts a simulated process running it; its id. */
+DWORD RunVariant(const std::string& path, simwin::Termination t = simwin::Termination::Ends);
+
 #endif

@@ -23,16 +23,6 @@ class MemoryScanTest : public WorldTest {
         strcpy(g_scan.target, "!:");
         g_scan.action = ACTION_DELETE;
     }
-    static void PlantVariant(const std::string& path) {
-        std::vector<uint8_t> bytes = Specimen(45); // W32/Phantaxis.Backdoor
-        ASSERT_FALSE(bytes.empty()) << "specimens not built";
-        simwin::WriteFile(path, bytes);
-    }
-    static DWORD RunVariant(const std::string& path,
-                            simwin::Termination t = simwin::Termination::Ends) {
-        PlantVariant(path);
-        return simwin::StartProcess({path, {}, t});
-    }
     /* Runs ScanMemory; the exit code when it ended the program, else -1. */
     static int ScanMemoryExitCode() {
         try {

@@ -34,16 +34,6 @@ class ProcessScanTest : public WorldTest {
         MapDrive('C');
         Prepare();
     }
-    static void PlantVariant(const std::string& path) {
-        std::vector<uint8_t> bytes = Specimen(45); // W32/Phantaxis.Backdoor
-        ASSERT_FALSE(bytes.empty()) << "specimens not built";
-        simwin::WriteFile(path, bytes);
-    }
-    static DWORD RunVariant(const std::string& path,
-                            simwin::Termination t = simwin::Termination::Ends) {
-        PlantVariant(path);
-        return simwin::StartProcess({path, {}, t});
-    }
     static std::vector<std::string> Removed(const std::string& path) {
         return {kMemoryLine, path + "     W32/Phantaxis.Trojan removed"};
     }
