@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Runs one end-to-end scenario of the real program under wine64 and Xvfb, or
+# Runs one end-to-end scenario of the real program under Wine and Xvfb, or
 # makes the Wine prefix that every scenario copies.
 #
-#   run_e2e.sh --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
+#   run_e2e.sh --bits <32|64> --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
 #              --help-stub <help_stub.exe> --holder <e2e_holder.exe>
 #              --tap <e2e_logtap.dll> --specimens <dir>
 #              (--make-prefix | --scenario <name>)
+#
+# --bits names the bitness of the program and its helpers: 64 runs them under
+# wine64, 32 under the 32-bit loader in a 32-bit prefix. Where the kernel
+# cannot run i386 code, a 32-bit run prints why and exits 77 (skipped).
 #
 # Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
 # winxp, win10 (the whole system under that Windows version; the driver
@@ -21,9 +25,10 @@
 # look afterwards.
 set -euo pipefail
 
-build="" exe="" driver="" help_stub="" holder="" tap="" specimens="" scenario="" make_prefix=0
+bits=64 build="" exe="" driver="" help_stub="" holder="" tap="" specimens="" scenario="" make_prefix=0
 while [ $# -gt 0 ]; do
     case $1 in
+    --bits) bits=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --exe) exe=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
@@ -38,8 +43,18 @@ while [ $# -gt 0 ]; do
 done
 
 here=$(cd "$(dirname "$0")" && pwd)
+export WINE_BITS=$bits
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
+usable=0
+why=$(wine_bits_usable) || usable=$?
+if [ $usable -eq 1 ]; then
+    echo "e2e: skipped: $why"
+    exit 77
+elif [ $usable -ne 0 ]; then
+    echo "e2e: $why"
+    exit 1
+fi
 
 root="$build/e2e"
 template="$root/template-prefix"

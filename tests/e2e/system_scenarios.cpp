@@ -86,7 +86,7 @@ const wchar_t kMemoryQuestion[] =
 enum class Kind {
     Plain,    // a data-only specimen (rec-NNN.exe)
     ReadOnly, // the same, with the read-only attribute
-    Running,  // a runnable specimen (run-NNN.exe), started before the scan
+    Running,  // a runnable specimen (run-NNN.exe, run32-NNN.exe), started before the scan
     Guarded,  // the same, whose process denies termination to everyone
     Held,     // a data-only specimen that e2e_holder keeps open
 };
@@ -117,6 +117,11 @@ struct World {
     // Processes the driver started: one per running, guarded or held plant.
     std::vector<HANDLE> process;
 };
+
+/* The runnable specimens of the driver's own bitness, which is the
+   program's: run32-NNN.exe in the 32-bit build, run-NNN.exe in the 64-bit one. */
+const wchar_t* const kRunnableSpecimen =
+    sizeof(void*) == 4 ? L"\\run32-%03d.exe" : L"\\run-%03d.exe";
 
 bool IsRunnable(Kind k) { return k == Kind::Running || k == Kind::Guarded; }
 
@@ -626,7 +631,7 @@ bool PlantWorld(World& w) {
     bool ok = true;
     for (const Plant& p : w.plants) {
         wchar_t source[64];
-        swprintf(source, 64, IsRunnable(p.kind) ? L"\\run-%03d.exe" : L"\\rec-%03d.exe", p.row);
+        swprintf(source, 64, IsRunnable(p.kind) ? kRunnableSpecimen : L"\\rec-%03d.exe", p.row);
         MakeFolders(FolderOf(p.path));
         bool copied = CopyFileW((g_specimenDir + source).c_str(), p.path.c_str(), FALSE) != FALSE;
         if (copied && p.kind == Kind::ReadOnly)
