@@ -229,7 +229,7 @@ def check_icon(image, failures):
         return
     group = groups[128][0]
     icons = image.resources(RT_ICON)
-    reserved, kind, count = struct.unpack("<HHH", group[:6])
+    _, kind, count = struct.unpack("<HHH", group[:6])
     if kind != 1 or count == 0 or len(group) < 6 + 14 * count:
         failures.append("icon group 128 lists its icons")
         return
