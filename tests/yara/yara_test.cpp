@@ -438,6 +438,25 @@ TEST_F(YaraTest, EachSpecimenByItsOwnRuleAndTheCorpusByNone) {
     }
     for (auto& [f, matched] : found)
         EXPECT_TRUE(own.count(f)) << f << " matched by " << yara_rules::RuleName(*matched.begin());
+
+    // Each match names the record: its detection name and row as yara prints them.
+    const std::string command =
+        std::string(YARA_PROGRAM) + " -m -N '" + BuiltRules() + "' '" + SpecimenDir() + "' 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_TRUE(p);
+    char line[4096];
+    int named = 0;
+    while (fgets(line, sizeof line, p)) {
+        int row = 0;
+        ASSERT_EQ(sscanf(line, "phantaxis_rec_%d", &row), 1) << line;
+        ASSERT_TRUE(row >= 1 && row <= rows) << line;
+        const std::string meta = std::string(" [name=\"") + kVariantTable[row - 1].name +
+                                 "\",index =" + std::to_string(row) + "] ";
+        EXPECT_NE(std::string(line).find(meta), std::string::npos) << line;
+        named++;
+    }
+    pclose(p);
+    EXPECT_EQ(named, rows + 2);
     printf("yara: %zu specimens each by its own rule, %zu corpus files by none\n", own.size(),
            corpus);
     EXPECT_GT(corpus, 1000u);
