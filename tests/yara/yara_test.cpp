@@ -291,6 +291,7 @@ Damaged(int row, const std::vector<uint8_t>& good) {
     // Each row gets one damage of each family, the families taking turns.
     if (row % 2)
         add("window-shifted", [&](std::vector<uint8_t>& b) {
+            if (window1 + 21 > (int64_t)b.size()) return false;
             memmove(&b[window1 + 1], &b[window1], 20);
             return true;
         });
@@ -314,6 +315,7 @@ Damaged(int row, const std::vector<uint8_t>& good) {
         break;
     case 1: // the first window's section data 16 bytes later in the file
         add("raw-data-moved", [&](std::vector<uint8_t>& b) {
+            if (s1.rawSize < 16 || (uint64_t)s1.rawPointer + s1.rawSize > b.size()) return false;
             memmove(&b[s1.rawPointer + 16], &b[s1.rawPointer], s1.rawSize - 16);
             Set32(b, s1.at + 20, s1.rawPointer + 16);
             return true;
@@ -384,7 +386,7 @@ Damaged(int row, const std::vector<uint8_t>& good) {
             return true;
         });
         break;
-    default: // a second, empty section header ahead of the real ones
+    default: // an overlapping section header ahead of the real ones
         add("sections-out-of-order", [&](std::vector<uint8_t>& b) {
             const uint32_t table = pe.table[0].at, count = (uint32_t)pe.table.size();
             if (table + (count + 1) * 40 > pe.sizeOfHeaders) return false;
