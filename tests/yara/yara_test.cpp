@@ -66,8 +66,9 @@ RunYara(const std::string& rules, const std::vector<std::string>& files, std::st
         for (const std::string& f : files)
             out << f << "\n";
     }
-    const std::string command =
-        std::string(YARA_PROGRAM) + " -w -N -p 2 --scan-list '" + rules + "' '" + list + "' 2>&1";
+    const std::string command = std::string(YARA_PROGRAM) +
+                                " --fail-on-warnings -N -p 2 --scan-list '" + rules + "' '" + list +
+                                "' 2>&1";
     std::map<std::string, std::set<int>> found;
     FILE* p = popen(command.c_str(), "r");
     if (!p) {
