@@ -500,7 +500,7 @@ TEST_F(YaraTest, TheCheckAndYaraAgreeFileByFile) {
     }
     EXPECT_GT(made, 400);
     addFolder(SpecimenDir(), "specimens");
-    addFolder(std::string(SOURCE_DIR) + "/tests/fuzz/seeds/fuzz_file_check", "seeds");
+    addFolder(std::string(SOURCE_DIR) + "/tests/fuzz/seeds", "seeds");
     for (const char* root : kCorpusRoots)
         addFolder(root, "corpus");
 
