@@ -1,15 +1,18 @@
 /*
 ** The variant table exported as YARA rules, run by the real yara.
 **
-** YaraRules: every specimen is found by its own record's rule and by no
-** other, and no file of the false-positive corpus by any rule.
+** ctest yara_rules: every specimen is found by its own record's rule and by
+** no other, with its detection name and row, and no file of the
+** false-positive corpus by any rule.
 **
-** YaraAgreement: file by file, over the specimens, the false-positive
+** ctest yara_agreement: file by file, over the specimens, the false-positive
 ** corpus, the fuzzers' seed files and a few hundred deliberately damaged
 ** specimens, the file check (report only) and yara name the same record, or
 ** both none. Where the check reads a file differently from a standard PE
 ** reader the two may part; each such file is listed with the reason, and a
-** difference that no reason explains fails the test.
+** difference that no reason explains fails the test. The same comparison
+** over rules exported from a small table of our own tries the size modes
+** the built-in table does not use and a displacement that wraps around.
 */
 #include "corpus.h"
 #include "engine/file_check.h"
