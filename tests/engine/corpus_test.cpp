@@ -4,6 +4,7 @@
 ** and executables written by others, 32- and 64-bit) is walked and checked,
 ** and none may be detected or changed.
 */
+#include "corpus.h"
 #include "engine/walk.h"
 #include "world.h"
 
@@ -12,19 +13,6 @@
 #include <map>
 
 namespace fs = std::filesystem;
-
-static const char* kRoots[] = {
-    "/usr/lib/x86_64-linux-gnu/wine",
-    "/usr/lib/i386-linux-gnu/wine",
-    "/usr/lib/wine",
-    "/usr/x86_64-w64-mingw32",
-    "/usr/i686-w64-mingw32",
-    "/usr/lib/gcc/x86_64-w64-mingw32",
-    "/usr/lib/gcc/i686-w64-mingw32",
-    "/usr/share/wine",
-    "/usr/share/nsis",  // nsis-common: installer stubs and plug-in DLLs, 32-bit
-    "/usr/share/win32", // win32-loader: a 32-bit installer program
-};
 
 struct Stamp {
     uintmax_t size;
@@ -42,7 +30,7 @@ class CorpusTest : public WorldTest {};
 
 TEST_F(CorpusTest, RealProgramsAreNeverDetected) {
     int peFiles = 0, scanned = 0;
-    for (const char* root : kRoots) {
+    for (const char* root : kCorpusRoots) {
         std::error_code ec;
         if (!fs::is_directory(root, ec)) continue;
         std::map<std::string, Stamp> before;
