@@ -422,10 +422,12 @@ TEST_F(YaraTest, EachSpecimenByItsOwnRuleAndTheCorpusByNone) {
         const std::string name = fs::path(f).filename();
         int row = 0;
         if (sscanf(name.c_str(), "rec-%d.exe", &row) == 1 ||
-            sscanf(name.c_str(), "run-%d.exe", &row) == 1)
+            sscanf(name.c_str(), "run-%d.exe", &row) == 1 ||
+            sscanf(name.c_str(), "run32-%d.exe", &row) == 1)
             own[f] = row;
     }
-    ASSERT_EQ((int)own.size(), rows + 2) << "specimens not built";
+    // Every record's specimen, and the runnable ones: two 64-bit, two 32-bit.
+    ASSERT_EQ((int)own.size(), rows + 4) << "specimens not built";
     size_t corpus = 0;
     for (const char* root : kCorpusRoots)
         for (const std::string& f : FilesUnder(root, true)) {
@@ -462,7 +464,7 @@ TEST_F(YaraTest, EachSpecimenByItsOwnRuleAndTheCorpusByNone) {
         named++;
     }
     pclose(p);
-    EXPECT_EQ(named, rows + 2);
+    EXPECT_EQ(named, rows + 4);
     printf("yara: %zu specimens each by its own rule, %zu corpus files by none\n", own.size(),
            corpus);
     EXPECT_GT(corpus, 1000u);
@@ -546,7 +548,7 @@ TEST_F(YaraTest, TheCheckAndYaraAgreeFileByFile) {
     }
     EXPECT_EQ(unexplained, 0);
     // Every specimen is detected by both, and nothing in the corpus by either.
-    EXPECT_EQ(tally["specimens"]["both detect"], Rows(kVariantTable) + 2);
+    EXPECT_EQ(tally["specimens"]["both detect"], Rows(kVariantTable) + 4);
     EXPECT_EQ(tally["specimens"].size(), 1u);
     EXPECT_EQ(tally["corpus"].size(), 1u);
 }
