@@ -181,20 +181,6 @@ std::string Shown(const std::string& bytes) {
 
 // ---- processes ----
 
-HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
-    std::wstring command = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &si,
-                        &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
 bool Alive(HANDLE process) { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
 /* Leaves the process its query rights only: no one may terminate it. */
@@ -489,17 +475,6 @@ struct Run {
     std::vector<std::wstring> lines; // the log list at the end
     std::vector<std::wstring> tapped;
 };
-
-/* The log tap's lines of a run, in order ("\x01" where the list was emptied). */
-std::vector<std::wstring> TappedLines(const std::wstring& file) {
-    std::vector<std::wstring> lines;
-    std::string bytes = ReadBytes(file);
-    if (bytes == "<missing>") return lines;
-    size_t start = 0;
-    for (size_t at; (at = bytes.find('\n', start)) != std::string::npos; start = at + 1)
-        lines.push_back(Widen(bytes.substr(start, at - start).c_str()));
-    return lines;
-}
 
 /* Starts the program, presses SCAN and follows the run to its end: the
    finished window, or the end of the process. Questions and message boxes
