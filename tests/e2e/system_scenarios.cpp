@@ -520,7 +520,11 @@ void Drive(Run& run, const std::string& shot) {
                 okCancel ? "the question shows the information picture 152"
                          : "the question shows the question picture 153");
             Screenshot((shot + "-question" + std::to_string(++questions)).c_str());
-            Click(q, AnswerFor(d.text));
+            // Cancel by the Escape key, which must answer as the button does.
+            if (AnswerFor(d.text) == IDC_ASK_CANCEL)
+                PostMessageW(q, WM_KEYDOWN, VK_ESCAPE, 0);
+            else
+                Click(q, AnswerFor(d.text));
             WaitFor([&] { return !IsWindow(q) || !IsWindowVisible(q) || HasExited(app, 0); },
                     10000);
             continue;
