@@ -3,15 +3,19 @@
 ** way a person would, and checks what its windows show.
 **
 **   e2e_driver <scenario> --exe <path> --shots <folder> [--specimen <row>=<path>]...
-**              [--tap <e2e_logtap.dll>] [options of the system scenarios]
+**              [--tap <e2e_logtap.dll>] [--holder <e2e_holder.exe>]
+**              [options of the system scenarios]
+**   e2e_driver url <file> <address>
 **
-** Scenarios: idle (layout, Enter, Escape, second copy, title clash),
-** product (the maker's product installed), scan (a whole scan with planted
-** specimens), cancel (questions and stopping during a long walk); demo runs
-** one scan without checks and keeps its screenshots and log lines; bench
-** times one whole scan for bench_wine.sh. The
-** whole-system scenarios win98, nt40, winxp and win10 are in
-** system_scenarios.cpp.
+** Scenarios: idle (layout, Enter, Escape, second copy, title clash, the web
+** pages), product (the maker's product installed), scan (a whole scan with
+** 300 planted specimens: the log's 150-line rule, a line wider than the
+** list), cancel (questions answered by button and keyboard, and stopping by
+** CANCEL, X and Escape while the run unwinds); demo runs one scan without
+** checks and keeps its screenshots and log lines; bench times one whole scan
+** for bench_wine.sh. The whole-system scenarios win98, nt40, winxp and win10
+** are in system_scenarios.cpp. "url" is the test prefix's handler of web
+** addresses: it appends the address the shell hands it to <file>.
 **
 ** It reads the program's controls across processes: texts with WM_GETTEXT,
 ** log lines with the wide LB_GETTEXT (the ANSI one returns only the first
