@@ -34,6 +34,9 @@ BAND="rgb(236,242,252)"
 BAND_LINE="rgb(210,222,240)"
 FOOTER="rgb(241,244,249)"
 INK="rgb(22,44,86)"
+# The maker's name in the skin's footer, spelled as the window's notice line
+# spells it (NOTICE_LINE in ui/main_dialog.h).
+MAKER="Kelvora Software"
 
 # Writes a 24-bit Windows bitmap, nudging the three greys that the 3-D colour
 # mapping would replace.
@@ -244,7 +247,7 @@ shield="path 'M 34,9 L 52,15 L 52,30 C 52,41 44,49 34,53 C 24,49 16,41 16,30 L 1
     -draw "stroke-linecap round stroke-linejoin round polyline 25,30.5 31.5,37 43,24.5" -stroke none \
     -font "$BOLD" -pointsize 19 -fill white -gravity north -annotate +0+9 "CleanPhantaxis" \
     -gravity northwest -font "$SANS" -pointsize 9 -fill "rgb(120,132,150)" \
-    -annotate +18+318 "Kelvora Security Labs" \
+    -annotate +18+318 "$MAKER" \
     -fill none -stroke "rgb(10,44,120)" -strokewidth 2 -draw "roundrectangle 1,1 $((W - 2)),$((H - 2)) 15,15" \
     "$work/skin-art.png"
 

@@ -10,8 +10,9 @@
    the scan run sets keepLog for its statistics. */
 #define LOG_LINE_LIMIT 150
 
-/* Lines narrower than this many measured pixels never widen the extent. */
-#define LOG_EXTENT_THRESHOLD 560
+/* Pixels of room past the end of the widest line when it is scrolled fully
+   into view (the list draws its lines a pixel or two in from its edge). */
+#define LOG_EXTENT_MARGIN 8
 
 /* True when the list must be emptied before the next line is added. */
 bool LogMustEmpty(int lineCount, bool keepLog);
@@ -22,8 +23,11 @@ bool LogMustEmpty(int lineCount, bool keepLog);
 int LogSelectionAfterAppend(int lineCount);
 
 /* The new horizontal extent for a list whose widest line measures `widest`
-   pixels: three quarters of it when it is wider than the threshold and the
-   current extent is smaller than it; else the current extent unchanged. */
-int LogHorizontalExtent(int currentExtent, int widest);
+   pixels (in the list's own font, tabs expanded as the list expands them)
+   and whose client area is `clientWidth` pixels wide: the line's width plus
+   the margin, when that does not fit the client area and is more than the
+   current extent; else the current extent unchanged. The extent never
+   shrinks, so a line once readable to its end stays so. */
+int LogHorizontalExtent(int currentExtent, int widest, int clientWidth);
 
 #endif

@@ -352,9 +352,13 @@ bool MainDialog::OnScanLogLine() {
 void MainDialog::FitLogExtent() {
     HWND list = logList_.Handle();
     if (!list) return;
-    // The list's own font is not selected: widths are those of the default font.
+    // Measured as the list draws: in its own font, with its tab stops (no
+    // LB_SETTABSTOPS, so the default stops of eight average characters, the
+    // same that GetTabbedTextExtentA takes without tab positions).
     HDC dc = GetDC(list);
     if (!dc) return;
+    HFONT font = reinterpret_cast<HFONT>(logList_.Send(WM_GETFONT));
+    HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     int widest = 0;
     int count = static_cast<int>(logList_.Send(LB_GETCOUNT));
     std::vector<char> text;
@@ -364,15 +368,17 @@ void MainDialog::FitLogExtent() {
         text.assign(static_cast<size_t>(length) + 1, 0);
         LRESULT got = logList_.Send(LB_GETTEXT, static_cast<WPARAM>(i),
                                     reinterpret_cast<LPARAM>(text.data()));
-        if (got < 0) continue;
-        SIZE size;
-        if (GetTextExtentPoint32A(dc, text.data(), static_cast<int>(got), &size) &&
-            size.cx > widest)
-            widest = size.cx;
+        if (got <= 0 || got > length) continue;
+        DWORD size = GetTabbedTextExtentA(dc, text.data(), static_cast<int>(got), 0, nullptr);
+        int width = LOWORD(size);
+        if (width > widest) widest = width;
     }
+    if (previous) SelectObject(dc, previous);
     ReleaseDC(list, dc);
+    RECT client;
+    if (!GetClientRect(list, &client)) return;
     int current = static_cast<int>(logList_.Send(LB_GETHORIZONTALEXTENT));
-    int extent = LogHorizontalExtent(current, widest);
+    int extent = LogHorizontalExtent(current, widest, client.right - client.left);
     if (extent != current) logList_.Send(LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent));
 }
 

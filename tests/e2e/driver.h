@@ -47,6 +47,10 @@ bool Launch(App& app);
 bool HasExited(const App& app, DWORD waitMs, DWORD* code = nullptr);
 bool Start(App& app); // launches and waits for the main window
 void Finish(App& app);
+/* Starts another program with C:\ as its working folder; its process handle. */
+HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments);
+/* The log tap's lines of a run, in order ("\x01" where the list was emptied). */
+std::vector<std::wstring> TappedLines(const std::wstring& file);
 
 std::wstring TextOf(HWND hwnd);
 std::vector<HWND> TopLevelWindows(DWORD pid, int childId);

@@ -119,12 +119,18 @@ product)
     ;;
 scan)
     plant 1 'C:\infected\rec-001.exe'
-    plant 28 'C:\Program Files\Common Files\Updater\update.exe'
+    # Deep enough that its log line is wider than the list.
+    plant 28 'C:\Program Files\Common Files\Kelvora Shared Components\Automatic Updater Service\update-helper-service.exe'
     plant 45 'C:\users\Public\Documents\invoice.pdf.exe'
     plant 54 'C:\deep\a\b\c\d\e\f\g\h\svchost.exe'
     plant 127 'C:\windows\temp\rec-127.exe'
     # A read-only one: the check resets its attributes before deleting it.
     chmod a-w "$prefix/drive_c/windows/temp/rec-127.exe"
+    # 300 in all: the log passes 150 lines during the walk, and the
+    # statistics arrive with the list full.
+    for i in $(seq -w 1 295); do plant 45 "C:\\many\\copy$i.exe"; done
+    cp "$tap" "$cpx/e2e_logtap.dll"
+    args+=(--tap 'C:\cpx\e2e_logtap.dll')
     ;;
 cancel)
     # A tree of 20,000 small files, so that the walk runs for a while.
@@ -133,6 +139,13 @@ cancel)
         mkdir -p "$bulk/d$d"
         (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
     done
+    # Two in the root, which the walk checks before any folder; the first is
+    # held open, so that every run ends with the restart question.
+    plant 2 'C:\held.exe'
+    plant 3 'C:\early.exe'
+    cp "$holder" "$cpx/e2e_holder.exe"
+    cp "$tap" "$cpx/e2e_logtap.dll"
+    args+=(--holder 'C:\cpx\e2e_holder.exe' --tap 'C:\cpx\e2e_logtap.dll')
     ;;
 win98 | nt40 | winxp | win10)
     # The Windows version Wine reports to every program of the prefix.

@@ -186,20 +186,6 @@ std::string Shown(const std::string& bytes) {
 
 // ---- processes ----
 
-HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
-    std::wstring command = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, L"C:\\", &si,
-                        &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
 bool Alive(HANDLE process) { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
 /* Leaves the process its query rights only: no one may terminate it. */
@@ -495,17 +481,6 @@ struct Run {
     std::vector<std::wstring> tapped;
 };
 
-/* The log tap's lines of a run, in order ("\x01" where the list was emptied). */
-std::vector<std::wstring> TappedLines(const std::wstring& file) {
-    std::vector<std::wstring> lines;
-    std::string bytes = ReadBytes(file);
-    if (bytes == "<missing>") return lines;
-    size_t start = 0;
-    for (size_t at; (at = bytes.find('\n', start)) != std::string::npos; start = at + 1)
-        lines.push_back(Widen(bytes.substr(start, at - start).c_str()));
-    return lines;
-}
-
 /* Starts the program, presses SCAN and follows the run to its end: the
    finished window, or the end of the process. Questions and message boxes
    are recorded (with a screenshot each) and answered. */
@@ -550,7 +525,11 @@ void Drive(Run& run, const std::string& shot) {
                 okCancel ? "the question shows the information picture 152"
                          : "the question shows the question picture 153");
             Screenshot((shot + "-question" + std::to_string(++questions)).c_str());
-            Click(q, AnswerFor(d.text));
+            // Cancel by the Escape key, which must answer as the button does.
+            if (AnswerFor(d.text) == IDC_ASK_CANCEL)
+                PostMessageW(q, WM_KEYDOWN, VK_ESCAPE, 0);
+            else
+                Click(q, AnswerFor(d.text));
             WaitFor([&] { return !IsWindow(q) || !IsWindowVisible(q) || HasExited(app, 0); },
                     10000);
             continue;

@@ -42,12 +42,16 @@ TEST(LogRules, NewestLineIsSelectedFromTheThirdLine) {
     EXPECT_EQ(LogSelectionAfterAppend(150), 149);
 }
 
-TEST(LogRules, ExtentFollowsTheWidestLineAboveTheThreshold) {
-    EXPECT_EQ(LogHorizontalExtent(0, 560), 0);   // not wider than 560
-    EXPECT_EQ(LogHorizontalExtent(0, 561), 420); // 561 * 3 / 4
-    EXPECT_EQ(LogHorizontalExtent(0, 800), 600);
-    EXPECT_EQ(LogHorizontalExtent(600, 800), 600); // set again, same value
-    EXPECT_EQ(LogHorizontalExtent(900, 800), 900); // never shrinks
-    EXPECT_EQ(LogHorizontalExtent(800, 800), 800); // only a smaller extent is replaced
-    EXPECT_EQ(LogHorizontalExtent(600, 1000), 750);
+TEST(LogRules, ExtentLetsTheWidestLineBeReadToItsEnd) {
+    const int client = 450;
+    EXPECT_EQ(LogHorizontalExtent(0, 300, client), 0);                        // fits: no scrolling
+    EXPECT_EQ(LogHorizontalExtent(0, client - LOG_EXTENT_MARGIN, client), 0); // just fits
+    EXPECT_EQ(LogHorizontalExtent(0, client - LOG_EXTENT_MARGIN + 1, client), client + 1);
+    // A deep path's line: the whole line and the margin, never less than the line.
+    EXPECT_EQ(LogHorizontalExtent(0, 883, client), 883 + LOG_EXTENT_MARGIN);
+    EXPECT_EQ(LogHorizontalExtent(891, 883, client), 891);   // the same line again
+    EXPECT_EQ(LogHorizontalExtent(891, 1000, client), 1008); // a wider one widens it
+    EXPECT_EQ(LogHorizontalExtent(1008, 600, client), 1008); // never shrinks
+    EXPECT_EQ(LogHorizontalExtent(2000, 100, client), 2000);
+    EXPECT_EQ(LogHorizontalExtent(0, 65535, client), 65535 + LOG_EXTENT_MARGIN);
 }
