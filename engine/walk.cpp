@@ -156,6 +156,11 @@ int32_t WalkDirectory(const char* patternIn) {
     NoteProgramFiles(pattern);
     int32_t r = WalkFiles(pattern);
     if (r <= 0) return r;
+    // In memory-scan mode the pattern is one image file: there is nothing
+    // below it, and a folder beside it that shares its name (abc.d next to
+    // abc.exe) must not be entered, as that walk would clear the verdict on
+    // the image before the process scan reads it.
+    if (g_scan.memoryScanMode) return g_scan.filesScanned;
     return WalkSubdirectories(pattern);
 }
 
