@@ -8,6 +8,7 @@
 **  - a read-only file, a running program's image and a file some process
 **    (this one included, through a run-time descriptor) holds open cannot be
 **    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only;
+**  - CopyFileA of a file onto itself fails and leaves it alone;
 **  - GetShortPathNameA gives a long name its generated 8.3 form: the first
 **    six usable characters upper-cased, "~N", and up to three characters of
 **    the extension ("Program Files" -> "PROGRA~1"); N counts up among the
@@ -638,6 +639,14 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     }
     if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
         SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (from == to) {
+        // Onto itself, under any spelling: the source is open while the
+        // target is created, so NT refuses with a sharing violation and 9x
+        // with "file exists"; the file is left as it was.
+        SetLastError(simwin::PlatformId() == VER_PLATFORM_WIN32_NT ? ERROR_SHARING_VIOLATION
+                                                                   : ERROR_FILE_EXISTS);
         return FALSE;
     }
     if (Exists(to)) {

@@ -51,3 +51,13 @@ TEST_F(FileNamesTest, MoveFileExReplacesOrRegistersForTheRestart) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_EQ(simwin::PendingDeletions().size(), 1u);
 }
+
+TEST_F(FileNamesTest, CopyOntoItselfFailsAndKeepsTheFile) {
+    simwin::WriteFile("C:\\WINDOWS\\wininit.ini", "[rename]\r\n");
+    EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "c:\\windows\\.\\WININIT.INI", FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    simwin::SetWindows98();
+    EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\wininit.ini", FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.ini"), "[rename]\r\n");
+}
