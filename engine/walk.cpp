@@ -2,10 +2,20 @@
 ** The directory walk, its message pump, and the display form of a path.
 **
 ** Every level of the walk keeps its pattern and composed paths in fixed
-** 260-byte buffers of its own frame. A composed path that would not fit
-** (a deep folder plus a long name) is skipped: it is neither shown, counted,
-** checked nor entered. The stop flag is tested after every pump, at least
-** once per entry, and a stop unwinds every level with 0.
+** 260-byte buffers of its own frame. An entry is named by its long name,
+** except where that cannot reach it: a long name that holds "?" (a character
+** the ANSI code page cannot show; "?" never stands in a real name) and a
+** path that would not fit with the long name (a deep folder plus a long
+** name) use the entry's 8.3 name instead, so that the walk goes on in the
+** short form where the long one overflows. Without an 8.3 name (their
+** generation can be turned off on NTFS) such an entry stays unchecked: an
+** over-long one is neither shown, counted, checked nor entered.
+**
+** A directory link (a junction or directory symbolic link, marked as a
+** reparse point) is shown but not entered: links that point back up would
+** make the walk branch at every level, and every file behind a link is
+** reached by its real path anyway. The stop flag is tested after every
+** pump, at least once per entry, and a stop unwinds every level with 0.
 */
 #include "engine/walk.h"
 #include "engine/ask_user.h"
@@ -50,6 +60,20 @@ static bool ComposePath(const char* pattern, const char* name, const char* suffi
 
 static bool IsDotEntry(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
 
+/* Forms the entry's path (folder part of pattern + name + suffix) in `out`,
+   by its 8.3 name where the long name holds "?" or the path would not fit
+   with it; false when neither fits or the pattern has no "." (*noDot). */
+static bool ComposeEntryPath(const char* pattern, const WIN32_FIND_DATAA& fd, const char* suffix,
+                             char* out, bool* noDot) {
+    const char* alt = fd.cAlternateFileName;
+    bool hasAlt = alt[0] != 0 && memchr(alt, 0, sizeof fd.cAlternateFileName) != nullptr;
+    if (!hasAlt || !strchr(fd.cFileName, '?')) {
+        if (ComposePath(pattern, fd.cFileName, suffix, out, noDot)) return true;
+        if (*noDot || !hasAlt) return false;
+    }
+    return ComposePath(pattern, alt, suffix, out, noDot);
+}
+
 /* Step 2 of a walk: a drive root pattern notes the drive's "\Program Files". */
 static void NoteProgramFiles(const char* pattern) {
     if (strlen(pattern) > 6) return;
@@ -83,7 +107,7 @@ static int32_t WalkFiles(const char* pattern) {
             CopyText(path, sizeof path, pattern);
         } else {
             bool noDot;
-            fits = ComposePath(pattern, fd.cFileName, "", path, &noDot);
+            fits = ComposeEntryPath(pattern, fd, "", path, &noDot);
             if (noDot) {
                 FindClose(search);
                 return -1;
@@ -128,10 +152,11 @@ static int32_t WalkSubdirectories(const char* pattern) {
             FindClose(search);
             return 0;
         }
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(fd.cFileName)) {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !IsDotEntry(fd.cFileName)) {
             char sub[PATH_BUF];
             bool noDot;
-            if (ComposePath(pattern, fd.cFileName, "\\*.*", sub, &noDot)) {
+            if (ComposeEntryPath(pattern, fd, "\\*.*", sub, &noDot)) {
                 if (strstr(sub, "\\Program Files\\")) g_scan.programFilesVisited = 1;
                 if (WalkDirectory(sub) == -1) {
                     FindClose(search);
@@ -156,6 +181,11 @@ int32_t WalkDirectory(const char* patternIn) {
     NoteProgramFiles(pattern);
     int32_t r = WalkFiles(pattern);
     if (r <= 0) return r;
+    // In memory-scan mode the pattern is one image file: there is nothing
+    // below it, and a folder beside it that shares its name (abc.d next to
+    // abc.exe) must not be entered, as that walk would clear the verdict on
+    // the image before the process scan reads it.
+    if (g_scan.memoryScanMode) return g_scan.filesScanned;
     return WalkSubdirectories(pattern);
 }
 

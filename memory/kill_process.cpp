@@ -40,9 +40,14 @@ int32_t KillByFileNameToolhelp(const char* path) {
     PROCESSENTRY32* entry = (PROCESSENTRY32*)calloc(1, sizeof(PROCESSENTRY32));
     if (!entry) return 0;
     entry->dwSize = sizeof(PROCESSENTRY32); // 296 in the 32-bit program
+    // All three functions or none: without Process32Next the first entry
+    // alone would be compared, as if it were the whole list.
     CreateToolhelp32SnapshotFn createSnapshot =
         ResolveFunction<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot");
-    HANDLE snapshot = createSnapshot ? createSnapshot(TH32CS_SNAPPROCESS, 0) : INVALID_HANDLE_VALUE;
+    Process32Fn first = ResolveFunction<Process32Fn>(kernel, "Process32First");
+    Process32Fn next = ResolveFunction<Process32Fn>(kernel, "Process32Next");
+    HANDLE snapshot = createSnapshot && first && next ? createSnapshot(TH32CS_SNAPPROCESS, 0)
+                                                      : INVALID_HANDLE_VALUE;
     Sleep(100);
     if (snapshot == INVALID_HANDLE_VALUE) {
         free(entry);
@@ -53,9 +58,7 @@ int32_t KillByFileNameToolhelp(const char* path) {
     _strupr(target);
 
     int32_t result = 0;
-    Process32Fn first = ResolveFunction<Process32Fn>(kernel, "Process32First");
-    if (first && first(snapshot, entry)) {
-        Process32Fn next = ResolveFunction<Process32Fn>(kernel, "Process32Next");
+    if (first(snapshot, entry)) {
         for (;;) {
             char exe[sizeof entry->szExeFile + 1];
             memcpy(exe, entry->szExeFile, sizeof entry->szExeFile);
@@ -68,7 +71,7 @@ int32_t KillByFileNameToolhelp(const char* path) {
                 break;
             }
             Sleep(100);
-            bool more = next && next(snapshot, entry);
+            bool more = next(snapshot, entry) != 0;
             Sleep(100);
             if (!more) break;
         }

@@ -136,23 +136,24 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
 }
 
 /* The tool-help list: th32ProcessID and szExeFile of every snapshot entry.
-   Null (and nothing listed) when a function is missing or the snapshot or
-   its first entry fails. */
+   Null (and nothing listed) when any of the three functions is missing or
+   the snapshot or its first entry fails: a list that stops after its first
+   entry would be checked as if it were the whole. */
 static ProcessImage* ListProcessesToolhelp() {
     HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
     if (!kernel) return NULL;
+    CreateToolhelp32SnapshotFn createSnapshot =
+        ResolveFunction<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot");
+    Process32Fn first = ResolveFunction<Process32Fn>(kernel, "Process32First");
+    Process32Fn next = ResolveFunction<Process32Fn>(kernel, "Process32Next");
+    if (!createSnapshot || !first || !next) return NULL;
     PROCESSENTRY32* entry = (PROCESSENTRY32*)calloc(1, sizeof(PROCESSENTRY32));
     if (!entry) return NULL;
     entry->dwSize = sizeof(PROCESSENTRY32);
     ProcessImage *head = NULL, *tail = NULL;
-    CreateToolhelp32SnapshotFn createSnapshot =
-        ResolveFunction<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot");
-    HANDLE snapshot = createSnapshot ? createSnapshot(TH32CS_SNAPPROCESS, 0) : INVALID_HANDLE_VALUE;
+    HANDLE snapshot = createSnapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot != INVALID_HANDLE_VALUE) {
-        Process32Fn first = ResolveFunction<Process32Fn>(kernel, "Process32First");
-        bool ok = first && first(snapshot, entry);
-        if (ok) {
-            Process32Fn next = ResolveFunction<Process32Fn>(kernel, "Process32Next");
+        if (first(snapshot, entry)) {
             do {
                 // szExeFile comes from the system; never read past its 260 bytes.
                 size_t length = 0;
@@ -163,7 +164,7 @@ static ProcessImage* ListProcessesToolhelp() {
                     head = NULL;
                     break;
                 }
-            } while (next && next(snapshot, entry));
+            } while (next(snapshot, entry));
         }
         CloseHandle(snapshot);
     }

@@ -5,8 +5,15 @@
 **
 ** wininit.ini may already hold other programs' pending work, so it is never
 ** rewritten in place: the new content is written completely to wininit.new
-** beside it and only then takes its place. A failure at any point leaves the
-** old file as it was (a copy of it also stays in the temporary folder).
+** beside it and only then takes its place. 9x has no call that replaces a
+** file in one step, so the live file first steps aside as wininit.old, the
+** new one takes its name, and only then is wininit.old deleted; should the
+** new one fail to take its place, the old one comes back (by rename, else by
+** copy). So under any one or two failed operations wininit.ini ends up with
+** its old content or the complete new content, and the old content is never
+** gone: a request interrupted between the two renames finds it under
+** wininit.old and puts it back first. A copy of the previous content also
+** stays in the temporary folder, unless that folder is the Windows folder.
 */
 #include "repair/delete_on_restart.h"
 #include "memory/platform.h"
@@ -19,6 +26,8 @@ static const DWORD kTempDirSize = MAX_PATH;
 static const int kPieceSize = 648;
 
 static const char kSection[] = "[rename]";
+/* The DOS end-of-text mark: a text reader stops at it. */
+static const char kEndOfText = 0x1A;
 
 static bool WriteAll(int fd, const char* text, size_t length) {
     return _write(fd, text, (unsigned int)length) == (int)length;
@@ -44,13 +53,50 @@ static bool JoinPath(char* out, size_t size, const char* folder, const char* nam
     return true;
 }
 
+/* Whether two folder paths name the same folder: compared in their short
+   forms when the system gives them, without regard to case or a final
+   backslash ("C:\WINDOWS" and "c:\windows\" are the same). */
+static bool SameFolder(const char* a, const char* b) {
+    char shortA[MAX_PATH], shortB[MAX_PATH];
+    DWORD na = GetShortPathNameA(a, shortA, sizeof shortA);
+    DWORD nb = GetShortPathNameA(b, shortB, sizeof shortB);
+    const char* x = na > 0 && na < sizeof shortA ? shortA : a;
+    const char* y = nb > 0 && nb < sizeof shortB ? shortB : b;
+    size_t lx = strlen(x), ly = strlen(y);
+    while (lx > 0 && x[lx - 1] == '\\')
+        lx--;
+    while (ly > 0 && y[ly - 1] == '\\')
+        ly--;
+    return lx == ly && _strnicmp(x, y, lx) == 0;
+}
+
+/* The state of one merge. */
+struct MergeState {
+    bool inRename = false;     // the last header read was [rename]
+    bool entryWritten = false; // the entry stands in the new content
+    bool atLineStart = true;   // the text written so far ends a line
+};
+
+/* Puts the entry at the end of the text when it is not in yet: on a line of
+   its own, under a new [rename] header when there was no such section. */
+static bool FinishEntry(int out, MergeState* m, const char* destination, const char* source) {
+    if (m->entryWritten) return true;
+    if (!m->atLineStart && !WriteText(out, "\r\n")) return false;
+    if (!m->inRename && !(WriteText(out, kSection) && WriteText(out, "\r\n"))) return false;
+    m->entryWritten = true;
+    return WriteEntry(out, destination, source);
+}
+
 /* Copies the old content from `in` to descriptor `out`, inserting the entry
    at the end of the [rename] section (before the next section header), or
    appending the section and the entry when there is none.
    Only a piece that starts a line is looked at: the rest of a line longer
-   than one piece is copied as it is, so such a line is written back whole. */
+   than one piece is copied as it is, so such a line is written back whole.
+   The text ends at the first end-of-text mark: the entry goes before it,
+   and the mark and whatever follows it are copied unchanged after it. */
 static bool Merge(FILE* in, int out, const char* destination, const char* source) {
-    bool inRename = false, entryWritten = false, atLineStart = true;
+    MergeState m;
+    bool ended = false; // the end-of-text mark has been met
     char piece[kPieceSize];
     for (;;) {
         // fgets does not say how much it read, and a stray NUL byte would cut
@@ -63,51 +109,79 @@ static bool Merge(FILE* in, int out, const char* destination, const char* source
             length--;
         if (length == 0) continue;
 
-        if (!entryWritten && atLineStart) {
-            if (inRename && piece[0] == '[') {
-                if (!WriteEntry(out, destination, source)) return false;
-                entryWritten = true;
-            } else if (!inRename && length >= 8 && _strnicmp(piece, kSection, 8) == 0) {
-                inRename = true;
-            }
+        size_t text = length; // the part of the piece before the mark
+        if (ended) {
+            text = 0;
+        } else if (const void* mark = memchr(piece, kEndOfText, length)) {
+            text = (size_t)((const char*)mark - piece);
         }
-        if (!WriteAll(out, piece, length)) return false;
-        atLineStart = piece[length - 1] == '\n';
+        if (text > 0) {
+            if (!m.entryWritten && m.atLineStart) {
+                if (m.inRename && piece[0] == '[') {
+                    if (!WriteEntry(out, destination, source)) return false;
+                    m.entryWritten = true;
+                } else if (!m.inRename && text >= 8 && _strnicmp(piece, kSection, 8) == 0) {
+                    m.inRename = true;
+                }
+            }
+            if (!WriteAll(out, piece, text)) return false;
+            m.atLineStart = piece[text - 1] == '\n';
+        }
+        if (text < length) {
+            if (!ended && !FinishEntry(out, &m, destination, source)) return false;
+            ended = true;
+            if (!WriteAll(out, piece + text, length - text)) return false;
+        }
     }
     if (ferror(in)) return false; // the old content was not read completely
-    if (entryWritten) return true;
-    if (!atLineStart && !WriteText(out, "\r\n")) return false;
-    if (!inRename && !(WriteText(out, kSection) && WriteText(out, "\r\n"))) return false;
-    return WriteEntry(out, destination, source);
+    return FinishEntry(out, &m, destination, source);
 }
 
 bool AddWininitRename(const char* destination, const char* source) {
     if (!destination || !source || !destination[0] || !source[0]) return false;
-    // The entry must stay one line.
-    if (strpbrk(destination, "\r\n") || strpbrk(source, "\r\n")) return false;
+    // The entry must stay one line, and the text must not end before it.
+    if (strpbrk(destination, "\r\n\x1A") || strpbrk(source, "\r\n\x1A")) return false;
 
     char winDir[kWinDirSize];
     UINT n = GetWindowsDirectoryA(winDir, kWinDirSize);
     if (n == 0 || n >= kWinDirSize) return false;
-    char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16];
+    char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16];
     if (!JoinPath(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
-        !JoinPath(newPath, sizeof newPath, winDir, "wininit.new"))
+        !JoinPath(newPath, sizeof newPath, winDir, "wininit.new") ||
+        !JoinPath(oldPath, sizeof oldPath, winDir, "wininit.old"))
         return false;
 
-    // A wininit.new left over from an interrupted run is stale.
+    // Leftovers of an interrupted request: a wininit.new is stale; a
+    // wininit.old is the previous content when wininit.ini is missing (the
+    // request stopped between the two renames), else an older one.
     if (_access(newPath, 0) == 0 && !DeleteFileA(newPath)) return false;
-
     bool exists = _access(iniPath, 0) == 0;
-    char copyPath[kTempDirSize];
+    if (_access(oldPath, 0) == 0) {
+        if (exists ? !DeleteFileA(oldPath) : !MoveFileA(oldPath, iniPath)) return false;
+        exists = true;
+    }
+
     FILE* in = NULL;
     if (exists) {
+        // A read-only wininit.ini is left as its owner marked it (it could be
+        // renamed, but not written or deleted).
+        DWORD attributes = GetFileAttributesA(iniPath);
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY))
+            return false;
         char tempDir[kTempDirSize];
         DWORD t = GetTempPathA(kTempDirSize, tempDir);
         if (t == 0 || t >= kTempDirSize) return false;
-        if (!JoinPath(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
-        if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
-        // Binary reading: the pieces go back byte for byte, CR LF included.
-        in = fopen(copyPath, "rb");
+        // When the temporary folder is the Windows folder (TMP or TEMP naming
+        // it, or on 9x neither set while it is the current folder), the copy
+        // would be the live file itself: there is none then.
+        if (!SameFolder(tempDir, winDir)) {
+            char copyPath[kTempDirSize];
+            if (!JoinPath(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
+            if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
+        }
+        // The live file is read: it stays untouched until the new one is
+        // complete. Binary reading: the pieces go back byte for byte.
+        in = fopen(iniPath, "rb");
         if (!in) return false;
     }
 
@@ -126,18 +200,24 @@ bool AddWininitRename(const char* destination, const char* source) {
         return false;
     }
 
-    // Put the complete new file in place. MoveFileExA does not exist on 9x,
-    // so the old file is deleted first; should the rename then fail, the old
-    // content comes back from the temporary copy.
-    if (exists && !DeleteFileA(iniPath)) {
+    if (!exists) {
+        if (MoveFileA(newPath, iniPath)) return true;
         DeleteFileA(newPath);
         return false;
     }
-    if (!MoveFileA(newPath, iniPath)) {
-        if (!exists || CopyFileA(copyPath, iniPath, TRUE)) DeleteFileA(newPath);
+    if (!MoveFileA(iniPath, oldPath)) {
+        DeleteFileA(newPath);
         return false;
     }
-    return true;
+    if (MoveFileA(newPath, iniPath)) {
+        DeleteFileA(oldPath); // should this fail, the next request deletes it
+        return true;
+    }
+    // The old content comes back. Should both ways fail, it stays under
+    // wininit.old, where the next request finds it.
+    if (MoveFileA(oldPath, iniPath) || (CopyFileA(oldPath, iniPath, TRUE) && DeleteFileA(oldPath)))
+        DeleteFileA(newPath);
+    return false;
 }
 
 bool ScheduleDeleteOnRestart(const char* path) {

@@ -8,11 +8,22 @@
 **  - a read-only file, a running program's image and a file some process
 **    (this one included, through a run-time descriptor) holds open cannot be
 **    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only;
+**  - CopyFileA of a file onto itself fails and leaves it alone;
 **  - GetShortPathNameA gives a long name its generated 8.3 form: the first
 **    six usable characters upper-cased, "~N", and up to three characters of
 **    the extension ("Program Files" -> "PROGRA~1"); N counts up among the
 **    folder's names that would share that form, in listing order. A name
-**    that is already 8.3 is returned as written.
+**    that is already 8.3 is returned as written. Listings give the same
+**    form in cAlternateFileName (empty for a name that is already 8.3), a
+**    path may name an entry by it, and a pattern matches it too; with 8.3
+**    names turned off (SetShortNames) there are none;
+**  - host names are UTF-8 and the ANSI code page is Latin-1: a listing
+**    gives a character outside it as "?" (a name the ANSI functions cannot
+**    reach by its long form), a host name that is not UTF-8 is taken byte
+**    for byte;
+**  - a host symbolic link to a folder is a directory link (a junction): on
+**    NT it carries FILE_ATTRIBUTE_REPARSE_POINT, and paths through it reach
+**    its target.
 */
 #include "simwin/files.h"
 #include "simwin/processes.h"
@@ -23,9 +34,11 @@
 #include <cctype>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,8 +58,10 @@ std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
 std::vector<std::string> pendingDeletions;
 std::vector<std::pair<std::string, std::string>> pendingRenames;
 bool delayedMovesAllowed = true;
+bool shortNamesEnabled = true;
 
 simwin::ResetHook resetFiles([] {
+    shortNamesEnabled = true;
     drives.clear();
     driveQueries.clear();
     attributes.clear();
@@ -73,6 +88,44 @@ bool Exists(const std::string& host) {
     return !host.empty() && stat(host.c_str(), &st) == 0;
 }
 
+/* A directory link: a host symbolic link to a folder. */
+bool IsDirLink(const std::string& host) {
+    struct stat st;
+    return IsDir(host) && lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+/* The ANSI form of a host name. *lossy tells whether a character outside
+   the code page became "?"; a name that is not UTF-8 is kept as it is. */
+std::string AnsiName(const std::string& name, bool* lossy) {
+    *lossy = false;
+    std::string out;
+    bool replaced = false;
+    for (size_t i = 0; i < name.size();) {
+        unsigned char c = (unsigned char)name[i];
+        int extra = c < 0x80             ? 0
+                    : (c & 0xE0) == 0xC0 ? 1
+                    : (c & 0xF0) == 0xE0 ? 2
+                    : (c & 0xF8) == 0xF0 ? 3
+                                         : -1;
+        if (extra < 0 || i + (size_t)extra >= name.size()) return name;
+        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra; k++) {
+            unsigned char t = (unsigned char)name[i + (size_t)k];
+            if ((t & 0xC0) != 0x80) return name;
+            cp = cp << 6 | (t & 0x3F);
+        }
+        i += (size_t)extra + 1;
+        if (cp < 0x100) {
+            out += (char)cp;
+        } else {
+            out += '?';
+            replaced = true;
+        }
+    }
+    *lossy = replaced;
+    return out;
+}
+
 /* One directory entry as a listing sees it. The entry's type and size are
    taken when the folder is listed, as Windows takes them from the directory
    when a search reads it: an entry that vanishes afterwards is still
@@ -82,7 +135,48 @@ struct Entry {
     std::string key; // upper-cased name: the listing order
     bool dir;        // also for an entry that cannot be looked at
     uint64_t size;
+    bool link = false;     // a directory link
+    std::string ansi = ""; // the name as the ANSI functions give it
+    bool lossy = false;    // ansi holds a "?" for a character it cannot show
+    std::string alt = "";  // the 8.3 name, empty when the name is one
 };
+
+bool Is83(const std::string& name);
+std::string ShortForm(const std::string& name, int n);
+
+/* Fills each entry's ANSI form and, in listing order, its 8.3 name: a long
+   name gets the lowest tail number that no earlier entry took. */
+void NameEntries(std::vector<Entry>& entries) {
+    std::set<std::string> taken;
+    for (auto& e : entries) {
+        e.ansi = AnsiName(e.name, &e.lossy);
+        if (!e.lossy && Is83(e.ansi)) taken.insert(Upper(e.ansi));
+    }
+    if (!shortNamesEnabled) return;
+    for (auto& e : entries) {
+        if (!e.lossy && Is83(e.ansi)) continue;
+        // As NTFS does: tails ~1 to ~4, then two characters, four hex digits
+        // of a hash of the name and ~1, so that many similar names stay cheap.
+        uint32_t hash = 2166136261u;
+        for (unsigned char c : e.name)
+            hash = (hash ^ c) * 16777619u;
+        for (int n = 1;; n++) {
+            std::string form = ShortForm(e.ansi, n);
+            if (n > 4) {
+                std::string first = ShortForm(e.ansi, 1);
+                size_t tilde = first.find('~'), dot = first.find('.');
+                char hex[8];
+                snprintf(hex, sizeof hex, "%04X", (unsigned)((hash + (uint32_t)n) & 0xFFFF));
+                form = first.substr(0, std::min<size_t>(2, tilde)) + hex + "~1" +
+                       (dot == std::string::npos ? "" : first.substr(dot));
+            }
+            if (taken.insert(form).second) {
+                e.alt = form;
+                break;
+            }
+        }
+    }
+}
 
 /* The folder's entries without "." and "..", in NTFS order. Each entry is
    looked at relative to the open folder, which spares the path walk. */
@@ -97,18 +191,25 @@ std::vector<Entry> ListEntries(const std::string& host) {
         bool known = fstatat(dfd, e->d_name, &st, 0) == 0;
         entries.push_back(Entry{e->d_name, Upper(e->d_name), !known || S_ISDIR(st.st_mode),
                                 known && !S_ISDIR(st.st_mode) ? (uint64_t)st.st_size : 0});
+        struct stat lst;
+        if (known && S_ISDIR(st.st_mode) && e->d_type != DT_DIR &&
+            fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode))
+            entries.back().link = true;
     }
     closedir(d);
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    NameEntries(entries);
     return entries;
 }
 
-std::vector<std::string> ListDir(const std::string& host) {
-    std::vector<std::string> names;
-    for (auto& e : ListEntries(host))
-        names.push_back(std::move(e.name));
-    return names;
+/* The entry of host folder `host` that the Windows name `name` names: by
+   its ANSI form or its 8.3 name, without regard to case; null when none. */
+const Entry* FindEntry(const std::vector<Entry>& entries, const std::string& name) {
+    for (auto& e : entries)
+        if ((!e.lossy && SameNoCase(e.ansi, name)) || (!e.alt.empty() && SameNoCase(e.alt, name)))
+            return &e;
+    return nullptr;
 }
 
 /* Windows wildcard match, ignoring case: '*' any run, '?' one character.
@@ -152,6 +253,8 @@ void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     if (!e.dir) fd->nFileSizeLow = (DWORD)e.size, fd->nFileSizeHigh = (DWORD)(e.size >> 32);
     if (e.dir) {
         fd->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        if (e.link && simwin::PlatformId() == VER_PLATFORM_WIN32_NT)
+            fd->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     } else {
         // A file's stored attributes, else the archive bit of a plain file.
         fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
@@ -160,15 +263,20 @@ void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
             if (it != attributes.end()) fd->dwFileAttributes = it->second;
         }
     }
-    snprintf(fd->cFileName, sizeof fd->cFileName, "%s", e.name.c_str());
+    snprintf(fd->cFileName, sizeof fd->cFileName, "%s",
+             e.ansi.empty() ? e.name.c_str() : e.ansi.c_str());
+    snprintf(fd->cAlternateFileName, sizeof fd->cAlternateFileName, "%s", e.alt.c_str());
 }
 
 std::string Resolve(const char* path) { return path ? simwin::HostPath(path) : ""; }
 
 DWORD StoredAttributes(const std::string& host) {
     auto it = attributes.find(host);
-    if (it != attributes.end()) return it->second;
-    return IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    DWORD link = IsDirLink(host) && simwin::PlatformId() == VER_PLATFORM_WIN32_NT
+                     ? FILE_ATTRIBUTE_REPARSE_POINT
+                     : 0;
+    if (it != attributes.end()) return it->second | link;
+    return IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY | link : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 /* Why a file may not be deleted or renamed now; 0 when it may. */
@@ -268,26 +376,6 @@ std::string ShortForm(const std::string& name, int n) {
     return shortName;
 }
 
-/* The short name of the entry `name` in host folder `hostDir`: a long name
-   gets the lowest tail number that no earlier entry of the folder took. */
-std::string ShortNameIn(const std::string& hostDir, const std::string& name) {
-    std::vector<std::string> entries = ListDir(hostDir);
-    std::vector<std::string> taken;
-    for (auto& e : entries)
-        if (Is83(e)) taken.push_back(Upper(e));
-    for (auto& e : entries) {
-        if (Is83(e)) continue;
-        std::string form;
-        for (int n = 1;; n++) {
-            form = ShortForm(e, n);
-            if (std::find(taken.begin(), taken.end(), form) == taken.end()) break;
-        }
-        taken.push_back(form);
-        if (e == name) return form;
-    }
-    return name;
-}
-
 } // namespace
 
 namespace simwin {
@@ -354,11 +442,8 @@ std::string HostPath(const std::string& win) {
     for (auto& p : parts) {
         std::string exact = host + "/" + p;
         if (!Exists(exact) && IsDir(host)) {
-            for (auto& name : ListDir(host))
-                if (SameNoCase(name, p)) {
-                    exact = host + "/" + name;
-                    break;
-                }
+            std::vector<Entry> entries = ListEntries(host);
+            if (const Entry* e = FindEntry(entries, p)) exact = host + "/" + e->name;
         }
         host = exact;
     }
@@ -368,6 +453,15 @@ std::string HostPath(const std::string& win) {
 const std::vector<std::string>& PendingDeletions() { return pendingDeletions; }
 const std::vector<std::pair<std::string, std::string>>& PendingRenames() { return pendingRenames; }
 void AllowDelayedMoves(bool allow) { delayedMovesAllowed = allow; }
+void SetShortNames(bool enabled) { shortNamesEnabled = enabled; }
+
+void MakeDirLink(const std::string& winPath, const std::string& target) {
+    std::string dir, last;
+    SplitLast(winPath, &dir, &last);
+    MakeDir(dir);
+    std::error_code ec;
+    std::filesystem::create_directory_symlink(HostPath(target), HostPath(winPath), ec);
+}
 
 void MakeDir(const std::string& winPath) {
     std::string host = HostPath(winPath);
@@ -431,7 +525,9 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         for (const char* dot : {".", ".."})
             if (Match(spec.c_str(), dot)) s->entries.push_back(Entry{dot, dot, true, 0});
     for (auto& e : ListEntries(hostDir))
-        if (Match(spec.c_str(), e.name.c_str())) s->entries.push_back(std::move(e));
+        if (Match(spec.c_str(), e.ansi.c_str()) ||
+            (!e.alt.empty() && Match(spec.c_str(), e.alt.c_str())))
+            s->entries.push_back(std::move(e));
     if (s->entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -606,15 +702,15 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
             if (part == ".." && hostDir != simwin::HostPath(root))
                 hostDir = hostDir.substr(0, hostDir.rfind('/'));
         } else if (!part.empty()) {
-            std::string actual;
-            for (auto& e : ListDir(hostDir))
-                if (SameNoCase(e, part)) actual = e;
-            if (actual.empty()) {
+            std::vector<Entry> entries = ListEntries(hostDir);
+            const Entry* e = FindEntry(entries, part);
+            if (!e) {
                 SetLastError(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
                 return 0;
             }
-            out += Is83(actual) ? part : ShortNameIn(hostDir, actual);
-            hostDir += "/" + actual;
+            // Without an 8.3 name (none needed, or none kept) the long one.
+            out += e->alt.empty() ? part : e->alt;
+            hostDir += "/" + e->name;
         }
         if (end == std::string::npos) break;
         out += in[end];
@@ -638,6 +734,14 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     }
     if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
         SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (from == to) {
+        // Onto itself, under any spelling: the source is open while the
+        // target is created, so NT refuses with a sharing violation and 9x
+        // with "file exists"; the file is left as it was.
+        SetLastError(simwin::PlatformId() == VER_PLATFORM_WIN32_NT ? ERROR_SHARING_VIOLATION
+                                                                   : ERROR_FILE_EXISTS);
         return FALSE;
     }
     if (Exists(to)) {

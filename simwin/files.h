@@ -52,6 +52,17 @@ const std::vector<std::pair<std::string, std::string>>& PendingRenames();
    true. (MoveFileExA does not exist on 9x: ERROR_CALL_NOT_IMPLEMENTED.) */
 void AllowDelayedMoves(bool allow);
 
+/* Whether the volumes keep 8.3 names (default true). Without them, as on an
+   NTFS volume where their generation is turned off, listings give no
+   cAlternateFileName and GetShortPathNameA gives long names unchanged. */
+void SetShortNames(bool enabled);
+
+/* Makes `winPath` a directory link to the folder `target` (both Windows
+   paths), as a junction or directory symbolic link: on NT its listing and
+   GetFileAttributesA carry FILE_ATTRIBUTE_REPARSE_POINT with the directory
+   bit, and paths through it reach the target. */
+void MakeDirLink(const std::string& winPath, const std::string& target);
+
 /* Whether an open run-time descriptor of this process refers to the file;
    Windows refuses to delete or rename such a file. */
 bool IsOpenByDescriptor(const std::string& hostPath);

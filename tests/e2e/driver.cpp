@@ -698,7 +698,8 @@ void Answer(const App& app, HWND question, int button) {
 
 // ---- files on C: ----
 
-/* Files below `folder`, leaving out the driver's own screenshot folder. */
+/* Files below `folder`, leaving out the driver's own screenshot folder and
+   what lies behind directory links. */
 int CountFiles(const std::wstring& folder) {
     if (!g_shots.empty() && lstrcmpiW(folder.c_str(), g_shots.c_str()) == 0) return 0;
     WIN32_FIND_DATAW fd;
@@ -708,6 +709,7 @@ int CountFiles(const std::wstring& folder) {
     do {
         std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue; // a directory link
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             n += CountFiles(folder + L"\\" + name);
         else

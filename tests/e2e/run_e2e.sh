@@ -152,6 +152,14 @@ win98 | nt40 | winxp | win10)
     printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$scenario" >> "$prefix/user.reg"
     cp "$holder" "$cpx/e2e_holder.exe"
     cp "$tap" "$cpx/e2e_logtap.dll"
+    if [ "$scenario" = winxp ] || [ "$scenario" = win10 ]; then
+        # Two directory links in C:\loop\inner pointing back at C:\loop (Wine
+        # shows a host symbolic link to a folder as a reparse point, as
+        # Windows shows a junction): the walk lists them without entering.
+        mkdir -p "$prefix/drive_c/loop/inner"
+        ln -s ../../loop "$prefix/drive_c/loop/inner/a"
+        ln -s ../../loop "$prefix/drive_c/loop/inner/b"
+    fi
     specimens=$(cd "$specimens" && pwd)
     args+=(--specimens "$(unix_path "$specimens")" --holder 'C:\cpx\e2e_holder.exe'
         --tap 'C:\cpx\e2e_logtap.dll')

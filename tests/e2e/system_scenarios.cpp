@@ -315,28 +315,40 @@ void CheckValues(const World& w, const char* when) {
 
 // ---- the walk's order ----
 
-/* Files below `folder` in the walk's order, with its limits: a file whose
-   path would not fit 259 characters is skipped, and so is a folder whose
-   search pattern would not. */
+/* The name the walk gives an entry of `folder`: its 8.3 name where the
+   path (with `suffix`) would not fit 259 characters with the long one;
+   empty when neither fits. */
+std::wstring WalkName(const std::wstring& folder, const WIN32_FIND_DATAW& fd,
+                      const std::wstring& suffix) {
+    for (const wchar_t* name : {fd.cFileName, fd.cAlternateFileName})
+        if (name[0] && (folder + L"\\" + name + suffix).size() <= 259) return name;
+    return L"";
+}
+
+/* Files below `folder` in the walk's order, with its limits: an entry whose
+   path would not fit 259 characters takes its 8.3 name, and is skipped
+   without one; a directory link is not entered. */
 void ListWalk(const std::wstring& folder, std::vector<std::wstring>* files, bool* programFiles) {
     WIN32_FIND_DATAW fd;
     std::wstring pattern = folder + L"\\*.*";
     HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return;
     do {
-        std::wstring path = folder + L"\\" + fd.cFileName;
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && path.size() <= 259)
-            files->push_back(path);
+        std::wstring name = WalkName(folder, fd, L"");
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !name.empty())
+            files->push_back(folder + L"\\" + name);
     } while (FindNextFileW(h, &fd));
     FindClose(h);
     h = FindFirstFileW(pattern.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return;
     do {
         std::wstring name = fd.cFileName;
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..")
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || name == L"." || name == L"..")
             continue;
+        name = WalkName(folder, fd, L"\\*.*");
+        if (name.empty()) continue;
         std::wstring sub = folder + L"\\" + name;
-        if ((sub + L"\\*.*").size() > 259) continue;
         if ((sub + L"\\*.*").find(L"\\Program Files\\") != std::wstring::npos) *programFiles = true;
         ListWalk(sub, files, programFiles);
     } while (FindNextFileW(h, &fd));
@@ -740,6 +752,7 @@ World TreeWorld() {
         {127, L"C:\\windows\\system32\\wupdmgr32.exe", Kind::Plain},                  // 4
         {2, L"C:\\users\\Public\\Music\\spoolsv32.exe", Kind::Running},               // 5
         {1, L"C:\\ProgramData\\Microsoft\\msmon.exe", Kind::Guarded},                 // 6
+        {45, L"C:\\loop\\inner\\evil.exe", Kind::Plain}, // 7: beside two links to C:\loop
     };
     w.values = {
         RunValue(L"FreeAV", L"\"C:\\users\\Public\\Downloads\\free-antivirus-setup.exe\" /silent",
@@ -765,6 +778,10 @@ void ScenarioTree(const std::wstring& scenario) {
     const std::string tag = Narrow(scenario);
     World w = TreeWorld();
     if (!PlantWorld(w)) return;
+    // A folder beside the running variant that its name without the
+    // extension also matches: the memory scan must still find it.
+    Check(CreateDirectoryW(L"C:\\users\\Public\\Music\\spoolsv32.d", nullptr) != FALSE,
+          "a folder spoolsv32.d beside the running variant");
 
     // ---- first run: the memory scan ----
     Expected e1;

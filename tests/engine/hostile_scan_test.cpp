@@ -82,9 +82,10 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     simwin::WriteFile(fits, infected_);
     simwin::WriteFile(tooLong, infected_);
     simwin::WriteFile(farTooLong, infected_);
+    // The two long names that do not fit are reached by their 8.3 names.
     // A chain of folders far deeper than any buffer, with an infected file
-    // on every level: those whose path fits are removed, the rest are not
-    // reachable through a 260-byte path and stay.
+    // on every level: those whose path fits are removed, the rest (8.3 names
+    // all) are not reachable through a 260-byte path and stay.
     std::string deep = "C:\\deep";
     std::vector<std::string> deepRemoved, deepFiles;
     for (int level = 0; level < 40; level++) {
@@ -100,6 +101,8 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
     std::vector<std::string> removed = deepRemoved;
     removed.push_back(Host(fits));
+    removed.push_back(Host(tooLong));
+    removed.push_back(Host(farTooLong));
     removed.push_back(Host("C:\\zzz\\late.exe"));
     auto before = Snapshot();
 

@@ -1,6 +1,7 @@
 /*
 ** The directory walk: order, counting, display form, stopping, the Program
-** Files flags, memory-scan mode and paths that do not fit.
+** Files flags, memory-scan mode, paths that do not fit, names the ANSI form
+** cannot reach, and directory links.
 */
 #include "engine/walk.h"
 #include "world.h"
@@ -178,16 +179,91 @@ TEST_F(WalkTest, MemoryScanModeShowsOneFileWithoutCountingIt) {
     EXPECT_EQ(g_scan.filesScanned, 7);
 }
 
-TEST_F(WalkTest, PathsThatDoNotFitArePassedOverWithoutCounting) {
+TEST_F(WalkTest, PathsThatDoNotFitTakeTheShortFormOrArePassedOver) {
     std::string deep = "C:\\" + std::string(200, 'a');
     simwin::WriteFile(deep + "\\" + std::string(50, 'b'), "");         // 254 characters: fits
     simwin::WriteFile(deep + "\\" + std::string(60, 'c'), "");         // 264: does not
     simwin::WriteFile(deep + "\\" + std::string(55, 'e') + "\\x", ""); // pattern too long
     std::string name255(255, 'n');
     simwin::WriteFile("C:\\" + name255, ""); // "C:\" + 255 = 258: fits
+    // Without 8.3 names what does not fit is passed over.
+    simwin::SetShortNames(false);
     EXPECT_EQ(WalkDirectory("C:\\*.*"), 2);
     for (auto& s : statuses_)
         EXPECT_LE(s.size(), 60u);
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     EXPECT_EQ(WalkDirectory(("C:\\" + std::string(300, 'p') + "\\*.*").c_str()), 2);
+
+    // With them the walk goes on in the short form where the long one
+    // overflows, and only there.
+    simwin::SetShortNames(true);
+    g_scan.filesScanned = 0;
+    statuses_.clear();
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 4);
+    auto shown = [](const std::string& path) {
+        char out[512];
+        ShortenPath(path.c_str(), out, 60);
+        return std::string(out);
+    };
+    for (const char* tail : {"\\CCCCCC~1", "\\EEEEEE~1\\x"})
+        EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), shown(deep + tail)),
+                  statuses_.end())
+            << tail;
+}
+
+TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
+    g_scan.action = ACTION_DELETE;
+    // A character outside the ANSI code page is listed as "?"; one inside it
+    // is reached by the long name.
+    PlantVariant("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe");
+    PlantVariant("C:\\x\\caf\xC3\xA9.exe");
+    // A chain of folders too deep for the long form: from the fifth level on
+    // the folder, and then the file, are reached by their 8.3 names.
+    std::string chain = "C:";
+    for (char c = 'a'; c < 'f'; c++)
+        chain += "\\" + std::string(55, c);
+    const std::string deepFile = chain + "\\" + std::string(40, 'v') + ".exe";
+    PlantVariant(deepFile);
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 3);
+    std::string shortDeep = "C:";
+    for (char c = 'a'; c < 'e'; c++)
+        shortDeep += "\\" + std::string(55, c);
+    shortDeep += "\\EEEEEE~1\\VVVVVV~1.EXE";
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          shortDeep + "     W32/Phantaxis.Backdoor removed",
+                          "C:\\x\\caf\xE9.exe     W32/Phantaxis.Backdoor removed",
+                          "C:\\x\\__~1.EXE     W32/Phantaxis.Backdoor removed",
+                      }));
+    EXPECT_EQ(g_scan.filesInfected, 3);
+    EXPECT_EQ(g_scan.filesRemoved, 3);
+    EXPECT_FALSE(simwin::FileExists(deepFile));
+
+    // Without 8.3 names they stay unchecked, as Windows leaves no way to them.
+    lines_.clear();
+    g_scan.filesScanned = 0;
+    simwin::SetShortNames(false);
+    PlantVariant("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe");
+    PlantVariant(deepFile);
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 1);
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_TRUE(simwin::FileExists("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe"));
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(WalkTest, DirectoryLinksAreShownButNotEntered) {
+    g_scan.action = ACTION_DELETE;
+    PlantVariant("C:\\loop\\inner\\evil.exe");
+    simwin::MakeDirLink("C:\\loop\\inner\\a", "C:\\loop");
+    simwin::MakeDirLink("C:\\loop\\inner\\b", "C:\\loop");
+    // Entering them would branch at every level: the hook ends such a walk.
+    simwin::OnCall("FindFirstFileA", [] {
+        if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
+    });
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 1);
+    EXPECT_FALSE(g_scan.stopRequested);
+    EXPECT_EQ(lines_, std::vector<std::string>{
+                          "C:\\loop\\inner\\evil.exe     W32/Phantaxis.Backdoor removed"});
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b"})
+        EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), link), 1) << link;
 }

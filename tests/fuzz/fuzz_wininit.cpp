@@ -1,18 +1,22 @@
 /*
 ** Fuzz target: the wininit.ini merge over an arbitrary existing wininit.ini
-** on Windows 98, with at most one failing file operation along the way.
+** on Windows 98, with up to two failing file operations along the way.
 **
-** Input: byte 0 picks the operation to fail (or none), byte 1 how many of
-** its calls succeed first; the rest is the old wininit.ini. Afterwards the
-** file must hold either the old content unchanged (the request failed) or
-** the old content with exactly one correct entry added where the merge puts
-** it (the request succeeded): the old content is never lost.
+** Input: bytes 0 and 1 pick the first operation to fail (or none) and how
+** many of its calls succeed first, bytes 2 and 3 the same for a second one,
+** byte 4 whether the temporary folder is the Windows folder itself; the
+** rest is the old wininit.ini. At every file operation and afterwards the
+** file must hold either the old content or the complete new content (only
+** while the old file steps aside for the new one may it be missing, and the
+** old content then stands whole in wininit.old); afterwards it holds the old
+** content when the request failed and the new content when it succeeded.
 **
 ** The expected file is computed here by a line-based model of the merge:
-** a line starting with "[rename]" (any case) opens the section; the entry
-** goes before the first line starting with "[" after it, else at the end,
-** after a line break when the file does not end with one and after a new
-** "[rename]" line when there was no such section.
+** the text ends at the first Ctrl+Z; in it, a line starting with "[rename]"
+** (any case) opens the section; the entry goes before the first line
+** starting with "[" after it, else at the end of the text, after a line
+** break when the text does not end with one and after a new "[rename]" line
+** when there was no such section; whatever followed the text follows it.
 */
 #include "engine/scan_state.h"
 #include "platform/win32.h"
@@ -36,6 +40,8 @@ static const char* const kFaults[] = {
     "fopen", "fgets",  "fclose", "DeleteFileA", "MoveFileA",
 };
 static const std::string kEntry = "NUL=C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE\r\n";
+static const char* const kIni = "C:\\WINDOWS\\wininit.ini";
+static const char* const kOld = "C:\\WINDOWS\\wininit.old";
 
 static bool IsHeader(const std::string& s, size_t at) {
     static const char kSection[] = "[rename]";
@@ -46,42 +52,71 @@ static bool IsHeader(const std::string& s, size_t at) {
 }
 
 static std::string Expected(const std::string& old) {
+    const size_t mark = old.find('\x1A');
+    const std::string text = old.substr(0, mark),
+                      rest = mark == std::string::npos ? "" : old.substr(mark);
     bool inRename = false;
-    for (size_t at = 0; at < old.size();) {
-        size_t end = old.find('\n', at);
-        end = end == std::string::npos ? old.size() : end + 1;
-        if (inRename && old[at] == '[') return old.substr(0, at) + kEntry + old.substr(at);
-        if (!inRename && IsHeader(old, at)) inRename = true;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (inRename && text[at] == '[')
+            return text.substr(0, at) + kEntry + text.substr(at) + rest;
+        if (!inRename && IsHeader(text, at)) inRename = true;
         at = end;
     }
-    std::string out = old;
+    std::string out = text;
     if (!out.empty() && out.back() != '\n') out += "\r\n";
     if (!inRename) out += "[rename]\r\n";
-    return out + kEntry;
+    return out + kEntry + rest;
+}
+
+static std::string g_old, g_new;
+
+/* The rule that holds at every moment. */
+static void CheckLive() {
+    if (simwin::FileExists(kIni)) {
+        const std::string now = simwin::ReadFile(kIni);
+        if (now != g_old && now != g_new) abort(); // damaged
+    } else if (!simwin::FileExists(kOld) || simwin::ReadFile(kOld) != g_old) {
+        abort(); // lost
+    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 2) return 0;
+    if (size < 5) return 0;
     simwin::Reset();
     simwin::MapDrive('C', Root());
     simwin::SetWindows98();
     memset(&g_scan, 0, sizeof g_scan);
-    const std::string ini = "C:\\WINDOWS\\wininit.ini";
-    const std::string old((const char*)data + 2, size - 2);
-    simwin::WriteFile(ini, old);
+    g_old.assign((const char*)data + 5, size - 5);
+    g_new = Expected(g_old);
+    for (const char* leftover : {kOld, "C:\\WINDOWS\\wininit.new"})
+        if (simwin::FileExists(leftover)) DeleteFileA(leftover);
+    simwin::WriteFile(kIni, g_old);
     simwin::WriteFile("C:\\Program Files\\Victim Tool\\evil.exe", "MZ");
     simwin::MakeDir("C:\\WINDOWS\\TEMP");
+    if (data[4] & 1) simwin::SetTempPath("C:\\WINDOWS\\");
 
     const size_t faults = sizeof kFaults / sizeof kFaults[0];
-    const char* fault = kFaults[data[0] % faults];
-    if (fault) simwin::FailCall(fault, ERROR_ACCESS_DENIED, 1, data[1] % 8);
+    bool deleteFails = false;
+    for (int i = 0; i < 2; i++) {
+        const char* fault = kFaults[data[2 * i] % faults];
+        if (!fault) continue;
+        simwin::FailCall(fault, ERROR_ACCESS_DENIED, 1, data[2 * i + 1] % 8);
+        if (!strcmp(fault, "DeleteFileA")) deleteFails = true;
+    }
+    for (const char* fault : kFaults)
+        if (fault) simwin::OnCall(fault, CheckLive);
 
     bool ok = AddWininitRename("NUL", "C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE");
-    const std::string now = simwin::ReadFile(ini);
-    if (!simwin::FileExists(ini)) abort();                       // lost
-    if (!ok && now != old) abort();                              // failed, yet changed
-    if (ok && now != Expected(old)) abort();                     // wrong entry or damage
-    if (simwin::FileExists("C:\\WINDOWS\\wininit.new")) abort(); // left behind
+    CheckLive();
+    if (!simwin::FileExists(kIni)) abort(); // not back in place
+    const std::string now = simwin::ReadFile(kIni);
+    if (now != (ok ? g_new : g_old)) abort(); // result and file disagree
+    // Leftovers only where deleting them failed.
+    if (!deleteFails &&
+        (simwin::FileExists(kOld) || simwin::FileExists("C:\\WINDOWS\\wininit.new")))
+        abort();
     if (simwin::OpenDescriptorCount() != 0 || simwin::OpenStreamCount() != 0) abort();
     return 0;
 }

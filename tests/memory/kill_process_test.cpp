@@ -58,6 +58,18 @@ TEST_F(KillProcessTest, Windows9xTerminatesOnlyTheFirstProcessOfThatFileName) {
     EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 50, 500}));
     EXPECT_TRUE(simwin::Questions().empty());
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+
+    // Without any one of the three tool-help functions nothing is terminated,
+    // not even a match listed first.
+    simwin::SetCurrentProcessId(5000);
+    for (const char* fn : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
+        SCOPED_TRACE(fn);
+        simwin::SetExportPresent("kernel32", fn, false);
+        EXPECT_EQ(KillByFileNameToolhelp("C:\\two\\setup.exe"), 0);
+        EXPECT_TRUE(simwin::IsRunning(two));
+        simwin::SetExportPresent("kernel32", fn, true);
+    }
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
 TEST_F(KillProcessTest, Windows9xSearchWithoutAMatchTakesAboutSixSeconds) {

@@ -47,6 +47,8 @@ TEST_F(MemoryScanTest, XpAsksForTheRestartThenEndsTheProgram) {
         g_scan.action = ACTION_DELETE;
         // The usual case: the first attempt ends it, the second fails.
         RunVariant("C:\\WINDOWS\\system32\\svc.exe");
+        // A folder that the image's name without extension also matches.
+        simwin::MakeDir("C:\\WINDOWS\\system32\\svc.d");
         simwin::ScriptAnswers({answer});
         EXPECT_EQ(ScanMemoryExitCode(), 0);
         EXPECT_EQ(g_scan.memoryRestartNeeded, 1);
@@ -61,6 +63,8 @@ TEST_F(MemoryScanTest, XpAsksForTheRestartThenEndsTheProgram) {
         EXPECT_EQ(lines_, (std::vector<std::string>{
                               kMemoryLine,
                               "C:\\WINDOWS\\system32\\svc.exe     W32/Phantaxis.Trojan removed"}));
+        EXPECT_EQ(g_scan.filesInfected, 1);
+        EXPECT_EQ(g_scan.filesRemoved, 1);
     }
 }
 
@@ -114,6 +118,7 @@ TEST_F(MemoryScanTest, Windows9xRemovesTheRunningVariantThenWalksTheDrives) {
     simwin::SetWindows98();
     simwin::StartSystemProcesses();
     DWORD pid = RunVariant("C:\\WINDOWS\\evil.exe");
+    simwin::MakeDir("C:\\WINDOWS\\evil.d"); // does not hide the image from the memory scan
     PlantVariant("C:\\Data\\copy.exe");
     simwin::WriteFile("C:\\Data\\notes.txt", "x");
     EXPECT_EQ(RunScan(), 1);

@@ -212,11 +212,19 @@ TEST_F(ProcessScanTest, MissingListsFindNothing) {
     EXPECT_TRUE(statuses_.empty());
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-    // Without Process32Next only the first entry (the program itself) is seen.
+    // Without any one of the three tool-help functions nothing is checked,
+    // not even a variant listed first.
     simwin::SetWindows98();
-    simwin::SetExportPresent("kernel32", "Process32Next", false);
-    EXPECT_EQ(ScanProcessesToolhelp(), 0);
+    simwin::SetCurrentProcessId(5000);
+    for (const char* fn : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
+        SCOPED_TRACE(fn);
+        simwin::SetExportPresent("kernel32", fn, false);
+        EXPECT_EQ(ScanProcessesToolhelp(), 0);
+        simwin::SetExportPresent("kernel32", fn, true);
+    }
     EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_TRUE(statuses_.empty());
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
 TEST_F(ProcessScanTest, AtMost1024ProcessesAreExamined) {

@@ -57,6 +57,32 @@ TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
     EXPECT_EQ(Merged(" [rename]\r\n"), std::string(" [rename]\r\n[rename]\r\n") + kEntry);
 }
 
+TEST_F(DeleteOnRestartTest, EntryStandsBeforeTheEndOfTextMark) {
+    // A reader stops at Ctrl+Z: the entry goes before it, the rest follows.
+    EXPECT_EQ(Merged("[rename]\r\nNUL=C:\\OLD.EXE\r\n\x1A"),
+              std::string("[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry + "\x1A");
+    EXPECT_EQ(Merged("[rename]\r\nNUL=C:\\OLD.EXE\x1A\x1A"),
+              std::string("[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry + "\x1A\x1A");
+    // A section after the mark is not seen by the reader, so it does not count.
+    EXPECT_EQ(Merged("[x]\r\n\x1A[rename]\r\n[y]\r\n"),
+              std::string("[x]\r\n[rename]\r\n") + kEntry + "\x1A[rename]\r\n[y]\r\n");
+    EXPECT_EQ(Merged("\x1A"), std::string("[rename]\r\n") + kEntry + "\x1A");
+    EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\x1A"));
+}
+
+TEST_F(DeleteOnRestartTest, TheTemporaryFolderMayBeTheWindowsFolder) {
+    const std::string old = "[boot]\r\nshell=x\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\n";
+    const std::string merged = std::string("[boot]\r\nshell=x\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n") +
+                               kEntry + "[other]\r\n";
+    for (const char* temp : {"C:\\WINDOWS\\", "c:\\windows\\"}) {
+        SCOPED_TRACE(temp);
+        simwin::SetTempPath(temp);
+        SetIni(old);
+        EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(Ini(), merged);
+    }
+}
+
 TEST_F(DeleteOnRestartTest, MissingSectionIsAppendedOnALineOfItsOwn) {
     EXPECT_EQ(Merged(""), std::string("[rename]\r\n") + kEntry);
     EXPECT_EQ(Merged("[other]\r\nx=1\r\n"), std::string("[other]\r\nx=1\r\n[rename]\r\n") + kEntry);
@@ -88,24 +114,33 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
     const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\nx=1\r\n";
     struct {
         const char* op;
-        int skip;
+        int skip, times;
+        const char* op2 = nullptr; // a second failing operation
+        int skip2 = 0;
     } faults[] = {
-        {"_write", 2},      // a write in the middle of the merge
-        {"_write", 6},      // the last one
-        {"fgets", 1},       // reading the copy
-        {"CopyFileA", 0},   // making the copy
-        {"fopen", 0},       // opening it
-        {"_open", 0},       // creating the new file
-        {"_close", 0},      // its last flush
-        {"DeleteFileA", 0}, // putting it in place
-        {"MoveFileA", 0},
+        {"_write", 2, 1},                   // a write in the middle of the merge
+        {"_write", 6, 1},                   // the last one
+        {"fgets", 1, 1},                    // reading the old content
+        {"CopyFileA", 0, 1},                // making the copy
+        {"fopen", 0, 1},                    // opening the old content
+        {"_open", 0, 1},                    // creating the new file
+        {"_close", 0, 1},                   // its last flush
+        {"MoveFileA", 0, 1},                // the old file stepping aside
+        {"MoveFileA", 1, 1},                // the new one taking its place: the old comes back
+        {"MoveFileA", 1, 2},                // ... and by copy when it cannot be renamed back
+        {"_write", 3, 1, "DeleteFileA", 0}, // and the new file stays behind
     };
     for (auto& f : faults) {
+        SCOPED_TRACE(std::string(f.op) + " " + std::to_string(f.skip) + " " +
+                     std::to_string(f.times) + " " + (f.op2 ? f.op2 : ""));
         SetIni(old);
-        simwin::FailCall(f.op, ERROR_WRITE_FAULT, 1, f.skip);
-        EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)) << f.op << f.skip;
-        EXPECT_EQ(Ini(), old) << f.op << f.skip;
-        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new")) << f.op << f.skip;
+        simwin::FailCall(f.op, ERROR_WRITE_FAULT, f.times, f.skip);
+        if (f.op2) simwin::FailCall(f.op2, ERROR_WRITE_FAULT, 1, f.skip2);
+        EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(Ini(), old);
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
+        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.new"),
+                  f.op2 && !strcmp(f.op2, "DeleteFileA"));
         simwin::Reset(); // clears the fault; the files stay
         simwin::SetWindows98();
         MapDrive('C');
@@ -127,6 +162,33 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+}
+
+TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
+    // The new file cannot take the old one's place, nor the old come back:
+    // the old content waits under wininit.old, and a success after the
+    // swap leaves its wininit.old to the next request.
+    const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n";
+    SetIni(old);
+    simwin::FailCall("MoveFileA", ERROR_WRITE_FAULT, 2, 1);
+    simwin::FailCall("CopyFileA", ERROR_WRITE_FAULT, 1, 1);
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), old);
+    simwin::Reset();
+    simwin::SetWindows98();
+    MapDrive('C');
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), old + kEntry);
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+
+    simwin::FailCall("DeleteFileA", ERROR_WRITE_FAULT, 1, 0);
+    EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
+    EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\n");
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
+    EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
+    EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\nNUL=C:\\B.EXE\r\n");
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
 }
 
 TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {

@@ -51,3 +51,53 @@ TEST_F(FileNamesTest, MoveFileExReplacesOrRegistersForTheRestart) {
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
     EXPECT_EQ(simwin::PendingDeletions().size(), 1u);
 }
+
+/* Each entry as "long name|8.3 name|attributes in hex". */
+static std::vector<std::string> Listing(const char* pattern) {
+    std::vector<std::string> out;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        char attrs[16];
+        snprintf(attrs, sizeof attrs, "%lx", (unsigned long)fd.dwFileAttributes);
+        out.push_back(std::string(fd.cFileName) + "|" + fd.cAlternateFileName + "|" + attrs);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return out;
+}
+
+TEST_F(FileNamesTest, ListingsGiveAnsiNamesEightDotThreeNamesAndDirectoryLinks) {
+    simwin::WriteFile("C:\\d\\\xE7\x97\x85\xE6\xAF\x92.exe", "x"); // outside the code page
+    simwin::WriteFile("C:\\d\\caf\xC3\xA9.exe", "x");              // inside it
+    simwin::WriteFile("C:\\d\\Long Name.txt", "x");
+    simwin::MakeDirLink("C:\\d\\link", "C:\\d");
+    EXPECT_EQ(Listing("C:\\d\\*.*"),
+              (std::vector<std::string>{".||10", "..||10", "caf\xE9.exe||20", "link||410",
+                                        "Long Name.txt|LONGNA~1.TXT|20", "??.exe|__~1.EXE|20"}));
+    // The short name reaches the file, the "?" form does not; a pattern
+    // also matches the short name.
+    EXPECT_TRUE(DeleteFileA("C:\\d\\__~1.EXE"));
+    EXPECT_FALSE(DeleteFileA("C:\\d\\caf?.exe"));
+    EXPECT_EQ(Listing("C:\\d\\LONGNA~1.*"),
+              (std::vector<std::string>{"Long Name.txt|LONGNA~1.TXT|20"}));
+    EXPECT_EQ(Short("C:\\d\\link\\link\\caf\xE9.exe"), "C:\\d\\link\\link\\caf\xE9.exe");
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\link"), 0x410u);
+
+    // 9x has no reparse points; without 8.3 names there is no short form.
+    simwin::SetWindows98();
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\link"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    simwin::SetShortNames(false);
+    EXPECT_EQ(Listing("C:\\d\\Long*"), (std::vector<std::string>{"Long Name.txt||20"}));
+    EXPECT_EQ(Short("C:\\d\\Long Name.txt"), "C:\\d\\Long Name.txt");
+}
+
+TEST_F(FileNamesTest, CopyOntoItselfFailsAndKeepsTheFile) {
+    simwin::WriteFile("C:\\WINDOWS\\wininit.ini", "[rename]\r\n");
+    EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "c:\\windows\\.\\WININIT.INI", FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    simwin::SetWindows98();
+    EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\wininit.ini", FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.ini"), "[rename]\r\n");
+}
