@@ -354,11 +354,21 @@ std::string HostPath(const std::string& win) {
     for (auto& p : parts) {
         std::string exact = host + "/" + p;
         if (!Exists(exact) && IsDir(host)) {
+            bool found = false;
             for (auto& name : ListDir(host))
                 if (SameNoCase(name, p)) {
                     exact = host + "/" + name;
+                    found = true;
                     break;
                 }
+            // A generated short name (what GetShortPathNameA gave) names
+            // the same entry as its long name.
+            if (!found && p.find('~') != std::string::npos)
+                for (auto& name : ListDir(host))
+                    if (!Is83(name) && SameNoCase(ShortNameIn(host, name), p)) {
+                        exact = host + "/" + name;
+                        break;
+                    }
         }
         host = exact;
     }
@@ -636,7 +646,9 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
+    // A copy onto itself finds its source open without write sharing, as
+    // any other program holding the file would: Windows refuses it.
+    if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive || from == to) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
