@@ -58,6 +58,14 @@ CASE(TerminationNeedsTheRightAndALivingProcess) {
         CHECK_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     }
     CloseHandle(h);
+    // A process whose security grants less than asked for cannot be opened:
+    // all the rights asked for, or none.
+    DWORD guarded = stage::StartChild(PROCESS_QUERY_INFORMATION);
+    HANDLE granted = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, guarded);
+    CHECK(granted != nullptr);
+    CloseHandle(granted);
+    CHECK(OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, guarded) == nullptr);
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
     // Identifier 0, the idle process, cannot be opened.
     CHECK(OpenProcess(PROCESS_TERMINATE, FALSE, 0) == nullptr);
     CHECK_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);

@@ -112,6 +112,8 @@ CASE(ReadOnlyHandlesCannotDeleteOrWrite) {
     CHECK_EQ(RegDeleteValueA(reader, "V"), (LONG)ERROR_ACCESS_DENIED);
     CHECK_EQ(RegSetValueExA(reader, "W", 0, REG_SZ, (const BYTE*)"y", 2),
              (LONG)ERROR_ACCESS_DENIED);
+    // A subkey goes whatever rights the handle of its parent carries.
+    CHECK_EQ(RegDeleteKeyA(reader, "Sub"), (LONG)ERROR_SUCCESS);
     RegCloseKey(reader);
     // A handle that may only write values cannot read them.
     HKEY writer = Open(kKey, KEY_SET_VALUE);

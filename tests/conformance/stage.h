@@ -42,8 +42,9 @@ void Release(void* holder);
 /* The image file of a running process. */
 std::string RunningImage();
 /* Starts another process that runs until EndChild, which makes it exit by
-   itself (not through a handle of ours) and waits until it has. */
-DWORD StartChild();
+   itself (not through a handle of ours) and waits until it has. Its security
+   grants others the process rights `grants` only. */
+DWORD StartChild(DWORD grants = PROCESS_ALL_ACCESS);
 void EndChild(DWORD pid);
 /* A window of this thread whose messages go to `proc`. */
 HWND MakeWindow(WNDPROC proc);

@@ -56,9 +56,11 @@ std::string RunningImage() {
     return image;
 }
 
-DWORD StartChild() {
+DWORD StartChild(DWORD grants) {
     simwin::WriteFile(Dir() + "child.exe", "MZ");
-    return simwin::StartProcess({Dir() + "child.exe"});
+    simwin::ProcessSpec spec{Dir() + "child.exe"};
+    spec.grants = grants;
+    return simwin::StartProcess(spec);
 }
 
 void EndChild(DWORD pid) { simwin::EndProcess(pid); }

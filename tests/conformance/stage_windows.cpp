@@ -53,14 +53,31 @@ void DeleteKeyTree(HKEY parent, const char* name) {
     RegDeleteKeyA(parent, name);
 }
 
-PROCESS_INFORMATION Spawn(const std::string& arguments) {
+/* Starts this program again with `arguments`; everyone may open the new
+   process with the rights `grants` only. */
+PROCESS_INFORMATION Spawn(const std::string& arguments, DWORD grants) {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string line = "\"" + std::string(self) + "\" " + arguments;
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    CreateProcessA(self, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    // A security descriptor whose one entry allows everyone `grants`.
+    char acl[64];
+    SECURITY_DESCRIPTOR sd;
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    InitializeAcl((PACL)acl, sizeof acl, ACL_REVISION);
+    // Since Vista a handle with PROCESS_QUERY_INFORMATION also carries the
+    // limited right, and both are checked.
+    if (grants & PROCESS_QUERY_INFORMATION) grants |= PROCESS_QUERY_LIMITED_INFORMATION;
+    AddAccessAllowedAce((PACL)acl, ACL_REVISION, grants, everyone);
+    SetSecurityDescriptorDacl(&sd, TRUE, (PACL)acl, FALSE);
+    SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+    CreateProcessA(self, &line[0], &sa, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    FreeSid(everyone);
     return pi;
 }
 
@@ -116,8 +133,8 @@ std::string RunningImage() {
     return self;
 }
 
-DWORD StartChild() {
-    PROCESS_INFORMATION pi = Spawn("--idle");
+DWORD StartChild(DWORD grants) {
+    PROCESS_INFORMATION pi = Spawn("--idle", grants);
     if (!pi.hProcess) return 0;
     children[pi.dwProcessId] = pi;
     return pi.dwProcessId;
