@@ -1,7 +1,8 @@
 #!/bin/bash
 # run_wine.sh <conformance.exe> <work folder> [case name parts]: runs the
-# conformance program under wine64 in a fresh prefix of its own (no display:
-# its one window is message-only); its exit code is the result.
+# conformance program under Wine (wine64, or the loader WINE names) in a
+# fresh prefix of its own (no display: its one window is message-only); its
+# exit code is the result.
 set -u
 exe=$1 work=$2
 . "$(dirname "$0")/../e2e/wine-env.sh"
