@@ -157,6 +157,21 @@ CASE(MoveFileExDelaysOnlyWhatItMay) {
     stage::Put(b, "y");
     CHECK(MoveFileExA(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     CHECK_EQ(stage::Get(a), "x"); // nothing happens before the restart
+    // The session manager's list holds the NT path, then an empty new name.
+    HKEY key;
+    CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                           &key),
+             (LONG)ERROR_SUCCESS);
+    std::vector<char> list(4096);
+    DWORD size = (DWORD)list.size(), type = 0;
+    CHECK_EQ(RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                              (LPBYTE)list.data(), &size),
+             (LONG)ERROR_SUCCESS);
+    RegCloseKey(key);
+    CHECK_EQ(type, (DWORD)REG_MULTI_SZ);
+    std::string entry = "\\??\\" + a + std::string(2, '\0');
+    CHECK(std::string(list.data(), size).find(entry) != std::string::npos);
     // A delayed move cannot also be a copy (Windows refuses the pair; Wine
     // records it).
     if (!stage::UnderWine()) {
