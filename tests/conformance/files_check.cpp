@@ -52,6 +52,9 @@ CASE(FindListsDotsFilesAndFoldersWithTheirAttributes) {
     // "*.*" also matches names without a dot; "." and ".." are folders.
     CHECK_EQ(Joined(List(d + "*.*")), ".,16 ..,16 Alpha.exe,0 sub,16 zeta,1");
     CHECK_EQ(Joined(List(d + "*.EXE")), "Alpha.exe,0");
+    // A drive's root folder has no "." or ".." entries.
+    std::string root = Joined(List(Dir().substr(0, 3) + "*.*"));
+    CHECK_EQ(root.find(".,16"), std::string::npos);
     DWORD error = 0;
     CHECK(List(d + "*.zzz", &error).empty());
     CHECK_EQ(error, (DWORD)ERROR_FILE_NOT_FOUND);
@@ -113,7 +116,12 @@ CASE(DeleteRefusesReadOnlyRunningAndHeldFiles) {
     void* holder = stage::HoldWithoutSharing(held);
     CHECK(!DeleteFileA(held.c_str()));
     CHECK_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    // The run-time's access test looks at existence and attributes only.
+    CHECK_EQ(_access(held.c_str(), 0), 0);
+    CHECK_EQ(_access(held.c_str(), 4), 0);
     stage::Release(holder);
+    CHECK_EQ(_access(ro.c_str(), 0), -1);
+    CHECK_EQ(errno, ENOENT);
     CHECK(DeleteFileA(held.c_str()));
 }
 
