@@ -59,13 +59,14 @@ int main(int argc, char** argv) {
             skipped++;
             continue;
         }
-        int before = check::failures;
+        int before = check::failures, checksBefore = check::checks;
         stage::Begin(c.family);
         c.fn();
         stage::End();
         bool ok = check::failures == before;
-        printf("[%s] %s%s%s\n", ok ? " ok " : "FAIL", c.name, c.family ? " - models " : "",
-               c.family ? c.family : "");
+        printf("[%s] %s%s%s (%d checks)\n", ok ? " ok " : "FAIL", c.name,
+               c.family ? " - models " : "", c.family ? c.family : "",
+               check::checks - checksBefore);
         fflush(stdout);
         ran++;
         failedCases += !ok;
