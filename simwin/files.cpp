@@ -27,6 +27,7 @@
 */
 #include "simwin/files.h"
 #include "simwin/processes.h"
+#include "simwin/registry.h"
 #include "simwin/security.h"
 #include "simwin/system.h"
 
@@ -55,6 +56,7 @@ struct Drive {
 std::map<char, Drive> drives;
 std::vector<std::string> driveQueries;
 std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
+const char* const kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 std::vector<std::string> pendingDeletions;
 std::vector<std::pair<std::string, std::string>> pendingRenames;
 bool delayedMovesAllowed = true;
@@ -662,6 +664,22 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
             pendingRenames.push_back({existing, newName});
         else
             pendingDeletions.push_back(existing);
+        // Where the session manager finds it at the restart: pairs of NT
+        // paths, an empty second one for a deletion, "!" before a new name
+        // that may replace an existing file.
+        std::vector<uint8_t> list = simwin::RegValueData(HKEY_LOCAL_MACHINE, kSessionManager,
+                                                         "PendingFileRenameOperations");
+        if (!list.empty()) list.pop_back(); // the list's closing terminator
+        auto add = [&list](const std::string& s) {
+            list.insert(list.end(), s.begin(), s.end());
+            list.push_back(0);
+        };
+        add(std::string("\\??\\") + existing);
+        add(newName ? std::string(flags & MOVEFILE_REPLACE_EXISTING ? "!" : "") + "\\??\\" + newName
+                    : "");
+        list.push_back(0);
+        simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations",
+                            REG_MULTI_SZ, list);
         return TRUE;
     }
     if (!newName) {
@@ -732,6 +750,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    // A source held without sharing cannot be read by the copy.
     if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;

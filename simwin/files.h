@@ -44,7 +44,9 @@ void MakeDir(const std::string& winPath);
 
 /* MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: the files it registered for
    deletion at the next restart (paths as given), and the renames it
-   registered (existing, new name), in order. Nothing happens to them. */
+   registered (existing, new name), in order. Nothing happens to them; like
+   Windows it also lists them in the registry value PendingFileRenameOperations
+   of HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager. */
 const std::vector<std::string>& PendingDeletions();
 const std::vector<std::pair<std::string, std::string>>& PendingRenames();
 /* Whether delayed moves are accepted; when not, MoveFileExA refuses them with

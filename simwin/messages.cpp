@@ -16,6 +16,10 @@ int peeks = 0;
 uintptr_t nextWindow = 0x10010;
 uint64_t clockMs = 0;
 std::vector<DWORD> sleeps;
+// PostQuitMessage only raises the thread's quit flag: WM_QUIT comes out of
+// the queue once no posted message is left, whenever it was asked for.
+bool quitPending = false;
+WPARAM quitCode = 0;
 
 simwin::ResetHook resetMessages([] {
     queue.clear();
@@ -25,6 +29,8 @@ simwin::ResetHook resetMessages([] {
     nextWindow = 0x10010;
     clockMs = 0;
     sleeps.clear();
+    quitPending = false;
+    quitCode = 0;
 });
 
 bool InFilter(UINT m, UINT lo, UINT hi) { return (lo == 0 && hi == 0) || (m >= lo && m <= hi); }
@@ -43,6 +49,14 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
         if (!InFilter(it->message, filterMin, filterMax)) continue;
         *msg = *it;
         if (remove & PM_REMOVE) queue.erase(it);
+        return TRUE;
+    }
+    if (quitPending && InFilter(WM_QUIT, filterMin, filterMax)) {
+        *msg = MSG{};
+        msg->message = WM_QUIT;
+        msg->wParam = quitCode;
+        msg->time = (DWORD)clockMs;
+        if (remove & PM_REMOVE) quitPending = false;
         return TRUE;
     }
     return FALSE;
@@ -67,7 +81,10 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-void PostQuitMessage(int exitCode) { simwin::PostTestMessage(nullptr, WM_QUIT, (WPARAM)exitCode); }
+void PostQuitMessage(int exitCode) {
+    quitPending = true;
+    quitCode = (WPARAM)exitCode;
+}
 
 BOOL IsWindow(HWND hwnd) { return windows.count(hwnd) != 0; }
 

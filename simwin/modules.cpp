@@ -72,6 +72,10 @@ bool Exported(const std::string& key, const std::string& function) {
         auto f = lib->second.find(function);
         if (f != lib->second.end()) return f->second;
     }
+    // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
+    if (key == "kernel32.dll" && simwin::PlatformId() == VER_PLATFORM_WIN32_NT &&
+        simwin::MajorVersion() < 5)
+        return false;
     return true;
 }
 

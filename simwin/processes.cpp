@@ -89,8 +89,9 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
     if (it == processes.end() || !it->second.running || it->second.kind == Kind::Idle)
         return Fail(ERROR_INVALID_PARAMETER);
     const Process& p = it->second;
-    bool guarded =
-        p.kind == Kind::System || p.spec.onTerminate == simwin::Termination::NeedsDebugPrivilege;
+    bool guarded = p.kind == Kind::System ||
+                   p.spec.onTerminate == simwin::Termination::NeedsDebugPrivilege ||
+                   (access & ~p.spec.grants) != 0;
     if (guarded && IsNt() && !simwin::PrivilegeEnabled(SE_DEBUG_NAME))
         return Fail(ERROR_ACCESS_DENIED);
     return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(processId, access));

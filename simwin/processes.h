@@ -5,7 +5,7 @@
 ** terminated and then releases its image and every file it held.
 **
 ** Processes are opened by identifier with OpenProcess, which gives a handle
-** carrying the access rights asked for; TerminateProcess needs
+** carrying the access rights asked for, when the process grants them all; TerminateProcess needs
 ** PROCESS_TERMINATE in that handle. As on Windows, an identifier that names
 ** no running process cannot be opened (ERROR_INVALID_PARAMETER), and the
 ** System Idle Process (identifier 0) cannot be opened at all.
@@ -49,6 +49,10 @@ struct ProcessSpec {
     // image path: some system processes report "\SystemRoot\System32\smss.exe"
     // or "\??\C:\WINDOWS\system32\csrss.exe".
     std::string reportedPath = "";
+    // On NT, the rights its security grants the program: OpenProcess asking
+    // for any other right fails with ERROR_ACCESS_DENIED unless the program
+    // has SeDebugPrivilege enabled.
+    DWORD grants = PROCESS_ALL_ACCESS;
 };
 
 /* Starts a simulated process; returns its identifier (1000, 1004, ...). */

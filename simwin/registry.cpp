@@ -12,6 +12,7 @@
 */
 #include "simwin/registry.h"
 #include "simwin/crt.h"
+#include "simwin/system.h"
 
 #include <map>
 
@@ -104,6 +105,16 @@ Value* FindValue(Key& k, const char* name) {
 
 bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }
 
+void MarkDeleted(Key& k) {
+    k.deleted = true;
+    for (auto& s : k.subkeys)
+        MarkDeleted(*s);
+}
+
+bool IsString(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
 /* Whether the handle was opened with every right in `needed`. */
 bool Allows(HKEY h, REGSAM needed) {
     if (Root(h)) return true;
@@ -111,14 +122,26 @@ bool Allows(HKEY h, REGSAM needed) {
     return !kh || (kh->sam & needed) == needed; // a bad handle fails later
 }
 
-LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded) {
+/* The size a query reports before delivering a value. NT keeps strings as
+   wide text and, where the 8-bit form is not yet made, reports the wide
+   size: up to twice the bytes RegQueryValueExA then delivers (seen on
+   double-byte editions); Windows 9x keeps 8-bit text and is exact. */
+DWORD Promised(const Value& v) {
+    bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    return nt && IsString(v.type) ? (DWORD)(2 * v.data.size()) : (DWORD)v.data.size();
+}
+
+/* `promised` is the size a query without data, or one that finds the buffer
+   too small, reports: more than the bytes delivered for a string on NT. */
+LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded,
+              DWORD promised) {
     if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     if (!data) {
-        *size = (DWORD)src.size();
+        *size = promised;
         return ERROR_SUCCESS;
     }
     if (*size < src.size()) {
-        if (reportNeeded) *size = (DWORD)src.size();
+        if (reportNeeded) *size = promised;
         return ERROR_MORE_DATA;
     }
     if (!src.empty()) memcpy(data, src.data(), src.size()); // an empty value has no bytes at all
@@ -181,7 +204,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
         if (!perfProvider) return ERROR_FILE_NOT_FOUND;
         std::vector<uint8_t> block = perfProvider(name ? name : "");
         if (type) *type = REG_BINARY;
-        return CopyData(block, data, size, false);
+        return CopyData(block, data, size, false, (DWORD)block.size());
     }
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
@@ -190,7 +213,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     Value* v = FindValue(*k, name);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
-    return CopyData(v->data, data, size, true);
+    return CopyData(v->data, data, size, true, Promised(*v));
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -225,7 +248,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     memcpy(name, v.name.c_str(), v.name.size() + 1);
     *nameChars = (DWORD)v.name.size();
     if (type) *type = v.type;
-    if (data || size) return CopyData(v.data, data, size, true);
+    if (data || size) return CopyData(v.data, data, size, true, Promised(v));
     return ERROR_SUCCESS;
 }
 
@@ -298,14 +321,17 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (!subKey || !*subKey) return ERROR_ACCESS_DENIED; // a root cannot go
     auto k = Walk(base, subKey, false);
     if (!k || k == base) return ERROR_FILE_NOT_FOUND;
-    if (!k->subkeys.empty() || k->denyWrite) return ERROR_ACCESS_DENIED;
+    // NT refuses a key that still has subkeys; Windows 9x deletes the key
+    // with everything below it.
+    bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    if ((nt && !k->subkeys.empty()) || k->denyWrite) return ERROR_ACCESS_DENIED;
+    MarkDeleted(*k);
     auto& siblings = k->parent->subkeys;
     for (auto it = siblings.begin(); it != siblings.end(); ++it)
         if (it->get() == k.get()) {
             siblings.erase(it);
             break;
         }
-    k->deleted = true;
     return ERROR_SUCCESS;
 }
 

@@ -42,6 +42,7 @@ void SetWindows10();
 /* The platform id GetVersionExA would report, read without counting a call
    (other areas model family differences with it). */
 DWORD PlatformId();
+DWORD MajorVersion();
 /* Folders (defaults C:\WINDOWS, C:\WINDOWS\system32, C:\WINDOWS\TEMP\). */
 void SetWindowsDirectory(const std::string& path);
 void SetSystemDirectory(const std::string& path);

@@ -1,0 +1,223 @@
+/*
+** Files and folders: the find functions, the run-time's low-level file
+** access, and deleting, moving and copying files, as the file check, the
+** drive walk and the delete at restart rely on them.
+*/
+#include "check.h"
+#include "stage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+using stage::Dir;
+
+namespace {
+
+/* "name,attributes" of every entry a search yields, sorted: the order is the
+   file system's own. */
+std::vector<std::string> List(const std::string& pattern, DWORD* error = nullptr) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
+    if (error) *error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        DWORD kind = fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
+        names.push_back(std::string(fd.cFileName) + "," + std::to_string(kind));
+    } while (FindNextFileA(h, &fd));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_FILES);
+    CHECK(FindClose(h));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string Joined(const std::vector<std::string>& v) {
+    std::string s;
+    for (auto& e : v)
+        s += (s.empty() ? "" : " ") + e;
+    return s;
+}
+
+} // namespace
+
+CASE(FindListsDotsFilesAndFoldersWithTheirAttributes) {
+    std::string d = Dir() + "List\\";
+    CHECK(CreateDirectoryA(d.c_str(), nullptr));
+    CHECK(CreateDirectoryA((d + "sub").c_str(), nullptr));
+    stage::Put(d + "Alpha.exe", "x");
+    stage::Put(d + "zeta", "x");
+    CHECK(SetFileAttributesA((d + "zeta").c_str(), FILE_ATTRIBUTE_READONLY));
+    // "*.*" also matches names without a dot; "." and ".." are folders.
+    CHECK_EQ(Joined(List(d + "*.*")), ".,16 ..,16 Alpha.exe,0 sub,16 zeta,1");
+    CHECK_EQ(Joined(List(d + "*.EXE")), "Alpha.exe,0");
+    // A drive's root folder has no "." or ".." entries.
+    std::string root = Joined(List(Dir().substr(0, 3) + "*.*"));
+    CHECK_EQ(root.find(".,16"), std::string::npos);
+    DWORD error = 0;
+    CHECK(List(d + "*.zzz", &error).empty());
+    CHECK_EQ(error, (DWORD)ERROR_FILE_NOT_FOUND);
+    // A folder that is gone, or never was.
+    CHECK(RemoveDirectoryA((d + "sub").c_str()));
+    CHECK(List(d + "sub\\*.*", &error).empty());
+    CHECK_EQ(error, (DWORD)ERROR_PATH_NOT_FOUND);
+    SetFileAttributesA((d + "zeta").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+CASE(RunTimeReadsAtAndPastTheEnd) {
+    std::string f = Dir() + "hundred.bin";
+    stage::Put(f, std::string(100, 'a'));
+    int fd = _open(f.c_str(), _O_RDONLY | _O_BINARY);
+    CHECK(fd >= 0);
+    char b[8];
+    CHECK_EQ(_filelength(fd), 100L);
+    CHECK_EQ(_lseek(fd, -4, SEEK_END), 96L);
+    CHECK_EQ(_read(fd, b, sizeof b), 4); // what is left
+    CHECK_EQ(_read(fd, b, sizeof b), 0);
+    CHECK_EQ(_lseek(fd, 200, SEEK_SET), 200L); // beyond the end is allowed
+    CHECK_EQ(_read(fd, b, sizeof b), 0);
+    CHECK_EQ(_lseek(fd, -1, SEEK_SET), -1L); // before the start is not
+    CHECK_EQ(errno, EINVAL);
+    // `long` has 32 bits: an offset beyond 2 GB arrives negative.
+    CHECK_EQ(_lseek(fd, (long)0x80000010u, SEEK_SET), -1L);
+    CHECK_EQ(_close(fd), 0);
+    CHECK_EQ(_close(fd), -1);
+    CHECK_EQ(errno, EBADF);
+    // A file another program holds without sharing cannot be opened.
+    void* holder = stage::HoldWithoutSharing(f);
+    CHECK_EQ(_open(f.c_str(), _O_RDONLY | _O_BINARY), -1);
+    CHECK_EQ(errno, EACCES);
+    stage::Release(holder);
+    fd = _open(f.c_str(), _O_RDONLY | _O_BINARY);
+    CHECK(fd >= 0);
+    _close(fd);
+}
+
+CASE(DeleteRefusesReadOnlyRunningAndHeldFiles) {
+    std::string ro = Dir() + "ro.exe", held = Dir() + "held.exe";
+    stage::Put(ro, "x");
+    stage::Put(held, "x");
+    CHECK(SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK(!DeleteFileA(ro.c_str()));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    CHECK(SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_NORMAL));
+    CHECK(DeleteFileA(ro.c_str()));
+    CHECK(!DeleteFileA(ro.c_str()));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+
+    std::string image = stage::RunningImage();
+    CHECK(!DeleteFileA(image.c_str()));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    int fd = _open(image.c_str(), _O_RDONLY | _O_BINARY); // a running image can be read
+    CHECK(fd >= 0);
+    _close(fd);
+
+    void* holder = stage::HoldWithoutSharing(held);
+    CHECK(!DeleteFileA(held.c_str()));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    // The run-time's access test looks at existence and attributes only.
+    CHECK_EQ(_access(held.c_str(), 0), 0);
+    CHECK_EQ(_access(held.c_str(), 4), 0);
+    stage::Release(holder);
+    CHECK_EQ(_access(ro.c_str(), 0), -1);
+    CHECK_EQ(errno, ENOENT);
+    CHECK(DeleteFileA(held.c_str()));
+}
+
+CASE(AttributesAreSetAndReadBack) {
+    std::string f = Dir() + "a.txt";
+    stage::Put(f, "x");
+    CHECK(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    const DWORD kSet = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    CHECK_EQ(GetFileAttributesA(f.c_str()) & kSet,
+             (DWORD)(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    // The reset the file check does before deleting.
+    CHECK(SetFileAttributesA(f.c_str(), FILE_ATTRIBUTE_NORMAL));
+    CHECK_EQ(GetFileAttributesA(f.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+    CHECK(!SetFileAttributesA((Dir() + "none.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}
+
+CASE(MoveAndCopyOntoExistingNames) {
+    std::string a = Dir() + "a.ini", b = Dir() + "b.ini";
+    stage::Put(a, "aaa");
+    stage::Put(b, "bb");
+    CHECK(!MoveFileA(a.c_str(), b.c_str()));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    CHECK_EQ(stage::Get(b), "bb");
+
+    // A copy onto itself is refused and leaves the file whole.
+    CHECK(!CopyFileA(a.c_str(), a.c_str(), FALSE));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    CHECK_EQ(stage::Get(a), "aaa");
+    CHECK(!CopyFileA(a.c_str(), b.c_str(), TRUE));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    CHECK_EQ(stage::Get(b), "bb");
+    CHECK(CopyFileA(a.c_str(), b.c_str(), FALSE));
+    CHECK_EQ(stage::Get(b), "aaa");
+    CHECK_EQ(stage::Get(a), "aaa");
+}
+
+CASE(MoveFileExDelaysOnlyWhatItMay) {
+    std::string a = Dir() + "in use.exe", b = Dir() + "b.exe";
+    stage::Put(a, "x");
+    stage::Put(b, "y");
+    CHECK(MoveFileExA(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    CHECK_EQ(stage::Get(a), "x"); // nothing happens before the restart
+    // The session manager's list holds the NT path, then an empty new name.
+    HKEY key;
+    CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                           &key),
+             (LONG)ERROR_SUCCESS);
+    std::vector<char> list(4096);
+    DWORD size = (DWORD)list.size(), type = 0;
+    CHECK_EQ(RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                              (LPBYTE)list.data(), &size),
+             (LONG)ERROR_SUCCESS);
+    RegCloseKey(key);
+    CHECK_EQ(type, (DWORD)REG_MULTI_SZ);
+    std::string entry = "\\??\\" + a + std::string(2, '\0');
+    CHECK(std::string(list.data(), size).find(entry) != std::string::npos);
+    // A delayed move cannot also be a copy (Windows refuses the pair; Wine
+    // records it).
+    if (!stage::UnderWine()) {
+        CHECK(
+            !MoveFileExA(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_COPY_ALLOWED));
+        CHECK_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    }
+    CHECK(!MoveFileExA(a.c_str(), b.c_str(), 0));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    CHECK(MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING));
+    CHECK_EQ(stage::Get(b), "x");
+    CHECK_EQ(GetFileAttributesA(a.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+/* Windows 95, 98 and ME have no MoveFileExA (it fails with
+   ERROR_CALL_NOT_IMPLEMENTED); a delete at restart goes through wininit.ini. */
+MODEL(MoveFileExIsMissingOnWindows9x, stage::kWindows98) {
+    std::string a = Dir() + "a.exe";
+    stage::Put(a, "x");
+    CHECK(!MoveFileExA(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_CALL_NOT_IMPLEMENTED);
+}
+
+CASE(ShortNamesAreEightDotThreeAndNameTheSameFile) {
+    std::string d = Dir() + "Long Folder Name\\";
+    CHECK(CreateDirectoryA(d.c_str(), nullptr));
+    std::string f = d + "a very long name.text";
+    stage::Put(f, "long");
+    char s[MAX_PATH];
+    DWORD n = GetShortPathNameA(f.c_str(), s, sizeof s);
+    CHECK_EQ(n, (DWORD)strlen(s));
+    CHECK(strchr(s, ' ') == nullptr);
+    const char* name = strrchr(s, '\\');
+    CHECK(name && strlen(name + 1) <= 12);
+    CHECK_EQ(stage::Get(s), "long");
+    // Too small a buffer: the size needed, terminator included.
+    char small[4];
+    CHECK_EQ(GetShortPathNameA(f.c_str(), small, sizeof small), n + 1);
+    CHECK_EQ(GetShortPathNameA((d + "gone.txt").c_str(), s, sizeof s), 0u);
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_FILE_NOT_FOUND);
+}

@@ -1,0 +1,85 @@
+/*
+** The stage a conformance case plays on: what a case needs that plain Win32
+** cannot set up the same way in both builds. The host build (stage_host.cpp)
+** builds it in simwin's world; the Windows build (stage_windows.cpp) makes it
+** for real: a scratch folder, another process, a window.
+*/
+#ifndef TESTS_CONFORMANCE_STAGE_H
+#define TESTS_CONFORMANCE_STAGE_H
+
+#include "platform/win32.h"
+
+#include <string>
+
+#ifndef CALLBACK
+#define CALLBACK
+#endif
+
+namespace stage {
+
+/* Families a MODEL case may ask for. */
+extern const char* const kWindows98;
+extern const char* const kWindowsNt4;
+extern const char* const kPerformanceData; // NT performance data with a process object
+
+/* Whether this build can stage `family` (null: the platform as it is). */
+bool CanModel(const char* family);
+/* Whether this is Wine, which differs from Windows in a few places the cases
+   name; simwin follows Windows there. */
+bool UnderWine();
+/* Before and after each case: a fresh, empty scratch folder and test key. */
+void Begin(const char* family);
+void End();
+
+/* The scratch folder, ending in a backslash. */
+std::string Dir();
+/* The registry key below HKEY_LOCAL_MACHINE the cases may fill. */
+extern const char* const kKey;
+
+/* Another process holds `path` open without any sharing until Release. */
+void* HoldWithoutSharing(const std::string& path);
+void Release(void* holder);
+/* The image file of a running process. */
+std::string RunningImage();
+/* Starts another process that runs until EndChild, which makes it exit by
+   itself (not through a handle of ours) and waits until it has. Its security
+   grants others the process rights `grants` only. */
+DWORD StartChild(DWORD grants = PROCESS_ALL_ACCESS);
+void EndChild(DWORD pid);
+/* A window of this thread whose messages go to `proc`. */
+HWND MakeWindow(WNDPROC proc);
+
+} // namespace stage
+
+/* Small helpers every area uses, plain run-time and Win32 in both builds. */
+namespace stage {
+
+/* Writes `bytes` to a new or emptied file. */
+inline bool Put(const std::string& path, const std::string& bytes) {
+    int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return false;
+    bool ok = _write(fd, bytes.data(), (unsigned)bytes.size()) == (int)bytes.size();
+    return _close(fd) == 0 && ok;
+}
+
+/* The whole content of a file; "<none>" when it cannot be opened. */
+inline std::string Get(const std::string& path) {
+    int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0) return "<none>";
+    std::string all;
+    char buf[512];
+    for (int n; (n = _read(fd, buf, sizeof buf)) > 0;)
+        all.append(buf, n);
+    _close(fd);
+    return all;
+}
+
+/* A function resolved by name at run time, as the program resolves them. */
+template <class Fn> Fn Resolve(const char* library, const char* name) {
+    HMODULE module = LoadLibraryA(library);
+    return module ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
+                  : nullptr;
+}
+
+} // namespace stage
+#endif

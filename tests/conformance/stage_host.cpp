@@ -1,0 +1,70 @@
+/*
+** The conformance stage over simwin: a fresh world per case, drive C: a
+** fresh host folder, other processes and windows simulated.
+*/
+#include "stage.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace stage {
+
+const char* const kWindows98 = "Windows 98";
+const char* const kWindowsNt4 = "Windows NT 4.0";
+const char* const kPerformanceData = "NT performance data";
+const char* const kKey = "Software\\CleanPhantaxis Conformance";
+
+namespace {
+std::string root;
+}
+
+bool CanModel(const char*) { return true; }
+
+bool UnderWine() { return false; }
+
+void Begin(const char* family) {
+    simwin::Reset();
+    char tmpl[] = "/tmp/cpconf-XXXXXX";
+    root = mkdtemp(tmpl);
+    simwin::MapDrive('C', root + "/c");
+    CreateDirectoryA("C:\\Scratch", nullptr);
+    if (family == kWindows98) simwin::SetWindows98();
+    if (family == kWindowsNt4) simwin::SetWindowsNt4();
+    if (family == kPerformanceData) simwin::ServeProcessPerformanceData();
+}
+
+void End() {
+    simwin::Reset();
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
+}
+
+std::string Dir() { return "C:\\Scratch\\"; }
+
+void* HoldWithoutSharing(const std::string& path) {
+    DWORD pid = simwin::StartProcess({Dir() + "holder.exe", {path}});
+    return reinterpret_cast<void*>((uintptr_t)pid);
+}
+
+void Release(void* holder) { simwin::EndProcess((DWORD) reinterpret_cast<uintptr_t>(holder)); }
+
+std::string RunningImage() {
+    std::string image = Dir() + "running.exe";
+    simwin::WriteFile(image, "MZ");
+    simwin::StartProcess({image});
+    return image;
+}
+
+DWORD StartChild(DWORD grants) {
+    simwin::WriteFile(Dir() + "child.exe", "MZ");
+    simwin::ProcessSpec spec{Dir() + "child.exe"};
+    spec.grants = grants;
+    return simwin::StartProcess(spec);
+}
+
+void EndChild(DWORD pid) { simwin::EndProcess(pid); }
+
+HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
+
+} // namespace stage
