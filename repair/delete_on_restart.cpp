@@ -8,6 +8,7 @@
 ** beside it and only then takes its place. A failure at any point leaves the
 ** old file as it was (a copy of it also stays in the temporary folder).
 */
+#include "memory/wow64.h"
 #include "repair/delete_on_restart.h"
 #include "memory/platform.h"
 #include "platform/win32.h"
@@ -152,8 +153,10 @@ bool ScheduleDeleteOnRestart(const char* path) {
         if (n == 0 || n >= sizeof shortPath) return false;
         return AddWininitRename("NUL", shortPath);
     }
-    case PLATFORM_NT:
+    case PLATFORM_NT: {
+        NativeFileNames native; // the walk's names are the real ones
         return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    }
     default:
         return false;
     }
