@@ -4,6 +4,7 @@
 ** opened, missing process-list functions, and a stop during the scan.
 */
 #include "memory/process_scan.h"
+#include "memory/wow64.h"
 #include "world.h"
 
 #include <filesystem>
@@ -93,6 +94,31 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         EXPECT_EQ(g_scan.filesInfected, 1);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
+}
+
+/* On 64-bit Windows a 32-bit process names its image in the 32-bit names:
+   run32.exe from SysWOW64 reports C:\WINDOWS\system32\run32.exe, where a
+   harmless 64-bit run32.exe really is. The variant is found, ended and
+   removed by its real name; the 64-bit program and its file stay. */
+TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
+    simwin::SetWindows10();
+    simwin::SetWow64(true);
+    DetectWow64();
+    const std::string variant = "C:\\WINDOWS\\SysWOW64\\run32.exe";
+    const std::string harmless = "C:\\WINDOWS\\system32\\run32.exe";
+    simwin::WriteFile(harmless, "MZ not a variant");
+    DWORD native = simwin::StartProcess({harmless});
+    PlantVariant(variant);
+    DWORD wow64 = simwin::StartProcess({variant, {}, simwin::Termination::Ends, harmless});
+    simwin::SetWow64Process(wow64);
+
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    EXPECT_EQ(lines_, Removed(variant));
+    EXPECT_FALSE(simwin::IsRunning(wow64));
+    EXPECT_TRUE(simwin::IsRunning(native));
+    EXPECT_FALSE(simwin::FileExists(variant));
+    EXPECT_TRUE(simwin::FileExists(harmless));
+    EXPECT_FALSE(simwin::RedirectionOff());
 }
 
 TEST_F(ProcessScanTest, ServiceNameIsTheImageNameWithoutItsLastExtension) {
