@@ -9,7 +9,8 @@
 #
 # Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
 # winxp, win10 (the whole system under that Windows version; the driver
-# plants their world itself, see system_scenarios.cpp).
+# plants their world itself, see system_scenarios.cpp), and wow64 (the 32-bit
+# program, given by --exe, on 64-bit Windows 10).
 #
 # The prefix has no drive Z: and no links out of drive_c, so a scan covers
 # only the prefix's own C:. Each scenario copies it, plants what it needs on
@@ -52,6 +53,15 @@ if [ $make_prefix -eq 1 ]; then
 fi
 
 [ -d "$template/drive_c" ] || { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
+
+# wow64 runs the 32-bit program: it needs that build and Wine's 32-bit half,
+# which only a kernel that runs i386 code can start. Else ctest reports the
+# scenario skipped (exit code 77).
+if [ "$scenario" = wow64 ]; then
+    [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
+    /usr/lib/wine/wine --version > /dev/null 2>&1 ||
+        { echo "e2e: skipped: Wine's 32-bit loader does not run here (no wine32, or no i386 support in the kernel)"; exit 77; }
+fi
 dir="$root/$scenario"
 rm -rf "$dir"
 mkdir -p "$dir"
@@ -119,9 +129,12 @@ cancel)
         (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
     done
     ;;
-win98 | nt40 | winxp | win10)
-    # The Windows version Wine reports to every program of the prefix.
-    printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$scenario" >> "$prefix/user.reg"
+win98 | nt40 | winxp | win10 | wow64)
+    # The Windows version Wine reports to every program of the prefix; wow64
+    # runs the 32-bit program on Windows 10.
+    version=$scenario
+    [ "$scenario" = wow64 ] && version=win10
+    printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$version" >> "$prefix/user.reg"
     cp "$holder" "$cpx/e2e_holder.exe"
     cp "$tap" "$cpx/e2e_logtap.dll"
     specimens=$(cd "$specimens" && pwd)
