@@ -1,7 +1,9 @@
 /*
 ** One whole scan over drive C: with two variant files, the autostart values
 ** that start them and a hosts file carrying the legacy signature: every log
-** line in order, the counters, and what is left on disk and in the registry.
+** line in order, the counters, and what is left on disk and in the registry;
+** then the same kind of world on 64-bit Windows (WoW64) and where WoW64 does
+** not exist.
 */
 #include "engine/legacy_check.h"
 #include "engine/scan_run.h"
@@ -92,6 +94,11 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
                          "C:\\WINDOWS\\system32\\b32.exe");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "Keep32", "C:\\WINDOWS\\system32\\a64.exe");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "B", "\"%SystemRoot%\\system32\\b32.exe\" /s");
+    // Named like the value the first detection removes: the second deletes
+    // it by name, in every key and view.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE,
+                         "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+                         "A", "c:\\other\\thing.exe");
     simwin::SetWow64(true);
 
     std::vector<std::string> offDuring;
@@ -107,6 +114,7 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "System Registry     W32/Phantaxis.Backdoor removed",
                           "C:\\WINDOWS\\system32\\a64.exe     W32/Phantaxis.Backdoor removed",
+                          "System Registry     W32/Phantaxis.Backdoor removed",
                           "System Registry     W32/Phantaxis.Backdoor removed",
                           "C:\\WINDOWS\\SysWOW64\\b32.exe     W32/Phantaxis.Backdoor removed",
                           " ",
