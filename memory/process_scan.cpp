@@ -100,8 +100,11 @@ static DWORD ImagePathOf(DWORD pid, GetModuleFileNameExAFn moduleFileName, bool 
     if (length > MODULE_NAME_SIZE - 1) length = MODULE_NAME_SIZE - 1;
     // A 32-bit process on 64-bit Windows names its image as 32-bit programs
     // see it (System32 for SysWOW64); the scan works with the real names.
+    // Only a file that is there: a 32-bit program that a 64-bit one started
+    // from the real System32 reports that folder by the same name.
     char native[MODULE_NAME_SIZE];
-    if (length > 0 && IsWow64Child(process) && NativePath(path, native, sizeof native)) {
+    if (length > 0 && IsWow64Child(process) && NativePath(path, native, sizeof native) &&
+        strcmp(native, path) != 0 && _access(native, 0) == 0) {
         strcpy(path, native);
         length = (DWORD)strlen(path);
     }

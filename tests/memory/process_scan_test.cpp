@@ -99,7 +99,9 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
 /* On 64-bit Windows a 32-bit process names its image in the 32-bit names:
    run32.exe from SysWOW64 reports C:\WINDOWS\system32\run32.exe, where a
    harmless 64-bit run32.exe really is. The variant is found, ended and
-   removed by its real name; the 64-bit program and its file stay. */
+   removed by its real name; the 64-bit program and its file stay. A 32-bit
+   variant that a 64-bit program started from the real system folder, with no
+   namesake in SysWOW64, is found where it is. */
 TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
@@ -111,9 +113,16 @@ TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     PlantVariant(variant);
     DWORD wow64 = simwin::StartProcess({variant, {}, simwin::Termination::Ends, harmless});
     simwin::SetWow64Process(wow64);
+    const std::string there = "C:\\WINDOWS\\system32\\only32.exe";
+    DWORD started = RunVariant(there);
+    simwin::SetWow64Process(started);
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
-    EXPECT_EQ(lines_, Removed(variant));
+    std::vector<std::string> want = Removed(variant);
+    for (const std::string& line : Removed(there))
+        want.push_back(line);
+    EXPECT_EQ(lines_, want);
+    EXPECT_FALSE(simwin::FileExists(there));
     EXPECT_FALSE(simwin::IsRunning(wow64));
     EXPECT_TRUE(simwin::IsRunning(native));
     EXPECT_FALSE(simwin::FileExists(variant));
