@@ -27,7 +27,7 @@ host-asan: $(BUILD)/host-asan/Makefile
 	$(CMAKE) --build $(BUILD)/host-asan -j$(JOBS)
 win64: $(BUILD)/win64/Makefile host
 	$(CMAKE) --build $(BUILD)/win64 -j$(JOBS)
-win32: $(BUILD)/win32/Makefile
+win32: $(BUILD)/win32/Makefile host
 	$(CMAKE) --build $(BUILD)/win32 -j$(JOBS)
 
 builds: host host-asan win64 win32

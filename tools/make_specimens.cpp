@@ -1,7 +1,8 @@
 /*
 ** make_specimens: writes one harmless PE file per record of the built-in
 ** variant table, rec-NNN.exe for row NNN (from 1), each one a file that the
-** file check detects under that record's name.
+** file check detects under that record's name, and two of them also as
+** programs that run (run-NNN.exe 64-bit, run32-NNN.exe 32-bit).
 **
 **   make_specimens <folder>
 **
@@ -77,16 +78,19 @@ int main(int argc, char** argv) {
         }
         written++;
     }
-    // Two of the records also as real, runnable programs: run-NNN.exe.
+    // Two of the records also as real, runnable programs: run-NNN.exe for
+    // 64-bit Windows, run32-NNN.exe for every Windows.
     for (int row : runnable::ChooseRows(kVariantTable)) {
-        std::vector<uint8_t> bytes;
-        runnable::Build(kVariantTable[row - 1], &bytes);
-        char name[32];
-        snprintf(name, sizeof name, "run-%03d.exe", row);
-        fs::path path = dir / name;
-        if (!SameBytes(path, bytes) && !WriteAtomically(path, bytes)) {
-            fprintf(stderr, "make_specimens: cannot write %s\n", path.c_str());
-            failed++;
+        for (int bits : {64, 32}) {
+            std::vector<uint8_t> bytes;
+            runnable::Build(kVariantTable[row - 1], bits, &bytes);
+            char name[32];
+            snprintf(name, sizeof name, bits == 64 ? "run-%03d.exe" : "run32-%03d.exe", row);
+            fs::path path = dir / name;
+            if (!SameBytes(path, bytes) && !WriteAtomically(path, bytes)) {
+                fprintf(stderr, "make_specimens: cannot write %s\n", path.c_str());
+                failed++;
+            }
         }
     }
     printf("make_specimens: %d rows, %d files written, %d up to date, %d failed\n", rows, written,

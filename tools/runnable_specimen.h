@@ -1,13 +1,18 @@
 /*
-** Runnable specimens: real x86-64 Windows programs that wait until they are
-** terminated (they call Sleep for ever) and whose windows match a record of
-** the variant table, so that the memory scan can be tried for real.
+** Runnable specimens: real Windows programs, 32-bit (PE32) and 64-bit
+** (PE32+), that wait until they are terminated (they call Sleep for ever)
+** and whose windows match a record of the variant table, so that the memory
+** scan can be tried for real with either build of the program.
 **
-** The file check reads every file as PE32: it takes the section table to
-** start right after a 224-byte optional header, which in a PE32+ file lies
-** 16 bytes before the real table. What the check calls section 0 is then
-** made of the last two data directories and the first 24 bytes of the real
-** section header:
+** Both have one section laid out one to one (PointerToRawData ==
+** VirtualAddress), so every RVA in it is also its file position.
+**
+** A PE32 file needs nothing more: the file check reads its section table
+** where the loader does. The check reads every file as PE32, though: it
+** takes the section table to start right after a 224-byte optional header,
+** which in a PE32+ file lies 16 bytes before the real table. What the check
+** calls section 0 of a PE32+ file is then made of the last two data
+** directories and the first 24 bytes of the real section header:
 **
 **   check's VirtualSize      = data directory 15 (reserved) .VirtualAddress
 **   check's VirtualAddress   = data directory 15 .Size
@@ -15,9 +20,7 @@
 **
 ** The loader ignores the reserved directory, so it holds a huge size and a
 ** zero address, and the section's name is at most four characters long: the
-** check's view maps every RVA to the same file position. The real section
-** is laid out the same way (PointerToRawData == VirtualAddress), so the
-** loader, the check and the file agree on where every byte lives.
+** check's view maps every RVA to the same file position too.
 */
 #ifndef TOOLS_RUNNABLE_SPECIMEN_H
 #define TOOLS_RUNNABLE_SPECIMEN_H
@@ -31,18 +34,18 @@
 namespace runnable {
 
 constexpr uint32_t kPeOffset = 0x40;
-constexpr uint32_t kOptionalSize = 240; // PE32+ with 16 data directories
 constexpr uint32_t kHeaderSize = 0x400;
 constexpr uint32_t kSection = 0x1000;   // VirtualAddress == PointerToRawData
 constexpr uint32_t kImports = kSection; // import tables at the section's start
 constexpr uint32_t kImportsSize = 0x100;
-constexpr uint32_t kCodeSize = 17;
+constexpr uint32_t kCodeSize = 17; // room for the longer (64-bit) loop
 constexpr uint32_t kCheckViewSize = 0x7FFF0000;
+constexpr uint32_t kImageBase32 = 0x400000;
 
 /* Offsets inside the import block. */
 constexpr uint32_t kIdt = 0x00;       // two descriptors (20 bytes each)
-constexpr uint32_t kIlt = 0x30;       // three 8-byte thunks
-constexpr uint32_t kIat = 0x50;       // three 8-byte thunks
+constexpr uint32_t kIlt = 0x30;       // three thunks (4 or 8 bytes each)
+constexpr uint32_t kIat = 0x50;       // three thunks
 constexpr uint32_t kDllName = 0x70;   // "KERNEL32.dll"
 constexpr uint32_t kSleepName = 0x80; // hint + "Sleep"
 constexpr uint32_t kExitName = 0x90;  // hint + "ExitProcess"
@@ -70,8 +73,11 @@ inline uint32_t ChooseEntry(const VariantSignature& rec) {
     return 0;
 }
 
-/* Builds the program; false when the record cannot hold it. */
-inline bool Build(const VariantSignature& rec, std::vector<uint8_t>* out) {
+/* Builds the program for `bits` 32 (i386, PE32) or 64 (AMD64, PE32+);
+   false when the record cannot hold it. */
+inline bool Build(const VariantSignature& rec, int bits, std::vector<uint8_t>* out) {
+    const bool wide = bits == 64;
+    if (bits != 32 && !wide) return false;
     const uint32_t entry = ChooseEntry(rec);
     if (!entry || rec.fileSize < (int32_t)(kSection + 0x200)) return false;
     if (rec.offset1 == rec.offset2 && memcmp(rec.pattern1, rec.pattern2, 20) != 0) return false;
@@ -79,6 +85,7 @@ inline bool Build(const VariantSignature& rec, std::vector<uint8_t>* out) {
     const uint32_t rawSize = (size - kSection) / 0x200 * 0x200;
     const uint32_t virtualSize = size - kSection;
     const uint32_t imageSize = (kSection + virtualSize + 0xFFF) / 0x1000 * 0x1000;
+    const uint32_t optionalSize = wide ? 240 : 224; // either with 16 data directories
     std::vector<uint8_t>& b = *out;
     b.assign(size, 0);
 
@@ -89,37 +96,58 @@ inline bool Build(const VariantSignature& rec, std::vector<uint8_t>* out) {
     // PE signature and file header.
     const uint32_t fh = kPeOffset + 4;
     memcpy(&b[kPeOffset], "PE\0\0", 4);
-    Put16(b, fh + 0, 0x8664); // AMD64
-    Put16(b, fh + 2, 1);      // one section
-    Put16(b, fh + 16, kOptionalSize);
-    Put16(b, fh + 18, 0x0023); // relocations stripped, executable, large addresses
+    Put16(b, fh + 0, wide ? 0x8664 : 0x014C); // AMD64 or i386
+    Put16(b, fh + 2, 1);                      // one section
+    Put16(b, fh + 16, (uint16_t)optionalSize);
+    // Relocations stripped, executable; large addresses or 32-bit words.
+    Put16(b, fh + 18, wide ? 0x0023 : 0x0103);
 
-    // PE32+ optional header.
+    // The optional header. From SectionAlignment to Subsystem both forms
+    // agree; the stack and heap sizes and what follows them are 8 bytes
+    // wider in PE32+.
     const uint32_t oh = fh + 20;
-    Put16(b, oh + 0, 0x20B);
+    Put16(b, oh + 0, wide ? 0x20B : 0x10B);
     Put32(b, oh + 4, rawSize);   // SizeOfCode
     Put32(b, oh + 16, entry);    // AddressOfEntryPoint
     Put32(b, oh + 20, kSection); // BaseOfCode
-    Put64(b, oh + 24, 0x140000000ull);
-    Put32(b, oh + 32, 0x1000);                  // SectionAlignment
-    Put32(b, oh + 36, 0x200);                   // FileAlignment
-    Put16(b, oh + 40, 5), Put16(b, oh + 42, 2); // operating system 5.2
-    Put16(b, oh + 48, 5), Put16(b, oh + 50, 2); // subsystem 5.2
+    if (wide)
+        Put64(b, oh + 24, 0x140000000ull);
+    else
+        Put32(b, oh + 24, kSection), Put32(b, oh + 28, kImageBase32); // BaseOfData, ImageBase
+    Put32(b, oh + 32, 0x1000);                                        // SectionAlignment
+    Put32(b, oh + 36, 0x200);                                         // FileAlignment
+    // Operating system and subsystem 5.2 (64-bit) or 4.0, which every
+    // 32-bit Windows from 95 and NT 4.0 on loads.
+    const uint16_t major = wide ? 5 : 4, minor = wide ? 2 : 0;
+    Put16(b, oh + 40, major), Put16(b, oh + 42, minor);
+    Put16(b, oh + 48, major), Put16(b, oh + 50, minor);
     Put32(b, oh + 56, imageSize);
     Put32(b, oh + 60, kHeaderSize);
     Put16(b, oh + 68, 2); // Windows GUI: no console
-    Put64(b, oh + 72, 0x100000), Put64(b, oh + 80, 0x1000);
-    Put64(b, oh + 88, 0x100000), Put64(b, oh + 96, 0x1000);
-    Put32(b, oh + 108, 16);
-    Put32(b, oh + 112 + 1 * 8, kImports + kIdt); // import directory
-    Put32(b, oh + 112 + 1 * 8 + 4, 40);
-    Put32(b, oh + 112 + 12 * 8, kImports + kIat); // import address table
-    Put32(b, oh + 112 + 12 * 8 + 4, 24);
-    Put32(b, oh + 112 + 15 * 8, kCheckViewSize); // reserved: the check's VirtualSize
-    Put32(b, oh + 112 + 15 * 8 + 4, 0);          // reserved: the check's VirtualAddress
+    uint32_t dd;          // the data directories
+    if (wide) {
+        Put64(b, oh + 72, 0x100000), Put64(b, oh + 80, 0x1000);
+        Put64(b, oh + 88, 0x100000), Put64(b, oh + 96, 0x1000);
+        Put32(b, oh + 108, 16);
+        dd = oh + 112;
+    } else {
+        Put32(b, oh + 72, 0x100000), Put32(b, oh + 76, 0x1000);
+        Put32(b, oh + 80, 0x100000), Put32(b, oh + 84, 0x1000);
+        Put32(b, oh + 92, 16);
+        dd = oh + 96;
+    }
+    const uint32_t thunk = wide ? 8 : 4;
+    Put32(b, dd + 1 * 8, kImports + kIdt); // import directory
+    Put32(b, dd + 1 * 8 + 4, 40);
+    Put32(b, dd + 12 * 8, kImports + kIat); // import address table
+    Put32(b, dd + 12 * 8 + 4, 3 * thunk);
+    if (wide) {
+        Put32(b, dd + 15 * 8, kCheckViewSize); // reserved: the check's VirtualSize
+        Put32(b, dd + 15 * 8 + 4, 0);          // reserved: the check's VirtualAddress
+    }
 
-    // The one section; bytes 4..7 of its name stay zero (see above).
-    const uint32_t sh = oh + kOptionalSize;
+    // The one section; in PE32+ bytes 4..7 of its name stay zero (see above).
+    const uint32_t sh = oh + optionalSize;
     memcpy(&b[sh], ".phx", 4);
     Put32(b, sh + 8, virtualSize);
     Put32(b, sh + 12, kSection);
@@ -132,17 +160,29 @@ inline bool Build(const VariantSignature& rec, std::vector<uint8_t>* out) {
     Put32(b, im + kIdt + 0, im + kIlt);
     Put32(b, im + kIdt + 12, im + kDllName);
     Put32(b, im + kIdt + 16, im + kIat);
-    Put64(b, im + kIlt + 0, im + kSleepName), Put64(b, im + kIlt + 8, im + kExitName);
-    Put64(b, im + kIat + 0, im + kSleepName), Put64(b, im + kIat + 8, im + kExitName);
+    for (uint32_t table : {kIlt, kIat}) {
+        Put32(b, im + table, im + kSleepName);
+        Put32(b, im + table + thunk, im + kExitName);
+    }
     memcpy(&b[im + kDllName], "KERNEL32.dll", 12);
     memcpy(&b[im + kSleepName + 2], "Sleep", 5);
     memcpy(&b[im + kExitName + 2], "ExitProcess", 11);
 
-    // sub rsp,40; again: mov ecx,1000; call [Sleep]; jmp again
-    static const uint8_t code[kCodeSize] = {0x48, 0x83, 0xEC, 0x28, 0xB9, 0xE8, 0x03, 0x00, 0x00,
-                                            0xFF, 0x15, 0,    0,    0,    0,    0xEB, 0xF3};
-    memcpy(&b[entry], code, kCodeSize);
-    Put32(b, entry + 11, (im + kIat) - (entry + 15)); // rip-relative to the IAT slot
+    if (wide) {
+        // sub rsp,40; again: mov ecx,1000; call [rip+IAT]; jmp again
+        static const uint8_t code[] = {0x48, 0x83, 0xEC, 0x28, 0xB9, 0xE8, 0x03, 0x00, 0x00,
+                                       0xFF, 0x15, 0,    0,    0,    0,    0xEB, 0xF3};
+        static_assert(sizeof code <= kCodeSize, "the loop fits its room");
+        memcpy(&b[entry], code, sizeof code);
+        Put32(b, entry + 11, (im + kIat) - (entry + 15)); // relative to the next instruction
+    } else {
+        // again: push 1000; call [IAT]; jmp again (Sleep pops its argument)
+        static const uint8_t code[] = {0x68, 0xE8, 0x03, 0x00, 0x00, 0xFF, 0x15,
+                                       0,    0,    0,    0,    0xEB, 0xF3};
+        static_assert(sizeof code <= kCodeSize, "the loop fits its room");
+        memcpy(&b[entry], code, sizeof code);
+        Put32(b, entry + 7, kImageBase32 + im + kIat); // absolute: the image is never moved
+    }
 
     // The two windows, where the check's view puts them (file offset == RVA).
     memcpy(&b[entry + (uint32_t)rec.offset1], rec.pattern1, 20);
@@ -151,13 +191,14 @@ inline bool Build(const VariantSignature& rec, std::vector<uint8_t>* out) {
 }
 
 /* Rows (1-based) of the records made runnable: the first two, of different
-   names, whose files are small and can hold the program. */
+   names, whose files are small and can hold the program (the same rows for
+   both bitnesses: the layout does not depend on it). */
 inline std::vector<int> ChooseRows(const VariantSignature* table) {
     std::vector<int> rows;
     const char* first = nullptr;
     for (int i = 0; table[i].name[0] && rows.size() < 2; i++) {
         std::vector<uint8_t> bytes;
-        if (table[i].fileSize > 131072 || !Build(table[i], &bytes)) continue;
+        if (table[i].fileSize > 131072 || !Build(table[i], 32, &bytes)) continue;
         if (first && strcmp(first, table[i].name) == 0) continue;
         first = table[i].name;
         rows.push_back(i + 1);

@@ -10,10 +10,11 @@
 #include "ui/bitmap_buttons.h"
 #include "ui/framework.h"
 
+#include "resources/version.h" // NOTICE_LINE
+
 #define MAKER_WEB_HOST "www.example.invalid"
 #define DOWNLOAD_PAGE "/download/downloadnow.htm"
 #define UTILITY_PAGE "/download/utility.htm"
-#define NOTICE_LINE "Copyright (c) 2026 Kelvora Software. All rights reserved."
 #define PRODUCT_KEY "Software\\Kelvora\\Sentravix 2000"
 #define PRODUCT_VALUE "Installed Folder"
 

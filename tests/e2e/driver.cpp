@@ -424,6 +424,26 @@ void CheckSize(HWND main, int id, int w, int h, const char* what) {
           what, w, h, r.right - r.left, r.bottom - r.top);
 }
 
+/* A string of the program's version resource, read the way Explorer reads
+   it: in the language and code page its translation table names first. */
+std::wstring VersionText(const wchar_t* name) {
+    DWORD ignored = 0, size = GetFileVersionInfoSizeW(g_exe.c_str(), &ignored);
+    std::vector<BYTE> block(size);
+    if (!size || !GetFileVersionInfoW(g_exe.c_str(), 0, size, block.data())) return L"";
+    WORD* translation = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translation), &length) ||
+        length < 4)
+        return L"";
+    wchar_t path[128];
+    swprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0], translation[1], name);
+    wchar_t* text = nullptr;
+    if (!VerQueryValueW(block.data(), path, reinterpret_cast<void**>(&text), &length) || !text)
+        return L"";
+    return text;
+}
+
 void CheckIdleLayout(HWND main, bool product) {
     const char* layout = product ? "idle with product" : "idle";
     CheckStates(main, layout,
@@ -452,9 +472,15 @@ void CheckIdleLayout(HWND main, bool product) {
     CheckText(main, IDC_BANNER, L"for W32/Phantaxis Backdoor", "banner");
     CheckText(main, IDC_PRODUCT_LINE, L"This program is a part of Sentravix antivirus software.",
               "product line");
+    // The notice line and the file's properties in Explorer agree: the
+    // version resource, as the system reads it, carries the same line.
     std::wstring notice = TextOf(Item(main, IDC_NOTICE_LINE));
-    Check(notice.find(L"Kelvora") != std::wstring::npos && notice.find(L"20") != std::wstring::npos,
-          "notice line names the maker and the year (\"%s\")", Narrow(notice).c_str());
+    std::wstring maker = VersionText(L"CompanyName"), copyright = VersionText(L"LegalCopyright");
+    Check(!maker.empty() && notice.find(maker) != std::wstring::npos &&
+              notice.find(L"20") != std::wstring::npos && notice == copyright,
+          "notice line names the maker and the year, as the file's LegalCopyright does (\"%s\", "
+          "\"%s\", \"%s\")",
+          Narrow(notice).c_str(), Narrow(maker).c_str(), Narrow(copyright).c_str());
 }
 
 void CheckGeometry(HWND main) {

@@ -68,7 +68,7 @@ int CountFiles(const std::wstring& folder);
 std::vector<std::wstring> StatisticsLines(int scanned, int infected, int removed);
 
 // ---- the whole-system scenarios (system_scenarios.cpp) ----
-/* Options they take: --specimens <folder of rec-NNN.exe and run-NNN.exe>,
+/* Options they take: --specimens <folder of rec-NNN.exe, run-NNN.exe, run32-NNN.exe>,
    --holder <e2e_holder.exe>. */
 bool SystemOption(const std::wstring& option, const std::wstring& value);
 /* win98, nt40, winxp or win10; false for any other name. */

@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Runs one end-to-end scenario of the real program under wine64 and Xvfb, or
+# Runs one end-to-end scenario of the real program under Wine and Xvfb, or
 # makes the Wine prefix that every scenario copies.
 #
-#   run_e2e.sh --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
+#   run_e2e.sh --bits <32|64> --build <dir> --exe <CleanPhantaxis.exe> --driver <e2e_driver.exe>
 #              --help-stub <help_stub.exe> --holder <e2e_holder.exe>
 #              --tap <e2e_logtap.dll> --specimens <dir>
 #              (--make-prefix | --scenario <name>)
+#
+# --bits names the bitness of the program and its helpers: 64 runs them under
+# wine64, 32 under the 32-bit loader in a 32-bit prefix. Where the kernel
+# cannot run i386 code, a 32-bit run prints why and exits 77 (skipped).
 #
 # Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
 # winxp, win10 (the whole system under that Windows version; the driver
@@ -22,9 +26,10 @@
 # look afterwards.
 set -euo pipefail
 
-build="" exe="" driver="" help_stub="" holder="" tap="" specimens="" scenario="" make_prefix=0
+bits=64 build="" exe="" driver="" help_stub="" holder="" tap="" specimens="" scenario="" make_prefix=0
 while [ $# -gt 0 ]; do
     case $1 in
+    --bits) bits=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --exe) exe=$2; shift 2 ;;
     --driver) driver=$2; shift 2 ;;
@@ -39,8 +44,18 @@ while [ $# -gt 0 ]; do
 done
 
 here=$(cd "$(dirname "$0")" && pwd)
+export WINE_BITS=$bits
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
+usable=0
+why=$(wine_bits_usable) || usable=$?
+if [ $usable -eq 1 ]; then
+    echo "e2e: skipped: $why"
+    exit 77
+elif [ $usable -ne 0 ]; then
+    echo "e2e: $why"
+    exit 1
+fi
 
 root="$build/e2e"
 template="$root/template-prefix"
@@ -54,13 +69,16 @@ fi
 
 [ -d "$template/drive_c" ] || { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
 
-# wow64 runs the 32-bit program: it needs that build and Wine's 32-bit half,
-# which only a kernel that runs i386 code can start. Else ctest reports the
-# scenario skipped (exit code 77).
+# wow64 runs the 32-bit program in this 64-bit prefix: it needs that build
+# and Wine's 32-bit half, which only a kernel that runs i386 code can start.
+# Without the build, or on a kernel without i386 support, ctest reports the
+# scenario skipped (exit code 77); a missing wine32 where it could run fails.
 if [ "$scenario" = wow64 ]; then
     [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
-    /usr/lib/wine/wine --version > /dev/null 2>&1 ||
-        { echo "e2e: skipped: Wine's 32-bit loader does not run here (no wine32, or no i386 support in the kernel)"; exit 77; }
+    usable32=0
+    why=$(WINE_BITS=32 WINE=/usr/lib/wine/wine wine_bits_usable) || usable32=$?
+    [ $usable32 -eq 1 ] && { echo "e2e: skipped: $why"; exit 77; }
+    [ $usable32 -eq 0 ] || { echo "e2e: $why"; exit 1; }
 fi
 dir="$root/$scenario"
 rm -rf "$dir"

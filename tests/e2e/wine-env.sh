@@ -1,13 +1,25 @@
 # Shared by the end-to-end tests and scripts/demo (sourced, not run): where
-# wine64 and its server are, how a prefix for the program is made, and a
+# Wine and its server are, how a prefix for the program is made, and a
 # private Xvfb display.
+#
+# WINE_BITS=64 (the default) picks wine64 and a 64-bit prefix; WINE_BITS=32
+# picks the 32-bit loader and a 32-bit prefix (WINEARCH=win32), served by
+# the same wineserver. Then wine_bits_usable tells whether this machine can
+# run it at all.
 
 export WINEDEBUG=-all
+WINE_BITS=${WINE_BITS:-64}
 WINE=${WINE:-}
-if [ -z "$WINE" ]; then
-    for w in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
-        [ -n "$w" ] && [ -x "$w" ] && { WINE=$w; break; }
-    done
+if [ "$WINE_BITS" = 32 ]; then
+    export WINEARCH=win32
+    [ -n "$WINE" ] || WINE=/usr/lib/wine/wine
+else
+    unset WINEARCH
+    if [ -z "$WINE" ]; then
+        for w in /usr/lib/wine/wine64 "$(command -v wine64 || true)"; do
+            [ -n "$w" ] && [ -x "$w" ] && { WINE=$w; break; }
+        done
+    fi
 fi
 if [ -z "${WINESERVER:-}" ]; then
     for s in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver "$(command -v wineserver || true)"; do
@@ -16,6 +28,27 @@ if [ -z "${WINESERVER:-}" ]; then
 fi
 export WINE WINESERVER
 [ -n "$WINE" ] && [ -n "${WINESERVER:-}" ] || { echo "wine64 and wineserver are needed" >&2; exit 1; }
+
+# wine_bits_usable: 0 when $WINE can run here; else 1 with the reason on
+# stdout when the kernel cannot run its code (nothing to install helps), or
+# 2 with the reason when it could but $WINE is missing or broken.
+wine_bits_usable() {
+    [ "$WINE_BITS" = 32 ] || return 0
+    local why
+    if ! why=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/kernel-runs-i386"); then
+        echo "$why"
+        return 1
+    fi
+    if [ ! -x "$WINE" ]; then
+        echo "no 32-bit Wine loader $WINE (scripts/install-deps installs wine32:i386)"
+        return 2
+    fi
+    if ! "$WINE" --version > /dev/null 2>&1; then
+        echo "the 32-bit Wine loader $WINE does not start"
+        return 2
+    fi
+    return 0
+}
 
 # wine_make_prefix <prefix> <home>: a fresh prefix whose only drive is C:,
 # with no symbolic links out of drive_c (the user folders would otherwise
