@@ -287,11 +287,13 @@ std::wstring ValueKey(bool view32, bool services, const std::wstring& name) {
            (services ? L"RunServices\\" : L"Run\\") + name;
 }
 
-/* Every value of both autostart keys in both registry views, by ValueKey,
-   to its type and data. */
+/* Every value of both autostart keys, by ValueKey, to its type and data: in
+   both registry views where the driver runs on 64-bit Windows (the 64-bit
+   driver), in the one there is on 32-bit Windows. */
 std::map<std::wstring, std::pair<DWORD, std::wstring>> AutostartValues() {
     std::map<std::wstring, std::pair<DWORD, std::wstring>> all;
-    for (int services = 0; services < 4; services++) {
+    const int keys = sizeof(void*) == 8 ? 4 : 2;
+    for (int services = 0; services < keys; services++) {
         const bool view32 = services >= 2;
         HKEY key = OpenKey(services % 2 ? kRunServicesKey : kRunKey, KEY_READ, view32);
         if (!key) continue;
