@@ -14,6 +14,7 @@
 #include "engine/scan_state.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
+#include "memory/wow64.h"
 #include "repair/autostart.h"
 #include "repair/delete_on_restart.h"
 
@@ -72,13 +73,36 @@ bool SizeFits(const VariantSignature& rec, long length) {
     }
 }
 
+/* The file operations on a path the walk gave, which under WoW64 is a real
+   name (see NativeFileNames); the redirection is back on between them, when
+   a process is terminated or a line posted. */
+bool ClearAttributes(const char* path) {
+    NativeFileNames native;
+    return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
+}
+
+bool Delete(const char* path) {
+    NativeFileNames native;
+    return DeleteFileA(path) != 0;
+}
+
+bool Rename(const char* path, const char* renamed) {
+    NativeFileNames native;
+    return MoveFileA(path, renamed) != 0;
+}
+
+int OpenForReading(const char* path) {
+    NativeFileNames native;
+    return _open(path, _O_RDONLY | _O_BINARY);
+}
+
 void DeleteInfected(const char* path, const char* name) {
-    if (!SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE)) {
+    if (!ClearAttributes(path)) {
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
     // A running program may hold the file: terminate it and try once more.
-    if (DeleteFileA(path) || (KillProcessByImage(path) && DeleteFileA(path))) {
+    if (Delete(path) || (KillProcessByImage(path) && Delete(path))) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
         return;
@@ -166,7 +190,7 @@ int32_t CheckFile(const char* checkName, const char* path) {
     if (g_scan.filesInfected == 0)
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 
-    const int fd = _open(path, _O_RDONLY | _O_BINARY);
+    const int fd = OpenForReading(path);
     if (fd < 0) return 0;
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
@@ -224,7 +248,7 @@ bool RenamedPath(const char* path, char* out, size_t size) {
 
 void RenameInfected(const char* path, const char* name) {
     char renamed[MAX_PATH + 1];
-    if (RenamedPath(path, renamed, sizeof renamed) && MoveFileA(path, renamed))
+    if (RenamedPath(path, renamed, sizeof renamed) && Rename(path, renamed))
         PostLogLine("%s     %s renamed", path, name);
     else
         PostLogLine("%s     %s Rename failed", path, name);

@@ -9,6 +9,7 @@
 #include "engine/scan_state.h"
 #include "engine/walk.h"
 #include "memory/memory_scan.h"
+#include "memory/wow64.h"
 #include "repair/restart.h"
 
 /* After each top-level walk: the drive's "\Program Files" when the tree walk
@@ -40,6 +41,7 @@ static void WalkTarget() {
 }
 
 int32_t RunScan() {
+    DetectWow64();
     if (g_scan.target[0]) {
         ScanMemory();
         WalkTarget();

@@ -49,6 +49,12 @@ struct ScanState {
     char currentFile[261];        // file under check, for the autostart cleanup
     char autostartValueName[128]; // last autostart value matched
     BOOL memoryRestartNeeded;     // the memory scan wants its restart question
+    // A 32-bit program on 64-bit Windows (found at the start of the run), and
+    // kernel32's switch of the file system redirection there, when it has one.
+    BOOL wow64;
+    FARPROC isWow64Process;     // IsWow64Process, to ask about other processes
+    FARPROC disableRedirection; // Wow64DisableWow64FsRedirection
+    FARPROC revertRedirection;  // Wow64RevertWow64FsRedirection
 };
 
 /* The process-wide scan state. */

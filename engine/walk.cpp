@@ -21,6 +21,7 @@
 #include "engine/ask_user.h"
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
+#include "memory/wow64.h"
 
 enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60 };
 
@@ -58,6 +59,14 @@ static bool ComposePath(const char* pattern, const char* name, const char* suffi
     return AppendPath(out, (size_t)keep, name) && AppendPath(out, strlen(out), suffix);
 }
 
+/* Under WoW64 the walk lists folders by their real names: C:\Windows\System32
+   is the system folder itself and SysWOW64 is met under its own name, so
+   each file is seen once. Only the opening of a search needs the switch. */
+static HANDLE FindFirst(const char* pattern, WIN32_FIND_DATAA* fd) {
+    NativeFileNames native;
+    return FindFirstFileA(pattern, fd);
+}
+
 static bool IsDotEntry(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
 
 /* Forms the entry's path (folder part of pattern + name + suffix) in `out`,
@@ -93,7 +102,7 @@ static void NoteProgramFiles(const char* pattern) {
    Returns 1 to go on, 0 when stopped, -1 for a pattern without ".". */
 static int32_t WalkFiles(const char* pattern) {
     WIN32_FIND_DATAA fd;
-    HANDLE search = FindFirstFileA(pattern, &fd);
+    HANDLE search = FindFirst(pattern, &fd);
     if (search == INVALID_HANDLE_VALUE) return 1;
     do {
         PumpMessages();
@@ -144,7 +153,7 @@ static int32_t WalkSubdirectories(const char* pattern) {
     if (!AppendPath(dirPattern, keep, "*")) return g_scan.filesScanned;
 
     WIN32_FIND_DATAA fd;
-    HANDLE search = FindFirstFileA(dirPattern, &fd);
+    HANDLE search = FindFirst(dirPattern, &fd);
     if (search == INVALID_HANDLE_VALUE) return g_scan.filesScanned;
     do {
         PumpMessages();

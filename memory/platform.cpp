@@ -4,6 +4,8 @@
 #include "memory/platform.h"
 #include "platform/win32.h"
 
+static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record both tests hand over");
+
 static bool QueryVersion(OSVERSIONINFOA* info) {
     memset(info, 0, sizeof *info);
     info->dwOSVersionInfoSize = sizeof *info; // 148

@@ -10,6 +10,7 @@
 ** set to the scan's action, and the file check then disposes of it without
 ** matching it again (the "re-check").
 */
+#include "memory/wow64.h"
 #include "memory/process_scan.h"
 #include "engine/scan_state.h"
 #include "engine/walk.h"
@@ -95,9 +96,19 @@ static DWORD ImagePathOf(DWORD pid, GetModuleFileNameExAFn moduleFileName, bool 
     if (!process) return 0;
     memset(path, 0, MODULE_NAME_SIZE);
     DWORD length = moduleFileName(process, NULL, path, MODULE_NAME_SIZE);
-    CloseHandle(process);
     path[MODULE_NAME_SIZE - 1] = 0;
     if (length > MODULE_NAME_SIZE - 1) length = MODULE_NAME_SIZE - 1;
+    // A 32-bit process on 64-bit Windows names its image as 32-bit programs
+    // see it (System32 for SysWOW64); the scan works with the real names.
+    // Only a file that is there: a 32-bit program that a 64-bit one started
+    // from the real System32 reports that folder by the same name.
+    char native[MODULE_NAME_SIZE];
+    if (length > 0 && IsWow64Child(process) && NativePath(path, native, sizeof native) &&
+        strcmp(native, path) != 0 && _access(native, 0) == 0) {
+        strcpy(path, native);
+        length = (DWORD)strlen(path);
+    }
+    CloseHandle(process);
     return length;
 }
 
@@ -220,7 +231,12 @@ static void HandleVariantNt(const ProcessImage* rec) {
 
 /* Checks one record; true when its image is a variant. */
 static bool CheckProcess(const ProcessImage* rec, bool nt) {
-    if (_access(rec->imagePath, 4) == -1) return false; // unreadable: counts as clean
+    int readable;
+    {
+        NativeFileNames native;
+        readable = _access(rec->imagePath, 4);
+    }
+    if (readable == -1) return false; // unreadable: counts as clean
     WalkDirectory(rec->imagePath);
     if (!g_scan.fileMatched) return false;
     switch (g_scan.action) {

@@ -15,6 +15,7 @@
 #include "repair/autostart.h"
 #include "engine/scan_state.h"
 #include "repair/hosts_file.h"
+#include "memory/wow64.h"
 
 namespace {
 
@@ -55,15 +56,31 @@ char* ExpandWhole(const char* source, char* local, DWORD localSize, char** heap)
     return nullptr;
 }
 
-bool InSystemDirectory(const char* lowerPath) {
-    return strstr(lowerPath, "\\system\\") || strstr(lowerPath, "\\system32\\");
+/* A bare name starts a file of the system folder. In the 32-bit view of
+   64-bit Windows, a 32-bit program's system folder is SysWOW64. */
+bool InSystemDirectory(const char* lowerPath, REGSAM view) {
+    return strstr(lowerPath, "\\system\\") || strstr(lowerPath, "\\system32\\") ||
+           (view == KEY_WOW64_32KEY && strstr(lowerPath, "\\syswow64\\"));
+}
+
+/* The text of a value the 32-bit view holds, with the file it names under
+   the name the walk met it by (System32 -> SysWOW64), in lower case; `text`
+   itself elsewhere. Null only when no memory is left. */
+const char* RealNames(const char* text, REGSAM view, char** heap) {
+    *heap = nullptr;
+    if (view != KEY_WOW64_32KEY) return text;
+    size_t size = strlen(text) + MAX_PATH;
+    *heap = (char*)malloc(size);
+    if (!*heap) return nullptr;
+    if (!NativePath(text, *heap, size)) CopyText(*heap, size, text);
+    return _strlwr(*heap);
 }
 
 } // namespace
 
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName) {
+bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view) {
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return false;
     if (RegDeleteValueA(key, valueName) != ERROR_SUCCESS) {
         RegCloseKey(key);
         return false;
@@ -71,10 +88,11 @@ bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName) {
     return RegCloseKey(key) == ERROR_SUCCESS;
 }
 
-bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data) {
+bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data,
+                        REGSAM view) {
     *data = nullptr;
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
     DWORD size = 0;
     char* buffer = nullptr;
     bool read =
@@ -98,11 +116,11 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
     return true;
 }
 
-void WalkAutostartKey(HKEY root, const char* subKey) {
+void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     HKEY key;
     char* currentFile = g_scan.currentFile;
     if (!Terminated(currentFile, sizeof g_scan.currentFile)) return;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
     DWORD count = 0; // taken once, before anything is deleted
     char* name = nullptr;
     if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
@@ -123,7 +141,7 @@ void WalkAutostartKey(HKEY root, const char* subKey) {
         if (!fileName || !fileName[1]) break;
         fileName++;
         char* data;
-        if (!ReadRegistryString(root, subKey, name, &data)) continue;
+        if (!ReadRegistryString(root, subKey, name, &data, view)) continue;
         _strlwr(data);
         _strlwr(currentFile);
         char local[kExpandedSize];
@@ -135,12 +153,21 @@ void WalkAutostartKey(HKEY root, const char* subKey) {
         }
         _strlwr(expanded);
         size_t n = strlen(currentFile);
-        const char* rawPath = data + (data[0] == '"');
-        const char* expandedPath = expanded + (expanded[0] == '"');
+        char *rawHeap, *expandedHeap;
+        const char* rawPath = RealNames(data + (data[0] == '"'), view, &rawHeap);
+        const char* expandedPath = RealNames(expanded + (expanded[0] == '"'), view, &expandedHeap);
+        if (!rawPath || !expandedPath) {
+            free(rawHeap);
+            free(expandedHeap);
+            free(heap);
+            free(data);
+            continue;
+        }
         bool bareReference = !strchr(data, '\\') || data[0] == '\\';
         if (bareReference && strstr(data, fileName)) {
             // Bare rule: only a file in a system directory; the prefix rule is not tried.
-            if (InSystemDirectory(currentFile) && DeleteRegistryValue(root, subKey, name)) {
+            if (InSystemDirectory(currentFile, view) &&
+                DeleteRegistryValue(root, subKey, name, view)) {
                 RememberValueName(name);
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
@@ -150,11 +177,13 @@ void WalkAutostartKey(HKEY root, const char* subKey) {
             // Prefix rule: remembered even when the deletion fails, so that
             // the next detection tries again.
             RememberValueName(name);
-            if (DeleteRegistryValue(root, subKey, name)) {
+            if (DeleteRegistryValue(root, subKey, name, view)) {
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
             }
         }
+        free(rawHeap);
+        free(expandedHeap);
         free(heap);
         free(data);
     }
@@ -165,15 +194,19 @@ void WalkAutostartKey(HKEY root, const char* subKey) {
 bool CleanSystemEntries(const char* variantName) {
     CheckHostsFile();
     const char* remembered = g_scan.autostartValueName;
+    const char* const keys[] = {AUTOSTART_RUN_KEY, AUTOSTART_RUNSERVICES_KEY};
+    REGSAM views[2];
+    const int viewCount = RegistryViews(views);
     if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0]) {
-        if (DeleteRegistryValue(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, remembered))
-            PostLogLine("System Registry     %s removed", variantName);
-        if (DeleteRegistryValue(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, remembered))
-            PostLogLine("System Registry     %s removed", variantName);
+        for (const char* key : keys)
+            for (int v = 0; v < viewCount; v++)
+                if (DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, remembered, views[v]))
+                    PostLogLine("System Registry     %s removed", variantName);
     }
     if (Terminated(g_scan.currentFile, sizeof g_scan.currentFile) && g_scan.currentFile[0]) {
-        WalkAutostartKey(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY);
-        WalkAutostartKey(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY);
+        for (const char* key : keys)
+            for (int v = 0; v < viewCount; v++)
+                WalkAutostartKey(HKEY_LOCAL_MACHINE, key, views[v]);
     }
     return true;
 }

@@ -12,20 +12,23 @@
 #define AUTOSTART_RUNSERVICES_KEY "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"
 
 /* Hosts file check, then the Run and RunServices values naming the file in
-   g_scan.currentFile. `variantName` is the matched record's name, used in the
-   lines about the remembered value. Always true. */
+   g_scan.currentFile, in both registry views under WoW64 (see RegistryViews). `variantName` is the
+   matched record's name, used in the lines about the remembered value. Always true. */
 bool CleanSystemEntries(const char* variantName);
 
 /* Deletes the values of one autostart key whose data starts the infected
-   file; remembers the name of a matched value in g_scan.autostartValueName. */
-void WalkAutostartKey(HKEY root, const char* subKey);
+   file. `view` is 0 or one of the WoW64 view bits; under KEY_WOW64_32KEY the
+   data is read as a 32-bit program means it (see NativePath). Remembers the name of a matched value
+   in g_scan.autostartValueName. */
+void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view = 0);
 
 /* Deletes one value; true when the deletion and the closing succeeded. */
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName);
+bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view = 0);
 
 /* Reads one value whole, whatever its type or length, into a heap block of
    the size the registry reports plus a terminator that this call adds.
    On success *data is a NUL-terminated string the caller frees with free(). */
-bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data);
+bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data,
+                        REGSAM view = 0);
 
 #endif

@@ -15,6 +15,7 @@
 ** wininit.old and puts it back first. A copy of the previous content also
 ** stays in the temporary folder, unless that folder is the Windows folder.
 */
+#include "memory/wow64.h"
 #include "repair/delete_on_restart.h"
 #include "memory/platform.h"
 #include "platform/win32.h"
@@ -232,8 +233,10 @@ bool ScheduleDeleteOnRestart(const char* path) {
         if (n == 0 || n >= sizeof shortPath) return false;
         return AddWininitRename("NUL", shortPath);
     }
-    case PLATFORM_NT:
+    case PLATFORM_NT: {
+        NativeFileNames native; // the walk's names are the real ones
         return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    }
     default:
         return false;
     }

@@ -15,6 +15,7 @@
 #include "simwin/crt.h"
 #include "simwin/files.h"
 #include "simwin/processes.h"
+#include "simwin/wow64.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -93,10 +94,11 @@ int _open(const char* path, int flags, ...) {
         // Reading an existing file: open the path as written first (when it
         // exists, it is what the case-insensitive resolution would give),
         // and look at what was opened, which spares separate look-ups.
-        std::string host = simwin::DirectHostPath(path);
+        const std::string name = simwin::Redirected(path);
+        std::string host = simwin::DirectHostPath(name);
         int fd = host.empty() ? -1 : open(host.c_str(), O_RDONLY);
         if (fd < 0) {
-            host = simwin::HostPath(path);
+            host = simwin::HostPath(name);
             if (host.empty()) return Fail(ENOENT);
             fd = open(host.c_str(), O_RDONLY);
         }
@@ -109,7 +111,7 @@ int _open(const char* path, int flags, ...) {
         }
         return NewDescriptor(Descriptor{fd, host, !(flags & _O_BINARY), true, 0});
     }
-    std::string host = simwin::HostPath(path);
+    std::string host = simwin::HostPath(simwin::Redirected(path));
     if (host.empty()) return Fail(ENOENT);
     struct stat st;
     bool exists = stat(host.c_str(), &st) == 0;
@@ -241,7 +243,7 @@ int _close(int fd) {
 int _access(const char* path, int mode) {
     DWORD err;
     if (simwin::Enter("_access", &err)) return Fail(EACCES);
-    std::string host = path ? simwin::HostPath(path) : "";
+    std::string host = path ? simwin::HostPath(simwin::Redirected(path)) : "";
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0) return Fail(ENOENT);
     if ((mode & 2) && !S_ISDIR(st.st_mode) && (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY))

@@ -30,6 +30,7 @@
 #include "simwin/registry.h"
 #include "simwin/security.h"
 #include "simwin/system.h"
+#include "simwin/wow64.h"
 
 #include <algorithm>
 #include <cctype>
@@ -270,7 +271,10 @@ void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     snprintf(fd->cAlternateFileName, sizeof fd->cAlternateFileName, "%s", e.alt.c_str());
 }
 
-std::string Resolve(const char* path) { return path ? simwin::HostPath(path) : ""; }
+/* The host path of a name the program hands to a file operation. */
+std::string Resolve(const char* path) {
+    return path ? simwin::HostPath(simwin::Redirected(path)) : "";
+}
 
 DWORD StoredAttributes(const std::string& host) {
     auto it = attributes.find(host);
@@ -514,7 +518,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         return INVALID_HANDLE_VALUE;
     }
     std::string dir, spec;
-    SplitLast(pattern ? pattern : "", &dir, &spec);
+    SplitLast(pattern ? simwin::Redirected(pattern) : "", &dir, &spec);
     std::string hostDir = simwin::HostPath(dir);
     if (!IsDir(hostDir)) {
         SetLastError(ERROR_PATH_NOT_FOUND);

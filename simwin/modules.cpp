@@ -6,6 +6,7 @@
 #include "simwin/crt.h"
 #include "simwin/processes.h"
 #include "simwin/system.h"
+#include "simwin/wow64.h"
 
 #include <map>
 #include <vector>
@@ -214,6 +215,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "CreateToolhelp32Snapshot") return Export(SimCreateToolhelp32Snapshot);
         if (function == "Process32First") return Export(SimProcess32First);
         if (function == "Process32Next") return Export(SimProcess32Next);
+        if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
     }
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);

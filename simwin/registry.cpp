@@ -13,6 +13,7 @@
 #include "simwin/registry.h"
 #include "simwin/crt.h"
 #include "simwin/system.h"
+#include "simwin/wow64.h"
 
 #include <map>
 
@@ -162,7 +163,8 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     auto base = FromHandle(key);
     if (!base) return ERROR_INVALID_HANDLE;
     if (base->deleted) return ERROR_KEY_DELETED;
-    auto k = Walk(base, subKey, false);
+    if (simwin::RefusesViewBits(sam)) return ERROR_ACCESS_DENIED;
+    auto k = Walk(base, simwin::RegistryPath(key, subKey, sam).c_str(), false);
     if (!k) return ERROR_FILE_NOT_FOUND;
     if (k->denyWrite && (sam & ~(REGSAM)KEY_READ)) return ERROR_ACCESS_DENIED;
     auto h = std::make_shared<KeyHandle>();
@@ -178,8 +180,10 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, v
     if (simwin::Enter("RegCreateKeyExA", &err)) return (LONG)err;
     auto base = FromHandle(key);
     if (!base || !result) return ERROR_INVALID_HANDLE;
-    bool existed = Walk(base, subKey, false) != nullptr;
-    auto k = Walk(base, subKey, true);
+    if (simwin::RefusesViewBits(sam)) return ERROR_ACCESS_DENIED;
+    const std::string path = simwin::RegistryPath(key, subKey, sam);
+    bool existed = Walk(base, path.c_str(), false) != nullptr;
+    auto k = Walk(base, path.c_str(), true);
     if (disposition) *disposition = existed ? 2 : 1;
     auto h = std::make_shared<KeyHandle>();
     h->key = k;

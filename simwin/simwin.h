@@ -23,6 +23,7 @@
 #include "simwin/services.h"
 #include "simwin/modules.h"
 #include "simwin/perfdata.h"
+#include "simwin/wow64.h"
 #include "simwin/text.h"
 /* Last come the headers that rename run-time calls (fopen, fgets, fclose,
    exit) for all code that follows. */

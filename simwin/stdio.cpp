@@ -6,6 +6,7 @@
 #include "simwin/stdio.h"
 #include "simwin/files.h"
 #include "simwin/processes.h"
+#include "simwin/wow64.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -111,7 +112,7 @@ FILE* simwin_fopen(const char* path, const char* mode) {
     }
     if (kind != 'r' && kind != 'w' && kind != 'a') return Fail(EINVAL);
 
-    std::string host = simwin::HostPath(path);
+    std::string host = simwin::HostPath(simwin::Redirected(path));
     if (host.empty()) return Fail(ENOENT);
     struct stat st;
     bool exists = stat(host.c_str(), &st) == 0;

@@ -61,6 +61,9 @@ void SetWindowsDirectory(const std::string& p) { windowsDir = p; }
 void SetSystemDirectory(const std::string& p) { systemDir = p; }
 void SetTempPath(const std::string& p) { tempDir = p; }
 void SetEnv(const std::string& name, const std::string& value) { env[Upper(name)] = {name, value}; }
+std::string WindowsDirectory() { return windowsDir; }
+std::string SystemDirectory() { return systemDir; }
+OSVERSIONINFOA Version() { return version; }
 
 } // namespace simwin
 

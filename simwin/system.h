@@ -47,6 +47,11 @@ DWORD MajorVersion();
 void SetWindowsDirectory(const std::string& path);
 void SetSystemDirectory(const std::string& path);
 void SetTempPath(const std::string& path); // must end with a backslash
+/* The folders and version as the queries above give them, read without
+   counting a call (for the other areas). */
+std::string WindowsDirectory();
+std::string SystemDirectory();
+OSVERSIONINFOA Version();
 /* Environment: SystemRoot and windir start as the Windows folder. */
 void SetEnv(const std::string& name, const std::string& value);
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fails when the program's import table names a DLL outside the set that every
 # supported Windows ships, or a function that the program must resolve at run
-# time because not every Windows has it (tool-help and psapi functions).
+# time because not every Windows has it (tool-help and psapi functions, and
+# the WoW64 functions of 64-bit Windows).
 #   check_imports.sh <objdump> <exe>
 set -euo pipefail
 objdump=$1
@@ -23,7 +24,8 @@ while IFS= read -r dll; do
     fi
 done <<< "$dlls"
 
-for fn in CreateToolhelp32Snapshot Process32First Process32Next EnumProcesses GetModuleFileNameExA; do
+for fn in CreateToolhelp32Snapshot Process32First Process32Next EnumProcesses GetModuleFileNameExA \
+    IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection; do
     # Import entries are listed as "<vma> <hint> <name>" lines under each DLL;
     # newer SDKs turn the psapi functions into kernel32's K32 forms.
     if printf '%s\n' "$table" | grep -qiE "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+(K32)?${fn}[[:space:]]*$"; then

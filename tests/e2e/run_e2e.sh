@@ -13,7 +13,8 @@
 #
 # Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
 # winxp, win10 (the whole system under that Windows version; the driver
-# plants their world itself, see system_scenarios.cpp).
+# plants their world itself, see system_scenarios.cpp), and wow64 (the 32-bit
+# program, given by --exe, on 64-bit Windows 10).
 #
 # The prefix has no drive Z: and no links out of drive_c, so a scan covers
 # only the prefix's own C:. Each scenario copies it, plants what it needs on
@@ -67,6 +68,18 @@ if [ $make_prefix -eq 1 ]; then
 fi
 
 [ -d "$template/drive_c" ] || { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
+
+# wow64 runs the 32-bit program in this 64-bit prefix: it needs that build
+# and Wine's 32-bit half, which only a kernel that runs i386 code can start.
+# Without the build, or on a kernel without i386 support, ctest reports the
+# scenario skipped (exit code 77); a missing wine32 where it could run fails.
+if [ "$scenario" = wow64 ]; then
+    [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
+    usable32=0
+    why=$(WINE_BITS=32 WINE=/usr/lib/wine/wine wine_bits_usable) || usable32=$?
+    [ $usable32 -eq 1 ] && { echo "e2e: skipped: $why"; exit 77; }
+    [ $usable32 -eq 0 ] || { echo "e2e: $why"; exit 1; }
+fi
 dir="$root/$scenario"
 rm -rf "$dir"
 mkdir -p "$dir"
@@ -147,9 +160,12 @@ cancel)
     cp "$tap" "$cpx/e2e_logtap.dll"
     args+=(--holder 'C:\cpx\e2e_holder.exe' --tap 'C:\cpx\e2e_logtap.dll')
     ;;
-win98 | nt40 | winxp | win10)
-    # The Windows version Wine reports to every program of the prefix.
-    printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$scenario" >> "$prefix/user.reg"
+win98 | nt40 | winxp | win10 | wow64)
+    # The Windows version Wine reports to every program of the prefix; wow64
+    # runs the 32-bit program on Windows 10.
+    version=$scenario
+    [ "$scenario" = wow64 ] && version=win10
+    printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$version" >> "$prefix/user.reg"
     cp "$holder" "$cpx/e2e_holder.exe"
     cp "$tap" "$cpx/e2e_logtap.dll"
     if [ "$scenario" = winxp ] || [ "$scenario" = win10 ]; then

@@ -84,11 +84,12 @@ const wchar_t kMemoryQuestion[] =
 // ---- the planted world ----
 
 enum class Kind {
-    Plain,    // a data-only specimen (rec-NNN.exe)
-    ReadOnly, // the same, with the read-only attribute
-    Running,  // a runnable specimen (run-NNN.exe, run32-NNN.exe), started before the scan
-    Guarded,  // the same, whose process denies termination to everyone
-    Held,     // a data-only specimen that e2e_holder keeps open
+    Plain,     // a data-only specimen (rec-NNN.exe)
+    ReadOnly,  // the same, with the read-only attribute
+    Running,   // a runnable specimen (run-NNN.exe, run32-NNN.exe), started before the scan
+    Guarded,   // the same, whose process denies termination to everyone
+    Held,      // a data-only specimen that e2e_holder keeps open
+    Running32, // a 32-bit runnable specimen (run32-NNN.exe) on 64-bit Windows
 };
 
 struct Plant {
@@ -103,6 +104,9 @@ struct Value {
     DWORD type;
     std::wstring data;
     int target; // index of the plant whose detection removes it; -1: it stays
+    // Written by a 32-bit program on 64-bit Windows: in the registry's 32-bit
+    // view (Software\Wow6432Node), else in the driver's own 64-bit view.
+    bool view32 = false;
 };
 
 struct World {
@@ -123,7 +127,7 @@ struct World {
 const wchar_t* const kRunnableSpecimen =
     sizeof(void*) == 4 ? L"\\run32-%03d.exe" : L"\\run-%03d.exe";
 
-bool IsRunnable(Kind k) { return k == Kind::Running || k == Kind::Guarded; }
+bool IsRunnable(Kind k) { return k == Kind::Running || k == Kind::Guarded || k == Kind::Running32; }
 
 std::wstring NameOf(int row) { return Widen(kVariantTable[row - 1].name); }
 
@@ -253,20 +257,31 @@ std::wstring ImagePath(HANDLE process) {
 
 // ---- the registry ----
 
-HKEY OpenKey(const wchar_t* path, REGSAM access) {
+HKEY OpenKey(const wchar_t* path, REGSAM access, bool view32 = false) {
     HKEY key = nullptr;
+    if (view32) access |= KEY_WOW64_32KEY;
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, access, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return nullptr;
     return key;
 }
 
-/* Every value of both autostart keys: "Run\name" or "RunServices\name" to
-   its type and data. */
+/* The name a value goes by in the checks: "Run\name" or "RunServices\name",
+   with "Wow6432Node\" in front for the registry's 32-bit view. */
+std::wstring ValueKey(bool view32, bool services, const std::wstring& name) {
+    return std::wstring(view32 ? L"Wow6432Node\\" : L"") +
+           (services ? L"RunServices\\" : L"Run\\") + name;
+}
+
+/* Every value of both autostart keys, by ValueKey, to its type and data: in
+   both registry views where the driver runs on 64-bit Windows (the 64-bit
+   driver), in the one there is on 32-bit Windows. */
 std::map<std::wstring, std::pair<DWORD, std::wstring>> AutostartValues() {
     std::map<std::wstring, std::pair<DWORD, std::wstring>> all;
-    for (int services = 0; services < 2; services++) {
-        HKEY key = OpenKey(services ? kRunServicesKey : kRunKey, KEY_READ);
+    const int keys = sizeof(void*) == 8 ? 4 : 2;
+    for (int services = 0; services < keys; services++) {
+        const bool view32 = services >= 2;
+        HKEY key = OpenKey(services % 2 ? kRunServicesKey : kRunKey, KEY_READ, view32);
         if (!key) continue;
         for (DWORD i = 0;; i++) {
             wchar_t name[256];
@@ -276,17 +291,15 @@ std::map<std::wstring, std::pair<DWORD, std::wstring>> AutostartValues() {
                 ERROR_SUCCESS)
                 break;
             data[dataSize] = data[dataSize + 1] = 0;
-            all[std::wstring(services ? L"RunServices\\" : L"Run\\") + name] = {
-                type, reinterpret_cast<const wchar_t*>(data)};
+            all[ValueKey(view32, services % 2, name)] = {type,
+                                                         reinterpret_cast<const wchar_t*>(data)};
         }
         RegCloseKey(key);
     }
     return all;
 }
 
-std::wstring ValueKey(const Value& v) {
-    return std::wstring(v.services ? L"RunServices\\" : L"Run\\") + v.name;
-}
+std::wstring ValueKey(const Value& v) { return ValueKey(v.view32, v.services, v.name); }
 
 /* The values still there are exactly those the model keeps, with their data. */
 void CheckValues(const World& w, const char* when) {
@@ -606,6 +619,7 @@ bool CheckVersion(const std::wstring& scenario) {
     v.dwOSVersionInfoSize = sizeof v;
     GetVersionExW(&v);
     DWORD platform = scenario == L"win98" ? VER_PLATFORM_WIN32_WINDOWS : VER_PLATFORM_WIN32_NT;
+    // wow64 runs the 32-bit program in a prefix that reports Windows 10.
     bool ok = v.dwPlatformId == platform;
     if (scenario == L"win98" || scenario == L"nt40")
         ok = ok && v.dwMajorVersion == 4;
@@ -622,7 +636,11 @@ bool PlantWorld(World& w) {
     bool ok = true;
     for (const Plant& p : w.plants) {
         wchar_t source[64];
-        swprintf(source, 64, IsRunnable(p.kind) ? kRunnableSpecimen : L"\\rec-%03d.exe", p.row);
+        swprintf(source, 64,
+                 p.kind == Kind::Running32 ? L"\\run32-%03d.exe"
+                 : IsRunnable(p.kind)      ? kRunnableSpecimen
+                                           : L"\\rec-%03d.exe",
+                 p.row);
         MakeFolders(FolderOf(p.path));
         bool copied = CopyFileW((g_specimenDir + source).c_str(), p.path.c_str(), FALSE) != FALSE;
         if (copied && p.kind == Kind::ReadOnly)
@@ -641,7 +659,7 @@ bool PlantWorld(World& w) {
 
     w.ownValues = AutostartValues();
     for (const Value& v : w.values) {
-        HKEY key = OpenKey(v.services ? kRunServicesKey : kRunKey, KEY_WRITE);
+        HKEY key = OpenKey(v.services ? kRunServicesKey : kRunKey, KEY_WRITE, v.view32);
         LONG set = key ? RegSetValueExW(key, v.name.c_str(), 0, v.type,
                                         reinterpret_cast<const BYTE*>(v.data.c_str()),
                                         static_cast<DWORD>((v.data.size() + 1) * sizeof(wchar_t)))
@@ -711,7 +729,7 @@ void CheckFinishedRun(Run& run, const Expected& e, const std::string& shot) {
     Screenshot((shot + "-finished-top").c_str());
     PrintLines(run.lines);
     CheckLines(run.lines, e.lines, "window");
-    CheckLines(run.tapped, e.lines, "log tap");
+    if (!g_tapDll.empty()) CheckLines(run.tapped, e.lines, "log tap");
     CheckFinishedLayout(run.app.main, L"Scanning completed");
     Click(run.app.main, IDC_MAIN_OK);
     DWORD code = 1;
@@ -1004,6 +1022,98 @@ void ScenarioNt40() {
     EndProcesses(w);
 }
 
+/* wow64: the 32-bit program on 64-bit Windows (a wine64 prefix reporting
+   Windows 10, where the 32-bit program runs through WoW64). The family is
+   wherever a 64-bit or a 32-bit program could have put it: a specimen in the
+   real system32 (where this 64-bit driver puts it) started by a value of the
+   64-bit view, and two in syswow64 (a 32-bit program's system32), one of
+   them running as a 32-bit process, each started by a value of the 32-bit
+   view that names it as a 32-bit program sees it, C:\windows\system32\....
+   The same texts in the other view start files that do not exist: those
+   values stay.
+
+   First run: the memory scan finds the running 32-bit variant, ends it,
+   removes its file and its value, and the program ends. (Its lines cannot
+   be read: the program ends at once, and the 64-bit log tap cannot be
+   loaded into a 32-bit program; what it did is checked instead.) Second
+   run: the drives are walked, system32 and syswow64 each once under their
+   real names, so the statistics count every file once. */
+void ScenarioWow64() {
+    World w;
+    w.nt = true;
+    w.plants = {
+        {127, L"C:\\windows\\system32\\wupdmgr64.exe", Kind::Plain},   // 0
+        {12, L"C:\\windows\\syswow64\\wupdmgr32.exe", Kind::Plain},    // 1
+        {2, L"C:\\windows\\syswow64\\spoolsv32.exe", Kind::Running32}, // 2
+    };
+    auto In32 = [](Value v) {
+        v.view32 = true;
+        return v;
+    };
+    w.values = {
+        RunValue(L"WinUpdate64", L"C:\\windows\\system32\\wupdmgr64.exe /autorun", 0),
+        In32(RunValue(L"WinUpdate32", L"C:\\windows\\system32\\wupdmgr32.exe /autorun", 1)),
+        In32(ServicesValue(L"Spooler32", L"\"C:\\windows\\system32\\spoolsv32.exe\" -k", 2)),
+        RunValue(L"Keep64", L"C:\\windows\\system32\\wupdmgr32.exe", -1),
+        In32(RunValue(L"Keep32", L"C:\\windows\\system32\\wupdmgr64.exe", -1)),
+    };
+    AddKeepers(w);
+    DWORD binary = 0;
+    Check(GetBinaryTypeW(g_exe.c_str(), &binary) && binary == SCS_32BIT_BINARY,
+          "the program is a 32-bit Windows program");
+    if (!PlantWorld(w)) return;
+    BOOL child32 = FALSE;
+    Check(IsWow64Process(w.process[2], &child32) && child32,
+          "the running specimen is a 32-bit process");
+    // A 64-bit hook cannot be loaded into the 32-bit program: no log tap.
+    const std::wstring tap = g_tapDll;
+    g_tapDll.clear();
+
+    // ---- first run: the memory scan ----
+    Expected e1;
+    Detect(w, e1, 2, w.plants[2].path);
+    MemoryKilled(w, e1, 2, w.plants[2].path);
+    const int before = CountFiles(L"C:");
+    Run first;
+    Drive(first, "wow64-memory");
+    BOOL wow64 = FALSE;
+    Check(IsWow64Process(first.app.pi.hProcess, &wow64) && wow64,
+          "the program runs as a 32-bit process under WoW64");
+    DWORD code = first.exitCode;
+    Check(first.exited && code == 0, "the program ends after the memory scan, exit code 0 (%lu)",
+          code);
+    CheckDialogs(first, {}, "first run");
+    Finish(first.app);
+    Check(WaitForSingleObject(w.process[2], 5000) == WAIT_OBJECT_0,
+          "the running 32-bit variant was terminated");
+    CheckFiles(w, "after the first run");
+    CheckValues(w, "after the first run");
+    Check(CountFiles(L"C:") == before - e1.removed, "nothing but the specimen was removed");
+    EndProcesses(w);
+
+    // ---- second run: the drives ----
+    Expected e2;
+    const int before2 = CountFiles(L"C:");
+    const std::vector<std::wstring> order = WalkOrder();
+    int inSystem32 = 0, inSyswow64 = 0;
+    for (const std::wstring& path : order) {
+        inSystem32 += Same(FolderOf(path), L"C:\\windows\\system32");
+        inSyswow64 += Same(FolderOf(path), L"C:\\windows\\syswow64");
+    }
+    Check(inSystem32 > 0 && inSyswow64 > 0, "system32 holds %d files and syswow64 %d", inSystem32,
+          inSyswow64);
+    ExpectStatistics(e2, ExpectWalk(w, e2, order));
+    Run second;
+    Drive(second, "wow64");
+    CheckDialogs(second, {}, "second run");
+    CheckFinishedRun(second, e2, "wow64");
+    Finish(second.app);
+    CheckFiles(w, "after the second run");
+    CheckValues(w, "after the second run");
+    Check(CountFiles(L"C:") == before2 - e2.removed, "nothing but the specimens was removed");
+    g_tapDll = tap;
+}
+
 } // namespace
 
 } // namespace e2e
@@ -1027,7 +1137,9 @@ bool SystemOption(const std::wstring& option, const std::wstring& value) {
 }
 
 bool RunSystemScenario(const std::wstring& name) {
-    if (name != L"win98" && name != L"nt40" && name != L"winxp" && name != L"win10") return false;
+    if (name != L"win98" && name != L"nt40" && name != L"winxp" && name != L"win10" &&
+        name != L"wow64")
+        return false;
     if (g_specimenDir.empty() || g_holderExe.empty() || g_tapDll.empty()) {
         Check(false, "--specimens, --holder and --tap are given");
         return true;
@@ -1037,6 +1149,8 @@ bool RunSystemScenario(const std::wstring& name) {
         Scenario98();
     else if (name == L"nt40")
         ScenarioNt40();
+    else if (name == L"wow64")
+        ScenarioWow64();
     else
         ScenarioTree(name);
     return true;

@@ -4,6 +4,7 @@
 ** opened, missing process-list functions, and a stop during the scan.
 */
 #include "memory/process_scan.h"
+#include "memory/wow64.h"
 #include "world.h"
 
 #include <filesystem>
@@ -93,6 +94,40 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         EXPECT_EQ(g_scan.filesInfected, 1);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
+}
+
+/* On 64-bit Windows a 32-bit process names its image in the 32-bit names:
+   run32.exe from SysWOW64 reports C:\WINDOWS\system32\run32.exe, where a
+   harmless 64-bit run32.exe really is. The variant is found, ended and
+   removed by its real name; the 64-bit program and its file stay. A 32-bit
+   variant that a 64-bit program started from the real system folder, with no
+   namesake in SysWOW64, is found where it is. */
+TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
+    simwin::SetWindows10();
+    simwin::SetWow64(true);
+    DetectWow64();
+    const std::string variant = "C:\\WINDOWS\\SysWOW64\\run32.exe";
+    const std::string harmless = "C:\\WINDOWS\\system32\\run32.exe";
+    simwin::WriteFile(harmless, "MZ not a variant");
+    DWORD native = simwin::StartProcess({harmless});
+    PlantVariant(variant);
+    DWORD wow64 = simwin::StartProcess({variant, {}, simwin::Termination::Ends, harmless});
+    simwin::SetWow64Process(wow64);
+    const std::string there = "C:\\WINDOWS\\system32\\only32.exe";
+    DWORD started = RunVariant(there);
+    simwin::SetWow64Process(started);
+
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    std::vector<std::string> want = Removed(variant);
+    for (const std::string& line : Removed(there))
+        want.push_back(line);
+    EXPECT_EQ(lines_, want);
+    EXPECT_FALSE(simwin::FileExists(there));
+    EXPECT_FALSE(simwin::IsRunning(wow64));
+    EXPECT_TRUE(simwin::IsRunning(native));
+    EXPECT_FALSE(simwin::FileExists(variant));
+    EXPECT_TRUE(simwin::FileExists(harmless));
+    EXPECT_FALSE(simwin::RedirectionOff());
 }
 
 TEST_F(ProcessScanTest, ServiceNameIsTheImageNameWithoutItsLastExtension) {

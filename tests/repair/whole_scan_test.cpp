@@ -1,7 +1,9 @@
 /*
 ** One whole scan over drive C: with two variant files, the autostart values
 ** that start them and a hosts file carrying the legacy signature: every log
-** line in order, the counters, and what is left on disk and in the registry.
+** line in order, the counters, and what is left on disk and in the registry;
+** then the same kind of world on 64-bit Windows (WoW64) and where WoW64 does
+** not exist.
 */
 #include "engine/legacy_check.h"
 #include "engine/scan_run.h"
@@ -70,4 +72,110 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
               (std::vector<std::string>{"Second"}));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+}
+
+/* The 32-bit program on 64-bit Windows: one variant in the real system folder
+   (put there by a 64-bit program, started by a value of the 64-bit view) and
+   one in SysWOW64 (put there by a 32-bit program, which names it
+   C:\WINDOWS\system32\b32.exe in a value of the 32-bit view). Each file is
+   met once, by its real name; each value is judged by what it starts in its
+   own view; nothing that may load a library runs with the redirection off. */
+TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
+    const std::string run32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+    simwin::SetWindows10();
+    PlantVariant("C:\\WINDOWS\\system32\\a64.exe");
+    simwin::WriteFile("C:\\WINDOWS\\system32\\notes.txt", "64");
+    PlantVariant("C:\\WINDOWS\\SysWOW64\\b32.exe");
+    simwin::WriteFile("C:\\WINDOWS\\SysWOW64\\notes.txt", "32");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "A",
+                         "C:\\WINDOWS\\system32\\a64.exe");
+    // The same texts in the other view start files that do not exist.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "Keep64",
+                         "C:\\WINDOWS\\system32\\b32.exe");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "Keep32", "C:\\WINDOWS\\system32\\a64.exe");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "B", "\"%SystemRoot%\\system32\\b32.exe\" /s");
+    // Named like the value the first detection removes: the second deletes
+    // it by name, in every key and view.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE,
+                         "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+                         "A", "c:\\other\\thing.exe");
+    simwin::SetWow64(true);
+
+    std::vector<std::string> offDuring;
+    for (const char* op : {"LoadLibraryA", "SendMessageA", "PeekMessageA", "MessageBoxA"})
+        simwin::OnCall(op, [&offDuring, op] {
+            if (simwin::RedirectionOff()) offDuring.push_back(op);
+        });
+    AttachWindow();
+    strcpy(g_scan.target, "!:");
+    g_scan.action = ACTION_DELETE;
+    EXPECT_EQ(RunScan(), 1);
+
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "System Registry     W32/Phantaxis.Backdoor removed",
+                          "C:\\WINDOWS\\system32\\a64.exe     W32/Phantaxis.Backdoor removed",
+                          "System Registry     W32/Phantaxis.Backdoor removed",
+                          "System Registry     W32/Phantaxis.Backdoor removed",
+                          "C:\\WINDOWS\\SysWOW64\\b32.exe     W32/Phantaxis.Backdoor removed",
+                          " ",
+                          "Scanning statistics",
+                          "------------------------------",
+                          "Total files scanned\t\t:  4",
+                          "Total files infected\t\t:  2",
+                          "Total files removed\t\t:  2",
+                      }));
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
+              (std::vector<std::string>{"Keep64"}));
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, run32),
+              (std::vector<std::string>{"Keep32"}));
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\notes.txt"), "64");
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\SysWOW64\\notes.txt"), "32");
+    EXPECT_EQ(offDuring, std::vector<std::string>{});
+    EXPECT_FALSE(simwin::RedirectionOff());
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+/* Where WoW64 does not exist nothing changes: no view bit reaches the
+   registry (NT 4.0 and 2000 would refuse the key), the Wow6432Node values
+   stay alone, and the redirection switch is never touched. */
+TEST_F(WholeScanTest, WithoutWow64NothingChanges) {
+    const std::string run32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+    for (int version = 0; version < 4; version++) {
+        SCOPED_TRACE(version);
+        TearDown();
+        SetUp();
+        switch (version) {
+        case 0:
+            simwin::SetWindows98();
+            break;
+        case 1:
+            simwin::SetWindowsNt4();
+            break;
+        case 2:
+            simwin::SetWindows2000();
+            break;
+        default:
+            simwin::SetWindows10();
+            break; // 32-bit Windows 10
+        }
+        PlantVariant("C:\\WINDOWS\\system32\\a.exe");
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "A",
+                             "C:\\WINDOWS\\system32\\a.exe");
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "A", "C:\\WINDOWS\\system32\\a.exe");
+        AttachWindow();
+        strcpy(g_scan.target, "!:");
+        g_scan.action = ACTION_DELETE;
+        RunScan();
+        ASSERT_GE(lines_.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(lines_.begin(), lines_.begin() + 2),
+                  (std::vector<std::string>{
+                      "System Registry     W32/Phantaxis.Backdoor removed",
+                      "C:\\WINDOWS\\system32\\a.exe     W32/Phantaxis.Backdoor removed",
+                  }));
+        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
+                  std::vector<std::string>{});
+        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, run32), std::vector<std::string>{"A"});
+        EXPECT_FALSE(g_scan.wow64);
+        EXPECT_EQ(simwin::CallCount("Wow64DisableWow64FsRedirection"), 0);
+    }
 }

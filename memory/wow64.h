@@ -1,0 +1,67 @@
+/*
+** The 32-bit program on 64-bit Windows (WoW64).
+**
+** There a 32-bit program sees C:\Windows\System32 as the SysWOW64 folder and
+** the machine's Software keys in their Wow6432Node view. The family may have
+** been put there by a 32-bit or by a 64-bit program, so under WoW64 the scan
+** works with the names a 64-bit program uses: the walk's file operations run
+** with the redirection off (C:\Windows\System32 is then the real system
+** folder and SysWOW64 is reached by its own name, each file once), and the
+** autostart keys are read in both registry views.
+**
+** Everything here is resolved at run time: Windows 9x, NT 4.0 and 2000 lack
+** these functions and the two view bits, and there nothing changes.
+*/
+#ifndef CLEANPHANTAXIS_WOW64_H
+#define CLEANPHANTAXIS_WOW64_H
+
+#include "platform/win32.h"
+#include <stdint.h>
+
+#ifndef KEY_WOW64_64KEY
+#define KEY_WOW64_64KEY 0x0100
+#endif
+#ifndef KEY_WOW64_32KEY
+#define KEY_WOW64_32KEY 0x0200
+#endif
+
+/* Finds out whether the program runs under WoW64 and resolves the
+   redirection switch; fills g_scan.wow64 and its three functions. Called at
+   the start of a run, before anything else looks at them. */
+void DetectWow64();
+
+/* While one lives, under WoW64, file names mean what they mean to a 64-bit
+   program. Hold one only around file system calls: with the redirection off
+   Windows would load a library from the wrong folder, so nothing that may
+   load one (message boxes, window messages, LoadLibraryA) may run meanwhile.
+   Without WoW64 it does nothing. */
+class NativeFileNames {
+  public:
+    NativeFileNames();
+    ~NativeFileNames();
+    NativeFileNames(const NativeFileNames&) = delete;
+    NativeFileNames& operator=(const NativeFileNames&) = delete;
+
+  private:
+    void* previous_;
+    bool off_;
+};
+
+/* The registry views an autostart key is read in: under WoW64 the 32-bit
+   view (KEY_WOW64_32KEY) and then the 64-bit one (KEY_WOW64_64KEY), else
+   only the program's own (0, no view bit at all). Returns how many. */
+int RegistryViews(REGSAM views[2]);
+
+/* `path` as a 32-bit program means it, in the names a 64-bit program uses:
+   under WoW64 a path in the system folder (GetSystemDirectoryA) is moved to
+   the Windows folder's SysWOW64 (but for the few folders WoW64 shares, such
+   as drivers\etc), and one in its Sysnative alias to the system
+   folder; letter case is ignored. Anything else, and everything without
+   WoW64, is copied. False, with `out` empty, when the result does not fit. */
+bool NativePath(const char* path, char* out, size_t size);
+
+/* Whether an opened process (PROCESS_QUERY_INFORMATION) is a 32-bit one on
+   64-bit Windows: the paths it reports are then in the 32-bit names. */
+bool IsWow64Child(HANDLE process);
+
+#endif

@@ -1,0 +1,154 @@
+/*
+** simwin: WoW64: the flag, the redirection switch, the redirected paths and
+** the registry's two views of Software.
+*/
+#include "simwin/wow64.h"
+#include "simwin/crt.h"
+#include "simwin/modules.h"
+#include "simwin/processes.h"
+#include "simwin/registry.h"
+#include "simwin/security.h"
+#include "simwin/system.h"
+
+#include <set>
+
+namespace {
+
+bool wow64 = false;
+bool redirectionOff = false;
+std::set<DWORD> wow64Processes;
+
+simwin::ResetHook resetWow64([] {
+    wow64 = false;
+    redirectionOff = false;
+    wow64Processes.clear();
+});
+
+/* The length of `folder` when `path` lies in it (or is it), else 0. */
+size_t InFolder(const std::string& path, const std::string& folder) {
+    size_t n = folder.size();
+    if (n == 0 || path.size() < n || _strnicmp(path.c_str(), folder.c_str(), n) != 0) return 0;
+    return path.size() == n || path[n] == '\\' || path[n] == '/' ? n : 0;
+}
+
+/* The system folder's subfolders that stay shared (drivers\etc, ...). */
+bool Shared(const std::string& rest) {
+    if (rest.empty() || (rest[0] != '\\' && rest[0] != '/')) return false;
+    for (const char* folder :
+         {"drivers\\etc", "spool", "catroot", "catroot2", "logfiles", "driverstore"})
+        if (InFolder(rest.substr(1), folder)) return true;
+    return false;
+}
+
+bool AtLeast(DWORD major, DWORD minor) {
+    OSVERSIONINFOA v = simwin::Version();
+    return v.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+           (v.dwMajorVersion > major || (v.dwMajorVersion == major && v.dwMinorVersion >= minor));
+}
+
+BOOL WINAPI SimIsWow64Process(HANDLE process, BOOL* result) {
+    DWORD err;
+    if (simwin::Enter("IsWow64Process", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (!result) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (process == GetCurrentProcess()) {
+        *result = wow64;
+        return TRUE;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    *result = wow64 && wow64Processes.count(h->pid) ? TRUE : FALSE;
+    return TRUE;
+}
+
+BOOL WINAPI SimWow64DisableWow64FsRedirection(void** previous) {
+    DWORD err;
+    if (simwin::Enter("Wow64DisableWow64FsRedirection", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (!wow64) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    if (!previous) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *previous = reinterpret_cast<void*>((uintptr_t)(redirectionOff ? 1 : 0));
+    redirectionOff = true;
+    return TRUE;
+}
+
+BOOL WINAPI SimWow64RevertWow64FsRedirection(void* previous) {
+    DWORD err;
+    if (simwin::Enter("Wow64RevertWow64FsRedirection", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (!wow64) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    redirectionOff = reinterpret_cast<uintptr_t>(previous) != 0;
+    return TRUE;
+}
+
+template <class F> FARPROC Export(F* fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
+
+} // namespace
+
+namespace simwin {
+
+void SetWow64(bool on) { wow64 = on; }
+bool Wow64() { return wow64; }
+void SetWow64Process(DWORD pid) { wow64Processes.insert(pid); }
+bool RedirectionOff() { return redirectionOff; }
+
+std::string Redirected(const std::string& path) {
+    if (!wow64 || redirectionOff) return path;
+    size_t n = InFolder(path, SystemDirectory());
+    if (n == 0 || Shared(path.substr(n))) return path;
+    return WindowsDirectory() + "\\SysWOW64" + path.substr(n);
+}
+
+std::string RegistryPath(HKEY key, const char* subKey, REGSAM sam) {
+    std::string path = subKey ? subKey : "";
+    if (!wow64 || key != HKEY_LOCAL_MACHINE || (sam & KEY_WOW64_64KEY)) return path;
+    size_t n = InFolder(path, "Software");
+    if (n == 0) return path;
+    std::string rest = path.substr(n);
+    if (InFolder(rest.empty() ? rest : rest.substr(1), "Wow6432Node")) return path;
+    return path.substr(0, n) + "\\Wow6432Node" + rest;
+}
+
+bool RefusesViewBits(REGSAM sam) {
+    return !wow64 && (sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)) &&
+           PlatformId() == VER_PLATFORM_WIN32_NT && !AtLeast(5, 1);
+}
+
+FARPROC Wow64Export(const std::string& function) {
+    if (function == "IsWow64Process") return AtLeast(5, 1) ? Export(SimIsWow64Process) : nullptr;
+    bool switchPresent = wow64 || AtLeast(6, 0);
+    if (function == "Wow64DisableWow64FsRedirection")
+        return switchPresent ? Export(SimWow64DisableWow64FsRedirection) : nullptr;
+    if (function == "Wow64RevertWow64FsRedirection")
+        return switchPresent ? Export(SimWow64RevertWow64FsRedirection) : nullptr;
+    return nullptr;
+}
+
+} // namespace simwin
