@@ -43,6 +43,7 @@ std::map<char, Drive> drives;
 std::vector<std::string> driveQueries;
 std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
 std::vector<std::string> pendingDeletions;
+std::vector<simwin::MoveFileExCall> moveFileExCalls;
 std::vector<std::pair<std::string, std::string>> pendingRenames;
 bool delayedMovesAllowed = true;
 
@@ -51,6 +52,7 @@ simwin::ResetHook resetFiles([] {
     driveQueries.clear();
     attributes.clear();
     pendingDeletions.clear();
+    moveFileExCalls.clear();
     pendingRenames.clear();
     delayedMovesAllowed = true;
 });
@@ -366,6 +368,7 @@ std::string HostPath(const std::string& win) {
 }
 
 const std::vector<std::string>& PendingDeletions() { return pendingDeletions; }
+const std::vector<MoveFileExCall>& MoveFileExCalls() { return moveFileExCalls; }
 const std::vector<std::pair<std::string, std::string>>& PendingRenames() { return pendingRenames; }
 void AllowDelayedMoves(bool allow) { delayedMovesAllowed = allow; }
 
@@ -539,6 +542,7 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
 }
 
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    moveFileExCalls.push_back({existing ? existing : "", newName ? newName : "", flags});
     DWORD err;
     if (simwin::Enter("MoveFileExA", &err)) {
         SetLastError(err);

@@ -93,6 +93,8 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
         p.kind == Kind::System || p.spec.onTerminate == simwin::Termination::NeedsDebugPrivilege;
     if (guarded && IsNt() && !simwin::PrivilegeEnabled(SE_DEBUG_NAME))
         return Fail(ERROR_ACCESS_DENIED);
+    if (IsNt() && (access & ~p.spec.grants) && !simwin::PrivilegeEnabled(SE_DEBUG_NAME))
+        return Fail(ERROR_ACCESS_DENIED);
     return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(processId, access));
 }
 
