@@ -116,6 +116,15 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_TRUE(Names(kRunServices).empty());
     // The remembered name was tried first (gone from both keys: no line).
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+
+    // A bare match whose deletion fails is not remembered.
+    lines_.clear();
+    Set(kRun, "Locked", "locked.exe");
+    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 2); // after "Nine" twice
+    Detect("c:\\windows\\system\\locked.exe");
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Locked"));
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_STREQ(g_scan.autostartValueName, "Nine");
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
@@ -244,6 +253,9 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     char* data = nullptr;
     ASSERT_TRUE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "v", &data));
     EXPECT_STREQ(data, "data");
+    ASSERT_EQ(simwin::RegOpenKeyCalls().size(), 1u);
+    EXPECT_EQ(simwin::RegOpenKeyCalls()[0].subKey, kRun);
+    EXPECT_EQ(simwin::RegOpenKeyCalls()[0].access, (REGSAM)KEY_READ);
     free(data);
     EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "missing", &data));
     EXPECT_EQ(data, nullptr);
@@ -258,6 +270,8 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     EXPECT_FALSE(
         DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V")); // deleted, but the close failed
     EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
+    EXPECT_EQ(simwin::RegOpenKeyCalls().back().subKey, kRun);
+    EXPECT_EQ(simwin::RegOpenKeyCalls().back().access, (REGSAM)KEY_ALL_ACCESS);
     Set(kRun, "V", "data");
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kRun);
     EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V"));
