@@ -130,6 +130,7 @@ TEST_F(FileCheckTest, SizeModesFilterBeforeAnyWindowIsRead) {
     };
     EXPECT_TRUE(matches(1, 34304));
     EXPECT_FALSE(matches(1, 34305));
+    EXPECT_FALSE(matches(1, 34303));
     EXPECT_TRUE(matches(2, 34304 + 4095));
     EXPECT_TRUE(matches(2, 34304 - 4095));
     EXPECT_FALSE(matches(2, 34304 + 4096));
@@ -173,6 +174,9 @@ TEST_F(FileCheckTest, RvaToFileOffsetTranslatesThroughTheSectionTable) {
     EXPECT_EQ(RvaToFileOffset(0x2010, fd), 0x1410u); // second
     EXPECT_EQ(RvaToFileOffset(0x1FFF, fd), 0x13FFu); // a section's end is outside it
     EXPECT_EQ(RvaToFileOffset(0x2000, fd), 0x1400u);
+    SetSection(1, 0x2000, 0x1000, 0x2000); // raw data no longer follows the first's
+    EXPECT_EQ(RvaToFileOffset(0x2000, fd), 0x2000u);
+    SetSection(1, 0x2000, 0x1000, 0x1400);
     EXPECT_EQ(RvaToFileOffset(0x3100, fd), 0x2500u); // beyond both: the last one
     // Not less than the file's length: the RVA itself.
     EXPECT_EQ(RvaToFileOffset(0x3C00, fd), 0x3C00u);
