@@ -73,12 +73,13 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     // Data and expansion far beyond 260 characters still start with the path.
     Set(kRunServices, "LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a'));
     Set(kRunServices, "LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b'));
+    Set(kRunServices, "Quoted", "\"%SystemRoot%\\evil.exe\" /s"); // one quote skipped there too
     simwin::SetEnv("LONG", std::string(300, 'x'));
     Set(kRunServices, "LongOther", "%LONG%\\evil.exe");
     Set(kRunServices, "Undefined", "%NOPE%\\evil.exe");
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"LongOther", "Undefined"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(3, kRemoved)));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
 
     // An expansion that fails skips the value, even when its raw data matches.
     Set(kRun, "First", "c:\\windows\\evil.exe");
