@@ -65,13 +65,9 @@ TEST_F(WalkTest, PathsLongerThan60AreShownByTheirTwoEnds) {
     simwin::WriteFile(dir + "\\ab.t", "");                 // 60: shown whole
     simwin::WriteFile(dir + "\\abc.t", "");                // 61: 29 + ".." + 29
     WalkDirectory((dir + "\\*.*").c_str());
-    auto shown = [](const std::string& p) {
-        return p.size() <= 60 ? p : p.substr(0, 29) + ".." + p.substr(p.size() - 29);
-    };
-    EXPECT_EQ(statuses_, (std::vector<std::string>{dir + "\\.", dir + "\\..", shown(dir + "\\ab.t"),
-                                                   shown(dir + "\\abc.t")}));
-    EXPECT_EQ(statuses_[2].size(), 60u);
-    EXPECT_EQ(statuses_[3], dir.substr(0, 29) + ".." + dir.substr(32) + "\\abc.t");
+    EXPECT_EQ(statuses_,
+              (std::vector<std::string>{dir + "\\.", dir + "\\..", dir + "\\ab.t",
+                                        dir.substr(0, 29) + ".." + dir.substr(32) + "\\abc.t"}));
 }
 
 TEST_F(WalkTest, EscapeAsksAndNoGoesOnWhileYesStops) {
