@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 CMAKE ?= cmake
 BUILD := build
 
-.PHONY: all deps host host-asan win64 win32 builds check test demo bench fuzz clean
+.PHONY: all deps host host-asan win64 win32 builds check test demo bench fuzz mutants clean
 
 all: builds
 
@@ -51,6 +51,11 @@ bench: deps
 
 fuzz: deps
 	@if [ -x scripts/fuzz ]; then scripts/fuzz long; else echo "no fuzzers yet"; fi
+
+# Deliberate faults (scripts/mutants.txt), one at a time, against the host
+# tests in a scratch copy (build/mutants). Slow; not part of check.
+mutants:
+	scripts/mutants
 
 clean:
 	rm -rf $(BUILD)

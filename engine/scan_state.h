@@ -36,7 +36,7 @@ struct ScanState {
     bool stopRequested;          // the user asked to stop, or the window closes
     bool keepLog;                // the log list no longer empties at 150 lines
     BOOL scanning;               // a scan is in progress
-    BOOL restartNeeded;          // result of the latest delete-at-restart request
+    BOOL restartNeeded;          // a deletion waits for the restart (never cleared)
     int32_t filesScanned;        // files met by the walk outside memory-scan mode
     int32_t filesInfected;       // detections, memory scan included
     int32_t filesRemoved;        // infected files deleted

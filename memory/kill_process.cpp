@@ -266,8 +266,11 @@ static uint8_t* QueryPerfData(const char* objectIndex, DWORD* dataSize) {
     DWORD size = capacity;
     LONG rc = RegQueryValueExA(HKEY_PERFORMANCE_DATA, objectIndex, NULL, NULL, data, &size);
     while (rc == ERROR_MORE_DATA) {
-        // The size the call leaves is not to be relied on: never shrink.
-        DWORD base = size > capacity ? size : capacity;
+        // The size the call leaves is not defined: it may be the size
+        // needed, the size given, less, or anything. Never shrink, and take
+        // no size beyond reason.
+        const bool plausible = size > capacity && size <= kPerfDataLimit - kPerfDataGrowth;
+        DWORD base = plausible ? size : capacity;
         if (base > kPerfDataLimit - kPerfDataGrowth) break;
         capacity = base + kPerfDataGrowth;
         uint8_t* grown = (uint8_t*)realloc(data, capacity);

@@ -59,6 +59,7 @@ std::vector<std::string> driveQueries;
 std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
 const char* const kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 std::vector<std::string> pendingDeletions;
+std::vector<simwin::MoveFileExCall> moveFileExCalls;
 std::vector<std::pair<std::string, std::string>> pendingRenames;
 bool delayedMovesAllowed = true;
 bool shortNamesEnabled = true;
@@ -69,6 +70,7 @@ simwin::ResetHook resetFiles([] {
     driveQueries.clear();
     attributes.clear();
     pendingDeletions.clear();
+    moveFileExCalls.clear();
     pendingRenames.clear();
     delayedMovesAllowed = true;
 });
@@ -457,6 +459,7 @@ std::string HostPath(const std::string& win) {
 }
 
 const std::vector<std::string>& PendingDeletions() { return pendingDeletions; }
+const std::vector<MoveFileExCall>& MoveFileExCalls() { return moveFileExCalls; }
 const std::vector<std::pair<std::string, std::string>>& PendingRenames() { return pendingRenames; }
 void AllowDelayedMoves(bool allow) { delayedMovesAllowed = allow; }
 void SetShortNames(bool enabled) { shortNamesEnabled = enabled; }
@@ -641,6 +644,7 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
 }
 
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    moveFileExCalls.push_back({existing ? existing : "", newName ? newName : "", flags});
     DWORD err;
     if (simwin::Enter("MoveFileExA", &err)) {
         SetLastError(err);

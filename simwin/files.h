@@ -49,6 +49,13 @@ void MakeDir(const std::string& winPath);
    of HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager. */
 const std::vector<std::string>& PendingDeletions();
 const std::vector<std::pair<std::string, std::string>>& PendingRenames();
+/* Every MoveFileExA call as it was asked, in order, refused ones included. */
+struct MoveFileExCall {
+    std::string existing;
+    std::string newName; // empty for no new name (a null pointer)
+    DWORD flags;
+};
+const std::vector<MoveFileExCall>& MoveFileExCalls();
 /* Whether delayed moves are accepted; when not, MoveFileExA refuses them with
    ERROR_ACCESS_DENIED, as for a user without administrator rights. Default
    true. (MoveFileExA does not exist on 9x: ERROR_CALL_NOT_IMPLEMENTED.) */

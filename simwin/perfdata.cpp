@@ -65,6 +65,9 @@ const std::pair<DWORD, const char*> kOtherNames[] = {
     {232, "Thread"}, {238, "Processor"}, {260, "Objects"}, {1846, "End Marker"},
 };
 
+std::function<DWORD(DWORD, DWORD)> sizeOnMoreData;
+simwin::ResetHook resetPerfSize([] { sizeOnMoreData = nullptr; });
+
 size_t Align8(size_t n) { return (n + 7) & ~(size_t)7; }
 
 template <class T> void Put(std::vector<uint8_t>& block, size_t at, const T& value) {
@@ -244,6 +247,14 @@ void ServeProcessPerformanceData() {
 void ServePerformanceBlock(const std::vector<uint8_t>& block) {
     InstallPerfNameTable();
     SetPerformanceData([block](const std::string&) { return block; });
+}
+
+void SetPerfSizeOnMoreData(std::function<DWORD(DWORD, DWORD)> reported) {
+    sizeOnMoreData = std::move(reported);
+}
+
+DWORD PerfSizeOnMoreData(DWORD given, DWORD needed) {
+    return sizeOnMoreData ? sizeOnMoreData(given, needed) : given;
 }
 
 std::u16string Utf16(const std::string& text) {

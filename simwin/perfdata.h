@@ -25,6 +25,7 @@
 #define SIMWIN_PERFDATA_H
 
 #include "simwin/base.h"
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,14 @@ std::vector<PerfInstance> ProcessPerfInstances();
 void ServeProcessPerformanceData();
 /* Installs the name table and answers every query with `block`. */
 void ServePerformanceBlock(const std::vector<uint8_t>& block);
+
+/* What a query of HKEY_PERFORMANCE_DATA leaves in its size argument when it
+   answers ERROR_MORE_DATA. Windows documents the value as undefined then;
+   by default it stays as the caller gave it, and a test may have it report
+   something else: `reported(given, needed)` gives the value left. */
+void SetPerfSizeOnMoreData(std::function<DWORD(DWORD given, DWORD needed)> reported);
+/* Used by the registry's query: the size to leave after ERROR_MORE_DATA. */
+DWORD PerfSizeOnMoreData(DWORD given, DWORD needed);
 
 /* UTF-16 of plain 8-bit text (each byte one unit). */
 std::u16string Utf16(const std::string& text);

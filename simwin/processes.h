@@ -5,8 +5,12 @@
 ** terminated and then releases its image and every file it held.
 **
 ** Processes are opened by identifier with OpenProcess, which gives a handle
-** carrying the access rights asked for, when the process grants them all; TerminateProcess needs
-** PROCESS_TERMINATE in that handle. As on Windows, an identifier that names
+** carrying the access rights asked for; TerminateProcess needs
+** PROCESS_TERMINATE in that handle. On NT a process grants the program only
+** the rights its security allows (ProcessSpec::grants): asking for more is
+** refused with ERROR_ACCESS_DENIED, unless SeDebugPrivilege is enabled,
+** which passes the check as on Windows. Windows 9x checks no rights. As
+** on Windows, an identifier that names
 ** no running process cannot be opened (ERROR_INVALID_PARAMETER), and the
 ** System Idle Process (identifier 0) cannot be opened at all.
 **
@@ -49,9 +53,8 @@ struct ProcessSpec {
     // image path: some system processes report "\SystemRoot\System32\smss.exe"
     // or "\??\C:\WINDOWS\system32\csrss.exe".
     std::string reportedPath = "";
-    // On NT, the rights its security grants the program: OpenProcess asking
-    // for any other right fails with ERROR_ACCESS_DENIED unless the program
-    // has SeDebugPrivilege enabled.
+    // The rights its security gives this program on NT (another account's
+    // process may allow only some); a request beyond them is refused.
     DWORD grants = PROCESS_ALL_ACCESS;
 };
 

@@ -11,6 +11,7 @@
 ** subkeys KEY_ENUMERATE_SUB_KEYS); the predefined root keys allow everything.
 */
 #include "simwin/registry.h"
+#include "simwin/perfdata.h"
 #include "simwin/crt.h"
 #include "simwin/system.h"
 #include "simwin/wow64.h"
@@ -42,11 +43,13 @@ struct KeyHandle : simwin::Object {
 std::map<uintptr_t, std::shared_ptr<Key>> roots;
 std::function<std::vector<uint8_t>(const std::string&)> perfProvider;
 std::vector<std::string> deleteKeyCalls;
+std::vector<simwin::RegOpenCall> openCalls;
 
 simwin::ResetHook resetRegistry([] {
     roots.clear();
     perfProvider = nullptr;
     deleteKeyCalls.clear();
+    openCalls.clear();
 });
 
 bool Same(const std::string& a, const std::string& b) {
@@ -153,6 +156,7 @@ LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool r
 } // namespace
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
+    openCalls.push_back({subKey ? subKey : "", sam});
     DWORD err;
     if (simwin::Enter("RegOpenKeyExA", &err)) return (LONG)err;
     if (!result) return ERROR_INVALID_PARAMETER;
@@ -208,7 +212,9 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
         if (!perfProvider) return ERROR_FILE_NOT_FOUND;
         std::vector<uint8_t> block = perfProvider(name ? name : "");
         if (type) *type = REG_BINARY;
-        return CopyData(block, data, size, false, (DWORD)block.size());
+        LONG rc = CopyData(block, data, size, false, (DWORD)block.size());
+        if (rc == ERROR_MORE_DATA) *size = simwin::PerfSizeOnMoreData(*size, (DWORD)block.size());
+        return rc;
     }
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
@@ -385,6 +391,7 @@ std::vector<uint8_t> RegValueData(HKEY root, const std::string& path, const std:
 }
 
 const std::vector<std::string>& RegDeleteKeyCalls() { return deleteKeyCalls; }
+const std::vector<RegOpenCall>& RegOpenKeyCalls() { return openCalls; }
 
 void RegDenyWrite(HKEY root, const std::string& path) {
     Walk(Root(root), path.c_str(), true)->denyWrite = true;

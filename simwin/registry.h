@@ -71,9 +71,18 @@ void RegDenyWrite(HKEY root, const std::string& path);
    (key names ignore case, so this is how a test sees the exact spelling). */
 const std::vector<std::string>& RegDeleteKeyCalls();
 
+/* Every RegOpenKeyExA call as it was asked (the subkey as written and the
+   access asked for), in order, refused ones included. */
+struct RegOpenCall {
+    std::string subKey;
+    REGSAM access;
+};
+const std::vector<RegOpenCall>& RegOpenKeyCalls();
+
 /* HKEY_PERFORMANCE_DATA: RegQueryValueExA(HKEY_PERFORMANCE_DATA, name, ...)
    calls the provider for the whole block; a buffer too small gets
-   ERROR_MORE_DATA with the size argument left as it was. */
+   ERROR_MORE_DATA with the size argument left as simwin::SetPerfSizeOnMoreData
+   says (by default as it was). */
 void SetPerformanceData(std::function<std::vector<uint8_t>(const std::string& name)> provider);
 
 } // namespace simwin

@@ -58,5 +58,5 @@ void PlantVariant(const std::string& path) {
 
 DWORD RunVariant(const std::string& path, simwin::Termination t) {
     PlantVariant(path);
-    return simwin::StartProcess({path, {}, t});
+    return simwin::StartProcess({path, {}, t, "", kVariantGrants});
 }

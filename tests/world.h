@@ -33,6 +33,9 @@ std::vector<uint8_t> Specimen(int row);
 
 /* Writes a W32/Phantaxis.Backdoor specimen to `path` (a Windows path). */
 void PlantVariant(const std::string& path);
+/* What a running variant lets this program do on NT: query its image and
+   terminate it, nothing more (it runs under another account). */
+const DWORD kVariantGrants = PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 /* Plants the specimen and starts a simulated process running it; its id. */
 DWORD RunVariant(const std::string& path, simwin::Termination t = simwin::Termination::Ends);
 

@@ -6,6 +6,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
+#include "repair/autostart.h"
 #include "repair/delete_on_restart.h"
 #include "world.h"
 
@@ -41,9 +42,7 @@ class FileCheckTest : public WorldTest {
     std::vector<VariantSignature> table_;
 };
 
-std::string Name(int row) {
-    return kVariantTable[row - 1].name;
-}
+std::string Name(int row) { return kVariantTable[row - 1].name; }
 
 /* Position of a record's pattern in a specimen's bytes. */
 size_t Find(const std::vector<uint8_t>& bytes, const uint8_t* pattern) {
@@ -131,6 +130,7 @@ TEST_F(FileCheckTest, SizeModesFilterBeforeAnyWindowIsRead) {
     };
     EXPECT_TRUE(matches(1, 34304));
     EXPECT_FALSE(matches(1, 34305));
+    EXPECT_FALSE(matches(1, 34303));
     EXPECT_TRUE(matches(2, 34304 + 4095));
     EXPECT_TRUE(matches(2, 34304 - 4095));
     EXPECT_FALSE(matches(2, 34304 + 4096));
@@ -174,6 +174,9 @@ TEST_F(FileCheckTest, RvaToFileOffsetTranslatesThroughTheSectionTable) {
     EXPECT_EQ(RvaToFileOffset(0x2010, fd), 0x1410u); // second
     EXPECT_EQ(RvaToFileOffset(0x1FFF, fd), 0x13FFu); // a section's end is outside it
     EXPECT_EQ(RvaToFileOffset(0x2000, fd), 0x1400u);
+    SetSection(1, 0x2000, 0x1000, 0x2000); // raw data no longer follows the first's
+    EXPECT_EQ(RvaToFileOffset(0x2000, fd), 0x2000u);
+    SetSection(1, 0x2000, 0x1000, 0x1400);
     EXPECT_EQ(RvaToFileOffset(0x3100, fd), 0x2500u); // beyond both: the last one
     // Not less than the file's length: the RVA itself.
     EXPECT_EQ(RvaToFileOffset(0x3C00, fd), 0x3C00u);
@@ -337,17 +340,35 @@ TEST_F(FileCheckTest, DeleteRemovesTheFileWithOneLine) {
     EXPECT_EQ(g_scan.filesRemoved, 3);
 }
 
-TEST_F(FileCheckTest, AHeldFileIsReleasedByTerminatingItsProcess) {
-    AttachWindow();
-    g_scan.action = ACTION_DELETE;
-    Plant(45, "C:\\tb.exe");
-    simwin::FailCall("DeleteFileA", ERROR_SHARING_VIOLATION, 1);
-    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-    EXPECT_EQ(simwin::CallCount("DeleteFileA"), 2);
-    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
-    EXPECT_FALSE(simwin::FileExists("C:\\tb.exe"));
-    EXPECT_EQ(g_scan.filesRemoved, 1);
-    EXPECT_FALSE(g_scan.restartNeeded);
+TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
+    // Each platform finds the process its own way: 9x by file name, NT 4.0
+    // and Vista onward by performance data, 2000/XP by path.
+    const std::pair<const char*, void (*)()> versions[] = {{"98", simwin::SetWindows98},
+                                                           {"NT 4.0", simwin::SetWindowsNt4},
+                                                           {"XP", simwin::SetWindowsXp},
+                                                           {"10", simwin::SetWindows10}};
+    for (auto [version, setVersion] : versions) {
+        SCOPED_TRACE(version);
+        simwin::Reset();
+        MapDrive('C');
+        lines_.clear();
+        memset(&g_scan, 0, sizeof g_scan);
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        setVersion();
+        simwin::ServeProcessPerformanceData();
+        const DWORD pid = RunVariant("C:\\tb.exe");
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_FALSE(simwin::IsRunning(pid));
+        EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
+        EXPECT_EQ(simwin::CallCount("DeleteFileA"), 2);
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
+        EXPECT_FALSE(simwin::FileExists("C:\\tb.exe"));
+        EXPECT_EQ(g_scan.filesRemoved, 1);
+        EXPECT_FALSE(g_scan.restartNeeded);
+        EXPECT_TRUE(simwin::Questions().empty());
+    }
 }
 
 TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
@@ -436,12 +457,16 @@ TEST_F(FileCheckTest, MemoryScanModeOnlyReportsTheMatch) {
     g_scan.memoryScanMode = true;
     g_scan.filesInfected = 4;
     Plant(127, "C:\\WINDOWS\\svc.exe");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "svc", "C:\\WINDOWS\\svc.exe");
     EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 1);
     EXPECT_TRUE(g_scan.fileMatched);
     EXPECT_EQ(g_scan.filesInfected, 5);
-    EXPECT_TRUE(lines_.empty());
+    // The autostart value goes at once; no line for the file itself.
+    EXPECT_EQ(lines_,
+              std::vector<std::string>{"System Registry     W32/Phantaxis.Backdoor removed"});
+    EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "svc"));
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
-    EXPECT_STREQ(g_scan.currentFile, "C:\\WINDOWS\\svc.exe");
+    EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\svc.exe"); // the autostart walk lowered it
     EXPECT_STREQ(g_scan.detectionName, Name(127).c_str());
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 }

@@ -47,14 +47,25 @@ TEST_F(ScanRunTest, WalksOnlyFixedDrivesFromCToZ) {
 }
 
 TEST_F(ScanRunTest, InfectionsPutASingleSpaceLineBeforeTheStatistics) {
-    // counters run from program start: the memory scan may have counted already
+    // Counters run from program start: the memory scan may have counted
+    // already. None of the infected files could be removed.
     g_scan.filesInfected = 3;
-    g_scan.filesRemoved = 1;
+    // The log list must keep every line of the closing block.
+    static bool keptForEveryLine;
+    keptForEveryLine = true;
+    g_scan.mainWindow = simwin::CreateTestWindow([](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+        if (msg == WM_SCAN_LOGLINE) {
+            lines_.push_back(g_scan.lineBuffer);
+            keptForEveryLine = keptForEveryLine && g_scan.keepLog;
+        }
+        return 0;
+    });
     RunScan();
     std::vector<std::string> expected{" "};
-    for (auto& l : Statistics(0, 3, 1))
+    for (auto& l : Statistics(0, 3, 0))
         expected.push_back(l);
     EXPECT_EQ(lines_, expected);
+    EXPECT_TRUE(keptForEveryLine);
 }
 
 TEST_F(ScanRunTest, AStopStillVisitsLaterDrivesButShowsNothingThere) {
@@ -122,11 +133,25 @@ TEST_F(ScanRunTest, RestartIsOfferedWhenADeletionWaitsForIt) {
     EXPECT_EQ(statuses_.back(), "Scanning completed"); // the status comes before the question
 }
 
-TEST_F(ScanRunTest, YesToTheRestartQuestionRestartsAndNoLeavesTheFileScheduled) {
-    g_scan.restartNeeded = 1;
-    simwin::ScriptAnswers({IDYES});
-    RunScan();
-    EXPECT_EQ(simwin::ShutdownRequests(), std::vector<UINT>{EWX_REBOOT | EWX_FORCE});
+TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
+    for (int answer : {IDYES, IDNO}) {
+        SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
+        TearDown();
+        SetUp();
+        PlantVariant("C:\\locked.exe");
+        simwin::FailCall("DeleteFileA", ERROR_ACCESS_DENIED, -1);
+        simwin::ScriptAnswers({answer});
+        RunScan();
+        EXPECT_EQ(lines_.front(), "C:\\locked.exe     W32/Phantaxis.Backdoor Unable to remove");
+        EXPECT_EQ(simwin::PendingDeletions(), std::vector<std::string>{"C:\\locked.exe"});
+        EXPECT_TRUE(simwin::FileExists("C:\\locked.exe"));
+        ASSERT_EQ(simwin::Questions().size(), 1u);
+        EXPECT_EQ(simwin::Questions()[0].title, "CleanPhantaxis Ver 1.0");
+        if (answer == IDYES)
+            EXPECT_EQ(simwin::ShutdownRequests(), std::vector<UINT>{EWX_REBOOT | EWX_FORCE});
+        else
+            EXPECT_TRUE(simwin::ShutdownRequests().empty());
+    }
 
     // a terminated scan still offers the restart
     TearDown();

@@ -61,13 +61,14 @@ TEST_F(WalkTest, ShortenPathKeepsBothEnds) {
     EXPECT_EQ(std::string(out), "abcdefghij");
 }
 
-TEST_F(WalkTest, LongPathsAreShownInTheirDisplayForm) {
-    std::string dir = "C:\\" + std::string(70, 'd');
-    simwin::WriteFile(dir + "\\f.txt", "");
+TEST_F(WalkTest, PathsLongerThan60AreShownByTheirTwoEnds) {
+    const std::string dir = "C:\\" + std::string(52, 'd'); // 55 characters
+    simwin::WriteFile(dir + "\\ab.t", "");                 // 60: shown whole
+    simwin::WriteFile(dir + "\\abc.t", "");                // 61: 29 + ".." + 29
     WalkDirectory((dir + "\\*.*").c_str());
-    ASSERT_FALSE(statuses_.empty());
-    for (auto& s : statuses_)
-        EXPECT_LE(s.size(), 60u);
+    EXPECT_EQ(statuses_,
+              (std::vector<std::string>{dir + "\\.", dir + "\\..", dir + "\\ab.t",
+                                        dir.substr(0, 29) + ".." + dir.substr(32) + "\\abc.t"}));
 }
 
 TEST_F(WalkTest, EscapeAsksAndNoGoesOnWhileYesStops) {
@@ -107,6 +108,34 @@ TEST_F(WalkTest, AStopInADeepFolderUnwindsEveryLevel) {
     EXPECT_TRUE(simwin::Questions().empty());
 }
 
+TEST_F(WalkTest, AStopAtAnyPumpOpensNoFolderAndShowsNothingMore) {
+    simwin::WriteFile("C:\\d\\f1.txt", "");
+    simwin::WriteFile("C:\\d\\a\\x.txt", "");
+    simwin::MakeDir("C:\\d\\b");
+    bool openedAfterStop = false;
+    simwin::OnCall("FindFirstFileA", [&] { openedAfterStop |= g_scan.stopRequested; });
+    WalkDirectory("C:\\d\\*.*");
+    const int pumps = simwin::PeekCount();
+    ASSERT_GT(pumps, 10);
+    size_t shown = 0; // statuses shown when the stop came
+    for (int n = 1; n <= pumps; n++) {
+        SCOPED_TRACE("stop at pump " + std::to_string(n));
+        g_scan.stopRequested = false;
+        const int stopAt = simwin::PeekCount() + n;
+        simwin::OnPeek([stopAt, &shown](int count) {
+            if (count == stopAt) {
+                simwin::PostTestMessage(nullptr, WM_QUIT);
+                shown = statuses_.size();
+            }
+        });
+        EXPECT_EQ(WalkDirectory("C:\\d\\*.*"), 0);
+        EXPECT_TRUE(g_scan.stopRequested);
+        EXPECT_EQ(statuses_.size(), shown);
+        EXPECT_FALSE(openedAfterStop);
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
+}
+
 TEST_F(WalkTest, QuitAndDestroyStopOtherMessagesAreDispatched) {
     static std::vector<UINT> seen;
     seen.clear();
@@ -115,26 +144,32 @@ TEST_F(WalkTest, QuitAndDestroyStopOtherMessagesAreDispatched) {
         return 0;
     });
     simwin::PostTestMessage(other, WM_USER + 5);
-    PumpMessages();
+    simwin::PostTestMessage(other, WM_USER + 6);
+    PumpMessages(); // at most one message per call
     EXPECT_EQ(seen, std::vector<UINT>{WM_USER + 5});
+    PumpMessages();
+    EXPECT_EQ(seen, (std::vector<UINT>{WM_USER + 5, WM_USER + 6}));
     EXPECT_FALSE(g_scan.stopRequested);
     PumpMessages(); // empty queue: nothing happens
     EXPECT_FALSE(g_scan.stopRequested);
+    seen.clear();
     simwin::PostTestMessage(other, WM_DESTROY);
     PumpMessages();
     EXPECT_TRUE(g_scan.stopRequested);
-    EXPECT_EQ(seen.size(), 1u); // not dispatched
+    EXPECT_TRUE(seen.empty()); // not dispatched
     g_scan.stopRequested = false;
     simwin::PostTestMessage(nullptr, WM_QUIT);
     PumpMessages();
     EXPECT_TRUE(g_scan.stopRequested);
-    // any message whose wParam carries 27 counts as Escape
+    // any message whose wParam carries 27 counts as Escape, and any answer
+    // but No (here Cancel, as when the question is closed) stops
     g_scan.stopRequested = false;
     simwin::PostTestMessage(other, WM_TIMER, 0x1001B);
-    simwin::ScriptAnswers({IDYES});
+    simwin::ScriptAnswers({IDCANCEL});
     PumpMessages();
     EXPECT_TRUE(g_scan.stopRequested);
-    EXPECT_EQ(seen.size(), 1u);
+    EXPECT_EQ(simwin::Questions().size(), 1u);
+    EXPECT_TRUE(seen.empty());
 }
 
 TEST_F(WalkTest, DriveRootNotesItsProgramFilesFolder) {

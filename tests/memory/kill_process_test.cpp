@@ -6,12 +6,17 @@
 #include "memory/kill_process.h"
 #include "world.h"
 
+#include <functional>
+
 namespace {
 
 class KillProcessTest : public WorldTest {
   protected:
-    static DWORD Run(const std::string& image, simwin::Termination t = simwin::Termination::Ends) {
-        return simwin::StartProcess({image, {}, t});
+    /* A process of another account that lets this program open it with
+       `grants` only (on NT). */
+    static DWORD Run(const std::string& image, simwin::Termination t = simwin::Termination::Ends,
+                     DWORD grants = PROCESS_ALL_ACCESS) {
+        return simwin::StartProcess({image, {}, t, "", grants});
     }
     /* The box of a failed termination, as the only question asked. */
     static void ExpectBox(const std::string& path) {
@@ -90,21 +95,26 @@ TEST_F(KillProcessTest, Windows9xSearchWithoutAMatchTakesAboutSixSeconds) {
     ExpectBox("C:\\x\\stuck.exe");
 }
 
-TEST_F(KillProcessTest, Nt4TerminatesEveryInstanceBeginningWithTheBaseName) {
-    simwin::SetWindowsNt4();
-    simwin::ServeProcessPerformanceData();
-    DWORD abc = Run("C:\\p\\ABC.exe");
-    DWORD abcdef = Run("C:\\q\\abcdef.exe");
-    DWORD ab = Run("C:\\r\\AB.exe");
-    DWORD xabc = Run("C:\\s\\xabc.exe");
-    EXPECT_EQ(KillProcessByImage("C:\\WINNT\\ABC.EXE"), 1);
-    EXPECT_FALSE(simwin::IsRunning(abc));
-    EXPECT_FALSE(simwin::IsRunning(abcdef));
-    EXPECT_TRUE(simwin::IsRunning(ab));
-    EXPECT_TRUE(simwin::IsRunning(xabc));
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));
-    EXPECT_TRUE(simwin::Questions().empty());
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+TEST_F(KillProcessTest, Nt4AndVistaOnwardTerminateEveryInstanceBeginningWithTheBaseName) {
+    for (auto setVersion : {simwin::SetWindowsNt4, simwin::SetWindows10}) {
+        simwin::Reset();
+        setVersion();
+        simwin::ServeProcessPerformanceData();
+        // Processes that allow this program nothing but their termination.
+        const DWORD t = PROCESS_TERMINATE;
+        DWORD abc = Run("C:\\p\\ABC.exe", simwin::Termination::Ends, t);
+        DWORD abcdef = Run("C:\\q\\abcdef.exe", simwin::Termination::Ends, t);
+        DWORD ab = Run("C:\\r\\AB.exe", simwin::Termination::Ends, t);
+        DWORD xabc = Run("C:\\s\\xabc.exe", simwin::Termination::Ends, t);
+        EXPECT_EQ(KillProcessByImage("C:\\WINNT\\ABC.EXE"), 1);
+        EXPECT_FALSE(simwin::IsRunning(abc));
+        EXPECT_FALSE(simwin::IsRunning(abcdef));
+        EXPECT_TRUE(simwin::IsRunning(ab));
+        EXPECT_TRUE(simwin::IsRunning(xabc));
+        EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));
+        EXPECT_TRUE(simwin::Questions().empty());
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
 }
 
 TEST_F(KillProcessTest, Nt4NamesThatCannotMatch) {
@@ -184,26 +194,43 @@ TEST_F(KillProcessTest, Nt4NeedsBothIndexesOfTheNameTable) {
 }
 
 TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
-    simwin::SetWindowsNt4();
-    simwin::ServeProcessPerformanceData();
-    DWORD early = Run("C:\\x\\early.exe");
-    for (int i = 0; i < 300; i++)
-        Run("C:\\p\\n" + std::to_string(i) + ".exe");
-    DWORD late = Run("C:\\x\\late.exe");
-    size_t blockSize = simwin::BuildProcessPerfBlock(simwin::ProcessPerfInstances()).size();
-    ASSERT_GT(blockSize, 51200u);
-    const int queries = 1 + (int)((blockSize - 51200 + 25599) / 25600);
+    // What the query leaves in its size argument with ERROR_MORE_DATA is not
+    // defined: as it was, smaller, or nothing at all.
+    const std::pair<const char*, std::function<DWORD(DWORD, DWORD)>> sizes[] = {
+        {"unchanged", nullptr},
+        {"half", [](DWORD given, DWORD) { return given / 2; }},
+        {"zero", [](DWORD, DWORD) { return 0u; }},
+        {"beyond reason", [](DWORD, DWORD) { return 0xFFFFFFF0u; }},
+    };
+    for (const auto& [what, reported] : sizes) {
+        SCOPED_TRACE(what);
+        simwin::Reset();
+        simwin::SetWindowsNt4();
+        simwin::ServeProcessPerformanceData();
+        simwin::SetPerfSizeOnMoreData(reported);
+        DWORD early = Run("C:\\x\\early.exe");
+        for (int i = 0; i < 400; i++)
+            Run("C:\\p\\n" + std::to_string(i) + ".exe");
+        DWORD late = Run("C:\\x\\late.exe");
+        size_t blockSize = simwin::BuildProcessPerfBlock(simwin::ProcessPerfInstances()).size();
+        ASSERT_GT(blockSize, 51200u + 25600u);
+        const int queries = 1 + (int)((blockSize - 51200 + 25599) / 25600);
+        // A buffer that never grows enough would ask for ever: end that.
+        simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, -1, 2 * (2 + queries));
 
-    int before = simwin::CallCount("RegQueryValueExA");
-    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\late.exe"), 0); // row 303: never read
-    EXPECT_EQ(simwin::CallCount("RegQueryValueExA") - before, 2 + queries);
-    EXPECT_TRUE(simwin::IsRunning(late));
-    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\early.exe"), 1); // row 2
-    EXPECT_FALSE(simwin::IsRunning(early));
+        int before = simwin::CallCount("RegQueryValueExA");
+        EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\late.exe"), 0); // row 403: never read
+        EXPECT_EQ(simwin::CallCount("RegQueryValueExA") - before, 2 + queries);
+        EXPECT_TRUE(simwin::IsRunning(late));
+        EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\early.exe"), 1); // row 2
+        EXPECT_FALSE(simwin::IsRunning(early));
+    }
 }
 
 TEST_F(KillProcessTest, XpComparesWholePathsIgnoringCaseOnly) {
-    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe");
+    // A process that lets this program query and terminate it, no more.
+    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends,
+                    PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
     EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1); // listed, nothing matched
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_TRUE(simwin::Sleeps().empty());

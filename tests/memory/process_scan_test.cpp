@@ -77,6 +77,9 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         std::vector<int32_t> pendingAtDisposal;
         simwin::OnCall("SetFileAttributesA",
                        [&] { pendingAtDisposal.push_back(g_scan.pendingMemoryAction); });
+        std::vector<std::string> steps; // the service is stopped before its keys go
+        simwin::OnCall("OpenServiceA", [&] { steps.push_back("stop"); });
+        simwin::OnCall("RegDeleteKeyA", [&] { steps.push_back("keys"); });
 
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_EQ(simwin::CallCount("OpenServiceA") > 0, r.stopAsked);
@@ -84,6 +87,10 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         EXPECT_EQ(!deleted.empty(), r.keysDeleted);
         if (!deleted.empty()) {
             EXPECT_EQ(deleted[0], "SYSTEM\\ControlSet001\\Services\\abc\\Enum");
+        }
+        if (r.stopAsked) {
+            ASSERT_FALSE(steps.empty());
+            EXPECT_EQ(steps.front(), "stop");
         }
         EXPECT_EQ(g_scan.memoryRestartNeeded, r.restart ? 1 : 0);
         EXPECT_EQ(lines_, r.recheck ? Removed(path) : std::vector<std::string>{});
@@ -93,6 +100,9 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         EXPECT_EQ(g_scan.pendingMemoryAction, 0);
         EXPECT_EQ(g_scan.filesInfected, 1);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        // The variant lets this program query and terminate it: the rights
+        // asked for suffice without the debug privilege.
+        EXPECT_FALSE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
     }
 }
 

@@ -73,12 +73,13 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     // Data and expansion far beyond 260 characters still start with the path.
     Set(kRunServices, "LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a'));
     Set(kRunServices, "LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b'));
+    Set(kRunServices, "Quoted", "\"%SystemRoot%\\evil.exe\" /s"); // one quote skipped there too
     simwin::SetEnv("LONG", std::string(300, 'x'));
     Set(kRunServices, "LongOther", "%LONG%\\evil.exe");
     Set(kRunServices, "Undefined", "%NOPE%\\evil.exe");
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"LongOther", "Undefined"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(3, kRemoved)));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
 
     // An expansion that fails skips the value, even when its raw data matches.
     Set(kRun, "First", "c:\\windows\\evil.exe");
@@ -116,6 +117,15 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_TRUE(Names(kRunServices).empty());
     // The remembered name was tried first (gone from both keys: no line).
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+
+    // A bare match whose deletion fails is not remembered.
+    lines_.clear();
+    Set(kRun, "Locked", "locked.exe");
+    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 2); // after "Nine" twice
+    Detect("c:\\windows\\system\\locked.exe");
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Locked"));
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_STREQ(g_scan.autostartValueName, "Nine");
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
@@ -244,6 +254,9 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     char* data = nullptr;
     ASSERT_TRUE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "v", &data));
     EXPECT_STREQ(data, "data");
+    ASSERT_EQ(simwin::RegOpenKeyCalls().size(), 1u);
+    EXPECT_EQ(simwin::RegOpenKeyCalls()[0].subKey, kRun);
+    EXPECT_EQ(simwin::RegOpenKeyCalls()[0].access, (REGSAM)KEY_READ);
     free(data);
     EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "missing", &data));
     EXPECT_EQ(data, nullptr);
@@ -258,6 +271,8 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     EXPECT_FALSE(
         DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V")); // deleted, but the close failed
     EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
+    EXPECT_EQ(simwin::RegOpenKeyCalls().back().subKey, kRun);
+    EXPECT_EQ(simwin::RegOpenKeyCalls().back().access, (REGSAM)KEY_ALL_ACCESS);
     Set(kRun, "V", "data");
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kRun);
     EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V"));

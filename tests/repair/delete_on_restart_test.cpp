@@ -206,7 +206,10 @@ TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
 TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     simwin::SetWindowsXp();
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::CallCount("MoveFileExA"), 1);
+    ASSERT_EQ(simwin::MoveFileExCalls().size(), 1u);
+    EXPECT_EQ(simwin::MoveFileExCalls()[0].existing, kLong);
+    EXPECT_EQ(simwin::MoveFileExCalls()[0].newName, ""); // no new name: delete
+    EXPECT_EQ(simwin::MoveFileExCalls()[0].flags, (DWORD)MOVEFILE_DELAY_UNTIL_REBOOT);
     EXPECT_EQ(simwin::PendingDeletions(), (std::vector<std::string>{kLong}));
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));

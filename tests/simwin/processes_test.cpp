@@ -78,9 +78,30 @@ TEST_F(ProcessesTest, TerminationFollowsTheProcessScriptAndReleasesItsFiles) {
     EXPECT_TRUE(TerminateProcess(h, 0));
     CloseHandle(h);
 
-    // On NT the guarded process needs SeDebugPrivilege; Windows 9x has no such guard.
+    // On NT the guarded process needs SeDebugPrivilege, and a process that
+    // grants some rights refuses a request for more, unless that privilege
+    // is enabled; Windows 9x has neither guard.
     EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, guarded), nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    DWORD limited = simwin::StartProcess({"C:\\e.exe",
+                                          {},
+                                          simwin::Termination::Ends,
+                                          "",
+                                          PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION});
+    EXPECT_EQ(OpenProcess(PROCESS_ALL_ACCESS, FALSE, limited), nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, limited);
+    EXPECT_NE(h, nullptr);
+    CloseHandle(h);
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    TOKEN_PRIVILEGES tp = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    ASSERT_TRUE(LookupPrivilegeValueA(NULL, SE_DEBUG_NAME, &tp.Privileges[0].Luid));
+    ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, NULL, NULL));
+    CloseHandle(token);
+    h = OpenProcess(PROCESS_ALL_ACCESS, FALSE, limited);
+    EXPECT_NE(h, nullptr);
+    CloseHandle(h);
     simwin::SetWindows98();
     h = OpenProcess(PROCESS_TERMINATE, FALSE, guarded);
     EXPECT_NE(h, nullptr);
