@@ -4,6 +4,7 @@
 ** must not overflow anything (long data, long names, long expansions,
 ** unterminated and non-string data).
 */
+#include "memory/wow64.h"
 #include "repair/autostart.h"
 #include "world.h"
 
@@ -142,6 +143,30 @@ TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
     Set(kRunServices, "S2", "svc.exe /service");
     Detect("c:\\winnt\\system32\\svc.exe");
     EXPECT_TRUE(Names(kRunServices).empty());
+}
+
+/* Under WoW64 a value of the 32-bit view names files as a 32-bit program
+   sees them: System32 is SysWOW64 there, but for its shared folders; the
+   Sysnative alias is the real System32, and a bare name is looked for in
+   SysWOW64. A name that only begins like the system folder is no alias. */
+TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
+    const char* const run32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+    simwin::SetWindows10();
+    simwin::SetWow64(true);
+    DetectWow64();
+    Set(run32, "Alias", "C:\\Windows\\Sysnative\\a64.exe /q");
+    Set(run32, "Redirected", "C:\\WINDOWS\\system32\\a64.exe");
+    Set(run32, "Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe");
+    Set(run32, "Lookalike", "C:\\WINDOWS\\system32.exe");
+    Set(run32, "Bare32", "b32.exe");
+    Set(kRun, "Bare64", "b32.exe");
+    Detect("C:\\WINDOWS\\system32\\a64.exe");
+    Detect("C:\\WINDOWS\\system32\\drivers\\etc\\svc.exe");
+    Detect("C:\\WINDOWS\\system32.exe");
+    Detect("C:\\WINDOWS\\SysWOW64\\b32.exe");
+    EXPECT_EQ(Names(run32), (std::vector<std::string>{"Redirected"}));
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
 }
 
 TEST_F(AutostartTest, RememberedNameIsDeletedAgainFromBothKeysAtTheNextDetection) {

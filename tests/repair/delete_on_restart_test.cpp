@@ -81,6 +81,12 @@ TEST_F(DeleteOnRestartTest, TheTemporaryFolderMayBeTheWindowsFolder) {
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
         EXPECT_EQ(Ini(), merged);
     }
+    // Named by its short form, the Windows folder is still the same folder.
+    simwin::SetWindowsDirectory("C:\\Windows Me");
+    simwin::SetTempPath("C:\\WINDOW~1\\");
+    simwin::WriteFile("C:\\Windows Me\\wininit.ini", old);
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::ReadFile("C:\\Windows Me\\wininit.ini"), merged);
 }
 
 TEST_F(DeleteOnRestartTest, MissingSectionIsAppendedOnALineOfItsOwn) {
