@@ -113,6 +113,7 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     EXPECT_EQ(g_scan.filesScanned, (int)removed.size()); // the others are never reached
     for (auto& s : statuses_)
         EXPECT_LE(s.size(), 60u);
+    ASSERT_FALSE(lines_.empty());
     EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
 
     // Patterns handed in at and beyond the limit: nothing is read past them.
