@@ -16,7 +16,10 @@
 # finished window. The specimen of every record is planted in C:\bench\specimens
 # before each run; clamscan (natively, with the table exported by
 # export_clamav in build/bench/phantaxis.ldb) scans the same tree, and the
-# files it finds are compared with those the program removes. Prints the
+# files it finds are compared with those the program removes.
+# BENCH_BASELINE_EXE=<another build of CleanPhantaxis.exe> (for example of the
+# main branch) times that program too, on the same tree, alternating with this
+# build, best of two each: the ratio of the two is the change's effect. Prints the
 # ratios and writes the figures to build/bench/wine.txt. The prefix and its
 # tree (about 1 GB) are made in build/bench/wine-prefix and removed
 # afterwards; BENCH_KEEP=1 keeps them for the next run.
@@ -82,12 +85,18 @@ EOF
     mkdir -p "$prefix/drive_c/cpx"
     touch "$stamp"
 fi
-# The program removes what it finds: plant the specimens afresh every run.
-rm -rf "$prefix/drive_c/bench/specimens"
-mkdir -p "$prefix/drive_c/bench/specimens"
-cp "$specimens"/rec-*.exe "$prefix/drive_c/bench/specimens/"
+# The program removes what it finds: the specimens are planted afresh before
+# every run of it.
+plant_specimens() {
+    rm -rf "$prefix/drive_c/bench/specimens"
+    mkdir -p "$prefix/drive_c/bench/specimens"
+    cp "$specimens"/rec-*.exe "$prefix/drive_c/bench/specimens/"
+}
+plant_specimens
 planted=$(ls "$prefix/drive_c/bench/specimens" | sort)
 cp "$exe" "$prefix/drive_c/cpx/CleanPhantaxis.exe"
+baseline=${BENCH_BASELINE_EXE:-}
+[ -z "$baseline" ] || cp "$baseline" "$prefix/drive_c/cpx/Baseline.exe"
 cp "$driver" "$prefix/drive_c/cpx/e2e_driver.exe"
 cp "$walker" "$prefix/drive_c/cpx/e2e_walk.exe"
 
@@ -121,10 +130,10 @@ walk > /dev/null # warm the caches
 read -r walkFiles bareMs _ <<< "$(best_walk)"
 read -r _ twiceMs _ <<< "$(best_walk twice)"
 read -r _ readMs readOpened readBytes <<< "$(walk twice read)"
-read -r _ candMs candOpened candBytes <<< "$(walk twice candidates)"
-read -r _ textMs _ <<< "$(walk twice text)"
-read -r _ peekMs _ <<< "$(walk twice peek)"
-read -r _ windowMs _ <<< "$(walk twice window)"
+read -r _ candMs candOpened candBytes <<< "$(best_walk twice candidates)"
+read -r _ textMs _ <<< "$(best_walk twice text)"
+read -r _ peekMs _ <<< "$(best_walk twice peek)"
+read -r _ windowMs _ <<< "$(best_walk twice window)"
 read -r _ oldMs _ <<< "$(walk twice read window)"
 read -r _ newMs _ <<< "$(walk twice candidates window)"
 
@@ -138,12 +147,29 @@ if command -v clamscan > /dev/null && [ -f "$ldb" ]; then
     clamFound=$(echo "$clamOut" | awk -F': ' '/ FOUND$/ { print $1 }' | sed 's|.*/||' | sort)
 fi
 
-line=$(timeout 1800 "$WINE" 'C:\cpx\e2e_driver.exe' bench --exe 'C:\cpx\CleanPhantaxis.exe' \
-    --shots "$(printf '\\\\?\\unix%s' "${out//\//\\}")" 2> /dev/null | tr -d '\r' | grep '^bench:' || true)
-[ -n "$line" ] || { echo "bench_wine: the program's scan did not finish" >&2; exit 1; }
-read -r _ _ scanFiles _ scanMs <<< "$line"
+# program <exe name in C:\cpx>: "<files scanned> <ms>" of its whole scan.
+program() {
+    plant_specimens
+    local line
+    line=$(timeout 1800 "$WINE" 'C:\cpx\e2e_driver.exe' bench --exe "C:\\cpx\\$1" \
+        --shots "$(printf '\\\\?\\unix%s' "${out//\//\\}")" 2> /dev/null | tr -d '\r' |
+        grep '^bench:' || true)
+    [ -n "$line" ] || { echo "bench_wine: the scan of $1 did not finish" >&2; exit 1; }
+    echo "$line" | awk '{ print $3, $5 }'
+}
+read -r scanFiles scanMs <<< "$(program CleanPhantaxis.exe)"
+[ -n "$scanMs" ] || exit 1
 left=$(ls "$prefix/drive_c/bench/specimens" | sort)
 programFound=$(comm -23 <(echo "$planted") <(echo "$left"))
+baseMs=-1
+if [ -n "$baseline" ]; then
+    read -r _ baseMs <<< "$(program Baseline.exe)"
+    read -r _ againMs <<< "$(program CleanPhantaxis.exe)"
+    read -r _ baseAgainMs <<< "$(program Baseline.exe)"
+    [ -n "$baseMs" ] && [ -n "$againMs" ] && [ -n "$baseAgainMs" ] || exit 1
+    if [ "$againMs" -lt "$scanMs" ]; then scanMs=$againMs; fi
+    if [ "$baseAgainMs" -lt "$baseMs" ]; then baseMs=$baseAgainMs; fi
+fi
 
 div() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }'; }
 us() { div "$1" "$((walkFiles / 1000))"; }
@@ -161,8 +187,12 @@ ratio=$(div "$scanMs" "$bareMs")
     echo "    + all of it, every file's headers (before)   : $oldMs ms"
     echo "    + all of it, candidates' headers (now)       : $newMs ms"
     echo "  the program's whole scan, SCAN to finished     : $scanMs ms ($scanFiles files scanned)"
+    if [ "$baseMs" -ge 0 ]; then
+        echo "  the baseline program's whole scan (best of 2)  : $baseMs ms ($(basename "$baseline"))"
+        echo "  ratio program / baseline program               : $(div "$scanMs" "$baseMs") (target <= 0.65)"
+    fi
     echo "  ratio program / bare walk                      : $ratio"
-    echo "  ratio program / walk with the work of before   : $(div "$scanMs" "$oldMs") (target <= 0.65)"
+    echo "  ratio program / walk with the work of before   : $(div "$scanMs" "$oldMs")"
     echo "  ratio program / walk with the work of now      : $(div "$scanMs" "$newMs")"
     echo "  ratio walk now / walk before                   : $(div "$newMs" "$oldMs")"
     echo "  files opened per file: every file $(div "$readOpened" "$walkFiles")," \
@@ -170,8 +200,9 @@ ratio=$(div "$scanMs" "$bareMs")
         "bytes read per file: $(div "$readBytes" "$walkFiles"), $(div "$candBytes" "$walkFiles")"
     echo "  per file: headers $(us $((readMs - twiceMs))) us (candidates only" \
         "$(us $((candMs - twiceMs))) us), status text $(us $((textMs - twiceMs))) us," \
-        "queue checks $(us $((peekMs - twiceMs))) us, repaint" \
-        "$(us $((windowMs - textMs - peekMs + twiceMs))) us, bare walk $(us "$bareMs") us"
+        "queue checks $(us $((peekMs - twiceMs))) us, both with the repaint" \
+        "$(us $((windowMs - twiceMs))) us (the three need not add up: without pumps" \
+        "Wine's events pile up), bare walk $(us "$bareMs") us"
     if [ "$clamMs" -ge 0 ]; then
         same=no
         [ "$clamFound" = "$programFound" ] && same=yes
