@@ -9,6 +9,14 @@
 ** most 20 section headers, and two 20-byte windows per record whose size
 ** filter the file passes. The file is always closed before CheckFile
 ** returns and before any disposal or repair touches it.
+**
+** The walk asks CheckFileCouldHandle first, with the length the folder
+** listing gives, and does not call CheckFile for a file that no record's size
+** filter accepts: such a file would only be opened, read and closed. What
+** CheckFile would still have done for it leaves no trace: its path in
+** currentFile is only read during a match, and the emptying of
+** autostartValueName while nothing was found is done again by the check of
+** any file that matches.
 */
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
@@ -174,6 +182,17 @@ uint32_t RvaToFileOffset(uint32_t rva, int fd) {
     const long length = _filelength(fd);
     if (length < 0 || (uint64_t)offset >= (uint64_t)length) offset = rva;
     return offset ? offset : SizeOfHeaders();
+}
+
+bool CheckFileCouldHandle(uint64_t listedLength) {
+    // A pending memory-kill disposal removes the file whatever its length.
+    if (g_scan.pendingMemoryAction != 0 && g_scan.mainWindow) return true;
+    // The run-time's lengths are 32-bit signed: what the check makes of a
+    // larger file is left to the check itself.
+    if (listedLength > 0x7FFFFFFFu) return true;
+    for (const VariantSignature* rec = g_variantTable; rec && rec->name[0]; rec++)
+        if (SizeFits(*rec, (long)listedLength)) return true;
+    return false;
 }
 
 int32_t CheckFile(const char* checkName, const char* path) {

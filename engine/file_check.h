@@ -18,6 +18,11 @@ struct PeImageInfo {
 extern PeImageInfo g_peImage;
 
 int32_t CheckFile(const char* checkName, const char* path);
+/* False when CheckFile, given a file of this listed length, could only open
+   it, read its headers and return 0: no record's size filter accepts the
+   length and no memory-kill disposal is pending. Lengths of 2 GB and more
+   are always handed to the check. */
+bool CheckFileCouldHandle(uint64_t listedLength);
 bool ReadFileHeader(int fd);
 bool ReadSectionTable(int fd);
 uint32_t RvaToFileOffset(uint32_t rva, int fd);

@@ -26,9 +26,10 @@
 enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60 };
 
 const FileCheck FileCheckList[] = {
-    {"W32/Phantaxis.Trojan", CheckFile},
-    {nullptr, nullptr},
+    {"W32/Phantaxis.Trojan", CheckFile, CheckFileCouldHandle},
+    {nullptr, nullptr, nullptr},
 };
+const FileCheck* g_fileChecks = FileCheckList;
 
 /* Appends `tail` to `buf` (holding `len` characters) when the result fits a
    path buffer; returns false, leaving `buf` unchanged, when it does not. */
@@ -128,8 +129,13 @@ static int32_t WalkFiles(const char* pattern) {
             ShowStatus(display);
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 if (!g_scan.memoryScanMode) g_scan.filesScanned++;
-                for (const FileCheck* c = FileCheckList; c->name; c++)
+                // The listing already tells the file's length: a check that
+                // cannot match that length is not even asked to open it.
+                const uint64_t length = (uint64_t)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
+                for (const FileCheck* c = g_fileChecks; c->name; c++) {
+                    if (c->couldHandle && !c->couldHandle(length)) continue;
                     if (c->check(c->name, path)) break;
+                }
             }
         }
         PumpMessages();

@@ -11,14 +11,20 @@
 
 /* A check: (detection name, full path) -> non-zero when it handled the file. */
 typedef int32_t (*FileCheckFn)(const char* name, const char* path);
+/* Whether a check could do anything for a file of the length the folder
+   listing gives (nFileSizeHigh:nFileSizeLow); false lets the walk skip it. */
+typedef bool (*ListedLengthFn)(uint64_t listedLength);
 
 struct FileCheck {
     const char* name; // null ends the list
     FileCheckFn check;
+    ListedLengthFn couldHandle; // optional: null means every length
 };
 
 /* The checks the walk applies to every file, in order. */
 extern const FileCheck FileCheckList[];
+/* The list the walk uses: FileCheckList (tests may point it elsewhere). */
+extern const FileCheck* g_fileChecks;
 
 /* 0 when stopped, -1 for a pattern without ".", else g_scan.filesScanned. */
 int32_t WalkDirectory(const char* pattern);

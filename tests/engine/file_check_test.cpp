@@ -126,7 +126,10 @@ TEST_F(FileCheckTest, SizeModesFilterBeforeAnyWindowIsRead) {
         rec.sizeMode = mode;
         rec.fileSize = size;
         UseTable({rec});
-        return CheckFile(kTrojan, path.c_str()) == 1;
+        const bool matched = CheckFile(kTrojan, path.c_str()) == 1;
+        // The walk's question before it opens a file gives the same answer.
+        EXPECT_EQ(CheckFileCouldHandle(34304), matched) << "mode " << mode << ", size " << size;
+        return matched;
     };
     EXPECT_TRUE(matches(1, 34304));
     EXPECT_FALSE(matches(1, 34305));
@@ -147,9 +150,15 @@ TEST_F(FileCheckTest, SizeModesFilterBeforeAnyWindowIsRead) {
     EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0);
     EXPECT_EQ(simwin::CallCount("_read") - before, 5); // pointer, signature, 3 header blocks
 
+    // Lengths of 2 GB and more are always left to the check to judge.
+    EXPECT_FALSE(CheckFileCouldHandle(0x7FFFFFFF));
+    EXPECT_TRUE(CheckFileCouldHandle(0x80000000u));
+    EXPECT_TRUE(CheckFileCouldHandle((1ull << 32) + 1));
+
     // An empty table (first name empty) matches nothing.
     UseTable({});
     EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 0);
+    EXPECT_FALSE(CheckFileCouldHandle(34304));
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 }
 
@@ -481,6 +490,7 @@ TEST_F(FileCheckTest, MemoryKillDisposalDisposesWithoutMatching) {
     strcpy(g_scan.detectionName, "W32/Phantaxis.A.Backdoor");
     strcpy(g_scan.statusText, "C:\\...\\svc.exe");
     simwin::WriteFile("C:\\WINDOWS\\svc.exe", "not even a PE file");
+    EXPECT_TRUE(CheckFileCouldHandle(18)); // whatever its length
     EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "System Memory    W32/Phantaxis.Backdoor removed",
@@ -512,5 +522,6 @@ TEST_F(FileCheckTest, MemoryKillDisposalDisposesWithoutMatching) {
     g_scan.action = ACTION_REPORT_ONLY;
     EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
+    EXPECT_FALSE(CheckFileCouldHandle(1));
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 }

@@ -1,10 +1,16 @@
 /*
 ** The directory walk: order, counting, display form, stopping, the Program
 ** Files flags, memory-scan mode, paths that do not fit, names the ANSI form
-** cannot reach, and directory links.
+** cannot reach, directory links, and the files it never opens because no
+** record accepts their listed length.
 */
+#include "engine/file_check.h"
+#include "engine/signatures.h"
 #include "engine/walk.h"
 #include "world.h"
+
+#include <filesystem>
+#include <map>
 
 class WalkTest : public WorldTest {
   protected:
@@ -301,4 +307,204 @@ TEST_F(WalkTest, DirectoryLinksAreShownButNotEntered) {
     EXPECT_EQ(g_scan.filesInfected, 1);
     for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b"})
         EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), link), 1) << link;
+}
+
+namespace {
+
+/* The walk as it was before it looked at listed lengths: every file is
+   handed to the check. */
+const FileCheck kCheckEveryFile[] = {
+    {"W32/Phantaxis.Trojan", CheckFile, nullptr},
+    {nullptr, nullptr, nullptr},
+};
+
+/* What a scan showed and did. */
+struct ScanOutcome {
+    std::vector<std::string> lines, statuses;
+    int32_t scanned, infected, removed;
+    BOOL restart;
+    std::map<std::string, uintmax_t> files; // what is left, with lengths
+    std::vector<std::string> runValues;
+    int opens;
+};
+
+class WalkPrefilterTest : public WalkTest {
+  protected:
+    void TearDown() override {
+        g_fileChecks = FileCheckList;
+        g_variantTable = kVariantTable;
+        WalkTest::TearDown();
+    }
+
+    /* Plants specimen `row`, optionally one byte shorter or with a window
+       byte changed. */
+    void Plant(int row, const std::string& path, int cut = 0, bool spoil = false) {
+        std::vector<uint8_t> bytes = Specimen(row);
+        ASSERT_EQ(bytes.size(), (size_t)kVariantTable[row - 1].fileSize) << "specimens not built";
+        if (spoil) {
+            const uint8_t* p = kVariantTable[row - 1].pattern1;
+            auto at = std::search(bytes.begin(), bytes.end(), p, p + 20);
+            ASSERT_NE(at, bytes.end());
+            at[7] ^= 1;
+        }
+        bytes.resize(bytes.size() - (size_t)cut);
+        simwin::WriteFile(path, bytes);
+    }
+
+    /* A sparse file whose listed length is `length`. */
+    void PlantSized(const std::string& path, uintmax_t length) {
+        simwin::WriteFile(path, "");
+        std::filesystem::resize_file(simwin::HostPath(path), length);
+    }
+
+    /* A tree of every kind of file the walk meets: variants to delete (one
+       read-only, one held by its running program, one started from the
+       Run key), near misses of a table length, text files, files of 4 GB
+       and more. */
+    void PlantTree() {
+        Plant(45, "C:\\a\\run.exe");
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_KEY, "svc", "C:\\a\\run.exe -q");
+        Plant(127, "C:\\a\\ro.exe");
+        SetFileAttributesA("C:\\a\\ro.exe", FILE_ATTRIBUTE_READONLY);
+        Plant(1, "C:\\b\\held.exe");
+        simwin::StartProcess({"C:\\b\\held.exe", {}, simwin::Termination::Ends});
+        Plant(54, "C:\\b\\spoiled.exe", 0, true);
+        Plant(54, "C:\\b\\short.exe", 1);
+        simwin::WriteFile("C:\\b\\zeros.exe", std::string(44544, '\0')); // a table length
+        for (int i = 0; i < 20; i++)
+            simwin::WriteFile("C:\\c\\t" + std::to_string(i) + ".txt", std::string(i * 977, 't'));
+        PlantSized("C:\\c\\big1.bin", (1ull << 32) + 5);      // low part fits no record
+        PlantSized("C:\\c\\big2.bin", (1ull << 32) + 100952); // low part fits row 1
+        PlantSized("C:\\c\\big3.bin", 0x80000000ull + 34304); // 2 GB and more
+    }
+
+    /* Scans a fresh copy of the tree with `checks` and the table `table`. */
+    ScanOutcome Scan(const FileCheck* checks, const VariantSignature* table) {
+        simwin::Reset();
+        memset(&g_scan, 0, sizeof g_scan);
+        lines_.clear();
+        statuses_.clear();
+        std::filesystem::remove_all(root_ + "/c");
+        MapDrive('C');
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        PlantTree();
+        g_fileChecks = checks;
+        g_variantTable = table;
+        const int before = simwin::CallCount("_open");
+        WalkDirectory("C:\\*.*");
+        ScanOutcome out{lines_,
+                        statuses_,
+                        g_scan.filesScanned,
+                        g_scan.filesInfected,
+                        g_scan.filesRemoved,
+                        g_scan.restartNeeded,
+                        {},
+                        simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_KEY),
+                        simwin::CallCount("_open") - before};
+        for (auto& e : std::filesystem::recursive_directory_iterator(root_ + "/c"))
+            if (e.is_regular_file()) out.files[e.path().string()] = e.file_size();
+        g_fileChecks = FileCheckList;
+        g_variantTable = kVariantTable;
+        return out;
+    }
+
+    /* The tree scanned both ways: everything the scan shows and does is
+       the same; returns both for further looks. */
+    std::pair<ScanOutcome, ScanOutcome> ScanBothWays(const VariantSignature* table) {
+        ScanOutcome all = Scan(kCheckEveryFile, table);
+        ScanOutcome skipping = Scan(FileCheckList, table);
+        EXPECT_EQ(skipping.lines, all.lines);
+        EXPECT_EQ(skipping.statuses, all.statuses);
+        EXPECT_EQ(skipping.scanned, all.scanned);
+        EXPECT_EQ(skipping.infected, all.infected);
+        EXPECT_EQ(skipping.removed, all.removed);
+        EXPECT_EQ(skipping.restart, all.restart);
+        EXPECT_EQ(skipping.files, all.files);
+        EXPECT_EQ(skipping.runValues, all.runValues);
+        return {all, skipping};
+    }
+
+    static constexpr const char* AUTOSTART_KEY =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+    std::vector<VariantSignature> table_;
+};
+
+} // namespace
+
+TEST_F(WalkPrefilterTest, SkippingUnmatchableLengthsChangesNothingButTheOpens) {
+    auto [all, skipping] = ScanBothWays(kVariantTable);
+    EXPECT_EQ(all.scanned, 29);
+    EXPECT_EQ(all.infected, 3);
+    EXPECT_GE(all.lines.size(), 4u); // three disposals and the Run value
+    EXPECT_TRUE(all.runValues.empty());
+    // Not opened: the text files and the variant one byte short. Opened
+    // still: the variants, the spoiled one, the zeros of a table length, and
+    // every file of 2 GB or more (besides, each detection reads the hosts file).
+    EXPECT_EQ(all.opens - skipping.opens, 21);
+
+    // Other size modes: the edges of the tolerance, any length, never.
+    table_.assign(kVariantTable, kVariantTable + 127);
+    table_.push_back(VariantSignature{});
+    table_[44].sizeMode = 2, table_[44].fileSize += 4095;   // the specimen just inside
+    table_[126].sizeMode = 2, table_[126].fileSize -= 4095; // likewise, from below
+    table_[0].sizeMode = 2, table_[0].fileSize += 4096;     // just outside
+    table_[53].sizeMode = 0;                                // never
+    std::tie(all, skipping) = ScanBothWays(table_.data());
+    EXPECT_EQ(all.infected, 2);
+    EXPECT_GT(all.opens, skipping.opens);
+    table_[53].sizeMode = 3; // any length: every file is a candidate
+    std::tie(all, skipping) = ScanBothWays(table_.data());
+    EXPECT_EQ(skipping.opens, all.opens);
+}
+
+TEST_F(WalkPrefilterTest, APendingMemoryKillDisposesOfAFileOfAnyLength) {
+    // The memory scan re-walks the image of a process it has terminated.
+    for (const FileCheck* checks : {kCheckEveryFile, FileCheckList}) {
+        simwin::Reset();
+        memset(&g_scan, 0, sizeof g_scan);
+        lines_.clear();
+        MapDrive('C');
+        AttachWindow();
+        simwin::WriteFile("C:\\W\\svc.txt", "not a program");
+        g_scan.memoryScanMode = true;
+        g_scan.pendingMemoryAction = ACTION_DELETE;
+        g_scan.filesInfected = 1;
+        g_fileChecks = checks;
+        WalkDirectory("C:\\W\\svc.txt");
+        EXPECT_FALSE(simwin::FileExists("C:\\W\\svc.txt"));
+        EXPECT_EQ(lines_, (std::vector<std::string>{
+                              "System Memory    W32/Phantaxis.Backdoor removed",
+                              "C:\\W\\svc.txt     W32/Phantaxis.Trojan removed",
+                          }));
+        EXPECT_EQ(g_scan.filesRemoved, 1);
+    }
+}
+
+// A large tree in which no file has a table length: not one file is opened.
+TEST_F(WalkPrefilterTest, ATreeWithoutCandidatesOpensNoFile) {
+    std::vector<int32_t> lengths;
+    for (const VariantSignature* r = kVariantTable; r->name[0]; r++)
+        lengths.push_back(r->fileSize);
+    const std::string host = root_ + "/c";
+    int made = 0;
+    for (int d = 0; made < 100000; d++) {
+        const std::string dir =
+            host + "/d" + std::to_string(d / 20) + "/s" + std::to_string(d % 20);
+        std::filesystem::create_directories(dir);
+        for (int i = 0; i < 250; i++, made++) {
+            const std::string f = dir + "/f" + std::to_string(i);
+            FILE* out = fopen(f.c_str(), "w");
+            ASSERT_TRUE(out);
+            fclose(out);
+            // Every table length's neighbours, once each; empty files else.
+            if (made < 2 * (int)lengths.size())
+                std::filesystem::resize_file(
+                    f, (uintmax_t)(lengths[(size_t)made / 2] + (made % 2 ? 1 : -1)));
+        }
+    }
+    g_scan.action = ACTION_DELETE;
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 100000);
+    EXPECT_EQ(simwin::CallCount("_open"), 0);
+    EXPECT_TRUE(lines_.empty());
 }
