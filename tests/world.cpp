@@ -22,6 +22,15 @@ void WorldTest::SetUp() {
     MapDrive('C');
 }
 
+void WorldTest::Renew() {
+    simwin::Reset();
+    memset(&g_scan, 0, sizeof g_scan);
+    lines_.clear();
+    statuses_.clear();
+    std::filesystem::remove_all(root_ + "/c");
+    MapDrive('C');
+}
+
 void WorldTest::TearDown() {
     simwin::Reset();
     std::error_code ec;

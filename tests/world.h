@@ -22,6 +22,9 @@ class WorldTest : public ::testing::Test {
     std::string MapDrive(char letter, UINT type = DRIVE_FIXED);
     /* Sets g_scan.mainWindow to the recording window. */
     void AttachWindow();
+    /* The world anew within one test: simwin, scan state, records and an
+       empty drive C:; for tables of cases that each need a fresh start. */
+    void Renew();
 
     std::string root_;                         // host folder of this test
     static std::vector<std::string> lines_;    // log lines, in order

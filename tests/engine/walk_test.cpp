@@ -380,12 +380,7 @@ class WalkPrefilterTest : public WalkTest {
 
     /* Scans a fresh copy of the tree with `checks` and the table `table`. */
     ScanOutcome Scan(const FileCheck* checks, const VariantSignature* table) {
-        simwin::Reset();
-        memset(&g_scan, 0, sizeof g_scan);
-        lines_.clear();
-        statuses_.clear();
-        std::filesystem::remove_all(root_ + "/c");
-        MapDrive('C');
+        Renew();
         AttachWindow();
         g_scan.action = ACTION_DELETE;
         PlantTree();
@@ -461,10 +456,7 @@ TEST_F(WalkPrefilterTest, SkippingUnmatchableLengthsChangesNothingButTheOpens) {
 TEST_F(WalkPrefilterTest, APendingMemoryKillDisposesOfAFileOfAnyLength) {
     // The memory scan re-walks the image of a process it has terminated.
     for (const FileCheck* checks : {kCheckEveryFile, FileCheckList}) {
-        simwin::Reset();
-        memset(&g_scan, 0, sizeof g_scan);
-        lines_.clear();
-        MapDrive('C');
+        Renew();
         AttachWindow();
         simwin::WriteFile("C:\\W\\svc.txt", "not a program");
         g_scan.memoryScanMode = true;

@@ -27,12 +27,7 @@ class ProcessScanTest : public WorldTest {
     }
     /* A new world for the next case of a table. */
     void Fresh() {
-        simwin::Reset();
-        memset(&g_scan, 0, sizeof g_scan);
-        lines_.clear();
-        statuses_.clear();
-        std::filesystem::remove_all(root_ + "/c");
-        MapDrive('C');
+        Renew();
         Prepare();
     }
     static std::vector<std::string> Removed(const std::string& path) {
