@@ -18,9 +18,10 @@
 namespace stage {
 
 /* Families a MODEL case may ask for. */
-extern const char* const kWindows98;
-extern const char* const kWindowsNt4;
-extern const char* const kPerformanceData; // NT performance data with a process object
+inline const char* const kWindows98 = "Windows 98";
+inline const char* const kWindowsNt4 = "Windows NT 4.0";
+// NT performance data with a process object
+inline const char* const kPerformanceData = "NT performance data";
 
 /* Whether this build can stage `family` (null: the platform as it is). */
 bool CanModel(const char* family);
@@ -34,7 +35,7 @@ void End();
 /* The scratch folder, ending in a backslash. */
 std::string Dir();
 /* The registry key below HKEY_LOCAL_MACHINE the cases may fill. */
-extern const char* const kKey;
+inline const char* const kKey = "Software\\CleanPhantaxis Conformance";
 
 /* Another process holds `path` open without any sharing until Release. */
 void* HoldWithoutSharing(const std::string& path);
