@@ -18,10 +18,9 @@
 namespace stage {
 
 /* Families a MODEL case may ask for. */
-inline const char* const kWindows98 = "Windows 98";
-inline const char* const kWindowsNt4 = "Windows NT 4.0";
-// NT performance data with a process object
-inline const char* const kPerformanceData = "NT performance data";
+extern const char* const kWindows98;
+extern const char* const kWindowsNt4;
+extern const char* const kPerformanceData; // NT performance data with a process object
 
 /* Whether this build can stage `family` (null: the platform as it is). */
 bool CanModel(const char* family);
@@ -35,7 +34,7 @@ void End();
 /* The scratch folder, ending in a backslash. */
 std::string Dir();
 /* The registry key below HKEY_LOCAL_MACHINE the cases may fill. */
-inline const char* const kKey = "Software\\CleanPhantaxis Conformance";
+extern const char* const kKey;
 
 /* Another process holds `path` open without any sharing until Release. */
 void* HoldWithoutSharing(const std::string& path);
