@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 CMAKE ?= cmake
 BUILD := build
 
-.PHONY: all deps host host-asan win64 win32 builds check test demo bench fuzz mutants clean
+.PHONY: all deps host host-asan win64 win32 builds check test demo bench fuzz mutants dist clean
 
 all: builds
 
@@ -51,6 +51,14 @@ bench: deps
 
 fuzz: deps
 	@if [ -x scripts/fuzz ]; then scripts/fuzz long; else echo "no fuzzers yet"; fi
+
+# The release archive, dist/CleanPhantaxis-<version>.zip: the shipped 32-bit
+# program, README.txt, the YARA rules and ClamAV signatures, SHA256SUMS.
+# Builds only what goes into it.
+dist: deps $(BUILD)/host/Makefile $(BUILD)/win32/Makefile
+	$(CMAKE) --build $(BUILD)/host -j$(JOBS) --target signatures
+	$(CMAKE) --build $(BUILD)/win32 -j$(JOBS) --target CleanPhantaxis
+	scripts/make-dist --exe $(BUILD)/win32/ui/CleanPhantaxis.exe --signatures build/signatures --out dist
 
 # Deliberate faults (scripts/mutants.txt), one at a time, against the host
 # tests in a scratch copy (build/mutants). Slow; not part of check.
