@@ -40,21 +40,25 @@ void RememberValueName(const char* name, REGSAM view) {
 /* Whether `text` (lower case) names the file `path` (lower case, n
    characters) whole: it starts with the path and the path ends there. In a
    value that began with a quote the path ends at the closing quote (or the
-   end), elsewhere at the end, a blank or a tab. A dot may follow only as a
-   second extension of a file name that has one ("evil.exe.old"), running
-   to that end without naming a folder. So "c:\program" does not name
-   "c:\program files\...", nor "...\ctfmon" "...\ctfmon.exe". */
+   end). Elsewhere it ends at the end, or at a blank or a tab where Windows
+   would take the text before it for the program: only when the file's name
+   has an extension (to a name without one, Windows adds ".exe" first). A
+   dot may follow only as a second extension of a file name that has one
+   ("evil.exe.old"), running to that end without naming a folder. So
+   "c:\program" names no "c:\program files\...", quoted or not, nor
+   "...\ctfmon" "...\ctfmon.exe". */
 bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
     if (strncmp(text, path, n) != 0) return false;
     const char* const ends = quoted ? "\"" : " \t";
+    const char* name = strrchr(path, '\\');
+    const bool extension = name && strchr(name, '.');
     const char* rest = text + n;
     if (*rest == '.') {
-        const char* name = strrchr(path, '\\');
-        if (!name || !strchr(name, '.')) return false;
+        if (!extension) return false;
         rest += strcspn(rest, ends);
         if (memchr(text + n, '\\', (size_t)(rest - (text + n)))) return false;
     }
-    return *rest == 0 || strchr(ends, *rest);
+    return *rest == 0 || (strchr(ends, *rest) && (quoted || extension));
 }
 
 /* A 64-bit program's environment gives the Program Files variables the

@@ -67,6 +67,7 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
 
     // A file named like the start of other programs' paths names none of them.
     Set(kRun, "Tray", "\"C:\\Program Files\\App\\tray.exe\" /s");
+    Set(kRun, "Unquoted", "C:\\Program Files\\App\\tray.exe /s");
     Set(kRun, "Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe");
     Detect("C:\\Program");
     Detect("C:\\WINDOWS\\system32\\ctfmon");
@@ -74,7 +75,7 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     lines_.clear();
     Detect("c:\\program files\\app\\evil.exe");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere", "Longer",
-                                                     "Folder", "Tray", "Ctfmon"}));
+                                                     "Folder", "Tray", "Unquoted", "Ctfmon"}));
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Quoted");
 }
