@@ -99,6 +99,11 @@ char* LongForm(const char* path) {
     bool ok = true;
     for (size_t at = 3; ok && at < length;) {
         size_t end = at + strcspn(path + at, "\\");
+        // "." and ".." are no names of their own: no long form.
+        if (path[at] == '.' && (end == at + 1 || (end == at + 2 && path[at + 1] == '.'))) {
+            ok = false;
+            break;
+        }
         memcpy(prefix, path, end);
         prefix[end] = 0;
         WIN32_FIND_DATAA found;
