@@ -87,8 +87,9 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
     for (const char* file :
          {"C:\\PROGRA~1\\Phx\\VERYLO~1.EXE", "C:\\Program Files\\Phx\\verylongname.exe"}) {
         SCOPED_TRACE(file);
-        Set(kRun, "Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x");
+        // The first detection remembers "Long": the second must find "Short" itself.
         Set(kRun, "Short", "c:\\progra~1\\phx\\verylo~1.exe");
+        Set(kRun, "Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x");
         Set(kRun, "Other", "C:\\Program Files\\Phx\\verylongname.exe2");
         Detect(file);
         EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
