@@ -2,10 +2,12 @@
 ** Registry autostart cleanup.
 **
 ** Values are matched against g_scan.currentFile, the infected file, by two
-** rules: a prefix rule (the data, raw or with its environment variables
-** expanded, one leading quote skipped, starts with the file's full path) and
-** a bare rule for data without a path (it names the file and the file lies in
-** a system directory). All text is compared in lower case.
+** rules: a full-path rule (the data, raw or with its environment variables
+** expanded, one leading quote skipped, starts with the file's full path, and
+** the path ends there: see NamesFile) and a bare rule for data without a
+** path (it names the file and the file lies in a system directory). The
+** file is known by its long and its 8.3 path alike; a value may name either.
+** All text is compared in lower case.
 **
 ** Nothing here trusts the registry's sizes: a value is read whole into a
 ** block of the size the registry reports and terminated by us, whatever its
@@ -26,9 +28,150 @@ const char* const kWalkName = "W32/Phantaxis.Backdoor";
 bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
 
 /* A name that does not fit is not remembered: a truncated name could be
-   another value's, and deleting that one later would be wrong. */
-void RememberValueName(const char* name) {
-    if (strlen(name) < sizeof g_scan.autostartValueName) strcpy(g_scan.autostartValueName, name);
+   another value's, and deleting that one later would be wrong. The view is
+   remembered with it: the same name in the other view is another program's
+   (Windows' own values stand in both). */
+void RememberValueName(const char* name, REGSAM view) {
+    if (strlen(name) >= sizeof g_scan.autostartValueName) return;
+    strcpy(g_scan.autostartValueName, name);
+    g_scan.autostartValueView = view;
+}
+
+/* Whether `text` (lower case) names the file `path` (lower case, n
+   characters) whole: it starts with the path and the path ends there. In a
+   value that began with a quote the path ends at the closing quote (or the
+   end). Elsewhere it ends at the end, or at a blank or a tab where Windows
+   would take the text before it for the program: only when the file's name
+   has an extension (to a name without one, Windows adds ".exe" first). A
+   dot may follow only as a second extension of a file name that has one
+   ("evil.exe.old"), running to that end without naming a folder. So
+   "c:\program" names no "c:\program files\...", quoted or not, nor
+   "...\ctfmon" "...\ctfmon.exe". */
+bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
+    if (strncmp(text, path, n) != 0) return false;
+    const char* const ends = quoted ? "\"" : " \t";
+    const char* name = strrchr(path, '\\');
+    const bool extension = name && strchr(name, '.');
+    const char* rest = text + n;
+    if (*rest == '.') {
+        if (!extension) return false;
+        rest += strcspn(rest, ends);
+        if (memchr(text + n, '\\', (size_t)(rest - (text + n)))) return false;
+    }
+    return *rest == 0 || (strchr(ends, *rest) && (quoted || extension));
+}
+
+/* A 64-bit program's environment gives the Program Files variables the
+   64-bit folders, which this 32-bit program's gives under ProgramW6432 and
+   CommonProgramW6432 (its own names give the "(x86)" ones). In a copy of
+   `lowerData` the former names become the latter (of the same length);
+   null when no memory is left. */
+char* As64BitProgram(const char* lowerData) {
+    static const char* const names[][2] = {{"%programfiles%", "%programw6432%"},
+                                           {"%commonprogramfiles%", "%commonprogramw6432%"}};
+    const size_t size = strlen(lowerData) + 1;
+    char* copy = (char*)malloc(size);
+    if (!copy) return nullptr;
+    memcpy(copy, lowerData, size);
+    for (const auto& name : names)
+        for (char* p = copy; (p = strstr(p, name[0])) != nullptr; p += strlen(name[1]))
+            memcpy(p, name[1], strlen(name[1]));
+    return copy;
+}
+
+/* The long form of the full path `path`: each name as its folder lists it,
+   from the drive's root on. Null when a name cannot be listed, or only with
+   characters the ANSI functions cannot give (then no form names it
+   exactly), or no memory is left; the caller frees. */
+char* LongForm(const char* path) {
+    const size_t length = strlen(path);
+    if (length < 3 || path[1] != ':' || path[2] != '\\' || strpbrk(path, "*?")) return nullptr;
+    char* prefix = (char*)malloc(length + 1);
+    size_t capacity = length + 1;
+    char* out = (char*)malloc(capacity);
+    if (!prefix || !out) {
+        free(prefix);
+        free(out);
+        return nullptr;
+    }
+    memcpy(out, path, 3);
+    size_t used = 3;
+    bool ok = true;
+    for (size_t at = 3; ok && at < length;) {
+        size_t end = at + strcspn(path + at, "\\");
+        // "." and ".." are no names of their own: no long form.
+        if (path[at] == '.' && (end == at + 1 || (end == at + 2 && path[at + 1] == '.'))) {
+            ok = false;
+            break;
+        }
+        memcpy(prefix, path, end);
+        prefix[end] = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE search;
+        {
+            NativeFileNames native; // the walk's names are the real ones
+            search = FindFirstFileA(prefix, &found);
+            if (search != INVALID_HANDLE_VALUE) FindClose(search);
+        }
+        size_t name = 0;
+        if (search != INVALID_HANDLE_VALUE) {
+            found.cFileName[sizeof found.cFileName - 1] = 0;
+            name = strlen(found.cFileName);
+        }
+        ok = name > 0 && !strchr(found.cFileName, '?');
+        if (ok && used + name + 2 > capacity) {
+            capacity = used + name + 2 + length;
+            char* grown = (char*)realloc(out, capacity);
+            ok = grown != nullptr;
+            if (grown) out = grown;
+        }
+        if (ok) {
+            memcpy(out + used, found.cFileName, name);
+            used += name;
+            if (path[end]) out[used++] = '\\';
+        }
+        at = end + (path[end] ? 1 : 0);
+    }
+    free(prefix);
+    if (!ok) {
+        free(out);
+        return nullptr;
+    }
+    out[used] = 0;
+    return _strlwr(out);
+}
+
+/* The forms of the infected file a value may name, lower case: the path the
+   check had, its 8.3 form and its long form, each once. Returns how many;
+   forms[1..] are heap blocks the caller frees with FreeForms. */
+int FileForms(char* currentFile, char* forms[3]) {
+    _strlwr(currentFile);
+    forms[0] = currentFile;
+    int count = 1;
+    char shortForm[MAX_PATH];
+    DWORD n;
+    {
+        NativeFileNames native;
+        n = GetShortPathNameA(currentFile, shortForm, sizeof shortForm);
+    }
+    char* candidates[2] = {nullptr, LongForm(currentFile)};
+    if (n > 0 && n < sizeof shortForm && (candidates[0] = (char*)malloc(n + 1)) != nullptr)
+        _strlwr((char*)memcpy(candidates[0], shortForm, n + 1));
+    for (char* form : candidates) {
+        bool known = !form;
+        for (int i = 0; i < count && !known; i++)
+            known = strcmp(forms[i], form) == 0;
+        if (known)
+            free(form);
+        else
+            forms[count++] = form;
+    }
+    return count;
+}
+
+void FreeForms(char* forms[3], int count) {
+    for (int i = 1; i < count; i++)
+        free(forms[i]);
 }
 
 /* Expands `source` whole and returns the text (in `local` or in *heap, which
@@ -129,30 +272,31 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         RegCloseKey(key);
         return;
     }
+    // No file name to look for (an empty currentFile too): nothing matches.
+    const char* lastSlash = strrchr(currentFile, '\\');
+    char* forms[3];
+    const int formCount = lastSlash && lastSlash[1] ? FileForms(currentFile, forms) : 0;
     DWORD deletedCount = 0;
-    for (DWORD i = 0; i < count; i++) {
+    for (DWORD i = 0; i < count && formCount > 0; i++) {
         // Each deletion moves the later values down by one index.
         DWORD nameChars = kValueNameChars;
         if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS)
             continue;
-        const char* fileName = strrchr(currentFile, '\\');
-        // No file name to look for (an empty currentFile ends here too).
-        if (!fileName || !fileName[1]) break;
-        fileName++;
         char* data;
         if (!ReadRegistryString(root, subKey, name, &data, view)) continue;
         _strlwr(data);
-        _strlwr(currentFile);
+        // A value of the 64-bit view is started by a 64-bit program's shell.
+        char* source = view == KEY_WOW64_64KEY ? As64BitProgram(data) : data;
         char local[kExpandedSize];
         char* heap;
-        char* expanded = ExpandWhole(data, local, sizeof local, &heap);
+        char* expanded = source ? ExpandWhole(source, local, sizeof local, &heap) : nullptr;
+        if (source != data) free(source);
         if (!expanded) {
             free(data);
             continue;
         }
         _strlwr(expanded);
-        size_t n = strlen(currentFile);
         char *rawHeap, *expandedHeap;
         const char* rawPath = RealNames(data + (data[0] == '"'), view, &rawHeap);
         const char* expandedPath = RealNames(expanded + (expanded[0] == '"'), view, &expandedHeap);
@@ -164,19 +308,28 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             continue;
         }
         bool bareReference = !strchr(data, '\\') || data[0] == '\\';
-        if (bareReference && strstr(data, fileName)) {
-            // Bare rule: only a file in a system directory; the prefix rule is not tried.
-            if (InSystemDirectory(currentFile, view) &&
-                DeleteRegistryValue(root, subKey, name, view)) {
-                RememberValueName(name);
+        bool bare = false, inSystem = false, fullPath = false;
+        for (int f = 0; f < formCount; f++) {
+            const char* form = forms[f];
+            if (bareReference && strstr(data, strrchr(form, '\\') + 1)) {
+                bare = true;
+                inSystem = inSystem || InSystemDirectory(form, view);
+            }
+            const size_t n = strlen(form);
+            fullPath = fullPath || NamesFile(rawPath, data[0] == '"', form, n) ||
+                       NamesFile(expandedPath, expanded[0] == '"', form, n);
+        }
+        if (bare) {
+            // Bare rule: only a file in a system directory; the full-path rule is not tried.
+            if (inSystem && DeleteRegistryValue(root, subKey, name, view)) {
+                RememberValueName(name, view);
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
             }
-        } else if (strncmp(rawPath, currentFile, n) == 0 ||
-                   strncmp(expandedPath, currentFile, n) == 0) {
-            // Prefix rule: remembered even when the deletion fails, so that
-            // the next detection tries again.
-            RememberValueName(name);
+        } else if (fullPath) {
+            // Full-path rule: remembered even when the deletion fails, so
+            // that the next detection tries again.
+            RememberValueName(name, view);
             if (DeleteRegistryValue(root, subKey, name, view)) {
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
@@ -187,6 +340,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         free(heap);
         free(data);
     }
+    if (formCount > 0) FreeForms(forms, formCount);
     free(name);
     RegCloseKey(key);
 }
@@ -198,9 +352,12 @@ bool CleanSystemEntries(const char* variantName) {
     REGSAM views[2];
     const int viewCount = RegistryViews(views);
     if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0]) {
+        // In the view it was found in only: the other view's value of that
+        // name may be Windows' own.
         for (const char* key : keys)
             for (int v = 0; v < viewCount; v++)
-                if (DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, remembered, views[v]))
+                if (views[v] == g_scan.autostartValueView &&
+                    DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, remembered, views[v]))
                     PostLogLine("System Registry     %s removed", variantName);
     }
     if (Terminated(g_scan.currentFile, sizeof g_scan.currentFile) && g_scan.currentFile[0]) {

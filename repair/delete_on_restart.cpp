@@ -12,8 +12,10 @@
 ** copy). So under any one or two failed operations wininit.ini ends up with
 ** its old content or the complete new content, and the old content is never
 ** gone: a request interrupted between the two renames finds it under
-** wininit.old and puts it back first. A copy of the previous content also
-** stays in the temporary folder, unless that folder is the Windows folder.
+** wininit.old, beside wininit.new, and puts it back first. A wininit.old in
+** any other company is deleted: its content was replaced, and may have run.
+** A copy of the previous content also stays in the temporary folder, unless
+** that folder is the Windows folder.
 */
 #include "memory/wow64.h"
 #include "repair/delete_on_restart.h"
@@ -152,15 +154,23 @@ bool AddWininitRename(const char* destination, const char* source) {
         !JoinPath(oldPath, sizeof oldPath, winDir, "wininit.old"))
         return false;
 
-    // Leftovers of an interrupted request: a wininit.new is stale; a
-    // wininit.old is the previous content when wininit.ini is missing (the
-    // request stopped between the two renames), else an older one.
-    if (_access(newPath, 0) == 0 && !DeleteFileA(newPath)) return false;
+    // Leftovers of an earlier request. Only "no wininit.ini, but wininit.old
+    // and wininit.new" is a swap stopped between its two renames: the old
+    // content waits under wininit.old and comes back, before the stale
+    // wininit.new goes. Any other wininit.old is content that a later one
+    // has replaced, and Windows may have carried that out at a restart since
+    // (it renames wininit.ini to wininit.bak then): were it brought back, its
+    // lines would run again. It is deleted, never restored.
     bool exists = _access(iniPath, 0) == 0;
-    if (_access(oldPath, 0) == 0) {
-        if (exists ? !DeleteFileA(oldPath) : !MoveFileA(oldPath, iniPath)) return false;
+    const bool hasNew = _access(newPath, 0) == 0;
+    bool hasOld = _access(oldPath, 0) == 0;
+    if (!exists && hasOld && hasNew) {
+        if (!MoveFileA(oldPath, iniPath)) return false;
         exists = true;
+        hasOld = false;
     }
+    if (hasNew && !DeleteFileA(newPath)) return false;
+    if (hasOld && !DeleteFileA(oldPath)) return false;
 
     FILE* in = NULL;
     if (exists) {
@@ -215,9 +225,15 @@ bool AddWininitRename(const char* destination, const char* source) {
         return true;
     }
     // The old content comes back. Should both ways fail, it stays under
-    // wininit.old, where the next request finds it.
-    if (MoveFileA(oldPath, iniPath) || (CopyFileA(oldPath, iniPath, TRUE) && DeleteFileA(oldPath)))
+    // wininit.old beside wininit.new, where the next request finds it. Once
+    // a copy stands in place, wininit.new goes first: wininit.old beside a
+    // wininit.ini is never taken for an interrupted swap.
+    if (MoveFileA(oldPath, iniPath)) {
         DeleteFileA(newPath);
+    } else if (CopyFileA(oldPath, iniPath, TRUE)) {
+        DeleteFileA(newPath);
+        DeleteFileA(oldPath);
+    }
     return false;
 }
 

@@ -464,6 +464,35 @@ const std::vector<std::pair<std::string, std::string>>& PendingRenames() { retur
 void AllowDelayedMoves(bool allow) { delayedMovesAllowed = allow; }
 void SetShortNames(bool enabled) { shortNamesEnabled = enabled; }
 
+std::string RunWininit() {
+    const std::string ini = WindowsDirectory() + "\\wininit.ini";
+    const std::string host = HostPath(ini);
+    if (!Exists(host) || IsDir(host)) return "";
+    const std::string text = ReadFile(ini);
+    std::istringstream lines(text.substr(0, text.find('\x1A'))); // the reader stops at Ctrl+Z
+    bool inRename = false;
+    std::error_code ec;
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            inRename = strncasecmp(line.c_str(), "[rename]", 8) == 0;
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (!inRename || eq == std::string::npos) continue;
+        const std::string from = HostPath(line.substr(eq + 1));
+        if (from.empty() || !Exists(from) || IsDir(from)) continue;
+        if (strcasecmp(line.substr(0, eq).c_str(), "NUL") == 0) {
+            std::filesystem::remove(from, ec);
+            attributes.erase(from);
+        } else if (!HostPath(line.substr(0, eq)).empty()) {
+            std::filesystem::rename(from, HostPath(line.substr(0, eq)), ec);
+        }
+    }
+    std::filesystem::rename(host, HostPath(WindowsDirectory() + "\\wininit.bak"), ec);
+    return text;
+}
+
 void MakeDirLink(const std::string& winPath, const std::string& target) {
     std::string dir, last;
     SplitLast(winPath, &dir, &last);

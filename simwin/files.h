@@ -61,6 +61,13 @@ const std::vector<MoveFileExCall>& MoveFileExCalls();
    true. (MoveFileExA does not exist on 9x: ERROR_CALL_NOT_IMPLEMENTED.) */
 void AllowDelayedMoves(bool allow);
 
+/* What Windows 9x's WININIT does at the next start: carries out the
+   [rename] section of wininit.ini in the Windows folder ("NUL=file" deletes
+   the file, "new=old" renames old to new, replacing it) and renames the
+   file to wininit.bak. Returns the text it carried out, empty when there was
+   no wininit.ini. Works on the files directly: no call is counted or fails. */
+std::string RunWininit();
+
 /* Whether the volumes keep 8.3 names (default true). Without them, as on an
    NTFS volume where their generation is turned off, listings give no
    cAlternateFileName and GetShortPathNameA gives long names unchanged. */

@@ -114,7 +114,23 @@ template <class F> FARPROC Export(F* fn) {
 
 namespace simwin {
 
-void SetWow64(bool on) { wow64 = on; }
+void SetWow64(bool on) {
+    wow64 = on;
+    // A 32-bit program's environment there (Windows 7 and later): its own
+    // Program Files variables name the "(x86)" folders, the W6432 ones the
+    // folders a 64-bit program's variables name.
+    const std::string root = WindowsDirectory().substr(0, 3);
+    const std::pair<const char*, std::string> vars[] = {
+        {"ProgramFiles", root + "Program Files (x86)"},
+        {"ProgramFiles(x86)", root + "Program Files (x86)"},
+        {"ProgramW6432", root + "Program Files"},
+        {"CommonProgramFiles", root + "Program Files (x86)\\Common Files"},
+        {"CommonProgramFiles(x86)", root + "Program Files (x86)\\Common Files"},
+        {"CommonProgramW6432", root + "Program Files\\Common Files"},
+    };
+    for (const auto& [name, value] : vars)
+        SetEnvironmentVariableA(name, on ? value.c_str() : nullptr);
+}
 bool Wow64() { return wow64; }
 void SetWow64Process(DWORD pid) { wow64Processes.insert(pid); }
 bool RedirectionOff() { return redirectionOff; }

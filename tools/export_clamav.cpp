@@ -6,16 +6,27 @@
 **   export_clamav <out.ldb>
 **
 ** One signature a record, in table order:
-**   <name>;Engine:51-255,Target:0[,FileSize:min-max];0&1;<pos1>:<hex1>;<pos2>:<hex2>
-** The size filter becomes FileSize (mode 1 the exact length, mode 2 the
-** lengths within the tolerance, mode 3 none); a record of any other mode never
-** matches and is left out. ClamAV cannot place a pattern relative to an RVA,
-** and its EP+n counts from the entry point's file position, which differs
-** from the table's rule as soon as a window lies in another section; so both
-** windows are given at the absolute file positions they take in the record's
-** specimen (the file make_specimens writes), found with the file check's own
-** header reading and RVA translation. A signature therefore finds the
-** specimen and files laid out like it.
+**   <name>;Engine:51-255,Target:1[,FileSize:min-max];<w1>&<w2>;<subsignatures>
+** where each window is one subsignature "EP+n:<hex>" (see below) or, as
+** "(i|j)", that one and a second at an absolute position.
+** Target 1 is ClamAV's PE file: a file that is no PE program is never
+** reported, whatever bytes it holds. The size filter becomes FileSize (mode
+** 1 the exact length, mode 2 the lengths within the tolerance, mode 3 none);
+** a record of any other mode never matches and is left out.
+**
+** The check reads a window at the file position of the RVA entry + offset,
+** through the section that holds that RVA. When that is the entry point's
+** own section, the window lies exactly `offset` bytes from the entry
+** point's file position in every file, and ClamAV says so: "EP+offset" (or
+** "EP-n"). A window that the check maps through another section moves with
+** that section's place in the file, which ClamAV cannot follow: where the
+** record's specimen (the file make_specimens writes) puts a window in
+** another section than the entry point's, by the file check's own header
+** reading and section choice, the signature also takes the window at the
+** absolute position it has there. So a signature finds every program whose
+** windows lie in its entry point's section (the runnable specimens, each one
+** section), and the specimen and programs laid out like it; the program's
+** own check decides.
 */
 #include "engine/file_check.h"
 #include "engine/signatures.h"
@@ -41,27 +52,72 @@ std::string Hex(const uint8_t* bytes, size_t n) {
     return out;
 }
 
-/* The file positions the file check reads the two windows of `rec` from, in
-   the specimen `bytes` (planted as C:\specimen.exe). */
-bool WindowPositions(const VariantSignature& rec, const std::vector<uint8_t>& bytes, uint32_t* pos1,
-                     uint32_t* pos2) {
+uint32_t Le32(const uint8_t* p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+/* The section the file check maps `rva` through, by its own rule (the first
+   of at most 20 whose end lies above it, else the last); -1 without any. */
+int CheckSection(uint32_t rva) {
+    uint32_t count = (uint32_t)g_peImage.fileHeader[2] | (uint32_t)g_peImage.fileHeader[3] << 8;
+    if (count > 20) count = 20;
+    if (count == 0) return -1;
+    uint32_t i = 0;
+    while (i < count &&
+           Le32(g_peImage.sections + i * 40 + 12) + Le32(g_peImage.sections + i * 40 + 8) <= rva)
+        i++;
+    return (int)(i == count ? count - 1 : i);
+}
+
+/* One window of a record, as the file check reads it from the specimen. */
+struct Window {
+    uint32_t position; // in the specimen
+    bool fromEntry;    // lies in the entry point's section there
+    int32_t displacement;
+    /* Its subsignatures, each "offset:hex", appended to `subsigs`, and the
+       logical expression that takes either: "EP+n" always (exact in every
+       file where the window lies in the entry point's section), and the
+       specimen's absolute position too where it does not lie there. */
+    std::string Add(const uint8_t* pattern, std::vector<std::string>* subsigs) const {
+        const std::string hex = ":" + Hex(pattern, 20);
+        const std::string first = std::to_string(subsigs->size());
+        subsigs->push_back((displacement < 0 ? "EP-" + std::to_string(-(int64_t)displacement)
+                                             : "EP+" + std::to_string(displacement)) +
+                           hex);
+        if (fromEntry) return first;
+        subsigs->push_back(std::to_string(position) + hex);
+        return "(" + first + "|" + std::to_string(subsigs->size() - 1) + ")";
+    }
+};
+
+/* The two windows of `rec`, as the file check reads them from the specimen
+   `bytes` (planted as C:\specimen.exe). */
+bool Windows(const VariantSignature& rec, const std::vector<uint8_t>& bytes, Window w[2]) {
     simwin::WriteFile("C:\\specimen.exe", bytes);
     const int fd = _open("C:\\specimen.exe", _O_RDONLY | _O_BINARY);
     if (fd < 0) return false;
     bool ok = ReadFileHeader(fd) && ReadSectionTable(fd);
     if (ok) {
-        const uint8_t* e = g_peImage.optionalHeader + 16;
-        const uint32_t entry =
-            (uint32_t)e[0] | (uint32_t)e[1] << 8 | (uint32_t)e[2] << 16 | (uint32_t)e[3] << 24;
-        *pos1 = RvaToFileOffset(entry + (uint32_t)rec.offset1, fd);
-        *pos2 = RvaToFileOffset(entry + (uint32_t)rec.offset2, fd);
+        const uint32_t entry = Le32(g_peImage.optionalHeader + 16);
+        const uint32_t entryPos = RvaToFileOffset(entry, fd);
+        const int32_t offsets[2] = {rec.offset1, rec.offset2};
+        for (int i = 0; i < 2; i++) {
+            const uint32_t rva = entry + (uint32_t)offsets[i];
+            w[i].position = RvaToFileOffset(rva, fd);
+            w[i].displacement = offsets[i];
+            // The same section, and no fallback of the check's translation
+            // (a position past the end, or 0) on either side.
+            w[i].fromEntry = CheckSection(rva) == CheckSection(entry) &&
+                             w[i].position == entryPos + (uint32_t)offsets[i];
+        }
     }
     _close(fd);
     // Both windows must hold the patterns there, or the specimen is not what
     // the check finds.
-    for (auto [pos, pattern] : {std::pair{*pos1, rec.pattern1}, std::pair{*pos2, rec.pattern2}})
-        ok = ok && pos <= bytes.size() && 20 <= bytes.size() - pos &&
-             memcmp(bytes.data() + pos, pattern, 20) == 0;
+    const uint8_t* patterns[2] = {rec.pattern1, rec.pattern2};
+    for (int i = 0; i < 2 && ok; i++)
+        ok = w[i].position <= bytes.size() && 20 <= bytes.size() - w[i].position &&
+             memcmp(bytes.data() + w[i].position, patterns[i], 20) == 0;
     return ok;
 }
 
@@ -81,7 +137,7 @@ int main(int argc, char** argv) {
     simwin::MapDrive('C', work);
 
     std::string out;
-    int row = 0, written = 0, skipped = 0, failed = 0;
+    int row = 0, written = 0, skipped = 0, failed = 0, fromEntry = 0;
     for (const VariantSignature* rec = kVariantTable; rec->name[0]; rec++) {
         row++;
         std::string size;
@@ -98,9 +154,9 @@ int main(int argc, char** argv) {
         }
         specimen::Layout layout;
         std::string why;
-        uint32_t pos1 = 0, pos2 = 0;
+        Window w[2] = {};
         if (!specimen::Plan(*rec, &layout, &why) ||
-            !WindowPositions(*rec, specimen::Build(*rec, layout), &pos1, &pos2)) {
+            !Windows(*rec, specimen::Build(*rec, layout), w)) {
             fprintf(stderr, "export_clamav: row %d (%.49s): no specimen to place the windows%s%s\n",
                     row, rec->name, why.empty() ? "" : ": ", why.c_str());
             failed++;
@@ -109,10 +165,15 @@ int main(int argc, char** argv) {
         char name[sizeof rec->name];
         memcpy(name, rec->name, sizeof name - 1);
         name[sizeof name - 1] = 0;
-        out += std::string(name) + ";Engine:51-255,Target:0" + size + ";0&1;" +
-               std::to_string(pos1) + ":" + Hex(rec->pattern1, 20) + ";" + std::to_string(pos2) +
-               ":" + Hex(rec->pattern2, 20) + "\n";
+        std::vector<std::string> subsigs;
+        std::string both = w[0].Add(rec->pattern1, &subsigs);
+        both += "&" + w[1].Add(rec->pattern2, &subsigs);
+        out += std::string(name) + ";Engine:51-255,Target:1" + size + ";" + both;
+        for (const std::string& subsig : subsigs)
+            out += ";" + subsig;
+        out += "\n";
         written++;
+        fromEntry += w[0].fromEntry && w[1].fromEntry;
     }
     simwin::Reset();
     std::error_code ec;
@@ -123,7 +184,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "export_clamav: cannot write %s\n", argv[1]);
         return 1;
     }
-    printf("export_clamav: %d records, %d signatures written, %d never match, %d failed\n", row,
-           written, skipped, failed);
+    printf("export_clamav: %d records, %d signatures written (%d from the entry point alone), %d "
+           "never match, %d failed\n",
+           row, written, fromEntry, skipped, failed);
     return failed ? 1 : 0;
 }

@@ -4,12 +4,18 @@
 **
 ** Input: bytes 0 and 1 pick the first operation to fail (or none) and how
 ** many of its calls succeed first, bytes 2 and 3 the same for a second one,
-** byte 4 whether the temporary folder is the Windows folder itself; the
-** rest is the old wininit.ini. At every file operation and afterwards the
+** bit 0 of byte 4 whether the temporary folder is the Windows folder itself,
+** its other bits n: the power is lost at the n-th file operation (none when
+** 0; only the first fault then); the rest is the old wininit.ini. At every
+** file operation and afterwards the
 ** file must hold either the old content or the complete new content (only
 ** while the old file steps aside for the new one may it be missing, and the
 ** old content then stands whole in wininit.old); afterwards it holds the old
 ** content when the request failed and the new content when it succeeded.
+** Then Windows restarts (WININIT carries out wininit.ini and renames it to
+** wininit.bak) and a second request succeeds: when the restart ran nothing,
+** it adds to the old content, else to no content at all; the old content
+** is never carried out twice.
 **
 ** The expected file is computed here by a line-based model of the merge:
 ** the text ends at the first Ctrl+Z; in it, a line starting with "[rename]"
@@ -40,6 +46,7 @@ static const char* const kFaults[] = {
     "fopen", "fgets",  "fclose", "DeleteFileA", "MoveFileA",
 };
 static const std::string kEntry = "NUL=C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE\r\n";
+static const std::string kLater = "NUL=C:\\B.EXE\r\n";
 static const char* const kIni = "C:\\WINDOWS\\wininit.ini";
 static const char* const kOld = "C:\\WINDOWS\\wininit.old";
 
@@ -51,7 +58,7 @@ static bool IsHeader(const std::string& s, size_t at) {
     return true;
 }
 
-static std::string Expected(const std::string& old) {
+static std::string Expected(const std::string& old, const std::string& entry = kEntry) {
     const size_t mark = old.find('\x1A');
     const std::string text = old.substr(0, mark),
                       rest = mark == std::string::npos ? "" : old.substr(mark);
@@ -59,15 +66,14 @@ static std::string Expected(const std::string& old) {
     for (size_t at = 0; at < text.size();) {
         size_t end = text.find('\n', at);
         end = end == std::string::npos ? text.size() : end + 1;
-        if (inRename && text[at] == '[')
-            return text.substr(0, at) + kEntry + text.substr(at) + rest;
+        if (inRename && text[at] == '[') return text.substr(0, at) + entry + text.substr(at) + rest;
         if (!inRename && IsHeader(text, at)) inRename = true;
         at = end;
     }
     std::string out = text;
     if (!out.empty() && out.back() != '\n') out += "\r\n";
     if (!inRename) out += "[rename]\r\n";
-    return out + kEntry + rest;
+    return out + entry + rest;
 }
 
 static std::string g_old, g_new;
@@ -98,25 +104,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[4] & 1) simwin::SetTempPath("C:\\WINDOWS\\");
 
     const size_t faults = sizeof kFaults / sizeof kFaults[0];
+    const int powerLost = data[4] >> 1;
     bool deleteFails = false;
-    for (int i = 0; i < 2; i++) {
+    for (int i = 0; i < (powerLost ? 1 : 2); i++) {
         const char* fault = kFaults[data[2 * i] % faults];
         if (!fault) continue;
         simwin::FailCall(fault, ERROR_ACCESS_DENIED, 1, data[2 * i + 1] % 8);
         if (!strcmp(fault, "DeleteFileA")) deleteFails = true;
     }
-    for (const char* fault : kFaults)
-        if (fault) simwin::OnCall(fault, CheckLive);
+    int calls = 0;
+    for (const char* fault : kFaults) {
+        if (!fault) continue;
+        simwin::OnCall(fault, CheckLive);
+        simwin::OnCall(fault, [&] {
+            if (++calls == powerLost)
+                for (const char* f : kFaults)
+                    if (f) simwin::FailCall(f, ERROR_ACCESS_DENIED, -1);
+        });
+    }
 
-    bool ok = AddWininitRename("NUL", "C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE");
+    const bool ok = AddWininitRename("NUL", "C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE");
     CheckLive();
-    if (!simwin::FileExists(kIni)) abort(); // not back in place
-    const std::string now = simwin::ReadFile(kIni);
-    if (now != (ok ? g_new : g_old)) abort(); // result and file disagree
-    // Leftovers only where deleting them failed.
-    if (!deleteFails &&
-        (simwin::FileExists(kOld) || simwin::FileExists("C:\\WINDOWS\\wininit.new")))
-        abort();
-    if (simwin::OpenDescriptorCount() != 0 || simwin::OpenStreamCount() != 0) abort();
+    if (calls < powerLost || !powerLost) {
+        if (!simwin::FileExists(kIni)) abort(); // not back in place
+        const std::string now = simwin::ReadFile(kIni);
+        if (now != (ok ? g_new : g_old)) abort(); // result and file disagree
+        // Leftovers only where deleting them failed.
+        if (!deleteFails &&
+            (simwin::FileExists(kOld) || simwin::FileExists("C:\\WINDOWS\\wininit.new")))
+            abort();
+        if (simwin::OpenDescriptorCount() != 0 || simwin::OpenStreamCount() != 0) abort();
+    }
+
+    // Windows starts again, and the next request succeeds.
+    simwin::Reset();
+    simwin::MapDrive('C', Root());
+    simwin::SetWindows98();
+    if (data[4] & 1) simwin::SetTempPath("C:\\WINDOWS\\");
+    const std::string ran = simwin::RunWininit();
+    if (!ran.empty() && ran != g_old && ran != g_new) abort(); // damaged
+    if (!AddWininitRename("NUL", "C:\\B.EXE")) abort();
+    if (simwin::ReadFile(kIni) != Expected(ran.empty() ? g_old : "", kLater)) abort(); // ran again
     return 0;
 }

@@ -52,18 +52,48 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     Set(kRun, "TwoQuotes", "\"\"c:\\windows\\evil.exe");
     Set(kRun, "Old", "c:\\windows\\evil.exe.old");
     Set(kRun, "Elsewhere", "d:\\windows\\evil.exe");
+    // The path ends where the file's does: at the end, a blank or a tab, a
+    // closing quote, or a second extension of its name; not inside a name.
+    Set(kRun, "Tab", "c:\\windows\\evil.exe\t-q");
+    Set(kRun, "QuotedOld", "\"c:\\windows\\evil.exe.old\" -q");
+    Set(kRun, "Longer", "c:\\windows\\evil.exe2");
+    Set(kRun, "Folder", "c:\\windows\\evil.exe.d\\run.exe");
     Detect("C:\\WINDOWS\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun),
-              (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved, kRemoved}));
-    EXPECT_STREQ(g_scan.autostartValueName, "Old");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere",
+                                                     "Longer", "Folder"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_STREQ(g_scan.autostartValueName, "QuotedOld");
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\evil.exe"); // lower-cased in place
 
+    // A file named like the start of other programs' paths names none of them.
+    Set(kRun, "Tray", "\"C:\\Program Files\\App\\tray.exe\" /s");
+    Set(kRun, "Unquoted", "C:\\Program Files\\App\\tray.exe /s");
+    Set(kRun, "Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe");
+    Detect("C:\\Program");
+    Detect("C:\\WINDOWS\\system32\\ctfmon");
+    EXPECT_EQ(lines_.size(), 4u);
     lines_.clear();
     Detect("c:\\program files\\app\\evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere"}));
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere", "Longer",
+                                                     "Folder", "Tray", "Unquoted", "Ctfmon"}));
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Quoted");
+}
+
+/* A file reached by its 8.3 path is named by its long one too, and the
+   other way round. */
+TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
+    simwin::WriteFile("C:\\Program Files\\Phx\\verylongname.exe", "MZ");
+    for (const char* file :
+         {"C:\\PROGRA~1\\Phx\\VERYLO~1.EXE", "C:\\Program Files\\Phx\\verylongname.exe"}) {
+        SCOPED_TRACE(file);
+        // The first detection remembers "Long": the second must find "Short" itself.
+        Set(kRun, "Short", "c:\\progra~1\\phx\\verylo~1.exe");
+        Set(kRun, "Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x");
+        Set(kRun, "Other", "C:\\Program Files\\Phx\\verylongname.exe2");
+        Detect(file);
+        EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
+    }
 }
 
 TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
@@ -167,6 +197,29 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     EXPECT_EQ(Names(run32), (std::vector<std::string>{"Redirected"}));
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64"}));
     EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+
+    // A value of the 64-bit view is expanded as a 64-bit program would:
+    // there %ProgramFiles% is not the "(x86)" folder.
+    lines_.clear();
+    Set(kRun, "Phx64", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg");
+    Set(run32, "Phx32", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg");
+    Set(kRun, "Common64", "%CommonProgramFiles%\\evil.exe");
+    Detect("C:\\Program Files\\Phx\\evil.exe");
+    Detect("C:\\Program Files\\Common Files\\evil.exe");
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64"}));
+    EXPECT_EQ(Names(run32), (std::vector<std::string>{"Redirected", "Phx32"}));
+
+    // The remembered name is deleted again in its own view only: Windows'
+    // own value of that name in the other view stays.
+    lines_.clear();
+    Set(run32, "SecurityHealth", "C:\\Phx\\evil.exe");
+    Set(kRun, "SecurityHealth", "%windir%\\system32\\SecurityHealthSystray.exe");
+    Detect("C:\\Phx\\evil.exe");
+    Set(run32, "SecurityHealth", "C:\\Phx\\again.exe");
+    Detect("C:\\Phx\\other.exe", "W32/Phantaxis.D.Trojan");
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
+    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64", "SecurityHealth"}));
 }
 
 TEST_F(AutostartTest, RememberedNameIsDeletedAgainFromBothKeysAtTheNextDetection) {

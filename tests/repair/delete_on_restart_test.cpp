@@ -9,10 +9,20 @@ class DeleteOnRestartTest : public WorldTest {
   protected:
     void SetUp() override {
         WorldTest::SetUp();
+        Prepare();
+    }
+    static void Prepare() {
         simwin::SetWindows98();
         simwin::MakeDir("C:\\WINDOWS\\TEMP");
         simwin::WriteFile(kLong, "MZ");
         simwin::WriteFile("C:\\B.EXE", "MZ");
+    }
+    /* Windows starts again: WININIT carries out wininit.ini; what it ran. */
+    std::string Restart() {
+        simwin::Reset();
+        simwin::SetWindows98();
+        MapDrive('C');
+        return simwin::RunWininit();
     }
     static std::string Ini() { return simwin::ReadFile("C:\\WINDOWS\\wininit.ini"); }
     static void SetIni(const std::string& text) {
@@ -195,6 +205,52 @@ TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
     EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
     EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\nNUL=C:\\B.EXE\r\n");
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
+}
+
+/* Each file operation of a request failing in turn, then the power lost
+   before each (none from there on happens), and Windows restarting before
+   the next request: what waited in wininit.ini runs once, never again. */
+TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
+    const std::string old = "[rename]\r\nNUL=C:\\APP\\OLD.DLL\r\n", later = "NUL=C:\\B.EXE\r\n";
+    const char* const ops[] = {"CopyFileA", "fopen",  "fgets",     "fclose",     "_open",
+                               "_write",    "_close", "MoveFileA", "DeleteFileA"};
+    SetIni(old);
+    ASSERT_TRUE(ScheduleDeleteOnRestart(kLong));    // counts the calls of a whole request
+    std::vector<std::pair<const char*, int>> cases; // (operation, call); no operation: power
+    int total = 0;
+    for (const char* op : ops)
+        for (int k = 0; k < simwin::CallCount(op); k++, total++)
+            cases.push_back({op, k});
+    for (int k = 0; k < total; k++)
+        cases.push_back({nullptr, k});
+    for (auto [op, k] : cases) {
+        SCOPED_TRACE(std::string(op ? op : "power lost at") + " " + std::to_string(k));
+        Renew();
+        Prepare();
+        SetIni(old);
+        int calls = 0;
+        if (op) simwin::FailCall(op, ERROR_WRITE_FAULT, 1, k);
+        for (const char* each : ops)
+            if (!op)
+                simwin::OnCall(each, [&] {
+                    if (calls++ == k)
+                        for (const char* o : ops)
+                            simwin::FailCall(o, ERROR_WRITE_FAULT, -1);
+                });
+        ScheduleDeleteOnRestart(kLong);
+        const std::string first = Restart();
+        EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
+        const std::string ran = first + Restart();
+        auto count = [&ran](const std::string& entry) {
+            size_t n = 0;
+            for (size_t at = 0; (at = ran.find(entry, at)) != std::string::npos; at++, n++) {
+            }
+            return n;
+        };
+        EXPECT_EQ(count("NUL=C:\\APP\\OLD.DLL\r\n"), 1u);
+        EXPECT_LE(count(kEntry), 1u);
+        EXPECT_EQ(count(later), 1u);
+    }
 }
 
 TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {

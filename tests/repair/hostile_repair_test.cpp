@@ -64,7 +64,7 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
     SetString(AUTOSTART_RUN_KEY, "Big", "\"c:\\program files\\victim\\evil.exe\" " + megabyte);
     SetString(AUTOSTART_RUNSERVICES_KEY, longServices, "%SystemDrive%\\..\\" + megabyte);
     simwin::SetEnv("VICTIM", "C:\\Program Files\\Victim");
-    SetString(AUTOSTART_RUNSERVICES_KEY, "Env", "%VICTIM%\\evil.exe" + megabyte);
+    SetString(AUTOSTART_RUNSERVICES_KEY, "Env", "%VICTIM%\\evil.exe " + megabyte);
     // Start something else: kept.
     SetString(AUTOSTART_RUN_KEY, longKeep, "c:\\windows\\notepad.exe");
     SetString(AUTOSTART_RUN_KEY, "BareBig", megabyte + "evil.exe"); // not in a system folder

@@ -94,8 +94,8 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
                          "C:\\WINDOWS\\system32\\b32.exe");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "Keep32", "C:\\WINDOWS\\system32\\a64.exe");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "B", "\"%SystemRoot%\\system32\\b32.exe\" /s");
-    // Named like the value the first detection removes: the second deletes
-    // it by name, in every key and view.
+    // Named like the value the first detection removes, but in the other
+    // view: another program's, which the second detection leaves.
     simwin::RegSetString(HKEY_LOCAL_MACHINE,
                          "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
                          "A", "c:\\other\\thing.exe");
@@ -115,7 +115,6 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
                           "System Registry     W32/Phantaxis.Backdoor removed",
                           "C:\\WINDOWS\\system32\\a64.exe     W32/Phantaxis.Backdoor removed",
                           "System Registry     W32/Phantaxis.Backdoor removed",
-                          "System Registry     W32/Phantaxis.Backdoor removed",
                           "C:\\WINDOWS\\SysWOW64\\b32.exe     W32/Phantaxis.Backdoor removed",
                           " ",
                           "Scanning statistics",
@@ -128,6 +127,9 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
               (std::vector<std::string>{"Keep64"}));
     EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, run32),
               (std::vector<std::string>{"Keep32"}));
+    EXPECT_TRUE(simwin::RegValueExists(
+        HKEY_LOCAL_MACHINE,
+        "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices", "A"));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\notes.txt"), "64");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\SysWOW64\\notes.txt"), "32");
     EXPECT_EQ(offDuring, std::vector<std::string>{});
