@@ -27,7 +27,9 @@
 ** is the file's own: a directory entry may list another (a file symbolic
 ** link lists 0, a hard link's entry keeps a stale copy). A file a sync
 ** client keeps online only is counted but never opened, as opening it
-** would fetch it; it cannot run before it is fetched.
+** would fetch it; it cannot run before it is fetched. Such a file waits for
+** recall, or is offline behind the client's reparse point: the offline bit
+** alone is one any program may set on its own file, which still runs.
 */
 #include "engine/walk.h"
 #include "engine/ask_user.h"
@@ -268,9 +270,11 @@ static int32_t WalkFiles(const char* pattern) {
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 if (!g_scan.memoryScanMode) g_scan.filesScanned++;
                 // A placeholder of a file kept online: opening it fetches it.
-                const bool online = !g_scan.memoryScanMode &&
-                                    (fd.dwFileAttributes & (FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS |
-                                                            FILE_ATTRIBUTE_OFFLINE));
+                const DWORD a = fd.dwFileAttributes;
+                const bool online =
+                    !g_scan.memoryScanMode &&
+                    ((a & FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS) ||
+                     ((a & FILE_ATTRIBUTE_OFFLINE) && (a & FILE_ATTRIBUTE_REPARSE_POINT)));
                 if (!online) CheckEntry(path, fd);
             }
         }

@@ -324,10 +324,13 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     // kept online only are counted, never opened (which would fetch them).
     PlantVariant("C:\\OneDrive\\evil.exe");
     simwin::TagReparsePoint("C:\\OneDrive", IO_REPARSE_TAG_CLOUD);
-    for (const char* name : {"recall.exe", "offline.exe"})
+    // The offline bit alone, which any program may set, is no placeholder.
+    for (const char* name : {"recall.exe", "offline.exe", "self.exe"})
         PlantVariant(std::string("C:\\OneDrive\\") + name);
     simwin::AddAttributes("C:\\OneDrive\\recall.exe", FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS);
     simwin::AddAttributes("C:\\OneDrive\\offline.exe", FILE_ATTRIBUTE_OFFLINE);
+    simwin::TagReparsePoint("C:\\OneDrive\\offline.exe", IO_REPARSE_TAG_CLOUD);
+    simwin::AddAttributes("C:\\OneDrive\\self.exe", FILE_ATTRIBUTE_OFFLINE);
     PlantVariant("C:\\Dedup\\evil.exe");
     simwin::TagReparsePoint("C:\\Dedup", IO_REPARSE_TAG_DEDUP);
     // Entering a link would branch at every level: the hook ends such a walk.
@@ -335,13 +338,13 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
         if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
     });
     WalkDirectory("C:\\*.*");
-    EXPECT_EQ(WalkDirectory("D:\\*.*"), 7);
+    EXPECT_EQ(WalkDirectory("D:\\*.*"), 8);
     EXPECT_FALSE(g_scan.stopRequested);
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
                           "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\evil.exe" + removed,
-                          "D:\\d.exe" + removed}));
+                          "C:\\OneDrive\\self.exe" + removed, "D:\\d.exe" + removed}));
     EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\recall.exe"));
     EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\offline.exe"));
     for (const char* link :
