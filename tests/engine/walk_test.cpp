@@ -348,8 +348,11 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\recall.exe"));
     EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\offline.exe"));
     for (const char* link :
-         {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount", "C:\\Data\\again"})
+         {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount", "C:\\Data\\again"}) {
         EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), link), 1) << link;
+        for (const std::string& s : statuses_) // nothing is shown through it
+            EXPECT_NE(s.rfind(link + std::string("\\"), 0), 0u) << s;
+    }
 }
 
 namespace {
