@@ -6,16 +6,30 @@
 ** except where that cannot reach it: a long name that holds "?" (a character
 ** the ANSI code page cannot show; "?" never stands in a real name) and a
 ** path that would not fit with the long name (a deep folder plus a long
-** name) use the entry's 8.3 name instead, so that the walk goes on in the
-** short form where the long one overflows. Without an 8.3 name (their
-** generation can be turned off on NTFS) such an entry stays unchecked: an
-** over-long one is neither shown, counted, checked nor entered.
+** name) use the entry's 8.3 name instead; when that does not fit either,
+** the folder itself is taken in its 8.3 form (GetShortPathNameA) with the
+** entry's 8.3 name, or its name when it has none, so that the walk goes on
+** in the short form below a folder whose long form overflows. Without 8.3
+** names (their generation can be turned off on NTFS) such an entry stays
+** unchecked: an over-long one is neither shown, counted, checked nor entered.
 **
-** A directory link (a junction or directory symbolic link, marked as a
-** reparse point) is shown but not entered: links that point back up would
-** make the walk branch at every level, and every file behind a link is
-** reached by its real path anyway. The stop flag is tested after every
-** pump, at least once per entry, and a stop unwinds every level with 0.
+** A folder that carries a reparse point is entered unless its tag is a name
+** surrogate, which points elsewhere: a junction or symbolic link is shown
+** but not entered (links that point back up would make the walk branch at
+** every level, and every file behind a link is reached by its real path
+** anyway). A volume mount point shares the junction's tag; its volume is
+** walked there when no fixed drive letter names it and the walk is not
+** inside that volume already. Other tags (cloud files, deduplication) mark
+** ordinary folders. The stop flag is tested after every pump, at least once
+** per entry, and a stop unwinds every level with 0.
+**
+** A file's length, which lets the walk skip a file no check could handle,
+** is the file's own: a directory entry may list another (a file symbolic
+** link lists 0, a hard link's entry keeps a stale copy). A file a sync
+** client keeps online only is counted but never opened, as opening it
+** would fetch it; it cannot run before it is fetched. Such a file waits for
+** recall, or is offline behind the client's reparse point: the offline bit
+** alone is one any program may set on its own file, which still runs.
 */
 #include "engine/walk.h"
 #include "engine/ask_user.h"
@@ -23,7 +37,29 @@
 #include "engine/scan_state.h"
 #include "memory/wow64.h"
 
-enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60 };
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60, VOLUME_BUF = 50, VOLUME_DEPTH = 8 };
+
+typedef BOOL(WINAPI* GetFileAttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+typedef BOOL(WINAPI* GetVolumeNameFn)(LPCSTR, LPSTR, DWORD);
+
+template <class Fn> static Fn As(FARPROC function) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(function));
+}
+
+/* What a walk keeps while it runs: the kernel32 functions that not every
+   supported Windows has, looked up when the outermost level begins, and the
+   volumes mounted in folders that the levels above are walking. */
+static struct {
+    int depth;
+    FARPROC fileRecord; // GetFileAttributesExA: Windows 98, NT 4.0 and later
+    FARPROC volumeName; // GetVolumeNameForVolumeMountPointA: 2000 and later
+    int volumes;
+    char volume[VOLUME_DEPTH][VOLUME_BUF];
+} s_walk;
 
 const FileCheck FileCheckList[] = {
     {"W32/Phantaxis.Trojan", CheckFile, CheckFileCouldHandle},
@@ -70,18 +106,121 @@ static HANDLE FindFirst(const char* pattern, WIN32_FIND_DATAA* fd) {
 
 static bool IsDotEntry(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
 
+/* The 8.3 form of the folder a level lists, asked for once, when an entry
+   first needs it. */
+struct ShortFolder {
+    bool asked;
+    char path[PATH_BUF]; // empty when it has none that fits
+};
+
 /* Forms the entry's path (folder part of pattern + name + suffix) in `out`,
    by its 8.3 name where the long name holds "?" or the path would not fit
-   with it; false when neither fits or the pattern has no "." (*noDot). */
+   with it, and then in the folder's 8.3 form; false when none fits or the
+   pattern has no "." (*noDot). */
 static bool ComposeEntryPath(const char* pattern, const WIN32_FIND_DATAA& fd, const char* suffix,
-                             char* out, bool* noDot) {
+                             char* out, bool* noDot, ShortFolder* folder) {
     const char* alt = fd.cAlternateFileName;
     bool hasAlt = alt[0] != 0 && memchr(alt, 0, sizeof fd.cAlternateFileName) != nullptr;
-    if (!hasAlt || !strchr(fd.cFileName, '?')) {
+    bool reachable = !strchr(fd.cFileName, '?');
+    if (!hasAlt || reachable) {
         if (ComposePath(pattern, fd.cFileName, suffix, out, noDot)) return true;
-        if (*noDot || !hasAlt) return false;
+        if (*noDot) return false;
     }
-    return ComposePath(pattern, alt, suffix, out, noDot);
+    if (hasAlt && ComposePath(pattern, alt, suffix, out, noDot)) return true;
+    if (*noDot || (!hasAlt && !reachable)) return false;
+    if (!folder->asked) {
+        folder->asked = true;
+        char longForm[PATH_BUF];
+        size_t keep = (size_t)FolderLength(pattern);
+        memcpy(longForm, pattern, keep);
+        longForm[keep] = 0;
+        NativeFileNames native;
+        DWORD n = GetShortPathNameA(longForm, folder->path, sizeof folder->path);
+        if (n == 0 || n >= sizeof folder->path) folder->path[0] = 0;
+    }
+    if (!folder->path[0]) return false;
+    size_t len = strlen(folder->path);
+    memcpy(out, folder->path, len + 1);
+    return AppendPath(out, len, hasAlt ? alt : fd.cFileName) &&
+           AppendPath(out, strlen(out), suffix);
+}
+
+/* The file's own length, not the copy its directory entry lists; false when
+   it cannot be told. The file system's record of the file (no open needed)
+   describes a link rather than its target, so a reparse point is opened. */
+static bool FileLength(const char* path, const WIN32_FIND_DATAA& fd, uint64_t* length) {
+    NativeFileNames native;
+    if (s_walk.fileRecord && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (As<GetFileAttributesExFn>(s_walk.fileRecord)(path, GetFileExInfoStandard, &data) &&
+            !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            *length = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+            return true;
+        }
+    }
+    int file = _open(path, _O_RDONLY | _O_BINARY);
+    if (file < 0) return false;
+    long n = _filelength(file);
+    _close(file);
+    if (n < 0) return false;
+    *length = (uint64_t)n;
+    return true;
+}
+
+/* Hands the file at `path` to the checks in order, until one handles it. A
+   check that cannot match the file's length is not asked to open it. */
+static void CheckEntry(const char* path, const WIN32_FIND_DATAA& fd) {
+    bool measured = false, known = false;
+    uint64_t length = 0;
+    for (const FileCheck* c = g_fileChecks; c->name; c++) {
+        if (c->couldHandle) {
+            if (!measured) known = FileLength(path, fd, &length), measured = true;
+            if (known && !c->couldHandle(length)) continue;
+        }
+        if (c->check(c->name, path)) break;
+    }
+}
+
+/* Whether the volume named `volume` is reached another way: by a fixed
+   drive's letter, or as a volume the levels above are walking. */
+static bool VolumeWalkedElsewhere(const char* volume) {
+    for (int i = 0; i < s_walk.volumes; i++)
+        if (!_stricmp(s_walk.volume[i], volume)) return true;
+    char root[] = "C:\\", other[VOLUME_BUF];
+    for (char letter = 'C'; letter <= 'Z'; letter++) {
+        root[0] = letter;
+        if (GetDriveTypeA(root) == DRIVE_FIXED &&
+            As<GetVolumeNameFn>(s_walk.volumeName)(root, other, sizeof other) &&
+            !_stricmp(other, volume))
+            return true;
+    }
+    return false;
+}
+
+/* Whether the walk enters the folder with reparse point `fd`, whose pattern
+   is `sub` ("...\name\*.*"); for a volume mount point it enters, the
+   volume's name goes to `volume` (else it is left empty). */
+static bool EntersReparseFolder(const WIN32_FIND_DATAA& fd, const char* sub, char* volume) {
+    volume[0] = 0;
+    const DWORD tag = fd.dwReserved0;
+    if (tag != IO_REPARSE_TAG_MOUNT_POINT) return tag != 0 && !(tag & 0x20000000); // surrogate
+    if (!s_walk.volumeName || s_walk.volumes >= VOLUME_DEPTH) return false;
+    char folder[PATH_BUF];
+    CopyText(folder, sizeof folder, sub);
+    char* star = strrchr(folder, '\\');
+    if (!star) return false;
+    star[1] = 0;
+    NativeFileNames native;
+    // A junction to a folder names no volume.
+    if (!As<GetVolumeNameFn>(s_walk.volumeName)(folder, volume, VOLUME_BUF)) {
+        volume[0] = 0;
+        return false;
+    }
+    if (VolumeWalkedElsewhere(volume)) {
+        volume[0] = 0;
+        return false;
+    }
+    return true;
 }
 
 /* Step 2 of a walk: a drive root pattern notes the drive's "\Program Files". */
@@ -103,6 +242,7 @@ static void NoteProgramFiles(const char* pattern) {
    Returns 1 to go on, 0 when stopped, -1 for a pattern without ".". */
 static int32_t WalkFiles(const char* pattern) {
     WIN32_FIND_DATAA fd;
+    ShortFolder shortFolder = {false, ""};
     HANDLE search = FindFirst(pattern, &fd);
     if (search == INVALID_HANDLE_VALUE) return 1;
     do {
@@ -117,7 +257,7 @@ static int32_t WalkFiles(const char* pattern) {
             CopyText(path, sizeof path, pattern);
         } else {
             bool noDot;
-            fits = ComposeEntryPath(pattern, fd, "", path, &noDot);
+            fits = ComposeEntryPath(pattern, fd, "", path, &noDot, &shortFolder);
             if (noDot) {
                 FindClose(search);
                 return -1;
@@ -129,13 +269,13 @@ static int32_t WalkFiles(const char* pattern) {
             ShowStatus(display);
             if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
                 if (!g_scan.memoryScanMode) g_scan.filesScanned++;
-                // The listing already tells the file's length: a check that
-                // cannot match that length is not even asked to open it.
-                const uint64_t length = (uint64_t)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
-                for (const FileCheck* c = g_fileChecks; c->name; c++) {
-                    if (c->couldHandle && !c->couldHandle(length)) continue;
-                    if (c->check(c->name, path)) break;
-                }
+                // A placeholder of a file kept online: opening it fetches it.
+                const DWORD a = fd.dwFileAttributes;
+                const bool online =
+                    !g_scan.memoryScanMode &&
+                    ((a & FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS) ||
+                     ((a & FILE_ATTRIBUTE_OFFLINE) && (a & FILE_ATTRIBUTE_REPARSE_POINT)));
+                if (!online) CheckEntry(path, fd);
             }
         }
         PumpMessages();
@@ -159,6 +299,7 @@ static int32_t WalkSubdirectories(const char* pattern) {
     if (!AppendPath(dirPattern, keep, "*")) return g_scan.filesScanned;
 
     WIN32_FIND_DATAA fd;
+    ShortFolder shortFolder = {false, ""};
     HANDLE search = FindFirst(dirPattern, &fd);
     if (search == INVALID_HANDLE_VALUE) return g_scan.filesScanned;
     do {
@@ -167,13 +308,18 @@ static int32_t WalkSubdirectories(const char* pattern) {
             FindClose(search);
             return 0;
         }
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !IsDotEntry(fd.cFileName)) {
-            char sub[PATH_BUF];
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(fd.cFileName)) {
+            char sub[PATH_BUF], volume[VOLUME_BUF] = "";
             bool noDot;
-            if (ComposeEntryPath(pattern, fd, "\\*.*", sub, &noDot)) {
+            if (ComposeEntryPath(pattern, fd, "\\*.*", sub, &noDot, &shortFolder)) {
+                if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                    !EntersReparseFolder(fd, sub, volume))
+                    continue;
                 if (strstr(sub, "\\Program Files\\")) g_scan.programFilesVisited = 1;
-                if (WalkDirectory(sub) == -1) {
+                if (volume[0]) CopyText(s_walk.volume[s_walk.volumes++], VOLUME_BUF, volume);
+                const int32_t r = WalkDirectory(sub);
+                if (volume[0]) s_walk.volumes--;
+                if (r == -1) {
                     FindClose(search);
                     return -1;
                 }
@@ -187,7 +333,24 @@ static int32_t WalkSubdirectories(const char* pattern) {
     return g_scan.filesScanned;
 }
 
-int32_t WalkDirectory(const char* patternIn) {
+static int32_t WalkLevel(const char* patternIn);
+
+int32_t WalkDirectory(const char* pattern) {
+    if (s_walk.depth == 0) {
+        s_walk.volumes = 0;
+        s_walk.fileRecord = s_walk.volumeName = nullptr;
+        if (HMODULE kernel = LoadLibraryA("Kernel32.dll")) {
+            s_walk.fileRecord = GetProcAddress(kernel, "GetFileAttributesExA");
+            s_walk.volumeName = GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA");
+        }
+    }
+    s_walk.depth++;
+    const int32_t r = WalkLevel(pattern);
+    s_walk.depth--;
+    return r;
+}
+
+static int32_t WalkLevel(const char* patternIn) {
     g_scan.fileMatched = false;
     char pattern[PATH_BUF];
     if (strlen(patternIn) >= sizeof pattern) return g_scan.filesScanned;

@@ -27,4 +27,13 @@
 #include "simwin/simwin.h"
 #endif
 
+/* The directory walk: reparse tags and the attribute bits of files a sync
+   client keeps online only, for SDK headers older than them. */
+#ifndef FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
+#endif
+#ifndef IO_REPARSE_TAG_MOUNT_POINT
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#endif
+
 #endif

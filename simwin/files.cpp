@@ -23,7 +23,15 @@
 **    for byte;
 **  - a host symbolic link to a folder is a directory link (a junction): on
 **    NT it carries FILE_ATTRIBUTE_REPARSE_POINT, and paths through it reach
-**    its target.
+**    its target;
+**  - on NT a listed reparse point gives its tag in dwReserved0: a junction
+**    and a volume mount point IO_REPARSE_TAG_MOUNT_POINT, a symbolic link
+**    IO_REPARSE_TAG_SYMLINK; a host symbolic link to a file is a file
+**    symbolic link, listed with length 0 (the link's own record) and opened
+**    as its target;
+**  - a file's directory entry may list a length the file no longer has
+**    (SetListedLength); GetFileAttributesExA reads the file's own record,
+**    of a link the link's.
 */
 #include "simwin/files.h"
 #include "simwin/processes.h"
@@ -63,9 +71,15 @@ std::vector<simwin::MoveFileExCall> moveFileExCalls;
 std::vector<std::pair<std::string, std::string>> pendingRenames;
 bool delayedMovesAllowed = true;
 bool shortNamesEnabled = true;
+std::map<std::string, DWORD> reparseTags;      // host path -> tag set apart
+std::map<std::string, std::string> mounts;     // mount point's host path -> volume root
+std::map<std::string, uint64_t> listedLengths; // host path -> stale listed length
 
 simwin::ResetHook resetFiles([] {
     shortNamesEnabled = true;
+    reparseTags.clear();
+    mounts.clear();
+    listedLengths.clear();
     drives.clear();
     driveQueries.clear();
     attributes.clear();
@@ -140,7 +154,7 @@ struct Entry {
     std::string key; // upper-cased name: the listing order
     bool dir;        // also for an entry that cannot be looked at
     uint64_t size;
-    bool link = false;     // a directory link
+    bool link = false;     // a directory link or a file symbolic link
     std::string ansi = ""; // the name as the ANSI functions give it
     bool lossy = false;    // ansi holds a "?" for a character it cannot show
     std::string alt = "";  // the 8.3 name, empty when the name is one
@@ -197,9 +211,11 @@ std::vector<Entry> ListEntries(const std::string& host) {
         entries.push_back(Entry{e->d_name, Upper(e->d_name), !known || S_ISDIR(st.st_mode),
                                 known && !S_ISDIR(st.st_mode) ? (uint64_t)st.st_size : 0});
         struct stat lst;
-        if (known && S_ISDIR(st.st_mode) && e->d_type != DT_DIR &&
-            fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode))
+        if (known && (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
+            fstatat(dfd, e->d_name, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode)) {
             entries.back().link = true;
+            entries.back().size = 0; // a link's own record holds no data
+        }
     }
     closedir(d);
     std::sort(entries.begin(), entries.end(),
@@ -253,19 +269,30 @@ struct Search : simwin::Object {
 
 DWORD StoredAttributes(const std::string& host);
 
+DWORD ReparseTag(const std::string& host, bool link, bool dir);
+
 void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     memset(fd, 0, sizeof *fd);
-    if (!e.dir) fd->nFileSizeLow = (DWORD)e.size, fd->nFileSizeHigh = (DWORD)(e.size >> 32);
+    uint64_t size = e.size;
+    if (!listedLengths.empty() && !e.dir) {
+        auto it = listedLengths.find(s.hostDir + "/" + e.name);
+        if (it != listedLengths.end()) size = it->second;
+    }
+    if (!e.dir) fd->nFileSizeLow = (DWORD)size, fd->nFileSizeHigh = (DWORD)(size >> 32);
     if (e.dir) {
         fd->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
-        if (e.link && simwin::PlatformId() == VER_PLATFORM_WIN32_NT)
-            fd->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     } else {
         // A file's stored attributes, else the archive bit of a plain file.
         fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
         if (!attributes.empty()) {
             auto it = attributes.find(s.hostDir + "/" + e.name);
             if (it != attributes.end()) fd->dwFileAttributes = it->second;
+        }
+    }
+    if (e.link || !reparseTags.empty()) {
+        if (DWORD tag = ReparseTag(s.hostDir + "/" + e.name, e.link, e.dir)) {
+            fd->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            fd->dwReserved0 = tag;
         }
     }
     snprintf(fd->cFileName, sizeof fd->cFileName, "%s",
@@ -278,9 +305,21 @@ std::string Resolve(const char* path) {
     return path ? simwin::HostPath(simwin::Redirected(path)) : "";
 }
 
+/* The reparse tag an entry carries on NT, 0 for none (and on 9x): one set
+   apart, else a junction's for a directory link, a symbolic link's for a
+   file link. */
+DWORD ReparseTag(const std::string& host, bool link, bool dir) {
+    if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT) return 0;
+    auto it = reparseTags.find(host);
+    if (it != reparseTags.end()) return it->second;
+    if (!link) return 0;
+    return dir ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_SYMLINK;
+}
+
 DWORD StoredAttributes(const std::string& host) {
     auto it = attributes.find(host);
-    DWORD link = IsDirLink(host) && simwin::PlatformId() == VER_PLATFORM_WIN32_NT
+    DWORD link = (IsDirLink(host) || reparseTags.count(host)) &&
+                         simwin::PlatformId() == VER_PLATFORM_WIN32_NT
                      ? FILE_ATTRIBUTE_REPARSE_POINT
                      : 0;
     if (it != attributes.end()) return it->second | link;
@@ -493,12 +532,13 @@ std::string RunWininit() {
     return text;
 }
 
-void MakeDirLink(const std::string& winPath, const std::string& target) {
+void MakeDirLink(const std::string& winPath, const std::string& target, bool symbolic) {
     std::string dir, last;
     SplitLast(winPath, &dir, &last);
     MakeDir(dir);
     std::error_code ec;
     std::filesystem::create_directory_symlink(HostPath(target), HostPath(winPath), ec);
+    if (symbolic) reparseTags[HostPath(winPath)] = IO_REPARSE_TAG_SYMLINK;
 }
 
 void MakeDir(const std::string& winPath) {
@@ -855,3 +895,135 @@ BOOL RemoveDirectoryA(LPCSTR path) {
     }
     return TRUE;
 }
+
+// ---- reparse points, volume mount points and a file's own record ----
+
+namespace {
+
+/* A volume's name, "\\?\Volume{...}\", made from its root's real host path. */
+std::string VolumeName(const std::string& hostRoot) {
+    std::error_code ec;
+    std::string real = std::filesystem::weakly_canonical(hostRoot, ec).string();
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : real)
+        hash = (hash ^ c) * 16777619u;
+    char name[64];
+    snprintf(name, sizeof name, "\\\\?\\Volume{%08x-0000-0000-0000-000000000000}\\",
+             (unsigned)hash);
+    return name;
+}
+
+/* The file's own record, not its directory entry; a link's own for a link. */
+BOOL SimGetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+    DWORD err;
+    if (simwin::Enter("GetFileAttributesExA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (level != GetFileExInfoStandard || !info) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string host = Resolve(path);
+    struct stat st;
+    if (host.empty() || lstat(host.c_str(), &st) != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(info);
+    memset(data, 0, sizeof *data);
+    data->dwFileAttributes = StoredAttributes(host);
+    if (S_ISLNK(st.st_mode) && simwin::PlatformId() == VER_PLATFORM_WIN32_NT)
+        data->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    if (S_ISREG(st.st_mode)) {
+        data->nFileSizeLow = (DWORD)st.st_size;
+        data->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
+    }
+    return TRUE;
+}
+
+/* The volume mounted at `mountPoint` (a drive root or a mount point folder,
+   with its trailing backslash). */
+BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetVolumeNameForVolumeMountPointA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    std::string in = mountPoint ? mountPoint : "";
+    if (in.size() < 3 || in.back() != '\\') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string root;
+    if (in.size() == 3 && in[1] == ':') {
+        auto d = drives.find((char)toupper((unsigned char)in[0]));
+        if (d != drives.end()) root = d->second.root;
+    } else {
+        auto m = mounts.find(Resolve(in.substr(0, in.size() - 1).c_str()));
+        if (m != mounts.end()) root = m->second;
+    }
+    if (root.empty()) {
+        SetLastError(ERROR_NOT_A_REPARSE_POINT);
+        return FALSE;
+    }
+    std::string volume = VolumeName(root);
+    if (!name || size < volume.size() + 1) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    memcpy(name, volume.c_str(), volume.size() + 1);
+    return TRUE;
+}
+
+template <class F> FARPROC ExportOf(F* fn) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
+}
+
+} // namespace
+
+namespace simwin {
+
+FARPROC FilesExport(const std::string& function) {
+    const bool nt = PlatformId() == VER_PLATFORM_WIN32_NT;
+    const OSVERSIONINFOA v = Version();
+    if (function == "GetFileAttributesExA")
+        return nt || v.dwMinorVersion >= 10 ? ExportOf(SimGetFileAttributesExA) : nullptr;
+    if (function == "GetVolumeNameForVolumeMountPointA")
+        return nt && v.dwMajorVersion >= 5 ? ExportOf(SimGetVolumeNameForVolumeMountPointA)
+                                           : nullptr;
+    return nullptr;
+}
+
+void MountVolume(const std::string& winPath, const std::string& volumeRoot) {
+    std::string dir, last;
+    SplitLast(winPath, &dir, &last);
+    MakeDir(dir);
+    std::error_code ec;
+    std::filesystem::create_directories(volumeRoot, ec);
+    std::filesystem::create_directory_symlink(volumeRoot, HostPath(winPath), ec);
+    mounts[HostPath(winPath)] = volumeRoot;
+}
+
+void TagReparsePoint(const std::string& winPath, DWORD tag) {
+    reparseTags[HostPath(winPath)] = tag;
+}
+
+void MakeFileLink(const std::string& winPath, const std::string& target) {
+    std::string dir, last;
+    SplitLast(winPath, &dir, &last);
+    MakeDir(dir);
+    std::error_code ec;
+    std::filesystem::create_symlink(HostPath(target), HostPath(winPath), ec);
+}
+
+void SetListedLength(const std::string& winPath, uint64_t length) {
+    listedLengths[HostPath(winPath)] = length;
+}
+
+void AddAttributes(const std::string& winPath, DWORD bits) {
+    std::string host = HostPath(winPath);
+    attributes[host] = StoredAttributes(host) | bits;
+}
+
+} // namespace simwin

@@ -23,6 +23,55 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 BOOL CreateDirectoryA(LPCSTR path, void* security);
 BOOL RemoveDirectoryA(LPCSTR path);
 
+/* ---- reparse points, volume mount points and a file's own record ---- */
+
+#define FILE_ATTRIBUTE_OFFLINE 0x00001000
+#define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
+#define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
+#define IO_REPARSE_TAG_DEDUP 0x80000013u
+#define IO_REPARSE_TAG_CLOUD 0x9000001Au
+#define ERROR_NOT_A_REPARSE_POINT 4390L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard, GetFileExMaxInfoLevel };
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+
+namespace simwin {
+
+/* kernel32's export of GetFileAttributesExA (Windows 98, NT 4.0 and later)
+   or GetVolumeNameForVolumeMountPointA (2000 and later), when this Windows
+   has it; null for any other name. */
+FARPROC FilesExport(const std::string& function);
+
+/* Mounts the volume whose root is the host folder `volumeRoot` (a mapped
+   drive's root, or a volume without a letter) at the folder `winPath`: a
+   reparse point with IO_REPARSE_TAG_MOUNT_POINT through which paths reach
+   the volume, and which GetVolumeNameForVolumeMountPointA names. */
+void MountVolume(const std::string& winPath, const std::string& volumeRoot);
+/* Gives the existing folder or file `winPath` a reparse point with `tag`
+   that leaves it an ordinary one (a cloud-sync or deduplication tag). */
+void TagReparsePoint(const std::string& winPath, DWORD tag);
+/* Makes `winPath` a file symbolic link to the file `target`: listed with
+   length 0 and IO_REPARSE_TAG_SYMLINK, opened as its target. */
+void MakeFileLink(const std::string& winPath, const std::string& target);
+/* The length the file's directory entry lists from now on, whatever the
+   file holds: NTFS's copy in a hard link's entry when the file is written
+   through another name. */
+void SetListedLength(const std::string& winPath, uint64_t length);
+/* Adds attribute bits a sync client sets (FILE_ATTRIBUTE_OFFLINE,
+   FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS) to a file. */
+void AddAttributes(const std::string& winPath, DWORD bits);
+
+} // namespace simwin
+
 namespace simwin {
 
 /* Maps drive `letter` to the host folder `hostRoot` (created if missing). */
@@ -76,8 +125,9 @@ void SetShortNames(bool enabled);
 /* Makes `winPath` a directory link to the folder `target` (both Windows
    paths), as a junction or directory symbolic link: on NT its listing and
    GetFileAttributesA carry FILE_ATTRIBUTE_REPARSE_POINT with the directory
-   bit, and paths through it reach the target. */
-void MakeDirLink(const std::string& winPath, const std::string& target);
+   bit, its listing the tag in dwReserved0 (a junction's unless `symbolic`),
+   and paths through it reach the target. */
+void MakeDirLink(const std::string& winPath, const std::string& target, bool symbolic = false);
 
 /* Whether an open run-time descriptor of this process refers to the file;
    Windows refuses to delete or rename such a file. */

@@ -4,6 +4,7 @@
 */
 #include "simwin/modules.h"
 #include "simwin/crt.h"
+#include "simwin/files.h"
 #include "simwin/processes.h"
 #include "simwin/system.h"
 #include "simwin/wow64.h"
@@ -75,7 +76,7 @@ bool Exported(const std::string& key, const std::string& function) {
     }
     // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
     if (key == "kernel32.dll" && simwin::PlatformId() == VER_PLATFORM_WIN32_NT &&
-        simwin::MajorVersion() < 5)
+        simwin::MajorVersion() < 5 && function != "GetFileAttributesExA")
         return false;
     return true;
 }
@@ -216,6 +217,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "Process32First") return Export(SimProcess32First);
         if (function == "Process32Next") return Export(SimProcess32Next);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
+        if (FARPROC files = simwin::FilesExport(function)) return files;
     }
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);

@@ -9,6 +9,8 @@ exe=$1 work=$2
 prefix=$work/prefix
 wine_make_prefix "$prefix" "$work/home" || exit 1
 cp "$exe" "$prefix/drive_c/conformance.exe"
+# A host folder link, for the case that pins how Wine lists one.
+mkdir -p "$prefix/drive_c/hosttarget" && ln -s hosttarget "$prefix/drive_c/hostlink"
 cd "$prefix/drive_c" || exit 1
 WINEPREFIX=$prefix HOME=$work/home WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
     "$WINE" 'C:\conformance.exe' "${@:3}"

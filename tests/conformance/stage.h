@@ -39,6 +39,9 @@ extern const char* const kKey;
 /* Another process holds `path` open without any sharing until Release. */
 void* HoldWithoutSharing(const std::string& path);
 void Release(void* holder);
+/* A folder link: a folder whose path leads to another folder (under Wine
+   the host symbolic link run_wine.sh makes); empty when there is none. */
+std::string FolderLink();
 /* The image file of a running process. */
 std::string RunningImage();
 /* Starts another process that runs until EndChild, which makes it exit by

@@ -49,6 +49,12 @@ void* HoldWithoutSharing(const std::string& path) {
 
 void Release(void* holder) { simwin::EndProcess((DWORD) reinterpret_cast<uintptr_t>(holder)); }
 
+std::string FolderLink() {
+    simwin::MakeDir(Dir() + "target");
+    simwin::MakeDirLink(Dir() + "link", Dir() + "target");
+    return Dir() + "link";
+}
+
 std::string RunningImage() {
     std::string image = Dir() + "running.exe";
     simwin::WriteFile(image, "MZ");

@@ -127,6 +127,11 @@ void* HoldWithoutSharing(const std::string& path) {
 
 void Release(void* holder) { CloseHandle(holder); }
 
+std::string FolderLink() {
+    const DWORD a = GetFileAttributesA("C:\\hostlink");
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) ? "C:\\hostlink" : "";
+}
+
 std::string RunningImage() {
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);

@@ -135,7 +135,9 @@ read -r _ textMs _ <<< "$(best_walk twice text)"
 read -r _ peekMs _ <<< "$(best_walk twice peek)"
 read -r _ windowMs _ <<< "$(best_walk twice window)"
 read -r _ oldMs _ <<< "$(walk twice read window)"
-read -r _ newMs _ <<< "$(walk twice candidates window)"
+read -r _ listedMs _ <<< "$(walk twice candidates window)"
+read -r _ newMs _ <<< "$(walk twice record window)"
+read -r _ openMs _ <<< "$(walk twice opened window)"
 
 # The peer, natively on the same tree, before the program removes anything.
 clamMs=-1
@@ -185,7 +187,9 @@ ratio=$(div "$scanMs" "$bareMs")
     echo "    + the two queue checks alone (PeekMessageA)  : $peekMs ms"
     echo "    + status text and pumps (with the repaint)   : $windowMs ms"
     echo "    + all of it, every file's headers (before)   : $oldMs ms"
-    echo "    + all of it, candidates' headers (now)       : $newMs ms"
+    echo "    + all of it, candidates by listed length     : $listedMs ms"
+    echo "    + all of it, candidates by the file's record (now): $newMs ms"
+    echo "    + all of it, candidates by opening each file : $openMs ms"
     echo "  the program's whole scan, SCAN to finished     : $scanMs ms ($scanFiles files scanned)"
     if [ "$baseMs" -ge 0 ]; then
         echo "  the baseline program's whole scan (best of 2)  : $baseMs ms ($(basename "$baseline"))"
@@ -195,6 +199,8 @@ ratio=$(div "$scanMs" "$bareMs")
     echo "  ratio program / walk with the work of before   : $(div "$scanMs" "$oldMs")"
     echo "  ratio program / walk with the work of now      : $(div "$scanMs" "$newMs")"
     echo "  ratio walk now / walk before                   : $(div "$newMs" "$oldMs")"
+    echo "  ratio walk now / walk by listed length (main)  : $(div "$newMs" "$listedMs")"
+    echo "  ratio walk opening each file / walk before     : $(div "$openMs" "$oldMs")"
     echo "  files opened per file: every file $(div "$readOpened" "$walkFiles")," \
         "candidates $(div "$candOpened" "$walkFiles");" \
         "bytes read per file: $(div "$readBytes" "$walkFiles"), $(div "$candBytes" "$walkFiles")"

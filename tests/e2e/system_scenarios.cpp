@@ -134,19 +134,23 @@ std::wstring NameOf(int row) { return Widen(kVariantTable[row - 1].name); }
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
 
 bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::wstring full = path.size() < MAX_PATH ? path : L"\\\\?\\" + path;
+    return GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool Same(const std::wstring& a, const std::wstring& b) {
     return lstrcmpiW(a.c_str(), b.c_str()) == 0;
 }
 
-/* Creates every missing folder of `folder` ("C:\a\b"). */
+/* `path` as the wide functions take it beyond MAX_PATH ("\\?\C:\..."). */
+std::wstring Extended(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+/* Creates every missing folder of `folder` ("C:\a\b"), of any length. */
 void MakeFolders(const std::wstring& folder) {
     for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
          at = folder.find(L'\\', at + 1))
-        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
-    CreateDirectoryW(folder.c_str(), nullptr);
+        CreateDirectoryW(Extended(folder.substr(0, at)).c_str(), nullptr);
+    CreateDirectoryW(Extended(folder).c_str(), nullptr);
 }
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -328,28 +332,45 @@ void CheckValues(const World& w, const char* when) {
 
 // ---- the walk's order ----
 
-/* The name the walk gives an entry of `folder`: its 8.3 name where the
-   path (with `suffix`) would not fit 259 characters with the long one;
-   empty when neither fits. */
-std::wstring WalkName(const std::wstring& folder, const WIN32_FIND_DATAW& fd,
-                      const std::wstring& suffix) {
-    for (const wchar_t* name : {fd.cFileName, fd.cAlternateFileName})
-        if (name[0] && (folder + L"\\" + name + suffix).size() <= 259) return name;
-    return L"";
+/* The long path of each file the walk shows by a short form. */
+std::map<std::wstring, std::wstring> g_longOf;
+
+std::wstring LongOf(const std::wstring& shown) {
+    auto it = g_longOf.find(shown);
+    return it == g_longOf.end() ? shown : it->second;
 }
 
-/* Files below `folder` in the walk's order, with its limits: an entry whose
-   path would not fit 259 characters takes its 8.3 name, and is skipped
-   without one; a directory link is not entered. */
-void ListWalk(const std::wstring& folder, std::vector<std::wstring>* files, bool* programFiles) {
+/* The path the walk gives an entry of `folder`: its long name, else its 8.3
+   name where the path (with `suffix`) would not fit 259 characters with the
+   long one, else the folder's own 8.3 form with the entry's 8.3 name (its
+   name without one); empty when none fits. */
+std::wstring WalkPath(const std::wstring& folder, const WIN32_FIND_DATAW& fd,
+                      const std::wstring& suffix) {
+    for (const wchar_t* name : {fd.cFileName, fd.cAlternateFileName})
+        if (name[0] && (folder + L"\\" + name + suffix).size() <= 259) return folder + L"\\" + name;
+    wchar_t shortFolder[MAX_PATH] = L"";
+    DWORD n = GetShortPathNameW(folder.c_str(), shortFolder, MAX_PATH);
+    std::wstring path = std::wstring(n > 0 && n < MAX_PATH ? shortFolder : folder.c_str()) + L"\\" +
+                        (fd.cAlternateFileName[0] ? fd.cAlternateFileName : fd.cFileName);
+    return (path + suffix).size() <= 259 ? path : L"";
+}
+
+/* Files below `folder` (shown so, `longFolder` in full) in the walk's order,
+   with its limits: an entry whose path would not fit 259 characters takes
+   its 8.3 name, then the folder's 8.3 form, and is skipped when none fits;
+   a directory link is not entered. */
+void ListWalk(const std::wstring& folder, const std::wstring& longFolder,
+              std::vector<std::wstring>* files, bool* programFiles) {
     WIN32_FIND_DATAW fd;
     std::wstring pattern = folder + L"\\*.*";
     HANDLE h = FindFirstFileW(pattern.c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE) return;
     do {
-        std::wstring name = WalkName(folder, fd, L"");
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !name.empty())
-            files->push_back(folder + L"\\" + name);
+        std::wstring path = WalkPath(folder, fd, L"");
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !path.empty()) {
+            files->push_back(path);
+            g_longOf[path] = longFolder + L"\\" + fd.cFileName;
+        }
     } while (FindNextFileW(h, &fd));
     FindClose(h);
     h = FindFirstFileW(pattern.c_str(), &fd);
@@ -359,11 +380,10 @@ void ListWalk(const std::wstring& folder, std::vector<std::wstring>* files, bool
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || name == L"." || name == L"..")
             continue;
-        name = WalkName(folder, fd, L"\\*.*");
-        if (name.empty()) continue;
-        std::wstring sub = folder + L"\\" + name;
+        std::wstring sub = WalkPath(folder, fd, L"\\*.*");
+        if (sub.empty()) continue;
         if ((sub + L"\\*.*").find(L"\\Program Files\\") != std::wstring::npos) *programFiles = true;
-        ListWalk(sub, files, programFiles);
+        ListWalk(sub, longFolder + L"\\" + name, files, programFiles);
     } while (FindNextFileW(h, &fd));
     FindClose(h);
 }
@@ -374,8 +394,9 @@ void ListWalk(const std::wstring& folder, std::vector<std::wstring>* files, bool
 std::vector<std::wstring> WalkOrder() {
     std::vector<std::wstring> files;
     bool visited = false;
-    ListWalk(L"C:", &files, &visited);
-    if (!visited && Exists(L"C:\\Program Files")) ListWalk(L"C:\\Program Files", &files, &visited);
+    ListWalk(L"C:", L"C:", &files, &visited);
+    if (!visited && Exists(L"C:\\Program Files"))
+        ListWalk(L"C:\\Program Files", L"C:\\Program Files", &files, &visited);
     return files;
 }
 
@@ -439,7 +460,7 @@ int ExpectWalk(World& w, Expected& e, const std::vector<std::wstring>& order) {
             continue;
         int plant = -1;
         for (size_t p = 0; p < w.plants.size(); p++)
-            if (Same(path, w.plants[p].path)) plant = static_cast<int>(p);
+            if (Same(LongOf(path), w.plants[p].path)) plant = static_cast<int>(p);
         if (plant >= 0 && !w.filePresent[plant]) continue;
         scanned++;
         if (plant < 0) continue;
@@ -642,7 +663,8 @@ bool PlantWorld(World& w) {
                                            : L"\\rec-%03d.exe",
                  p.row);
         MakeFolders(FolderOf(p.path));
-        bool copied = CopyFileW((g_specimenDir + source).c_str(), p.path.c_str(), FALSE) != FALSE;
+        bool copied =
+            CopyFileW((g_specimenDir + source).c_str(), Extended(p.path).c_str(), FALSE) != FALSE;
         if (copied && p.kind == Kind::ReadOnly)
             copied = SetFileAttributesW(p.path.c_str(), FILE_ATTRIBUTE_READONLY) != FALSE;
         Check(copied, "specimen %s planted at %s%s", Narrow(source + 1).c_str(),
@@ -756,6 +778,14 @@ void AddKeepers(World& w) {
     w.values.push_back(ServicesValue(L"UpdaterOld", L"C:\\Program Files\\Update\\update.exe", -1));
 }
 
+/* Six folders of 45 characters below C:. */
+std::wstring SixFolders() {
+    std::wstring chain = L"C:";
+    for (wchar_t c = L'm'; c < L's'; c++)
+        chain += L"\\" + std::wstring(45, c);
+    return chain;
+}
+
 /* win10 and winxp: specimens in nested folders, a read-only one, one under
    "C:\Program Files", one in system32 named by a bare value, a running one
    and a guarded one. */
@@ -771,6 +801,12 @@ World TreeWorld() {
         {2, L"C:\\users\\Public\\Music\\spoolsv32.exe", Kind::Running},               // 5
         {1, L"C:\\ProgramData\\Microsoft\\msmon.exe", Kind::Guarded},                 // 6
         {45, L"C:\\loop\\inner\\evil.exe", Kind::Plain}, // 7: beside two links to C:\loop
+        // 8 to 10: below folders whose long form leaves no room, reached in
+        // their 8.3 form: names with no alias of their own, and the end of a
+        // chain of six folders of 45 characters (a 298-character path).
+        {12, L"C:\\" + std::wstring(250, L'l') + L"\\svchost.exe", Kind::Plain},
+        {28, L"C:\\" + std::wstring(250, L'l') + L"\\sub\\evil.exe", Kind::Plain},
+        {127, SixFolders() + L"\\specimen-rec-127.exe", Kind::Plain},
     };
     w.values = {
         RunValue(L"FreeAV", L"\"C:\\users\\Public\\Downloads\\free-antivirus-setup.exe\" /silent",

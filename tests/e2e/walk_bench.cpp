@@ -1,7 +1,8 @@
 /*
 ** e2e_walk: the baselines of the Wine benchmark (bench_wine.sh).
 **
-**   e2e_walk <root, e.g. C:> [twice] [read] [candidates] [text] [peek] [window]
+**   e2e_walk <root, e.g. C:> [twice] [read] [candidates] [record] [opened] [text]
+**            [peek] [window]
 **
 ** Without options, a bare recursive FindFirstFileA/FindNextFileA walk: no
 ** window, no file opened, every folder listed once. The options add, one
@@ -15,7 +16,11 @@
 **           table when the file is a PE file;
 **   candidates  the same reads, but only of files whose listed length some
 **           record of the built-in table accepts (the engine's own test), as
-**           the program's walk now does;
+**           the program's walk did before it asked the file for its length;
+**   record  the same, with each file's length taken from its own record
+**           (GetFileAttributesExA), as the program's walk now does;
+**   opened  the same, with each file opened for its length (_open,
+**           _filelength, _close), as the program does without that record;
 **   text    a status line (a static control in a window) gets every entry's
 **           path (SetWindowTextA), and nothing else: the control is only
 **           marked for repainting;
@@ -46,6 +51,7 @@
 namespace {
 
 bool g_twice = false, g_read = false, g_candidates = false, g_text = false, g_peek = false;
+bool g_record = false, g_openForLength = false;
 HWND g_status = nullptr;
 long g_files = 0, g_opened = 0;
 long long g_bytesRead = 0;
@@ -97,8 +103,20 @@ void Walk(const std::string& folder) {
         Show(path);
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             g_files++;
-            const unsigned long long length =
+            unsigned long long length =
                 static_cast<unsigned long long>(fd.nFileSizeHigh) << 32 | fd.nFileSizeLow;
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            if (g_record && GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
+                length =
+                    static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+            if (g_openForLength) {
+                int file = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+                g_opened++;
+                if (file != -1) {
+                    length = static_cast<unsigned long long>(_filelength(file));
+                    _close(file);
+                }
+            }
             if (g_read && (!g_candidates || CheckFileCouldHandle(length))) ReadHeaders(path);
         } else if (!dots && !g_twice) {
             subfolders.push_back(path);
@@ -131,13 +149,16 @@ int AskUser(const char*, const char*, UINT) { return IDNO; }
 int main(int argc, char** argv) {
     if (argc < 2) {
         fprintf(stderr,
-                "usage: e2e_walk <root> [twice] [read] [candidates] [text] [peek] [window]\n");
+                "usage: e2e_walk <root> [twice] [read] [candidates] [record] [opened] [text] "
+                "[peek] [window]\n");
         return 2;
     }
     for (int i = 2; i < argc; i++) {
         if (!strcmp(argv[i], "twice")) g_twice = true;
         if (!strcmp(argv[i], "read")) g_read = true;
         if (!strcmp(argv[i], "candidates")) g_read = g_candidates = true;
+        if (!strcmp(argv[i], "record")) g_read = g_candidates = g_record = true;
+        if (!strcmp(argv[i], "opened")) g_read = g_candidates = g_openForLength = true;
         if (!strcmp(argv[i], "text")) g_text = true;
         if (!strcmp(argv[i], "peek")) g_peek = true;
         if (!strcmp(argv[i], "window")) g_text = g_peek = true;

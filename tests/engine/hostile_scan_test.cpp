@@ -96,10 +96,13 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
         if (file.size() <= 259) deepRemoved.push_back(Host(file));
     }
     ASSERT_GT(deepFiles.back().size(), 300u);
-    // A folder whose own pattern just fits, holding a file that does not.
-    simwin::WriteFile("C:\\" + std::string(252, 'x') + "\\f.exe", infected_);
+    // A folder whose own pattern just fits, holding a file that does not:
+    // reached below the folder's 8.3 form.
+    const std::string below = "C:\\" + std::string(252, 'x') + "\\f.exe";
+    simwin::WriteFile(below, infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
     std::vector<std::string> removed = deepRemoved;
+    removed.push_back(Host(below));
     removed.push_back(Host(fits));
     removed.push_back(Host(tooLong));
     removed.push_back(Host(farTooLong));

@@ -1,8 +1,9 @@
 /*
 ** The directory walk: order, counting, display form, stopping, the Program
 ** Files flags, memory-scan mode, paths that do not fit, names the ANSI form
-** cannot reach, directory links, and the files it never opens because no
-** record accepts their listed length.
+** cannot reach, folders with reparse points (links, mounted volumes, cloud
+** folders) and files kept online, and the files it never opens because no
+** record accepts their length.
 */
 #include "engine/file_check.h"
 #include "engine/signatures.h"
@@ -265,18 +266,31 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
         chain += "\\" + std::string(55, c);
     const std::string deepFile = chain + "\\" + std::string(40, 'v') + ".exe";
     PlantVariant(deepFile);
-    EXPECT_EQ(WalkDirectory("C:\\*.*"), 3);
+    // Below a folder whose long form leaves no room, in the folder's 8.3
+    // form: names without an alias of their own, and six folders of 45.
+    const std::string wide = "C:\\" + std::string(250, 'l');
+    PlantVariant(wide + "\\svchost.exe");
+    PlantVariant(wide + "\\sub\\evil.exe");
+    std::string six = "C:";
+    for (char c = 'm'; c < 's'; c++)
+        six += "\\" + std::string(45, c);
+    PlantVariant(six + "\\specimen-rec-45.exe"); // 298 characters
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 6);
     std::string shortDeep = "C:";
     for (char c = 'a'; c < 'e'; c++)
         shortDeep += "\\" + std::string(55, c);
     shortDeep += "\\EEEEEE~1\\VVVVVV~1.EXE";
+    const std::string removed = "     W32/Phantaxis.Backdoor removed";
     EXPECT_EQ(lines_, (std::vector<std::string>{
-                          shortDeep + "     W32/Phantaxis.Backdoor removed",
-                          "C:\\x\\caf\xE9.exe     W32/Phantaxis.Backdoor removed",
-                          "C:\\x\\__~1.EXE     W32/Phantaxis.Backdoor removed",
+                          shortDeep + removed,
+                          "C:\\LLLLLL~1\\svchost.exe" + removed,
+                          "C:\\LLLLLL~1\\sub\\evil.exe" + removed,
+                          six.substr(0, 232) + "\\RRRRRR~1\\SPECIM~1.EXE" + removed,
+                          "C:\\x\\caf\xE9.exe" + removed,
+                          "C:\\x\\__~1.EXE" + removed,
                       }));
-    EXPECT_EQ(g_scan.filesInfected, 3);
-    EXPECT_EQ(g_scan.filesRemoved, 3);
+    EXPECT_EQ(g_scan.filesInfected, 6);
+    EXPECT_EQ(g_scan.filesRemoved, 6);
     EXPECT_FALSE(simwin::FileExists(deepFile));
 
     // Without 8.3 names they stay unchecked, as Windows leaves no way to them.
@@ -291,22 +305,54 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
-TEST_F(WalkTest, DirectoryLinksAreShownButNotEntered) {
+TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     g_scan.action = ACTION_DELETE;
+    // A junction and a directory symbolic link back up: shown, not entered.
     PlantVariant("C:\\loop\\inner\\evil.exe");
     simwin::MakeDirLink("C:\\loop\\inner\\a", "C:\\loop");
-    simwin::MakeDirLink("C:\\loop\\inner\\b", "C:\\loop");
-    // Entering them would branch at every level: the hook ends such a walk.
+    simwin::MakeDirLink("C:\\loop\\inner\\b", "C:\\loop", true);
+    // A volume without a letter, mounted in a folder and inside itself.
+    const std::string volume = root_ + "/volume";
+    simwin::MountVolume("C:\\Data", volume);
+    PlantVariant("C:\\Data\\evil.exe");
+    simwin::MountVolume("C:\\Data\\again", volume);
+    // Drive D: mounted in a folder too: walked under its letter only.
+    const std::string d = MapDrive('D');
+    simwin::MountVolume("C:\\DMount", d);
+    PlantVariant("D:\\d.exe");
+    // Folders a sync client or deduplication tags: ordinary folders. Files
+    // kept online only are counted, never opened (which would fetch them).
+    PlantVariant("C:\\OneDrive\\evil.exe");
+    simwin::TagReparsePoint("C:\\OneDrive", IO_REPARSE_TAG_CLOUD);
+    // The offline bit alone, which any program may set, is no placeholder.
+    for (const char* name : {"recall.exe", "offline.exe", "self.exe"})
+        PlantVariant(std::string("C:\\OneDrive\\") + name);
+    simwin::AddAttributes("C:\\OneDrive\\recall.exe", FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS);
+    simwin::AddAttributes("C:\\OneDrive\\offline.exe", FILE_ATTRIBUTE_OFFLINE);
+    simwin::TagReparsePoint("C:\\OneDrive\\offline.exe", IO_REPARSE_TAG_CLOUD);
+    simwin::AddAttributes("C:\\OneDrive\\self.exe", FILE_ATTRIBUTE_OFFLINE);
+    PlantVariant("C:\\Dedup\\evil.exe");
+    simwin::TagReparsePoint("C:\\Dedup", IO_REPARSE_TAG_DEDUP);
+    // Entering a link would branch at every level: the hook ends such a walk.
     simwin::OnCall("FindFirstFileA", [] {
         if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
     });
-    EXPECT_EQ(WalkDirectory("C:\\*.*"), 1);
+    WalkDirectory("C:\\*.*");
+    EXPECT_EQ(WalkDirectory("D:\\*.*"), 8);
     EXPECT_FALSE(g_scan.stopRequested);
-    EXPECT_EQ(lines_, std::vector<std::string>{
-                          "C:\\loop\\inner\\evil.exe     W32/Phantaxis.Backdoor removed"});
-    EXPECT_EQ(g_scan.filesInfected, 1);
-    for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b"})
+    const std::string removed = "     W32/Phantaxis.Backdoor removed";
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
+                          "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\evil.exe" + removed,
+                          "C:\\OneDrive\\self.exe" + removed, "D:\\d.exe" + removed}));
+    EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\recall.exe"));
+    EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\offline.exe"));
+    for (const char* link :
+         {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount", "C:\\Data\\again"}) {
         EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), link), 1) << link;
+        for (const std::string& s : statuses_) // nothing is shown through it
+            EXPECT_NE(s.rfind(link + std::string("\\"), 0), 0u) << s;
+    }
 }
 
 namespace {
@@ -376,11 +422,22 @@ class WalkPrefilterTest : public WalkTest {
         PlantSized("C:\\c\\big1.bin", (1ull << 32) + 5);      // low part fits no record
         PlantSized("C:\\c\\big2.bin", (1ull << 32) + 100952); // low part fits row 1
         PlantSized("C:\\c\\big3.bin", 0x80000000ull + 34304); // 2 GB and more
+        // Listed otherwise than they are: a file symbolic link to a variant
+        // on a drive the walk does not take (listed with length 0), and a
+        // hard-linked name whose entry keeps a stale length.
+        MapDrive('Q', DRIVE_REMOVABLE);
+        Plant(12, "Q:\\evil.exe");
+        simwin::MakeFileLink("C:\\c\\link.exe", "Q:\\evil.exe");
+        Plant(28, "C:\\c\\stale.exe");
+        simwin::SetListedLength("C:\\c\\stale.exe", 977);
     }
 
-    /* Scans a fresh copy of the tree with `checks` and the table `table`. */
-    ScanOutcome Scan(const FileCheck* checks, const VariantSignature* table) {
+    /* Scans a fresh copy of the tree with `checks` and the table `table`,
+       on the Windows `windows` sets (else the default one). */
+    ScanOutcome Scan(const FileCheck* checks, const VariantSignature* table,
+                     void (*windows)() = nullptr) {
         Renew();
+        if (windows) windows();
         AttachWindow();
         g_scan.action = ACTION_DELETE;
         PlantTree();
@@ -406,9 +463,10 @@ class WalkPrefilterTest : public WalkTest {
 
     /* The tree scanned both ways: everything the scan shows and does is
        the same; returns both for further looks. */
-    std::pair<ScanOutcome, ScanOutcome> ScanBothWays(const VariantSignature* table) {
-        ScanOutcome all = Scan(kCheckEveryFile, table);
-        ScanOutcome skipping = Scan(FileCheckList, table);
+    std::pair<ScanOutcome, ScanOutcome> ScanBothWays(const VariantSignature* table,
+                                                     void (*windows)() = nullptr) {
+        ScanOutcome all = Scan(kCheckEveryFile, table, windows);
+        ScanOutcome skipping = Scan(FileCheckList, table, windows);
         EXPECT_EQ(skipping.lines, all.lines);
         EXPECT_EQ(skipping.statuses, all.statuses);
         EXPECT_EQ(skipping.scanned, all.scanned);
@@ -429,14 +487,20 @@ class WalkPrefilterTest : public WalkTest {
 
 TEST_F(WalkPrefilterTest, SkippingUnmatchableLengthsChangesNothingButTheOpens) {
     auto [all, skipping] = ScanBothWays(kVariantTable);
-    EXPECT_EQ(all.scanned, 29);
-    EXPECT_EQ(all.infected, 3);
-    EXPECT_GE(all.lines.size(), 4u); // three disposals and the Run value
+    EXPECT_EQ(all.scanned, 31);
+    EXPECT_EQ(all.infected, 5);
+    EXPECT_GE(all.lines.size(), 6u); // five disposals and the Run value
     EXPECT_TRUE(all.runValues.empty());
     // Not opened: the text files and the variant one byte short. Opened
-    // still: the variants, the spoiled one, the zeros of a table length, and
-    // every file of 2 GB or more (besides, each detection reads the hosts file).
-    EXPECT_EQ(all.opens - skipping.opens, 21);
+    // still: the variants, the spoiled one, the zeros of a table length,
+    // every file of 2 GB or more (besides, each detection reads the hosts
+    // file), and the link once more, for its target's length.
+    EXPECT_EQ(all.opens - skipping.opens, 20);
+    // Where the file system's record cannot be asked, each file is opened
+    // for its length.
+    for (void (*windows)() : {+[] { simwin::SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 0); },
+                              +[] { simwin::SetWindowsNt4(); }})
+        ScanBothWays(kVariantTable, windows);
 
     // Other size modes: the edges of the tolerance, any length, never.
     table_.assign(kVariantTable, kVariantTable + 127);
@@ -446,11 +510,11 @@ TEST_F(WalkPrefilterTest, SkippingUnmatchableLengthsChangesNothingButTheOpens) {
     table_[0].sizeMode = 2, table_[0].fileSize += 4096;     // just outside
     table_[53].sizeMode = 0;                                // never
     std::tie(all, skipping) = ScanBothWays(table_.data());
-    EXPECT_EQ(all.infected, 2);
+    EXPECT_EQ(all.infected, 4);
     EXPECT_GT(all.opens, skipping.opens);
     table_[53].sizeMode = 3; // any length: every file is a candidate
     std::tie(all, skipping) = ScanBothWays(table_.data());
-    EXPECT_EQ(skipping.opens, all.opens);
+    EXPECT_EQ(skipping.opens, all.opens + 1); // the link, for its length
 }
 
 TEST_F(WalkPrefilterTest, APendingMemoryKillDisposesOfAFileOfAnyLength) {
