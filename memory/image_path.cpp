@@ -59,10 +59,16 @@ bool SameFile(const char* a, const char* b) {
            _stricmp(shortA, shortB) == 0;
 }
 
-/* Whether the program part `program` (cut from a command) is `file`. */
+/* Whether the program part `program` (cut from a command) is `file`. As
+   when Windows starts it, a program named without an extension is the
+   ".exe" of that name: "C:\Program Files\x.exe" unquoted never runs a file
+   "C:\Program". */
 static bool ProgramIs(const char* program, const char* file) {
     char path[MAX_PATH];
-    return DrivePathOf(program, path, sizeof path) && SameFile(path, file);
+    if (!DrivePathOf(program, path, sizeof path - 4)) return false;
+    const char* name = strrchr(path, '\\');
+    if (!strchr(name, '.')) strcat(path, ".exe");
+    return SameFile(path, file);
 }
 
 bool CommandRunsFile(const char* command, const char* file) {
