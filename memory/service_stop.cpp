@@ -4,6 +4,7 @@
 */
 #include "memory/service_stop.h"
 #include "memory/image_path.h"
+#include "memory/process_scan.h"
 #include "platform/win32.h"
 
 #include <stdlib.h>
@@ -34,15 +35,22 @@ static bool StopAndWait(SC_HANDLE service) {
 /* The largest configuration the service manager gives. */
 static const DWORD kConfigLimit = 8192;
 
-/* Whether the open service is registered to run `image`. */
+typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CONFIGA* config,
+                                            DWORD size, DWORD* needed);
+
+/* Whether the open service is registered to run `image`. The query is
+   resolved at run time: not every advapi32 of Windows 9x has it. */
 static bool RunsImage(SC_HANDLE service, const char* image) {
+    HMODULE advapi = LoadLibraryA("advapi32.dll"); // stays loaded
+    QueryServiceConfigAFn query =
+        advapi ? ResolveFunction<QueryServiceConfigAFn>(advapi, "QueryServiceConfigA") : NULL;
     DWORD needed = 0;
-    if (QueryServiceConfigA(service, NULL, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0 || needed > kConfigLimit)
+    if (!query || query(service, NULL, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        needed == 0 || needed > kConfigLimit)
         return false;
     QUERY_SERVICE_CONFIGA* config = (QUERY_SERVICE_CONFIGA*)calloc(1, needed);
-    bool runs = config && QueryServiceConfigA(service, config, needed, &needed) &&
-                config->lpBinaryPathName && CommandRunsFile(config->lpBinaryPathName, image);
+    bool runs = config && query(service, config, needed, &needed) && config->lpBinaryPathName &&
+                CommandRunsFile(config->lpBinaryPathName, image);
     free(config);
     return runs;
 }

@@ -5,6 +5,7 @@
 #include "simwin/modules.h"
 #include "simwin/crt.h"
 #include "simwin/processes.h"
+#include "simwin/services.h"
 #include "simwin/system.h"
 #include "simwin/wow64.h"
 
@@ -21,6 +22,7 @@ struct Library {
 const Library kLibraries[] = {
     {"kernel32.dll", 0x7C800000},
     {"psapi.dll", 0x76BF0000},
+    {"advapi32.dll", 0x77DD0000},
 };
 
 std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
@@ -75,6 +77,7 @@ bool Exported(const std::string& key, const std::string& function) {
     }
     const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
+    if (key == "advapi32.dll") return nt;
     if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
         return nt && simwin::MajorVersion() >= 6;
     // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
@@ -289,6 +292,8 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "GetProcessTimes") return Export(SimGetProcessTimes);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
     }
+    if (key == "advapi32.dll" && function == "QueryServiceConfigA")
+        return Export(QueryServiceConfigA);
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);

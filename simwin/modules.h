@@ -2,8 +2,9 @@
 ** simwin: libraries loaded at run time and the functions they export, for
 ** the process lists that are resolved by name: the tool-help functions of
 ** kernel32 (CreateToolhelp32Snapshot, Process32First, Process32Next; on NT
-** GetProcessTimes, on Vista and later QueryFullProcessImageNameA) and psapi.dll's
-** EnumProcesses and GetModuleFileNameExA.
+** GetProcessTimes, on Vista and later QueryFullProcessImageNameA), psapi.dll's
+** EnumProcesses and GetModuleFileNameExA, and on NT advapi32's
+** QueryServiceConfigA (services.h).
 **
 ** Those five are reachable only through LoadLibraryA and GetProcAddress, as
 ** for a program that must also start where they are missing: nothing here
