@@ -25,8 +25,7 @@ while IFS= read -r dll; do
 done <<< "$dlls"
 
 for fn in CreateToolhelp32Snapshot Process32First Process32Next EnumProcesses GetModuleFileNameExA \
-    IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection \
-    QueryFullProcessImageNameA QueryServiceConfigA; do
+    IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection; do
     # Import entries are listed as "<vma> <hint> <name>" lines under each DLL;
     # newer SDKs turn the psapi functions into kernel32's K32 forms.
     if printf '%s\n' "$table" | grep -qiE "^[[:space:]]+[0-9a-f]+[[:space:]]+[0-9]+[[:space:]]+(K32)?${fn}[[:space:]]*$"; then
