@@ -1,12 +1,17 @@
 /*
 ** Termination of the process that runs a given image file.
 **
-** The three methods pause on the window's thread with the lengths below; the
+** The methods pause on the window's thread with the lengths below; the
 ** window neither repaints nor reacts meanwhile. The program never terminates
 ** itself, whatever a name or path comparison says.
+**
+** A process is terminated only when its image is the file, and through the
+** handle opened when it was listed (or one proved to reach the same process):
+** its identifier may by then belong to another program.
 */
 #include "memory/kill_process.h"
 #include "engine/scan_state.h"
+#include "memory/image_path.h"
 #include "memory/platform.h"
 #include "memory/process_scan.h"
 
@@ -19,7 +24,6 @@ enum {
     ROW_NAME_CHARS = 16,
 };
 
-static const DWORD kTerminateRights = PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION; // 0x401
 static const char kPerflibKey[] = "software\\microsoft\\windows nt\\currentversion\\perflib";
 static const DWORD kPerfDataFirstSize = 51200;
 static const DWORD kPerfDataGrowth = 25600;
@@ -37,47 +41,26 @@ int32_t KillByFileNameToolhelp(const char* path) {
     HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
     Sleep(100);
     if (!kernel) return 0;
-    PROCESSENTRY32* entry = (PROCESSENTRY32*)calloc(1, sizeof(PROCESSENTRY32));
-    if (!entry) return 0;
-    entry->dwSize = sizeof(PROCESSENTRY32); // 296 in the 32-bit program
     // All three functions or none: without Process32Next the first entry
     // alone would be compared, as if it were the whole list.
-    CreateToolhelp32SnapshotFn createSnapshot =
-        ResolveFunction<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot");
-    Process32Fn first = ResolveFunction<Process32Fn>(kernel, "Process32First");
-    Process32Fn next = ResolveFunction<Process32Fn>(kernel, "Process32Next");
-    HANDLE snapshot = createSnapshot && first && next ? createSnapshot(TH32CS_SNAPPROCESS, 0)
-                                                      : INVALID_HANDLE_VALUE;
+    ProcessImage* list = ListProcessesToolhelp();
     Sleep(100);
-    if (snapshot == INVALID_HANDLE_VALUE) {
-        free(entry);
-        return 0;
-    }
-    char target[MAX_PATH];
-    CopyText(target, sizeof target, FileNamePart(path));
-    _strupr(target);
-
+    if (!list) return 0;
     int32_t result = 0;
-    if (first(snapshot, entry)) {
-        for (;;) {
-            char exe[sizeof entry->szExeFile + 1];
-            memcpy(exe, entry->szExeFile, sizeof entry->szExeFile);
-            exe[sizeof entry->szExeFile] = 0; // the system's text, terminated here
-            if (_stricmp(FileNamePart(exe), target) == 0) {
-                // The first match is the only one tried.
-                Sleep(50);
-                result = TerminateById(entry->th32ProcessID, kTerminateRights) ? 1 : 0;
-                Sleep(500);
-                break;
-            }
-            Sleep(100);
-            bool more = next(snapshot, entry) != 0;
-            Sleep(100);
-            if (!more) break;
+    for (const ProcessImage* rec = list; rec; rec = rec->next) {
+        // The snapshot names each image by its full path: the file itself,
+        // not another of the same name (Windows' own EXPLORER.EXE).
+        if (SameFile(rec->imagePath, path)) {
+            // The first match is the only one tried.
+            Sleep(50);
+            result = TerminateListed(rec) ? 1 : 0;
+            Sleep(500);
+            break;
         }
+        Sleep(100); // around the fetch of the next entry
+        Sleep(100);
     }
-    CloseHandle(snapshot);
-    free(entry);
+    FreeProcessList(list);
     return result;
 }
 
@@ -256,6 +239,11 @@ static bool ReadNameIndexes(char* objectIndex, uint32_t* counterIndex) {
     return haveObject && haveCounter;
 }
 
+/* Windows' own programs, by instance name: never terminated by name, for a
+   variant may well be named like one of them. */
+static const char* const kWindowsOwn[] = {"System",   "smss",  "csrss",   "winlogon",
+                                          "services", "lsass", "wininit", "svchost"};
+
 /* Queries the performance data of `objectIndex`; the block and its size, or
    null. The buffer starts at 51200 bytes and grows by 25600 each time the
    query says it is too small. */
@@ -289,6 +277,28 @@ static uint8_t* QueryPerfData(const char* objectIndex, DWORD* dataSize) {
     return data;
 }
 
+/* The process table as the performance data gives it now; its rows. */
+static int ReadProcessTable(PerfProcessEntry* table) {
+    char objectIndex[VALUE_NAME_SIZE];
+    uint32_t counterIndex = 0;
+    int rows = 0;
+    if (ReadNameIndexes(objectIndex, &counterIndex)) {
+        DWORD size = 0;
+        uint8_t* data = QueryPerfData(objectIndex, &size);
+        if (data) rows = ReadPerfProcessTable(data, size, counterIndex, table);
+        free(data);
+    }
+    return rows;
+}
+
+/* Whether `table` has a row with the identifier and name of `row`. */
+static bool Listed(const PerfProcessEntry* table, int rows, const PerfProcessEntry& row) {
+    for (int r = 0; r < rows; r++)
+        if (table[r].processId == row.processId && strcmp(table[r].name, row.name) == 0)
+            return true;
+    return false;
+}
+
 int32_t KillByBaseNamePerfData(const char* path) {
     char copy[PATH_COPY_SIZE];
     if (strlen(path) >= sizeof copy) return 0;
@@ -298,25 +308,39 @@ int32_t KillByBaseNamePerfData(const char* path) {
     if (length <= 4) return 0;
     copy[length - 4] = 0; // normally the dot and a three-letter extension
     const char* base = FileNamePart(copy);
-    const size_t baseLength = strlen(base);
+    // A file name of just its extension has an empty base name: it names no
+    // process. Nor does the name of one of Windows' own programs.
+    if (!base[0]) return 0;
+    for (const char* own : kWindowsOwn)
+        if (_stricmp(base, own) == 0) return 0;
 
     PerfProcessEntry table[PERF_TABLE_ROOM];
-    int rows = 0;
-    char objectIndex[VALUE_NAME_SIZE];
-    uint32_t counterIndex = 0;
-    if (ReadNameIndexes(objectIndex, &counterIndex)) {
-        DWORD size = 0;
-        uint8_t* data = QueryPerfData(objectIndex, &size);
-        if (data) rows = ReadPerfProcessTable(data, size, counterIndex, table);
-        free(data);
+    const int rows = ReadProcessTable(table);
+    // The whole instance name is the base name; one that only begins with it
+    // is another program. Each is opened at once; none is given the
+    // identifier of an ended process while its handle is open.
+    bool matches[PERF_TABLE_ROOM];
+    HANDLE opened[PERF_TABLE_ROOM];
+    bool any = false;
+    for (int r = 0; r < rows; r++) {
+        matches[r] = _stricmp(table[r].name, base) == 0;
+        opened[r] = matches[r] && table[r].processId != GetCurrentProcessId()
+                        ? OpenProcess(PROCESS_TERMINATE, FALSE, table[r].processId)
+                        : NULL;
+        if (opened[r]) any = true;
     }
-
+    // Read once more: a row of that identifier and name proves that the
+    // handle reaches a process of that name, not one that took the
+    // identifier between the reading and the open.
+    PerfProcessEntry now[PERF_TABLE_ROOM];
+    const int nowRows = any ? ReadProcessTable(now) : 0;
     int32_t result = 0;
     for (int r = 0; r < rows; r++) {
-        // A file name of just its extension has an empty base name, which
-        // would match every process: it matches none.
-        if (baseLength == 0 || _strnicmp(table[r].name, base, baseLength) != 0) continue;
-        if (TerminateById(table[r].processId, PROCESS_TERMINATE)) result = 1;
+        if (!matches[r]) continue;
+        if (opened[r]) {
+            if (Listed(now, nowRows, table[r]) && TerminateProcess(opened[r], 0)) result = 1;
+            CloseHandle(opened[r]);
+        }
         Sleep(500);
     }
     return result;
@@ -324,18 +348,31 @@ int32_t KillByBaseNamePerfData(const char* path) {
 
 /* ---- NT 2000/XP/2003: psapi, by full path ---- */
 
-bool KillByPathPsapi(const char* path) {
-    bool listed;
+/* Terminates every listed process whose image is the file `path`; how
+   many. Where kernel32 has QueryFullProcessImageNameA (Vista and later) it
+   also reads the images that psapi cannot (64-bit and protected processes). */
+static int KillListed(const char* path, bool* listed) {
     // No privilege is enabled here: the process scan may already have done it.
-    ProcessImage* list = ListProcessesPsapi(false, &listed);
-    if (!listed) return false;
-    const size_t length = strlen(path);
+    ProcessImage* list = ListProcessesPsapi(false, true, listed);
+    int ended = 0;
     for (const ProcessImage* rec = list; rec; rec = rec->next) {
-        if (strlen(rec->imagePath) != length || _stricmp(rec->imagePath, path) != 0) continue;
-        if (TerminateById(rec->processId, kTerminateRights)) Sleep(500);
+        if (!SameFile(rec->imagePath, path) || !TerminateListed(rec)) continue;
+        ended++;
+        Sleep(500);
     }
     FreeProcessList(list);
-    return true;
+    return ended;
+}
+
+bool KillByPathPsapi(const char* path) {
+    bool listed;
+    KillListed(path, &listed);
+    return listed;
+}
+
+int32_t KillByFullPath(const char* path) {
+    bool listed;
+    return KillListed(path, &listed) > 0 ? 1 : 0;
 }
 
 int32_t KillProcessByImage(const char* path) {
@@ -345,8 +382,16 @@ int32_t KillProcessByImage(const char* path) {
         result = KillByFileNameToolhelp(path);
         break;
     case PLATFORM_NT:
-        if (GetNtGeneration() == NTGEN_5) return KillByPathPsapi(path) ? 1 : 0;
-        result = KillByBaseNamePerfData(path);
+        switch (GetNtGeneration()) {
+        case NTGEN_5:
+            return KillByPathPsapi(path) ? 1 : 0;
+        case NTGEN_4:
+            result = KillByBaseNamePerfData(path);
+            break;
+        default: // Vista and later
+            result = KillByFullPath(path);
+            break;
+        }
         break;
     default:
         return 1; // nothing is attempted

@@ -13,11 +13,15 @@
 #include <stdint.h>
 
 /* One listed process. The list is built in enumeration order and owned by
-   the call that builds it. */
+   the call that builds it. The handle opened at listing stays open until the
+   list is freed: while it is open Windows gives the identifier to no other
+   process, and the process is terminated through it (TerminateListed). */
 struct ProcessImage {
     uint32_t processId;
     char imagePath[340]; // the enumerations deliver at most 259 characters
     ProcessImage* next;
+    HANDLE process;    // opened at listing; null when it could not be kept
+    bool canTerminate; // that handle carries PROCESS_TERMINATE
 };
 
 /* Non-zero when some running process's image was judged a variant. */
@@ -35,6 +39,10 @@ typedef BOOL(WINAPI* Process32Fn)(HANDLE snapshot, PROCESSENTRY32* entry);
 typedef BOOL(WINAPI* EnumProcessesFn)(DWORD* ids, DWORD bytes, DWORD* bytesReturned);
 typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name,
                                               DWORD size);
+typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name,
+                                                   DWORD* size);
+typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
+                                        FILETIME* kernel, FILETIME* user);
 
 /* GetProcAddress as the wanted function type; null when it is missing. */
 template <class Fn> Fn ResolveFunction(HMODULE module, const char* name) {
@@ -44,16 +52,29 @@ template <class Fn> Fn ResolveFunction(HMODULE module, const char* name) {
 }
 
 /* Lists the processes through psapi.dll: every process whose image path can
-   be read. With `enableDebugOnDenied`, an open refused with
-   ERROR_ACCESS_DENIED enables SeDebugPrivilege and is tried once more.
+   be read, as a drive path (see DrivePathOf; other forms are left out). With
+   `enableDebugOnDenied`, an open refused with ERROR_ACCESS_DENIED enables
+   SeDebugPrivilege and is tried once more. With `fullImageNames`, where
+   kernel32 has QueryFullProcessImageNameA (Vista and later) it reads the
+   image of a process that psapi cannot read (a 64-bit one, a protected one).
    Sets *listed to false when psapi.dll or one of its functions is missing,
    the list is empty, or a record cannot be allocated (the result is null
    then). */
-ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);
+ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool fullImageNames, bool* listed);
+/* Lists the processes through tool help (Windows 9x: szExeFile is the full
+   path); null when a function is missing or the snapshot fails. */
+ProcessImage* ListProcessesToolhelp();
+/* Frees the list and closes the handles it keeps. */
 void FreeProcessList(ProcessImage* list);
 
-/* Opens process `pid` with `access` and terminates it with exit code 0,
-   closing the handle. The program never terminates itself this way. */
-bool TerminateById(DWORD pid, DWORD access);
+/* Terminates a listed process with exit code 0 through the handle kept at
+   listing. Where that handle lacks the terminate right, a new one is opened
+   and used only when its process has the listed one's creation time. Never
+   the program itself; false when nothing was terminated. */
+bool TerminateListed(const ProcessImage* rec);
+
+/* Whether two handles reach the same process: equal creation times, read
+   through GetProcessTimes (resolved at run time; without it, false). */
+bool SameProcess(HANDLE a, HANDLE b);
 
 #endif

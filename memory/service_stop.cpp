@@ -3,7 +3,11 @@
 ** to report that it has stopped.
 */
 #include "memory/service_stop.h"
+#include "memory/image_path.h"
+#include "memory/process_scan.h"
 #include "platform/win32.h"
+
+#include <stdlib.h>
 
 /* Pause between status queries while the service reports STOP_PENDING, and
    how many pauses at most: a service that is still stopping after half a
@@ -28,7 +32,30 @@ static bool StopAndWait(SC_HANDLE service) {
     return status.dwCurrentState == SERVICE_STOPPED;
 }
 
-int32_t StopService(const char* name) {
+/* The largest configuration the service manager gives. */
+static const DWORD kConfigLimit = 8192;
+
+typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CONFIGA* config,
+                                            DWORD size, DWORD* needed);
+
+/* Whether the open service is registered to run `image`. The query is
+   resolved at run time: not every advapi32 of Windows 9x has it. */
+static bool RunsImage(SC_HANDLE service, const char* image) {
+    HMODULE advapi = LoadLibraryA("advapi32.dll"); // stays loaded
+    QueryServiceConfigAFn query =
+        advapi ? ResolveFunction<QueryServiceConfigAFn>(advapi, "QueryServiceConfigA") : NULL;
+    DWORD needed = 0;
+    if (!query || query(service, NULL, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+        needed == 0 || needed > kConfigLimit)
+        return false;
+    QUERY_SERVICE_CONFIGA* config = (QUERY_SERVICE_CONFIGA*)calloc(1, needed);
+    bool runs = config && query(service, config, needed, &needed) && config->lpBinaryPathName &&
+                CommandRunsFile(config->lpBinaryPathName, image);
+    free(config);
+    return runs;
+}
+
+static int32_t Stop(const char* name, const char* image) {
     if (!name) return 0;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) return 0;
@@ -39,8 +66,14 @@ int32_t StopService(const char* name) {
     }
     // Nothing between the opens and the closes can throw: both handles are
     // released on every path.
-    bool stopped = StopAndWait(service);
+    bool stopped = (!image || RunsImage(service, image)) && StopAndWait(service);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return stopped ? 1 : 0;
+}
+
+int32_t StopService(const char* name) { return Stop(name, NULL); }
+
+int32_t StopServiceOfImage(const char* name, const char* image) {
+    return image ? Stop(name, image) : 0;
 }

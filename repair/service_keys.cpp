@@ -4,6 +4,7 @@
 ** subkeys go first: RegDeleteKeyA refuses a key that still has subkeys.
 */
 #include "repair/service_keys.h"
+#include "memory/image_path.h"
 #include "platform/win32.h"
 
 /* Room for one key path: 511 characters and the terminator. */
@@ -30,13 +31,33 @@ bool DeleteMachineKey(const char* path) {
     return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
 }
 
-bool DeleteServiceKeys(const char* name) {
+/* Whether the key `prefix` + `name` has an ImagePath that runs `image`. */
+static bool RegisteredFor(const char* prefix, const char* name, const char* image) {
+    char path[kPathSize];
+    HKEY key;
+    if (!BuildPath(path, prefix, name, "") ||
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    char command[1024];
+    DWORD type = 0, size = sizeof command - 1;
+    memset(command, 0, sizeof command);
+    const bool read =
+        RegQueryValueExA(key, "ImagePath", NULL, &type, (LPBYTE)command, &size) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ);
+    RegCloseKey(key);
+    return read && CommandRunsFile(command, image);
+}
+
+/* The six deletions, each set's three only where `image` is null or the
+   set's key registers it. */
+static bool DeleteKeys(const char* name, const char* image) {
     static const struct {
         const char* prefix;
         const char* suffix;
+        const char* set; // the key whose ImagePath decides
     } steps[] = {
-        {kSet1, kEnum},     {kSet1, kSecurity}, {kSet1, ""},
-        {kSet2Caps, kEnum}, {kSet2, kSecurity}, {kSet2, ""},
+        {kSet1, kEnum, kSet1},     {kSet1, kSecurity, kSet1}, {kSet1, "", kSet1},
+        {kSet2Caps, kEnum, kSet2}, {kSet2, kSecurity, kSet2}, {kSet2, "", kSet2},
     };
     // An empty name would address the Services key itself, and a backslash
     // would reach into some other key.
@@ -45,9 +66,18 @@ bool DeleteServiceKeys(const char* name) {
     // deleting only some of the keys would leave the service half removed.
     char path[kPathSize];
     if (!BuildPath(path, kSet1, name, kSecurity)) return false;
+    const bool owned[2] = {!image || RegisteredFor(kSet1, name, image),
+                           !image || RegisteredFor(kSet2, name, image)};
     bool any = false;
     for (const auto& step : steps) {
+        if (!owned[step.set == kSet1 ? 0 : 1]) continue;
         if (BuildPath(path, step.prefix, name, step.suffix) && DeleteMachineKey(path)) any = true;
     }
     return any;
+}
+
+bool DeleteServiceKeys(const char* name) { return DeleteKeys(name, NULL); }
+
+bool DeleteServiceKeysOfImage(const char* name, const char* image) {
+    return image && DeleteKeys(name, image);
 }

@@ -6,6 +6,10 @@
 
 /* True when at least one of the six key deletions succeeded. */
 bool DeleteServiceKeys(const char* name);
+/* DeleteServiceKeys, each control set only where the service's key there
+   registers `image` as its program (its ImagePath, see CommandRunsFile):
+   a key of that name for another program stays whole. */
+bool DeleteServiceKeysOfImage(const char* name, const char* image);
 /* True when RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) succeeded. */
 bool DeleteMachineKey(const char* path);
 

@@ -473,7 +473,11 @@ std::string DirectHostPath(const std::string& win) {
     return direct;
 }
 
-std::string HostPath(const std::string& win) {
+std::string HostPath(const std::string& given) {
+    // A path with one leading backslash is rooted on the current drive, as
+    // Windows reads it; the program's current directory is on C:.
+    const bool rooted = given.size() > 1 && given[0] == '\\' && given[1] != '\\';
+    const std::string win = rooted ? "C:" + given : given;
     if (win.size() < 2 || win[1] != ':') return "";
     auto d = drives.find((char)toupper((unsigned char)win[0]));
     if (d == drives.end()) return "";

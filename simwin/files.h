@@ -80,8 +80,9 @@ void MapDrive(char letter, const std::string& hostRoot, UINT type = DRIVE_FIXED)
 const std::vector<std::string>& DriveQueries();
 
 /* Host path of a Windows path: each existing component is matched without
-   regard to case; missing components are kept as written. Empty when the
-   drive is not mapped or the path is not absolute. */
+   regard to case; missing components are kept as written. A path with one
+   leading backslash ("\SystemRoot\x") is rooted on the current drive, C:.
+   Empty when the drive is not mapped or the path is not absolute. */
 std::string HostPath(const std::string& winPath);
 
 /* Test helpers working on Windows paths (folders are made as needed). */

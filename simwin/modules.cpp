@@ -6,6 +6,7 @@
 #include "simwin/crt.h"
 #include "simwin/files.h"
 #include "simwin/processes.h"
+#include "simwin/services.h"
 #include "simwin/system.h"
 #include "simwin/wow64.h"
 
@@ -22,6 +23,7 @@ struct Library {
 const Library kLibraries[] = {
     {"kernel32.dll", 0x7C800000},
     {"psapi.dll", 0x76BF0000},
+    {"advapi32.dll", 0x77DD0000},
 };
 
 std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
@@ -74,6 +76,11 @@ bool Exported(const std::string& key, const std::string& function) {
         auto f = lib->second.find(function);
         if (f != lib->second.end()) return f->second;
     }
+    const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
+    if (key == "advapi32.dll") return nt;
+    if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
+        return nt && simwin::MajorVersion() >= 6;
     // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
     if (key == "kernel32.dll" && simwin::PlatformId() == VER_PLATFORM_WIN32_NT &&
         simwin::MajorVersion() < 5 && function != "GetFileAttributesExA")
@@ -190,7 +197,7 @@ DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffe
     }
     std::string path;
     for (const simwin::ProcessView& p : simwin::RunningProcesses())
-        if (p.pid == h->pid) path = p.reportedPath;
+        if (p.pid == h->pid && simwin::HandleProcessRuns(*h)) path = p.reportedPath;
     if (path.empty()) { // ended, or no image (System)
         SetLastError(ERROR_PARTIAL_COPY);
         return 0;
@@ -206,6 +213,72 @@ DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffe
     return (DWORD)n;
 }
 
+/* ---- kernel32, by name: what not every Windows has ---- */
+
+/* The query rights a handle needs: either query right from Vista on. */
+bool MayQuery(const simwin::ProcessHandle& h) {
+    DWORD rights = PROCESS_QUERY_INFORMATION;
+    if (simwin::MajorVersion() >= 6) rights |= PROCESS_QUERY_LIMITED_INFORMATION;
+    return (h.access & rights) != 0;
+}
+
+BOOL WINAPI SimQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD* size) {
+    DWORD err;
+    if (simwin::Enter("QueryFullProcessImageNameA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h || !name || !size || flags != 0) { // only the Win32 form is modelled
+        SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!MayQuery(*h)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::string path = simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "";
+    if (path.empty()) {
+        SetLastError(ERROR_PARTIAL_COPY);
+        return FALSE;
+    }
+    if (*size <= path.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(name, path.c_str(), path.size() + 1);
+    *size = (DWORD)path.size();
+    return TRUE;
+}
+
+BOOL WINAPI SimGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
+                               FILETIME* user) {
+    DWORD err;
+    if (simwin::Enter("GetProcessTimes", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!MayQuery(*h)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!creation || !exit || !kernel || !user) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    memset(exit, 0, sizeof *exit);
+    memset(kernel, 0, sizeof *kernel);
+    memset(user, 0, sizeof *user);
+    creation->dwLowDateTime = (DWORD)h->created;
+    creation->dwHighDateTime = (DWORD)(h->created >> 32);
+    return TRUE;
+}
+
 /* Any exported function, as GetProcAddress hands it out. */
 template <class F> FARPROC Export(F* fn) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
@@ -216,9 +289,13 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "CreateToolhelp32Snapshot") return Export(SimCreateToolhelp32Snapshot);
         if (function == "Process32First") return Export(SimProcess32First);
         if (function == "Process32Next") return Export(SimProcess32Next);
+        if (function == "QueryFullProcessImageNameA") return Export(SimQueryFullProcessImageNameA);
+        if (function == "GetProcessTimes") return Export(SimGetProcessTimes);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
         if (FARPROC files = simwin::FilesExport(function)) return files;
     }
+    if (key == "advapi32.dll" && function == "QueryServiceConfigA")
+        return Export(QueryServiceConfigA);
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);

@@ -1,8 +1,10 @@
 /*
 ** simwin: libraries loaded at run time and the functions they export, for
 ** the process lists that are resolved by name: the tool-help functions of
-** kernel32 (CreateToolhelp32Snapshot, Process32First, Process32Next) and
-** psapi.dll's EnumProcesses and GetModuleFileNameExA.
+** kernel32 (CreateToolhelp32Snapshot, Process32First, Process32Next; on NT
+** GetProcessTimes, on Vista and later QueryFullProcessImageNameA), psapi.dll's
+** EnumProcesses and GetModuleFileNameExA, and on NT advapi32's
+** QueryServiceConfigA (services.h).
 **
 ** Those five are reachable only through LoadLibraryA and GetProcAddress, as
 ** for a program that must also start where they are missing: nothing here
@@ -19,6 +21,9 @@
 **   process reports (see ProcessSpec::reportedPath), cut to size - 1
 **   characters and terminated; it returns the characters copied, 0 on
 **   failure (System has no image: ERROR_PARTIAL_COPY).
+** - QueryFullProcessImageNameA(process, 0, buffer, &size) needs either query
+**   right and gives the image's real path (drive form) even where the
+**   process reports another; GetProcessTimes gives its creation time.
 */
 #ifndef SIMWIN_MODULES_H
 #define SIMWIN_MODULES_H

@@ -23,16 +23,22 @@ struct Process {
     bool running;
     UINT exitCode;
     int terminateCalls; // TerminateProcess calls that reached this process
+    uint64_t created;   // creation time, in FILETIME units
 };
 
 std::map<DWORD, Process> processes;
+std::map<std::pair<DWORD, uint64_t>, int> openHandles; // (pid, created) -> handles
 DWORD nextPid = 1000;
+uint64_t clockTicks = 0x01D5000000000000ull; // creation times, one apart each
+const uint64_t kOwnCreated = 0x01D4000000000000ull;
 const char kDefaultOwnImage[] = "C:\\CleanPhantaxis\\CleanPhantaxis.exe";
 std::string ownImage = kDefaultOwnImage;
 
 simwin::ResetHook resetProcesses([] {
     processes.clear();
+    openHandles.clear();
     nextPid = 1000;
+    clockTicks = 0x01D5000000000000ull;
     ownImage = kDefaultOwnImage;
 });
 
@@ -49,7 +55,7 @@ std::string WithoutExtension(const std::string& name) {
 }
 
 void Add(DWORD pid, Kind kind, const simwin::ProcessSpec& spec) {
-    processes[pid] = Process{pid, spec, kind, true, STILL_ACTIVE, 0};
+    processes[pid] = Process{pid, spec, kind, true, STILL_ACTIVE, 0, clockTicks += 10000};
 }
 
 simwin::ProcessView View(const Process& p) {
@@ -78,23 +84,39 @@ HANDLE Fail(DWORD error) {
     return nullptr;
 }
 
+HANDLE NewProcessHandle(DWORD pid, DWORD access, uint64_t created) {
+    return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(pid, access, created));
+}
+
+/* The process a handle was opened on, while it is the one under its
+   identifier; null for the program itself and for an ended process whose
+   identifier went to another. */
+Process* Of(const simwin::ProcessHandle& h) {
+    auto it = processes.find(h.pid);
+    return it == processes.end() || it->second.created != h.created ? nullptr : &it->second;
+}
+
 } // namespace
 
 HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
     DWORD err;
     if (simwin::Enter("OpenProcess", &err)) return Fail(err);
-    if (processId == GetCurrentProcessId())
-        return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(processId, access));
+    if (processId == GetCurrentProcessId()) return NewProcessHandle(processId, access, kOwnCreated);
     auto it = processes.find(processId);
     if (it == processes.end() || !it->second.running || it->second.kind == Kind::Idle)
         return Fail(ERROR_INVALID_PARAMETER);
     const Process& p = it->second;
+    // Vista introduced the limited query right; earlier systems know no such bit.
+    if ((access & PROCESS_QUERY_LIMITED_INFORMATION) && IsNt() && simwin::MajorVersion() < 6)
+        return Fail(ERROR_ACCESS_DENIED);
+    DWORD grants = p.spec.grants;
+    if (grants & PROCESS_QUERY_INFORMATION) grants |= PROCESS_QUERY_LIMITED_INFORMATION;
     bool guarded = p.kind == Kind::System ||
                    p.spec.onTerminate == simwin::Termination::NeedsDebugPrivilege ||
-                   (access & ~p.spec.grants) != 0;
+                   (access & ~grants) != 0;
     if (guarded && IsNt() && !simwin::PrivilegeEnabled(SE_DEBUG_NAME))
         return Fail(ERROR_ACCESS_DENIED);
-    return simwin::NewHandle(std::make_shared<simwin::ProcessHandle>(processId, access));
+    return NewProcessHandle(processId, access, p.created);
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
@@ -114,13 +136,13 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
         return FALSE;
     }
     if (h->pid == GetCurrentProcessId()) throw simwin::ProcessExit{(int)exitCode};
-    auto it = processes.find(h->pid);
+    Process* ended = Of(*h);
     // A process that has already ended cannot be terminated again.
-    if (it == processes.end() || !it->second.running) {
+    if (!ended || !ended->running) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    Process& p = it->second;
+    Process& p = *ended;
     int call = ++p.terminateCalls;
     bool refuses = p.kind == Kind::System || p.spec.onTerminate == simwin::Termination::Refuses ||
                    (p.spec.onTerminate == simwin::Termination::RefusesOnce && call == 1);
@@ -134,6 +156,35 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 namespace simwin {
+
+ProcessHandle::ProcessHandle(DWORD p, DWORD a, uint64_t c) : pid(p), access(a), created(c) {
+    openHandles[{pid, created}]++;
+}
+
+ProcessHandle::~ProcessHandle() {
+    auto it = openHandles.find({pid, created});
+    if (it != openHandles.end() && --it->second == 0) openHandles.erase(it);
+}
+
+bool HandleProcessRuns(const ProcessHandle& h) {
+    if (h.pid == GetCurrentProcessId()) return true;
+    const Process* p = Of(h);
+    return p && p->running;
+}
+
+std::string HandleImage(const ProcessHandle& h) {
+    if (h.pid == GetCurrentProcessId()) return ownImage;
+    const Process* p = Of(h);
+    return p && p->kind == Kind::Program ? p->spec.image : "";
+}
+
+DWORD ReuseIdentifier(DWORD pid, const ProcessSpec& spec) {
+    auto it = processes.find(pid);
+    if (pid == GetCurrentProcessId() || (it != processes.end() && it->second.running)) return 0;
+    if (it != processes.end() && openHandles.count({pid, it->second.created})) return 0;
+    Add(pid, Kind::Program, spec);
+    return pid;
+}
 
 DWORD StartProcess(const ProcessSpec& spec) {
     DWORD pid = nextPid;
@@ -203,13 +254,13 @@ std::vector<ProcessView> RunningProcesses() {
     for (auto& [pid, p] : processes) {
         if (!p.running || pid == own) continue;
         if (!ownListed && pid > own) {
-            list.push_back(View(Process{own, {ownImage}, Kind::Program, true, STILL_ACTIVE, 0}));
+            list.push_back(View(Process{own, {ownImage}, Kind::Program, true, STILL_ACTIVE, 0, 0}));
             ownListed = true;
         }
         list.push_back(View(p));
     }
     if (!ownListed)
-        list.push_back(View(Process{own, {ownImage}, Kind::Program, true, STILL_ACTIVE, 0}));
+        list.push_back(View(Process{own, {ownImage}, Kind::Program, true, STILL_ACTIVE, 0, 0}));
     return list;
 }
 

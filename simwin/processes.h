@@ -14,6 +14,14 @@
 ** no running process cannot be opened (ERROR_INVALID_PARAMETER), and the
 ** System Idle Process (identifier 0) cannot be opened at all.
 **
+** A handle refers to the process it was opened on, not to its identifier:
+** once that process has ended, the handle reaches no other. Windows may give
+** an ended process's identifier to a new process, but not while a handle to
+** the ended one is still open (ReuseIdentifier). Each process has a creation
+** time (GetProcessTimes, resolved at run time from kernel32 on NT), and on
+** Vista and later QueryFullProcessImageNameA (also resolved at run time) reads
+** its image path with PROCESS_QUERY_LIMITED_INFORMATION alone.
+**
 ** The program itself is always running (identifier GetCurrentProcessId(),
 ** image OwnImage()); the enumerations list it with the others, in order of
 ** identifier. Terminating it ends the program (simwin::ProcessExit).
@@ -28,6 +36,7 @@
 #define PROCESS_TERMINATE 0x0001
 #define PROCESS_VM_READ 0x0010
 #define PROCESS_QUERY_INFORMATION 0x0400
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 #define PROCESS_ALL_ACCESS 0x001F0FFF
 #define STILL_ACTIVE 259
 #define ERROR_PARTIAL_COPY 299L
@@ -61,6 +70,10 @@ struct ProcessSpec {
 /* Starts a simulated process; returns its identifier (1000, 1004, ...). */
 DWORD StartProcess(const ProcessSpec& spec);
 bool IsRunning(DWORD pid);
+/* Starts a process under the identifier of an ended one, as Windows may do;
+   0 (nothing started) while that identifier is in use: its process runs, or
+   a handle to it is still open. */
+DWORD ReuseIdentifier(DWORD pid, const ProcessSpec& spec);
 /* Ends a process as if it exited by itself. */
 void EndProcess(DWORD pid);
 /* The exit code of an ended process; STILL_ACTIVE while it runs. */
@@ -94,12 +107,21 @@ struct ProcessView {
 /* Every running process in order of identifier, the program's own included. */
 std::vector<ProcessView> RunningProcesses();
 
-/* What OpenProcess gives: the process and the rights the handle carries. */
+/* What OpenProcess gives: the process (its identifier and creation time)
+   and the rights the handle carries. */
 struct ProcessHandle : Object {
     DWORD pid;
     DWORD access;
-    ProcessHandle(DWORD p, DWORD a) : pid(p), access(a) {}
+    uint64_t created;
+    ProcessHandle(DWORD p, DWORD a, uint64_t c);
+    ~ProcessHandle() override;
 };
+/* Whether the handle's process still runs (its identifier is not reused
+   while the handle is open). */
+bool HandleProcessRuns(const ProcessHandle& h);
+/* The image path of the handle's process as QueryFullProcessImageNameA gives
+   it (its real path); empty for System and the Idle process. */
+std::string HandleImage(const ProcessHandle& h);
 
 } // namespace simwin
 

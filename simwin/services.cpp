@@ -239,6 +239,48 @@ BOOL CloseServiceHandle(SC_HANDLE handle) {
     return TRUE;
 }
 
+BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
+                         LPDWORD needed) {
+    DWORD err;
+    if (simwin::Enter("QueryServiceConfigA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    DWORD access = 0;
+    Service* s = Lookup(service, &access);
+    if (!s) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(access & SERVICE_QUERY_CONFIG)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!needed) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // The record, then the binary path and four empty strings.
+    const std::string& path = s->spec.binaryPath;
+    *needed = (DWORD)(sizeof(QUERY_SERVICE_CONFIGA) + path.size() + 1 + 4);
+    if (!config || size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    char* strings = reinterpret_cast<char*>(config + 1);
+    memset(config, 0, *needed);
+    config->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    config->dwStartType = 2; // SERVICE_AUTO_START
+    memcpy(strings, path.c_str(), path.size() + 1);
+    config->lpBinaryPathName = strings;
+    char* empty = strings + path.size() + 1;
+    config->lpLoadOrderGroup = empty;
+    config->lpDependencies = empty + 1;
+    config->lpServiceStartName = empty + 2;
+    config->lpDisplayName = empty + 3;
+    return TRUE;
+}
+
 namespace simwin {
 
 void AddService(const ServiceSpec& spec) {

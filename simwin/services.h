@@ -6,6 +6,9 @@
 ** answers a stop with ERROR_SERVICE_NOT_ACTIVE. The manager can refuse full
 ** access, as it does to a user without administrator rights. Windows 9x has
 ** no manager: OpenSCManagerA fails with ERROR_CALL_NOT_IMPLEMENTED.
+** QueryServiceConfigA gives a service's binary path as registered (its
+** command line: possibly quoted, with arguments or environment variables),
+** the strings placed in the caller's buffer after the record.
 */
 #ifndef SIMWIN_SERVICES_H
 #define SIMWIN_SERVICES_H
@@ -64,11 +67,26 @@ struct SERVICE_STATUS {
 };
 typedef SERVICE_STATUS* LPSERVICE_STATUS;
 
+struct QUERY_SERVICE_CONFIGA {
+    DWORD dwServiceType;
+    DWORD dwStartType;
+    DWORD dwErrorControl;
+    LPSTR lpBinaryPathName;
+    LPSTR lpLoadOrderGroup;
+    DWORD dwTagId;
+    LPSTR lpDependencies;
+    LPSTR lpServiceStartName;
+    LPSTR lpDisplayName;
+};
+typedef QUERY_SERVICE_CONFIGA* LPQUERY_SERVICE_CONFIGA;
+
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL CloseServiceHandle(SC_HANDLE handle);
+BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
+                         LPDWORD needed);
 
 namespace simwin {
 
@@ -83,8 +101,9 @@ struct ServiceSpec {
     std::string name; // key name; the manager matches it without regard to case
     DWORD state = SERVICE_RUNNING;
     StopReaction onStop = StopReaction::Stops;
-    int pendingQueries = 0; // 0: the stop has taken effect when ControlService returns
-    DWORD process = 0;      // simulated process that ends when the service stops
+    int pendingQueries = 0;      // 0: the stop has taken effect when ControlService returns
+    DWORD process = 0;           // simulated process that ends when the service stops
+    std::string binaryPath = ""; // the registered command line
 };
 
 void AddService(const ServiceSpec& spec);

@@ -33,8 +33,9 @@
 ** - The tool-help snapshot names each process's image by its file name only
 **   (Windows 9x gives the full path), so on win98 the memory scan finds a
 **   running variant only in the program's working folder (C:\); one that
-**   runs elsewhere is found by the drive walk, which ends it through the
-**   tool-help search by file name.
+**   runs elsewhere is found by the drive walk, whose tool-help search cannot
+**   prove that the process runs that file (a bare name may be any file of
+**   that name): it is not terminated, and the file waits for the restart.
 ** - The performance data's name table ("Perflib\009" value "Counters") has
 **   no "process" entry, so on nt40 the termination by performance data finds
 **   nothing and "Could not kill process" is shown.
@@ -465,7 +466,9 @@ int ExpectWalk(World& w, Expected& e, const std::vector<std::wstring>& order) {
         scanned++;
         if (plant < 0) continue;
         Detect(w, e, plant, path);
-        if (w.plants[plant].kind == Kind::Held)
+        // On win98 a running variant the memory scan did not find cannot be
+        // ended by the walk under Wine (see above).
+        if (w.plants[plant].kind == Kind::Held || (!w.nt && w.plants[plant].kind == Kind::Running))
             Unremovable(w, e, plant);
         else
             Removed(w, e, plant, path);
@@ -902,9 +905,9 @@ void ScenarioTree(const std::wstring& scenario) {
 
 /* win98: the memory scan finds the variant running from C:\ (the program's
    working folder) and removes it, then the drives are walked: a variant
-   running elsewhere is ended by the tool-help search and removed, a held
-   one cannot be, and is scheduled through wininit.ini; the restart question
-   is answered No. */
+   running elsewhere (Wine names its image by the file name only) and a held
+   one cannot be removed, and are scheduled through wininit.ini; the restart
+   question is answered No. */
 void Scenario98() {
     World w;
     w.nt = false;
@@ -947,27 +950,34 @@ void Scenario98() {
 
     Run run;
     Drive(run, "win98");
-    CheckDialogs(
-        run, {{true, w.plants[4].path, kCouldNotKill, {}}, {false, kTitle, kRestartQuestion, {}}},
-        "win98");
+    // The two files that wait for the restart, in the walk's order.
+    std::vector<Dialog> dialogs;
+    std::string scheduled;
+    for (const std::wstring& path : walk)
+        for (int p : {3, 4})
+            if (Same(path, w.plants[p].path)) {
+                dialogs.push_back({true, w.plants[p].path, kCouldNotKill, {}});
+                wchar_t shortPath[MAX_PATH] = L"";
+                GetShortPathNameW(w.plants[p].path.c_str(), shortPath, MAX_PATH);
+                Note("short form: %s", Narrow(shortPath).c_str());
+                Check(std::wstring(shortPath) != w.plants[p].path, "Wine gives it a short form");
+                scheduled += "NUL=" + Narrow(shortPath) + "\r\n";
+            }
+    dialogs.push_back({false, kTitle, kRestartQuestion, {}});
+    CheckDialogs(run, dialogs, "win98");
+    CheckLinesAtBox(run, e, w.plants[3].path);
     CheckLinesAtBox(run, e, w.plants[4].path);
     CheckFinishedRun(run, e, "win98");
     Finish(run.app);
     Check(WaitForSingleObject(w.process[2], 5000) == WAIT_OBJECT_0,
           "the variant running from C:\\ was terminated by the memory scan");
-    Check(WaitForSingleObject(w.process[3], 5000) == WAIT_OBJECT_0,
-          "the variant running from \"C:\\Program Files\" was terminated by the walk");
+    Check(Alive(w.process[3]), "the variant running from \"C:\\Program Files\" still runs");
     Check(Alive(w.process[4]), "the holder still holds its file");
     CheckFiles(w, "after the run");
     CheckValues(w, "after the run");
 
-    wchar_t shortPath[MAX_PATH] = L"";
-    GetShortPathNameW(w.plants[4].path.c_str(), shortPath, MAX_PATH);
-    Note("short form of the held file: %s", Narrow(shortPath).c_str());
-    Check(std::wstring(shortPath) != w.plants[4].path, "Wine gives the held file a short form");
-    const std::string iniAfter =
-        "[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\OLDSETUP.EXE\r\nNUL=" + Narrow(shortPath) +
-        "\r\n[CombineVxDs]\r\naccess=1\r\n";
+    const std::string iniAfter = "[rename]\r\nNUL=C:\\WINDOWS\\TEMP\\OLDSETUP.EXE\r\n" + scheduled +
+                                 "[CombineVxDs]\r\naccess=1\r\n";
     std::string got = ReadBytes(ini);
     Check(got == iniAfter, "wininit.ini schedules the short form in its [rename] section (%s)",
           Shown(got).c_str());

@@ -51,16 +51,18 @@ TEST_F(KillProcessTest, OtherPlatformsAnswerSuccessAtOnce) {
     EXPECT_TRUE(simwin::Sleeps().empty());
 }
 
-TEST_F(KillProcessTest, Windows9xTerminatesOnlyTheFirstProcessOfThatFileName) {
+TEST_F(KillProcessTest, Windows9xTerminatesOnlyTheFirstProcessOfThatFile) {
     simwin::SetWindows98();
     DWORD one = Run("C:\\one\\setup.exe");
     DWORD two = Run("C:\\two\\SETUP.EXE");
+    DWORD three = Run("C:\\two\\setup.exe");
     EXPECT_EQ(KillProcessByImage("C:\\two\\setup.exe"), 1);
-    EXPECT_FALSE(simwin::IsRunning(one)); // first in snapshot order, though it runs the other file
-    EXPECT_TRUE(simwin::IsRunning(two));
-    EXPECT_EQ(simwin::ExitCodeOf(one), 0u);
-    // Load, snapshot, the program's own entry, then the match.
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 50, 500}));
+    EXPECT_TRUE(simwin::IsRunning(one)); // another file of that name
+    EXPECT_FALSE(simwin::IsRunning(two));
+    EXPECT_TRUE(simwin::IsRunning(three)); // the first match is the only one tried
+    EXPECT_EQ(simwin::ExitCodeOf(two), 0u);
+    // Load, snapshot, the program's own entry and the other file, the match.
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 100, 100, 50, 500}));
     EXPECT_TRUE(simwin::Questions().empty());
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 
@@ -71,7 +73,7 @@ TEST_F(KillProcessTest, Windows9xTerminatesOnlyTheFirstProcessOfThatFileName) {
         SCOPED_TRACE(fn);
         simwin::SetExportPresent("kernel32", fn, false);
         EXPECT_EQ(KillByFileNameToolhelp("C:\\two\\setup.exe"), 0);
-        EXPECT_TRUE(simwin::IsRunning(two));
+        EXPECT_TRUE(simwin::IsRunning(three));
         simwin::SetExportPresent("kernel32", fn, true);
     }
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
@@ -95,24 +97,36 @@ TEST_F(KillProcessTest, Windows9xSearchWithoutAMatchTakesAboutSixSeconds) {
     ExpectBox("C:\\x\\stuck.exe");
 }
 
-TEST_F(KillProcessTest, Nt4AndVistaOnwardTerminateEveryInstanceBeginningWithTheBaseName) {
-    for (auto setVersion : {simwin::SetWindowsNt4, simwin::SetWindows10}) {
+/* A variant in another folder named like one of Windows' own programs, or
+   with a prefix of a running program's name: only the process running the
+   file ends. NT 4.0 reads no image path: it never terminates Windows' own
+   programs by name, and any other only by its whole instance name. */
+TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
+    struct Row {
+        void (*version)();
+        const char* variant;
+        const char* real;
+        bool variantEnds;
+    } rows[] = {
+        {simwin::SetWindows98, "C:\\TEMP\\EXPLORER.EXE", "C:\\WINDOWS\\EXPLORER.EXE", true},
+        {simwin::SetWindows98, "C:\\TEMP\\MSGSRV32.EXE", "C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE", true},
+        {simwin::SetWindowsNt4, "C:\\TEMP\\lsass.exe", "C:\\WINNT\\system32\\lsass.exe", false},
+        {simwin::SetWindowsNt4, "C:\\TEMP\\s.exe", "C:\\WINNT\\system32\\services.exe", true},
+        {simwin::SetWindowsXp, "C:\\TEMP\\svchost.exe", "C:\\WINDOWS\\system32\\svchost.exe", true},
+        {simwin::SetWindows10, "C:\\TEMP\\csrss.exe", "C:\\Windows\\System32\\csrss.exe", true},
+        {simwin::SetWindows10, "C:\\TEMP\\s.exe", "C:\\Windows\\System32\\smss.exe", true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.variant);
         simwin::Reset();
-        setVersion();
+        r.version();
         simwin::ServeProcessPerformanceData();
-        // Processes that allow this program nothing but their termination.
-        const DWORD t = PROCESS_TERMINATE;
-        DWORD abc = Run("C:\\p\\ABC.exe", simwin::Termination::Ends, t);
-        DWORD abcdef = Run("C:\\q\\abcdef.exe", simwin::Termination::Ends, t);
-        DWORD ab = Run("C:\\r\\AB.exe", simwin::Termination::Ends, t);
-        DWORD xabc = Run("C:\\s\\xabc.exe", simwin::Termination::Ends, t);
-        EXPECT_EQ(KillProcessByImage("C:\\WINNT\\ABC.EXE"), 1);
-        EXPECT_FALSE(simwin::IsRunning(abc));
-        EXPECT_FALSE(simwin::IsRunning(abcdef));
-        EXPECT_TRUE(simwin::IsRunning(ab));
-        EXPECT_TRUE(simwin::IsRunning(xabc));
-        EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));
-        EXPECT_TRUE(simwin::Questions().empty());
+        DWORD real = Run(r.real);
+        DWORD variant = Run(r.variant);
+        EXPECT_EQ(KillProcessByImage(r.variant), r.variantEnds ? 1 : 0);
+        EXPECT_TRUE(simwin::IsRunning(real));
+        EXPECT_EQ(simwin::IsRunning(variant), !r.variantEnds);
+        EXPECT_EQ(simwin::Questions().size(), r.variantEnds ? 0u : 1u);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
 }
@@ -126,7 +140,7 @@ TEST_F(KillProcessTest, Nt4NamesThatCannotMatch) {
         {"A.EX", 0, {}},                           // too short: nothing tried
         {"C:\\x\\abcdefghijklmnopq.exe", 0, {}},   // a 17-character instance has no name
         {"C:\\x\\abcdefghijklmnop.exe", 1, {500}}, // 16 characters match
-        {"C:\\x\\clean.exe", 0, {500}},            // the program itself is never terminated
+        {"C:\\x\\CleanPhantaxis.exe", 0, {500}},   // the program itself is never terminated
         {"C:\\x\\.exe", 0, {}},                    // an empty base name matches nothing
         {"C:\\_Total.exe", 0, {500}},              // identifier 0 became -2: no such process
     };
@@ -216,7 +230,8 @@ TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
         ASSERT_GT(blockSize, 51200u + 25600u);
         const int queries = 1 + (int)((blockSize - 51200 + 25599) / 25600);
         // A buffer that never grows enough would ask for ever: end that.
-        simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, -1, 2 * (2 + queries));
+        // The second call reads the table twice: before and after the open.
+        simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, -1, 3 * (2 + queries));
 
         int before = simwin::CallCount("RegQueryValueExA");
         EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\late.exe"), 0); // row 403: never read
@@ -227,20 +242,33 @@ TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
     }
 }
 
-TEST_F(KillProcessTest, XpComparesWholePathsIgnoringCaseOnly) {
+TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
     // A process that lets this program query and terminate it, no more.
-    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends,
-                    PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ);
-    EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1); // listed, nothing matched
+    const DWORD rights = PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+    simwin::WriteFile("C:\\Program Files\\Evil\\evil.exe", "MZ");
+    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, rights);
+    EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\other.exe"), 1); // nothing matched
     EXPECT_TRUE(simwin::IsRunning(pid));
-    EXPECT_TRUE(simwin::Sleeps().empty());
+    EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1); // the short form
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, rights);
     EXPECT_EQ(KillProcessByImage("c:\\PROGRAM FILES\\evil\\EVIL.EXE"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
-    EXPECT_EQ(simwin::Sleeps(), std::vector<DWORD>{500});
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));
     EXPECT_TRUE(simwin::Questions().empty());
+    // Windows 10: a process psapi cannot read (here: protected) is read by
+    // its full image name; nothing ended shows the box.
+    simwin::SetWindows10();
+    pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends,
+              PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION);
+    EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\other.exe"), 0);
+    EXPECT_EQ(simwin::Questions().size(), 1u);
+    EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    simwin::SetWindowsXp();
     // Without psapi.dll the attempt fails, still without a box.
     simwin::SetLibraryPresent("psapi.dll", false);
     EXPECT_EQ(KillProcessByImage("C:\\x\\a.exe"), 0);
-    EXPECT_TRUE(simwin::Questions().empty());
+    EXPECT_EQ(simwin::Questions().size(), 1u); // the one of Windows 10
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }

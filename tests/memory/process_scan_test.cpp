@@ -3,6 +3,7 @@
 ** Windows 9x scan, report-only, processes whose image cannot be read or
 ** opened, missing process-list functions, and a stop during the scan.
 */
+#include "memory/kill_process.h"
 #include "memory/process_scan.h"
 #include "memory/wow64.h"
 #include "world.h"
@@ -37,51 +38,71 @@ class ProcessScanTest : public WorldTest {
 
 } // namespace
 
+/* A service of the image's name is the variant's own only when it is
+   registered for the image (with the service manager, and per control set in
+   its key's ImagePath); one that runs another program counts as none. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
     enum Version { Nt4, Xp, Win10 };
+    enum Service { None, Own, Hosted };
     struct Row {
         const char* what;
         T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
         Version version;
-        bool serviceStops; // a service of the image's name that stops (and ends the process)
+        Service service; // a service of the image's name, running it or svchost.exe
         bool stopAsked, keysDeleted, restart, recheck;
     } rows[] = {
-        {"second attempt succeeds", T::RefusesOnce, Xp, false, false, false, false, true},
-        {"first ok, service stopped", T::Ends, Xp, true, true, true, false, true},
-        {"first ok, no service (NT 4.0)", T::Ends, Nt4, false, true, true, true, true},
-        {"first ok, no service (XP)", T::Ends, Xp, false, true, true, true, true},
-        {"both fail, service stopped", T::Refuses, Xp, true, true, true, false, true},
-        {"both fail, no service", T::Refuses, Nt4, false, true, true, true, false},
-        {"first ok, Vista and later", T::Ends, Win10, false, false, false, false, true},
-        {"both fail, Vista and later", T::Refuses, Win10, true, false, false, false, false},
+        {"second attempt succeeds", T::RefusesOnce, Xp, None, false, false, false, true},
+        {"first ok, service stopped", T::Ends, Xp, Own, true, true, false, true},
+        {"first ok, no service (NT 4.0)", T::Ends, Nt4, None, false, false, true, true},
+        {"first ok, no service (XP)", T::Ends, Xp, None, false, false, true, true},
+        {"first ok, service of another image", T::Ends, Xp, Hosted, false, false, true, true},
+        {"both fail, service stopped", T::Refuses, Xp, Own, true, true, false, true},
+        {"both fail, no service", T::Refuses, Nt4, None, false, false, true, false},
+        {"both fail, service of another image", T::Refuses, Nt4, Hosted, false, false, true, false},
+        {"first ok, Vista and later", T::Ends, Win10, None, false, false, false, true},
+        {"both fail, Vista and later", T::Refuses, Win10, Own, false, false, false, false},
     };
-    const std::string path = "C:\\WINNT\\system32\\abc.exe";
+    const std::string path = "C:\\WINDOWS\\system32\\abc.exe";
+    const std::string key = "SYSTEM\\ControlSet001\\Services\\abc";
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Fresh();
         if (r.version == Nt4) simwin::SetWindowsNt4();
         if (r.version == Win10) simwin::SetWindows10();
         DWORD pid = RunVariant(path, r.termination);
-        if (r.serviceStops) {
+        DWORD host = simwin::StartProcess({"C:\\WINDOWS\\system32\\svchost.exe"});
+        if (r.service != None) {
             simwin::ServiceSpec svc;
             svc.name = "ABC";
-            svc.process = pid;
+            svc.process = r.service == Own ? pid : host;
+            // Registered as Windows would hand it over: variables, quotes,
+            // arguments, "\SystemRoot\" in the key.
+            svc.binaryPath = r.service == Own ? "\"%SystemRoot%\\System32\\ABC.EXE\" /service"
+                                              : "%SystemRoot%\\system32\\svchost.exe -k abc";
             simwin::AddService(svc);
+            simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
+                                 r.service == Own ? "\\SystemRoot\\system32\\abc.exe -k x"
+                                                  : svc.binaryPath);
+            simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
         }
         std::vector<int32_t> pendingAtDisposal;
         simwin::OnCall("SetFileAttributesA",
                        [&] { pendingAtDisposal.push_back(g_scan.pendingMemoryAction); });
         std::vector<std::string> steps; // the service is stopped before its keys go
-        simwin::OnCall("OpenServiceA", [&] { steps.push_back("stop"); });
+        simwin::OnCall("ControlService", [&] { steps.push_back("stop"); });
         simwin::OnCall("RegDeleteKeyA", [&] { steps.push_back("keys"); });
 
         EXPECT_NE(ScanProcessesPsapi(), 0);
-        EXPECT_EQ(simwin::CallCount("OpenServiceA") > 0, r.stopAsked);
+        EXPECT_EQ(simwin::CallCount("ControlService") > 0, r.stopAsked);
+        EXPECT_EQ(simwin::ServiceState("ABC") == SERVICE_STOPPED, r.stopAsked);
+        EXPECT_TRUE(simwin::IsRunning(host));
         const auto& deleted = simwin::RegDeleteKeyCalls();
         EXPECT_EQ(!deleted.empty(), r.keysDeleted);
+        EXPECT_EQ(simwin::RegKeyExists(HKEY_LOCAL_MACHINE, key),
+                  r.service != None && !r.keysDeleted);
         if (!deleted.empty()) {
-            EXPECT_EQ(deleted[0], "SYSTEM\\ControlSet001\\Services\\abc\\Enum");
+            EXPECT_EQ(deleted[0], key + "\\Enum");
         }
         if (r.stopAsked) {
             ASSERT_FALSE(steps.empty());
@@ -137,6 +158,8 @@ TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
 
 TEST_F(ProcessScanTest, ServiceNameIsTheImageNameWithoutItsLastExtension) {
     RunVariant("C:\\x\\my.app.exe", simwin::Termination::Refuses);
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Services\\my.app", "ImagePath",
+                         "\\??\\C:\\x\\my.app.exe");
     EXPECT_NE(ScanProcessesPsapi(), 0);
     ASSERT_FALSE(simwin::RegDeleteKeyCalls().empty());
     EXPECT_EQ(simwin::RegDeleteKeyCalls()[0], "SYSTEM\\ControlSet001\\Services\\my.app\\Enum");
@@ -154,20 +177,31 @@ TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
     EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\evil\\abc.exe"});
 }
 
-TEST_F(ProcessScanTest, UnreadableOrUnopenableImagesCountAsClean) {
-    simwin::StartSystemProcesses(); // smss and csrss report \SystemRoot\ and \??\ paths
+/* smss and csrss report \SystemRoot\ and \??\ paths: they name files in the
+   Windows folder and the path wrapped, not files on the current drive, where
+   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. Any other
+   path that is not a drive path names no image that can be read. */
+TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
+    simwin::StartSystemProcesses();
     simwin::WriteFile("C:\\WINDOWS\\system32\\smss.exe", "MZ");
+    PlantVariant("C:\\SystemRoot\\System32\\smss.exe");
     simwin::WriteFile("C:\\Tools\\clean.exe", "MZ not a variant");
     simwin::StartProcess({"C:\\Tools\\clean.exe"});
-    PlantVariant("C:\\evil\\hidden.exe");
     DWORD hidden = simwin::StartProcess(
         {"C:\\evil\\hidden.exe", {}, simwin::Termination::Ends, "\\??\\C:\\evil\\hidden.exe"});
+    PlantVariant("C:\\evil\\hidden.exe");
+    PlantVariant("C:\\evil\\rooted.exe");
+    DWORD rooted = simwin::StartProcess(
+        {"C:\\evil\\rooted.exe", {}, simwin::Termination::Ends, "\\evil\\rooted.exe"});
 
-    EXPECT_EQ(ScanProcessesPsapi(), 0);
-    EXPECT_TRUE(simwin::IsRunning(hidden));
-    EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\Tools\\clean.exe"}); // shown, not counted
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
+    EXPECT_FALSE(simwin::IsRunning(hidden));
+    EXPECT_TRUE(simwin::IsRunning(rooted));
+    EXPECT_EQ(lines_, Removed("C:\\evil\\hidden.exe"));
+    EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 0);
+    EXPECT_EQ(g_scan.filesInfected, 1);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
@@ -294,4 +328,55 @@ TEST_F(ProcessScanTest, AStopDuringTheScanEndsTheChecks) {
     for (const auto& s : statuses_)
         EXPECT_NE(s, "C:\\evil\\second.exe");
     EXPECT_EQ(g_scan.filesInfected, 1);
+}
+
+/* The variant exits after it was listed and Windows may give its identifier
+   to a new program: that program is never terminated, by the scans or by
+   the termination by image. Where the terminate right comes only after the
+   listing, a new handle is used only when it reaches the process listed. */
+TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
+    const char* path = "C:\\WINDOWS\\abc.exe";
+    struct Row {
+        void (*version)();
+        const char* exitBefore; // the call before which the variant exits
+        std::function<int32_t()> run;
+    } rows[] = {
+        {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
+        {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
+        {simwin::SetWindows98, "OpenProcess", [&] { return KillProcessByImage(path); }},
+        {simwin::SetWindowsNt4, "OpenProcess", [&] { return KillProcessByImage(path); }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.exitBefore);
+        Fresh();
+        r.version();
+        simwin::ServeProcessPerformanceData();
+        DWORD pid = RunVariant(path), other = 0;
+        simwin::OnCall(r.exitBefore, [&] {
+            if (other) return;
+            simwin::EndProcess(pid);
+            const simwin::ProcessSpec notepad = {"C:\\WINDOWS\\notepad.exe"};
+            other = simwin::ReuseIdentifier(pid, notepad);
+            if (!other) other = simwin::StartProcess(notepad);
+        });
+        r.run();
+        EXPECT_TRUE(simwin::IsRunning(other));
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
+    // Without creation times only a handle kept from the listing may end it.
+    const struct {
+        DWORD grants;
+        bool times, ends;
+    } later[] = {{kVariantGrants & ~PROCESS_TERMINATE, true, true},
+                 {kVariantGrants & ~PROCESS_TERMINATE, false, false},
+                 {kVariantGrants, false, true}};
+    for (const auto& c : later) {
+        Fresh();
+        PlantVariant(path);
+        DWORD pid = simwin::StartProcess({path, {}, simwin::Termination::Ends, "", c.grants});
+        simwin::OnCall("_access", [] { EnableDebugPrivilege(); });
+        if (!c.times) simwin::FailCall("GetProcessTimes", ERROR_ACCESS_DENIED, -1);
+        EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_EQ(simwin::IsRunning(pid), !c.ends);
+    }
 }

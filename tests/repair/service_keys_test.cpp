@@ -3,6 +3,7 @@
 ** control set gives, and names too long for the path buffer.
 */
 #include "repair/service_keys.h"
+#include "memory/image_path.h"
 #include "world.h"
 
 class ServiceKeysTest : public WorldTest {
@@ -75,4 +76,38 @@ TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
     EXPECT_FALSE(DeleteServiceKeys("Tcpip\\Enum"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), before);
     EXPECT_TRUE(Has(std::string(kSet1) + "Tcpip\\Enum"));
+}
+
+/* A control set's keys go only where its ImagePath starts the file, as
+   Windows reads the command: variables, quotes, arguments, the forms the
+   system writes, ".exe" for a name without extension. */
+TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
+    const char* image = "C:\\Program Files\\Phx\\phx.exe";
+    simwin::WriteFile(image, "MZ");
+    const struct {
+        const char* command;
+        bool deleted;
+    } rows[] = {
+        {"\"C:\\Program Files\\Phx\\phx.exe\" -service", true},
+        {"C:\\Program Files\\Phx\\phx.exe -service", true},
+        {"%ProgramFiles%\\Phx\\PHX.EXE", true},
+        {"\\??\\C:\\PROGRA~1\\Phx\\phx", true},
+        {"\"C:\\Program Files\\Phx\\phx.exe -service\"", false},
+        {"\"C:\\Program Files\\Phx\\phx.exe", false},
+        {"%SystemRoot%\\system32\\svchost.exe -k C:\\Program Files\\Phx\\phx.exe", false},
+        {"\\Program Files\\Phx\\phx.exe", false},
+        {"C:\\Program Files\\Phx\\phx.exe.bak", false},
+    };
+    simwin::SetEnv("ProgramFiles", "C:\\Program Files");
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.command);
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx", "ImagePath",
+                             r.command);
+        EXPECT_EQ(DeleteServiceKeysOfImage("Phx", image), r.deleted);
+        EXPECT_EQ(Has(std::string(kSet2) + "Phx"), !r.deleted);
+    }
+    // "C:\Program Files\..." unquoted never starts a file "C:\Program".
+    simwin::WriteFile("C:\\Program", "MZ");
+    EXPECT_FALSE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program"));
+    EXPECT_TRUE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", image));
 }

@@ -1,0 +1,28 @@
+/*
+** Image paths as Windows reports them, and whether a path or a registered
+** command names a given file. A process or service is acted on only when its
+** image is the very file that was checked, never because a name resembles it.
+*/
+#ifndef CLEANPHANTAXIS_IMAGE_PATH_H
+#define CLEANPHANTAXIS_IMAGE_PATH_H
+
+#include <stddef.h>
+
+/* The drive path ("X:\...") of an image path as the system reports it:
+   "\SystemRoot\..." lies in the Windows folder, "\??\X:\..." is the path it
+   wraps. Any other form is no file this program can read (Windows would take
+   "\foo" on the current drive): false, with `out` empty. */
+bool DrivePathOf(const char* reported, char* out, size_t size);
+
+/* Whether two drive paths name one file: equal ignoring case, or equal in
+   their short (8.3) forms, so that a long and a short form of the same path
+   agree. Under WoW64 both are read in the names a 64-bit program uses. */
+bool SameFile(const char* a, const char* b);
+
+/* Whether a registered command line (a service's ImagePath or binary path)
+   runs `file`: environment variables expanded, the program quoted or not,
+   arguments after it ignored, "\SystemRoot\" and "\??\" forms understood. A
+   service hosted by another program (svchost.exe -k ...) does not run it. */
+bool CommandRunsFile(const char* command, const char* file);
+
+#endif
