@@ -4,6 +4,7 @@
 */
 #include "simwin/modules.h"
 #include "simwin/crt.h"
+#include "simwin/files.h"
 #include "simwin/processes.h"
 #include "simwin/system.h"
 #include "simwin/wow64.h"
@@ -21,6 +22,8 @@ struct Library {
 const Library kLibraries[] = {
     {"kernel32.dll", 0x7C800000},
     {"psapi.dll", 0x76BF0000},
+    {"ntdll.dll", 0x7C900000},
+    {"advapi32.dll", 0x77DD0000},
 };
 
 std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
@@ -63,7 +66,8 @@ const Library* ByHandle(HMODULE module) {
 bool Present(const std::string& key) {
     auto it = libraryPresent.find(key);
     if (it != libraryPresent.end()) return it->second;
-    if (key == "psapi.dll") return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    if (key == "psapi.dll" || key == "ntdll.dll")
+        return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
     return Known(key) != nullptr;
 }
 
@@ -73,6 +77,12 @@ bool Exported(const std::string& key, const std::string& function) {
         auto f = lib->second.find(function);
         if (f != lib->second.end()) return f->second;
     }
+    // SetFileInformationByHandle came with Vista, the string form of
+    // security descriptors with 2000.
+    const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    if (function == "SetFileInformationByHandle") return nt && simwin::MajorVersion() >= 6;
+    if (function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
+        return nt && simwin::MajorVersion() >= 5;
     // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
     if (key == "kernel32.dll" && simwin::PlatformId() == VER_PLATFORM_WIN32_NT &&
         simwin::MajorVersion() < 5)
@@ -217,6 +227,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "Process32Next") return Export(SimProcess32Next);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
     }
+    if (FARPROC file = simwin::FileExport(key, function)) return file;
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);

@@ -137,8 +137,8 @@ TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
     // text files are never opened), b disappears with all it holds; while c
     // is listed, its subfolder is replaced by a file.
     const std::string b = Host("C:\\b"), cGone = Host("C:\\c\\gone");
-    simwin::OnCall("_open", [b] {
-        if (simwin::CallCount("_open") == 1) fs::remove_all(b);
+    simwin::OnCall("CreateFileA", [b] {
+        if (simwin::CallCount("CreateFileA") == 1) fs::remove_all(b);
     });
     simwin::OnCall("FindFirstFileA", [cGone] {
         if (fs::is_directory(cGone) && simwin::CallCount("FindFirstFileA") > 8) {
@@ -240,6 +240,45 @@ TEST_F(HostileScanTest, HeadersThatRunOffTheEndOfTheFile) {
     // Header reads and two 20-byte windows per record at most, never a
     // whole file: well under a kilobyte per file plus the infected one's.
     EXPECT_LT(simwin::BytesRead() - readBefore, (files.size() + 1) * 1200 + 2 * 20 * 127);
+}
+
+TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
+    // Between the check and the disposal the variant's folder steps aside
+    // and a link to the system folder takes its place: what goes is the file
+    // checked, never the system's file of the same name.
+    struct Row {
+        const char* what;
+        int32_t action;
+        void (*version)();
+        const char* failing; // fails from its second call on: the delete stays refused
+        std::string line;
+        bool checkedGone;
+    } rows[] = {
+        {"delete, XP", ACTION_DELETE, simwin::SetWindowsXp, "", "removed", true},
+        {"delete, 10", ACTION_DELETE, simwin::SetWindows10, "", "removed", true},
+        {"rename", ACTION_RENAME, simwin::SetWindowsXp, "", "Rename failed", false},
+        {"restart", ACTION_DELETE, simwin::SetWindowsXp, "NtSetInformationFile", "Unable to remove",
+         false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Renew();
+        AttachWindow();
+        g_scan.action = r.action;
+        r.version();
+        simwin::WriteFile("C:\\v\\x.exe", infected_);
+        simwin::WriteFile("C:\\WINDOWS\\system32\\x.exe", "the system's own");
+        if (*r.failing) simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, 1);
+        SwapFolderForLinkAt("RegOpenKeyExA", "C:\\v", "C:\\WINDOWS\\system32");
+        EXPECT_EQ(CheckFile("W32/Phantaxis.Trojan", "C:\\v\\x.exe"), 1);
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{"C:\\v\\x.exe     W32/Phantaxis.b.FraudTool " + r.line});
+        EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\x.exe"), "the system's own");
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\system32\\x.Vxe"));
+        EXPECT_NE(simwin::FileExists("C:\\v-aside\\x.exe"), r.checkedGone);
+        EXPECT_TRUE(simwin::PendingDeletions().empty());
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
 }
 
 } // namespace
