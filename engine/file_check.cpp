@@ -197,12 +197,7 @@ void RenameChecked(const Checked& file, const char* path, const char* name) {
     FileId id;
     const bool known = IdentityOf(file.handle, &id);
     _close(file.fd);
-    char renamed[MAX_PATH + 1];
-    if (known && RenamedPath(path, renamed, sizeof renamed) && PathNamesFile(path, id) &&
-        Rename(path, renamed))
-        PostLogLine("%s     %s renamed", path, name);
-    else
-        PostLogLine("%s     %s Rename failed", path, name);
+    RenameInfected(path, name, known && PathNamesFile(path, id));
 }
 
 /* Disposes of a file opened as a handle; closes it. */
@@ -387,9 +382,9 @@ bool RenamedPath(const char* path, char* out, size_t size) {
     return true;
 }
 
-void RenameInfected(const char* path, const char* name) {
+void RenameInfected(const char* path, const char* name, bool allowed) {
     char renamed[MAX_PATH + 1];
-    if (RenamedPath(path, renamed, sizeof renamed) && Rename(path, renamed))
+    if (allowed && RenamedPath(path, renamed, sizeof renamed) && Rename(path, renamed))
         PostLogLine("%s     %s renamed", path, name);
     else
         PostLogLine("%s     %s Rename failed", path, name);

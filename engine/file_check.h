@@ -32,7 +32,8 @@ uint32_t RvaToFileOffset(uint32_t rva, int fd);
    no such character or the result does not fit `size`. */
 bool RenamedPath(const char* path, char* out, size_t size);
 
-/* The rename disposal: renames the file and posts "renamed" or "Rename failed". */
-void RenameInfected(const char* path, const char* name);
+/* The rename disposal: renames the file and posts "renamed" or "Rename
+   failed" (also without trying, when not `allowed`). */
+void RenameInfected(const char* path, const char* name, bool allowed = true);
 
 #endif

@@ -511,9 +511,14 @@ TEST_F(FileCheckTest, MemoryScanModeOnlyReportsTheMatch) {
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\svc.exe"); // the autostart walk lowered it
     EXPECT_STREQ(g_scan.detectionName, Name(127).c_str());
-    // The image stays open for its disposal; the next check lets it go.
+    // The image stays open for its disposal, which matches it again: the
+    // file changed meanwhile is no longer the variant and stays.
     EXPECT_EQ(simwin::OpenDescriptorCount(), 1u);
-    CheckFile(kTrojan, "C:\\missing.exe");
+    simwin::WriteFile("C:\\WINDOWS\\svc.exe", "no longer the variant");
+    g_scan.pendingMemoryAction = ACTION_DELETE;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
+    EXPECT_EQ(lines_.back(), "System Memory    W32/Phantaxis.Backdoor removed");
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 }
 
