@@ -194,10 +194,10 @@ void DeleteChecked(const Checked& file, const char* path, const char* name) {
 
 /* A rename goes by path: only while the path still names the checked file. */
 void RenameChecked(const Checked& file, const char* path, const char* name) {
-    FileId id;
-    const bool known = IdentityOf(file.handle, &id);
+    FileId id = {0, 0, 0}; // unknown: no path names it
+    IdentityOf(file.handle, &id);
     _close(file.fd);
-    RenameInfected(path, name, known && PathNamesFile(path, id));
+    RenameInfected(path, name, &id);
 }
 
 /* Disposes of a file opened as a handle; closes it. */
@@ -382,9 +382,17 @@ bool RenamedPath(const char* path, char* out, size_t size) {
     return true;
 }
 
-void RenameInfected(const char* path, const char* name, bool allowed) {
+void RenameInfected(const char* path, const char* name, const FileId* checked) {
     char renamed[MAX_PATH + 1];
-    if (allowed && RenamedPath(path, renamed, sizeof renamed) && Rename(path, renamed))
+    bool done = RenamedPath(path, renamed, sizeof renamed) &&
+                (!checked || PathNamesFile(path, *checked)) && Rename(path, renamed);
+    // Should the path have been changed just before the rename, what now
+    // bears the new name is not the checked file: it gets its name back.
+    if (done && checked && !PathNamesFile(renamed, *checked)) {
+        Rename(renamed, path);
+        done = false;
+    }
+    if (done)
         PostLogLine("%s     %s renamed", path, name);
     else
         PostLogLine("%s     %s Rename failed", path, name);

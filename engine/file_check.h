@@ -32,8 +32,11 @@ uint32_t RvaToFileOffset(uint32_t rva, int fd);
    no such character or the result does not fit `size`. */
 bool RenamedPath(const char* path, char* out, size_t size);
 
+struct FileId;
+
 /* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed" (also without trying, when not `allowed`). */
-void RenameInfected(const char* path, const char* name, bool allowed = true);
+   failed". With `checked`, only while the path names that file, through no
+   link (see file_identity.h). */
+void RenameInfected(const char* path, const char* name, const FileId* checked = nullptr);
 
 #endif

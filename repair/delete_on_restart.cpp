@@ -299,6 +299,12 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
         char moved[MAX_PATH];
         if (!PathNamesFile(path, *checked) || !MoveToWaitingFolder(path, moved, sizeof moved))
             return false;
+        // Should the path have been changed just before the move, the file
+        // moved is not the checked one: it goes back, and nothing waits.
+        if (!PathNamesFile(moved, *checked)) {
+            MoveFileExA(moved, path, 0);
+            return false;
+        }
         return MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
     }
     default:

@@ -247,7 +247,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     // Between the check and the disposal the variant's folder steps aside
     // and a link takes its place (to the system folder, or to the folder
     // itself, which a variant could re-aim later), or the file is replaced
-    // just before the rename: what goes is the file checked, never the
+    // just before the rename, or the folder is swapped at the very rename or
+    // move (what was moved then goes back): what goes is the file checked, never the
     // system's file of the same name, and nothing goes by a path through a
     // link or by a path that names another file.
     const std::function<void()> toSystem = [] {
@@ -262,6 +263,12 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             ASSERT_TRUE(MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"));
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });
+    };
+    const std::function<void()> atRename = [] {
+        SwapFolderForLinkAt("MoveFileA", "C:\\v", "C:\\WINDOWS\\system32");
+    };
+    const std::function<void()> atMove = [] {
+        SwapFolderForLinkAt("MoveFileExA", "C:\\v", "C:\\WINDOWS\\system32");
     };
     struct Row {
         const char* what;
@@ -283,6 +290,10 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "NtSetInformationFile", "Unable to remove", false},
         {"rename, file replaced", ACTION_RENAME, simwin::SetWindowsXp, replaced, "",
          "Rename failed", false},
+        {"swapped at the rename", ACTION_RENAME, simwin::SetWindowsXp, atRename, "",
+         "Rename failed", false},
+        {"swapped at the move", ACTION_DELETE, simwin::SetWindowsXp, atMove, "NtSetInformationFile",
+         "Unable to remove", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
