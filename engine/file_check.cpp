@@ -10,6 +10,14 @@
 ** filter the file passes. The file is always closed before CheckFile
 ** returns and before any disposal or repair touches it.
 **
+** On Windows 2000 and later the file is opened once, as a handle for reading
+** and deleting (see file_identity.h): the check reads through a run-time
+** descriptor made from it, the repair runs while it is open, and the delete
+** goes through it; a file the memory scan found stays open until the scan's
+** second walk disposes of it. Where that open fails (9x, NT 4.0, a file
+** that refuses it), the file is opened read-only and closed before anything
+** touches it, and disposed of by path.
+**
 ** The walk asks CheckFileCouldHandle first, with the length the folder
 ** listing gives, and does not call CheckFile for a file that no record's size
 ** filter accepts: such a file would only be opened, read and closed. What
@@ -19,6 +27,7 @@
 ** any file that matches.
 */
 #include "engine/file_check.h"
+#include "engine/file_identity.h"
 #include "engine/scan_state.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
@@ -140,9 +149,119 @@ void Dispose(const char* path, const char* name) {
     }
 }
 
+/* The checked file open as a handle, with the descriptor the check reads
+   through; closing the descriptor closes the handle. */
+struct Checked {
+    int fd;
+    HANDLE handle; // INVALID_HANDLE_VALUE: the file goes by path
+};
+
+Checked OpenForCheck(const char* path) {
+    if (CheckedFileHandles()) {
+        HANDLE handle = OpenCheckedFile(path);
+        if (handle != INVALID_HANDLE_VALUE) {
+            const int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
+            if (fd >= 0) return Checked{fd, handle};
+            CloseHandle(handle);
+        }
+    }
+    return Checked{OpenForReading(path), INVALID_HANDLE_VALUE};
+}
+
+/* The delete through the handle; the file goes when the handle closes. */
+void DeleteChecked(const Checked& file, const char* path, const char* name) {
+    if (!ClearAttributesOf(file.handle)) {
+        _close(file.fd);
+        PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
+        return;
+    }
+    FileId id;
+    const bool known = IdentityOf(file.handle, &id);
+    // The program that holds the file is looked for by its path, so only
+    // while that path is the file's own.
+    if (MarkForDeletion(file.handle) ||
+        (known && PathNamesFile(path, id) && KillProcessByImage(path) &&
+         MarkForDeletion(file.handle))) {
+        _close(file.fd);
+        g_scan.filesRemoved++;
+        PostLogLine("%s     %s removed", path, name);
+        return;
+    }
+    _close(file.fd);
+    PostLogLine("%s     %s Unable to remove", path, name);
+    if (known && ScheduleDeleteOnRestart(path, &id)) g_scan.restartNeeded = TRUE;
+}
+
+/* A rename goes by path: only while the path still names the checked file. */
+void RenameChecked(const Checked& file, const char* path, const char* name) {
+    FileId id = {0, 0, 0}; // unknown: no path names it
+    IdentityOf(file.handle, &id);
+    _close(file.fd);
+    RenameInfected(path, name, &id);
+}
+
+/* Disposes of a file opened as a handle; closes it. */
+void DisposeChecked(const Checked& file, const char* path, const char* name) {
+    switch (g_scan.action) {
+    case ACTION_DELETE:
+    case ACTION_DELETE_TOO:
+        DeleteChecked(file, path, name);
+        break;
+    case ACTION_RENAME:
+        RenameChecked(file, path, name);
+        break;
+    default:
+        _close(file.fd);
+        Dispose(path, name);
+        break;
+    }
+}
+
+/* The image the memory scan matched, open until its disposal walk. */
+Checked g_matchedImage = {-1, INVALID_HANDLE_VALUE};
+char g_matchedImagePath[MAX_PATH + 1];
+
+
+/* The record the open file matches, in table order; null when none. */
+const VariantSignature* MatchingRecord(int fd, long length) {
+    if (length < 0 || !ReadFileHeader(fd) || !ReadSectionTable(fd)) return nullptr;
+    const uint32_t entry = EntryPoint();
+    for (const VariantSignature* rec = g_variantTable; rec && rec->name[0]; rec++) {
+        if (!SizeFits(*rec, length)) continue;
+        // Displacements wrap in 32 bits, as RVAs do.
+        if (!WindowMatches(fd, entry + (uint32_t)rec->offset1, rec->pattern1)) continue;
+        if (!WindowMatches(fd, entry + (uint32_t)rec->offset2, rec->pattern2)) continue;
+        return rec;
+    }
+    return nullptr;
+}
+
+/* The memory scan's disposal of an image whose process it has ended: through
+   the handle its check kept, once the file there still is the variant; by
+   path where the check could not open it so. */
+void DisposeOfImage(const char* checkName, const char* path) {
+    const Checked file = g_matchedImage;
+    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE};
+    if (file.fd < 0 || _stricmp(g_matchedImagePath, path) != 0) {
+        if (file.fd >= 0) _close(file.fd);
+        Dispose(path, checkName);
+        return;
+    }
+    if (!MatchingRecord(file.fd, _filelength(file.fd))) {
+        _close(file.fd);
+        return;
+    }
+    DisposeChecked(file, path, checkName);
+}
+
 void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFile); }
 
 } // namespace
+
+void ReleaseMatchedImage() {
+    if (g_matchedImage.fd >= 0) _close(g_matchedImage.fd);
+    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE};
+}
 
 bool ReadFileHeader(int fd) {
     uint8_t pointer[2], signature[4];
@@ -197,58 +316,57 @@ bool CheckFileCouldHandle(uint64_t listedLength) {
 
 int32_t CheckFile(const char* checkName, const char* path) {
     // The memory scan has just terminated the process running this file and
-    // walks its image again: dispose of it without matching it again.
+    // walks its image again: dispose of it.
     if (g_scan.pendingMemoryAction != 0 && g_scan.mainWindow) {
         g_scan.action = g_scan.pendingMemoryAction;
         PostLogLine("System Memory    W32/Phantaxis.Backdoor removed");
         Sleep(1000);
-        Dispose(path, checkName);
+        DisposeOfImage(checkName, path);
         ForgetCurrentFile();
         return 0;
     }
+    ReleaseMatchedImage(); // its disposal walk did not come
     if (g_scan.filesInfected == 0)
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 
-    const int fd = OpenForReading(path);
-    if (fd < 0) return 0;
+    const Checked file = OpenForCheck(path);
+    if (file.fd < 0) return 0;
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 
-    const long length = _filelength(fd);
-    if (length < 0 || !ReadFileHeader(fd) || !ReadSectionTable(fd)) {
-        _close(fd);
+    const VariantSignature* rec = MatchingRecord(file.fd, _filelength(file.fd));
+    if (!rec) {
+        ForgetCurrentFile();
+        _close(file.fd);
         return 0;
     }
-    const uint32_t entry = EntryPoint();
+    // A record's name field holds at most 49 characters; a table that fills
+    // all 50 bytes still yields a terminated name.
+    char name[sizeof rec->name];
+    memcpy(name, rec->name, sizeof name - 1);
+    name[sizeof name - 1] = 0;
 
-    for (const VariantSignature* rec = g_variantTable; rec && rec->name[0]; rec++) {
-        if (!SizeFits(*rec, length)) continue;
-        // Displacements wrap in 32 bits, as RVAs do.
-        if (!WindowMatches(fd, entry + (uint32_t)rec->offset1, rec->pattern1)) continue;
-        if (!WindowMatches(fd, entry + (uint32_t)rec->offset2, rec->pattern2)) continue;
-
-        // A record's name field holds at most 49 characters; a table that
-        // fills all 50 bytes still yields a terminated name.
-        char name[sizeof rec->name];
-        memcpy(name, rec->name, sizeof name - 1);
-        name[sizeof name - 1] = 0;
-
-        g_scan.filesInfected++;
-        _close(fd);
-        CleanSystemEntries(name);
-        CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
-        CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
-        if (g_scan.memoryScanMode) {
-            g_scan.fileMatched = true;
-            return 1;
+    g_scan.filesInfected++;
+    // A file open by path is closed before anything touches it; a handle
+    // stays open until the disposal.
+    if (file.handle == INVALID_HANDLE_VALUE) _close(file.fd);
+    CleanSystemEntries(name);
+    CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
+    CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
+    if (g_scan.memoryScanMode) {
+        g_scan.fileMatched = true;
+        if (file.handle != INVALID_HANDLE_VALUE) {
+            g_matchedImage = file;
+            CopyText(g_matchedImagePath, sizeof g_matchedImagePath, path);
         }
-        Dispose(path, name);
-        ForgetCurrentFile();
         return 1;
     }
+    if (file.handle == INVALID_HANDLE_VALUE)
+        Dispose(path, name);
+    else
+        DisposeChecked(file, path, name);
     ForgetCurrentFile();
-    _close(fd);
-    return 0;
+    return 1;
 }
 
 /* Only the last path component is looked at, so a dot in a folder name
@@ -265,9 +383,17 @@ bool RenamedPath(const char* path, char* out, size_t size) {
     return true;
 }
 
-void RenameInfected(const char* path, const char* name) {
+void RenameInfected(const char* path, const char* name, const FileId* checked) {
     char renamed[MAX_PATH + 1];
-    if (RenamedPath(path, renamed, sizeof renamed) && Rename(path, renamed))
+    bool done = RenamedPath(path, renamed, sizeof renamed) &&
+                (!checked || PathNamesFile(path, *checked)) && Rename(path, renamed);
+    // Should the path have been changed just before the rename, what now
+    // bears the new name is not the checked file: it gets its name back.
+    if (done && checked && !PathNamesFile(renamed, *checked)) {
+        Rename(renamed, path);
+        done = false;
+    }
+    if (done)
         PostLogLine("%s     %s renamed", path, name);
     else
         PostLogLine("%s     %s Rename failed", path, name);

@@ -23,6 +23,10 @@ int32_t CheckFile(const char* checkName, const char* path);
    length and no memory-kill disposal is pending. Lengths of 2 GB and more
    are always handed to the check. */
 bool CheckFileCouldHandle(uint64_t listedLength);
+/* Closes the handle a memory-scan match kept for the image's disposal walk;
+   the process scan calls it once it is done with that process, whether or
+   not the disposal walk came. */
+void ReleaseMatchedImage();
 bool ReadFileHeader(int fd);
 bool ReadSectionTable(int fd);
 uint32_t RvaToFileOffset(uint32_t rva, int fd);
@@ -32,7 +36,11 @@ uint32_t RvaToFileOffset(uint32_t rva, int fd);
    no such character or the result does not fit `size`. */
 bool RenamedPath(const char* path, char* out, size_t size);
 
-/* The rename disposal: renames the file and posts "renamed" or "Rename failed". */
-void RenameInfected(const char* path, const char* name);
+struct FileId;
+
+/* The rename disposal: renames the file and posts "renamed" or "Rename
+   failed". With `checked`, only while the path names that file, through no
+   link (see file_identity.h). */
+void RenameInfected(const char* path, const char* name, const FileId* checked = nullptr);
 
 #endif

@@ -14,6 +14,7 @@
 #include "memory/process_scan.h"
 #include "memory/image_path.h"
 #include "engine/scan_state.h"
+#include "engine/file_check.h"
 #include "engine/walk.h"
 #include "memory/platform.h"
 #include "memory/service_stop.h"
@@ -354,6 +355,7 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
     default: // report only: the process keeps running, its file untouched
         break;
     }
+    ReleaseMatchedImage();
     return true;
 }
 

@@ -20,6 +20,7 @@
 #include "memory/wow64.h"
 #include "repair/delete_on_restart.h"
 #include "memory/platform.h"
+#include "engine/file_identity.h"
 #include "platform/win32.h"
 
 /* Buffer sizes: the Windows folder, the temporary folder, and one piece of a
@@ -237,7 +238,50 @@ bool AddWininitRename(const char* destination, const char* source) {
     return false;
 }
 
-bool ScheduleDeleteOnRestart(const char* path) {
+/* ---- NT 2000 and later: the file waits in a folder of its own ---- */
+
+/* Who may write the folder: SYSTEM and the Administrators, with full
+   control, inherited by what it holds; nothing inherited from above. */
+static const char kWaitingFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+static const unsigned kWaitingFolderTries = 100;
+
+typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
+
+/* Creates "X:\CleanPhantaxis-restart-N" on the drive of `path` with the
+   security above (the first N that does not exist yet: a folder someone
+   else made is never used) and moves the file into it. `moved` gets the
+   file's new path. */
+static bool MoveToWaitingFolder(const char* path, char* moved, size_t size) {
+    const char* slash = strrchr(path, '\\');
+    if (!slash || path[1] != ':') return false;
+    HMODULE advapi = LoadLibraryA("advapi32.dll");
+    FARPROC address =
+        advapi ? GetProcAddress(advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA")
+               : nullptr;
+    auto toDescriptor =
+        reinterpret_cast<StringToDescriptorFn>(reinterpret_cast<void (*)()>(address));
+    void* descriptor = nullptr;
+    if (!toDescriptor || !toDescriptor(kWaitingFolderSecurity, 1, &descriptor, NULL)) return false;
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    bool done = false;
+    char folder[MAX_PATH];
+    for (unsigned n = 1; n <= kWaitingFolderTries && !done; n++) {
+        snprintf(folder, sizeof folder, "%c:\\CleanPhantaxis-restart-%u", path[0], n);
+        if (!CreateDirectoryA(folder, &security)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
+            break;
+        }
+        done = JoinPath(moved, size, folder, slash + 1) && MoveFileExA(path, moved, 0);
+        if (!done) {
+            RemoveDirectoryA(folder);
+            break;
+        }
+    }
+    LocalFree(descriptor);
+    return done;
+}
+
+bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
     if (!path || !path[0]) return false;
     switch (GetPlatform()) {
     case PLATFORM_WIN9X: {
@@ -251,7 +295,33 @@ bool ScheduleDeleteOnRestart(const char* path) {
     }
     case PLATFORM_NT: {
         NativeFileNames native; // the walk's names are the real ones
-        return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        // NT 4.0 has no junctions: the path cannot come to name another file.
+        if (GetNtGeneration() == NTGEN_4)
+            return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        // Elsewhere the session manager deletes at the restart whatever the
+        // path names then: the file first moves where nobody else can
+        // change what its new path names.
+        FileId id;
+        if (!checked) {
+            HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                      OPEN_EXISTING, 0, NULL);
+            if (file == INVALID_HANDLE_VALUE) return false;
+            const bool known = IdentityOf(file, &id);
+            CloseHandle(file);
+            if (!known) return false;
+            checked = &id;
+        }
+        char moved[MAX_PATH];
+        if (!PathNamesFile(path, *checked) || !MoveToWaitingFolder(path, moved, sizeof moved))
+            return false;
+        // Should the path have been changed just before the move, the file
+        // moved is not the checked one: it goes back, and nothing waits.
+        if (!PathNamesFile(moved, *checked)) {
+            MoveFileExA(moved, path, 0);
+            return false;
+        }
+        return MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
     }
     default:
         return false;

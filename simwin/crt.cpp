@@ -34,6 +34,9 @@ struct Descriptor {
     // pread: a seek then costs no system call. Others use the host's offset.
     bool readOnly;
     off_t position;
+    // A descriptor made by _open_osfhandle reads through the handle's host
+    // descriptor and closes the handle when it is closed.
+    HANDLE os = nullptr;
 };
 
 std::map<int, Descriptor> descriptors;
@@ -41,7 +44,7 @@ uint64_t bytesRead = 0;
 
 simwin::ResetHook resetDescriptors([] {
     for (auto& [fd, d] : descriptors)
-        close(d.hostFd);
+        if (!d.os) close(d.hostFd);
     descriptors.clear();
     bytesRead = 0;
 });
@@ -105,7 +108,7 @@ int _open(const char* path, int flags, ...) {
         if (fd < 0) return -1;
         struct stat st;
         if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
-            simwin::LockOf(host) == simwin::FileLock::HeldExclusive) {
+            simwin::SharingError(host, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
             close(fd);
             return Fail(EACCES);
         }
@@ -136,6 +139,24 @@ int _open(const char* path, int flags, ...) {
         if (!(pmode & _S_IWRITE)) SetFileAttributesA(path, FILE_ATTRIBUTE_READONLY);
     }
     return NewDescriptor(Descriptor{fd, host, !(flags & _O_BINARY), false, 0});
+}
+
+intptr_t _get_osfhandle(int fd) {
+    Descriptor* d = Find(fd);
+    if (!d || !d->os) {
+        errno = EBADF;
+        return (intptr_t)INVALID_HANDLE_VALUE;
+    }
+    return (intptr_t)d->os;
+}
+
+int _open_osfhandle(intptr_t osfhandle, int flags) {
+    DWORD err;
+    if (simwin::Enter("_open_osfhandle", &err)) return Fail(EMFILE);
+    int hostFd = simwin::HandleHostFd((HANDLE)osfhandle);
+    if (hostFd < 0) return Fail(EBADF);
+    return NewDescriptor(
+        Descriptor{hostFd, "", (flags & _O_TEXT) != 0, true, 0, (HANDLE)osfhandle});
 }
 
 int _read(int fd, void* buffer, unsigned int count) {
@@ -234,7 +255,10 @@ int _close(int fd) {
     DWORD err;
     Descriptor* d = Find(fd);
     if (!d) return Fail(EBADF);
-    close(d->hostFd);
+    if (d->os)
+        CloseHandle(d->os);
+    else
+        close(d->hostFd);
     descriptors.erase(fd);
     if (simwin::Enter("_close", &err)) return Fail(EBADF); // closed all the same
     return 0;

@@ -32,6 +32,10 @@ long _lseek(int fd, long offset, int origin);
 long _filelength(int fd);
 int _close(int fd);
 int _access(const char* path, int mode);
+/* A descriptor over an open file handle (files.cpp): _close closes the
+   handle too; _get_osfhandle gives it back. */
+int _open_osfhandle(intptr_t osfhandle, int flags);
+intptr_t _get_osfhandle(int fd);
 
 namespace simwin {
 /* Bytes that _read has delivered since Reset, over all descriptors. */

@@ -34,6 +34,7 @@
 **    of a link the link's.
 */
 #include "simwin/files.h"
+#include "simwin/modules.h"
 #include "simwin/processes.h"
 #include "simwin/registry.h"
 #include "simwin/security.h"
@@ -54,6 +55,15 @@
 #include <unistd.h>
 
 #include "simwin/stdio.h"
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+namespace simwin {
+// The file handles' block below: remembers the security a folder was made with.
+void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security);
+} // namespace simwin
 
 namespace {
 
@@ -328,6 +338,8 @@ DWORD StoredAttributes(const std::string& host) {
 
 /* Why a file may not be deleted or renamed now; 0 when it may. */
 DWORD BusyError(const std::string& host, bool rename) {
+    // Both open the file for DELETE, sharing everything.
+    if (DWORD sharing = simwin::SharingError(host, DELETE, 7)) return sharing;
     switch (simwin::LockOf(host)) {
     case simwin::FileLock::HeldExclusive:
         return ERROR_SHARING_VIOLATION;
@@ -864,7 +876,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     return TRUE;
 }
 
-BOOL CreateDirectoryA(LPCSTR path, void*) {
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
     DWORD err;
     if (simwin::Enter("CreateDirectoryA", &err)) {
         SetLastError(err);
@@ -883,6 +895,7 @@ BOOL CreateDirectoryA(LPCSTR path, void*) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    simwin::NoteFolderSecurity(host, security);
     return TRUE;
 }
 
@@ -980,7 +993,206 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
     return TRUE;
 }
 
-template <class F> FARPROC ExportOf(F* fn) {
+} // namespace
+
+/* ---- File handles ----
+**
+** CreateFileA opens an existing file (OPEN_EXISTING, the one disposition the
+** program uses) with rights and sharing, as NTFS checks them:
+**  - a new open conflicts with each open of the same file (hard links are
+**    one file) whose sharing does not allow the new rights, or whose rights
+**    the new sharing does not allow; only read, write and delete rights take
+**    part, an open for attributes alone never conflicts. The run-time's
+**    descriptors read with sharing read and write; a running program's image
+**    is mapped for reading with sharing read and delete; a file a process
+**    holds without sharing allows nothing. ERROR_SHARING_VIOLATION;
+**  - a file whose deletion is pending cannot be opened (ERROR_ACCESS_DENIED);
+**  - a folder cannot be opened as a file, nor a read-only file for writing
+**    (ERROR_ACCESS_DENIED).
+** GetFileInformationByHandle gives the volume serial (the host device) and
+** the file index (the host inode, shared by hard links) of the file itself,
+** wherever its folder has been moved or whatever its path now names.
+** The delete disposition (SetFileInformationByHandle with FileDispositionInfo,
+** NtSetInformationFile with FileDispositionInformation) needs DELETE in the
+** handle and is refused for a read-only file and a running image
+** (STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED); the file keeps its name until
+** its last handle closes, and then that name goes, wherever it now is.
+** FileBasicInfo / FileBasicInformation needs FILE_WRITE_ATTRIBUTES and sets
+** the attributes (0 leaves them). DeleteFileA and MoveFileA open the file for
+** DELETE sharing everything (see BusyError).
+** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
+** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
+** the text for the folder it created with it.
+*/
+
+namespace {
+
+constexpr DWORD kReadRights = GENERIC_READ | FILE_READ_DATA | 0x0020; // FILE_EXECUTE
+constexpr DWORD kWriteRights = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr LONG kStatusInvalidInfoClass = (LONG)0xC0000003;
+constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
+constexpr LONG kStatusInvalidHandle = (LONG)0xC0000008;
+constexpr LONG kStatusAccessDenied = (LONG)0xC0000022;
+constexpr LONG kStatusCannotDelete = (LONG)0xC0000121;
+
+typedef std::pair<uint64_t, uint64_t> FileKey; // device, inode
+
+bool KeyOf(const std::string& host, FileKey* key) {
+    struct stat st;
+    if (host.empty() || stat(host.c_str(), &st) != 0) return false;
+    *key = {(uint64_t)st.st_dev, (uint64_t)st.st_ino};
+    return true;
+}
+
+/* The name an open host descriptor's file has now; empty once it is gone. */
+std::string CurrentName(int hostFd) {
+    char link[64], target[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", hostFd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return "";
+    std::string name(target, (size_t)n);
+    const std::string gone = " (deleted)";
+    if (name.size() > gone.size() &&
+        name.compare(name.size() - gone.size(), gone.size(), gone) == 0)
+        return "";
+    return name;
+}
+
+struct OpenFile;
+std::vector<OpenFile*> openFiles;
+std::set<FileKey> deletePending;
+std::set<std::string*> descriptorsAllocated; // security descriptors not yet freed
+std::map<std::string, std::string> folderSecurity;
+
+struct OpenFile : simwin::Object {
+    int hostFd;
+    FileKey key;
+    DWORD access, share;
+    OpenFile(int fd, FileKey k, DWORD a, DWORD s) : hostFd(fd), key(k), access(a), share(s) {
+        openFiles.push_back(this);
+    }
+    ~OpenFile() override {
+        openFiles.erase(std::find(openFiles.begin(), openFiles.end(), this));
+        bool last = std::none_of(openFiles.begin(), openFiles.end(),
+                                 [this](const OpenFile* f) { return f->key == key; });
+        if (last && deletePending.erase(key)) {
+            std::string name = CurrentName(hostFd);
+            if (!name.empty() && unlink(name.c_str()) == 0) attributes.erase(name);
+        }
+        close(hostFd);
+    }
+};
+
+simwin::ResetHook resetHandles([] {
+    deletePending.clear();
+    folderSecurity.clear();
+    for (std::string* text : descriptorsAllocated)
+        delete text;
+    descriptorsAllocated.clear();
+});
+
+/* Whether the rights of one open are refused by the sharing of another. */
+bool Refuses(DWORD access, DWORD share) {
+    return ((access & kReadRights) && !(share & FILE_SHARE_READ)) ||
+           ((access & kWriteRights) && !(share & FILE_SHARE_WRITE)) ||
+           ((access & DELETE) && !(share & FILE_SHARE_DELETE));
+}
+
+bool Conflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
+    return Refuses(access, otherShare) || Refuses(otherAccess, share);
+}
+
+std::shared_ptr<OpenFile> FileOf(HANDLE file) { return simwin::HandleAs<OpenFile>(file); }
+
+/* What both ways of setting information do; an NTSTATUS. */
+LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size) {
+    auto f = FileOf(file);
+    if (!f) return kStatusInvalidHandle;
+    const std::string name = CurrentName(f->hostFd);
+    if (!disposition) {
+        if (size < 40 || !info) return kStatusLengthMismatch;
+        if (!(f->access & FILE_WRITE_ATTRIBUTES)) return kStatusAccessDenied;
+        DWORD bits;
+        memcpy(&bits, static_cast<const char*>(info) + 32, sizeof bits);
+        bits &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
+        if (bits && !name.empty()) attributes[name] = bits;
+        return 0;
+    }
+    if (size < 1 || !info) return kStatusLengthMismatch;
+    if (!(f->access & DELETE)) return kStatusAccessDenied;
+    if (*static_cast<const uint8_t*>(info) == 0) {
+        deletePending.erase(f->key);
+        return 0;
+    }
+    if (!name.empty() && ((StoredAttributes(name) & FILE_ATTRIBUTE_READONLY) ||
+                          simwin::LockOf(name) == simwin::FileLock::RunningImage))
+        return kStatusCannotDelete;
+    deletePending.insert(f->key);
+    return 0;
+}
+
+BOOL WINAPI SimSetFileInformationByHandle(HANDLE file, int infoClass, LPVOID info, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("SetFileInformationByHandle", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (infoClass != 0 && infoClass != 4) { // FileBasicInfo, FileDispositionInfo
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    switch (SetInformation(file, infoClass == 4, info, size)) {
+    case 0:
+        return TRUE;
+    case kStatusInvalidHandle:
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    case kStatusLengthMismatch:
+        SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    default:
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+}
+
+struct IoStatus {
+    LONG status;
+    ULONG_PTR information;
+};
+
+LONG WINAPI SimNtSetInformationFile(HANDLE file, void* ioStatus, LPVOID info, ULONG size,
+                                    int infoClass) {
+    DWORD err;
+    if (simwin::Enter("NtSetInformationFile", &err)) return kStatusAccessDenied;
+    LONG status = infoClass == 4 || infoClass == 13 // FileBasic-, FileDispositionInformation
+                      ? SetInformation(file, infoClass == 13, info, size)
+                      : kStatusInvalidInfoClass;
+    if (ioStatus && status == 0) *static_cast<IoStatus*>(ioStatus) = IoStatus{0, 0};
+    return status;
+}
+
+BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void** descriptor,
+                                               ULONG* size) {
+    DWORD err;
+    if (simwin::Enter("ConvertStringSecurityDescriptorToSecurityDescriptorA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (!text || !descriptor || revision != 1) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string* held = new std::string(text);
+    descriptorsAllocated.insert(held);
+    *descriptor = held;
+    if (size) *size = (ULONG)held->size();
+    return TRUE;
+}
+
+template <class F> FARPROC AsExport(F* fn) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
 }
 
@@ -992,9 +1204,9 @@ FARPROC FilesExport(const std::string& function) {
     const bool nt = PlatformId() == VER_PLATFORM_WIN32_NT;
     const OSVERSIONINFOA v = Version();
     if (function == "GetFileAttributesExA")
-        return nt || v.dwMinorVersion >= 10 ? ExportOf(SimGetFileAttributesExA) : nullptr;
+        return nt || v.dwMinorVersion >= 10 ? AsExport(SimGetFileAttributesExA) : nullptr;
     if (function == "GetVolumeNameForVolumeMountPointA")
-        return nt && v.dwMajorVersion >= 5 ? ExportOf(SimGetVolumeNameForVolumeMountPointA)
+        return nt && v.dwMajorVersion >= 5 ? AsExport(SimGetVolumeNameForVolumeMountPointA)
                                            : nullptr;
     return nullptr;
 }
@@ -1031,3 +1243,135 @@ void AddAttributes(const std::string& winPath, DWORD bits) {
 }
 
 } // namespace simwin
+
+namespace simwin {
+
+FARPROC FileExport(const std::string& library, const std::string& function) {
+    if (library == "kernel32.dll" && function == "SetFileInformationByHandle")
+        return AsExport(SimSetFileInformationByHandle);
+    if (library == "ntdll.dll" && function == "NtSetInformationFile")
+        return AsExport(SimNtSetInformationFile);
+    if (library == "advapi32.dll" &&
+        function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
+        return AsExport(SimConvertStringSecurityDescriptor);
+    return nullptr;
+}
+
+void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security) {
+    if (!security || !security->lpSecurityDescriptor) return;
+    auto* text = static_cast<std::string*>(security->lpSecurityDescriptor);
+    if (descriptorsAllocated.count(text)) folderSecurity[host] = *text;
+}
+
+std::string FolderSecurity(const std::string& winPath) {
+    auto it = folderSecurity.find(HostPath(winPath));
+    return it == folderSecurity.end() ? "" : it->second;
+}
+
+std::string HandleHostPath(HANDLE file) {
+    auto f = FileOf(file);
+    return f ? CurrentName(f->hostFd) : "";
+}
+
+int HandleHostFd(HANDLE file) {
+    auto f = FileOf(file);
+    return f ? f->hostFd : -1;
+}
+
+DWORD SharingError(const std::string& host, DWORD access, DWORD share) {
+    if (!openFiles.empty()) {
+        FileKey key;
+        if (KeyOf(host, &key)) {
+            if (deletePending.count(key)) return ERROR_ACCESS_DENIED;
+            for (const OpenFile* f : openFiles)
+                if (f->key == key && Conflict(access, share, f->access, f->share))
+                    return ERROR_SHARING_VIOLATION;
+        }
+    }
+    if (IsOpenByDescriptor(host) &&
+        Conflict(access, share, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE))
+        return ERROR_SHARING_VIOLATION;
+    switch (LockOf(host)) {
+    case FileLock::HeldExclusive:
+        if (Conflict(access, share, kReadRights | kWriteRights, 0)) return ERROR_SHARING_VIOLATION;
+        break;
+    case FileLock::RunningImage:
+        if (Conflict(access, share, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE))
+            return ERROR_SHARING_VIOLATION;
+        break;
+    case FileLock::None:
+        break;
+    }
+    return 0;
+}
+
+} // namespace simwin
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
+                   DWORD, HANDLE) {
+    DWORD err;
+    if (simwin::Enter("CreateFileA", &err)) {
+        SetLastError(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (disposition != OPEN_EXISTING) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string host = Resolve(path);
+    FileKey key;
+    if (!KeyOf(host, &key)) {
+        std::string dir, last;
+        SplitLast(host, &dir, &last);
+        SetLastError(IsDir(dir) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (IsDir(host) ||
+        ((access & kWriteRights) && (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (DWORD sharing = simwin::SharingError(host, access, share)) {
+        SetLastError(sharing);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(host.c_str(), (access & kWriteRights) ? O_RDWR : O_RDONLY);
+    if (fd < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return simwin::NewHandle(std::make_shared<OpenFile>(fd, key, access, share));
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    DWORD err;
+    if (simwin::Enter("GetFileInformationByHandle", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto f = FileOf(file);
+    struct stat st;
+    if (!f || !info || fstat(f->hostFd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    memset(info, 0, sizeof *info);
+    const std::string name = CurrentName(f->hostFd);
+    info->dwFileAttributes = name.empty() ? FILE_ATTRIBUTE_ARCHIVE : StoredAttributes(name);
+    info->dwVolumeSerialNumber = (DWORD)((uint64_t)st.st_dev ^ ((uint64_t)st.st_dev >> 32));
+    info->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
+    info->nFileSizeLow = (DWORD)st.st_size;
+    info->nNumberOfLinks = (DWORD)st.st_nlink;
+    info->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
+    info->nFileIndexLow = (DWORD)st.st_ino;
+    return TRUE;
+}
+
+void* LocalFree(void* memory) {
+    auto* text = static_cast<std::string*>(memory);
+    if (memory && descriptorsAllocated.erase(text)) {
+        delete text;
+        return nullptr;
+    }
+    return memory;
+}

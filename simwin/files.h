@@ -20,7 +20,13 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName);
 BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists);
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
-BOOL CreateDirectoryA(LPCSTR path, void* security);
+struct SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    void* lpSecurityDescriptor;
+    BOOL bInheritHandle;
+};
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryA(LPCSTR path);
 
 /* ---- reparse points, volume mount points and a file's own record ---- */
@@ -71,6 +77,40 @@ void SetListedLength(const std::string& winPath, uint64_t length);
 void AddAttributes(const std::string& winPath, DWORD bits);
 
 } // namespace simwin
+
+/* File handles (see the block "File handles" in files.cpp). */
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define DELETE 0x00010000u
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define OPEN_EXISTING 3
+#define ERROR_DIR_NOT_EMPTY 145L
+
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+void* LocalFree(void* memory);
 
 namespace simwin {
 
@@ -129,6 +169,24 @@ void SetShortNames(bool enabled);
    bit, its listing the tag in dwReserved0 (a junction's unless `symbolic`),
    and paths through it reach the target. */
 void MakeDirLink(const std::string& winPath, const std::string& target, bool symbolic = false);
+
+/* File handles. SetFileInformationByHandle (kernel32, Vista and later),
+   NtSetInformationFile (ntdll, NT) and ConvertStringSecurityDescriptorTo-
+   SecurityDescriptorA (advapi32, 2000 and later) are reached only through
+   GetProcAddress; this gives what it hands out for them. */
+FARPROC FileExport(const std::string& library, const std::string& function);
+/* The security a folder was created with, as the text of the descriptor the
+   program built (empty: the default security of the parent). */
+std::string FolderSecurity(const std::string& winPath);
+/* The host file a handle (or a descriptor made from one) refers to, its
+   name now; empty when it is not a file handle. */
+std::string HandleHostPath(HANDLE file);
+/* The open file handle behind a run-time descriptor made by _open_osfhandle,
+   shared with crt.cpp: reads go to its host descriptor. */
+int HandleHostFd(HANDLE file);
+/* Whether opening the host file with these rights and this sharing would
+   conflict with the handles open on it (and what Windows would answer). */
+DWORD SharingError(const std::string& hostPath, DWORD access, DWORD share);
 
 /* Whether an open run-time descriptor of this process refers to the file;
    Windows refuses to delete or rename such a file. */

@@ -23,6 +23,7 @@ struct Library {
 const Library kLibraries[] = {
     {"kernel32.dll", 0x7C800000},
     {"psapi.dll", 0x76BF0000},
+    {"ntdll.dll", 0x7C900000},
     {"advapi32.dll", 0x77DD0000},
 };
 
@@ -66,7 +67,8 @@ const Library* ByHandle(HMODULE module) {
 bool Present(const std::string& key) {
     auto it = libraryPresent.find(key);
     if (it != libraryPresent.end()) return it->second;
-    if (key == "psapi.dll") return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    if (key == "psapi.dll" || key == "ntdll.dll")
+        return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
     return Known(key) != nullptr;
 }
 
@@ -76,7 +78,12 @@ bool Exported(const std::string& key, const std::string& function) {
         auto f = lib->second.find(function);
         if (f != lib->second.end()) return f->second;
     }
+    // SetFileInformationByHandle came with Vista, the string form of
+    // security descriptors with 2000.
     const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    if (function == "SetFileInformationByHandle") return nt && simwin::MajorVersion() >= 6;
+    if (function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
+        return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
     if (key == "advapi32.dll") return nt;
     if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
@@ -296,6 +303,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
     }
     if (key == "advapi32.dll" && function == "QueryServiceConfigA")
         return Export(QueryServiceConfigA);
+    if (FARPROC file = simwin::FileExport(key, function)) return file;
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);

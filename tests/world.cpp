@@ -59,6 +59,16 @@ std::vector<uint8_t> Specimen(int row) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+int FileOpens() { return simwin::CallCount("_open") + simwin::CallCount("CreateFileA"); }
+
+void SwapFolderForLinkAt(const std::string& op, const std::string& dir, const std::string& target) {
+    simwin::OnCall(op, [op, dir, target] {
+        if (simwin::CallCount(op) != 1) return;
+        ASSERT_TRUE(MoveFileA(dir.c_str(), (dir + "-aside").c_str()));
+        simwin::MakeDirLink(dir, target);
+    });
+}
+
 void PlantVariant(const std::string& path) {
     std::vector<uint8_t> bytes = Specimen(45); // W32/Phantaxis.Backdoor
     ASSERT_FALSE(bytes.empty()) << "specimens not built";

@@ -31,6 +31,14 @@ class WorldTest : public ::testing::Test {
     static std::vector<std::string> statuses_; // status texts, in order
 };
 
+/* Files the check opened, by either way it opens them: a handle (NT 2000 and
+   later) or the run-time's read-only open. */
+int FileOpens();
+/* Between the check of a file and its disposal, the first time `op` is
+   called: the folder `dir` moves aside and a link to `target` takes its
+   place, as a variant that fights back would do it. */
+void SwapFolderForLinkAt(const std::string& op, const std::string& dir, const std::string& target);
+
 /* Bytes of a specimen made by tools/make_specimens (1-based row). */
 std::vector<uint8_t> Specimen(int row);
 

@@ -370,7 +370,9 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_FALSE(simwin::IsRunning(pid));
         EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
-        EXPECT_EQ(simwin::CallCount("DeleteFileA"), 2);
+        // 2000 and later delete through the handle the check opened.
+        const bool byPath = !strcmp(version, "98") || !strcmp(version, "NT 4.0");
+        EXPECT_EQ(simwin::CallCount("DeleteFileA"), byPath ? 2 : 0);
         EXPECT_EQ(lines_,
                   std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
         EXPECT_FALSE(simwin::FileExists("C:\\tb.exe"));
@@ -381,38 +383,70 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
 }
 
 TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
-    AttachWindow();
-    g_scan.action = ACTION_DELETE;
-    Plant(45, "C:\\tb.exe");
-    simwin::FailCall("DeleteFileA", ERROR_ACCESS_DENIED, -1);
-    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-    EXPECT_EQ(lines_,
-              std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
-    EXPECT_TRUE(simwin::FileExists("C:\\tb.exe"));
-    EXPECT_EQ(g_scan.filesRemoved, 0);
-    EXPECT_EQ(g_scan.filesInfected, 1);
-    EXPECT_EQ(g_scan.restartNeeded != 0, ScheduleDeleteOnRestart("C:\\tb.exe"));
+    // NT 4.0, and a file that cannot be opened as a handle, go by path; on
+    // 2000 and later the file waits for the restart in a folder of its own.
+    const std::string waiting = "C:\\CleanPhantaxis-restart-1\\tb.exe";
+    struct Row {
+        const char* what;
+        void (*version)();
+        const char* failing; // fails, on the handle from its second call on
+        bool openFails;
+        std::string waits;
+    } rows[] = {
+        {"NT 4.0", simwin::SetWindowsNt4, "DeleteFileA", false, "C:\\tb.exe"},
+        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", false, waiting},
+        {"10", simwin::SetWindows10, "SetFileInformationByHandle", false, waiting},
+        {"XP, no handle", simwin::SetWindowsXp, "DeleteFileA", true, waiting},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Renew();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        r.version();
+        Plant(45, "C:\\tb.exe");
+        simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, strcmp(r.failing, "DeleteFileA") != 0);
+        if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_EQ(lines_, std::vector<std::string>{
+                              "C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
+        EXPECT_TRUE(simwin::FileExists(r.waits));
+        EXPECT_EQ(simwin::PendingDeletions(), std::vector<std::string>{r.waits});
+        EXPECT_EQ(g_scan.filesRemoved, 0);
+        EXPECT_EQ(g_scan.filesInfected, 1);
+        EXPECT_TRUE(g_scan.restartNeeded);
 
-    // An earlier deletion waiting for the restart keeps the restart offer.
-    g_scan.restartNeeded = TRUE;
-    lines_.clear();
-    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-    EXPECT_EQ(lines_.size(), 1u);
-    EXPECT_TRUE(g_scan.restartNeeded);
-    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+        // An earlier deletion waiting for the restart keeps the restart offer.
+        Plant(45, "C:\\tb.exe");
+        simwin::AllowDelayedMoves(false);
+        lines_.clear();
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_EQ(lines_.size(), 1u);
+        EXPECT_TRUE(g_scan.restartNeeded);
+        EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
 }
 
 TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
-    AttachWindow();
-    g_scan.action = ACTION_DELETE;
-    Plant(54, "C:\\g.exe");
-    simwin::FailCall("SetFileAttributesA", ERROR_ACCESS_DENIED, 1);
-    EXPECT_EQ(CheckFile(kTrojan, "C:\\g.exe"), 1);
-    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\g.exe     " + Name(54) + " Unable to remove"});
-    EXPECT_EQ(simwin::CallCount("DeleteFileA"), 0);
-    EXPECT_TRUE(simwin::FileExists("C:\\g.exe"));
-    EXPECT_FALSE(g_scan.restartNeeded);
-    EXPECT_EQ(g_scan.filesRemoved, 0);
+    for (bool handle : {false, true}) {
+        SCOPED_TRACE(handle ? "through the handle" : "by path");
+        Renew();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        if (!handle) simwin::SetWindowsNt4();
+        Plant(54, "C:\\g.exe");
+        simwin::FailCall(handle ? "NtSetInformationFile" : "SetFileAttributesA",
+                         ERROR_ACCESS_DENIED);
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\g.exe"), 1);
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{"C:\\g.exe     " + Name(54) + " Unable to remove"});
+        EXPECT_EQ(simwin::CallCount("DeleteFileA") + simwin::CallCount("NtSetInformationFile"),
+                  handle ? 1 : 0);
+        EXPECT_TRUE(simwin::FileExists("C:\\g.exe"));
+        EXPECT_FALSE(g_scan.restartNeeded);
+        EXPECT_EQ(g_scan.filesRemoved, 0);
+    }
 }
 
 TEST_F(FileCheckTest, RenameChangesTheExtensionOnly) {
@@ -477,6 +511,14 @@ TEST_F(FileCheckTest, MemoryScanModeOnlyReportsTheMatch) {
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\svc.exe"); // the autostart walk lowered it
     EXPECT_STREQ(g_scan.detectionName, Name(127).c_str());
+    // The image stays open for its disposal, which matches it again: the
+    // file changed meanwhile is no longer the variant and stays.
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 1u);
+    simwin::WriteFile("C:\\WINDOWS\\svc.exe", "no longer the variant");
+    g_scan.pendingMemoryAction = ACTION_DELETE;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\svc.exe"), 0);
+    EXPECT_EQ(lines_.back(), "System Memory    W32/Phantaxis.Backdoor removed");
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\svc.exe"));
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 }
 

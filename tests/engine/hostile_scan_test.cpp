@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 
@@ -140,8 +141,8 @@ TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
     // text files are never opened), b disappears with all it holds; while c
     // is listed, its subfolder is replaced by a file.
     const std::string b = Host("C:\\b"), cGone = Host("C:\\c\\gone");
-    simwin::OnCall("_open", [b] {
-        if (simwin::CallCount("_open") == 1) fs::remove_all(b);
+    simwin::OnCall("CreateFileA", [b] {
+        if (simwin::CallCount("CreateFileA") == 1) fs::remove_all(b);
     });
     simwin::OnCall("FindFirstFileA", [cGone] {
         if (fs::is_directory(cGone) && simwin::CallCount("FindFirstFileA") > 8) {
@@ -243,6 +244,81 @@ TEST_F(HostileScanTest, HeadersThatRunOffTheEndOfTheFile) {
     // Header reads and two 20-byte windows per record at most, never a
     // whole file: well under a kilobyte per file plus the infected one's.
     EXPECT_LT(simwin::BytesRead() - readBefore, (files.size() + 1) * 1200 + 2 * 20 * 127);
+}
+
+TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
+    // Between the check and the disposal the variant's folder steps aside
+    // and a link takes its place (to the system folder, or to the folder
+    // itself, which a variant could re-aim later), or the file is replaced
+    // just before the rename, or the folder is swapped at the very rename or
+    // move (what was moved then goes back): what goes is the file checked, never the
+    // system's file of the same name, and nothing goes by a path through a
+    // link or by a path that names another file.
+    const std::function<void()> toSystem = [] {
+        SwapFolderForLinkAt("RegOpenKeyExA", "C:\\v", "C:\\WINDOWS\\system32");
+    };
+    const std::function<void()> toItself = [] {
+        SwapFolderForLinkAt("RegOpenKeyExA", "C:\\v", "C:\\v-aside");
+    };
+    const std::function<void()> replaced = [] {
+        simwin::OnCall("GetFileAttributesA", [] {
+            if (simwin::CallCount("GetFileAttributesA") != 1) return;
+            ASSERT_TRUE(MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"));
+            simwin::WriteFile("C:\\v\\x.exe", "another file");
+        });
+    };
+    const std::function<void()> atRename = [] {
+        SwapFolderForLinkAt("MoveFileA", "C:\\v", "C:\\WINDOWS\\system32");
+    };
+    const std::function<void()> atMove = [] {
+        SwapFolderForLinkAt("MoveFileExA", "C:\\v", "C:\\WINDOWS\\system32");
+    };
+    struct Row {
+        const char* what;
+        int32_t action;
+        void (*version)();
+        const std::function<void()>& meddle;
+        const char* failing; // fails from its second call on: the delete stays refused
+        std::string line;
+        bool checkedGone;
+    } rows[] = {
+        {"delete, XP", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "", "removed", true},
+        {"delete, 10", ACTION_DELETE, simwin::SetWindows10, toSystem, "", "removed", true},
+        {"rename", ACTION_RENAME, simwin::SetWindowsXp, toSystem, "", "Rename failed", false},
+        {"restart", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "NtSetInformationFile",
+         "Unable to remove", false},
+        {"rename, link to itself", ACTION_RENAME, simwin::SetWindowsXp, toItself, "",
+         "Rename failed", false},
+        {"restart, link to itself", ACTION_DELETE, simwin::SetWindowsXp, toItself,
+         "NtSetInformationFile", "Unable to remove", false},
+        {"rename, file replaced", ACTION_RENAME, simwin::SetWindowsXp, replaced, "",
+         "Rename failed", false},
+        {"swapped at the rename", ACTION_RENAME, simwin::SetWindowsXp, atRename, "",
+         "Rename failed", false},
+        {"swapped at the move", ACTION_DELETE, simwin::SetWindowsXp, atMove, "NtSetInformationFile",
+         "Unable to remove", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Renew();
+        AttachWindow();
+        g_scan.action = r.action;
+        r.version();
+        simwin::WriteFile("C:\\v\\x.exe", infected_);
+        simwin::WriteFile("C:\\WINDOWS\\system32\\x.exe", "the system's own");
+        if (*r.failing) simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, 1);
+        r.meddle();
+        EXPECT_EQ(CheckFile("W32/Phantaxis.Trojan", "C:\\v\\x.exe"), 1);
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{"C:\\v\\x.exe     W32/Phantaxis.b.FraudTool " + r.line});
+        EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\x.exe"), "the system's own");
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\system32\\x.Vxe"));
+        EXPECT_FALSE(simwin::FileExists("C:\\v\\x.Vxe"));
+        EXPECT_NE(simwin::FileExists("C:\\v-aside\\x.exe") || simwin::FileExists("C:\\v-aside.exe"),
+                  r.checkedGone);
+        EXPECT_TRUE(simwin::PendingDeletions().empty());
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
 }
 
 } // namespace

@@ -139,12 +139,14 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
         TearDown();
         SetUp();
         PlantVariant("C:\\locked.exe");
-        simwin::FailCall("DeleteFileA", ERROR_ACCESS_DENIED, -1);
+        // XP: the delete through the handle fails (the attributes are reset).
+        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 1);
         simwin::ScriptAnswers({answer});
         RunScan();
+        const std::string waits = "C:\\CleanPhantaxis-restart-1\\locked.exe";
         EXPECT_EQ(lines_.front(), "C:\\locked.exe     W32/Phantaxis.Backdoor Unable to remove");
-        EXPECT_EQ(simwin::PendingDeletions(), std::vector<std::string>{"C:\\locked.exe"});
-        EXPECT_TRUE(simwin::FileExists("C:\\locked.exe"));
+        EXPECT_EQ(simwin::PendingDeletions(), std::vector<std::string>{waits});
+        EXPECT_TRUE(simwin::FileExists(waits));
         ASSERT_EQ(simwin::Questions().size(), 1u);
         EXPECT_EQ(simwin::Questions()[0].title, "CleanPhantaxis Ver 1.0");
         if (answer == IDYES)

@@ -443,7 +443,7 @@ class WalkPrefilterTest : public WalkTest {
         PlantTree();
         g_fileChecks = checks;
         g_variantTable = table;
-        const int before = simwin::CallCount("_open");
+        const int before = FileOpens();
         WalkDirectory("C:\\*.*");
         ScanOutcome out{lines_,
                         statuses_,
@@ -453,7 +453,7 @@ class WalkPrefilterTest : public WalkTest {
                         g_scan.restartNeeded,
                         {},
                         simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_KEY),
-                        simwin::CallCount("_open") - before};
+                        FileOpens() - before};
         for (auto& e : std::filesystem::recursive_directory_iterator(root_ + "/c"))
             if (e.is_regular_file()) out.files[e.path().string()] = e.file_size();
         g_fileChecks = FileCheckList;
@@ -561,6 +561,6 @@ TEST_F(WalkPrefilterTest, ATreeWithoutCandidatesOpensNoFile) {
     }
     g_scan.action = ACTION_DELETE;
     EXPECT_EQ(WalkDirectory("C:\\*.*"), 100000);
-    EXPECT_EQ(simwin::CallCount("_open"), 0);
+    EXPECT_EQ(FileOpens(), 0);
     EXPECT_TRUE(lines_.empty());
 }

@@ -69,21 +69,35 @@ TEST_F(MemoryScanTest, XpAsksForTheRestartThenEndsTheProgram) {
 }
 
 TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
-    MapDrive('D');
-    simwin::WriteFile("D:\\later.txt", "never walked");
-    RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
-    try {
-        RunScan();
-        ADD_FAILURE() << "the run went on to the drives";
-    } catch (const simwin::ProcessExit& e) {
-        EXPECT_EQ(e.code, 0);
+    // Also when, at the termination, the variant's folder steps aside for a
+    // link to the system folder: the image checked goes, the system's file
+    // of that name stays, and the lines are the same.
+    for (bool swapped : {false, true}) {
+        SCOPED_TRACE(swapped ? "swapped" : "plain");
+        Renew();
+        AttachWindow();
+        strcpy(g_scan.target, "!:");
+        g_scan.action = ACTION_DELETE;
+        MapDrive('D');
+        simwin::WriteFile("D:\\later.txt", "never walked");
+        simwin::WriteFile("C:\\WINDOWS\\system32\\svc.exe", "the system's own");
+        RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
+        if (swapped) SwapFolderForLinkAt("TerminateProcess", "C:\\x", "C:\\WINDOWS\\system32");
+        try {
+            RunScan();
+            ADD_FAILURE() << "the run went on to the drives";
+        } catch (const simwin::ProcessExit& e) {
+            EXPECT_EQ(e.code, 0);
+        }
+        EXPECT_TRUE(simwin::Questions().empty());
+        EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
+        EXPECT_EQ(lines_, (std::vector<std::string>{
+                              kMemoryLine, "C:\\x\\svc.exe     W32/Phantaxis.Trojan removed"}));
+        EXPECT_TRUE(simwin::DriveQueries().empty());
+        EXPECT_EQ(g_scan.filesScanned, 0);
+        EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\svc.exe"), "the system's own");
+        EXPECT_FALSE(simwin::FileExists(swapped ? "C:\\x-aside\\svc.exe" : "C:\\x\\svc.exe"));
     }
-    EXPECT_TRUE(simwin::Questions().empty());
-    EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          kMemoryLine, "C:\\x\\svc.exe     W32/Phantaxis.Trojan removed"}));
-    EXPECT_TRUE(simwin::DriveQueries().empty());
-    EXPECT_EQ(g_scan.filesScanned, 0);
 }
 
 TEST_F(MemoryScanTest, NtWithNothingRunningGoesOnToTheDrives) {

@@ -5,6 +5,8 @@
 #include "repair/delete_on_restart.h"
 #include "world.h"
 
+#include <functional>
+
 class DeleteOnRestartTest : public WorldTest {
   protected:
     void SetUp() override {
@@ -266,24 +268,58 @@ TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
 }
 
 TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
-    simwin::SetWindowsXp();
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    ASSERT_EQ(simwin::MoveFileExCalls().size(), 1u);
-    EXPECT_EQ(simwin::MoveFileExCalls()[0].existing, kLong);
-    EXPECT_EQ(simwin::MoveFileExCalls()[0].newName, ""); // no new name: delete
-    EXPECT_EQ(simwin::MoveFileExCalls()[0].flags, (DWORD)MOVEFILE_DELAY_UNTIL_REBOOT);
-    EXPECT_EQ(simwin::PendingDeletions(), (std::vector<std::string>{kLong}));
+    // NT 4.0 schedules the path itself. 2000 and later first move the file
+    // into a folder of its own that only administrators and the system can
+    // write, and schedule that; a path through a link, a folder someone else
+    // made, or a move that fails arranges nothing.
+    const std::string waiting = "C:\\CleanPhantaxis-restart-1\\verylongname.exe";
+    struct Row {
+        const char* what;
+        void (*version)();
+        std::function<void()> meddle;
+        std::string scheduled; // empty: nothing
+    } rows[] = {
+        {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
+        {"XP", simwin::SetWindowsXp, [] {}, waiting},
+        {"10, first folder taken", simwin::SetWindows10,
+         [] { simwin::MakeDir("C:\\CleanPhantaxis-restart-1"); },
+         "C:\\CleanPhantaxis-restart-2\\verylongname.exe"},
+        {"XP, a link on the path", simwin::SetWindowsXp,
+         [] {
+             ASSERT_TRUE(MoveFileA("C:\\Program Files\\Phx", "C:\\Phx"));
+             simwin::MakeDirLink("C:\\Program Files\\Phx", "C:\\Phx");
+         },
+         ""},
+        {"XP, the move fails", simwin::SetWindowsXp,
+         [] { simwin::FailCall("MoveFileExA", ERROR_ACCESS_DENIED); }, ""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Renew();
+        simwin::WriteFile(kLong, "MZ");
+        r.version();
+        r.meddle();
+        EXPECT_EQ(ScheduleDeleteOnRestart(kLong), !r.scheduled.empty());
+        EXPECT_EQ(simwin::PendingDeletions(), r.scheduled.empty()
+                                                  ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{r.scheduled});
+        EXPECT_EQ(simwin::FileExists(r.scheduled.empty() ? kLong : r.scheduled), true);
+        if (r.scheduled.empty() || r.scheduled == kLong) continue;
+        EXPECT_FALSE(simwin::FileExists(kLong));
+        const std::string folder = r.scheduled.substr(0, r.scheduled.rfind('\\'));
+        EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    }
+    simwin::SetWindowsNt4();
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::CallCount("MoveFileExA"), 2);
-    EXPECT_EQ(simwin::PendingDeletions().size(), 1u);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+    const int moves = simwin::CallCount("MoveFileExA");
 
     simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::CallCount("MoveFileExA"), 2);
+    EXPECT_EQ(simwin::CallCount("MoveFileExA"), moves);
     EXPECT_EQ(simwin::CallCount("GetShortPathNameA"), 0);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
 }

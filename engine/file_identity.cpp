@@ -1,0 +1,114 @@
+/*
+** The checked file's handle and identity.
+*/
+#include "engine/file_identity.h"
+#include "memory/platform.h"
+#include "memory/wow64.h"
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+namespace {
+
+/* The information classes, as SetFileInformationByHandle (FileBasicInfo,
+   FileDispositionInfo) and NtSetInformationFile (FileBasicInformation,
+   FileDispositionInformation) number them, and their records, which both
+   lay out alike. */
+enum { kBasicByHandle = 0, kDispositionByHandle = 4, kBasicNt = 4, kDispositionNt = 13 };
+
+struct BasicInfo {
+    LONGLONG creation, lastAccess, lastWrite, change; // 0: unchanged
+    DWORD attributes;
+};
+static_assert(sizeof(BasicInfo) == 40, "FILE_BASIC_INFO");
+
+struct DispositionInfo {
+    BYTE deleteFile;
+};
+
+struct IoStatusBlock {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
+typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
+
+template <class Fn> Fn Resolve(const char* library, const char* function) {
+    HMODULE module = LoadLibraryA(library);
+    FARPROC address = module ? GetProcAddress(module, function) : nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
+}
+
+bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
+    if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
+        return set(file, disposition ? kDispositionByHandle : kBasicByHandle, info, size) != 0;
+    if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
+        IoStatusBlock status = {};
+        return set(file, &status, info, size, disposition ? kDispositionNt : kBasicNt) == 0;
+    }
+    return false;
+}
+
+// A link, or a name that does not open at all.
+bool LinkOrGone(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+} // namespace
+
+bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT && GetNtGeneration() != NTGEN_4; }
+
+HANDLE OpenCheckedFile(const char* path) {
+    NativeFileNames native;
+    return CreateFileA(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+bool IdentityOf(HANDLE file, FileId* id) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->indexHigh = info.nFileIndexHigh;
+    id->indexLow = info.nFileIndexLow;
+    return true;
+}
+
+bool ClearAttributesOf(HANDLE file) {
+    BasicInfo info = {};
+    info.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    return SetInformation(file, false, &info, sizeof info);
+}
+
+bool MarkForDeletion(HANDLE file) {
+    DispositionInfo info = {1};
+    return SetInformation(file, true, &info, sizeof info);
+}
+
+bool PathNamesFile(const char* path, const FileId& id) {
+    char prefix[MAX_PATH];
+    const size_t length = strlen(path);
+    if (length < 4 || length >= sizeof prefix || path[1] != ':' || path[2] != '\\') return false;
+    NativeFileNames native;
+    // Every folder after the drive's root, then the file itself.
+    for (size_t i = 3; i <= length; i++) {
+        if (i < length && path[i] != '\\') continue;
+        memcpy(prefix, path, i);
+        prefix[i] = 0;
+        if (LinkOrGone(prefix)) return false;
+    }
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    FileId now;
+    const bool same = IdentityOf(file, &now) && now.volume == id.volume &&
+                      now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
+    CloseHandle(file);
+    return same;
+}

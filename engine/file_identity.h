@@ -1,0 +1,46 @@
+/*
+** The checked file as a file, not a name: on Windows 2000 and later the file
+** check opens a file once, for reading and deleting, and what it deletes is
+** the file it read, whatever its path names by then.
+**
+** A path can be changed under the program: any user may move a folder aside
+** and put a directory link (a junction) to another folder in its place. What
+** must go by path (a rename, the move before a delete at restart, the search
+** for the process that holds the file) first makes sure the path still names
+** the checked file and runs through no link. Windows 9x and NT 4.0 have no
+** junctions; there, and for a file that cannot be opened so, files go by path.
+*/
+#ifndef CLEANPHANTAXIS_FILE_IDENTITY_H
+#define CLEANPHANTAXIS_FILE_IDENTITY_H
+
+#include "platform/win32.h"
+#include <stddef.h>
+
+/* What tells one file from every other: the volume's serial number and the
+   file's index on it (hard links to one file share it). */
+struct FileId {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+/* Whether files are opened and deleted through handles: NT 2000 and later. */
+bool CheckedFileHandles();
+
+/* Opens `path` (a real name, see NativeFileNames) for reading, for deleting
+   and for its attributes, sharing as the run-time's own open does (read and
+   write); INVALID_HANDLE_VALUE when it cannot be. */
+HANDLE OpenCheckedFile(const char* path);
+bool IdentityOf(HANDLE file, FileId* id);
+
+/* Through the handle: clears read-only, hidden and system; marks the file to
+   be deleted when its last handle closes. Both resolved at run time:
+   SetFileInformationByHandle (Vista and later), else NtSetInformationFile. */
+bool ClearAttributesOf(HANDLE file);
+bool MarkForDeletion(HANDLE file);
+
+/* Whether `path` still names the file `id`: no folder on it, nor the file
+   itself, is a link, and the file it opens is that one. */
+bool PathNamesFile(const char* path, const FileId& id);
+
+#endif
