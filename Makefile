@@ -54,8 +54,14 @@ fuzz: deps
 
 # The release archive, dist/CleanPhantaxis-<version>.zip: the shipped 32-bit
 # program, README.txt, the YARA rules and ClamAV signatures, SHA256SUMS.
-# Builds only what goes into it.
+# Builds only what goes into it, and only from a plain Release configuration
+# of the 32-bit build (no flags of this machine's), the one anybody reproduces.
 dist: deps $(BUILD)/host/Makefile $(BUILD)/win32/Makefile
+	@for want in CMAKE_BUILD_TYPE:STRING=Release CMAKE_C_FLAGS:STRING= CMAKE_CXX_FLAGS:STRING= \
+	    CMAKE_RC_FLAGS:STRING= CMAKE_EXE_LINKER_FLAGS:STRING=; do \
+	    grep -qx "$$want" $(BUILD)/win32/CMakeCache.txt || \
+	    { echo "make dist: $(BUILD)/win32 is not configured with $$want; remove it and run again" >&2; exit 1; }; \
+	done
 	$(CMAKE) --build $(BUILD)/host -j$(JOBS) --target signatures
 	$(CMAKE) --build $(BUILD)/win32 -j$(JOBS) --target CleanPhantaxis
 	scripts/make-dist --exe $(BUILD)/win32/ui/CleanPhantaxis.exe --signatures build/signatures --out dist

@@ -221,7 +221,6 @@ void DisposeChecked(const Checked& file, const char* path, const char* name) {
 Checked g_matchedImage = {-1, INVALID_HANDLE_VALUE};
 char g_matchedImagePath[MAX_PATH + 1];
 
-
 /* The record the open file matches, in table order; null when none. */
 const VariantSignature* MatchingRecord(int fd, long length) {
     if (length < 0 || !ReadFileHeader(fd) || !ReadSectionTable(fd)) return nullptr;

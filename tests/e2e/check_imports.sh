@@ -41,6 +41,11 @@ check() { # <objdump> <exe> [<kept-dir>]
     done <<< "$dlls"
 
     imports=$(list_imports "$table")
+    # A DLL whose function list this script cannot read would pass unchecked.
+    while IFS= read -r dll; do
+        awk -v dll="${dll,,}" '$1 == dll { found = 1 } END { exit !found }' <<< "$imports" ||
+            { echo "FAIL: no function read from the import list of $dll"; status=1; }
+    done <<< "$dlls"
     # Newer SDKs turn the psapi functions into kernel32's K32 forms.
     local late="CreateToolhelp32Snapshot|Process32First|Process32Next|EnumProcesses|GetModuleFileNameExA"
     late+="|IsWow64Process|Wow64DisableWow64FsRedirection|Wow64RevertWow64FsRedirection"
@@ -84,17 +89,35 @@ check() { # <objdump> <exe> [<kept-dir>]
 }
 
 # Writes a copy of <exe> with <count> bytes at <offset> (from the optional
-# header when the offset is a number prefixed with "+", else the first
-# occurrence of the text <old> replaced by <new>).
-damaged_copy() { # <exe> <out> (+<offset> <size> <value> | <old> <new>)
+# header when the offset is a number prefixed with "+"), or with the first
+# entry of <dll>'s import lookup and address tables set to <value> (when
+# prefixed with "@"), else the first occurrence of the text <old> replaced
+# by <new>.
+damaged_copy() { # <exe> <out> (+<offset> <size> <value> | @<dll> <value> | <old> <new>)
     python3 - "$@" << 'PY'
 import struct, sys
 exe, out, a, b = sys.argv[1:5]
 data = bytearray(open(exe, "rb").read())
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+opt = pe + 24
 if a.startswith("+"):
-    opt = struct.unpack_from("<I", data, 0x3C)[0] + 24
     size, value = int(b), int(sys.argv[5], 0)
     data[opt + int(a[1:]):opt + int(a[1:]) + size] = value.to_bytes(size, "little")
+elif a.startswith("@"):
+    count, optsize = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    sections = [struct.unpack_from("<8xIIII", data, opt + optsize + 40 * i) for i in range(count)]
+    def at(rva):
+        return next(rva - va + raw for vsize, va, rawsize, raw in sections
+                    if va <= rva < va + max(vsize, rawsize))
+    desc = at(struct.unpack_from("<I", data, opt + 104)[0])  # the import directory (PE32)
+    while True:
+        lookup, _, _, name, address = struct.unpack_from("<5I", data, desc)
+        assert name, "no imports from " + a[1:]
+        if bytes(data[at(name):at(name) + 64]).split(b"\0")[0].lower() == a[1:].encode():
+            break
+        desc += 20
+    for table in (lookup, address):
+        struct.pack_into("<I", data, at(table), int(b, 0))
 else:
     at = data.find(b"\0" + a.encode() + b"\0")
     assert at > 0 and len(a) == len(b), "no import named " + a
@@ -130,6 +153,8 @@ if [ "${1:-}" = --self-test ]; then
     }
     expect_fail "an import outside the kept list" "kernel32.dll $other" "$first" "$other"
     expect_fail "a DLL older Windows lacks" "imports SHLWAPI.dll" SHELL32.dll SHLWAPI.dll
+    expect_fail "an import by ordinal" "from kernel32.dll by ordinal" @kernel32.dll 0x8000007B
+    expect_fail "a DLL whose functions go unread" "import list of SHELL32.dll" @shell32.dll 0
     # The header fields, one at a time (offsets in the PE32 optional header).
     expect_fail "image base 0x10000000" ImageBase +28 4 0x10000000
     expect_fail "section alignment 8192" SectionAlignment +32 4 0x2000
