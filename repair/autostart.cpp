@@ -178,10 +178,10 @@ void FreeForms(char* forms[3], int count) {
 
 /* Whether `text` (lower case) names the file by a path written otherwise
    than its forms, as Windows still reads it: folders in their 8.3 and long
-   names mixed, "/" for "\\", separators doubled. Its folders are looked up
-   as the file system names them; the name that follows must be one of
-   the file's (the last name of one of `forms`) and end there (NamesFile).
-   `longForm` is the file's long form. */
+   names mixed, "/" for a backslash, separators doubled. Its folders are
+   looked up as the file system names them; the name that follows must be
+   one of the file's (the last name of one of `forms`) and end there
+   (NamesFile). `longForm` is the file's long form. */
 bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], int formCount,
                            const char* longForm) {
     if (!longForm) return false;
