@@ -57,10 +57,11 @@ bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
     const char* name = strrchr(path, '\\');
     const bool extension = name && strchr(name, '.');
     const char* rest = text + n;
-    const size_t tail = strcspn(rest, quoted ? "\"" : " \t");
-    const bool dot = memchr(rest, '.', tail) != nullptr;
-    if (strspn(rest, ". ") >= tail) return extension || dot;
-    return extension && *rest == '.' && !memchr(rest, '\\', tail);
+    // Up to that end, or to a backslash: then the name goes on as a folder's.
+    const size_t tail = strcspn(rest, quoted ? "\"\\" : " \t\\");
+    if (rest[tail] == '\\') return false;
+    if (strspn(rest, ". ") >= tail) return extension || memchr(rest, '.', tail);
+    return extension && *rest == '.';
 }
 
 /* A 64-bit program's environment gives the Program Files variables the
@@ -194,7 +195,9 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
     }
     path[used] = 0;
     bool found = false;
-    for (const char* at = strchr(path, '\\'); at && !found; at = strchr(at + 1, '\\'))
+    // Windows takes no program's name longer than a path may be.
+    for (const char* at = strchr(path, '\\'); at && !found && at - path < MAX_PATH;
+         at = strchr(at + 1, '\\'))
         for (int f = 0; f < formCount && !found; f++) {
             const char* name = strrchr(forms[f], '\\');
             const size_t folder = (size_t)(at - path), length = strlen(name);
