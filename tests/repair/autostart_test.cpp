@@ -60,9 +60,10 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     Set(kRun, "QuotedOld", "\"c:\\windows\\evil.exe.old\" -q");
     Set(kRun, "Longer", "c:\\windows\\evil.exe2");
     Set(kRun, "Folder", "c:\\windows\\evil.exe.d\\run.exe");
+    Set(kRun, "InQuotes", "\"c:\\windows\\evil.exe -q\""); // one name, of another file
     Detect("C:\\WINDOWS\\EVIL.EXE");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere",
-                                                     "Longer", "Folder"}));
+                                                     "Longer", "Folder", "InQuotes"}));
     EXPECT_EQ(lines_, (std::vector<std::string>(5, kRemoved)));
     EXPECT_STREQ(g_scan.autostartValueName, "QuotedOld");
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\evil.exe"); // lower-cased in place
@@ -81,7 +82,7 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     Detect("c:\\program files\\app\\evil.exe");
     EXPECT_EQ(Names(kRun),
               (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere", "Longer", "Folder",
-                                        "Tray", "Unquoted", "Ctfmon", "NoExtension"}));
+                                        "InQuotes", "Tray", "Unquoted", "Ctfmon", "NoExtension"}));
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Quoted");
 }
