@@ -48,7 +48,8 @@ struct ScanState {
     BOOL programFilesVisited;     // some walk entered "...\Program Files\..."
     char currentFile[261];        // file under check, for the autostart cleanup
     char autostartValueName[128]; // last autostart value matched
-    REGSAM autostartValueView;    // the registry view it was found in
+    char autostartValueKey[64];   // the key it was found in
+    REGSAM autostartValueView;    // and the registry view
     BOOL memoryRestartNeeded;     // the memory scan wants its restart question
     // A 32-bit program on 64-bit Windows (found at the start of the run), and
     // kernel32's switch of the file system redirection there, when it has one.

@@ -28,37 +28,40 @@ const char* const kWalkName = "W32/Phantaxis.Backdoor";
 bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
 
 /* A name that does not fit is not remembered: a truncated name could be
-   another value's, and deleting that one later would be wrong. The view is
-   remembered with it: the same name in the other view is another program's
-   (Windows' own values stand in both). */
-void RememberValueName(const char* name, REGSAM view) {
-    if (strlen(name) >= sizeof g_scan.autostartValueName) return;
+   another value's, and deleting that one later would be wrong. The key and
+   the view are remembered with it: the same name elsewhere is another
+   program's (Windows' own values stand in both views, and a variant may
+   name a value of the other key after one of Windows'). */
+void RememberValueName(const char* name, const char* subKey, REGSAM view) {
+    if (strlen(name) >= sizeof g_scan.autostartValueName ||
+        strlen(subKey) >= sizeof g_scan.autostartValueKey)
+        return;
     strcpy(g_scan.autostartValueName, name);
+    strcpy(g_scan.autostartValueKey, subKey);
     g_scan.autostartValueView = view;
 }
 
 /* Whether `text` (lower case) names the file `path` (lower case, n
-   characters) whole: it starts with the path and the path ends there. In a
-   value that began with a quote the path ends at the closing quote (or the
-   end). Elsewhere it ends at the end, or at a blank or a tab where Windows
-   would take the text before it for the program: only when the file's name
-   has an extension (to a name without one, Windows adds ".exe" first). A
-   dot may follow only as a second extension of a file name that has one
-   ("evil.exe.old"), running to that end without naming a folder. So
-   "c:\program" names no "c:\program files\...", quoted or not, nor
-   "...\ctfmon" "...\ctfmon.exe". */
+   characters) whole: it starts with the path and the path ends there. The
+   program's name ends at the closing quote (or the end) in a value that
+   began with a quote, elsewhere at a blank, a tab or the end. Between the
+   path and that end may stand only dots and blanks, which Windows strips
+   from a name's end; to a name without an extension Windows adds ".exe"
+   unless it ends in a dot, so such a name needs one there. A dot may also
+   begin a second extension of a file name that has one ("evil.exe.old"),
+   running to that end without naming a folder. So "c:\program" names no
+   "c:\program files\...", quoted or not, and the file "...\ctfmon" is named
+   neither by "...\ctfmon.exe" nor by "...\ctfmon" (which starts ctfmon.exe). */
 bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
     if (strncmp(text, path, n) != 0) return false;
-    const char* const ends = quoted ? "\"" : " \t";
     const char* name = strrchr(path, '\\');
     const bool extension = name && strchr(name, '.');
     const char* rest = text + n;
-    if (*rest == '.') {
-        if (!extension) return false;
-        rest += strcspn(rest, ends);
-        if (memchr(text + n, '\\', (size_t)(rest - (text + n)))) return false;
-    }
-    return *rest == 0 || (strchr(ends, *rest) && (quoted || extension));
+    // Up to that end, or to a backslash: then the name goes on as a folder's.
+    const size_t tail = strcspn(rest, quoted ? "\"\\" : " \t\\");
+    if (rest[tail] == '\\') return false;
+    if (strspn(rest, ". ") >= tail) return extension || memchr(rest, '.', tail);
+    return extension && *rest == '.';
 }
 
 /* A 64-bit program's environment gives the Program Files variables the
@@ -174,6 +177,45 @@ void FreeForms(char* forms[3], int count) {
         free(forms[i]);
 }
 
+/* Whether `text` (lower case) names the file by a path written otherwise
+   than its forms, as Windows still reads it: folders in their 8.3 and long
+   names mixed, "/" for a backslash, separators doubled. Its folders are
+   looked up as the file system names them; the name that follows must be
+   one of the file's (the last name of one of `forms`) and end there
+   (NamesFile). `longForm` is the file's long form. */
+bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], int formCount,
+                           const char* longForm) {
+    if (!longForm) return false;
+    char* path = (char*)malloc(strlen(text) + 1);
+    if (!path) return false;
+    size_t used = 0;
+    for (const char* p = text; *p; p++) {
+        const char c = *p == '/' ? '\\' : *p;
+        if (c != '\\' || used == 0 || path[used - 1] != '\\') path[used++] = c;
+    }
+    path[used] = 0;
+    bool found = false;
+    // Windows takes no program's name longer than a path may be.
+    for (const char* at = strchr(path, '\\'); at && !found && at - path < MAX_PATH;
+         at = strchr(at + 1, '\\'))
+        for (int f = 0; f < formCount && !found; f++) {
+            const char* name = strrchr(forms[f], '\\');
+            const size_t folder = (size_t)(at - path), length = strlen(name);
+            char* candidate;
+            if (!NamesFile(at, quoted, name, length) ||
+                (candidate = (char*)malloc(folder + length + 1)) == nullptr)
+                continue;
+            memcpy(candidate, path, folder);
+            memcpy(candidate + folder, name, length + 1);
+            char* long_ = LongForm(candidate);
+            found = long_ && strcmp(long_, longForm) == 0;
+            free(long_);
+            free(candidate);
+        }
+    free(path);
+    return found;
+}
+
 /* Expands `source` whole and returns the text (in `local` or in *heap, which
    the caller frees), or null when the expansion fails. */
 char* ExpandWhole(const char* source, char* local, DWORD localSize, char** heap) {
@@ -276,6 +318,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     const char* lastSlash = strrchr(currentFile, '\\');
     char* forms[3];
     const int formCount = lastSlash && lastSlash[1] ? FileForms(currentFile, forms) : 0;
+    char* longForm = formCount > 0 ? LongForm(currentFile) : nullptr;
     DWORD deletedCount = 0;
     for (DWORD i = 0; i < count && formCount > 0; i++) {
         // Each deletion moves the later values down by one index.
@@ -319,17 +362,21 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             fullPath = fullPath || NamesFile(rawPath, data[0] == '"', form, n) ||
                        NamesFile(expandedPath, expanded[0] == '"', form, n);
         }
+        fullPath =
+            fullPath ||
+            NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
+            NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
         if (bare) {
             // Bare rule: only a file in a system directory; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(root, subKey, name, view)) {
-                RememberValueName(name, view);
+                RememberValueName(name, subKey, view);
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
             }
         } else if (fullPath) {
             // Full-path rule: remembered even when the deletion fails, so
             // that the next detection tries again.
-            RememberValueName(name, view);
+            RememberValueName(name, subKey, view);
             if (DeleteRegistryValue(root, subKey, name, view)) {
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
@@ -341,6 +388,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         free(data);
     }
     if (formCount > 0) FreeForms(forms, formCount);
+    free(longForm);
     free(name);
     RegCloseKey(key);
 }
@@ -352,11 +400,12 @@ bool CleanSystemEntries(const char* variantName) {
     REGSAM views[2];
     const int viewCount = RegistryViews(views);
     if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0]) {
-        // In the view it was found in only: the other view's value of that
-        // name may be Windows' own.
+        // In the key and view it was found in only: a value of that name
+        // elsewhere may be Windows' own.
         for (const char* key : keys)
             for (int v = 0; v < viewCount; v++)
                 if (views[v] == g_scan.autostartValueView &&
+                    strcmp(key, g_scan.autostartValueKey) == 0 &&
                     DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, remembered, views[v]))
                     PostLogLine("System Registry     %s removed", variantName);
     }

@@ -12,8 +12,10 @@
 ** copy). So under any one or two failed operations wininit.ini ends up with
 ** its old content or the complete new content, and the old content is never
 ** gone: a request interrupted between the two renames finds it under
-** wininit.old, beside wininit.new, and puts it back first. A wininit.old in
-** any other company is deleted: its content was replaced, and may have run.
+** wininit.old, beside wininit.new, and puts it back first, unless Windows
+** has carried that content out since (wininit.bak holds it). A wininit.old
+** in any other company is deleted: its content was replaced, and may have
+** run.
 ** A copy of the previous content also stays in the temporary folder, unless
 ** that folder is the Windows folder.
 */
@@ -72,6 +74,21 @@ static bool SameFolder(const char* a, const char* b) {
     while (ly > 0 && y[ly - 1] == '\\')
         ly--;
     return lx == ly && _strnicmp(x, y, lx) == 0;
+}
+
+/* Whether two files hold the same bytes; false when either cannot be read. */
+static bool SameContent(const char* a, const char* b) {
+    const int fa = _open(a, _O_RDONLY | _O_BINARY), fb = _open(b, _O_RDONLY | _O_BINARY);
+    bool same = fa != -1 && fb != -1;
+    char x[512], y[512];
+    while (same) {
+        const int na = _read(fa, x, sizeof x), nb = _read(fb, y, sizeof y);
+        same = na == nb && na >= 0 && memcmp(x, y, (size_t)na) == 0;
+        if (na <= 0) break;
+    }
+    if (fa != -1) _close(fa);
+    if (fb != -1) _close(fb);
+    return same;
 }
 
 /* The state of one merge. */
@@ -149,10 +166,12 @@ bool AddWininitRename(const char* destination, const char* source) {
     char winDir[kWinDirSize];
     UINT n = GetWindowsDirectoryA(winDir, kWinDirSize);
     if (n == 0 || n >= kWinDirSize) return false;
-    char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16];
+    char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
+        bakPath[kWinDirSize + 16];
     if (!JoinPath(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
         !JoinPath(newPath, sizeof newPath, winDir, "wininit.new") ||
-        !JoinPath(oldPath, sizeof oldPath, winDir, "wininit.old"))
+        !JoinPath(oldPath, sizeof oldPath, winDir, "wininit.old") ||
+        !JoinPath(bakPath, sizeof bakPath, winDir, "wininit.bak"))
         return false;
 
     // Leftovers of an earlier request. Only "no wininit.ini, but wininit.old
@@ -161,11 +180,15 @@ bool AddWininitRename(const char* destination, const char* source) {
     // wininit.new goes. Any other wininit.old is content that a later one
     // has replaced, and Windows may have carried that out at a restart since
     // (it renames wininit.ini to wininit.bak then): were it brought back, its
-    // lines would run again. It is deleted, never restored.
+    // lines would run again. It is deleted, never restored. So is the
+    // wininit.old of a swap whose old content came back as a copy, and ran
+    // at a restart before wininit.new was gone: wininit.bak holds it then.
+    // (An old content written again, byte for byte, after the same content
+    // ran once is taken for such a one too, and is not carried out again.)
     bool exists = _access(iniPath, 0) == 0;
     const bool hasNew = _access(newPath, 0) == 0;
     bool hasOld = _access(oldPath, 0) == 0;
-    if (!exists && hasOld && hasNew) {
+    if (!exists && hasOld && hasNew && !SameContent(oldPath, bakPath)) {
         if (!MoveFileA(oldPath, iniPath)) return false;
         exists = true;
         hasOld = false;

@@ -8,7 +8,7 @@
 ** One signature a record, in table order:
 **   <name>;Engine:51-255,Target:1[,FileSize:min-max];<w1>&<w2>;<subsignatures>
 ** where each window is one subsignature "EP+n:<hex>" (see below) or, as
-** "(i|j)", that one and a second at an absolute position.
+** "(i|j)", that one and a second in a section ("Sx+n").
 ** Target 1 is ClamAV's PE file: a file that is no PE program is never
 ** reported, whatever bytes it holds. The size filter becomes FileSize (mode
 ** 1 the exact length, mode 2 the lengths within the tolerance, mode 3 none);
@@ -22,11 +22,18 @@
 ** that section's place in the file, which ClamAV cannot follow: where the
 ** record's specimen (the file make_specimens writes) puts a window in
 ** another section than the entry point's, by the file check's own header
-** reading and section choice, the signature also takes the window at the
-** absolute position it has there. So a signature finds every program whose
-** windows lie in its entry point's section (the runnable specimens, each one
-** section), and the specimen and programs laid out like it; the program's
-** own check decides.
+** reading and section choice, the signature also takes the window where it
+** lies there: n bytes into the data of section x, "Sx+n". ClamAV counts
+** sections and entry points only in files it reads as PE programs; an
+** absolute position would also be found in any file that merely starts
+** with "MZ" (a DOS program, a damaged one), which ClamAV takes for Target 1
+** too. Only a window outside its section's data in the file (none in the
+** specimens) is taken at its absolute position. So a signature finds every
+** program whose windows lie in its entry point's section, where ClamAV
+** finds that entry point in a section's data in the file (the runnable
+** specimens, each one section), and the specimen and programs laid out like
+** it; the program's own check decides: it also finds an entry point in the
+** part of a section that has no data in the file, and ClamAV does not.
 */
 #include "engine/file_check.h"
 #include "engine/signatures.h"
@@ -73,6 +80,8 @@ int CheckSection(uint32_t rva) {
 struct Window {
     uint32_t position; // in the specimen
     bool fromEntry;    // lies in the entry point's section there
+    int section;       // else the section whose data holds it there, or -1
+    uint32_t intoSection;
     int32_t displacement;
     /* Its subsignatures, each "offset:hex", appended to `subsigs`, and the
        logical expression that takes either: "EP+n" always (exact in every
@@ -85,7 +94,10 @@ struct Window {
                                              : "EP+" + std::to_string(displacement)) +
                            hex);
         if (fromEntry) return first;
-        subsigs->push_back(std::to_string(position) + hex);
+        subsigs->push_back((section >= 0
+                                ? "S" + std::to_string(section) + "+" + std::to_string(intoSection)
+                                : std::to_string(position)) +
+                           hex);
         return "(" + first + "|" + std::to_string(subsigs->size() - 1) + ")";
     }
 };
@@ -109,6 +121,17 @@ bool Windows(const VariantSignature& rec, const std::vector<uint8_t>& bytes, Win
             // (a position past the end, or 0) on either side.
             w[i].fromEntry = CheckSection(rva) == CheckSection(entry) &&
                              w[i].position == entryPos + (uint32_t)offsets[i];
+            // The section whose data in the file holds the whole window.
+            const int x = CheckSection(rva);
+            w[i].section = -1;
+            if (x >= 0) {
+                const uint8_t* header = g_peImage.sections + x * 40;
+                const uint32_t raw = Le32(header + 20), rawSize = Le32(header + 16);
+                if (w[i].position >= raw && rawSize >= 20 && w[i].position - raw <= rawSize - 20) {
+                    w[i].section = x;
+                    w[i].intoSection = w[i].position - raw;
+                }
+            }
         }
     }
     _close(fd);

@@ -53,15 +53,18 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     Set(kRun, "Old", "c:\\windows\\evil.exe.old");
     Set(kRun, "Elsewhere", "d:\\windows\\evil.exe");
     // The path ends where the file's does: at the end, a blank or a tab, a
-    // closing quote, or a second extension of its name; not inside a name.
+    // closing quote (after dots and blanks, which Windows strips from a
+    // name), or a second extension of its name; not inside a name.
+    Set(kRun, "Spaced", "\"c:\\windows\\evil.exe \" -q");
     Set(kRun, "Tab", "c:\\windows\\evil.exe\t-q");
     Set(kRun, "QuotedOld", "\"c:\\windows\\evil.exe.old\" -q");
     Set(kRun, "Longer", "c:\\windows\\evil.exe2");
     Set(kRun, "Folder", "c:\\windows\\evil.exe.d\\run.exe");
+    Set(kRun, "InQuotes", "\"c:\\windows\\evil.exe -q\""); // one name, of another file
     Detect("C:\\WINDOWS\\EVIL.EXE");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere",
-                                                     "Longer", "Folder"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+                                                     "Longer", "Folder", "InQuotes"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>(5, kRemoved)));
     EXPECT_STREQ(g_scan.autostartValueName, "QuotedOld");
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\evil.exe"); // lower-cased in place
 
@@ -69,13 +72,17 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     Set(kRun, "Tray", "\"C:\\Program Files\\App\\tray.exe\" /s");
     Set(kRun, "Unquoted", "C:\\Program Files\\App\\tray.exe /s");
     Set(kRun, "Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe");
+    // To a name without an extension Windows adds ".exe", unless it ends in a dot.
+    Set(kRun, "NoExtension", "C:\\WINDOWS\\system32\\ctfmon");
+    Set(kRun, "Dotted", "\"C:\\WINDOWS\\system32\\ctfmon.\" /x");
     Detect("C:\\Program");
     Detect("C:\\WINDOWS\\system32\\ctfmon");
-    EXPECT_EQ(lines_.size(), 4u);
+    EXPECT_EQ(lines_.size(), 6u);
     lines_.clear();
     Detect("c:\\program files\\app\\evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere", "Longer",
-                                                     "Folder", "Tray", "Unquoted", "Ctfmon"}));
+    EXPECT_EQ(Names(kRun),
+              (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere", "Longer", "Folder",
+                                        "InQuotes", "Tray", "Unquoted", "Ctfmon", "NoExtension"}));
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Quoted");
 }
@@ -91,6 +98,10 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
         Set(kRun, "Short", "c:\\progra~1\\phx\\verylo~1.exe");
         Set(kRun, "Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x");
         Set(kRun, "Other", "C:\\Program Files\\Phx\\verylongname.exe2");
+        // Forms mixed, and separators as Windows reads them.
+        Set(kRun, "Mixed", "c:\\progra~1\\phx\\verylongname.exe /x");
+        Set(kRun, "MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\"");
+        Set(kRun, "Slashes", "C:\\Program Files//Phx/verylongname.exe");
         Detect(file);
         EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
     }
@@ -146,13 +157,13 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Set(kRunServices, "Nine", "EVIL.EXE -q");
     Detect("c:\\windows\\system\\evil.exe", "W32/Phantaxis.Gen.Backdoor");
     EXPECT_TRUE(Names(kRunServices).empty());
-    // The remembered name was tried first (gone from both keys: no line).
+    // The remembered name was tried first (gone: no line).
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
 
     // A bare match whose deletion fails is not remembered.
     lines_.clear();
     Set(kRun, "Locked", "locked.exe");
-    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 2); // after "Nine" twice
+    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 1); // after "Nine"
     Detect("c:\\windows\\system\\locked.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Locked"));
     EXPECT_TRUE(lines_.empty());
@@ -222,33 +233,36 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64", "SecurityHealth"}));
 }
 
-TEST_F(AutostartTest, RememberedNameIsDeletedAgainFromBothKeysAtTheNextDetection) {
+TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection) {
     Set(kRun, "Loader", "c:\\bad\\one.exe");
     Detect("c:\\bad\\one.exe", "W32/Phantaxis.A.Backdoor");
     EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Loader");
 
-    // The value comes back in both keys with other data; the next detection
-    // (of another file) removes it by name first, then walks.
+    // The value comes back with other data; the next detection (of another
+    // file) removes it by name first, then walks. The same name in the other
+    // key is another program's (Windows' own values have such names).
     lines_.clear();
     Set(kRun, "LOADER", "c:\\bad\\again.exe");
-    Set(kRunServices, "Loader", "c:\\bad\\again.exe");
+    Set(kRunServices, "Loader", "c:\\windows\\system32\\loader.exe");
     Set(kRunServices, "Two", "c:\\bad\\two.exe");
     Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "System Registry     W32/Phantaxis.C.FraudTool removed",
-                          "System Registry     W32/Phantaxis.C.FraudTool removed",
                           kRemoved,
                       }));
     EXPECT_TRUE(Names(kRun).empty());
-    EXPECT_TRUE(Names(kRunServices).empty());
+    EXPECT_EQ(Names(kRunServices), std::vector<std::string>{"Loader"});
     EXPECT_STREQ(g_scan.autostartValueName, "Two");
+    Set(kRunServices, "Two", "c:\\bad\\again.exe");
+    Detect("c:\\bad\\six.exe", "W32/Phantaxis.D.Trojan");
+    EXPECT_EQ(Names(kRunServices), std::vector<std::string>{"Loader"});
 
     // A prefix match whose deletion fails is remembered and retried next
     // time; nothing left to delete posts nothing.
     lines_.clear();
     Set(kRun, "Stuck", "c:\\bad\\three.exe");
-    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 2);
+    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 1); // after "Two"
     Detect("c:\\bad\\three.exe");
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "Stuck");

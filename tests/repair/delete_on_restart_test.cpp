@@ -6,6 +6,7 @@
 #include "world.h"
 
 #include <functional>
+#include <tuple>
 
 class DeleteOnRestartTest : public WorldTest {
   protected:
@@ -210,28 +211,33 @@ TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
 }
 
 /* Each file operation of a request failing in turn, then the power lost
-   before each (none from there on happens), and Windows restarting before
-   the next request: what waited in wininit.ini runs once, never again. */
+   before each (none from there on happens), also once both renames that put
+   a file in place have failed, and Windows restarting before the next
+   request: what waited in wininit.ini runs once, never again. */
 TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
     const std::string old = "[rename]\r\nNUL=C:\\APP\\OLD.DLL\r\n", later = "NUL=C:\\B.EXE\r\n";
     const char* const ops[] = {"CopyFileA", "fopen",  "fgets",     "fclose",     "_open",
                                "_write",    "_close", "MoveFileA", "DeleteFileA"};
     SetIni(old);
-    ASSERT_TRUE(ScheduleDeleteOnRestart(kLong));    // counts the calls of a whole request
-    std::vector<std::pair<const char*, int>> cases; // (operation, call); no operation: power
+    ASSERT_TRUE(ScheduleDeleteOnRestart(kLong)); // counts the calls of a whole request
+    // (operation, call, renames fail); no operation: the power is lost
+    std::vector<std::tuple<const char*, int, bool>> cases;
     int total = 0;
     for (const char* op : ops)
         for (int k = 0; k < simwin::CallCount(op); k++, total++)
-            cases.push_back({op, k});
-    for (int k = 0; k < total; k++)
-        cases.push_back({nullptr, k});
-    for (auto [op, k] : cases) {
-        SCOPED_TRACE(std::string(op ? op : "power lost at") + " " + std::to_string(k));
+            cases.push_back({op, k, false});
+    for (int k = 0; k < total + 4; k++) // the failed renames take more calls
+        for (bool renames : {false, true})
+            cases.push_back({nullptr, k, renames});
+    for (auto [op, k, renames] : cases) {
+        SCOPED_TRACE(std::string(op ? op : "power lost at") + " " + std::to_string(k) +
+                     (renames ? " after two failed renames" : ""));
         Renew();
         Prepare();
         SetIni(old);
         int calls = 0;
         if (op) simwin::FailCall(op, ERROR_WRITE_FAULT, 1, k);
+        if (renames) simwin::FailCall("MoveFileA", ERROR_WRITE_FAULT, 2, 1);
         for (const char* each : ops)
             if (!op)
                 simwin::OnCall(each, [&] {

@@ -69,6 +69,10 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
     SetString(AUTOSTART_RUN_KEY, longKeep, "c:\\windows\\notepad.exe");
     SetString(AUTOSTART_RUN_KEY, "BareBig", megabyte + "evil.exe"); // not in a system folder
     SetString(AUTOSTART_RUN_KEY, "Other", "c:\\program files\\victim\\other.exe " + megabyte);
+    std::string names = "x"; // the file's name after each of 100000 backslashes
+    while (names.size() < megabyte.size())
+        names += "\\evil.exe.";
+    SetString(AUTOSTART_RUN_KEY, "Names", names);
     std::vector<uint8_t> binary(1 << 20);
     for (size_t i = 0; i < binary.size(); i++)
         binary[i] = (uint8_t)(i % 251 + 1); // no terminator anywhere
@@ -83,6 +87,7 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
     EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, longKeep));
     EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, "BareBig"));
     EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, "Other"));
+    EXPECT_TRUE(Has(AUTOSTART_RUN_KEY, "Names"));
     EXPECT_EQ(simwin::RegValueData(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary"),
               binary);
     // A name too long for the 128-byte slot is never remembered (a cut name
