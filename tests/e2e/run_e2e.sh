@@ -156,6 +156,10 @@ cancel)
     # held open, so that every run ends with the restart question.
     plant 2 'C:\held.exe'
     plant 3 'C:\early.exe'
+    # Reported as NT 4.0, which schedules a held file by its path: 2000 and
+    # later first move it into a waiting folder, which a file held without
+    # delete sharing refuses, and then offer no restart.
+    printf '\n[Software\\\\Wine] 1700000000\n"Version"="nt40"\n' >> "$prefix/user.reg"
     cp "$holder" "$cpx/e2e_holder.exe"
     cp "$tap" "$cpx/e2e_logtap.dll"
     args+=(--holder 'C:\cpx\e2e_holder.exe' --tap 'C:\cpx\e2e_logtap.dll')
