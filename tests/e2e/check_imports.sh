@@ -83,6 +83,14 @@ check() { # <objdump> <exe> [<kept-dir>]
                 status=1
             fi
         done
+        # Not marked Terminal Server aware, the program would be given a
+        # per-user Windows folder on a terminal server, which that user can
+        # write; image paths and service commands are read through it.
+        value=${header[DllCharacteristics]:-0}
+        if (((16#$value & 0x8000) == 0)); then
+            echo "FAIL: header field DllCharacteristics is $value, without 8000 (Terminal Server aware)"
+            status=1
+        fi
     fi
     [ $status -eq 0 ] && echo "import table of $(basename "$exe") is clean"
     return $status
@@ -164,6 +172,7 @@ if [ "${1:-}" = --self-test ]; then
     expect_fail "subsystem version 5.0" MajorSubsystemVersion +48 2 5
     expect_fail "subsystem version 4.10" MinorSubsystemVersion +50 2 10
     expect_fail "the console subsystem" Subsystem +68 2 3
+    expect_fail "not Terminal Server aware" DllCharacteristics +70 2 0x0140
     echo "$((cases - failures)) of $cases damaged copies caught"
     exit $((failures > 0))
 fi
