@@ -204,8 +204,14 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     DWORD long_ = simwin::StartProcess(
         {"C:\\evil\\long.exe", {}, simwin::Termination::Ends, "\\\\?\\C:\\evil\\long.exe"});
 
+    // A longer path than 259 characters, cut to them, names another file.
+    const std::string cutTo = "C:\\Apps\\" + std::string(251, 'd');
+    PlantVariant(cutTo);
+    DWORD deep = simwin::StartProcess({cutTo + "\\app.exe"});
+
     EXPECT_NE(ScanProcessesPsapi(), 0);
     EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
+    EXPECT_TRUE(simwin::IsRunning(deep));
     EXPECT_FALSE(simwin::IsRunning(hidden));
     EXPECT_TRUE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
