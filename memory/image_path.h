@@ -9,8 +9,9 @@
 #include <stddef.h>
 
 /* The drive path ("X:\...") of an image path as the system reports it:
-   "\SystemRoot\..." lies in the Windows folder, "\??\X:\..." is the path it
-   wraps. Any other form is no file this program can read (Windows would take
+   "\SystemRoot\..." lies in the Windows folder, "\??\X:\..." and
+   "\\?\X:\..." (a program started by that form) name the path they wrap.
+   Any other form is no file this program can read (Windows would take
    "\foo" on the current drive): false, with `out` empty. */
 bool DrivePathOf(const char* reported, char* out, size_t size);
 
@@ -20,9 +21,11 @@ bool DrivePathOf(const char* reported, char* out, size_t size);
 bool SameFile(const char* a, const char* b);
 
 /* Whether a registered command line (a service's ImagePath or binary path)
-   runs `file`: environment variables expanded, the program quoted or not,
-   arguments after it ignored, "\SystemRoot\" and "\??\" forms understood. A
-   service hosted by another program (svchost.exe -k ...) does not run it. */
-bool CommandRunsFile(const char* command, const char* file);
+   runs `file`: with `expand`, the variables of the system's environment
+   expanded (%SystemRoot%, %windir%, %SystemDrive%; a command with another
+   runs no file known here); the program quoted or not, arguments after it
+   ignored, "\SystemRoot\" and "\??\" forms understood. A service hosted by
+   another program (svchost.exe -k ...) does not run it. */
+bool CommandRunsFile(const char* command, const char* file, bool expand = true);
 
 #endif

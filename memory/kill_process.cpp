@@ -240,9 +240,11 @@ static bool ReadNameIndexes(char* objectIndex, uint32_t* counterIndex) {
 }
 
 /* Windows' own programs, by instance name: never terminated by name, for a
-   variant may well be named like one of them. */
-static const char* const kWindowsOwn[] = {"System",   "smss",  "csrss",   "winlogon",
-                                          "services", "lsass", "wininit", "svchost"};
+   variant may well be named like one of them. Besides those whose end stops
+   Windows, its shell and its print spooler (NT 4.0's spoolss.exe): the
+   user's open folders and print jobs go with them. */
+static const char* const kWindowsOwn[] = {"System", "smss",    "csrss",   "winlogon", "services",
+                                          "lsass",  "wininit", "svchost", "explorer", "spoolss"};
 
 /* Queries the performance data of `objectIndex`; the block and its size, or
    null. The buffer starts at 51200 bytes and grows by 25600 each time the

@@ -27,7 +27,7 @@ int32_t KillByFileNameToolhelp(const char* path);
 /* NT 4.0: terminates every process whose whole performance instance name is
    the base name of `path` (its file name without the last four characters),
    never one of Windows' own programs (System, smss, csrss, winlogon,
-   services, lsass, wininit, svchost). 1 when at least one termination
+   services, lsass, wininit, svchost, explorer, spoolss). 1 when at least one termination
    succeeded. */
 int32_t KillByBaseNamePerfData(const char* path);
 

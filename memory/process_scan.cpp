@@ -148,10 +148,13 @@ static DWORD ImagePathOf(DWORD pid, const ImageReaders& readers, char* path, HAN
                          bool* canTerminate) {
     HANDLE process = OpenListed(pid, readers, canTerminate);
     if (!process) return 0;
-    char reported[MODULE_NAME_SIZE];
+    // Room to see a path longer than this program's (DrivePathOf refuses
+    // it): cut to 259 characters it would name another file, maybe one
+    // planted there.
+    char reported[2 * MODULE_NAME_SIZE];
     memset(reported, 0, sizeof reported);
-    DWORD length = readers.moduleFileName(process, NULL, reported, MODULE_NAME_SIZE);
-    reported[MODULE_NAME_SIZE - 1] = 0;
+    DWORD length = readers.moduleFileName(process, NULL, reported, sizeof reported);
+    reported[sizeof reported - 1] = 0;
     // A 32-bit process on 64-bit Windows names its image as 32-bit programs
     // see it (System32 for SysWOW64); the scan works with the real names.
     // Only a file that is there: a 32-bit program that a 64-bit one started

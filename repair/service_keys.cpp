@@ -7,6 +7,8 @@
 #include "memory/image_path.h"
 #include "platform/win32.h"
 
+#include <stdlib.h>
+
 /* Room for one key path: 511 characters and the terminator. */
 static const size_t kPathSize = 512;
 
@@ -31,21 +33,36 @@ bool DeleteMachineKey(const char* path) {
     return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
 }
 
-/* Whether the key `prefix` + `name` has an ImagePath that runs `image`. */
+/* The longest ImagePath read: past the command-line limit of CreateProcess
+   (32767 characters) no service can be started anyway. */
+static const DWORD kImagePathLimit = 65536;
+
+/* Whether the key `prefix` + `name` has an ImagePath that runs `image`. The
+   value is read whole, however long its arguments: a variant's service
+   does not escape by a long command. Only REG_EXPAND_SZ is expanded, as the
+   service manager does; a REG_SZ is taken as written. */
 static bool RegisteredFor(const char* prefix, const char* name, const char* image) {
     char path[kPathSize];
     HKEY key;
     if (!BuildPath(path, prefix, name, "") ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
-    char command[1024];
-    DWORD type = 0, size = sizeof command - 1;
-    memset(command, 0, sizeof command);
-    const bool read =
-        RegQueryValueExA(key, "ImagePath", NULL, &type, (LPBYTE)command, &size) == ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ);
+    DWORD type = 0, size = 0;
+    char* command = NULL;
+    if (RegQueryValueExA(key, "ImagePath", NULL, &type, NULL, &size) == ERROR_SUCCESS &&
+        size < kImagePathLimit) {
+        command = (char*)calloc((size_t)size + 1, 1); // terminated even when the value is not
+        if (command && RegQueryValueExA(key, "ImagePath", NULL, &type, (LPBYTE)command, &size) !=
+                           ERROR_SUCCESS) {
+            free(command);
+            command = NULL;
+        }
+    }
     RegCloseKey(key);
-    return read && CommandRunsFile(command, image);
+    const bool runs = command && (type == REG_SZ || type == REG_EXPAND_SZ) &&
+                      CommandRunsFile(command, image, type == REG_EXPAND_SZ);
+    free(command);
+    return runs;
 }
 
 /* The six deletions, each set's three only where `image` is null or the

@@ -112,6 +112,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         {simwin::SetWindows98, "C:\\TEMP\\MSGSRV32.EXE", "C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE", true},
         {simwin::SetWindowsNt4, "C:\\TEMP\\lsass.exe", "C:\\WINNT\\system32\\lsass.exe", false},
         {simwin::SetWindowsNt4, "C:\\TEMP\\s.exe", "C:\\WINNT\\system32\\services.exe", true},
+        {simwin::SetWindowsNt4, "C:\\TEMP\\Explorer.exe", "C:\\WINNT\\explorer.exe", false},
         {simwin::SetWindowsXp, "C:\\TEMP\\svchost.exe", "C:\\WINDOWS\\system32\\svchost.exe", true},
         {simwin::SetWindows10, "C:\\TEMP\\csrss.exe", "C:\\Windows\\System32\\csrss.exe", true},
         {simwin::SetWindows10, "C:\\TEMP\\s.exe", "C:\\Windows\\System32\\smss.exe", true},

@@ -200,15 +200,28 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     PlantVariant("C:\\evil\\rooted.exe");
     DWORD rooted = simwin::StartProcess(
         {"C:\\evil\\rooted.exe", {}, simwin::Termination::Ends, "\\evil\\rooted.exe"});
+    PlantVariant("C:\\evil\\long.exe"); // started as "\\?\C:\evil\long.exe"
+    DWORD long_ = simwin::StartProcess(
+        {"C:\\evil\\long.exe", {}, simwin::Termination::Ends, "\\\\?\\C:\\evil\\long.exe"});
+
+    // A longer path than 259 characters, cut to them, names another file.
+    const std::string cutTo = "C:\\Apps\\" + std::string(251, 'd');
+    PlantVariant(cutTo);
+    DWORD deep = simwin::StartProcess({cutTo + "\\app.exe"});
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
     EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
+    EXPECT_TRUE(simwin::IsRunning(deep));
     EXPECT_FALSE(simwin::IsRunning(hidden));
     EXPECT_TRUE(simwin::IsRunning(rooted));
-    EXPECT_EQ(lines_, Removed("C:\\evil\\hidden.exe"));
+    EXPECT_FALSE(simwin::IsRunning(long_));
+    std::vector<std::string> want = Removed("C:\\evil\\hidden.exe");
+    for (const std::string& line : Removed("C:\\evil\\long.exe"))
+        want.push_back(line);
+    EXPECT_EQ(lines_, want);
     EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(g_scan.filesInfected, 2);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));

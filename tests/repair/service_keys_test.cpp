@@ -79,18 +79,24 @@ TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
 }
 
 /* A control set's keys go only where its ImagePath starts the file, as
-   Windows reads the command: variables, quotes, arguments, the forms the
-   system writes, ".exe" for a name without extension. */
+   Windows reads the command: the system's variables (a REG_EXPAND_SZ only;
+   the user's environment may say anything), quotes, arguments however long,
+   the forms the system writes, ".exe" for a name without extension. */
 TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     const char* image = "C:\\Program Files\\Phx\\phx.exe";
     simwin::WriteFile(image, "MZ");
     const struct {
-        const char* command;
+        std::string command;
         bool deleted;
+        DWORD type = REG_EXPAND_SZ;
     } rows[] = {
         {"\"C:\\Program Files\\Phx\\phx.exe\" -service", true},
         {"C:\\Program Files\\Phx\\phx.exe -service", true},
-        {"%ProgramFiles%\\Phx\\PHX.EXE", true},
+        {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true},
+        {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", false, REG_SZ},
+        {"%ProgramFiles%\\Phx\\phx.exe", false},
+        {"%SystemRoot%\\Phx\\phx.exe", false},
+        {"\"C:\\Program Files\\Phx\\phx.exe\" " + std::string(3000, 'x'), true},
         {"\\??\\C:\\PROGRA~1\\Phx\\phx", true},
         {"\"C:\\Program Files\\Phx\\phx.exe -service\"", false},
         {"\"C:\\Program Files\\Phx\\phx.exe", false},
@@ -99,15 +105,23 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"C:\\Program Files\\Phx\\phx.exe.bak", false},
     };
     simwin::SetEnv("ProgramFiles", "C:\\Program Files");
+    simwin::SetEnv("SystemDrive", "C:");
+    simwin::SetEnv("SystemRoot", "C:\\Program Files"); // set by a program of the user's
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.command);
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx", "ImagePath",
-                             r.command);
+        SCOPED_TRACE(r.command.substr(0, 60));
+        const char* text = r.command.c_str();
+        std::vector<uint8_t> value(text, text + r.command.size() + 1);
+        simwin::RegSetValue(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx", "ImagePath", r.type,
+                            value);
         EXPECT_EQ(DeleteServiceKeysOfImage("Phx", image), r.deleted);
         EXPECT_EQ(Has(std::string(kSet2) + "Phx"), !r.deleted);
     }
-    // "C:\Program Files\..." unquoted never starts a file "C:\Program".
+    // "C:\Program Files\..." unquoted never starts a file "C:\Program", but
+    // starts "C:\Program.exe" where there is one, and then nothing else.
     simwin::WriteFile("C:\\Program", "MZ");
     EXPECT_FALSE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program"));
     EXPECT_TRUE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", image));
+    simwin::WriteFile("C:\\Program.exe", "MZ");
+    EXPECT_TRUE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program.exe"));
+    EXPECT_FALSE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe -k", image));
 }
