@@ -153,51 +153,87 @@ void Dispose(const char* path, const char* name) {
    through; closing the descriptor closes the handle. */
 struct Checked {
     int fd;
-    HANDLE handle; // INVALID_HANDLE_VALUE: the file goes by path
+    HANDLE handle; // open for deleting; INVALID_HANDLE_VALUE: it is not
+    FileId id;     // the file's identity, all 0 when unknown
+    bool known;
+    /* Whether the file is known beyond its path (2000 and later): it stays
+       open until its disposal, and nothing goes by a path that does not
+       name it. */
+    bool Kept() const { return handle != INVALID_HANDLE_VALUE || known; }
 };
 
 Checked OpenForCheck(const char* path) {
     if (CheckedFileHandles()) {
         HANDLE handle = OpenCheckedFile(path);
+        const bool deletable = handle != INVALID_HANDLE_VALUE;
+        // A file that refuses the delete (a program holds it without sharing
+        // it, or its security denies it) is read through a plain handle: its
+        // identity still tells which file was checked, and the delete waits
+        // for a handle to that very file.
+        if (!deletable) handle = OpenFileForReading(path);
         if (handle != INVALID_HANDLE_VALUE) {
-            const int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
-            if (fd >= 0) return Checked{fd, handle};
+            Checked file = {-1, deletable ? handle : INVALID_HANDLE_VALUE, {0, 0, 0}, false};
+            file.known = IdentityOf(handle, &file.id);
+            if (!file.known) file.id = FileId{0, 0, 0};
+            file.fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
+            if (file.fd >= 0) return file;
             CloseHandle(handle);
         }
     }
-    return Checked{OpenForReading(path), INVALID_HANDLE_VALUE};
+    return Checked{OpenForReading(path), INVALID_HANDLE_VALUE, {0, 0, 0}, false};
 }
 
-/* The delete through the handle; the file goes when the handle closes. */
+/* The delete through a handle to the checked file; the file goes when the
+   handle closes. A file the check could only read is opened for deleting
+   now, and only a handle to that very file is used. */
 void DeleteChecked(const Checked& file, const char* path, const char* name) {
-    if (!ClearAttributesOf(file.handle)) {
-        _close(file.fd);
+    int fd = file.fd;
+    HANDLE handle = file.handle;
+    if (handle == INVALID_HANDLE_VALUE) {
+        _close(fd); // it does not share the delete
+        fd = -1;
+        handle = ReopenCheckedFile(path, file.id);
+    }
+    auto release = [&] {
+        if (fd >= 0)
+            _close(fd);
+        else if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
+        fd = -1;
+        handle = INVALID_HANDLE_VALUE;
+    };
+    if (handle != INVALID_HANDLE_VALUE && !ClearAttributesOf(handle)) {
+        release();
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
-    FileId id;
-    const bool known = IdentityOf(file.handle, &id);
+    bool removed = handle != INVALID_HANDLE_VALUE && MarkForDeletion(handle);
     // The program that holds the file is looked for by its path, so only
     // while that path is the file's own.
-    if (MarkForDeletion(file.handle) ||
-        (known && PathNamesFile(path, id) && KillProcessByImage(path) &&
-         MarkForDeletion(file.handle))) {
-        _close(file.fd);
+    if (!removed && file.known && PathNamesFile(path, file.id) && KillProcessByImage(path)) {
+        if (handle == INVALID_HANDLE_VALUE) {
+            handle = ReopenCheckedFile(path, file.id);
+            removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) &&
+                      MarkForDeletion(handle);
+        } else {
+            removed = MarkForDeletion(handle);
+        }
+    }
+    release();
+    if (removed) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
         return;
     }
-    _close(file.fd);
     PostLogLine("%s     %s Unable to remove", path, name);
-    if (known && ScheduleDeleteOnRestart(path, &id)) g_scan.restartNeeded = TRUE;
+    if (file.known && ScheduleDeleteOnRestart(path, &file.id)) g_scan.restartNeeded = TRUE;
 }
 
-/* A rename goes by path: only while the path still names the checked file. */
+/* A rename goes by path: only while the path still names the checked file
+   (an unknown identity is named by no path). */
 void RenameChecked(const Checked& file, const char* path, const char* name) {
-    FileId id = {0, 0, 0}; // unknown: no path names it
-    IdentityOf(file.handle, &id);
     _close(file.fd);
-    RenameInfected(path, name, &id);
+    RenameInfected(path, name, &file.id);
 }
 
 /* Disposes of a file opened as a handle; closes it. */
@@ -218,7 +254,7 @@ void DisposeChecked(const Checked& file, const char* path, const char* name) {
 }
 
 /* The image the memory scan matched, open until its disposal walk. */
-Checked g_matchedImage = {-1, INVALID_HANDLE_VALUE};
+Checked g_matchedImage = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
 char g_matchedImagePath[MAX_PATH + 1];
 
 /* The record the open file matches, in table order; null when none. */
@@ -240,14 +276,16 @@ const VariantSignature* MatchingRecord(int fd, long length) {
    path where the check could not open it so. */
 void DisposeOfImage(const char* checkName, const char* path) {
     const Checked file = g_matchedImage;
-    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE};
+    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
     if (file.fd < 0 || _stricmp(g_matchedImagePath, path) != 0) {
         if (file.fd >= 0) _close(file.fd);
         Dispose(path, checkName);
         return;
     }
+    // Changed since its check, the file is not removed, and the line says so.
     if (!MatchingRecord(file.fd, _filelength(file.fd))) {
         _close(file.fd);
+        PostLogLine("%s     %s Unable to remove", path, checkName);
         return;
     }
     DisposeChecked(file, path, checkName);
@@ -259,7 +297,7 @@ void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFi
 
 void ReleaseMatchedImage() {
     if (g_matchedImage.fd >= 0) _close(g_matchedImage.fd);
-    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE};
+    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
 }
 
 bool ReadFileHeader(int fd) {
@@ -348,19 +386,19 @@ int32_t CheckFile(const char* checkName, const char* path) {
     g_scan.filesInfected++;
     // A file open by path is closed before anything touches it; a handle
     // stays open until the disposal.
-    if (file.handle == INVALID_HANDLE_VALUE) _close(file.fd);
+    if (!file.Kept()) _close(file.fd);
     CleanSystemEntries(name);
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
     if (g_scan.memoryScanMode) {
         g_scan.fileMatched = true;
-        if (file.handle != INVALID_HANDLE_VALUE) {
+        if (file.Kept()) {
             g_matchedImage = file;
             CopyText(g_matchedImagePath, sizeof g_matchedImagePath, path);
         }
         return 1;
     }
-    if (file.handle == INVALID_HANDLE_VALUE)
+    if (!file.Kept())
         Dispose(path, name);
     else
         DisposeChecked(file, path, name);
@@ -384,14 +422,8 @@ bool RenamedPath(const char* path, char* out, size_t size) {
 
 void RenameInfected(const char* path, const char* name, const FileId* checked) {
     char renamed[MAX_PATH + 1];
-    bool done = RenamedPath(path, renamed, sizeof renamed) &&
-                (!checked || PathNamesFile(path, *checked)) && Rename(path, renamed);
-    // Should the path have been changed just before the rename, what now
-    // bears the new name is not the checked file: it gets its name back.
-    if (done && checked && !PathNamesFile(renamed, *checked)) {
-        Rename(renamed, path);
-        done = false;
-    }
+    const bool done = RenamedPath(path, renamed, sizeof renamed) &&
+                      (checked ? MoveCheckedFile(path, renamed, *checked) : Rename(path, renamed));
     if (done)
         PostLogLine("%s     %s renamed", path, name);
     else

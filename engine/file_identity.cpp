@@ -70,6 +70,28 @@ HANDLE OpenCheckedFile(const char* path) {
                        FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
 }
 
+HANDLE OpenFileForReading(const char* path) {
+    NativeFileNames native;
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       0, NULL);
+}
+
+/* Whether a handle is open on the file `id`. */
+static bool IsFile(HANDLE file, const FileId& id) {
+    FileId now;
+    return IdentityOf(file, &now) && now.volume == id.volume && now.indexHigh == id.indexHigh &&
+           now.indexLow == id.indexLow;
+}
+
+HANDLE ReopenCheckedFile(const char* path, const FileId& id) {
+    HANDLE file = OpenCheckedFile(path);
+    if (file != INVALID_HANDLE_VALUE && !IsFile(file, id)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 bool IdentityOf(HANDLE file, FileId* id) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) return false;
@@ -106,9 +128,27 @@ bool PathNamesFile(const char* path, const FileId& id) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
-    FileId now;
-    const bool same = IdentityOf(file, &now) && now.volume == id.volume &&
-                      now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
+    const bool same = IsFile(file, id);
     CloseHandle(file);
     return same;
+}
+
+bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
+    if (!PathNamesFile(path, id)) return false;
+    NativeFileNames native;
+    // A handle kept on the file, for its attributes alone (it gets in no
+    // move's way), tells where the file went: on FAT its index comes from
+    // its folder and its entry there, so it is asked again after the move.
+    HANDLE held = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (held == INVALID_HANDLE_VALUE) return false;
+    FileId now;
+    bool moved = IsFile(held, id) && MoveFileExA(path, newPath, 0);
+    if (moved && !(IdentityOf(held, &now) && PathNamesFile(newPath, now))) {
+        MoveFileExA(newPath, path, 0);
+        moved = false;
+    }
+    CloseHandle(held);
+    return moved;
 }

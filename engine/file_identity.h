@@ -31,6 +31,11 @@ bool CheckedFileHandles();
    and for its attributes, sharing as the run-time's own open does (read and
    write); INVALID_HANDLE_VALUE when it cannot be. */
 HANDLE OpenCheckedFile(const char* path);
+/* Opens `path` for reading only, sharing as OpenCheckedFile does. */
+HANDLE OpenFileForReading(const char* path);
+/* Opens `path` as OpenCheckedFile does, but only when what opens is the
+   file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */
+HANDLE ReopenCheckedFile(const char* path, const FileId& id);
 bool IdentityOf(HANDLE file, FileId* id);
 
 /* Through the handle: clears read-only, hidden and system; marks the file to
@@ -42,5 +47,12 @@ bool MarkForDeletion(HANDLE file);
 /* Whether `path` still names the file `id`: no folder on it, nor the file
    itself, is a link, and the file it opens is that one. */
 bool PathNamesFile(const char* path, const FileId& id);
+
+/* Renames or moves `path` to `newPath` (MoveFileExA without flags) only
+   while `path` names the file `id` through no link; true when `newPath`
+   then names that file. Should the path have been changed in the instant
+   before the move, what was moved is not that file: it gets its name back,
+   and the result is false. */
+bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
 
 #endif

@@ -272,9 +272,10 @@ typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
 
 /* Creates "X:\CleanPhantaxis-restart-N" on the drive of `path` with the
    security above (the first N that does not exist yet: a folder someone
-   else made is never used) and moves the file into it. `moved` gets the
-   file's new path. */
-static bool MoveToWaitingFolder(const char* path, char* moved, size_t size) {
+   else made is never used) and moves the file into it, only while `path`
+   names the file `checked` (see MoveCheckedFile). `moved` gets the file's
+   new path. */
+static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
     const char* slash = strrchr(path, '\\');
     if (!slash || path[1] != ':') return false;
     HMODULE advapi = LoadLibraryA("advapi32.dll");
@@ -294,7 +295,7 @@ static bool MoveToWaitingFolder(const char* path, char* moved, size_t size) {
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done = JoinPath(moved, size, folder, slash + 1) && MoveFileExA(path, moved, 0);
+        done = JoinPath(moved, size, folder, slash + 1) && MoveCheckedFile(path, moved, *checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;
@@ -336,15 +337,16 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
             checked = &id;
         }
         char moved[MAX_PATH];
-        if (!PathNamesFile(path, *checked) || !MoveToWaitingFolder(path, moved, sizeof moved))
+        if (!PathNamesFile(path, *checked) ||
+            !MoveToWaitingFolder(path, checked, moved, sizeof moved))
             return false;
-        // Should the path have been changed just before the move, the file
-        // moved is not the checked one: it goes back, and nothing waits.
-        if (!PathNamesFile(moved, *checked)) {
-            MoveFileExA(moved, path, 0);
-            return false;
-        }
-        return MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
+        // The folder goes at the same restart, after its file (the session
+        // manager removes a folder only when it is empty), so waiting
+        // folders do not pile up over the runs.
+        *strrchr(moved, '\\') = 0;
+        MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        return true;
     }
     default:
         return false;

@@ -70,6 +70,7 @@ namespace {
 struct Drive {
     std::string root;
     UINT type;
+    bool fat = false; // see SetFatVolume
 };
 
 std::map<char, Drive> drives;
@@ -444,6 +445,8 @@ void MapDrive(char letter, const std::string& hostRoot, UINT type) {
     std::filesystem::create_directories(hostRoot, ec);
     drives[(char)toupper((unsigned char)letter)] = Drive{hostRoot, type};
 }
+
+void SetFatVolume(char letter) { drives[(char)toupper((unsigned char)letter)].fat = true; }
 
 const std::vector<std::string>& DriveQueries() { return driveQueries; }
 
@@ -1105,6 +1108,17 @@ bool Conflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
 
 std::shared_ptr<OpenFile> FileOf(HANDLE file) { return simwin::HandleAs<OpenFile>(file); }
 
+/* Whether a host file's current name lies on a drive SetFatVolume marked. */
+bool OnFatVolume(const std::string& host) {
+    std::error_code ec;
+    for (auto& [letter, d] : drives) {
+        if (!d.fat) continue;
+        const std::string root = std::filesystem::weakly_canonical(d.root, ec).string() + "/";
+        if (!ec && host.compare(0, root.size(), root) == 0) return true;
+    }
+    return false;
+}
+
 /* What both ways of setting information do; an NTSTATUS. */
 LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size) {
     auto f = FileOf(file);
@@ -1364,6 +1378,10 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     info->nNumberOfLinks = (DWORD)st.st_nlink;
     info->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
     info->nFileIndexLow = (DWORD)st.st_ino;
+    // FAT: the folder's first cluster and the entry's place in it.
+    struct stat parent;
+    if (OnFatVolume(name) && stat(std::filesystem::path(name).parent_path().c_str(), &parent) == 0)
+        info->nFileIndexHigh = (DWORD)parent.st_ino;
     return TRUE;
 }
 

@@ -116,6 +116,10 @@ namespace simwin {
 
 /* Maps drive `letter` to the host folder `hostRoot` (created if missing). */
 void MapDrive(char letter, const std::string& hostRoot, UINT type = DRIVE_FIXED);
+/* Makes the mapped drive a FAT volume: a file's index (GetFileInformation-
+   ByHandle) comes from its folder and its entry there, so it changes when
+   the file moves to another folder, as Windows documents for FAT. */
+void SetFatVolume(char letter);
 /* Every root path GetDriveTypeA was asked about, in order. */
 const std::vector<std::string>& DriveQueries();
 

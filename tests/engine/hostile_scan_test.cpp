@@ -268,10 +268,24 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
         });
     };
     const std::function<void()> atRename = [] {
-        SwapFolderForLinkAt("MoveFileA", "C:\\v", "C:\\WINDOWS\\system32");
+        SwapFolderForLinkAt("MoveFileExA", "C:\\v", "C:\\WINDOWS\\system32");
     };
     const std::function<void()> atMove = [] {
         SwapFolderForLinkAt("MoveFileExA", "C:\\v", "C:\\WINDOWS\\system32");
+    };
+    // The variant holds its file without sharing the delete, so the check
+    // can only read it; it lets go as its folder is swapped.
+    const std::function<void()> heldThenSwapped = [] {
+        static HANDLE held;
+        held = CreateFileA("C:\\v\\x.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        simwin::OnCall("RegOpenKeyExA", [] {
+            if (simwin::CallCount("RegOpenKeyExA") != 1) return;
+            CloseHandle(held);
+            ASSERT_TRUE(MoveFileA("C:\\v", "C:\\v-aside"));
+            simwin::MakeDirLink("C:\\v", "C:\\WINDOWS\\system32");
+        });
     };
     struct Row {
         const char* what;
@@ -297,6 +311,10 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "Rename failed", false},
         {"swapped at the move", ACTION_DELETE, simwin::SetWindowsXp, atMove, "NtSetInformationFile",
          "Unable to remove", false},
+        {"held, delete", ACTION_DELETE, simwin::SetWindowsXp, heldThenSwapped, "",
+         "Unable to remove", false},
+        {"held, rename", ACTION_RENAME, simwin::SetWindows10, heldThenSwapped, "", "Rename failed",
+         false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

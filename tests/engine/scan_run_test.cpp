@@ -145,7 +145,8 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
         RunScan();
         const std::string waits = "C:\\CleanPhantaxis-restart-1\\locked.exe";
         EXPECT_EQ(lines_.front(), "C:\\locked.exe     W32/Phantaxis.Backdoor Unable to remove");
-        EXPECT_EQ(simwin::PendingDeletions(), std::vector<std::string>{waits});
+        EXPECT_EQ(simwin::PendingDeletions(),
+                  (std::vector<std::string>{waits, "C:\\CleanPhantaxis-restart-1"}));
         EXPECT_TRUE(simwin::FileExists(waits));
         ASSERT_EQ(simwin::Questions().size(), 1u);
         EXPECT_EQ(simwin::Questions()[0].title, "CleanPhantaxis Ver 1.0");

@@ -71,9 +71,12 @@ TEST_F(MemoryScanTest, XpAsksForTheRestartThenEndsTheProgram) {
 TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
     // Also when, at the termination, the variant's folder steps aside for a
     // link to the system folder: the image checked goes, the system's file
-    // of that name stays, and the lines are the same.
-    for (bool swapped : {false, true}) {
-        SCOPED_TRACE(swapped ? "swapped" : "plain");
+    // of that name stays, and the lines are the same. Held without sharing
+    // the delete until then, the image can only be read at the check, and
+    // the system's file still stays.
+    for (int swapped : {0, 1, 2}) {
+        SCOPED_TRACE(swapped == 2 ? "held" : swapped ? "swapped" : "plain");
+        static HANDLE held;
         Renew();
         AttachWindow();
         strcpy(g_scan.target, "!:");
@@ -82,7 +85,17 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         simwin::WriteFile("D:\\later.txt", "never walked");
         simwin::WriteFile("C:\\WINDOWS\\system32\\svc.exe", "the system's own");
         RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
-        if (swapped) SwapFolderForLinkAt("TerminateProcess", "C:\\x", "C:\\WINDOWS\\system32");
+        if (swapped == 1) SwapFolderForLinkAt("TerminateProcess", "C:\\x", "C:\\WINDOWS\\system32");
+        if (swapped == 2) {
+            held = CreateFileA("C:\\x\\svc.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               NULL, OPEN_EXISTING, 0, NULL);
+            simwin::OnCall("TerminateProcess", [] {
+                if (simwin::CallCount("TerminateProcess") != 1) return;
+                CloseHandle(held);
+                ASSERT_TRUE(MoveFileA("C:\\x", "C:\\x-aside"));
+                simwin::MakeDirLink("C:\\x", "C:\\WINDOWS\\system32");
+            });
+        }
         try {
             RunScan();
             ADD_FAILURE() << "the run went on to the drives";
@@ -92,11 +105,15 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         EXPECT_TRUE(simwin::Questions().empty());
         EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
         EXPECT_EQ(lines_, (std::vector<std::string>{
-                              kMemoryLine, "C:\\x\\svc.exe     W32/Phantaxis.Trojan removed"}));
+                              kMemoryLine, std::string("C:\\x\\svc.exe     W32/Phantaxis.Trojan ") +
+                                               (swapped == 2 ? "Unable to remove" : "removed")}));
         EXPECT_TRUE(simwin::DriveQueries().empty());
         EXPECT_EQ(g_scan.filesScanned, 0);
         EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\svc.exe"), "the system's own");
-        EXPECT_FALSE(simwin::FileExists(swapped ? "C:\\x-aside\\svc.exe" : "C:\\x\\svc.exe"));
+        EXPECT_EQ(simwin::FileExists(swapped ? "C:\\x-aside\\svc.exe" : "C:\\x\\svc.exe"),
+                  swapped == 2);
+        EXPECT_TRUE(simwin::PendingDeletions().empty());
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
 }
 
