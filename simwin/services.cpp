@@ -90,6 +90,18 @@ Service* Lookup(SC_HANDLE handle, DWORD* access) {
     return &it->second;
 }
 
+/* The service behind `handle` when the handle holds `right`; null with
+   ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED set otherwise. */
+Service* Granted(SC_HANDLE handle, DWORD right) {
+    DWORD access = 0;
+    Service* s = Lookup(handle, &access);
+    if (!s || !(access & right)) {
+        SetLastError(s ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return s;
+}
+
 } // namespace
 
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) {
@@ -200,16 +212,8 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
         SetLastError(err);
         return FALSE;
     }
-    DWORD access = 0;
-    Service* s = Lookup(service, &access);
-    if (!s) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(access & SERVICE_QUERY_STATUS)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    Service* s = Granted(service, SERVICE_QUERY_STATUS);
+    if (!s) return FALSE;
     if (!status) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -246,16 +250,8 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
         SetLastError(err);
         return FALSE;
     }
-    DWORD access = 0;
-    Service* s = Lookup(service, &access);
-    if (!s) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(access & SERVICE_QUERY_CONFIG)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    Service* s = Granted(service, SERVICE_QUERY_CONFIG);
+    if (!s) return FALSE;
     if (!needed) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
