@@ -54,10 +54,20 @@ bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
     return false;
 }
 
-// A link, or a name that does not open at all.
+// A link, or a name that does not open at all. A reparse point whose tag is
+// no name surrogate (a sync client's folder, a deduplicated one) points
+// nowhere else: the folder is an ordinary one.
 bool LinkOrGone(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
-    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    FindClose(search);
+    const DWORD tag = entry.dwReserved0;
+    return !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || tag == 0 ||
+           (tag & 0x20000000) != 0;
 }
 
 } // namespace

@@ -51,6 +51,11 @@ struct ScanState {
     char autostartValueKey[64];   // the key it was found in
     REGSAM autostartValueView;    // and the registry view
     BOOL memoryRestartNeeded;     // the memory scan wants its restart question
+    // Volumes without a fixed drive letter that the walk has entered through
+    // a folder they are mounted in ("\\?\Volume{...}\"): each once a scan, and
+    // no more than 16 of them.
+    int32_t volumesEntered;
+    char volumeEntered[16][50];
     // A 32-bit program on 64-bit Windows (found at the start of the run), and
     // kernel32's switch of the file system redirection there, when it has one.
     BOOL wow64;

@@ -18,18 +18,24 @@
 ** but not entered (links that point back up would make the walk branch at
 ** every level, and every file behind a link is reached by its real path
 ** anyway). A volume mount point shares the junction's tag; its volume is
-** walked there when no fixed drive letter names it and the walk is not
-** inside that volume already. Other tags (cloud files, deduplication) mark
-** ordinary folders. The stop flag is tested after every pump, at least once
-** per entry, and a stop unwinds every level with 0.
+** walked there when no fixed drive letter names it and the scan has not
+** entered it already (by another folder it is mounted in, or the one it is
+** mounted in inside itself): each volume is walked once a scan. Other tags
+** (cloud files, deduplication) mark ordinary folders; a folder a sync
+** client keeps virtual (FILE_ATTRIBUTE_RECALL_ON_OPEN: nothing of it is on
+** this machine, and listing it fetches its listing) is not entered. The
+** stop flag is tested after every pump, at least once per entry, and a stop
+** unwinds every level with 0.
 **
 ** A file's length, which lets the walk skip a file no check could handle,
 ** is the file's own: a directory entry may list another (a file symbolic
 ** link lists 0, a hard link's entry keeps a stale copy). A file a sync
 ** client keeps online only is counted but never opened, as opening it
 ** would fetch it; it cannot run before it is fetched. Such a file waits for
-** recall, or is offline behind the client's reparse point: the offline bit
-** alone is one any program may set on its own file, which still runs.
+** recall (on data access or on open), or is offline behind the client's
+** reparse point: the offline bit alone is one any program may set on its
+** own file, which still runs, and so is it on a file symbolic link, which
+** runs its target.
 */
 #include "engine/walk.h"
 #include "engine/ask_user.h"
@@ -41,7 +47,8 @@
 #define WINAPI
 #endif
 
-enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60, VOLUME_BUF = 50, VOLUME_DEPTH = 8 };
+enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60, VOLUME_BUF = 50 };
+enum : DWORD { NAME_SURROGATE = 0x20000000 }; // the tag's bit of links that point elsewhere
 
 typedef BOOL(WINAPI* GetFileAttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 typedef BOOL(WINAPI* GetVolumeNameFn)(LPCSTR, LPSTR, DWORD);
@@ -51,14 +58,11 @@ template <class Fn> static Fn As(FARPROC function) {
 }
 
 /* What a walk keeps while it runs: the kernel32 functions that not every
-   supported Windows has, looked up when the outermost level begins, and the
-   volumes mounted in folders that the levels above are walking. */
+   supported Windows has, looked up when the outermost level begins. */
 static struct {
     int depth;
     FARPROC fileRecord; // GetFileAttributesExA: Windows 98, NT 4.0 and later
     FARPROC volumeName; // GetVolumeNameForVolumeMountPointA: 2000 and later
-    int volumes;
-    char volume[VOLUME_DEPTH][VOLUME_BUF];
 } s_walk;
 
 const FileCheck FileCheckList[] = {
@@ -182,10 +186,10 @@ static void CheckEntry(const char* path, const WIN32_FIND_DATAA& fd) {
 }
 
 /* Whether the volume named `volume` is reached another way: by a fixed
-   drive's letter, or as a volume the levels above are walking. */
+   drive's letter, or as a volume this scan has entered already. */
 static bool VolumeWalkedElsewhere(const char* volume) {
-    for (int i = 0; i < s_walk.volumes; i++)
-        if (!_stricmp(s_walk.volume[i], volume)) return true;
+    for (int i = 0; i < g_scan.volumesEntered; i++)
+        if (!_stricmp(g_scan.volumeEntered[i], volume)) return true;
     char root[] = "C:\\", other[VOLUME_BUF];
     for (char letter = 'C'; letter <= 'Z'; letter++) {
         root[0] = letter;
@@ -203,8 +207,9 @@ static bool VolumeWalkedElsewhere(const char* volume) {
 static bool EntersReparseFolder(const WIN32_FIND_DATAA& fd, const char* sub, char* volume) {
     volume[0] = 0;
     const DWORD tag = fd.dwReserved0;
-    if (tag != IO_REPARSE_TAG_MOUNT_POINT) return tag != 0 && !(tag & 0x20000000); // surrogate
-    if (!s_walk.volumeName || s_walk.volumes >= VOLUME_DEPTH) return false;
+    if (tag != IO_REPARSE_TAG_MOUNT_POINT) return tag != 0 && !(tag & NAME_SURROGATE);
+    const int32_t room = (int32_t)(sizeof g_scan.volumeEntered / sizeof g_scan.volumeEntered[0]);
+    if (!s_walk.volumeName || g_scan.volumesEntered >= room) return false;
     char folder[PATH_BUF];
     CopyText(folder, sizeof folder, sub);
     char* star = strrchr(folder, '\\');
@@ -273,8 +278,9 @@ static int32_t WalkFiles(const char* pattern) {
                 const DWORD a = fd.dwFileAttributes;
                 const bool online =
                     !g_scan.memoryScanMode &&
-                    ((a & FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS) ||
-                     ((a & FILE_ATTRIBUTE_OFFLINE) && (a & FILE_ATTRIBUTE_REPARSE_POINT)));
+                    ((a & (FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS | FILE_ATTRIBUTE_RECALL_ON_OPEN)) ||
+                     ((a & FILE_ATTRIBUTE_OFFLINE) && (a & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      fd.dwReserved0 != 0 && !(fd.dwReserved0 & NAME_SURROGATE)));
                 if (!online) CheckEntry(path, fd);
             }
         }
@@ -312,13 +318,14 @@ static int32_t WalkSubdirectories(const char* pattern) {
             char sub[PATH_BUF], volume[VOLUME_BUF] = "";
             bool noDot;
             if (ComposeEntryPath(pattern, fd, "\\*.*", sub, &noDot, &shortFolder)) {
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_RECALL_ON_OPEN) continue;
                 if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     !EntersReparseFolder(fd, sub, volume))
                     continue;
                 if (strstr(sub, "\\Program Files\\")) g_scan.programFilesVisited = 1;
-                if (volume[0]) CopyText(s_walk.volume[s_walk.volumes++], VOLUME_BUF, volume);
+                if (volume[0])
+                    CopyText(g_scan.volumeEntered[g_scan.volumesEntered++], VOLUME_BUF, volume);
                 const int32_t r = WalkDirectory(sub);
-                if (volume[0]) s_walk.volumes--;
                 if (r == -1) {
                     FindClose(search);
                     return -1;
@@ -337,7 +344,6 @@ static int32_t WalkLevel(const char* patternIn);
 
 int32_t WalkDirectory(const char* pattern) {
     if (s_walk.depth == 0) {
-        s_walk.volumes = 0;
         s_walk.fileRecord = s_walk.volumeName = nullptr;
         if (HMODULE kernel = LoadLibraryA("Kernel32.dll")) {
             s_walk.fileRecord = GetProcAddress(kernel, "GetFileAttributesExA");

@@ -292,6 +292,10 @@ void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     if (!e.dir) fd->nFileSizeLow = (DWORD)size, fd->nFileSizeHigh = (DWORD)(size >> 32);
     if (e.dir) {
         fd->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        if (!attributes.empty()) {
+            auto it = attributes.find(s.hostDir + "/" + e.name);
+            if (it != attributes.end()) fd->dwFileAttributes |= it->second;
+        }
     } else {
         // A file's stored attributes, else the archive bit of a plain file.
         fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;

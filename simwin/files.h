@@ -33,6 +33,7 @@ BOOL RemoveDirectoryA(LPCSTR path);
 
 #define FILE_ATTRIBUTE_OFFLINE 0x00001000
 #define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
+#define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x00040000
 #define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
 #define IO_REPARSE_TAG_SYMLINK 0xA000000Cu
 #define IO_REPARSE_TAG_DEDUP 0x80000013u
@@ -73,7 +74,8 @@ void MakeFileLink(const std::string& winPath, const std::string& target);
    through another name. */
 void SetListedLength(const std::string& winPath, uint64_t length);
 /* Adds attribute bits a sync client sets (FILE_ATTRIBUTE_OFFLINE,
-   FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS) to a file. */
+   FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS, FILE_ATTRIBUTE_RECALL_ON_OPEN) to a
+   file or folder; a folder's listing shows them with its directory bit. */
 void AddAttributes(const std::string& winPath, DWORD bits);
 
 } // namespace simwin

@@ -311,11 +311,12 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     PlantVariant("C:\\loop\\inner\\evil.exe");
     simwin::MakeDirLink("C:\\loop\\inner\\a", "C:\\loop");
     simwin::MakeDirLink("C:\\loop\\inner\\b", "C:\\loop", true);
-    // A volume without a letter, mounted in a folder and inside itself.
+    // A volume without a letter, mounted in two folders and inside itself.
     const std::string volume = root_ + "/volume";
     simwin::MountVolume("C:\\Data", volume);
     PlantVariant("C:\\Data\\evil.exe");
     simwin::MountVolume("C:\\Data\\again", volume);
+    simwin::MountVolume("C:\\Mirror", volume);
     // Drive D: mounted in a folder too: walked under its letter only.
     const std::string d = MapDrive('D');
     simwin::MountVolume("C:\\DMount", d);
@@ -331,6 +332,16 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     simwin::AddAttributes("C:\\OneDrive\\offline.exe", FILE_ATTRIBUTE_OFFLINE);
     simwin::TagReparsePoint("C:\\OneDrive\\offline.exe", IO_REPARSE_TAG_CLOUD);
     simwin::AddAttributes("C:\\OneDrive\\self.exe", FILE_ATTRIBUTE_OFFLINE);
+    // Virtual items, which any open fetches: a file, and a folder not entered.
+    PlantVariant("C:\\OneDrive\\virtual.exe");
+    simwin::AddAttributes("C:\\OneDrive\\virtual.exe", FILE_ATTRIBUTE_RECALL_ON_OPEN);
+    PlantVariant("C:\\OneDrive\\Shared\\evil.exe");
+    simwin::AddAttributes("C:\\OneDrive\\Shared", FILE_ATTRIBUTE_RECALL_ON_OPEN);
+    // An offline file symbolic link is no placeholder: it runs its target.
+    MapDrive('Q', DRIVE_REMOVABLE);
+    PlantVariant("Q:\\evil.exe");
+    simwin::MakeFileLink("C:\\OneDrive\\link.exe", "Q:\\evil.exe");
+    simwin::AddAttributes("C:\\OneDrive\\link.exe", FILE_ATTRIBUTE_OFFLINE);
     PlantVariant("C:\\Dedup\\evil.exe");
     simwin::TagReparsePoint("C:\\Dedup", IO_REPARSE_TAG_DEDUP);
     // Entering a link would branch at every level: the hook ends such a walk.
@@ -338,21 +349,29 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
         if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
     });
     WalkDirectory("C:\\*.*");
-    EXPECT_EQ(WalkDirectory("D:\\*.*"), 8);
+    EXPECT_EQ(WalkDirectory("D:\\*.*"), 10);
     EXPECT_FALSE(g_scan.stopRequested);
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
                           "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\evil.exe" + removed,
-                          "C:\\OneDrive\\self.exe" + removed, "D:\\d.exe" + removed}));
-    EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\recall.exe"));
-    EXPECT_TRUE(simwin::FileExists("C:\\OneDrive\\offline.exe"));
-    for (const char* link :
-         {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount", "C:\\Data\\again"}) {
+                          "C:\\OneDrive\\link.exe" + removed, "C:\\OneDrive\\self.exe" + removed,
+                          "D:\\d.exe" + removed}));
+    for (const char* online : {"recall.exe", "offline.exe", "virtual.exe", "Shared\\evil.exe"})
+        EXPECT_TRUE(simwin::FileExists(std::string("C:\\OneDrive\\") + online)) << online;
+    for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount",
+                             "C:\\Data\\again", "C:\\Mirror", "C:\\OneDrive\\Shared"}) {
         EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), link), 1) << link;
         for (const std::string& s : statuses_) // nothing is shown through it
             EXPECT_NE(s.rfind(link + std::string("\\"), 0), 0u) << s;
     }
+    // Renamed there too: a folder whose tag is no link's cannot be re-aimed.
+    g_scan.action = ACTION_RENAME;
+    lines_.clear();
+    PlantVariant("C:\\OneDrive\\evil.exe");
+    WalkDirectory("C:\\OneDrive\\*.*");
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\OneDrive\\evil.exe     "
+                                               "W32/Phantaxis.Backdoor renamed"});
 }
 
 namespace {
