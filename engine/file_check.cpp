@@ -31,7 +31,7 @@
 #include "engine/scan_state.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "repair/delete_on_restart.h"
 

@@ -2,8 +2,8 @@
 ** The checked file's handle and identity.
 */
 #include "engine/file_identity.h"
-#include "memory/platform.h"
-#include "memory/wow64.h"
+#include "platform/platform.h"
+#include "platform/wow64.h"
 
 #ifndef WINAPI
 #define WINAPI

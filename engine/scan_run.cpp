@@ -9,7 +9,7 @@
 #include "engine/scan_state.h"
 #include "engine/walk.h"
 #include "memory/memory_scan.h"
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "repair/restart.h"
 
 /* After each top-level walk: the drive's "\Program Files" when the tree walk

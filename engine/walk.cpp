@@ -41,7 +41,7 @@
 #include "engine/ask_user.h"
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 
 #ifndef WINAPI
 #define WINAPI

@@ -3,7 +3,7 @@
 */
 #include "memory/image_path.h"
 #include "engine/scan_state.h"
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 
 enum { COMMAND_SIZE = 1024 };
 

@@ -12,7 +12,7 @@
 #include "memory/kill_process.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "memory/process_scan.h"
 
 #include <stdlib.h>

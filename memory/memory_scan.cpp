@@ -8,7 +8,7 @@
 #include "memory/memory_scan.h"
 #include "engine/ask_user.h"
 #include "engine/scan_state.h"
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "memory/process_scan.h"
 #include "repair/restart.h"
 

@@ -10,13 +10,13 @@
 ** set to the scan's action, and the file check then disposes of it without
 ** matching it again (the "re-check").
 */
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "memory/process_scan.h"
 #include "memory/image_path.h"
 #include "engine/scan_state.h"
 #include "engine/file_check.h"
 #include "engine/walk.h"
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "memory/service_stop.h"
 #include "repair/service_keys.h"
 

@@ -17,7 +17,7 @@
 #include "repair/autostart.h"
 #include "engine/scan_state.h"
 #include "repair/hosts_file.h"
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 
 namespace {
 

@@ -19,9 +19,9 @@
 ** A copy of the previous content also stays in the temporary folder, unless
 ** that folder is the Windows folder.
 */
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "repair/delete_on_restart.h"
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "engine/file_identity.h"
 #include "platform/win32.h"
 

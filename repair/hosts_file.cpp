@@ -4,7 +4,7 @@
 */
 #include "repair/hosts_file.h"
 #include "engine/legacy_check.h"
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "platform/win32.h"
 
 void CheckHostsFile() {

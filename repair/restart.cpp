@@ -7,7 +7,7 @@
 ** closed without being asked.
 */
 #include "repair/restart.h"
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "platform/win32.h"
 
 /* Enables SeShutdownPrivilege in the program's token. Returns 0 when it is

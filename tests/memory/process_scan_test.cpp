@@ -5,7 +5,7 @@
 */
 #include "memory/kill_process.h"
 #include "memory/process_scan.h"
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "world.h"
 
 #include <filesystem>

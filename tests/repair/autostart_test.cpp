@@ -4,7 +4,7 @@
 ** must not overflow anything (long data, long names, long expansions,
 ** unterminated and non-string data).
 */
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "world.h"
 

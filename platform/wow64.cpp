@@ -2,7 +2,7 @@
 ** WoW64: detection, the redirection switch, the registry views and the
 ** translation of a 32-bit program's paths.
 */
-#include "memory/wow64.h"
+#include "platform/wow64.h"
 #include "engine/scan_state.h"
 
 #ifndef WINAPI

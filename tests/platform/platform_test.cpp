@@ -2,7 +2,7 @@
 ** Platform detection: the platform code and the NT generation for each kind
 ** of Windows, and for a failed version query.
 */
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "world.h"
 
 class PlatformTest : public WorldTest {};

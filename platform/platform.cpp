@@ -1,7 +1,7 @@
 /*
 ** Platform detection. Both tests ask the system afresh on every call.
 */
-#include "memory/platform.h"
+#include "platform/platform.h"
 #include "platform/win32.h"
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "the version record both tests hand over");
