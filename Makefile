@@ -5,7 +5,7 @@ MAKEFLAGS += --no-print-directory
 CMAKE ?= cmake
 BUILD := build
 
-.PHONY: all deps host host-asan win64 win32 builds check test demo bench fuzz mutants dist clean
+.PHONY: all deps host host-asan win64 win32 builds check test test-all demo bench fuzz mutants dist clean
 
 all: builds
 
@@ -32,14 +32,22 @@ win32: $(BUILD)/win32/Makefile host
 
 builds: host host-asan win64 win32
 
+# The inner loop: the host build and its unit and conformance tests, without
+# installing anything, without Wine and without the fuzzers.
+test: host
+	cd $(BUILD)/host && ctest --output-on-failure -j$(JOBS)
+
 # Every test of every build: host unit tests, the same under ASan+UBSan, the
 # Windows-side tests (import checks, Wine end to end), then the fuzzers.
-test:
+test-all:
 	scripts/run-tests
 
+# The full gate: everything built, every test, and the deliberate faults'
+# texts still found in the code (the list cannot drift from it).
 check: deps
 	$(MAKE) builds
-	$(MAKE) test
+	scripts/mutants --check
+	$(MAKE) test-all
 
 demo: deps
 	$(MAKE) builds
@@ -47,7 +55,7 @@ demo: deps
 
 bench: deps
 	$(MAKE) win64
-	@if [ -x scripts/bench ]; then scripts/bench; else echo "no benchmark yet"; fi
+	scripts/bench
 
 fuzz: deps
 	@if [ -x scripts/fuzz ]; then scripts/fuzz long; else echo "no fuzzers yet"; fi

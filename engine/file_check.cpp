@@ -352,6 +352,7 @@ bool CheckFileCouldHandle(uint64_t listedLength) {
 }
 
 int32_t CheckFile(const char* checkName, const char* path) {
+    CheckScanStateRules();
     // The memory scan has just terminated the process running this file and
     // walks its image again: dispose of it.
     if (g_scan.pendingMemoryAction != 0 && g_scan.mainWindow) {

@@ -15,6 +15,33 @@ void CopyText(char* dest, size_t size, const char* src) {
     dest[n] = 0;
 }
 
+#ifdef CHECK_SCAN_STATE
+/* The first broken rule's text, or null. */
+static const char* BrokenScanStateRule() {
+    const ScanState& s = g_scan;
+    if (s.pendingMemoryAction != 0 && !s.memoryScanMode)
+        return "pendingMemoryAction outside memory-scan mode";
+    if (s.memoryRestartNeeded && !s.memoryScanMode)
+        return "memoryRestartNeeded outside memory-scan mode";
+    if (s.keepLog) return "a walk or check after the statistics (keepLog)";
+    const int32_t slots = (int32_t)(sizeof s.volumeEntered / sizeof s.volumeEntered[0]);
+    if (s.volumesEntered < 0 || s.volumesEntered > slots) return "volumesEntered out of its slots";
+    for (BOOL flag : {s.scanning, s.restartNeeded, s.programFilesPending, s.programFilesVisited,
+                      s.memoryRestartNeeded})
+        if (flag != 0 && flag != 1) return "a BOOL flag other than 0 or 1";
+    return nullptr;
+}
+#endif
+
+void CheckScanStateRules() {
+#ifdef CHECK_SCAN_STATE
+    if (const char* broken = BrokenScanStateRule()) {
+        fprintf(stderr, "scan state rule broken: %s\n", broken);
+        abort();
+    }
+#endif
+}
+
 void PostLogLine(const char* format, ...) {
     va_list args;
     va_start(args, format);

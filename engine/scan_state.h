@@ -12,7 +12,10 @@
 #include "platform/win32.h"
 #include <stdint.h>
 
-/* Private messages of the main window (numbers of WM_SETREDRAW and WM_ENABLE). */
+/* Deliberate: the main window's two private messages reuse the numbers of
+   WM_SETREDRAW (0x0B) and WM_ENABLE (0x0A). The window's dialog routing
+   (ui/framework.cpp) tells them from the platform's own messages of those
+   numbers only by both parameters being 0; pinned by no test. */
 #define WM_SCAN_LOGLINE 0x0B
 #define WM_SCAN_STATUS 0x0A
 
@@ -26,6 +29,38 @@ enum DisposalAction : int32_t {
 
 #define SCAN_TITLE "CleanPhantaxis Ver 1.0"
 
+/*
+** Who writes the flags, and the combinations that can occur. The rules marked
+** [checked] are asserted by CheckScanStateRules in the host builds, at the
+** entry of every walk (WalkDirectory) and every file check (CheckFile).
+**
+** - scanning: set by SCAN, cleared when the run has ended; one run a program.
+** - stopRequested: set by Cancel, by Escape ("Terminate the Scan now?") and by
+**   WM_QUIT or WM_DESTROY in the walk's pump; cleared before the run starts.
+** - action: ACTION_DELETE from SCAN on; the memory scan's disposal sets it to
+**   pendingMemoryAction, which was copied from it.
+** - memoryScanMode: on only during the memory scan step (ScanMemory), whose
+**   walks each take one running program's image file. On NT a variant found
+**   there ends the program with the mode still on.
+** - pendingMemoryAction: non-zero only during the memory scan's second walk
+**   of an image whose process it has terminated, so only with memoryScanMode
+**   on [checked]. It acts only with a main window: a scan started by SCAN
+**   always has one; without one the check runs as usual.
+** - fileMatched: set only by a check in memory-scan mode; every walk level
+**   clears it first, and the process scan reads it right after its walk.
+** - memoryRestartNeeded: set only by the memory scan on NT, when a variant's
+**   service could not be stopped, so only with memoryScanMode on [checked].
+** - restartNeeded, programFilesVisited, memoryRestartNeeded: only ever set,
+**   never cleared. filesScanned (never in memory-scan mode), filesInfected,
+**   filesRemoved and volumesEntered only grow; volumesEntered stays within
+**   volumeEntered's 16 slots [checked].
+** - programFilesPending: set by the walk of a drive's root pattern when the
+**   drive has "\Program Files"; cleared by the run once it walked one the
+**   tree walk had missed.
+** - keepLog: set once every walk is over, for the statistics; no walk or
+**   check comes after it [checked].
+** - Every BOOL flag holds 0 or 1 [checked].
+*/
 struct ScanState {
     HWND mainWindow;             // receives the two notifications; null until SCAN
     char target[260];            // "!:" every fixed drive, else one directory
@@ -77,6 +112,11 @@ void PostLogLine(const char* format, ...)
 
 /* Copies `text` into g_scan.statusText and sends WM_SCAN_STATUS. */
 void ShowStatus(const char* text);
+
+/* Asserts the [checked] rules above: in the host builds (CHECK_SCAN_STATE) a
+   broken rule ends the process with its text; in the Windows builds it does
+   nothing. */
+void CheckScanStateRules();
 
 /* Copies a string into a fixed buffer, always terminated, cut to fit. */
 void CopyText(char* dest, size_t size, const char* src);

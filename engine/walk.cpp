@@ -343,6 +343,7 @@ static int32_t WalkSubdirectories(const char* pattern) {
 static int32_t WalkLevel(const char* patternIn);
 
 int32_t WalkDirectory(const char* pattern) {
+    CheckScanStateRules();
     if (s_walk.depth == 0) {
         s_walk.fileRecord = s_walk.volumeName = nullptr;
         if (HMODULE kernel = LoadLibraryA("Kernel32.dll")) {

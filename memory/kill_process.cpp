@@ -37,6 +37,12 @@ static const char* FileNamePart(const char* path) {
     return slash ? slash + 1 : path;
 }
 
+/* Deliberate: the pauses of termination. On 9x 100 ms around each step of
+   the snapshot walk (a search without a match takes about six seconds) and
+   50 ms before and 500 ms after the termination; on NT 500 ms after each.
+   The disposal that follows relies on them: an ended process lets go of its
+   image file only some time after TerminateProcess returns; pinned by
+   KillProcessTest.Windows9xSearchWithoutAMatchTakesAboutSixSeconds. */
 int32_t KillByFileNameToolhelp(const char* path) {
     HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
     Sleep(100);

@@ -18,7 +18,11 @@
    process, and the process is terminated through it (TerminateListed). */
 struct ProcessImage {
     uint32_t processId;
-    char imagePath[340]; // the enumerations deliver at most 259 characters
+    /* Deliberate: 340 bytes for at most 259 characters and the terminator;
+       the rest stays zero. The listing cuts every path to 259 characters,
+       and the walk of the image, termination and the service stop take it
+       as it is; pinned by ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly. */
+    char imagePath[340];
     ProcessImage* next;
     HANDLE process;    // opened at listing; null when it could not be kept
     bool canTerminate; // that handle carries PROCESS_TERMINATE

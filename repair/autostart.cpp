@@ -261,6 +261,16 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
+/* A buffer from malloc, freed when its holder goes out of scope: the value
+   walk frees its buffers in this one place, whichever way a value ends. */
+struct Freed {
+    char* p = nullptr;
+    Freed() = default;
+    Freed(const Freed&) = delete;
+    Freed& operator=(const Freed&) = delete;
+    ~Freed() { free(p); }
+};
+
 } // namespace
 
 bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view) {
@@ -326,30 +336,20 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS)
             continue;
-        char* data;
-        if (!ReadRegistryString(root, subKey, name, &data, view)) continue;
-        _strlwr(data);
+        Freed value, converted, heap, rawHeap, expandedHeap;
+        if (!ReadRegistryString(root, subKey, name, &value.p, view)) continue;
+        char* data = _strlwr(value.p);
         // A value of the 64-bit view is started by a 64-bit program's shell.
-        char* source = view == KEY_WOW64_64KEY ? As64BitProgram(data) : data;
+        const char* source = data;
+        if (view == KEY_WOW64_64KEY) source = converted.p = As64BitProgram(data);
         char local[kExpandedSize];
-        char* heap;
-        char* expanded = source ? ExpandWhole(source, local, sizeof local, &heap) : nullptr;
-        if (source != data) free(source);
-        if (!expanded) {
-            free(data);
-            continue;
-        }
+        char* expanded = source ? ExpandWhole(source, local, sizeof local, &heap.p) : nullptr;
+        if (!expanded) continue;
         _strlwr(expanded);
-        char *rawHeap, *expandedHeap;
-        const char* rawPath = RealNames(data + (data[0] == '"'), view, &rawHeap);
-        const char* expandedPath = RealNames(expanded + (expanded[0] == '"'), view, &expandedHeap);
-        if (!rawPath || !expandedPath) {
-            free(rawHeap);
-            free(expandedHeap);
-            free(heap);
-            free(data);
-            continue;
-        }
+        const char* rawPath = RealNames(data + (data[0] == '"'), view, &rawHeap.p);
+        const char* expandedPath =
+            RealNames(expanded + (expanded[0] == '"'), view, &expandedHeap.p);
+        if (!rawPath || !expandedPath) continue;
         bool bareReference = !strchr(data, '\\') || data[0] == '\\';
         bool bare = false, inSystem = false, fullPath = false;
         for (int f = 0; f < formCount; f++) {
@@ -382,10 +382,6 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
                 deletedCount++;
             }
         }
-        free(rawHeap);
-        free(expandedHeap);
-        free(heap);
-        free(data);
     }
     if (formCount > 0) FreeForms(forms, formCount);
     free(longForm);

@@ -14,6 +14,10 @@ static const size_t kPathSize = 512;
 
 static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
 static const char kSet2[] = "SYSTEM\\ControlSet002\\Services\\";
+/* Deliberate: the fourth deletion (ControlSet002's Enum key) spells the path
+   in capitals. The registry's names are case-insensitive, so the same key
+   goes; the order and spelling of the six deletions rely on it; pinned by
+   ServiceKeysTest.SixDeletionsInOrderWithTheCapitalisedFourthPath. */
 static const char kSet2Caps[] = "SYSTEM\\CONTROLSET002\\SERVICES\\";
 static const char kEnum[] = "\\Enum";
 static const char kSecurity[] = "\\Security";

@@ -531,6 +531,7 @@ TEST_F(FileCheckTest, MemoryKillDisposalDisposesWithoutMatching) {
     // again: the window shows the display form, detectionName the match.
     AttachWindow();
     g_scan.action = ACTION_DELETE;
+    g_scan.memoryScanMode = true; // the pending action exists only there
     g_scan.pendingMemoryAction = ACTION_DELETE;
     g_scan.filesInfected = 1;
     strcpy(g_scan.detectionName, "W32/Phantaxis.A.Backdoor");

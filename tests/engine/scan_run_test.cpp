@@ -2,7 +2,9 @@
 ** The scan run: which drives are walked, the statistics block, the final
 ** status, the deferred Program Files walk and the restart question.
 */
+#include "engine/file_check.h"
 #include "engine/scan_run.h"
+#include "engine/walk.h"
 #include "world.h"
 
 class ScanRunTest : public WorldTest {
@@ -165,4 +167,27 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
     RunScan();
     EXPECT_EQ(simwin::Questions().size(), 1u);
     EXPECT_TRUE(simwin::ShutdownRequests().empty());
+}
+
+// The scan state's checked rules (engine/scan_state.h): a walk or a check
+// entered with one broken ends the process, naming it.
+TEST_F(ScanRunTest, ABrokenScanStateRuleEndsTheWalkAndTheCheck) {
+    const std::pair<void (*)(), const char*> rows[] = {
+        {[] { g_scan.pendingMemoryAction = ACTION_DELETE; }, "pendingMemoryAction outside"},
+        {[] { g_scan.memoryRestartNeeded = 1; }, "memoryRestartNeeded outside"},
+        {[] { g_scan.keepLog = true; }, "keepLog"},
+        {[] { g_scan.volumesEntered = 17; }, "volumesEntered"},
+        {[] { g_scan.programFilesVisited = 2; }, "BOOL flag"},
+    };
+    for (const auto& [breakRule, rule] : rows) {
+        Renew();
+        breakRule();
+        EXPECT_DEATH(WalkDirectory("C:\\*.*"), rule);
+        EXPECT_DEATH(CheckFile("x", "C:\\a.exe"), rule);
+    }
+    Renew();
+    g_scan.memoryScanMode = true;
+    g_scan.pendingMemoryAction = ACTION_DELETE;
+    g_scan.memoryRestartNeeded = 1;
+    CheckScanStateRules();
 }
