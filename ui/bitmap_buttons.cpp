@@ -19,10 +19,9 @@ void InvalidateFace(HWND button) { InvalidateRect(button, nullptr, FALSE); }
 } // namespace
 
 void ButtonFace::DeleteBitmaps() {
-    if (focus_) DeleteObject(focus_);
-    if (notFocus_) DeleteObject(notFocus_);
-    if (disabled_) DeleteObject(disabled_);
-    focus_ = notFocus_ = disabled_ = nullptr;
+    focus_.Delete();
+    notFocus_.Delete();
+    disabled_.Delete();
 }
 
 bool ButtonFace::Attach(HWND button) {
@@ -32,14 +31,14 @@ bool ButtonFace::Attach(HWND button) {
 
     DeleteBitmaps();
     std::string name(caption);
-    focus_ = LoadNamedBitmap(name + "_FOCUS");
-    if (!focus_) return false;
-    notFocus_ = LoadNamedBitmap(name + "_NOTFOCUS");
-    if (!notFocus_) return false;
-    disabled_ = LoadNamedBitmap(name + "_DISABLE"); // optional
+    focus_.Attach(LoadNamedBitmap(name + "_FOCUS"));
+    if (!focus_.Handle()) return false;
+    notFocus_.Attach(LoadNamedBitmap(name + "_NOTFOCUS"));
+    if (!notFocus_.Handle()) return false;
+    disabled_.Attach(LoadNamedBitmap(name + "_DISABLE")); // optional
 
     BITMAP info;
-    if (!GetObjectA(notFocus_, sizeof info, &info)) return false;
+    if (!GetObjectA(notFocus_.Handle(), sizeof info, &info)) return false;
     if (!SetWindowPos(button, nullptr, 0, 0, info.bmWidth, info.bmHeight,
                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOREDRAW | SWP_NOACTIVATE))
         return false;
@@ -50,11 +49,11 @@ bool ButtonFace::Attach(HWND button) {
 void ButtonFace::Draw(const DRAWITEMSTRUCT* item) const {
     HBITMAP picture;
     if (hoverFlag_)
-        picture = focus_; // also on a disabled button
+        picture = focus_.Handle(); // also on a disabled button
     else if (item->itemState & ODS_DISABLED)
-        picture = disabled_;
+        picture = disabled_.Handle();
     else
-        picture = notFocus_;
+        picture = notFocus_.Handle();
     if (!picture) return;
 
     HDC memory = CreateCompatibleDC(item->hDC);
@@ -88,10 +87,33 @@ void ButtonFace::FocusChanged(HWND button, bool gained) {
     InvalidateFace(button);
 }
 
-// ---- CExButton ----
+// ---- FaceButton ----
 
-const RuntimeClass CExButton::kRuntimeClass = {"CExButton", &Button::kRuntimeClass};
-const RuntimeClass NCExButton::kRuntimeClass = {"NCExButton", &Button::kRuntimeClass};
+bool FaceButton::DrawItem(const DRAWITEMSTRUCT* item) {
+    face_.Draw(item);
+    return true;
+}
+
+/* Hover and focus follow the mouse before the default handling, and the
+   focus state after it. */
+LRESULT FaceButton::WindowProc(UINT message, WPARAM, LPARAM lParam) {
+    switch (message) {
+    case WM_MOUSEMOVE:
+        face_.MouseMove(hwnd_, static_cast<short>(LOWORD(lParam)),
+                        static_cast<short>(HIWORD(lParam)));
+        return Default();
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: {
+        const LRESULT result = Default();
+        face_.FocusChanged(hwnd_, message == WM_SETFOCUS);
+        return result;
+    }
+    default:
+        return Default();
+    }
+}
+
+// ---- CExButton ----
 
 CExButton::~CExButton() {
     if (handCursor_) DestroyCursor(handCursor_);
@@ -112,56 +134,10 @@ void CExButton::LoadHandCursor() {
     FreeLibrary(help);
 }
 
-/* The mouse and focus messages both button classes handle alike: hover and
-   focus follow the mouse before the default handling, and the focus state
-   after it. False for every other message. */
-template <class Fn>
-static bool FaceMessage(ButtonFace& face, HWND hwnd, UINT message, LPARAM lParam, Fn callDefault,
-                        LRESULT* result) {
-    switch (message) {
-    case WM_MOUSEMOVE:
-        face.MouseMove(hwnd, static_cast<short>(LOWORD(lParam)),
-                       static_cast<short>(HIWORD(lParam)));
-        *result = callDefault();
-        return true;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-        *result = callDefault();
-        face.FocusChanged(hwnd, message == WM_SETFOCUS);
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool CExButton::DrawItem(const DRAWITEMSTRUCT* item) {
-    face_.Draw(item);
-    return true;
-}
-
-LRESULT CExButton::WindowProc(UINT message, WPARAM, LPARAM lParam) {
-    LRESULT result;
-    if (FaceMessage(
-            face_, hwnd_, message, lParam, [this] { return Default(); }, &result))
-        return result;
+LRESULT CExButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_SETCURSOR && handCursor_) {
         SetCursor(handCursor_);
         return TRUE;
     }
-    return Default();
-}
-
-// ---- NCExButton ----
-
-bool NCExButton::DrawItem(const DRAWITEMSTRUCT* item) {
-    face_.Draw(item);
-    return true;
-}
-
-LRESULT NCExButton::WindowProc(UINT message, WPARAM, LPARAM lParam) {
-    LRESULT result;
-    if (FaceMessage(
-            face_, hwnd_, message, lParam, [this] { return Default(); }, &result))
-        return result;
-    return Default();
+    return FaceButton::WindowProc(message, wParam, lParam);
 }

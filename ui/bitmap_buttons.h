@@ -13,11 +13,6 @@
    and the hover rectangle, and the drawing and mouse rules. */
 class ButtonFace {
   public:
-    ButtonFace() = default;
-    ~ButtonFace() { DeleteBitmaps(); }
-    ButtonFace(const ButtonFace&) = delete;
-    ButtonFace& operator=(const ButtonFace&) = delete;
-
     /* Loads the pictures named by the button's caption and sizes the button
        to the not-focus picture. False when the caption is empty, a required
        picture is missing or the button cannot be resized. */
@@ -33,61 +28,51 @@ class ButtonFace {
   private:
     void DeleteBitmaps();
 
-    HBITMAP focus_ = nullptr;
-    HBITMAP notFocus_ = nullptr;
-    HBITMAP disabled_ = nullptr; // optional
+    GdiObject<HBITMAP> focus_;
+    GdiObject<HBITMAP> notFocus_;
+    GdiObject<HBITMAP> disabled_; // optional
     BOOL hoverFlag_ = FALSE;
     RECT hoverRect_ = {0, 0, 0, 0};
 };
 
-/* Binds `button` to dialog item `id` of `dialog` when it is not bound yet,
-   then gives it its pictures. */
-template <class B> bool AttachBitmaps(B& button, int id, HWND dialog) {
-    if (!button.IsBound() && !button.SubclassDlgItem(id, dialog)) return false;
-    return button.Face().Attach(button.Handle());
-}
+/* A push button drawn with a face: what both button classes share. */
+class FaceButton : public Button {
+  public:
+    /* Binds the button to dialog item `id` of `dialog` when it is not bound
+       yet, then gives it its pictures. */
+    bool AttachBitmaps(int id, HWND dialog) {
+        if (!IsBound() && !SubclassDlgItem(id, dialog)) return false;
+        return face_.Attach(hwnd_);
+    }
+    ButtonFace& Face() { return face_; }
+    bool DrawItem(const DRAWITEMSTRUCT* item) override;
+
+  protected:
+    /* Hover and focus follow the mouse; everything else gets the default. */
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    ButtonFace face_;
+};
 
 /* The main window's buttons: the pictures and a hand cursor. */
-class CExButton : public Button {
+class CExButton : public FaceButton {
   public:
     CExButton() = default;
     ~CExButton() override;
 
-    bool AttachBitmaps(int id, HWND dialog) { return ::AttachBitmaps(*this, id, dialog); }
     /* Takes the hand cursor from the system's help program, once. */
     void LoadHandCursor();
     bool HasHandCursor() const { return handCursor_ != nullptr; }
 
-    ButtonFace& Face() { return face_; }
-    bool DrawItem(const DRAWITEMSTRUCT* item) override;
-
-    static const RuntimeClass kRuntimeClass;
-    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
-
   protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   private:
-    ButtonFace face_;
     HCURSOR handCursor_ = nullptr;
 };
 
 /* The question dialog's buttons: the pictures, the arrow cursor. */
-class NCExButton : public Button {
-  public:
-    bool AttachBitmaps(int id, HWND dialog) { return ::AttachBitmaps(*this, id, dialog); }
-
-    ButtonFace& Face() { return face_; }
-    bool DrawItem(const DRAWITEMSTRUCT* item) override;
-
-    static const RuntimeClass kRuntimeClass;
-    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
-
-  protected:
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
-
-  private:
-    ButtonFace face_;
-};
+class NCExButton : public FaceButton {};
 
 #endif

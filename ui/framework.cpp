@@ -3,6 +3,7 @@
 ** subclassed controls.
 */
 #include "ui/framework.h"
+#include "engine/scan_state.h"
 
 #include <vector>
 
@@ -12,14 +13,6 @@ WinApp::WinApp() { current_ = this; }
 
 WinApp::~WinApp() {
     if (current_ == this) current_ = nullptr;
-}
-
-bool WinApp::OnCommand(int id) {
-    if (id == ID_HELP) {
-        OnHelp();
-        return true;
-    }
-    return false;
 }
 
 int WinApp::Run(HINSTANCE instance) {
@@ -66,11 +59,18 @@ namespace {
 const char kObjectProperty[] = "CleanPhantaxis.Object";
 }
 
-const RuntimeClass SubclassedControl::kRuntimeClass = {"CWnd", nullptr};
-const RuntimeClass Button::kRuntimeClass = {"CButton", &SubclassedControl::kRuntimeClass};
-const RuntimeClass Static::kRuntimeClass = {"CStatic", &SubclassedControl::kRuntimeClass};
-
 SubclassedControl::~SubclassedControl() { Unsubclass(); }
+
+void SubclassDlgItems(HWND dialog,
+                      std::initializer_list<std::pair<SubclassedControl*, int>> items) {
+    for (const auto& [control, id] : items)
+        control->SubclassDlgItem(id, dialog);
+}
+
+void BindDlgItems(HWND dialog, std::initializer_list<std::pair<Control*, int>> items) {
+    for (const auto& [control, id] : items)
+        control->Bind(dialog, id);
+}
 
 SubclassedControl* SubclassedControl::FromHandle(HWND hwnd) {
     if (!hwnd) return nullptr;
@@ -154,8 +154,6 @@ void Dialog::OnCommand(int id, int) {
         OnOK();
     else if (id == IDCANCEL)
         OnCancel();
-    else if (WinApp::Current())
-        WinApp::Current()->OnCommand(id);
 }
 
 HBRUSH Dialog::DefaultCtlColor(HDC dc, HWND control, int type) {
@@ -252,12 +250,12 @@ INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled)
         *handled = brush != nullptr;
         return reinterpret_cast<INT_PTR>(brush);
     }
-    case 0x0B: // WM_SCAN_LOGLINE (the number of WM_SETREDRAW)
-    case 0x0A: // WM_SCAN_STATUS (the number of WM_ENABLE)
+    case WM_SCAN_LOGLINE:
+    case WM_SCAN_STATUS:
         // The engine sends both with zero parameters; anything else is the
         // platform's own message of that number and gets its usual processing.
         if (wParam != 0 || lParam != 0) break;
-        *handled = message == 0x0B ? OnScanLogLine() : OnScanStatus();
+        *handled = message == WM_SCAN_LOGLINE ? OnScanLogLine() : OnScanStatus();
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, 0);
         return TRUE;
     default:

@@ -13,15 +13,11 @@
 #endif
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 class Dialog;
-
-/* Names a class and its base, so that a control object can say what it is. */
-struct RuntimeClass {
-    const char* name;
-    const RuntimeClass* base;
-};
 
 /* The application: one instance per process, constructed before WinMain. */
 class WinApp {
@@ -33,8 +29,6 @@ class WinApp {
 
     /* The per-instance start-up step. Returning FALSE ends the process. */
     virtual BOOL InitInstance() = 0;
-    /* Commands that no dialog handled: the application's command map. */
-    virtual bool OnCommand(int id);
 
     /* Called by WinMain: records the instance and runs InitInstance. */
     int Run(HINSTANCE instance);
@@ -46,42 +40,36 @@ class WinApp {
 
     static WinApp* Current() { return current_; }
 
-  protected:
-    /* The framework's help command (ID_HELP); the program ships no help file. */
-    virtual void OnHelp() {}
-
   private:
     HINSTANCE instance_ = nullptr;
     Dialog* mainWindow_ = nullptr;
     static WinApp* current_;
 };
 
-/* The framework's help command id. */
-#define ID_HELP 0xE146
-
 /* The instance that holds the program's resources. */
 HINSTANCE AppInstance();
 
-/* A font handle owned by the object: deleted with it. */
-class Font {
+/* A GDI object (font, bitmap, brush) owned by the object: deleted with it. */
+template <class H> class GdiObject {
   public:
-    Font() = default;
-    ~Font() { Delete(); }
-    Font(const Font&) = delete;
-    Font& operator=(const Font&) = delete;
-    void Attach(HFONT font) {
+    GdiObject() = default;
+    ~GdiObject() { Delete(); }
+    GdiObject(const GdiObject&) = delete;
+    GdiObject& operator=(const GdiObject&) = delete;
+    void Attach(H object) {
         Delete();
-        font_ = font;
+        object_ = object;
     }
     void Delete() {
-        if (font_) DeleteObject(font_);
-        font_ = nullptr;
+        if (object_) DeleteObject(object_);
+        object_ = nullptr;
     }
-    HFONT Handle() const { return font_; }
+    H Handle() const { return object_; }
 
   private:
-    HFONT font_ = nullptr;
+    H object_ = nullptr;
 };
+using Font = GdiObject<HFONT>;
 
 /* Any window the program talks to: a handle and the few calls the dialogs use. */
 class Window {
@@ -137,9 +125,6 @@ class SubclassedControl : public Window {
     /* Owner-drawn controls get their parent's draw request here. */
     virtual bool DrawItem(const DRAWITEMSTRUCT*) { return false; }
 
-    static const RuntimeClass kRuntimeClass;
-    virtual const RuntimeClass* GetRuntimeClass() const { return &kRuntimeClass; }
-
   protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     /* Default processing of the message being handled. */
@@ -156,18 +141,14 @@ class SubclassedControl : public Window {
 };
 
 /* The framework's button class: a subclassed push button. */
-class Button : public SubclassedControl {
-  public:
-    static const RuntimeClass kRuntimeClass;
-    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
-};
+class Button : public SubclassedControl {};
 
 /* The framework's static class: a subclassed static control. */
-class Static : public SubclassedControl {
-  public:
-    static const RuntimeClass kRuntimeClass;
-    const RuntimeClass* GetRuntimeClass() const override { return &kRuntimeClass; }
-};
+class Static : public SubclassedControl {};
+
+/* Binds each control of a list to its item of `dialog`, in the list's order. */
+void SubclassDlgItems(HWND dialog, std::initializer_list<std::pair<SubclassedControl*, int>> items);
+void BindDlgItems(HWND dialog, std::initializer_list<std::pair<Control*, int>> items);
 
 /* A modal dialog made from a dialog template. The dialog procedure routes the
    messages the program handles to the member functions below; everything
@@ -187,7 +168,7 @@ class Dialog : public Window {
   protected:
     virtual BOOL OnInitDialog() { return TRUE; }
     /* Commands by id. The default routes IDOK and IDCANCEL to OnOK and
-       OnCancel and passes the rest to the application. */
+       OnCancel and ignores the rest. */
     virtual void OnCommand(int id, int code);
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }
@@ -196,7 +177,8 @@ class Dialog : public Window {
     virtual bool OnPaint() { return false; }
     virtual bool OnLButtonDown(UINT, int, int) { return false; }
     virtual bool OnClose() { return false; }
-    /* The engine's two notifications (messages 0x0B and 0x0A, both parameters 0). */
+    /* The engine's two notifications (WM_SCAN_LOGLINE and WM_SCAN_STATUS, both
+       parameters 0). */
     virtual bool OnScanLogLine() { return false; }
     virtual bool OnScanStatus() { return false; }
     /* The brush for a control colour request; `type` is a CTLCOLOR_ code. */

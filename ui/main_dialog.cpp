@@ -71,32 +71,31 @@ MainDialog::MainDialog() : Dialog(IDD_MAIN) {
 
 MainDialog::~MainDialog() {
     if (mainDialog == this) mainDialog = nullptr;
-    if (headingFont_) DeleteObject(headingFont_);
+    // The skin leaves its device context before the bitmap goes with its member.
     if (skinDc_) {
         SelectObject(skinDc_, skinPrevious_);
         DeleteDC(skinDc_);
     }
-    if (skinBitmap_) DeleteObject(skinBitmap_);
 }
 
 void MainDialog::BindControls() {
-    ok_.SubclassDlgItem(IDC_MAIN_OK, hwnd_);
-    cancel_.SubclassDlgItem(IDC_MAIN_CANCEL, hwnd_);
-    scan_.SubclassDlgItem(IDC_SCAN, hwnd_);
-    download_.SubclassDlgItem(IDC_DOWNLOAD, hwnd_);
-    closeBox_.SubclassDlgItem(IDC_CLOSE_BOX, hwnd_);
-    downloadLink_.SubclassDlgItem(IDC_DOWNLOAD_LINK, hwnd_);
-    utilityLink_.SubclassDlgItem(IDC_UTILITY_LINK, hwnd_);
-    logo_.SubclassDlgItem(IDC_MAKER_LOGO, hwnd_);
-    banner_.SubclassDlgItem(IDC_BANNER, hwnd_);
-    statusGroup_.Bind(hwnd_, IDC_STATUS_GROUP);
-    statusLine_.Bind(hwnd_, IDC_STATUS_LINE);
-    heading_.Bind(hwnd_, IDC_HEADING);
-    productLine_.Bind(hwnd_, IDC_PRODUCT_LINE);
-    noticeLine_.Bind(hwnd_, IDC_NOTICE_LINE);
-    titleLine_.Bind(hwnd_, IDC_TITLE_LINE);
-    logGroup_.Bind(hwnd_, IDC_LOG_GROUP);
-    logList_.Bind(hwnd_, IDC_LOG_LIST);
+    SubclassDlgItems(hwnd_, {{&ok_, IDC_MAIN_OK},
+                             {&cancel_, IDC_MAIN_CANCEL},
+                             {&scan_, IDC_SCAN},
+                             {&download_, IDC_DOWNLOAD},
+                             {&closeBox_, IDC_CLOSE_BOX},
+                             {&downloadLink_, IDC_DOWNLOAD_LINK},
+                             {&utilityLink_, IDC_UTILITY_LINK},
+                             {&logo_, IDC_MAKER_LOGO},
+                             {&banner_, IDC_BANNER}});
+    BindDlgItems(hwnd_, {{&statusGroup_, IDC_STATUS_GROUP},
+                         {&statusLine_, IDC_STATUS_LINE},
+                         {&heading_, IDC_HEADING},
+                         {&productLine_, IDC_PRODUCT_LINE},
+                         {&noticeLine_, IDC_NOTICE_LINE},
+                         {&titleLine_, IDC_TITLE_LINE},
+                         {&logGroup_, IDC_LOG_GROUP},
+                         {&logList_, IDC_LOG_LIST}});
 }
 
 BOOL MainDialog::OnInitDialog() {
@@ -176,10 +175,11 @@ BOOL MainDialog::OnInitDialog() {
 }
 
 void MainDialog::SetUpSkin() {
-    skinBitmap_ = static_cast<HBITMAP>(LoadImageA(AppInstance(), MAKEINTRESOURCEA(IDB_SKIN),
-                                                  IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
-    if (!skinBitmap_) return; // a rectangular window without skin
-    region_ = RegionFromBitmap(skinBitmap_, SKIN_KEY_COLOR);
+    skinBitmap_.Attach(static_cast<HBITMAP>(LoadImageA(AppInstance(), MAKEINTRESOURCEA(IDB_SKIN),
+                                                       IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS)));
+    const HBITMAP skin = skinBitmap_.Handle();
+    if (!skin) return; // a rectangular window without skin
+    region_ = RegionFromBitmap(skin, SKIN_KEY_COLOR);
     if (region_) {
         // The skin is painted at the client area's origin, which the thin
         // border puts one pixel inside the window's corner. The region takes
@@ -195,12 +195,12 @@ void MainDialog::SetUpSkin() {
         region_ = nullptr;
     }
     BITMAP info;
-    if (GetObjectA(skinBitmap_, sizeof info, &info)) {
+    if (GetObjectA(skin, sizeof info, &info)) {
         skinWidth_ = info.bmWidth;
         skinHeight_ = info.bmHeight;
     }
     skinDc_ = CreateCompatibleDC(nullptr);
-    if (skinDc_) skinPrevious_ = SelectObject(skinDc_, skinBitmap_);
+    if (skinDc_) skinPrevious_ = SelectObject(skinDc_, skin);
 }
 
 bool MainDialog::OnPaint() {
@@ -286,10 +286,10 @@ void MainDialog::StartScan() {
     char text[200];
     snprintf(text, sizeof text, "Searching for %s Backdoor and its variants", kFamily);
     heading_.SetText(text);
-    if (!headingFont_)
-        headingFont_ =
-            CreateFontA(15, 0, 0, 0, 700, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0x20, "Arial");
-    heading_.Send(WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_), TRUE);
+    if (!headingFont_.Handle())
+        headingFont_.Attach(
+            CreateFontA(15, 0, 0, 0, 700, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0x20, "Arial"));
+    heading_.Send(WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.Handle()), TRUE);
 
     CopyText(g_scan.target, sizeof g_scan.target, "!:");
     g_scan.mainWindow = hwnd_;

@@ -62,11 +62,11 @@ class MainDialog : public Dialog {
     BannerLabel banner_;
 
     HICON icon_;
-    HFONT headingFont_ = nullptr;
+    Font headingFont_;
     bool scanStarted_ = false; // SCAN is offered once per program run
 
     // The skin (bitmap 156), its memory device context and the window region.
-    HBITMAP skinBitmap_ = nullptr;
+    GdiObject<HBITMAP> skinBitmap_;
     int skinWidth_ = 0, skinHeight_ = 0;
     HDC skinDc_ = nullptr;
     HGDIOBJ skinPrevious_ = nullptr;

@@ -24,18 +24,13 @@ int Height(const RECT& r) { return r.bottom - r.top; }
 
 MessageDialog::MessageDialog(HWND parent) : Dialog(IDD_MESSAGE, parent) {}
 
-MessageDialog::~MessageDialog() {
-    if (brush_) DeleteObject(brush_);
-}
-
 BOOL MessageDialog::OnInitDialog() {
-    ok_.SubclassDlgItem(IDC_ASK_OK, hwnd_);
-    cancel_.SubclassDlgItem(IDC_ASK_CANCEL, hwnd_);
-    singleOk_.SubclassDlgItem(IDC_ASK_SINGLE_OK, hwnd_);
-    yes_.SubclassDlgItem(IDC_ASK_YES, hwnd_);
-    no_.SubclassDlgItem(IDC_ASK_NO, hwnd_);
-    picture_.Bind(hwnd_, IDC_ASK_PICTURE);
-    message_.Bind(hwnd_, IDC_ASK_TEXT);
+    SubclassDlgItems(hwnd_, {{&ok_, IDC_ASK_OK},
+                             {&cancel_, IDC_ASK_CANCEL},
+                             {&singleOk_, IDC_ASK_SINGLE_OK},
+                             {&yes_, IDC_ASK_YES},
+                             {&no_, IDC_ASK_NO}});
+    BindDlgItems(hwnd_, {{&picture_, IDC_ASK_PICTURE}, {&message_, IDC_ASK_TEXT}});
 
     const AskGrowth growth = GrowthForText(text.size());
 
@@ -132,8 +127,8 @@ HBRUSH MessageDialog::OnCtlColor(HDC dc, HWND control, int type) {
     HBRUSH brush = DefaultCtlColor(dc, control, type);
     SetBkMode(dc, TRANSPARENT);
     if (type == CTLCOLOR_DLG || type == CTLCOLOR_STATIC) {
-        if (!brush_) brush_ = CreateSolidBrush(MESSAGE_BACK_COLOR);
-        if (brush_) return brush_;
+        if (!brush_.Handle()) brush_.Attach(CreateSolidBrush(MESSAGE_BACK_COLOR));
+        if (brush_.Handle()) return brush_.Handle();
     }
     return brush;
 }

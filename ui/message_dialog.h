@@ -17,7 +17,6 @@
 class MessageDialog : public Dialog {
   public:
     explicit MessageDialog(HWND parent = nullptr);
-    ~MessageDialog() override;
 
     int pictureId = 154;
     BOOL singleOk = FALSE;
@@ -37,7 +36,7 @@ class MessageDialog : public Dialog {
   private:
     NCExButton ok_, cancel_, singleOk_, yes_, no_;
     Control picture_, message_;
-    HBRUSH brush_ = nullptr;
+    GdiObject<HBRUSH> brush_;
 };
 
 #endif

@@ -185,9 +185,4 @@ TEST_F(ScanRunTest, ABrokenScanStateRuleEndsTheWalkAndTheCheck) {
         EXPECT_DEATH(WalkDirectory("C:\\*.*"), rule);
         EXPECT_DEATH(CheckFile("x", "C:\\a.exe"), rule);
     }
-    Renew();
-    g_scan.memoryScanMode = true;
-    g_scan.pendingMemoryAction = ACTION_DELETE;
-    g_scan.memoryRestartNeeded = 1;
-    CheckScanStateRules();
 }

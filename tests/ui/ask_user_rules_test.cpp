@@ -5,9 +5,9 @@
 #include "ui/ask_user_rules.h"
 
 #include <gtest/gtest.h>
-#include <string>
+#include <tuple>
 
-TEST(AskUserRules, StyleChoosesButtonsFirstMatchWins) {
+TEST(AskUserRules, StyleChoosesButtonsAndPictureFirstMatchWins) {
     EXPECT_EQ(ButtonsForStyle(0), AskButtons::SingleOk);           // MB_OK
     EXPECT_EQ(ButtonsForStyle(1), AskButtons::OkCancel);           // MB_OKCANCEL
     EXPECT_EQ(ButtonsForStyle(3), AskButtons::OkCancel);           // MB_YESNOCANCEL: bit 0x1 first
@@ -17,9 +17,7 @@ TEST(AskUserRules, StyleChoosesButtonsFirstMatchWins) {
     EXPECT_EQ(ButtonsForStyle(36), AskButtons::YesNo);             // the stop and restart questions
     EXPECT_EQ(ButtonsForStyle(65), AskButtons::OkCancel);          // the found-in-memory question
     EXPECT_EQ(ButtonsForStyle(0x40 | 0x30), AskButtons::SingleOk); // icon bits do not matter
-}
 
-TEST(AskUserRules, StyleChoosesPictureFirstMatchWins) {
     EXPECT_EQ(PictureForStyle(0), 154);    // no icon
     EXPECT_EQ(PictureForStyle(0x30), 154); // MB_ICONEXCLAMATION
     EXPECT_EQ(PictureForStyle(0x40), 152); // MB_ICONINFORMATION
@@ -32,48 +30,32 @@ TEST(AskUserRules, StyleChoosesPictureFirstMatchWins) {
 }
 
 TEST(AskUserRules, ButtonsReturnMessageBoxCodes) {
-    EXPECT_EQ(AskResultForCommand(6, AskButtons::YesNo), 6);
-    EXPECT_EQ(AskResultForCommand(7, AskButtons::YesNo), 7);
-    EXPECT_EQ(AskResultForCommand(3, AskButtons::SingleOk), 1);
-    EXPECT_EQ(AskResultForCommand(1, AskButtons::OkCancel), 1);
-    EXPECT_EQ(AskResultForCommand(1, AskButtons::YesNo), 1); // the keyboard's OK command
-    // Cancel, Escape and the close box: No on a Yes/No question, else Cancel.
-    EXPECT_EQ(AskResultForCommand(2, AskButtons::YesNo), 7);
-    EXPECT_EQ(AskResultForCommand(2, AskButtons::OkCancel), 2);
-    EXPECT_EQ(AskResultForCommand(2, AskButtons::SingleOk), 2);
-    EXPECT_EQ(AskResultForCommand(1086, AskButtons::YesNo), 0); // not a button
+    // Command 1 is also the keyboard's OK; 2 also Escape and the close box (No
+    // on a Yes/No question, else Cancel); 1086 is not a button.
+    using B = AskButtons;
+    const std::tuple<int, AskButtons, int> rows[] = {
+        {6, B::YesNo, 6},    {7, B::YesNo, 7},    {3, B::SingleOk, 1},
+        {1, B::OkCancel, 1}, {1, B::YesNo, 1},    {2, B::YesNo, 7},
+        {2, B::OkCancel, 2}, {2, B::SingleOk, 2}, {1086, B::YesNo, 0}};
+    for (const auto& [command, buttons, result] : rows)
+        EXPECT_EQ(AskResultForCommand(command, buttons), result) << command;
 }
 
 TEST(AskUserRules, DialogGrowsWithTheText) {
-    // "Terminate the Scan now?" is 23 bytes: grows 12 by 7, picture stays.
-    AskGrowth stop = GrowthForText(std::string("Terminate the Scan now?").size());
-    EXPECT_EQ(stop.a, 10);
-    EXPECT_EQ(stop.b, 12);
-    EXPECT_EQ(stop.g, 7);
-    EXPECT_FALSE(PictureMoves(stop));
-    EXPECT_EQ(ButtonLeft(63, stop), 69);
-
-    AskGrowth long95 = GrowthForText(95);
-    EXPECT_EQ(long95.a, 40);
-    EXPECT_EQ(long95.b, 50);
-    EXPECT_EQ(long95.g, 28);
-    EXPECT_TRUE(PictureMoves(long95));
-    EXPECT_EQ(ButtonLeft(24, long95), 49);
-
+    // "Terminate the Scan now?" is 23 bytes: grows 12 by 7, picture stays;
     // 89 bytes is the longest text that leaves the picture where it is.
-    EXPECT_FALSE(PictureMoves(GrowthForText(89)));
-    EXPECT_TRUE(PictureMoves(GrowthForText(90)));
-    EXPECT_EQ(GrowthForText(0).a, 10);
-    EXPECT_EQ(GrowthForText(29).a, 10);
-    EXPECT_EQ(GrowthForText(30).a, 20);
-    AskGrowth g30 = GrowthForText(30); // a 20, b 25, g 20 - 6 = 14
-    EXPECT_EQ(g30.b, 25);
-    EXPECT_EQ(g30.g, 14);
-    EXPECT_EQ(ButtonLeft(24, g30), 36);
-}
-
-TEST(AskUserRules, LargeFontsMakeTheTextTaller) {
-    AskGrowth stop = GrowthForText(23);
-    EXPECT_EQ(MessageTextHeight(31, stop, false), 38);
-    EXPECT_EQ(MessageTextHeight(31, stop, true), 63);
+    // {length, a, b, g, picture moves, a button at 63 moves to}
+    const std::tuple<size_t, int, int, int, bool, int> rows[] = {
+        {0, 10, 12, 7, false, 69},   {23, 10, 12, 7, false, 69},  {29, 10, 12, 7, false, 69},
+        {30, 20, 25, 14, false, 75}, {89, 30, 37, 21, false, 81}, {90, 40, 50, 28, true, 88},
+        {95, 40, 50, 28, true, 88}};
+    for (const auto& [length, a, b, g, moves, left] : rows) {
+        const AskGrowth growth = GrowthForText(length);
+        EXPECT_EQ(std::tuple(growth.a, growth.b, growth.g), std::tuple(a, b, g)) << length;
+        EXPECT_EQ(PictureMoves(growth), moves) << length;
+        EXPECT_EQ(ButtonLeft(63, growth), left) << length;
+    }
+    // Large fonts make the text taller.
+    EXPECT_EQ(MessageTextHeight(31, GrowthForText(23), false), 38);
+    EXPECT_EQ(MessageTextHeight(31, GrowthForText(23), true), 63);
 }

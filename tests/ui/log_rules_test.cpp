@@ -5,6 +5,7 @@
 #include "ui/log_rules.h"
 
 #include <gtest/gtest.h>
+#include <tuple>
 
 TEST(LogRules, EmptiesAtOneHundredFiftyLinesUntilKeepLog) {
     EXPECT_FALSE(LogMustEmpty(0, false));
@@ -13,9 +14,8 @@ TEST(LogRules, EmptiesAtOneHundredFiftyLinesUntilKeepLog) {
     EXPECT_TRUE(LogMustEmpty(400, false));
     EXPECT_FALSE(LogMustEmpty(150, true)); // the statistics keep every line
     EXPECT_FALSE(LogMustEmpty(1000, true));
-}
 
-TEST(LogRules, SimulatedListKeepsOnlyTheNewestLineAfterTheLimit) {
+    // A simulated list keeps only the newest line after the limit.
     int count = 0;
     auto append = [&](bool keepLog) {
         if (LogMustEmpty(count, keepLog)) count = 0;
@@ -43,15 +43,14 @@ TEST(LogRules, NewestLineIsSelectedFromTheThirdLine) {
 }
 
 TEST(LogRules, ExtentLetsTheWidestLineBeReadToItsEnd) {
-    const int client = 450;
-    EXPECT_EQ(LogHorizontalExtent(0, 300, client), 0);                        // fits: no scrolling
-    EXPECT_EQ(LogHorizontalExtent(0, client - LOG_EXTENT_MARGIN, client), 0); // just fits
-    EXPECT_EQ(LogHorizontalExtent(0, client - LOG_EXTENT_MARGIN + 1, client), client + 1);
-    // A deep path's line: the whole line and the margin, never less than the line.
-    EXPECT_EQ(LogHorizontalExtent(0, 883, client), 883 + LOG_EXTENT_MARGIN);
-    EXPECT_EQ(LogHorizontalExtent(891, 883, client), 891);   // the same line again
-    EXPECT_EQ(LogHorizontalExtent(891, 1000, client), 1008); // a wider one widens it
-    EXPECT_EQ(LogHorizontalExtent(1008, 600, client), 1008); // never shrinks
-    EXPECT_EQ(LogHorizontalExtent(2000, 100, client), 2000);
-    EXPECT_EQ(LogHorizontalExtent(0, 65535, client), 65535 + LOG_EXTENT_MARGIN);
+    // {extent, widest line, extent after}: a line that fits (just) needs no
+    // scrolling; a deep path's line gets the whole line and the margin; the
+    // same line again keeps it, a wider one widens it, it never shrinks.
+    const int client = 450, m = LOG_EXTENT_MARGIN;
+    const std::tuple<int, int, int> rows[] = {
+        {0, 300, 0},       {0, client - m, 0}, {0, client - m + 1, client + 1},
+        {0, 883, 883 + m}, {891, 883, 891},    {891, 1000, 1008},
+        {1008, 600, 1008}, {2000, 100, 2000},  {0, 65535, 65535 + m}};
+    for (const auto& [extent, widest, after] : rows)
+        EXPECT_EQ(LogHorizontalExtent(extent, widest, client), after) << extent << " " << widest;
 }

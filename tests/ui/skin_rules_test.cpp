@@ -47,6 +47,14 @@ struct Flushes {
     }
 };
 
+/* The runs of `bmp` with the skin's key colour, as flushed. */
+Flushes Collect(const Bitmap& bmp) {
+    Flushes f;
+    EXPECT_TRUE(CollectOpaqueRuns(bmp.bits.data(), bmp.bits.size(), bmp.width, bmp.height,
+                                  bmp.stride, SKIN_KEY_COLOR, f.Sink()));
+    return f;
+}
+
 std::set<std::pair<int, int>> Pixels(const std::vector<SkinRect>& rects) {
     std::set<std::pair<int, int>> px;
     for (auto& r : rects)
@@ -68,9 +76,7 @@ TEST(SkinRules, RunsStartAndEndAtTheRowEdges) {
     // Row 2: all key.
     for (int x = 0; x < 6; x++)
         bmp.Key(x, 2);
-    Flushes f;
-    ASSERT_TRUE(CollectOpaqueRuns(bmp.bits.data(), bmp.bits.size(), 6, 3, bmp.stride,
-                                  SKIN_KEY_COLOR, f.Sink()));
+    const Flushes f = Collect(bmp);
     ASSERT_EQ(f.batches.size(), 1u);
     EXPECT_EQ(f.batches[0], (std::vector<SkinRect>{{0, 0, 2, 1}, {3, 0, 6, 1}, {1, 1, 5, 2}}));
     EXPECT_EQ(f.bounds[0], (SkinRect{0, 0, 6, 2}));
@@ -80,25 +86,20 @@ TEST(SkinRules, OnlyAnExactKeyColourIsCutOut) {
     Bitmap bmp(4, 2);
     bmp.Set(1, 0, 0xFE00FF); // near magenta stays opaque
     bmp.Set(2, 0, 0xFF01FF);
-    Flushes f;
-    ASSERT_TRUE(CollectOpaqueRuns(bmp.bits.data(), bmp.bits.size(), 4, 2, bmp.stride,
-                                  SKIN_KEY_COLOR, f.Sink()));
+    const Flushes f = Collect(bmp);
     // No magenta at all: one full-width run per row, a rectangle of the size.
     EXPECT_EQ(f.batches[0], (std::vector<SkinRect>{{0, 0, 4, 1}, {0, 1, 4, 2}}));
     EXPECT_EQ(f.bounds[0], (SkinRect{0, 0, 4, 2}));
-}
 
-TEST(SkinRules, AllKeyGivesOneEmptyFlushWithResetBounds) {
-    Bitmap bmp(3, 2);
+    // All key: one empty flush with reset bounds.
+    Bitmap key(3, 2);
     for (int y = 0; y < 2; y++)
         for (int x = 0; x < 3; x++)
-            bmp.Key(x, y);
-    Flushes f;
-    ASSERT_TRUE(CollectOpaqueRuns(bmp.bits.data(), bmp.bits.size(), 3, 2, bmp.stride,
-                                  SKIN_KEY_COLOR, f.Sink()));
-    ASSERT_EQ(f.batches.size(), 1u);
-    EXPECT_TRUE(f.batches[0].empty());
-    EXPECT_EQ(f.bounds[0], (SkinRect{0x7FFFFFFF, 0x7FFFFFFF, 0, 0}));
+            key.Key(x, y);
+    const Flushes none = Collect(key);
+    ASSERT_EQ(none.batches.size(), 1u);
+    EXPECT_TRUE(none.batches[0].empty());
+    EXPECT_EQ(none.bounds[0], (SkinRect{0x7FFFFFFF, 0x7FFFFFFF, 0, 0}));
 }
 
 TEST(SkinRules, ManyRunsAreFlushedEveryTwoThousandWithTheSameCoverage) {
@@ -113,9 +114,7 @@ TEST(SkinRules, ManyRunsAreFlushedEveryTwoThousandWithTheSameCoverage) {
             else
                 opaque.insert({x, y});
         }
-    Flushes f;
-    ASSERT_TRUE(CollectOpaqueRuns(bmp.bits.data(), bmp.bits.size(), w, h, bmp.stride,
-                                  SKIN_KEY_COLOR, f.Sink()));
+    const Flushes f = Collect(bmp);
     ASSERT_EQ(f.batches.size(), 2u);
     EXPECT_EQ(f.batches[0].size(), 2000u);
     EXPECT_EQ(f.batches[1].size(), 500u);
@@ -136,14 +135,10 @@ TEST(SkinRules, BlockHasThePlatformLayout) {
         return static_cast<int32_t>(d[o] | d[o + 1] << 8 | d[o + 2] << 16 |
                                     static_cast<uint32_t>(d[o + 3]) << 24);
     };
-    EXPECT_EQ(at(0), 32); // header size
-    EXPECT_EQ(at(4), 1);  // rectangles
-    EXPECT_EQ(at(8), 1);  // count
-    EXPECT_EQ(at(12), 0);
-    EXPECT_EQ(at(16), 5);
-    EXPECT_EQ(at(28), 8);
-    EXPECT_EQ(at(32), 5);
-    EXPECT_EQ(at(44), 8);
+    // Header size, rectangles, count, region size, the bounds, the first rectangle.
+    for (auto [offset, value] :
+         {std::pair{0, 32}, {4, 1}, {8, 1}, {12, 0}, {16, 5}, {28, 8}, {32, 5}, {44, 8}})
+        EXPECT_EQ(at(offset), value) << offset;
     for (int i = 1; i < 101; i++)
         block.Add({0, i, 1, i + 1});
     EXPECT_EQ(block.Count(), 101u);
