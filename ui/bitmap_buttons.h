@@ -44,7 +44,6 @@ class FaceButton : public Button {
         if (!IsBound() && !SubclassDlgItem(id, dialog)) return false;
         return face_.Attach(hwnd_);
     }
-    ButtonFace& Face() { return face_; }
     bool DrawItem(const DRAWITEMSTRUCT* item) override;
 
   protected:
