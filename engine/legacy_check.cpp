@@ -90,8 +90,9 @@ bool ReadStripped(int fd, StrippedFile* f) {
 }
 
 /* Deliberate: mode 17 takes a length 4096 bytes from the record's size, where
-   the file check's SizeFits takes less than 4096 only. The legacy table was
-   made for this bound; pinned by LegacyCheckTest.FixedPositionAndSizeModes. */
+   the file check's SizeFits takes less than 4096 only. Records written for
+   mode 17 count on the inclusive bound; pinned by
+   LegacyCheckTest.FixedPositionAndSizeModes. */
 bool SizeFits(const LegacySignature& r, long length) {
     int64_t difference = (int64_t)length - r.size;
     if (r.sizeMode == 16) return difference == 0;
