@@ -122,7 +122,6 @@ constexpr uint32_t kWindowSize = 20;
 // The section table is taken to follow a PE32 optional header of 224 bytes
 // (16 data directories); SizeOfOptionalHeader is not consulted.
 constexpr uint32_t kSectionTableOffset = pe::kNtHeaders32Size;
-static_assert(sizeof(PeImageInfo::sections) == kMaxSections * pe::kSectionHeaderSize, "20 headers");
 static_assert(sizeof(PeImageInfo::optionalHeader) > pe::kSizeOfHeaders + 3, "SizeOfHeaders read");
 
 uint32_t SectionCount(const PeImageInfo& image) {
