@@ -27,7 +27,6 @@
 ** any file that matches.
 */
 #include "engine/file_check.h"
-#include "engine/file_identity.h"
 #include "engine/scan_state.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
@@ -35,47 +34,126 @@
 #include "repair/autostart.h"
 #include "repair/delete_on_restart.h"
 
-PeImageInfo g_peImage;
+#include <stddef.h>
+
+// The names of pe_layout.h against the SDK's own structures, where the
+// headers declare them (the Windows builds; the host's model does not).
+#ifdef IMAGE_NT_SIGNATURE
+static_assert(offsetof(IMAGE_DOS_HEADER, e_cblp) == pe::kDosLastPageBytes, "layout");
+static_assert(offsetof(IMAGE_DOS_HEADER, e_cp) == pe::kDosPages, "layout");
+static_assert(offsetof(IMAGE_DOS_HEADER, e_cparhdr) == pe::kDosHeaderParagraphs, "layout");
+static_assert(offsetof(IMAGE_DOS_HEADER, e_maxalloc) == pe::kDosMaxAlloc, "layout");
+static_assert(offsetof(IMAGE_DOS_HEADER, e_sp) == pe::kDosStackPointer, "layout");
+static_assert(offsetof(IMAGE_DOS_HEADER, e_lfarlc) == pe::kDosRelocations, "layout");
+static_assert(offsetof(IMAGE_DOS_HEADER, e_lfanew) == pe::kDosNewHeader, "layout");
+static_assert(sizeof(IMAGE_DOS_HEADER) == pe::kDosHeaderSize, "layout");
+static_assert(offsetof(IMAGE_NT_HEADERS32, FileHeader) == pe::kNtFileHeader, "layout");
+static_assert(offsetof(IMAGE_NT_HEADERS32, OptionalHeader) == pe::kNtOptionalHeader, "layout");
+static_assert(sizeof(IMAGE_NT_HEADERS32) == pe::kNtHeaders32Size, "layout");
+static_assert(sizeof(IMAGE_FILE_HEADER) == pe::kFileHeaderSize, "layout");
+static_assert(offsetof(IMAGE_FILE_HEADER, Machine) == pe::kMachine, "layout");
+static_assert(offsetof(IMAGE_FILE_HEADER, NumberOfSections) == pe::kNumberOfSections, "layout");
+static_assert(offsetof(IMAGE_FILE_HEADER, TimeDateStamp) == pe::kTimeDateStamp, "layout");
+static_assert(offsetof(IMAGE_FILE_HEADER, SizeOfOptionalHeader) == pe::kSizeOfOptionalHeader,
+              "layout");
+static_assert(offsetof(IMAGE_FILE_HEADER, Characteristics) == pe::kCharacteristics, "layout");
+#define PIN32(field, name)                                                                         \
+    static_assert(offsetof(IMAGE_OPTIONAL_HEADER32, field) == pe::name, "layout")
+PIN32(Magic, kMagic);
+PIN32(MajorLinkerVersion, kMajorLinkerVersion);
+PIN32(SizeOfCode, kSizeOfCode);
+PIN32(SizeOfInitializedData, kSizeOfInitializedData);
+PIN32(AddressOfEntryPoint, kAddressOfEntryPoint);
+PIN32(BaseOfCode, kBaseOfCode);
+PIN32(BaseOfData, kBaseOfData);
+PIN32(ImageBase, kImageBase);
+PIN32(SectionAlignment, kSectionAlignment);
+PIN32(FileAlignment, kFileAlignment);
+PIN32(MajorOperatingSystemVersion, kMajorOperatingSystemVersion);
+PIN32(MinorOperatingSystemVersion, kMinorOperatingSystemVersion);
+PIN32(MajorSubsystemVersion, kMajorSubsystemVersion);
+PIN32(MinorSubsystemVersion, kMinorSubsystemVersion);
+PIN32(SizeOfImage, kSizeOfImage);
+PIN32(SizeOfHeaders, kSizeOfHeaders);
+PIN32(Subsystem, kSubsystem);
+PIN32(SizeOfStackReserve, kSizeOfStackReserve);
+PIN32(SizeOfStackCommit, kSizeOfStackCommit);
+PIN32(SizeOfHeapReserve, kSizeOfHeapReserve);
+PIN32(SizeOfHeapCommit, kSizeOfHeapCommit);
+PIN32(NumberOfRvaAndSizes, kNumberOfRvaAndSizes);
+PIN32(DataDirectory, kDataDirectory);
+#undef PIN32
+static_assert(sizeof(IMAGE_OPTIONAL_HEADER32) == pe::kOptionalHeader32Size, "layout");
+#define PIN64(field, name)                                                                         \
+    static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, field) == pe::name, "layout")
+PIN64(ImageBase, kImageBase64);
+PIN64(SizeOfStackReserve, kSizeOfStackReserve64);
+PIN64(SizeOfStackCommit, kSizeOfStackCommit64);
+PIN64(SizeOfHeapReserve, kSizeOfHeapReserve64);
+PIN64(SizeOfHeapCommit, kSizeOfHeapCommit64);
+PIN64(NumberOfRvaAndSizes, kNumberOfRvaAndSizes64);
+PIN64(DataDirectory, kDataDirectory64);
+#undef PIN64
+static_assert(sizeof(IMAGE_OPTIONAL_HEADER64) == pe::kOptionalHeader64Size, "layout");
+static_assert(sizeof(IMAGE_DATA_DIRECTORY) == pe::kDirectoryEntrySize, "layout");
+static_assert(offsetof(IMAGE_DATA_DIRECTORY, Size) == pe::kDirectorySize, "layout");
+static_assert(IMAGE_DIRECTORY_ENTRY_IMPORT == pe::kDirectoryImport, "layout");
+static_assert(IMAGE_DIRECTORY_ENTRY_IAT == pe::kDirectoryIat, "layout");
+static_assert(IMAGE_NUMBEROF_DIRECTORY_ENTRIES == pe::kDirectoryReserved + 1, "layout");
+static_assert(sizeof(IMAGE_SECTION_HEADER) == pe::kSectionHeaderSize, "layout");
+static_assert(offsetof(IMAGE_SECTION_HEADER, Misc.VirtualSize) == pe::kVirtualSize, "layout");
+static_assert(offsetof(IMAGE_SECTION_HEADER, VirtualAddress) == pe::kVirtualAddress, "layout");
+static_assert(offsetof(IMAGE_SECTION_HEADER, SizeOfRawData) == pe::kSizeOfRawData, "layout");
+static_assert(offsetof(IMAGE_SECTION_HEADER, PointerToRawData) == pe::kPointerToRawData, "layout");
+static_assert(offsetof(IMAGE_SECTION_HEADER, Characteristics) == pe::kSectionCharacteristics,
+              "layout");
+static_assert(sizeof(IMAGE_IMPORT_DESCRIPTOR) == pe::kImportDescriptorSize, "layout");
+static_assert(offsetof(IMAGE_IMPORT_DESCRIPTOR, Name) == pe::kImportName, "layout");
+static_assert(offsetof(IMAGE_IMPORT_DESCRIPTOR, FirstThunk) == pe::kImportAddressTable, "layout");
+#endif
 
 namespace {
 
+using pe::Le16;
+using pe::Le32;
+
 constexpr uint32_t kMaxSections = 20;
-constexpr uint32_t kSectionHeaderSize = 40;
 constexpr uint32_t kWindowSize = 20;
 // The section table is taken to follow a PE32 optional header of 224 bytes
 // (16 data directories); SizeOfOptionalHeader is not consulted.
-constexpr uint32_t kSectionTableOffset = 4 + 20 + 224;
+constexpr uint32_t kSectionTableOffset = pe::kNtHeaders32Size;
+static_assert(sizeof(PeImageInfo::optionalHeader) > pe::kSizeOfHeaders + 3, "SizeOfHeaders read");
 
-uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+uint32_t SectionCount(const PeImageInfo& image) {
+    return Le16(image.fileHeader + pe::kNumberOfSections);
 }
-
-uint32_t SectionCount() { return Le16(g_peImage.fileHeader + 2); }
-uint32_t EntryPoint() { return Le32(g_peImage.optionalHeader + 16); }
-uint32_t SizeOfHeaders() { return Le32(g_peImage.optionalHeader + 60); }
-const uint8_t* Section(uint32_t i) { return g_peImage.sections + i * kSectionHeaderSize; }
-
-/* Reads exactly `count` bytes at absolute file position `position`. The
-   run-time library's offsets are 32-bit signed longs on Windows, so a
-   position of 2 GB or more is a negative offset there and the seek fails;
-   the same is done here on every platform. */
-bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
-    if (position > 0x7FFFFFFFu) return false;
-    const long offset = (long)position;
-    if (_lseek(fd, offset, SEEK_SET) != offset) return false;
-    return _read(fd, buffer, count) == (int)count;
+uint32_t EntryPoint(const PeImageInfo& image) {
+    return Le32(image.optionalHeader + pe::kAddressOfEntryPoint);
+}
+uint32_t SizeOfHeaders(const PeImageInfo& image) {
+    return Le32(image.optionalHeader + pe::kSizeOfHeaders);
+}
+/* A field of section header `i`. */
+uint32_t Section(const PeImageInfo& image, uint32_t i, uint32_t field) {
+    return Le32(image.sections + i * pe::kSectionHeaderSize + field);
+}
+uint32_t SectionEnd(const PeImageInfo& image, uint32_t i) {
+    return Section(image, i, pe::kVirtualAddress) + Section(image, i, pe::kVirtualSize);
 }
 
 /* Whether the 20 bytes at the file position of `rva` equal the pattern. */
-bool WindowMatches(int fd, uint32_t rva, const uint8_t* pattern) {
+bool WindowMatches(const PeImageInfo& image, int fd, uint32_t rva, const uint8_t* pattern) {
     uint8_t window[kWindowSize];
-    return ReadAt(fd, RvaToFileOffset(rva, fd), window, kWindowSize) &&
+    return ReadAt(fd, RvaToFileOffset(image, rva, fd), window, kWindowSize) &&
            memcmp(window, pattern, kWindowSize) == 0;
 }
 
 /* The size filter of a record: mode 1 exact, mode 2 within the tolerance,
    mode 3 any length, anything else never. */
+/* Deliberate: mode 2 takes a length less than 4096 bytes from the record's
+   size, where the legacy check's SizeFits takes 4096 too. The exported YARA
+   and ClamAV size ranges follow this bound; pinned by
+   FileCheckTest.SizeModesFilterBeforeAnyWindowIsRead. */
 bool SizeFits(const VariantSignature& rec, long length) {
     const int64_t difference = (int64_t)length - rec.fileSize;
     switch (rec.sizeMode) {
@@ -130,39 +208,9 @@ void DeleteInfected(const char* path, const char* name) {
     if (ScheduleDeleteOnRestart(path)) g_scan.restartNeeded = TRUE;
 }
 
-/* Disposes of an infected file by the scan's action; one log line each. */
-void Dispose(const char* path, const char* name) {
-    switch (g_scan.action) {
-    case ACTION_DELETE:
-    case ACTION_DELETE_TOO:
-        DeleteInfected(path, name);
-        break;
-    case ACTION_RENAME:
-        RenameInfected(path, name);
-        break;
-    case ACTION_REPORT_ONLY:
-        PostLogLine("%s     %s not disinfected as per user's selection", g_scan.statusText,
-                    g_scan.detectionName);
-        break;
-    default:
-        break;
-    }
-}
+const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
 
-/* The checked file open as a handle, with the descriptor the check reads
-   through; closing the descriptor closes the handle. */
-struct Checked {
-    int fd;
-    HANDLE handle; // open for deleting; INVALID_HANDLE_VALUE: it is not
-    FileId id;     // the file's identity, all 0 when unknown
-    bool known;
-    /* Whether the file is known beyond its path (2000 and later): it stays
-       open until its disposal, and nothing goes by a path that does not
-       name it. */
-    bool Kept() const { return handle != INVALID_HANDLE_VALUE || known; }
-};
-
-Checked OpenForCheck(const char* path) {
+CheckedFile OpenForCheck(const char* path) {
     if (CheckedFileHandles()) {
         HANDLE handle = OpenCheckedFile(path);
         const bool deletable = handle != INVALID_HANDLE_VALUE;
@@ -172,7 +220,7 @@ Checked OpenForCheck(const char* path) {
         // for a handle to that very file.
         if (!deletable) handle = OpenFileForReading(path);
         if (handle != INVALID_HANDLE_VALUE) {
-            Checked file = {-1, deletable ? handle : INVALID_HANDLE_VALUE, {0, 0, 0}, false};
+            CheckedFile file = {-1, deletable ? handle : INVALID_HANDLE_VALUE, {0, 0, 0}, false};
             file.known = IdentityOf(handle, &file.id);
             if (!file.known) file.id = FileId{0, 0, 0};
             file.fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
@@ -180,13 +228,15 @@ Checked OpenForCheck(const char* path) {
             CloseHandle(handle);
         }
     }
-    return Checked{OpenForReading(path), INVALID_HANDLE_VALUE, {0, 0, 0}, false};
+    CheckedFile file = kNoFile;
+    file.fd = OpenForReading(path);
+    return file;
 }
 
 /* The delete through a handle to the checked file; the file goes when the
    handle closes. A file the check could only read is opened for deleting
    now, and only a handle to that very file is used. */
-void DeleteChecked(const Checked& file, const char* path, const char* name) {
+void DeleteChecked(const CheckedFile& file, const char* path, const char* name) {
     int fd = file.fd;
     HANDLE handle = file.handle;
     if (handle == INVALID_HANDLE_VALUE) {
@@ -229,43 +279,46 @@ void DeleteChecked(const Checked& file, const char* path, const char* name) {
     if (file.known && ScheduleDeleteOnRestart(path, &file.id)) g_scan.restartNeeded = TRUE;
 }
 
-/* A rename goes by path: only while the path still names the checked file
-   (an unknown identity is named by no path). */
-void RenameChecked(const Checked& file, const char* path, const char* name) {
-    _close(file.fd);
-    RenameInfected(path, name, &file.id);
+/* The file check's delete: through the handle to the checked file, else by
+   path, with the attributes reset first, the program that holds the file
+   terminated, and the restart asked for when that does not free it. */
+void RemoveInfected(const char* path, const char* name, const CheckedFile* file) {
+    if (file)
+        DeleteChecked(*file, path, name);
+    else
+        DeleteInfected(path, name);
 }
 
-/* Disposes of a file opened as a handle; closes it. */
-void DisposeChecked(const Checked& file, const char* path, const char* name) {
-    switch (g_scan.action) {
-    case ACTION_DELETE:
-    case ACTION_DELETE_TOO:
-        DeleteChecked(file, path, name);
-        break;
-    case ACTION_RENAME:
-        RenameChecked(file, path, name);
-        break;
-    default:
-        _close(file.fd);
-        Dispose(path, name);
-        break;
-    }
-}
+const DisposalStyle kFileCheckDisposal = {RemoveInfected,
+                                          "%s     %s not disinfected as per user's selection"};
 
-/* The image the memory scan matched, open until its disposal walk. */
-Checked g_matchedImage = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
-char g_matchedImagePath[MAX_PATH + 1];
+/* The rename disposal: renames the file and posts "renamed" or "Rename
+   failed". With `checked`, only while the path names that file, through no
+   link (see file_identity.h). */
+
+/* The rename disposal: renames the file and posts "renamed" or "Rename
+   failed". With `checked`, only while the path names that file, through no
+   link (see file_identity.h). */
+void RenameInfected(const char* path, const char* name, const FileId* checked) {
+    char renamed[MAX_PATH + 1];
+    const bool done = RenamedPath(path, renamed, sizeof renamed) &&
+                      (checked ? MoveCheckedFile(path, renamed, *checked) : Rename(path, renamed));
+    if (done)
+        PostLogLine("%s     %s renamed", path, name);
+    else
+        PostLogLine("%s     %s Rename failed", path, name);
+}
 
 /* The record the open file matches, in table order; null when none. */
 const VariantSignature* MatchingRecord(int fd, long length) {
-    if (length < 0 || !ReadFileHeader(fd) || !ReadSectionTable(fd)) return nullptr;
-    const uint32_t entry = EntryPoint();
+    PeImageInfo image;
+    if (length < 0 || !ReadFileHeader(fd, &image) || !ReadSectionTable(fd, &image)) return nullptr;
+    const uint32_t entry = EntryPoint(image);
     for (const VariantSignature* rec = g_variantTable; rec && rec->name[0]; rec++) {
         if (!SizeFits(*rec, length)) continue;
         // Displacements wrap in 32 bits, as RVAs do.
-        if (!WindowMatches(fd, entry + (uint32_t)rec->offset1, rec->pattern1)) continue;
-        if (!WindowMatches(fd, entry + (uint32_t)rec->offset2, rec->pattern2)) continue;
+        if (!WindowMatches(image, fd, entry + (uint32_t)rec->offset1, rec->pattern1)) continue;
+        if (!WindowMatches(image, fd, entry + (uint32_t)rec->offset2, rec->pattern2)) continue;
         return rec;
     }
     return nullptr;
@@ -275,11 +328,12 @@ const VariantSignature* MatchingRecord(int fd, long length) {
    the handle its check kept, once the file there still is the variant; by
    path where the check could not open it so. */
 void DisposeOfImage(const char* checkName, const char* path) {
-    const Checked file = g_matchedImage;
-    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
-    if (file.fd < 0 || _stricmp(g_matchedImagePath, path) != 0) {
-        if (file.fd >= 0) _close(file.fd);
-        Dispose(path, checkName);
+    const MatchedImage image = g_scan.matchedImage;
+    g_scan.matchedImage.held = false;
+    const CheckedFile& file = image.file;
+    if (!image.held || _stricmp(image.path, path) != 0) {
+        if (image.held) _close(file.fd);
+        DisposeInfected(kFileCheckDisposal, path, checkName);
         return;
     }
     // Changed since its check, the file is not removed, and the line says so.
@@ -288,56 +342,88 @@ void DisposeOfImage(const char* checkName, const char* path) {
         PostLogLine("%s     %s Unable to remove", path, checkName);
         return;
     }
-    DisposeChecked(file, path, checkName);
+    DisposeInfected(kFileCheckDisposal, path, checkName, &file);
 }
 
 void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFile); }
 
 } // namespace
 
+bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
+    if (position > 0x7FFFFFFFu) return false;
+    const long offset = (long)position;
+    if (_lseek(fd, offset, SEEK_SET) != offset) return false;
+    return _read(fd, buffer, count) == (int)count;
+}
+
+void DisposeInfected(const DisposalStyle& style, const char* path, const char* name,
+                     const CheckedFile* file) {
+    const bool remove = g_scan.action == ACTION_DELETE || g_scan.action == ACTION_DELETE_TOO;
+    if (file && !remove) _close(file->fd); // nothing else goes through the handle
+    switch (g_scan.action) {
+    case ACTION_DELETE:
+    case ACTION_DELETE_TOO:
+        style.remove(path, name, file);
+        break;
+    case ACTION_RENAME:
+        RenameInfected(path, name, file ? &file->id : nullptr);
+        break;
+    case ACTION_REPORT_ONLY:
+        PostLogLine(style.reportOnly, g_scan.statusText, g_scan.detectionName);
+        break;
+    default:
+        break;
+    }
+}
+
 void ReleaseMatchedImage() {
-    if (g_matchedImage.fd >= 0) _close(g_matchedImage.fd);
-    g_matchedImage = Checked{-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
+    if (g_scan.matchedImage.held) _close(g_scan.matchedImage.file.fd);
+    g_scan.matchedImage.held = false;
 }
 
-bool ReadFileHeader(int fd) {
+bool ReadFileHeader(int fd, PeImageInfo* image) {
     uint8_t pointer[2], signature[4];
-    if (!ReadAt(fd, 60, pointer, sizeof pointer)) return false;
-    g_peImage.headerOffset = Le16(pointer);
-    if (!ReadAt(fd, g_peImage.headerOffset, signature, sizeof signature)) return false;
+    if (!ReadAt(fd, pe::kDosNewHeader, pointer, sizeof pointer)) return false;
+    image->headerOffset = Le16(pointer);
+    if (!ReadAt(fd, image->headerOffset, signature, sizeof signature)) return false;
     if (memcmp(signature, "PE\0\0", 4) != 0) return false;
-    return ReadAt(fd, g_peImage.headerOffset + 4u, g_peImage.fileHeader,
-                  sizeof g_peImage.fileHeader);
+    return ReadAt(fd, image->headerOffset + pe::kNtFileHeader, image->fileHeader,
+                  sizeof image->fileHeader);
 }
 
-bool ReadSectionTable(int fd) {
-    if (!ReadAt(fd, g_peImage.headerOffset + 24u, g_peImage.optionalHeader,
-                sizeof g_peImage.optionalHeader))
+bool ReadSectionTable(int fd, PeImageInfo* image) {
+    if (!ReadAt(fd, image->headerOffset + pe::kNtOptionalHeader, image->optionalHeader,
+                sizeof image->optionalHeader))
         return false;
-    const uint32_t count = SectionCount();
+    const uint32_t count = SectionCount(*image);
     if (count > kMaxSections) return false;
-    memset(g_peImage.sections, 0, sizeof g_peImage.sections);
+    memset(image->sections, 0, sizeof image->sections);
     if (count == 0) return true;
-    return ReadAt(fd, g_peImage.headerOffset + kSectionTableOffset, g_peImage.sections,
-                  count * kSectionHeaderSize);
+    return ReadAt(fd, image->headerOffset + kSectionTableOffset, image->sections,
+                  count * pe::kSectionHeaderSize);
 }
 
-uint32_t RvaToFileOffset(uint32_t rva, int fd) {
+int SectionOfRva(const PeImageInfo& image, uint32_t rva) {
     // The count comes from the file header; never look past the 20 headers
     // the buffer holds, whoever filled it.
-    uint32_t count = SectionCount();
+    uint32_t count = SectionCount(image);
     if (count > kMaxSections) count = kMaxSections;
+    if (count == 0) return -1;
+    uint32_t i = 0;
+    while (i < count && SectionEnd(image, i) <= rva)
+        i++;
+    return (int)(i == count ? count - 1 : i); // beyond every section: the last one
+}
+
+uint32_t RvaToFileOffset(const PeImageInfo& image, uint32_t rva, int fd) {
     uint32_t offset = rva;
-    if (count > 0) {
-        uint32_t i = 0;
-        while (i < count && Le32(Section(i) + 12) + Le32(Section(i) + 8) <= rva)
-            i++;
-        if (i == count) i = count - 1; // beyond every section: the last one
-        offset = rva + Le32(Section(i) + 20) - Le32(Section(i) + 12);
-    }
+    const int i = SectionOfRva(image, rva);
+    if (i >= 0)
+        offset = rva + Section(image, (uint32_t)i, pe::kPointerToRawData) -
+                 Section(image, (uint32_t)i, pe::kVirtualAddress);
     const long length = _filelength(fd);
     if (length < 0 || (uint64_t)offset >= (uint64_t)length) offset = rva;
-    return offset ? offset : SizeOfHeaders();
+    return offset ? offset : SizeOfHeaders(image);
 }
 
 bool CheckFileCouldHandle(uint64_t listedLength) {
@@ -361,13 +447,17 @@ int32_t CheckFile(const char* checkName, const char* path) {
         Sleep(1000);
         DisposeOfImage(checkName, path);
         ForgetCurrentFile();
+        /* Deliberate: 0 after the disposal walk has disposed of the file, as
+           for a file that matched nothing. The walk then offers the file to
+           any later check of its list; pinned by
+           FileCheckTest.MemoryKillDisposalDisposesWithoutMatching. */
         return 0;
     }
     ReleaseMatchedImage(); // its disposal walk did not come
     if (g_scan.filesInfected == 0)
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 
-    const Checked file = OpenForCheck(path);
+    const CheckedFile file = OpenForCheck(path);
     if (file.fd < 0) return 0;
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
@@ -394,15 +484,13 @@ int32_t CheckFile(const char* checkName, const char* path) {
     if (g_scan.memoryScanMode) {
         g_scan.fileMatched = true;
         if (file.Kept()) {
-            g_matchedImage = file;
-            CopyText(g_matchedImagePath, sizeof g_matchedImagePath, path);
+            g_scan.matchedImage.held = true;
+            g_scan.matchedImage.file = file;
+            CopyText(g_scan.matchedImage.path, sizeof g_scan.matchedImage.path, path);
         }
         return 1;
     }
-    if (!file.Kept())
-        Dispose(path, name);
-    else
-        DisposeChecked(file, path, name);
+    DisposeInfected(kFileCheckDisposal, path, name, file.Kept() ? &file : nullptr);
     ForgetCurrentFile();
     return 1;
 }
@@ -419,14 +507,4 @@ bool RenamedPath(const char* path, char* out, size_t size) {
     if (!dot || !dot[1]) return false;
     dot[1] = 'V';
     return true;
-}
-
-void RenameInfected(const char* path, const char* name, const FileId* checked) {
-    char renamed[MAX_PATH + 1];
-    const bool done = RenamedPath(path, renamed, sizeof renamed) &&
-                      (checked ? MoveCheckedFile(path, renamed, *checked) : Rename(path, renamed));
-    if (done)
-        PostLogLine("%s     %s renamed", path, name);
-    else
-        PostLogLine("%s     %s Rename failed", path, name);
 }

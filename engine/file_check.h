@@ -5,17 +5,39 @@
 #ifndef CLEANPHANTAXIS_FILE_CHECK_H
 #define CLEANPHANTAXIS_FILE_CHECK_H
 
+#include "engine/file_identity.h"
+#include "engine/pe_layout.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
+/* What the check reads of a file's headers (see pe_layout.h). */
 struct PeImageInfo {
-    uint16_t headerOffset;  // low 16 bits of the DOS header's e_lfanew
-    uint8_t fileHeader[20]; // IMAGE_FILE_HEADER
-    uint8_t optionalHeader[96];
-    uint8_t sections[20 * 40]; // up to 20 IMAGE_SECTION_HEADERs
+    uint16_t headerOffset;                         // low 16 bits of the DOS header's e_lfanew
+    uint8_t fileHeader[pe::kFileHeaderSize];       // IMAGE_FILE_HEADER
+    uint8_t optionalHeader[96];                    // the optional header up to its data directories
+    uint8_t sections[20 * pe::kSectionHeaderSize]; // up to 20 IMAGE_SECTION_HEADERs
 };
 
-extern PeImageInfo g_peImage;
+/* The checked file open as a handle (2000 and later), with the descriptor
+   the check reads through; closing the descriptor closes the handle. */
+struct CheckedFile {
+    int fd;
+    HANDLE handle; // open for deleting; INVALID_HANDLE_VALUE: it is not
+    FileId id;     // the file's identity, all 0 when unknown
+    bool known;
+    /* Whether the file is known beyond its path (2000 and later): it stays
+       open until its disposal, and nothing goes by a path that does not
+       name it. */
+    bool Kept() const { return handle != INVALID_HANDLE_VALUE || known; }
+};
+
+/* The image a memory-scan match keeps open for its disposal walk; all 0 (as
+   the scan state starts): none. */
+struct MatchedImage {
+    bool held;
+    CheckedFile file;
+    char path[MAX_PATH + 1];
+};
 
 int32_t CheckFile(const char* checkName, const char* path);
 /* False when CheckFile, given a file of this listed length, could only open
@@ -27,20 +49,38 @@ bool CheckFileCouldHandle(uint64_t listedLength);
    the process scan calls it once it is done with that process, whether or
    not the disposal walk came. */
 void ReleaseMatchedImage();
-bool ReadFileHeader(int fd);
-bool ReadSectionTable(int fd);
-uint32_t RvaToFileOffset(uint32_t rva, int fd);
+bool ReadFileHeader(int fd, PeImageInfo* image);
+bool ReadSectionTable(int fd, PeImageInfo* image);
+/* The section of `image` the check maps `rva` through: the first of at most
+   20 whose end lies above it, else the last; -1 when there is none. */
+int SectionOfRva(const PeImageInfo& image, uint32_t rva);
+/* The file position the check reads `rva` of `image` at, in the open file. */
+uint32_t RvaToFileOffset(const PeImageInfo& image, uint32_t rva, int fd);
+
+/* Reads exactly `count` bytes at absolute file position `position`. The
+   run-time library's offsets are 32-bit signed longs on Windows, so a
+   position of 2 GB or more is a negative offset there and the seek fails;
+   the same is done here on every platform. */
+bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count);
 
 /* The name a renamed infected file takes: the character after the last "."
    of its file name becomes "V" (b.exe -> b.Vxe). False when the file name has
    no such character or the result does not fit `size`. */
 bool RenamedPath(const char* path, char* out, size_t size);
 
-struct FileId;
+/* What sets one check's disposal apart from another's: how it deletes a file
+   (and the lines it posts for that) and the wording of its report-only line
+   (a format taking the status text and the detection name). */
+struct DisposalStyle {
+    void (*remove)(const char* path, const char* name, const CheckedFile* file);
+    const char* reportOnly;
+};
 
-/* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed". With `checked`, only while the path names that file, through no
-   link (see file_identity.h). */
-void RenameInfected(const char* path, const char* name, const FileId* checked = nullptr);
+/* Disposes of an infected file by g_scan.action, in `style`: one log line,
+   none for an unknown action. `file`, when given, is the checked file still
+   open: it is deleted through its handle, renamed only while its path names
+   it, and closed in every case. */
+void DisposeInfected(const DisposalStyle& style, const char* path, const char* name,
+                     const CheckedFile* file = nullptr);
 
 #endif

@@ -9,6 +9,7 @@
 #ifndef CLEANPHANTAXIS_SCAN_STATE_H
 #define CLEANPHANTAXIS_SCAN_STATE_H
 
+#include "engine/file_check.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
@@ -78,6 +79,7 @@ struct ScanState {
     bool memoryScanMode;         // the walk checks one running program's image
     bool fileMatched;            // memory scan: the file just walked is a variant
     int32_t pendingMemoryAction; // non-zero: next check disposes without matching
+    MatchedImage matchedImage;   // memory scan: the matched image, open until disposed of
     char programFilesPattern[260];
     BOOL programFilesPending;     // the drive just walked has "\Program Files"
     BOOL programFilesVisited;     // some walk entered "...\Program Files\..."

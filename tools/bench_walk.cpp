@@ -52,23 +52,22 @@ namespace {
 void WritePe(const std::string& path, long size, uint32_t seed) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return;
-    uint8_t head[1024] = {'M', 'Z'};
-    head[60] = 0x80;
-    memcpy(head + 0x80, "PE\0\0", 4);
-    head[0x84] = 0x4c, head[0x85] = 0x01; // i386
-    head[0x86] = 1;                       // one section
-    head[0x98] = 0x0b, head[0x99] = 0x01; // PE32
-    uint32_t entry = 0x1000 + (seed % 0x800);
-    memcpy(head + 0x98 + 16, &entry, 4);
-    uint32_t headers = 0x400;
-    memcpy(head + 0x98 + 60, &headers, 4);
-    uint8_t* sec = head + 0x98 + 224; // .text: VA 0x1000, raw 0x400
-    memcpy(sec, ".text", 5);
-    uint32_t vsize = (uint32_t)size, va = 0x1000, raw = 0x400;
-    memcpy(sec + 8, &vsize, 4);
-    memcpy(sec + 12, &va, 4);
-    memcpy(sec + 20, &raw, 4);
-    if (write(fd, head, sizeof head) != (ssize_t)sizeof head) perror("write");
+    std::vector<uint8_t> head(1024, 0);
+    head[0] = 'M', head[1] = 'Z';
+    const uint32_t nt = 0x80, fh = nt + pe::kNtFileHeader, oh = nt + pe::kNtOptionalHeader;
+    pebytes::Put32(head, pe::kDosNewHeader, nt);
+    memcpy(&head[nt], "PE\0\0", 4);
+    pebytes::Put16(head, fh + pe::kMachine, 0x14C); // i386
+    pebytes::Put16(head, fh + pe::kNumberOfSections, 1);
+    pebytes::Put16(head, oh + pe::kMagic, 0x10B); // PE32
+    pebytes::Put32(head, oh + pe::kAddressOfEntryPoint, 0x1000 + (seed % 0x800));
+    pebytes::Put32(head, oh + pe::kSizeOfHeaders, 0x400);
+    const uint32_t sec = nt + pe::kNtHeaders32Size; // .text: VA 0x1000, raw 0x400
+    memcpy(&head[sec], ".text", 5);
+    pebytes::Put32(head, sec + pe::kVirtualSize, (uint32_t)size);
+    pebytes::Put32(head, sec + pe::kVirtualAddress, 0x1000);
+    pebytes::Put32(head, sec + pe::kPointerToRawData, 0x400);
+    if (write(fd, head.data(), head.size()) != (ssize_t)head.size()) perror("write");
     if (ftruncate(fd, size) != 0) perror("ftruncate");
     close(fd);
 }

@@ -59,23 +59,6 @@ std::string Hex(const uint8_t* bytes, size_t n) {
     return out;
 }
 
-uint32_t Le32(const uint8_t* p) {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-/* The section the file check maps `rva` through, by its own rule (the first
-   of at most 20 whose end lies above it, else the last); -1 without any. */
-int CheckSection(uint32_t rva) {
-    uint32_t count = (uint32_t)g_peImage.fileHeader[2] | (uint32_t)g_peImage.fileHeader[3] << 8;
-    if (count > 20) count = 20;
-    if (count == 0) return -1;
-    uint32_t i = 0;
-    while (i < count &&
-           Le32(g_peImage.sections + i * 40 + 12) + Le32(g_peImage.sections + i * 40 + 8) <= rva)
-        i++;
-    return (int)(i == count ? count - 1 : i);
-}
-
 /* One window of a record, as the file check reads it from the specimen. */
 struct Window {
     uint32_t position; // in the specimen
@@ -108,25 +91,27 @@ bool Windows(const VariantSignature& rec, const std::vector<uint8_t>& bytes, Win
     simwin::WriteFile("C:\\specimen.exe", bytes);
     const int fd = _open("C:\\specimen.exe", _O_RDONLY | _O_BINARY);
     if (fd < 0) return false;
-    bool ok = ReadFileHeader(fd) && ReadSectionTable(fd);
+    PeImageInfo image;
+    bool ok = ReadFileHeader(fd, &image) && ReadSectionTable(fd, &image);
     if (ok) {
-        const uint32_t entry = Le32(g_peImage.optionalHeader + 16);
-        const uint32_t entryPos = RvaToFileOffset(entry, fd);
+        const uint32_t entry = pe::Le32(image.optionalHeader + pe::kAddressOfEntryPoint);
+        const uint32_t entryPos = RvaToFileOffset(image, entry, fd);
         const int32_t offsets[2] = {rec.offset1, rec.offset2};
         for (int i = 0; i < 2; i++) {
             const uint32_t rva = entry + (uint32_t)offsets[i];
-            w[i].position = RvaToFileOffset(rva, fd);
+            w[i].position = RvaToFileOffset(image, rva, fd);
             w[i].displacement = offsets[i];
             // The same section, and no fallback of the check's translation
             // (a position past the end, or 0) on either side.
-            w[i].fromEntry = CheckSection(rva) == CheckSection(entry) &&
+            w[i].fromEntry = SectionOfRva(image, rva) == SectionOfRva(image, entry) &&
                              w[i].position == entryPos + (uint32_t)offsets[i];
             // The section whose data in the file holds the whole window.
-            const int x = CheckSection(rva);
+            const int x = SectionOfRva(image, rva);
             w[i].section = -1;
             if (x >= 0) {
-                const uint8_t* header = g_peImage.sections + x * 40;
-                const uint32_t raw = Le32(header + 20), rawSize = Le32(header + 16);
+                const uint8_t* header = image.sections + x * pe::kSectionHeaderSize;
+                const uint32_t raw = pe::Le32(header + pe::kPointerToRawData);
+                const uint32_t rawSize = pe::Le32(header + pe::kSizeOfRawData);
                 if (w[i].position >= raw && rawSize >= 20 && w[i].position - raw <= rawSize - 20) {
                     w[i].section = x;
                     w[i].intoSection = w[i].position - raw;

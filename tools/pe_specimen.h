@@ -20,7 +20,9 @@
 #ifndef TOOLS_PE_SPECIMEN_H
 #define TOOLS_PE_SPECIMEN_H
 
+#include "engine/pe_layout.h"
 #include "engine/signatures.h"
+#include "tools/pe_bytes.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -37,7 +39,7 @@ constexpr uint32_t kSectionAlign = 0x1000; // SectionAlignment
 constexpr uint32_t kImageBase = 0x400000;  // ImageBase
 constexpr uint32_t kEntryCodeSize = 16;    // bytes kept for the entry code
 constexpr int64_t kMergeGap = 0x2000;      // nearer intervals share a section
-constexpr uint32_t kSectionTable = kPeOffset + 4 + 20 + 224;
+constexpr uint32_t kSectionTable = kPeOffset + pe::kNtHeaders32Size;
 constexpr uint32_t kCodeFlags = 0x60000020; // code, execute, read
 constexpr uint32_t kDataFlags = 0xC0000040; // initialised data, read, write
 
@@ -163,38 +165,32 @@ inline bool Plan(const VariantSignature& rec, Layout* out, std::string* why) {
     return true;
 }
 
-inline void Put16(std::vector<uint8_t>& f, uint32_t at, uint32_t v) {
-    f[at] = (uint8_t)v;
-    f[at + 1] = (uint8_t)(v >> 8);
-}
-inline void Put32(std::vector<uint8_t>& f, uint32_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++)
-        f[at + i] = (uint8_t)(v >> (8 * i));
-}
+using pebytes::Put16;
+using pebytes::Put32;
 
 /* The file's bytes, exactly rec.fileSize of them. */
 inline std::vector<uint8_t> Build(const VariantSignature& rec, const Layout& l) {
     std::vector<uint8_t> f((size_t)rec.fileSize, 0);
     // DOS header: 3 pages, 4 header paragraphs, the stub right after it.
     f[0] = 'M', f[1] = 'Z';
-    Put16(f, 0x02, 0x90);   // e_cblp
-    Put16(f, 0x04, 3);      // e_cp
-    Put16(f, 0x08, 4);      // e_cparhdr
-    Put16(f, 0x0C, 0xFFFF); // e_maxalloc
-    Put16(f, 0x10, 0xB8);   // e_sp
-    Put16(f, 0x18, 0x40);   // e_lfarlc
-    Put32(f, 0x3C, kPeOffset);
+    Put16(f, pe::kDosLastPageBytes, 0x90);
+    Put16(f, pe::kDosPages, 3);
+    Put16(f, pe::kDosHeaderParagraphs, 4);
+    Put16(f, pe::kDosMaxAlloc, 0xFFFF);
+    Put16(f, pe::kDosStackPointer, 0xB8);
+    Put16(f, pe::kDosRelocations, 0x40);
+    Put32(f, pe::kDosNewHeader, kPeOffset);
     const uint8_t stub[] = {0xB8, 0x01, 0x4C, 0xCD, 0x21}; // mov ax, 4C01h; int 21h
-    memcpy(&f[0x40], stub, sizeof stub);
+    memcpy(&f[pe::kDosHeaderSize], stub, sizeof stub);
 
     // "PE\0\0" and IMAGE_FILE_HEADER.
     memcpy(&f[kPeOffset], "PE\0\0", 4);
-    const uint32_t fh = kPeOffset + 4;
-    Put16(f, fh + 0, 0x14C); // i386
-    Put16(f, fh + 2, (uint32_t)l.sections.size());
-    Put32(f, fh + 4, 0x3B9ACA00); // TimeDateStamp, fixed so builds are repeatable
-    Put16(f, fh + 16, 224);       // SizeOfOptionalHeader
-    Put16(f, fh + 18, 0x010F);    // relocs stripped, executable, 32-bit, no symbols
+    const uint32_t fh = kPeOffset + pe::kNtFileHeader;
+    Put16(f, fh + pe::kMachine, 0x14C); // i386
+    Put16(f, fh + pe::kNumberOfSections, (uint32_t)l.sections.size());
+    Put32(f, fh + pe::kTimeDateStamp, 0x3B9ACA00); // fixed so builds are repeatable
+    Put16(f, fh + pe::kSizeOfOptionalHeader, pe::kOptionalHeader32Size);
+    Put16(f, fh + pe::kCharacteristics, 0x010F); // relocs stripped, executable, 32-bit, no symbols
 
     // PE32 optional header with 16 (empty) data directories.
     uint32_t codeSize = 0, dataSize = 0, baseOfCode = 0, baseOfData = 0;
@@ -207,37 +203,37 @@ inline std::vector<uint8_t> Build(const VariantSignature& rec, const Layout& l) 
             if (!baseOfData) baseOfData = s.virtualAddress;
         }
     }
-    const uint32_t oh = fh + 20;
-    Put16(f, oh + 0, 0x10B); // PE32
-    f[oh + 2] = 6;           // linker version 6.0
-    Put32(f, oh + 4, codeSize);
-    Put32(f, oh + 8, dataSize);
-    Put32(f, oh + 16, l.entry);
-    Put32(f, oh + 20, baseOfCode);
-    Put32(f, oh + 24, baseOfData);
-    Put32(f, oh + 28, kImageBase);
-    Put32(f, oh + 32, kSectionAlign);
-    Put32(f, oh + 36, kFileAlign);
-    Put16(f, oh + 40, 4); // operating system 4.0
-    Put16(f, oh + 48, 4); // subsystem 4.0
-    Put32(f, oh + 56, l.imageSize);
-    Put32(f, oh + 60, kHeaderSize);
-    Put16(f, oh + 68, 2); // Windows GUI
-    Put32(f, oh + 72, 0x100000);
-    Put32(f, oh + 76, 0x1000);
-    Put32(f, oh + 80, 0x100000);
-    Put32(f, oh + 84, 0x1000);
-    Put32(f, oh + 92, 16); // NumberOfRvaAndSizes
+    const uint32_t oh = kPeOffset + pe::kNtOptionalHeader;
+    Put16(f, oh + pe::kMagic, 0x10B); // PE32
+    f[oh + pe::kMajorLinkerVersion] = 6;
+    Put32(f, oh + pe::kSizeOfCode, codeSize);
+    Put32(f, oh + pe::kSizeOfInitializedData, dataSize);
+    Put32(f, oh + pe::kAddressOfEntryPoint, l.entry);
+    Put32(f, oh + pe::kBaseOfCode, baseOfCode);
+    Put32(f, oh + pe::kBaseOfData, baseOfData);
+    Put32(f, oh + pe::kImageBase, kImageBase);
+    Put32(f, oh + pe::kSectionAlignment, kSectionAlign);
+    Put32(f, oh + pe::kFileAlignment, kFileAlign);
+    Put16(f, oh + pe::kMajorOperatingSystemVersion, 4); // 4.0
+    Put16(f, oh + pe::kMajorSubsystemVersion, 4);
+    Put32(f, oh + pe::kSizeOfImage, l.imageSize);
+    Put32(f, oh + pe::kSizeOfHeaders, kHeaderSize);
+    Put16(f, oh + pe::kSubsystem, 2); // Windows GUI
+    Put32(f, oh + pe::kSizeOfStackReserve, 0x100000);
+    Put32(f, oh + pe::kSizeOfStackCommit, 0x1000);
+    Put32(f, oh + pe::kSizeOfHeapReserve, 0x100000);
+    Put32(f, oh + pe::kSizeOfHeapCommit, 0x1000);
+    Put32(f, oh + pe::kNumberOfRvaAndSizes, 16);
 
     for (size_t i = 0; i < l.sections.size(); i++) {
         const Section& s = l.sections[i];
-        const uint32_t at = kSectionTable + (uint32_t)i * 40;
+        const uint32_t at = kSectionTable + (uint32_t)i * pe::kSectionHeaderSize;
         memcpy(&f[at], s.name, 8);
-        Put32(f, at + 8, s.virtualSize);
-        Put32(f, at + 12, s.virtualAddress);
-        Put32(f, at + 16, s.rawSize);
-        Put32(f, at + 20, s.rawPointer);
-        Put32(f, at + 36, s.flags);
+        Put32(f, at + pe::kVirtualSize, s.virtualSize);
+        Put32(f, at + pe::kVirtualAddress, s.virtualAddress);
+        Put32(f, at + pe::kSizeOfRawData, s.rawSize);
+        Put32(f, at + pe::kPointerToRawData, s.rawPointer);
+        Put32(f, at + pe::kSectionCharacteristics, s.flags);
     }
 
     const uint8_t code[] = {0x33, 0xC0, 0xC3}; // xor eax, eax; ret

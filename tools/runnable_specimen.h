@@ -25,7 +25,9 @@
 #ifndef TOOLS_RUNNABLE_SPECIMEN_H
 #define TOOLS_RUNNABLE_SPECIMEN_H
 
+#include "engine/pe_layout.h"
 #include "engine/signatures.h"
+#include "tools/pe_bytes.h"
 
 #include <cstdint>
 #include <cstring>
@@ -50,9 +52,9 @@ constexpr uint32_t kDllName = 0x70;   // "KERNEL32.dll"
 constexpr uint32_t kSleepName = 0x80; // hint + "Sleep"
 constexpr uint32_t kExitName = 0x90;  // hint + "ExitProcess"
 
-inline void Put16(std::vector<uint8_t>& b, uint32_t at, uint16_t v) { memcpy(&b[at], &v, 2); }
-inline void Put32(std::vector<uint8_t>& b, uint32_t at, uint32_t v) { memcpy(&b[at], &v, 4); }
-inline void Put64(std::vector<uint8_t>& b, uint32_t at, uint64_t v) { memcpy(&b[at], &v, 8); }
+using pebytes::Put16;
+using pebytes::Put32;
+using pebytes::Put64;
 
 inline bool Overlap(int64_t a, int64_t alen, int64_t b, int64_t blen) {
     return a < b + blen && b < a + alen;
@@ -85,81 +87,83 @@ inline bool Build(const VariantSignature& rec, int bits, std::vector<uint8_t>* o
     const uint32_t rawSize = (size - kSection) / 0x200 * 0x200;
     const uint32_t virtualSize = size - kSection;
     const uint32_t imageSize = (kSection + virtualSize + 0xFFF) / 0x1000 * 0x1000;
-    const uint32_t optionalSize = wide ? 240 : 224; // either with 16 data directories
+    const uint32_t optionalSize = wide ? pe::kOptionalHeader64Size : pe::kOptionalHeader32Size;
     std::vector<uint8_t>& b = *out;
     b.assign(size, 0);
 
     // DOS header: the magic and the pointer to the PE header.
     b[0] = 'M', b[1] = 'Z';
-    Put32(b, 0x3C, kPeOffset);
+    Put32(b, pe::kDosNewHeader, kPeOffset);
 
     // PE signature and file header.
-    const uint32_t fh = kPeOffset + 4;
+    const uint32_t fh = kPeOffset + pe::kNtFileHeader;
     memcpy(&b[kPeOffset], "PE\0\0", 4);
-    Put16(b, fh + 0, wide ? 0x8664 : 0x014C); // AMD64 or i386
-    Put16(b, fh + 2, 1);                      // one section
-    Put16(b, fh + 16, (uint16_t)optionalSize);
+    Put16(b, fh + pe::kMachine, wide ? 0x8664 : 0x014C); // AMD64 or i386
+    Put16(b, fh + pe::kNumberOfSections, 1);
+    Put16(b, fh + pe::kSizeOfOptionalHeader, optionalSize);
     // Relocations stripped, executable; large addresses or 32-bit words.
-    Put16(b, fh + 18, wide ? 0x0023 : 0x0103);
+    Put16(b, fh + pe::kCharacteristics, wide ? 0x0023 : 0x0103);
 
     // The optional header. From SectionAlignment to Subsystem both forms
     // agree; the stack and heap sizes and what follows them are 8 bytes
     // wider in PE32+.
-    const uint32_t oh = fh + 20;
-    Put16(b, oh + 0, wide ? 0x20B : 0x10B);
-    Put32(b, oh + 4, rawSize);   // SizeOfCode
-    Put32(b, oh + 16, entry);    // AddressOfEntryPoint
-    Put32(b, oh + 20, kSection); // BaseOfCode
-    if (wide)
-        Put64(b, oh + 24, 0x140000000ull);
-    else
-        Put32(b, oh + 24, kSection), Put32(b, oh + 28, kImageBase32); // BaseOfData, ImageBase
-    Put32(b, oh + 32, 0x1000);                                        // SectionAlignment
-    Put32(b, oh + 36, 0x200);                                         // FileAlignment
+    const uint32_t oh = kPeOffset + pe::kNtOptionalHeader;
+    Put16(b, oh + pe::kMagic, wide ? 0x20B : 0x10B);
+    Put32(b, oh + pe::kSizeOfCode, rawSize);
+    Put32(b, oh + pe::kAddressOfEntryPoint, entry);
+    Put32(b, oh + pe::kBaseOfCode, kSection);
+    if (wide) {
+        Put64(b, oh + pe::kImageBase64, 0x140000000ull);
+    } else {
+        Put32(b, oh + pe::kBaseOfData, kSection);
+        Put32(b, oh + pe::kImageBase, kImageBase32);
+    }
+    Put32(b, oh + pe::kSectionAlignment, 0x1000);
+    Put32(b, oh + pe::kFileAlignment, 0x200);
     // Operating system and subsystem 5.2 (64-bit) or 4.0, which every
     // 32-bit Windows from 95 and NT 4.0 on loads.
     const uint16_t major = wide ? 5 : 4, minor = wide ? 2 : 0;
-    Put16(b, oh + 40, major), Put16(b, oh + 42, minor);
-    Put16(b, oh + 48, major), Put16(b, oh + 50, minor);
-    Put32(b, oh + 56, imageSize);
-    Put32(b, oh + 60, kHeaderSize);
-    Put16(b, oh + 68, 2); // Windows GUI: no console
-    uint32_t dd;          // the data directories
-    if (wide) {
-        Put64(b, oh + 72, 0x100000), Put64(b, oh + 80, 0x1000);
-        Put64(b, oh + 88, 0x100000), Put64(b, oh + 96, 0x1000);
-        Put32(b, oh + 108, 16);
-        dd = oh + 112;
-    } else {
-        Put32(b, oh + 72, 0x100000), Put32(b, oh + 76, 0x1000);
-        Put32(b, oh + 80, 0x100000), Put32(b, oh + 84, 0x1000);
-        Put32(b, oh + 92, 16);
-        dd = oh + 96;
-    }
+    Put16(b, oh + pe::kMajorOperatingSystemVersion, major);
+    Put16(b, oh + pe::kMinorOperatingSystemVersion, minor);
+    Put16(b, oh + pe::kMajorSubsystemVersion, major);
+    Put16(b, oh + pe::kMinorSubsystemVersion, minor);
+    Put32(b, oh + pe::kSizeOfImage, imageSize);
+    Put32(b, oh + pe::kSizeOfHeaders, kHeaderSize);
+    Put16(b, oh + pe::kSubsystem, 2); // Windows GUI: no console
+    // Stack and heap: 1 MB reserved, 4 KB committed, in words of 8 or 4
+    // bytes (the high half of a 64-bit size stays 0).
+    const uint32_t stack = oh + (wide ? pe::kSizeOfStackReserve64 : pe::kSizeOfStackReserve);
+    for (uint32_t i = 0; i < 4; i++)
+        Put32(b, stack + i * (wide ? 8 : 4), i % 2 ? 0x1000 : 0x100000);
+    Put32(b, oh + (wide ? pe::kNumberOfRvaAndSizes64 : pe::kNumberOfRvaAndSizes), 16);
+    const uint32_t dd = oh + (wide ? pe::kDataDirectory64 : pe::kDataDirectory);
     const uint32_t thunk = wide ? 8 : 4;
-    Put32(b, dd + 1 * 8, kImports + kIdt); // import directory
-    Put32(b, dd + 1 * 8 + 4, 40);
-    Put32(b, dd + 12 * 8, kImports + kIat); // import address table
-    Put32(b, dd + 12 * 8 + 4, 3 * thunk);
+    const uint32_t imports = dd + pe::kDirectoryImport * pe::kDirectoryEntrySize;
+    Put32(b, imports, kImports + kIdt);
+    Put32(b, imports + pe::kDirectorySize, 2 * pe::kImportDescriptorSize);
+    const uint32_t iat = dd + pe::kDirectoryIat * pe::kDirectoryEntrySize;
+    Put32(b, iat, kImports + kIat);
+    Put32(b, iat + pe::kDirectorySize, 3 * thunk);
     if (wide) {
-        Put32(b, dd + 15 * 8, kCheckViewSize); // reserved: the check's VirtualSize
-        Put32(b, dd + 15 * 8 + 4, 0);          // reserved: the check's VirtualAddress
+        const uint32_t reserved = dd + pe::kDirectoryReserved * pe::kDirectoryEntrySize;
+        Put32(b, reserved, kCheckViewSize);         // the check's VirtualSize
+        Put32(b, reserved + pe::kDirectorySize, 0); // the check's VirtualAddress
     }
 
     // The one section; in PE32+ bytes 4..7 of its name stay zero (see above).
     const uint32_t sh = oh + optionalSize;
     memcpy(&b[sh], ".phx", 4);
-    Put32(b, sh + 8, virtualSize);
-    Put32(b, sh + 12, kSection);
-    Put32(b, sh + 16, rawSize);
-    Put32(b, sh + 20, kSection);
-    Put32(b, sh + 36, 0xE0000060); // code, data, execute, read, write
+    Put32(b, sh + pe::kVirtualSize, virtualSize);
+    Put32(b, sh + pe::kVirtualAddress, kSection);
+    Put32(b, sh + pe::kSizeOfRawData, rawSize);
+    Put32(b, sh + pe::kPointerToRawData, kSection);
+    Put32(b, sh + pe::kSectionCharacteristics, 0xE0000060); // code, data, execute, read, write
 
     // Imports: Sleep and ExitProcess from KERNEL32.dll.
     const uint32_t im = kImports;
-    Put32(b, im + kIdt + 0, im + kIlt);
-    Put32(b, im + kIdt + 12, im + kDllName);
-    Put32(b, im + kIdt + 16, im + kIat);
+    Put32(b, im + kIdt + pe::kImportLookupTable, im + kIlt);
+    Put32(b, im + kIdt + pe::kImportName, im + kDllName);
+    Put32(b, im + kIdt + pe::kImportAddressTable, im + kIat);
     for (uint32_t table : {kIlt, kIat}) {
         Put32(b, im + table, im + kSleepName);
         Put32(b, im + table + thunk, im + kExitName);

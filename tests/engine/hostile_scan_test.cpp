@@ -9,6 +9,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "engine/walk.h"
+#include "pe_headers.h"
 #include "world.h"
 
 #include <algorithm>
@@ -64,14 +65,6 @@ class HostileScanTest : public WorldTest {
 
     std::vector<uint8_t> infected_;
 };
-
-void PutLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-    b[at] = (uint8_t)v, b[at + 1] = (uint8_t)(v >> 8);
-}
-void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++)
-        b[at + i] = (uint8_t)(v >> (8 * i));
-}
 
 TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     const std::string dir = "C:\\" + std::string(200, 'a');                     // 203 characters
@@ -198,52 +191,34 @@ TEST_F(HostileScanTest, AFileThatShrinksWhileItIsChecked) {
 
 TEST_F(HostileScanTest, HeadersThatRunOffTheEndOfTheFile) {
     // Row 54 is 44032 bytes, so the 16-bit header pointer can reach its
-    // last bytes. Each variant keeps the record's size, so the size filter
+    // last bytes; most damages keep the record's size, so the size filter
     // passes and only the header checks stand between the bytes and the
-    // buffers they are read into.
+    // buffers they are read into (pointers at the end, section tables and
+    // raw data past it). A file the check still finds so is removed.
     std::vector<uint8_t> base = Specimen(54);
     ASSERT_EQ(base.size(), 44032u);
-    const uint32_t pe = base[60] | base[61] << 8;
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
-    for (uint32_t back : {1u, 2u, 4u, 10u, 24u, 100u}) {
-        // The header pointer aims at the last `back` bytes, which hold as
-        // much of the real header as fits.
-        std::vector<uint8_t> b = base;
-        uint32_t at = (uint32_t)b.size() - back;
-        PutLe16(b, 60, (uint16_t)at);
-        std::copy(base.begin() + pe, base.begin() + pe + back, b.begin() + at);
-        files.push_back({"pointer to the last " + std::to_string(back) + " bytes", b});
+    std::vector<std::string> removed = {Host("C:\\zzz\\late.exe")};
+    int files = 0;
+    for (const HeaderDamage& damage : HeaderDamages()) {
+        std::vector<uint8_t> b;
+        if (!Damage(base, kVariantTable[53], damage, &b)) continue; // not for this layout
+        const std::string path = "C:\\odd\\" + damage.name + ".exe";
+        simwin::WriteFile(path, b);
+        if (damage.outcome == Outcome::Detected) removed.push_back(Host(path));
+        files++;
     }
-    for (uint32_t sections : {3u, 20u}) {
-        // The whole header fits, but its section table runs past the end.
-        std::vector<uint8_t> b = base;
-        uint32_t at = (uint32_t)b.size() - 248 - 20;
-        PutLe16(b, 60, (uint16_t)at);
-        std::copy(base.begin() + pe, base.begin() + pe + 248 + 20, b.begin() + at);
-        PutLe16(b, at + 6, (uint16_t)sections);
-        files.push_back({"section table past the end, " + std::to_string(sections), b});
-    }
-    {
-        // Sections whose raw data lie far beyond the end of the file.
-        std::vector<uint8_t> b = base;
-        for (int i = 0; i < 3; i++)
-            PutLe32(b, pe + 248 + 40 * i + 20, 0xFFFFF000u - i);
-        files.push_back({"raw data beyond the end", b});
-    }
-    for (size_t i = 0; i < files.size(); i++)
-        simwin::WriteFile("C:\\odd\\" + std::to_string(i) + ".exe", files[i].second);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
     auto before = Snapshot();
     uint64_t readBefore = simwin::BytesRead();
 
     WalkDirectory("C:\\*.*");
-    ExpectOnlyRemoved(before, {Host("C:\\zzz\\late.exe")});
-    EXPECT_EQ(g_scan.filesScanned, (int)files.size() + 1);
-    EXPECT_EQ(g_scan.filesInfected, 1);
-    EXPECT_EQ(lines_.size(), 1u);
+    ExpectOnlyRemoved(before, removed);
+    EXPECT_EQ(g_scan.filesScanned, files + 1);
+    EXPECT_EQ(g_scan.filesInfected, (int)removed.size());
+    EXPECT_EQ(lines_.size(), removed.size());
     // Header reads and two 20-byte windows per record at most, never a
     // whole file: well under a kilobyte per file plus the infected one's.
-    EXPECT_LT(simwin::BytesRead() - readBefore, (files.size() + 1) * 1200 + 2 * 20 * 127);
+    EXPECT_LT(simwin::BytesRead() - readBefore, (files + 1) * 1200u + 2 * 20 * 127);
 }
 
 TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {

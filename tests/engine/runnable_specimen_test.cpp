@@ -6,18 +6,10 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "tools/runnable_specimen.h"
+#include "pe_headers.h"
 #include "world.h"
 
 class RunnableSpecimenTest : public WorldTest {};
-
-static uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-    uint32_t v;
-    memcpy(&v, &b[at], 4);
-    return v;
-}
-static uint16_t U16(const std::vector<uint8_t>& b, size_t at) {
-    return (uint16_t)(b[at] | b[at + 1] << 8);
-}
 
 TEST_F(RunnableSpecimenTest, TwoRecordsAreMadeRunnableInBothBitnessesAndDetected) {
     std::vector<int> rows = runnable::ChooseRows(kVariantTable);
@@ -36,43 +28,50 @@ TEST_F(RunnableSpecimenTest, TwoRecordsAreMadeRunnableInBothBitnessesAndDetected
             // What the loader reads: an image of the right machine whose one
             // section is mapped one to one, importing Sleep and ExitProcess,
             // its entry inside the section.
-            const uint32_t pe = U32(b, 0x3C), oh = pe + 24;
-            ASSERT_EQ(memcmp(&b[pe], "PE\0\0", 4), 0);
-            EXPECT_EQ(U16(b, pe + 4), bits == 64 ? 0x8664 : 0x014C);
-            EXPECT_EQ(U16(b, oh), bits == 64 ? 0x20B : 0x10B);
-            const uint32_t optionalSize = U16(b, pe + 20);
-            EXPECT_EQ(optionalSize, bits == 64 ? 240u : 224u);
-            const uint32_t dd = oh + optionalSize - 16 * 8; // the data directories
-            EXPECT_EQ(U32(b, oh + (bits == 64 ? 108 : 92)), 16u);
-            const uint32_t sec = oh + optionalSize;
-            EXPECT_EQ(U32(b, sec + 12), U32(b, sec + 20)); // VirtualAddress == PointerToRawData
-            const uint32_t entry = U32(b, oh + 16);
-            EXPECT_GE(entry, U32(b, sec + 12));
-            EXPECT_LT(entry, U32(b, sec + 12) + U32(b, sec + 8));
-            EXPECT_EQ(U16(b, oh + 68), 2); // no console window
+            const Pe pe(b);
+            const uint32_t fh = pe.header + pe::kNtFileHeader, oh = pe.optional;
+            ASSERT_EQ(memcmp(&b[pe.header], "PE\0\0", 4), 0);
+            EXPECT_EQ(Get16(b, fh + pe::kMachine), bits == 64 ? 0x8664u : 0x014Cu);
+            EXPECT_EQ(Get16(b, oh + pe::kMagic), bits == 64 ? 0x20Bu : 0x10Bu);
+            EXPECT_EQ(pe.optionalSize, bits == 64 ? 240u : 224u);
+            const uint32_t dd = oh + (bits == 64 ? pe::kDataDirectory64 : pe::kDataDirectory);
+            EXPECT_EQ(dd + 16 * pe::kDirectoryEntrySize, oh + pe.optionalSize);
+            EXPECT_EQ(
+                Get32(b, oh + (bits == 64 ? pe::kNumberOfRvaAndSizes64 : pe::kNumberOfRvaAndSizes)),
+                16u);
+            const uint32_t sec = oh + pe.optionalSize; // the real section table
+            const uint32_t va = Get32(b, sec + pe::kVirtualAddress);
+            EXPECT_EQ(va, Get32(b, sec + pe::kPointerToRawData));
+            EXPECT_GE(pe.entry, va);
+            EXPECT_LT(pe.entry, va + Get32(b, sec + pe::kVirtualSize));
+            EXPECT_EQ(Get16(b, oh + pe::kSubsystem), 2u); // no console window
+            const uint32_t iatEntry = dd + pe::kDirectoryIat * pe::kDirectoryEntrySize;
             if (bits == 32) {
                 // Loadable by Windows 95 and NT 4.0; the call goes through
                 // the import address table at its absolute address.
-                EXPECT_EQ(U16(b, oh + 40), 4);
-                EXPECT_EQ(U16(b, oh + 48), 4);
-                EXPECT_EQ(U32(b, entry + 7), U32(b, oh + 28) + U32(b, dd + 12 * 8));
+                EXPECT_EQ(Get16(b, oh + pe::kMajorOperatingSystemVersion), 4u);
+                EXPECT_EQ(Get16(b, oh + pe::kMajorSubsystemVersion), 4u);
+                EXPECT_EQ(Get32(b, pe.entry + 7),
+                          Get32(b, oh + pe::kImageBase) + Get32(b, iatEntry));
             }
-            const uint32_t idt = U32(b, dd + 1 * 8);
-            ASSERT_LT(idt + 20, b.size());
-            const uint32_t name = U32(b, idt + 12), ilt = U32(b, idt), iat = U32(b, idt + 16);
+            const uint32_t idt = Get32(b, dd + pe::kDirectoryImport * pe::kDirectoryEntrySize);
+            ASSERT_LT(idt + pe::kImportDescriptorSize, b.size());
+            const uint32_t name = Get32(b, idt + pe::kImportName);
+            const uint32_t ilt = Get32(b, idt + pe::kImportLookupTable);
+            const uint32_t iat = Get32(b, idt + pe::kImportAddressTable);
             EXPECT_STREQ((const char*)&b[name], "KERNEL32.dll");
             const uint32_t thunk = bits / 8;
-            EXPECT_EQ(U32(b, iat), U32(b, ilt));
-            EXPECT_STREQ((const char*)&b[U32(b, ilt) + 2], "Sleep");
-            EXPECT_STREQ((const char*)&b[U32(b, ilt + thunk) + 2], "ExitProcess");
-            EXPECT_EQ(U32(b, ilt + 2 * thunk), 0u); // the list ends
+            EXPECT_EQ(Get32(b, iat), Get32(b, ilt));
+            EXPECT_STREQ((const char*)&b[Get32(b, ilt) + 2], "Sleep");
+            EXPECT_STREQ((const char*)&b[Get32(b, ilt + thunk) + 2], "ExitProcess");
+            EXPECT_EQ(Get32(b, ilt + 2 * thunk), 0u); // the list ends
 
             // What the check reads: the same windows through its PE32 view.
             simwin::WriteFile("C:\\run.exe", b);
             lines_.clear();
             EXPECT_EQ(CheckFile("W32/Phantaxis.Trojan", "C:\\run.exe"), 1);
             EXPECT_STREQ(g_scan.detectionName, rec.name);
-            b[entry + (uint32_t)rec.offset2 + 7] ^= 0x5A; // one window spoiled
+            b[pe.entry + (uint32_t)rec.offset2 + 7] ^= 0x5A; // one window spoiled
             simwin::WriteFile("C:\\run.exe", b);
             EXPECT_EQ(CheckFile("W32/Phantaxis.Trojan", "C:\\run.exe"), 0);
         }

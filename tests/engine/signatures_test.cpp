@@ -5,6 +5,7 @@
 ** would map them, hold the record's patterns.
 */
 #include "engine/signatures.h"
+#include "pe_headers.h"
 #include "tools/pe_specimen.h"
 #include "world.h"
 
@@ -27,14 +28,6 @@ std::vector<const VariantSignature*> Rows() {
     for (const VariantSignature* r = kVariantTable; r->name[0]; r++)
         rows.push_back(r);
     return rows;
-}
-
-uint32_t Le16(const std::vector<uint8_t>& f, size_t at) {
-    return f[at] | f[at + 1] << 8;
-}
-uint32_t Le32(const std::vector<uint8_t>& f, size_t at) {
-    return (uint32_t)f[at] | (uint32_t)f[at + 1] << 8 | (uint32_t)f[at + 2] << 16 |
-           (uint32_t)f[at + 3] << 24;
 }
 
 } // namespace
@@ -174,70 +167,61 @@ TEST(SignatureTable, SpecimensAreWellFormedPe32FilesOfTheTable) {
         ASSERT_TRUE(specimen::Plan(rec, &layout, &why)) << why;
         EXPECT_TRUE(f == specimen::Build(rec, layout)) << "specimen folder is stale";
 
-        ASSERT_EQ(f[0], 'M');
-        ASSERT_EQ(f[1], 'Z');
-        const uint32_t pe = Le32(f, 0x3C);
-        ASSERT_LT(pe, 0x10000u);
-        ASSERT_EQ(memcmp(&f[pe], "PE\0\0", 4), 0);
-        EXPECT_EQ(Le16(f, pe + 4), 0x14Cu); // i386
-        const uint32_t count = Le16(f, pe + 6);
-        EXPECT_EQ(Le16(f, pe + 20), 224u);              // SizeOfOptionalHeader
-        EXPECT_EQ(Le16(f, pe + 22) & 0x2002u, 0x0002u); // executable, not a DLL
-        const uint32_t oh = pe + 24;
-        EXPECT_EQ(Le16(f, oh), 0x10Bu);   // PE32
-        EXPECT_EQ(Le32(f, oh + 92), 16u); // data directories
-        const uint32_t entry = Le32(f, oh + 16);
-        const uint32_t sectionAlign = Le32(f, oh + 32), fileAlign = Le32(f, oh + 36);
-        const uint32_t sizeOfImage = Le32(f, oh + 56), sizeOfHeaders = Le32(f, oh + 60);
+        const Pe pe(f);
+        ASSERT_TRUE(pe.mz);
+        ASSERT_LT(pe.pointer, 0x10000u);
+        ASSERT_EQ(memcmp(&f[pe.header], "PE\0\0", 4), 0);
+        const uint32_t fh = pe.header + pe::kNtFileHeader, oh = pe.optional;
+        EXPECT_EQ(Get16(f, fh + pe::kMachine), 0x14Cu); // i386
+        EXPECT_EQ(pe.optionalSize, 224u);
+        EXPECT_EQ(Get16(f, fh + pe::kCharacteristics) & 0x2002u, 0x0002u); // executable, not a DLL
+        EXPECT_EQ(Get16(f, oh + pe::kMagic), 0x10Bu);                      // PE32
+        EXPECT_EQ(Get32(f, oh + pe::kNumberOfRvaAndSizes), 16u);
+        const uint32_t sectionAlign = Get32(f, oh + pe::kSectionAlignment);
         EXPECT_EQ(sectionAlign, 0x1000u);
-        EXPECT_EQ(fileAlign, 0x200u);
-        EXPECT_EQ(sizeOfHeaders % fileAlign, 0u);
-        ASSERT_GE(count, 1u);
-        ASSERT_LE(count, 20u);
-        ASSERT_LE(pe + 248 + count * 40, sizeOfHeaders);
+        EXPECT_EQ(pe.fileAlignment, 0x200u);
+        EXPECT_EQ(pe.sizeOfHeaders % pe.fileAlignment, 0u);
+        ASSERT_GE(pe.sections, 1u);
+        ASSERT_LE(pe.sections, 20u);
+        ASSERT_LE(pe.header + 248 + pe.sections * 40, pe.sizeOfHeaders);
 
-        struct S {
-            uint32_t vsize, va, rawSize, raw, flags;
-        };
-        std::vector<S> sections;
-        uint32_t nextVa = 0, nextRaw = sizeOfHeaders;
-        for (uint32_t i = 0; i < count; i++) {
-            const uint32_t at = pe + 248 + i * 40;
-            S s{Le32(f, at + 8), Le32(f, at + 12), Le32(f, at + 16), Le32(f, at + 20),
-                Le32(f, at + 36)};
-            EXPECT_EQ(s.va % sectionAlign, 0u);
-            EXPECT_EQ(s.raw % fileAlign, 0u);
-            EXPECT_EQ(s.rawSize % fileAlign, 0u);
-            if (i == 0)
-                EXPECT_GE(s.va, sizeOfHeaders);
+        uint32_t nextVa = 0, nextRaw = pe.sizeOfHeaders;
+        for (const Pe::Section& s : pe.table) {
+            EXPECT_EQ(s.virtualAddress % sectionAlign, 0u);
+            EXPECT_EQ(s.rawPointer % pe.fileAlignment, 0u);
+            EXPECT_EQ(s.rawSize % pe.fileAlignment, 0u);
+            if (&s == &pe.table[0])
+                EXPECT_GE(s.virtualAddress, pe.sizeOfHeaders);
             else
-                EXPECT_EQ(s.va, nextVa) << "sections follow each other";
-            EXPECT_GE(s.raw, nextRaw) << "raw data in order, no overlap";
-            EXPECT_LE(s.rawSize, s.vsize);
+                EXPECT_EQ(s.virtualAddress, nextVa) << "sections follow each other";
+            EXPECT_GE(s.rawPointer, nextRaw) << "raw data in order, no overlap";
+            EXPECT_LE(s.rawSize, s.virtualSize);
             ASSERT_LE(s.rawSize, f.size());
-            ASSERT_LE(s.raw, f.size() - s.rawSize);
-            nextVa = s.va + (s.vsize + sectionAlign - 1) / sectionAlign * sectionAlign;
-            nextRaw = s.raw + s.rawSize;
-            sections.push_back(s);
+            ASSERT_LE(s.rawPointer, f.size() - s.rawSize);
+            nextVa =
+                s.virtualAddress + (s.virtualSize + sectionAlign - 1) / sectionAlign * sectionAlign;
+            nextRaw = s.rawPointer + s.rawSize;
         }
-        EXPECT_EQ(sizeOfImage, nextVa);
+        EXPECT_EQ(Get32(f, oh + pe::kSizeOfImage), nextVa);
 
         // The bytes the loader maps at an RVA: inside some section's raw data.
         auto mapped = [&](uint32_t rva, uint32_t len, uint32_t* flags) -> const uint8_t* {
-            for (const S& s : sections)
-                if (rva >= s.va && rva - s.va <= s.rawSize && len <= s.rawSize - (rva - s.va)) {
+            for (const Pe::Section& s : pe.table) {
+                const uint32_t into = rva - s.virtualAddress;
+                if (rva >= s.virtualAddress && into <= s.rawSize && len <= s.rawSize - into) {
                     *flags = s.flags;
-                    return &f[s.raw + rva - s.va];
+                    return &f[s.rawPointer + into];
                 }
+            }
             return nullptr;
         };
         uint32_t flags = 0;
-        const uint8_t* code = mapped(entry, 3, &flags);
+        const uint8_t* code = mapped(pe.entry, 3, &flags);
         ASSERT_NE(code, nullptr) << "entry point outside the raw data";
         EXPECT_EQ(flags & 0x20000020u, 0x20000020u) << "entry point in a code section";
         EXPECT_EQ(memcmp(code, "\x33\xC0\xC3", 3), 0);
-        const uint8_t* w1 = mapped(entry + (uint32_t)rec.offset1, 20, &flags);
-        const uint8_t* w2 = mapped(entry + (uint32_t)rec.offset2, 20, &flags);
+        const uint8_t* w1 = mapped(pe.entry + (uint32_t)rec.offset1, 20, &flags);
+        const uint8_t* w2 = mapped(pe.entry + (uint32_t)rec.offset2, 20, &flags);
         ASSERT_NE(w1, nullptr);
         ASSERT_NE(w2, nullptr);
         EXPECT_EQ(memcmp(w1, rec.pattern1, 20), 0);

@@ -5,24 +5,14 @@
 */
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
+#include "fuzz_world.h"
 #include "platform/win32.h"
 
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
-
-static std::string Root() {
-    static std::string root;
-    if (root.empty()) {
-        char tmpl[] = "/tmp/cpfuzz-XXXXXX";
-        root = mkdtemp(tmpl);
-    }
-    return root;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    simwin::Reset();
-    simwin::MapDrive('C', Root());
+    FreshWorld("file-check");
     memset(&g_scan, 0, sizeof g_scan);
     g_scan.action = ACTION_REPORT_ONLY;
     simwin::WriteFile("C:\\sample.exe", std::string((const char*)data, size));

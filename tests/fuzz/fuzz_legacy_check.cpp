@@ -9,25 +9,15 @@
 */
 #include "engine/legacy_check.h"
 #include "engine/scan_state.h"
+#include "fuzz_world.h"
 #include "platform/win32.h"
 
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
-
-static std::string Root() {
-    static std::string root;
-    if (root.empty()) {
-        char tmpl[] = "/tmp/cpfuzz-legacy-XXXXXX";
-        root = mkdtemp(tmpl);
-    }
-    return root;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    simwin::Reset();
-    simwin::MapDrive('C', Root());
+    FreshWorld("legacy");
     memset(&g_scan, 0, sizeof g_scan);
     g_scan.action = ACTION_DELETE + data[0] % 4;
     const std::string hosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";

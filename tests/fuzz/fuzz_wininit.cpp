@@ -25,21 +25,12 @@
 ** when there was no such section; whatever followed the text follows it.
 */
 #include "engine/scan_state.h"
+#include "fuzz_world.h"
 #include "platform/win32.h"
 #include "repair/delete_on_restart.h"
 
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
-
-static std::string Root() {
-    static std::string root;
-    if (root.empty()) {
-        char tmpl[] = "/tmp/cpfuzz-wininit-XXXXXX";
-        root = mkdtemp(tmpl);
-    }
-    return root;
-}
 
 static const char* const kFaults[] = {
     nullptr, "_write", "_open",  "_close",      "CopyFileA",
@@ -90,8 +81,7 @@ static void CheckLive() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
-    simwin::Reset();
-    simwin::MapDrive('C', Root());
+    FreshWorld("wininit");
     simwin::SetWindows98();
     memset(&g_scan, 0, sizeof g_scan);
     g_old.assign((const char*)data + 5, size - 5);
@@ -137,8 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // Windows starts again, and the next request succeeds.
-    simwin::Reset();
-    simwin::MapDrive('C', Root());
+    FreshWorld("wininit");
     simwin::SetWindows98();
     if (data[4] & 1) simwin::SetTempPath("C:\\WINDOWS\\");
     const std::string ran = simwin::RunWininit();

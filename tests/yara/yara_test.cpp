@@ -17,6 +17,7 @@
 #include "corpus.h"
 #include "engine/file_check.h"
 #include "engine/signatures.h"
+#include "pe_headers.h"
 #include "tools/pe_specimen.h"
 #include "tools/yara_rules.h"
 #include "world.h"
@@ -45,11 +46,6 @@ std::string BuiltRules() { return std::string(SIGNATURE_DIR) + "/phantaxis.yar";
 std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
-        .write((const char*)bytes.data(), (std::streamsize)bytes.size());
 }
 
 int Rows(const VariantSignature* table) {
@@ -144,62 +140,6 @@ class RowCheck {
     std::vector<VariantSignature> table_;
 };
 
-uint32_t Get16(const std::vector<uint8_t>& b, uint64_t at) {
-    return at + 2 <= b.size() ? (uint32_t)(b[at] | b[at + 1] << 8) : 0;
-}
-uint32_t Get32(const std::vector<uint8_t>& b, uint64_t at) {
-    return at + 4 <= b.size() ? Get16(b, at) | Get16(b, at + 2) << 16 : 0;
-}
-void Set16(std::vector<uint8_t>& b, uint32_t at, uint32_t v) {
-    b[at] = (uint8_t)v;
-    b[at + 1] = (uint8_t)(v >> 8);
-}
-void Set32(std::vector<uint8_t>& b, uint32_t at, uint32_t v) {
-    Set16(b, at, v & 0xFFFF);
-    Set16(b, at + 2, v >> 16);
-}
-
-/* A file's headers as a standard PE reader finds them, and the section
-   table where the file check looks for it. */
-struct Pe {
-    struct Section {
-        uint32_t at; // position of the header in the file
-        uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
-    };
-    explicit Pe(const std::vector<uint8_t>& bytes) : b(bytes) {
-        mz = b.size() >= 2 && b[0] == 'M' && b[1] == 'Z';
-        pointer = Get32(b, 60);
-        const uint32_t pe = pointer & 0xFFFF; // where both readers agree, the same
-        sections = Get16(b, pe + 6);
-        optionalSize = Get16(b, pe + 20);
-        entry = Get32(b, pe + 24 + 16);
-        fileAlignment = Get32(b, pe + 24 + 36);
-        sizeOfHeaders = Get32(b, pe + 24 + 60);
-        for (uint32_t i = 0; i < sections && i < 20; i++) {
-            const uint32_t at = pe + 248 + i * 40;
-            table.push_back(
-                {at, Get32(b, at + 8), Get32(b, at + 12), Get32(b, at + 16), Get32(b, at + 20)});
-        }
-    }
-    /* The section that holds `rva`, or -1. */
-    int Holding(uint32_t rva) const {
-        for (size_t i = 0; i < table.size(); i++)
-            if (rva >= table[i].virtualAddress &&
-                rva - table[i].virtualAddress < table[i].virtualSize)
-                return (int)i;
-        return -1;
-    }
-    /* File position of `rva` in its section, or -1. */
-    int64_t Position(uint32_t rva) const {
-        const int i = Holding(rva);
-        return i < 0 ? -1 : (int64_t)table[i].rawPointer + (rva - table[i].virtualAddress);
-    }
-    const std::vector<uint8_t>& b;
-    bool mz;
-    uint32_t pointer, sections, optionalSize, entry, fileAlignment, sizeOfHeaders;
-    std::vector<Section> table;
-};
-
 /* Why the file check and a standard PE reader (yara's pe module) may judge
    this file differently for the records of `rows`: the places where the
    check's reading of PE files departs from the format. Empty when none
@@ -274,138 +214,9 @@ std::vector<std::string> Reasons(const std::vector<uint8_t>& bytes, const Varian
     return why;
 }
 
-/* Deliberately damaged copies of specimen `row`, each with a name that says
-   what was done to it. */
-std::vector<std::pair<std::string, std::vector<uint8_t>>>
-Damaged(int row, const std::vector<uint8_t>& good) {
-    const VariantSignature& rec = kVariantTable[row - 1];
-    std::vector<std::pair<std::string, std::vector<uint8_t>>> out;
-    auto add = [&](const char* what, std::function<bool(std::vector<uint8_t>&)> damage) {
-        std::vector<uint8_t> b = good;
-        if (damage(b)) out.emplace_back(what, std::move(b));
-    };
-    const Pe pe(good);
-    const uint32_t header = pe.pointer, optional = header + 24;
-    const uint32_t rva1 = pe.entry + (uint32_t)rec.offset1;
-    const int64_t window1 = pe.Position(rva1);
-    const int section1 = pe.Holding(rva1);
-    if (window1 < 0 || section1 < 0) return out;
-    const Pe::Section s1 = pe.table[section1];
-
-    // Each row gets one damage of each family, the families taking turns.
-    if (row % 2)
-        add("window-shifted", [&](std::vector<uint8_t>& b) {
-            if (window1 + 21 > (int64_t)b.size()) return false;
-            memmove(&b[window1 + 1], &b[window1], 20);
-            return true;
-        });
-    else
-        add(row % 4 ? "size-plus-one" : "size-minus-one", [&](std::vector<uint8_t>& b) {
-            if (row % 4)
-                b.push_back(0);
-            else
-                b.pop_back();
-            return true;
-        });
-    switch (row % 3) {
-    case 0: // the whole image one page higher in the address space
-        add("sections-moved", [&](std::vector<uint8_t>& b) {
-            for (const Pe::Section& s : pe.table)
-                Set32(b, s.at + 12, s.virtualAddress + 0x10000);
-            Set32(b, optional + 16, pe.entry + 0x10000);
-            Set32(b, optional + 56, Get32(b, optional + 56) + 0x10000);
-            return true;
-        });
-        break;
-    case 1: // the first window's section data 16 bytes later in the file
-        add("raw-data-moved", [&](std::vector<uint8_t>& b) {
-            if (s1.rawSize < 16 || (uint64_t)s1.rawPointer + s1.rawSize > b.size()) return false;
-            memmove(&b[s1.rawPointer + 16], &b[s1.rawPointer], s1.rawSize - 16);
-            Set32(b, s1.at + 20, s1.rawPointer + 16);
-            return true;
-        });
-        break;
-    default: // the first window's section holds no file data from the window on
-        add("raw-size-cut", [&](std::vector<uint8_t>& b) {
-            Set32(b, s1.at + 16, rva1 - s1.virtualAddress);
-            return true;
-        });
-    }
-    switch (row % 4) {
-    case 0:
-        add("pointer-past-end", [&](std::vector<uint8_t>& b) {
-            Set32(b, 60, (uint32_t)b.size() + 0x40);
-            return true;
-        });
-        break;
-    case 1:
-        add("pointer-above-64k", [&](std::vector<uint8_t>& b) {
-            Set32(b, 60, header + 0x10000);
-            return true;
-        });
-        break;
-    case 2:
-        add("optional-header-240", [&](std::vector<uint8_t>& b) {
-            Set16(b, header + 20, 240);
-            return true;
-        });
-        break;
-    default:
-        add("21-sections", [&](std::vector<uint8_t>& b) {
-            Set16(b, header + 6, 21);
-            return true;
-        });
-    }
-    switch (row % 5) {
-    case 0:
-        add("no-mz", [&](std::vector<uint8_t>& b) {
-            b[0] = b[1] = 0;
-            return true;
-        });
-        break;
-    case 1:
-        add("entry-moved", [&](std::vector<uint8_t>& b) {
-            Set32(b, optional + 16, pe.entry + 4);
-            return true;
-        });
-        break;
-    case 2: // a last section ending before the windows: the check still reads them
-        add("last-section-short", [&](std::vector<uint8_t>& b) {
-            Set32(b, pe.table.back().at + 8, 0x10);
-            return true;
-        });
-        break;
-    case 3: // the first window placed where the check reads position 0
-        add("window-at-position-0", [&](std::vector<uint8_t>& b) {
-            const Pe::Section& first = pe.table[0];
-            const uint32_t zero = first.virtualAddress - first.rawPointer;
-            const uint32_t entry = zero - (uint32_t)rec.offset1;
-            const int64_t window2 = pe.Position(entry + (uint32_t)rec.offset2);
-            if (first.rawPointer >= first.virtualAddress || window2 < 0 ||
-                window2 + 20 > (int64_t)b.size() || pe.sizeOfHeaders + 20 > b.size())
-                return false;
-            Set32(b, optional + 16, entry);
-            memcpy(&b[pe.sizeOfHeaders], rec.pattern1, 20);
-            memcpy(&b[window2], rec.pattern2, 20);
-            return true;
-        });
-        break;
-    default: // an overlapping section header ahead of the real ones
-        add("sections-out-of-order", [&](std::vector<uint8_t>& b) {
-            const uint32_t table = pe.table[0].at, count = (uint32_t)pe.table.size();
-            if (table + (count + 1) * 40 > pe.sizeOfHeaders) return false;
-            memmove(&b[table + 40], &b[table], count * 40);
-            memcpy(&b[table], ".late\0\0\0", 8);
-            Set32(b, table + 8, 0x10000000);         // a huge VirtualSize
-            Set32(b, table + 12, s1.virtualAddress); // from the first window's section on
-            Set32(b, table + 16, 0x200);
-            Set32(b, table + 20, s1.rawPointer + 0x200); // elsewhere in the file
-            Set16(b, header + 6, count + 1);
-            return true;
-        });
-    }
-    return out;
-}
+/* Each specimen gets every kStride-th row of the damaged headers, the rows
+   taking turns. */
+const size_t kStride = 8;
 
 class YaraTest : public WorldTest {};
 
@@ -495,10 +306,13 @@ TEST_F(YaraTest, TheCheckAndYaraAgreeFileByFile) {
     for (int row = 1; row <= Rows(kVariantTable); row++) {
         const std::vector<uint8_t> good = Specimen(row);
         ASSERT_FALSE(good.empty()) << "specimens not built";
-        for (auto& [what, bytes] : Damaged(row, good)) {
+        const std::vector<HeaderDamage>& damages = HeaderDamages();
+        for (size_t d = (size_t)row % kStride; d < damages.size(); d += kStride) {
+            std::vector<uint8_t> bytes;
+            if (!Damage(good, kVariantTable[row - 1], damages[d], &bytes)) continue;
             char name[64];
-            snprintf(name, sizeof name, "%03d-%s.exe", row, what.c_str());
-            WriteBytes(damaged + "/" + name, bytes);
+            snprintf(name, sizeof name, "%03d-%s.exe", row, damages[d].name.c_str());
+            simwin::WriteFile(std::string("C:\\") + name, bytes);
             files.push_back({damaged + "/" + name, std::string("C:\\") + name, "damaged"});
             made++;
         }
@@ -573,53 +387,33 @@ TEST_F(YaraTest, SizeModesAndWrapAroundAgreeFileByFile) {
         with("W32/Phantaxis.\"Zero\"\\Mode", n, 0), with("W32/Phantaxis.Four", n, 4),
         with("W32/Phantaxis.Near", n, 2), with("W32/Phantaxis.Any", 1, 3)};
 
-    // A hand-made file whose second section sits at the top of the 32-bit
-    // address space: entry 0x1000 minus 0x10FF0 reaches it only by wrapping.
-    std::vector<uint8_t> wrap(0x800, 0);
-    wrap[0] = 'M', wrap[1] = 'Z';
-    Set32(wrap, 60, 0x80);
-    memcpy(&wrap[0x80], "PE\0\0", 4);
-    Set16(wrap, 0x84, 0x14C);
-    Set16(wrap, 0x86, 2);
-    Set16(wrap, 0x94, 224);
-    Set16(wrap, 0x96, 0x010F);
-    Set16(wrap, 0x98, 0x10B);
-    Set32(wrap, 0x98 + 16, 0x1000);   // AddressOfEntryPoint
-    Set32(wrap, 0x98 + 28, 0x400000); // ImageBase
-    Set32(wrap, 0x98 + 32, 0x1000);   // SectionAlignment
-    Set32(wrap, 0x98 + 36, 0x200);    // FileAlignment
-    Set32(wrap, 0x98 + 56, 0x2000);   // SizeOfImage
-    Set32(wrap, 0x98 + 60, 0x400);    // SizeOfHeaders
-    Set32(wrap, 0x98 + 92, 16);       // NumberOfRvaAndSizes
-    const uint32_t sections[2][4] = {{0x1000, 0x1000, 0x200, 0x400},
-                                     {0xFFFF, 0xFFFF0000, 0x200, 0x600}};
-    for (int i = 0; i < 2; i++) {
-        const uint32_t at = 0x178 + i * 40;
-        memcpy(&wrap[at], i ? ".top" : ".text", 5);
-        for (int k = 0; k < 4; k++)
-            Set32(wrap, at + 8 + k * 4, sections[i][k]);
-    }
+    // A file whose second section sits at the top of the 32-bit address
+    // space: entry 0x1000 minus 0x10FF0 reaches it only by wrapping.
     VariantSignature top = with("W32/Phantaxis.Top", 0x800, 1);
     top.offset1 = -0x10FF0; // RVA 0xFFFF0010, file position 0x610
     top.offset2 = -0x10FC0; // RVA 0xFFFF0040, file position 0x640
-    memcpy(&wrap[0x610], top.pattern1, 20);
-    memcpy(&wrap[0x640], top.pattern2, 20);
+    specimen::Layout layout;
+    layout.entry = 0x1000;
+    layout.sections = {{".text", 0x1000, 0x1000, 0x400, 0x200, specimen::kCodeFlags},
+                       {".top", 0xFFFF0000, 0xFFFF, 0x600, 0x200, specimen::kDataFlags}};
+    layout.entryFilePos = 0x400, layout.window1 = 0x610, layout.window2 = 0x640;
+    layout.imageSize = 0x2000;
+    const std::vector<uint8_t> wrap = specimen::Build(top, layout);
     table.insert(table.begin() + 2, top);
     table.push_back(VariantSignature{});
 
     const std::string rules = root_ + "/own.yar";
     std::ofstream(rules) << yara_rules::RulesFile(table.data());
     std::vector<std::pair<std::string, int>> files; // name, row expected of both
-    WriteBytes(root_ + "/c/wrap.exe", wrap);
+    simwin::WriteFile("C:\\wrap.exe", wrap);
     files.push_back({"wrap.exe", 3});
     for (int d : {-4096, -4095, 0, 4095, 4096}) {
         VariantSignature sized = base;
         sized.fileSize = n + d;
-        specimen::Layout layout;
         std::string why;
         ASSERT_TRUE(specimen::Plan(sized, &layout, &why)) << why;
         const std::string name = "near" + std::to_string(d) + ".exe";
-        WriteBytes(root_ + "/c/" + name, specimen::Build(sized, layout));
+        simwin::WriteFile("C:\\" + name, specimen::Build(sized, layout));
         files.push_back({name, d > -4096 && d < 4096 ? 4 : 5});
     }
 
