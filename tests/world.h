@@ -17,19 +17,65 @@ class WorldTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    /* What every fresh world of a fixture holds besides drive C: (its
+       windows, files, action); run by SetUp and by every Renew. */
+    virtual void Furnish() {}
 
     /* A fresh host folder for drive `letter`. */
     std::string MapDrive(char letter, UINT type = DRIVE_FIXED);
     /* Sets g_scan.mainWindow to the recording window. */
     void AttachWindow();
+    /* A run that deletes what it finds, shown in the recording window;
+       `target` the drive of the run ("!:": every fixed drive). */
+    void PrepareRemoval(const char* target = "");
     /* The world anew within one test: simwin, scan state, records and an
-       empty drive C:; for tables of cases that each need a fresh start. */
-    void Renew();
+       empty drive C:, then the Windows family `version` (when given) and
+       the fixture's Furnish; for tables of cases that each need a fresh start. */
+    void Renew(void (*version)() = nullptr);
+    /* Windows starts again: simwin anew with drive C: holding the same files,
+       then the Windows family `version`; the scan state and records stay. */
+    void Reboot(void (*version)() = nullptr);
 
     std::string root_;                         // host folder of this test
     static std::vector<std::string> lines_;    // log lines, in order
     static std::vector<std::string> statuses_; // status texts, in order
 };
+
+/* The same fixture furnished for a drive scan that removes what it finds:
+   a recording window, and infected_ holds a specimen of the record that
+   W32/Phantaxis.b.FraudTool names. */
+class ScanWorldTest : public WorldTest {
+  protected:
+    void Furnish() override;
+    std::vector<uint8_t> infected_;
+};
+/* The line of a later infected file's removal, C:\zzz\late.exe, that a
+   scan of hostile input still reaches. */
+extern const char* const kLateRemoved;
+
+/* Each call simwin counted since the last renew to one of `ops`: the points
+   where a sweep fails one call in turn (the operation, the call's number from 0). */
+struct FaultPoint {
+    std::string op;
+    int call;
+};
+std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops);
+
+/* Registry contents at their limits: the longest value name the registry
+   allows (16383 characters) made of `fill`, and `size` bytes of data with no
+   NUL anywhere. */
+std::string LongestValueName(char fill);
+std::vector<uint8_t> Unterminated(size_t size);
+
+/* Paths at their limits: `dir` + "\" + a name of `fill` characters ending
+   in `ext`, `length` characters in all; a chain of folders, each a name of
+   `length` characters of one letter from `first` up to `last` (excluded),
+   below `root`; the 8.3 alias Windows gives the first long name made of
+   `letter` (and `ext`, upper-cased). */
+std::string PathOfLength(const std::string& dir, size_t length, char fill,
+                         const std::string& ext = ".exe");
+std::string FolderChain(const std::string& root, char first, char last, size_t length);
+std::string Alias(char letter, const std::string& ext = "");
 
 /* Files the check opened, by either way it opens them: a handle (NT 2000 and
    later) or the run-time's read-only open. */
