@@ -191,6 +191,10 @@ TEST_F(WalkTest, DriveRootNotesItsProgramFilesFolder) {
     WalkDirectory("D:\\*.*"); // no such folder: the flag keeps its value
     EXPECT_EQ(g_scan.programFilesPending, 1);
     EXPECT_EQ(g_scan.programFilesVisited, 0);
+    // Only a drive root's pattern notes it, not one a character longer.
+    g_scan.programFilesPending = 0;
+    WalkDirectory("C:\\P*.*");
+    EXPECT_EQ(g_scan.programFilesPending, 0);
 
     // a listing spelled otherwise is entered but not counted as visited
     MapDrive('E');
