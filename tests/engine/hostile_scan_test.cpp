@@ -21,16 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class HostileScanTest : public WorldTest {
+class HostileScanTest : public ScanWorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        infected_ = Specimen(2);
-        ASSERT_FALSE(infected_.empty()) << "specimens not built";
-    }
-
     /* Every file under drive C: and its content. */
     std::map<std::string, std::string> Snapshot() {
         std::map<std::string, std::string> files;
@@ -61,8 +53,6 @@ class HostileScanTest : public WorldTest {
     }
 
     std::string Host(const std::string& win) { return simwin::HostPath(win); }
-
-    std::vector<uint8_t> infected_;
 };
 
 void PutLe16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
@@ -118,7 +108,7 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     for (auto& s : statuses_)
         EXPECT_LE(s.size(), 60u);
     ASSERT_FALSE(lines_.empty());
-    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+    EXPECT_EQ(lines_.back(), kLateRemoved);
 
     // Patterns handed in at and beyond the limit: nothing is read past them.
     std::string pattern259 = "C:\\" + std::string(252, 'x') + "\\*.*";
@@ -137,15 +127,14 @@ TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
     simwin::WriteFile("C:\\b\\sub\\4.exe", infected_);
     simwin::WriteFile("C:\\c\\gone\\5.exe", infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
-    // As b's file phase opens its first file of a table length (2.exe: the
-    // text files are never opened), b disappears with all it holds; while c
-    // is listed, its subfolder is replaced by a file.
+    // As b's file phase opens 2.exe, b disappears with all it holds; as the
+    // walk enters c's subfolder, that is replaced by a file.
     const std::string b = Host("C:\\b"), cGone = Host("C:\\c\\gone");
     simwin::OnCall("CreateFileA", [b] {
-        if (simwin::CallCount("CreateFileA") == 1) fs::remove_all(b);
+        if (simwin::CallAbout() == "C:\\b\\2.exe") fs::remove_all(b);
     });
     simwin::OnCall("FindFirstFileA", [cGone] {
-        if (fs::is_directory(cGone) && simwin::CallCount("FindFirstFileA") > 8) {
+        if (fs::is_directory(cGone) && simwin::CallAbout() == "C:\\c\\gone\\*.*") {
             fs::remove_all(cGone);
             std::ofstream(cGone) << "now a file";
         }
@@ -155,8 +144,7 @@ TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
     // but cannot be opened, so nothing is checked or posted for them.
     EXPECT_EQ(g_scan.filesScanned, 5); // x, 1, 2, 3, late
     EXPECT_EQ(g_scan.filesInfected, 1);
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{kLateRemoved}));
     EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
     EXPECT_EQ(simwin::ReadFile("C:\\a\\x.txt"), "first file of the walk");
     EXPECT_EQ(simwin::ReadFile("C:\\c\\gone"), "now a file");
@@ -171,11 +159,7 @@ TEST_F(HostileScanTest, AFileThatShrinksWhileItIsChecked) {
     // the record does not match; the cut file is left as it is.
     for (long cut : {1000L, 0L, 30L}) {
         SCOPED_TRACE(cut);
-        g_scan.filesInfected = g_scan.filesRemoved = g_scan.filesScanned = 0;
-        lines_.clear();
-        simwin::Reset();
-        MapDrive('C');
-        AttachWindow();
+        Renew();
         simwin::WriteFile("C:\\a\\shrinks.exe", infected_);
         simwin::WriteFile("C:\\b\\late.exe", infected_);
         const std::string victim = Host("C:\\a\\shrinks.exe");

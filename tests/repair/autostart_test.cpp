@@ -262,7 +262,7 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     // time; nothing left to delete posts nothing.
     lines_.clear();
     Set(kRun, "Stuck", "c:\\bad\\three.exe");
-    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 1); // after "Two"
+    simwin::FailCallOn("RegDeleteValueA", "Stuck", ERROR_ACCESS_DENIED);
     Detect("c:\\bad\\three.exe");
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "Stuck");
@@ -311,7 +311,7 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Number", REG_DWORD, {1, 2, 3, 4});
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Empty", REG_SZ, {});
     // Names of 128 and of 16383 characters (the registry's longest).
-    std::string longName(128, 'n'), longestName(16383, 'm');
+    std::string longName(128, 'n'), longestName = LongestValueName('m');
     Set(kRun, longName, "c:\\e.exe");
     Set(kRun, longestName, "c:\\e.exe");
     Detect("c:\\e.exe");
@@ -325,17 +325,16 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     Set(kRunServices, "B", "c:\\e.exe");
     Set(kRunServices, "C", "c:\\e.exe");
     simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 3); // RunServices, i = 0
-    // The Run walk queries its three values twice each; B's first query fails.
-    simwin::FailCall("RegQueryValueExA", ERROR_NOT_ENOUGH_MEMORY, 1, 6);
+    simwin::FailCallOn("RegQueryValueExA", "B", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\e.exe");
     EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"A", "B"}));
 
-    // A value that grows between the size query and the read is skipped:
-    // the fourth value of Run, so its read is the eighth query.
+    // A value that grows between the size query and the read is skipped.
     Set(kRun, "Grows", "c:\\e.exe");
     int queries = 0;
     simwin::OnCall("RegQueryValueExA", [&] {
-        if (++queries == 8) Set(kRun, "Grows", "c:\\e.exe " + std::string(1000, 'g'));
+        if (simwin::CallAbout() == "Grows" && ++queries == 2)
+            Set(kRun, "Grows", "c:\\e.exe " + std::string(1000, 'g'));
     });
     Detect("c:\\e.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Grows"));
