@@ -64,12 +64,9 @@ void PutLe32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 }
 
 TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
-    const std::string dir = "C:\\" + std::string(200, 'a');                     // 203 characters
-    const std::string fits = dir + "\\" + std::string(51, 'p') + ".exe";        // 259
-    const std::string tooLong = dir + "\\" + std::string(52, 'q') + ".exe";     // 260
-    const std::string farTooLong = dir + "\\" + std::string(240, 'r') + ".exe"; // 448
-    ASSERT_EQ(fits.size(), 259u);
-    ASSERT_EQ(tooLong.size(), 260u);
+    const std::string dir = "C:\\" + std::string(200, 'a'); // 203 characters
+    const std::string fits = PathOfLength(dir, 259, 'p'), tooLong = PathOfLength(dir, 260, 'q'),
+                      farTooLong = PathOfLength(dir, 448, 'r');
     simwin::WriteFile(fits, infected_);
     simwin::WriteFile(tooLong, infected_);
     simwin::WriteFile(farTooLong, infected_);
@@ -111,8 +108,7 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     EXPECT_EQ(lines_.back(), kLateRemoved);
 
     // Patterns handed in at and beyond the limit: nothing is read past them.
-    std::string pattern259 = "C:\\" + std::string(252, 'x') + "\\*.*";
-    ASSERT_EQ(pattern259.size(), 259u);
+    const std::string pattern259 = PathOfLength("C:", 255, 'x', "") + "\\*.*";
     EXPECT_EQ(WalkDirectory(pattern259.c_str()), g_scan.filesScanned);
     std::string pattern5000 = "C:\\" + std::string(4990, 'y') + "\\*.*";
     EXPECT_EQ(WalkDirectory(pattern5000.c_str()), g_scan.filesScanned);
@@ -302,10 +298,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        Renew();
-        AttachWindow();
+        Renew(r.version);
         g_scan.action = r.action;
-        r.version();
         simwin::WriteFile("C:\\v\\x.exe", infected_);
         simwin::WriteFile("C:\\WINDOWS\\system32\\x.exe", "the system's own");
         if (*r.failing) simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, 1);

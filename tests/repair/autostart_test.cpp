@@ -31,11 +31,7 @@ std::vector<std::string> Names(const char* key) {
 
 class AutostartTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-    }
+    void Furnish() override { PrepareRemoval(); }
     /* One detection of `file` by the record `variant`. */
     void Detect(const std::string& file, const char* variant = "W32/Phantaxis.C.FraudTool") {
         CopyText(g_scan.currentFile, sizeof g_scan.currentFile, file.c_str());

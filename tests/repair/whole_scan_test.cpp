@@ -36,9 +36,7 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Third",
                          "\"c:\\zzz\\second.exe\" -s");
 
-    AttachWindow();
-    strcpy(g_scan.target, "!:");
-    g_scan.action = ACTION_DELETE;
+    PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
     EXPECT_EQ(lines_, (std::vector<std::string>{
@@ -105,9 +103,7 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
         simwin::OnCall(op, [&offDuring, op] {
             if (simwin::RedirectionOff()) offDuring.push_back(op);
         });
-    AttachWindow();
-    strcpy(g_scan.target, "!:");
-    g_scan.action = ACTION_DELETE;
+    PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
     EXPECT_EQ(lines_, (std::vector<std::string>{
@@ -163,9 +159,7 @@ TEST_F(WholeScanTest, WithoutWow64NothingChanges) {
         simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "A",
                              "C:\\WINDOWS\\system32\\a.exe");
         simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "A", "C:\\WINDOWS\\system32\\a.exe");
-        AttachWindow();
-        strcpy(g_scan.target, "!:");
-        g_scan.action = ACTION_DELETE;
+        PrepareRemoval("!:");
         RunScan();
         ASSERT_GE(lines_.size(), 2u);
         EXPECT_EQ(std::vector<std::string>(lines_.begin(), lines_.begin() + 2),
