@@ -7,6 +7,7 @@
 #include "world.h"
 
 #include <functional>
+#include <numeric>
 
 namespace {
 
@@ -45,81 +46,69 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
     std::vector<std::string> thirty; // with the program itself: 30 processes
     for (int i = 0; i < 29; i++)
         thirty.push_back("C:\\p\\" + std::to_string(i) + ".exe");
+    const auto Ends = simwin::Termination::Ends;
     struct Row {
-        const char* what;
-        std::function<void()> version;
+        void (*version)();
         std::vector<std::string> images;
         simwin::Termination t;
         const char* kill;
         int32_t result;
-        std::vector<bool> running; // of `images`, after the attempt
+        std::string running; // per image, '1' when it still runs after the attempt
         std::vector<DWORD> sleeps;
-        DWORD now;
     } rows[] = {
         // Other platforms answer success at once, and so does a version that cannot be read.
-        {"Win32s",
-         [] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); },
+        {[] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); },
          {"C:\\x\\a.exe"},
-         simwin::Termination::Ends,
+         Ends,
          "C:\\x\\a.exe",
          1,
-         {true},
-         {},
-         0},
-        {"no version",
-         [] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1); },
+         "1",
+         {}},
+        {[] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1); },
          {"C:\\x\\a.exe"},
-         simwin::Termination::Ends,
+         Ends,
          "C:\\x\\a.exe",
          1,
-         {true},
-         {},
-         0},
-        // 9x: only the first process of that file, never another file of that
-        // name. Load, snapshot, the program's own entry and the other file, the match.
-        {"98, first match",
-         simwin::SetWindows98,
+         "1",
+         {}},
+        // 9x: only the first process of that file, never another file of that name.
+        // Load, snapshot, the program's own entry and the other file, the match.
+        {simwin::SetWindows98,
          {"C:\\one\\setup.exe", "C:\\two\\SETUP.EXE", "C:\\two\\setup.exe"},
-         simwin::Termination::Ends,
+         Ends,
          "C:\\two\\setup.exe",
          1,
-         {true, false, true},
-         {100, 100, 100, 100, 100, 100, 50, 500},
-         1150},
+         "101",
+         {100, 100, 100, 100, 100, 100, 50, 500}},
         // A search without a match takes about six seconds: 200 + 30 x 200.
-        {"98, no match", simwin::SetWindows98, thirty, simwin::Termination::Ends, "C:\\x\\evil.exe",
-         0, std::vector<bool>(29, true), std::vector<DWORD>(62, 100), 6200},
+        {simwin::SetWindows98, thirty, Ends, "C:\\x\\evil.exe", 0, std::string(29, '1'),
+         std::vector<DWORD>(62, 100)},
         // A match that cannot be terminated is a failure too, after its pauses.
-        {"98, refuses",
-         simwin::SetWindows98,
+        {simwin::SetWindows98,
          {"C:\\x\\stuck.exe"},
          simwin::Termination::Refuses,
          "C:\\x\\stuck.exe",
          0,
-         {true},
-         {100, 100, 100, 100, 50, 500},
-         950},
+         "1",
+         {100, 100, 100, 100, 50, 500}},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.what);
-        Renew();
-        r.version();
+        SCOPED_TRACE(std::string(r.kill) + " " + std::to_string(&r - rows));
+        Renew(r.version);
         std::vector<DWORD> pids;
         for (const std::string& image : r.images)
             pids.push_back(Run(image, r.t));
         EXPECT_EQ(KillProcessByImage(r.kill), r.result);
-        for (size_t i = 0; i < pids.size(); i++)
-            EXPECT_EQ(simwin::IsRunning(pids[i]), r.running[i]) << r.images[i];
+        for (size_t i = 0; i < pids.size(); i++) {
+            EXPECT_EQ(simwin::IsRunning(pids[i]), r.running[i] == '1') << r.images[i];
+            EXPECT_EQ(simwin::ExitCodeOf(pids[i]), r.running[i] == '1' ? STILL_ACTIVE : 0u);
+        }
         EXPECT_EQ(simwin::Sleeps(), r.sleeps);
-        EXPECT_EQ(simwin::Now(), r.now);
+        EXPECT_EQ(simwin::Now(), std::accumulate(r.sleeps.begin(), r.sleeps.end(), 0u));
         if (r.result)
             EXPECT_TRUE(simwin::Questions().empty());
         else
             ExpectBox(r.kill);
-        for (size_t i = 0; i < pids.size(); i++)
-            if (!r.running[i]) {
-                EXPECT_EQ(simwin::ExitCodeOf(pids[i]), 0u);
-            }
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
         if (r.images.size() == 1 && r.result) {
             EXPECT_EQ(simwin::CallCount("LoadLibraryA") + simwin::CallCount("RegOpenKeyExA"), 0);
