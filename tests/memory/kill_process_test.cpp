@@ -232,7 +232,7 @@ TEST_F(KillProcessTest, Nt4NeedsBothIndexesOfTheNameTable) {
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters", REG_BINARY, {});
     EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
     simwin::ServeProcessPerformanceData();
-    simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, 1, 2); // the data query
+    simwin::FailCallOn("RegQueryValueExA", "230", ERROR_ACCESS_DENIED); // the data query
     EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);

@@ -33,6 +33,11 @@ class DeleteOnRestartTest : public WorldTest {
         EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
         return Ini();
     }
+    /* The new file cannot take the old one's place, nor the old be renamed back. */
+    static void FailRenamesIntoPlace() {
+        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\wininit.new", ERROR_WRITE_FAULT);
+        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
+    }
     static constexpr const char* kLong = "C:\\Program Files\\Phx\\verylongname.exe";
     static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
 };
@@ -136,27 +141,23 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
                      "GetFileAttributesA", "CopyFileA", "fopen", "fgets", "fclose", "_open",
                      "_write", "_close", "MoveFileA", "DeleteFileA"});
     ASSERT_GE(points.size(), 16u);
-    // The new file cannot take the old one's place, and the old comes back by
-    // copy when it cannot be renamed back; a failed write whose new file
-    // cannot be deleted leaves that behind.
-    struct Double {
-        const char *op, *op2;
-        int skip, skip2;
-    } doubles[] = {{"MoveFileA", "MoveFileA", 1, 1}, {"_write", "DeleteFileA", 3, 0}};
-    for (const Double& d : doubles)
-        points.push_back({std::string(d.op) + "+" + d.op2, (int)(&d - doubles)});
+    // Two failures: the old file comes back by copy when it cannot be renamed
+    // back; a failed write whose new file cannot be deleted leaves that behind.
+    void (*const doubles[])() = {FailRenamesIntoPlace, [] {
+                                     simwin::FailCall("_write", ERROR_WRITE_FAULT, 1, 3);
+                                     simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\wininit.new",
+                                                        ERROR_WRITE_FAULT);
+                                 }};
+    points.push_back({"MoveFileA+MoveFileA", 0});
+    points.push_back({"_write+DeleteFileA", 1});
     for (const FaultPoint& p : points) {
         SCOPED_TRACE(p.op + " " + std::to_string(p.call));
         Renew();
         SetIni(old);
-        const size_t plus = p.op.find('+');
-        if (plus == std::string::npos) {
+        if (p.op.find('+') != std::string::npos)
+            doubles[p.call]();
+        else
             simwin::FailCall(p.op, ERROR_WRITE_FAULT, 1, p.call);
-        } else {
-            const Double& d = doubles[p.call];
-            simwin::FailCall(d.op, ERROR_WRITE_FAULT, 1, d.skip);
-            simwin::FailCall(d.op2, ERROR_WRITE_FAULT, 1, d.skip2 + (d.op == d.op2 ? 1 : 0));
-        }
         const bool done = ScheduleDeleteOnRestart(kLong);
         EXPECT_EQ(Ini(), done ? merged : old);
         EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.old"), done && p.op == "DeleteFileA");
@@ -187,8 +188,8 @@ TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
     // swap leaves its wininit.old to the next request.
     const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n";
     SetIni(old);
-    simwin::FailCall("MoveFileA", ERROR_WRITE_FAULT, 2, 1);
-    simwin::FailCall("CopyFileA", ERROR_WRITE_FAULT, 1, 1);
+    FailRenamesIntoPlace();
+    simwin::FailCallOn("CopyFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), old);
     Reboot(simwin::SetWindows98);
@@ -197,7 +198,7 @@ TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
 
-    simwin::FailCall("DeleteFileA", ERROR_WRITE_FAULT, 1, 0);
+    simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
     EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
     EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\n");
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
@@ -232,7 +233,7 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
         SetIni(old);
         int calls = 0;
         if (op) simwin::FailCall(op, ERROR_WRITE_FAULT, 1, k);
-        if (renames) simwin::FailCall("MoveFileA", ERROR_WRITE_FAULT, 2, 1);
+        if (renames) FailRenamesIntoPlace();
         for (const char* each : ops)
             if (!op)
                 simwin::OnCall(each, [&] {
