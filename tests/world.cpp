@@ -79,6 +79,12 @@ std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops) {
 
 std::string LongestValueName(char fill) { return std::string(16383, fill); }
 
+void SetStrings(const std::string& key,
+                const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, data] : values)
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
+}
+
 std::vector<uint8_t> Unterminated(size_t size) {
     std::vector<uint8_t> data(size);
     for (size_t i = 0; i < size; i++)

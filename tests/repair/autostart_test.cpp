@@ -17,10 +17,8 @@ const std::string kRemoved = "System Registry     W32/Phantaxis.Backdoor removed
 void Set(const char* key, const std::string& name, const std::string& data) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
 }
-/* Several string values of one key, in this order. */
 void Set(const char* key, const std::vector<std::pair<std::string, std::string>>& values) {
-    for (const auto& [name, data] : values)
-        Set(key, name, data);
+    SetStrings(key, values);
 }
 
 std::vector<std::string> Names(const char* key) {

@@ -25,9 +25,6 @@ const std::string kHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
 
 class HostileRepairTest : public ScanWorldTest {
   protected:
-    void SetString(const char* key, const std::string& name, const std::string& data) {
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
-    }
     bool Has(const char* key, const std::string& name) {
         return simwin::RegValueExists(HKEY_LOCAL_MACHINE, key, name);
     }
@@ -50,20 +47,20 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
     const std::string megabyte(1 << 20, 'x');
     simwin::WriteFile("C:\\Program Files\\Victim\\evil.exe", infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
-    // Start the infected file: removed, however long the name or the data.
-    SetString(AUTOSTART_RUN_KEY, longRun, "C:\\PROGRAM FILES\\VICTIM\\EVIL.EXE /autorun");
-    SetString(AUTOSTART_RUN_KEY, "Big", "\"c:\\program files\\victim\\evil.exe\" " + megabyte);
-    SetString(AUTOSTART_RUNSERVICES_KEY, longServices, "%SystemDrive%\\..\\" + megabyte);
-    simwin::SetEnv("VICTIM", "C:\\Program Files\\Victim");
-    SetString(AUTOSTART_RUNSERVICES_KEY, "Env", "%VICTIM%\\evil.exe " + megabyte);
-    // Start something else: kept.
-    SetString(AUTOSTART_RUN_KEY, longKeep, "c:\\windows\\notepad.exe");
-    SetString(AUTOSTART_RUN_KEY, "BareBig", megabyte + "evil.exe"); // not in a system folder
-    SetString(AUTOSTART_RUN_KEY, "Other", "c:\\program files\\victim\\other.exe " + megabyte);
     std::string names = "x"; // the file's name after each of 100000 backslashes
     while (names.size() < megabyte.size())
         names += "\\evil.exe.";
-    SetString(AUTOSTART_RUN_KEY, "Names", names);
+    simwin::SetEnv("VICTIM", "C:\\Program Files\\Victim");
+    // Start the infected file: removed, however long the name or the data;
+    // start something else: kept (BareBig is not in a system folder).
+    SetStrings(AUTOSTART_RUN_KEY, {{longRun, "C:\\PROGRAM FILES\\VICTIM\\EVIL.EXE /autorun"},
+                                   {"Big", "\"c:\\program files\\victim\\evil.exe\" " + megabyte},
+                                   {longKeep, "c:\\windows\\notepad.exe"},
+                                   {"BareBig", megabyte + "evil.exe"},
+                                   {"Other", "c:\\program files\\victim\\other.exe " + megabyte},
+                                   {"Names", names}});
+    SetStrings(AUTOSTART_RUNSERVICES_KEY, {{longServices, "%SystemDrive%\\..\\" + megabyte},
+                                           {"Env", "%VICTIM%\\evil.exe " + megabyte}});
     const std::vector<uint8_t> binary = Unterminated(1 << 20);
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary", REG_BINARY,
                         binary);
