@@ -104,7 +104,7 @@ std::string FolderChain(const std::string& root, char first, char last, size_t l
 }
 
 std::string Alias(char letter, const std::string& ext) {
-    std::string alias = std::string(6, (char)toupper(letter)) + "~1" + ext;
+    std::string alias = std::string(6, letter) + "~1" + ext;
     for (char& c : alias)
         c = (char)toupper((unsigned char)c);
     return alias;

@@ -61,13 +61,13 @@ struct FaultPoint {
 };
 std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops);
 
+/* String values under HKEY_LOCAL_MACHINE\\`key`, set in this order. */
+void SetStrings(const std::string& key,
+                const std::vector<std::pair<std::string, std::string>>& values);
 /* Registry contents at their limits: the longest value name the registry
    allows (16383 characters) made of `fill`, and `size` bytes of data with no
    NUL anywhere. */
 std::string LongestValueName(char fill);
-/* String values under HKEY_LOCAL_MACHINE\\`key`, set in this order. */
-void SetStrings(const std::string& key,
-                const std::vector<std::pair<std::string, std::string>>& values);
 std::vector<uint8_t> Unterminated(size_t size);
 
 /* Paths at their limits: `dir` + "\" + a name of `fill` characters ending
