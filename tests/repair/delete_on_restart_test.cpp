@@ -309,6 +309,8 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         if (!r.scheduled.empty() && r.scheduled != kLong)
             pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
         EXPECT_EQ(simwin::PendingDeletions(), pending);
+        for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
+            EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
         EXPECT_EQ(simwin::FileExists(r.scheduled.empty() ? kLong : r.scheduled), true);
         if (r.scheduled.empty() || r.scheduled == kLong) continue;
         EXPECT_FALSE(simwin::FileExists(kLong));
@@ -319,13 +321,14 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
-    const int moves = simwin::CallCount("MoveFileExA");
+    const int moves = simwin::CallCount("MoveFileExA"), opens = simwin::CallCount("CreateFileA");
 
     simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::CallCount("MoveFileExA"), moves);
+    EXPECT_EQ(simwin::CallCount("CreateFileA"), opens); // nor is the file looked at
     EXPECT_EQ(simwin::CallCount("GetShortPathNameA"), 0);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
 }
