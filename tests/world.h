@@ -17,8 +17,7 @@ class WorldTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
-    /* What every fresh world of a fixture holds besides drive C: (its
-       windows, files, action); run by SetUp and by every Renew. */
+    /* What each fresh world of a fixture holds; run by SetUp and Renew. */
     virtual void Furnish() {}
 
     /* A fresh host folder for drive `letter`. */
@@ -41,27 +40,24 @@ class WorldTest : public ::testing::Test {
     static std::vector<std::string> statuses_; // status texts, in order
 };
 
-/* The same fixture furnished for a drive scan that removes what it finds:
-   a recording window, and infected_ holds a specimen of the record that
-   W32/Phantaxis.b.FraudTool names. */
+/* Furnished for a scan that removes what it finds, with a window; infected_
+   holds a specimen of W32/Phantaxis.b.FraudTool. */
 class ScanWorldTest : public WorldTest {
   protected:
     void Furnish() override;
     std::vector<uint8_t> infected_;
 };
-/* The line of a later infected file's removal, C:\zzz\late.exe, that a
-   scan of hostile input still reaches. */
+/* The removal of C:\zzz\late.exe, which a scan of hostile input still reaches. */
 extern const char* const kLateRemoved;
 
-/* Each call simwin counted since the last renew to one of `ops`: the points
-   where a sweep fails one call in turn (the operation, the call's number from 0). */
+/* Each call to one of `ops` since the last renew: where a sweep fails one in turn. */
 struct FaultPoint {
     std::string op;
     int call;
 };
 std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops);
 
-/* String values under HKEY_LOCAL_MACHINE\\`key`, set in this order. */
+/* String values under HKEY_LOCAL_MACHINE\`key`, set in this order. */
 void SetStrings(const std::string& key,
                 const std::vector<std::pair<std::string, std::string>>& values);
 /* Registry contents at their limits: the longest value name the registry
