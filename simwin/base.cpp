@@ -4,6 +4,7 @@
 #include "simwin/base.h"
 
 #include <map>
+#include <strings.h>
 #include <unordered_map>
 #include <vector>
 
@@ -15,6 +16,7 @@ struct Fault {
     DWORD error;
     int times; // < 0: for ever
     int skip;
+    std::string about; // only calls about this name; empty: every call
 };
 
 /* What the tests arranged for one operation, and how often it ran. */
@@ -33,6 +35,7 @@ struct Registry {
     std::unordered_map<const char*, Operation*> byName;
     std::map<uintptr_t, std::shared_ptr<simwin::Object>> handles;
     uintptr_t nextHandle = 0x1000;
+    std::string about; // of the call in progress
 };
 
 Registry& R() {
@@ -83,7 +86,11 @@ static Operation& Op(const char* name) {
 }
 
 void FailCall(const std::string& op, DWORD error, int times, int skip) {
-    R().operations[op].faults.push_back(Fault{error, times, skip});
+    R().operations[op].faults.push_back(Fault{error, times, skip, {}});
+}
+
+void FailCallOn(const std::string& op, const std::string& about, DWORD error, int times) {
+    R().operations[op].faults.push_back(Fault{error, times, 0, about});
 }
 
 void OnCall(const std::string& op, std::function<void()> hook) {
@@ -95,16 +102,24 @@ int CallCount(const std::string& op) {
     return it == R().operations.end() ? 0 : it->second.count;
 }
 
-bool Enter(const char* name, DWORD* error) {
+bool Enter(const char* name, DWORD* error) { return Enter(name, error, ""); }
+
+const std::string& CallAbout() { return R().about; }
+
+bool Enter(const char* name, DWORD* error, const char* about) {
+    const std::string subject = about ? about : "";
+    R().about = subject;
     Operation* op = &Op(name);
     op->count++;
     if (!op->hooks.empty()) {
         auto hooks = op->hooks; // a hook may add hooks
         for (auto& fn : hooks)
             fn();
-        op = &Op(name); // a hook may even have reset the world
+        op = &Op(name);      // a hook may even have reset the world
+        R().about = subject; // or called other operations
     }
     for (Fault& fault : op->faults) {
+        if (!fault.about.empty() && strcasecmp(fault.about.c_str(), subject.c_str()) != 0) continue;
         if (fault.skip > 0) {
             fault.skip--;
             continue;

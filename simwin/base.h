@@ -6,7 +6,9 @@
 ** Enter counts the call, runs the hooks a test attached to that name (they
 ** may change the world mid-scan), and reports whether the test asked this
 ** call to fail; the operation then fails the way Windows would, with err as
-** its error code.
+** its error code. An operation on a named thing (a file's path, a registry
+** key's subkey or a value's name) passes that name too, so that a test can
+** fail the call by what it is about rather than by counting calls.
 */
 #ifndef SIMWIN_BASE_H
 #define SIMWIN_BASE_H
@@ -34,12 +36,20 @@ struct ResetHook {
 /* Fault injection: after `skip` successful calls of operation `op`, the next
    `times` calls fail with `error` (times < 0: every later call). */
 void FailCall(const std::string& op, DWORD error, int times = 1, int skip = 0);
+/* The next `times` calls of `op` about `about` (its name compared without
+   regard to case) fail with `error` (times < 0: every later one). */
+void FailCallOn(const std::string& op, const std::string& about, DWORD error, int times = 1);
 /* Runs `hook` at the start of every call of `op`, before the fault test. */
 void OnCall(const std::string& op, std::function<void()> hook);
 /* How often `op` has been called since the last Reset. */
 int CallCount(const std::string& op);
 /* Called by every simulated operation: true when this call must fail. */
 bool Enter(const char* op, DWORD* error);
+/* The same for an operation on a named thing: `about` is that name. */
+bool Enter(const char* op, DWORD* error, const char* about);
+/* What the call in progress is about ("" when its operation names nothing):
+   for hooks that act on one file or key only. */
+const std::string& CallAbout();
 
 /* Handles: an object behind a HANDLE-sized value. Areas derive from it. */
 struct Object {

@@ -90,7 +90,8 @@ uint64_t BytesRead() { return bytesRead; }
 
 int _open(const char* path, int flags, ...) {
     DWORD err;
-    if (simwin::Enter("_open", &err)) return Fail(err == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES);
+    if (simwin::Enter("_open", &err, path))
+        return Fail(err == ERROR_FILE_NOT_FOUND ? ENOENT : EACCES);
     if (!path) return Fail(ENOENT);
     int access = flags & 3;
     if (access == _O_RDONLY && !(flags & (_O_CREAT | _O_TRUNC | _O_EXCL))) {

@@ -608,7 +608,7 @@ UINT GetDriveTypeA(LPCSTR rootPath) {
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     DWORD err;
-    if (simwin::Enter("FindFirstFileA", &err)) {
+    if (simwin::Enter("FindFirstFileA", &err, pattern)) {
         SetLastError(err);
         return INVALID_HANDLE_VALUE;
     }
@@ -669,7 +669,7 @@ BOOL FindClose(HANDLE search) {
 
 DWORD GetFileAttributesA(LPCSTR path) {
     DWORD err;
-    if (simwin::Enter("GetFileAttributesA", &err)) {
+    if (simwin::Enter("GetFileAttributesA", &err, path)) {
         SetLastError(err);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -683,7 +683,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attrs) {
     DWORD err;
-    if (simwin::Enter("SetFileAttributesA", &err)) {
+    if (simwin::Enter("SetFileAttributesA", &err, path)) {
         SetLastError(err);
         return FALSE;
     }
@@ -701,7 +701,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attrs) {
 
 BOOL DeleteFileA(LPCSTR path) {
     DWORD err;
-    if (simwin::Enter("DeleteFileA", &err)) {
+    if (simwin::Enter("DeleteFileA", &err, path)) {
         SetLastError(err);
         return FALSE;
     }
@@ -728,7 +728,7 @@ BOOL DeleteFileA(LPCSTR path) {
 
 BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
     DWORD err;
-    if (simwin::Enter("MoveFileA", &err)) {
+    if (simwin::Enter("MoveFileA", &err, existing)) {
         SetLastError(err);
         return FALSE;
     }
@@ -738,7 +738,7 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     moveFileExCalls.push_back({existing ? existing : "", newName ? newName : "", flags});
     DWORD err;
-    if (simwin::Enter("MoveFileExA", &err)) {
+    if (simwin::Enter("MoveFileExA", &err, existing)) {
         SetLastError(err);
         return FALSE;
     }
@@ -794,7 +794,7 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
    buffer is too small; 0 with the last error when a component is missing. */
 DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     DWORD err;
-    if (simwin::Enter("GetShortPathNameA", &err)) {
+    if (simwin::Enter("GetShortPathNameA", &err, longPath)) {
         SetLastError(err);
         return 0;
     }
@@ -841,7 +841,7 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
 
 BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     DWORD err;
-    if (simwin::Enter("CopyFileA", &err)) {
+    if (simwin::Enter("CopyFileA", &err, existing)) {
         SetLastError(err);
         return FALSE;
     }
@@ -885,7 +885,7 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
     DWORD err;
-    if (simwin::Enter("CreateDirectoryA", &err)) {
+    if (simwin::Enter("CreateDirectoryA", &err, path)) {
         SetLastError(err);
         return FALSE;
     }
@@ -908,7 +908,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
 
 BOOL RemoveDirectoryA(LPCSTR path) {
     DWORD err;
-    if (simwin::Enter("RemoveDirectoryA", &err)) {
+    if (simwin::Enter("RemoveDirectoryA", &err, path)) {
         SetLastError(err);
         return FALSE;
     }
@@ -940,7 +940,7 @@ std::string VolumeName(const std::string& hostRoot) {
 /* The file's own record, not its directory entry; a link's own for a link. */
 BOOL SimGetFileAttributesExA(LPCSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
     DWORD err;
-    if (simwin::Enter("GetFileAttributesExA", &err)) {
+    if (simwin::Enter("GetFileAttributesExA", &err, path)) {
         SetLastError(err);
         return FALSE;
     }
@@ -1328,7 +1328,7 @@ DWORD SharingError(const std::string& host, DWORD access, DWORD share) {
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
                    DWORD, HANDLE) {
     DWORD err;
-    if (simwin::Enter("CreateFileA", &err)) {
+    if (simwin::Enter("CreateFileA", &err, path)) {
         SetLastError(err);
         return INVALID_HANDLE_VALUE;
     }

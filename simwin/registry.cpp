@@ -158,7 +158,7 @@ LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool r
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     openCalls.push_back({subKey ? subKey : "", sam});
     DWORD err;
-    if (simwin::Enter("RegOpenKeyExA", &err)) return (LONG)err;
+    if (simwin::Enter("RegOpenKeyExA", &err, subKey)) return (LONG)err;
     if (!result) return ERROR_INVALID_PARAMETER;
     if (IsPerf(key)) {
         *result = HKEY_PERFORMANCE_DATA;
@@ -181,7 +181,7 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*, PHKEY result,
                      LPDWORD disposition) {
     DWORD err;
-    if (simwin::Enter("RegCreateKeyExA", &err)) return (LONG)err;
+    if (simwin::Enter("RegCreateKeyExA", &err, subKey)) return (LONG)err;
     auto base = FromHandle(key);
     if (!base || !result) return ERROR_INVALID_HANDLE;
     if (simwin::RefusesViewBits(sam)) return ERROR_ACCESS_DENIED;
@@ -207,7 +207,7 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
     DWORD err;
-    if (simwin::Enter("RegQueryValueExA", &err)) return (LONG)err;
+    if (simwin::Enter("RegQueryValueExA", &err, name)) return (LONG)err;
     if (IsPerf(key)) {
         if (!perfProvider) return ERROR_FILE_NOT_FOUND;
         std::vector<uint8_t> block = perfProvider(name ? name : "");
@@ -228,7 +228,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
     DWORD err;
-    if (simwin::Enter("RegSetValueExA", &err)) return (LONG)err;
+    if (simwin::Enter("RegSetValueExA", &err, name)) return (LONG)err;
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
@@ -308,7 +308,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWOR
 
 LONG RegDeleteValueA(HKEY key, LPCSTR name) {
     DWORD err;
-    if (simwin::Enter("RegDeleteValueA", &err)) return (LONG)err;
+    if (simwin::Enter("RegDeleteValueA", &err, name)) return (LONG)err;
     auto k = FromHandle(key);
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
@@ -325,7 +325,7 @@ LONG RegDeleteValueA(HKEY key, LPCSTR name) {
 LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     DWORD err;
     deleteKeyCalls.push_back(subKey ? subKey : "");
-    if (simwin::Enter("RegDeleteKeyA", &err)) return (LONG)err;
+    if (simwin::Enter("RegDeleteKeyA", &err, subKey)) return (LONG)err;
     auto base = FromHandle(key);
     if (!base) return ERROR_INVALID_HANDLE;
     if (!subKey || !*subKey) return ERROR_ACCESS_DENIED; // a root cannot go

@@ -13,22 +13,26 @@ std::vector<std::string> WorldTest::lines_;
 std::vector<std::string> WorldTest::statuses_;
 
 void WorldTest::SetUp() {
-    simwin::Reset();
-    memset(&g_scan, 0, sizeof g_scan);
-    lines_.clear();
-    statuses_.clear();
     char tmpl[] = "/tmp/cptest-XXXXXX";
     root_ = mkdtemp(tmpl);
-    MapDrive('C');
+    Renew();
 }
 
-void WorldTest::Renew() {
+void WorldTest::Renew(void (*version)()) {
     simwin::Reset();
     memset(&g_scan, 0, sizeof g_scan);
     lines_.clear();
     statuses_.clear();
     std::filesystem::remove_all(root_ + "/c");
     MapDrive('C');
+    if (version) version();
+    Furnish();
+}
+
+void WorldTest::Reboot(void (*version)()) {
+    simwin::Reset();
+    simwin::MapDrive('C', root_ + "/c", DRIVE_FIXED);
+    if (version) version();
 }
 
 void WorldTest::TearDown() {
@@ -49,6 +53,61 @@ void WorldTest::AttachWindow() {
         if (msg == WM_SCAN_STATUS) statuses_.push_back(g_scan.statusText);
         return 0;
     });
+}
+
+void WorldTest::PrepareRemoval(const char* target) {
+    AttachWindow();
+    strcpy(g_scan.target, target);
+    g_scan.action = ACTION_DELETE;
+}
+
+void ScanWorldTest::Furnish() {
+    PrepareRemoval();
+    infected_ = Specimen(2);
+    ASSERT_FALSE(infected_.empty()) << "specimens not built";
+}
+
+const char* const kLateRemoved = "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed";
+
+std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops) {
+    std::vector<FaultPoint> points;
+    for (const char* op : ops)
+        for (int call = 0; call < simwin::CallCount(op); call++)
+            points.push_back({op, call});
+    return points;
+}
+
+std::string LongestValueName(char fill) { return std::string(16383, fill); }
+
+void SetStrings(const std::string& key,
+                const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, data] : values)
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
+}
+
+std::vector<uint8_t> Unterminated(size_t size) {
+    std::vector<uint8_t> data(size);
+    for (size_t i = 0; i < size; i++)
+        data[i] = (uint8_t)(i % 251 + 1);
+    return data;
+}
+
+std::string PathOfLength(const std::string& dir, size_t length, char fill, const std::string& ext) {
+    return dir + "\\" + std::string(length - dir.size() - 1 - ext.size(), fill) + ext;
+}
+
+std::string FolderChain(const std::string& root, char first, char last, size_t length) {
+    std::string path = root;
+    for (char c = first; c < last; c++)
+        path += "\\" + std::string(length, c);
+    return path;
+}
+
+std::string Alias(char letter, const std::string& ext) {
+    std::string alias = std::string(6, letter) + "~1" + ext;
+    for (char& c : alias)
+        c = (char)toupper((unsigned char)c);
+    return alias;
 }
 
 std::vector<uint8_t> Specimen(int row) {

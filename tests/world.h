@@ -17,19 +17,64 @@ class WorldTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    /* What each fresh world of a fixture holds; run by SetUp and Renew. */
+    virtual void Furnish() {}
 
     /* A fresh host folder for drive `letter`. */
     std::string MapDrive(char letter, UINT type = DRIVE_FIXED);
     /* Sets g_scan.mainWindow to the recording window. */
     void AttachWindow();
+    /* A run that deletes what it finds, shown in the recording window;
+       `target` the drive of the run ("!:": every fixed drive). */
+    void PrepareRemoval(const char* target = "");
     /* The world anew within one test: simwin, scan state, records and an
-       empty drive C:; for tables of cases that each need a fresh start. */
-    void Renew();
+       empty drive C:, then the Windows family `version` (when given) and
+       the fixture's Furnish; for tables of cases that each need a fresh start. */
+    void Renew(void (*version)() = nullptr);
+    /* Windows starts again: simwin anew with drive C: holding the same files,
+       then the Windows family `version`; the scan state and records stay. */
+    void Reboot(void (*version)() = nullptr);
 
     std::string root_;                         // host folder of this test
     static std::vector<std::string> lines_;    // log lines, in order
     static std::vector<std::string> statuses_; // status texts, in order
 };
+
+/* Furnished for a scan that removes what it finds, with a window; infected_
+   holds a specimen of W32/Phantaxis.b.FraudTool. */
+class ScanWorldTest : public WorldTest {
+  protected:
+    void Furnish() override;
+    std::vector<uint8_t> infected_;
+};
+/* The removal of C:\zzz\late.exe, which a scan of hostile input still reaches. */
+extern const char* const kLateRemoved;
+
+/* Each call to one of `ops` since the last renew: where a sweep fails one in turn. */
+struct FaultPoint {
+    std::string op;
+    int call;
+};
+std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops);
+
+/* String values under HKEY_LOCAL_MACHINE\`key`, set in this order. */
+void SetStrings(const std::string& key,
+                const std::vector<std::pair<std::string, std::string>>& values);
+/* Registry contents at their limits: the longest value name the registry
+   allows (16383 characters) made of `fill`, and `size` bytes of data with no
+   NUL anywhere. */
+std::string LongestValueName(char fill);
+std::vector<uint8_t> Unterminated(size_t size);
+
+/* Paths at their limits: `dir` + "\" + a name of `fill` characters ending
+   in `ext`, `length` characters in all; a chain of folders, each a name of
+   `length` characters of one letter from `first` up to `last` (excluded),
+   below `root`; the 8.3 alias Windows gives the first long name made of
+   `letter` (and `ext`, upper-cased). */
+std::string PathOfLength(const std::string& dir, size_t length, char fill,
+                         const std::string& ext = ".exe");
+std::string FolderChain(const std::string& root, char first, char last, size_t length);
+std::string Alias(char letter, const std::string& ext = "");
 
 /* Files the check opened, by either way it opens them: a handle (NT 2000 and
    later) or the run-time's read-only open. */

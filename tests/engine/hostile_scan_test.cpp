@@ -22,16 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class HostileScanTest : public WorldTest {
+class HostileScanTest : public ScanWorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        infected_ = Specimen(2);
-        ASSERT_FALSE(infected_.empty()) << "specimens not built";
-    }
-
     /* Every file under drive C: and its content. */
     std::map<std::string, std::string> Snapshot() {
         std::map<std::string, std::string> files;
@@ -62,17 +54,12 @@ class HostileScanTest : public WorldTest {
     }
 
     std::string Host(const std::string& win) { return simwin::HostPath(win); }
-
-    std::vector<uint8_t> infected_;
 };
 
 TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
-    const std::string dir = "C:\\" + std::string(200, 'a');                     // 203 characters
-    const std::string fits = dir + "\\" + std::string(51, 'p') + ".exe";        // 259
-    const std::string tooLong = dir + "\\" + std::string(52, 'q') + ".exe";     // 260
-    const std::string farTooLong = dir + "\\" + std::string(240, 'r') + ".exe"; // 448
-    ASSERT_EQ(fits.size(), 259u);
-    ASSERT_EQ(tooLong.size(), 260u);
+    const std::string dir = "C:\\" + std::string(200, 'a'); // 203 characters
+    const std::string fits = PathOfLength(dir, 259, 'p'), tooLong = PathOfLength(dir, 260, 'q'),
+                      farTooLong = PathOfLength(dir, 448, 'r');
     simwin::WriteFile(fits, infected_);
     simwin::WriteFile(tooLong, infected_);
     simwin::WriteFile(farTooLong, infected_);
@@ -111,11 +98,10 @@ TEST_F(HostileScanTest, PathsAtAndBeyondTheBufferAndTreesDeeperThanIt) {
     for (auto& s : statuses_)
         EXPECT_LE(s.size(), 60u);
     ASSERT_FALSE(lines_.empty());
-    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+    EXPECT_EQ(lines_.back(), kLateRemoved);
 
     // Patterns handed in at and beyond the limit: nothing is read past them.
-    std::string pattern259 = "C:\\" + std::string(252, 'x') + "\\*.*";
-    ASSERT_EQ(pattern259.size(), 259u);
+    const std::string pattern259 = PathOfLength("C:", 255, 'x', "") + "\\*.*";
     EXPECT_EQ(WalkDirectory(pattern259.c_str()), g_scan.filesScanned);
     std::string pattern5000 = "C:\\" + std::string(4990, 'y') + "\\*.*";
     EXPECT_EQ(WalkDirectory(pattern5000.c_str()), g_scan.filesScanned);
@@ -130,15 +116,14 @@ TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
     simwin::WriteFile("C:\\b\\sub\\4.exe", infected_);
     simwin::WriteFile("C:\\c\\gone\\5.exe", infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
-    // As b's file phase opens its first file of a table length (2.exe: the
-    // text files are never opened), b disappears with all it holds; while c
-    // is listed, its subfolder is replaced by a file.
+    // As b's file phase opens 2.exe, b disappears with all it holds; as the
+    // walk enters c's subfolder, that is replaced by a file.
     const std::string b = Host("C:\\b"), cGone = Host("C:\\c\\gone");
     simwin::OnCall("CreateFileA", [b] {
-        if (simwin::CallCount("CreateFileA") == 1) fs::remove_all(b);
+        if (simwin::CallAbout() == "C:\\b\\2.exe") fs::remove_all(b);
     });
     simwin::OnCall("FindFirstFileA", [cGone] {
-        if (fs::is_directory(cGone) && simwin::CallCount("FindFirstFileA") > 8) {
+        if (fs::is_directory(cGone) && simwin::CallAbout() == "C:\\c\\gone\\*.*") {
             fs::remove_all(cGone);
             std::ofstream(cGone) << "now a file";
         }
@@ -148,8 +133,7 @@ TEST_F(HostileScanTest, AFolderThatVanishesMidWalk) {
     // but cannot be opened, so nothing is checked or posted for them.
     EXPECT_EQ(g_scan.filesScanned, 5); // x, 1, 2, 3, late
     EXPECT_EQ(g_scan.filesInfected, 1);
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{kLateRemoved}));
     EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
     EXPECT_EQ(simwin::ReadFile("C:\\a\\x.txt"), "first file of the walk");
     EXPECT_EQ(simwin::ReadFile("C:\\c\\gone"), "now a file");
@@ -164,11 +148,7 @@ TEST_F(HostileScanTest, AFileThatShrinksWhileItIsChecked) {
     // the record does not match; the cut file is left as it is.
     for (long cut : {1000L, 0L, 30L}) {
         SCOPED_TRACE(cut);
-        g_scan.filesInfected = g_scan.filesRemoved = g_scan.filesScanned = 0;
-        lines_.clear();
-        simwin::Reset();
-        MapDrive('C');
-        AttachWindow();
+        Renew();
         simwin::WriteFile("C:\\a\\shrinks.exe", infected_);
         simwin::WriteFile("C:\\b\\late.exe", infected_);
         const std::string victim = Host("C:\\a\\shrinks.exe");
@@ -293,10 +273,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        Renew();
-        AttachWindow();
+        Renew(r.version);
         g_scan.action = r.action;
-        r.version();
         simwin::WriteFile("C:\\v\\x.exe", infected_);
         simwin::WriteFile("C:\\WINDOWS\\system32\\x.exe", "the system's own");
         if (*r.failing) simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, 1);

@@ -9,12 +9,7 @@
 
 class ScanRunTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        strcpy(g_scan.target, "!:");
-        g_scan.action = ACTION_DELETE;
-    }
+    void Furnish() override { PrepareRemoval("!:"); }
     static std::vector<std::string> Statistics(int scanned, int infected, int removed) {
         return {"Scanning statistics", "------------------------------",
                 "Total files scanned\t\t:  " + std::to_string(scanned),

@@ -15,10 +15,7 @@
 
 class WalkTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-    }
+    void Furnish() override { AttachWindow(); }
     /* Posts an Escape key-down when the n-th pump runs. */
     void EscapeAtPump(int n) {
         simwin::OnPeek([n](int count) {
@@ -104,8 +101,7 @@ TEST_F(WalkTest, AStopInADeepFolderUnwindsEveryLevel) {
     simwin::WriteFile("C:\\a\\b\\c\\deep.txt", "");
     simwin::WriteFile("C:\\a\\later\\x.txt", "");
     simwin::OnCall("FindFirstFileA", [] {
-        if (simwin::CallCount("FindFirstFileA") == 5) // the file phase of C:\a\b\c
-            simwin::PostTestMessage(nullptr, WM_QUIT);
+        if (simwin::CallAbout() == "C:\\a\\b\\c\\*.*") simwin::PostTestMessage(nullptr, WM_QUIT);
     });
     EXPECT_EQ(WalkDirectory("C:\\a\\*.*"), 0);
     for (auto& s : statuses_)
@@ -191,6 +187,10 @@ TEST_F(WalkTest, DriveRootNotesItsProgramFilesFolder) {
     WalkDirectory("D:\\*.*"); // no such folder: the flag keeps its value
     EXPECT_EQ(g_scan.programFilesPending, 1);
     EXPECT_EQ(g_scan.programFilesVisited, 0);
+    // Only a drive root's pattern notes it, not one a character longer.
+    g_scan.programFilesPending = 0;
+    WalkDirectory("C:\\P*.*");
+    EXPECT_EQ(g_scan.programFilesPending, 0);
 
     // a listing spelled otherwise is entered but not counted as visited
     MapDrive('E');
@@ -247,7 +247,7 @@ TEST_F(WalkTest, PathsThatDoNotFitTakeTheShortFormOrArePassedOver) {
         ShortenPath(path.c_str(), out, 60);
         return std::string(out);
     };
-    for (const char* tail : {"\\CCCCCC~1", "\\EEEEEE~1\\x"})
+    for (const std::string& tail : {"\\" + Alias('c'), "\\" + Alias('e') + "\\x"})
         EXPECT_NE(std::find(statuses_.begin(), statuses_.end(), shown(deep + tail)),
                   statuses_.end())
             << tail;
@@ -261,31 +261,25 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     PlantVariant("C:\\x\\caf\xC3\xA9.exe");
     // A chain of folders too deep for the long form: from the fifth level on
     // the folder, and then the file, are reached by their 8.3 names.
-    std::string chain = "C:";
-    for (char c = 'a'; c < 'f'; c++)
-        chain += "\\" + std::string(55, c);
-    const std::string deepFile = chain + "\\" + std::string(40, 'v') + ".exe";
+    const std::string deepFile =
+        FolderChain("C:", 'a', 'f', 55) + "\\" + std::string(40, 'v') + ".exe";
     PlantVariant(deepFile);
     // Below a folder whose long form leaves no room, in the folder's 8.3
     // form: names without an alias of their own, and six folders of 45.
     const std::string wide = "C:\\" + std::string(250, 'l');
     PlantVariant(wide + "\\svchost.exe");
     PlantVariant(wide + "\\sub\\evil.exe");
-    std::string six = "C:";
-    for (char c = 'm'; c < 's'; c++)
-        six += "\\" + std::string(45, c);
+    const std::string six = FolderChain("C:", 'm', 's', 45);
     PlantVariant(six + "\\specimen-rec-45.exe"); // 298 characters
     EXPECT_EQ(WalkDirectory("C:\\*.*"), 6);
-    std::string shortDeep = "C:";
-    for (char c = 'a'; c < 'e'; c++)
-        shortDeep += "\\" + std::string(55, c);
-    shortDeep += "\\EEEEEE~1\\VVVVVV~1.EXE";
+    const std::string shortDeep =
+        FolderChain("C:", 'a', 'e', 55) + "\\" + Alias('e') + "\\" + Alias('v', ".exe");
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           shortDeep + removed,
-                          "C:\\LLLLLL~1\\svchost.exe" + removed,
-                          "C:\\LLLLLL~1\\sub\\evil.exe" + removed,
-                          six.substr(0, 232) + "\\RRRRRR~1\\SPECIM~1.EXE" + removed,
+                          "C:\\" + Alias('l') + "\\svchost.exe" + removed,
+                          "C:\\" + Alias('l') + "\\sub\\evil.exe" + removed,
+                          six.substr(0, 232) + "\\" + Alias('r') + "\\SPECIM~1.EXE" + removed,
                           "C:\\x\\caf\xE9.exe" + removed,
                           "C:\\x\\__~1.EXE" + removed,
                       }));
@@ -455,9 +449,7 @@ class WalkPrefilterTest : public WalkTest {
        on the Windows `windows` sets (else the default one). */
     ScanOutcome Scan(const FileCheck* checks, const VariantSignature* table,
                      void (*windows)() = nullptr) {
-        Renew();
-        if (windows) windows();
-        AttachWindow();
+        Renew(windows);
         g_scan.action = ACTION_DELETE;
         PlantTree();
         g_fileChecks = checks;
@@ -540,7 +532,6 @@ TEST_F(WalkPrefilterTest, APendingMemoryKillDisposesOfAFileOfAnyLength) {
     // The memory scan re-walks the image of a process it has terminated.
     for (const FileCheck* checks : {kCheckEveryFile, FileCheckList}) {
         Renew();
-        AttachWindow();
         simwin::WriteFile("C:\\W\\svc.txt", "not a program");
         g_scan.memoryScanMode = true;
         g_scan.pendingMemoryAction = ACTION_DELETE;

@@ -7,6 +7,7 @@
 #include "world.h"
 
 #include <functional>
+#include <numeric>
 
 namespace {
 
@@ -39,62 +40,94 @@ class KillProcessTest : public WorldTest {
 
 } // namespace
 
-TEST_F(KillProcessTest, OtherPlatformsAnswerSuccessAtOnce) {
-    DWORD pid = Run("C:\\x\\a.exe");
-    simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
-    EXPECT_EQ(KillProcessByImage("C:\\x\\a.exe"), 1);
-    simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1);
-    EXPECT_EQ(KillProcessByImage("C:\\x\\a.exe"), 1);
-    EXPECT_TRUE(simwin::IsRunning(pid));
-    EXPECT_TRUE(simwin::Questions().empty());
-    EXPECT_EQ(simwin::CallCount("LoadLibraryA") + simwin::CallCount("RegOpenKeyExA"), 0);
-    EXPECT_TRUE(simwin::Sleeps().empty());
-}
-
-TEST_F(KillProcessTest, Windows9xTerminatesOnlyTheFirstProcessOfThatFile) {
-    simwin::SetWindows98();
-    DWORD one = Run("C:\\one\\setup.exe");
-    DWORD two = Run("C:\\two\\SETUP.EXE");
-    DWORD three = Run("C:\\two\\setup.exe");
-    EXPECT_EQ(KillProcessByImage("C:\\two\\setup.exe"), 1);
-    EXPECT_TRUE(simwin::IsRunning(one)); // another file of that name
-    EXPECT_FALSE(simwin::IsRunning(two));
-    EXPECT_TRUE(simwin::IsRunning(three)); // the first match is the only one tried
-    EXPECT_EQ(simwin::ExitCodeOf(two), 0u);
-    // Load, snapshot, the program's own entry and the other file, the match.
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 100, 100, 50, 500}));
-    EXPECT_TRUE(simwin::Questions().empty());
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+/* What one termination does on each family but the NT one's: the result,
+   which processes still run, the pauses on the virtual clock and the box. */
+TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
+    std::vector<std::string> thirty; // with the program itself: 30 processes
+    for (int i = 0; i < 29; i++)
+        thirty.push_back("C:\\p\\" + std::to_string(i) + ".exe");
+    const auto Ends = simwin::Termination::Ends;
+    struct Row {
+        void (*version)();
+        std::vector<std::string> images;
+        simwin::Termination t;
+        const char* kill;
+        int32_t result;
+        std::string running; // per image, '1' when it still runs after the attempt
+        std::vector<DWORD> sleeps;
+    } rows[] = {
+        // Other platforms answer success at once, and so does a version that cannot be read.
+        {[] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); },
+         {"C:\\x\\a.exe"},
+         Ends,
+         "C:\\x\\a.exe",
+         1,
+         "1",
+         {}},
+        {[] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1); },
+         {"C:\\x\\a.exe"},
+         Ends,
+         "C:\\x\\a.exe",
+         1,
+         "1",
+         {}},
+        // 9x: only the first process of that file, never another file of that name.
+        // Load, snapshot, the program's own entry and the other file, the match.
+        {simwin::SetWindows98,
+         {"C:\\one\\setup.exe", "C:\\two\\SETUP.EXE", "C:\\two\\setup.exe"},
+         Ends,
+         "C:\\two\\setup.exe",
+         1,
+         "101",
+         {100, 100, 100, 100, 100, 100, 50, 500}},
+        // A search without a match takes about six seconds: 200 + 30 x 200.
+        {simwin::SetWindows98, thirty, Ends, "C:\\x\\evil.exe", 0, std::string(29, '1'),
+         std::vector<DWORD>(62, 100)},
+        // A match that cannot be terminated is a failure too, after its pauses.
+        {simwin::SetWindows98,
+         {"C:\\x\\stuck.exe"},
+         simwin::Termination::Refuses,
+         "C:\\x\\stuck.exe",
+         0,
+         "1",
+         {100, 100, 100, 100, 50, 500}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.kill) + " " + std::to_string(&r - rows));
+        Renew(r.version);
+        std::vector<DWORD> pids;
+        for (const std::string& image : r.images)
+            pids.push_back(Run(image, r.t));
+        EXPECT_EQ(KillProcessByImage(r.kill), r.result);
+        for (size_t i = 0; i < pids.size(); i++) {
+            EXPECT_EQ(simwin::IsRunning(pids[i]), r.running[i] == '1') << r.images[i];
+            EXPECT_EQ(simwin::ExitCodeOf(pids[i]), r.running[i] == '1' ? STILL_ACTIVE : 0u);
+        }
+        EXPECT_EQ(simwin::Sleeps(), r.sleeps);
+        EXPECT_EQ(simwin::Now(), std::accumulate(r.sleeps.begin(), r.sleeps.end(), 0u));
+        if (r.result)
+            EXPECT_TRUE(simwin::Questions().empty());
+        else
+            ExpectBox(r.kill);
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        if (r.images.size() == 1 && r.result) {
+            EXPECT_EQ(simwin::CallCount("LoadLibraryA") + simwin::CallCount("RegOpenKeyExA"), 0);
+        }
+    }
 
     // Without any one of the three tool-help functions nothing is terminated,
     // not even a match listed first.
+    Renew(simwin::SetWindows98);
     simwin::SetCurrentProcessId(5000);
+    DWORD first = Run("C:\\two\\setup.exe");
     for (const char* fn : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
         SCOPED_TRACE(fn);
         simwin::SetExportPresent("kernel32", fn, false);
         EXPECT_EQ(KillByFileNameToolhelp("C:\\two\\setup.exe"), 0);
-        EXPECT_TRUE(simwin::IsRunning(three));
+        EXPECT_TRUE(simwin::IsRunning(first));
         simwin::SetExportPresent("kernel32", fn, true);
     }
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-}
-
-TEST_F(KillProcessTest, Windows9xSearchWithoutAMatchTakesAboutSixSeconds) {
-    simwin::SetWindows98();
-    for (int i = 0; i < 29; i++) // and the program itself: 30 processes
-        Run("C:\\p\\" + std::to_string(i) + ".exe");
-    EXPECT_EQ(KillProcessByImage("C:\\x\\evil.exe"), 0);
-    EXPECT_EQ(simwin::Now(), 6200u); // 200 + 30 x 200
-    ExpectBox("C:\\x\\evil.exe");
-
-    // A match that cannot be terminated is a failure too, after its pauses.
-    simwin::Reset();
-    simwin::SetWindows98();
-    DWORD stuck = Run("C:\\x\\stuck.exe", simwin::Termination::Refuses);
-    EXPECT_EQ(KillProcessByImage("C:\\x\\stuck.exe"), 0);
-    EXPECT_TRUE(simwin::IsRunning(stuck));
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{100, 100, 100, 100, 50, 500}));
-    ExpectBox("C:\\x\\stuck.exe");
 }
 
 /* A variant in another folder named like one of Windows' own programs, or
@@ -119,8 +152,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.variant);
-        simwin::Reset();
-        r.version();
+        Renew(r.version);
         simwin::ServeProcessPerformanceData();
         DWORD real = Run(r.real);
         DWORD variant = Run(r.variant);
@@ -147,8 +179,7 @@ TEST_F(KillProcessTest, Nt4NamesThatCannotMatch) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        simwin::Reset();
-        simwin::SetWindowsNt4();
+        Renew(simwin::SetWindowsNt4);
         simwin::ServeProcessPerformanceData();
         DWORD seventeen = Run("C:\\x\\abcdefghijklmnopq.exe");
         DWORD sixteen = Run("C:\\x\\abcdefghijklmnop.exe");
@@ -161,8 +192,7 @@ TEST_F(KillProcessTest, Nt4NamesThatCannotMatch) {
         EXPECT_TRUE(simwin::IsRunning(seventeen));
         EXPECT_EQ(simwin::IsRunning(sixteen), c.result == 0);
     }
-    simwin::Reset();
-    simwin::SetWindowsNt4();
+    Renew(simwin::SetWindowsNt4);
     EXPECT_EQ(KillByBaseNamePerfData("A.EX"), 0);
     EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), 0);
 }
@@ -202,7 +232,7 @@ TEST_F(KillProcessTest, Nt4NeedsBothIndexesOfTheNameTable) {
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters", REG_BINARY, {});
     EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
     simwin::ServeProcessPerformanceData();
-    simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, 1, 2); // the data query
+    simwin::FailCallOn("RegQueryValueExA", "230", ERROR_ACCESS_DENIED); // the data query
     EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
@@ -219,8 +249,7 @@ TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
     };
     for (const auto& [what, reported] : sizes) {
         SCOPED_TRACE(what);
-        simwin::Reset();
-        simwin::SetWindowsNt4();
+        Renew(simwin::SetWindowsNt4);
         simwin::ServeProcessPerformanceData();
         simwin::SetPerfSizeOnMoreData(reported);
         DWORD early = Run("C:\\x\\early.exe");

@@ -4,6 +4,7 @@
 ** whole run on Windows 9x, where a variant found in memory never ends it.
 */
 #include "engine/scan_run.h"
+#include "engine/walk.h"
 #include "memory/memory_scan.h"
 #include "world.h"
 
@@ -17,12 +18,7 @@ const char kMemoryLine[] = "System Memory    W32/Phantaxis.Backdoor removed";
 
 class MemoryScanTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        strcpy(g_scan.target, "!:");
-        g_scan.action = ACTION_DELETE;
-    }
+    void Furnish() override { PrepareRemoval("!:"); }
     /* Runs ScanMemory; the exit code when it ended the program, else -1. */
     static int ScanMemoryExitCode() {
         try {
@@ -39,12 +35,7 @@ class MemoryScanTest : public WorldTest {
 TEST_F(MemoryScanTest, XpAsksForTheRestartThenEndsTheProgram) {
     for (int answer : {IDOK, IDCANCEL}) {
         SCOPED_TRACE(answer);
-        simwin::Reset();
-        memset(&g_scan, 0, sizeof g_scan);
-        lines_.clear();
-        MapDrive('C');
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
+        Renew();
         // The usual case: the first attempt ends it, the second fails.
         RunVariant("C:\\WINDOWS\\system32\\svc.exe");
         // A folder that the image's name without extension also matches.
@@ -74,17 +65,22 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
     // of that name stays, and the lines are the same. Held without sharing
     // the delete until then, the image can only be read at the check, and
     // the system's file still stays.
-    for (int swapped : {0, 1, 2}) {
-        SCOPED_TRACE(swapped == 2 ? "held" : swapped ? "swapped" : "plain");
+    // When the image's attributes cannot be reset, the line names the file
+    // as the status line shows it, and the record that matched it.
+    const std::string deep = PathOfLength("C:\\x", 80, 'd', ""), attributes = deep + "\\svc.exe";
+    for (int swapped : {0, 1, 2, 3}) {
+        SCOPED_TRACE(swapped == 3   ? "attributes"
+                     : swapped == 2 ? "held"
+                     : swapped      ? "swapped"
+                                    : "plain");
         static HANDLE held;
         Renew();
-        AttachWindow();
-        strcpy(g_scan.target, "!:");
-        g_scan.action = ACTION_DELETE;
+        const std::string image = swapped == 3 ? attributes : "C:\\x\\svc.exe";
         MapDrive('D');
         simwin::WriteFile("D:\\later.txt", "never walked");
         simwin::WriteFile("C:\\WINDOWS\\system32\\svc.exe", "the system's own");
-        RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
+        RunVariant(image, simwin::Termination::RefusesOnce);
+        if (swapped == 3) simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1);
         if (swapped == 1) SwapFolderForLinkAt("TerminateProcess", "C:\\x", "C:\\WINDOWS\\system32");
         if (swapped == 2) {
             held = CreateFileA("C:\\x\\svc.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -104,14 +100,22 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         }
         EXPECT_TRUE(simwin::Questions().empty());
         EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
-        EXPECT_EQ(lines_, (std::vector<std::string>{
-                              kMemoryLine, std::string("C:\\x\\svc.exe     W32/Phantaxis.Trojan ") +
-                                               (swapped == 2 ? "Unable to remove" : "removed")}));
+        char shown[61];
+        ShortenPath(image.c_str(), shown, 60);
+        EXPECT_EQ(
+            lines_,
+            (std::vector<std::string>{
+                kMemoryLine,
+                swapped == 3 ? shown + std::string("     W32/Phantaxis.Backdoor Unable to remove")
+                             : image + "     W32/Phantaxis.Trojan " +
+                                   (swapped == 2 ? "Unable to remove" : "removed")}));
         EXPECT_TRUE(simwin::DriveQueries().empty());
         EXPECT_EQ(g_scan.filesScanned, 0);
         EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\svc.exe"), "the system's own");
-        EXPECT_EQ(simwin::FileExists(swapped ? "C:\\x-aside\\svc.exe" : "C:\\x\\svc.exe"),
-                  swapped == 2);
+        EXPECT_EQ(simwin::FileExists(swapped == 3 ? attributes
+                                     : swapped    ? "C:\\x-aside\\svc.exe"
+                                                  : "C:\\x\\svc.exe"),
+                  swapped >= 2);
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }

@@ -5,6 +5,8 @@
 #include "memory/service_stop.h"
 #include "world.h"
 
+#include <functional>
+
 class ServiceStopTest : public WorldTest {
   protected:
     /* Runs StopService on a service set up by `spec` (none when its name is
@@ -26,69 +28,67 @@ class ServiceStopTest : public WorldTest {
     }
 };
 
-TEST_F(ServiceStopTest, StopsAtTheFirstQueryOrAfterThreePauses) {
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops), "phxsvc"), 1);
-    EXPECT_TRUE(simwin::Sleeps().empty());
-    EXPECT_EQ(simwin::ServiceState("PhxSvc"), (DWORD)SERVICE_STOPPED);
+/* Each way a service answers, on each family: the result, the pauses, the
+   queries and controls made, and the state it is left in. */
+TEST_F(ServiceStopTest, EachAnswerGivesItsResultAfterItsPauses) {
+    using R = simwin::StopReaction;
+    struct Row {
+        const char* what;
+        std::function<void()> arrange; // before the service is added
+        simwin::ServiceSpec spec;      // no name: no such service
+        const char* name;
+        int32_t result;
+        size_t pauses;
+        int queries, controls; // -1: not looked at
+        DWORD state;
+    } rows[] = {
+        {"stops at once", [] {}, Service(R::Stops), "phxsvc", 1, 0, -1, -1, SERVICE_STOPPED},
+        {"stops after three pauses", [] {}, Service(R::Stops, 3), "PhxSvc", 1, 3, 4, -1,
+         SERVICE_STOPPED},
+        {"no such service", [] {}, {}, "NoSuchService", 0, 0, -1, 0, 0},
+        // Windows fills the record with STOPPED here; that must not count.
+        {"not running", [] {}, Service(R::Stops, 0, SERVICE_STOPPED), "PhxSvc", 0, 0, 0, 1,
+         SERVICE_STOPPED},
+        {"refused", [] {}, Service(R::RefusesControl), "PhxSvc", 0, 0, 0, -1, SERVICE_RUNNING},
+        {"manager denied", [] { simwin::DenyManagerAccess(true); }, Service(R::Stops), "PhxSvc", 0,
+         0, -1, -1, SERVICE_RUNNING},
+        // No service control manager at all.
+        {"Windows 98", simwin::SetWindows98, {}, "PhxSvc", 0, 0, -1, -1, 0},
+        {"back to running", [] {}, Service(R::ReturnsToRunning, 2), "PhxSvc", 0, 2, -1, -1,
+         SERVICE_RUNNING},
+        // A status query that fails ends the wait; the answer is still 0.
+        {"query fails", [] { simwin::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 1, 1); },
+         Service(R::Stops, 5), "PhxSvc", 0, 1, -1, -1, 0},
+        // The wait for one stuck in STOP_PENDING is bounded; one that needs
+        // exactly the last pause still counts as stopped.
+        {"never stops", [] {}, Service(R::NeverStops), "PhxSvc", 0, 30, -1, -1,
+         SERVICE_STOP_PENDING},
+        {"stops at the last pause", [] {}, Service(R::Stops, 30), "PhxSvc", 1, 30, -1, -1, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        Renew();
+        r.arrange();
+        EXPECT_EQ(Stop(r.spec, r.name), r.result);
+        EXPECT_EQ(simwin::Sleeps(), std::vector<DWORD>(r.pauses, 1000));
+        EXPECT_EQ(simwin::Now(), 1000u * r.pauses);
+        if (r.queries >= 0) {
+            EXPECT_EQ(simwin::CallCount("QueryServiceStatus"), r.queries);
+        }
+        if (r.controls >= 0) {
+            EXPECT_EQ(simwin::CallCount("ControlService"), r.controls);
+        }
+        if (r.state) {
+            EXPECT_EQ(simwin::ServiceState("PhxSvc"), r.state);
+        }
+        if (!strcmp(r.what, "manager denied")) {
+            EXPECT_EQ(simwin::CallCount("OpenServiceA"), 0);
+        }
+    }
     // The service is opened with full access through a manager with full access.
+    Renew();
+    Stop(Service(R::Stops));
     EXPECT_EQ(simwin::ServiceAccessRequests(), (std::vector<DWORD>{SERVICE_ALL_ACCESS}));
-
-    simwin::Reset();
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops, 3)), 1);
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{1000, 1000, 1000}));
-    EXPECT_EQ(simwin::Now(), 3000u);
-    EXPECT_EQ(simwin::CallCount("QueryServiceStatus"), 4);
-}
-
-TEST_F(ServiceStopTest, NoServiceNotRunningOrRefusedGivesZeroWithoutPolling) {
-    EXPECT_EQ(Stop({}, "NoSuchService"), 0);
-    EXPECT_EQ(simwin::CallCount("ControlService"), 0);
-
-    // Windows fills the record with STOPPED here; that must not count.
-    simwin::Reset();
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops, 0, SERVICE_STOPPED)), 0);
-    EXPECT_EQ(simwin::CallCount("ControlService"), 1);
-    EXPECT_EQ(simwin::CallCount("QueryServiceStatus"), 0);
-
-    simwin::Reset();
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::RefusesControl)), 0);
-    EXPECT_EQ(simwin::ServiceState("PhxSvc"), (DWORD)SERVICE_RUNNING);
-    EXPECT_EQ(simwin::CallCount("QueryServiceStatus"), 0);
-
-    simwin::Reset();
-    simwin::DenyManagerAccess(true);
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops)), 0);
-    EXPECT_EQ(simwin::CallCount("OpenServiceA"), 0);
-    EXPECT_EQ(simwin::ServiceState("PhxSvc"), (DWORD)SERVICE_RUNNING);
-
-    simwin::Reset();
-    simwin::SetWindows98(); // no service control manager at all
-    EXPECT_EQ(Stop({}), 0);
-    EXPECT_TRUE(simwin::Sleeps().empty());
-}
-
-TEST_F(ServiceStopTest, ServiceThatDoesNotEndStoppedGivesZero) {
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::ReturnsToRunning, 2)), 0);
-    EXPECT_EQ(simwin::Sleeps().size(), 2u);
-    EXPECT_EQ(simwin::ServiceState("PhxSvc"), (DWORD)SERVICE_RUNNING);
-
-    // A status query that fails ends the wait; the answer is still 0.
-    simwin::Reset();
-    simwin::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 1, 1);
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops, 5)), 0);
-    EXPECT_EQ(simwin::Sleeps().size(), 1u);
-}
-
-TEST_F(ServiceStopTest, WaitForAServiceStuckInStopPendingIsBounded) {
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::NeverStops)), 0);
-    EXPECT_EQ(simwin::Sleeps().size(), 30u);
-    EXPECT_EQ(simwin::Now(), 30000u);
-    EXPECT_EQ(simwin::ServiceState("PhxSvc"), (DWORD)SERVICE_STOP_PENDING);
-
-    // One that needs exactly the last pause still counts as stopped.
-    simwin::Reset();
-    EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops, 30)), 1);
-    EXPECT_EQ(simwin::Sleeps().size(), 30u);
 }
 
 TEST_F(ServiceStopTest, BothHandlesAreClosedOnEveryPath) {
@@ -101,7 +101,7 @@ TEST_F(ServiceStopTest, BothHandlesAreClosedOnEveryPath) {
         int closes;
     } cases[] = {{"OpenServiceA", 0, 1}, {"ControlService", 0, 2}, {"QueryServiceStatus", 1, 2}};
     for (auto& c : cases) {
-        simwin::Reset();
+        Renew();
         simwin::FailCall(c.step, ERROR_ACCESS_DENIED);
         EXPECT_EQ(Stop(Service(simwin::StopReaction::Stops)), c.result) << c.step;
         EXPECT_EQ(simwin::CallCount("CloseServiceHandle"), c.closes) << c.step;

@@ -17,6 +17,9 @@ const std::string kRemoved = "System Registry     W32/Phantaxis.Backdoor removed
 void Set(const char* key, const std::string& name, const std::string& data) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
 }
+void Set(const char* key, const std::vector<std::pair<std::string, std::string>>& values) {
+    SetStrings(key, values);
+}
 
 std::vector<std::string> Names(const char* key) {
     return simwin::RegValueNames(HKEY_LOCAL_MACHINE, key);
@@ -26,11 +29,7 @@ std::vector<std::string> Names(const char* key) {
 
 class AutostartTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-    }
+    void Furnish() override { PrepareRemoval(); }
     /* One detection of `file` by the record `variant`. */
     void Detect(const std::string& file, const char* variant = "W32/Phantaxis.C.FraudTool") {
         CopyText(g_scan.currentFile, sizeof g_scan.currentFile, file.c_str());
@@ -46,20 +45,20 @@ class AutostartTest : public WorldTest {
 };
 
 TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
-    Set(kRun, "Evil", "c:\\windows\\evil.exe /start");
-    Set(kRun, "Notepad", "c:\\windows\\notepad.exe");
-    Set(kRun, "Quoted", "\"C:\\Program Files\\App\\evil.exe\" -x");
-    Set(kRun, "TwoQuotes", "\"\"c:\\windows\\evil.exe");
-    Set(kRun, "Old", "c:\\windows\\evil.exe.old");
-    Set(kRun, "Elsewhere", "d:\\windows\\evil.exe");
+    Set(kRun, {{"Evil", "c:\\windows\\evil.exe /start"},
+               {"Notepad", "c:\\windows\\notepad.exe"},
+               {"Quoted", "\"C:\\Program Files\\App\\evil.exe\" -x"},
+               {"TwoQuotes", "\"\"c:\\windows\\evil.exe"},
+               {"Old", "c:\\windows\\evil.exe.old"},
+               {"Elsewhere", "d:\\windows\\evil.exe"}});
     // The path ends where the file's does: at the end, a blank or a tab, a
     // closing quote (after dots and blanks, which Windows strips from a
     // name), or a second extension of its name; not inside a name.
-    Set(kRun, "Spaced", "\"c:\\windows\\evil.exe \" -q");
-    Set(kRun, "Tab", "c:\\windows\\evil.exe\t-q");
-    Set(kRun, "QuotedOld", "\"c:\\windows\\evil.exe.old\" -q");
-    Set(kRun, "Longer", "c:\\windows\\evil.exe2");
-    Set(kRun, "Folder", "c:\\windows\\evil.exe.d\\run.exe");
+    Set(kRun, {{"Spaced", "\"c:\\windows\\evil.exe \" -q"},
+               {"Tab", "c:\\windows\\evil.exe\t-q"},
+               {"QuotedOld", "\"c:\\windows\\evil.exe.old\" -q"},
+               {"Longer", "c:\\windows\\evil.exe2"},
+               {"Folder", "c:\\windows\\evil.exe.d\\run.exe"}});
     Set(kRun, "InQuotes", "\"c:\\windows\\evil.exe -q\""); // one name, of another file
     Detect("C:\\WINDOWS\\EVIL.EXE");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere",
@@ -69,12 +68,12 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\evil.exe"); // lower-cased in place
 
     // A file named like the start of other programs' paths names none of them.
-    Set(kRun, "Tray", "\"C:\\Program Files\\App\\tray.exe\" /s");
-    Set(kRun, "Unquoted", "C:\\Program Files\\App\\tray.exe /s");
-    Set(kRun, "Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe");
+    Set(kRun, {{"Tray", "\"C:\\Program Files\\App\\tray.exe\" /s"},
+               {"Unquoted", "C:\\Program Files\\App\\tray.exe /s"},
+               {"Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe"}});
     // To a name without an extension Windows adds ".exe", unless it ends in a dot.
-    Set(kRun, "NoExtension", "C:\\WINDOWS\\system32\\ctfmon");
-    Set(kRun, "Dotted", "\"C:\\WINDOWS\\system32\\ctfmon.\" /x");
+    Set(kRun, {{"NoExtension", "C:\\WINDOWS\\system32\\ctfmon"},
+               {"Dotted", "\"C:\\WINDOWS\\system32\\ctfmon.\" /x"}});
     Detect("C:\\Program");
     Detect("C:\\WINDOWS\\system32\\ctfmon");
     EXPECT_EQ(lines_.size(), 6u);
@@ -95,13 +94,13 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
          {"C:\\PROGRA~1\\Phx\\VERYLO~1.EXE", "C:\\Program Files\\Phx\\verylongname.exe"}) {
         SCOPED_TRACE(file);
         // The first detection remembers "Long": the second must find "Short" itself.
-        Set(kRun, "Short", "c:\\progra~1\\phx\\verylo~1.exe");
-        Set(kRun, "Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x");
-        Set(kRun, "Other", "C:\\Program Files\\Phx\\verylongname.exe2");
+        Set(kRun, {{"Short", "c:\\progra~1\\phx\\verylo~1.exe"},
+                   {"Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x"},
+                   {"Other", "C:\\Program Files\\Phx\\verylongname.exe2"}});
         // Forms mixed, and separators as Windows reads them.
-        Set(kRun, "Mixed", "c:\\progra~1\\phx\\verylongname.exe /x");
-        Set(kRun, "MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\"");
-        Set(kRun, "Slashes", "C:\\Program Files//Phx/verylongname.exe");
+        Set(kRun, {{"Mixed", "c:\\progra~1\\phx\\verylongname.exe /x"},
+                   {"MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\""},
+                   {"Slashes", "C:\\Program Files//Phx/verylongname.exe"}});
         Detect(file);
         EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
     }
@@ -113,29 +112,27 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
                         {'%', 'S',  'y', 's', 't', 'e', 'm', 'R', 'o', 'o', 't',
                          '%', '\\', 'e', 'v', 'i', 'l', '.', 'e', 'x', 'e', 0});
     // Data and expansion far beyond 260 characters still start with the path.
-    Set(kRunServices, "LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a'));
-    Set(kRunServices, "LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b'));
+    Set(kRunServices, {{"LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a')},
+                       {"LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b')}});
     Set(kRunServices, "Quoted", "\"%SystemRoot%\\evil.exe\" /s"); // one quote skipped there too
     simwin::SetEnv("LONG", std::string(300, 'x'));
-    Set(kRunServices, "LongOther", "%LONG%\\evil.exe");
-    Set(kRunServices, "Undefined", "%NOPE%\\evil.exe");
+    Set(kRunServices, {{"LongOther", "%LONG%\\evil.exe"}, {"Undefined", "%NOPE%\\evil.exe"}});
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"LongOther", "Undefined"}));
     EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
 
     // An expansion that fails skips the value, even when its raw data matches.
-    Set(kRun, "First", "c:\\windows\\evil.exe");
-    Set(kRun, "Second", "c:\\windows\\evil.exe");
+    Set(kRun, {{"First", "c:\\windows\\evil.exe"}, {"Second", "c:\\windows\\evil.exe"}});
     simwin::FailCall("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"First"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
-    Set(kRun, "Bare", "evil.exe");
-    Set(kRun, "Rundll", "rundll32 myevil.exe.dll");
-    Set(kRun, "Rooted", "\\windows\\evil.exe");
-    Set(kRun, "Other", "good.exe");
+    Set(kRun, {{"Bare", "evil.exe"},
+               {"Rundll", "rundll32 myevil.exe.dll"},
+               {"Rooted", "\\windows\\evil.exe"},
+               {"Other", "good.exe"}});
     Detect("C:\\Temp\\Evil.exe");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare", "Rundll", "Rooted", "Other"}));
     EXPECT_TRUE(lines_.empty());
@@ -163,7 +160,7 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     // A bare match whose deletion fails is not remembered.
     lines_.clear();
     Set(kRun, "Locked", "locked.exe");
-    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 1); // after "Nine"
+    simwin::FailCallOn("RegDeleteValueA", "Locked", ERROR_ACCESS_DENIED);
     Detect("c:\\windows\\system\\locked.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Locked"));
     EXPECT_TRUE(lines_.empty());
@@ -171,17 +168,16 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
-    Set(kRun, "A", "c:\\x\\evil.exe");
-    Set(kRun, "B", "\"c:\\x\\evil.exe\"");
-    Set(kRun, "Keep", "c:\\x\\other.exe");
-    Set(kRun, "C", "c:\\x\\evil.exe -z");
-    Set(kRun, "D", "C:\\X\\EVIL.EXE");
+    Set(kRun, {{"A", "c:\\x\\evil.exe"},
+               {"B", "\"c:\\x\\evil.exe\""},
+               {"Keep", "c:\\x\\other.exe"},
+               {"C", "c:\\x\\evil.exe -z"},
+               {"D", "C:\\X\\EVIL.EXE"}});
     Detect("c:\\x\\evil.exe");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Keep"}));
     EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
 
-    Set(kRunServices, "S1", "svc.exe");
-    Set(kRunServices, "S2", "svc.exe /service");
+    Set(kRunServices, {{"S1", "svc.exe"}, {"S2", "svc.exe /service"}});
     Detect("c:\\winnt\\system32\\svc.exe");
     EXPECT_TRUE(Names(kRunServices).empty());
 }
@@ -195,11 +191,11 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
     DetectWow64();
-    Set(run32, "Alias", "C:\\Windows\\Sysnative\\a64.exe /q");
-    Set(run32, "Redirected", "C:\\WINDOWS\\system32\\a64.exe");
-    Set(run32, "Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe");
-    Set(run32, "Lookalike", "C:\\WINDOWS\\system32.exe");
-    Set(run32, "Bare32", "b32.exe");
+    Set(run32, {{"Alias", "C:\\Windows\\Sysnative\\a64.exe /q"},
+                {"Redirected", "C:\\WINDOWS\\system32\\a64.exe"},
+                {"Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe"},
+                {"Lookalike", "C:\\WINDOWS\\system32.exe"},
+                {"Bare32", "b32.exe"}});
     Set(kRun, "Bare64", "b32.exe");
     Detect("C:\\WINDOWS\\system32\\a64.exe");
     Detect("C:\\WINDOWS\\system32\\drivers\\etc\\svc.exe");
@@ -244,8 +240,8 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     // key is another program's (Windows' own values have such names).
     lines_.clear();
     Set(kRun, "LOADER", "c:\\bad\\again.exe");
-    Set(kRunServices, "Loader", "c:\\windows\\system32\\loader.exe");
-    Set(kRunServices, "Two", "c:\\bad\\two.exe");
+    Set(kRunServices,
+        {{"Loader", "c:\\windows\\system32\\loader.exe"}, {"Two", "c:\\bad\\two.exe"}});
     Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "System Registry     W32/Phantaxis.C.FraudTool removed",
@@ -262,7 +258,7 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     // time; nothing left to delete posts nothing.
     lines_.clear();
     Set(kRun, "Stuck", "c:\\bad\\three.exe");
-    simwin::FailCall("RegDeleteValueA", ERROR_ACCESS_DENIED, 1, 1); // after "Two"
+    simwin::FailCallOn("RegDeleteValueA", "Stuck", ERROR_ACCESS_DENIED);
     Detect("c:\\bad\\three.exe");
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "Stuck");
@@ -311,9 +307,8 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Number", REG_DWORD, {1, 2, 3, 4});
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Empty", REG_SZ, {});
     // Names of 128 and of 16383 characters (the registry's longest).
-    std::string longName(128, 'n'), longestName(16383, 'm');
-    Set(kRun, longName, "c:\\e.exe");
-    Set(kRun, longestName, "c:\\e.exe");
+    std::string longName(128, 'n'), longestName = LongestValueName('m');
+    Set(kRun, {{longName, "c:\\e.exe"}, {longestName, "c:\\e.exe"}});
     Detect("c:\\e.exe");
     EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Multi", "Number", "Empty"}));
     EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
@@ -321,21 +316,18 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     EXPECT_STREQ(g_scan.autostartValueName, "Binary");
 
     // Values that cannot be enumerated or read are skipped; the rest is walked.
-    Set(kRunServices, "A", "c:\\e.exe");
-    Set(kRunServices, "B", "c:\\e.exe");
-    Set(kRunServices, "C", "c:\\e.exe");
+    Set(kRunServices, {{"A", "c:\\e.exe"}, {"B", "c:\\e.exe"}, {"C", "c:\\e.exe"}});
     simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 3); // RunServices, i = 0
-    // The Run walk queries its three values twice each; B's first query fails.
-    simwin::FailCall("RegQueryValueExA", ERROR_NOT_ENOUGH_MEMORY, 1, 6);
+    simwin::FailCallOn("RegQueryValueExA", "B", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\e.exe");
     EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"A", "B"}));
 
-    // A value that grows between the size query and the read is skipped:
-    // the fourth value of Run, so its read is the eighth query.
+    // A value that grows between the size query and the read is skipped.
     Set(kRun, "Grows", "c:\\e.exe");
     int queries = 0;
     simwin::OnCall("RegQueryValueExA", [&] {
-        if (++queries == 8) Set(kRun, "Grows", "c:\\e.exe " + std::string(1000, 'g'));
+        if (simwin::CallAbout() == "Grows" && ++queries == 2)
+            Set(kRun, "Grows", "c:\\e.exe " + std::string(1000, 'g'));
     });
     Detect("c:\\e.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Grows"));

@@ -10,11 +10,7 @@
 
 class DeleteOnRestartTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        Prepare();
-    }
-    static void Prepare() {
+    void Furnish() override {
         simwin::SetWindows98();
         simwin::MakeDir("C:\\WINDOWS\\TEMP");
         simwin::WriteFile(kLong, "MZ");
@@ -22,9 +18,7 @@ class DeleteOnRestartTest : public WorldTest {
     }
     /* Windows starts again: WININIT carries out wininit.ini; what it ran. */
     std::string Restart() {
-        simwin::Reset();
-        simwin::SetWindows98();
-        MapDrive('C');
+        Reboot(simwin::SetWindows98);
         return simwin::RunWininit();
     }
     static std::string Ini() { return simwin::ReadFile("C:\\WINDOWS\\wininit.ini"); }
@@ -38,6 +32,11 @@ class DeleteOnRestartTest : public WorldTest {
         EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"), old);
         EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
         return Ini();
+    }
+    /* The new file cannot take the old one's place, nor the old be renamed back. */
+    static void FailRenamesIntoPlace() {
+        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\wininit.new", ERROR_WRITE_FAULT);
+        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
     }
     static constexpr const char* kLong = "C:\\Program Files\\Phx\\verylongname.exe";
     static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
@@ -129,44 +128,44 @@ TEST_F(DeleteOnRestartTest, LongLinesAreWrittenBackWhole) {
               "[rename]\r\n" + exact + kEntry + "[y]\r\n");
 }
 
+/* Every call of a request failing in turn: the request fails and leaves the
+   old file as it was, or it succeeds; so also with two failures that hit
+   the way back. */
 TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
     const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\nx=1\r\n";
-    struct {
-        const char* op;
-        int skip, times;
-        const char* op2 = nullptr; // a second failing operation
-        int skip2 = 0;
-    } faults[] = {
-        {"_write", 2, 1},                   // a write in the middle of the merge
-        {"_write", 6, 1},                   // the last one
-        {"fgets", 1, 1},                    // reading the old content
-        {"CopyFileA", 0, 1},                // making the copy
-        {"fopen", 0, 1},                    // opening the old content
-        {"_open", 0, 1},                    // creating the new file
-        {"_close", 0, 1},                   // its last flush
-        {"MoveFileA", 0, 1},                // the old file stepping aside
-        {"MoveFileA", 1, 1},                // the new one taking its place: the old comes back
-        {"MoveFileA", 1, 2},                // ... and by copy when it cannot be renamed back
-        {"_write", 3, 1, "DeleteFileA", 0}, // and the new file stays behind
-    };
-    for (auto& f : faults) {
-        SCOPED_TRACE(std::string(f.op) + " " + std::to_string(f.skip) + " " +
-                     std::to_string(f.times) + " " + (f.op2 ? f.op2 : ""));
+    SetIni(old);
+    ASSERT_TRUE(ScheduleDeleteOnRestart(kLong)); // counts the calls of a whole request
+    const std::string merged = Ini();
+    std::vector<FaultPoint> points =
+        FaultPoints({"GetWindowsDirectoryA", "GetTempPathA", "GetShortPathNameA",
+                     "GetFileAttributesA", "CopyFileA", "fopen", "fgets", "fclose", "_open",
+                     "_write", "_close", "MoveFileA", "DeleteFileA"});
+    ASSERT_GE(points.size(), 16u);
+    // Two failures: the old file comes back by copy when it cannot be renamed
+    // back; a failed write whose new file cannot be deleted leaves that behind.
+    void (*const doubles[])() = {FailRenamesIntoPlace, [] {
+                                     simwin::FailCall("_write", ERROR_WRITE_FAULT, 1, 3);
+                                     simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\wininit.new",
+                                                        ERROR_WRITE_FAULT);
+                                 }};
+    points.push_back({"MoveFileA+MoveFileA", 0});
+    points.push_back({"_write+DeleteFileA", 1});
+    for (const FaultPoint& p : points) {
+        SCOPED_TRACE(p.op + " " + std::to_string(p.call));
+        Renew();
         SetIni(old);
-        simwin::FailCall(f.op, ERROR_WRITE_FAULT, f.times, f.skip);
-        if (f.op2) simwin::FailCall(f.op2, ERROR_WRITE_FAULT, 1, f.skip2);
-        EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-        EXPECT_EQ(Ini(), old);
-        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
-        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.new"),
-                  f.op2 && !strcmp(f.op2, "DeleteFileA"));
-        simwin::Reset(); // clears the fault; the files stay
-        simwin::SetWindows98();
-        MapDrive('C');
+        if (p.op.find('+') != std::string::npos)
+            doubles[p.call]();
+        else
+            simwin::FailCall(p.op, ERROR_WRITE_FAULT, 1, p.call);
+        const bool done = ScheduleDeleteOnRestart(kLong);
+        EXPECT_EQ(Ini(), done ? merged : old);
+        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.old"), done && p.op == "DeleteFileA");
+        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.new"), p.op == "_write+DeleteFileA");
+        EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+        EXPECT_EQ(simwin::OpenStreamCount(), 0u);
     }
-    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
-    EXPECT_EQ(simwin::OpenStreamCount(), 0u);
-
+    Renew();
     // A read-only wininit.ini cannot be replaced.
     SetIni(old);
     SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_READONLY);
@@ -189,19 +188,17 @@ TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
     // swap leaves its wininit.old to the next request.
     const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n";
     SetIni(old);
-    simwin::FailCall("MoveFileA", ERROR_WRITE_FAULT, 2, 1);
-    simwin::FailCall("CopyFileA", ERROR_WRITE_FAULT, 1, 1);
+    FailRenamesIntoPlace();
+    simwin::FailCallOn("CopyFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), old);
-    simwin::Reset();
-    simwin::SetWindows98();
-    MapDrive('C');
+    Reboot(simwin::SetWindows98);
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), old + kEntry);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
 
-    simwin::FailCall("DeleteFileA", ERROR_WRITE_FAULT, 1, 0);
+    simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
     EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
     EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\n");
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
@@ -233,11 +230,10 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
         SCOPED_TRACE(std::string(op ? op : "power lost at") + " " + std::to_string(k) +
                      (renames ? " after two failed renames" : ""));
         Renew();
-        Prepare();
         SetIni(old);
         int calls = 0;
         if (op) simwin::FailCall(op, ERROR_WRITE_FAULT, 1, k);
-        if (renames) simwin::FailCall("MoveFileA", ERROR_WRITE_FAULT, 2, 1);
+        if (renames) FailRenamesIntoPlace();
         for (const char* each : ops)
             if (!op)
                 simwin::OnCall(each, [&] {
@@ -313,6 +309,8 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         if (!r.scheduled.empty() && r.scheduled != kLong)
             pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
         EXPECT_EQ(simwin::PendingDeletions(), pending);
+        for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
+            EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
         EXPECT_EQ(simwin::FileExists(r.scheduled.empty() ? kLong : r.scheduled), true);
         if (r.scheduled.empty() || r.scheduled == kLong) continue;
         EXPECT_FALSE(simwin::FileExists(kLong));
@@ -323,13 +321,14 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
-    const int moves = simwin::CallCount("MoveFileExA");
+    const int moves = simwin::CallCount("MoveFileExA"), opens = simwin::CallCount("CreateFileA");
 
     simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::CallCount("MoveFileExA"), moves);
+    EXPECT_EQ(simwin::CallCount("CreateFileA"), opens); // nor is the file looked at
     EXPECT_EQ(simwin::CallCount("GetShortPathNameA"), 0);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
 }

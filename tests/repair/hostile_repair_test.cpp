@@ -23,19 +23,8 @@ namespace {
 
 const std::string kHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
 
-class HostileRepairTest : public WorldTest {
+class HostileRepairTest : public ScanWorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        infected_ = Specimen(2);
-        ASSERT_FALSE(infected_.empty()) << "specimens not built";
-    }
-
-    void SetString(const char* key, const std::string& name, const std::string& data) {
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
-    }
     bool Has(const char* key, const std::string& name) {
         return simwin::RegValueExists(HKEY_LOCAL_MACHINE, key, name);
     }
@@ -50,32 +39,29 @@ class HostileRepairTest : public WorldTest {
         f.seekp((std::streamoff)(size - tail.size()));
         f << tail;
     }
-
-    std::vector<uint8_t> infected_;
 };
 
 TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) {
-    const std::string longRun(16383, 'N'), longServices(16383, 'M'), longKeep(16383, 'K');
+    const std::string longRun = LongestValueName('N'), longServices = LongestValueName('M'),
+                      longKeep = LongestValueName('K');
     const std::string megabyte(1 << 20, 'x');
     simwin::WriteFile("C:\\Program Files\\Victim\\evil.exe", infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
-    // Start the infected file: removed, however long the name or the data.
-    SetString(AUTOSTART_RUN_KEY, longRun, "C:\\PROGRAM FILES\\VICTIM\\EVIL.EXE /autorun");
-    SetString(AUTOSTART_RUN_KEY, "Big", "\"c:\\program files\\victim\\evil.exe\" " + megabyte);
-    SetString(AUTOSTART_RUNSERVICES_KEY, longServices, "%SystemDrive%\\..\\" + megabyte);
-    simwin::SetEnv("VICTIM", "C:\\Program Files\\Victim");
-    SetString(AUTOSTART_RUNSERVICES_KEY, "Env", "%VICTIM%\\evil.exe " + megabyte);
-    // Start something else: kept.
-    SetString(AUTOSTART_RUN_KEY, longKeep, "c:\\windows\\notepad.exe");
-    SetString(AUTOSTART_RUN_KEY, "BareBig", megabyte + "evil.exe"); // not in a system folder
-    SetString(AUTOSTART_RUN_KEY, "Other", "c:\\program files\\victim\\other.exe " + megabyte);
     std::string names = "x"; // the file's name after each of 100000 backslashes
     while (names.size() < megabyte.size())
         names += "\\evil.exe.";
-    SetString(AUTOSTART_RUN_KEY, "Names", names);
-    std::vector<uint8_t> binary(1 << 20);
-    for (size_t i = 0; i < binary.size(); i++)
-        binary[i] = (uint8_t)(i % 251 + 1); // no terminator anywhere
+    simwin::SetEnv("VICTIM", "C:\\Program Files\\Victim");
+    // Start the infected file: removed, however long the name or the data;
+    // start something else: kept (BareBig is not in a system folder).
+    SetStrings(AUTOSTART_RUN_KEY, {{longRun, "C:\\PROGRAM FILES\\VICTIM\\EVIL.EXE /autorun"},
+                                   {"Big", "\"c:\\program files\\victim\\evil.exe\" " + megabyte},
+                                   {longKeep, "c:\\windows\\notepad.exe"},
+                                   {"BareBig", megabyte + "evil.exe"},
+                                   {"Other", "c:\\program files\\victim\\other.exe " + megabyte},
+                                   {"Names", names}});
+    SetStrings(AUTOSTART_RUNSERVICES_KEY, {{longServices, "%SystemDrive%\\..\\" + megabyte},
+                                           {"Env", "%VICTIM%\\evil.exe " + megabyte}});
+    const std::vector<uint8_t> binary = Unterminated(1 << 20);
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary", REG_BINARY,
                         binary);
 
@@ -97,7 +83,7 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
     EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
     EXPECT_EQ(g_scan.filesRemoved, 2);
     ASSERT_FALSE(lines_.empty());
-    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+    EXPECT_EQ(lines_.back(), kLateRemoved);
     EXPECT_EQ(std::count(lines_.begin(), lines_.end(),
                          "System Registry     W32/Phantaxis.Backdoor removed"),
               3);
@@ -139,9 +125,9 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
     EXPECT_LT(simwin::BytesRead() - before, 2 * (5u + 8192u) + 4 * 1024u + 127 * 40u);
     EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed",
-                          "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed"}));
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{"C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed",
+                                        kLateRemoved}));
 
     // 100 MB with the signature in its head: removed, still read only at
     // its two ends.
@@ -185,7 +171,7 @@ TEST_F(HostileRepairTest, WininitWithALineOfAHundredThousandCharacters) {
     EXPECT_TRUE(simwin::FileExists("C:\\Program Files\\Victim Tool\\evil.exe"));
     EXPECT_FALSE(simwin::FileExists("C:\\zzz\\late.exe"));
     ASSERT_FALSE(lines_.empty());
-    EXPECT_EQ(lines_.back(), "C:\\zzz\\late.exe     W32/Phantaxis.b.FraudTool removed");
+    EXPECT_EQ(lines_.back(), kLateRemoved);
 
     // One line of 100,000 characters without a line end and no section:
     // the section and the entry follow on lines of their own.

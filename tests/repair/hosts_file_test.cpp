@@ -21,44 +21,46 @@ const char* const kWin9xHosts = "C:\\WINDOWS\\hosts";
 
 class HostsFileTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
+    void Furnish() override {
+        PrepareRemoval();
         simwin::WriteFile(kNtHosts, SignedHosts());
         simwin::WriteFile(kWin9xHosts, SignedHosts());
     }
 };
 
-TEST_F(HostsFileTest, NtLooksUnderTheSystemDirectory) {
-    simwin::SetSystemDirectory("c:\\windows\\system32");
-    CheckHostsFile();
-    EXPECT_FALSE(simwin::FileExists(kNtHosts));
-    EXPECT_TRUE(simwin::FileExists(kWin9xHosts));
-    EXPECT_EQ(lines_,
-              (std::vector<std::string>{
-                  "c:\\windows\\system32\\drivers\\etc\\hosts     W32/Dravok.Worm removed"}));
-    EXPECT_EQ(g_scan.filesInfected, 1);
-    EXPECT_EQ(g_scan.filesRemoved, 1);
-    CheckHostsFile(); // gone now: nothing more happens
-    EXPECT_EQ(lines_.size(), 1u);
-    EXPECT_EQ(g_scan.filesInfected, 1);
-}
-
-TEST_F(HostsFileTest, Win9xLooksInTheWindowsDirectory) {
-    simwin::SetWindows98();
-    simwin::SetWindowsDirectory("c:\\windows");
-    CheckHostsFile();
-    EXPECT_TRUE(simwin::FileExists(kNtHosts));
-    EXPECT_FALSE(simwin::FileExists(kWin9xHosts));
-    EXPECT_EQ(lines_, (std::vector<std::string>{"c:\\windows\\hosts     W32/Dravok.Worm removed"}));
-
-    // Windows installed at a drive's root: one backslash between the parts.
-    simwin::WriteFile("C:\\hosts", SignedHosts());
-    simwin::SetWindowsDirectory("C:\\");
-    CheckHostsFile();
-    EXPECT_FALSE(simwin::FileExists("C:\\hosts"));
-    EXPECT_EQ(lines_.back(), "C:\\hosts     W32/Dravok.Worm removed");
+/* Where each family keeps the file: NT under the system folder, 9x in the
+   Windows folder (at a drive's root with one backslash between the parts). */
+TEST_F(HostsFileTest, EachFamilyLooksWhereItKeepsTheFile) {
+    struct Row {
+        void (*version)();
+        const char* systemDir;  // NT's folder
+        const char* windowsDir; // 9x's folder
+        const char* removed;    // the file that goes, as shown
+        const char* kept;
+    } rows[] = {
+        {simwin::SetWindowsXp, "c:\\windows\\system32", "C:\\WINDOWS",
+         "c:\\windows\\system32\\drivers\\etc\\hosts", kWin9xHosts},
+        {simwin::SetWindows98, "C:\\WINDOWS\\system32", "c:\\windows", "c:\\windows\\hosts",
+         kNtHosts},
+        {simwin::SetWindows98, "C:\\WINDOWS\\system32", "C:\\", "C:\\hosts", kNtHosts},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.removed);
+        Renew(r.version);
+        simwin::WriteFile("C:\\hosts", SignedHosts());
+        simwin::SetSystemDirectory(r.systemDir);
+        simwin::SetWindowsDirectory(r.windowsDir);
+        CheckHostsFile();
+        EXPECT_FALSE(simwin::FileExists(r.removed));
+        EXPECT_TRUE(simwin::FileExists(r.kept));
+        EXPECT_EQ(lines_, (std::vector<std::string>{std::string(r.removed) +
+                                                    "     W32/Dravok.Worm removed"}));
+        EXPECT_EQ(g_scan.filesInfected, 1);
+        EXPECT_EQ(g_scan.filesRemoved, 1);
+        CheckHostsFile(); // gone now: nothing more happens
+        EXPECT_EQ(lines_.size(), 1u);
+        EXPECT_EQ(g_scan.filesInfected, 1);
+    }
 }
 
 TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {

@@ -23,22 +23,15 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     simwin::WriteFile("C:\\aaa\\first.exe", first);
     simwin::WriteFile("C:\\aaa\\readme.txt", "not a program");
     simwin::WriteFile("C:\\zzz\\second.exe", second);
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "Keep",
-                         "c:\\windows\\system32\\ctfmon.exe");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "First",
-                         "C:\\AAA\\FIRST.EXE /autorun");
+    SetStrings(AUTOSTART_RUN_KEY, {{"Keep", "c:\\windows\\system32\\ctfmon.exe"},
+                                   {"First", "C:\\AAA\\FIRST.EXE /autorun"}});
     // Same name as the Run value that the first detection removes, in the
     // other key: another program's, which the second detection leaves.
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "First",
-                         "c:\\other\\thing.exe");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Second",
-                         "\"%SystemRoot%\\..\\zzz\\second.exe\" -s");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Third",
-                         "\"c:\\zzz\\second.exe\" -s");
+    SetStrings(AUTOSTART_RUNSERVICES_KEY, {{"First", "c:\\other\\thing.exe"},
+                                           {"Second", "\"%SystemRoot%\\..\\zzz\\second.exe\" -s"},
+                                           {"Third", "\"c:\\zzz\\second.exe\" -s"}});
 
-    AttachWindow();
-    strcpy(g_scan.target, "!:");
-    g_scan.action = ACTION_DELETE;
+    PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
     EXPECT_EQ(lines_, (std::vector<std::string>{
@@ -86,18 +79,15 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
     simwin::WriteFile("C:\\WINDOWS\\system32\\notes.txt", "64");
     PlantVariant("C:\\WINDOWS\\SysWOW64\\b32.exe");
     simwin::WriteFile("C:\\WINDOWS\\SysWOW64\\notes.txt", "32");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "A",
-                         "C:\\WINDOWS\\system32\\a64.exe");
     // The same texts in the other view start files that do not exist.
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "Keep64",
-                         "C:\\WINDOWS\\system32\\b32.exe");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "Keep32", "C:\\WINDOWS\\system32\\a64.exe");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "B", "\"%SystemRoot%\\system32\\b32.exe\" /s");
+    SetStrings(AUTOSTART_RUN_KEY, {{"A", "C:\\WINDOWS\\system32\\a64.exe"},
+                                   {"Keep64", "C:\\WINDOWS\\system32\\b32.exe"}});
+    SetStrings(run32, {{"Keep32", "C:\\WINDOWS\\system32\\a64.exe"},
+                       {"B", "\"%SystemRoot%\\system32\\b32.exe\" /s"}});
     // Named like the value the first detection removes, but in the other
     // view: another program's, which the second detection leaves.
-    simwin::RegSetString(HKEY_LOCAL_MACHINE,
-                         "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
-                         "A", "c:\\other\\thing.exe");
+    SetStrings("Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
+               {{"A", "c:\\other\\thing.exe"}});
     simwin::SetWow64(true);
 
     std::vector<std::string> offDuring;
@@ -105,9 +95,7 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
         simwin::OnCall(op, [&offDuring, op] {
             if (simwin::RedirectionOff()) offDuring.push_back(op);
         });
-    AttachWindow();
-    strcpy(g_scan.target, "!:");
-    g_scan.action = ACTION_DELETE;
+    PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
     EXPECT_EQ(lines_, (std::vector<std::string>{
@@ -160,12 +148,9 @@ TEST_F(WholeScanTest, WithoutWow64NothingChanges) {
             break; // 32-bit Windows 10
         }
         PlantVariant("C:\\WINDOWS\\system32\\a.exe");
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "A",
-                             "C:\\WINDOWS\\system32\\a.exe");
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, run32, "A", "C:\\WINDOWS\\system32\\a.exe");
-        AttachWindow();
-        strcpy(g_scan.target, "!:");
-        g_scan.action = ACTION_DELETE;
+        for (const std::string& key : {std::string(AUTOSTART_RUN_KEY), run32})
+            SetStrings(key, {{"A", "C:\\WINDOWS\\system32\\a.exe"}});
+        PrepareRemoval("!:");
         RunScan();
         ASSERT_GE(lines_.size(), 2u);
         EXPECT_EQ(std::vector<std::string>(lines_.begin(), lines_.begin() + 2),

@@ -93,12 +93,7 @@ TEST_F(ProcessesTest, TerminationFollowsTheProcessScriptAndReleasesItsFiles) {
     h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, limited);
     EXPECT_NE(h, nullptr);
     CloseHandle(h);
-    HANDLE token;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-    TOKEN_PRIVILEGES tp = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-    ASSERT_TRUE(LookupPrivilegeValueA(NULL, SE_DEBUG_NAME, &tp.Privileges[0].Luid));
-    ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, 0, NULL, NULL));
-    CloseHandle(token);
+    EnableDebug();
     h = OpenProcess(PROCESS_ALL_ACCESS, FALSE, limited);
     EXPECT_NE(h, nullptr);
     CloseHandle(h);
@@ -187,20 +182,9 @@ TEST_F(ProcessesTest, PerformanceDataDescribesTheProcessObject) {
     std::vector<uint8_t> table =
         simwin::RegValueData(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters");
     std::string text(table.begin(), table.end());
-    EXPECT_NE(text.find(std::string("\0"
-                                    "230"
-                                    "\0"
-                                    "Process"
-                                    "\0",
-                                    13)),
-              std::string::npos);
-    EXPECT_NE(text.find(std::string("\0"
-                                    "784"
-                                    "\0"
-                                    "ID Process"
-                                    "\0",
-                                    16)),
-              std::string::npos);
+    const std::string nul(1, '\0');
+    EXPECT_NE(text.find(nul + "230" + nul + "Process" + nul), std::string::npos);
+    EXPECT_NE(text.find(nul + "784" + nul + "ID Process" + nul), std::string::npos);
     EXPECT_EQ(text.substr(text.size() - 2), std::string("\0\0", 2));
 
     // Too small a buffer: ERROR_MORE_DATA, the size argument as it was.

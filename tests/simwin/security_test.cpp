@@ -87,8 +87,7 @@ TEST_F(SecurityTest, RebootNeedsEnabledShutdownPrivilegeOnNtOnly) {
     EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
     EXPECT_EQ(simwin::ShutdownRequests(), (std::vector<UINT>{EWX_LOGOFF, 6}));
 
-    simwin::Reset();
-    simwin::SetWindows98();
+    Renew(simwin::SetWindows98);
     EXPECT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
     simwin::FailCall("ExitWindowsEx", ERROR_ACCESS_DENIED);
     EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT, 0));
