@@ -18,10 +18,12 @@
 
 namespace stage {
 
-/* Families a MODEL case may ask for (compared by address). */
-inline constexpr const char* kWindows98 = "Windows 98";
-inline constexpr const char* kWindowsNt4 = "Windows NT 4.0";
-inline constexpr const char* kPerformanceData = "NT performance data"; // with a process object
+/* Families a MODEL case may ask for, compared by address: arrays, one
+   object each in the whole program (a pointer to a literal may be a
+   different copy in every file). */
+inline constexpr char kWindows98[] = "Windows 98";
+inline constexpr char kWindowsNt4[] = "Windows NT 4.0";
+inline constexpr char kPerformanceData[] = "NT performance data"; // with a process object
 
 /* Whether this build can stage `family` (null: the platform as it is). */
 bool CanModel(const char* family);
@@ -35,7 +37,7 @@ void End();
 /* The scratch folder, ending in a backslash. */
 std::string Dir();
 /* The registry key below HKEY_LOCAL_MACHINE the cases may fill. */
-inline constexpr const char* kKey = "Software\\CleanPhantaxis Conformance";
+inline constexpr char kKey[] = "Software\\CleanPhantaxis Conformance";
 
 /* Another process holds `path` open without any sharing until Release. */
 void* HoldWithoutSharing(const std::string& path);
