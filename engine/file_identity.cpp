@@ -3,6 +3,7 @@
 */
 #include "engine/file_identity.h"
 #include "platform/platform.h"
+#include "platform/resolve.h"
 #include "platform/wow64.h"
 
 #ifndef WINAPI
@@ -37,12 +38,6 @@ struct IoStatusBlock {
 
 typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
-
-template <class Fn> Fn Resolve(const char* library, const char* function) {
-    HMODULE module = LoadLibraryA(library);
-    FARPROC address = module ? GetProcAddress(module, function) : nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
-}
 
 bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
     if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))

@@ -93,12 +93,9 @@ struct ScanState {
     // no more than 16 of them.
     int32_t volumesEntered;
     char volumeEntered[16][50];
-    // A 32-bit program on 64-bit Windows (found at the start of the run), and
-    // kernel32's switch of the file system redirection there, when it has one.
+    // A 32-bit program on 64-bit Windows (found at the start of the run by
+    // DetectWow64, which also finds the redirection switch there).
     BOOL wow64;
-    FARPROC isWow64Process;     // IsWow64Process, to ask about other processes
-    FARPROC disableRedirection; // Wow64DisableWow64FsRedirection
-    FARPROC revertRedirection;  // Wow64RevertWow64FsRedirection
 };
 
 /* The process-wide scan state. */

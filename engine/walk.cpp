@@ -41,6 +41,8 @@
 #include "engine/ask_user.h"
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
+#include "platform/join_path.h"
+#include "platform/resolve.h"
 #include "platform/wow64.h"
 
 #ifndef WINAPI
@@ -53,16 +55,12 @@ enum : DWORD { NAME_SURROGATE = 0x20000000 }; // the tag's bit of links that poi
 typedef BOOL(WINAPI* GetFileAttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 typedef BOOL(WINAPI* GetVolumeNameFn)(LPCSTR, LPSTR, DWORD);
 
-template <class Fn> static Fn As(FARPROC function) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(function));
-}
-
 /* What a walk keeps while it runs: the kernel32 functions that not every
    supported Windows has, looked up when the outermost level begins. */
 static struct {
     int depth;
-    FARPROC fileRecord; // GetFileAttributesExA: Windows 98, NT 4.0 and later
-    FARPROC volumeName; // GetVolumeNameForVolumeMountPointA: 2000 and later
+    GetFileAttributesExFn fileRecord; // GetFileAttributesExA: Windows 98, NT 4.0 and later
+    GetVolumeNameFn volumeName;       // GetVolumeNameForVolumeMountPointA: 2000 and later
 } s_walk;
 
 const FileCheck FileCheckList[] = {
@@ -70,15 +68,6 @@ const FileCheck FileCheckList[] = {
     {nullptr, nullptr, nullptr},
 };
 const FileCheck* g_fileChecks = FileCheckList;
-
-/* Appends `tail` to `buf` (holding `len` characters) when the result fits a
-   path buffer; returns false, leaving `buf` unchanged, when it does not. */
-static bool AppendPath(char* buf, size_t len, const char* tail) {
-    size_t add = strlen(tail);
-    if (add >= PATH_BUF - len) return false;
-    memcpy(buf + len, tail, add + 1);
-    return true;
-}
 
 /* Length of the pattern's folder part: everything before the character that
    precedes its last "." ("C:\dir\*.*" -> "C:\dir\"); -1 without a ".". */
@@ -97,7 +86,7 @@ static bool ComposePath(const char* pattern, const char* name, const char* suffi
     if (keep < 0) return false;
     memcpy(out, pattern, (size_t)keep);
     out[keep] = 0;
-    return AppendPath(out, (size_t)keep, name) && AppendPath(out, strlen(out), suffix);
+    return JoinPath(out, PATH_BUF, out, name, suffix);
 }
 
 /* Under WoW64 the walk lists folders by their real names: C:\Windows\System32
@@ -142,11 +131,8 @@ static bool ComposeEntryPath(const char* pattern, const WIN32_FIND_DATAA& fd, co
         DWORD n = GetShortPathNameA(longForm, folder->path, sizeof folder->path);
         if (n == 0 || n >= sizeof folder->path) folder->path[0] = 0;
     }
-    if (!folder->path[0]) return false;
-    size_t len = strlen(folder->path);
-    memcpy(out, folder->path, len + 1);
-    return AppendPath(out, len, hasAlt ? alt : fd.cFileName) &&
-           AppendPath(out, strlen(out), suffix);
+    return folder->path[0] &&
+           JoinPath(out, PATH_BUF, folder->path, hasAlt ? alt : fd.cFileName, suffix);
 }
 
 /* The file's own length, not the copy its directory entry lists; false when
@@ -156,7 +142,7 @@ static bool FileLength(const char* path, const WIN32_FIND_DATAA& fd, uint64_t* l
     NativeFileNames native;
     if (s_walk.fileRecord && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (As<GetFileAttributesExFn>(s_walk.fileRecord)(path, GetFileExInfoStandard, &data) &&
+        if (s_walk.fileRecord(path, GetFileExInfoStandard, &data) &&
             !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             *length = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
             return true;
@@ -193,8 +179,7 @@ static bool VolumeWalkedElsewhere(const char* volume) {
     char root[] = "C:\\", other[VOLUME_BUF];
     for (char letter = 'C'; letter <= 'Z'; letter++) {
         root[0] = letter;
-        if (GetDriveTypeA(root) == DRIVE_FIXED &&
-            As<GetVolumeNameFn>(s_walk.volumeName)(root, other, sizeof other) &&
+        if (GetDriveTypeA(root) == DRIVE_FIXED && s_walk.volumeName(root, other, sizeof other) &&
             !_stricmp(other, volume))
             return true;
     }
@@ -217,7 +202,7 @@ static bool EntersReparseFolder(const WIN32_FIND_DATAA& fd, const char* sub, cha
     star[1] = 0;
     NativeFileNames native;
     // A junction to a folder names no volume.
-    if (!As<GetVolumeNameFn>(s_walk.volumeName)(folder, volume, VOLUME_BUF)) {
+    if (!s_walk.volumeName(folder, volume, VOLUME_BUF)) {
         volume[0] = 0;
         return false;
     }
@@ -302,7 +287,7 @@ static int32_t WalkSubdirectories(const char* pattern) {
     size_t keep = (size_t)(dot - pattern) + 1;
     memcpy(dirPattern, pattern, keep);
     dirPattern[keep] = 0;
-    if (!AppendPath(dirPattern, keep, "*")) return g_scan.filesScanned;
+    if (!JoinPath(dirPattern, PATH_BUF, dirPattern, "*")) return g_scan.filesScanned;
 
     WIN32_FIND_DATAA fd;
     ShortFolder shortFolder = {false, ""};
@@ -345,11 +330,9 @@ static int32_t WalkLevel(const char* patternIn);
 int32_t WalkDirectory(const char* pattern) {
     CheckScanStateRules();
     if (s_walk.depth == 0) {
-        s_walk.fileRecord = s_walk.volumeName = nullptr;
-        if (HMODULE kernel = LoadLibraryA("Kernel32.dll")) {
-            s_walk.fileRecord = GetProcAddress(kernel, "GetFileAttributesExA");
-            s_walk.volumeName = GetProcAddress(kernel, "GetVolumeNameForVolumeMountPointA");
-        }
+        HMODULE kernel = LoadLibraryA("Kernel32.dll");
+        s_walk.fileRecord = Resolve<GetFileAttributesExFn>(kernel, "GetFileAttributesExA");
+        s_walk.volumeName = Resolve<GetVolumeNameFn>(kernel, "GetVolumeNameForVolumeMountPointA");
     }
     s_walk.depth++;
     const int32_t r = WalkLevel(pattern);

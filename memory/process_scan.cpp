@@ -17,6 +17,7 @@
 #include "engine/file_check.h"
 #include "engine/walk.h"
 #include "platform/platform.h"
+#include "platform/resolve.h"
 #include "memory/service_stop.h"
 #include "repair/service_keys.h"
 
@@ -69,14 +70,8 @@ void FreeProcessList(ProcessImage* list) {
     }
 }
 
-/* A function of kernel32 that not every Windows has; null when missing. */
-template <class Fn> static Fn Kernel32Function(const char* name) {
-    HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
-    return kernel ? ResolveFunction<Fn>(kernel, name) : NULL;
-}
-
 bool SameProcess(HANDLE a, HANDLE b) {
-    GetProcessTimesFn times = Kernel32Function<GetProcessTimesFn>("GetProcessTimes");
+    GetProcessTimesFn times = Resolve<GetProcessTimesFn>("Kernel32.dll", "GetProcessTimes");
     FILETIME created[2], unused[3];
     return times && times(a, &created[0], &unused[0], &unused[1], &unused[2]) &&
            times(b, &created[1], &unused[0], &unused[1], &unused[2]) &&
@@ -187,7 +182,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool fullImageNames, 
     *listed = false;
     HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
     if (!psapi) return NULL;
-    EnumProcessesFn enumProcesses = ResolveFunction<EnumProcessesFn>(psapi, "EnumProcesses");
+    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
     if (!enumProcesses) return NULL;
     DWORD* ids = (DWORD*)calloc(PID_ARRAY_ENTRIES, sizeof(DWORD));
     if (!ids) return NULL;
@@ -196,7 +191,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool fullImageNames, 
     DWORD count = bytes / sizeof(DWORD);
     if (count > PID_ARRAY_ENTRIES) count = PID_ARRAY_ENTRIES; // never past the array
     GetModuleFileNameExAFn moduleFileName =
-        ResolveFunction<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA");
+        Resolve<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA");
     if (count == 0 || !moduleFileName) {
         free(ids);
         return NULL;
@@ -204,7 +199,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool fullImageNames, 
     ImageReaders readers = {moduleFileName, NULL, enableDebugOnDenied};
     if (fullImageNames)
         readers.fullName =
-            Kernel32Function<QueryFullProcessImageNameAFn>("QueryFullProcessImageNameA");
+            Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll", "QueryFullProcessImageNameA");
     ProcessImage *head = NULL, *tail = NULL;
     char path[MODULE_NAME_SIZE];
     for (DWORD i = 0; i < count; i++) {
@@ -261,9 +256,9 @@ ProcessImage* ListProcessesToolhelp() {
     HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
     if (!kernel) return NULL;
     Toolhelp help = {
-        ResolveFunction<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot"),
-        ResolveFunction<Process32Fn>(kernel, "Process32First"),
-        ResolveFunction<Process32Fn>(kernel, "Process32Next"),
+        Resolve<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot"),
+        Resolve<Process32Fn>(kernel, "Process32First"),
+        Resolve<Process32Fn>(kernel, "Process32Next"),
     };
     if (!help.createSnapshot || !help.first || !help.next) return NULL;
     PROCESSENTRY32* entry = (PROCESSENTRY32*)calloc(1, sizeof(PROCESSENTRY32));

@@ -48,13 +48,6 @@ typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, 
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
                                         FILETIME* kernel, FILETIME* user);
 
-/* GetProcAddress as the wanted function type; null when it is missing. */
-template <class Fn> Fn ResolveFunction(HMODULE module, const char* name) {
-    // Through the generic function pointer type: a direct cast between
-    // unrelated function types draws a warning.
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 /* Lists the processes through psapi.dll: every process whose image path can
    be read, as a drive path (see DrivePathOf; other forms are left out). With
    `enableDebugOnDenied`, an open refused with ERROR_ACCESS_DENIED enables

@@ -4,7 +4,7 @@
 */
 #include "memory/service_stop.h"
 #include "memory/image_path.h"
-#include "memory/process_scan.h"
+#include "platform/resolve.h"
 #include "platform/win32.h"
 
 #include <stdlib.h>
@@ -41,9 +41,8 @@ typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CON
 /* Whether the open service is registered to run `image`. The query is
    resolved at run time: not every advapi32 of Windows 9x has it. */
 static bool RunsImage(SC_HANDLE service, const char* image) {
-    HMODULE advapi = LoadLibraryA("advapi32.dll"); // stays loaded
     QueryServiceConfigAFn query =
-        advapi ? ResolveFunction<QueryServiceConfigAFn>(advapi, "QueryServiceConfigA") : NULL;
+        Resolve<QueryServiceConfigAFn>("advapi32.dll", "QueryServiceConfigA");
     DWORD needed = 0;
     if (!query || query(service, NULL, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
         needed == 0 || needed > kConfigLimit)

@@ -4,6 +4,8 @@
 */
 #include "platform/wow64.h"
 #include "engine/scan_state.h"
+#include "platform/join_path.h"
+#include "platform/resolve.h"
 
 #ifndef WINAPI
 #define WINAPI
@@ -15,9 +17,13 @@ typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, BOOL*);
 typedef BOOL(WINAPI* DisableRedirectionFn)(void**);
 typedef BOOL(WINAPI* RevertRedirectionFn)(void*);
 
-template <class Fn> Fn As(FARPROC function) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(function));
-}
+/* kernel32's WoW64 functions, facts of the Windows the program runs on:
+   found by DetectWow64 and kept for the whole process. */
+struct {
+    IsWow64ProcessFn isWow64Process;         // only under WoW64
+    DisableRedirectionFn disableRedirection; // with its revert, or neither
+    RevertRedirectionFn revertRedirection;
+} s_wow64;
 
 /* Whether `path` begins with the folder `folder` (any case), followed by a
    backslash or its end; the folder's length, else 0. */
@@ -39,43 +45,34 @@ bool Shared(const char* rest) {
     return false;
 }
 
-bool Compose(char* out, size_t size, const char* head, const char* tail) {
-    size_t a = strlen(head), b = strlen(tail);
-    if (a >= size || b >= size - a) return false;
-    memcpy(out, head, a);
-    memcpy(out + a, tail, b + 1);
-    return true;
-}
-
 } // namespace
 
 void DetectWow64() {
     g_scan.wow64 = FALSE;
-    g_scan.isWow64Process = nullptr;
-    g_scan.disableRedirection = nullptr;
-    g_scan.revertRedirection = nullptr;
+    s_wow64.isWow64Process = nullptr;
+    s_wow64.disableRedirection = nullptr;
+    s_wow64.revertRedirection = nullptr;
     HMODULE kernel = LoadLibraryA("Kernel32.dll");
-    if (!kernel) return;
-    FARPROC query = GetProcAddress(kernel, "IsWow64Process");
+    IsWow64ProcessFn query = Resolve<IsWow64ProcessFn>(kernel, "IsWow64Process");
     BOOL wow64 = FALSE;
-    if (!query || !As<IsWow64ProcessFn>(query)(GetCurrentProcess(), &wow64) || !wow64) return;
+    if (!query || !query(GetCurrentProcess(), &wow64) || !wow64) return;
     g_scan.wow64 = TRUE;
-    g_scan.isWow64Process = query;
-    FARPROC disable = GetProcAddress(kernel, "Wow64DisableWow64FsRedirection");
-    FARPROC revert = GetProcAddress(kernel, "Wow64RevertWow64FsRedirection");
+    s_wow64.isWow64Process = query;
+    auto disable = Resolve<DisableRedirectionFn>(kernel, "Wow64DisableWow64FsRedirection");
+    auto revert = Resolve<RevertRedirectionFn>(kernel, "Wow64RevertWow64FsRedirection");
     if (disable && revert) {
-        g_scan.disableRedirection = disable;
-        g_scan.revertRedirection = revert;
+        s_wow64.disableRedirection = disable;
+        s_wow64.revertRedirection = revert;
     }
 }
 
 NativeFileNames::NativeFileNames() : previous_(nullptr), off_(false) {
-    if (g_scan.wow64 && g_scan.disableRedirection && g_scan.revertRedirection)
-        off_ = As<DisableRedirectionFn>(g_scan.disableRedirection)(&previous_) != 0;
+    if (g_scan.wow64 && s_wow64.disableRedirection && s_wow64.revertRedirection)
+        off_ = s_wow64.disableRedirection(&previous_) != 0;
 }
 
 NativeFileNames::~NativeFileNames() {
-    if (off_) As<RevertRedirectionFn>(g_scan.revertRedirection)(previous_);
+    if (off_) s_wow64.revertRedirection(previous_);
 }
 
 int RegistryViews(REGSAM views[2]) {
@@ -98,29 +95,29 @@ bool NativePath(const char* path, char* out, size_t size) {
         // The Windows folder is the system folder's parent ("C:\Windows").
         memcpy(windows, system, (size_t)(cut - system));
         windows[cut - system] = 0;
-        if (Compose(wow64, sizeof wow64, windows, "\\SysWOW64") &&
-            Compose(alias, sizeof alias, windows, "\\Sysnative")) {
+        if (JoinPath(wow64, sizeof wow64, windows, "\\SysWOW64") &&
+            JoinPath(alias, sizeof alias, windows, "\\Sysnative")) {
             size_t k = InFolder(path, system);
             if (k && !Shared(path + k)) {
-                if (Compose(out, size, wow64, path + k)) return true;
+                if (JoinPath(out, size, wow64, path + k)) return true;
                 out[0] = 0;
                 return false;
             }
             k = InFolder(path, alias);
             if (k) {
-                if (Compose(out, size, system, path + k)) return true;
+                if (JoinPath(out, size, system, path + k)) return true;
                 out[0] = 0;
                 return false;
             }
         }
     }
-    if (Compose(out, size, path, "")) return true;
+    if (JoinPath(out, size, path, "")) return true;
     out[0] = 0;
     return false;
 }
 
 bool IsWow64Child(HANDLE process) {
     BOOL wow64 = FALSE;
-    return g_scan.isWow64Process && As<IsWow64ProcessFn>(g_scan.isWow64Process)(process, &wow64) &&
+    return g_scan.wow64 && s_wow64.isWow64Process && s_wow64.isWow64Process(process, &wow64) &&
            wow64;
 }

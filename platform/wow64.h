@@ -25,9 +25,10 @@
 #define KEY_WOW64_32KEY 0x0200
 #endif
 
-/* Finds out whether the program runs under WoW64 and resolves the
-   redirection switch; fills g_scan.wow64 and its three functions. Called at
-   the start of a run, before anything else looks at them. */
+/* Finds out whether the program runs under WoW64 (g_scan.wow64) and, there,
+   resolves IsWow64Process and the redirection switch, kept here for the rest
+   of the process. Called at the start of a run, before anything here is
+   asked. */
 void DetectWow64();
 
 /* While one lives, under WoW64, file names mean what they mean to a 64-bit

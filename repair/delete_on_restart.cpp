@@ -23,6 +23,8 @@
 #include "repair/delete_on_restart.h"
 #include "platform/platform.h"
 #include "engine/file_identity.h"
+#include "platform/join_path.h"
+#include "platform/resolve.h"
 #include "platform/win32.h"
 
 /* Buffer sizes: the Windows folder, the temporary folder, and one piece of a
@@ -46,17 +48,11 @@ static bool WriteEntry(int fd, const char* destination, const char* source) {
            WriteText(fd, "\r\n");
 }
 
-/* Joins folder and file name into `out` (size bytes), adding a backslash
-   when the folder does not end with one. False when it does not fit. */
-static bool JoinPath(char* out, size_t size, const char* folder, const char* name) {
-    size_t a = strlen(folder), b = strlen(name);
-    bool slash = a == 0 || folder[a - 1] != '\\';
-    size_t need = a + (slash ? 1 : 0) + b;
-    if (need >= size) return false;
-    memcpy(out, folder, a);
-    if (slash) out[a++] = '\\';
-    memcpy(out + a, name, b + 1);
-    return true;
+/* The file `name` in `folder` into `out` (size bytes), with a backslash
+   between them unless the folder ends with one. False when it does not fit. */
+static bool FileInFolder(char* out, size_t size, const char* folder, const char* name) {
+    const size_t n = strlen(folder);
+    return JoinPath(out, size, folder, n == 0 || folder[n - 1] != '\\' ? "\\" : "", name);
 }
 
 /* Whether two folder paths name the same folder: compared in their short
@@ -168,10 +164,10 @@ bool AddWininitRename(const char* destination, const char* source) {
     if (n == 0 || n >= kWinDirSize) return false;
     char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
         bakPath[kWinDirSize + 16];
-    if (!JoinPath(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
-        !JoinPath(newPath, sizeof newPath, winDir, "wininit.new") ||
-        !JoinPath(oldPath, sizeof oldPath, winDir, "wininit.old") ||
-        !JoinPath(bakPath, sizeof bakPath, winDir, "wininit.bak"))
+    if (!FileInFolder(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
+        !FileInFolder(newPath, sizeof newPath, winDir, "wininit.new") ||
+        !FileInFolder(oldPath, sizeof oldPath, winDir, "wininit.old") ||
+        !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak"))
         return false;
 
     // Leftovers of an earlier request. Only "no wininit.ini, but wininit.old
@@ -211,7 +207,7 @@ bool AddWininitRename(const char* destination, const char* source) {
         // would be the live file itself: there is none then.
         if (!SameFolder(tempDir, winDir)) {
             char copyPath[kTempDirSize];
-            if (!JoinPath(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
+            if (!FileInFolder(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
             if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
         }
         // The live file is read: it stays untouched until the new one is
@@ -278,12 +274,8 @@ typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
 static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
     const char* slash = strrchr(path, '\\');
     if (!slash || path[1] != ':') return false;
-    HMODULE advapi = LoadLibraryA("advapi32.dll");
-    FARPROC address =
-        advapi ? GetProcAddress(advapi, "ConvertStringSecurityDescriptorToSecurityDescriptorA")
-               : nullptr;
-    auto toDescriptor =
-        reinterpret_cast<StringToDescriptorFn>(reinterpret_cast<void (*)()>(address));
+    auto toDescriptor = Resolve<StringToDescriptorFn>(
+        "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     void* descriptor = nullptr;
     if (!toDescriptor || !toDescriptor(kWaitingFolderSecurity, 1, &descriptor, NULL)) return false;
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
@@ -295,7 +287,8 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done = JoinPath(moved, size, folder, slash + 1) && MoveCheckedFile(path, moved, *checked);
+        done =
+            FileInFolder(moved, size, folder, slash + 1) && MoveCheckedFile(path, moved, *checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;

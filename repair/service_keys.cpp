@@ -5,6 +5,7 @@
 */
 #include "repair/service_keys.h"
 #include "memory/image_path.h"
+#include "platform/join_path.h"
 #include "platform/win32.h"
 
 #include <stdlib.h>
@@ -22,17 +23,6 @@ static const char kSet2Caps[] = "SYSTEM\\CONTROLSET002\\SERVICES\\";
 static const char kEnum[] = "\\Enum";
 static const char kSecurity[] = "\\Security";
 
-/* Builds prefix + name + suffix in `path` (kPathSize bytes); false, with
-   nothing written, when it would not fit. */
-static bool BuildPath(char* path, const char* prefix, const char* name, const char* suffix) {
-    size_t a = strlen(prefix), b = strlen(name), c = strlen(suffix);
-    if (b >= kPathSize || c >= kPathSize - b || a >= kPathSize - b - c) return false;
-    memcpy(path, prefix, a);
-    memcpy(path + a, name, b);
-    memcpy(path + a + b, suffix, c + 1);
-    return true;
-}
-
 bool DeleteMachineKey(const char* path) {
     return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
 }
@@ -48,7 +38,7 @@ static const DWORD kImagePathLimit = 65536;
 static bool RegisteredFor(const char* prefix, const char* name, const char* image) {
     char path[kPathSize];
     HKEY key;
-    if (!BuildPath(path, prefix, name, "") ||
+    if (!JoinPath(path, kPathSize, prefix, name) ||
         RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     DWORD type = 0, size = 0;
@@ -86,13 +76,14 @@ static bool DeleteKeys(const char* name, const char* image) {
     // A name too long for the longest of the six paths is refused as a whole:
     // deleting only some of the keys would leave the service half removed.
     char path[kPathSize];
-    if (!BuildPath(path, kSet1, name, kSecurity)) return false;
+    if (!JoinPath(path, kPathSize, kSet1, name, kSecurity)) return false;
     const bool owned[2] = {!image || RegisteredFor(kSet1, name, image),
                            !image || RegisteredFor(kSet2, name, image)};
     bool any = false;
     for (const auto& step : steps) {
         if (!owned[step.set == kSet1 ? 0 : 1]) continue;
-        if (BuildPath(path, step.prefix, name, step.suffix) && DeleteMachineKey(path)) any = true;
+        if (JoinPath(path, kPathSize, step.prefix, name, step.suffix) && DeleteMachineKey(path))
+            any = true;
     }
     return any;
 }

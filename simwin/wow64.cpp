@@ -60,29 +60,33 @@ BOOL WINAPI SimIsWow64Process(HANDLE process, BOOL* result) {
         *result = wow64;
         return TRUE;
     }
+    // Another process: its handle must carry the query right.
     auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    const DWORD refused = !h                                         ? ERROR_INVALID_HANDLE
+                          : !(h->access & PROCESS_QUERY_INFORMATION) ? ERROR_ACCESS_DENIED
+                                                                     : 0;
+    if (refused) {
+        SetLastError(refused);
         return FALSE;
     }
     *result = wow64 && wow64Processes.count(h->pid) ? TRUE : FALSE;
     return TRUE;
 }
 
-BOOL WINAPI SimWow64DisableWow64FsRedirection(void** previous) {
+/* What both halves of the redirection switch refuse first: a fault placed
+   on `function`, then any call outside WoW64 (ERROR_INVALID_FUNCTION). */
+bool SwitchRefuses(const char* function) {
     DWORD err;
-    if (simwin::Enter("Wow64DisableWow64FsRedirection", &err)) {
+    if (simwin::Enter(function, &err)) {
         SetLastError(err);
-        return FALSE;
+        return true;
     }
-    if (!wow64) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
+    if (!wow64) SetLastError(ERROR_INVALID_FUNCTION);
+    return !wow64;
+}
+
+BOOL WINAPI SimWow64DisableWow64FsRedirection(void** previous) {
+    if (SwitchRefuses("Wow64DisableWow64FsRedirection")) return FALSE;
     if (!previous) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -93,15 +97,7 @@ BOOL WINAPI SimWow64DisableWow64FsRedirection(void** previous) {
 }
 
 BOOL WINAPI SimWow64RevertWow64FsRedirection(void* previous) {
-    DWORD err;
-    if (simwin::Enter("Wow64RevertWow64FsRedirection", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
-    if (!wow64) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return FALSE;
-    }
+    if (SwitchRefuses("Wow64RevertWow64FsRedirection")) return FALSE;
     redirectionOff = reinterpret_cast<uintptr_t>(previous) != 0;
     return TRUE;
 }

@@ -253,11 +253,11 @@ bool SetThroughHandle(HANDLE file, bool basic, DWORD attributes = 0) {
     BYTE disposition = 1;
     void* record = basic ? (void*)&info : (void*)&disposition;
     const DWORD size = basic ? (DWORD)sizeof info : 1;
-    FARPROC f = GetProcAddress(LoadLibraryA("kernel32.dll"), "SetFileInformationByHandle");
-    if (f) return ((ByHandle)(void (*)())f)(file, basic ? 0 : 4, record, size) != 0;
-    f = GetProcAddress(LoadLibraryA("ntdll.dll"), "NtSetInformationFile");
+    if (auto set = Resolve<ByHandle>("kernel32.dll", "SetFileInformationByHandle"))
+        return set(file, basic ? 0 : 4, record, size) != 0;
+    auto set = Resolve<Nt>("ntdll.dll", "NtSetInformationFile");
     void* status[2] = {nullptr, nullptr};
-    return f && ((Nt)(void (*)())f)(file, status, record, size, basic ? 4 : 13) == 0;
+    return set && set(file, status, record, size, basic ? 4 : 13) == 0;
 }
 
 bool SameFile(const std::string& a, HANDLE b) {

@@ -17,9 +17,9 @@ typedef BOOL(WINAPI* EnumFn)(DWORD*, DWORD, DWORD*);
 /* Every tool-help entry: identifier and szExeFile. */
 std::vector<std::pair<DWORD, std::string>> Snapshot() {
     std::vector<std::pair<DWORD, std::string>> entries;
-    auto snapshot = stage::Resolve<SnapshotFn>("kernel32.dll", "CreateToolhelp32Snapshot");
-    auto first = stage::Resolve<WalkFn>("kernel32.dll", "Process32First");
-    auto next = stage::Resolve<WalkFn>("kernel32.dll", "Process32Next");
+    auto snapshot = Resolve<SnapshotFn>("kernel32.dll", "CreateToolhelp32Snapshot");
+    auto first = Resolve<WalkFn>("kernel32.dll", "Process32First");
+    auto next = Resolve<WalkFn>("kernel32.dll", "Process32Next");
     CHECK(snapshot && first && next);
     if (!snapshot || !first || !next) return entries;
     HANDLE snap = snapshot(TH32CS_SNAPPROCESS, 0);
@@ -99,13 +99,13 @@ MODEL(ToolHelpGivesFullPathsOnWindows9x, stage::kWindows98) {
 /* Windows NT 4.0: kernel32 has no tool-help functions (they came with
    Windows 2000); GetProcAddress fails for them. */
 MODEL(NoToolHelpOnNt4, stage::kWindowsNt4) {
-    CHECK(stage::Resolve<SnapshotFn>("kernel32.dll", "CreateToolhelp32Snapshot") == nullptr);
+    CHECK(Resolve<SnapshotFn>("kernel32.dll", "CreateToolhelp32Snapshot") == nullptr);
     CHECK_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
 }
 
 CASE(EnumProcessesFillsWhatFits) {
     DWORD child = stage::StartChild();
-    auto enumProcesses = stage::Resolve<EnumFn>("psapi.dll", "EnumProcesses");
+    auto enumProcesses = Resolve<EnumFn>("psapi.dll", "EnumProcesses");
     CHECK(enumProcesses != nullptr);
     if (!enumProcesses) return;
     std::vector<DWORD> ids(1024);

@@ -7,6 +7,7 @@
 #ifndef TESTS_CONFORMANCE_STAGE_H
 #define TESTS_CONFORMANCE_STAGE_H
 
+#include "platform/resolve.h"
 #include "platform/win32.h"
 
 #include <string>
@@ -17,10 +18,12 @@
 
 namespace stage {
 
-/* Families a MODEL case may ask for. */
-extern const char* const kWindows98;
-extern const char* const kWindowsNt4;
-extern const char* const kPerformanceData; // NT performance data with a process object
+/* Families a MODEL case may ask for, compared by address: arrays, one
+   object each in the whole program (a pointer to a literal may be a
+   different copy in every file). */
+inline constexpr char kWindows98[] = "Windows 98";
+inline constexpr char kWindowsNt4[] = "Windows NT 4.0";
+inline constexpr char kPerformanceData[] = "NT performance data"; // with a process object
 
 /* Whether this build can stage `family` (null: the platform as it is). */
 bool CanModel(const char* family);
@@ -34,7 +37,7 @@ void End();
 /* The scratch folder, ending in a backslash. */
 std::string Dir();
 /* The registry key below HKEY_LOCAL_MACHINE the cases may fill. */
-extern const char* const kKey;
+inline constexpr char kKey[] = "Software\\CleanPhantaxis Conformance";
 
 /* Another process holds `path` open without any sharing until Release. */
 void* HoldWithoutSharing(const std::string& path);
@@ -75,13 +78,6 @@ inline std::string Get(const std::string& path) {
         all.append(buf, n);
     _close(fd);
     return all;
-}
-
-/* A function resolved by name at run time, as the program resolves them. */
-template <class Fn> Fn Resolve(const char* library, const char* name) {
-    HMODULE module = LoadLibraryA(library);
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
 }
 
 } // namespace stage

@@ -10,11 +10,6 @@
 
 namespace stage {
 
-const char* const kWindows98 = "Windows 98";
-const char* const kWindowsNt4 = "Windows NT 4.0";
-const char* const kPerformanceData = "NT performance data";
-const char* const kKey = "Software\\CleanPhantaxis Conformance";
-
 namespace {
 std::string root;
 }

@@ -10,11 +10,6 @@
 
 namespace stage {
 
-const char* const kWindows98 = "Windows 98";
-const char* const kWindowsNt4 = "Windows NT 4.0";
-const char* const kPerformanceData = "NT performance data";
-const char* const kKey = "Software\\CleanPhantaxis Conformance";
-
 namespace {
 
 std::map<DWORD, PROCESS_INFORMATION> children;
@@ -86,8 +81,7 @@ PROCESS_INFORMATION Spawn(const std::string& arguments, DWORD grants) {
 bool CanModel(const char* family) { return family == nullptr; }
 
 bool UnderWine() {
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+    return Resolve<FARPROC>(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 void Begin(const char*) {

@@ -6,6 +6,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
+#include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "repair/delete_on_restart.h"
 #include "pe_headers.h"
@@ -444,14 +445,20 @@ TEST_F(FileCheckTest, RenameChangesTheExtensionOnlyReportOnlyNothing) {
     EXPECT_EQ(CheckFile(kTrojan, "C:\\my.dir\\noext"), 1);
     EXPECT_TRUE(simwin::FileExists("C:\\my.dir\\noext"));
     EXPECT_FALSE(simwin::FileExists("C:\\my.Vir\\noext"));
+    // Under WoW64 the real System32's file is renamed there, by its real path.
+    simwin::SetWow64(true);
+    DetectWow64();
+    Plant(1, "C:\\WINDOWS\\system32\\d.exe");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\system32\\d.exe"), 1);
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "C:\\my.dir\\b.exe     " + Name(1) + " renamed",
                           "C:\\my.dir\\c.exe     " + Name(1) + " Rename failed",
                           "C:\\my.dir\\noext     " + Name(1) + " Rename failed",
+                          "C:\\WINDOWS\\system32\\d.exe     " + Name(1) + " renamed",
                       }));
     EXPECT_TRUE(simwin::FileExists("C:\\my.dir\\c.exe"));
     EXPECT_EQ(g_scan.filesRemoved, 0);
-    EXPECT_EQ(g_scan.filesInfected, 3);
+    EXPECT_EQ(g_scan.filesInfected, 4);
 
     // Report only and unknown actions leave the file; report only says so.
     lines_.clear();

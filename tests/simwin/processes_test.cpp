@@ -4,17 +4,12 @@
 ** the performance data layout, and the program's exit. What processes share
 ** with every Win32 is pinned in tests/conformance/.
 */
+#include "platform/resolve.h"
 #include "world.h"
 
 namespace {
 
 class ProcessesTest : public WorldTest {};
-
-template <class Fn> Fn Resolve(const char* library, const char* name) {
-    HMODULE module = LoadLibraryA(library);
-    return module ? reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
-}
 
 typedef HANDLE (*SnapshotFn)(DWORD, DWORD);
 typedef BOOL (*WalkFn)(HANDLE, PROCESSENTRY32*);
