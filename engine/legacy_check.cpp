@@ -71,6 +71,13 @@ size_t Strip(const uint8_t* from, size_t count, uint8_t* to) {
     return n;
 }
 
+/* The last `count` bytes of the file as it stands now, not at the length
+   asked before: the hosts file stays open to other writers while it is read. */
+bool ReadTail(int fd, uint8_t* buffer, unsigned count) {
+    if (_lseek(fd, -(long)count, SEEK_END) < 0) return false;
+    return _read(fd, buffer, count) == (int)count;
+}
+
 bool ReadStripped(int fd, StrippedFile* f) {
     uint8_t raw[kChunk];
     f->length = _filelength(fd);
@@ -84,7 +91,7 @@ bool ReadStripped(int fd, StrippedFile* f) {
     }
     if (!ReadAt(fd, 0, raw, kChunk)) return false;
     f->headLength = Strip(raw, kChunk, f->head);
-    if (!ReadAt(fd, (uint32_t)(f->length - kChunk), raw, kChunk)) return false;
+    if (!ReadTail(fd, raw, kChunk)) return false;
     f->tailLength = Strip(raw, kChunk, f->tail);
     return true;
 }

@@ -155,6 +155,18 @@ TEST_F(LegacyCheckTest, ALargeFileIsSearchedInItsFirstOrLast4096Bytes) {
     EXPECT_FALSE(simwin::FileExists("C:\\tail"));
     EXPECT_EQ(g_scan.filesInfected, 2);
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+
+    // The tail as the file stands when it is read, not at the length asked
+    // before: another writer appends the pattern in between.
+    simwin::WriteFile("C:\\grows", "begin" + Filler(9000));
+    auto asked = std::make_shared<int>(0); // 1: length asked, 2: grown
+    const std::string more = "begin" + Filler(9000) + pattern_ + Filler(300);
+    simwin::OnCall("_filelength", [asked] { *asked = 1; });
+    simwin::OnCall("_read", [asked, more] {
+        if (*asked == 1) simwin::WriteFile("C:\\grows", more);
+        if (*asked == 1) *asked = 2;
+    });
+    EXPECT_EQ(CheckLegacyFile("x", "C:\\grows"), 1);
 }
 
 TEST_F(LegacyCheckTest, FixedPositionAndSizeModes) {
