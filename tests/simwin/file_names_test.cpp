@@ -1,6 +1,9 @@
 /*
-** simwin's own forms of short names (the FAT/NTFS generation with tail
-** numbers) and what MoveFileExA records for the restart.
+** The simulated file system's own machinery: the order its listings follow
+** (NTFS's, sorted without regard to case), its forms of short names (the
+** FAT/NTFS generation with tail numbers), what MoveFileExA records for the
+** restart, faults and hooks, drive mapping. What it shares with every Win32
+** is pinned in tests/conformance/.
 */
 #include "world.h"
 
@@ -89,4 +92,41 @@ TEST_F(FileNamesTest, CopyOntoItselfFailsAndKeepsTheFile) {
     EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\wininit.ini", FALSE));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.ini"), "[rename]\r\n");
+}
+
+TEST_F(FileNamesTest, ListingsFollowNtfsOrderWithoutDotsAtTheRoot) {
+    simwin::WriteFile("C:\\b.txt", "x");
+    simwin::WriteFile("C:\\Dir\\zeta", "x");
+    simwin::WriteFile("C:\\Dir\\Alpha.exe", "x");
+    simwin::MakeDir("C:\\Dir\\sub");
+    EXPECT_EQ(Listing("C:\\*.*"), (std::vector<std::string>{"b.txt||20", "Dir||10"}));
+    EXPECT_EQ(Listing("c:\\dir\\*.*"), (std::vector<std::string>{".||10", "..||10", "Alpha.exe||20",
+                                                                 "sub||10", "zeta||20"}));
+    EXPECT_EQ(Listing("C:\\DIR\\*.EXE"), (std::vector<std::string>{"Alpha.exe||20"}));
+    EXPECT_EQ(Listing("C:\\Dir\\alpha.exe"), (std::vector<std::string>{"Alpha.exe||20"}));
+    EXPECT_TRUE(Listing("C:\\nowhere\\*.*").empty());
+    EXPECT_TRUE(Listing("Q:\\*.*").empty());
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+
+TEST_F(FileNamesTest, FaultsAndHooks) {
+    simwin::WriteFile("C:\\a", "x");
+    simwin::FailCall("DeleteFileA", ERROR_SHARING_VIOLATION, 1, 1);
+    int hooked = 0;
+    simwin::OnCall("DeleteFileA", [&] { hooked++; });
+    simwin::WriteFile("C:\\b", "x");
+    EXPECT_TRUE(DeleteFileA("C:\\a")); // skipped
+    EXPECT_FALSE(DeleteFileA("C:\\b"));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    EXPECT_TRUE(DeleteFileA("C:\\b"));
+    EXPECT_EQ(hooked, 3);
+    EXPECT_EQ(simwin::CallCount("DeleteFileA"), 3);
+}
+
+TEST_F(FileNamesTest, DriveTypesAndQueries) {
+    MapDrive('D', DRIVE_CDROM);
+    EXPECT_EQ(GetDriveTypeA("C:\\"), (UINT)DRIVE_FIXED);
+    EXPECT_EQ(GetDriveTypeA("d:\\"), (UINT)DRIVE_CDROM);
+    EXPECT_EQ(GetDriveTypeA("E:\\"), (UINT)DRIVE_NO_ROOT_DIR);
+    EXPECT_EQ(simwin::DriveQueries().size(), 3u);
 }
