@@ -7,7 +7,7 @@
 */
 #include "world.h"
 
-class FileNamesTest : public WorldTest {};
+class FilesTest : public WorldTest {};
 
 static std::string Short(const char* path) {
     char buf[MAX_PATH];
@@ -17,7 +17,7 @@ static std::string Short(const char* path) {
     return buf;
 }
 
-TEST_F(FileNamesTest, ShortPathsUseGeneratedEightDotThreeNames) {
+TEST_F(FilesTest, ShortPathsUseGeneratedEightDotThreeNames) {
     simwin::WriteFile("C:\\Program Files\\verylongname.exe", "x");
     simwin::WriteFile("C:\\Program Data\\a b.c.txt", "x");
     simwin::WriteFile("C:\\Progra~1x\\readme.txt", "x");
@@ -33,7 +33,7 @@ TEST_F(FileNamesTest, ShortPathsUseGeneratedEightDotThreeNames) {
     EXPECT_EQ(GetShortPathNameA("C:\\Program Files", small, sizeof small), 12u);
 }
 
-TEST_F(FileNamesTest, DelayedMovesAreRecordedNotDone) {
+TEST_F(FilesTest, DelayedMovesAreRecordedNotDone) {
     EXPECT_TRUE(MoveFileExA("C:\\in use.exe", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_TRUE(MoveFileExA("C:\\a.exe", "C:\\b.exe", MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(simwin::PendingDeletions(), (std::vector<std::string>{"C:\\in use.exe"}));
@@ -59,7 +59,7 @@ static std::vector<std::string> Listing(const char* pattern) {
     return out;
 }
 
-TEST_F(FileNamesTest, ListingsGiveAnsiNamesEightDotThreeNamesAndDirectoryLinks) {
+TEST_F(FilesTest, ListingsGiveAnsiNamesEightDotThreeNamesAndDirectoryLinks) {
     simwin::WriteFile("C:\\d\\\xE7\x97\x85\xE6\xAF\x92.exe", "x"); // outside the code page
     simwin::WriteFile("C:\\d\\caf\xC3\xA9.exe", "x");              // inside it
     simwin::WriteFile("C:\\d\\Long Name.txt", "x");
@@ -84,7 +84,7 @@ TEST_F(FileNamesTest, ListingsGiveAnsiNamesEightDotThreeNamesAndDirectoryLinks) 
     EXPECT_EQ(Short("C:\\d\\Long Name.txt"), "C:\\d\\Long Name.txt");
 }
 
-TEST_F(FileNamesTest, CopyOntoItselfFailsAndKeepsTheFile) {
+TEST_F(FilesTest, CopyOntoItselfFailsAndKeepsTheFile) {
     simwin::WriteFile("C:\\WINDOWS\\wininit.ini", "[rename]\r\n");
     EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "c:\\windows\\.\\WININIT.INI", FALSE));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
@@ -94,7 +94,7 @@ TEST_F(FileNamesTest, CopyOntoItselfFailsAndKeepsTheFile) {
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.ini"), "[rename]\r\n");
 }
 
-TEST_F(FileNamesTest, ListingsFollowNtfsOrderWithoutDotsAtTheRoot) {
+TEST_F(FilesTest, ListingsFollowNtfsOrderWithoutDotsAtTheRoot) {
     simwin::WriteFile("C:\\b.txt", "x");
     simwin::WriteFile("C:\\Dir\\zeta", "x");
     simwin::WriteFile("C:\\Dir\\Alpha.exe", "x");
@@ -109,7 +109,7 @@ TEST_F(FileNamesTest, ListingsFollowNtfsOrderWithoutDotsAtTheRoot) {
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
-TEST_F(FileNamesTest, FaultsAndHooks) {
+TEST_F(FilesTest, FaultsAndHooks) {
     simwin::WriteFile("C:\\a", "x");
     simwin::FailCall("DeleteFileA", ERROR_SHARING_VIOLATION, 1, 1);
     int hooked = 0;
@@ -123,7 +123,7 @@ TEST_F(FileNamesTest, FaultsAndHooks) {
     EXPECT_EQ(simwin::CallCount("DeleteFileA"), 3);
 }
 
-TEST_F(FileNamesTest, DriveTypesAndQueries) {
+TEST_F(FilesTest, DriveTypesAndQueries) {
     MapDrive('D', DRIVE_CDROM);
     EXPECT_EQ(GetDriveTypeA("C:\\"), (UINT)DRIVE_FIXED);
     EXPECT_EQ(GetDriveTypeA("d:\\"), (UINT)DRIVE_CDROM);
