@@ -14,15 +14,15 @@ const char* const kRun = AUTOSTART_RUN_KEY;
 const char* const kRunServices = AUTOSTART_RUNSERVICES_KEY;
 const std::string kRemoved = "System Registry     W32/Phantaxis.Backdoor removed";
 
-void Set(const char* key, const std::string& name, const std::string& data) {
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
-}
-void Set(const char* key, const std::vector<std::pair<std::string, std::string>>& values) {
-    SetStrings(key, values);
-}
+using Strings = std::vector<std::string>;
 
-std::vector<std::string> Names(const char* key) {
-    return simwin::RegValueNames(HKEY_LOCAL_MACHINE, key);
+void Set(const char* key, const std::string& name, const std::string& data) {
+    SetStrings(key, {{name, data}});
+}
+Strings Names(const char* key) { return simwin::RegValueNames(HKEY_LOCAL_MACHINE, key); }
+/* A value of `type` holding exactly the bytes of `data`. */
+void SetRaw(const char* key, const char* name, DWORD type, const std::string& data) {
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, key, name, type, {data.begin(), data.end()});
 }
 
 } // namespace
@@ -45,44 +45,43 @@ class AutostartTest : public WorldTest {
 };
 
 TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
-    Set(kRun, {{"Evil", "c:\\windows\\evil.exe /start"},
-               {"Notepad", "c:\\windows\\notepad.exe"},
-               {"Quoted", "\"C:\\Program Files\\App\\evil.exe\" -x"},
-               {"TwoQuotes", "\"\"c:\\windows\\evil.exe"},
-               {"Old", "c:\\windows\\evil.exe.old"},
-               {"Elsewhere", "d:\\windows\\evil.exe"}});
+    SetStrings(kRun, {{"Evil", "c:\\windows\\evil.exe /start"},
+                      {"Notepad", "c:\\windows\\notepad.exe"},
+                      {"Quoted", "\"C:\\Program Files\\App\\evil.exe\" -x"},
+                      {"TwoQuotes", "\"\"c:\\windows\\evil.exe"},
+                      {"Old", "c:\\windows\\evil.exe.old"},
+                      {"Elsewhere", "d:\\windows\\evil.exe"}});
     // The path ends where the file's does: at the end, a blank or a tab, a
     // closing quote (after dots and blanks, which Windows strips from a
     // name), or a second extension of its name; not inside a name.
-    Set(kRun, {{"Spaced", "\"c:\\windows\\evil.exe \" -q"},
-               {"Tab", "c:\\windows\\evil.exe\t-q"},
-               {"QuotedOld", "\"c:\\windows\\evil.exe.old\" -q"},
-               {"Longer", "c:\\windows\\evil.exe2"},
-               {"Folder", "c:\\windows\\evil.exe.d\\run.exe"}});
+    SetStrings(kRun, {{"Spaced", "\"c:\\windows\\evil.exe \" -q"},
+                      {"Tab", "c:\\windows\\evil.exe\t-q"},
+                      {"QuotedOld", "\"c:\\windows\\evil.exe.old\" -q"},
+                      {"Longer", "c:\\windows\\evil.exe2"},
+                      {"Folder", "c:\\windows\\evil.exe.d\\run.exe"}});
     Set(kRun, "InQuotes", "\"c:\\windows\\evil.exe -q\""); // one name, of another file
     Detect("C:\\WINDOWS\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Notepad", "Quoted", "TwoQuotes", "Elsewhere",
-                                                     "Longer", "Folder", "InQuotes"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(5, kRemoved)));
+    EXPECT_EQ(Names(kRun), (Strings{"Notepad", "Quoted", "TwoQuotes", "Elsewhere", "Longer",
+                                    "Folder", "InQuotes"}));
+    EXPECT_EQ(lines_, (Strings(5, kRemoved)));
     EXPECT_STREQ(g_scan.autostartValueName, "QuotedOld");
     EXPECT_STREQ(g_scan.currentFile, "c:\\windows\\evil.exe"); // lower-cased in place
 
     // A file named like the start of other programs' paths names none of them.
-    Set(kRun, {{"Tray", "\"C:\\Program Files\\App\\tray.exe\" /s"},
-               {"Unquoted", "C:\\Program Files\\App\\tray.exe /s"},
-               {"Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe"}});
+    SetStrings(kRun, {{"Tray", "\"C:\\Program Files\\App\\tray.exe\" /s"},
+                      {"Unquoted", "C:\\Program Files\\App\\tray.exe /s"},
+                      {"Ctfmon", "C:\\WINDOWS\\system32\\ctfmon.exe"}});
     // To a name without an extension Windows adds ".exe", unless it ends in a dot.
-    Set(kRun, {{"NoExtension", "C:\\WINDOWS\\system32\\ctfmon"},
-               {"Dotted", "\"C:\\WINDOWS\\system32\\ctfmon.\" /x"}});
+    SetStrings(kRun, {{"NoExtension", "C:\\WINDOWS\\system32\\ctfmon"},
+                      {"Dotted", "\"C:\\WINDOWS\\system32\\ctfmon.\" /x"}});
     Detect("C:\\Program");
     Detect("C:\\WINDOWS\\system32\\ctfmon");
     EXPECT_EQ(lines_.size(), 6u);
     lines_.clear();
     Detect("c:\\program files\\app\\evil.exe");
-    EXPECT_EQ(Names(kRun),
-              (std::vector<std::string>{"Notepad", "TwoQuotes", "Elsewhere", "Longer", "Folder",
-                                        "InQuotes", "Tray", "Unquoted", "Ctfmon", "NoExtension"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+    EXPECT_EQ(Names(kRun), (Strings{"Notepad", "TwoQuotes", "Elsewhere", "Longer", "Folder",
+                                    "InQuotes", "Tray", "Unquoted", "Ctfmon", "NoExtension"}));
+    EXPECT_EQ(lines_, (Strings{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Quoted");
 }
 
@@ -94,47 +93,46 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
          {"C:\\PROGRA~1\\Phx\\VERYLO~1.EXE", "C:\\Program Files\\Phx\\verylongname.exe"}) {
         SCOPED_TRACE(file);
         // The first detection remembers "Long": the second must find "Short" itself.
-        Set(kRun, {{"Short", "c:\\progra~1\\phx\\verylo~1.exe"},
-                   {"Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x"},
-                   {"Other", "C:\\Program Files\\Phx\\verylongname.exe2"}});
+        SetStrings(kRun, {{"Short", "c:\\progra~1\\phx\\verylo~1.exe"},
+                          {"Long", "\"C:\\Program Files\\Phx\\verylongname.exe\" /x"},
+                          {"Other", "C:\\Program Files\\Phx\\verylongname.exe2"}});
         // Forms mixed, and separators as Windows reads them.
-        Set(kRun, {{"Mixed", "c:\\progra~1\\phx\\verylongname.exe /x"},
-                   {"MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\""},
-                   {"Slashes", "C:\\Program Files//Phx/verylongname.exe"}});
+        SetStrings(kRun, {{"Mixed", "c:\\progra~1\\phx\\verylongname.exe /x"},
+                          {"MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\""},
+                          {"Slashes", "C:\\Program Files//Phx/verylongname.exe"}});
         Detect(file);
-        EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
+        EXPECT_EQ(Names(kRun), (Strings{"Other"}));
     }
 }
 
 TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::SetEnv("SystemRoot", "c:\\windows");
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRunServices, "Expand", REG_EXPAND_SZ,
-                        {'%', 'S',  'y', 's', 't', 'e', 'm', 'R', 'o', 'o', 't',
-                         '%', '\\', 'e', 'v', 'i', 'l', '.', 'e', 'x', 'e', 0});
+    SetRaw(kRunServices, "Expand", REG_EXPAND_SZ, std::string("%SystemRoot%\\evil.exe", 22));
     // Data and expansion far beyond 260 characters still start with the path.
-    Set(kRunServices, {{"LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a')},
-                       {"LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b')}});
+    SetStrings(kRunServices, {{"LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a')},
+                              {"LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b')}});
     Set(kRunServices, "Quoted", "\"%SystemRoot%\\evil.exe\" /s"); // one quote skipped there too
     simwin::SetEnv("LONG", std::string(300, 'x'));
-    Set(kRunServices, {{"LongOther", "%LONG%\\evil.exe"}, {"Undefined", "%NOPE%\\evil.exe"}});
+    SetStrings(kRunServices,
+               {{"LongOther", "%LONG%\\evil.exe"}, {"Undefined", "%NOPE%\\evil.exe"}});
     Detect("c:\\windows\\evil.exe");
-    EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"LongOther", "Undefined"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_EQ(Names(kRunServices), (Strings{"LongOther", "Undefined"}));
+    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
 
     // An expansion that fails skips the value, even when its raw data matches.
-    Set(kRun, {{"First", "c:\\windows\\evil.exe"}, {"Second", "c:\\windows\\evil.exe"}});
+    SetStrings(kRun, {{"First", "c:\\windows\\evil.exe"}, {"Second", "c:\\windows\\evil.exe"}});
     simwin::FailCall("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\windows\\evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"First"}));
+    EXPECT_EQ(Names(kRun), (Strings{"First"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
-    Set(kRun, {{"Bare", "evil.exe"},
-               {"Rundll", "rundll32 myevil.exe.dll"},
-               {"Rooted", "\\windows\\evil.exe"},
-               {"Other", "good.exe"}});
+    SetStrings(kRun, {{"Bare", "evil.exe"},
+                      {"Rundll", "rundll32 myevil.exe.dll"},
+                      {"Rooted", "\\windows\\evil.exe"},
+                      {"Other", "good.exe"}});
     Detect("C:\\Temp\\Evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare", "Rundll", "Rooted", "Other"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Bare", "Rundll", "Rooted", "Other"}));
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "");
 
@@ -146,8 +144,8 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "ViaVariable"));
 
     Detect("C:\\WINDOWS\\SYSTEM32\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Other"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_EQ(Names(kRun), (Strings{"Other"}));
+    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
     EXPECT_STREQ(g_scan.autostartValueName, "ViaVariable");
 
     lines_.clear();
@@ -155,7 +153,7 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Detect("c:\\windows\\system\\evil.exe", "W32/Phantaxis.Gen.Backdoor");
     EXPECT_TRUE(Names(kRunServices).empty());
     // The remembered name was tried first (gone: no line).
-    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+    EXPECT_EQ(lines_, (Strings{kRemoved}));
 
     // A bare match whose deletion fails is not remembered.
     lines_.clear();
@@ -168,16 +166,16 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
-    Set(kRun, {{"A", "c:\\x\\evil.exe"},
-               {"B", "\"c:\\x\\evil.exe\""},
-               {"Keep", "c:\\x\\other.exe"},
-               {"C", "c:\\x\\evil.exe -z"},
-               {"D", "C:\\X\\EVIL.EXE"}});
+    SetStrings(kRun, {{"A", "c:\\x\\evil.exe"},
+                      {"B", "\"c:\\x\\evil.exe\""},
+                      {"Keep", "c:\\x\\other.exe"},
+                      {"C", "c:\\x\\evil.exe -z"},
+                      {"D", "C:\\X\\EVIL.EXE"}});
     Detect("c:\\x\\evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Keep"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_EQ(Names(kRun), (Strings{"Keep"}));
+    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
 
-    Set(kRunServices, {{"S1", "svc.exe"}, {"S2", "svc.exe /service"}});
+    SetStrings(kRunServices, {{"S1", "svc.exe"}, {"S2", "svc.exe /service"}});
     Detect("c:\\winnt\\system32\\svc.exe");
     EXPECT_TRUE(Names(kRunServices).empty());
 }
@@ -191,30 +189,30 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
     DetectWow64();
-    Set(run32, {{"Alias", "C:\\Windows\\Sysnative\\a64.exe /q"},
-                {"Redirected", "C:\\WINDOWS\\system32\\a64.exe"},
-                {"Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe"},
-                {"Lookalike", "C:\\WINDOWS\\system32.exe"},
-                {"Bare32", "b32.exe"}});
+    SetStrings(run32, {{"Alias", "C:\\Windows\\Sysnative\\a64.exe /q"},
+                       {"Redirected", "C:\\WINDOWS\\system32\\a64.exe"},
+                       {"Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe"},
+                       {"Lookalike", "C:\\WINDOWS\\system32.exe"},
+                       {"Bare32", "b32.exe"}});
     Set(kRun, "Bare64", "b32.exe");
     Detect("C:\\WINDOWS\\system32\\a64.exe");
     Detect("C:\\WINDOWS\\system32\\drivers\\etc\\svc.exe");
     Detect("C:\\WINDOWS\\system32.exe");
     Detect("C:\\WINDOWS\\SysWOW64\\b32.exe");
-    EXPECT_EQ(Names(run32), (std::vector<std::string>{"Redirected"}));
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_EQ(Names(run32), (Strings{"Redirected"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Bare64"}));
+    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
 
     // A value of the 64-bit view is expanded as a 64-bit program would:
     // there %ProgramFiles% is not the "(x86)" folder.
     lines_.clear();
-    Set(kRun, "Phx64", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg");
+    SetStrings(kRun, {{"Phx64", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg"},
+                      {"Common64", "%CommonProgramFiles%\\evil.exe"}});
     Set(run32, "Phx32", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg");
-    Set(kRun, "Common64", "%CommonProgramFiles%\\evil.exe");
     Detect("C:\\Program Files\\Phx\\evil.exe");
     Detect("C:\\Program Files\\Common Files\\evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64"}));
-    EXPECT_EQ(Names(run32), (std::vector<std::string>{"Redirected", "Phx32"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Bare64"}));
+    EXPECT_EQ(Names(run32), (Strings{"Redirected", "Phx32"}));
 
     // The remembered name is deleted again in its own view only: Windows'
     // own value of that name in the other view stays.
@@ -224,15 +222,14 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     Detect("C:\\Phx\\evil.exe");
     Set(run32, "SecurityHealth", "C:\\Phx\\again.exe");
     Detect("C:\\Phx\\other.exe", "W32/Phantaxis.D.Trojan");
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare64", "SecurityHealth"}));
+    EXPECT_EQ(lines_, (Strings{kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth"}));
 }
 
 TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection) {
     Set(kRun, "Loader", "c:\\bad\\one.exe");
     Detect("c:\\bad\\one.exe", "W32/Phantaxis.A.Backdoor");
-    EXPECT_EQ(lines_, (std::vector<std::string>{kRemoved}));
+    EXPECT_EQ(lines_, (Strings{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Loader");
 
     // The value comes back with other data; the next detection (of another
@@ -240,19 +237,19 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     // key is another program's (Windows' own values have such names).
     lines_.clear();
     Set(kRun, "LOADER", "c:\\bad\\again.exe");
-    Set(kRunServices,
-        {{"Loader", "c:\\windows\\system32\\loader.exe"}, {"Two", "c:\\bad\\two.exe"}});
+    SetStrings(kRunServices,
+               {{"Loader", "c:\\windows\\system32\\loader.exe"}, {"Two", "c:\\bad\\two.exe"}});
     Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
-    EXPECT_EQ(lines_, (std::vector<std::string>{
+    EXPECT_EQ(lines_, (Strings{
                           "System Registry     W32/Phantaxis.C.FraudTool removed",
                           kRemoved,
                       }));
     EXPECT_TRUE(Names(kRun).empty());
-    EXPECT_EQ(Names(kRunServices), std::vector<std::string>{"Loader"});
+    EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
     EXPECT_STREQ(g_scan.autostartValueName, "Two");
     Set(kRunServices, "Two", "c:\\bad\\again.exe");
     Detect("c:\\bad\\six.exe", "W32/Phantaxis.D.Trojan");
-    EXPECT_EQ(Names(kRunServices), std::vector<std::string>{"Loader"});
+    EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
 
     // A prefix match whose deletion fails is remembered and retried next
     // time; nothing left to delete posts nothing.
@@ -263,8 +260,7 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "Stuck");
     Detect("c:\\bad\\four.exe", "W32/Phantaxis.D.Trojan");
-    EXPECT_EQ(lines_,
-              (std::vector<std::string>{"System Registry     W32/Phantaxis.D.Trojan removed"}));
+    EXPECT_EQ(lines_, (Strings{"System Registry     W32/Phantaxis.D.Trojan removed"}));
     Detect("c:\\bad\\five.exe");
     EXPECT_EQ(lines_.size(), 1u);
 }
@@ -284,7 +280,7 @@ TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
     Detect("");
     EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), opens);
     Detect("evil.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Bare"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Bare"}));
 
     // Without a window the values still go, silently.
     g_scan.mainWindow = nullptr;
@@ -298,29 +294,26 @@ TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
 TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     // Unterminated string and binary data are terminated before use; data
     // after an embedded NUL is not looked at; a DWORD is a short string.
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Unterminated", REG_SZ,
-                        {'c', ':', '\\', 'e', '.', 'e', 'x', 'e'});
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Binary", REG_BINARY,
-                        {'C', ':', '\\', 'E', '.', 'E', 'X', 'E', ' ', '1'});
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Multi", REG_MULTI_SZ,
-                        {'x', 0, 'c', ':', '\\', 'e', '.', 'e', 'x', 'e', 0, 0});
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Number", REG_DWORD, {1, 2, 3, 4});
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, kRun, "Empty", REG_SZ, {});
+    SetRaw(kRun, "Unterminated", REG_SZ, "c:\\e.exe");
+    SetRaw(kRun, "Binary", REG_BINARY, "C:\\E.EXE 1");
+    SetRaw(kRun, "Multi", REG_MULTI_SZ, std::string("x\0c:\\e.exe\0", 12));
+    SetRaw(kRun, "Number", REG_DWORD, "\1\2\3\4");
+    SetRaw(kRun, "Empty", REG_SZ, "");
     // Names of 128 and of 16383 characters (the registry's longest).
     std::string longName(128, 'n'), longestName = LongestValueName('m');
-    Set(kRun, {{longName, "c:\\e.exe"}, {longestName, "c:\\e.exe"}});
+    SetStrings(kRun, {{longName, "c:\\e.exe"}, {longestName, "c:\\e.exe"}});
     Detect("c:\\e.exe");
-    EXPECT_EQ(Names(kRun), (std::vector<std::string>{"Multi", "Number", "Empty"}));
-    EXPECT_EQ(lines_, (std::vector<std::string>(4, kRemoved)));
+    EXPECT_EQ(Names(kRun), (Strings{"Multi", "Number", "Empty"}));
+    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
     // Too long to remember whole: not remembered at all.
     EXPECT_STREQ(g_scan.autostartValueName, "Binary");
 
     // Values that cannot be enumerated or read are skipped; the rest is walked.
-    Set(kRunServices, {{"A", "c:\\e.exe"}, {"B", "c:\\e.exe"}, {"C", "c:\\e.exe"}});
+    SetStrings(kRunServices, {{"A", "c:\\e.exe"}, {"B", "c:\\e.exe"}, {"C", "c:\\e.exe"}});
     simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 3); // RunServices, i = 0
     simwin::FailCallOn("RegQueryValueExA", "B", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\e.exe");
-    EXPECT_EQ(Names(kRunServices), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(Names(kRunServices), (Strings{"A", "B"}));
 
     // A value that grows between the size query and the read is skipped.
     Set(kRun, "Grows", "c:\\e.exe");

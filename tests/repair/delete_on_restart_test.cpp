@@ -57,28 +57,44 @@ TEST_F(DeleteOnRestartTest, NewFileHoldsExactlyTheSectionAndTheShortEntry) {
     EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+/* The old file, and the live file after the merge: every other byte stays. */
 TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
-    // Before the next section; every other byte stays, CR LF or not.
-    EXPECT_EQ(Merged("[Rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\nx=1\r\n\x1A"),
-              std::string("[Rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry + "[other]\nx=1\r\n\x1A");
-    // The last section: at the end of the file.
-    EXPECT_EQ(Merged("[other]\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n"),
-              std::string("[other]\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry);
-    // Capitals count; a header after blanks does not.
-    EXPECT_EQ(Merged("[RENAME]\r\n[x]\r\n"), std::string("[RENAME]\r\n") + kEntry + "[x]\r\n");
-    EXPECT_EQ(Merged(" [rename]\r\n"), std::string(" [rename]\r\n[rename]\r\n") + kEntry);
-}
-
-TEST_F(DeleteOnRestartTest, EntryStandsBeforeTheEndOfTextMark) {
-    // A reader stops at Ctrl+Z: the entry goes before it, the rest follows.
-    EXPECT_EQ(Merged("[rename]\r\nNUL=C:\\OLD.EXE\r\n\x1A"),
-              std::string("[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry + "\x1A");
-    EXPECT_EQ(Merged("[rename]\r\nNUL=C:\\OLD.EXE\x1A\x1A"),
-              std::string("[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry + "\x1A\x1A");
-    // A section after the mark is not seen by the reader, so it does not count.
-    EXPECT_EQ(Merged("[x]\r\n\x1A[rename]\r\n[y]\r\n"),
-              std::string("[x]\r\n[rename]\r\n") + kEntry + "\x1A[rename]\r\n[y]\r\n");
-    EXPECT_EQ(Merged("\x1A"), std::string("[rename]\r\n") + kEntry + "\x1A");
+    const std::string longLine = "NUL=" + std::string(643, 'a') + "[b]" + std::string(300, 'c'),
+                      other = std::string(647, 'z') + "[rename]\r\n",
+                      withNul = std::string("k=v\0w", 5) + "\r\n",
+                      exact = std::string(645, 'e') + "\r\n", e = kEntry;
+    const std::pair<std::string, std::string> rows[] = {
+        // Before the next section, CR LF or not; the last section: at the end.
+        {"[Rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\nx=1\r\n\x1A",
+         "[Rename]\r\nNUL=C:\\OLD.EXE\r\n" + e + "[other]\nx=1\r\n\x1A"},
+        {"[other]\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n",
+         "[other]\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e},
+        // Capitals count; a header after blanks does not.
+        {"[RENAME]\r\n[x]\r\n", "[RENAME]\r\n" + e + "[x]\r\n"},
+        {" [rename]\r\n", " [rename]\r\n[rename]\r\n" + e},
+        // A reader stops at Ctrl+Z: the entry goes before it, the rest follows,
+        // and a section after the mark does not count.
+        {"[rename]\r\nNUL=C:\\OLD.EXE\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e + "\x1A"},
+        {"[rename]\r\nNUL=C:\\OLD.EXE\x1A\x1A", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e + "\x1A\x1A"},
+        {"[x]\r\n\x1A[rename]\r\n[y]\r\n", "[x]\r\n[rename]\r\n" + e + "\x1A[rename]\r\n[y]\r\n"},
+        {"\x1A", "[rename]\r\n" + e + "\x1A"},
+        // No section: appended on a line of its own, a final line end or not.
+        {"", "[rename]\r\n" + e},
+        {"[other]\r\nx=1\r\n", "[other]\r\nx=1\r\n[rename]\r\n" + e},
+        {"[other]\r\nx=1", "[other]\r\nx=1\r\n[rename]\r\n" + e},
+        {"[rename]\r\nNUL=C:\\OLD.EXE", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e},
+        // Long lines are written back whole: a bracket at the 648th character
+        // opens no header, nor does "[rename]" in the middle of a line; a NUL
+        // byte does not cut a line; a line may end exactly at a piece boundary.
+        {"[rename]\r\n" + longLine + "\r\n[next]\r\n",
+         "[rename]\r\n" + longLine + "\r\n" + e + "[next]\r\n"},
+        {"[x]\r\n" + other + withNul, "[x]\r\n" + other + withNul + "[rename]\r\n" + e},
+        {"[rename]\r\n" + exact + "[y]\r\n", "[rename]\r\n" + exact + e + "[y]\r\n"},
+    };
+    for (const auto& [old, merged] : rows) {
+        SCOPED_TRACE(old.substr(0, 40));
+        EXPECT_EQ(Merged(old), merged);
+    }
     EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\x1A"));
 }
 
@@ -99,33 +115,6 @@ TEST_F(DeleteOnRestartTest, TheTemporaryFolderMayBeTheWindowsFolder) {
     simwin::WriteFile("C:\\Windows Me\\wininit.ini", old);
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::ReadFile("C:\\Windows Me\\wininit.ini"), merged);
-}
-
-TEST_F(DeleteOnRestartTest, MissingSectionIsAppendedOnALineOfItsOwn) {
-    EXPECT_EQ(Merged(""), std::string("[rename]\r\n") + kEntry);
-    EXPECT_EQ(Merged("[other]\r\nx=1\r\n"), std::string("[other]\r\nx=1\r\n[rename]\r\n") + kEntry);
-    // No final line end: the entry still starts a line.
-    EXPECT_EQ(Merged("[other]\r\nx=1"), std::string("[other]\r\nx=1\r\n[rename]\r\n") + kEntry);
-    EXPECT_EQ(Merged("[rename]\r\nNUL=C:\\OLD.EXE"),
-              std::string("[rename]\r\nNUL=C:\\OLD.EXE\r\n") + kEntry);
-}
-
-TEST_F(DeleteOnRestartTest, LongLinesAreWrittenBackWhole) {
-    // A line of the section whose 648th character opens a bracket is one
-    // line, not a header: the entry goes before the real next header.
-    std::string longLine = "NUL=" + std::string(643, 'a') + "[b]" + std::string(300, 'c') + "\r\n";
-    EXPECT_EQ(Merged("[rename]\r\n" + longLine + "[next]\r\n"),
-              "[rename]\r\n" + longLine + kEntry + "[next]\r\n");
-    // Nor does "[rename]" in the middle of a long line open the section,
-    // and a NUL byte inside a line does not cut it.
-    std::string other = std::string(647, 'z') + "[rename]\r\n";
-    std::string withNul = std::string("k=v\0w", 5) + "\r\n";
-    EXPECT_EQ(Merged("[x]\r\n" + other + withNul),
-              "[x]\r\n" + other + withNul + "[rename]\r\n" + kEntry);
-    // A line that ends exactly at a piece boundary is followed by a real line.
-    std::string exact = std::string(645, 'e') + "\r\n";
-    EXPECT_EQ(Merged("[rename]\r\n" + exact + "[y]\r\n"),
-              "[rename]\r\n" + exact + kEntry + "[y]\r\n");
 }
 
 /* Every call of a request failing in turn: the request fails and leaves the
@@ -299,8 +288,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        Renew();
-        simwin::WriteFile(kLong, "MZ");
+        Renew(); // the file is there already
         r.version();
         r.meddle();
         EXPECT_EQ(ScheduleDeleteOnRestart(kLong), !r.scheduled.empty());

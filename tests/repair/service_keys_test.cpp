@@ -6,19 +6,19 @@
 #include "memory/image_path.h"
 #include "world.h"
 
-class ServiceKeysTest : public WorldTest {
-  protected:
-    static bool Has(const std::string& path) {
-        return simwin::RegKeyExists(HKEY_LOCAL_MACHINE, path);
-    }
-};
+class ServiceKeysTest : public WorldTest {};
 
-static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
-static const char kSet2[] = "SYSTEM\\ControlSet002\\Services\\";
+static const std::string kSet1 = "SYSTEM\\ControlSet001\\Services\\",
+                         kSet2 = "SYSTEM\\ControlSet002\\Services\\";
+static bool Has(const std::string& path) { return simwin::RegKeyExists(HKEY_LOCAL_MACHINE, path); }
+/* Each key of `paths` under HKEY_LOCAL_MACHINE\`base`. */
+static void Make(const std::string& base, std::initializer_list<const char*> paths) {
+    for (const char* path : paths)
+        simwin::RegCreatePath(HKEY_LOCAL_MACHINE, base + path);
+}
 
 TEST_F(ServiceKeysTest, SixDeletionsInOrderWithTheCapitalisedFourthPath) {
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Enum");
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Security");
+    Make(kSet1, {"Phx\\Enum", "Phx\\Security"});
     EXPECT_TRUE(DeleteServiceKeys("Phx"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls(), (std::vector<std::string>{
                                                "SYSTEM\\ControlSet001\\Services\\Phx\\Enum",
@@ -28,7 +28,7 @@ TEST_F(ServiceKeysTest, SixDeletionsInOrderWithTheCapitalisedFourthPath) {
                                                "SYSTEM\\ControlSet002\\Services\\Phx\\Security",
                                                "SYSTEM\\ControlSet002\\Services\\Phx",
                                            }));
-    EXPECT_FALSE(Has(std::string(kSet1) + "Phx"));
+    EXPECT_FALSE(Has(kSet1 + "Phx"));
     EXPECT_TRUE(Has("SYSTEM\\ControlSet001\\Services"));
 }
 
@@ -36,24 +36,21 @@ TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
     // Only the second control set, in other letter case.
     simwin::RegCreatePath(HKEY_LOCAL_MACHINE, "system\\controlset002\\services\\PHX\\enum");
     EXPECT_TRUE(DeleteServiceKeys("phx"));
-    EXPECT_FALSE(Has(std::string(kSet2) + "Phx"));
+    EXPECT_FALSE(Has(kSet2 + "Phx"));
 
     // Nowhere at all: every step runs and fails.
     EXPECT_FALSE(DeleteServiceKeys("Phx"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), 12u);
 
     // Another subkey keeps the service key; Enum and Security still go.
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Enum");
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Security");
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Phx\\Parameters");
+    Make(kSet1, {"Phx\\Enum", "Phx\\Security", "Phx\\Parameters"});
     EXPECT_TRUE(DeleteServiceKeys("Phx"));
-    EXPECT_FALSE(Has(std::string(kSet1) + "Phx\\Enum"));
-    EXPECT_FALSE(Has(std::string(kSet1) + "Phx\\Security"));
-    EXPECT_TRUE(Has(std::string(kSet1) + "Phx\\Parameters"));
+    for (const char* key : {"Phx\\Enum", "Phx\\Security", "Phx\\Parameters"})
+        EXPECT_EQ(Has(kSet1 + key), key == std::string("Phx\\Parameters")) << key;
 
     // A key the account may not delete fails only its own step.
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx");
-    simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx");
+    Make(kSet2, {"Phx"});
+    simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kSet2 + "Phx");
     EXPECT_FALSE(DeleteServiceKeys("Phx"));
     EXPECT_TRUE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
     EXPECT_FALSE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
@@ -62,7 +59,7 @@ TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
 TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
     // 30 characters of prefix + name + 9 of "\Security" must stay within 511.
     std::string longest(511 - 30 - 9, 'a');
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + longest);
+    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, kSet1 + longest);
     EXPECT_TRUE(DeleteServiceKeys(longest.c_str()));
     EXPECT_EQ(simwin::RegDeleteKeyCalls()[1].size(), 511u);
 
@@ -71,11 +68,11 @@ TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
     EXPECT_FALSE(DeleteServiceKeys(tooLong.c_str()));
     EXPECT_FALSE(DeleteServiceKeys(std::string(5000, 'x').c_str()));
     // Empty would name the Services key itself; a backslash reaches elsewhere.
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, std::string(kSet1) + "Tcpip\\Enum");
+    Make(kSet1, {"Tcpip\\Enum"});
     EXPECT_FALSE(DeleteServiceKeys(""));
     EXPECT_FALSE(DeleteServiceKeys("Tcpip\\Enum"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), before);
-    EXPECT_TRUE(Has(std::string(kSet1) + "Tcpip\\Enum"));
+    EXPECT_TRUE(Has(kSet1 + "Tcpip\\Enum"));
 }
 
 /* A control set's keys go only where its ImagePath starts the file, as
@@ -111,10 +108,9 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         SCOPED_TRACE(r.command.substr(0, 60));
         const char* text = r.command.c_str();
         std::vector<uint8_t> value(text, text + r.command.size() + 1);
-        simwin::RegSetValue(HKEY_LOCAL_MACHINE, std::string(kSet2) + "Phx", "ImagePath", r.type,
-                            value);
+        simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath", r.type, value);
         EXPECT_EQ(DeleteServiceKeysOfImage("Phx", image), r.deleted);
-        EXPECT_EQ(Has(std::string(kSet2) + "Phx"), !r.deleted);
+        EXPECT_EQ(Has(kSet2 + "Phx"), !r.deleted);
     }
     // "C:\Program Files\..." unquoted never starts a file "C:\Program", but
     // starts "C:\Program.exe" where there is one, and then nothing else.

@@ -12,6 +12,9 @@
 
 class WholeScanTest : public WorldTest {};
 
+using Strings = std::vector<std::string>;
+const std::string kRun32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
+
 TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     std::vector<uint8_t> first = Specimen(2), second = Specimen(1); // b and C FraudTool
     ASSERT_FALSE(first.empty() || second.empty()) << "specimens not built";
@@ -34,7 +37,7 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
-    EXPECT_EQ(lines_, (std::vector<std::string>{
+    EXPECT_EQ(lines_, (Strings{
                           hosts + "     W32/Dravok.Worm removed",
                           "System Registry     W32/Phantaxis.Backdoor removed",
                           "C:\\aaa\\first.exe     W32/Phantaxis.b.FraudTool removed",
@@ -57,11 +60,10 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     EXPECT_FALSE(simwin::FileExists("C:\\aaa\\first.exe"));
     EXPECT_FALSE(simwin::FileExists("C:\\zzz\\second.exe"));
     EXPECT_EQ(simwin::ReadFile("C:\\aaa\\readme.txt"), "not a program");
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
-              (std::vector<std::string>{"Keep"}));
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), (Strings{"Keep"}));
     // "%SystemRoot%\..\zzz" names the file too, but not by the same path.
     EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY),
-              (std::vector<std::string>{"First", "Second"}));
+              (Strings{"First", "Second"}));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 }
@@ -73,7 +75,6 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
    met once, by its real name; each value is judged by what it starts in its
    own view; nothing that may load a library runs with the redirection off. */
 TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
-    const std::string run32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
     simwin::SetWindows10();
     PlantVariant("C:\\WINDOWS\\system32\\a64.exe");
     simwin::WriteFile("C:\\WINDOWS\\system32\\notes.txt", "64");
@@ -82,12 +83,11 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
     // The same texts in the other view start files that do not exist.
     SetStrings(AUTOSTART_RUN_KEY, {{"A", "C:\\WINDOWS\\system32\\a64.exe"},
                                    {"Keep64", "C:\\WINDOWS\\system32\\b32.exe"}});
-    SetStrings(run32, {{"Keep32", "C:\\WINDOWS\\system32\\a64.exe"},
-                       {"B", "\"%SystemRoot%\\system32\\b32.exe\" /s"}});
+    SetStrings(kRun32, {{"Keep32", "C:\\WINDOWS\\system32\\a64.exe"},
+                        {"B", "\"%SystemRoot%\\system32\\b32.exe\" /s"}});
     // Named like the value the first detection removes, but in the other
     // view: another program's, which the second detection leaves.
-    SetStrings("Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices",
-               {{"A", "c:\\other\\thing.exe"}});
+    SetStrings(kRun32 + "Services", {{"A", "c:\\other\\thing.exe"}});
     simwin::SetWow64(true);
 
     std::vector<std::string> offDuring;
@@ -98,7 +98,7 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
     PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
-    EXPECT_EQ(lines_, (std::vector<std::string>{
+    EXPECT_EQ(lines_, (Strings{
                           "System Registry     W32/Phantaxis.Backdoor removed",
                           "C:\\WINDOWS\\system32\\a64.exe     W32/Phantaxis.Backdoor removed",
                           "System Registry     W32/Phantaxis.Backdoor removed",
@@ -110,16 +110,12 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
                           "Total files infected\t\t:  2",
                           "Total files removed\t\t:  2",
                       }));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
-              (std::vector<std::string>{"Keep64"}));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, run32),
-              (std::vector<std::string>{"Keep32"}));
-    EXPECT_TRUE(simwin::RegValueExists(
-        HKEY_LOCAL_MACHINE,
-        "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\RunServices", "A"));
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), (Strings{"Keep64"}));
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, kRun32), (Strings{"Keep32"}));
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun32 + "Services", "A"));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\notes.txt"), "64");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\SysWOW64\\notes.txt"), "32");
-    EXPECT_EQ(offDuring, std::vector<std::string>{});
+    EXPECT_EQ(offDuring, Strings{});
     EXPECT_FALSE(simwin::RedirectionOff());
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
@@ -128,39 +124,24 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
    registry (NT 4.0 and 2000 would refuse the key), the Wow6432Node values
    stay alone, and the redirection switch is never touched. */
 TEST_F(WholeScanTest, WithoutWow64NothingChanges) {
-    const std::string run32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
-    for (int version = 0; version < 4; version++) {
-        SCOPED_TRACE(version);
-        TearDown();
-        SetUp();
-        switch (version) {
-        case 0:
-            simwin::SetWindows98();
-            break;
-        case 1:
-            simwin::SetWindowsNt4();
-            break;
-        case 2:
-            simwin::SetWindows2000();
-            break;
-        default:
-            simwin::SetWindows10();
-            break; // 32-bit Windows 10
-        }
+    int family = 0; // 98, NT 4.0, 2000 and 32-bit Windows 10
+    for (auto version : {simwin::SetWindows98, simwin::SetWindowsNt4, simwin::SetWindows2000,
+                         simwin::SetWindows10}) {
+        SCOPED_TRACE(family++);
+        Renew(version);
         PlantVariant("C:\\WINDOWS\\system32\\a.exe");
-        for (const std::string& key : {std::string(AUTOSTART_RUN_KEY), run32})
+        for (const std::string& key : {std::string(AUTOSTART_RUN_KEY), kRun32})
             SetStrings(key, {{"A", "C:\\WINDOWS\\system32\\a.exe"}});
         PrepareRemoval("!:");
         RunScan();
         ASSERT_GE(lines_.size(), 2u);
-        EXPECT_EQ(std::vector<std::string>(lines_.begin(), lines_.begin() + 2),
-                  (std::vector<std::string>{
+        EXPECT_EQ(Strings(lines_.begin(), lines_.begin() + 2),
+                  (Strings{
                       "System Registry     W32/Phantaxis.Backdoor removed",
                       "C:\\WINDOWS\\system32\\a.exe     W32/Phantaxis.Backdoor removed",
                   }));
-        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
-                  std::vector<std::string>{});
-        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, run32), std::vector<std::string>{"A"});
+        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), Strings{});
+        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, kRun32), Strings{"A"});
         EXPECT_FALSE(g_scan.wow64);
         EXPECT_EQ(simwin::CallCount("Wow64DisableWow64FsRedirection"), 0);
     }

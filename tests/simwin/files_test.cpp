@@ -1,22 +1,97 @@
 /*
 ** The simulated file system's own machinery: the order its listings follow
-** (NTFS's, sorted without regard to case), faults and hooks, drive mapping.
-** What it shares with every Win32 is pinned in tests/conformance/.
+** (NTFS's, sorted without regard to case), its forms of short names (the
+** FAT/NTFS generation with tail numbers), what MoveFileExA records for the
+** restart, faults and hooks, drive mapping. What it shares with every Win32
+** is pinned in tests/conformance/.
 */
 #include "world.h"
 
 class FilesTest : public WorldTest {};
 
-static std::vector<std::string> List(const char* pattern) {
-    std::vector<std::string> names;
+static std::string Short(const char* path) {
+    char buf[MAX_PATH];
+    DWORD n = GetShortPathNameA(path, buf, sizeof buf);
+    if (n == 0 || n >= sizeof buf) return "<" + std::to_string(GetLastError()) + ">";
+    EXPECT_EQ(n, strlen(buf));
+    return buf;
+}
+
+TEST_F(FilesTest, ShortPathsUseGeneratedEightDotThreeNames) {
+    simwin::WriteFile("C:\\Program Files\\verylongname.exe", "x");
+    simwin::WriteFile("C:\\Program Data\\a b.c.txt", "x");
+    simwin::WriteFile("C:\\Progra~1x\\readme.txt", "x");
+    simwin::WriteFile("C:\\WINDOWS\\a+b.htm", "x");
+    EXPECT_EQ(Short("C:\\Program Files\\verylongname.exe"), "C:\\PROGRA~2\\VERYLO~1.EXE");
+    EXPECT_EQ(Short("c:\\program data\\A B.C.TXT"), "c:\\PROGRA~1\\ABC~1.TXT");
+    EXPECT_EQ(Short("C:\\windows\\a+b.htm"), "C:\\windows\\A_B~1.HTM");
+    EXPECT_EQ(Short("C:\\Program Files\\"), "C:\\PROGRA~2\\");
+    EXPECT_EQ(Short("C:\\Program Files\\gone.exe"), "<2>");
+    EXPECT_EQ(Short("C:\\No Such Dir\\gone.exe"), "<3>");
+    // Too small a buffer: the size needed, terminator included.
+    char small[4];
+    EXPECT_EQ(GetShortPathNameA("C:\\Program Files", small, sizeof small), 12u);
+}
+
+TEST_F(FilesTest, DelayedMovesAreRecordedNotDone) {
+    EXPECT_TRUE(MoveFileExA("C:\\in use.exe", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_TRUE(MoveFileExA("C:\\a.exe", "C:\\b.exe", MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(simwin::PendingDeletions(), (std::vector<std::string>{"C:\\in use.exe"}));
+    EXPECT_EQ(simwin::PendingRenames().size(), 1u);
+    simwin::AllowDelayedMoves(false);
+    EXPECT_FALSE(MoveFileExA("C:\\x.exe", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_EQ(simwin::PendingDeletions().size(), 1u);
+}
+
+/* Each entry as "long name|8.3 name|attributes in hex". */
+static std::vector<std::string> Listing(const char* pattern) {
+    std::vector<std::string> out;
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do
-        names.push_back(fd.cFileName);
-    while (FindNextFileA(h, &fd));
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        char attrs[16];
+        snprintf(attrs, sizeof attrs, "%lx", (unsigned long)fd.dwFileAttributes);
+        out.push_back(std::string(fd.cFileName) + "|" + fd.cAlternateFileName + "|" + attrs);
+    } while (FindNextFileA(h, &fd));
     FindClose(h);
-    return names;
+    return out;
+}
+
+TEST_F(FilesTest, ListingsGiveAnsiNamesEightDotThreeNamesAndDirectoryLinks) {
+    simwin::WriteFile("C:\\d\\\xE7\x97\x85\xE6\xAF\x92.exe", "x"); // outside the code page
+    simwin::WriteFile("C:\\d\\caf\xC3\xA9.exe", "x");              // inside it
+    simwin::WriteFile("C:\\d\\Long Name.txt", "x");
+    simwin::MakeDirLink("C:\\d\\link", "C:\\d");
+    EXPECT_EQ(Listing("C:\\d\\*.*"),
+              (std::vector<std::string>{".||10", "..||10", "caf\xE9.exe||20", "link||410",
+                                        "Long Name.txt|LONGNA~1.TXT|20", "??.exe|__~1.EXE|20"}));
+    // The short name reaches the file, the "?" form does not; a pattern
+    // also matches the short name.
+    EXPECT_TRUE(DeleteFileA("C:\\d\\__~1.EXE"));
+    EXPECT_FALSE(DeleteFileA("C:\\d\\caf?.exe"));
+    EXPECT_EQ(Listing("C:\\d\\LONGNA~1.*"),
+              (std::vector<std::string>{"Long Name.txt|LONGNA~1.TXT|20"}));
+    EXPECT_EQ(Short("C:\\d\\link\\link\\caf\xE9.exe"), "C:\\d\\link\\link\\caf\xE9.exe");
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\link"), 0x410u);
+
+    // 9x has no reparse points; without 8.3 names there is no short form.
+    simwin::SetWindows98();
+    EXPECT_EQ(GetFileAttributesA("C:\\d\\link"), (DWORD)FILE_ATTRIBUTE_DIRECTORY);
+    simwin::SetShortNames(false);
+    EXPECT_EQ(Listing("C:\\d\\Long*"), (std::vector<std::string>{"Long Name.txt||20"}));
+    EXPECT_EQ(Short("C:\\d\\Long Name.txt"), "C:\\d\\Long Name.txt");
+}
+
+TEST_F(FilesTest, CopyOntoItselfFailsAndKeepsTheFile) {
+    simwin::WriteFile("C:\\WINDOWS\\wininit.ini", "[rename]\r\n");
+    EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "c:\\windows\\.\\WININIT.INI", FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_SHARING_VIOLATION);
+    simwin::SetWindows98();
+    EXPECT_FALSE(CopyFileA("C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\wininit.ini", FALSE));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_FILE_EXISTS);
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.ini"), "[rename]\r\n");
 }
 
 TEST_F(FilesTest, ListingsFollowNtfsOrderWithoutDotsAtTheRoot) {
@@ -24,13 +99,13 @@ TEST_F(FilesTest, ListingsFollowNtfsOrderWithoutDotsAtTheRoot) {
     simwin::WriteFile("C:\\Dir\\zeta", "x");
     simwin::WriteFile("C:\\Dir\\Alpha.exe", "x");
     simwin::MakeDir("C:\\Dir\\sub");
-    EXPECT_EQ(List("C:\\*.*"), (std::vector<std::string>{"b.txt", "Dir"}));
-    EXPECT_EQ(List("c:\\dir\\*.*"),
-              (std::vector<std::string>{".", "..", "Alpha.exe", "sub", "zeta"}));
-    EXPECT_EQ(List("C:\\DIR\\*.EXE"), (std::vector<std::string>{"Alpha.exe"}));
-    EXPECT_EQ(List("C:\\Dir\\alpha.exe"), (std::vector<std::string>{"Alpha.exe"}));
-    EXPECT_TRUE(List("C:\\nowhere\\*.*").empty());
-    EXPECT_TRUE(List("Q:\\*.*").empty());
+    EXPECT_EQ(Listing("C:\\*.*"), (std::vector<std::string>{"b.txt||20", "Dir||10"}));
+    EXPECT_EQ(Listing("c:\\dir\\*.*"), (std::vector<std::string>{".||10", "..||10", "Alpha.exe||20",
+                                                                 "sub||10", "zeta||20"}));
+    EXPECT_EQ(Listing("C:\\DIR\\*.EXE"), (std::vector<std::string>{"Alpha.exe||20"}));
+    EXPECT_EQ(Listing("C:\\Dir\\alpha.exe"), (std::vector<std::string>{"Alpha.exe||20"}));
+    EXPECT_TRUE(Listing("C:\\nowhere\\*.*").empty());
+    EXPECT_TRUE(Listing("Q:\\*.*").empty());
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 

@@ -7,16 +7,20 @@
 
 class SecurityTest : public WorldTest {};
 
+/* A request to enable the privilege `name`. */
+static TOKEN_PRIVILEGES Enabling(const char* name) {
+    TOKEN_PRIVILEGES tp{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    EXPECT_TRUE(LookupPrivilegeValueA(nullptr, name, &tp.Privileges[0].Luid));
+    return tp;
+}
+
 /* Enables one privilege through a fresh token; returns the call's result and
    the last error right after it. */
 static std::pair<BOOL, DWORD> Enable(const char* name) {
     HANDLE token = nullptr;
     EXPECT_TRUE(
         OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-    TOKEN_PRIVILEGES tp{};
-    tp.PrivilegeCount = 1;
-    EXPECT_TRUE(LookupPrivilegeValueA(nullptr, name, &tp.Privileges[0].Luid));
-    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    TOKEN_PRIVILEGES tp = Enabling(name);
     SetLastError(12345);
     BOOL ok = AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
     DWORD error = GetLastError();
@@ -41,10 +45,7 @@ TEST_F(SecurityTest, AdjustSucceedsButReportsPrivilegesNotHeld) {
 TEST_F(SecurityTest, ClosedOrRefusedTokens) {
     HANDLE token = nullptr;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-    TOKEN_PRIVILEGES tp{};
-    tp.PrivilegeCount = 1;
-    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &tp.Privileges[0].Luid));
-    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    TOKEN_PRIVILEGES tp = Enabling(SE_DEBUG_NAME);
     CloseHandle(token);
     EXPECT_FALSE(AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_HANDLE);
@@ -60,10 +61,7 @@ TEST_F(SecurityTest, PreviousStateListsOnlyWhatChanged) {
     HANDLE token = nullptr;
     ASSERT_TRUE(
         OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-    TOKEN_PRIVILEGES tp{}, prev{};
-    tp.PrivilegeCount = 1;
-    ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_DEBUG_NAME, &tp.Privileges[0].Luid));
-    tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    TOKEN_PRIVILEGES tp = Enabling(SE_DEBUG_NAME), prev{};
     DWORD len = 0;
     ASSERT_TRUE(AdjustTokenPrivileges(token, FALSE, &tp, sizeof prev, &prev, &len));
     EXPECT_EQ(prev.PrivilegeCount, 1u);
