@@ -16,7 +16,8 @@
 /* Deliberate: the main window's two private messages reuse the numbers of
    WM_SETREDRAW (0x0B) and WM_ENABLE (0x0A). The window's dialog routing
    (ui/framework.cpp) tells them from the platform's own messages of those
-   numbers only by both parameters being 0; pinned by no test. */
+   numbers only by both parameters being 0; pinned by a static_assert in
+   tests/world.cpp. */
 #define WM_SCAN_LOGLINE 0x0B
 #define WM_SCAN_STATUS 0x0A
 

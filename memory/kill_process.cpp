@@ -42,7 +42,7 @@ static const char* FileNamePart(const char* path) {
    50 ms before and 500 ms after the termination; on NT 500 ms after each.
    The disposal that follows relies on them: an ended process lets go of its
    image file only some time after TerminateProcess returns; pinned by
-   KillProcessTest.Windows9xSearchWithoutAMatchTakesAboutSixSeconds. */
+   KillProcessTest.EachFamilyTerminatesByItsOwnMethod (its 98 row without a match). */
 int32_t KillByFileNameToolhelp(const char* path) {
     HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
     Sleep(100);

@@ -21,7 +21,8 @@ struct ProcessImage {
     /* Deliberate: 340 bytes for at most 259 characters and the terminator;
        the rest stays zero. The listing cuts every path to 259 characters,
        and the walk of the image, termination and the service stop take it
-       as it is; pinned by ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly. */
+       as it is; pinned by ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly (the
+       cut) and a static_assert in tests/world.cpp (the room). */
     char imagePath[340];
     ProcessImage* next;
     HANDLE process;    // opened at listing; null when it could not be kept

@@ -2,12 +2,19 @@
 ** The shared test fixture.
 */
 #include "world.h"
+#include "memory/process_scan.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
+
+/* Two deliberate constants the recording window and the process tests take
+   as they stand: the window's private message numbers and the room of a
+   listed image path. */
+static_assert(WM_SCAN_LOGLINE == 0x0B && WM_SCAN_STATUS == 0x0A, "private message numbers");
+static_assert(sizeof(ProcessImage::imagePath) == 340, "room of a listed image path");
 
 std::vector<std::string> WorldTest::lines_;
 std::vector<std::string> WorldTest::statuses_;
