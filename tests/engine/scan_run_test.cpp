@@ -10,11 +10,14 @@
 class ScanRunTest : public WorldTest {
   protected:
     void Furnish() override { PrepareRemoval("!:"); }
-    static std::vector<std::string> Statistics(int scanned, int infected, int removed) {
-        return {"Scanning statistics", "------------------------------",
-                "Total files scanned\t\t:  " + std::to_string(scanned),
-                "Total files infected\t\t:  " + std::to_string(infected),
-                "Total files removed\t\t:  " + std::to_string(removed)};
+    /* The closing block, after the lines `before`. */
+    static std::vector<std::string> Statistics(int scanned, int infected, int removed,
+                                               std::vector<std::string> before = {}) {
+        before.insert(before.end(), {"Scanning statistics", "------------------------------",
+                                     "Total files scanned\t\t:  " + std::to_string(scanned),
+                                     "Total files infected\t\t:  " + std::to_string(infected),
+                                     "Total files removed\t\t:  " + std::to_string(removed)});
+        return before;
     }
 };
 
@@ -58,10 +61,7 @@ TEST_F(ScanRunTest, InfectionsPutASingleSpaceLineBeforeTheStatistics) {
         return 0;
     });
     RunScan();
-    std::vector<std::string> expected{" "};
-    for (auto& l : Statistics(0, 3, 0))
-        expected.push_back(l);
-    EXPECT_EQ(lines_, expected);
+    EXPECT_EQ(lines_, Statistics(0, 3, 0, {" "}));
     EXPECT_TRUE(keptForEveryLine);
 }
 
