@@ -161,6 +161,8 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
 TEST_F(ScanRunTest, ABrokenScanStateRuleEndsTheWalkAndTheCheck) {
     const std::pair<void (*)(), const char*> rows[] = {
         {[] { g_scan.pendingMemoryAction = ACTION_DELETE; }, "pendingMemoryAction outside"},
+        {[] { g_scan.pendingMemoryAction = ACTION_DELETE, g_scan.mainWindow = nullptr; },
+         "pendingMemoryAction outside"}, // with no window either
         {[] { g_scan.memoryRestartNeeded = 1; }, "memoryRestartNeeded outside"},
         {[] { g_scan.keepLog = true; }, "keepLog"},
         {[] { g_scan.volumesEntered = 17; }, "volumesEntered"},
