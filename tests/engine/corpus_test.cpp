@@ -14,11 +14,7 @@
 
 namespace fs = std::filesystem;
 
-struct Stamp {
-    uintmax_t size;
-    fs::file_time_type time;
-    bool operator==(const Stamp& o) const { return size == o.size && time == o.time; }
-};
+using Stamp = std::pair<uintmax_t, fs::file_time_type>; // size, last write
 
 static bool IsPe(const fs::path& p) {
     char mz[2] = {0, 0};
@@ -39,8 +35,7 @@ TEST_F(CorpusTest, RealProgramsAreNeverDetected) {
             before[e.path()] = Stamp{e.file_size(ec), e.last_write_time(ec)};
             if (IsPe(e.path())) peFiles++;
         }
-        simwin::Reset();
-        memset(&g_scan, 0, sizeof g_scan);
+        Renew();
         simwin::MapDrive('C', root);
         AttachWindow();
         g_scan.action = ACTION_REPORT_ONLY; // even a false alarm must not touch the file

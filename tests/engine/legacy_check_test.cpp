@@ -77,14 +77,15 @@ TEST_F(LegacyCheckTest, FilesWithoutTheLeadingWordOrTooShortAreLeftAlone) {
         EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", "C:\\hosts"), 0);
     EXPECT_EQ(simwin::ReadFile("C:\\hosts"), ordinary);
 
-    simwin::WriteFile("C:\\short", "begi");
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\short"), 0);
-    simwin::WriteFile("C:\\five", "begin"); // shorter than the pattern
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\five"), 0);
-    simwin::WriteFile("C:\\empty", "");
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\empty"), 0);
-    simwin::WriteFile("C:\\plain", "begin\r\n" + Filler(5000)); // the word but no signature
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\plain"), 0);
+    // "begin" alone is shorter than the pattern; "plain" has the word but no signature.
+    for (const auto& [name, text] :
+         std::vector<std::pair<std::string, std::string>>{{"short", "begi"},
+                                                          {"five", "begin"},
+                                                          {"empty", ""},
+                                                          {"plain", "begin\r\n" + Filler(5000)}}) {
+        simwin::WriteFile("C:\\" + name, text);
+        EXPECT_EQ(CheckLegacyFile("x", ("C:\\" + name).c_str()), 0) << name;
+    }
     EXPECT_EQ(CheckLegacyFile("x", "C:\\missing"), 0);
 
     simwin::WriteFile("C:\\locked", "begin" + pattern_);
@@ -173,50 +174,46 @@ TEST_F(LegacyCheckTest, FixedPositionAndSizeModes) {
     g_scan.action = 0; // match and count only: the files stay for the next case
     LegacySignature r = PlainRecord();
     r.searchMode = 0;
-    r.position = 20;
     UseLegacyTable(&r, 1);
-    // Stripped head: "begin" + 15 filler bytes, then the pattern at 20.
+    // Stripped head: "begin" + 15 filler bytes, then the pattern at 20. Tail:
+    // `position` bytes before the end of the stripped tail.
     simwin::WriteFile("C:\\at20", "begin 123456789\n012345" + pattern_ + Filler(200));
     simwin::WriteFile("C:\\at21", "begin1234567890123456" + pattern_ + Filler(200));
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\at20"), 1);
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\at21"), 0);
-
-    // Tail: `position` bytes before the end of the stripped tail.
-    r.part = 1;
-    r.position = 110;
     simwin::WriteFile("C:\\end110", "begin" + Filler(5000) + pattern_ + "0123456789");
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\end110"), 1);
-    r.position = 50; // the 100-byte window would run past the data
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\end110"), 0);
-    r.position = 30000; // longer than the tail: no window
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\end110"), 0);
-    r.position = -5;
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\end110"), 0);
+    const struct {
+        int32_t part, position;
+        const char* path;
+        int32_t found;
+    } placed[] = {
+        {0, 20, "C:\\at20", 1},      {0, 20, "C:\\at21", 0}, {1, 110, "C:\\end110", 1},
+        {1, 50, "C:\\end110", 0},    // the 100-byte window would run past the data
+        {1, 30000, "C:\\end110", 0}, // longer than the tail: no window
+        {1, -5, "C:\\end110", 0},
+    };
+    for (const auto& c : placed) {
+        r.part = c.part;
+        r.position = c.position;
+        EXPECT_EQ(CheckLegacyFile("x", c.path), c.found) << c.path << " " << c.position;
+    }
 
     // Size modes compare the record's size with the file's length.
     LegacySignature sized = PlainRecord();
     UseLegacyTable(&sized, 1);
     std::string text = "begin" + pattern_ + Filler(995); // 1100 bytes
     simwin::WriteFile("C:\\s1", text);
-    sized.sizeMode = 16;
-    sized.size = 1101;
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\s1"), 0);
-    sized.size = 1100;
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\s1"), 1);
-    simwin::WriteFile("C:\\s2", text);
-    sized.sizeMode = 17;
-    sized.size = 1100 + 4097;
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\s2"), 0);
-    sized.size = 1100 + 4096;
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\s2"), 1);
+    for (auto [mode, size, found] :
+         {std::tuple{16, 1101, 0}, {16, 1100, 1}, {17, 1100 + 4097, 0}, {17, 1100 + 4096, 1}}) {
+        sized.sizeMode = mode;
+        sized.size = size;
+        EXPECT_EQ(CheckLegacyFile("x", "C:\\s1"), found) << mode << " " << size;
+    }
 
     // A disabled record, and one claiming more pattern than it holds, never match.
     LegacySignature odd[2] = {PlainRecord(), PlainRecord()};
     odd[0].patternLength = 0;
     odd[1].patternLength = 101;
     UseLegacyTable(odd, 2);
-    simwin::WriteFile("C:\\s3", text);
-    EXPECT_EQ(CheckLegacyFile("x", "C:\\s3"), 0);
+    EXPECT_EQ(CheckLegacyFile("x", "C:\\s1"), 0);
 }
 
 TEST_F(LegacyCheckTest, DisposalByActionWithItsOwnWording) {

@@ -10,24 +10,27 @@
 class ScanRunTest : public WorldTest {
   protected:
     void Furnish() override { PrepareRemoval("!:"); }
-    static std::vector<std::string> Statistics(int scanned, int infected, int removed) {
-        return {"Scanning statistics", "------------------------------",
-                "Total files scanned\t\t:  " + std::to_string(scanned),
-                "Total files infected\t\t:  " + std::to_string(infected),
-                "Total files removed\t\t:  " + std::to_string(removed)};
+    /* The closing block, after the lines `before`. */
+    static std::vector<std::string> Statistics(int scanned, int infected, int removed,
+                                               std::vector<std::string> before = {}) {
+        before.insert(before.end(), {"Scanning statistics", "------------------------------",
+                                     "Total files scanned\t\t:  " + std::to_string(scanned),
+                                     "Total files infected\t\t:  " + std::to_string(infected),
+                                     "Total files removed\t\t:  " + std::to_string(removed)});
+        return before;
     }
 };
 
 TEST_F(ScanRunTest, WalksOnlyFixedDrivesFromCToZ) {
-    MapDrive('A', DRIVE_REMOVABLE);
-    MapDrive('D', DRIVE_CDROM);
-    MapDrive('E');
-    MapDrive('N', DRIVE_REMOTE);
-    simwin::WriteFile("A:\\a.txt", "");
-    simwin::WriteFile("C:\\c.txt", "");
-    simwin::WriteFile("D:\\d.txt", "");
-    simwin::WriteFile("E:\\e.txt", "");
-    simwin::WriteFile("N:\\n.txt", "");
+    const std::pair<char, UINT> drives[] = {{'A', DRIVE_REMOVABLE},
+                                            {'C', 0},
+                                            {'D', DRIVE_CDROM},
+                                            {'E', DRIVE_FIXED},
+                                            {'N', DRIVE_REMOTE}};
+    for (const auto& [letter, type] : drives) {
+        if (type) MapDrive(letter, type);
+        simwin::WriteFile(std::string(1, letter) + ":\\" + (char)tolower(letter) + ".txt", "");
+    }
     EXPECT_EQ(RunScan(), 1);
     std::vector<std::string> expected;
     for (char c = 'C'; c <= 'Z'; c++)
@@ -58,10 +61,7 @@ TEST_F(ScanRunTest, InfectionsPutASingleSpaceLineBeforeTheStatistics) {
         return 0;
     });
     RunScan();
-    std::vector<std::string> expected{" "};
-    for (auto& l : Statistics(0, 3, 0))
-        expected.push_back(l);
-    EXPECT_EQ(lines_, expected);
+    EXPECT_EQ(lines_, Statistics(0, 3, 0, {" "}));
     EXPECT_TRUE(keptForEveryLine);
 }
 
@@ -84,57 +84,59 @@ TEST_F(ScanRunTest, AStopStillVisitsLaterDrivesButShowsNothingThere) {
     EXPECT_LT(g_scan.filesScanned, 4);
 }
 
-TEST_F(ScanRunTest, ProgramFilesListedInOtherCaseIsWalkedTwice) {
-    simwin::WriteFile("C:\\PROGRAM FILES\\app.exe", "");
-    RunScan();
-    EXPECT_EQ(g_scan.filesScanned, 2);
-    EXPECT_EQ(g_scan.programFilesPending, 0);
+/* Program Files listed in another case is walked twice; D's entered by the
+   tree walk is not walked again ("visited" is never cleared); a one-folder
+   target walks that folder only, and an empty one nothing. */
+TEST_F(ScanRunTest, ProgramFilesAndOtherTargets) {
+    const struct {
+        const char* target;
+        std::vector<const char*> files;
+        int32_t scanned, pending;
+    } rows[] = {
+        {"!:", {"C:\\PROGRAM FILES\\app.exe"}, 2, 0},
+        {"!:", {"C:\\Program Files\\app.exe", "D:\\PROGRAM FILES\\other.exe"}, 2, 1},
+        {"C:\\only", {"C:\\only\\x.txt", "C:\\other\\y.txt"}, 1, 0},
+        {"", {"C:\\x.txt"}, 0, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.target);
+        Renew();
+        MapDrive('D');
+        strcpy(g_scan.target, r.target);
+        for (const char* file : r.files)
+            simwin::WriteFile(file, "");
+        RunScan();
+        EXPECT_EQ(g_scan.filesScanned, r.scanned);
+        EXPECT_EQ(g_scan.programFilesPending, r.pending);
+        EXPECT_EQ(simwin::DriveQueries().empty(), r.target[0] != '!');
+        EXPECT_EQ(lines_, Statistics(r.scanned, 0, 0));
+    }
 }
 
-TEST_F(ScanRunTest, ProgramFilesEnteredByTheTreeWalkIsNotWalkedAgain) {
-    simwin::WriteFile("C:\\Program Files\\app.exe", "");
-    MapDrive('D');
-    simwin::WriteFile("D:\\PROGRAM FILES\\other.exe", "");
-    RunScan();
-    // D's folder is not entered again: "visited" is never cleared
-    EXPECT_EQ(g_scan.filesScanned, 2);
-}
-
-TEST_F(ScanRunTest, OneFolderTarget) {
-    strcpy(g_scan.target, "C:\\only");
-    simwin::WriteFile("C:\\only\\x.txt", "");
-    simwin::WriteFile("C:\\other\\y.txt", "");
-    RunScan();
-    EXPECT_EQ(g_scan.filesScanned, 1);
-    EXPECT_TRUE(simwin::DriveQueries().empty());
-}
-
-TEST_F(ScanRunTest, EmptyTargetOnlyPostsTheStatistics) {
-    g_scan.target[0] = 0;
-    simwin::WriteFile("C:\\x.txt", "");
-    RunScan();
-    EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(lines_, Statistics(0, 0, 0));
-}
-
+/* A deletion waiting for the restart offers it, also after a terminated scan. */
 TEST_F(ScanRunTest, RestartIsOfferedWhenADeletionWaitsForIt) {
-    g_scan.restartNeeded = 1;
-    simwin::ScriptAnswers({IDNO});
-    RunScan();
-    ASSERT_EQ(simwin::Questions().size(), 1u);
-    const auto& q = simwin::Questions()[0];
-    EXPECT_EQ(q.text, "The system has to be restarted to remove the virus completely from your "
-                      "system. \n\n Restart now?");
-    EXPECT_EQ(q.title, "CleanPhantaxis Ver 1.0");
-    EXPECT_EQ(q.style, 36u);
-    EXPECT_EQ(statuses_.back(), "Scanning completed"); // the status comes before the question
+    for (bool stopped : {false, true}) {
+        Renew();
+        g_scan.restartNeeded = 1;
+        g_scan.stopRequested = stopped;
+        simwin::ScriptAnswers({IDNO});
+        RunScan();
+        ASSERT_EQ(simwin::Questions().size(), 1u);
+        const auto& q = simwin::Questions()[0];
+        EXPECT_EQ(q.text, "The system has to be restarted to remove the virus completely from your "
+                          "system. \n\n Restart now?");
+        EXPECT_EQ(q.title, "CleanPhantaxis Ver 1.0");
+        EXPECT_EQ(q.style, 36u);
+        // the status comes before the question
+        EXPECT_EQ(statuses_.back(), stopped ? "Scanning terminated" : "Scanning completed");
+        EXPECT_TRUE(simwin::ShutdownRequests().empty());
+    }
 }
 
 TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
     for (int answer : {IDYES, IDNO}) {
         SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
-        TearDown();
-        SetUp();
+        Renew();
         PlantVariant("C:\\locked.exe");
         // XP: the delete through the handle fails (the attributes are reset).
         simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 1);
@@ -152,16 +154,6 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
         else
             EXPECT_TRUE(simwin::ShutdownRequests().empty());
     }
-
-    // a terminated scan still offers the restart
-    TearDown();
-    SetUp();
-    g_scan.restartNeeded = 1;
-    g_scan.stopRequested = true;
-    simwin::ScriptAnswers({IDNO});
-    RunScan();
-    EXPECT_EQ(simwin::Questions().size(), 1u);
-    EXPECT_TRUE(simwin::ShutdownRequests().empty());
 }
 
 // The scan state's checked rules (engine/scan_state.h): a walk or a check
@@ -169,6 +161,8 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
 TEST_F(ScanRunTest, ABrokenScanStateRuleEndsTheWalkAndTheCheck) {
     const std::pair<void (*)(), const char*> rows[] = {
         {[] { g_scan.pendingMemoryAction = ACTION_DELETE; }, "pendingMemoryAction outside"},
+        {[] { g_scan.pendingMemoryAction = ACTION_DELETE, g_scan.mainWindow = nullptr; },
+         "pendingMemoryAction outside"}, // with no window either
         {[] { g_scan.memoryRestartNeeded = 1; }, "memoryRestartNeeded outside"},
         {[] { g_scan.keepLog = true; }, "keepLog"},
         {[] { g_scan.volumesEntered = 17; }, "volumesEntered"},

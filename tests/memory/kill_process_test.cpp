@@ -40,13 +40,21 @@ class KillProcessTest : public WorldTest {
 
 } // namespace
 
-/* What one termination does on each family but the NT one's: the result,
-   which processes still run, the pauses on the virtual clock and the box. */
+/* What one termination does on each family: the result, which processes
+   still run, the pauses on the virtual clock and the box. NT 4.0 knows a
+   process only by its instance name, at most 16 characters. */
 TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
     std::vector<std::string> thirty; // with the program itself: 30 processes
     for (int i = 0; i < 29; i++)
         thirty.push_back("C:\\p\\" + std::to_string(i) + ".exe");
-    const auto Ends = simwin::Termination::Ends;
+    const char *setup = "C:\\two\\setup.exe", *stuck = "C:\\x\\stuck.exe";
+    const std::vector<std::string> setups = {"C:\\one\\setup.exe", "C:\\two\\SETUP.EXE", setup};
+    const std::vector<std::string> nt4 = {"C:\\x\\abcdefghijklmnopq.exe",
+                                          "C:\\x\\abcdefghijklmnop.exe"};
+    const auto Ends = simwin::Termination::Ends, Refuses = simwin::Termination::Refuses;
+    void (*const win32s)() = [] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); };
+    void (*const unread)() = [] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1); };
+    const auto W98 = simwin::SetWindows98, Nt4 = simwin::SetWindowsNt4;
     struct Row {
         void (*version)();
         std::vector<std::string> images;
@@ -57,44 +65,27 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
         std::vector<DWORD> sleeps;
     } rows[] = {
         // Other platforms answer success at once, and so does a version that cannot be read.
-        {[] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); },
-         {"C:\\x\\a.exe"},
-         Ends,
-         "C:\\x\\a.exe",
-         1,
-         "1",
-         {}},
-        {[] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1); },
-         {"C:\\x\\a.exe"},
-         Ends,
-         "C:\\x\\a.exe",
-         1,
-         "1",
-         {}},
+        {win32s, {"C:\\x\\a.exe"}, Ends, "C:\\x\\a.exe", 1, "1", {}},
+        {unread, {"C:\\x\\a.exe"}, Ends, "C:\\x\\a.exe", 1, "1", {}},
         // 9x: only the first process of that file, never another file of that name.
         // Load, snapshot, the program's own entry and the other file, the match.
-        {simwin::SetWindows98,
-         {"C:\\one\\setup.exe", "C:\\two\\SETUP.EXE", "C:\\two\\setup.exe"},
-         Ends,
-         "C:\\two\\setup.exe",
-         1,
-         "101",
-         {100, 100, 100, 100, 100, 100, 50, 500}},
+        {W98, setups, Ends, setup, 1, "101", {100, 100, 100, 100, 100, 100, 50, 500}},
         // A search without a match takes about six seconds: 200 + 30 x 200.
-        {simwin::SetWindows98, thirty, Ends, "C:\\x\\evil.exe", 0, std::string(29, '1'),
+        {W98, thirty, Ends, "C:\\x\\evil.exe", 0, std::string(29, '1'),
          std::vector<DWORD>(62, 100)},
         // A match that cannot be terminated is a failure too, after its pauses.
-        {simwin::SetWindows98,
-         {"C:\\x\\stuck.exe"},
-         simwin::Termination::Refuses,
-         "C:\\x\\stuck.exe",
-         0,
-         "1",
-         {100, 100, 100, 100, 50, 500}},
+        {W98, {stuck}, Refuses, stuck, 0, "1", {100, 100, 100, 100, 50, 500}},
+        {Nt4, nt4, Ends, "A.EX", 0, "11", {}},                           // too short: nothing tried
+        {Nt4, nt4, Ends, "C:\\x\\abcdefghijklmnopq.exe", 0, "11", {}},   // 17 characters: no name
+        {Nt4, nt4, Ends, "C:\\x\\abcdefghijklmnop.exe", 1, "10", {500}}, // 16 characters match
+        {Nt4, nt4, Ends, "C:\\x\\CleanPhantaxis.exe", 0, "11", {500}},   // never the program itself
+        {Nt4, nt4, Ends, "C:\\x\\.exe", 0, "11", {}},       // an empty base name matches nothing
+        {Nt4, nt4, Ends, "C:\\_Total.exe", 0, "11", {500}}, // identifier 0 became -2: none
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.kill) + " " + std::to_string(&r - rows));
         Renew(r.version);
+        simwin::ServeProcessPerformanceData();
         std::vector<DWORD> pids;
         for (const std::string& image : r.images)
             pids.push_back(Run(image, r.t));
@@ -114,6 +105,10 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
             EXPECT_EQ(simwin::CallCount("LoadLibraryA") + simwin::CallCount("RegOpenKeyExA"), 0);
         }
     }
+
+    Renew(simwin::SetWindowsNt4);
+    EXPECT_EQ(KillByBaseNamePerfData("A.EX"), 0);
+    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), 0);
 
     // Without any one of the three tool-help functions nothing is terminated,
     // not even a match listed first.
@@ -162,39 +157,6 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         EXPECT_EQ(simwin::Questions().size(), r.variantEnds ? 0u : 1u);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
-}
-
-TEST_F(KillProcessTest, Nt4NamesThatCannotMatch) {
-    struct Case {
-        const char* path;
-        int32_t result;
-        std::vector<DWORD> sleeps;
-    } cases[] = {
-        {"A.EX", 0, {}},                           // too short: nothing tried
-        {"C:\\x\\abcdefghijklmnopq.exe", 0, {}},   // a 17-character instance has no name
-        {"C:\\x\\abcdefghijklmnop.exe", 1, {500}}, // 16 characters match
-        {"C:\\x\\CleanPhantaxis.exe", 0, {500}},   // the program itself is never terminated
-        {"C:\\x\\.exe", 0, {}},                    // an empty base name matches nothing
-        {"C:\\_Total.exe", 0, {500}},              // identifier 0 became -2: no such process
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        Renew(simwin::SetWindowsNt4);
-        simwin::ServeProcessPerformanceData();
-        DWORD seventeen = Run("C:\\x\\abcdefghijklmnopq.exe");
-        DWORD sixteen = Run("C:\\x\\abcdefghijklmnop.exe");
-        EXPECT_EQ(KillProcessByImage(c.path), c.result);
-        EXPECT_EQ(simwin::Sleeps(), c.sleeps);
-        if (c.result)
-            EXPECT_TRUE(simwin::Questions().empty());
-        else
-            ExpectBox(c.path);
-        EXPECT_TRUE(simwin::IsRunning(seventeen));
-        EXPECT_EQ(simwin::IsRunning(sixteen), c.result == 0);
-    }
-    Renew(simwin::SetWindowsNt4);
-    EXPECT_EQ(KillByBaseNamePerfData("A.EX"), 0);
-    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), 0);
 }
 
 TEST_F(KillProcessTest, Nt4NeedsBothIndexesOfTheNameTable) {
@@ -273,15 +235,13 @@ TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
 }
 
 TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
-    // A process that lets this program query and terminate it, no more.
-    const DWORD rights = PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
     simwin::WriteFile("C:\\Program Files\\Evil\\evil.exe", "MZ");
-    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, rights);
+    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, kVariantGrants);
     EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\other.exe"), 1); // nothing matched
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1); // the short form
     EXPECT_FALSE(simwin::IsRunning(pid));
-    pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, rights);
+    pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, kVariantGrants);
     EXPECT_EQ(KillProcessByImage("c:\\PROGRAM FILES\\evil\\EVIL.EXE"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
     EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));

@@ -5,12 +5,15 @@
 ** past its end is caught by the address sanitizer.
 */
 #include "memory/kill_process.h"
+#include "tools/pe_bytes.h"
 #include "world.h"
 
 #include <memory>
 
 namespace {
 
+using pebytes::Get32;
+using pebytes::Put32;
 using simwin::PerfInstance;
 
 class PerfTableTest : public WorldTest {
@@ -30,12 +33,6 @@ class PerfTableTest : public WorldTest {
             out.push_back(std::string(table[i].name) + " " + std::to_string(table[i].processId));
         }
         return out;
-    }
-    static void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) { memcpy(&b[at], &v, 4); }
-    static uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-        uint32_t v;
-        memcpy(&v, &b[at], 4);
-        return v;
     }
     static std::vector<PerfInstance> Many(int n) {
         std::vector<PerfInstance> list;
@@ -92,20 +89,20 @@ TEST_F(PerfTableTest, CountsTakenFromTheBlockAreBounded) {
     EXPECT_EQ(Read(b).size(), 254u);
 
     // No definition of the identifier counter: no identifiers, no rows; also
-    // with a counter count far beyond the block.
-    b = three;
-    Put32(b, at.idCounter + 4, 785);
-    EXPECT_TRUE(Read(b).empty());
-    Put32(b, numCounters, 0xFFFFFFFF);
-    EXPECT_TRUE(Read(b).empty());
-    b = three;
-    Put32(b, numCounters, 14); // the identifier counter is the fifteenth
-    EXPECT_TRUE(Read(b).empty());
-    // No object at all.
+    // with a counter count far beyond the block. No object at all.
+    const std::vector<std::pair<size_t, uint32_t>> edits[] = {
+        {{at.idCounter + 4, 785}},
+        {{at.idCounter + 4, 785}, {numCounters, 0xFFFFFFFF}},
+        {{numCounters, 14}}, // the identifier counter is the fifteenth
+        {{28, 0}},
+    };
+    for (const auto& edit : edits) {
+        b = three;
+        for (const auto& [field, value] : edit)
+            Put32(b, field, value);
+        EXPECT_TRUE(Read(b).empty()) << edit[0].first;
+    }
     EXPECT_TRUE(Read(simwin::BuildEmptyPerfBlock()).empty());
-    b = three;
-    Put32(b, 28, 0);
-    EXPECT_TRUE(Read(b).empty());
 }
 
 TEST_F(PerfTableTest, OffsetsPointingOutsideTheBlockGiveNoRows) {

@@ -16,23 +16,17 @@ const char kMemoryLine[] = "System Memory    W32/Phantaxis.Backdoor removed";
 
 class ProcessScanTest : public WorldTest {
   protected:
-    void SetUp() override {
-        WorldTest::SetUp();
-        Prepare();
-    }
     /* The state ScanMemory gives a scan: SCAN pressed, memory-scan mode on. */
-    void Prepare() {
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
+    void Furnish() override {
+        PrepareRemoval();
         g_scan.memoryScanMode = true;
     }
-    /* A new world for the next case of a table. */
-    void Fresh() {
-        Renew();
-        Prepare();
-    }
-    static std::vector<std::string> Removed(const std::string& path) {
-        return {kMemoryLine, path + "     W32/Phantaxis.Trojan removed"};
+    /* The lines of the memory scan's removal of each of `paths`. */
+    static std::vector<std::string> Removed(std::initializer_list<std::string> paths) {
+        std::vector<std::string> lines;
+        for (const std::string& path : paths)
+            lines.insert(lines.end(), {kMemoryLine, path + "     W32/Phantaxis.Trojan removed"});
+        return lines;
     }
 };
 
@@ -43,12 +37,12 @@ class ProcessScanTest : public WorldTest {
    its key's ImagePath); one that runs another program counts as none. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
-    enum Version { Nt4, Xp, Win10 };
+    const auto Nt4 = simwin::SetWindowsNt4, Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
     enum Service { None, Own, Hosted };
     struct Row {
         const char* what;
         T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
-        Version version;
+        void (*version)();
         Service service; // a service of the image's name, running it or svchost.exe
         bool stopAsked, keysDeleted, restart, recheck;
     } rows[] = {
@@ -67,9 +61,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     const std::string key = "SYSTEM\\ControlSet001\\Services\\abc";
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        Fresh();
-        if (r.version == Nt4) simwin::SetWindowsNt4();
-        if (r.version == Win10) simwin::SetWindows10();
+        Renew(r.version);
         DWORD pid = RunVariant(path, r.termination);
         DWORD host = simwin::StartProcess({"C:\\WINDOWS\\system32\\svchost.exe"});
         if (r.service != None) {
@@ -114,7 +106,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             EXPECT_EQ(steps.front(), "stop");
         }
         EXPECT_EQ(g_scan.memoryRestartNeeded, r.restart ? 1 : 0);
-        EXPECT_EQ(lines_, r.recheck ? Removed(path) : std::vector<std::string>{});
+        EXPECT_EQ(lines_, r.recheck ? Removed({path}) : std::vector<std::string>{});
         EXPECT_EQ(simwin::FileExists(path), !r.recheck);
         EXPECT_EQ(pendingAtDisposal,
                   r.recheck ? std::vector<int32_t>{ACTION_DELETE} : std::vector<int32_t>{});
@@ -151,10 +143,7 @@ TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     simwin::SetWow64Process(started);
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
-    std::vector<std::string> want = Removed(variant);
-    for (const std::string& line : Removed(there))
-        want.push_back(line);
-    EXPECT_EQ(lines_, want);
+    EXPECT_EQ(lines_, Removed({variant, there}));
     EXPECT_FALSE(simwin::FileExists(there));
     EXPECT_FALSE(simwin::IsRunning(wow64));
     EXPECT_TRUE(simwin::IsRunning(native));
@@ -215,10 +204,7 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_FALSE(simwin::IsRunning(hidden));
     EXPECT_TRUE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
-    std::vector<std::string> want = Removed("C:\\evil\\hidden.exe");
-    for (const std::string& line : Removed("C:\\evil\\long.exe"))
-        want.push_back(line);
-    EXPECT_EQ(lines_, want);
+    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe"}));
     EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
     EXPECT_EQ(g_scan.filesInfected, 2);
@@ -258,11 +244,10 @@ TEST_F(ProcessScanTest, Windows9xTerminatesAndDisposesInSnapshotOrder) {
     EXPECT_TRUE(simwin::IsRunning(second));
     // The second cannot be terminated: its re-check finds the file held and
     // leaves it for the restart (KillProcessByImage tries once more).
-    ASSERT_EQ(lines_.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(lines_.begin(), lines_.begin() + 2),
-              Removed("C:\\WINDOWS\\first.exe"));
-    EXPECT_EQ(lines_[2], kMemoryLine);
-    EXPECT_EQ(lines_[3], "C:\\WINDOWS\\second.exe     W32/Phantaxis.Trojan Unable to remove");
+    std::vector<std::string> want = Removed({"C:\\WINDOWS\\first.exe"});
+    want.insert(want.end(),
+                {kMemoryLine, "C:\\WINDOWS\\second.exe     W32/Phantaxis.Trojan Unable to remove"});
+    EXPECT_EQ(lines_, want);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\first.exe"));
     EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\second.exe"));
     EXPECT_EQ(g_scan.filesInfected, 2);
@@ -270,55 +255,48 @@ TEST_F(ProcessScanTest, Windows9xTerminatesAndDisposesInSnapshotOrder) {
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
+/* Without a process list, or any one function that reads it, nothing is
+   checked, not even a variant listed first. */
 TEST_F(ProcessScanTest, MissingListsFindNothing) {
-    DWORD pid = RunVariant("C:\\evil\\abc.exe");
-    struct Case {
+    const auto absent = [](const char* dll, const char* fn) {
+        return [dll, fn] { simwin::SetExportPresent(dll, fn, false); };
+    };
+    const auto nt = ScanProcessesPsapi;
+    const auto tool = [] {
+        simwin::SetWindows98();
+        simwin::SetCurrentProcessId(5000);
+        return ScanProcessesToolhelp();
+    };
+    const struct {
         const char* what;
         std::function<void()> arrange;
-        int32_t (*scan)();
+        std::function<int32_t()> scan;
     } cases[] = {
-        {"no psapi.dll", [] { simwin::SetLibraryPresent("psapi.dll", false); }, ScanProcessesPsapi},
-        {"no EnumProcesses", [] { simwin::SetExportPresent("psapi", "EnumProcesses", false); },
-         ScanProcessesPsapi},
-        {"no GetModuleFileNameExA",
-         [] { simwin::SetExportPresent("psapi", "GetModuleFileNameExA", false); },
-         ScanProcessesPsapi},
-        {"EnumProcesses fails", [] { simwin::FailCall("EnumProcesses", ERROR_ACCESS_DENIED); },
-         ScanProcessesPsapi},
-        {"no kernel32 tool help",
-         [] { simwin::SetExportPresent("kernel32", "CreateToolhelp32Snapshot", false); },
+        {"no psapi.dll", [] { simwin::SetLibraryPresent("psapi.dll", false); }, nt},
+        {"no EnumProcesses", absent("psapi", "EnumProcesses"), nt},
+        {"no GetModuleFileNameExA", absent("psapi", "GetModuleFileNameExA"), nt},
+        {"EnumProcesses fails", [] { simwin::FailCall("EnumProcesses", ERROR_ACCESS_DENIED); }, nt},
+        {"no tool help on NT", absent("kernel32", "CreateToolhelp32Snapshot"),
          ScanProcessesToolhelp},
         {"no snapshot",
          [] { simwin::FailCall("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY); },
          ScanProcessesToolhelp},
         {"no first entry", [] { simwin::FailCall("Process32First", ERROR_NO_MORE_FILES); },
          ScanProcessesToolhelp},
+        {"no CreateToolhelp32Snapshot", absent("kernel32", "CreateToolhelp32Snapshot"), tool},
+        {"no Process32First", absent("kernel32", "Process32First"), tool},
+        {"no Process32Next", absent("kernel32", "Process32Next"), tool},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        Renew();
+        DWORD pid = RunVariant("C:\\evil\\abc.exe");
         c.arrange();
         EXPECT_EQ(c.scan(), 0);
-        simwin::SetLibraryPresent("psapi.dll", true);
-        simwin::SetExportPresent("psapi", "EnumProcesses", true);
-        simwin::SetExportPresent("psapi", "GetModuleFileNameExA", true);
-        simwin::SetExportPresent("kernel32", "CreateToolhelp32Snapshot", true);
+        EXPECT_TRUE(statuses_.empty());
+        EXPECT_TRUE(simwin::IsRunning(pid));
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
-    EXPECT_TRUE(statuses_.empty());
-    EXPECT_TRUE(simwin::IsRunning(pid));
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-    // Without any one of the three tool-help functions nothing is checked,
-    // not even a variant listed first.
-    simwin::SetWindows98();
-    simwin::SetCurrentProcessId(5000);
-    for (const char* fn : {"CreateToolhelp32Snapshot", "Process32First", "Process32Next"}) {
-        SCOPED_TRACE(fn);
-        simwin::SetExportPresent("kernel32", fn, false);
-        EXPECT_EQ(ScanProcessesToolhelp(), 0);
-        simwin::SetExportPresent("kernel32", fn, true);
-    }
-    EXPECT_TRUE(simwin::IsRunning(pid));
-    EXPECT_TRUE(statuses_.empty());
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
 TEST_F(ProcessScanTest, AtMost1024ProcessesAreExamined) {
@@ -369,8 +347,7 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.exitBefore);
-        Fresh();
-        r.version();
+        Renew(r.version);
         simwin::ServeProcessPerformanceData();
         DWORD pid = RunVariant(path), other = 0;
         simwin::OnCall(r.exitBefore, [&] {
@@ -392,7 +369,7 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
                  {kVariantGrants & ~PROCESS_TERMINATE, false, false},
                  {kVariantGrants, false, true}};
     for (const auto& c : later) {
-        Fresh();
+        Renew();
         PlantVariant(path);
         DWORD pid = simwin::StartProcess({path, {}, simwin::Termination::Ends, "", c.grants});
         simwin::OnCall("_access", [] { EnableDebugPrivilege(); });
