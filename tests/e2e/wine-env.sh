@@ -5,13 +5,21 @@
 # WINE_BITS=64 (the default) picks wine64 and a 64-bit prefix; WINE_BITS=32
 # picks the 32-bit loader and a 32-bit prefix (WINEARCH=win32), served by
 # the same wineserver. Then wine_bits_usable tells whether this machine can
-# run it at all.
+# run it at all. WINE_EMULATED=1 (set by a caller that runs under
+# scripts/emulate-i386) picks the 32-bit loader that scripts/install-deps
+# unpacked into build/i386-root, whose i386 code the emulator runs; the
+# wineserver stays the native 64-bit one.
 
 export WINEDEBUG=-all
 WINE_BITS=${WINE_BITS:-64}
 WINE=${WINE:-}
+WINE_I386_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/i386-root
 if [ "$WINE_BITS" = 32 ]; then
     export WINEARCH=win32
+    if [ "${WINE_EMULATED:-0}" = 1 ]; then
+        WINE=$WINE_I386_ROOT/usr/lib/wine/wine
+        export QEMU_LD_PREFIX=$WINE_I386_ROOT
+    fi
     [ -n "$WINE" ] || WINE=/usr/lib/wine/wine
 else
     unset WINEARCH
@@ -35,12 +43,13 @@ export WINE WINESERVER
 wine_bits_usable() {
     [ "$WINE_BITS" = 32 ] || return 0
     local why
-    if ! why=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/kernel-runs-i386"); then
+    if [ "${WINE_EMULATED:-0}" != 1 ] &&
+        ! why=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/kernel-runs-i386"); then
         echo "$why"
         return 1
     fi
     if [ ! -x "$WINE" ]; then
-        echo "no 32-bit Wine loader $WINE (scripts/install-deps installs wine32:i386)"
+        echo "no 32-bit Wine loader $WINE (scripts/install-deps installs wine32:i386, or unpacks it)"
         return 2
     fi
     if ! "$WINE" --version > /dev/null 2>&1; then
@@ -50,19 +59,43 @@ wine_bits_usable() {
     return 0
 }
 
-# wine_make_prefix <prefix> <home>: a fresh prefix whose only drive is C:,
-# with no symbolic links out of drive_c (the user folders would otherwise
-# point into <home>).
+# wine_make_prefix <prefix> <home> [live]: a fresh prefix whose only drive is
+# C:, with no symbolic links out of drive_c (the user folders would otherwise
+# point into <home>). A prefix counts as made when wineboot succeeded and left
+# what a working one has: Windows' programs in system32 and the time stamp
+# of the finished update. With "live" its Wine session (wineserver, services,
+# devices, on the caller's display) goes on running for the caller's
+# programs, who ends it with wine_stop; without, it has ended and saved the
+# registry.
 wine_make_prefix() {
-    local prefix=$1 home=$2
+    local prefix=$1 home=$2 live=${3:-} status=0
     rm -rf "$prefix"
     mkdir -p "$home"
     (
-        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
-        "$WINE" wineboot -i > /dev/null 2>&1 || true
+        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml="
+        [ -n "$live" ] || export DISPLAY=
+        DISPLAY= "$WINE" wineboot -i > /dev/null 2>&1 || status=$?
+        # Wine's first process waits five minutes at most for the prefix's
+        # update to finish; under emulation it takes longer, and that process
+        # fails while the update goes on. So the update is waited for, and
+        # wineboot asked once more of the finished prefix.
+        [ $status -eq 0 ] || [ "${WINE_EMULATED:-0}" = 1 ] || exit $status
         "$WINESERVER" -w
-    )
-    [ -f "$prefix/system.reg" ] || { echo "wineboot made no prefix in $prefix" >&2; return 1; }
+        # A server that outlives the last program keeps the session.
+        [ -z "$live" ] || "$WINESERVER" -p
+        "$WINE" wineboot > /dev/null 2>&1 || exit $?
+        [ -n "$live" ] || "$WINESERVER" -w
+    ) || status=$?
+    local bad=""
+    [ $status -eq 0 ] || bad="wineboot failed (exit status $status)"
+    [ -n "$bad" ] || [ -f "$prefix/drive_c/windows/system32/services.exe" ] ||
+        bad="no Windows programs in system32"
+    [ -n "$bad" ] || [ -f "$prefix/.update-timestamp" ] || bad="the update did not finish"
+    [ -n "$bad" ] || [ -n "$live" ] || [ -f "$prefix/system.reg" ] || bad="no registry"
+    if [ -n "$bad" ]; then
+        echo "wineboot made no working prefix in $prefix: $bad" >&2
+        return 1
+    fi
     find "$prefix/dosdevices" -mindepth 1 -maxdepth 1 ! -name 'c:' -exec rm -f {} +
     find "$prefix/drive_c" -type l | while IFS= read -r link; do
         rm -f "$link"
