@@ -72,7 +72,8 @@ wine_make_prefix() {
     rm -rf "$prefix"
     mkdir -p "$home"
     (
-        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml="
+        # No Mono or Gecko installer, no desktop menu entries.
+        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
         [ -n "$live" ] || export DISPLAY=
         DISPLAY= "$WINE" wineboot -i > /dev/null 2>&1 || status=$?
         # Wine's first process waits five minutes at most for the prefix's
