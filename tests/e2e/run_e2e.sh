@@ -101,8 +101,6 @@ rm -rf "$dir"
 mkdir -p "$dir"
 prefix="$dir/prefix"
 export WINEPREFIX="$prefix" HOME="$root/home"
-# A new session makes no desktop menu entries: a process fewer (a minute under emulation).
-export WINEDLLOVERRIDES="winemenubuilder.exe=d"
 
 cleanup() {
     wine_stop "$prefix"
@@ -153,7 +151,7 @@ product)
     # A help program with a hand cursor: the buttons take it. Wine would
     # load its own built-in winhlp32 in place of the file without the override.
     cp "$help_stub" "$prefix/drive_c/windows/winhlp32.exe"
-    export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winhlp32.exe=n"
+    export WINEDLLOVERRIDES="winhlp32.exe=n"
     ;;
 scan)
     plant 1 'C:\infected\rec-001.exe'

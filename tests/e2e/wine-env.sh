@@ -72,8 +72,7 @@ wine_make_prefix() {
     rm -rf "$prefix"
     mkdir -p "$home"
     (
-        # No Mono or Gecko installer, no desktop menu entries.
-        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml="
         [ -n "$live" ] || export DISPLAY=
         DISPLAY= "$WINE" wineboot -i > /dev/null 2>&1 || status=$?
         # Wine's first process waits five minutes at most for the prefix's
