@@ -32,7 +32,7 @@
 #include "memory/kill_process.h"
 #include "platform/wow64.h"
 #include "repair/autostart.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 
 #include <stddef.h>
 
@@ -168,36 +168,20 @@ bool SizeFits(const VariantSignature& rec, long length) {
     }
 }
 
-/* The file operations on a path the walk gave, which under WoW64 is a real
-   name (see NativeFileNames); the redirection is back on between them, when
-   a process is terminated or a line posted. */
-bool ClearAttributes(const char* path) {
-    NativeFileNames native;
-    return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
-}
-
-bool Delete(const char* path) {
-    NativeFileNames native;
-    return DeleteFileA(path) != 0;
-}
-
-bool Rename(const char* path, const char* renamed) {
-    NativeFileNames native;
-    return MoveFileA(path, renamed) != 0;
-}
-
+/* The file opened for reading on a path the walk gave, which under WoW64 is
+   a real name (see NativeFileNames). */
 int OpenForReading(const char* path) {
     NativeFileNames native;
     return _open(path, _O_RDONLY | _O_BINARY);
 }
 
 void DeleteInfected(const char* path, const char* name) {
-    if (!ClearAttributes(path)) {
+    if (!ClearAttributesByPath(path)) {
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
     // A running program may hold the file: terminate it and try once more.
-    if (Delete(path) || (KillProcessByImage(path) && Delete(path))) {
+    if (DeleteByPath(path) || (KillProcessByImage(path) && DeleteByPath(path))) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
         return;
@@ -301,8 +285,9 @@ const DisposalStyle kFileCheckDisposal = {RemoveInfected,
    link (see file_identity.h). */
 void RenameInfected(const char* path, const char* name, const FileId* checked) {
     char renamed[MAX_PATH + 1];
-    const bool done = RenamedPath(path, renamed, sizeof renamed) &&
-                      (checked ? MoveCheckedFile(path, renamed, *checked) : Rename(path, renamed));
+    const bool done =
+        RenamedPath(path, renamed, sizeof renamed) &&
+        (checked ? MoveCheckedFile(path, renamed, *checked) : RenameByPath(path, renamed));
     if (done)
         PostLogLine("%s     %s renamed", path, name);
     else

@@ -37,22 +37,12 @@ HANDLE OpenFileForReading(const char* path);
    file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */
 HANDLE ReopenCheckedFile(const char* path, const FileId& id);
 bool IdentityOf(HANDLE file, FileId* id);
-
-/* Through the handle: clears read-only, hidden and system; marks the file to
-   be deleted when its last handle closes. Both resolved at run time:
-   SetFileInformationByHandle (Vista and later), else NtSetInformationFile. */
-bool ClearAttributesOf(HANDLE file);
-bool MarkForDeletion(HANDLE file);
+/* Whether a handle is open on the file `id`: the same index on the same
+   volume. */
+bool IsFile(HANDLE file, const FileId& id);
 
 /* Whether `path` still names the file `id`: no folder on it, nor the file
    itself, is a link, and the file it opens is that one. */
 bool PathNamesFile(const char* path, const FileId& id);
-
-/* Renames or moves `path` to `newPath` (MoveFileExA without flags) only
-   while `path` names the file `id` through no link; true when `newPath`
-   then names that file. Should the path have been changed in the instant
-   before the move, what was moved is not that file: it gets its name back,
-   and the result is false. */
-bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
 
 #endif

@@ -346,7 +346,7 @@ int32_t KillByBaseNamePerfData(const char* path) {
     for (int r = 0; r < rows; r++) {
         if (!matches[r]) continue;
         if (opened[r]) {
-            if (Listed(now, nowRows, table[r]) && TerminateProcess(opened[r], 0)) result = 1;
+            if (TerminateRelisted(opened[r], Listed(now, nowRows, table[r]))) result = 1;
             CloseHandle(opened[r]);
         }
         Sleep(500);

@@ -10,7 +10,7 @@
 #include "engine/scan_state.h"
 #include "platform/platform.h"
 #include "memory/process_scan.h"
-#include "repair/restart.h"
+#include "actions/restart.h"
 
 void ScanMemory() {
     const int32_t platform = GetPlatform();

@@ -12,6 +12,7 @@
 */
 #include "platform/wow64.h"
 #include "memory/process_scan.h"
+#include "actions/processes.h"
 #include "memory/image_path.h"
 #include "engine/scan_state.h"
 #include "engine/file_check.h"
@@ -68,27 +69,6 @@ void FreeProcessList(ProcessImage* list) {
         free(list);
         list = next;
     }
-}
-
-bool SameProcess(HANDLE a, HANDLE b) {
-    GetProcessTimesFn times = Resolve<GetProcessTimesFn>("Kernel32.dll", "GetProcessTimes");
-    FILETIME created[2], unused[3];
-    return times && times(a, &created[0], &unused[0], &unused[1], &unused[2]) &&
-           times(b, &created[1], &unused[0], &unused[1], &unused[2]) &&
-           created[0].dwLowDateTime == created[1].dwLowDateTime &&
-           created[0].dwHighDateTime == created[1].dwHighDateTime;
-}
-
-bool TerminateListed(const ProcessImage* rec) {
-    if (!rec->process || rec->processId == GetCurrentProcessId()) return false;
-    if (rec->canTerminate) return TerminateProcess(rec->process, 0) != 0;
-    // The right may be granted now (the debug privilege enabled since): a
-    // new handle, used only when it reaches the very process listed.
-    HANDLE again = OpenProcess(kTerminateRights, FALSE, rec->processId);
-    if (!again) return false;
-    const bool ended = SameProcess(rec->process, again) && TerminateProcess(again, 0) != 0;
-    CloseHandle(again);
-    return ended;
 }
 
 void EnableDebugPrivilege() {

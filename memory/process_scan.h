@@ -65,14 +65,6 @@ ProcessImage* ListProcessesToolhelp();
 /* Frees the list and closes the handles it keeps. */
 void FreeProcessList(ProcessImage* list);
 
-/* Terminates a listed process with exit code 0 through the handle kept at
-   listing. Where that handle lacks the terminate right, a new one is opened
-   and used only when its process has the listed one's creation time. Never
-   the program itself; false when nothing was terminated. */
-bool TerminateListed(const ProcessImage* rec);
-
-/* Whether two handles reach the same process: equal creation times, read
-   through GetProcessTimes (resolved at run time; without it, false). */
-bool SameProcess(HANDLE a, HANDLE b);
+#include "actions/processes.h" // TerminateListed, SameProcess
 
 #endif

@@ -273,16 +273,6 @@ struct Freed {
 
 } // namespace
 
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view) {
-    HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return false;
-    if (RegDeleteValueA(key, valueName) != ERROR_SUCCESS) {
-        RegCloseKey(key);
-        return false;
-    }
-    return RegCloseKey(key) == ERROR_SUCCESS;
-}
-
 bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data,
                         REGSAM view) {
     *data = nullptr;

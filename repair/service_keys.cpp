@@ -4,6 +4,7 @@
 ** subkeys go first: RegDeleteKeyA refuses a key that still has subkeys.
 */
 #include "repair/service_keys.h"
+#include "actions/registry.h"
 #include "memory/image_path.h"
 #include "platform/join_path.h"
 #include "platform/win32.h"
@@ -22,10 +23,6 @@ static const char kSet2[] = "SYSTEM\\ControlSet002\\Services\\";
 static const char kSet2Caps[] = "SYSTEM\\CONTROLSET002\\SERVICES\\";
 static const char kEnum[] = "\\Enum";
 static const char kSecurity[] = "\\Security";
-
-bool DeleteMachineKey(const char* path) {
-    return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
-}
 
 /* The longest ImagePath read: past the command-line limit of CreateProcess
    (32767 characters) no service can be started anyway. */

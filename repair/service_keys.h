@@ -10,7 +10,6 @@ bool DeleteServiceKeys(const char* name);
    registers `image` as its program (its ImagePath, see CommandRunsFile):
    a key of that name for another program stays whole. */
 bool DeleteServiceKeysOfImage(const char* name, const char* image);
-/* True when RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) succeeded. */
-bool DeleteMachineKey(const char* path);
+#include "actions/registry.h" // DeleteMachineKey
 
 #endif

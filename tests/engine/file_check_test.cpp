@@ -8,7 +8,7 @@
 #include "memory/kill_process.h"
 #include "platform/wow64.h"
 #include "repair/autostart.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 #include "pe_headers.h"
 #include "world.h"
 

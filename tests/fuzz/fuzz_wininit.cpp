@@ -27,7 +27,7 @@
 #include "engine/scan_state.h"
 #include "fuzz_world.h"
 #include "platform/win32.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 
 #include <cstdlib>
 #include <string>

@@ -2,7 +2,7 @@
 ** Delete at restart: the wininit.ini merge on 9x (and that a failure never
 ** damages the file), MoveFileExA on NT, nothing on other platforms.
 */
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 #include "world.h"
 
 #include <functional>

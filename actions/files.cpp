@@ -1,4 +1,6 @@
 /*
+** The room's file actions (see files.h).
+**
 ** Deleting an in-use file at the next restart: on the NT family through
 ** MoveFileExA, on the 9x family through a "NUL=file" line in the [rename]
 ** section of wininit.ini, which Windows processes before it starts.
@@ -19,13 +21,108 @@
 ** A copy of the previous content also stays in the temporary folder, unless
 ** that folder is the Windows folder.
 */
+#include "actions/files.h"
 #include "platform/wow64.h"
-#include "repair/delete_on_restart.h"
 #include "platform/platform.h"
 #include "engine/file_identity.h"
 #include "platform/join_path.h"
 #include "platform/resolve.h"
 #include "platform/win32.h"
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+namespace {
+
+/* The information classes, as SetFileInformationByHandle (FileBasicInfo,
+   FileDispositionInfo) and NtSetInformationFile (FileBasicInformation,
+   FileDispositionInformation) number them, and their records, which both
+   lay out alike. */
+enum { kBasicByHandle = 0, kDispositionByHandle = 4, kBasicNt = 4, kDispositionNt = 13 };
+
+struct BasicInfo {
+    LONGLONG creation, lastAccess, lastWrite, change; // 0: unchanged
+    DWORD attributes;
+};
+static_assert(sizeof(BasicInfo) == 40, "FILE_BASIC_INFO");
+
+struct DispositionInfo {
+    BYTE deleteFile;
+};
+
+struct IoStatusBlock {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
+typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
+
+bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
+    if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
+        return set(file, disposition ? kDispositionByHandle : kBasicByHandle, info, size) != 0;
+    if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
+        IoStatusBlock status = {};
+        return set(file, &status, info, size, disposition ? kDispositionNt : kBasicNt) == 0;
+    }
+    return false;
+}
+
+} // namespace
+
+bool ClearAttributesOf(HANDLE file) {
+    BasicInfo info = {};
+    info.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    return SetInformation(file, false, &info, sizeof info);
+}
+
+bool MarkForDeletion(HANDLE file) {
+    DispositionInfo info = {1};
+    return SetInformation(file, true, &info, sizeof info);
+}
+
+bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
+    if (!PathNamesFile(path, id)) return false;
+    NativeFileNames native;
+    // A handle kept on the file, for its attributes alone (it gets in no
+    // move's way), tells where the file went: on FAT its index comes from
+    // its folder and its entry there, so it is asked again after the move.
+    HANDLE held = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (held == INVALID_HANDLE_VALUE) return false;
+    FileId now;
+    bool moved = IsFile(held, id) && MoveFileExA(path, newPath, 0);
+    if (moved && !(IdentityOf(held, &now) && PathNamesFile(newPath, now))) {
+        MoveFileExA(newPath, path, 0);
+        moved = false;
+    }
+    CloseHandle(held);
+    return moved;
+}
+
+bool ClearAttributesByPath(const char* path) {
+    NativeFileNames native;
+    return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
+}
+
+bool DeleteByPath(const char* path) {
+    NativeFileNames native;
+    return DeleteFileA(path) != 0;
+}
+
+bool RenameByPath(const char* path, const char* renamed) {
+    NativeFileNames native;
+    return MoveFileA(path, renamed) != 0;
+}
+
+bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) != 0; }
+
+/* ---- the delete at restart ---- */
 
 /* Buffer sizes: the Windows folder, the temporary folder, and one piece of a
    line (fgets reads at most 647 characters into it). */

@@ -1,0 +1,36 @@
+/*
+** The room's process actions: the termination of a process, and the proof
+** it takes.
+**
+** The proof of a process is the listing's record of it (memory/process_scan.h:
+** ProcessImage): the handle opened when the process was listed, beside the
+** image path read through that handle, which the finder has proved to be
+** the variant's file. A handle holds its process: the identifier cannot pass
+** to another process while it is open. On NT 4.0 the listing is the
+** performance data's table, and its proof a handle opened on a row that a
+** second reading still lists.
+*/
+#ifndef CLEANPHANTAXIS_ACTIONS_PROCESSES_H
+#define CLEANPHANTAXIS_ACTIONS_PROCESSES_H
+
+#include "platform/win32.h"
+
+struct ProcessImage;
+
+/* Terminates a listed process with exit code 0 through the handle kept at
+   listing. Where that handle lacks the terminate right, a new one is opened
+   and used only when its process has the listed one's creation time. Never
+   the program itself; false when nothing was terminated. */
+bool TerminateListed(const ProcessImage* rec);
+
+/* Whether two handles reach the same process: equal creation times, read
+   through GetProcessTimes (resolved at run time; without it, false). */
+bool SameProcess(HANDLE a, HANDLE b);
+
+/* Terminates with exit code 0 the process of a handle the NT 4.0 listing
+   opened on a row of its table, once a second reading of the table lists the
+   row's identifier and name again (`relisted`): the handle then reaches a
+   process of that name, not one that took the identifier in between. */
+bool TerminateRelisted(HANDLE opened, bool relisted);
+
+#endif
