@@ -299,7 +299,9 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
                   r.checkedGone);
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-        if (systemRuns) EXPECT_TRUE(simwin::IsRunning(systemRuns));
+        if (systemRuns) {
+            EXPECT_TRUE(simwin::IsRunning(systemRuns));
+        }
     }
 }
 
