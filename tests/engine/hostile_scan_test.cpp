@@ -222,12 +222,17 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });
     };
-    // The system's file of that name runs: the program that holds the file
-    // is looked for by the path only while it names the checked file.
-    static DWORD systemRuns;
-    const std::function<void()> toSystemRunning = [] {
-        systemRuns = simwin::StartProcess({"C:\\WINDOWS\\system32\\x.exe"});
-        SwapFolderForLinkAt("RegOpenKeyExA", "C:\\v", "C:\\WINDOWS\\system32");
+    // The folder steps aside and another program of that path runs: the
+    // program that holds the file is looked for by the path only while the
+    // path names the checked file.
+    static DWORD otherRuns;
+    const std::function<void()> replacedRunning = [] {
+        simwin::OnCall("RegOpenKeyExA", [] {
+            if (simwin::CallCount("RegOpenKeyExA") != 1) return;
+            ASSERT_TRUE(MoveFileA("C:\\v", "C:\\v-aside"));
+            simwin::WriteFile("C:\\v\\x.exe", "another program");
+            otherRuns = simwin::StartProcess({"C:\\v\\x.exe"});
+        });
     };
     const std::function<void()> atRename = [] {
         SwapFolderForLinkAt("MoveFileExA", "C:\\v", "C:\\WINDOWS\\system32");
@@ -263,8 +268,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
         {"rename", ACTION_RENAME, simwin::SetWindowsXp, toSystem, "", "Rename failed", false},
         {"restart", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "NtSetInformationFile",
          "Unable to remove", false},
-        {"restart, the system's file runs", ACTION_DELETE, simwin::SetWindowsXp, toSystemRunning,
-         "NtSetInformationFile", "Unable to remove", false},
+        {"restart, another program of the path runs", ACTION_DELETE, simwin::SetWindowsXp,
+         replacedRunning, "NtSetInformationFile", "Unable to remove", false},
         {"rename, link to itself", ACTION_RENAME, simwin::SetWindowsXp, toItself, "",
          "Rename failed", false},
         {"restart, link to itself", ACTION_DELETE, simwin::SetWindowsXp, toItself,
@@ -284,7 +289,7 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
         SCOPED_TRACE(r.what);
         Renew(r.version);
         g_scan.action = r.action;
-        systemRuns = 0;
+        otherRuns = 0;
         simwin::WriteFile("C:\\v\\x.exe", infected_);
         simwin::WriteFile("C:\\WINDOWS\\system32\\x.exe", "the system's own");
         if (*r.failing) simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, 1);
@@ -299,8 +304,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
                   r.checkedGone);
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-        if (systemRuns) {
-            EXPECT_TRUE(simwin::IsRunning(systemRuns));
+        if (otherRuns) {
+            EXPECT_TRUE(simwin::IsRunning(otherRuns));
         }
     }
 }
