@@ -52,6 +52,8 @@ std::string RunningImage();
    grants others the process rights `grants` only. */
 DWORD StartChild(DWORD grants = PROCESS_ALL_ACCESS);
 void EndChild(DWORD pid);
+/* The name of a service that is installed and stopped. */
+std::string StoppedService();
 /* A window of this thread whose messages go to `proc`. */
 HWND MakeWindow(WNDPROC proc);
 

@@ -34,6 +34,15 @@ void RemoveTree(const std::string& dir) {
     RemoveDirectoryA(dir.c_str());
 }
 
+const char kService[] = "CpConformanceStopped";
+
+void DeleteService() {
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE s = m ? OpenServiceA(m, kService, DELETE) : nullptr;
+    if (s) ::DeleteService(s), CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+}
+
 void DeleteKeyTree(HKEY parent, const char* name) {
     HKEY key;
     if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
@@ -106,6 +115,7 @@ void End() {
     }
     RemoveTree(Dir());
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteService();
 }
 
 std::string Dir() {
@@ -147,6 +157,18 @@ void EndChild(DWORD pid) {
     CloseHandle(it->second.hProcess);
     CloseHandle(it->second.hThread);
     children.erase(it);
+}
+
+std::string StoppedService() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE s = CreateServiceA(
+        m, kService, kService, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_IGNORE, self, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (s) CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+    return kService;
 }
 
 /* The case's procedure sees the messages posted to the window; the window's
