@@ -139,6 +139,23 @@ std::string Key() {
 }
 std::string Leaf() { return Key() + "\\Sub\\Deeper"; }
 
+/* The test key with a subkey made in the 32-bit view; "" without views. */
+const char kViewed[] = "Software\\CleanPhantaxis Conformance\\Viewed";
+std::string Views() {
+    if (!stage::RegistryViews()) return "";
+    HKEY k;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, kViewed, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                    nullptr, &k, nullptr);
+    RegCloseKey(k);
+    return kViewed;
+}
+long long OpenIn(const char* p, REGSAM view) {
+    HKEY k = nullptr;
+    LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, p, 0, KEY_READ | view, &k);
+    if (k) RegCloseKey(k);
+    return rc;
+}
+
 std::string NoService() { return "CpNoSuchService"; }
 std::string StoppedService() { return stage::StoppedService(); }
 
@@ -426,6 +443,9 @@ const Fact kFacts[] = {
 {"RegDeleteKeyA", S(Key), [](const std::string& s) { return Got{DeleteKey(s.c_str(), "Sub"), 0, ""}; }, {ERROR_ACCESS_DENIED}, {ERROR_SUCCESS}, "advapi32/tests/registry.c test_reg_delete_key (NT refuses a key with subkeys; doc: RegDeleteKey, 9x deletes the tree)"},
 {"RegDeleteKeyA", S(Leaf), [](const std::string&) { return Got{DeleteKey(kKey, "Sub\\Deeper"), 0, ""}; }, {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_reg_delete_key"},
 {"RegDeleteKeyA", S(Key), [](const std::string& s) { return Got{DeleteKey(s.c_str(), "missing"), 0, ""}; }, {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_reg_delete_key"},
+{"RegOpenKeyExA", S(Views), CALL(OpenIn(p, KEY_WOW64_64KEY)), {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_redirection (a 32-bit key is not in the 64-bit view)"},
+{"RegOpenKeyExA", S(Views), CALL(OpenIn(p, KEY_WOW64_32KEY)), {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_redirection"},
+{"RegOpenKeyExA", S(Views), CALL(OpenIn("Software\\Wow6432Node\\CleanPhantaxis Conformance\\Viewed", KEY_WOW64_64KEY)), {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_redirection (the 32-bit view is Wow6432Node in the 64-bit one)"},
 {"RegCloseKey", S(Nothing), CALL(RegCloseKey((HKEY)nullptr)), {ERROR_INVALID_HANDLE}, {}, "advapi32/tests/registry.c test_reg_close_key"},
 // Services.
 {"OpenServiceA", S(NoService), CALL(OpenService(p, SERVICE_QUERY_STATUS)), {0, ERROR_SERVICE_DOES_NOT_EXIST}, {}, "advapi32/tests/service.c test_open_svc"},
@@ -451,6 +471,7 @@ const Fact kFacts[] = {
 {"GetVolumeNameForVolumeMountPointA", S(Folder), [](const std::string& s) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")((s + "\\").c_str(), v, sizeof v)); }, {0, ERROR_NOT_A_REPARSE_POINT}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (a folder that is no mount point)")},
 {"GetVolumeNameForVolumeMountPointA", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")("C:\\", v, 0)); }, {0, ERROR_FILENAME_EXCED_RANGE}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (no room)")},
 // Privileges.
+{"AdjustTokenPrivileges", S(Nothing), [](const std::string&) { HANDLE t = nullptr; OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &t); TOKEN_PRIVILEGES tp; tp.PrivilegeCount = 1; LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &tp.Privileges[0].Luid); tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED; SetLastError(kMark); Got g = Answer(AdjustTokenPrivileges(t, FALSE, &tp, 0, nullptr, nullptr)); CloseHandle(t); return g; }, {1, ERROR_SUCCESS}, {}, "doc: AdjustTokenPrivileges (success sets ERROR_SUCCESS, or ERROR_NOT_ALL_ASSIGNED for a privilege not held)"},
 {"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); return Answer(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &l)); }, {0, ERROR_NO_SUCH_PRIVILEGE}, {}, "advapi32/tests/security.c test_LookupPrivilegeValue"},
 {"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); BOOL ok = LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &l); return Answer(ok, std::to_string(l.LowPart)); }, {1, kAny, "20"}, {}, "advapi32/tests/security.c test_LookupPrivilegeValue"},
 // The system.
@@ -484,7 +505,9 @@ bool Holds(const Got& g, const Want& w) {
 bool Run(const Fact& f, const Want& want, const char* family, Got* got) {
     stage::End();
     stage::Begin(family);
-    *got = f.run(f.stage());
+    const std::string subject = f.stage();
+    if (f.stage == Views && subject.empty()) return true; // no views on this Windows
+    *got = f.run(subject);
     for (HANDLE h : held)
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     held.clear();

@@ -66,6 +66,11 @@ DWORD StartChild(DWORD grants) {
 
 void EndChild(DWORD pid) { simwin::EndProcess(pid); }
 
+bool RegistryViews() {
+    simwin::SetWow64(true);
+    return true;
+}
+
 std::string StoppedService() {
     simwin::ServiceSpec spec;
     spec.name = "CpStopped";

@@ -35,6 +35,8 @@ void RemoveTree(const std::string& dir) {
 }
 
 const char kService[] = "CpConformanceStopped";
+// The test key in the 32-bit view, as a 64-bit program names it.
+const char kKey32[] = "Software\\Wow6432Node\\CleanPhantaxis Conformance";
 
 void DeleteService() {
     SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -97,6 +99,7 @@ void Begin(const char*) {
     RemoveTree(Dir());
     CreateDirectoryA(Dir().c_str(), nullptr);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
 }
 
 void End() {
@@ -115,6 +118,7 @@ void End() {
     }
     RemoveTree(Dir());
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
     DeleteService();
 }
 
@@ -157,6 +161,13 @@ void EndChild(DWORD pid) {
     CloseHandle(it->second.hProcess);
     CloseHandle(it->second.hThread);
     children.erase(it);
+}
+
+bool RegistryViews() {
+    BOOL wow = FALSE;
+    typedef BOOL(WINAPI * Fn)(HANDLE, BOOL*);
+    if (auto is = Resolve<Fn>("kernel32.dll", "IsWow64Process")) is(GetCurrentProcess(), &wow);
+    return sizeof(void*) == 8 || wow;
 }
 
 std::string StoppedService() {
