@@ -337,9 +337,11 @@ bool InvalidName(const char* path) {
     return strpbrk(path, "?*<>|\"") != nullptr;
 }
 
-/* Sets the last error of a path that names nothing or cannot name anything. */
-BOOL Refuse(LPCSTR path, const std::string& host) {
-    SetLastError(InvalidName(path) ? ERROR_INVALID_NAME : MissingError(host));
+/* Sets the last error of a path that names nothing or cannot name anything;
+   9x answers such a name as one not found (`on9x`). */
+BOOL Refuse(LPCSTR path, const std::string& host, DWORD on9x = ERROR_FILE_NOT_FOUND) {
+    const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    SetLastError(!InvalidName(path) ? MissingError(host) : nt ? ERROR_INVALID_NAME : on9x);
     return FALSE;
 }
 
@@ -902,7 +904,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (host.empty() || InvalidName(path)) return Refuse(path, host);
+    if (host.empty() || InvalidName(path)) return Refuse(path, host, ERROR_PATH_NOT_FOUND);
     if (Exists(host)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
@@ -922,7 +924,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (InvalidName(path) || !Exists(host)) return Refuse(path, host);
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host, ERROR_PATH_NOT_FOUND);
     if (!IsDir(host)) {
         SetLastError(ERROR_DIRECTORY);
         return FALSE;
