@@ -43,6 +43,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -320,6 +321,30 @@ std::string Resolve(const char* path) {
     return path ? simwin::HostPath(simwin::Redirected(path)) : "";
 }
 
+/* Why a path names nothing: ERROR_FILE_NOT_FOUND when its folder is there,
+   ERROR_PATH_NOT_FOUND when that is missing too. */
+DWORD MissingError(const std::string& host) {
+    std::string dir, last;
+    SplitLast(host, &dir, &last);
+    return IsDir(dir) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+/* Whether a path holds a character no name may hold (wildcards among them),
+   past a "\\?\" prefix: Windows refuses it with ERROR_INVALID_NAME. */
+bool InvalidName(const char* path) {
+    if (!path) return false;
+    if (strncmp(path, "\\\\?\\", 4) == 0) path += 4;
+    return strpbrk(path, "?*<>|\"") != nullptr;
+}
+
+/* Sets the last error of a path that names nothing or cannot name anything;
+   9x answers such a name as one not found (`on9x`). */
+BOOL Refuse(LPCSTR path, const std::string& host, DWORD on9x = ERROR_FILE_NOT_FOUND) {
+    const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    SetLastError(!InvalidName(path) ? MissingError(host) : nt ? ERROR_INVALID_NAME : on9x);
+    return FALSE;
+}
+
 /* The reparse tag an entry carries on NT, 0 for none (and on 9x): one set
    apart, else a junction's for a directory link, a symbolic link's for a
    file link. */
@@ -363,10 +388,8 @@ DWORD BusyError(const std::string& host, bool rename) {
    `replace` is set and it is a file that may be deleted. */
 BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
     std::string from = Resolve(existing), to = Resolve(newName);
-    if (!Exists(from)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (InvalidName(existing) || !Exists(from)) return Refuse(existing, from);
+    if (InvalidName(newName)) return Refuse(newName, to);
     if (to.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
@@ -674,8 +697,8 @@ DWORD GetFileAttributesA(LPCSTR path) {
         return INVALID_FILE_ATTRIBUTES;
     }
     std::string host = Resolve(path);
-    if (!Exists(host)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (InvalidName(path) || !Exists(host)) {
+        Refuse(path, host);
         return INVALID_FILE_ATTRIBUTES;
     }
     return StoredAttributes(host);
@@ -688,10 +711,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attrs) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (!Exists(host)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host);
     DWORD keep = IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     attrs &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
              FILE_ATTRIBUTE_ARCHIVE;
@@ -706,10 +726,7 @@ BOOL DeleteFileA(LPCSTR path) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (!Exists(host)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host);
     if (IsDir(host) || (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -814,7 +831,6 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     while (i < in.size()) {
         size_t end = in.find_first_of("\\/", i);
         std::string part = in.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        bool last = end == std::string::npos || end + 1 >= in.size();
         if (part == "." || part == "..") {
             out += part;
             if (part == ".." && hostDir != simwin::HostPath(root))
@@ -823,7 +839,8 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
             std::vector<Entry> entries = ListEntries(hostDir);
             const Entry* e = FindEntry(entries, part);
             if (!e) {
-                SetLastError(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+                // Looked up in its folder, which is there: a missing file.
+                SetLastError(ERROR_FILE_NOT_FOUND);
                 return 0;
             }
             // Without an 8.3 name (none needed, or none kept) the long one.
@@ -846,13 +863,10 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
         return FALSE;
     }
     std::string from = Resolve(existing), to = Resolve(newName);
-    if (!Exists(from) || IsDir(from)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    // A source held without sharing cannot be read by the copy.
-    if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
-        SetLastError(ERROR_SHARING_VIOLATION);
+    if (InvalidName(existing) || !Exists(from) || IsDir(from)) return Refuse(existing, from);
+    // The copy reads the source sharing reading only.
+    if (DWORD sharing = simwin::SharingError(from, GENERIC_READ, FILE_SHARE_READ)) {
+        SetLastError(sharing);
         return FALSE;
     }
     if (from == to) {
@@ -890,10 +904,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (host.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (host.empty() || InvalidName(path)) return Refuse(path, host, ERROR_PATH_NOT_FOUND);
     if (Exists(host)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
@@ -913,8 +924,14 @@ BOOL RemoveDirectoryA(LPCSTR path) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (!IsDir(host) || rmdir(host.c_str()) != 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host, ERROR_PATH_NOT_FOUND);
+    if (!IsDir(host)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    if (rmdir(host.c_str()) != 0) {
+        SetLastError(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY
+                                                           : ERROR_ACCESS_DENIED);
         return FALSE;
     }
     return TRUE;
@@ -1107,6 +1124,8 @@ bool Refuses(DWORD access, DWORD share) {
 }
 
 bool Conflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
+    // An open without data access (attributes only) is not checked at all.
+    if (!(access & (kReadRights | kWriteRights | DELETE))) return false;
     return Refuses(access, otherShare) || Refuses(otherAccess, share);
 }
 
@@ -1338,10 +1357,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     }
     const std::string host = Resolve(path);
     FileKey key;
-    if (!KeyOf(host, &key)) {
-        std::string dir, last;
-        SplitLast(host, &dir, &last);
-        SetLastError(IsDir(dir) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (InvalidName(path) || !KeyOf(host, &key)) {
+        Refuse(path, host);
         return INVALID_HANDLE_VALUE;
     }
     if (IsDir(host) ||

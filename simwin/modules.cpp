@@ -283,6 +283,7 @@ BOOL WINAPI SimGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exi
     memset(user, 0, sizeof *user);
     creation->dwLowDateTime = (DWORD)h->created;
     creation->dwHighDateTime = (DWORD)(h->created >> 32);
+    if (!simwin::HandleProcessRuns(*h)) *exit = *creation, exit->dwLowDateTime |= 1; // has ended
     return TRUE;
 }
 

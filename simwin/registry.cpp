@@ -138,7 +138,7 @@ DWORD Promised(const Value& v) {
 /* `promised` is the size a query without data, or one that finds the buffer
    too small, reports: more than the bytes delivered for a string on NT. */
 LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded,
-              DWORD promised) {
+              DWORD promised, bool terminate = false) {
     if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     if (!data) {
         *size = promised;
@@ -149,6 +149,9 @@ LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool r
         return ERROR_MORE_DATA;
     }
     if (!src.empty()) memcpy(data, src.data(), src.size()); // an empty value has no bytes at all
+    // NT ends a string stored without its terminator with one where there is
+    // room, without counting it.
+    if (terminate && !src.empty() && src.back() && *size > src.size()) data[src.size()] = 0;
     *size = (DWORD)src.size();
     return ERROR_SUCCESS;
 }
@@ -223,7 +226,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     Value* v = FindValue(*k, name);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
-    return CopyData(v->data, data, size, true, Promised(*v));
+    return CopyData(v->data, data, size, true, Promised(*v),
+                    IsString(v->type) && simwin::PlatformId() == VER_PLATFORM_WIN32_NT);
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -254,7 +258,11 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& v = k->values[index];
     if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
-    if (*nameChars < v.name.size() + 1) return ERROR_MORE_DATA;
+    if (*nameChars < v.name.size() + 1) {
+        // 9x reports one character less than the room given; NT leaves it.
+        if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT && *nameChars) --*nameChars;
+        return ERROR_MORE_DATA;
+    }
     memcpy(name, v.name.c_str(), v.name.size() + 1);
     *nameChars = (DWORD)v.name.size();
     if (type) *type = v.type;

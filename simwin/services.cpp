@@ -140,7 +140,11 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    if (!serviceName || !serviceName[0] || strlen(serviceName) > 256) {
+    if (!serviceName) { // NT 4.0: ERROR_INVALID_PARAMETER
+        SetLastError(simwin::MajorVersion() < 5 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_ADDRESS);
+        return nullptr;
+    }
+    if (!serviceName[0] || strlen(serviceName) > 256) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }

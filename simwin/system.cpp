@@ -74,7 +74,8 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
         return FALSE;
     }
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        // 9x refuses without setting the last error.
+        if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     *info = version;

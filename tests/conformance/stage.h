@@ -52,6 +52,11 @@ std::string RunningImage();
    grants others the process rights `grants` only. */
 DWORD StartChild(DWORD grants = PROCESS_ALL_ACCESS);
 void EndChild(DWORD pid);
+/* Whether HKEY_LOCAL_MACHINE\Software has a 32-bit and a 64-bit view here
+   (64-bit Windows); the host stages them. */
+bool RegistryViews();
+/* The name of a service that is installed and stopped. */
+std::string StoppedService();
 /* A window of this thread whose messages go to `proc`. */
 HWND MakeWindow(WNDPROC proc);
 

@@ -66,6 +66,20 @@ DWORD StartChild(DWORD grants) {
 
 void EndChild(DWORD pid) { simwin::EndProcess(pid); }
 
+bool RegistryViews() {
+    simwin::SetWow64(true);
+    return true;
+}
+
+std::string StoppedService() {
+    simwin::ServiceSpec spec;
+    spec.name = "CpStopped";
+    spec.state = SERVICE_STOPPED;
+    spec.binaryPath = Dir() + "stopped.exe";
+    simwin::AddService(spec);
+    return spec.name;
+}
+
 HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
 
 } // namespace stage

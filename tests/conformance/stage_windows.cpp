@@ -34,6 +34,17 @@ void RemoveTree(const std::string& dir) {
     RemoveDirectoryA(dir.c_str());
 }
 
+const char kService[] = "CpConformanceStopped";
+// The test key in the 32-bit view, as a 64-bit program names it.
+const char kKey32[] = "Software\\Wow6432Node\\CleanPhantaxis Conformance";
+
+void DeleteService() {
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE s = m ? OpenServiceA(m, kService, DELETE) : nullptr;
+    if (s) ::DeleteService(s), CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+}
+
 void DeleteKeyTree(HKEY parent, const char* name) {
     HKEY key;
     if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
@@ -88,6 +99,7 @@ void Begin(const char*) {
     RemoveTree(Dir());
     CreateDirectoryA(Dir().c_str(), nullptr);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
 }
 
 void End() {
@@ -106,6 +118,8 @@ void End() {
     }
     RemoveTree(Dir());
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
+    DeleteService();
 }
 
 std::string Dir() {
@@ -147,6 +161,25 @@ void EndChild(DWORD pid) {
     CloseHandle(it->second.hProcess);
     CloseHandle(it->second.hThread);
     children.erase(it);
+}
+
+bool RegistryViews() {
+    BOOL wow = FALSE;
+    typedef BOOL(WINAPI * Fn)(HANDLE, BOOL*);
+    if (auto is = Resolve<Fn>("kernel32.dll", "IsWow64Process")) is(GetCurrentProcess(), &wow);
+    return sizeof(void*) == 8 || wow;
+}
+
+std::string StoppedService() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE s = CreateServiceA(
+        m, kService, kService, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_IGNORE, self, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (s) CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+    return kService;
 }
 
 /* The case's procedure sees the messages posted to the window; the window's
