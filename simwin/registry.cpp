@@ -50,6 +50,8 @@ simwin::ResetHook resetRegistry([] {
     perfProvider = nullptr;
     deleteKeyCalls.clear();
     openCalls.clear();
+    // Every NT boots from a control set that SYSTEM\Select names.
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {1, 0, 0, 0});
 });
 
 bool Same(const std::string& a, const std::string& b) {
@@ -88,9 +90,9 @@ Value* FindValue(Key& k, const char* name) {
    Current of SYSTEM\Select names (Select also names the last-known good
    set that NotifyBootConfigStatus saves, learn.microsoft.com/windows/win32/
    api/winsvc/nf-winsvc-notifybootconfigstatus); pinned under Wine by the
-   conformance check CurrentControlSetIsTheSelectedSet. Without a Select key
-   here, ControlSet001. `k` is the key a walk stands on, `part` the name it
-   takes next. */
+   conformance check CurrentControlSetIsTheSelectedSet. A world starts with
+   Current 1; without a Select key (a test took it away), ControlSet001. `k` is the key a walk
+   stands on, `part` the name it takes next. */
 std::string Linked(const std::shared_ptr<Key>& k, const std::string& part) {
     auto machine = roots.find(reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE));
     if (machine == roots.end() || k->parent != machine->second.get() || !Same(k->name, "SYSTEM") ||

@@ -135,6 +135,33 @@ CASE(KeysWithSubkeysAreNotDeleted) {
     CHECK_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, sub.c_str()), (LONG)ERROR_FILE_NOT_FOUND);
 }
 
+/* HKLM\SYSTEM\CurrentControlSet is the control set SYSTEM\Select's Current
+   names: a key made through the one is the key of the other. */
+CASE(CurrentControlSetIsTheSelectedSet) {
+    HKEY select = Open("SYSTEM\\Select", KEY_READ);
+    DWORD current = 0, type = 0, size = sizeof current;
+    CHECK_EQ(RegQueryValueExA(select, "Current", nullptr, &type, (LPBYTE)&current, &size),
+             (LONG)ERROR_SUCCESS);
+    RegCloseKey(select);
+    CHECK_EQ(type, (DWORD)REG_DWORD);
+    CHECK(current >= 1 && current <= 999);
+    const std::string probe = "\\Services\\CleanPhantaxis Conformance";
+    Fill("SYSTEM\\CurrentControlSet" + probe, {{"ImagePath", "probe.exe"}}, REG_EXPAND_SZ);
+    char set[32];
+    snprintf(set, sizeof set, "SYSTEM\\ControlSet%03lu", (unsigned long)current);
+    HKEY key = Open(set + probe, KEY_READ);
+    char text[16] = "";
+    DWORD got = sizeof text;
+    CHECK_EQ(RegQueryValueExA(key, "ImagePath", nullptr, nullptr, (LPBYTE)text, &got),
+             (LONG)ERROR_SUCCESS);
+    CHECK_EQ(text, "probe.exe");
+    RegCloseKey(key);
+    CHECK_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, (set + probe).c_str()), (LONG)ERROR_SUCCESS);
+    CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("SYSTEM\\CurrentControlSet" + probe).c_str(), 0,
+                           KEY_READ, &key),
+             (LONG)ERROR_FILE_NOT_FOUND);
+}
+
 /* Windows 95, 98 and ME: RegDeleteKey deletes a key together with all its
    subkeys (documented for RegDeleteKey; NT refuses such a key). */
 MODEL(KeysGoWithTheirSubkeysOnWindows9x, stage::kWindows98) {
