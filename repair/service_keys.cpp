@@ -20,6 +20,7 @@ static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
    goes; the order and spelling of the six deletions rely on it; pinned by
    ServiceKeysTest.SixDeletionsInOrderWithTheCapitalisedFourthPath. */
 static const char kSet2Caps[] = "SYSTEM\\CONTROLSET002\\SERVICES\\";
+static const char kCurrent[] = "SYSTEM\\CurrentControlSet\\Services\\";
 static const char kEnum[] = "\\Enum";
 static const char kSecurity[] = "\\Security";
 
@@ -71,9 +72,9 @@ static int SetNumber(const char* name) {
     return atoi(name + 10);
 }
 
-/* Marks in `sets` every control set the machine has: each ControlSetNNN key
-   of SYSTEM, and always the one Windows boots from (Select\Current, the set
-   CurrentControlSet is). */
+/* Marks in `sets` every control set SYSTEM lists (each ControlSetNNN key).
+   The one Windows booted from, which Select\Current names, is also reached
+   as CurrentControlSet, listed or not. */
 static void ControlSets(bool sets[kSetLimit]) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
@@ -86,25 +87,17 @@ static void ControlSets(bool sets[kSetLimit]) {
         }
         RegCloseKey(key);
     }
-    DWORD current = 0, type = 0, size = sizeof current;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        if (RegQueryValueExA(key, "Current", NULL, &type, (LPBYTE)&current, &size) ==
-                ERROR_SUCCESS &&
-            type == REG_DWORD && size == sizeof current && current < (DWORD)kSetLimit)
-            sets[current] = true;
-        RegCloseKey(key);
-    }
     sets[0] = false;
 }
 
-/* The three deletions of one set (Enum, Security, the service's key), where
-   `image` is null or the set's key registers it. */
-static bool DeleteInSet(int set, const char* name, const char* image) {
-    char prefix[64], path[kPathSize];
-    sprintf(prefix, "SYSTEM\\ControlSet%03d\\Services\\", set);
+/* The three deletions of one set (Enum, Security, the service's key) whose
+   services key is `prefix`, where `image` is null or the set's key registers
+   it. */
+static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* name,
+                        const char* image) {
+    char path[kPathSize];
     if (image && !RegisteredFor(prefix, name, image)) return false;
-    const char* const paths[][2] = {
-        {set == 2 ? kSet2Caps : prefix, kEnum}, {prefix, kSecurity}, {prefix, ""}};
+    const char* const paths[][2] = {{enumPrefix, kEnum}, {prefix, kSecurity}, {prefix, ""}};
     bool any = false;
     for (const auto& step : paths)
         if (JoinPath(path, kPathSize, step[0], name, step[1]) && DeleteMachineKey(path)) any = true;
@@ -113,7 +106,7 @@ static bool DeleteInSet(int set, const char* name, const char* image) {
 
 /* Every control set's three deletions in the order of the sets: without an
    image ControlSet001 and ControlSet002; with one, each set the machine has
-   whose own ImagePath registers the image. */
+   whose own ImagePath registers the image, then CurrentControlSet. */
 static bool DeleteKeys(const char* name, const char* image) {
     // An empty name would address the Services key itself, and a backslash
     // would reach into some other key.
@@ -121,15 +114,24 @@ static bool DeleteKeys(const char* name, const char* image) {
     // A name too long for the longest of the paths is refused as a whole:
     // deleting only some of the keys would leave the service half removed.
     char path[kPathSize];
-    if (!JoinPath(path, kPathSize, kSet1, name, kSecurity)) return false;
+    if (!JoinPath(path, kPathSize, image ? kCurrent : kSet1, name, kSecurity)) return false;
     bool sets[kSetLimit] = {false};
     if (image)
         ControlSets(sets);
     else
         sets[1] = sets[2] = true;
     bool any = false;
-    for (int set = 1; set < kSetLimit; set++)
-        if (sets[set] && DeleteInSet(set, name, image)) any = true;
+    for (int set = 1; set < kSetLimit; set++) {
+        char prefix[64];
+        sprintf(prefix, "SYSTEM\\ControlSet%03d\\Services\\", set);
+        if (sets[set] && DeleteInSet(prefix, set == 2 ? kSet2Caps : prefix, name, image))
+            any = true;
+    }
+    // CurrentControlSet last, always: on Windows the set Select\Current
+    // names, its keys gone by now when it was listed; where it is a key of
+    // its own (Wine has no ControlSetNNN, pinned by the conformance check
+    // CurrentControlSetIsTheSelectedSet), the only one.
+    if (image && DeleteInSet(kCurrent, kCurrent, name, image)) any = true;
     return any;
 }
 

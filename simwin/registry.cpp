@@ -89,8 +89,9 @@ Value* FindValue(Key& k, const char* name) {
    control set Windows booted from, the ControlSetNNN that the REG_DWORD
    Current of SYSTEM\Select names (Select also names the last-known good
    set that NotifyBootConfigStatus saves, learn.microsoft.com/windows/win32/
-   api/winsvc/nf-winsvc-notifybootconfigstatus); pinned under Wine by the
-   conformance check CurrentControlSetIsTheSelectedSet. A world starts with
+   api/winsvc/nf-winsvc-notifybootconfigstatus); the conformance check
+   CurrentControlSetIsTheSelectedSet pins it, and that Wine, which has the
+   Select key, keeps CurrentControlSet as a key of its own instead. A world starts with
    Current 1; without a Select key (a test took it away), ControlSet001. `k` is the key a walk
    stands on, `part` the name it takes next. */
 std::string Linked(const std::shared_ptr<Key>& k, const std::string& part) {

@@ -167,4 +167,10 @@ TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
     EXPECT_TRUE(Has(kSet2 + "Phx\\Enum"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), 9u);
     EXPECT_EQ(simwin::RegDeleteKeyCalls()[3], "SYSTEM\\ControlSet003\\Services\\Phx\\Enum");
+    // Where SYSTEM cannot be listed, the set Windows booted from still goes.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet003\\Services\\Phx", "ImagePath",
+                         image);
+    simwin::FailCall("RegEnumKeyExA", ERROR_ACCESS_DENIED, -1);
+    EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
+    EXPECT_FALSE(Has("SYSTEM\\ControlSet003\\Services\\Phx"));
 }
