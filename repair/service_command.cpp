@@ -52,8 +52,9 @@
 namespace {
 
 /* Room for an expanded command; a longer one is cut, its program (at most
-   MAX_PATH characters) lying in front. */
-enum { COMMAND_SIZE = 1024, VALUE_SIZE = 1024 };
+   MAX_PATH characters) lying in front. Room for a variable's value: the
+   machine's Path often runs past a thousand characters. */
+enum { COMMAND_SIZE = 1024, VALUE_SIZE = 8192 };
 
 const char kEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 const char kVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
@@ -176,7 +177,7 @@ bool SearchFolder(int index, char* out, size_t size) {
     if (!WindowsFolder(windows, sizeof windows)) return false;
     if (index == 3) return JoinPath(out, size, windows, "\\System");
     if (index == 4) return JoinPath(out, size, windows, "");
-    char path[COMMAND_SIZE];
+    char path[VALUE_SIZE];
     if (!MachineVariable("Path", path, sizeof path, 0)) return false;
     const char* p = path;
     for (int skip = index - 5; *p && skip > 0; skip--) {
@@ -250,6 +251,11 @@ bool SameFileAs(const char* a, const char* b) {
 bool ServiceCommandFile(const char* command, char* file, size_t size) {
     char expanded[COMMAND_SIZE];
     if (!command || !Expand(command, expanded, sizeof expanded, 0)) return false;
+    // "File I/O functions in the Windows API convert "/" to "\" as part of
+    // converting the name to an NT-style name" (naming-a-file, cited above):
+    // "C:/x/abc.exe" is a path, not a bare name.
+    for (char* c = expanded; *c; c++)
+        if (*c == '/') *c = '\\';
     char* p = expanded;
     while (*p == ' ' || *p == '\t')
         p++;

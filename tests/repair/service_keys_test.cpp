@@ -98,6 +98,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"%PhxHome%\\phx.exe -x", true},
         {"phx -service", true},
         {"\\Program Files\\Phx\\phx.exe", true},
+        {"C:/Program Files/Phx/phx.exe", true},
         {"\"C:\\Links\\Phx.exe\"", true},
         {"%SystemRoot%\\Phx\\phx.exe", false},
         {"%UserHome%\\phx.exe", false},
