@@ -201,8 +201,7 @@ bool ProgramFile(const char* program, char* file, size_t size) {
     char path[MAX_PATH], folder[MAX_PATH];
     if (!program[0]) return false;
     if (!strchr(program, '\\') && !strchr(program, ':')) {
-        for (int i = 0; i < 64; i++) {
-            if (i == 2) continue;
+        for (int i = 0; i < 1024; i++) {
             if (!SearchFolder(i, folder, sizeof folder)) {
                 if (i < 5) continue;
                 return false;
