@@ -4,7 +4,7 @@
 */
 #include "memory/service_stop.h"
 #include "actions/services.h"
-#include "memory/image_path.h"
+#include "repair/service_command.h"
 #include "platform/resolve.h"
 #include "platform/win32.h"
 
@@ -16,7 +16,8 @@ static const DWORD kConfigLimit = 8192;
 typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CONFIGA* config,
                                             DWORD size, DWORD* needed);
 
-/* Whether the open service is registered to run `image`. The query is
+/* Whether the open service is registered to run `image`, its binary path
+   read as its ImagePath is (ServiceCommandRunsFile). The query is
    resolved at run time: not every advapi32 of Windows 9x has it. */
 static bool RunsImage(SC_HANDLE service, const char* image) {
     QueryServiceConfigAFn query =
@@ -27,7 +28,7 @@ static bool RunsImage(SC_HANDLE service, const char* image) {
         return false;
     QUERY_SERVICE_CONFIGA* config = (QUERY_SERVICE_CONFIGA*)calloc(1, needed);
     bool runs = config && query(service, config, needed, &needed) && config->lpBinaryPathName &&
-                CommandRunsFile(config->lpBinaryPathName, image);
+                ServiceCommandRunsFile(config->lpBinaryPathName, image);
     free(config);
     return runs;
 }

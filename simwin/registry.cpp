@@ -50,6 +50,8 @@ simwin::ResetHook resetRegistry([] {
     perfProvider = nullptr;
     deleteKeyCalls.clear();
     openCalls.clear();
+    // Every NT boots from a control set that SYSTEM\Select names.
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {1, 0, 0, 0});
 });
 
 bool Same(const std::string& a, const std::string& b) {
@@ -76,6 +78,36 @@ std::shared_ptr<Key> Child(const std::shared_ptr<Key>& k, const std::string& nam
     return nullptr;
 }
 
+Value* FindValue(Key& k, const char* name) {
+    std::string n = name ? name : "";
+    for (auto& v : k.values)
+        if (Same(v.name, n)) return &v;
+    return nullptr;
+}
+
+/* HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet is no key of its own but the
+   control set Windows booted from, the ControlSetNNN that the REG_DWORD
+   Current of SYSTEM\Select names (Select also names the last-known good
+   set that NotifyBootConfigStatus saves, learn.microsoft.com/windows/win32/
+   api/winsvc/nf-winsvc-notifybootconfigstatus); the conformance check
+   CurrentControlSetIsTheSelectedSet pins it, and that Wine, which has the
+   Select key, keeps CurrentControlSet as a key of its own instead. A world starts with
+   Current 1; without a Select key (a test took it away), ControlSet001. `k` is the key a walk
+   stands on, `part` the name it takes next. */
+std::string Linked(const std::shared_ptr<Key>& k, const std::string& part) {
+    auto machine = roots.find(reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE));
+    if (machine == roots.end() || k->parent != machine->second.get() || !Same(k->name, "SYSTEM") ||
+        !Same(part, "CurrentControlSet"))
+        return part;
+    unsigned current = 1;
+    auto select = Child(k, "Select");
+    Value* v = select ? FindValue(*select, "Current") : nullptr;
+    if (v && v->type == REG_DWORD && v->data.size() == 4) memcpy(&current, v->data.data(), 4);
+    char name[32];
+    snprintf(name, sizeof name, "ControlSet%03u", current);
+    return name;
+}
+
 /* Walks `path` below `k`; creates missing keys when `create`. */
 std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create) {
     std::string part;
@@ -83,6 +115,7 @@ std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create)
     for (size_t i = 0; k && i <= p.size(); i++) {
         if (i == p.size() || p[i] == '\\') {
             if (!part.empty()) {
+                part = Linked(k, part);
                 auto c = Child(k, part);
                 if (!c && create) {
                     c = std::make_shared<Key>();
@@ -98,13 +131,6 @@ std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create)
         }
     }
     return k;
-}
-
-Value* FindValue(Key& k, const char* name) {
-    std::string n = name ? name : "";
-    for (auto& v : k.values)
-        if (Same(v.name, n)) return &v;
-    return nullptr;
 }
 
 bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }

@@ -4,6 +4,7 @@
 #include "simwin/services.h"
 #include "simwin/crt.h"
 #include "simwin/processes.h"
+#include "simwin/registry.h"
 #include "simwin/security.h"
 #include "simwin/system.h"
 
@@ -17,6 +18,7 @@ struct Service {
     simwin::ServiceSpec spec;
     DWORD state;
     int pendingLeft = 0; // STOP_PENDING answers still due before the outcome
+    std::string command; // the ImagePath the manager read when it started
 };
 
 std::map<std::string, Service> services; // by upper-cased name
@@ -261,7 +263,7 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
         return FALSE;
     }
     // The record, then the binary path and four empty strings.
-    const std::string& path = s->spec.binaryPath;
+    const std::string& path = s->command;
     *needed = (DWORD)(sizeof(QUERY_SERVICE_CONFIGA) + path.size() + 1 + 4);
     if (!config || size < *needed) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -284,7 +286,16 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
 namespace simwin {
 
 void AddService(const ServiceSpec& spec) {
-    services[Upper(spec.name)] = Service{spec, spec.state, 0};
+    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + spec.name;
+    if (!spec.binaryPath.empty()) {
+        const char* text = spec.binaryPath.c_str();
+        RegSetValue(HKEY_LOCAL_MACHINE, key, "ImagePath", REG_EXPAND_SZ,
+                    std::vector<uint8_t>(text, text + spec.binaryPath.size() + 1));
+    }
+    std::vector<uint8_t> image = RegValueData(HKEY_LOCAL_MACHINE, key, "ImagePath");
+    std::string command(image.begin(), image.end());
+    command = command.c_str(); // up to the terminator
+    services[Upper(spec.name)] = Service{spec, spec.state, 0, command};
 }
 
 DWORD ServiceState(const std::string& name) {

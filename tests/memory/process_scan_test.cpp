@@ -65,18 +65,16 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         DWORD pid = RunVariant(path, r.termination);
         DWORD host = simwin::StartProcess({"C:\\WINDOWS\\system32\\svchost.exe"});
         if (r.service != None) {
+            // Registered as Windows reads it: a REG_SZ with a variable, a
+            // name without its extension, arguments; the manager reads the key.
+            simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
+                                 r.service == Own ? "%SystemRoot%\\System32\\ABC /service"
+                                                  : "%SystemRoot%\\system32\\svchost.exe -k abc");
+            simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
             simwin::ServiceSpec svc;
             svc.name = "ABC";
             svc.process = r.service == Own ? pid : host;
-            // Registered as Windows would hand it over: variables, quotes,
-            // arguments, "\SystemRoot\" in the key.
-            svc.binaryPath = r.service == Own ? "\"%SystemRoot%\\System32\\ABC.EXE\" /service"
-                                              : "%SystemRoot%\\system32\\svchost.exe -k abc";
             simwin::AddService(svc);
-            simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                                 r.service == Own ? "\\SystemRoot\\system32\\abc.exe -k x"
-                                                  : svc.binaryPath);
-            simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
         }
         std::vector<int32_t> pendingAtDisposal;
         // The attributes are cleared by path, or through the handle (XP, 10).

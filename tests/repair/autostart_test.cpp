@@ -130,9 +130,12 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     SetStrings(kRun, {{"Bare", "evil.exe"},
                       {"Rundll", "rundll32 myevil.exe.dll"},
                       {"Rooted", "\\windows\\evil.exe"},
-                      {"Other", "good.exe"}});
+                      {"Other", "good.exe"},
+                      {"Loads", "RUNDLL32.EXE \"evil.exe\",Start"},
+                      {"Names", "notevil.exe evil.exe"},
+                      {"Stem", "evil -q"}});
     Detect("C:\\Temp\\Evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Bare", "Rundll", "Rooted", "Other"}));
+    EXPECT_EQ(Names(kRun).size(), 7u);
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "");
 
@@ -143,10 +146,22 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Detect("c:\\temp\\evil.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "ViaVariable"));
 
+    // Only values whose program (or the library rundll32 loads) is the file
+    // by its whole name: another program that holds the name stays.
     Detect("C:\\WINDOWS\\SYSTEM32\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun), (Strings{"Other"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable"}));
     EXPECT_EQ(lines_, (Strings(4, kRemoved)));
-    EXPECT_STREQ(g_scan.autostartValueName, "ViaVariable");
+    EXPECT_STREQ(g_scan.autostartValueName, "Stem");
+    lines_.clear();
+    SetStrings(kRun, {{"ctfmon.exe", "ctfmon.exe"},
+                      {"Control", "rundll32.exe shell32.dll,Control_RunDLL"},
+                      {"Shell", "rundll32 shell32"}});
+    Detect("C:\\WINDOWS\\system32\\mon.exe");
+    Detect("C:\\WINDOWS\\system32\\32.exe");
+    Detect("C:\\WINDOWS\\system32\\rundll32.dll");
+    EXPECT_EQ(Names(kRun).size(), 7u);
+    Detect("C:\\WINDOWS\\system32\\shell32.dll");
+    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe"}));
 
     lines_.clear();
     Set(kRunServices, "Nine", "EVIL.EXE -q");
