@@ -58,9 +58,12 @@ struct ProcessSpec {
     std::string image;                       // Windows path of the image file
     std::vector<std::string> heldFiles = {}; // files held open without sharing
     Termination onTerminate = Termination::Ends;
-    // What GetModuleFileNameExA reports for it on NT, when that is not the
-    // image path: some system processes report "\SystemRoot\System32\smss.exe"
-    // or "\??\C:\WINDOWS\system32\csrss.exe".
+    // The loader's record of its image inside the process, which
+    // GetModuleFileNameExA reads on NT, when that is not the image path: some
+    // system processes record "\SystemRoot\System32\smss.exe" or
+    // "\??\C:\WINDOWS\system32\csrss.exe", one started from a drive letter
+    // of its own session records that letter, and the process itself may
+    // write anything there. The kernel's name of the image is `image`.
     std::string reportedPath = "";
     // The rights its security gives this program on NT (another account's
     // process may allow only some); a request beyond them is refused.

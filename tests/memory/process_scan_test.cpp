@@ -37,7 +37,11 @@ class ProcessScanTest : public WorldTest {
    its key's ImagePath); one that runs another program counts as none. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
-    const auto Nt4 = simwin::SetWindowsNt4, Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
+    const auto Nt4 = [] { // with psapi.dll installed
+        simwin::SetWindowsNt4();
+        simwin::SetLibraryPresent("psapi.dll", true);
+    };
+    const auto Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
     enum Service { None, Own, Hosted };
     struct Row {
         const char* what;
@@ -121,34 +125,45 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     }
 }
 
-/* On 64-bit Windows a 32-bit process names its image in the 32-bit names:
-   run32.exe from SysWOW64 reports C:\WINDOWS\system32\run32.exe, where a
-   harmless 64-bit run32.exe really is. The variant is found, ended and
-   removed by its real name; the 64-bit program and its file stay. A 32-bit
-   variant that a 64-bit program started from the real system folder, with no
-   namesake in SysWOW64, is found where it is. */
+/* On 64-bit Windows a 32-bit process's loader record names its image in
+   the 32-bit names (System32 for SysWOW64); the kernel names the real file,
+   in either folder. run32.exe: a variant from SysWOW64 beside a harmless
+   64-bit namesake in System32. only32.exe: a 32-bit variant in the real
+   System32. both.exe: a 32-bit variant in the real System32 with a harmless
+   namesake in SysWOW64. tool.exe: a harmless 32-bit program in the real
+   System32 with a variant namesake in SysWOW64 that does not run. */
 TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
     DetectWow64();
-    const std::string variant = "C:\\WINDOWS\\SysWOW64\\run32.exe";
-    const std::string harmless = "C:\\WINDOWS\\system32\\run32.exe";
-    simwin::WriteFile(harmless, "MZ not a variant");
-    DWORD native = simwin::StartProcess({harmless});
-    PlantVariant(variant);
-    DWORD wow64 = simwin::StartProcess({variant, {}, simwin::Termination::Ends, harmless});
-    simwin::SetWow64Process(wow64);
-    const std::string there = "C:\\WINDOWS\\system32\\only32.exe";
-    DWORD started = RunVariant(there);
-    simwin::SetWow64Process(started);
+    const std::string sys = "C:\\WINDOWS\\system32\\", wow = "C:\\WINDOWS\\SysWOW64\\";
+    const auto Start32 = [](const std::string& image, const std::string& record) {
+        DWORD pid = simwin::StartProcess({image, {}, simwin::Termination::Ends, record});
+        simwin::SetWow64Process(pid);
+        return pid;
+    };
+    simwin::WriteFile(sys + "run32.exe", "MZ not a variant");
+    DWORD native = simwin::StartProcess({sys + "run32.exe"});
+    PlantVariant(wow + "run32.exe");
+    DWORD wow64 = Start32(wow + "run32.exe", sys + "run32.exe");
+    PlantVariant(sys + "only32.exe");
+    DWORD started = Start32(sys + "only32.exe", sys + "only32.exe");
+    PlantVariant(sys + "both.exe");
+    simwin::WriteFile(wow + "both.exe", "MZ not a variant");
+    DWORD both = Start32(sys + "both.exe", sys + "both.exe");
+    simwin::WriteFile(sys + "tool.exe", "MZ not a variant");
+    PlantVariant(wow + "tool.exe");
+    DWORD tool = Start32(sys + "tool.exe", sys + "tool.exe");
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
-    EXPECT_EQ(lines_, Removed({variant, there}));
-    EXPECT_FALSE(simwin::FileExists(there));
+    EXPECT_EQ(lines_, Removed({wow + "run32.exe", sys + "only32.exe", sys + "both.exe"}));
     EXPECT_FALSE(simwin::IsRunning(wow64));
+    EXPECT_FALSE(simwin::IsRunning(started));
+    EXPECT_FALSE(simwin::IsRunning(both));
     EXPECT_TRUE(simwin::IsRunning(native));
-    EXPECT_FALSE(simwin::FileExists(variant));
-    EXPECT_TRUE(simwin::FileExists(harmless));
+    EXPECT_TRUE(simwin::IsRunning(tool));
+    EXPECT_TRUE(simwin::FileExists(sys + "run32.exe"));
+    EXPECT_TRUE(simwin::FileExists(wow + "both.exe"));
     EXPECT_FALSE(simwin::RedirectionOff());
 }
 
@@ -173,11 +188,16 @@ TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
     EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\evil\\abc.exe"});
 }
 
-/* smss and csrss report \SystemRoot\ and \??\ paths: they name files in the
-   Windows folder and the path wrapped, not files on the current drive, where
-   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. Any other
-   path that is not a drive path names no image that can be read. */
+/* Windows 2000 has only the loader's record: smss and csrss report
+   \SystemRoot\ and \??\ paths: they name files in the Windows folder and the
+   path wrapped, not files on the current drive, where anyone may plant a
+   variant as C:\SystemRoot\System32\smss.exe. Any other path that is not a
+   drive path names no image that can be read. An image path longer than 259
+   characters is read by its short form, never cut to another file's. From
+   XP on the kernel names the image, whatever the process wrote in its
+   record, on any volume (M: is HarddiskVolume11, C: HarddiskVolume1). */
 TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
+    simwin::SetWindows2000();
     simwin::StartSystemProcesses();
     simwin::WriteFile("C:\\WINDOWS\\system32\\smss.exe", "MZ");
     PlantVariant("C:\\SystemRoot\\System32\\smss.exe");
@@ -197,6 +217,8 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     const std::string cutTo = "C:\\Apps\\" + std::string(251, 'd');
     PlantVariant(cutTo);
     DWORD deep = simwin::StartProcess({cutTo + "\\app.exe"});
+    const std::string longer = "C:\\Apps\\" + std::string(245, 'e') + "\\variant.exe";
+    DWORD longVariant = RunVariant(longer);
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
     EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
@@ -204,14 +226,30 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_FALSE(simwin::IsRunning(hidden));
     EXPECT_TRUE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
-    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe"}));
+    EXPECT_FALSE(simwin::IsRunning(longVariant));
+    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe",
+                               "C:\\Apps\\EEEEEE~1\\variant.exe"}));
+    EXPECT_FALSE(simwin::FileExists(longer));
     EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 2);
+    EXPECT_EQ(g_scan.filesInfected, 3);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+
+    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew(version);
+        MapDrive('M');
+        simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
+        simwin::StartProcess({"C:\\WINDOWS\\explorer.exe"});
+        PlantVariant("M:\\posing.exe");
+        DWORD posing = simwin::StartProcess(
+            {"M:\\posing.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
+        EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_FALSE(simwin::IsRunning(posing));
+        EXPECT_EQ(lines_, Removed({"M:\\posing.exe"}));
+    }
 }
 
 TEST_F(ProcessScanTest, EveryRefusedOpenAsksForTheDebugPrivilegeAgain) {
@@ -274,7 +312,13 @@ TEST_F(ProcessScanTest, MissingListsFindNothing) {
     } cases[] = {
         {"no psapi.dll", [] { simwin::SetLibraryPresent("psapi.dll", false); }, nt},
         {"no EnumProcesses", absent("psapi", "EnumProcesses"), nt},
-        {"no GetModuleFileNameExA", absent("psapi", "GetModuleFileNameExA"), nt},
+        {"no GetModuleFileNameExA (2000)",
+         [] {
+             simwin::SetWindows2000();
+             simwin::SetExportPresent("psapi", "GetModuleFileNameExA", false);
+         },
+         nt},
+        {"NT 4.0 without psapi.dll", simwin::SetWindowsNt4, nt},
         {"EnumProcesses fails", [] { simwin::FailCall("EnumProcesses", ERROR_ACCESS_DENIED); }, nt},
         {"no tool help on NT", absent("kernel32", "CreateToolhelp32Snapshot"),
          ScanProcessesToolhelp},
@@ -305,7 +349,7 @@ TEST_F(ProcessScanTest, AtMost1024ProcessesAreExamined) {
     DWORD late = RunVariant("C:\\evil\\late.exe");
     EXPECT_EQ(ScanProcessesPsapi(), 0);
     EXPECT_TRUE(simwin::IsRunning(late));
-    EXPECT_EQ(simwin::CallCount("GetModuleFileNameExA"), 1024);
+    EXPECT_EQ(simwin::CallCount("GetProcessImageFileNameA"), 1024);
 }
 
 TEST_F(ProcessScanTest, AStopDuringTheScanEndsTheChecks) {
@@ -343,7 +387,11 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
         {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
         {simwin::SetWindows98, "OpenProcess", [&] { return KillProcessByImage(path); }},
-        {simwin::SetWindowsNt4, "OpenProcess", [&] { return KillProcessByImage(path); }},
+        {[] {
+             simwin::SetWindowsNt4();
+             simwin::SetLibraryPresent("psapi.dll", true);
+         },
+         "TerminateProcess", [&] { return KillProcessByImage(path); }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.exitBefore);
