@@ -220,13 +220,8 @@ static bool ReadImageName(HANDLE process, const ImageReaders& readers, char* rep
     if (readers.deviceName) {
         char* device = reported + half; // read into the upper half, the drive form below
         DWORD length = readers.deviceName(process, device, half - 1);
-        if (length == 0 || length >= half - 1) return false;
-        if (DriveFormOf(device, readers.dosDevice, reported, half)) return true;
-        // Wine names the image by the drive's link ("\??\C:\..."), which
-        // DrivePathOf reads; Windows by the volume's device.
-        if (strncmp(device, "\\??\\", 4) != 0) return false;
-        memcpy(reported, device, length + 1);
-        return true;
+        return length > 0 && length < half - 1 &&
+               DriveFormOf(device, readers.dosDevice, reported, half);
     }
     DWORD length = readers.moduleFileName(process, NULL, reported, half - 1);
     return length > 0 && length < half - 2; // a full buffer may hold a cut path

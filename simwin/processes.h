@@ -104,8 +104,12 @@ struct ProcessView {
     std::string image;        // Windows path of the image; empty for Idle and System
     std::string reportedPath; // what GetModuleFileNameExA reports; empty: fails
     std::string exeName;      // file name of the image ("System" for System)
-    std::string instanceName; // performance instance name: the file name
-                              // without its extension ("Idle", "System")
+    // Performance instance name: the image's file name without its
+    // extension ("Idle", "System"), whole. Microsoft's "Handling Duplicate
+    // Instance Names" page: the Process object "uses only the process's EXE
+    // name as the instance name", so names repeat and anyone may choose one;
+    // no cut of the name is documented for any version, NT 4.0 included.
+    std::string instanceName;
 };
 /* Every running process in order of identifier, the program's own included. */
 std::vector<ProcessView> RunningProcesses();

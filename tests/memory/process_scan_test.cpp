@@ -125,45 +125,43 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     }
 }
 
-/* On 64-bit Windows a 32-bit process's loader record names its image in
-   the 32-bit names (System32 for SysWOW64); the kernel names the real file,
-   in either folder. run32.exe: a variant from SysWOW64 beside a harmless
-   64-bit namesake in System32. only32.exe: a 32-bit variant in the real
-   System32. both.exe: a 32-bit variant in the real System32 with a harmless
-   namesake in SysWOW64. tool.exe: a harmless 32-bit program in the real
-   System32 with a variant namesake in SysWOW64 that does not run. */
+/* On 64-bit Windows a 32-bit process names its image in the 32-bit names:
+   run32.exe from SysWOW64 reports C:\WINDOWS\system32\run32.exe, where a
+   harmless 64-bit run32.exe really is. The variant is found, ended and
+   removed by its real name; the 64-bit program and its file stay. A 32-bit
+   variant that a 64-bit program started from the real system folder, with no
+   namesake in SysWOW64, is found where it is; so are both.exe and tool.exe,
+   whose namesakes in SysWOW64 are of the other kind. */
 TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
     DetectWow64();
-    const std::string sys = "C:\\WINDOWS\\system32\\", wow = "C:\\WINDOWS\\SysWOW64\\";
-    const auto Start32 = [](const std::string& image, const std::string& record) {
-        DWORD pid = simwin::StartProcess({image, {}, simwin::Termination::Ends, record});
-        simwin::SetWow64Process(pid);
-        return pid;
-    };
-    simwin::WriteFile(sys + "run32.exe", "MZ not a variant");
-    DWORD native = simwin::StartProcess({sys + "run32.exe"});
-    PlantVariant(wow + "run32.exe");
-    DWORD wow64 = Start32(wow + "run32.exe", sys + "run32.exe");
-    PlantVariant(sys + "only32.exe");
-    DWORD started = Start32(sys + "only32.exe", sys + "only32.exe");
-    PlantVariant(sys + "both.exe");
-    simwin::WriteFile(wow + "both.exe", "MZ not a variant");
-    DWORD both = Start32(sys + "both.exe", sys + "both.exe");
-    simwin::WriteFile(sys + "tool.exe", "MZ not a variant");
-    PlantVariant(wow + "tool.exe");
-    DWORD tool = Start32(sys + "tool.exe", sys + "tool.exe");
+    const std::string variant = "C:\\WINDOWS\\SysWOW64\\run32.exe";
+    const std::string harmless = "C:\\WINDOWS\\system32\\run32.exe";
+    simwin::WriteFile(harmless, "MZ not a variant");
+    DWORD native = simwin::StartProcess({harmless});
+    PlantVariant(variant);
+    DWORD wow64 = simwin::StartProcess({variant, {}, simwin::Termination::Ends, harmless});
+    simwin::SetWow64Process(wow64);
+    const std::string there = "C:\\WINDOWS\\system32\\only32.exe";
+    DWORD started = RunVariant(there);
+    simwin::SetWow64Process(started);
+    simwin::WriteFile("C:\\WINDOWS\\SysWOW64\\both.exe", "MZ not a variant");
+    simwin::SetWow64Process(RunVariant("C:\\WINDOWS\\system32\\both.exe"));
+    PlantVariant("C:\\WINDOWS\\SysWOW64\\tool.exe");
+    simwin::WriteFile("C:\\WINDOWS\\system32\\tool.exe", "MZ not a variant");
+    DWORD tool = simwin::StartProcess({"C:\\WINDOWS\\system32\\tool.exe"});
+    simwin::SetWow64Process(tool);
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
-    EXPECT_EQ(lines_, Removed({wow + "run32.exe", sys + "only32.exe", sys + "both.exe"}));
+    EXPECT_EQ(lines_, Removed({variant, there, "C:\\WINDOWS\\system32\\both.exe"}));
+    EXPECT_FALSE(simwin::FileExists(there));
     EXPECT_FALSE(simwin::IsRunning(wow64));
-    EXPECT_FALSE(simwin::IsRunning(started));
-    EXPECT_FALSE(simwin::IsRunning(both));
     EXPECT_TRUE(simwin::IsRunning(native));
     EXPECT_TRUE(simwin::IsRunning(tool));
-    EXPECT_TRUE(simwin::FileExists(sys + "run32.exe"));
-    EXPECT_TRUE(simwin::FileExists(wow + "both.exe"));
+    EXPECT_FALSE(simwin::FileExists(variant));
+    EXPECT_TRUE(simwin::FileExists(harmless));
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\SysWOW64\\both.exe"));
     EXPECT_FALSE(simwin::RedirectionOff());
 }
 
@@ -188,14 +186,11 @@ TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
     EXPECT_EQ(statuses_, std::vector<std::string>{"C:\\evil\\abc.exe"});
 }
 
-/* Windows 2000 has only the loader's record: smss and csrss report
-   \SystemRoot\ and \??\ paths: they name files in the Windows folder and the
-   path wrapped, not files on the current drive, where anyone may plant a
-   variant as C:\SystemRoot\System32\smss.exe. Any other path that is not a
-   drive path names no image that can be read. An image path longer than 259
-   characters is read by its short form, never cut to another file's. From
-   XP on the kernel names the image, whatever the process wrote in its
-   record, on any volume (M: is HarddiskVolume11, C: HarddiskVolume1). */
+/* smss and csrss report \SystemRoot\ and \??\ paths: they name files in the
+   Windows folder and the path wrapped, not files on the current drive, where
+   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. Any other
+   path that is not a drive path names no image that can be read. On 2000 (the
+   loader's record); a long path by its 8.3 form; from XP the kernel's name. */
 TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     simwin::SetWindows2000();
     simwin::StartSystemProcesses();
