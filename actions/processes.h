@@ -6,9 +6,7 @@
 ** ProcessImage): the handle opened when the process was listed, beside the
 ** image path read through that handle, which the finder has proved to be
 ** the variant's file. A handle holds its process: the identifier cannot pass
-** to another process while it is open. On NT 4.0 the listing is the
-** performance data's table, and its proof a handle opened on a row that a
-** second reading still lists.
+** to another process while it is open.
 */
 #ifndef CLEANPHANTAXIS_ACTIONS_PROCESSES_H
 #define CLEANPHANTAXIS_ACTIONS_PROCESSES_H
@@ -26,11 +24,5 @@ bool TerminateListed(const ProcessImage* rec);
 /* Whether two handles reach the same process: equal creation times, read
    through GetProcessTimes (resolved at run time; without it, false). */
 bool SameProcess(HANDLE a, HANDLE b);
-
-/* Terminates with exit code 0 the process of a handle the NT 4.0 listing
-   opened on a row of its table, once a second reading of the table lists the
-   row's identifier and name again (`relisted`): the handle then reaches a
-   process of that name, not one that took the identifier in between. */
-bool TerminateRelisted(HANDLE opened, bool relisted);
 
 #endif

@@ -2,6 +2,7 @@
 ** Image paths: the forms the system reports, and file identity by path.
 */
 #include "memory/image_path.h"
+#include "engine/file_identity.h"
 #include "engine/scan_state.h"
 #include "platform/wow64.h"
 
@@ -53,9 +54,27 @@ static bool ShortForm(const char* path, char* out, DWORD size) {
     return n > 0 && n < size;
 }
 
+/* Whether both paths open, and open one file: the same volume and index. */
+static bool SameIdentity(const char* a, const char* b) {
+    HANDLE fileA = OpenFileForReading(a);
+    if (fileA == INVALID_HANDLE_VALUE) return false;
+    HANDLE fileB = OpenFileForReading(b);
+    FileId idA, idB;
+    const bool same = fileB != INVALID_HANDLE_VALUE && IdentityOf(fileA, &idA) &&
+                      IdentityOf(fileB, &idB) && idA.volume == idB.volume &&
+                      idA.indexHigh == idB.indexHigh && idA.indexLow == idB.indexLow;
+    CloseHandle(fileA);
+    if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
+    return same;
+}
+
 bool SameFile(const char* a, const char* b) {
     if (_stricmp(a, b) == 0) return true;
     char shortA[MAX_PATH], shortB[MAX_PATH];
-    return ShortForm(a, shortA, sizeof shortA) && ShortForm(b, shortB, sizeof shortB) &&
-           _stricmp(shortA, shortB) == 0;
+    if (ShortForm(a, shortA, sizeof shortA) && ShortForm(b, shortB, sizeof shortB) &&
+        _stricmp(shortA, shortB) == 0)
+        return true;
+    // Names differ where the file does not: a hard link, a folder reached
+    // through another drive letter or a link.
+    return SameIdentity(a, b);
 }

@@ -15,9 +15,10 @@
    "\foo" on the current drive): false, with `out` empty. */
 bool DrivePathOf(const char* reported, char* out, size_t size);
 
-/* Whether two drive paths name one file: equal ignoring case, or equal in
-   their short (8.3) forms, so that a long and a short form of the same path
-   agree. Under WoW64 both are read in the names a 64-bit program uses. */
+/* Whether two drive paths name one file: equal ignoring case, equal in
+   their short (8.3) forms, or, where both open, the same file by identity
+   (volume serial number and file index: hard links, another drive letter for
+   the folder). Under WoW64 both are read in the names a 64-bit program uses. */
 bool SameFile(const char* a, const char* b);
 
 #endif

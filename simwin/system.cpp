@@ -57,6 +57,7 @@ void SetWindowsXp() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600); }
 void SetWindows10() { SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045); }
 DWORD PlatformId() { return version.dwPlatformId; }
 DWORD MajorVersion() { return version.dwMajorVersion; }
+DWORD MinorVersion() { return version.dwMinorVersion; }
 void SetWindowsDirectory(const std::string& p) { windowsDir = p; }
 void SetSystemDirectory(const std::string& p) { systemDir = p; }
 void SetTempPath(const std::string& p) { tempDir = p; }

@@ -329,10 +329,15 @@ TEST_F(FileCheckTest, DeleteRemovesTheFileWithOneLine) {
 }
 
 TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
-    // Each platform finds the process its own way: 9x by file name, NT 4.0
-    // and Vista onward by performance data, 2000/XP by path.
+    // Each platform finds the process by its image path: 9x by tool help,
+    // NT 4.0 (where psapi.dll is installed) and later by psapi or kernel32.
     const std::pair<const char*, void (*)()> versions[] = {{"98", simwin::SetWindows98},
-                                                           {"NT 4.0", simwin::SetWindowsNt4},
+                                                           {"NT 4.0",
+                                                            [] {
+                                                                simwin::SetWindowsNt4();
+                                                                simwin::SetLibraryPresent(
+                                                                    "psapi.dll", true);
+                                                            }},
                                                            {"XP", simwin::SetWindowsXp},
                                                            {"10", simwin::SetWindows10}};
     for (auto [version, setVersion] : versions) {
