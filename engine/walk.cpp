@@ -32,10 +32,12 @@
 ** link lists 0, a hard link's entry keeps a stale copy). A file a sync
 ** client keeps online only is counted but never opened, as opening it
 ** would fetch it; it cannot run before it is fetched. Such a file waits for
-** recall (on data access or on open), or is offline behind the client's
-** reparse point: the offline bit alone is one any program may set on its
-** own file, which still runs, and so is it on a file symbolic link, which
-** runs its target.
+** recall (on data access or on open), or is offline behind a reparse point
+** of the cloud files filter (the IO_REPARSE_TAG_CLOUD tags). The offline bit
+** is one any program may set on its own file, which still runs: on a plain
+** file, on a file symbolic link (which runs its target), and on a file
+** behind any other tag, such as Windows' own compression (IO_REPARSE_TAG_WOF,
+** whose data every read serves) or deduplication.
 */
 #include "engine/walk.h"
 #include "engine/ask_user.h"
@@ -50,7 +52,11 @@
 #endif
 
 enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60, VOLUME_BUF = 50 };
-enum : DWORD { NAME_SURROGATE = 0x20000000 }; // the tag's bit of links that point elsewhere
+enum : DWORD {
+    NAME_SURROGATE = 0x20000000, // the tag's bit of links that point elsewhere
+    CLOUD_TAG = 0x9000001A,
+    CLOUD_TAG_MASK = 0x0000F000,
+};
 
 typedef BOOL(WINAPI* GetFileAttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 typedef BOOL(WINAPI* GetVolumeNameFn)(LPCSTR, LPSTR, DWORD);
@@ -96,6 +102,11 @@ static HANDLE FindFirst(const char* pattern, WIN32_FIND_DATAA* fd) {
     NativeFileNames native;
     return FindFirstFileA(pattern, fd);
 }
+
+/* The tags of the cloud files filter: IO_REPARSE_TAG_CLOUD (0x9000001A) and
+   IO_REPARSE_TAG_CLOUD_1 to _F, which differ in the bits of
+   IO_REPARSE_TAG_CLOUD_MASK (0x0000F000). */
+static bool IsCloudTag(DWORD tag) { return (tag & ~(DWORD)CLOUD_TAG_MASK) == CLOUD_TAG; }
 
 static bool IsDotEntry(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
 
@@ -265,7 +276,7 @@ static int32_t WalkFiles(const char* pattern) {
                     !g_scan.memoryScanMode &&
                     ((a & (FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS | FILE_ATTRIBUTE_RECALL_ON_OPEN)) ||
                      ((a & FILE_ATTRIBUTE_OFFLINE) && (a & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                      fd.dwReserved0 != 0 && !(fd.dwReserved0 & NAME_SURROGATE)));
+                      IsCloudTag(fd.dwReserved0)));
                 if (!online) CheckEntry(path, fd);
             }
         }

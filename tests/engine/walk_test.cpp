@@ -320,6 +320,15 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     simwin::AddAttributes("C:\\OneDrive\\offline.exe", FILE_ATTRIBUTE_OFFLINE);
     simwin::TagReparsePoint("C:\\OneDrive\\offline.exe", IO_REPARSE_TAG_CLOUD);
     simwin::AddAttributes("C:\\OneDrive\\self.exe", FILE_ATTRIBUTE_OFFLINE);
+    // Only the cloud files filter's tags (IO_REPARSE_TAG_CLOUD to _CLOUD_F,
+    // Microsoft's reparse tag list) mark a placeholder: a file compressed by
+    // Windows (compact /exe, IO_REPARSE_TAG_WOF) serves its data on every
+    // read, offline bit or not.
+    for (auto [name, tag] : {std::pair{"cloud3.exe", 0x9000301Au}, {"wof.exe", 0x80000017u}}) {
+        PlantVariant(std::string("C:\\OneDrive\\") + name);
+        simwin::AddAttributes(std::string("C:\\OneDrive\\") + name, FILE_ATTRIBUTE_OFFLINE);
+        simwin::TagReparsePoint(std::string("C:\\OneDrive\\") + name, tag);
+    }
     // Virtual items, which any open fetches: a file, and a folder not entered.
     PlantVariant("C:\\OneDrive\\virtual.exe");
     simwin::AddAttributes("C:\\OneDrive\\virtual.exe", FILE_ATTRIBUTE_RECALL_ON_OPEN);
@@ -337,15 +346,16 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
         if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
     });
     WalkDirectory("C:\\*.*");
-    EXPECT_EQ(WalkDirectory("D:\\*.*"), 10);
+    EXPECT_EQ(WalkDirectory("D:\\*.*"), 12);
     EXPECT_FALSE(g_scan.stopRequested);
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
                           "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\evil.exe" + removed,
                           "C:\\OneDrive\\link.exe" + removed, "C:\\OneDrive\\self.exe" + removed,
-                          "D:\\d.exe" + removed}));
-    for (const char* online : {"recall.exe", "offline.exe", "virtual.exe", "Shared\\evil.exe"})
+                          "C:\\OneDrive\\wof.exe" + removed, "D:\\d.exe" + removed}));
+    for (const char* online :
+         {"recall.exe", "offline.exe", "cloud3.exe", "virtual.exe", "Shared\\evil.exe"})
         EXPECT_TRUE(simwin::FileExists(std::string("C:\\OneDrive\\") + online)) << online;
     for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount",
                              "C:\\Data\\again", "C:\\Mirror", "C:\\OneDrive\\Shared"}) {
