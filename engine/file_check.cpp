@@ -186,11 +186,6 @@ bool Rename(const char* path, const char* renamed) {
     return MoveFileA(path, renamed) != 0;
 }
 
-int OpenForReading(const char* path) {
-    NativeFileNames native;
-    return _open(path, _O_RDONLY | _O_BINARY);
-}
-
 void DeleteInfected(const char* path, const char* name) {
     if (!ClearAttributes(path)) {
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
@@ -229,7 +224,7 @@ CheckedFile OpenForCheck(const char* path) {
         }
     }
     CheckedFile file = kNoFile;
-    file.fd = OpenForReading(path);
+    file.fd = OpenDescriptorForReading(path);
     return file;
 }
 
@@ -240,7 +235,7 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
     int fd = file.fd;
     HANDLE handle = file.handle;
     if (handle == INVALID_HANDLE_VALUE) {
-        _close(fd); // it does not share the delete
+        _close(fd); // it was opened for reading only
         fd = -1;
         handle = ReopenCheckedFile(path, file.id);
     }

@@ -159,7 +159,7 @@ static bool FileLength(const char* path, const WIN32_FIND_DATAA& fd, uint64_t* l
             return true;
         }
     }
-    int file = _open(path, _O_RDONLY | _O_BINARY);
+    int file = OpenDescriptorForReading(path);
     if (file < 0) return false;
     long n = _filelength(file);
     _close(file);

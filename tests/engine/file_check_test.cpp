@@ -19,6 +19,7 @@
 namespace {
 
 const char* kTrojan = "W32/Phantaxis.Trojan";
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 class FileCheckTest : public WorldTest {
   protected:
@@ -283,6 +284,25 @@ TEST_F(FileCheckTest, UnopenableFilesAreSkipped) {
     EXPECT_TRUE(lines_.empty());
     EXPECT_EQ(g_scan.filesInfected, 0);
     EXPECT_TRUE(simwin::FileExists("C:\\held.exe"));
+}
+
+// A file its owner holds open for deleting, sharing everything, is read all
+// the same, also while it runs (the image's own open shares reading and
+// deleting), wherever the check opens it by handle or by descriptor.
+TEST_F(FileCheckTest, AFileHeldOpenForDeletingIsReadAllTheSame) {
+    for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew();
+        AttachWindow();
+        version();
+        RunVariant("C:\\tb.exe");
+        HANDLE holder = CreateFileA("C:\\tb.exe", DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, 0);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+        g_scan.memoryScanMode = true;
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_TRUE(g_scan.fileMatched);
+        ReleaseMatchedImage();
+        CloseHandle(holder);
+    }
 }
 
 TEST_F(FileCheckTest, AutostartNameIsEmptiedOnlyBeforeTheFirstDetection) {
