@@ -130,3 +130,37 @@ TEST_F(FilesTest, DriveTypesAndQueries) {
     EXPECT_EQ(GetDriveTypeA("E:\\"), (UINT)DRIVE_NO_ROOT_DIR);
     EXPECT_EQ(simwin::DriveQueries().size(), 3u);
 }
+
+/* FAT numbers a file by its folder and its entry there (the remarks of
+   BY_HANDLE_FILE_INFORMATION), so a new file in a freed entry takes the old
+   file's index; and it refuses to rename a folder while a file below it is
+   open (FatSetRenameInfo, fileinfo.c of Microsoft's FASTFAT sample). */
+TEST_F(FilesTest, FatIndexesFilesByEntryAndKeepsFoldersWithOpenFiles) {
+    for (bool fat : {false, true}) {
+        Renew();
+        if (fat) simwin::SetFatVolume('C');
+        auto open = [](const char* path) {
+            return CreateFileA(path, FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        };
+        auto index = [&](const char* path) {
+            BY_HANDLE_FILE_INFORMATION info{};
+            HANDLE h = open(path);
+            EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+            CloseHandle(h);
+            return (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+        };
+        simwin::WriteFile("C:\\d\\a.exe", "a");
+        simwin::WriteFile("C:\\d\\keep.exe", "k");
+        const uint64_t a = index("C:\\d\\a.exe");
+        EXPECT_NE(index("C:\\d\\keep.exe"), a);
+        ASSERT_TRUE(DeleteFileA("C:\\d\\a.exe"));
+        simwin::WriteFile("C:\\d\\b.exe", "b");
+        if (fat) {
+            EXPECT_EQ(index("C:\\d\\b.exe"), a);
+        }
+        HANDLE held = open("C:\\d\\b.exe");
+        EXPECT_EQ(MoveFileA("C:\\d", "C:\\e"), !fat);
+        CloseHandle(held);
+        EXPECT_TRUE(MoveFileA(fat ? "C:\\d" : "C:\\e", "C:\\f"));
+    }
+}
