@@ -253,6 +253,15 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     // is reached by the long name.
     PlantVariant("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe");
     PlantVariant("C:\\x\\caf\xC3\xA9.exe");
+    // Long names that reach another entry or none: a best fit (a fullwidth
+    // "e" beside a clean evil.exe), a trailing blank, a folder's trailing dot.
+    PlantVariant("C:\\x\\\xEF\xBD\x85vil.exe");
+    simwin::WriteFile("C:\\x\\evil.exe", "clean");
+    for (const char* odd : {"blank.exe ", "sub.\\evil.exe"})
+        PlantVariant(std::string("C:\\x\\") + odd);
+    std::filesystem::rename(simwin::HostPath("C:\\x\\blank.exe"), root_ + "/c/x/blank.exe ");
+    std::filesystem::rename(simwin::HostPath("C:\\x\\sub"), root_ + "/c/x/sub.");
+    simwin::WriteFile("C:\\x\\sub\\evil.exe", "clean"); // what "sub." names
     // A chain of folders too deep for the long form: from the fifth level on
     // the folder, and then the file, are reached by their 8.3 names.
     const std::string deepFile =
@@ -265,7 +274,15 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     PlantVariant(wide + "\\sub\\evil.exe");
     const std::string six = FolderChain("C:", 'm', 's', 45);
     PlantVariant(six + "\\specimen-rec-45.exe"); // 298 characters
-    EXPECT_EQ(WalkDirectory("C:\\*.*"), 6);
+    // A running program's image path, as the ANSI functions give it.
+    for (auto [image, reached] : {std::pair{"C:\\x\\evil.exe", "C:\\x\\evil.exe"},
+                                  {"C:\\x\\sub.\\evil.exe", "C:\\x\\SUB~1\\evil.exe"}}) {
+        char path[340];
+        strcpy(path, image);
+        EXPECT_TRUE(ReachImagePath(path, sizeof path));
+        EXPECT_STREQ(path, reached);
+    }
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 11);
     const std::string shortDeep =
         FolderChain("C:", 'a', 'e', 55) + "\\" + Alias('e') + "\\" + Alias('v', ".exe");
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
@@ -274,11 +291,14 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
                           "C:\\" + Alias('l') + "\\svchost.exe" + removed,
                           "C:\\" + Alias('l') + "\\sub\\evil.exe" + removed,
                           six.substr(0, 232) + "\\" + Alias('r') + "\\SPECIM~1.EXE" + removed,
+                          "C:\\x\\BLANK~1.EXE" + removed,
                           "C:\\x\\caf\xE9.exe" + removed,
                           "C:\\x\\__~1.EXE" + removed,
+                          "C:\\x\\EVIL~1.EXE" + removed,
+                          "C:\\x\\SUB~1\\evil.exe" + removed,
                       }));
-    EXPECT_EQ(g_scan.filesInfected, 6);
-    EXPECT_EQ(g_scan.filesRemoved, 6);
+    EXPECT_EQ(g_scan.filesInfected, 9);
+    EXPECT_EQ(g_scan.filesRemoved, 9);
     EXPECT_FALSE(simwin::FileExists(deepFile));
 
     // Without 8.3 names they stay unchecked, as Windows leaves no way to them.
@@ -287,7 +307,9 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     simwin::SetShortNames(false);
     PlantVariant("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe");
     PlantVariant(deepFile);
-    EXPECT_EQ(WalkDirectory("C:\\*.*"), 1);
+    const int opens = FileOpens();
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 3);
+    EXPECT_EQ(FileOpens(), opens); // nothing by a name that does not reach it
     EXPECT_TRUE(lines_.empty());
     EXPECT_TRUE(simwin::FileExists("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe"));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
