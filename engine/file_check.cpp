@@ -168,13 +168,6 @@ bool SizeFits(const VariantSignature& rec, long length) {
     }
 }
 
-/* The file opened for reading on a path the walk gave, which under WoW64 is
-   a real name (see NativeFileNames). */
-int OpenForReading(const char* path) {
-    NativeFileNames native;
-    return _open(path, _O_RDONLY | _O_BINARY);
-}
-
 void DeleteInfected(const char* path, const char* name) {
     if (!ClearAttributesByPath(path)) {
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
@@ -213,7 +206,7 @@ CheckedFile OpenForCheck(const char* path) {
         }
     }
     CheckedFile file = kNoFile;
-    file.fd = OpenForReading(path);
+    file.fd = OpenDescriptorForReading(path);
     return file;
 }
 
@@ -224,7 +217,7 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
     int fd = file.fd;
     HANDLE handle = file.handle;
     if (handle == INVALID_HANDLE_VALUE) {
-        _close(fd); // it does not share the delete
+        _close(fd); // it was opened for reading only
         fd = -1;
         handle = ReopenCheckedFile(path, file.id);
     }

@@ -39,8 +39,20 @@ HANDLE OpenCheckedFile(const char* path) {
 
 HANDLE OpenFileForReading(const char* path) {
     NativeFileNames native;
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       0, NULL);
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, 0, NULL);
+}
+
+int OpenDescriptorForReading(const char* path) {
+    if (GetPlatform() != PLATFORM_NT) {
+        NativeFileNames native;
+        return _open(path, _O_RDONLY | _O_BINARY);
+    }
+    HANDLE file = OpenFileForReading(path);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    const int fd = _open_osfhandle((intptr_t)file, _O_RDONLY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
 }
 
 bool IsFile(HANDLE file, const FileId& id) {

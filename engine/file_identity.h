@@ -31,8 +31,14 @@ bool CheckedFileHandles();
    and for its attributes, sharing as the run-time's own open does (read and
    write); INVALID_HANDLE_VALUE when it cannot be. */
 HANDLE OpenCheckedFile(const char* path);
-/* Opens `path` for reading only, sharing as OpenCheckedFile does. */
+/* Opens `path` for reading only, sharing reading, writing and deleting: a
+   file its owner holds open for deleting (sharing everything) is read all
+   the same, and what a later step does to it goes by its identity. */
 HANDLE OpenFileForReading(const char* path);
+/* A run-time descriptor that reads `path`; on NT through OpenFileForReading
+   (the run-time's own open does not share deleting), on 9x, which has no
+   delete sharing, through the run-time. -1 when it cannot be opened. */
+int OpenDescriptorForReading(const char* path);
 /* Opens `path` as OpenCheckedFile does, but only when what opens is the
    file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */
 HANDLE ReopenCheckedFile(const char* path, const FileId& id);

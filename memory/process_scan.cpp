@@ -420,8 +420,10 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
 
 static int32_t CheckAll(ProcessImage* list, bool nt) {
     int32_t found = 0;
-    for (const ProcessImage* rec = list; rec; rec = rec->next)
+    for (ProcessImage* rec = list; rec; rec = rec->next) {
+        ReachImagePath(rec->imagePath, sizeof rec->imagePath); // by 8.3 names where it must
         if (CheckProcess(rec, nt)) found = 1;
+    }
     FreeProcessList(list);
     return found;
 }

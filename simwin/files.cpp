@@ -18,9 +18,18 @@
 **    path may name an entry by it, and a pattern matches it too; with 8.3
 **    names turned off (SetShortNames) there are none;
 **  - host names are UTF-8 and the ANSI code page is Latin-1: a listing
-**    gives a character outside it as "?" (a name the ANSI functions cannot
-**    reach by its long form), a host name that is not UTF-8 is taken byte
-**    for byte;
+**    gives a character outside it by the code page's best fit, as
+**    WideCharToMultiByte does without WC_NO_BEST_FIT_CHARS (a fullwidth
+**    letter U+FF01 to U+FF5E as its ASCII letter, Unicode's
+**    WindowsBestFit/bestfit1252.txt), and one without a best fit as "?";
+**    either way a name the ANSI functions cannot reach by its long form. A
+**    host name that is not UTF-8 is taken byte for byte;
+**  - a path's last part loses its trailing dots and blanks, a folder's part
+**    one trailing dot ("c:/test." and "c:/test     " are c:\test, "c:/test./
+**    file" is c:\test\file: RtlGetFullPathName_U in Wine's
+**    dlls/ntdll/tests/path.c), so an entry named so is reached only by its
+**    8.3 name;
+**  - attributes belong to the file, not to its name: hard links share them;
 **  - a host symbolic link to a folder is a directory link (a junction): on
 **    NT it carries FILE_ATTRIBUTE_REPARSE_POINT, and paths through it reach
 **    its target;
@@ -64,6 +73,9 @@
 namespace simwin {
 // The file handles' block below: remembers the security a folder was made with.
 void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security);
+// Marks a file that handles hold open to go with the last of them; false
+// when none is open.
+bool MarkDeletedOnClose(const std::string& host);
 } // namespace simwin
 
 namespace {
@@ -76,7 +88,7 @@ struct Drive {
 
 std::map<char, Drive> drives;
 std::vector<std::string> driveQueries;
-std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
+std::map<std::string, DWORD> attributes; // AttrKey -> stored attribute bits
 const char* const kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 std::vector<std::string> pendingDeletions;
 std::vector<simwin::MoveFileExCall> moveFileExCalls;
@@ -100,6 +112,24 @@ simwin::ResetHook resetFiles([] {
     pendingRenames.clear();
     delayedMovesAllowed = true;
 });
+
+/* Where a host entry's attributes are kept: by its file (device and inode),
+   which all of a file's hard links share; by the path when nothing is there. */
+std::string AttrKey(const std::string& host) {
+    struct stat st;
+    if (host.empty() || lstat(host.c_str(), &st) != 0) return host;
+    return "#" + std::to_string((uint64_t)st.st_dev) + ":" + std::to_string((uint64_t)st.st_ino);
+}
+
+/* Unlinks a host file; its attributes go with its last name. */
+bool Unlink(const std::string& host) {
+    struct stat st;
+    const bool last = lstat(host.c_str(), &st) == 0 && st.st_nlink <= 1;
+    const std::string key = AttrKey(host);
+    if (unlink(host.c_str()) != 0) return false;
+    if (last) attributes.erase(key);
+    return true;
+}
 
 std::string Upper(std::string s) {
     for (char& c : s)
@@ -126,7 +156,8 @@ bool IsDirLink(const std::string& host) {
 }
 
 /* The ANSI form of a host name. *lossy tells whether a character outside
-   the code page became "?"; a name that is not UTF-8 is kept as it is. */
+   the code page became its best fit or "?"; a name that is not UTF-8 is
+   kept as it is. */
 std::string AnsiName(const std::string& name, bool* lossy) {
     *lossy = false;
     std::string out;
@@ -149,7 +180,8 @@ std::string AnsiName(const std::string& name, bool* lossy) {
         if (cp < 0x100) {
             out += (char)cp;
         } else {
-            out += '?';
+            // The fullwidth forms of ASCII best-fit to it; nothing else does here.
+            out += cp >= 0xFF01 && cp <= 0xFF5E ? (char)(cp - 0xFEE0) : '?';
             replaced = true;
         }
     }
@@ -168,7 +200,7 @@ struct Entry {
     uint64_t size;
     bool link = false;     // a directory link or a file symbolic link
     std::string ansi = ""; // the name as the ANSI functions give it
-    bool lossy = false;    // ansi holds a "?" for a character it cannot show
+    bool lossy = false;    // ansi holds a best fit or "?" for a character it cannot show
     std::string alt = "";  // the 8.3 name, empty when the name is one
 };
 
@@ -294,14 +326,14 @@ void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     if (e.dir) {
         fd->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         if (!attributes.empty()) {
-            auto it = attributes.find(s.hostDir + "/" + e.name);
+            auto it = attributes.find(AttrKey(s.hostDir + "/" + e.name));
             if (it != attributes.end()) fd->dwFileAttributes |= it->second;
         }
     } else {
         // A file's stored attributes, else the archive bit of a plain file.
         fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
         if (!attributes.empty()) {
-            auto it = attributes.find(s.hostDir + "/" + e.name);
+            auto it = attributes.find(AttrKey(s.hostDir + "/" + e.name));
             if (it != attributes.end()) fd->dwFileAttributes = it->second;
         }
     }
@@ -357,7 +389,7 @@ DWORD ReparseTag(const std::string& host, bool link, bool dir) {
 }
 
 DWORD StoredAttributes(const std::string& host) {
-    auto it = attributes.find(host);
+    auto it = attributes.find(AttrKey(host));
     DWORD link = (IsDirLink(host) || reparseTags.count(host)) &&
                          simwin::PlatformId() == VER_PLATFORM_WIN32_NT
                      ? FILE_ATTRIBUTE_REPARSE_POINT
@@ -384,6 +416,10 @@ DWORD BusyError(const std::string& host, bool rename) {
     return 0;
 }
 
+bool OnFatVolume(const std::string& host);
+/* Whether a handle is open on a file below the host folder `dir`. */
+bool OpenBelow(const std::string& dir);
+
 /* Renames `existing` to `newName`; an existing target is replaced only when
    `replace` is set and it is a file that may be deleted. */
 BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
@@ -408,17 +444,18 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
         SetLastError(busy);
         return FALSE;
     }
+    if (IsDir(from) && OnFatVolume(from) && OpenBelow(from)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    struct stat replaced;
+    const bool lastName = replacing && lstat(to.c_str(), &replaced) == 0 && replaced.st_nlink <= 1;
+    const std::string replacedKey = AttrKey(to);
     if (rename(from.c_str(), to.c_str()) != 0) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    if (replacing) attributes.erase(to);
-    auto a = attributes.find(from);
-    if (a != attributes.end()) {
-        DWORD bits = a->second;
-        attributes.erase(a);
-        attributes[to] = bits;
-    }
+    if (lastName) attributes.erase(replacedKey);
     return TRUE;
 }
 
@@ -489,7 +526,13 @@ static void Components(const std::string& win, std::vector<std::string>* parts, 
             } else if (part == ".") {
                 *plain = false;
             } else if (!part.empty()) {
-                parts->push_back(part);
+                // The last part loses its trailing dots and blanks, a
+                // folder's part one trailing dot.
+                if (i == win.size())
+                    part.erase(part.find_last_not_of(". ") + 1);
+                else if (part.back() == '.')
+                    part.pop_back();
+                if (!part.empty()) parts->push_back(part);
             }
             part.clear();
         } else {
@@ -568,8 +611,7 @@ std::string RunWininit() {
         const std::string from = HostPath(line.substr(eq + 1));
         if (from.empty() || !Exists(from) || IsDir(from)) continue;
         if (strcasecmp(line.substr(0, eq).c_str(), "NUL") == 0) {
-            std::filesystem::remove(from, ec);
-            attributes.erase(from);
+            Unlink(from);
         } else if (!HostPath(line.substr(0, eq)).empty()) {
             std::filesystem::rename(from, HostPath(line.substr(0, eq)), ec);
         }
@@ -637,6 +679,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     }
     std::string dir, spec;
     SplitLast(pattern ? simwin::Redirected(pattern) : "", &dir, &spec);
+    if (spec.find_first_of("*?") == std::string::npos) spec.erase(spec.find_last_not_of(". ") + 1);
     std::string hostDir = simwin::HostPath(dir);
     if (!IsDir(hostDir)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -648,8 +691,10 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     if (!root)
         for (const char* dot : {".", ".."})
             if (Match(spec.c_str(), dot)) s->entries.push_back(Entry{dot, dot, true, 0});
+    // A pattern is matched against the names themselves: a listed best fit
+    // or "?" is not the name.
     for (auto& e : ListEntries(hostDir))
-        if (Match(spec.c_str(), e.ansi.c_str()) ||
+        if (Match(spec.c_str(), (e.lossy ? e.name : e.ansi).c_str()) ||
             (!e.alt.empty() && Match(spec.c_str(), e.alt.c_str())))
             s->entries.push_back(std::move(e));
     if (s->entries.empty()) {
@@ -715,7 +760,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attrs) {
     DWORD keep = IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     attrs &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
              FILE_ATTRIBUTE_ARCHIVE;
-    attributes[host] = (attrs | keep) ? (attrs | keep) : FILE_ATTRIBUTE_NORMAL;
+    attributes[AttrKey(host)] = (attrs | keep) ? (attrs | keep) : FILE_ATTRIBUTE_NORMAL;
     return TRUE;
 }
 
@@ -735,11 +780,13 @@ BOOL DeleteFileA(LPCSTR path) {
         SetLastError(busy);
         return FALSE;
     }
-    if (unlink(host.c_str()) != 0) {
+    // Open elsewhere (sharing the delete), the file is only marked: its name
+    // stays until its last handle closes, and no one may open it meanwhile.
+    if (simwin::MarkDeletedOnClose(host)) return TRUE;
+    if (!Unlink(host)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    attributes.erase(host);
     return TRUE;
 }
 
@@ -1043,7 +1090,10 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** its last handle closes, and then that name goes, wherever it now is.
 ** FileBasicInfo / FileBasicInformation needs FILE_WRITE_ATTRIBUTES and sets
 ** the attributes (0 leaves them). DeleteFileA and MoveFileA open the file for
-** DELETE sharing everything (see BusyError).
+** DELETE sharing everything (see BusyError); DeleteFileA of a file that other
+** handles hold open (all sharing the delete) only marks it, as the
+** disposition does (Microsoft's DeleteFile remarks; test_DeleteFileA in
+** Wine's dlls/kernel32/tests/file.c).
 ** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
 ** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
 ** the text for the folder it created with it.
@@ -1086,6 +1136,10 @@ std::string CurrentName(int hostFd) {
 struct OpenFile;
 std::vector<OpenFile*> openFiles;
 std::set<FileKey> deletePending;
+/* FAT's directory entries, per folder (by its host inode): the names that
+   took each entry, in order. A name keeps its entry while it is there; a
+   new one takes the first entry whose name is gone. */
+std::map<uint64_t, std::vector<std::string>> fatEntries;
 std::set<std::string*> descriptorsAllocated; // security descriptors not yet freed
 std::map<std::string, std::string> folderSecurity;
 
@@ -1102,7 +1156,7 @@ struct OpenFile : simwin::Object {
                                  [this](const OpenFile* f) { return f->key == key; });
         if (last && deletePending.erase(key)) {
             std::string name = CurrentName(hostFd);
-            if (!name.empty() && unlink(name.c_str()) == 0) attributes.erase(name);
+            if (!name.empty()) Unlink(name);
         }
         close(hostFd);
     }
@@ -1110,6 +1164,7 @@ struct OpenFile : simwin::Object {
 
 simwin::ResetHook resetHandles([] {
     deletePending.clear();
+    fatEntries.clear();
     folderSecurity.clear();
     for (std::string* text : descriptorsAllocated)
         delete text;
@@ -1142,6 +1197,26 @@ bool OnFatVolume(const std::string& host) {
     return false;
 }
 
+bool OpenBelow(const std::string& dir) {
+    const std::string prefix = dir + "/";
+    return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenFile* f) {
+        return CurrentName(f->hostFd).compare(0, prefix.size(), prefix) == 0;
+    });
+}
+
+DWORD FatEntry(uint64_t folder, const std::string& dir, const std::string& name) {
+    std::vector<std::string>& taken = fatEntries[folder];
+    for (size_t i = 0; i < taken.size(); i++)
+        if (taken[i] == name) return (DWORD)i;
+    for (size_t i = 0; i < taken.size(); i++)
+        if (!Exists(dir + "/" + taken[i])) {
+            taken[i] = name;
+            return (DWORD)i;
+        }
+    taken.push_back(name);
+    return (DWORD)(taken.size() - 1);
+}
+
 /* What both ways of setting information do; an NTSTATUS. */
 LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size) {
     auto f = FileOf(file);
@@ -1154,7 +1229,7 @@ LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size)
         memcpy(&bits, static_cast<const char*>(info) + 32, sizeof bits);
         bits &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
-        if (bits && !name.empty()) attributes[name] = bits;
+        if (bits && !name.empty()) attributes[AttrKey(name)] = bits;
         return 0;
     }
     if (size < 1 || !info) return kStatusLengthMismatch;
@@ -1276,7 +1351,7 @@ void SetListedLength(const std::string& winPath, uint64_t length) {
 
 void AddAttributes(const std::string& winPath, DWORD bits) {
     std::string host = HostPath(winPath);
-    attributes[host] = StoredAttributes(host) | bits;
+    attributes[AttrKey(host)] = StoredAttributes(host) | bits;
 }
 
 } // namespace simwin
@@ -1292,6 +1367,15 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
         function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return AsExport(SimConvertStringSecurityDescriptor);
     return nullptr;
+}
+
+bool MarkDeletedOnClose(const std::string& host) {
+    FileKey key;
+    if (!KeyOf(host, &key) || std::none_of(openFiles.begin(), openFiles.end(),
+                                           [&](const OpenFile* f) { return f->key == key; }))
+        return false;
+    deletePending.insert(key);
+    return true;
 }
 
 void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security) {
@@ -1401,8 +1485,12 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     info->nFileIndexLow = (DWORD)st.st_ino;
     // FAT: the folder's first cluster and the entry's place in it.
     struct stat parent;
-    if (OnFatVolume(name) && stat(std::filesystem::path(name).parent_path().c_str(), &parent) == 0)
+    const std::filesystem::path where(name);
+    if (OnFatVolume(name) && stat(where.parent_path().c_str(), &parent) == 0) {
         info->nFileIndexHigh = (DWORD)parent.st_ino;
+        info->nFileIndexLow = FatEntry((uint64_t)parent.st_ino, where.parent_path().string(),
+                                       where.filename().string());
+    }
     return TRUE;
 }
 

@@ -120,7 +120,9 @@ namespace simwin {
 void MapDrive(char letter, const std::string& hostRoot, UINT type = DRIVE_FIXED);
 /* Makes the mapped drive a FAT volume: a file's index (GetFileInformation-
    ByHandle) comes from its folder and its entry there, so it changes when
-   the file moves to another folder, as Windows documents for FAT. */
+   the file moves to another folder, and a new file in a freed entry takes
+   the old file's index, as Windows documents for FAT; a folder with a file
+   open below it cannot be renamed (ERROR_ACCESS_DENIED). */
 void SetFatVolume(char letter);
 /* Every root path GetDriveTypeA was asked about, in order. */
 const std::vector<std::string>& DriveQueries();

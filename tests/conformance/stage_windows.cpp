@@ -20,7 +20,8 @@ void RemoveTree(const std::string& dir) {
     HANDLE h = FindFirstFileA((dir + "*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = fd.cFileName;
+            // By its 8.3 name where it has one: the long one may not reach it.
+            std::string name = fd.cAlternateFileName[0] ? fd.cAlternateFileName : fd.cFileName;
             if (name == "." || name == "..") continue;
             std::string path = dir + name;
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -120,6 +121,26 @@ void End() {
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
     DeleteService();
+}
+
+bool PutNamed(const std::string& dir, const char* name, bool folder) {
+    // "\\?\" keeps the name as it is written.
+    WCHAR path[MAX_PATH] = L"\\\\?\\";
+    int n = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, path + 4, MAX_PATH - 4);
+    if (n <= 0 || !MultiByteToWideChar(CP_UTF8, 0, name, -1, path + 3 + n, MAX_PATH - 3 - n))
+        return false;
+    if (folder) return CreateDirectoryW(path, nullptr) != 0;
+    HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, "x", 1, &written, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok;
+}
+
+bool HardLink(const std::string& existing, const std::string& link) {
+    typedef BOOL(WINAPI * CreateHardLinkFn)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
+    auto make = Resolve<CreateHardLinkFn>(GetModuleHandleA("kernel32.dll"), "CreateHardLinkA");
+    return make && make(link.c_str(), existing.c_str(), nullptr);
 }
 
 std::string Dir() {

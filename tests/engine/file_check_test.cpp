@@ -285,6 +285,21 @@ TEST_F(FileCheckTest, UnopenableFilesAreSkipped) {
     EXPECT_TRUE(simwin::FileExists("C:\\held.exe"));
 }
 
+// A file its owner holds open for deleting, sharing everything, is read all
+// the same, also while it runs (its image's open shares reading and deleting).
+TEST_F(FileCheckTest, AFileHeldOpenForDeletingIsReadAllTheSame) {
+    for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew();
+        version();
+        RunVariant("C:\\tb.exe");
+        HANDLE holder = CreateFileA("C:\\tb.exe", DELETE, 7, nullptr, OPEN_EXISTING, 0, 0);
+        g_scan.memoryScanMode = true;
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        ReleaseMatchedImage();
+        CloseHandle(holder);
+    }
+}
+
 TEST_F(FileCheckTest, AutostartNameIsEmptiedOnlyBeforeTheFirstDetection) {
     simwin::WriteFile("C:\\clean.txt", "nothing here");
     strcpy(g_scan.autostartValueName, "Updater");

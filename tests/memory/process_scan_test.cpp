@@ -206,6 +206,11 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     DWORD long_ = simwin::StartProcess(
         {"C:\\evil\\long.exe", {}, simwin::Termination::Ends, "\\\\?\\C:\\evil\\long.exe"});
 
+    // A name the ANSI functions give by its best fit (a fullwidth "e").
+    PlantVariant("C:\\evil\\\xEF\xBD\x85vil.exe");
+    DWORD fit = simwin::StartProcess(
+        {"C:\\evil\\\xEF\xBD\x85vil.exe", {}, simwin::Termination::Ends, "C:\\evil\\evil.exe"});
+
     // A longer path than 259 characters, cut to them, names another file.
     const std::string cutTo = "C:\\Apps\\" + std::string(251, 'd');
     PlantVariant(cutTo);
@@ -219,13 +224,14 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_FALSE(simwin::IsRunning(hidden));
     EXPECT_TRUE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
+    EXPECT_FALSE(simwin::IsRunning(fit));
     EXPECT_FALSE(simwin::IsRunning(longVariant));
-    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe",
+    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe", "C:\\evil\\EVIL~1.EXE",
                                "C:\\Apps\\EEEEEE~1\\variant.exe"}));
     EXPECT_FALSE(simwin::FileExists(longer));
     EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 3);
+    EXPECT_EQ(g_scan.filesInfected, 4);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
