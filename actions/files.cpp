@@ -359,15 +359,31 @@ bool AddWininitRename(const char* destination, const char* source) {
 /* Who may write the folder: SYSTEM and the Administrators, with full
    control, inherited by what it holds; nothing inherited from above. */
 static const char kWaitingFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-static const unsigned kWaitingFolderTries = 100;
+/* A name taken in advance (or the instant before) makes the next one be
+   tried, a few times, each with a fresh random part. */
+static const unsigned kWaitingFolderTries = 4;
 
 typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
+typedef long(WINAPI* UuidCreateFn)(void*);
 
-/* Creates "X:\CleanPhantaxis-restart-N" on the drive of `path` with the
-   security above (the first N that does not exist yet: a folder someone
-   else made is never used) and moves the file into it, only while `path`
-   names the file `checked` (see MoveCheckedFile). `moved` gets the file's
-   new path. */
+/* "X:\CleanPhantaxis-restart-" and 32 hex digits of a random UUID (since
+   2000, UuidCreate draws every UUID from the system's random source), so no
+   one can make the folder in advance; false without one. */
+static bool WaitingFolderName(char* out, size_t size, char drive) {
+    auto create = Resolve<UuidCreateFn>("rpcrt4.dll", "UuidCreate");
+    unsigned char uuid[16];
+    if (!create || create(uuid) != 0) return false; // RPC_S_OK only
+    int n = snprintf(out, size, "%c:\\CleanPhantaxis-restart-", drive);
+    for (unsigned char byte : uuid)
+        n += snprintf(out + n, size - (size_t)n, "%02x", byte);
+    return n > 0 && (size_t)n < size;
+}
+
+/* Creates a folder of a random name (see WaitingFolderName) on the drive of
+   `path` with the security above (CreateDirectoryA fails for a name that
+   exists: a folder someone else made is never used) and moves the file into
+   it, only while `path` names the file `checked` (see MoveCheckedFile).
+   `moved` gets the file's new path. */
 static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
     const char* slash = strrchr(path, '\\');
     if (!slash || path[1] != ':') return false;
@@ -379,7 +395,7 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
     bool done = false;
     char folder[MAX_PATH];
     for (unsigned n = 1; n <= kWaitingFolderTries && !done; n++) {
-        snprintf(folder, sizeof folder, "%c:\\CleanPhantaxis-restart-%u", path[0], n);
+        if (!WaitingFolderName(folder, sizeof folder, path[0])) break;
         if (!CreateDirectoryA(folder, &security)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;

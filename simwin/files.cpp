@@ -49,6 +49,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -1030,6 +1031,9 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
 ** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
 ** the text for the folder it created with it.
+** UuidCreate (rpcrt4, 2000 and later) gives a random UUID: "For security
+** reasons, UuidCreate was modified so that it no longer uses a machine's MAC
+** address to generate UUIDs" (Microsoft's UuidCreate page); RPC_S_OK.
 */
 
 namespace {
@@ -1210,6 +1214,15 @@ BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void
     return TRUE;
 }
 
+long WINAPI SimUuidCreate(void* uuid) {
+    DWORD err;
+    if (simwin::Enter("UuidCreate", &err)) return (long)err;
+    static std::mt19937 random{std::random_device{}()};
+    for (int i = 0; i < 16; i++)
+        static_cast<unsigned char*>(uuid)[i] = (unsigned char)random();
+    return 0;
+}
+
 template <class F> FARPROC AsExport(F* fn) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
 }
@@ -1272,6 +1285,7 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
     if (library == "advapi32.dll" &&
         function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return AsExport(SimConvertStringSecurityDescriptor);
+    if (library == "rpcrt4.dll" && function == "UuidCreate") return AsExport(SimUuidCreate);
     return nullptr;
 }
 

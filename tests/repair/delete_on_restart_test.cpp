@@ -6,6 +6,7 @@
 #include "world.h"
 
 #include <functional>
+#include <set>
 #include <tuple>
 
 class DeleteOnRestartTest : public WorldTest {
@@ -263,7 +264,18 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     // into a folder of its own that only administrators and the system can
     // write, and schedule that; a path through a link, a folder someone else
     // made, or a move that fails arranges nothing.
-    const std::string waiting = "C:\\CleanPhantaxis-restart-1\\verylongname.exe";
+    // A folder's name holds 32 random hex digits (shown as '*'): a hundred
+    // folders made in advance, or the first name taken, stop nothing.
+    const std::string waiting = "C:\\CleanPhantaxis-restart-*\\verylongname.exe";
+    auto masked = [](std::string path) {
+        const std::string prefix = "C:\\CleanPhantaxis-restart-";
+        if (path.compare(0, prefix.size(), prefix) == 0 && path.size() >= prefix.size() + 32 &&
+            path.substr(prefix.size(), 32).find_first_not_of("0123456789abcdef") ==
+                std::string::npos)
+            path.replace(prefix.size(), 32, "*");
+        return path;
+    };
+    std::set<std::string> names;
     struct Row {
         const char* what;
         void (*version)();
@@ -272,9 +284,17 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     } rows[] = {
         {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
         {"XP", simwin::SetWindowsXp, [] {}, waiting},
-        {"10, first folder taken", simwin::SetWindows10,
-         [] { simwin::MakeDir("C:\\CleanPhantaxis-restart-1"); },
-         "C:\\CleanPhantaxis-restart-2\\verylongname.exe"},
+        {"10, folders taken", simwin::SetWindows10,
+         [] {
+             for (int n = 1; n <= 100; n++)
+                 simwin::MakeDir("C:\\CleanPhantaxis-restart-" + std::to_string(n));
+             simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, 3);
+         },
+         waiting},
+        {"XP, every name taken", simwin::SetWindowsXp,
+         [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
+        {"XP, no UUID", simwin::SetWindowsXp,
+         [] { simwin::FailCall("UuidCreate", 1824 /* RPC_S_UUID_LOCAL_ONLY */, -1); }, ""},
         {"XP, a link on the path", simwin::SetWindowsXp,
          [] {
              ASSERT_TRUE(MoveFileA("C:\\Program Files\\Phx", "C:\\Phx"));
@@ -296,15 +316,25 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
             pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
-        EXPECT_EQ(simwin::PendingDeletions(), pending);
+        std::vector<std::string> seen;
+        for (const std::string& each : simwin::PendingDeletions()) {
+            seen.push_back(masked(each));
+            names.insert(each);
+        }
+        EXPECT_EQ(seen, pending);
         for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
             EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
-        EXPECT_EQ(simwin::FileExists(r.scheduled.empty() ? kLong : r.scheduled), true);
-        if (r.scheduled.empty() || r.scheduled == kLong) continue;
+        if (r.scheduled.empty() || r.scheduled == kLong) {
+            EXPECT_TRUE(simwin::FileExists(kLong));
+            continue;
+        }
         EXPECT_FALSE(simwin::FileExists(kLong));
-        const std::string folder = r.scheduled.substr(0, r.scheduled.rfind('\\'));
+        const std::string real = simwin::PendingDeletions()[0];
+        EXPECT_TRUE(simwin::FileExists(real));
+        const std::string folder = real.substr(0, real.rfind('\\'));
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
     }
+    EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
     simwin::SetWindowsNt4();
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
