@@ -364,29 +364,73 @@ static const char kWaitingFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA
 static const unsigned kWaitingFolderTries = 4;
 
 typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
+/* Who owns the file that waits, and who may change it: the Administrators,
+   and the system; nothing inherited from the folder it came from. */
+static const char kWaitingFileSecurity[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
 typedef long(WINAPI* UuidCreateFn)(void*);
 
-/* "X:\CleanPhantaxis-restart-" and 32 hex digits of a random UUID (since
-   2000, UuidCreate draws every UUID from the system's random source), so no
-   one can make the folder in advance; false without one. */
-static bool WaitingFolderName(char* out, size_t size, char drive) {
+/* The folder that holds the waiting folders of the drive of `path` into
+   `out`: the Windows folder, when it is on that drive. Only administrators
+   and the system may rename, delete or replace the Windows folder or any
+   folder of its path, and the system holds files in it open from start to
+   shutdown; no other place of a volume is known to be so (the root of a
+   drive grants Everyone full control on 2000, so any user could rename a
+   folder there aside and put a junction in its place). False elsewhere. */
+static bool WaitingPlace(const char* path, char* out, UINT size) {
+    UINT n = GetWindowsDirectoryA(out, size);
+    return n > 2 && n < size && out[1] == ':' && path[1] == ':' &&
+           toupper((unsigned char)out[0]) == toupper((unsigned char)path[0]);
+}
+
+/* `place` and "\CleanPhantaxis-restart-" and 32 hex digits of a random UUID
+   (since 2000, UuidCreate draws every UUID from the system's random source),
+   so no one can make the folder in advance; false without one. */
+static bool WaitingFolderName(char* out, size_t size, const char* place) {
     auto create = Resolve<UuidCreateFn>("rpcrt4.dll", "UuidCreate");
     unsigned char uuid[16];
     if (!create || create(uuid) != 0) return false; // RPC_S_OK only
-    int n = snprintf(out, size, "%c:\\CleanPhantaxis-restart-", drive);
+    char name[64];
+    int n = snprintf(name, sizeof name, "CleanPhantaxis-restart-");
     for (unsigned char byte : uuid)
-        n += snprintf(out + n, size - (size_t)n, "%02x", byte);
-    return n > 0 && (size_t)n < size;
+        n += snprintf(name + n, sizeof name - (size_t)n, "%02x", byte);
+    return FileInFolder(out, size, place, name);
 }
 
-/* Creates a folder of a random name (see WaitingFolderName) on the drive of
-   `path` with the security above (CreateDirectoryA fails for a name that
-   exists: a folder someone else made is never used) and moves the file into
-   it, only while `path` names the file `checked` (see MoveCheckedFile).
-   `moved` gets the file's new path. */
+/* Makes the file `checked` at `path` the Administrators' own, with the
+   security above, through a handle that is proved to be that file: its
+   owner can then no longer move it out of the waiting folder. */
+static bool TakeOver(const char* path, const FileId& checked) {
+    auto set = Resolve<SetKernelObjectSecurityFn>("advapi32.dll", "SetKernelObjectSecurity");
+    auto toDescriptor = Resolve<StringToDescriptorFn>(
+        "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    void* descriptor = nullptr;
+    if (!set || !toDescriptor || !toDescriptor(kWaitingFileSecurity, 1, &descriptor, NULL))
+        return false;
+    HANDLE file = CreateFileA(path, WRITE_OWNER | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    bool done = false;
+    if (file != INVALID_HANDLE_VALUE) {
+        done = IsFile(file, checked) &&
+               set(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
+        CloseHandle(file);
+    }
+    LocalFree(descriptor);
+    return done;
+}
+
+/* Creates a folder of a random name (see WaitingFolderName) in the waiting
+   place of the drive of `path` with the security above (CreateDirectoryA
+   fails for a name that exists: a folder someone else made is never used),
+   takes the file over and moves it into that folder, only while `path`
+   names the file `checked` (see MoveCheckedFile). `moved` gets the file's
+   new path. */
 static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
     const char* slash = strrchr(path, '\\');
-    if (!slash || path[1] != ':') return false;
+    char place[kWinDirSize];
+    if (!slash || !WaitingPlace(path, place, sizeof place)) return false;
     auto toDescriptor = Resolve<StringToDescriptorFn>(
         "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     void* descriptor = nullptr;
@@ -395,13 +439,13 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
     bool done = false;
     char folder[MAX_PATH];
     for (unsigned n = 1; n <= kWaitingFolderTries && !done; n++) {
-        if (!WaitingFolderName(folder, sizeof folder, path[0])) break;
+        if (!WaitingFolderName(folder, sizeof folder, place)) break;
         if (!CreateDirectoryA(folder, &security)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done =
-            FileInFolder(moved, size, folder, slash + 1) && MoveCheckedFile(path, moved, *checked);
+        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, *checked) &&
+               MoveCheckedFile(path, moved, *checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;
@@ -409,6 +453,12 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
     }
     LocalFree(descriptor);
     return done;
+}
+
+bool HasWaitingPlace(const char* path) {
+    if (!path || GetPlatform() != PLATFORM_NT || GetNtGeneration() == NTGEN_4) return true;
+    char place[kWinDirSize];
+    return WaitingPlace(path, place, sizeof place);
 }
 
 bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {

@@ -189,7 +189,11 @@ void DeleteInfected(const char* path, const char* name) {
     PostLogLine("%s     %s Unable to remove", path, name);
     // Once a deletion waits for the restart, a later failed request must not
     // withdraw the restart offer: the flag only ever becomes set.
-    if (ScheduleDeleteOnRestart(path)) g_scan.restartNeeded = TRUE;
+    if (!HasWaitingPlace(path))
+        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
+                    name);
+    else if (ScheduleDeleteOnRestart(path))
+        g_scan.restartNeeded = TRUE;
 }
 
 const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
@@ -260,7 +264,11 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         return;
     }
     PostLogLine("%s     %s Unable to remove", path, name);
-    if (file.known && ScheduleDeleteOnRestart(path, &file.id)) g_scan.restartNeeded = TRUE;
+    if (!HasWaitingPlace(path))
+        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
+                    name);
+    else if (file.known && ScheduleDeleteOnRestart(path, &file.id))
+        g_scan.restartNeeded = TRUE;
 }
 
 /* The file check's delete: through the handle to the checked file, else by

@@ -266,15 +266,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     // made, or a move that fails arranges nothing.
     // A folder's name holds 32 random hex digits (shown as '*'): a hundred
     // folders made in advance, or the first name taken, stop nothing.
-    const std::string waiting = "C:\\CleanPhantaxis-restart-*\\verylongname.exe";
-    auto masked = [](std::string path) {
-        const std::string prefix = "C:\\CleanPhantaxis-restart-";
-        if (path.compare(0, prefix.size(), prefix) == 0 && path.size() >= prefix.size() + 32 &&
-            path.substr(prefix.size(), 32).find_first_not_of("0123456789abcdef") ==
-                std::string::npos)
-            path.replace(prefix.size(), 32, "*");
-        return path;
-    };
+    const std::string waiting = "C:\\WINDOWS\\CleanPhantaxis-restart-*\\verylongname.exe";
     std::set<std::string> names;
     struct Row {
         const char* what;
@@ -293,6 +285,12 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
          waiting},
         {"XP, every name taken", simwin::SetWindowsXp,
          [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
+        // Only the Windows folder's tree is out of every user's reach; the
+        // root of a drive is not (on 2000 it grants Everyone full control).
+        {"XP, the Windows folder on another drive", simwin::SetWindowsXp,
+         [] { simwin::SetWindowsDirectory("D:\\WINDOWS"); }, ""},
+        {"XP, the file cannot be taken over", simwin::SetWindowsXp,
+         [] { simwin::FailCall("SetKernelObjectSecurity", ERROR_ACCESS_DENIED); }, ""},
         {"XP, no UUID", simwin::SetWindowsXp,
          [] { simwin::FailCall("UuidCreate", 1824 /* RPC_S_UUID_LOCAL_ONLY */, -1); }, ""},
         {"XP, a link on the path", simwin::SetWindowsXp,
@@ -316,12 +314,9 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
             pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
-        std::vector<std::string> seen;
-        for (const std::string& each : simwin::PendingDeletions()) {
-            seen.push_back(masked(each));
+        for (const std::string& each : simwin::PendingDeletions())
             names.insert(each);
-        }
-        EXPECT_EQ(seen, pending);
+        EXPECT_EQ(PendingDeletionsMasked(), pending);
         for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
             EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
         if (r.scheduled.empty() || r.scheduled == kLong) {
@@ -333,9 +328,13 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_TRUE(simwin::FileExists(real));
         const std::string folder = real.substr(0, real.rfind('\\'));
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+        EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
     EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
+    EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
+    EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
+    EXPECT_TRUE(HasWaitingPlace("D:\\x.exe"));
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
