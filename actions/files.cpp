@@ -5,17 +5,20 @@
 ** MoveFileExA, on the 9x family through a "NUL=file" line in the [rename]
 ** section of wininit.ini, which Windows processes before it starts.
 **
+** The swap's own files are named cphxini.new and cphxini.old: wininit.old
+** and wininit.new belong to other programs and users, and are left alone.
+**
 ** wininit.ini may already hold other programs' pending work, so it is never
-** rewritten in place: the new content is written completely to wininit.new
+** rewritten in place: the new content is written completely to cphxini.new
 ** beside it and only then takes its place. 9x has no call that replaces a
-** file in one step, so the live file first steps aside as wininit.old, the
-** new one takes its name, and only then is wininit.old deleted; should the
+** file in one step, so the live file first steps aside as cphxini.old, the
+** new one takes its name, and only then is cphxini.old deleted; should the
 ** new one fail to take its place, the old one comes back (by rename, else by
 ** copy). So under any one or two failed operations wininit.ini ends up with
 ** its old content or the complete new content, and the old content is never
 ** gone: a request interrupted between the two renames finds it under
-** wininit.old, beside wininit.new, and puts it back first, unless Windows
-** has carried that content out since (wininit.bak holds it). A wininit.old
+** cphxini.old, beside cphxini.new, and puts it back first, unless Windows
+** has carried that content out since (wininit.bak holds it). A cphxini.old
 ** in any other company is deleted: its content was replaced, and may have
 ** run.
 ** A copy of the previous content also stays in the temporary folder, unless
@@ -262,25 +265,31 @@ bool AddWininitRename(const char* destination, const char* source) {
     char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
         bakPath[kWinDirSize + 16];
     if (!FileInFolder(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
-        !FileInFolder(newPath, sizeof newPath, winDir, "wininit.new") ||
-        !FileInFolder(oldPath, sizeof oldPath, winDir, "wininit.old") ||
+        !FileInFolder(newPath, sizeof newPath, winDir, "cphxini.new") ||
+        !FileInFolder(oldPath, sizeof oldPath, winDir, "cphxini.old") ||
         !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak"))
         return false;
 
-    // Leftovers of an earlier request. Only "no wininit.ini, but wininit.old
-    // and wininit.new" is a swap stopped between its two renames: the old
-    // content waits under wininit.old and comes back, before the stale
-    // wininit.new goes. Any other wininit.old is content that a later one
+    // Leftovers of an earlier request. Only "no wininit.ini, but cphxini.old
+    // and cphxini.new" is a swap stopped between its two renames: the old
+    // content waits under cphxini.old and comes back, before the stale
+    // cphxini.new goes. Any other cphxini.old is content that a later one
     // has replaced, and Windows may have carried that out at a restart since
     // (it renames wininit.ini to wininit.bak then): were it brought back, its
     // lines would run again. It is deleted, never restored. So is the
-    // wininit.old of a swap whose old content came back as a copy, and ran
-    // at a restart before wininit.new was gone: wininit.bak holds it then.
+    // cphxini.old of a swap whose old content came back as a copy, and ran
+    // at a restart before cphxini.new was gone: wininit.bak holds it then.
     // (An old content written again, byte for byte, after the same content
     // ran once is taken for such a one too, and is not carried out again.)
     bool exists = _access(iniPath, 0) == 0;
     const bool hasNew = _access(newPath, 0) == 0;
     bool hasOld = _access(oldPath, 0) == 0;
+    // A swap stopped between its renames, after which another program wrote
+    // a wininit.ini of its own: both contents wait to run, and neither is
+    // thrown away. Nothing more is written until the two are put together.
+    // (A wininit.ini that is a copy of the old content is the way back of a
+    // swap: see below.)
+    if (exists && hasOld && hasNew && !SameContent(iniPath, oldPath)) return false;
     if (!exists && hasOld && hasNew && !SameContent(oldPath, bakPath)) {
         if (!MoveFileA(oldPath, iniPath)) return false;
         exists = true;
@@ -342,8 +351,8 @@ bool AddWininitRename(const char* destination, const char* source) {
         return true;
     }
     // The old content comes back. Should both ways fail, it stays under
-    // wininit.old beside wininit.new, where the next request finds it. Once
-    // a copy stands in place, wininit.new goes first: wininit.old beside a
+    // cphxini.old beside cphxini.new, where the next request finds it. Once
+    // a copy stands in place, cphxini.new goes first: cphxini.old beside a
     // wininit.ini is never taken for an interrupted swap.
     if (MoveFileA(oldPath, iniPath)) {
         DeleteFileA(newPath);
