@@ -5,11 +5,12 @@
 ** The proof of a file is what the file check (engine/file_check.cpp) found
 ** when it read it:
 **  - on 2000 and later, a handle it opened on the file and the file's
-**    identity (engine/file_identity.h: volume and index). What goes through
+**    identity (engine/file_identity.h: volume and index); likewise on NT
+**    4.0, through ntdll's NtSetInformationFile. What goes through
 **    the handle needs no other proof; what must go by path first makes sure,
 **    here, that the path still names that identity through no link.
-**  - on 9x and NT 4.0 (no identities worth the name, no links), the path the
-**    check read, taken as it is.
+**  - on 9x (no identities worth the name, no links), the path the check
+**    read, taken as it is.
 */
 #ifndef CLEANPHANTAXIS_ACTIONS_FILES_H
 #define CLEANPHANTAXIS_ACTIONS_FILES_H

@@ -14,8 +14,8 @@
 ** and deleting (see file_identity.h): the check reads through a run-time
 ** descriptor made from it, the repair runs while it is open, and the delete
 ** goes through it; a file the memory scan found stays open until the scan's
-** second walk disposes of it. Where that open fails (9x, NT 4.0, a file
-** that refuses it), the file is opened read-only and closed before anything
+** second walk disposes of it. Where that open fails (9x, a file that
+** refuses it), the file is opened read-only and closed before anything
 ** touches it, and disposed of by path.
 **
 ** The walk asks CheckFileCouldHandle first, with the length the folder

@@ -346,8 +346,8 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_FALSE(simwin::IsRunning(pid));
         EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
-        // 2000 and later delete through the handle the check opened.
-        const bool byPath = !strcmp(version, "98") || !strcmp(version, "NT 4.0");
+        // The NT family deletes through the handle the check opened.
+        const bool byPath = !strcmp(version, "98");
         EXPECT_EQ(simwin::CallCount("DeleteFileA"), byPath ? 2 : 0);
         EXPECT_EQ(lines_,
                   std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
@@ -359,8 +359,8 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
 }
 
 TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
-    // NT 4.0, and a file that cannot be opened as a handle, go by path; on
-    // 2000 and later the file waits for the restart in a folder of its own.
+    // NT 4.0 schedules the file's own path (it has no junctions); on 2000
+    // and later the file waits for the restart in a folder of its own.
     const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*",
                       waiting = folder + "\\tb.exe";
     struct Row {
@@ -370,7 +370,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         bool openFails;
         std::string waits;
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "DeleteFileA", false, "C:\\tb.exe"},
+        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", false, "C:\\tb.exe"},
         {"XP", simwin::SetWindowsXp, "NtSetInformationFile", false, waiting},
         {"10", simwin::SetWindows10, "SetFileInformationByHandle", false, waiting},
         {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", true, waiting},
@@ -434,7 +434,7 @@ TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
         Renew();
         AttachWindow();
         g_scan.action = ACTION_DELETE;
-        if (!handle) simwin::SetWindowsNt4();
+        if (!handle) simwin::SetWindows98();
         Plant(54, "C:\\g.exe");
         simwin::FailCall(handle ? "NtSetInformationFile" : "SetFileAttributesA",
                          ERROR_ACCESS_DENIED);
