@@ -5,11 +5,12 @@
 ** The proof of a file is what the file check (engine/file_check.cpp) found
 ** when it read it:
 **  - on 2000 and later, a handle it opened on the file and the file's
-**    identity (engine/file_identity.h: volume and index). What goes through
+**    identity (engine/file_identity.h: volume and index); likewise on NT
+**    4.0, through ntdll's NtSetInformationFile. What goes through
 **    the handle needs no other proof; what must go by path first makes sure,
 **    here, that the path still names that identity through no link.
-**  - on 9x and NT 4.0 (no identities worth the name, no links), the path the
-**    check read, taken as it is.
+**  - on 9x (no identities worth the name, no links), the path the check
+**    read, taken as it is.
 */
 #ifndef CLEANPHANTAXIS_ACTIONS_FILES_H
 #define CLEANPHANTAXIS_ACTIONS_FILES_H
@@ -37,11 +38,15 @@ bool MarkForDeletion(HANDLE file);
 bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
 
 /* True when the deletion of `path` at the next restart is arranged. On NT
-   2000 and later the file is first moved into a folder of its own on its
-   volume that only administrators and the system can write, and that path is
-   scheduled; `path` must name the file `checked` (when given) through no
+   2000 and later the file is first taken over by the Administrators and
+   moved into a folder of its own in the Windows folder, which only
+   administrators and the system can write, and that path is scheduled; `path` must name the file `checked` (when given) through no
    link, else nothing is arranged. */
 bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr);
+/* False when `path` is on a drive where no file can wait for the restart
+   out of every user's reach (on 2000 and later, a drive other than the
+   Windows folder's): nothing is scheduled there. */
+bool HasWaitingPlace(const char* path);
 /* True when the line destination=source stands in the [rename] section of
    the Windows folder's wininit.ini, which Windows 9x processes at start. */
 bool AddWininitRename(const char* destination, const char* source);

@@ -14,8 +14,8 @@
 ** and deleting (see file_identity.h): the check reads through a run-time
 ** descriptor made from it, the repair runs while it is open, and the delete
 ** goes through it; a file the memory scan found stays open until the scan's
-** second walk disposes of it. Where that open fails (9x, NT 4.0, a file
-** that refuses it), the file is opened read-only and closed before anything
+** second walk disposes of it. Where that open fails (9x, a file that
+** refuses it), the file is opened read-only and closed before anything
 ** touches it, and disposed of by path.
 **
 ** The walk asks CheckFileCouldHandle first, with the length the folder
@@ -182,7 +182,11 @@ void DeleteInfected(const char* path, const char* name) {
     PostLogLine("%s     %s Unable to remove", path, name);
     // Once a deletion waits for the restart, a later failed request must not
     // withdraw the restart offer: the flag only ever becomes set.
-    if (ScheduleDeleteOnRestart(path)) g_scan.restartNeeded = TRUE;
+    if (!HasWaitingPlace(path))
+        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
+                    name);
+    else if (ScheduleDeleteOnRestart(path))
+        g_scan.restartNeeded = TRUE;
 }
 
 const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
@@ -253,7 +257,11 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         return;
     }
     PostLogLine("%s     %s Unable to remove", path, name);
-    if (file.known && ScheduleDeleteOnRestart(path, &file.id)) g_scan.restartNeeded = TRUE;
+    if (!HasWaitingPlace(path))
+        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
+                    name);
+    else if (file.known && ScheduleDeleteOnRestart(path, &file.id))
+        g_scan.restartNeeded = TRUE;
 }
 
 /* The file check's delete: through the handle to the checked file, else by

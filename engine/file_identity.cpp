@@ -29,7 +29,11 @@ bool LinkOrGone(const char* path) {
 
 } // namespace
 
-bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT && GetNtGeneration() != NTGEN_4; }
+/* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
+   FileDispositionInformation), and its NTFS has hard links (made through the
+   backup API), so a name may come to name another file between the check
+   and the disposal unless the checked handle stays open in between. */
+bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT; }
 
 HANDLE OpenCheckedFile(const char* path) {
     NativeFileNames native;

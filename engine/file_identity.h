@@ -24,7 +24,7 @@ struct FileId {
     DWORD indexLow;
 };
 
-/* Whether files are opened and deleted through handles: NT 2000 and later. */
+/* Whether files are opened and deleted through handles: the NT family. */
 bool CheckedFileHandles();
 
 /* Opens `path` (a real name, see NativeFileNames) for reading, for deleting

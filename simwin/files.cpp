@@ -59,6 +59,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -1097,6 +1098,13 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
 ** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
 ** the text for the folder it created with it.
+** SetKernelObjectSecurity sets a file's owner and DACL through a handle
+** that was opened with WRITE_OWNER and WRITE_DAC for them, else fails with
+** ERROR_ACCESS_DENIED (Microsoft's SetKernelObjectSecurity and "Standard
+** access rights" pages); the file keeps it wherever it moves.
+** UuidCreate (rpcrt4, 2000 and later) gives a random UUID: "For security
+** reasons, UuidCreate was modified so that it no longer uses a machine's MAC
+** address to generate UUIDs" (Microsoft's UuidCreate page); RPC_S_OK.
 */
 
 namespace {
@@ -1142,6 +1150,7 @@ std::set<FileKey> deletePending;
 std::map<uint64_t, std::vector<std::string>> fatEntries;
 std::set<std::string*> descriptorsAllocated; // security descriptors not yet freed
 std::map<std::string, std::string> folderSecurity;
+std::map<FileKey, std::string> fileSecurity;
 
 struct OpenFile : simwin::Object {
     int hostFd;
@@ -1166,6 +1175,7 @@ simwin::ResetHook resetHandles([] {
     deletePending.clear();
     fatEntries.clear();
     folderSecurity.clear();
+    fileSecurity.clear();
     for (std::string* text : descriptorsAllocated)
         delete text;
     descriptorsAllocated.clear();
@@ -1304,6 +1314,36 @@ BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void
     return TRUE;
 }
 
+BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descriptor) {
+    DWORD err;
+    if (simwin::Enter("SetKernelObjectSecurity", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto f = FileOf(object);
+    auto* text = static_cast<std::string*>(descriptor);
+    if (!f || !descriptorsAllocated.count(text)) {
+        SetLastError(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (((info & OWNER_SECURITY_INFORMATION) && !(f->access & WRITE_OWNER)) ||
+        ((info & DACL_SECURITY_INFORMATION) && !(f->access & WRITE_DAC))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    fileSecurity[f->key] = *text;
+    return TRUE;
+}
+
+long WINAPI SimUuidCreate(void* uuid) {
+    DWORD err;
+    if (simwin::Enter("UuidCreate", &err)) return (long)err;
+    static std::mt19937 random{std::random_device{}()};
+    for (int i = 0; i < 16; i++)
+        static_cast<unsigned char*>(uuid)[i] = (unsigned char)random();
+    return 0;
+}
+
 template <class F> FARPROC AsExport(F* fn) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
 }
@@ -1366,6 +1406,9 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
     if (library == "advapi32.dll" &&
         function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return AsExport(SimConvertStringSecurityDescriptor);
+    if (library == "advapi32.dll" && function == "SetKernelObjectSecurity")
+        return AsExport(SimSetKernelObjectSecurity);
+    if (library == "rpcrt4.dll" && function == "UuidCreate") return AsExport(SimUuidCreate);
     return nullptr;
 }
 
@@ -1387,6 +1430,13 @@ void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* secu
 std::string FolderSecurity(const std::string& winPath) {
     auto it = folderSecurity.find(HostPath(winPath));
     return it == folderSecurity.end() ? "" : it->second;
+}
+
+std::string FileSecurity(const std::string& winPath) {
+    FileKey key;
+    if (!KeyOf(HostPath(winPath), &key)) return "";
+    auto it = fileSecurity.find(key);
+    return it == fileSecurity.end() ? "" : it->second;
 }
 
 std::string HandleHostPath(HANDLE file) {

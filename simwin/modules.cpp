@@ -21,10 +21,8 @@ struct Library {
 };
 
 const Library kLibraries[] = {
-    {"kernel32.dll", 0x7C800000},
-    {"psapi.dll", 0x76BF0000},
-    {"ntdll.dll", 0x7C900000},
-    {"advapi32.dll", 0x77DD0000},
+    {"kernel32.dll", 0x7C800000}, {"psapi.dll", 0x76BF0000},  {"ntdll.dll", 0x7C900000},
+    {"advapi32.dll", 0x77DD0000}, {"rpcrt4.dll", 0x77E70000},
 };
 
 std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
@@ -92,6 +90,7 @@ bool Exported(const std::string& key, const std::string& function) {
         return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
     if (key == "advapi32.dll") return nt;
+    if (key == "rpcrt4.dll") return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
         return nt && simwin::MajorVersion() >= 6;
     if (key == "kernel32.dll" && function == "QueryDosDeviceA") return nt;

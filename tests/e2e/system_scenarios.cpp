@@ -988,7 +988,7 @@ void Scenario98() {
                                "[CombineVxDs]\r\naccess=1\r\n";
     Check(ReadBytes(copy) == (scheduled == last ? iniBefore : copied),
           "the temporary copy holds wininit.ini as the last request found it");
-    Check(!Exists(L"C:\\windows\\wininit.new"), "no wininit.new is left behind");
+    Check(!Exists(L"C:\\windows\\cphxini.new"), "no cphxini.new is left behind");
     Check(CountFiles(L"C:") == before - e.removed, "nothing but the specimens was removed");
     EndProcesses(w);
 }

@@ -366,8 +366,8 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_FALSE(simwin::IsRunning(pid));
         EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
-        // 2000 and later delete through the handle the check opened.
-        const bool byPath = !strcmp(version, "98") || !strcmp(version, "NT 4.0");
+        // The NT family deletes through the handle the check opened.
+        const bool byPath = !strcmp(version, "98");
         EXPECT_EQ(simwin::CallCount("DeleteFileA"), byPath ? 2 : 0);
         EXPECT_EQ(lines_,
                   std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
@@ -379,9 +379,10 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
 }
 
 TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
-    // NT 4.0, and a file that cannot be opened as a handle, go by path; on
-    // 2000 and later the file waits for the restart in a folder of its own.
-    const std::string waiting = "C:\\CleanPhantaxis-restart-1\\tb.exe";
+    // NT 4.0 schedules the file's own path (it has no junctions); on 2000
+    // and later the file waits for the restart in a folder of its own.
+    const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*",
+                      waiting = folder + "\\tb.exe";
     struct Row {
         const char* what;
         void (*version)();
@@ -389,7 +390,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         bool openFails;
         std::string waits;
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "DeleteFileA", false, "C:\\tb.exe"},
+        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", false, "C:\\tb.exe"},
         {"XP", simwin::SetWindowsXp, "NtSetInformationFile", false, waiting},
         {"10", simwin::SetWindows10, "SetFileInformationByHandle", false, waiting},
         {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", true, waiting},
@@ -400,16 +401,18 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         AttachWindow();
         g_scan.action = ACTION_DELETE;
         r.version();
+        simwin::MakeDir("C:\\WINDOWS");
         Plant(45, "C:\\tb.exe");
         simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, strcmp(r.failing, "DeleteFileA") != 0);
         if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_EQ(lines_, std::vector<std::string>{
                               "C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
-        EXPECT_TRUE(simwin::FileExists(r.waits));
         std::vector<std::string> pending{r.waits}; // and the emptied folder after it
-        if (r.waits == waiting) pending.push_back("C:\\CleanPhantaxis-restart-1");
-        EXPECT_EQ(simwin::PendingDeletions(), pending);
+        if (r.waits == waiting) pending.push_back(folder);
+        EXPECT_EQ(PendingDeletionsMasked(), pending);
+        ASSERT_FALSE(simwin::PendingDeletions().empty());
+        EXPECT_TRUE(simwin::FileExists(simwin::PendingDeletions()[0]));
         EXPECT_EQ(g_scan.filesRemoved, 0);
         EXPECT_EQ(g_scan.filesInfected, 1);
         EXPECT_TRUE(g_scan.restartNeeded);
@@ -424,6 +427,25 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
+    // A drive with no place out of users' reach (not the Windows folder's):
+    // nothing waits there, and the log says so.
+    for (bool handle : {true, false}) {
+        Renew();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        simwin::SetWindowsXp();
+        simwin::SetWindowsDirectory("D:\\WINDOWS");
+        Plant(45, "C:\\tb.exe");
+        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 1);
+        if (!handle) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_EQ(lines_, (std::vector<std::string>{
+                              "C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove",
+                              "C:\\tb.exe     W32/Phantaxis.Backdoor Not scheduled for restart: "
+                              "no protected folder on its drive"}));
+        EXPECT_TRUE(simwin::PendingDeletions().empty());
+        EXPECT_FALSE(g_scan.restartNeeded);
+    }
 }
 
 TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
@@ -432,7 +454,7 @@ TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
         Renew();
         AttachWindow();
         g_scan.action = ACTION_DELETE;
-        if (!handle) simwin::SetWindowsNt4();
+        if (!handle) simwin::SetWindows98();
         Plant(54, "C:\\g.exe");
         simwin::FailCall(handle ? "NtSetInformationFile" : "SetFileAttributesA",
                          ERROR_ACCESS_DENIED);

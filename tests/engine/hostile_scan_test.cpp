@@ -254,6 +254,16 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             simwin::MakeDirLink("C:\\v", "C:\\WINDOWS\\system32");
         });
     };
+    // NT 4.0: the file's name is made a hard link to the system's file.
+    const std::function<void()> hardLinked = [] {
+        simwin::OnCall("RegOpenKeyExA", [] {
+            if (simwin::CallCount("RegOpenKeyExA") != 1 ||
+                !MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"))
+                return; // the checked file's handle refuses it
+            std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\system32\\x.exe"),
+                                              simwin::HostPath("C:\\v\\x.exe"));
+        });
+    };
     struct Row {
         const char* what;
         int32_t action;
@@ -265,6 +275,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     } rows[] = {
         {"delete, XP", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "", "removed", true},
         {"delete, 10", ACTION_DELETE, simwin::SetWindows10, toSystem, "", "removed", true},
+        {"delete, NT 4.0, hard link", ACTION_DELETE, simwin::SetWindowsNt4, hardLinked, "",
+         "removed", true},
         {"rename", ACTION_RENAME, simwin::SetWindowsXp, toSystem, "", "Rename failed", false},
         {"restart", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "NtSetInformationFile",
          "Unable to remove", false},

@@ -5,7 +5,7 @@ root=${1:-$(dirname "$0")/../..}
 cd "$root" || exit 2
 calls='TerminateProcess|ControlService|DeleteService|DeleteFileA|MoveFileExA|MoveFileA|CopyFileA'
 calls+='|SetFileAttributesA|CreateDirectoryA|RemoveDirectoryA|RegDeleteKeyA|RegDeleteValueA'
-calls+='|SetFileInformationByHandle|NtSetInformationFile|ExitWindowsEx|_write|fwrite'
+calls+='|SetFileInformationByHandle|NtSetInformationFile|SetKernelObjectSecurity|ExitWindowsEx|_write|fwrite'
 # A call (the name and its parenthesis), a function resolved by its name, a
 # file opened for writing.
 pattern="\\b($calls)\\(|\"($calls)\"|_O_(WRONLY|RDWR|CREAT|APPEND|TRUNC)|fopen\\([^,]*, *\"[^\"]*[wa+]"
