@@ -8,7 +8,10 @@
 **  - a read-only file, a running program's image and a file some process
 **    (this one included, through a run-time descriptor) holds open cannot be
 **    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only;
-**  - CopyFileA of a file onto itself fails and leaves it alone;
+**  - CopyFileA of a file onto itself fails and leaves it alone; it reads the
+**    source sharing everything and writes the target sharing reading and
+**    writing (nothing on 9x); a read-only source gives a read-only copy;
+**  - a rename that changes only the letter case stores the new spelling;
 **  - GetShortPathNameA gives a long name its generated 8.3 form: the first
 **    six usable characters upper-cased, "~N", and up to three characters of
 **    the extension ("Program Files" -> "PROGRA~1"); N counts up among the
@@ -452,6 +455,14 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
     struct stat replaced;
     const bool lastName = replacing && lstat(to.c_str(), &replaced) == 0 && replaced.st_nlink <= 1;
     const std::string replacedKey = AttrKey(to);
+    if (from == to) {
+        // A new spelling of the same name: the entry takes the new letter case.
+        std::string dir, last, given = newName;
+        SplitLast(to, &dir, &last);
+        given = given.substr(given.find_last_of("\\/") + 1);
+        given.erase(given.find_last_not_of(". ") + 1);
+        if (given != last && strcasecmp(given.c_str(), last.c_str()) == 0) to = dir + given;
+    }
     if (rename(from.c_str(), to.c_str()) != 0) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
@@ -912,8 +923,8 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     }
     std::string from = Resolve(existing), to = Resolve(newName);
     if (InvalidName(existing) || !Exists(from) || IsDir(from)) return Refuse(existing, from);
-    // The copy reads the source sharing reading only.
-    if (DWORD sharing = simwin::SharingError(from, GENERIC_READ, FILE_SHARE_READ)) {
+    // The copy reads the source sharing reading, writing and deletion.
+    if (DWORD sharing = simwin::SharingError(from, GENERIC_READ, 7)) {
         SetLastError(sharing);
         return FALSE;
     }
@@ -930,8 +941,20 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
             SetLastError(ERROR_FILE_EXISTS);
             return FALSE;
         }
-        if (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY || BusyError(to, false)) {
+        if (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY ||
+            simwin::LockOf(to) == simwin::FileLock::RunningImage) {
             SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // The target is opened for writing, sharing reading and writing on
+        // NT and nothing on 9x.
+        const DWORD share = simwin::PlatformId() == VER_PLATFORM_WIN32_NT ? 3 : 0;
+        if (DWORD sharing = simwin::SharingError(to, GENERIC_WRITE, share)) {
+            SetLastError(sharing);
+            return FALSE;
+        }
+        if (!share && simwin::IsOpenByStream(to)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
             return FALSE;
         }
     }
@@ -942,6 +965,13 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
         return FALSE;
     }
     out << in.rdbuf();
+    out.close();
+    // The copy takes the source's attributes, read-only among them.
+    auto stored = attributes.find(AttrKey(from));
+    if (stored != attributes.end())
+        attributes[AttrKey(to)] = stored->second;
+    else
+        attributes.erase(AttrKey(to));
     return TRUE;
 }
 

@@ -116,12 +116,14 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) 
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return nullptr;
     }
-    if (machineName && machineName[0]) { // only the local machine is modelled
-        SetLastError(ERROR_INVALID_NAME);
+    if (machineName && machineName[0]) { // only the local machine is reachable
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
     }
+    // The failed services' database exists in name only; any other is unknown.
     if (databaseName && _stricmp(databaseName, "ServicesActive") != 0) {
-        SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
+        SetLastError(_stricmp(databaseName, "ServicesFailed") == 0 ? ERROR_DATABASE_DOES_NOT_EXIST
+                                                                   : ERROR_INVALID_NAME);
         return nullptr;
     }
     if (denyManager && (access & ~kManagerReadRights)) {

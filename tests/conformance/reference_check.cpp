@@ -98,6 +98,12 @@ std::string HeldReadWrite() {
 std::string HeldAll() {
     return Held(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
+std::string HeldWriterSharingRead() { return Held(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }
+std::string HeldWriterSharingWrite() { return Held(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE); }
+std::string HeldWriteOnly() { return Held(GENERIC_WRITE, FILE_SHARE_READ); }
+std::string HeldReadSharingReadWrite() { return Held(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE); }
+std::string HeldForDelete() { return Held(DELETE, FILE_SHARE_READ); }
+std::string HeldForDeleteSharingAll() { return Held(DELETE, 7); }
 /* Marked for deletion through a handle still open. */
 std::string Pending() {
     std::string f = Held(DELETE | GENERIC_READ, 7);
@@ -367,6 +373,7 @@ const Fact kFacts[] = {
 {"MoveFileA", S(HeldNone), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_MoveFileA")},
 {"MoveFileA", S(HeldAll), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {1}, {}, W("file.c test_MoveFileA")},
 {"MoveFileA", S(Folder), CALL(MoveFileA(p, (Dir() + "renamed").c_str())), {1}, {}, W("file.c test_MoveFileA (a folder moves)")},
+{"MoveFileA", S(Nothing), [](const std::string&) { std::string a = Dir() + "Remove Me"; stage::Put(a, "x"); SetLastError(kMark); BOOL ok = MoveFileA(a.c_str(), (Dir() + "Remove me").c_str()); WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(a.c_str(), &fd); Got g = Answer(ok, h != INVALID_HANDLE_VALUE ? fd.cFileName : "none"); FindClose(h); return g; }, {1, kAny, "Remove me"}, {}, W("file.c test_MoveFileA (only the letter case changes)"), "keeps the old spelling"},
 {"MoveFileA", S(Running), CALL((MoveFileA(p, (Dir() + "moved.exe").c_str()) && MoveFileA((Dir() + "moved.exe").c_str(), p)) || GetLastError() == ERROR_NOT_SAME_DEVICE), {1}, {}, "doc: MoveFileEx (a loaded image may be renamed)"},
 {"MoveFileExA", S(ReadOnly), CALL(MoveFileExA(Other().c_str(), p, MOVEFILE_REPLACE_EXISTING)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_MoveFileA (a read-only target)"), kRoot},
 {"MoveFileExA", S(Folder), CALL(MoveFileExA(Other().c_str(), p, MOVEFILE_REPLACE_EXISTING)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_MoveFileA (a folder target)")},
@@ -376,6 +383,14 @@ const Fact kFacts[] = {
 {"CopyFileA", S(Plain), CALL(CopyFileA(p, p, FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA (onto itself)")},
 {"CopyFileA", S(HeldNone), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA")},
 {"CopyFileA", S(HeldRead), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {1}, {}, W("file.c test_CopyFileA (the source is opened for reading, sharing reading)")},
+{"CopyFileA", S(HeldWriterSharingRead), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {1}, {}, W("file.c test_CopyFileA (the source is opened sharing writing)")},
+{"CopyFileA", S(HeldForDelete), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {1}, {}, W("file.c test_CopyFileA (the source is opened sharing deletion; NT 4 to XP: a sharing violation)")},
+{"CopyFileA", S(HeldWriteOnly), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA (the target is opened for writing)")},
+{"CopyFileA", S(HeldWriterSharingWrite), CALL(CopyFileA(Other().c_str(), p, FALSE)), {1}, {0, ERROR_SHARING_VIOLATION}, W("file.c test_CopyFileA (the target is opened sharing reading and writing; 9x: nothing)")},
+{"CopyFileA", S(HeldReadSharingReadWrite), CALL(CopyFileA(Other().c_str(), p, FALSE)), {1}, {0, ERROR_SHARING_VIOLATION}, W("file.c test_CopyFileA (9x: the target shares nothing)")},
+{"CopyFileA", S(HeldForDeleteSharingAll), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA (the target is not opened sharing deletion)")},
+{"CopyFileA", S(HeldRead), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA (a target held sharing only reading)")},
+{"CopyFileA", S(ReadOnly), [](const std::string& s) { std::string c = Dir() + "copy.exe"; SetLastError(kMark); Got g = Answer(CopyFileA(s.c_str(), c.c_str(), TRUE), GetFileAttributesA(c.c_str()) & FILE_ATTRIBUTE_READONLY ? "read-only" : "writable"); SetFileAttributesA(c.c_str(), FILE_ATTRIBUTE_NORMAL); return g; }, {1, kAny, "read-only"}, {}, W("file.c test_CopyFileA (the copy is read-only too)")},
 // Files: folders and listings.
 {"CreateDirectoryA", S(Folder), CALL(CreateDirectoryA(p, nullptr)), {0, ERROR_ALREADY_EXISTS}, {}, W("directory.c test_CreateDirectoryA")},
 {"CreateDirectoryA", S(Plain), CALL(CreateDirectoryA(p, nullptr)), {0, ERROR_ALREADY_EXISTS}, {}, W("directory.c test_CreateDirectoryA")},
@@ -449,6 +464,9 @@ const Fact kFacts[] = {
 {"RegOpenKeyExA", S(Views), CALL(OpenIn("Software\\Wow6432Node\\CleanPhantaxis Conformance\\Viewed", KEY_WOW64_64KEY)), {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_redirection (the 32-bit view is Wow6432Node in the 64-bit one)"},
 {"RegCloseKey", S(Nothing), CALL(RegCloseKey((HKEY)nullptr)), {ERROR_INVALID_HANDLE}, {}, "advapi32/tests/registry.c test_reg_close_key"},
 // Services.
+{"OpenSCManagerA", S(Nothing), CALL(OpenSCManagerA(nullptr, "DoesNotExist", SC_MANAGER_CONNECT) != nullptr), {0, ERROR_INVALID_NAME}, {}, "advapi32/tests/service.c test_open_scm (an unknown database)"},
+{"OpenSCManagerA", S(Nothing), CALL(OpenSCManagerA(nullptr, "ServicesFailed", SC_MANAGER_CONNECT) != nullptr), {0, ERROR_DATABASE_DOES_NOT_EXIST}, {}, "advapi32/tests/service.c test_open_scm (the failed services' database)"},
+{"OpenSCManagerA", S(Nothing), CALL(OpenSCManagerA("DOESNOTEXIST", "ServicesActive", SC_MANAGER_CONNECT) != nullptr), {0, RPC_S_SERVER_UNAVAILABLE}, {}, "advapi32/tests/service.c test_open_scm (an unknown machine)", "another error"},
 {"OpenServiceA", S(NoService), CALL(OpenService(p, SERVICE_QUERY_STATUS)), {0, ERROR_SERVICE_DOES_NOT_EXIST}, {}, "advapi32/tests/service.c test_open_svc"},
 {"OpenServiceA", S(Nothing), CALL(OpenService(nullptr, SERVICE_QUERY_STATUS)), {0, ERROR_INVALID_ADDRESS}, {}, "advapi32/tests/service.c test_open_svc (no name)"},
 {"ControlService", S(StoppedService), [](const std::string& s) { return Control(s.c_str(), SERVICE_CONTROL_STOP); }, {0, ERROR_SERVICE_NOT_ACTIVE, "state=1"}, {}, "doc: ControlService (ERROR_SERVICE_NOT_ACTIVE fills the status)"},
