@@ -179,7 +179,9 @@ TEST_F(MemoryScanTest, Windows9xRemovesTheRunningVariantThenWalksTheDrives) {
 TEST_F(MemoryScanTest, NtOffersTheRestartWhenTheImageWaitsForIt) {
     // NT 4.0: the image, still held by another program, is left for the
     // restart; the question comes although the variant's process ended.
+    // psapi.dll installed: without it NT 4.0 reads no image path.
     simwin::SetWindowsNt4();
+    simwin::SetLibraryPresent("psapi.dll", true);
     RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
     HANDLE held =
         CreateFileA("C:\\x\\svc.exe", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
