@@ -16,9 +16,10 @@
 bool DrivePathOf(const char* reported, char* out, size_t size);
 
 /* Whether two drive paths name one file: equal ignoring case, equal in
-   their short (8.3) forms, or, where both open, the same file by identity
-   (volume serial number and file index: hard links, another drive letter for
-   the folder). Under WoW64 both are read in the names a 64-bit program uses. */
+   their short (8.3) forms, or, where both open on one drive letter, the same
+   file by identity (volume serial number and file index: hard links). Two
+   drive letters are never proved one volume by the serial a volume reports
+   of itself. Under WoW64 both are read in the names a 64-bit program uses. */
 bool SameFile(const char* a, const char* b);
 
 #endif

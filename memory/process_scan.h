@@ -20,7 +20,8 @@ struct ProcessImage {
     uint32_t processId;
     /* Deliberate: 340 bytes for at most 259 characters and the terminator;
        the rest stays zero. The listing never cuts a path: a longer one is
-       held by its short form; pinned by
+       held by its short form (a process whose path has none is not
+       listed); pinned by
        ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly (the long path) and a
        static_assert in tests/world.cpp (the room). */
     char imagePath[340];
@@ -58,7 +59,9 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    GetProcessImageFileNameA with the volume's drive letter on XP and 2003;
    only where neither exists (NT 4.0 with psapi.dll installed, 2000) the
    loader's record, GetModuleFileNameExA. A path longer than 259 characters
-   is listed by its short form, never cut. With `enableDebugOnDenied`, an
+   is listed by its short form, never cut; one with no short form (8.3
+   names turned off) is left out, as is an image on a device no drive
+   letter of this session names (a share, a volume without a letter). With `enableDebugOnDenied`, an
    open refused with ERROR_ACCESS_DENIED enables SeDebugPrivilege and is
    tried once more. Sets *listed to false when psapi.dll or the functions
    are missing, the list is empty, or a record cannot be allocated (the

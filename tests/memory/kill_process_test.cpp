@@ -122,7 +122,9 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
    file ends. NT 4.0 ends nothing by name (Word, a database, the RPC
    service), with psapi.dll only the file's process. From XP on the kernel
    names the image, not the loader's record (`record`) that the variant may
-   rewrite (Windows' shell) or that names its user's own drive letter (S:). */
+   rewrite (Windows' shell) or that names its user's own drive letter (S:).
+   A volume the user brings (E:) may claim the serial and index of any
+   file: only one drive letter proves one volume. */
 TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
     struct Row {
         void (*version)();
@@ -145,11 +147,18 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         {simwin::SetWindows10, "C:\\TEMP\\s.exe", "C:\\Windows\\System32\\smss.exe", true},
         {simwin::SetWindows10, "C:\\TEMP\\v.exe", "C:\\Windows\\explorer.exe", true,
          "C:\\Windows\\explorer.exe"},
+        {simwin::SetWindowsXp, "E:\\v.exe", "C:\\Office\\WINWORD.EXE", true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.variant);
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
+        if (r.variant[0] == 'E') { // one host file: one serial and index on both drives
+            MapDrive('E');
+            simwin::WriteFile(r.real, "MZ");
+            std::filesystem::create_hard_link(simwin::HostPath(r.real),
+                                              simwin::HostPath(r.variant));
+        }
         DWORD real = Run(r.real);
         DWORD variant = simwin::StartProcess({r.variant, {}, simwin::Termination::Ends, r.record});
         EXPECT_EQ(KillProcessByImage(r.variant), r.variantEnds ? 1 : 0);
