@@ -18,6 +18,8 @@
 #include "repair/autostart.h"
 #include "engine/scan_state.h"
 #include "repair/hosts_file.h"
+#include "repair/service_command.h"
+#include "platform/join_path.h"
 #include "platform/wow64.h"
 
 namespace {
@@ -242,13 +244,6 @@ char* ExpandWhole(const char* source, char* local, DWORD localSize, char** heap)
     return nullptr;
 }
 
-/* A bare name starts a file of the system folder. In the 32-bit view of
-   64-bit Windows, a 32-bit program's system folder is SysWOW64. */
-bool InSystemDirectory(const char* lowerPath, REGSAM view) {
-    return strstr(lowerPath, "\\system\\") || strstr(lowerPath, "\\system32\\") ||
-           (view == KEY_WOW64_32KEY && strstr(lowerPath, "\\syswow64\\"));
-}
-
 /* The text of a value the 32-bit view holds, with the file it names under
    the name the walk met it by (System32 -> SysWOW64), in lower case; `text`
    itself elsewhere. Null only when no memory is left. */
@@ -310,6 +305,31 @@ bool BareStartsFile(const char* data, const char* fileName) {
         return false;
     NextName(rest, ",", library, sizeof library);
     return IsFileName(library, fileName, ".dll");
+}
+
+/* Whether the bare command `data` starts the file `file` itself: its
+   program found as CreateProcess finds it for the shell (Explorer lies in
+   the Windows folder, searched first: "explorer.exe" there is never
+   System32's), or the library a rundll32 host loads, found by the loader
+   from System32, where the host lies. A file of the same name elsewhere
+   (a user's "system32" folder, System beside System32) is another. */
+bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
+    char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
+    const char* rest = NextName(data, "", program, sizeof program);
+    if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
+        return SameFileAs(found, file);
+    // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
+    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if (view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
+        JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
+        JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
+        SameFileAs(found, file))
+        return true;
+    if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
+        return false;
+    NextName(rest, ",", library, sizeof library);
+    return library[0] && SearchedFile(library, ".dll", false, found, sizeof found) &&
+           SameFileAs(found, file);
 }
 
 /* A buffer from malloc, freed when its holder goes out of scope: the value
@@ -402,7 +422,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             const bool starts = bareReference && BareStartsFile(data, fileName);
             if (bareReference && (starts || strstr(data, fileName))) {
                 bare = true;
-                inSystem = inSystem || (starts && InSystemDirectory(form, view));
+                inSystem = inSystem || (starts && BareStartsVariant(data, currentFile, view));
             }
             const size_t n = strlen(form);
             fullPath = fullPath || NamesFile(rawPath, data[0] == '"', form, n) ||
@@ -413,7 +433,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
             NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
         if (bare) {
-            // Bare rule: only a file in a system directory; the full-path rule is not tried.
+            // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(root, subKey, name, view)) {
                 RememberValueName(name, subKey, view);
                 PostLogLine("System Registry     %s removed", kWalkName);

@@ -154,21 +154,24 @@ bool IsFile(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-/* `folder` + "\" + `name`, with ".exe" where the name has no extension. */
-bool InFolder(const char* folder, const char* name, char* out, size_t size) {
+/* `folder` + "\" + `name`, with `extension` where the name has none. */
+bool InFolder(const char* folder, const char* name, const char* extension, char* out, size_t size) {
     const char* last = strrchr(name, '\\');
-    const bool extension = strchr(last ? last : name, '.') != NULL;
+    const bool dotted = strchr(last ? last : name, '.') != NULL;
     const size_t length = strlen(folder);
     const char* separator = length && folder[length - 1] == '\\' ? "" : "\\";
     char joined[MAX_PATH];
     return JoinPath(joined, sizeof joined, folder, separator, name) &&
-           JoinPath(out, size, joined, extension ? "" : ".exe");
+           JoinPath(out, size, joined, dotted ? "" : extension);
 }
 
 /* Where a bare name is looked for, in order; `index` counts from 0. False
-   past the last. Folders of PATH come from the machine's Path. */
-bool SearchFolder(int index, char* out, size_t size) {
+   past the last. Folders of PATH come from the machine's Path. The caller
+   is the service manager (or a host of System32, for the library it
+   loads), or, with `shell`, Explorer, loaded from the Windows folder. */
+bool SearchFolder(int index, char* out, size_t size, bool shell = false) {
     char windows[MAX_PATH];
+    if (index == 0 && shell) return WindowsFolder(out, size);
     if (index < 2) { // the application's folder, then its current folder
         UINT n = GetSystemDirectoryA(out, (UINT)size);
         return n > 0 && n < size;
@@ -195,22 +198,30 @@ bool SearchFolder(int index, char* out, size_t size) {
     return true;
 }
 
+} // namespace
+
+bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size) {
+    char folder[MAX_PATH];
+    for (int i = 0; i < 1024; i++) {
+        if (!SearchFolder(i, folder, sizeof folder, shell)) {
+            if (i < 5) continue;
+            return false;
+        }
+        if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) && IsFile(file))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
 /* The file `program` (one candidate cut from a command) names, as
    CreateProcess finds it; false when it names none that exists. */
 bool ProgramFile(const char* program, char* file, size_t size) {
     char path[MAX_PATH], folder[MAX_PATH];
     if (!program[0]) return false;
-    if (!strchr(program, '\\') && !strchr(program, ':')) {
-        for (int i = 0; i < 1024; i++) {
-            if (!SearchFolder(i, folder, sizeof folder)) {
-                if (i < 5) continue;
-                return false;
-            }
-            if (IsDrivePath(folder) && InFolder(folder, program, file, size) && IsFile(file))
-                return true;
-        }
-        return false;
-    }
+    if (!strchr(program, '\\') && !strchr(program, ':'))
+        return SearchedFile(program, ".exe", false, file, size);
     if (program[0] == '\\' && program[1] != '\\' && program[1] != '?' &&
         _strnicmp(program, "\\SystemRoot\\", 12) != 0) {
         // Rooted: on the system drive.
@@ -226,11 +237,12 @@ bool ProgramFile(const char* program, char* file, size_t size) {
     }
     char* slash = strrchr(path, '\\');
     *slash = 0;
-    const bool found = InFolder(path, slash + 1, file, size) && IsFile(file);
+    const bool found = InFolder(path, slash + 1, ".exe", file, size) && IsFile(file);
     return found;
 }
 
-/* Whether two existing files are one: by name, or by the file's identity. */
+} // namespace
+
 bool SameFileAs(const char* a, const char* b) {
     if (SameFile(a, b)) return true;
     HANDLE first = OpenFileForReading(a);
@@ -244,8 +256,6 @@ bool SameFileAs(const char* a, const char* b) {
     CloseHandle(first);
     return same;
 }
-
-} // namespace
 
 bool ServiceCommandFile(const char* command, char* file, size_t size) {
     char expanded[COMMAND_SIZE];

@@ -22,4 +22,15 @@ bool ServiceCommandFile(const char* command, char* file, size_t size);
    hard link, another spelling), by the file's identity. */
 bool ServiceCommandRunsFile(const char* command, const char* image);
 
+/* The file a name without a path starts, found as CreateProcess (or, for a
+   library, LoadLibrary) finds it: in the caller's folder (with `shell`,
+   Explorer's, the Windows folder; else System32, where the service manager
+   and rundll32 lie), System32, System, the Windows folder, then the
+   machine's Path; `extension` added to a name without one. False when
+   none exists. */
+bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size);
+
+/* Whether two existing files are one: by name, or by the file's identity. */
+bool SameFileAs(const char* a, const char* b);
+
 #endif
