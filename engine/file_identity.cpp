@@ -103,3 +103,16 @@ bool PathNamesFile(const char* path, const FileId& id) {
     CloseHandle(file);
     return same;
 }
+
+bool SameIdentity(const char* a, const char* b) {
+    HANDLE fileA = OpenFileForReading(a);
+    if (fileA == INVALID_HANDLE_VALUE) return false;
+    HANDLE fileB = OpenFileForReading(b);
+    FileId idA, idB;
+    const bool same = fileB != INVALID_HANDLE_VALUE && IdentityOf(fileA, &idA) &&
+                      IdentityOf(fileB, &idB) && idA.volume == idB.volume &&
+                      idA.indexHigh == idB.indexHigh && idA.indexLow == idB.indexLow;
+    CloseHandle(fileA);
+    if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
+    return same;
+}

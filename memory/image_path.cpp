@@ -54,20 +54,6 @@ static bool ShortForm(const char* path, char* out, DWORD size) {
     return n > 0 && n < size;
 }
 
-/* Whether both paths open, and open one file: the same volume and index. */
-static bool SameIdentity(const char* a, const char* b) {
-    HANDLE fileA = OpenFileForReading(a);
-    if (fileA == INVALID_HANDLE_VALUE) return false;
-    HANDLE fileB = OpenFileForReading(b);
-    FileId idA, idB;
-    const bool same = fileB != INVALID_HANDLE_VALUE && IdentityOf(fileA, &idA) &&
-                      IdentityOf(fileB, &idB) && idA.volume == idB.volume &&
-                      idA.indexHigh == idB.indexHigh && idA.indexLow == idB.indexLow;
-    CloseHandle(fileA);
-    if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
-    return same;
-}
-
 bool SameFile(const char* a, const char* b) {
     if (_stricmp(a, b) == 0) return true;
     char shortA[MAX_PATH], shortB[MAX_PATH];

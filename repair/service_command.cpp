@@ -243,19 +243,7 @@ bool ProgramFile(const char* program, char* file, size_t size) {
 
 } // namespace
 
-bool SameFileAs(const char* a, const char* b) {
-    if (SameFile(a, b)) return true;
-    HANDLE first = OpenFileForReading(a);
-    if (first == INVALID_HANDLE_VALUE) return false;
-    HANDLE second = OpenFileForReading(b);
-    FileId one, two;
-    const bool same = second != INVALID_HANDLE_VALUE && IdentityOf(first, &one) &&
-                      IdentityOf(second, &two) && one.volume == two.volume &&
-                      one.indexHigh == two.indexHigh && one.indexLow == two.indexLow;
-    if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
-    CloseHandle(first);
-    return same;
-}
+bool SameFileAs(const char* a, const char* b) { return SameFile(a, b) || SameIdentity(a, b); }
 
 bool ServiceCommandFile(const char* command, char* file, size_t size) {
     char expanded[COMMAND_SIZE];
