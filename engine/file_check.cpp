@@ -14,8 +14,8 @@
 ** and deleting (see file_identity.h): the check reads through a run-time
 ** descriptor made from it, the repair runs while it is open, and the delete
 ** goes through it; a file the memory scan found stays open until the scan's
-** second walk disposes of it. Where that open fails (9x, NT 4.0, a file
-** that refuses it), the file is opened read-only and closed before anything
+** second walk disposes of it. Where that open fails (9x, a file that
+** refuses it), the file is opened read-only and closed before anything
 ** touches it, and disposed of by path.
 **
 ** The walk asks CheckFileCouldHandle first, with the length the folder
@@ -32,7 +32,7 @@
 #include "memory/kill_process.h"
 #include "platform/wow64.h"
 #include "repair/autostart.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 
 #include <stddef.h>
 
@@ -168,36 +168,13 @@ bool SizeFits(const VariantSignature& rec, long length) {
     }
 }
 
-/* The file operations on a path the walk gave, which under WoW64 is a real
-   name (see NativeFileNames); the redirection is back on between them, when
-   a process is terminated or a line posted. */
-bool ClearAttributes(const char* path) {
-    NativeFileNames native;
-    return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
-}
-
-bool Delete(const char* path) {
-    NativeFileNames native;
-    return DeleteFileA(path) != 0;
-}
-
-bool Rename(const char* path, const char* renamed) {
-    NativeFileNames native;
-    return MoveFileA(path, renamed) != 0;
-}
-
-int OpenForReading(const char* path) {
-    NativeFileNames native;
-    return _open(path, _O_RDONLY | _O_BINARY);
-}
-
 void DeleteInfected(const char* path, const char* name) {
-    if (!ClearAttributes(path)) {
+    if (!ClearAttributesByPath(path)) {
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
     // A running program may hold the file: terminate it and try once more.
-    if (Delete(path) || (KillProcessByImage(path) && Delete(path))) {
+    if (DeleteByPath(path) || (KillProcessByImage(path) && DeleteByPath(path))) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
         return;
@@ -205,7 +182,11 @@ void DeleteInfected(const char* path, const char* name) {
     PostLogLine("%s     %s Unable to remove", path, name);
     // Once a deletion waits for the restart, a later failed request must not
     // withdraw the restart offer: the flag only ever becomes set.
-    if (ScheduleDeleteOnRestart(path)) g_scan.restartNeeded = TRUE;
+    if (!HasWaitingPlace(path))
+        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
+                    name);
+    else if (ScheduleDeleteOnRestart(path))
+        g_scan.restartNeeded = TRUE;
 }
 
 const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
@@ -229,7 +210,7 @@ CheckedFile OpenForCheck(const char* path) {
         }
     }
     CheckedFile file = kNoFile;
-    file.fd = OpenForReading(path);
+    file.fd = OpenDescriptorForReading(path);
     return file;
 }
 
@@ -240,7 +221,7 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
     int fd = file.fd;
     HANDLE handle = file.handle;
     if (handle == INVALID_HANDLE_VALUE) {
-        _close(fd); // it does not share the delete
+        _close(fd); // it was opened for reading only
         fd = -1;
         handle = ReopenCheckedFile(path, file.id);
     }
@@ -276,7 +257,11 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         return;
     }
     PostLogLine("%s     %s Unable to remove", path, name);
-    if (file.known && ScheduleDeleteOnRestart(path, &file.id)) g_scan.restartNeeded = TRUE;
+    if (!HasWaitingPlace(path))
+        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
+                    name);
+    else if (file.known && ScheduleDeleteOnRestart(path, &file.id))
+        g_scan.restartNeeded = TRUE;
 }
 
 /* The file check's delete: through the handle to the checked file, else by
@@ -301,8 +286,9 @@ const DisposalStyle kFileCheckDisposal = {RemoveInfected,
    link (see file_identity.h). */
 void RenameInfected(const char* path, const char* name, const FileId* checked) {
     char renamed[MAX_PATH + 1];
-    const bool done = RenamedPath(path, renamed, sizeof renamed) &&
-                      (checked ? MoveCheckedFile(path, renamed, *checked) : Rename(path, renamed));
+    const bool done =
+        RenamedPath(path, renamed, sizeof renamed) &&
+        (checked ? MoveCheckedFile(path, renamed, *checked) : RenameByPath(path, renamed));
     if (done)
         PostLogLine("%s     %s renamed", path, name);
     else

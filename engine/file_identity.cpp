@@ -3,7 +3,6 @@
 */
 #include "engine/file_identity.h"
 #include "platform/platform.h"
-#include "platform/resolve.h"
 #include "platform/wow64.h"
 
 #ifndef WINAPI
@@ -11,43 +10,6 @@
 #endif
 
 namespace {
-
-/* The information classes, as SetFileInformationByHandle (FileBasicInfo,
-   FileDispositionInfo) and NtSetInformationFile (FileBasicInformation,
-   FileDispositionInformation) number them, and their records, which both
-   lay out alike. */
-enum { kBasicByHandle = 0, kDispositionByHandle = 4, kBasicNt = 4, kDispositionNt = 13 };
-
-struct BasicInfo {
-    LONGLONG creation, lastAccess, lastWrite, change; // 0: unchanged
-    DWORD attributes;
-};
-static_assert(sizeof(BasicInfo) == 40, "FILE_BASIC_INFO");
-
-struct DispositionInfo {
-    BYTE deleteFile;
-};
-
-struct IoStatusBlock {
-    union {
-        LONG status;
-        void* pointer;
-    };
-    ULONG_PTR information;
-};
-
-typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
-typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
-
-bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
-    if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
-        return set(file, disposition ? kDispositionByHandle : kBasicByHandle, info, size) != 0;
-    if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
-        IoStatusBlock status = {};
-        return set(file, &status, info, size, disposition ? kDispositionNt : kBasicNt) == 0;
-    }
-    return false;
-}
 
 // A link, or a name that does not open at all. A reparse point whose tag is
 // no name surrogate (a sync client's folder, a deduplicated one) points
@@ -67,7 +29,11 @@ bool LinkOrGone(const char* path) {
 
 } // namespace
 
-bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT && GetNtGeneration() != NTGEN_4; }
+/* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
+   FileDispositionInformation), and its NTFS has hard links (made through the
+   backup API), so a name may come to name another file between the check
+   and the disposal unless the checked handle stays open in between. */
+bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT; }
 
 HANDLE OpenCheckedFile(const char* path) {
     NativeFileNames native;
@@ -77,12 +43,23 @@ HANDLE OpenCheckedFile(const char* path) {
 
 HANDLE OpenFileForReading(const char* path) {
     NativeFileNames native;
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       0, NULL);
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, 0, NULL);
 }
 
-/* Whether a handle is open on the file `id`. */
-static bool IsFile(HANDLE file, const FileId& id) {
+int OpenDescriptorForReading(const char* path) {
+    if (GetPlatform() != PLATFORM_NT) {
+        NativeFileNames native;
+        return _open(path, _O_RDONLY | _O_BINARY);
+    }
+    HANDLE file = OpenFileForReading(path);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    const int fd = _open_osfhandle((intptr_t)file, _O_RDONLY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
+}
+
+bool IsFile(HANDLE file, const FileId& id) {
     FileId now;
     return IdentityOf(file, &now) && now.volume == id.volume && now.indexHigh == id.indexHigh &&
            now.indexLow == id.indexLow;
@@ -106,17 +83,6 @@ bool IdentityOf(HANDLE file, FileId* id) {
     return true;
 }
 
-bool ClearAttributesOf(HANDLE file) {
-    BasicInfo info = {};
-    info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return SetInformation(file, false, &info, sizeof info);
-}
-
-bool MarkForDeletion(HANDLE file) {
-    DispositionInfo info = {1};
-    return SetInformation(file, true, &info, sizeof info);
-}
-
 bool PathNamesFile(const char* path, const FileId& id) {
     char prefix[MAX_PATH];
     const size_t length = strlen(path);
@@ -138,22 +104,15 @@ bool PathNamesFile(const char* path, const FileId& id) {
     return same;
 }
 
-bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
-    if (!PathNamesFile(path, id)) return false;
-    NativeFileNames native;
-    // A handle kept on the file, for its attributes alone (it gets in no
-    // move's way), tells where the file went: on FAT its index comes from
-    // its folder and its entry there, so it is asked again after the move.
-    HANDLE held = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (held == INVALID_HANDLE_VALUE) return false;
-    FileId now;
-    bool moved = IsFile(held, id) && MoveFileExA(path, newPath, 0);
-    if (moved && !(IdentityOf(held, &now) && PathNamesFile(newPath, now))) {
-        MoveFileExA(newPath, path, 0);
-        moved = false;
-    }
-    CloseHandle(held);
-    return moved;
+bool SameIdentity(const char* a, const char* b) {
+    HANDLE fileA = OpenFileForReading(a);
+    if (fileA == INVALID_HANDLE_VALUE) return false;
+    HANDLE fileB = OpenFileForReading(b);
+    FileId idA, idB;
+    const bool same = fileB != INVALID_HANDLE_VALUE && IdentityOf(fileA, &idA) &&
+                      IdentityOf(fileB, &idB) && idA.volume == idB.volume &&
+                      idA.indexHigh == idB.indexHigh && idA.indexLow == idB.indexLow;
+    CloseHandle(fileA);
+    if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
+    return same;
 }

@@ -24,35 +24,34 @@ struct FileId {
     DWORD indexLow;
 };
 
-/* Whether files are opened and deleted through handles: NT 2000 and later. */
+/* Whether files are opened and deleted through handles: the NT family. */
 bool CheckedFileHandles();
 
 /* Opens `path` (a real name, see NativeFileNames) for reading, for deleting
    and for its attributes, sharing as the run-time's own open does (read and
    write); INVALID_HANDLE_VALUE when it cannot be. */
 HANDLE OpenCheckedFile(const char* path);
-/* Opens `path` for reading only, sharing as OpenCheckedFile does. */
+/* Opens `path` for reading only, sharing reading, writing and deleting: a
+   file its owner holds open for deleting (sharing everything) is read all
+   the same, and what a later step does to it goes by its identity. */
 HANDLE OpenFileForReading(const char* path);
+/* A run-time descriptor that reads `path`; on NT through OpenFileForReading
+   (the run-time's own open does not share deleting), on 9x, which has no
+   delete sharing, through the run-time. -1 when it cannot be opened. */
+int OpenDescriptorForReading(const char* path);
 /* Opens `path` as OpenCheckedFile does, but only when what opens is the
    file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */
 HANDLE ReopenCheckedFile(const char* path, const FileId& id);
 bool IdentityOf(HANDLE file, FileId* id);
-
-/* Through the handle: clears read-only, hidden and system; marks the file to
-   be deleted when its last handle closes. Both resolved at run time:
-   SetFileInformationByHandle (Vista and later), else NtSetInformationFile. */
-bool ClearAttributesOf(HANDLE file);
-bool MarkForDeletion(HANDLE file);
+/* Whether a handle is open on the file `id`: the same index on the same
+   volume. */
+bool IsFile(HANDLE file, const FileId& id);
 
 /* Whether `path` still names the file `id`: no folder on it, nor the file
    itself, is a link, and the file it opens is that one. */
 bool PathNamesFile(const char* path, const FileId& id);
 
-/* Renames or moves `path` to `newPath` (MoveFileExA without flags) only
-   while `path` names the file `id` through no link; true when `newPath`
-   then names that file. Should the path have been changed in the instant
-   before the move, what was moved is not that file: it gets its name back,
-   and the result is false. */
-bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
+/* Whether both paths open, and open one file: the same volume and index. */
+bool SameIdentity(const char* a, const char* b);
 
 #endif

@@ -6,6 +6,7 @@
 ** file; the first check unscrambles it in place, once for the program's life.
 */
 #include "engine/legacy_check.h"
+#include "actions/files.h"
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
 
@@ -155,7 +156,7 @@ const LegacySignature* AttachmentTest(int fd) {
    The log tells the two detectors apart by them; pinned by
    LegacyCheckTest.DisposalByActionWithItsOwnWording. */
 void RemoveByPath(const char* path, const char* name, const CheckedFile*) {
-    if (DeleteFileA(path)) {
+    if (DeleteLegacyByPath(path)) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
     } else {

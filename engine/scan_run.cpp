@@ -10,7 +10,7 @@
 #include "engine/walk.h"
 #include "memory/memory_scan.h"
 #include "platform/wow64.h"
-#include "repair/restart.h"
+#include "actions/restart.h"
 
 /* After each top-level walk: the drive's "\Program Files" when the tree walk
    did not enter it under exactly that spelling. */

@@ -3,15 +3,20 @@
 **
 ** Every level of the walk keeps its pattern and composed paths in fixed
 ** 260-byte buffers of its own frame. An entry is named by its long name,
-** except where that cannot reach it: a long name that holds "?" (a character
-** the ANSI code page cannot show; "?" never stands in a real name) and a
-** path that would not fit with the long name (a deep folder plus a long
-** name) use the entry's 8.3 name instead; when that does not fit either,
+** except where that cannot reach it, and a path that would not fit with the
+** long name (a deep folder plus a long name): there the entry's 8.3 name is
+** used instead. A long name does not reach its entry when it holds "?" (a
+** character the ANSI code page cannot show; "?" never stands in a real
+** name), when it ends in a dot or a blank (Win32 drops them from a path),
+** or when the listing gave a character outside the code page by its best
+** fit (a fullwidth "e" as "e"): then a search for the long name finds
+** another entry, or none, and the 8.3 names tell. When that does not fit either,
 ** the folder itself is taken in its 8.3 form (GetShortPathNameA) with the
 ** entry's 8.3 name, or its name when it has none, so that the walk goes on
 ** in the short form below a folder whose long form overflows. Without 8.3
 ** names (their generation can be turned off on NTFS) such an entry stays
-** unchecked: an over-long one is neither shown, counted, checked nor entered.
+** unchecked: an over-long one is neither shown, counted, checked nor entered,
+** one its long name does not reach is shown and counted only.
 **
 ** A folder that carries a reparse point is entered unless its tag is a name
 ** surrogate, which points elsewhere: a junction or symbolic link is shown
@@ -32,10 +37,12 @@
 ** link lists 0, a hard link's entry keeps a stale copy). A file a sync
 ** client keeps online only is counted but never opened, as opening it
 ** would fetch it; it cannot run before it is fetched. Such a file waits for
-** recall (on data access or on open), or is offline behind the client's
-** reparse point: the offline bit alone is one any program may set on its
-** own file, which still runs, and so is it on a file symbolic link, which
-** runs its target.
+** recall (on data access or on open), or is offline behind a reparse point
+** of the cloud files filter (the IO_REPARSE_TAG_CLOUD tags). The offline bit
+** is one any program may set on its own file, which still runs: on a plain
+** file, on a file symbolic link (which runs its target), and on a file
+** behind any other tag, such as Windows' own compression (IO_REPARSE_TAG_WOF,
+** whose data every read serves) or deduplication.
 */
 #include "engine/walk.h"
 #include "engine/ask_user.h"
@@ -50,7 +57,11 @@
 #endif
 
 enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60, VOLUME_BUF = 50 };
-enum : DWORD { NAME_SURROGATE = 0x20000000 }; // the tag's bit of links that point elsewhere
+enum : DWORD {
+    NAME_SURROGATE = 0x20000000, // the tag's bit of links that point elsewhere
+    CLOUD_TAG = 0x9000001A,
+    CLOUD_TAG_MASK = 0x0000F000,
+};
 
 typedef BOOL(WINAPI* GetFileAttributesExFn)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 typedef BOOL(WINAPI* GetVolumeNameFn)(LPCSTR, LPSTR, DWORD);
@@ -97,6 +108,11 @@ static HANDLE FindFirst(const char* pattern, WIN32_FIND_DATAA* fd) {
     return FindFirstFileA(pattern, fd);
 }
 
+/* The tags of the cloud files filter: IO_REPARSE_TAG_CLOUD (0x9000001A) and
+   IO_REPARSE_TAG_CLOUD_1 to _F, which differ in the bits of
+   IO_REPARSE_TAG_CLOUD_MASK (0x0000F000). */
+static bool IsCloudTag(DWORD tag) { return (tag & ~(DWORD)CLOUD_TAG_MASK) == CLOUD_TAG; }
+
 static bool IsDotEntry(const char* name) { return !strcmp(name, ".") || !strcmp(name, ".."); }
 
 /* The 8.3 form of the folder a level lists, asked for once, when an entry
@@ -106,15 +122,44 @@ struct ShortFolder {
     char path[PATH_BUF]; // empty when it has none that fits
 };
 
+/* Whether the name of a path's last part reaches its entry: Win32 drops its
+   trailing dots and blanks, and "?" stands for a character the code page
+   cannot show. */
+static bool NameReaches(const char* name) {
+    const size_t n = strlen(name);
+    return !strchr(name, '?') &&
+           (IsDotEntry(name) || n == 0 || (name[n - 1] != '.' && name[n - 1] != ' '));
+}
+
+/* Whether the long name of the listed entry `fd` of the pattern's folder
+   reaches it. An entry with an 8.3 name is looked up by its long name, with
+   `search`: a best fit (or a name that differs only so from another's) finds
+   another entry, or none. */
+static bool LongNameReaches(const char* pattern, const WIN32_FIND_DATAA& fd, bool search) {
+    if (!NameReaches(fd.cFileName)) return false;
+    char path[PATH_BUF];
+    bool noDot;
+    if (!search || !ComposePath(pattern, fd.cFileName, "", path, &noDot)) return true;
+    WIN32_FIND_DATAA found;
+    HANDLE lookup = FindFirst(path, &found);
+    if (lookup == INVALID_HANDLE_VALUE) return false;
+    FindClose(lookup);
+    return _stricmp(found.cAlternateFileName, fd.cAlternateFileName) == 0;
+}
+
 /* Forms the entry's path (folder part of pattern + name + suffix) in `out`,
-   by its 8.3 name where the long name holds "?" or the path would not fit
-   with it, and then in the folder's 8.3 form; false when none fits or the
-   pattern has no "." (*noDot). */
+   by its 8.3 name where the long name does not reach it or the path would
+   not fit with it, and then in the folder's 8.3 form; false when none fits
+   or the pattern has no "." (*noDot). *unreached: the path is formed with a
+   long name that does not reach the entry, which has no 8.3 name. */
 static bool ComposeEntryPath(const char* pattern, const WIN32_FIND_DATAA& fd, const char* suffix,
-                             char* out, bool* noDot, ShortFolder* folder) {
+                             char* out, bool* noDot, ShortFolder* folder, bool* unreached) {
     const char* alt = fd.cAlternateFileName;
     bool hasAlt = alt[0] != 0 && memchr(alt, 0, sizeof fd.cAlternateFileName) != nullptr;
-    bool reachable = !strchr(fd.cFileName, '?');
+    // A folder is only shown in the file phase: it is looked up when entered.
+    const bool search = hasAlt && (suffix[0] || !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+    bool reachable = LongNameReaches(pattern, fd, search);
+    *unreached = !hasAlt && !reachable;
     if (!hasAlt || reachable) {
         if (ComposePath(pattern, fd.cFileName, suffix, out, noDot)) return true;
         if (*noDot) return false;
@@ -148,7 +193,7 @@ static bool FileLength(const char* path, const WIN32_FIND_DATAA& fd, uint64_t* l
             return true;
         }
     }
-    int file = _open(path, _O_RDONLY | _O_BINARY);
+    int file = OpenDescriptorForReading(path);
     if (file < 0) return false;
     long n = _filelength(file);
     _close(file);
@@ -242,12 +287,12 @@ static int32_t WalkFiles(const char* pattern) {
             return 0;
         }
         char path[PATH_BUF];
-        bool fits = true;
+        bool fits = true, unreached = false;
         if (g_scan.memoryScanMode) {
             CopyText(path, sizeof path, pattern);
         } else {
             bool noDot;
-            fits = ComposeEntryPath(pattern, fd, "", path, &noDot, &shortFolder);
+            fits = ComposeEntryPath(pattern, fd, "", path, &noDot, &shortFolder, &unreached);
             if (noDot) {
                 FindClose(search);
                 return -1;
@@ -265,8 +310,8 @@ static int32_t WalkFiles(const char* pattern) {
                     !g_scan.memoryScanMode &&
                     ((a & (FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS | FILE_ATTRIBUTE_RECALL_ON_OPEN)) ||
                      ((a & FILE_ATTRIBUTE_OFFLINE) && (a & FILE_ATTRIBUTE_REPARSE_POINT) &&
-                      fd.dwReserved0 != 0 && !(fd.dwReserved0 & NAME_SURROGATE)));
-                if (!online) CheckEntry(path, fd);
+                      IsCloudTag(fd.dwReserved0)));
+                if (!online && !unreached) CheckEntry(path, fd);
             }
         }
         PumpMessages();
@@ -301,9 +346,9 @@ static int32_t WalkSubdirectories(const char* pattern) {
         }
         if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDotEntry(fd.cFileName)) {
             char sub[PATH_BUF], volume[VOLUME_BUF] = "";
-            bool noDot;
-            if (ComposeEntryPath(pattern, fd, "\\*.*", sub, &noDot, &shortFolder)) {
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_RECALL_ON_OPEN) continue;
+            bool noDot, unreached;
+            if (ComposeEntryPath(pattern, fd, "\\*.*", sub, &noDot, &shortFolder, &unreached)) {
+                if (unreached || (fd.dwFileAttributes & FILE_ATTRIBUTE_RECALL_ON_OPEN)) continue;
                 if ((fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                     !EntersReparseFolder(fd, sub, volume))
                     continue;
@@ -355,6 +400,59 @@ static int32_t WalkLevel(const char* patternIn) {
     // the image before the process scan reads it.
     if (g_scan.memoryScanMode) return g_scan.filesScanned;
     return WalkSubdirectories(pattern);
+}
+
+/* The entry of folder `folder` ("X:\\...\\") that `name` reaches, else the
+   one listed under `name` by its 8.3 name, appended to `folder`; false when
+   there is none. `last`: the path's last part, whose trailing dots and
+   blanks Win32 drops (a folder's part loses one trailing dot). */
+static bool AppendReachingPart(char* folder, const char* name, bool last) {
+    const size_t n = strlen(name);
+    WIN32_FIND_DATAA fd;
+    char probe[PATH_BUF];
+    if (NameReaches(name) && (last || name[n - 1] != '.') &&
+        JoinPath(probe, PATH_BUF, folder, name)) {
+        HANDLE lookup = FindFirst(probe, &fd);
+        if (lookup != INVALID_HANDLE_VALUE) {
+            FindClose(lookup);
+            if (!_stricmp(fd.cFileName, name)) return JoinPath(folder, PATH_BUF, folder, name);
+        }
+    }
+    if (!JoinPath(probe, PATH_BUF, folder, "*")) return false;
+    HANDLE search = FindFirst(probe, &fd);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool found = false;
+    do
+        found = !_stricmp(fd.cFileName, name) && fd.cAlternateFileName[0] &&
+                memchr(fd.cAlternateFileName, 0, sizeof fd.cAlternateFileName);
+    while (!found && FindNextFileA(search, &fd));
+    FindClose(search);
+    return found && JoinPath(folder, PATH_BUF, folder, fd.cAlternateFileName);
+}
+
+bool ReachImagePath(char* path, size_t size) {
+    // The usual case: every part reaches its entry by its name.
+    bool plain = strlen(path) < PATH_BUF && NameReaches(path);
+    for (const char* p = path + 1; plain && *p; p++)
+        plain = *p != '\\' || p[-1] != '.';
+    NativeFileNames native;
+    if (plain && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+    if (strlen(path) >= PATH_BUF || path[1] != ':' || path[2] != '\\') return false;
+    char reached[PATH_BUF], part[PATH_BUF];
+    memcpy(reached, path, 3);
+    reached[3] = 0;
+    for (const char* p = path + 3; *p;) {
+        const char* end = strchr(p, '\\');
+        const size_t n = end ? (size_t)(end - p) : strlen(p);
+        memcpy(part, p, n);
+        part[n] = 0;
+        if (n && !AppendReachingPart(reached, part, !end)) return false;
+        if (end && !JoinPath(reached, PATH_BUF, reached, "\\")) return false;
+        p = end ? end + 1 : p + n;
+    }
+    if (strlen(reached) >= size) return false;
+    strcpy(path, reached);
+    return true;
 }
 
 void PumpMessages() {

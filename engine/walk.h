@@ -29,6 +29,14 @@ extern const FileCheck* g_fileChecks;
 /* 0 when stopped, -1 for a pattern without ".", else g_scan.filesScanned. */
 int32_t WalkDirectory(const char* pattern);
 
+/* Makes the drive path `path` (a running program's image, as the ANSI
+   functions report it) reach the file it names, in place: a part whose long
+   name does not reach its entry (trailing dots or blanks, a best fit of a
+   character outside the code page) becomes the 8.3 name of the entry its
+   folder lists under that name. False, with `path` unchanged, when a part
+   reaches nothing. */
+bool ReachImagePath(char* path, size_t size);
+
 /* Takes at most one message from the queue and handles it. */
 void PumpMessages();
 

@@ -1,6 +1,6 @@
 /*
-** Image paths as Windows reports them, and whether a path or a registered
-** command names a given file. A process or service is acted on only when its
+** Image paths as Windows reports them, and whether two paths name one file
+** (a registered service command: repair/service_command.h). A process or service is acted on only when its
 ** image is the very file that was checked, never because a name resembles it.
 */
 #ifndef CLEANPHANTAXIS_IMAGE_PATH_H
@@ -15,17 +15,11 @@
    "\foo" on the current drive): false, with `out` empty. */
 bool DrivePathOf(const char* reported, char* out, size_t size);
 
-/* Whether two drive paths name one file: equal ignoring case, or equal in
-   their short (8.3) forms, so that a long and a short form of the same path
-   agree. Under WoW64 both are read in the names a 64-bit program uses. */
+/* Whether two drive paths name one file: equal ignoring case, equal in
+   their short (8.3) forms, or, where both open on one drive letter, the same
+   file by identity (volume serial number and file index: hard links). Two
+   drive letters are never proved one volume by the serial a volume reports
+   of itself. Under WoW64 both are read in the names a 64-bit program uses. */
 bool SameFile(const char* a, const char* b);
-
-/* Whether a registered command line (a service's ImagePath or binary path)
-   runs `file`: with `expand`, the variables of the system's environment
-   expanded (%SystemRoot%, %windir%, %SystemDrive%; a command with another
-   runs no file known here); the program quoted or not, arguments after it
-   ignored, "\SystemRoot\" and "\??\" forms understood. A service hosted by
-   another program (svchost.exe -k ...) does not run it. */
-bool CommandRunsFile(const char* command, const char* file, bool expand = true);
 
 #endif

@@ -12,6 +12,7 @@
 */
 #include "platform/wow64.h"
 #include "memory/process_scan.h"
+#include "actions/processes.h"
 #include "memory/image_path.h"
 #include "engine/scan_state.h"
 #include "engine/file_check.h"
@@ -27,6 +28,7 @@ enum {
     IMAGE_PATH_CHARS = 259,   // what the enumerations deliver at most
     PID_ARRAY_ENTRIES = 1024, // EnumProcesses array: 4096 bytes
     MODULE_NAME_SIZE = 260,
+    REPORTED_SIZE = 65536, // two halves, each room for the longest path Windows has
     SERVICE_NAME_SIZE = 516,
 };
 
@@ -51,7 +53,7 @@ static bool Append(ProcessImage** head, ProcessImage** tail, DWORD pid, const ch
     rec->processId = pid;
     rec->process = process;
     rec->canTerminate = canTerminate;
-    if (length > IMAGE_PATH_CHARS) length = IMAGE_PATH_CHARS;
+    if (length > IMAGE_PATH_CHARS) length = IMAGE_PATH_CHARS; // tool help's 260 bytes
     memcpy(rec->imagePath, path, length);
     if (*tail)
         (*tail)->next = rec;
@@ -68,27 +70,6 @@ void FreeProcessList(ProcessImage* list) {
         free(list);
         list = next;
     }
-}
-
-bool SameProcess(HANDLE a, HANDLE b) {
-    GetProcessTimesFn times = Resolve<GetProcessTimesFn>("Kernel32.dll", "GetProcessTimes");
-    FILETIME created[2], unused[3];
-    return times && times(a, &created[0], &unused[0], &unused[1], &unused[2]) &&
-           times(b, &created[1], &unused[0], &unused[1], &unused[2]) &&
-           created[0].dwLowDateTime == created[1].dwLowDateTime &&
-           created[0].dwHighDateTime == created[1].dwHighDateTime;
-}
-
-bool TerminateListed(const ProcessImage* rec) {
-    if (!rec->process || rec->processId == GetCurrentProcessId()) return false;
-    if (rec->canTerminate) return TerminateProcess(rec->process, 0) != 0;
-    // The right may be granted now (the debug privilege enabled since): a
-    // new handle, used only when it reaches the very process listed.
-    HANDLE again = OpenProcess(kTerminateRights, FALSE, rec->processId);
-    if (!again) return false;
-    const bool ended = SameProcess(rec->process, again) && TerminateProcess(again, 0) != 0;
-    CloseHandle(again);
-    return ended;
 }
 
 void EnableDebugPrivilege() {
@@ -113,10 +94,17 @@ void EnableDebugPrivilege() {
 
 /* ---- listing ---- */
 
-/* How the processes are opened and their images read. */
+/* How the processes are opened and their images read: the kernel's name of
+   the image where Windows gives it (Vista and later in the drive form, XP
+   and 2003 in the device form), the loader's record inside the process only
+   where neither exists (NT 4.0 and 2000). The record is the process's own
+   memory: a program may write another file's name there, or a drive letter
+   that only its own logon session has. */
 struct ImageReaders {
+    QueryFullProcessImageNameAFn fullName;
+    GetProcessImageFileNameAFn deviceName;
+    QueryDosDeviceAFn dosDevice;
     GetModuleFileNameExAFn moduleFileName;
-    QueryFullProcessImageNameAFn fullName; // null: not wanted or missing
     bool enableDebugOnDenied;
 };
 
@@ -141,36 +129,102 @@ static HANDLE OpenListed(DWORD pid, const ImageReaders& readers, bool* canTermin
     return OpenProcess(kLimitedRights, FALSE, pid);
 }
 
+/* The drive form of a device path ("\Device\HarddiskVolume1\x.exe" ->
+   "C:\x.exe"): the first drive letter whose device, followed by a
+   backslash, begins the path. A letter that names a folder (subst) or a
+   share stands for no volume device and never matches. */
+static bool DriveFormOf(const char* device, QueryDosDeviceAFn dosDevice, char* out, size_t size) {
+    char letter[3] = "A:", target[MAX_PATH];
+    for (; letter[0] <= 'Z'; letter[0]++) {
+        memset(target, 0, sizeof target);
+        if (!dosDevice(letter, target, sizeof target - 1)) continue;
+        const size_t n = strlen(target);
+        if (n > 0 && _strnicmp(device, target, n) == 0 && device[n] == '\\' &&
+            strlen(letter) + strlen(device + n) < size) {
+            strcpy(out, letter);
+            strcat(out, device + n);
+            return true;
+        }
+    }
+    return false;
+}
+
+/* The 8.3 form of an existing drive path too long for this program's paths,
+   built folder by folder from the short names the listings give (each
+   lookup stays within the path limit). False when a name has no short form
+   and the result does not fit. */
+static bool ShortFormOfLong(const char* path, char* out, size_t size) {
+    if (size < 3 || path[1] != ':' || path[2] != '\\') return false; // a drive path
+    memcpy(out, path, 2);
+    out[2] = 0;
+    for (const char* p = path + 2; *p;) {
+        const char* name = p + 1;
+        const char* end = strchr(name, '\\');
+        if (!end) end = name + strlen(name);
+        const size_t have = strlen(out), n = (size_t)(end - name);
+        char probe[MAX_PATH];
+        if (n == 0 || have + 1 + n >= sizeof probe) return false;
+        memcpy(probe, out, have);
+        probe[have] = '\\';
+        memcpy(probe + have + 1, name, n);
+        probe[have + 1 + n] = 0;
+        WIN32_FIND_DATAA found;
+        HANDLE find;
+        {
+            NativeFileNames native;
+            find = FindFirstFileA(probe, &found);
+        }
+        if (find == INVALID_HANDLE_VALUE) return false;
+        FindClose(find);
+        found.cFileName[sizeof found.cFileName - 1] = 0;
+        found.cAlternateFileName[sizeof found.cAlternateFileName - 1] = 0;
+        const char* part = found.cAlternateFileName[0] ? found.cAlternateFileName : found.cFileName;
+        if (have + 1 + strlen(part) >= size) return false;
+        out[have] = '\\';
+        strcpy(out + have + 1, part);
+        p = end;
+    }
+    return true;
+}
+
+/* The image of an opened process as the kernel or, where it has no answer,
+   the loader's record gives it, into the lower half of `reported`
+   (REPORTED_SIZE bytes); false when it cannot be read whole. */
+static bool ReadImageName(HANDLE process, const ImageReaders& readers, char* reported) {
+    memset(reported, 0, REPORTED_SIZE);
+    const DWORD half = REPORTED_SIZE / 2;
+    if (readers.fullName) {
+        DWORD size = half - 1;
+        return readers.fullName(process, 0, reported, &size) && size > 0 && size < half - 1;
+    }
+    if (readers.deviceName) {
+        char* device = reported + half; // read into the upper half, the drive form below
+        DWORD length = readers.deviceName(process, device, half - 1);
+        return length > 0 && length < half - 1 &&
+               DriveFormOf(device, readers.dosDevice, reported, half);
+    }
+    DWORD length = readers.moduleFileName(process, NULL, reported, half - 1);
+    return length > 0 && length < half - 2; // a full buffer may hold a cut path
+}
+
 /* The image path of process `pid` into `path` (MODULE_NAME_SIZE bytes), as
-   a drive path, and the handle it was read through (kept open); its length,
+   a drive path of at most 259 characters (a longer one by its short form,
+   never cut), and the handle it was read through (kept open); its length,
    0 (nothing kept) when the process cannot be opened or the path read. */
-static DWORD ImagePathOf(DWORD pid, const ImageReaders& readers, char* path, HANDLE* kept,
-                         bool* canTerminate) {
+static DWORD ImagePathOf(DWORD pid, const ImageReaders& readers, char* reported, char* path,
+                         HANDLE* kept, bool* canTerminate) {
     HANDLE process = OpenListed(pid, readers, canTerminate);
     if (!process) return 0;
-    // Room to see a path longer than this program's (DrivePathOf refuses
-    // it): cut to 259 characters it would name another file, maybe one
-    // planted there.
-    char reported[2 * MODULE_NAME_SIZE];
-    memset(reported, 0, sizeof reported);
-    DWORD length = readers.moduleFileName(process, NULL, reported, sizeof reported);
-    reported[sizeof reported - 1] = 0;
-    // A 32-bit process on 64-bit Windows names its image as 32-bit programs
-    // see it (System32 for SysWOW64); the scan works with the real names.
-    // Only a file that is there: a 32-bit program that a 64-bit one started
-    // from the real System32 reports that folder by the same name.
-    char native[MODULE_NAME_SIZE];
-    if (length > 0 && IsWow64Child(process) && NativePath(reported, native, sizeof native) &&
-        strcmp(native, reported) != 0 && _access(native, 0) == 0)
-        strcpy(reported, native);
-    // The full image name is the real path already, 32-bit processes' too.
-    DWORD size = MODULE_NAME_SIZE;
-    if (length == 0 && readers.fullName && readers.fullName(process, 0, reported, &size) &&
-        size < MODULE_NAME_SIZE)
-        length = size;
     // "\SystemRoot\..." and "\??\X:\..." name drive paths; anything else that
     // is not one, Windows would read on the current drive: not this image.
-    if (length == 0 || !DrivePathOf(reported, path, MODULE_NAME_SIZE)) {
+    char* drive = reported + REPORTED_SIZE / 2;
+    bool read = ReadImageName(process, readers, reported) &&
+                DrivePathOf(reported, drive, REPORTED_SIZE / 2);
+    if (read && strlen(drive) < MODULE_NAME_SIZE)
+        strcpy(path, drive);
+    else if (!read || !ShortFormOfLong(drive, path, MODULE_NAME_SIZE))
+        read = false;
+    if (!read) {
         CloseHandle(process);
         return 0;
     }
@@ -178,43 +232,45 @@ static DWORD ImagePathOf(DWORD pid, const ImageReaders& readers, char* path, HAN
     return (DWORD)strlen(path);
 }
 
-ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool fullImageNames, bool* listed) {
+ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     *listed = false;
     HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
     if (!psapi) return NULL;
     EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
     if (!enumProcesses) return NULL;
+    ImageReaders readers = {
+        Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll", "QueryFullProcessImageNameA"),
+        Resolve<GetProcessImageFileNameAFn>(psapi, "GetProcessImageFileNameA"),
+        Resolve<QueryDosDeviceAFn>("Kernel32.dll", "QueryDosDeviceA"),
+        Resolve<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA"),
+        enableDebugOnDenied,
+    };
+    if (!readers.dosDevice) readers.deviceName = NULL;
+    if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
     DWORD* ids = (DWORD*)calloc(PID_ARRAY_ENTRIES, sizeof(DWORD));
-    if (!ids) return NULL;
+    char* reported = (char*)malloc(REPORTED_SIZE);
     DWORD bytes = 0;
-    if (!enumProcesses(ids, PID_ARRAY_ENTRIES * sizeof(DWORD), &bytes)) bytes = 0;
+    if (!ids || !reported || !enumProcesses(ids, PID_ARRAY_ENTRIES * sizeof(DWORD), &bytes))
+        bytes = 0;
     DWORD count = bytes / sizeof(DWORD);
     if (count > PID_ARRAY_ENTRIES) count = PID_ARRAY_ENTRIES; // never past the array
-    GetModuleFileNameExAFn moduleFileName =
-        Resolve<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA");
-    if (count == 0 || !moduleFileName) {
-        free(ids);
-        return NULL;
-    }
-    ImageReaders readers = {moduleFileName, NULL, enableDebugOnDenied};
-    if (fullImageNames)
-        readers.fullName =
-            Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll", "QueryFullProcessImageNameA");
     ProcessImage *head = NULL, *tail = NULL;
     char path[MODULE_NAME_SIZE];
     for (DWORD i = 0; i < count; i++) {
         HANDLE process = NULL;
         bool canTerminate = false;
-        DWORD length = ImagePathOf(ids[i], readers, path, &process, &canTerminate);
+        DWORD length = ImagePathOf(ids[i], readers, reported, path, &process, &canTerminate);
         if (length == 0) continue;
         if (!Append(&head, &tail, ids[i], path, length, process, canTerminate)) {
             FreeProcessList(head);
-            free(ids);
-            return NULL;
+            head = NULL;
+            count = 0;
+            break;
         }
     }
     free(ids);
-    *listed = true;
+    free(reported);
+    *listed = count > 0;
     return head;
 }
 
@@ -364,8 +420,10 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
 
 static int32_t CheckAll(ProcessImage* list, bool nt) {
     int32_t found = 0;
-    for (const ProcessImage* rec = list; rec; rec = rec->next)
+    for (ProcessImage* rec = list; rec; rec = rec->next) {
+        ReachImagePath(rec->imagePath, sizeof rec->imagePath); // by 8.3 names where it must
         if (CheckProcess(rec, nt)) found = 1;
+    }
     FreeProcessList(list);
     return found;
 }
@@ -374,5 +432,5 @@ int32_t ScanProcessesToolhelp() { return CheckAll(ListProcessesToolhelp(), false
 
 int32_t ScanProcessesPsapi() {
     bool listed;
-    return CheckAll(ListProcessesPsapi(true, false, &listed), true);
+    return CheckAll(ListProcessesPsapi(true, &listed), true);
 }

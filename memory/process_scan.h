@@ -19,10 +19,11 @@
 struct ProcessImage {
     uint32_t processId;
     /* Deliberate: 340 bytes for at most 259 characters and the terminator;
-       the rest stays zero. The listing cuts every path to 259 characters,
-       and the walk of the image, termination and the service stop take it
-       as it is; pinned by ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly (the
-       cut) and a static_assert in tests/world.cpp (the room). */
+       the rest stays zero. The listing never cuts a path: a longer one is
+       held by its short form (a process whose path has none is not
+       listed); pinned by
+       ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly (the long path) and a
+       static_assert in tests/world.cpp (the room). */
     char imagePath[340];
     ProcessImage* next;
     HANDLE process;    // opened at listing; null when it could not be kept
@@ -44,35 +45,34 @@ typedef BOOL(WINAPI* Process32Fn)(HANDLE snapshot, PROCESSENTRY32* entry);
 typedef BOOL(WINAPI* EnumProcessesFn)(DWORD* ids, DWORD bytes, DWORD* bytesReturned);
 typedef DWORD(WINAPI* GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name,
                                               DWORD size);
+typedef DWORD(WINAPI* GetProcessImageFileNameAFn)(HANDLE process, LPSTR name, DWORD size);
+typedef DWORD(WINAPI* QueryDosDeviceAFn)(LPCSTR device, LPSTR target, DWORD size);
 typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name,
                                                    DWORD* size);
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
                                         FILETIME* kernel, FILETIME* user);
 
-/* Lists the processes through psapi.dll: every process whose image path can
-   be read, as a drive path (see DrivePathOf; other forms are left out). With
-   `enableDebugOnDenied`, an open refused with ERROR_ACCESS_DENIED enables
-   SeDebugPrivilege and is tried once more. With `fullImageNames`, where
-   kernel32 has QueryFullProcessImageNameA (Vista and later) it reads the
-   image of a process that psapi cannot read (a 64-bit one, a protected one).
-   Sets *listed to false when psapi.dll or one of its functions is missing,
-   the list is empty, or a record cannot be allocated (the result is null
-   then). */
-ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool fullImageNames, bool* listed);
+/* Lists the processes (psapi.dll's EnumProcesses): every process whose
+   image path can be read, as a drive path (see DrivePathOf; other forms are
+   left out). The path is the kernel's name of the image: kernel32's
+   QueryFullProcessImageNameA on Vista and later, psapi's
+   GetProcessImageFileNameA with the volume's drive letter on XP and 2003;
+   only where neither exists (NT 4.0 with psapi.dll installed, 2000) the
+   loader's record, GetModuleFileNameExA. A path longer than 259 characters
+   is listed by its short form, never cut; one with no short form (8.3
+   names turned off) is left out, as is an image on a device no drive
+   letter of this session names (a share, a volume without a letter). With `enableDebugOnDenied`, an
+   open refused with ERROR_ACCESS_DENIED enables SeDebugPrivilege and is
+   tried once more. Sets *listed to false when psapi.dll or the functions
+   are missing, the list is empty, or a record cannot be allocated (the
+   result is null then). */
+ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);
 /* Lists the processes through tool help (Windows 9x: szExeFile is the full
    path); null when a function is missing or the snapshot fails. */
 ProcessImage* ListProcessesToolhelp();
 /* Frees the list and closes the handles it keeps. */
 void FreeProcessList(ProcessImage* list);
 
-/* Terminates a listed process with exit code 0 through the handle kept at
-   listing. Where that handle lacks the terminate right, a new one is opened
-   and used only when its process has the listed one's creation time. Never
-   the program itself; false when nothing was terminated. */
-bool TerminateListed(const ProcessImage* rec);
-
-/* Whether two handles reach the same process: equal creation times, read
-   through GetProcessTimes (resolved at run time; without it, false). */
-bool SameProcess(HANDLE a, HANDLE b);
+#include "actions/processes.h" // TerminateListed, SameProcess
 
 #endif

@@ -3,34 +3,12 @@
 ** to report that it has stopped.
 */
 #include "memory/service_stop.h"
-#include "memory/image_path.h"
+#include "actions/services.h"
+#include "repair/service_command.h"
 #include "platform/resolve.h"
 #include "platform/win32.h"
 
 #include <stdlib.h>
-
-/* Pause between status queries while the service reports STOP_PENDING, and
-   how many pauses at most: a service that is still stopping after half a
-   minute is given up on, so one stuck service cannot hold the scan. */
-static const DWORD kPollMs = 1000;
-static const int kMaxPolls = 30;
-
-/* Asks the open service to stop and waits while it reports STOP_PENDING.
-   True only when the last status read says STOPPED. */
-static bool StopAndWait(SC_HANDLE service) {
-    SERVICE_STATUS status;
-    memset(&status, 0, sizeof status);
-    // A failed control (not running, refusing the stop, no right) ends here:
-    // Windows may still have filled the record, but it is not our answer.
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return false;
-    for (int polls = 0;; polls++) {
-        if (!QueryServiceStatus(service, &status)) break;
-        if (status.dwCurrentState != SERVICE_STOP_PENDING) break;
-        if (polls == kMaxPolls) return false;
-        Sleep(kPollMs);
-    }
-    return status.dwCurrentState == SERVICE_STOPPED;
-}
 
 /* The largest configuration the service manager gives. */
 static const DWORD kConfigLimit = 8192;
@@ -38,7 +16,8 @@ static const DWORD kConfigLimit = 8192;
 typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CONFIGA* config,
                                             DWORD size, DWORD* needed);
 
-/* Whether the open service is registered to run `image`. The query is
+/* Whether the open service is registered to run `image`, its binary path
+   read as its ImagePath is (ServiceCommandRunsFile). The query is
    resolved at run time: not every advapi32 of Windows 9x has it. */
 static bool RunsImage(SC_HANDLE service, const char* image) {
     QueryServiceConfigAFn query =
@@ -49,7 +28,7 @@ static bool RunsImage(SC_HANDLE service, const char* image) {
         return false;
     QUERY_SERVICE_CONFIGA* config = (QUERY_SERVICE_CONFIGA*)calloc(1, needed);
     bool runs = config && query(service, config, needed, &needed) && config->lpBinaryPathName &&
-                CommandRunsFile(config->lpBinaryPathName, image);
+                ServiceCommandRunsFile(config->lpBinaryPathName, image);
     free(config);
     return runs;
 }

@@ -10,7 +10,7 @@
 int32_t StopService(const char* name);
 
 /* StopService for the service `name` only when the service manager's binary
-   path for it runs `image` (see CommandRunsFile); 0, with nothing asked of
+   path for it runs `image` (see ServiceCommandRunsFile); 0, with nothing asked of
    the service, for one that runs another program. */
 int32_t StopServiceOfImage(const char* name, const char* image);
 

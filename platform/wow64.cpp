@@ -20,7 +20,6 @@ typedef BOOL(WINAPI* RevertRedirectionFn)(void*);
 /* kernel32's WoW64 functions, facts of the Windows the program runs on:
    found by DetectWow64 and kept for the whole process. */
 struct {
-    IsWow64ProcessFn isWow64Process;         // only under WoW64
     DisableRedirectionFn disableRedirection; // with its revert, or neither
     RevertRedirectionFn revertRedirection;
 } s_wow64;
@@ -49,7 +48,6 @@ bool Shared(const char* rest) {
 
 void DetectWow64() {
     g_scan.wow64 = FALSE;
-    s_wow64.isWow64Process = nullptr;
     s_wow64.disableRedirection = nullptr;
     s_wow64.revertRedirection = nullptr;
     HMODULE kernel = LoadLibraryA("Kernel32.dll");
@@ -57,7 +55,6 @@ void DetectWow64() {
     BOOL wow64 = FALSE;
     if (!query || !query(GetCurrentProcess(), &wow64) || !wow64) return;
     g_scan.wow64 = TRUE;
-    s_wow64.isWow64Process = query;
     auto disable = Resolve<DisableRedirectionFn>(kernel, "Wow64DisableWow64FsRedirection");
     auto revert = Resolve<RevertRedirectionFn>(kernel, "Wow64RevertWow64FsRedirection");
     if (disable && revert) {
@@ -114,10 +111,4 @@ bool NativePath(const char* path, char* out, size_t size) {
     if (JoinPath(out, size, path, "")) return true;
     out[0] = 0;
     return false;
-}
-
-bool IsWow64Child(HANDLE process) {
-    BOOL wow64 = FALSE;
-    return g_scan.wow64 && s_wow64.isWow64Process && s_wow64.isWow64Process(process, &wow64) &&
-           wow64;
 }

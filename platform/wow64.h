@@ -61,8 +61,4 @@ int RegistryViews(REGSAM views[2]);
    WoW64, is copied. False, with `out` empty, when the result does not fit. */
 bool NativePath(const char* path, char* out, size_t size);
 
-/* Whether an opened process (PROCESS_QUERY_INFORMATION) is a 32-bit one on
-   64-bit Windows: the paths it reports are then in the 32-bit names. */
-bool IsWow64Child(HANDLE process);
-
 #endif

@@ -5,7 +5,8 @@
 ** rules: a full-path rule (the data, raw or with its environment variables
 ** expanded, one leading quote skipped, starts with the file's full path, and
 ** the path ends there: see NamesFile) and a bare rule for data without a
-** path (it names the file and the file lies in a system directory). The
+** path (the program it starts, or the library rundll32 is told to load, is
+** the file by its whole name, and the file lies in a system directory). The
 ** file is known by its long and its 8.3 path alike; a value may name either.
 ** All text is compared in lower case.
 **
@@ -17,6 +18,8 @@
 #include "repair/autostart.h"
 #include "engine/scan_state.h"
 #include "repair/hosts_file.h"
+#include "repair/service_command.h"
+#include "platform/join_path.h"
 #include "platform/wow64.h"
 
 namespace {
@@ -241,13 +244,6 @@ char* ExpandWhole(const char* source, char* local, DWORD localSize, char** heap)
     return nullptr;
 }
 
-/* A bare name starts a file of the system folder. In the 32-bit view of
-   64-bit Windows, a 32-bit program's system folder is SysWOW64. */
-bool InSystemDirectory(const char* lowerPath, REGSAM view) {
-    return strstr(lowerPath, "\\system\\") || strstr(lowerPath, "\\system32\\") ||
-           (view == KEY_WOW64_32KEY && strstr(lowerPath, "\\syswow64\\"));
-}
-
 /* The text of a value the 32-bit view holds, with the file it names under
    the name the walk met it by (System32 -> SysWOW64), in lower case; `text`
    itself elsewhere. Null only when no memory is left. */
@@ -261,6 +257,81 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
+/* The next name of a command line at `p` (lower case), as the shell cuts
+   it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
+   part after a backslash, the file's own name, goes to `name`. Returns
+   where the name ended; `name` is empty when it does not fit. */
+const char* NextName(const char* p, const char* ends, char* name, size_t size) {
+    while (*p == ' ' || *p == '\t')
+        p++;
+    const bool quoted = *p == '"';
+    p += quoted;
+    const char* start = p;
+    while (*p && (quoted ? *p != '"' : !strchr(" \t", *p) && !strchr(ends, *p)))
+        p++;
+    for (const char* q = start; q < p; q++)
+        if (*q == '\\' || *q == '/') start = q + 1;
+    const size_t length = (size_t)(p - start);
+    name[0] = 0;
+    if (length < size) {
+        memcpy(name, start, length);
+        name[length] = 0;
+    }
+    return p + (quoted && *p == '"');
+}
+
+/* Whether `name` is the file name `fileName`, whole: as written, or with
+   `extension` added where it has none (".exe" for a program, ".dll" for a
+   library a host loads). */
+bool IsFileName(const char* name, const char* fileName, const char* extension) {
+    if (strcmp(name, fileName) == 0) return true;
+    const size_t n = strlen(name);
+    return n > 0 && !strchr(name, '.') && strncmp(name, fileName, n) == 0 &&
+           strcmp(fileName + n, extension) == 0;
+}
+
+/* Whether a command without a path (lower case) starts the file named
+   `fileName`: the program the shell runs from it is that file (its first
+   name, ".exe" added where it has none, as CreateProcess does), or, for a
+   host that loads a library it is told (rundll32, and rundll of Windows 9x:
+   "rundll32 file,entry"), the file it loads. A name that only holds the
+   file's name ("ctfmon.exe" for "mon.exe", "rundll32.exe shell32.dll,..."
+   for "32.exe") is another program. */
+bool BareStartsFile(const char* data, const char* fileName) {
+    char program[MAX_PATH], library[MAX_PATH];
+    const char* rest = NextName(data, "", program, sizeof program);
+    if (IsFileName(program, fileName, ".exe")) return true;
+    if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
+        return false;
+    NextName(rest, ",", library, sizeof library);
+    return IsFileName(library, fileName, ".dll");
+}
+
+/* Whether the bare command `data` starts the file `file` itself: its
+   program found as CreateProcess finds it for the shell (Explorer lies in
+   the Windows folder, searched first: "explorer.exe" there is never
+   System32's), or the library a rundll32 host loads, found by the loader
+   from System32, where the host lies. A file of the same name elsewhere
+   (a user's "system32" folder, System beside System32) is another. */
+bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
+    char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
+    const char* rest = NextName(data, "", program, sizeof program);
+    if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
+        return SameFileAs(found, file);
+    // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
+    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if (view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
+        JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
+        JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
+        SameFileAs(found, file))
+        return true;
+    if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
+        return false;
+    NextName(rest, ",", library, sizeof library);
+    return library[0] && SearchedFile(library, ".dll", false, found, sizeof found) &&
+           SameFileAs(found, file);
+}
+
 /* A buffer from malloc, freed when its holder goes out of scope: the value
    walk frees its buffers in this one place, whichever way a value ends. */
 struct Freed {
@@ -272,16 +343,6 @@ struct Freed {
 };
 
 } // namespace
-
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view) {
-    HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return false;
-    if (RegDeleteValueA(key, valueName) != ERROR_SUCCESS) {
-        RegCloseKey(key);
-        return false;
-    }
-    return RegCloseKey(key) == ERROR_SUCCESS;
-}
 
 bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data,
                         REGSAM view) {
@@ -354,9 +415,14 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         bool bare = false, inSystem = false, fullPath = false;
         for (int f = 0; f < formCount; f++) {
             const char* form = forms[f];
-            if (bareReference && strstr(data, strrchr(form, '\\') + 1)) {
+            // A bare value that starts the file or holds its name is left to
+            // the bare rule; it goes only where it starts the file by its
+            // whole name.
+            const char* fileName = strrchr(form, '\\') + 1;
+            const bool starts = bareReference && BareStartsFile(data, fileName);
+            if (bareReference && (starts || strstr(data, fileName))) {
                 bare = true;
-                inSystem = inSystem || InSystemDirectory(form, view);
+                inSystem = inSystem || (starts && BareStartsVariant(data, currentFile, view));
             }
             const size_t n = strlen(form);
             fullPath = fullPath || NamesFile(rawPath, data[0] == '"', form, n) ||
@@ -367,7 +433,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
             NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
         if (bare) {
-            // Bare rule: only a file in a system directory; the full-path rule is not tried.
+            // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(root, subKey, name, view)) {
                 RememberValueName(name, subKey, view);
                 PostLogLine("System Registry     %s removed", kWalkName);

@@ -22,8 +22,7 @@ bool CleanSystemEntries(const char* variantName);
    in g_scan.autostartValueName. */
 void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view = 0);
 
-/* Deletes one value; true when the deletion and the closing succeeded. */
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view = 0);
+#include "actions/registry.h" // DeleteRegistryValue
 
 /* Reads one value whole, whatever its type or length, into a heap block of
    the size the registry reports plus a terminator that this call adds.

@@ -1,31 +1,29 @@
 /*
-** Removing a service's registration from both control sets, so that the
+** Removing a service's registration from the control sets, so that the
 ** service is not started again. Within each set the "Enum" and "Security"
 ** subkeys go first: RegDeleteKeyA refuses a key that still has subkeys.
 */
 #include "repair/service_keys.h"
-#include "memory/image_path.h"
+#include "actions/registry.h"
+#include "repair/service_command.h"
 #include "platform/join_path.h"
 #include "platform/win32.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 
 /* Room for one key path: 511 characters and the terminator. */
 static const size_t kPathSize = 512;
 
 static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
-static const char kSet2[] = "SYSTEM\\ControlSet002\\Services\\";
 /* Deliberate: the fourth deletion (ControlSet002's Enum key) spells the path
    in capitals. The registry's names are case-insensitive, so the same key
    goes; the order and spelling of the six deletions rely on it; pinned by
    ServiceKeysTest.SixDeletionsInOrderWithTheCapitalisedFourthPath. */
 static const char kSet2Caps[] = "SYSTEM\\CONTROLSET002\\SERVICES\\";
+static const char kCurrent[] = "SYSTEM\\CurrentControlSet\\Services\\";
 static const char kEnum[] = "\\Enum";
 static const char kSecurity[] = "\\Security";
-
-bool DeleteMachineKey(const char* path) {
-    return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
-}
 
 /* The longest ImagePath read: past the command-line limit of CreateProcess
    (32767 characters) no service can be started anyway. */
@@ -33,8 +31,9 @@ static const DWORD kImagePathLimit = 65536;
 
 /* Whether the key `prefix` + `name` has an ImagePath that runs `image`. The
    value is read whole, however long its arguments: a variant's service
-   does not escape by a long command. Only REG_EXPAND_SZ is expanded, as the
-   service manager does; a REG_SZ is taken as written. */
+   does not escape by a long command. REG_SZ and REG_EXPAND_SZ are read
+   alike, as the stop reads the service manager's binary path (see
+   repair/service_command.cpp). */
 static bool RegisteredFor(const char* prefix, const char* name, const char* image) {
     char path[kPathSize];
     HKEY key;
@@ -54,37 +53,82 @@ static bool RegisteredFor(const char* prefix, const char* name, const char* imag
     }
     RegCloseKey(key);
     const bool runs = command && (type == REG_SZ || type == REG_EXPAND_SZ) &&
-                      CommandRunsFile(command, image, type == REG_EXPAND_SZ);
+                      ServiceCommandRunsFile(command, image);
     free(command);
     return runs;
 }
 
-/* The six deletions, each set's three only where `image` is null or the
-   set's key registers it. */
+/* Control sets are numbered 1 to 999 ("ControlSet001"). */
+static const int kSetLimit = 1000;
+
+/* The number of a key named ControlSetNNN; 0 for any other name. */
+static int SetNumber(const char* name) {
+    if (_strnicmp(name, "ControlSet", 10) != 0 || strlen(name) != 13) return 0;
+    for (int i = 10; i < 13; i++)
+        if (name[i] < '0' || name[i] > '9') return 0;
+    return atoi(name + 10);
+}
+
+/* Marks in `sets` every control set SYSTEM lists (each ControlSetNNN key).
+   The one Windows booted from, which Select\Current names, is also reached
+   as CurrentControlSet, listed or not. */
+static void ControlSets(bool sets[kSetLimit]) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char name[256];
+        for (DWORD i = 0;; i++) {
+            DWORD chars = sizeof name;
+            const LONG rc = RegEnumKeyExA(key, i, name, &chars, NULL, NULL, NULL, NULL);
+            if (rc == ERROR_NO_MORE_ITEMS || (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA)) break;
+            if (rc == ERROR_SUCCESS) sets[SetNumber(name)] = true;
+        }
+        RegCloseKey(key);
+    }
+    sets[0] = false;
+}
+
+/* The three deletions of one set (Enum, Security, the service's key) whose
+   services key is `prefix`, where `image` is null or the set's key registers
+   it. */
+static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* name,
+                        const char* image) {
+    char path[kPathSize];
+    if (image && !RegisteredFor(prefix, name, image)) return false;
+    const char* const paths[][2] = {{enumPrefix, kEnum}, {prefix, kSecurity}, {prefix, ""}};
+    bool any = false;
+    for (const auto& step : paths)
+        if (JoinPath(path, kPathSize, step[0], name, step[1]) && DeleteMachineKey(path)) any = true;
+    return any;
+}
+
+/* Every control set's three deletions in the order of the sets: without an
+   image ControlSet001 and ControlSet002; with one, each set the machine has
+   whose own ImagePath registers the image, then CurrentControlSet. */
 static bool DeleteKeys(const char* name, const char* image) {
-    static const struct {
-        const char* prefix;
-        const char* suffix;
-        const char* set; // the key whose ImagePath decides
-    } steps[] = {
-        {kSet1, kEnum, kSet1},     {kSet1, kSecurity, kSet1}, {kSet1, "", kSet1},
-        {kSet2Caps, kEnum, kSet2}, {kSet2, kSecurity, kSet2}, {kSet2, "", kSet2},
-    };
     // An empty name would address the Services key itself, and a backslash
     // would reach into some other key.
     if (!name || !name[0] || strchr(name, '\\')) return false;
-    // A name too long for the longest of the six paths is refused as a whole:
+    // A name too long for the longest of the paths is refused as a whole:
     // deleting only some of the keys would leave the service half removed.
     char path[kPathSize];
-    if (!JoinPath(path, kPathSize, kSet1, name, kSecurity)) return false;
-    const bool owned[2] = {!image || RegisteredFor(kSet1, name, image),
-                           !image || RegisteredFor(kSet2, name, image)};
+    if (!JoinPath(path, kPathSize, image ? kCurrent : kSet1, name, kSecurity)) return false;
+    bool sets[kSetLimit] = {false};
+    if (image)
+        ControlSets(sets);
+    else
+        sets[1] = sets[2] = true;
     bool any = false;
-    for (const auto& step : steps) {
-        if (!owned[step.set == kSet1 ? 0 : 1]) continue;
-        if (JoinPath(path, kPathSize, step.prefix, name, step.suffix) && DeleteMachineKey(path))
+    for (int set = 1; set < kSetLimit; set++) {
+        char prefix[64];
+        sprintf(prefix, "SYSTEM\\ControlSet%03d\\Services\\", set);
+        if (sets[set] && DeleteInSet(prefix, set == 2 ? kSet2Caps : prefix, name, image))
             any = true;
     }
+    // CurrentControlSet last, always: on Windows the set Select\Current
+    // names, its keys gone by now when it was listed; where it is a key of
+    // its own (Wine has no ControlSetNNN, pinned by the conformance check
+    // CurrentControlSetIsTheSelectedSet), the only one.
+    if (image && DeleteInSet(kCurrent, kCurrent, name, image)) any = true;
     return any;
 }
 

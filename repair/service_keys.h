@@ -1,16 +1,18 @@
 /*
-** Removing a service's registration from both control sets.
+** Removing a service's registration from the control sets.
 */
 #ifndef CLEANPHANTAXIS_SERVICE_KEYS_H
 #define CLEANPHANTAXIS_SERVICE_KEYS_H
 
-/* True when at least one of the six key deletions succeeded. */
+/* The six deletions of ControlSet001 and ControlSet002; true when at least
+   one succeeded. */
 bool DeleteServiceKeys(const char* name);
-/* DeleteServiceKeys, each control set only where the service's key there
-   registers `image` as its program (its ImagePath, see CommandRunsFile):
-   a key of that name for another program stays whole. */
+/* The three deletions in every control set of the machine (each
+   ControlSetNNN, and always the current one) whose key for the service
+   registers `image` as its program (its ImagePath, see
+   ServiceCommandRunsFile): a key of that name for another program stays
+   whole. True when at least one deletion succeeded. */
 bool DeleteServiceKeysOfImage(const char* name, const char* image);
-/* True when RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) succeeded. */
-bool DeleteMachineKey(const char* path);
+#include "actions/registry.h" // DeleteMachineKey
 
 #endif

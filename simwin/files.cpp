@@ -8,7 +8,10 @@
 **  - a read-only file, a running program's image and a file some process
 **    (this one included, through a run-time descriptor) holds open cannot be
 **    deleted; SetFileAttributesA(FILE_ATTRIBUTE_ARCHIVE) clears read-only;
-**  - CopyFileA of a file onto itself fails and leaves it alone;
+**  - CopyFileA of a file onto itself fails and leaves it alone; it reads the
+**    source sharing everything and writes the target sharing reading and
+**    writing (nothing on 9x); a read-only source gives a read-only copy;
+**  - a rename that changes only the letter case stores the new spelling;
 **  - GetShortPathNameA gives a long name its generated 8.3 form: the first
 **    six usable characters upper-cased, "~N", and up to three characters of
 **    the extension ("Program Files" -> "PROGRA~1"); N counts up among the
@@ -18,9 +21,18 @@
 **    path may name an entry by it, and a pattern matches it too; with 8.3
 **    names turned off (SetShortNames) there are none;
 **  - host names are UTF-8 and the ANSI code page is Latin-1: a listing
-**    gives a character outside it as "?" (a name the ANSI functions cannot
-**    reach by its long form), a host name that is not UTF-8 is taken byte
-**    for byte;
+**    gives a character outside it by the code page's best fit, as
+**    WideCharToMultiByte does without WC_NO_BEST_FIT_CHARS (a fullwidth
+**    letter U+FF01 to U+FF5E as its ASCII letter, Unicode's
+**    WindowsBestFit/bestfit1252.txt), and one without a best fit as "?";
+**    either way a name the ANSI functions cannot reach by its long form. A
+**    host name that is not UTF-8 is taken byte for byte;
+**  - a path's last part loses its trailing dots and blanks, a folder's part
+**    one trailing dot ("c:/test." and "c:/test     " are c:\test, "c:/test./
+**    file" is c:\test\file: RtlGetFullPathName_U in Wine's
+**    dlls/ntdll/tests/path.c), so an entry named so is reached only by its
+**    8.3 name;
+**  - attributes belong to the file, not to its name: hard links share them;
 **  - a host symbolic link to a folder is a directory link (a junction): on
 **    NT it carries FILE_ATTRIBUTE_REPARSE_POINT, and paths through it reach
 **    its target;
@@ -43,12 +55,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -63,6 +77,9 @@
 namespace simwin {
 // The file handles' block below: remembers the security a folder was made with.
 void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security);
+// Marks a file that handles hold open to go with the last of them; false
+// when none is open.
+bool MarkDeletedOnClose(const std::string& host);
 } // namespace simwin
 
 namespace {
@@ -75,7 +92,7 @@ struct Drive {
 
 std::map<char, Drive> drives;
 std::vector<std::string> driveQueries;
-std::map<std::string, DWORD> attributes; // host path -> stored attribute bits
+std::map<std::string, DWORD> attributes; // AttrKey -> stored attribute bits
 const char* const kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 std::vector<std::string> pendingDeletions;
 std::vector<simwin::MoveFileExCall> moveFileExCalls;
@@ -99,6 +116,24 @@ simwin::ResetHook resetFiles([] {
     pendingRenames.clear();
     delayedMovesAllowed = true;
 });
+
+/* Where a host entry's attributes are kept: by its file (device and inode),
+   which all of a file's hard links share; by the path when nothing is there. */
+std::string AttrKey(const std::string& host) {
+    struct stat st;
+    if (host.empty() || lstat(host.c_str(), &st) != 0) return host;
+    return "#" + std::to_string((uint64_t)st.st_dev) + ":" + std::to_string((uint64_t)st.st_ino);
+}
+
+/* Unlinks a host file; its attributes go with its last name. */
+bool Unlink(const std::string& host) {
+    struct stat st;
+    const bool last = lstat(host.c_str(), &st) == 0 && st.st_nlink <= 1;
+    const std::string key = AttrKey(host);
+    if (unlink(host.c_str()) != 0) return false;
+    if (last) attributes.erase(key);
+    return true;
+}
 
 std::string Upper(std::string s) {
     for (char& c : s)
@@ -125,7 +160,8 @@ bool IsDirLink(const std::string& host) {
 }
 
 /* The ANSI form of a host name. *lossy tells whether a character outside
-   the code page became "?"; a name that is not UTF-8 is kept as it is. */
+   the code page became its best fit or "?"; a name that is not UTF-8 is
+   kept as it is. */
 std::string AnsiName(const std::string& name, bool* lossy) {
     *lossy = false;
     std::string out;
@@ -148,7 +184,8 @@ std::string AnsiName(const std::string& name, bool* lossy) {
         if (cp < 0x100) {
             out += (char)cp;
         } else {
-            out += '?';
+            // The fullwidth forms of ASCII best-fit to it; nothing else does here.
+            out += cp >= 0xFF01 && cp <= 0xFF5E ? (char)(cp - 0xFEE0) : '?';
             replaced = true;
         }
     }
@@ -167,7 +204,7 @@ struct Entry {
     uint64_t size;
     bool link = false;     // a directory link or a file symbolic link
     std::string ansi = ""; // the name as the ANSI functions give it
-    bool lossy = false;    // ansi holds a "?" for a character it cannot show
+    bool lossy = false;    // ansi holds a best fit or "?" for a character it cannot show
     std::string alt = "";  // the 8.3 name, empty when the name is one
 };
 
@@ -293,14 +330,14 @@ void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     if (e.dir) {
         fd->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         if (!attributes.empty()) {
-            auto it = attributes.find(s.hostDir + "/" + e.name);
+            auto it = attributes.find(AttrKey(s.hostDir + "/" + e.name));
             if (it != attributes.end()) fd->dwFileAttributes |= it->second;
         }
     } else {
         // A file's stored attributes, else the archive bit of a plain file.
         fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
         if (!attributes.empty()) {
-            auto it = attributes.find(s.hostDir + "/" + e.name);
+            auto it = attributes.find(AttrKey(s.hostDir + "/" + e.name));
             if (it != attributes.end()) fd->dwFileAttributes = it->second;
         }
     }
@@ -320,6 +357,30 @@ std::string Resolve(const char* path) {
     return path ? simwin::HostPath(simwin::Redirected(path)) : "";
 }
 
+/* Why a path names nothing: ERROR_FILE_NOT_FOUND when its folder is there,
+   ERROR_PATH_NOT_FOUND when that is missing too. */
+DWORD MissingError(const std::string& host) {
+    std::string dir, last;
+    SplitLast(host, &dir, &last);
+    return IsDir(dir) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+/* Whether a path holds a character no name may hold (wildcards among them),
+   past a "\\?\" prefix: Windows refuses it with ERROR_INVALID_NAME. */
+bool InvalidName(const char* path) {
+    if (!path) return false;
+    if (strncmp(path, "\\\\?\\", 4) == 0) path += 4;
+    return strpbrk(path, "?*<>|\"") != nullptr;
+}
+
+/* Sets the last error of a path that names nothing or cannot name anything;
+   9x answers such a name as one not found (`on9x`). */
+BOOL Refuse(LPCSTR path, const std::string& host, DWORD on9x = ERROR_FILE_NOT_FOUND) {
+    const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    SetLastError(!InvalidName(path) ? MissingError(host) : nt ? ERROR_INVALID_NAME : on9x);
+    return FALSE;
+}
+
 /* The reparse tag an entry carries on NT, 0 for none (and on 9x): one set
    apart, else a junction's for a directory link, a symbolic link's for a
    file link. */
@@ -332,7 +393,7 @@ DWORD ReparseTag(const std::string& host, bool link, bool dir) {
 }
 
 DWORD StoredAttributes(const std::string& host) {
-    auto it = attributes.find(host);
+    auto it = attributes.find(AttrKey(host));
     DWORD link = (IsDirLink(host) || reparseTags.count(host)) &&
                          simwin::PlatformId() == VER_PLATFORM_WIN32_NT
                      ? FILE_ATTRIBUTE_REPARSE_POINT
@@ -359,14 +420,16 @@ DWORD BusyError(const std::string& host, bool rename) {
     return 0;
 }
 
+bool OnFatVolume(const std::string& host);
+/* Whether a handle is open on a file below the host folder `dir`. */
+bool OpenBelow(const std::string& dir);
+
 /* Renames `existing` to `newName`; an existing target is replaced only when
    `replace` is set and it is a file that may be deleted. */
 BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
     std::string from = Resolve(existing), to = Resolve(newName);
-    if (!Exists(from)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (InvalidName(existing) || !Exists(from)) return Refuse(existing, from);
+    if (InvalidName(newName)) return Refuse(newName, to);
     if (to.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
@@ -385,17 +448,26 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
         SetLastError(busy);
         return FALSE;
     }
+    if (IsDir(from) && OnFatVolume(from) && OpenBelow(from)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    struct stat replaced;
+    const bool lastName = replacing && lstat(to.c_str(), &replaced) == 0 && replaced.st_nlink <= 1;
+    const std::string replacedKey = AttrKey(to);
+    if (from == to) {
+        // A new spelling of the same name: the entry takes the new letter case.
+        std::string dir, last, given = newName;
+        SplitLast(to, &dir, &last);
+        given = given.substr(given.find_last_of("\\/") + 1);
+        given.erase(given.find_last_not_of(". ") + 1);
+        if (given != last && strcasecmp(given.c_str(), last.c_str()) == 0) to = dir + given;
+    }
     if (rename(from.c_str(), to.c_str()) != 0) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    if (replacing) attributes.erase(to);
-    auto a = attributes.find(from);
-    if (a != attributes.end()) {
-        DWORD bits = a->second;
-        attributes.erase(a);
-        attributes[to] = bits;
-    }
+    if (lastName) attributes.erase(replacedKey);
     return TRUE;
 }
 
@@ -466,7 +538,13 @@ static void Components(const std::string& win, std::vector<std::string>* parts, 
             } else if (part == ".") {
                 *plain = false;
             } else if (!part.empty()) {
-                parts->push_back(part);
+                // The last part loses its trailing dots and blanks, a
+                // folder's part one trailing dot.
+                if (i == win.size())
+                    part.erase(part.find_last_not_of(". ") + 1);
+                else if (part.back() == '.')
+                    part.pop_back();
+                if (!part.empty()) parts->push_back(part);
             }
             part.clear();
         } else {
@@ -545,8 +623,7 @@ std::string RunWininit() {
         const std::string from = HostPath(line.substr(eq + 1));
         if (from.empty() || !Exists(from) || IsDir(from)) continue;
         if (strcasecmp(line.substr(0, eq).c_str(), "NUL") == 0) {
-            std::filesystem::remove(from, ec);
-            attributes.erase(from);
+            Unlink(from);
         } else if (!HostPath(line.substr(0, eq)).empty()) {
             std::filesystem::rename(from, HostPath(line.substr(0, eq)), ec);
         }
@@ -614,6 +691,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     }
     std::string dir, spec;
     SplitLast(pattern ? simwin::Redirected(pattern) : "", &dir, &spec);
+    if (spec.find_first_of("*?") == std::string::npos) spec.erase(spec.find_last_not_of(". ") + 1);
     std::string hostDir = simwin::HostPath(dir);
     if (!IsDir(hostDir)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -625,8 +703,10 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     if (!root)
         for (const char* dot : {".", ".."})
             if (Match(spec.c_str(), dot)) s->entries.push_back(Entry{dot, dot, true, 0});
+    // A pattern is matched against the names themselves: a listed best fit
+    // or "?" is not the name.
     for (auto& e : ListEntries(hostDir))
-        if (Match(spec.c_str(), e.ansi.c_str()) ||
+        if (Match(spec.c_str(), (e.lossy ? e.name : e.ansi).c_str()) ||
             (!e.alt.empty() && Match(spec.c_str(), e.alt.c_str())))
             s->entries.push_back(std::move(e));
     if (s->entries.empty()) {
@@ -674,8 +754,8 @@ DWORD GetFileAttributesA(LPCSTR path) {
         return INVALID_FILE_ATTRIBUTES;
     }
     std::string host = Resolve(path);
-    if (!Exists(host)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (InvalidName(path) || !Exists(host)) {
+        Refuse(path, host);
         return INVALID_FILE_ATTRIBUTES;
     }
     return StoredAttributes(host);
@@ -688,14 +768,11 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attrs) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (!Exists(host)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host);
     DWORD keep = IsDir(host) ? FILE_ATTRIBUTE_DIRECTORY : 0;
     attrs &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
              FILE_ATTRIBUTE_ARCHIVE;
-    attributes[host] = (attrs | keep) ? (attrs | keep) : FILE_ATTRIBUTE_NORMAL;
+    attributes[AttrKey(host)] = (attrs | keep) ? (attrs | keep) : FILE_ATTRIBUTE_NORMAL;
     return TRUE;
 }
 
@@ -706,10 +783,7 @@ BOOL DeleteFileA(LPCSTR path) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (!Exists(host)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host);
     if (IsDir(host) || (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -718,11 +792,13 @@ BOOL DeleteFileA(LPCSTR path) {
         SetLastError(busy);
         return FALSE;
     }
-    if (unlink(host.c_str()) != 0) {
+    // Open elsewhere (sharing the delete), the file is only marked: its name
+    // stays until its last handle closes, and no one may open it meanwhile.
+    if (simwin::MarkDeletedOnClose(host)) return TRUE;
+    if (!Unlink(host)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    attributes.erase(host);
     return TRUE;
 }
 
@@ -814,7 +890,6 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     while (i < in.size()) {
         size_t end = in.find_first_of("\\/", i);
         std::string part = in.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        bool last = end == std::string::npos || end + 1 >= in.size();
         if (part == "." || part == "..") {
             out += part;
             if (part == ".." && hostDir != simwin::HostPath(root))
@@ -823,7 +898,8 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
             std::vector<Entry> entries = ListEntries(hostDir);
             const Entry* e = FindEntry(entries, part);
             if (!e) {
-                SetLastError(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+                // Looked up in its folder, which is there: a missing file.
+                SetLastError(ERROR_FILE_NOT_FOUND);
                 return 0;
             }
             // Without an 8.3 name (none needed, or none kept) the long one.
@@ -846,13 +922,10 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
         return FALSE;
     }
     std::string from = Resolve(existing), to = Resolve(newName);
-    if (!Exists(from) || IsDir(from)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return FALSE;
-    }
-    // A source held without sharing cannot be read by the copy.
-    if (simwin::LockOf(from) == simwin::FileLock::HeldExclusive) {
-        SetLastError(ERROR_SHARING_VIOLATION);
+    if (InvalidName(existing) || !Exists(from) || IsDir(from)) return Refuse(existing, from);
+    // The copy reads the source sharing reading, writing and deletion.
+    if (DWORD sharing = simwin::SharingError(from, GENERIC_READ, 7)) {
+        SetLastError(sharing);
         return FALSE;
     }
     if (from == to) {
@@ -868,8 +941,20 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
             SetLastError(ERROR_FILE_EXISTS);
             return FALSE;
         }
-        if (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY || BusyError(to, false)) {
+        if (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY ||
+            simwin::LockOf(to) == simwin::FileLock::RunningImage) {
             SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // The target is opened for writing, sharing reading and writing on
+        // NT and nothing on 9x.
+        const DWORD share = simwin::PlatformId() == VER_PLATFORM_WIN32_NT ? 3 : 0;
+        if (DWORD sharing = simwin::SharingError(to, GENERIC_WRITE, share)) {
+            SetLastError(sharing);
+            return FALSE;
+        }
+        if (!share && simwin::IsOpenByStream(to)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
             return FALSE;
         }
     }
@@ -880,6 +965,13 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
         return FALSE;
     }
     out << in.rdbuf();
+    out.close();
+    // The copy takes the source's attributes, read-only among them.
+    auto stored = attributes.find(AttrKey(from));
+    if (stored != attributes.end())
+        attributes[AttrKey(to)] = stored->second;
+    else
+        attributes.erase(AttrKey(to));
     return TRUE;
 }
 
@@ -890,10 +982,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (host.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (host.empty() || InvalidName(path)) return Refuse(path, host, ERROR_PATH_NOT_FOUND);
     if (Exists(host)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
@@ -913,8 +1002,14 @@ BOOL RemoveDirectoryA(LPCSTR path) {
         return FALSE;
     }
     std::string host = Resolve(path);
-    if (!IsDir(host) || rmdir(host.c_str()) != 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host, ERROR_PATH_NOT_FOUND);
+    if (!IsDir(host)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    if (rmdir(host.c_str()) != 0) {
+        SetLastError(errno == ENOTEMPTY || errno == EEXIST ? ERROR_DIR_NOT_EMPTY
+                                                           : ERROR_ACCESS_DENIED);
         return FALSE;
     }
     return TRUE;
@@ -1026,10 +1121,20 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** its last handle closes, and then that name goes, wherever it now is.
 ** FileBasicInfo / FileBasicInformation needs FILE_WRITE_ATTRIBUTES and sets
 ** the attributes (0 leaves them). DeleteFileA and MoveFileA open the file for
-** DELETE sharing everything (see BusyError).
+** DELETE sharing everything (see BusyError); DeleteFileA of a file that other
+** handles hold open (all sharing the delete) only marks it, as the
+** disposition does (Microsoft's DeleteFile remarks; test_DeleteFileA in
+** Wine's dlls/kernel32/tests/file.c).
 ** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
 ** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
 ** the text for the folder it created with it.
+** SetKernelObjectSecurity sets a file's owner and DACL through a handle
+** that was opened with WRITE_OWNER and WRITE_DAC for them, else fails with
+** ERROR_ACCESS_DENIED (Microsoft's SetKernelObjectSecurity and "Standard
+** access rights" pages); the file keeps it wherever it moves.
+** UuidCreate (rpcrt4, 2000 and later) gives a random UUID: "For security
+** reasons, UuidCreate was modified so that it no longer uses a machine's MAC
+** address to generate UUIDs" (Microsoft's UuidCreate page); RPC_S_OK.
 */
 
 namespace {
@@ -1069,8 +1174,13 @@ std::string CurrentName(int hostFd) {
 struct OpenFile;
 std::vector<OpenFile*> openFiles;
 std::set<FileKey> deletePending;
+/* FAT's directory entries, per folder (by its host inode): the names that
+   took each entry, in order. A name keeps its entry while it is there; a
+   new one takes the first entry whose name is gone. */
+std::map<uint64_t, std::vector<std::string>> fatEntries;
 std::set<std::string*> descriptorsAllocated; // security descriptors not yet freed
 std::map<std::string, std::string> folderSecurity;
+std::map<FileKey, std::string> fileSecurity;
 
 struct OpenFile : simwin::Object {
     int hostFd;
@@ -1085,7 +1195,7 @@ struct OpenFile : simwin::Object {
                                  [this](const OpenFile* f) { return f->key == key; });
         if (last && deletePending.erase(key)) {
             std::string name = CurrentName(hostFd);
-            if (!name.empty() && unlink(name.c_str()) == 0) attributes.erase(name);
+            if (!name.empty()) Unlink(name);
         }
         close(hostFd);
     }
@@ -1093,7 +1203,9 @@ struct OpenFile : simwin::Object {
 
 simwin::ResetHook resetHandles([] {
     deletePending.clear();
+    fatEntries.clear();
     folderSecurity.clear();
+    fileSecurity.clear();
     for (std::string* text : descriptorsAllocated)
         delete text;
     descriptorsAllocated.clear();
@@ -1107,6 +1219,8 @@ bool Refuses(DWORD access, DWORD share) {
 }
 
 bool Conflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
+    // An open without data access (attributes only) is not checked at all.
+    if (!(access & (kReadRights | kWriteRights | DELETE))) return false;
     return Refuses(access, otherShare) || Refuses(otherAccess, share);
 }
 
@@ -1123,6 +1237,26 @@ bool OnFatVolume(const std::string& host) {
     return false;
 }
 
+bool OpenBelow(const std::string& dir) {
+    const std::string prefix = dir + "/";
+    return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenFile* f) {
+        return CurrentName(f->hostFd).compare(0, prefix.size(), prefix) == 0;
+    });
+}
+
+DWORD FatEntry(uint64_t folder, const std::string& dir, const std::string& name) {
+    std::vector<std::string>& taken = fatEntries[folder];
+    for (size_t i = 0; i < taken.size(); i++)
+        if (taken[i] == name) return (DWORD)i;
+    for (size_t i = 0; i < taken.size(); i++)
+        if (!Exists(dir + "/" + taken[i])) {
+            taken[i] = name;
+            return (DWORD)i;
+        }
+    taken.push_back(name);
+    return (DWORD)(taken.size() - 1);
+}
+
 /* What both ways of setting information do; an NTSTATUS. */
 LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size) {
     auto f = FileOf(file);
@@ -1135,7 +1269,7 @@ LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size)
         memcpy(&bits, static_cast<const char*>(info) + 32, sizeof bits);
         bits &= FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL;
-        if (bits && !name.empty()) attributes[name] = bits;
+        if (bits && !name.empty()) attributes[AttrKey(name)] = bits;
         return 0;
     }
     if (size < 1 || !info) return kStatusLengthMismatch;
@@ -1210,6 +1344,36 @@ BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void
     return TRUE;
 }
 
+BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descriptor) {
+    DWORD err;
+    if (simwin::Enter("SetKernelObjectSecurity", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto f = FileOf(object);
+    auto* text = static_cast<std::string*>(descriptor);
+    if (!f || !descriptorsAllocated.count(text)) {
+        SetLastError(f ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (((info & OWNER_SECURITY_INFORMATION) && !(f->access & WRITE_OWNER)) ||
+        ((info & DACL_SECURITY_INFORMATION) && !(f->access & WRITE_DAC))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    fileSecurity[f->key] = *text;
+    return TRUE;
+}
+
+long WINAPI SimUuidCreate(void* uuid) {
+    DWORD err;
+    if (simwin::Enter("UuidCreate", &err)) return (long)err;
+    static std::mt19937 random{std::random_device{}()};
+    for (int i = 0; i < 16; i++)
+        static_cast<unsigned char*>(uuid)[i] = (unsigned char)random();
+    return 0;
+}
+
 template <class F> FARPROC AsExport(F* fn) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(fn));
 }
@@ -1257,7 +1421,7 @@ void SetListedLength(const std::string& winPath, uint64_t length) {
 
 void AddAttributes(const std::string& winPath, DWORD bits) {
     std::string host = HostPath(winPath);
-    attributes[host] = StoredAttributes(host) | bits;
+    attributes[AttrKey(host)] = StoredAttributes(host) | bits;
 }
 
 } // namespace simwin
@@ -1272,7 +1436,19 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
     if (library == "advapi32.dll" &&
         function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return AsExport(SimConvertStringSecurityDescriptor);
+    if (library == "advapi32.dll" && function == "SetKernelObjectSecurity")
+        return AsExport(SimSetKernelObjectSecurity);
+    if (library == "rpcrt4.dll" && function == "UuidCreate") return AsExport(SimUuidCreate);
     return nullptr;
+}
+
+bool MarkDeletedOnClose(const std::string& host) {
+    FileKey key;
+    if (!KeyOf(host, &key) || std::none_of(openFiles.begin(), openFiles.end(),
+                                           [&](const OpenFile* f) { return f->key == key; }))
+        return false;
+    deletePending.insert(key);
+    return true;
 }
 
 void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security) {
@@ -1284,6 +1460,13 @@ void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* secu
 std::string FolderSecurity(const std::string& winPath) {
     auto it = folderSecurity.find(HostPath(winPath));
     return it == folderSecurity.end() ? "" : it->second;
+}
+
+std::string FileSecurity(const std::string& winPath) {
+    FileKey key;
+    if (!KeyOf(HostPath(winPath), &key)) return "";
+    auto it = fileSecurity.find(key);
+    return it == fileSecurity.end() ? "" : it->second;
 }
 
 std::string HandleHostPath(HANDLE file) {
@@ -1338,10 +1521,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     }
     const std::string host = Resolve(path);
     FileKey key;
-    if (!KeyOf(host, &key)) {
-        std::string dir, last;
-        SplitLast(host, &dir, &last);
-        SetLastError(IsDir(dir) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (InvalidName(path) || !KeyOf(host, &key)) {
+        Refuse(path, host);
         return INVALID_HANDLE_VALUE;
     }
     if (IsDir(host) ||
@@ -1384,8 +1565,12 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     info->nFileIndexLow = (DWORD)st.st_ino;
     // FAT: the folder's first cluster and the entry's place in it.
     struct stat parent;
-    if (OnFatVolume(name) && stat(std::filesystem::path(name).parent_path().c_str(), &parent) == 0)
+    const std::filesystem::path where(name);
+    if (OnFatVolume(name) && stat(where.parent_path().c_str(), &parent) == 0) {
         info->nFileIndexHigh = (DWORD)parent.st_ino;
+        info->nFileIndexLow = FatEntry((uint64_t)parent.st_ino, where.parent_path().string(),
+                                       where.filename().string());
+    }
     return TRUE;
 }
 

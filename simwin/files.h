@@ -84,6 +84,10 @@ void AddAttributes(const std::string& winPath, DWORD bits);
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define DELETE 0x00010000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define DACL_SECURITY_INFORMATION 0x00000004u
 #define FILE_READ_DATA 0x0001
 #define FILE_WRITE_DATA 0x0002
 #define FILE_APPEND_DATA 0x0004
@@ -120,7 +124,9 @@ namespace simwin {
 void MapDrive(char letter, const std::string& hostRoot, UINT type = DRIVE_FIXED);
 /* Makes the mapped drive a FAT volume: a file's index (GetFileInformation-
    ByHandle) comes from its folder and its entry there, so it changes when
-   the file moves to another folder, as Windows documents for FAT. */
+   the file moves to another folder, and a new file in a freed entry takes
+   the old file's index, as Windows documents for FAT; a folder with a file
+   open below it cannot be renamed (ERROR_ACCESS_DENIED). */
 void SetFatVolume(char letter);
 /* Every root path GetDriveTypeA was asked about, in order. */
 const std::vector<std::string>& DriveQueries();
@@ -184,6 +190,9 @@ FARPROC FileExport(const std::string& library, const std::string& function);
 /* The security a folder was created with, as the text of the descriptor the
    program built (empty: the default security of the parent). */
 std::string FolderSecurity(const std::string& winPath);
+/* The security SetKernelObjectSecurity (advapi32) last gave a file, as the
+   text of the descriptor, wherever the file has moved since (empty: none). */
+std::string FileSecurity(const std::string& winPath);
 /* The host file a handle (or a descriptor made from one) refers to, its
    name now; empty when it is not a file handle. */
 std::string HandleHostPath(HANDLE file);

@@ -21,17 +21,17 @@ struct Library {
 };
 
 const Library kLibraries[] = {
-    {"kernel32.dll", 0x7C800000},
-    {"psapi.dll", 0x76BF0000},
-    {"ntdll.dll", 0x7C900000},
-    {"advapi32.dll", 0x77DD0000},
+    {"kernel32.dll", 0x7C800000}, {"psapi.dll", 0x76BF0000},  {"ntdll.dll", 0x7C900000},
+    {"advapi32.dll", 0x77DD0000}, {"rpcrt4.dll", 0x77E70000},
 };
 
 std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
 std::map<std::string, std::map<std::string, bool>> exportPresent; // library -> function
 std::map<std::string, int> loads;
+std::map<char, std::string> dosDevices; // drive letter -> target, beside the volumes
 
 simwin::ResetHook resetModules([] {
+    dosDevices.clear();
     libraryPresent.clear();
     exportPresent.clear();
     loads.clear();
@@ -67,8 +67,12 @@ const Library* ByHandle(HMODULE module) {
 bool Present(const std::string& key) {
     auto it = libraryPresent.find(key);
     if (it != libraryPresent.end()) return it->second;
-    if (key == "psapi.dll" || key == "ntdll.dll")
-        return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
+    // psapi.dll came with Windows 2000; NT 4.0 has it only where a program
+    // installed the redistributable (Microsoft's PSAPI page: "Windows NT 4.0:
+    // PSAPI.DLL is distributed separately").
+    if (key == "psapi.dll")
+        return simwin::PlatformId() == VER_PLATFORM_WIN32_NT && simwin::MajorVersion() >= 5;
+    if (key == "ntdll.dll") return simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
     return Known(key) != nullptr;
 }
 
@@ -86,8 +90,13 @@ bool Exported(const std::string& key, const std::string& function) {
         return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
     if (key == "advapi32.dll") return nt;
+    if (key == "rpcrt4.dll") return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
         return nt && simwin::MajorVersion() >= 6;
+    if (key == "kernel32.dll" && function == "QueryDosDeviceA") return nt;
+    // GetProcessImageFileNameA came with XP (NT 5.1).
+    if (key == "psapi.dll" && function == "GetProcessImageFileNameA")
+        return simwin::MajorVersion() * 10 + simwin::MinorVersion() >= 51;
     // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
     if (key == "kernel32.dll" && simwin::PlatformId() == VER_PLATFORM_WIN32_NT &&
         simwin::MajorVersion() < 5 && function != "GetFileAttributesExA")
@@ -258,6 +267,74 @@ BOOL WINAPI SimQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR nam
     return TRUE;
 }
 
+/* The volume device a mapped drive letter stands for: C: is the first
+   hard disk volume, D: the second, ...; A: and B: floppies. */
+std::string VolumeDevice(char letter) {
+    if (letter < 'C') return "\\Device\\Floppy" + std::to_string(letter - 'A');
+    return "\\Device\\HarddiskVolume" + std::to_string(letter - 'C' + 1);
+}
+
+DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetProcessImageFileNameA", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!MayQuery(*h)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    // The kernel's name of the image, in the device form: the volume's
+    // device name in place of its drive letter.
+    std::string path = simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "";
+    if (path.size() < 3 || path[1] != ':') {
+        SetLastError(ERROR_PARTIAL_COPY);
+        return 0;
+    }
+    path = VolumeDevice((char)toupper((unsigned char)path[0])) + path.substr(2);
+    if (!name || size <= path.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(name, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
+}
+
+DWORD WINAPI SimQueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("QueryDosDeviceA", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    // Drive letters only ("X:"): the volume's device, or what the session
+    // defined for the letter (subst: "\??\C:\folder").
+    std::string value;
+    if (device && strlen(device) == 2 && device[1] == ':' && isalpha((unsigned char)device[0])) {
+        const char letter = (char)toupper((unsigned char)device[0]);
+        auto it = dosDevices.find(letter);
+        if (it != dosDevices.end())
+            value = it->second;
+        else if (!simwin::HostPath(std::string(1, letter) + ":\\").empty())
+            value = VolumeDevice(letter);
+    }
+    if (value.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    if (!target || size < value.size() + 2) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    memcpy(target, value.c_str(), value.size() + 1);
+    target[value.size() + 1] = 0; // the list ends with a second terminator
+    return (DWORD)value.size() + 2;
+}
+
 BOOL WINAPI SimGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
                                FILETIME* user) {
     DWORD err;
@@ -283,6 +360,7 @@ BOOL WINAPI SimGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exi
     memset(user, 0, sizeof *user);
     creation->dwLowDateTime = (DWORD)h->created;
     creation->dwHighDateTime = (DWORD)(h->created >> 32);
+    if (!simwin::HandleProcessRuns(*h)) *exit = *creation, exit->dwLowDateTime |= 1; // has ended
     return TRUE;
 }
 
@@ -298,6 +376,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "Process32Next") return Export(SimProcess32Next);
         if (function == "QueryFullProcessImageNameA") return Export(SimQueryFullProcessImageNameA);
         if (function == "GetProcessTimes") return Export(SimGetProcessTimes);
+        if (function == "QueryDosDeviceA") return Export(SimQueryDosDeviceA);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
         if (FARPROC files = simwin::FilesExport(function)) return files;
     }
@@ -307,6 +386,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);
+        if (function == "GetProcessImageFileNameA") return Export(SimGetProcessImageFileNameA);
     }
     return nullptr;
 }
@@ -373,6 +453,10 @@ void SetLibraryPresent(const std::string& name, bool present) {
 
 void SetExportPresent(const std::string& library, const std::string& function, bool present) {
     exportPresent[LibraryKey(library)][function] = present;
+}
+
+void SetDosDevice(char letter, const std::string& target) {
+    dosDevices[(char)toupper((unsigned char)letter)] = target;
 }
 
 int LoadCount(const std::string& name) {

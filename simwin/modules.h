@@ -22,8 +22,18 @@
 **   characters and terminated; it returns the characters copied, 0 on
 **   failure (System has no image: ERROR_PARTIAL_COPY).
 ** - QueryFullProcessImageNameA(process, 0, buffer, &size) needs either query
-**   right and gives the image's real path (drive form) even where the
-**   process reports another; GetProcessTimes gives its creation time.
+**   right and gives the kernel's name of the image, its real path in the
+**   drive form, whatever the process's loader record says; GetProcessTimes
+**   gives its creation time.
+** - GetProcessImageFileNameA(process, buffer, size) (psapi.dll, XP and
+**   later) gives the same kernel's name in the device form
+**   ("\Device\HarddiskVolume1\WINDOWS\x.exe"); QueryDosDeviceA("C:", ...)
+**   (kernel32, NT) names the device a drive letter stands for, or what the
+**   session defined for it (SetDosDevice). C: is the first hard disk volume,
+**   D: the second, and so on. Both fail with ERROR_INSUFFICIENT_BUFFER where
+**   the buffer is too small.
+** - psapi.dll is part of Windows from 2000 on; on NT 4.0 it is a
+**   redistributable, absent unless a test installs it (SetLibraryPresent).
 */
 #ifndef SIMWIN_MODULES_H
 #define SIMWIN_MODULES_H
@@ -73,6 +83,9 @@ void SetLibraryPresent(const std::string& name, bool present);
 /* Whether a library exports a function. Default: kernel32 exports the three
    tool-help functions and psapi.dll its two. */
 void SetExportPresent(const std::string& library, const std::string& function, bool present);
+/* What QueryDosDeviceA gives for drive `letter` in this program's session
+   (a subst's "\??\C:\folder", a network drive's redirector path). */
+void SetDosDevice(char letter, const std::string& target);
 /* Loads not yet matched by FreeLibrary. */
 int LoadCount(const std::string& name);
 

@@ -58,9 +58,12 @@ struct ProcessSpec {
     std::string image;                       // Windows path of the image file
     std::vector<std::string> heldFiles = {}; // files held open without sharing
     Termination onTerminate = Termination::Ends;
-    // What GetModuleFileNameExA reports for it on NT, when that is not the
-    // image path: some system processes report "\SystemRoot\System32\smss.exe"
-    // or "\??\C:\WINDOWS\system32\csrss.exe".
+    // The loader's record of its image inside the process, which
+    // GetModuleFileNameExA reads on NT, when that is not the image path: some
+    // system processes record "\SystemRoot\System32\smss.exe" or
+    // "\??\C:\WINDOWS\system32\csrss.exe", one started from a drive letter
+    // of its own session records that letter, and the process itself may
+    // write anything there. The kernel's name of the image is `image`.
     std::string reportedPath = "";
     // The rights its security gives this program on NT (another account's
     // process may allow only some); a request beyond them is refused.
@@ -101,8 +104,12 @@ struct ProcessView {
     std::string image;        // Windows path of the image; empty for Idle and System
     std::string reportedPath; // what GetModuleFileNameExA reports; empty: fails
     std::string exeName;      // file name of the image ("System" for System)
-    std::string instanceName; // performance instance name: the file name
-                              // without its extension ("Idle", "System")
+    // Performance instance name: the image's file name without its
+    // extension ("Idle", "System"), whole. Microsoft's "Handling Duplicate
+    // Instance Names" page: the Process object "uses only the process's EXE
+    // name as the instance name", so names repeat and anyone may choose one;
+    // no cut of the name is documented for any version, NT 4.0 included.
+    std::string instanceName;
 };
 /* Every running process in order of identifier, the program's own included. */
 std::vector<ProcessView> RunningProcesses();

@@ -50,6 +50,8 @@ simwin::ResetHook resetRegistry([] {
     perfProvider = nullptr;
     deleteKeyCalls.clear();
     openCalls.clear();
+    // Every NT boots from a control set that SYSTEM\Select names.
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {1, 0, 0, 0});
 });
 
 bool Same(const std::string& a, const std::string& b) {
@@ -76,6 +78,36 @@ std::shared_ptr<Key> Child(const std::shared_ptr<Key>& k, const std::string& nam
     return nullptr;
 }
 
+Value* FindValue(Key& k, const char* name) {
+    std::string n = name ? name : "";
+    for (auto& v : k.values)
+        if (Same(v.name, n)) return &v;
+    return nullptr;
+}
+
+/* HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet is no key of its own but the
+   control set Windows booted from, the ControlSetNNN that the REG_DWORD
+   Current of SYSTEM\Select names (Select also names the last-known good
+   set that NotifyBootConfigStatus saves, learn.microsoft.com/windows/win32/
+   api/winsvc/nf-winsvc-notifybootconfigstatus); the conformance check
+   CurrentControlSetIsTheSelectedSet pins it, and that Wine, which has the
+   Select key, keeps CurrentControlSet as a key of its own instead. A world starts with
+   Current 1; without a Select key (a test took it away), ControlSet001. `k` is the key a walk
+   stands on, `part` the name it takes next. */
+std::string Linked(const std::shared_ptr<Key>& k, const std::string& part) {
+    auto machine = roots.find(reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE));
+    if (machine == roots.end() || k->parent != machine->second.get() || !Same(k->name, "SYSTEM") ||
+        !Same(part, "CurrentControlSet"))
+        return part;
+    unsigned current = 1;
+    auto select = Child(k, "Select");
+    Value* v = select ? FindValue(*select, "Current") : nullptr;
+    if (v && v->type == REG_DWORD && v->data.size() == 4) memcpy(&current, v->data.data(), 4);
+    char name[32];
+    snprintf(name, sizeof name, "ControlSet%03u", current);
+    return name;
+}
+
 /* Walks `path` below `k`; creates missing keys when `create`. */
 std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create) {
     std::string part;
@@ -83,6 +115,7 @@ std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create)
     for (size_t i = 0; k && i <= p.size(); i++) {
         if (i == p.size() || p[i] == '\\') {
             if (!part.empty()) {
+                part = Linked(k, part);
                 auto c = Child(k, part);
                 if (!c && create) {
                     c = std::make_shared<Key>();
@@ -98,13 +131,6 @@ std::shared_ptr<Key> Walk(std::shared_ptr<Key> k, const char* path, bool create)
         }
     }
     return k;
-}
-
-Value* FindValue(Key& k, const char* name) {
-    std::string n = name ? name : "";
-    for (auto& v : k.values)
-        if (Same(v.name, n)) return &v;
-    return nullptr;
 }
 
 bool IsPerf(HKEY h) { return h == HKEY_PERFORMANCE_DATA; }
@@ -138,7 +164,7 @@ DWORD Promised(const Value& v) {
 /* `promised` is the size a query without data, or one that finds the buffer
    too small, reports: more than the bytes delivered for a string on NT. */
 LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded,
-              DWORD promised) {
+              DWORD promised, bool terminate = false) {
     if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     if (!data) {
         *size = promised;
@@ -149,6 +175,9 @@ LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool r
         return ERROR_MORE_DATA;
     }
     if (!src.empty()) memcpy(data, src.data(), src.size()); // an empty value has no bytes at all
+    // NT ends a string stored without its terminator with one where there is
+    // room, without counting it.
+    if (terminate && !src.empty() && src.back() && *size > src.size()) data[src.size()] = 0;
     *size = (DWORD)src.size();
     return ERROR_SUCCESS;
 }
@@ -223,7 +252,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     Value* v = FindValue(*k, name);
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
-    return CopyData(v->data, data, size, true, Promised(*v));
+    return CopyData(v->data, data, size, true, Promised(*v),
+                    IsString(v->type) && simwin::PlatformId() == VER_PLATFORM_WIN32_NT);
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -254,7 +284,11 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& v = k->values[index];
     if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
-    if (*nameChars < v.name.size() + 1) return ERROR_MORE_DATA;
+    if (*nameChars < v.name.size() + 1) {
+        // 9x reports one character less than the room given; NT leaves it.
+        if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT && *nameChars) --*nameChars;
+        return ERROR_MORE_DATA;
+    }
     memcpy(name, v.name.c_str(), v.name.size() + 1);
     *nameChars = (DWORD)v.name.size();
     if (type) *type = v.type;

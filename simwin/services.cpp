@@ -4,6 +4,7 @@
 #include "simwin/services.h"
 #include "simwin/crt.h"
 #include "simwin/processes.h"
+#include "simwin/registry.h"
 #include "simwin/security.h"
 #include "simwin/system.h"
 
@@ -17,6 +18,7 @@ struct Service {
     simwin::ServiceSpec spec;
     DWORD state;
     int pendingLeft = 0; // STOP_PENDING answers still due before the outcome
+    std::string command; // the ImagePath the manager read when it started
 };
 
 std::map<std::string, Service> services; // by upper-cased name
@@ -114,12 +116,14 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) 
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return nullptr;
     }
-    if (machineName && machineName[0]) { // only the local machine is modelled
-        SetLastError(ERROR_INVALID_NAME);
+    if (machineName && machineName[0]) { // only the local machine is reachable
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
         return nullptr;
     }
+    // The failed services' database exists in name only; any other is unknown.
     if (databaseName && _stricmp(databaseName, "ServicesActive") != 0) {
-        SetLastError(ERROR_DATABASE_DOES_NOT_EXIST);
+        SetLastError(_stricmp(databaseName, "ServicesFailed") == 0 ? ERROR_DATABASE_DOES_NOT_EXIST
+                                                                   : ERROR_INVALID_NAME);
         return nullptr;
     }
     if (denyManager && (access & ~kManagerReadRights)) {
@@ -140,7 +144,11 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    if (!serviceName || !serviceName[0] || strlen(serviceName) > 256) {
+    if (!serviceName) { // NT 4.0: ERROR_INVALID_PARAMETER
+        SetLastError(simwin::MajorVersion() < 5 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_ADDRESS);
+        return nullptr;
+    }
+    if (!serviceName[0] || strlen(serviceName) > 256) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }
@@ -257,7 +265,7 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
         return FALSE;
     }
     // The record, then the binary path and four empty strings.
-    const std::string& path = s->spec.binaryPath;
+    const std::string& path = s->command;
     *needed = (DWORD)(sizeof(QUERY_SERVICE_CONFIGA) + path.size() + 1 + 4);
     if (!config || size < *needed) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -280,7 +288,16 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
 namespace simwin {
 
 void AddService(const ServiceSpec& spec) {
-    services[Upper(spec.name)] = Service{spec, spec.state, 0};
+    const std::string key = "SYSTEM\\CurrentControlSet\\Services\\" + spec.name;
+    if (!spec.binaryPath.empty()) {
+        const char* text = spec.binaryPath.c_str();
+        RegSetValue(HKEY_LOCAL_MACHINE, key, "ImagePath", REG_EXPAND_SZ,
+                    std::vector<uint8_t>(text, text + spec.binaryPath.size() + 1));
+    }
+    std::vector<uint8_t> image = RegValueData(HKEY_LOCAL_MACHINE, key, "ImagePath");
+    std::string command(image.begin(), image.end());
+    command = command.c_str(); // up to the terminator
+    services[Upper(spec.name)] = Service{spec, spec.state, 0, command};
 }
 
 DWORD ServiceState(const std::string& name) {

@@ -6,9 +6,15 @@
 ** answers a stop with ERROR_SERVICE_NOT_ACTIVE. The manager can refuse full
 ** access, as it does to a user without administrator rights. Windows 9x has
 ** no manager: OpenSCManagerA fails with ERROR_CALL_NOT_IMPLEMENTED.
-** QueryServiceConfigA gives a service's binary path as registered (its
-** command line: possibly quoted, with arguments or environment variables),
-** the strings placed in the caller's buffer after the record.
+** Like Windows' manager, which reads its database of services from
+** HKLM\SYSTEM\CurrentControlSet\Services when it starts ("Database of
+** installed services", learn.microsoft.com/windows/win32/services/
+** database-of-installed-services), a service's command is the ImagePath of
+** its key in the current control set, read when the service is added: a
+** later change of the key shows only after a restart. QueryServiceConfigA
+** gives it as written (quoted or not, with arguments or variables; Windows
+** gives a REG_EXPAND_SZ expanded, which names the same file), the strings
+** placed in the caller's buffer after the record.
 */
 #ifndef SIMWIN_SERVICES_H
 #define SIMWIN_SERVICES_H
@@ -53,8 +59,8 @@
 
 #define SERVICE_ACCEPT_STOP 0x00000001
 
-#define ERROR_INVALID_NAME 123L
 #define ERROR_DATABASE_DOES_NOT_EXIST 1065L
+#define RPC_S_SERVER_UNAVAILABLE 1722L
 
 struct SERVICE_STATUS {
     DWORD dwServiceType;
@@ -103,7 +109,7 @@ struct ServiceSpec {
     StopReaction onStop = StopReaction::Stops;
     int pendingQueries = 0;      // 0: the stop has taken effect when ControlService returns
     DWORD process = 0;           // simulated process that ends when the service stops
-    std::string binaryPath = ""; // the registered command line
+    std::string binaryPath = ""; // when set, written to the key as its ImagePath (REG_EXPAND_SZ)
 };
 
 void AddService(const ServiceSpec& spec);

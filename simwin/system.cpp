@@ -57,6 +57,7 @@ void SetWindowsXp() { SetVersion(VER_PLATFORM_WIN32_NT, 5, 1, 2600); }
 void SetWindows10() { SetVersion(VER_PLATFORM_WIN32_NT, 10, 0, 19045); }
 DWORD PlatformId() { return version.dwPlatformId; }
 DWORD MajorVersion() { return version.dwMajorVersion; }
+DWORD MinorVersion() { return version.dwMinorVersion; }
 void SetWindowsDirectory(const std::string& p) { windowsDir = p; }
 void SetSystemDirectory(const std::string& p) { systemDir = p; }
 void SetTempPath(const std::string& p) { tempDir = p; }
@@ -74,7 +75,8 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info) {
         return FALSE;
     }
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        // 9x refuses without setting the last error.
+        if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     *info = version;

@@ -43,6 +43,7 @@ void SetWindows10();
    (other areas model family differences with it). */
 DWORD PlatformId();
 DWORD MajorVersion();
+DWORD MinorVersion();
 /* Folders (defaults C:\WINDOWS, C:\WINDOWS\system32, C:\WINDOWS\TEMP\). */
 void SetWindowsDirectory(const std::string& path);
 void SetSystemDirectory(const std::string& path);

@@ -99,6 +99,21 @@ std::vector<uint8_t> Unterminated(size_t size) {
     return data;
 }
 
+std::vector<std::string> PendingDeletionsMasked() {
+    const std::string mark = "CleanPhantaxis-restart-";
+    std::vector<std::string> masked;
+    for (std::string path : simwin::PendingDeletions()) {
+        const size_t at = path.find(mark);
+        if (at != std::string::npos &&
+            path.substr(at + mark.size(), 32).find_first_not_of("0123456789abcdef") ==
+                std::string::npos &&
+            path.size() >= at + mark.size() + 32)
+            path.replace(at + mark.size(), 32, "*");
+        masked.push_back(path);
+    }
+    return masked;
+}
+
 std::string PathOfLength(const std::string& dir, size_t length, char fill, const std::string& ext) {
     return dir + "\\" + std::string(length - dir.size() - 1 - ext.size(), fill) + ext;
 }

@@ -76,6 +76,10 @@ std::string PathOfLength(const std::string& dir, size_t length, char fill,
 std::string FolderChain(const std::string& root, char first, char last, size_t length);
 std::string Alias(char letter, const std::string& ext = "");
 
+/* The deletions waiting for the restart, each waiting folder's random part
+   ("CleanPhantaxis-restart-" and 32 hex digits) shown as '*'. */
+std::vector<std::string> PendingDeletionsMasked();
+
 /* Files the check opened, by either way it opens them: a handle (NT 2000 and
    later) or the run-time's read-only open. */
 int FileOpens();

@@ -320,3 +320,62 @@ CASE(AHandleOpenForDeletingIsTheFileUntilItsLastCloseDeletesIt) {
     CHECK_EQ(GetFileAttributesA(b.c_str()), INVALID_FILE_ATTRIBUTES);
     CHECK(RemoveDirectoryA(d.c_str()));
 }
+
+/* Names the ANSI functions cannot give as they are. A character outside the
+   code page is listed by its best fit (WideCharToMultiByte's: a fullwidth
+   "e" as "e"), a name that ends in a blank or a dot as it is; a path drops
+   the trailing blanks and dots of its last part, and a folder's trailing
+   dot. None of these long names reaches its entry; the 8.3 name does. */
+CASE(NamesTheAnsiPathsCannotReachAreReachedByTheirShortNames) {
+    const std::string d = Dir() + "Names\\";
+    CHECK(CreateDirectoryA(d.c_str(), nullptr));
+    for (const char* name : {"\xEF\xBD\x85vil.exe", "blank.exe ", "sub.", "sub.\\inner.exe"})
+        CHECK(stage::PutNamed(d, name, !strcmp(name, "sub."))); // U+FF45 first
+    CHECK_EQ(Joined(List(d + "*")), ".,16 ..,16 blank.exe ,0 evil.exe,0 sub.,16");
+    CHECK(List(d + "sub.\\*.exe").empty());
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((d + "*").c_str(), &fd);
+    for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd)) {
+        const std::string name = fd.cFileName, alias = fd.cAlternateFileName;
+        if (name == "." || name == "..") continue;
+        CHECK_EQ(GetFileAttributesA((d + name).c_str()), INVALID_FILE_ATTRIBUTES);
+        const std::string inner = name == "sub." ? "\\inner.exe" : "";
+        CHECK(alias.empty() ||
+              GetFileAttributesA((d + alias + inner).c_str()) != INVALID_FILE_ATTRIBUTES);
+    }
+    FindClose(h);
+}
+
+/* Attributes belong to the file: every name of a hard link shows them. */
+CASE(AHardLinkSharesItsFilesAttributes) {
+    const std::string a = Dir() + "a.exe", b = Dir() + "b.exe";
+    stage::Put(a, "x");
+    if (!stage::HardLink(a, b)) return; // a volume without hard links
+    CHECK(SetFileAttributesA(b.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK_EQ(Joined(List(Dir() + "?.exe")), "a.exe,1 b.exe,1");
+    CHECK(SetFileAttributesA(a.c_str(), FILE_ATTRIBUTE_NORMAL));
+    CHECK_EQ(GetFileAttributesA(b.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+/* DeleteFileA of a file open elsewhere, sharing the delete, succeeds but only
+   marks it: the name stays until its last handle closes (Microsoft's
+   DeleteFile remarks; test_DeleteFileA in Wine's dlls/kernel32/tests/file.c).
+   Windows refuses every open meanwhile; the Wine these checks run under
+   opens it. */
+CASE(ADeleteOfAFileOpenElsewhereWaitsForItsLastHandle) {
+    const std::string f = Dir() + "held.exe";
+    stage::Put(f, "x");
+    HANDLE h =
+        CreateFileA(f.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(h != INVALID_HANDLE_VALUE);
+    CHECK(DeleteFileA(f.c_str()));
+    CHECK_EQ(Joined(List(f)), "held.exe,0");
+    if (!stage::UnderWine()) {
+        CHECK_EQ(_open(f.c_str(), _O_RDONLY | _O_BINARY), -1);
+        CHECK(!DeleteFileA(f.c_str()));
+        CHECK_EQ(GetLastError(), (DWORD)ERROR_ACCESS_DENIED);
+    }
+    CHECK(CloseHandle(h));
+    CHECK(List(f).empty());
+}

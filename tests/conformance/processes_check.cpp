@@ -13,6 +13,10 @@ namespace {
 typedef HANDLE(WINAPI* SnapshotFn)(DWORD, DWORD);
 typedef BOOL(WINAPI* WalkFn)(HANDLE, PROCESSENTRY32*);
 typedef BOOL(WINAPI* EnumFn)(DWORD*, DWORD, DWORD*);
+typedef DWORD(WINAPI* RecordFn)(HANDLE, HMODULE, LPSTR, DWORD);
+typedef DWORD(WINAPI* DeviceNameFn)(HANDLE, LPSTR, DWORD);
+typedef DWORD(WINAPI* DosDeviceFn)(LPCSTR, LPSTR, DWORD);
+typedef BOOL(WINAPI* FullNameFn)(HANDLE, DWORD, LPSTR, DWORD*);
 
 /* Every tool-help entry: identifier and szExeFile. */
 std::vector<std::pair<DWORD, std::string>> Snapshot() {
@@ -97,10 +101,46 @@ MODEL(ToolHelpGivesFullPathsOnWindows9x, stage::kWindows98) {
 }
 
 /* Windows NT 4.0: kernel32 has no tool-help functions (they came with
-   Windows 2000); GetProcAddress fails for them. */
+   Windows 2000); GetProcAddress fails for them. psapi.dll is no part of it
+   either: Microsoft's PSAPI page says it is distributed separately there. */
 MODEL(NoToolHelpOnNt4, stage::kWindowsNt4) {
     CHECK(Resolve<SnapshotFn>("kernel32.dll", "CreateToolhelp32Snapshot") == nullptr);
     CHECK_EQ(GetLastError(), (DWORD)ERROR_PROC_NOT_FOUND);
+    CHECK(LoadLibraryA("psapi.dll") == nullptr);
+}
+
+/* The kernel's name of a process's image, beside its loader's record:
+   GetProcessImageFileNameA (XP on) gives the drive letter's device
+   (QueryDosDeviceA) and the rest of the path, and refuses a buffer without
+   room for the terminator (as Wine's psapi tests find on Windows);
+   QueryFullProcessImageNameA (Vista on) the drive form. */
+CASE(TheKernelNamesTheImageOfAProcess) {
+    DWORD child = stage::StartChild();
+    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, child);
+    auto record = Resolve<RecordFn>("psapi.dll", "GetModuleFileNameExA");
+    auto deviceName = Resolve<DeviceNameFn>("psapi.dll", "GetProcessImageFileNameA");
+    auto dosDevice = Resolve<DosDeviceFn>("kernel32.dll", "QueryDosDeviceA");
+    CHECK(h && record && deviceName && dosDevice);
+    if (!h || !record || !deviceName || !dosDevice) return;
+    char image[MAX_PATH] = {}, name[2 * MAX_PATH] = {}, device[MAX_PATH] = {};
+    for (int i = 0; i < 100 && record(h, nullptr, image, sizeof image) == 0; i++)
+        Sleep(20); // until the child's loader has written its record
+    CHECK(strlen(image) > 2);
+    DWORD n = deviceName(h, name, sizeof name);
+    CHECK(n > 0 && n == strlen(name) && name[0] == '\\');
+    const std::string drive(image, 2);
+    CHECK(dosDevice(drive.c_str(), device, sizeof device) > strlen(device));
+    const bool byDevice = _stricmp(name, (std::string(device) + (image + 2)).c_str()) == 0;
+    CHECK(byDevice);
+    CHECK_EQ(deviceName(h, name, n), 0u);
+    CHECK_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+    if (auto fullName = Resolve<FullNameFn>("kernel32.dll", "QueryFullProcessImageNameA")) {
+        DWORD size = sizeof name;
+        CHECK(fullName(h, 0, name, &size));
+        CHECK_EQ(size, (DWORD)strlen(image));
+        CHECK(_stricmp(name, image) == 0);
+    }
+    CloseHandle(h);
 }
 
 CASE(EnumProcessesFillsWhatFits) {

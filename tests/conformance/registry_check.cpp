@@ -135,6 +135,42 @@ CASE(KeysWithSubkeysAreNotDeleted) {
     CHECK_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, sub.c_str()), (LONG)ERROR_FILE_NOT_FOUND);
 }
 
+/* HKLM\SYSTEM\CurrentControlSet is the control set SYSTEM\Select's Current
+   names: a key made through the one is the key of the other. Wine has the
+   Select key (Current 1) but no ControlSetNNN: its CurrentControlSet is a
+   key of its own. */
+CASE(CurrentControlSetIsTheSelectedSet) {
+    HKEY select = Open("SYSTEM\\Select", KEY_READ);
+    DWORD current = 0, type = 0, size = sizeof current;
+    CHECK_EQ(RegQueryValueExA(select, "Current", nullptr, &type, (LPBYTE)&current, &size),
+             (LONG)ERROR_SUCCESS);
+    RegCloseKey(select);
+    CHECK_EQ(type, (DWORD)REG_DWORD);
+    CHECK(current >= 1 && current <= 999);
+    const std::string probe = "SYSTEM\\CurrentControlSet\\Services\\CleanPhantaxis Conformance";
+    Fill(probe, {{"ImagePath", "probe.exe"}}, REG_EXPAND_SZ);
+    char set[96];
+    snprintf(set, sizeof set, "SYSTEM\\ControlSet%03lu\\Services\\CleanPhantaxis Conformance",
+             (unsigned long)current);
+    HKEY key = nullptr;
+    const LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, set, 0, KEY_READ, &key);
+    if (stage::UnderWine()) {
+        CHECK_EQ(rc, (LONG)ERROR_FILE_NOT_FOUND);
+        CHECK_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, probe.c_str()), (LONG)ERROR_SUCCESS);
+        return;
+    }
+    CHECK_EQ(rc, (LONG)ERROR_SUCCESS);
+    char text[16] = "";
+    DWORD got = sizeof text;
+    CHECK_EQ(RegQueryValueExA(key, "ImagePath", nullptr, nullptr, (LPBYTE)text, &got),
+             (LONG)ERROR_SUCCESS);
+    CHECK_EQ(text, "probe.exe");
+    RegCloseKey(key);
+    CHECK_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, set), (LONG)ERROR_SUCCESS);
+    CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, probe.c_str(), 0, KEY_READ, &key),
+             (LONG)ERROR_FILE_NOT_FOUND);
+}
+
 /* Windows 95, 98 and ME: RegDeleteKey deletes a key together with all its
    subkeys (documented for RegDeleteKey; NT refuses such a key). */
 MODEL(KeysGoWithTheirSubkeysOnWindows9x, stage::kWindows98) {

@@ -45,6 +45,13 @@ void Release(void* holder);
 /* A folder link: a folder whose path leads to another folder (under Wine
    the host symbolic link run_wine.sh makes); empty when there is none. */
 std::string FolderLink();
+/* Makes a file (holding "x") or, with `folder`, a folder in `dir` named
+   exactly `name` (UTF-8), as a program of the wide functions can: a name
+   outside the ANSI code page, or one that ends in dots or blanks, which
+   Win32 paths drop. */
+bool PutNamed(const std::string& dir, const char* name, bool folder = false);
+/* Gives the file `existing` a second name `link` (a hard link, NTFS). */
+bool HardLink(const std::string& existing, const std::string& link);
 /* The image file of a running process. */
 std::string RunningImage();
 /* Starts another process that runs until EndChild, which makes it exit by
@@ -52,6 +59,11 @@ std::string RunningImage();
    grants others the process rights `grants` only. */
 DWORD StartChild(DWORD grants = PROCESS_ALL_ACCESS);
 void EndChild(DWORD pid);
+/* Whether HKEY_LOCAL_MACHINE\Software has a 32-bit and a 64-bit view here
+   (64-bit Windows); the host stages them. */
+bool RegistryViews();
+/* The name of a service that is installed and stopped. */
+std::string StoppedService();
 /* A window of this thread whose messages go to `proc`. */
 HWND MakeWindow(WNDPROC proc);
 

@@ -4,6 +4,8 @@
 */
 #include "stage.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
@@ -50,6 +52,21 @@ std::string FolderLink() {
     return Dir() + "link";
 }
 
+bool PutNamed(const std::string& dir, const char* name, bool folder) {
+    std::string host = simwin::HostPath(dir) + "/" + name;
+    std::replace(host.begin(), host.end(), '\\', '/');
+    std::error_code ec;
+    if (folder) return std::filesystem::create_directory(host, ec);
+    FILE* f = fopen(host.c_str(), "wb");
+    return f && fputs("x", f) >= 0 && fclose(f) == 0;
+}
+
+bool HardLink(const std::string& existing, const std::string& link) {
+    std::error_code ec;
+    std::filesystem::create_hard_link(simwin::HostPath(existing), simwin::HostPath(link), ec);
+    return !ec;
+}
+
 std::string RunningImage() {
     std::string image = Dir() + "running.exe";
     simwin::WriteFile(image, "MZ");
@@ -65,6 +82,20 @@ DWORD StartChild(DWORD grants) {
 }
 
 void EndChild(DWORD pid) { simwin::EndProcess(pid); }
+
+bool RegistryViews() {
+    simwin::SetWow64(true);
+    return true;
+}
+
+std::string StoppedService() {
+    simwin::ServiceSpec spec;
+    spec.name = "CpStopped";
+    spec.state = SERVICE_STOPPED;
+    spec.binaryPath = Dir() + "stopped.exe";
+    simwin::AddService(spec);
+    return spec.name;
+}
 
 HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
 

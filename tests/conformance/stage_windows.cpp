@@ -20,7 +20,8 @@ void RemoveTree(const std::string& dir) {
     HANDLE h = FindFirstFileA((dir + "*").c_str(), &fd);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = fd.cFileName;
+            // By its 8.3 name where it has one: the long one may not reach it.
+            std::string name = fd.cAlternateFileName[0] ? fd.cAlternateFileName : fd.cFileName;
             if (name == "." || name == "..") continue;
             std::string path = dir + name;
             SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -32,6 +33,17 @@ void RemoveTree(const std::string& dir) {
         FindClose(h);
     }
     RemoveDirectoryA(dir.c_str());
+}
+
+const char kService[] = "CpConformanceStopped";
+// The test key in the 32-bit view, as a 64-bit program names it.
+const char kKey32[] = "Software\\Wow6432Node\\CleanPhantaxis Conformance";
+
+void DeleteService() {
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE s = m ? OpenServiceA(m, kService, DELETE) : nullptr;
+    if (s) ::DeleteService(s), CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
 }
 
 void DeleteKeyTree(HKEY parent, const char* name) {
@@ -88,6 +100,7 @@ void Begin(const char*) {
     RemoveTree(Dir());
     CreateDirectoryA(Dir().c_str(), nullptr);
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
 }
 
 void End() {
@@ -106,6 +119,28 @@ void End() {
     }
     RemoveTree(Dir());
     DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey32);
+    DeleteService();
+}
+
+bool PutNamed(const std::string& dir, const char* name, bool folder) {
+    // "\\?\" keeps the name as it is written.
+    WCHAR path[MAX_PATH] = L"\\\\?\\";
+    int n = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, path + 4, MAX_PATH - 4);
+    if (n <= 0 || !MultiByteToWideChar(CP_UTF8, 0, name, -1, path + 3 + n, MAX_PATH - 3 - n))
+        return false;
+    if (folder) return CreateDirectoryW(path, nullptr) != 0;
+    HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD written = 0;
+    const bool ok = h != INVALID_HANDLE_VALUE && WriteFile(h, "x", 1, &written, nullptr);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    return ok;
+}
+
+bool HardLink(const std::string& existing, const std::string& link) {
+    typedef BOOL(WINAPI * CreateHardLinkFn)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
+    auto make = Resolve<CreateHardLinkFn>(GetModuleHandleA("kernel32.dll"), "CreateHardLinkA");
+    return make && make(link.c_str(), existing.c_str(), nullptr);
 }
 
 std::string Dir() {
@@ -147,6 +182,25 @@ void EndChild(DWORD pid) {
     CloseHandle(it->second.hProcess);
     CloseHandle(it->second.hThread);
     children.erase(it);
+}
+
+bool RegistryViews() {
+    BOOL wow = FALSE;
+    typedef BOOL(WINAPI * Fn)(HANDLE, BOOL*);
+    if (auto is = Resolve<Fn>("kernel32.dll", "IsWow64Process")) is(GetCurrentProcess(), &wow);
+    return sizeof(void*) == 8 || wow;
+}
+
+std::string StoppedService() {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE s = CreateServiceA(
+        m, kService, kService, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_IGNORE, self, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (s) CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+    return kService;
 }
 
 /* The case's procedure sees the messages posted to the window; the window's

@@ -8,7 +8,7 @@
 #include "memory/kill_process.h"
 #include "platform/wow64.h"
 #include "repair/autostart.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 #include "pe_headers.h"
 #include "world.h"
 
@@ -285,6 +285,21 @@ TEST_F(FileCheckTest, UnopenableFilesAreSkipped) {
     EXPECT_TRUE(simwin::FileExists("C:\\held.exe"));
 }
 
+// A file its owner holds open for deleting, sharing everything, is read all
+// the same, also while it runs (its image's open shares reading and deleting).
+TEST_F(FileCheckTest, AFileHeldOpenForDeletingIsReadAllTheSame) {
+    for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew();
+        version();
+        RunVariant("C:\\tb.exe");
+        HANDLE holder = CreateFileA("C:\\tb.exe", DELETE, 7, nullptr, OPEN_EXISTING, 0, 0);
+        g_scan.memoryScanMode = true;
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        ReleaseMatchedImage();
+        CloseHandle(holder);
+    }
+}
+
 TEST_F(FileCheckTest, AutostartNameIsEmptiedOnlyBeforeTheFirstDetection) {
     simwin::WriteFile("C:\\clean.txt", "nothing here");
     strcpy(g_scan.autostartValueName, "Updater");
@@ -329,10 +344,15 @@ TEST_F(FileCheckTest, DeleteRemovesTheFileWithOneLine) {
 }
 
 TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
-    // Each platform finds the process its own way: 9x by file name, NT 4.0
-    // and Vista onward by performance data, 2000/XP by path.
+    // Each platform finds the process by its image path: 9x by tool help,
+    // NT 4.0 (where psapi.dll is installed) and later by psapi or kernel32.
     const std::pair<const char*, void (*)()> versions[] = {{"98", simwin::SetWindows98},
-                                                           {"NT 4.0", simwin::SetWindowsNt4},
+                                                           {"NT 4.0",
+                                                            [] {
+                                                                simwin::SetWindowsNt4();
+                                                                simwin::SetLibraryPresent(
+                                                                    "psapi.dll", true);
+                                                            }},
                                                            {"XP", simwin::SetWindowsXp},
                                                            {"10", simwin::SetWindows10}};
     for (auto [version, setVersion] : versions) {
@@ -346,8 +366,8 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_FALSE(simwin::IsRunning(pid));
         EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
-        // 2000 and later delete through the handle the check opened.
-        const bool byPath = !strcmp(version, "98") || !strcmp(version, "NT 4.0");
+        // The NT family deletes through the handle the check opened.
+        const bool byPath = !strcmp(version, "98");
         EXPECT_EQ(simwin::CallCount("DeleteFileA"), byPath ? 2 : 0);
         EXPECT_EQ(lines_,
                   std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
@@ -359,9 +379,10 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
 }
 
 TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
-    // NT 4.0, and a file that cannot be opened as a handle, go by path; on
-    // 2000 and later the file waits for the restart in a folder of its own.
-    const std::string waiting = "C:\\CleanPhantaxis-restart-1\\tb.exe";
+    // NT 4.0 schedules the file's own path (it has no junctions); on 2000
+    // and later the file waits for the restart in a folder of its own.
+    const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*",
+                      waiting = folder + "\\tb.exe";
     struct Row {
         const char* what;
         void (*version)();
@@ -369,7 +390,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         bool openFails;
         std::string waits;
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "DeleteFileA", false, "C:\\tb.exe"},
+        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", false, "C:\\tb.exe"},
         {"XP", simwin::SetWindowsXp, "NtSetInformationFile", false, waiting},
         {"10", simwin::SetWindows10, "SetFileInformationByHandle", false, waiting},
         {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", true, waiting},
@@ -380,16 +401,18 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         AttachWindow();
         g_scan.action = ACTION_DELETE;
         r.version();
+        simwin::MakeDir("C:\\WINDOWS");
         Plant(45, "C:\\tb.exe");
         simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, strcmp(r.failing, "DeleteFileA") != 0);
         if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_EQ(lines_, std::vector<std::string>{
                               "C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
-        EXPECT_TRUE(simwin::FileExists(r.waits));
         std::vector<std::string> pending{r.waits}; // and the emptied folder after it
-        if (r.waits == waiting) pending.push_back("C:\\CleanPhantaxis-restart-1");
-        EXPECT_EQ(simwin::PendingDeletions(), pending);
+        if (r.waits == waiting) pending.push_back(folder);
+        EXPECT_EQ(PendingDeletionsMasked(), pending);
+        ASSERT_FALSE(simwin::PendingDeletions().empty());
+        EXPECT_TRUE(simwin::FileExists(simwin::PendingDeletions()[0]));
         EXPECT_EQ(g_scan.filesRemoved, 0);
         EXPECT_EQ(g_scan.filesInfected, 1);
         EXPECT_TRUE(g_scan.restartNeeded);
@@ -404,6 +427,25 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
+    // A drive with no place out of users' reach (not the Windows folder's):
+    // nothing waits there, and the log says so.
+    for (bool handle : {true, false}) {
+        Renew();
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        simwin::SetWindowsXp();
+        simwin::SetWindowsDirectory("D:\\WINDOWS");
+        Plant(45, "C:\\tb.exe");
+        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 1);
+        if (!handle) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_EQ(lines_, (std::vector<std::string>{
+                              "C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove",
+                              "C:\\tb.exe     W32/Phantaxis.Backdoor Not scheduled for restart: "
+                              "no protected folder on its drive"}));
+        EXPECT_TRUE(simwin::PendingDeletions().empty());
+        EXPECT_FALSE(g_scan.restartNeeded);
+    }
 }
 
 TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
@@ -412,7 +454,7 @@ TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
         Renew();
         AttachWindow();
         g_scan.action = ACTION_DELETE;
-        if (!handle) simwin::SetWindowsNt4();
+        if (!handle) simwin::SetWindows98();
         Plant(54, "C:\\g.exe");
         simwin::FailCall(handle ? "NtSetInformationFile" : "SetFileAttributesA",
                          ERROR_ACCESS_DENIED);

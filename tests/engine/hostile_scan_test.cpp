@@ -222,6 +222,18 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });
     };
+    // The folder steps aside and another program of that path runs: the
+    // program that holds the file is looked for by the path only while the
+    // path names the checked file.
+    static DWORD otherRuns;
+    const std::function<void()> replacedRunning = [] {
+        simwin::OnCall("RegOpenKeyExA", [] {
+            if (simwin::CallCount("RegOpenKeyExA") != 1) return;
+            ASSERT_TRUE(MoveFileA("C:\\v", "C:\\v-aside"));
+            simwin::WriteFile("C:\\v\\x.exe", "another program");
+            otherRuns = simwin::StartProcess({"C:\\v\\x.exe"});
+        });
+    };
     const std::function<void()> atRename = [] {
         SwapFolderForLinkAt("MoveFileExA", "C:\\v", "C:\\WINDOWS\\system32");
     };
@@ -242,6 +254,16 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             simwin::MakeDirLink("C:\\v", "C:\\WINDOWS\\system32");
         });
     };
+    // NT 4.0: the file's name is made a hard link to the system's file.
+    const std::function<void()> hardLinked = [] {
+        simwin::OnCall("RegOpenKeyExA", [] {
+            if (simwin::CallCount("RegOpenKeyExA") != 1 ||
+                !MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"))
+                return; // the checked file's handle refuses it
+            std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\system32\\x.exe"),
+                                              simwin::HostPath("C:\\v\\x.exe"));
+        });
+    };
     struct Row {
         const char* what;
         int32_t action;
@@ -253,9 +275,13 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     } rows[] = {
         {"delete, XP", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "", "removed", true},
         {"delete, 10", ACTION_DELETE, simwin::SetWindows10, toSystem, "", "removed", true},
+        {"delete, NT 4.0, hard link", ACTION_DELETE, simwin::SetWindowsNt4, hardLinked, "",
+         "removed", true},
         {"rename", ACTION_RENAME, simwin::SetWindowsXp, toSystem, "", "Rename failed", false},
         {"restart", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "NtSetInformationFile",
          "Unable to remove", false},
+        {"restart, another program of the path runs", ACTION_DELETE, simwin::SetWindowsXp,
+         replacedRunning, "NtSetInformationFile", "Unable to remove", false},
         {"rename, link to itself", ACTION_RENAME, simwin::SetWindowsXp, toItself, "",
          "Rename failed", false},
         {"restart, link to itself", ACTION_DELETE, simwin::SetWindowsXp, toItself,
@@ -275,6 +301,7 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
         SCOPED_TRACE(r.what);
         Renew(r.version);
         g_scan.action = r.action;
+        otherRuns = 0;
         simwin::WriteFile("C:\\v\\x.exe", infected_);
         simwin::WriteFile("C:\\WINDOWS\\system32\\x.exe", "the system's own");
         if (*r.failing) simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, 1);
@@ -289,6 +316,9 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
                   r.checkedGone);
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        if (otherRuns) {
+            EXPECT_TRUE(simwin::IsRunning(otherRuns));
+        }
     }
 }
 

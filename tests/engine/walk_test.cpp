@@ -253,6 +253,15 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     // is reached by the long name.
     PlantVariant("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe");
     PlantVariant("C:\\x\\caf\xC3\xA9.exe");
+    // Long names that reach another entry or none: a best fit (a fullwidth
+    // "e" beside a clean evil.exe), a trailing blank, a folder's trailing dot.
+    PlantVariant("C:\\x\\\xEF\xBD\x85vil.exe");
+    simwin::WriteFile("C:\\x\\evil.exe", "clean");
+    for (const char* odd : {"blank.exe ", "sub.\\evil.exe"})
+        PlantVariant(std::string("C:\\x\\") + odd);
+    std::filesystem::rename(simwin::HostPath("C:\\x\\blank.exe"), root_ + "/c/x/blank.exe ");
+    std::filesystem::rename(simwin::HostPath("C:\\x\\sub"), root_ + "/c/x/sub.");
+    simwin::WriteFile("C:\\x\\sub\\evil.exe", "clean"); // what "sub." names
     // A chain of folders too deep for the long form: from the fifth level on
     // the folder, and then the file, are reached by their 8.3 names.
     const std::string deepFile =
@@ -265,7 +274,15 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     PlantVariant(wide + "\\sub\\evil.exe");
     const std::string six = FolderChain("C:", 'm', 's', 45);
     PlantVariant(six + "\\specimen-rec-45.exe"); // 298 characters
-    EXPECT_EQ(WalkDirectory("C:\\*.*"), 6);
+    // A running program's image path, as the ANSI functions give it.
+    for (auto [image, reached] : {std::pair{"C:\\x\\evil.exe", "C:\\x\\evil.exe"},
+                                  {"C:\\x\\sub.\\evil.exe", "C:\\x\\SUB~1\\evil.exe"}}) {
+        char path[340];
+        strcpy(path, image);
+        EXPECT_TRUE(ReachImagePath(path, sizeof path));
+        EXPECT_STREQ(path, reached);
+    }
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 11);
     const std::string shortDeep =
         FolderChain("C:", 'a', 'e', 55) + "\\" + Alias('e') + "\\" + Alias('v', ".exe");
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
@@ -274,11 +291,14 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
                           "C:\\" + Alias('l') + "\\svchost.exe" + removed,
                           "C:\\" + Alias('l') + "\\sub\\evil.exe" + removed,
                           six.substr(0, 232) + "\\" + Alias('r') + "\\SPECIM~1.EXE" + removed,
+                          "C:\\x\\BLANK~1.EXE" + removed,
                           "C:\\x\\caf\xE9.exe" + removed,
                           "C:\\x\\__~1.EXE" + removed,
+                          "C:\\x\\EVIL~1.EXE" + removed,
+                          "C:\\x\\SUB~1\\evil.exe" + removed,
                       }));
-    EXPECT_EQ(g_scan.filesInfected, 6);
-    EXPECT_EQ(g_scan.filesRemoved, 6);
+    EXPECT_EQ(g_scan.filesInfected, 9);
+    EXPECT_EQ(g_scan.filesRemoved, 9);
     EXPECT_FALSE(simwin::FileExists(deepFile));
 
     // Without 8.3 names they stay unchecked, as Windows leaves no way to them.
@@ -287,7 +307,9 @@ TEST_F(WalkTest, NamesTheAnsiFormCannotReachAreCheckedByTheirShortPaths) {
     simwin::SetShortNames(false);
     PlantVariant("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe");
     PlantVariant(deepFile);
-    EXPECT_EQ(WalkDirectory("C:\\*.*"), 1);
+    const int opens = FileOpens();
+    EXPECT_EQ(WalkDirectory("C:\\*.*"), 3);
+    EXPECT_EQ(FileOpens(), opens); // nothing by a name that does not reach it
     EXPECT_TRUE(lines_.empty());
     EXPECT_TRUE(simwin::FileExists("C:\\x\\\xE7\x97\x85\xE6\xAF\x92.exe"));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
@@ -320,6 +342,15 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     simwin::AddAttributes("C:\\OneDrive\\offline.exe", FILE_ATTRIBUTE_OFFLINE);
     simwin::TagReparsePoint("C:\\OneDrive\\offline.exe", IO_REPARSE_TAG_CLOUD);
     simwin::AddAttributes("C:\\OneDrive\\self.exe", FILE_ATTRIBUTE_OFFLINE);
+    // Only the cloud files filter's tags (IO_REPARSE_TAG_CLOUD to _CLOUD_F,
+    // Microsoft's reparse tag list) mark a placeholder: a file compressed by
+    // Windows (compact /exe, IO_REPARSE_TAG_WOF) serves its data on every
+    // read, offline bit or not.
+    for (auto [name, tag] : {std::pair{"cloud3.exe", 0x9000301Au}, {"wof.exe", 0x80000017u}}) {
+        PlantVariant(std::string("C:\\OneDrive\\") + name);
+        simwin::AddAttributes(std::string("C:\\OneDrive\\") + name, FILE_ATTRIBUTE_OFFLINE);
+        simwin::TagReparsePoint(std::string("C:\\OneDrive\\") + name, tag);
+    }
     // Virtual items, which any open fetches: a file, and a folder not entered.
     PlantVariant("C:\\OneDrive\\virtual.exe");
     simwin::AddAttributes("C:\\OneDrive\\virtual.exe", FILE_ATTRIBUTE_RECALL_ON_OPEN);
@@ -337,15 +368,16 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
         if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
     });
     WalkDirectory("C:\\*.*");
-    EXPECT_EQ(WalkDirectory("D:\\*.*"), 10);
+    EXPECT_EQ(WalkDirectory("D:\\*.*"), 12);
     EXPECT_FALSE(g_scan.stopRequested);
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
                           "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\evil.exe" + removed,
                           "C:\\OneDrive\\link.exe" + removed, "C:\\OneDrive\\self.exe" + removed,
-                          "D:\\d.exe" + removed}));
-    for (const char* online : {"recall.exe", "offline.exe", "virtual.exe", "Shared\\evil.exe"})
+                          "C:\\OneDrive\\wof.exe" + removed, "D:\\d.exe" + removed}));
+    for (const char* online :
+         {"recall.exe", "offline.exe", "cloud3.exe", "virtual.exe", "Shared\\evil.exe"})
         EXPECT_TRUE(simwin::FileExists(std::string("C:\\OneDrive\\") + online)) << online;
     for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount",
                              "C:\\Data\\again", "C:\\Mirror", "C:\\OneDrive\\Shared"}) {

@@ -10,7 +10,7 @@
 ** file operation and afterwards the
 ** file must hold either the old content or the complete new content (only
 ** while the old file steps aside for the new one may it be missing, and the
-** old content then stands whole in wininit.old); afterwards it holds the old
+** old content then stands whole in cphxini.old); afterwards it holds the old
 ** content when the request failed and the new content when it succeeded.
 ** Then Windows restarts (WININIT carries out wininit.ini and renames it to
 ** wininit.bak) and a second request succeeds: when the restart ran nothing,
@@ -27,7 +27,7 @@
 #include "engine/scan_state.h"
 #include "fuzz_world.h"
 #include "platform/win32.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 
 #include <cstdlib>
 #include <string>
@@ -39,7 +39,7 @@ static const char* const kFaults[] = {
 static const std::string kEntry = "NUL=C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE\r\n";
 static const std::string kLater = "NUL=C:\\B.EXE\r\n";
 static const char* const kIni = "C:\\WINDOWS\\wininit.ini";
-static const char* const kOld = "C:\\WINDOWS\\wininit.old";
+static const char* const kOld = "C:\\WINDOWS\\cphxini.old";
 
 static bool IsHeader(const std::string& s, size_t at) {
     static const char kSection[] = "[rename]";
@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(&g_scan, 0, sizeof g_scan);
     g_old.assign((const char*)data + 5, size - 5);
     g_new = Expected(g_old);
-    for (const char* leftover : {kOld, "C:\\WINDOWS\\wininit.new"})
+    for (const char* leftover : {kOld, "C:\\WINDOWS\\cphxini.new"})
         if (simwin::FileExists(leftover)) DeleteFileA(leftover);
     simwin::WriteFile(kIni, g_old);
     simwin::WriteFile("C:\\Program Files\\Victim Tool\\evil.exe", "MZ");
@@ -121,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (now != (ok ? g_new : g_old)) abort(); // result and file disagree
         // Leftovers only where deleting them failed.
         if (!deleteFails &&
-            (simwin::FileExists(kOld) || simwin::FileExists("C:\\WINDOWS\\wininit.new")))
+            (simwin::FileExists(kOld) || simwin::FileExists("C:\\WINDOWS\\cphxini.new")))
             abort();
         if (simwin::OpenDescriptorCount() != 0 || simwin::OpenStreamCount() != 0) abort();
     }

@@ -6,6 +6,7 @@
 #include "memory/kill_process.h"
 #include "world.h"
 
+#include <filesystem>
 #include <functional>
 #include <numeric>
 
@@ -28,21 +29,17 @@ class KillProcessTest : public WorldTest {
         EXPECT_EQ(q.title, path);
         EXPECT_EQ(q.style, (UINT)MB_OK);
     }
-    /* The name table with `entries` (index, name) as its Counters value. */
-    static void NameTable(const std::vector<std::string>& strings) {
-        std::vector<uint8_t> value;
-        for (const std::string& s : strings)
-            value.insert(value.end(), s.begin(), s.end() + 1);
-        simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters",
-                            REG_MULTI_SZ, value);
+    static void Nt4Psapi() { // a program installed psapi.dll
+        simwin::SetWindowsNt4();
+        simwin::SetLibraryPresent("psapi.dll", true);
     }
 };
 
 } // namespace
 
 /* What one termination does on each family: the result, which processes
-   still run, the pauses on the virtual clock and the box. NT 4.0 knows a
-   process only by its instance name, at most 16 characters. */
+   still run, the pauses on the virtual clock and the box. NT 4.0 reads an
+   image path only where psapi.dll is installed; a name is no proof. */
 TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
     std::vector<std::string> thirty; // with the program itself: 30 processes
     for (int i = 0; i < 29; i++)
@@ -75,12 +72,11 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
          std::vector<DWORD>(62, 100)},
         // A match that cannot be terminated is a failure too, after its pauses.
         {W98, {stuck}, Refuses, stuck, 0, "1", {100, 100, 100, 100, 50, 500}},
-        {Nt4, nt4, Ends, "A.EX", 0, "11", {}},                           // too short: nothing tried
-        {Nt4, nt4, Ends, "C:\\x\\abcdefghijklmnopq.exe", 0, "11", {}},   // 17 characters: no name
-        {Nt4, nt4, Ends, "C:\\x\\abcdefghijklmnop.exe", 1, "10", {500}}, // 16 characters match
-        {Nt4, nt4, Ends, "C:\\x\\CleanPhantaxis.exe", 0, "11", {500}},   // never the program itself
-        {Nt4, nt4, Ends, "C:\\x\\.exe", 0, "11", {}},       // an empty base name matches nothing
-        {Nt4, nt4, Ends, "C:\\_Total.exe", 0, "11", {500}}, // identifier 0 became -2: none
+        // NT 4.0 without psapi.dll terminates nothing, and shows no box.
+        {Nt4, nt4, Ends, "C:\\x\\abcdefghijklmnop.exe", 0, "11", {}},
+        {Nt4Psapi, nt4, Ends, "C:\\x\\abcdefghijklmnopq.exe", 1, "01", {500}}, // any length
+        {Nt4Psapi, nt4, Ends, "C:\\x\\abcdefghijklmnop", 1, "11", {}}, // no name's beginning
+        {Nt4Psapi, nt4, Ends, "C:\\CleanPhantaxis\\CleanPhantaxis.exe", 1, "11", {}}, // itself
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.kill) + " " + std::to_string(&r - rows));
@@ -96,7 +92,7 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
         }
         EXPECT_EQ(simwin::Sleeps(), r.sleeps);
         EXPECT_EQ(simwin::Now(), std::accumulate(r.sleeps.begin(), r.sleeps.end(), 0u));
-        if (r.result)
+        if (r.result || r.version == Nt4)
             EXPECT_TRUE(simwin::Questions().empty());
         else
             ExpectBox(r.kill);
@@ -105,10 +101,6 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
             EXPECT_EQ(simwin::CallCount("LoadLibraryA") + simwin::CallCount("RegOpenKeyExA"), 0);
         }
     }
-
-    Renew(simwin::SetWindowsNt4);
-    EXPECT_EQ(KillByBaseNamePerfData("A.EX"), 0);
-    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), 0);
 
     // Without any one of the three tool-help functions nothing is terminated,
     // not even a match listed first.
@@ -127,116 +119,61 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
 
 /* A variant in another folder named like one of Windows' own programs, or
    with a prefix of a running program's name: only the process running the
-   file ends. NT 4.0 reads no image path: it never terminates Windows' own
-   programs by name, and any other only by its whole instance name. */
+   file ends. NT 4.0 ends nothing by name (Word, a database, the RPC
+   service), with psapi.dll only the file's process. From XP on the kernel
+   names the image, not the loader's record (`record`) that the variant may
+   rewrite (Windows' shell) or that names its user's own drive letter (S:).
+   A volume the user brings (E:) may claim the serial and index of any
+   file: only one drive letter proves one volume. */
 TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
     struct Row {
         void (*version)();
         const char* variant;
         const char* real;
         bool variantEnds;
+        const char* record = "";
     } rows[] = {
         {simwin::SetWindows98, "C:\\TEMP\\EXPLORER.EXE", "C:\\WINDOWS\\EXPLORER.EXE", true},
         {simwin::SetWindows98, "C:\\TEMP\\MSGSRV32.EXE", "C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE", true},
-        {simwin::SetWindowsNt4, "C:\\TEMP\\lsass.exe", "C:\\WINNT\\system32\\lsass.exe", false},
-        {simwin::SetWindowsNt4, "C:\\TEMP\\s.exe", "C:\\WINNT\\system32\\services.exe", true},
-        {simwin::SetWindowsNt4, "C:\\TEMP\\Explorer.exe", "C:\\WINNT\\explorer.exe", false},
+        {simwin::SetWindowsNt4, "C:\\TEMP\\WINWORD.EXE", "C:\\Office\\WINWORD.EXE", false},
+        {simwin::SetWindowsNt4, "C:\\TEMP\\rpcss.exe", "C:\\WINNT\\system32\\rpcss.exe", false},
+        {Nt4Psapi, "C:\\TEMP\\sqlservr.exe", "C:\\MSSQL7\\Binn\\sqlservr.exe", true},
+        {Nt4Psapi, "C:\\TEMP\\Explorer.exe", "C:\\WINNT\\explorer.exe", true},
         {simwin::SetWindowsXp, "C:\\TEMP\\svchost.exe", "C:\\WINDOWS\\system32\\svchost.exe", true},
+        {simwin::SetWindowsXp, "C:\\TEMP\\v.exe", "C:\\WINDOWS\\explorer.exe", true,
+         "C:\\WINDOWS\\explorer.exe"},
+        {simwin::SetWindowsXp, "C:\\TEMP\\v.exe", "C:\\WINDOWS\\notepad.exe", true, "S:\\v.exe"},
         {simwin::SetWindows10, "C:\\TEMP\\csrss.exe", "C:\\Windows\\System32\\csrss.exe", true},
         {simwin::SetWindows10, "C:\\TEMP\\s.exe", "C:\\Windows\\System32\\smss.exe", true},
+        {simwin::SetWindows10, "C:\\TEMP\\v.exe", "C:\\Windows\\explorer.exe", true,
+         "C:\\Windows\\explorer.exe"},
+        {simwin::SetWindowsXp, "E:\\v.exe", "C:\\Office\\WINWORD.EXE", true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.variant);
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
+        if (r.variant[0] == 'E') { // one host file: one serial and index on both drives
+            MapDrive('E');
+            simwin::WriteFile(r.real, "MZ");
+            std::filesystem::create_hard_link(simwin::HostPath(r.real),
+                                              simwin::HostPath(r.variant));
+        }
         DWORD real = Run(r.real);
-        DWORD variant = Run(r.variant);
+        DWORD variant = simwin::StartProcess({r.variant, {}, simwin::Termination::Ends, r.record});
         EXPECT_EQ(KillProcessByImage(r.variant), r.variantEnds ? 1 : 0);
         EXPECT_TRUE(simwin::IsRunning(real));
         EXPECT_EQ(simwin::IsRunning(variant), !r.variantEnds);
-        EXPECT_EQ(simwin::Questions().size(), r.variantEnds ? 0u : 1u);
+        EXPECT_EQ(simwin::Questions().size(), 0u); // NT 4.0 without psapi.dll shows none
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-    }
-}
-
-TEST_F(KillProcessTest, Nt4NeedsBothIndexesOfTheNameTable) {
-    simwin::SetWindowsNt4();
-    simwin::ServeProcessPerformanceData();
-    DWORD pid = Run("C:\\x\\abc.exe");
-    struct Case {
-        const char* what;
-        std::vector<std::string> table;
-        int32_t result;
-    } cases[] = {
-        {"no process entry", {"784", "ID Process", "232", "Thread"}, 0},
-        {"no id process entry", {"230", "Process", "784", "Elapsed Time"}, 0},
-        {"case ignored, a later match wins",
-         {"999", "PROCESS", "230", "process", "784", "id process"},
-         1},
-        {"last string unterminated", {"230", "Process", "784", "ID Process"}, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        pid = Run("C:\\x\\abc.exe");
-        NameTable(c.table);
-        if (std::string(c.what) == "last string unterminated") {
-            std::vector<uint8_t> v =
-                simwin::RegValueData(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters");
-            v.pop_back();
-            simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters",
-                                REG_BINARY, v);
-        }
-        EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), c.result);
-        EXPECT_EQ(simwin::IsRunning(pid), c.result == 0);
-    }
-    // No name table at all, or performance data that cannot be read.
-    pid = Run("C:\\x\\abc.exe");
-    simwin::RegSetValue(HKEY_LOCAL_MACHINE, simwin::kPerflibEnglishKey, "Counters", REG_BINARY, {});
-    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
-    simwin::ServeProcessPerformanceData();
-    simwin::FailCallOn("RegQueryValueExA", "230", ERROR_ACCESS_DENIED); // the data query
-    EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\abc.exe"), 0);
-    EXPECT_TRUE(simwin::IsRunning(pid));
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-}
-
-TEST_F(KillProcessTest, Nt4GrowsTheDataBufferAndReadsAtMost254Rows) {
-    // What the query leaves in its size argument with ERROR_MORE_DATA is not
-    // defined: as it was, smaller, or nothing at all.
-    const std::pair<const char*, std::function<DWORD(DWORD, DWORD)>> sizes[] = {
-        {"unchanged", nullptr},
-        {"half", [](DWORD given, DWORD) { return given / 2; }},
-        {"zero", [](DWORD, DWORD) { return 0u; }},
-        {"beyond reason", [](DWORD, DWORD) { return 0xFFFFFFF0u; }},
-    };
-    for (const auto& [what, reported] : sizes) {
-        SCOPED_TRACE(what);
-        Renew(simwin::SetWindowsNt4);
-        simwin::ServeProcessPerformanceData();
-        simwin::SetPerfSizeOnMoreData(reported);
-        DWORD early = Run("C:\\x\\early.exe");
-        for (int i = 0; i < 400; i++)
-            Run("C:\\p\\n" + std::to_string(i) + ".exe");
-        DWORD late = Run("C:\\x\\late.exe");
-        size_t blockSize = simwin::BuildProcessPerfBlock(simwin::ProcessPerfInstances()).size();
-        ASSERT_GT(blockSize, 51200u + 25600u);
-        const int queries = 1 + (int)((blockSize - 51200 + 25599) / 25600);
-        // A buffer that never grows enough would ask for ever: end that.
-        // The second call reads the table twice: before and after the open.
-        simwin::FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, -1, 3 * (2 + queries));
-
-        int before = simwin::CallCount("RegQueryValueExA");
-        EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\late.exe"), 0); // row 403: never read
-        EXPECT_EQ(simwin::CallCount("RegQueryValueExA") - before, 2 + queries);
-        EXPECT_TRUE(simwin::IsRunning(late));
-        EXPECT_EQ(KillByBaseNamePerfData("C:\\x\\early.exe"), 1); // row 2
-        EXPECT_FALSE(simwin::IsRunning(early));
     }
 }
 
 TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
     simwin::WriteFile("C:\\Program Files\\Evil\\evil.exe", "MZ");
-    DWORD pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, kVariantGrants);
+    // It holds its image without sharing: compared by its short form, unopened.
+    DWORD pid = simwin::StartProcess(
+        {"C:\\Program Files\\Evil\\evil.exe", {"C:\\Program Files\\Evil\\evil.exe"}});
     EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\other.exe"), 1); // nothing matched
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_EQ(KillProcessByImage("C:\\PROGRA~1\\Evil\\evil.exe"), 1); // the short form
@@ -244,7 +181,14 @@ TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
     pid = Run("C:\\Program Files\\Evil\\evil.exe", simwin::Termination::Ends, kVariantGrants);
     EXPECT_EQ(KillProcessByImage("c:\\PROGRAM FILES\\evil\\EVIL.EXE"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500}));
+    // Started through a hard link: its image is the file, by another name.
+    simwin::MakeDir("C:\\TEMP");
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\Program Files\\Evil\\evil.exe"),
+                                      simwin::HostPath("C:\\TEMP\\link.exe"));
+    pid = Run("C:\\TEMP\\link.exe", simwin::Termination::Ends, kVariantGrants);
+    EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500, 500}));
     EXPECT_TRUE(simwin::Questions().empty());
     // Windows 10: a process psapi cannot read (here: protected) is read by
     // its full image name; nothing ended shows the box.

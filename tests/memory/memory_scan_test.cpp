@@ -175,3 +175,23 @@ TEST_F(MemoryScanTest, Windows9xRemovesTheRunningVariantThenWalksTheDrives) {
     EXPECT_EQ(statuses_.back(), "Scanning completed");
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
+
+TEST_F(MemoryScanTest, NtOffersTheRestartWhenTheImageWaitsForIt) {
+    // NT 4.0 (with psapi.dll installed): the image, still held by another
+    // program, is left for the restart; the question comes although the
+    // variant's process ended.
+    simwin::SetWindowsNt4();
+    simwin::SetLibraryPresent("psapi.dll", true);
+    RunVariant("C:\\x\\svc.exe", simwin::Termination::RefusesOnce);
+    HANDLE held =
+        CreateFileA("C:\\x\\svc.exe", GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    simwin::ScriptAnswers({IDOK, IDOK});
+    EXPECT_EQ(ScanMemoryExitCode(), 0);
+    EXPECT_TRUE(g_scan.restartNeeded);
+    EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
+    ASSERT_FALSE(simwin::Questions().empty());
+    EXPECT_EQ(simwin::Questions().back().text, kQuestion);
+    EXPECT_EQ(simwin::ShutdownRequests(), std::vector<UINT>{EWX_REBOOT | EWX_FORCE});
+    EXPECT_EQ(simwin::PendingDeletions(), std::vector<std::string>{"C:\\x\\svc.exe"});
+    CloseHandle(held);
+}

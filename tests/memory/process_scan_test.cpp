@@ -37,7 +37,11 @@ class ProcessScanTest : public WorldTest {
    its key's ImagePath); one that runs another program counts as none. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
-    const auto Nt4 = simwin::SetWindowsNt4, Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
+    const auto Nt4 = [] { // with psapi.dll installed
+        simwin::SetWindowsNt4();
+        simwin::SetLibraryPresent("psapi.dll", true);
+    };
+    const auto Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
     enum Service { None, Own, Hosted };
     struct Row {
         const char* what;
@@ -65,18 +69,16 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         DWORD pid = RunVariant(path, r.termination);
         DWORD host = simwin::StartProcess({"C:\\WINDOWS\\system32\\svchost.exe"});
         if (r.service != None) {
+            // Registered as Windows reads it: a REG_SZ with a variable, a
+            // name without its extension, arguments; the manager reads the key.
+            simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
+                                 r.service == Own ? "%SystemRoot%\\System32\\ABC /service"
+                                                  : "%SystemRoot%\\system32\\svchost.exe -k abc");
+            simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
             simwin::ServiceSpec svc;
             svc.name = "ABC";
             svc.process = r.service == Own ? pid : host;
-            // Registered as Windows would hand it over: variables, quotes,
-            // arguments, "\SystemRoot\" in the key.
-            svc.binaryPath = r.service == Own ? "\"%SystemRoot%\\System32\\ABC.EXE\" /service"
-                                              : "%SystemRoot%\\system32\\svchost.exe -k abc";
             simwin::AddService(svc);
-            simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                                 r.service == Own ? "\\SystemRoot\\system32\\abc.exe -k x"
-                                                  : svc.binaryPath);
-            simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
         }
         std::vector<int32_t> pendingAtDisposal;
         // The attributes are cleared by path, or through the handle (XP, 10).
@@ -126,7 +128,8 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
    harmless 64-bit run32.exe really is. The variant is found, ended and
    removed by its real name; the 64-bit program and its file stay. A 32-bit
    variant that a 64-bit program started from the real system folder, with no
-   namesake in SysWOW64, is found where it is. */
+   namesake in SysWOW64, is found where it is; so are both.exe and tool.exe,
+   whose namesakes in SysWOW64 are of the other kind. */
 TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
@@ -141,14 +144,22 @@ TEST_F(ProcessScanTest, Wow64ProcessImagesAreReadByTheirRealNames) {
     const std::string there = "C:\\WINDOWS\\system32\\only32.exe";
     DWORD started = RunVariant(there);
     simwin::SetWow64Process(started);
+    simwin::WriteFile("C:\\WINDOWS\\SysWOW64\\both.exe", "MZ not a variant");
+    simwin::SetWow64Process(RunVariant("C:\\WINDOWS\\system32\\both.exe"));
+    PlantVariant("C:\\WINDOWS\\SysWOW64\\tool.exe");
+    simwin::WriteFile("C:\\WINDOWS\\system32\\tool.exe", "MZ not a variant");
+    DWORD tool = simwin::StartProcess({"C:\\WINDOWS\\system32\\tool.exe"});
+    simwin::SetWow64Process(tool);
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
-    EXPECT_EQ(lines_, Removed({variant, there}));
+    EXPECT_EQ(lines_, Removed({variant, there, "C:\\WINDOWS\\system32\\both.exe"}));
     EXPECT_FALSE(simwin::FileExists(there));
     EXPECT_FALSE(simwin::IsRunning(wow64));
     EXPECT_TRUE(simwin::IsRunning(native));
+    EXPECT_TRUE(simwin::IsRunning(tool));
     EXPECT_FALSE(simwin::FileExists(variant));
     EXPECT_TRUE(simwin::FileExists(harmless));
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\SysWOW64\\both.exe"));
     EXPECT_FALSE(simwin::RedirectionOff());
 }
 
@@ -176,8 +187,10 @@ TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
 /* smss and csrss report \SystemRoot\ and \??\ paths: they name files in the
    Windows folder and the path wrapped, not files on the current drive, where
    anyone may plant a variant as C:\SystemRoot\System32\smss.exe. Any other
-   path that is not a drive path names no image that can be read. */
+   path that is not a drive path names no image that can be read. On 2000 (the
+   loader's record); a long path by its 8.3 form; from XP the kernel's name. */
 TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
+    simwin::SetWindows2000();
     simwin::StartSystemProcesses();
     simwin::WriteFile("C:\\WINDOWS\\system32\\smss.exe", "MZ");
     PlantVariant("C:\\SystemRoot\\System32\\smss.exe");
@@ -193,10 +206,17 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     DWORD long_ = simwin::StartProcess(
         {"C:\\evil\\long.exe", {}, simwin::Termination::Ends, "\\\\?\\C:\\evil\\long.exe"});
 
+    // A name the ANSI functions give by its best fit (a fullwidth "e").
+    PlantVariant("C:\\evil\\\xEF\xBD\x85vil.exe");
+    DWORD fit = simwin::StartProcess(
+        {"C:\\evil\\\xEF\xBD\x85vil.exe", {}, simwin::Termination::Ends, "C:\\evil\\evil.exe"});
+
     // A longer path than 259 characters, cut to them, names another file.
     const std::string cutTo = "C:\\Apps\\" + std::string(251, 'd');
     PlantVariant(cutTo);
     DWORD deep = simwin::StartProcess({cutTo + "\\app.exe"});
+    const std::string longer = "C:\\Apps\\" + std::string(245, 'e') + "\\variant.exe";
+    DWORD longVariant = RunVariant(longer);
 
     EXPECT_NE(ScanProcessesPsapi(), 0);
     EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
@@ -204,14 +224,31 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_FALSE(simwin::IsRunning(hidden));
     EXPECT_TRUE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
-    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe"}));
+    EXPECT_FALSE(simwin::IsRunning(fit));
+    EXPECT_FALSE(simwin::IsRunning(longVariant));
+    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe", "C:\\evil\\EVIL~1.EXE",
+                               "C:\\Apps\\EEEEEE~1\\variant.exe"}));
+    EXPECT_FALSE(simwin::FileExists(longer));
     EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 2);
+    EXPECT_EQ(g_scan.filesInfected, 4);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+
+    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew(version);
+        MapDrive('M');
+        simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
+        simwin::StartProcess({"C:\\WINDOWS\\explorer.exe"});
+        PlantVariant("M:\\posing.exe");
+        DWORD posing = simwin::StartProcess(
+            {"M:\\posing.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
+        EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_FALSE(simwin::IsRunning(posing));
+        EXPECT_EQ(lines_, Removed({"M:\\posing.exe"}));
+    }
 }
 
 TEST_F(ProcessScanTest, EveryRefusedOpenAsksForTheDebugPrivilegeAgain) {
@@ -274,7 +311,13 @@ TEST_F(ProcessScanTest, MissingListsFindNothing) {
     } cases[] = {
         {"no psapi.dll", [] { simwin::SetLibraryPresent("psapi.dll", false); }, nt},
         {"no EnumProcesses", absent("psapi", "EnumProcesses"), nt},
-        {"no GetModuleFileNameExA", absent("psapi", "GetModuleFileNameExA"), nt},
+        {"no GetModuleFileNameExA (2000)",
+         [] {
+             simwin::SetWindows2000();
+             simwin::SetExportPresent("psapi", "GetModuleFileNameExA", false);
+         },
+         nt},
+        {"NT 4.0 without psapi.dll", simwin::SetWindowsNt4, nt},
         {"EnumProcesses fails", [] { simwin::FailCall("EnumProcesses", ERROR_ACCESS_DENIED); }, nt},
         {"no tool help on NT", absent("kernel32", "CreateToolhelp32Snapshot"),
          ScanProcessesToolhelp},
@@ -305,7 +348,7 @@ TEST_F(ProcessScanTest, AtMost1024ProcessesAreExamined) {
     DWORD late = RunVariant("C:\\evil\\late.exe");
     EXPECT_EQ(ScanProcessesPsapi(), 0);
     EXPECT_TRUE(simwin::IsRunning(late));
-    EXPECT_EQ(simwin::CallCount("GetModuleFileNameExA"), 1024);
+    EXPECT_EQ(simwin::CallCount("GetProcessImageFileNameA"), 1024);
 }
 
 TEST_F(ProcessScanTest, AStopDuringTheScanEndsTheChecks) {
@@ -343,7 +386,11 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
         {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
         {simwin::SetWindows98, "OpenProcess", [&] { return KillProcessByImage(path); }},
-        {simwin::SetWindowsNt4, "OpenProcess", [&] { return KillProcessByImage(path); }},
+        {[] {
+             simwin::SetWindowsNt4();
+             simwin::SetLibraryPresent("psapi.dll", true);
+         },
+         "TerminateProcess", [&] { return KillProcessByImage(path); }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.exitBefore);

@@ -32,6 +32,9 @@ class AutostartTest : public WorldTest {
     void Furnish() override { PrepareRemoval(); }
     /* One detection of `file` by the record `variant`. */
     void Detect(const std::string& file, const char* variant = "W32/Phantaxis.C.FraudTool") {
+        // The variant is a file on disk: the bare rule finds it as the shell would.
+        if (!file.empty() && file.back() != '\\' && !simwin::FileExists(file))
+            simwin::WriteFile(file, "MZ");
         CopyText(g_scan.currentFile, sizeof g_scan.currentFile, file.c_str());
         EXPECT_TRUE(CleanSystemEntries(variant));
     }
@@ -130,9 +133,12 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     SetStrings(kRun, {{"Bare", "evil.exe"},
                       {"Rundll", "rundll32 myevil.exe.dll"},
                       {"Rooted", "\\windows\\evil.exe"},
-                      {"Other", "good.exe"}});
+                      {"Other", "good.exe"},
+                      {"Loads", "RUNDLL32.EXE \"evil.exe\",Start"},
+                      {"Names", "notevil.exe evil.exe"},
+                      {"Stem", "evil -q"}});
     Detect("C:\\Temp\\Evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Bare", "Rundll", "Rooted", "Other"}));
+    EXPECT_EQ(Names(kRun).size(), 7u);
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "");
 
@@ -143,14 +149,35 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Detect("c:\\temp\\evil.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "ViaVariable"));
 
+    // Only values whose program (or the library rundll32 loads) is the file
+    // by its whole name: another program that holds the name stays.
     Detect("C:\\WINDOWS\\SYSTEM32\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun), (Strings{"Other"}));
+    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable"}));
     EXPECT_EQ(lines_, (Strings(4, kRemoved)));
-    EXPECT_STREQ(g_scan.autostartValueName, "ViaVariable");
+    EXPECT_STREQ(g_scan.autostartValueName, "Stem");
+    lines_.clear();
+    SetStrings(kRun, {{"ctfmon.exe", "ctfmon.exe"},
+                      {"Control", "rundll32.exe shell32.dll,Control_RunDLL"},
+                      {"Shell", "rundll32 shell32"}});
+    Detect("C:\\WINDOWS\\system32\\mon.exe");
+    Detect("C:\\WINDOWS\\system32\\32.exe");
+    Detect("C:\\WINDOWS\\system32\\rundll32.dll");
+    EXPECT_EQ(Names(kRun).size(), 7u);
+    Detect("C:\\WINDOWS\\system32\\shell32.dll");
+    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe"}));
+    // A file of the name the shell does not reach first is another program.
+    simwin::WriteFile("C:\\WINDOWS\\system32\\ctfmon.exe", "MZ");
+    simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
+    Set(kRun, "Ex", "explorer.exe /n");
+    for (const char* f : {"C:\\Documents and Settings\\bob\\system32\\ctfmon.exe",
+                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe"})
+        Detect(f);
+    EXPECT_EQ(Names(kRun),
+              (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe", "Ex"}));
 
     lines_.clear();
-    Set(kRunServices, "Nine", "EVIL.EXE -q");
-    Detect("c:\\windows\\system\\evil.exe", "W32/Phantaxis.Gen.Backdoor");
+    Set(kRunServices, "Nine", "NINE.EXE -q");
+    Detect("c:\\windows\\system\\nine.exe", "W32/Phantaxis.Gen.Backdoor");
     EXPECT_TRUE(Names(kRunServices).empty());
     // The remembered name was tried first (gone: no line).
     EXPECT_EQ(lines_, (Strings{kRemoved}));
@@ -176,7 +203,7 @@ TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
     EXPECT_EQ(lines_, (Strings(4, kRemoved)));
 
     SetStrings(kRunServices, {{"S1", "svc.exe"}, {"S2", "svc.exe /service"}});
-    Detect("c:\\winnt\\system32\\svc.exe");
+    Detect("c:\\windows\\system32\\svc.exe");
     EXPECT_TRUE(Names(kRunServices).empty());
 }
 

@@ -2,10 +2,11 @@
 ** Delete at restart: the wininit.ini merge on 9x (and that a failure never
 ** damages the file), MoveFileExA on NT, nothing on other platforms.
 */
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 #include "world.h"
 
 #include <functional>
+#include <set>
 #include <tuple>
 
 class DeleteOnRestartTest : public WorldTest {
@@ -30,13 +31,13 @@ class DeleteOnRestartTest : public WorldTest {
         SetIni(old);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
         EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"), old);
-        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.new"));
         return Ini();
     }
     /* The new file cannot take the old one's place, nor the old be renamed back. */
     static void FailRenamesIntoPlace() {
-        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\wininit.new", ERROR_WRITE_FAULT);
-        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
+        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\cphxini.new", ERROR_WRITE_FAULT);
+        simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\cphxini.old", ERROR_WRITE_FAULT);
     }
     static constexpr const char* kLong = "C:\\Program Files\\Phx\\verylongname.exe";
     static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
@@ -45,7 +46,7 @@ class DeleteOnRestartTest : public WorldTest {
 TEST_F(DeleteOnRestartTest, NewFileHoldsExactlyTheSectionAndTheShortEntry) {
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry);
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.new"));
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
 
     // A second request of the run lands below the first, in the one section.
@@ -134,7 +135,7 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
     // back; a failed write whose new file cannot be deleted leaves that behind.
     void (*const doubles[])() = {FailRenamesIntoPlace, [] {
                                      simwin::FailCall("_write", ERROR_WRITE_FAULT, 1, 3);
-                                     simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\wininit.new",
+                                     simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\cphxini.new",
                                                         ERROR_WRITE_FAULT);
                                  }};
     points.push_back({"MoveFileA+MoveFileA", 0});
@@ -149,8 +150,8 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
             simwin::FailCall(p.op, ERROR_WRITE_FAULT, 1, p.call);
         const bool done = ScheduleDeleteOnRestart(kLong);
         EXPECT_EQ(Ini(), done ? merged : old);
-        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.old"), done && p.op == "DeleteFileA");
-        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\wininit.new"), p.op == "_write+DeleteFileA");
+        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\cphxini.old"), done && p.op == "DeleteFileA");
+        EXPECT_EQ(simwin::FileExists("C:\\WINDOWS\\cphxini.new"), p.op == "_write+DeleteFileA");
         EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
         EXPECT_EQ(simwin::OpenStreamCount(), 0u);
     }
@@ -168,32 +169,32 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
     simwin::FailCall("_write", ERROR_WRITE_FAULT, 1, 1);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.new"));
 }
 
 TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
     // The new file cannot take the old one's place, nor the old come back:
-    // the old content waits under wininit.old, and a success after the
-    // swap leaves its wininit.old to the next request.
+    // the old content waits under cphxini.old, and a success after the
+    // swap leaves its cphxini.old to the next request.
     const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n";
     SetIni(old);
     FailRenamesIntoPlace();
-    simwin::FailCallOn("CopyFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
+    simwin::FailCallOn("CopyFileA", "C:\\WINDOWS\\cphxini.old", ERROR_WRITE_FAULT);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), old);
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\cphxini.old"), old);
     Reboot(simwin::SetWindows98);
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), old + kEntry);
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.new"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.old"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.new"));
 
-    simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\wininit.old", ERROR_WRITE_FAULT);
+    simwin::FailCallOn("DeleteFileA", "C:\\WINDOWS\\cphxini.old", ERROR_WRITE_FAULT);
     EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
     EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\n");
-    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
+    EXPECT_TRUE(simwin::FileExists("C:\\WINDOWS\\cphxini.old"));
     EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
     EXPECT_EQ(Ini(), old + kEntry + "NUL=C:\\B.EXE\r\nNUL=C:\\B.EXE\r\n");
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.old"));
+    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.old"));
 }
 
 /* Each file operation of a request failing in turn, then the power lost
@@ -246,13 +247,32 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
     }
 }
 
+TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAway) {
+    // wininit.old and wininit.new are other programs' (a user's backup).
+    simwin::WriteFile("C:\\WINDOWS\\wininit.old", "backup");
+    simwin::WriteFile("C:\\WINDOWS\\wininit.new", "theirs");
+    SetIni("[rename]\r\n");
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), "backup");
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.new"), "theirs");
+    // The power lost between the swap's renames, then an installer writing
+    // a fresh wininit.ini: both contents stay.
+    const std::string old = "[rename]\r\nC:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n";
+    simwin::WriteFile("C:\\WINDOWS\\cphxini.old", old);
+    simwin::WriteFile("C:\\WINDOWS\\cphxini.new", old + kEntry);
+    SetIni("[rename]\r\nNUL=C:\\SETUP.TMP\r\n");
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\cphxini.old"), old);
+    EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\SETUP.TMP\r\n");
+}
+
 TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
     EXPECT_FALSE(ScheduleDeleteOnRestart("C:\\Program Files\\gone.exe"));
     simwin::FailCall("GetShortPathNameA", ERROR_ACCESS_DENIED);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
-    // A stale wininit.new from an interrupted run does not get in the way.
-    simwin::WriteFile("C:\\WINDOWS\\wininit.new", "junk");
+    // A stale cphxini.new from an interrupted run does not get in the way.
+    simwin::WriteFile("C:\\WINDOWS\\cphxini.new", "junk");
     EXPECT_TRUE(AddWininitRename("NUL", "C:\\X.EXE"));
     EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\X.EXE\r\n");
     EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\r\n[boot]"));
@@ -263,7 +283,10 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     // into a folder of its own that only administrators and the system can
     // write, and schedule that; a path through a link, a folder someone else
     // made, or a move that fails arranges nothing.
-    const std::string waiting = "C:\\CleanPhantaxis-restart-1\\verylongname.exe";
+    // A folder's name holds 32 random hex digits (shown as '*'): a hundred
+    // folders made in advance, or the first name taken, stop nothing.
+    const std::string waiting = "C:\\WINDOWS\\CleanPhantaxis-restart-*\\verylongname.exe";
+    std::set<std::string> names;
     struct Row {
         const char* what;
         void (*version)();
@@ -272,9 +295,23 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     } rows[] = {
         {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
         {"XP", simwin::SetWindowsXp, [] {}, waiting},
-        {"10, first folder taken", simwin::SetWindows10,
-         [] { simwin::MakeDir("C:\\CleanPhantaxis-restart-1"); },
-         "C:\\CleanPhantaxis-restart-2\\verylongname.exe"},
+        {"10, folders taken", simwin::SetWindows10,
+         [] {
+             for (int n = 1; n <= 100; n++)
+                 simwin::MakeDir("C:\\CleanPhantaxis-restart-" + std::to_string(n));
+             simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, 3);
+         },
+         waiting},
+        {"XP, every name taken", simwin::SetWindowsXp,
+         [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
+        // Only the Windows folder's tree is out of every user's reach; the
+        // root of a drive is not (on 2000 it grants Everyone full control).
+        {"XP, the Windows folder on another drive", simwin::SetWindowsXp,
+         [] { simwin::SetWindowsDirectory("D:\\WINDOWS"); }, ""},
+        {"XP, the file cannot be taken over", simwin::SetWindowsXp,
+         [] { simwin::FailCall("SetKernelObjectSecurity", ERROR_ACCESS_DENIED); }, ""},
+        {"XP, no UUID", simwin::SetWindowsXp,
+         [] { simwin::FailCall("UuidCreate", 1824 /* RPC_S_UUID_LOCAL_ONLY */, -1); }, ""},
         {"XP, a link on the path", simwin::SetWindowsXp,
          [] {
              ASSERT_TRUE(MoveFileA("C:\\Program Files\\Phx", "C:\\Phx"));
@@ -296,16 +333,27 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
             pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
-        EXPECT_EQ(simwin::PendingDeletions(), pending);
+        for (const std::string& each : simwin::PendingDeletions())
+            names.insert(each);
+        EXPECT_EQ(PendingDeletionsMasked(), pending);
         for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
             EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
-        EXPECT_EQ(simwin::FileExists(r.scheduled.empty() ? kLong : r.scheduled), true);
-        if (r.scheduled.empty() || r.scheduled == kLong) continue;
+        if (r.scheduled.empty() || r.scheduled == kLong) {
+            EXPECT_TRUE(simwin::FileExists(kLong));
+            continue;
+        }
         EXPECT_FALSE(simwin::FileExists(kLong));
-        const std::string folder = r.scheduled.substr(0, r.scheduled.rfind('\\'));
+        const std::string real = simwin::PendingDeletions()[0];
+        EXPECT_TRUE(simwin::FileExists(real));
+        const std::string folder = real.substr(0, real.rfind('\\'));
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+        EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
+    EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
+    EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
+    EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
+    EXPECT_TRUE(HasWaitingPlace("D:\\x.exe"));
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));

@@ -10,7 +10,7 @@
 #include "engine/legacy_check.h"
 #include "engine/walk.h"
 #include "repair/autostart.h"
-#include "repair/delete_on_restart.h"
+#include "actions/files.h"
 #include "world.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 /*
 ** Restart: the privilege step on NT, none on 9x, and a forced reboot.
 */
-#include "repair/restart.h"
+#include "actions/restart.h"
 #include "world.h"
 
 class RestartTest : public WorldTest {};

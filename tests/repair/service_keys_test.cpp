@@ -3,8 +3,10 @@
 ** control set gives, and names too long for the path buffer.
 */
 #include "repair/service_keys.h"
-#include "memory/image_path.h"
+#include "repair/service_command.h"
 #include "world.h"
+
+#include <filesystem>
 
 class ServiceKeysTest : public WorldTest {};
 
@@ -75,10 +77,11 @@ TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
     EXPECT_TRUE(Has(kSet1 + "Tcpip\\Enum"));
 }
 
-/* A control set's keys go only where its ImagePath starts the file, as
-   Windows reads the command: the system's variables (a REG_EXPAND_SZ only;
-   the user's environment may say anything), quotes, arguments however long,
-   the forms the system writes, ".exe" for a name without extension. */
+/* A control set's keys go only where its ImagePath starts the file, as the
+   service manager reads the command: the machine's variables (either string
+   type; the user's environment may say anything), quotes, arguments however
+   long, a bare name searched for, a rooted path on the system drive, the
+   forms the system writes, ".exe" for a name without extension. */
 TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     const char* image = "C:\\Program Files\\Phx\\phx.exe";
     simwin::WriteFile(image, "MZ");
@@ -90,20 +93,39 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"\"C:\\Program Files\\Phx\\phx.exe\" -service", true},
         {"C:\\Program Files\\Phx\\phx.exe -service", true},
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true},
-        {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", false, REG_SZ},
-        {"%ProgramFiles%\\Phx\\phx.exe", false},
+        {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true, REG_SZ},
+        {"%ProgramFiles%\\Phx\\phx.exe", true},
+        {"%PhxHome%\\phx.exe -x", true},
+        {"phx -service", true},
+        {"\\Program Files\\Phx\\phx.exe", true},
+        {"C:/Program Files/Phx/phx.exe", true},
+        {"\"C:\\Links\\Phx.exe\"", true},
         {"%SystemRoot%\\Phx\\phx.exe", false},
+        {"%UserHome%\\phx.exe", false},
         {"\"C:\\Program Files\\Phx\\phx.exe\" " + std::string(3000, 'x'), true},
         {"\\??\\C:\\PROGRA~1\\Phx\\phx", true},
         {"\"C:\\Program Files\\Phx\\phx.exe -service\"", false},
         {"\"C:\\Program Files\\Phx\\phx.exe", false},
         {"%SystemRoot%\\system32\\svchost.exe -k C:\\Program Files\\Phx\\phx.exe", false},
-        {"\\Program Files\\Phx\\phx.exe", false},
+        {"\\\\server\\Program Files\\Phx\\phx.exe", false},
         {"C:\\Program Files\\Phx\\phx.exe.bak", false},
     };
-    simwin::SetEnv("ProgramFiles", "C:\\Program Files");
-    simwin::SetEnv("SystemDrive", "C:");
-    simwin::SetEnv("SystemRoot", "C:\\Program Files"); // set by a program of the user's
+    const std::string environment =
+        "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, environment, "PhxHome", REG_EXPAND_SZ,
+                        {'%', 'P', 'r', 'o', 'g', 'r', 'a', 'm', 'F', 'i', 'l', 'e', 's', '%', '\\',
+                         'P', 'h', 'x', 0});
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, environment, "Path",
+                         "C:\\None;;C:\\Program Files\\Phx");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                         "ProgramFilesDir", "C:\\Program Files");
+    simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
+    std::filesystem::create_hard_link(simwin::HostPath(image),
+                                      simwin::HostPath("C:\\Links\\phx.exe"));
+    // Set by a program of the user's: none is the service manager's.
+    simwin::SetEnv("ProgramFiles", "C:\\Links");
+    simwin::SetEnv("UserHome", "C:\\Program Files\\Phx");
+    simwin::SetEnv("SystemRoot", "C:\\Program Files");
     for (const auto& r : rows) {
         SCOPED_TRACE(r.command.substr(0, 60));
         const char* text = r.command.c_str();
@@ -113,11 +135,43 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         EXPECT_EQ(Has(kSet2 + "Phx"), !r.deleted);
     }
     // "C:\Program Files\..." unquoted never starts a file "C:\Program", but
-    // starts "C:\Program.exe" where there is one, and then nothing else.
+    // starts "C:\Program.exe" where there is one, and then nothing else; a
+    // bare name is the one of System32 first.
     simwin::WriteFile("C:\\Program", "MZ");
-    EXPECT_FALSE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program"));
-    EXPECT_TRUE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", image));
+    EXPECT_FALSE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program"));
+    EXPECT_TRUE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", image));
     simwin::WriteFile("C:\\Program.exe", "MZ");
-    EXPECT_TRUE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program.exe"));
-    EXPECT_FALSE(CommandRunsFile("C:\\Program Files\\Phx\\phx.exe -k", image));
+    EXPECT_TRUE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program.exe"));
+    EXPECT_FALSE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe -k", image));
+    simwin::WriteFile("C:\\WINDOWS\\phx.exe", "MZ");
+    EXPECT_TRUE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
+    simwin::WriteFile("C:\\WINDOWS\\system32\\phx.exe", "MZ");
+    EXPECT_FALSE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
+}
+
+/* Every control set whose own ImagePath registers the image is cleaned, the
+   one Select\Current names (CurrentControlSet) always among them. */
+TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
+    const char* image = "C:\\WINDOWS\\system32\\phx.exe";
+    simwin::WriteFile(image, "MZ");
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {3, 0, 0, 0});
+    for (const char* set :
+         {"CurrentControlSet", "ControlSet001", "ControlSet002", "ControlSet012"}) {
+        const std::string key = std::string("SYSTEM\\") + set + "\\Services\\Phx";
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
+                             set == std::string("ControlSet002") ? "svchost.exe -k phx" : "phx");
+        Make(key, {"\\Enum", "\\Security"});
+    }
+    EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
+    for (const char* set : {"ControlSet001", "ControlSet003", "ControlSet012"})
+        EXPECT_FALSE(Has(std::string("SYSTEM\\") + set + "\\Services\\Phx")) << set;
+    EXPECT_TRUE(Has(kSet2 + "Phx\\Enum"));
+    EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), 9u);
+    EXPECT_EQ(simwin::RegDeleteKeyCalls()[3], "SYSTEM\\ControlSet003\\Services\\Phx\\Enum");
+    // Where SYSTEM cannot be listed, the set Windows booted from still goes.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet003\\Services\\Phx", "ImagePath",
+                         image);
+    simwin::FailCall("RegEnumKeyExA", ERROR_ACCESS_DENIED, -1);
+    EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
+    EXPECT_FALSE(Has("SYSTEM\\ControlSet003\\Services\\Phx"));
 }

@@ -27,7 +27,7 @@ TEST_F(FilesTest, ShortPathsUseGeneratedEightDotThreeNames) {
     EXPECT_EQ(Short("C:\\windows\\a+b.htm"), "C:\\windows\\A_B~1.HTM");
     EXPECT_EQ(Short("C:\\Program Files\\"), "C:\\PROGRA~2\\");
     EXPECT_EQ(Short("C:\\Program Files\\gone.exe"), "<2>");
-    EXPECT_EQ(Short("C:\\No Such Dir\\gone.exe"), "<3>");
+    EXPECT_EQ(Short("C:\\No Such Dir\\gone.exe"), "<2>"); // the first missing name
     // Too small a buffer: the size needed, terminator included.
     char small[4];
     EXPECT_EQ(GetShortPathNameA("C:\\Program Files", small, sizeof small), 12u);
@@ -129,4 +129,26 @@ TEST_F(FilesTest, DriveTypesAndQueries) {
     EXPECT_EQ(GetDriveTypeA("d:\\"), (UINT)DRIVE_CDROM);
     EXPECT_EQ(GetDriveTypeA("E:\\"), (UINT)DRIVE_NO_ROOT_DIR);
     EXPECT_EQ(simwin::DriveQueries().size(), 3u);
+}
+
+/* FAT numbers a file by its folder and its entry there (the remarks of
+   BY_HANDLE_FILE_INFORMATION): a new file in a freed entry takes the old
+   file's index. It refuses to rename a folder while a file below it is open
+   (FatSetRenameInfo, fileinfo.c of Microsoft's FASTFAT sample). */
+TEST_F(FilesTest, FatIndexesFilesByEntryAndKeepsFoldersWithOpenFiles) {
+    simwin::SetFatVolume('C');
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    HANDLE h = INVALID_HANDLE_VALUE;
+    for (int i : {0, 1}) {
+        const std::string path = i ? "C:\\d\\b.exe" : "C:\\d\\a.exe";
+        simwin::WriteFile(path, "x");
+        h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+        EXPECT_TRUE(GetFileInformationByHandle(h, &info[i]));
+        EXPECT_TRUE(i || (CloseHandle(h) && DeleteFileA(path.c_str())));
+    }
+    EXPECT_EQ(info[1].nFileIndexLow, info[0].nFileIndexLow);
+    EXPECT_EQ(info[1].nFileIndexHigh, info[0].nFileIndexHigh);
+    EXPECT_FALSE(MoveFileA("C:\\d", "C:\\e"));
+    CloseHandle(h);
+    EXPECT_TRUE(MoveFileA("C:\\d", "C:\\e"));
 }

@@ -79,3 +79,29 @@ TEST_F(ServicesTest, RefusalsAndAccessRights) {
 
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
+
+/* The manager reads a service's command from its key in the control set
+   Select\Current names when it starts; a later change shows after a restart. */
+TEST_F(ServicesTest, TheManagerReadsItsServicesFromTheCurrentControlSet) {
+    simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {2, 0, 0, 0});
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet002\\Services\\Svc", "ImagePath",
+                         "svc.exe -x");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Services\\Svc", "ImagePath",
+                         "old.exe");
+    simwin::ServiceSpec spec;
+    spec.name = "Svc";
+    simwin::AddService(spec);
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Svc",
+                         "ImagePath", "new.exe");
+    const auto data = simwin::RegValueData(HKEY_LOCAL_MACHINE,
+                                           "SYSTEM\\ControlSet002\\Services\\Svc", "ImagePath");
+    EXPECT_STREQ((const char*)data.data(), "new.exe");
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE svc = OpenServiceA(scm, "svc", SERVICE_QUERY_CONFIG);
+    std::vector<char> config(512);
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigA(svc, (QUERY_SERVICE_CONFIGA*)config.data(), 512, &needed));
+    EXPECT_STREQ(((QUERY_SERVICE_CONFIGA*)config.data())->lpBinaryPathName, "svc.exe -x");
+    CloseServiceHandle(svc);
+    CloseServiceHandle(scm);
+}

@@ -6,7 +6,7 @@
 ** takes the request as it is. The reboot is forced: running programs are
 ** closed without being asked.
 */
-#include "repair/restart.h"
+#include "actions/restart.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 

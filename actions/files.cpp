@@ -1,31 +1,131 @@
 /*
+** The room's file actions (see files.h).
+**
 ** Deleting an in-use file at the next restart: on the NT family through
 ** MoveFileExA, on the 9x family through a "NUL=file" line in the [rename]
 ** section of wininit.ini, which Windows processes before it starts.
 **
+** The swap's own files are named cphxini.new and cphxini.old: wininit.old
+** and wininit.new belong to other programs and users, and are left alone.
+**
 ** wininit.ini may already hold other programs' pending work, so it is never
-** rewritten in place: the new content is written completely to wininit.new
+** rewritten in place: the new content is written completely to cphxini.new
 ** beside it and only then takes its place. 9x has no call that replaces a
-** file in one step, so the live file first steps aside as wininit.old, the
-** new one takes its name, and only then is wininit.old deleted; should the
+** file in one step, so the live file first steps aside as cphxini.old, the
+** new one takes its name, and only then is cphxini.old deleted; should the
 ** new one fail to take its place, the old one comes back (by rename, else by
 ** copy). So under any one or two failed operations wininit.ini ends up with
 ** its old content or the complete new content, and the old content is never
 ** gone: a request interrupted between the two renames finds it under
-** wininit.old, beside wininit.new, and puts it back first, unless Windows
-** has carried that content out since (wininit.bak holds it). A wininit.old
+** cphxini.old, beside cphxini.new, and puts it back first, unless Windows
+** has carried that content out since (wininit.bak holds it). A cphxini.old
 ** in any other company is deleted: its content was replaced, and may have
 ** run.
 ** A copy of the previous content also stays in the temporary folder, unless
 ** that folder is the Windows folder.
 */
+#include "actions/files.h"
 #include "platform/wow64.h"
-#include "repair/delete_on_restart.h"
 #include "platform/platform.h"
 #include "engine/file_identity.h"
 #include "platform/join_path.h"
 #include "platform/resolve.h"
 #include "platform/win32.h"
+
+#ifndef WINAPI
+#define WINAPI
+#endif
+
+namespace {
+
+/* The information classes, as SetFileInformationByHandle (FileBasicInfo,
+   FileDispositionInfo) and NtSetInformationFile (FileBasicInformation,
+   FileDispositionInformation) number them, and their records, which both
+   lay out alike. */
+enum { kBasicByHandle = 0, kDispositionByHandle = 4, kBasicNt = 4, kDispositionNt = 13 };
+
+struct BasicInfo {
+    LONGLONG creation, lastAccess, lastWrite, change; // 0: unchanged
+    DWORD attributes;
+};
+static_assert(sizeof(BasicInfo) == 40, "FILE_BASIC_INFO");
+
+struct DispositionInfo {
+    BYTE deleteFile;
+};
+
+struct IoStatusBlock {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
+typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
+
+bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
+    if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
+        return set(file, disposition ? kDispositionByHandle : kBasicByHandle, info, size) != 0;
+    if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
+        IoStatusBlock status = {};
+        return set(file, &status, info, size, disposition ? kDispositionNt : kBasicNt) == 0;
+    }
+    return false;
+}
+
+} // namespace
+
+bool ClearAttributesOf(HANDLE file) {
+    BasicInfo info = {};
+    info.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    return SetInformation(file, false, &info, sizeof info);
+}
+
+bool MarkForDeletion(HANDLE file) {
+    DispositionInfo info = {1};
+    return SetInformation(file, true, &info, sizeof info);
+}
+
+bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
+    if (!PathNamesFile(path, id)) return false;
+    NativeFileNames native;
+    // A handle kept on the file, for its attributes alone (it gets in no
+    // move's way), tells where the file went: on FAT its index comes from
+    // its folder and its entry there, so it is asked again after the move.
+    HANDLE held = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (held == INVALID_HANDLE_VALUE) return false;
+    FileId now;
+    bool moved = IsFile(held, id) && MoveFileExA(path, newPath, 0);
+    if (moved && !(IdentityOf(held, &now) && PathNamesFile(newPath, now))) {
+        MoveFileExA(newPath, path, 0);
+        moved = false;
+    }
+    CloseHandle(held);
+    return moved;
+}
+
+bool ClearAttributesByPath(const char* path) {
+    NativeFileNames native;
+    return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
+}
+
+bool DeleteByPath(const char* path) {
+    NativeFileNames native;
+    return DeleteFileA(path) != 0;
+}
+
+bool RenameByPath(const char* path, const char* renamed) {
+    NativeFileNames native;
+    return MoveFileA(path, renamed) != 0;
+}
+
+bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) != 0; }
+
+/* ---- the delete at restart ---- */
 
 /* Buffer sizes: the Windows folder, the temporary folder, and one piece of a
    line (fgets reads at most 647 characters into it). */
@@ -165,25 +265,31 @@ bool AddWininitRename(const char* destination, const char* source) {
     char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
         bakPath[kWinDirSize + 16];
     if (!FileInFolder(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
-        !FileInFolder(newPath, sizeof newPath, winDir, "wininit.new") ||
-        !FileInFolder(oldPath, sizeof oldPath, winDir, "wininit.old") ||
+        !FileInFolder(newPath, sizeof newPath, winDir, "cphxini.new") ||
+        !FileInFolder(oldPath, sizeof oldPath, winDir, "cphxini.old") ||
         !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak"))
         return false;
 
-    // Leftovers of an earlier request. Only "no wininit.ini, but wininit.old
-    // and wininit.new" is a swap stopped between its two renames: the old
-    // content waits under wininit.old and comes back, before the stale
-    // wininit.new goes. Any other wininit.old is content that a later one
+    // Leftovers of an earlier request. Only "no wininit.ini, but cphxini.old
+    // and cphxini.new" is a swap stopped between its two renames: the old
+    // content waits under cphxini.old and comes back, before the stale
+    // cphxini.new goes. Any other cphxini.old is content that a later one
     // has replaced, and Windows may have carried that out at a restart since
     // (it renames wininit.ini to wininit.bak then): were it brought back, its
     // lines would run again. It is deleted, never restored. So is the
-    // wininit.old of a swap whose old content came back as a copy, and ran
-    // at a restart before wininit.new was gone: wininit.bak holds it then.
+    // cphxini.old of a swap whose old content came back as a copy, and ran
+    // at a restart before cphxini.new was gone: wininit.bak holds it then.
     // (An old content written again, byte for byte, after the same content
     // ran once is taken for such a one too, and is not carried out again.)
     bool exists = _access(iniPath, 0) == 0;
     const bool hasNew = _access(newPath, 0) == 0;
     bool hasOld = _access(oldPath, 0) == 0;
+    // A swap stopped between its renames, after which another program wrote
+    // a wininit.ini of its own: both contents wait to run, and neither is
+    // thrown away. Nothing more is written until the two are put together.
+    // (A wininit.ini that is a copy of the old content is the way back of a
+    // swap: see below.)
+    if (exists && hasOld && hasNew && !SameContent(iniPath, oldPath)) return false;
     if (!exists && hasOld && hasNew && !SameContent(oldPath, bakPath)) {
         if (!MoveFileA(oldPath, iniPath)) return false;
         exists = true;
@@ -245,8 +351,8 @@ bool AddWininitRename(const char* destination, const char* source) {
         return true;
     }
     // The old content comes back. Should both ways fail, it stays under
-    // wininit.old beside wininit.new, where the next request finds it. Once
-    // a copy stands in place, wininit.new goes first: wininit.old beside a
+    // cphxini.old beside cphxini.new, where the next request finds it. Once
+    // a copy stands in place, cphxini.new goes first: cphxini.old beside a
     // wininit.ini is never taken for an interrupted swap.
     if (MoveFileA(oldPath, iniPath)) {
         DeleteFileA(newPath);
@@ -262,18 +368,78 @@ bool AddWininitRename(const char* destination, const char* source) {
 /* Who may write the folder: SYSTEM and the Administrators, with full
    control, inherited by what it holds; nothing inherited from above. */
 static const char kWaitingFolderSecurity[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-static const unsigned kWaitingFolderTries = 100;
+/* A name taken in advance (or the instant before) makes the next one be
+   tried, a few times, each with a fresh random part. */
+static const unsigned kWaitingFolderTries = 4;
 
 typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
+/* Who owns the file that waits, and who may change it: the Administrators,
+   and the system; nothing inherited from the folder it came from. */
+static const char kWaitingFileSecurity[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
-/* Creates "X:\CleanPhantaxis-restart-N" on the drive of `path` with the
-   security above (the first N that does not exist yet: a folder someone
-   else made is never used) and moves the file into it, only while `path`
+typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
+typedef long(WINAPI* UuidCreateFn)(void*);
+
+/* The folder that holds the waiting folders of the drive of `path` into
+   `out`: the Windows folder, when it is on that drive. Only administrators
+   and the system may rename, delete or replace the Windows folder or any
+   folder of its path, and the system holds files in it open from start to
+   shutdown; no other place of a volume is known to be so (the root of a
+   drive grants Everyone full control on 2000, so any user could rename a
+   folder there aside and put a junction in its place). False elsewhere. */
+static bool WaitingPlace(const char* path, char* out, UINT size) {
+    UINT n = GetWindowsDirectoryA(out, size);
+    return n > 2 && n < size && out[1] == ':' && path[1] == ':' &&
+           toupper((unsigned char)out[0]) == toupper((unsigned char)path[0]);
+}
+
+/* `place` and "\CleanPhantaxis-restart-" and 32 hex digits of a random UUID
+   (since 2000, UuidCreate draws every UUID from the system's random source),
+   so no one can make the folder in advance; false without one. */
+static bool WaitingFolderName(char* out, size_t size, const char* place) {
+    auto create = Resolve<UuidCreateFn>("rpcrt4.dll", "UuidCreate");
+    unsigned char uuid[16];
+    if (!create || create(uuid) != 0) return false; // RPC_S_OK only
+    char name[64];
+    int n = snprintf(name, sizeof name, "CleanPhantaxis-restart-");
+    for (unsigned char byte : uuid)
+        n += snprintf(name + n, sizeof name - (size_t)n, "%02x", byte);
+    return FileInFolder(out, size, place, name);
+}
+
+/* Makes the file `checked` at `path` the Administrators' own, with the
+   security above, through a handle that is proved to be that file: its
+   owner can then no longer move it out of the waiting folder. */
+static bool TakeOver(const char* path, const FileId& checked) {
+    auto set = Resolve<SetKernelObjectSecurityFn>("advapi32.dll", "SetKernelObjectSecurity");
+    auto toDescriptor = Resolve<StringToDescriptorFn>(
+        "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    void* descriptor = nullptr;
+    if (!set || !toDescriptor || !toDescriptor(kWaitingFileSecurity, 1, &descriptor, NULL))
+        return false;
+    HANDLE file = CreateFileA(path, WRITE_OWNER | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    bool done = false;
+    if (file != INVALID_HANDLE_VALUE) {
+        done = IsFile(file, checked) &&
+               set(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
+        CloseHandle(file);
+    }
+    LocalFree(descriptor);
+    return done;
+}
+
+/* Creates a folder of a random name (see WaitingFolderName) in the waiting
+   place of the drive of `path` with the security above (CreateDirectoryA
+   fails for a name that exists: a folder someone else made is never used),
+   takes the file over and moves it into that folder, only while `path`
    names the file `checked` (see MoveCheckedFile). `moved` gets the file's
    new path. */
 static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
     const char* slash = strrchr(path, '\\');
-    if (!slash || path[1] != ':') return false;
+    char place[kWinDirSize];
+    if (!slash || !WaitingPlace(path, place, sizeof place)) return false;
     auto toDescriptor = Resolve<StringToDescriptorFn>(
         "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     void* descriptor = nullptr;
@@ -282,13 +448,13 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
     bool done = false;
     char folder[MAX_PATH];
     for (unsigned n = 1; n <= kWaitingFolderTries && !done; n++) {
-        snprintf(folder, sizeof folder, "%c:\\CleanPhantaxis-restart-%u", path[0], n);
+        if (!WaitingFolderName(folder, sizeof folder, place)) break;
         if (!CreateDirectoryA(folder, &security)) {
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done =
-            FileInFolder(moved, size, folder, slash + 1) && MoveCheckedFile(path, moved, *checked);
+        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, *checked) &&
+               MoveCheckedFile(path, moved, *checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;
@@ -296,6 +462,12 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
     }
     LocalFree(descriptor);
     return done;
+}
+
+bool HasWaitingPlace(const char* path) {
+    if (!path || GetPlatform() != PLATFORM_NT || GetNtGeneration() == NTGEN_4) return true;
+    char place[kWinDirSize];
+    return WaitingPlace(path, place, sizeof place);
 }
 
 bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {

@@ -1,0 +1,28 @@
+/*
+** The room's process actions: the termination of a process, and the proof
+** it takes.
+**
+** The proof of a process is the listing's record of it (memory/process_scan.h:
+** ProcessImage): the handle opened when the process was listed, beside the
+** image path read through that handle, which the finder has proved to be
+** the variant's file. A handle holds its process: the identifier cannot pass
+** to another process while it is open.
+*/
+#ifndef CLEANPHANTAXIS_ACTIONS_PROCESSES_H
+#define CLEANPHANTAXIS_ACTIONS_PROCESSES_H
+
+#include "platform/win32.h"
+
+struct ProcessImage;
+
+/* Terminates a listed process with exit code 0 through the handle kept at
+   listing. Where that handle lacks the terminate right, a new one is opened
+   and used only when its process has the listed one's creation time. Never
+   the program itself; false when nothing was terminated. */
+bool TerminateListed(const ProcessImage* rec);
+
+/* Whether two handles reach the same process: equal creation times, read
+   through GetProcessTimes (resolved at run time; without it, false). */
+bool SameProcess(HANDLE a, HANDLE b);
+
+#endif

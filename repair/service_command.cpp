@@ -1,0 +1,283 @@
+/*
+** A registered service command, read as the service manager reads it.
+**
+** The rules, each as Microsoft documents it:
+** - The service manager starts a service's program with CreateProcess,
+**   the ImagePath as its command line (CreateService, lpBinaryPathName:
+**   "If the path contains a space, it must be quoted so that it is correctly
+**   interpreted"; learn.microsoft.com/windows/win32/api/winsvc/nf-winsvc-createservicea).
+** - Variables are those of the machine's environment, which the service
+**   manager has: "System environment variables are stored ... under
+**   HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager\
+**   Environment" (learn.microsoft.com/windows/win32/procthread/environment-variables),
+**   besides SystemRoot and SystemDrive, which the system sets for every
+**   process, and ProgramFiles and CommonProgramFiles, which it takes from
+**   ProgramFilesDir and CommonFilesDir of Software\Microsoft\Windows\
+**   CurrentVersion. The user's own variables (HKCU\Environment, or this
+**   program's environment) are never the service manager's. A name the
+**   environment does not define stays as written, as ExpandEnvironmentStrings
+**   leaves it.
+** - REG_SZ and REG_EXPAND_SZ alike: Wine's service manager (programs/
+**   services, get_service_binary_path) expands the binary path whatever the
+**   value's type before it calls CreateProcess, and the ImagePath documented
+**   for services is an expandable string (learn.microsoft.com/windows-
+**   hardware/drivers/install/hklm-system-currentcontrolset-services-registry-tree).
+**   Reading a REG_SZ unexpanded would leave a service that Windows starts
+**   from "%SystemRoot%\..." registered.
+** - CreateProcess, lpCommandLine (learn.microsoft.com/windows/win32/api/
+**   processthreadsapi/nf-processthreadsapi-createprocessa): a quoted program
+**   ends at its closing quote; an unquoted one with blanks is tried at each
+**   blank in turn ("c:\program.exe", then "c:\program files\sub.exe", ...),
+**   the first that is a file being run; ".exe" is added to a name without an
+**   extension; a name without a path is searched for in the folder the
+**   calling program was loaded from (System32, where services.exe lies), the
+**   caller's current folder (System32 again), the 32-bit system folder, the
+**   16-bit one (System), the Windows folder, then the folders of PATH.
+** - A path rooted without a drive ("\WINDOWS\...") is on the current drive
+**   of the service manager, the system drive (GetFullPathName,
+**   learn.microsoft.com/windows/win32/fileio/naming-a-file, "Fully
+**   qualified vs. relative paths"); a relative path with folders is taken
+**   from its current folder, System32. "\SystemRoot\" and "\??\" are the
+**   forms the system itself writes (see DrivePathOf).
+*/
+#include "repair/service_command.h"
+#include "engine/file_identity.h"
+#include "engine/scan_state.h"
+#include "memory/image_path.h"
+#include "platform/join_path.h"
+#include "platform/wow64.h"
+
+#include <stdlib.h>
+
+namespace {
+
+/* Room for an expanded command; a longer one is cut, its program (at most
+   MAX_PATH characters) lying in front. Room for a variable's value: the
+   machine's Path often runs past a thousand characters. */
+enum { COMMAND_SIZE = 1024, VALUE_SIZE = 8192 };
+
+const char kEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+const char kVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+
+bool IsDrivePath(const char* p) {
+    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' &&
+           p[2] == '\\';
+}
+
+/* The Windows folder without a closing backslash ("C:\WINDOWS"). */
+bool WindowsFolder(char* out, size_t size) {
+    char windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if (n == 0 || n >= sizeof windows - 1 || !IsDrivePath(windows)) return false;
+    if (windows[n - 1] == '\\') windows[--n] = 0;
+    return JoinPath(out, size, windows, "");
+}
+
+/* One string value (REG_SZ or REG_EXPAND_SZ) of HKLM\`path`, terminated;
+   `type` gets its type. False when there is none or it does not fit. */
+bool ReadMachineString(const char* path, const char* name, REGSAM view, char* out, DWORD size,
+                       DWORD* type) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD got = size - 1;
+    const bool read = RegQueryValueExA(key, name, NULL, type, (LPBYTE)out, &got) == ERROR_SUCCESS &&
+                      (*type == REG_SZ || *type == REG_EXPAND_SZ);
+    RegCloseKey(key);
+    if (read) out[got < size ? got : size - 1] = 0;
+    return read;
+}
+
+bool Expand(const char* text, char* out, size_t size, int depth);
+
+/* The machine's value of the variable `name`; false when it has none. */
+bool MachineVariable(const char* name, char* out, size_t size, int depth) {
+    if (_stricmp(name, "SystemRoot") == 0) return WindowsFolder(out, size);
+    if (_stricmp(name, "SystemDrive") == 0) {
+        if (size < 3 || !WindowsFolder(out, size)) return false;
+        out[2] = 0;
+        return true;
+    }
+    char value[VALUE_SIZE];
+    DWORD type = 0;
+    bool found = ReadMachineString(kEnvironmentKey, name, 0, value, sizeof value, &type);
+    if (!found) {
+        // A 64-bit Windows gives its 64-bit service manager the 64-bit folders.
+        static const char* const kFolders[][2] = {{"ProgramFiles", "ProgramFilesDir"},
+                                                  {"CommonProgramFiles", "CommonFilesDir"}};
+        REGSAM views[2];
+        const REGSAM native = views[RegistryViews(views) - 1];
+        for (const auto& folder : kFolders)
+            if (_stricmp(name, folder[0]) == 0)
+                found =
+                    ReadMachineString(kVersionKey, folder[1], native, value, sizeof value, &type);
+    }
+    if (!found) return false;
+    // A system variable may be made of others ("windir" is "%SystemRoot%");
+    // one level deep, as the system builds the environment from the key.
+    if (type == REG_EXPAND_SZ && depth == 0) return Expand(value, out, size, depth + 1);
+    CopyText(out, size, value);
+    return true;
+}
+
+/* `text` with each %NAME% of the machine's environment replaced; an
+   undefined name stays as written. Cut where `out` ends. */
+bool Expand(const char* text, char* out, size_t size, int depth) {
+    if (size == 0) return false;
+    size_t n = 0;
+    for (const char* p = text; *p && n + 1 < size;) {
+        const char* close = *p == '%' ? strchr(p + 1, '%') : NULL;
+        char name[256], value[VALUE_SIZE];
+        const size_t length = close ? (size_t)(close - p - 1) : 0;
+        if (!close || length == 0 || length >= sizeof name) {
+            out[n++] = *p++;
+            continue;
+        }
+        memcpy(name, p + 1, length);
+        name[length] = 0;
+        if (!MachineVariable(name, value, sizeof value, depth)) {
+            out[n++] = *p++; // the '%' stays; the name is copied as text
+            continue;
+        }
+        for (const char* v = value; *v && n + 1 < size; v++)
+            out[n++] = *v;
+        p = close + 1;
+    }
+    out[n] = 0;
+    return true;
+}
+
+/* Whether `path` is an existing file (not a folder). */
+bool IsFile(const char* path) {
+    NativeFileNames native;
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+/* `folder` + "\" + `name`, with `extension` where the name has none. */
+bool InFolder(const char* folder, const char* name, const char* extension, char* out, size_t size) {
+    const char* last = strrchr(name, '\\');
+    const bool dotted = strchr(last ? last : name, '.') != NULL;
+    const size_t length = strlen(folder);
+    const char* separator = length && folder[length - 1] == '\\' ? "" : "\\";
+    char joined[MAX_PATH];
+    return JoinPath(joined, sizeof joined, folder, separator, name) &&
+           JoinPath(out, size, joined, dotted ? "" : extension);
+}
+
+/* Where a bare name is looked for, in order; `index` counts from 0. False
+   past the last. Folders of PATH come from the machine's Path. The caller
+   is the service manager (or a host of System32, for the library it
+   loads), or, with `shell`, Explorer, loaded from the Windows folder. */
+bool SearchFolder(int index, char* out, size_t size, bool shell = false) {
+    char windows[MAX_PATH];
+    if (index == 0 && shell) return WindowsFolder(out, size);
+    if (index < 2) { // the application's folder, then its current folder
+        UINT n = GetSystemDirectoryA(out, (UINT)size);
+        return n > 0 && n < size;
+    }
+    if (index == 2) return false; // the 32-bit system folder: System32 again, already searched
+    if (!WindowsFolder(windows, sizeof windows)) return false;
+    if (index == 3) return JoinPath(out, size, windows, "\\System");
+    if (index == 4) return JoinPath(out, size, windows, "");
+    char path[VALUE_SIZE];
+    if (!MachineVariable("Path", path, sizeof path, 0)) return false;
+    const char* p = path;
+    for (int skip = index - 5; *p && skip > 0; skip--) {
+        p += strcspn(p, ";");
+        if (*p) p++;
+    }
+    const size_t length = strcspn(p, ";");
+    if (!*p) return false;
+    if (length >= size) { // too long to be a folder: none, and the search goes on
+        out[0] = 0;
+        return true;
+    }
+    memcpy(out, p, length);
+    out[length] = 0;
+    return true;
+}
+
+} // namespace
+
+bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size) {
+    char folder[MAX_PATH];
+    for (int i = 0; i < 1024; i++) {
+        if (!SearchFolder(i, folder, sizeof folder, shell)) {
+            if (i < 5) continue;
+            return false;
+        }
+        if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) && IsFile(file))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+/* The file `program` (one candidate cut from a command) names, as
+   CreateProcess finds it; false when it names none that exists. */
+bool ProgramFile(const char* program, char* file, size_t size) {
+    char path[MAX_PATH], folder[MAX_PATH];
+    if (!program[0]) return false;
+    if (!strchr(program, '\\') && !strchr(program, ':'))
+        return SearchedFile(program, ".exe", false, file, size);
+    if (program[0] == '\\' && program[1] != '\\' && program[1] != '?' &&
+        _strnicmp(program, "\\SystemRoot\\", 12) != 0) {
+        // Rooted: on the system drive.
+        char windows[MAX_PATH];
+        if (!WindowsFolder(windows, sizeof windows)) return false;
+        windows[2] = 0;
+        if (!JoinPath(path, sizeof path, windows, program)) return false;
+    } else if (!DrivePathOf(program, path, sizeof path)) {
+        // Relative with folders: from the current folder, System32.
+        if (program[1] == ':' || program[0] == '\\' || !SearchFolder(0, folder, sizeof folder) ||
+            !JoinPath(path, sizeof path, folder, "\\", program))
+            return false;
+    }
+    char* slash = strrchr(path, '\\');
+    *slash = 0;
+    const bool found = InFolder(path, slash + 1, ".exe", file, size) && IsFile(file);
+    return found;
+}
+
+} // namespace
+
+bool SameFileAs(const char* a, const char* b) { return SameFile(a, b) || SameIdentity(a, b); }
+
+bool ServiceCommandFile(const char* command, char* file, size_t size) {
+    char expanded[COMMAND_SIZE];
+    if (!command || !Expand(command, expanded, sizeof expanded, 0)) return false;
+    // "File I/O functions in the Windows API convert "/" to "\" as part of
+    // converting the name to an NT-style name" (naming-a-file, cited above):
+    // "C:/x/abc.exe" is a path, not a bare name.
+    for (char* c = expanded; *c; c++)
+        if (*c == '/') *c = '\\';
+    char* p = expanded;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p == '"') {
+        char* close = strchr(p + 1, '"');
+        if (!close) return false;
+        *close = 0;
+        return ProgramFile(p + 1, file, size);
+    }
+    // Unquoted: the program ends at the first blank after which a file is
+    // named; the whole command is the last try.
+    for (char* end = p; end - p < MAX_PATH; end++) {
+        if (*end == ' ' || *end == '\t' || *end == 0) {
+            const char kept = *end;
+            *end = 0;
+            const bool named = end > p && ProgramFile(p, file, size);
+            *end = kept;
+            if (named) return true;
+            if (kept == 0) break;
+        }
+    }
+    return false;
+}
+
+bool ServiceCommandRunsFile(const char* command, const char* image) {
+    char file[MAX_PATH];
+    return image && ServiceCommandFile(command, file, sizeof file) && SameFileAs(file, image);
+}

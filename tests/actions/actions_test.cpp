@@ -1,0 +1,73 @@
+/*
+** The room's actions, a table per kind: each row gives an action a proof
+** that no longer holds (or still holds) and says whether it acts.
+*/
+#include "actions/files.h"
+#include "actions/processes.h"
+#include "engine/file_identity.h"
+#include "memory/process_scan.h"
+#include "world.h"
+
+namespace {
+
+class ActionsTest : public WorldTest {};
+
+} // namespace
+
+/* A listed process whose handle lacks the terminate right is reached again
+   by its identifier, and ended only when the process found there was
+   created when the listed one was. */
+TEST_F(ActionsTest, ProcessesEndOnlyThroughTheirOwnProof) {
+    const struct {
+        const char* what;
+        bool identifierOfAnother; // the record's identifier is now another process's
+        bool ends;
+    } rows[] = {
+        {"the listed process, reached again", false, true},
+        {"another process under the listed identifier", true, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        Renew(simwin::SetWindowsXp);
+        const DWORD listed = simwin::StartProcess({"C:\\v\\x.exe"});
+        const DWORD other = simwin::StartProcess({"C:\\WINDOWS\\notepad.exe"});
+        ProcessImage rec = {};
+        rec.processId = r.identifierOfAnother ? other : listed;
+        rec.process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, listed);
+        ASSERT_NE(rec.process, nullptr);
+        EXPECT_EQ(TerminateListed(&rec), r.ends);
+        EXPECT_EQ(simwin::IsRunning(rec.processId), !r.ends);
+        CloseHandle(rec.process);
+    }
+}
+
+/* A file's identity is its volume and its index there: the same index on
+   another volume is another file. */
+TEST_F(ActionsTest, FilesAreKnownByVolumeAndIndex) {
+    const struct {
+        const char* what;
+        DWORD volume, indexLow; // added to the file's own
+        bool same;
+    } rows[] = {
+        {"the file itself", 0, 0, true},
+        {"the same index on another volume", 1, 0, false},
+        {"another index on the same volume", 0, 1, false},
+    };
+    simwin::WriteFile("C:\\v\\x.exe", "checked");
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        HANDLE file = OpenCheckedFile("C:\\v\\x.exe");
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        FileId id;
+        ASSERT_TRUE(IdentityOf(file, &id));
+        id.volume += r.volume;
+        id.indexLow += r.indexLow;
+        EXPECT_EQ(IsFile(file, id), r.same);
+        CloseHandle(file); // it shares no delete: no move while it is open
+        EXPECT_EQ(PathNamesFile("C:\\v\\x.exe", id), r.same);
+        EXPECT_EQ(MoveCheckedFile("C:\\v\\x.exe", "C:\\v\\x.Vxe", id), r.same);
+        if (r.same) {
+            ASSERT_TRUE(MoveFileA("C:\\v\\x.Vxe", "C:\\v\\x.exe"));
+        }
+    }
+}
