@@ -683,8 +683,11 @@ bool PlantWorld(World& w) {
           "signed hosts files planted in C:\\windows\\system32\\drivers\\etc and C:\\windows");
     ok = ok && hostsOk;
 
+    // A value the world plants replaces one of that name it finds (xp10's
+    // second half finds the first half's): that one is no longer the prefix's.
     w.ownValues = AutostartValues();
     for (const Value& v : w.values) {
+        w.ownValues.erase(ValueKey(v));
         HKEY key = OpenKey(v.services ? kRunServicesKey : kRunKey, KEY_WRITE, v.view32);
         LONG set = key ? RegSetValueExW(key, v.name.c_str(), 0, v.type,
                                         reinterpret_cast<const BYTE*>(v.data.c_str()),
