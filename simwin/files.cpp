@@ -1125,8 +1125,11 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** handles hold open (all sharing the delete) only marks it, as the
 ** disposition does (Microsoft's DeleteFile remarks; test_DeleteFileA in
 ** Wine's dlls/kernel32/tests/file.c).
-** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
-** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
+** ConvertStringSecurityDescriptorToSecurityDescriptorA refuses a text of
+** another revision (ERROR_UNKNOWN_REVISION), of parts other than O:, G:, D:
+** and S: (ERROR_INVALID_PARAMETER) or with rights it cannot read
+** (ERROR_INVALID_ACL); else it gives a descriptor that holds its text, LocalFree releases it, and
+*CreateDirectoryA remembers
 ** the text for the folder it created with it.
 ** SetKernelObjectSecurity sets a file's owner and DACL through a handle
 ** that was opened with WRITE_OWNER and WRITE_DAC for them, else fails with
@@ -1326,6 +1329,51 @@ LONG WINAPI SimNtSetInformationFile(HANDLE file, void* ioStatus, LPVOID info, UL
     return status;
 }
 
+/* Whether `text` reads as a descriptor string: parts "O:", "G:", "D:" and
+   "S:" in turn; in an ACL each entry "(type;flags;rights;object;inherited;
+   account)" gives its rights as a number or as two-letter names. 0 when it
+   does, else the error Windows gives (test_ConvertStringSecurityDescriptor,
+   dlls/advapi32/tests/security.c). */
+DWORD DescriptorTextError(const std::string& text) {
+    auto partAt = [&](size_t i) {
+        return i + 1 < text.size() && text[i + 1] == ':' && strchr("OGDS", text[i]);
+    };
+    static const std::set<std::string> kRights = {
+        "GA", "GR", "GW", "GX", "RC", "SD", "WD", "WO", "RP", "WP", "CC", "DC", "LC",
+        "SW", "LO", "DT", "CR", "FA", "FR", "FW", "FX", "KA", "KR", "KW", "KX"};
+    size_t i = 0;
+    while (i < text.size()) {
+        if (!partAt(i)) return ERROR_INVALID_PARAMETER;
+        const bool acl = text[i] == 'D' || text[i] == 'S';
+        i += 2;
+        while (i < text.size() && !partAt(i)) {
+            if (!acl || text[i] != '(') {
+                i++;
+                continue;
+            }
+            size_t end = text.find(')', i);
+            if (end == std::string::npos) return ERROR_INVALID_ACL;
+            std::vector<std::string> fields(1);
+            for (size_t k = i + 1; k < end; k++)
+                if (text[k] == ';')
+                    fields.emplace_back();
+                else
+                    fields.back().push_back(text[k]);
+            if (fields.size() != 6) return ERROR_INVALID_ACL;
+            const std::string& rights = fields[2];
+            bool named = rights.size() % 2 == 0 && rights.compare(0, 2, "0x") != 0;
+            for (size_t k = 0; named && k < rights.size(); k += 2)
+                named = kRights.count(rights.substr(k, 2)) != 0;
+            bool number =
+                rights.size() > 2 && rights.compare(0, 2, "0x") == 0 &&
+                rights.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+            if (!named && !number) return ERROR_INVALID_ACL;
+            i = end + 1;
+        }
+    }
+    return 0;
+}
+
 BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void** descriptor,
                                                ULONG* size) {
     DWORD err;
@@ -1333,8 +1381,11 @@ BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void
         SetLastError(err);
         return FALSE;
     }
-    if (!text || !descriptor || revision != 1) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    const DWORD refused = !text || !descriptor ? ERROR_INVALID_PARAMETER
+                          : revision != 1      ? ERROR_UNKNOWN_REVISION
+                                               : DescriptorTextError(text);
+    if (refused) {
+        SetLastError(refused);
         return FALSE;
     }
     std::string* held = new std::string(text);

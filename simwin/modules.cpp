@@ -224,8 +224,7 @@ DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffe
     }
     size_t n = path.size() < size - 1 ? path.size() : size - 1;
     memcpy(buffer, path.data(), n);
-    buffer[n] = 0;
-    if (n < path.size()) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    buffer[n] = 0; // a cut path is no failure: the last error stays
     return (DWORD)n;
 }
 

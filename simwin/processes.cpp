@@ -103,9 +103,13 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
     if (simwin::Enter("OpenProcess", &err)) return Fail(err);
     if (processId == GetCurrentProcessId()) return NewProcessHandle(processId, access, kOwnCreated);
     auto it = processes.find(processId);
-    if (it == processes.end() || !it->second.running || it->second.kind == Kind::Idle)
+    if (it == processes.end() || it->second.kind == Kind::Idle)
         return Fail(ERROR_INVALID_PARAMETER);
     const Process& p = it->second;
+    // An ended process stays while a handle to it is open, and opens again
+    // under its identifier; once the last handle closes, it is gone.
+    if (!p.running && !openHandles.count({processId, p.created}))
+        return Fail(ERROR_INVALID_PARAMETER);
     // Vista introduced the limited query right; earlier systems know no such bit.
     if ((access & PROCESS_QUERY_LIMITED_INFORMATION) && IsNt() && simwin::MajorVersion() < 6)
         return Fail(ERROR_ACCESS_DENIED);

@@ -17,7 +17,8 @@
 ** A handle refers to the process it was opened on, not to its identifier:
 ** once that process has ended, the handle reaches no other. Windows may give
 ** an ended process's identifier to a new process, but not while a handle to
-** the ended one is still open (ReuseIdentifier). Each process has a creation
+** the ended one is still open (ReuseIdentifier); while one is, OpenProcess
+** of that identifier opens the ended process again. Each process has a creation
 ** time (GetProcessTimes, resolved at run time from kernel32 on NT), and on
 ** Vista and later QueryFullProcessImageNameA (also resolved at run time) reads
 ** its image path with PROCESS_QUERY_LIMITED_INFORMATION alone.

@@ -184,6 +184,12 @@ void EndChild(DWORD pid) {
     children.erase(it);
 }
 
+bool AsVista() {
+    OSVERSIONINFOA v;
+    v.dwOSVersionInfoSize = sizeof v;
+    return GetVersionExA(&v) && v.dwMajorVersion >= 6;
+}
+
 bool RegistryViews() {
     BOOL wow = FALSE;
     typedef BOOL(WINAPI * Fn)(HANDLE, BOOL*);
