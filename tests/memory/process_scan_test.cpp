@@ -8,6 +8,7 @@
 #include "platform/wow64.h"
 #include "world.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -258,6 +259,9 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
         EXPECT_FALSE(simwin::IsRunning(posing));
         EXPECT_FALSE(simwin::IsRunning(moved));
         EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe"}));
+        EXPECT_EQ(
+            std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
+            0);
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
 }
