@@ -28,6 +28,7 @@ struct ProcessImage {
     ProcessImage* next;
     HANDLE process;    // opened at listing; null when it could not be kept
     bool canTerminate; // that handle carries PROCESS_TERMINATE
+    bool sharesHandle; // `process` belongs to the record before (closed there)
 };
 
 /* Non-zero when some running process's image was judged a variant. */
@@ -49,6 +50,9 @@ typedef DWORD(WINAPI* GetProcessImageFileNameAFn)(HANDLE process, LPSTR name, DW
 typedef DWORD(WINAPI* QueryDosDeviceAFn)(LPCSTR device, LPSTR target, DWORD size);
 typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name,
                                                    DWORD* size);
+typedef SIZE_T(WINAPI* VirtualQueryExFn)(HANDLE process, LPCVOID address,
+                                         MEMORY_BASIC_INFORMATION* info, SIZE_T size);
+typedef DWORD(WINAPI* GetMappedFileNameAFn)(HANDLE process, LPVOID address, LPSTR name, DWORD size);
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
                                         FILETIME* kernel, FILETIME* user);
 
@@ -58,7 +62,13 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    QueryFullProcessImageNameA on Vista and later, psapi's
    GetProcessImageFileNameA with the volume's drive letter on XP and 2003;
    only where neither exists (NT 4.0 with psapi.dll installed, 2000) the
-   loader's record, GetModuleFileNameExA. A path longer than 259 characters
+   loader's record, GetModuleFileNameExA. That name is the name at the
+   process's start, or what the process wrote into its record: where it does
+   not name a program file the process has mapped as an image (VirtualQueryEx,
+   psapi's GetMappedFileNameA: the kernel's name of each mapped file as it is
+   named now), every such file is listed in its place, each a record of its
+   own (a file renamed since the start, a record that names another file).
+   Where no mapping can be read the name stands alone. A path longer than 259 characters
    is listed by its short form, never cut; one with no short form (8.3
    names turned off) is left out, as is an image on a device no drive
    letter of this session names (a share, a volume without a letter). With `enableDebugOnDenied`, an

@@ -526,6 +526,30 @@ void SetFatVolume(char letter) { drives[(char)toupper((unsigned char)letter)].fa
 
 const std::vector<std::string>& DriveQueries() { return driveQueries; }
 
+std::string WindowsPathOf(const std::string& host) {
+    for (const auto& [letter, drive] : drives) {
+        std::error_code ec;
+        std::string root = std::filesystem::weakly_canonical(drive.root, ec).string();
+        if (ec) root = drive.root;
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
+        if (host.compare(0, root.size(), root) != 0) continue;
+        const std::string rest = host.substr(root.size());
+        if (!rest.empty() && rest[0] != '/') continue;
+        // Each name as the ANSI functions give it (a best fit where it must).
+        std::string win = std::string(1, letter) + ":";
+        for (size_t at = 1; at <= rest.size();) {
+            size_t end = rest.find('/', at);
+            if (end == std::string::npos) end = rest.size();
+            bool lossy = false;
+            win += "\\" + AnsiName(rest.substr(at, end - at), &lossy);
+            at = end + 1;
+        }
+        return win.size() == 2 ? win + "\\" : win;
+    }
+    return "";
+}
+
 /* The components of a Windows path after the drive, "." and ".." applied. */
 static void Components(const std::string& win, std::vector<std::string>* parts, bool* plain) {
     *plain = true;
@@ -1519,6 +1543,8 @@ std::string FileSecurity(const std::string& winPath) {
     auto it = fileSecurity.find(key);
     return it == fileSecurity.end() ? "" : it->second;
 }
+
+std::string CurrentHostName(int hostFd) { return CurrentName(hostFd); }
 
 std::string HandleHostPath(HANDLE file) {
     auto f = FileOf(file);

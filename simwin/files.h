@@ -137,6 +137,13 @@ const std::vector<std::string>& DriveQueries();
    Empty when the drive is not mapped or the path is not absolute. */
 std::string HostPath(const std::string& winPath);
 
+/* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe");
+   empty when no drive holds it. */
+std::string WindowsPathOf(const std::string& hostPath);
+/* The host name an open host descriptor's file has now, wherever it was
+   renamed to; empty once it is deleted. */
+std::string CurrentHostName(int hostFd);
+
 /* Test helpers working on Windows paths (folders are made as needed). */
 void WriteFile(const std::string& winPath, const std::string& bytes);
 void WriteFile(const std::string& winPath, const std::vector<uint8_t>& bytes);

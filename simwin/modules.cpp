@@ -304,6 +304,106 @@ DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size)
     return (DWORD)path.size();
 }
 
+/* The image mappings of a process: its image file and kernel32.dll. */
+struct Region {
+    uintptr_t base, size;
+    std::string file; // Windows path now; empty: free
+};
+
+std::vector<Region> RegionsOf(const simwin::ProcessHandle& h) {
+    const uintptr_t kTop = 0x7FFF0000;
+    std::vector<Region> list;
+    uintptr_t at = 0;
+    const auto add = [&](uintptr_t base, uintptr_t size, const std::string& file) {
+        if (base > at) list.push_back({at, base - at, ""});
+        list.push_back({base, size, file});
+        at = base + size;
+    };
+    if (!simwin::HandleProcessRuns(h)) return list;
+    const std::string image = simwin::HandleMappedImage(h);
+    if (!image.empty()) add(0x00400000, 0x10000, image);
+    if (!simwin::HandleImage(h).empty())
+        add(0x7C800000, 0x100000, "C:\\WINDOWS\\system32\\kernel32.dll");
+    if (at < kTop) list.push_back({at, kTop - at, ""});
+    return list;
+}
+
+SIZE_T WINAPI SimVirtualQueryEx(HANDLE process, LPCVOID address, MEMORY_BASIC_INFORMATION* info,
+                                SIZE_T size) {
+    DWORD err;
+    if (simwin::Enter("VirtualQueryEx", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (!info || size < sizeof *info) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return 0;
+    }
+    const uintptr_t a = reinterpret_cast<uintptr_t>(address) & ~(uintptr_t)0xFFF;
+    for (const Region& r : RegionsOf(*h)) {
+        if (a < r.base || a >= r.base + r.size) continue;
+        memset(info, 0, sizeof *info);
+        info->BaseAddress = reinterpret_cast<LPVOID>(a);
+        info->RegionSize = r.base + r.size - a;
+        info->State = r.file.empty() ? MEM_FREE : MEM_COMMIT;
+        if (!r.file.empty()) {
+            info->AllocationBase = reinterpret_cast<LPVOID>(r.base);
+            info->Type = MEM_IMAGE;
+            info->AllocationProtect = info->Protect = 0x80; // PAGE_EXECUTE_WRITECOPY
+        } else {
+            info->Protect = 0x01; // PAGE_NOACCESS
+        }
+        return sizeof *info;
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+DWORD WINAPI SimGetMappedFileNameA(HANDLE process, LPVOID address, LPSTR name, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetMappedFileNameA", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (!name || size == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    std::string path;
+    for (const Region& r : RegionsOf(*h))
+        if (a >= r.base && a < r.base + r.size) path = r.file;
+    const bool win2000 = simwin::MajorVersion() == 5 && simwin::MinorVersion() == 0;
+    if (path.size() < 3 || path[1] != ':' || (win2000 && !(h->access & PROCESS_VM_READ))) {
+        SetLastError(ERROR_UNEXP_NET_ERR);
+        return 0;
+    }
+    path = VolumeDevice((char)toupper((unsigned char)path[0])) + path.substr(2);
+    // Cut to the buffer and terminated (Wine: a buffer of one gives "").
+    const size_t n = path.size() < size - 1 ? path.size() : size - 1;
+    memcpy(name, path.data(), n);
+    name[n] = 0;
+    return (DWORD)n;
+}
+
 DWORD WINAPI SimQueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
     DWORD err;
     if (simwin::Enter("QueryDosDeviceA", &err)) {
@@ -376,6 +476,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "QueryFullProcessImageNameA") return Export(SimQueryFullProcessImageNameA);
         if (function == "GetProcessTimes") return Export(SimGetProcessTimes);
         if (function == "QueryDosDeviceA") return Export(SimQueryDosDeviceA);
+        if (function == "VirtualQueryEx") return Export(SimVirtualQueryEx);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
         if (FARPROC files = simwin::FilesExport(function)) return files;
     }
@@ -386,6 +487,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);
         if (function == "GetProcessImageFileNameA") return Export(SimGetProcessImageFileNameA);
+        if (function == "GetMappedFileNameA") return Export(SimGetMappedFileNameA);
     }
     return nullptr;
 }

@@ -130,6 +130,12 @@ bool HandleProcessRuns(const ProcessHandle& h);
 /* The image path of the handle's process as QueryFullProcessImageNameA gives
    it (its real path); empty for System and the Idle process. */
 std::string HandleImage(const ProcessHandle& h);
+/* The Windows path the handle's process's image file has now: the file
+   stays mapped while the process runs and keeps its mapping through a
+   rename of the file or of a folder above it (the kernel's name of the
+   image, HandleImage, stays the name at the start). Empty when the process
+   maps no image file (System, one whose image was missing at its start). */
+std::string HandleMappedImage(const ProcessHandle& h);
 
 } // namespace simwin
 

@@ -8,6 +8,7 @@
 #include "platform/wow64.h"
 #include "world.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -186,9 +187,11 @@ TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
 
 /* smss and csrss report \SystemRoot\ and \??\ paths: they name files in the
    Windows folder and the path wrapped, not files on the current drive, where
-   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. Any other
-   path that is not a drive path names no image that can be read. On 2000 (the
-   loader's record); a long path by its 8.3 form; from XP the kernel's name. */
+   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. A record
+   that is no drive path gives way to the file the process maps (rooted.exe).
+   On 2000 (the loader's record); a long path by its 8.3 form; from XP the
+   kernel's name. Each names a file renamed since the start, or another file,
+   only where no mapped program file is that file. */
 TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     simwin::SetWindows2000();
     simwin::StartSystemProcesses();
@@ -222,22 +225,22 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
     EXPECT_TRUE(simwin::IsRunning(deep));
     EXPECT_FALSE(simwin::IsRunning(hidden));
-    EXPECT_TRUE(simwin::IsRunning(rooted));
+    EXPECT_FALSE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
     EXPECT_FALSE(simwin::IsRunning(fit));
     EXPECT_FALSE(simwin::IsRunning(longVariant));
-    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe", "C:\\evil\\EVIL~1.EXE",
-                               "C:\\Apps\\EEEEEE~1\\variant.exe"}));
+    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\rooted.exe", "C:\\evil\\long.exe",
+                               "C:\\evil\\EVIL~1.EXE", "C:\\Apps\\EEEEEE~1\\variant.exe"}));
     EXPECT_FALSE(simwin::FileExists(longer));
     EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 4);
+    EXPECT_EQ(g_scan.filesInfected, 5);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 
-    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+    for (void (*version)() : {simwin::SetWindows2000, simwin::SetWindowsXp, simwin::SetWindows10}) {
         Renew(version);
         MapDrive('M');
         simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
@@ -245,9 +248,21 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
         PlantVariant("M:\\posing.exe");
         DWORD posing = simwin::StartProcess(
             {"M:\\posing.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
+        // Every process maps kernel32.dll: a library is no process's image.
+        std::vector<uint8_t> library = Specimen(45);
+        library[library[0x3C] + 4 + 18 + 1] |= 0x20; // IMAGE_FILE_DLL
+        simwin::WriteFile("C:\\WINDOWS\\system32\\kernel32.dll", library);
+        DWORD moved = RunVariant("C:\\evil\\start.exe");
+        ASSERT_TRUE(MoveFileA("C:\\evil\\start.exe", "C:\\evil\\moved.exe"));
+        simwin::WriteFile("C:\\evil\\start.exe", "MZ not a variant");
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_FALSE(simwin::IsRunning(posing));
-        EXPECT_EQ(lines_, Removed({"M:\\posing.exe"}));
+        EXPECT_FALSE(simwin::IsRunning(moved));
+        EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe"}));
+        EXPECT_EQ(
+            std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
+            0);
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
 }
 
