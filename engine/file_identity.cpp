@@ -27,6 +27,11 @@ bool LinkOrGone(const char* path) {
            (tag & 0x20000000) != 0;
 }
 
+bool IsDrivePath(const char* p) {
+    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' &&
+           p[2] == '\\';
+}
+
 } // namespace
 
 /* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
@@ -105,6 +110,13 @@ bool PathNamesFile(const char* path, const FileId& id) {
 }
 
 bool SameIdentity(const char* a, const char* b) {
+    // A serial and an index are proof only within one volume (hard links and
+    // 8.3 aliases never leave theirs): a volume the user brings (a disk
+    // image, a stick, a clone) may claim those of any other, so two drive
+    // letters, or a path without one, are never one file by identity.
+    if (!IsDrivePath(a) || !IsDrivePath(b) ||
+        toupper((unsigned char)a[0]) != toupper((unsigned char)b[0]))
+        return false;
     HANDLE fileA = OpenFileForReading(a);
     if (fileA == INVALID_HANDLE_VALUE) return false;
     HANDLE fileB = OpenFileForReading(b);

@@ -51,7 +51,8 @@ bool IsFile(HANDLE file, const FileId& id);
    itself, is a link, and the file it opens is that one. */
 bool PathNamesFile(const char* path, const FileId& id);
 
-/* Whether both paths open, and open one file: the same volume and index. */
+/* Whether both paths open, and open one file: two drive paths on one drive
+   letter, the same volume and index. */
 bool SameIdentity(const char* a, const char* b);
 
 #endif

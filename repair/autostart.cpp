@@ -17,6 +17,7 @@
 */
 #include "repair/autostart.h"
 #include "engine/scan_state.h"
+#include "memory/image_path.h"
 #include "repair/hosts_file.h"
 #include "repair/service_command.h"
 #include "platform/join_path.h"
@@ -29,6 +30,13 @@ const DWORD kExpandedSize = 261;     // the fixed expansion buffer
 const char* const kWalkName = "W32/Phantaxis.Backdoor";
 
 bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
+
+/* The shell starts only a string value, expandable or not (RunOnce registry
+   key, learn.microsoft.com/windows-hardware/drivers/install/runonce-registry-
+   key: an entry's type "must be REG_SZ ... or REG_EXPAND_SZ"): a REG_BINARY
+   or REG_MULTI_SZ that spells a command starts nothing, and is another
+   program's data. */
+bool IsCommandType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 /* A name that does not fit is not remembered: a truncated name could be
    another value's, and deleting that one later would be wrong. The key and
@@ -317,19 +325,19 @@ bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
     if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
-        return SameFileAs(found, file);
+        return SameFile(found, file);
     // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
     const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
     if (view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
         JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
         JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
-        SameFileAs(found, file))
+        SameFile(found, file))
         return true;
     if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
         return false;
     NextName(rest, ",", library, sizeof library);
     return library[0] && SearchedFile(library, ".dll", false, found, sizeof found) &&
-           SameFileAs(found, file);
+           SameFile(found, file);
 }
 
 /* A buffer from malloc, freed when its holder goes out of scope: the value
@@ -349,18 +357,19 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
     *data = nullptr;
     HKEY key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    DWORD size = 0;
+    DWORD size = 0, type = REG_NONE;
     char* buffer = nullptr;
-    bool read =
-        RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
-        size < 0xFFFFFFFFu && (buffer = (char*)malloc((size_t)size + 1)) != nullptr;
+    bool read = RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+                IsCommandType(type) && size < 0xFFFFFFFFu &&
+                (buffer = (char*)malloc((size_t)size + 1)) != nullptr;
     if (read) {
         // The second query may report fewer bytes (an ANSI string) but never
-        // writes more than `size`; a value that grew meanwhile fails here.
+        // writes more than `size`; a value that grew or changed type
+        // meanwhile fails here.
         DWORD got = size;
-        read = RegQueryValueExA(key, valueName, nullptr, nullptr, (LPBYTE)buffer, &got) ==
+        read = RegQueryValueExA(key, valueName, nullptr, &type, (LPBYTE)buffer, &got) ==
                    ERROR_SUCCESS &&
-               got <= size;
+               got <= size && IsCommandType(type);
         if (read) buffer[got] = 0;
     }
     if (RegCloseKey(key) != ERROR_SUCCESS) read = false;

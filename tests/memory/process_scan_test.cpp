@@ -70,10 +70,11 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         DWORD pid = RunVariant(path, r.termination);
         DWORD host = simwin::StartProcess({"C:\\WINDOWS\\system32\\svchost.exe"});
         if (r.service != None) {
-            // Registered as Windows reads it: a REG_SZ with a variable, a
-            // name without its extension, arguments; the manager reads the key.
+            // Registered as Windows reads it: a REG_SZ with a variable of the
+            // machine's environment (windir), a name without its extension,
+            // arguments; the manager reads the key.
             simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                                 r.service == Own ? "%SystemRoot%\\System32\\ABC /service"
+                                 r.service == Own ? "%windir%\\System32\\ABC /service"
                                                   : "%SystemRoot%\\system32\\svchost.exe -k abc");
             simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
             simwin::ServiceSpec svc;

@@ -319,25 +319,25 @@ TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
 }
 
 TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
-    // Unterminated string and binary data are terminated before use; data
-    // after an embedded NUL is not looked at; a DWORD is a short string.
+    // An unterminated string is terminated before use; a value of another
+    // type is no command the shell starts, whatever it spells.
     SetRaw(kRun, "Unterminated", REG_SZ, "c:\\e.exe");
     SetRaw(kRun, "Binary", REG_BINARY, "C:\\E.EXE 1");
-    SetRaw(kRun, "Multi", REG_MULTI_SZ, std::string("x\0c:\\e.exe\0", 12));
+    SetRaw(kRun, "Multi", REG_MULTI_SZ, std::string("c:\\e.exe\0x\0", 12));
     SetRaw(kRun, "Number", REG_DWORD, "\1\2\3\4");
     SetRaw(kRun, "Empty", REG_SZ, "");
     // Names of 128 and of 16383 characters (the registry's longest).
     std::string longName(128, 'n'), longestName = LongestValueName('m');
     SetStrings(kRun, {{longName, "c:\\e.exe"}, {longestName, "c:\\e.exe"}});
     Detect("c:\\e.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Multi", "Number", "Empty"}));
-    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
+    EXPECT_EQ(Names(kRun), (Strings{"Binary", "Multi", "Number", "Empty"}));
+    EXPECT_EQ(lines_, (Strings(3, kRemoved)));
     // Too long to remember whole: not remembered at all.
-    EXPECT_STREQ(g_scan.autostartValueName, "Binary");
+    EXPECT_STREQ(g_scan.autostartValueName, "Unterminated");
 
     // Values that cannot be enumerated or read are skipped; the rest is walked.
     SetStrings(kRunServices, {{"A", "c:\\e.exe"}, {"B", "c:\\e.exe"}, {"C", "c:\\e.exe"}});
-    simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 3); // RunServices, i = 0
+    simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 4); // RunServices, i = 0
     simwin::FailCallOn("RegQueryValueExA", "B", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\e.exe");
     EXPECT_EQ(Names(kRunServices), (Strings{"A", "B"}));
