@@ -113,9 +113,10 @@ bool ClearAttributesByPath(const char* path) {
     return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
 }
 
-bool DeleteByPath(const char* path) {
+PathDelete DeleteByPath(const char* path) {
     NativeFileNames native;
-    return DeleteFileA(path) != 0;
+    if (!DeleteFileA(path)) return PathDelete::Refused;
+    return NameIsGone(path) ? PathDelete::Done : PathDelete::Marked;
 }
 
 bool RenameByPath(const char* path, const char* renamed) {
@@ -123,7 +124,7 @@ bool RenameByPath(const char* path, const char* renamed) {
     return MoveFileA(path, renamed) != 0;
 }
 
-bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) && NameIsGone(path); }
 
 /* ---- the delete at restart ---- */
 

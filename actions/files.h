@@ -40,8 +40,8 @@ bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
 /* True when the deletion of `path` at the next restart is arranged. On NT
    2000 and later the file is first taken over by the Administrators and
    moved into a folder of its own in the Windows folder, which only
-   administrators and the system can write, and that path is scheduled; `path` must name the file `checked` (when given) through no
-   link, else nothing is arranged. */
+   administrators and the system can write, and that path is scheduled; `path` must name the file
+   `checked` (when given) through no link, else nothing is arranged. */
 bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr);
 /* False when `path` is on a drive where no file can wait for the restart
    out of every user's reach (on 2000 and later, a drive other than the
@@ -58,10 +58,16 @@ bool AddWininitRename(const char* destination, const char* source);
    is back on between the calls, when a process is terminated or a line
    posted. */
 bool ClearAttributesByPath(const char* path);
-bool DeleteByPath(const char* path);
+/* What a delete by path came to. Windows takes the delete of a file that
+   other handles hold open, sharing the delete, and only marks it: the name
+   stays until the last of them closes, and a holder with DELETE access may
+   take the mark back (Microsoft's DeleteFile remarks). A delete is done only
+   once the name is gone (NameIsGone). */
+enum class PathDelete { Refused, Marked, Done };
+PathDelete DeleteByPath(const char* path);
 bool RenameByPath(const char* path, const char* renamed);
 /* The legacy check's delete: the path as the walk gave it, with no attribute
-   reset. */
+   reset; true once the name is gone. */
 bool DeleteLegacyByPath(const char* path);
 
 #endif

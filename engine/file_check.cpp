@@ -168,25 +168,37 @@ bool SizeFits(const VariantSignature& rec, long length) {
     }
 }
 
-void DeleteInfected(const char* path, const char* name) {
-    if (!ClearAttributesByPath(path)) {
-        PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
-        return;
-    }
-    // A running program may hold the file: terminate it and try once more.
-    if (DeleteByPath(path) || (KillProcessByImage(path) && DeleteByPath(path))) {
-        g_scan.filesRemoved++;
-        PostLogLine("%s     %s removed", path, name);
-        return;
-    }
+/* A file not removed: it waits for the restart where it can. A file whose
+   delete Windows only marked (other handles hold it) goes when the last of
+   them closes, at the latest at the restart: it cannot be opened, so not
+   moved either, but the restart is offered all the same. Only a file whose
+   identity is known (`id`), or one handled by path (`byPath`), is scheduled. */
+void LeftForTheRestart(const char* path, const char* name, const FileId* id, bool byPath,
+                       bool marked) {
     PostLogLine("%s     %s Unable to remove", path, name);
     // Once a deletion waits for the restart, a later failed request must not
     // withdraw the restart offer: the flag only ever becomes set.
     if (!HasWaitingPlace(path))
         PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
                     name);
-    else if (ScheduleDeleteOnRestart(path))
+    else if (((id || byPath) && ScheduleDeleteOnRestart(path, id)) || marked)
         g_scan.restartNeeded = TRUE;
+}
+
+void DeleteInfected(const char* path, const char* name) {
+    if (!ClearAttributesByPath(path)) {
+        PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
+        return;
+    }
+    // A running program may hold the file: terminate it and try once more.
+    PathDelete deleted = DeleteByPath(path);
+    if (deleted == PathDelete::Refused && KillProcessByImage(path)) deleted = DeleteByPath(path);
+    if (deleted == PathDelete::Done) {
+        g_scan.filesRemoved++;
+        PostLogLine("%s     %s removed", path, name);
+        return;
+    }
+    LeftForTheRestart(path, name, nullptr, true, deleted == PathDelete::Marked);
 }
 
 const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
@@ -251,17 +263,21 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         }
     }
     release();
+    // Marked, the file goes only once no other handle holds it: removed when
+    // its name is gone now.
+    const bool marked = removed;
+    if (marked && file.known) {
+        removed = !StillNamedAt(path, file.id);
+    } else if (marked) {
+        NativeFileNames native;
+        removed = NameIsGone(path);
+    }
     if (removed) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
         return;
     }
-    PostLogLine("%s     %s Unable to remove", path, name);
-    if (!HasWaitingPlace(path))
-        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
-                    name);
-    else if (file.known && ScheduleDeleteOnRestart(path, &file.id))
-        g_scan.restartNeeded = TRUE;
+    LeftForTheRestart(path, name, file.known ? &file.id : nullptr, false, marked);
 }
 
 /* The file check's delete: through the handle to the checked file, else by

@@ -109,6 +109,23 @@ bool PathNamesFile(const char* path, const FileId& id) {
     return same;
 }
 
+bool NameIsGone(const char* path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool StillNamedAt(const char* path, const FileId& id) {
+    NativeFileNames native;
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return !NameIsGone(path);
+    const bool same = IsFile(file, id);
+    CloseHandle(file);
+    return same;
+}
+
 bool SameIdentity(const char* a, const char* b) {
     // A serial and an index are proof only within one volume (hard links and
     // 8.3 aliases never leave theirs): a volume the user brings (a disk

@@ -51,6 +51,19 @@ bool IsFile(HANDLE file, const FileId& id);
    itself, is a link, and the file it opens is that one. */
 bool PathNamesFile(const char* path, const FileId& id);
 
+/* Whether `path` names nothing any more: a file that other handles hold open
+   when it is deleted keeps its name until the last of them closes, and
+   meanwhile every open of it fails with ERROR_ACCESS_DENIED (Microsoft's
+   DeleteFile remarks), so only "no such file or folder" says it is gone.
+   Under WoW64, as the redirection stands (see NativeFileNames). */
+bool NameIsGone(const char* path);
+
+/* Whether the file `id`, deleted through a handle now closed, still stands
+   at `path`: the path opens as that file, or opens as nothing because a
+   delete is pending there. A path that names another file by now (its
+   folder moved aside) says nothing of it: false then. */
+bool StillNamedAt(const char* path, const FileId& id);
+
 /* Whether both paths open, and open one file: two drive paths on one drive
    letter, the same volume and index. */
 bool SameIdentity(const char* a, const char* b);

@@ -446,6 +446,30 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_FALSE(g_scan.restartNeeded);
     }
+    // Another program holds the file, sharing the delete: Windows only marks
+    // it, and its name stays until that handle closes. Not removed; a file
+    // so marked cannot be opened to be moved, but NT 4.0 schedules its path.
+    const std::tuple<const char*, void (*)(), bool, size_t> holders[] = {
+        {"NT 4.0", simwin::SetWindowsNt4, false, 1},
+        {"10", simwin::SetWindows10, false, 0},
+        {"XP, by path", simwin::SetWindowsXp, true, 0}};
+    for (auto [what, version, byPath, scheduled] : holders) {
+        SCOPED_TRACE(what);
+        Renew(version);
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        Plant(45, "C:\tb.exe");
+        HANDLE holder = CreateFileA("C:\tb.exe", GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, 0);
+        if (byPath) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION, 2);
+        EXPECT_EQ(CheckFile(kTrojan, "C:\tb.exe"), 1);
+        EXPECT_EQ(lines_, std::vector<std::string>{
+                              "C:\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
+        EXPECT_EQ(g_scan.filesRemoved, 0);
+        EXPECT_TRUE(g_scan.restartNeeded);
+        EXPECT_EQ(simwin::PendingDeletions().size(), scheduled);
+        CloseHandle(holder);
+        EXPECT_FALSE(simwin::FileExists("C:\tb.exe"));
+    }
 }
 
 TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
