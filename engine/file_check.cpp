@@ -239,10 +239,9 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         return;
     }
     bool removed = handle != INVALID_HANDLE_VALUE && MarkForDeletion(handle);
-    // The program that holds the file is looked for by its path, so only
-    // while that path is the file's own.
-    if (!removed && file.known && PathNamesFile(path, file.id) &&
-        KillProcessByImage(path, &file.id)) {
+    // The program that holds the file is one whose image is the checked
+    // file by identity, whatever its path names by now.
+    if (!removed && file.known && KillProcessByImage(path, &file.id)) {
         if (handle == INVALID_HANDLE_VALUE) {
             handle = ReopenCheckedFile(path, file.id);
             removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) &&
