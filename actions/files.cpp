@@ -39,10 +39,13 @@
 namespace {
 
 /* The information classes, as SetFileInformationByHandle (FileBasicInfo,
-   FileDispositionInfo) and NtSetInformationFile (FileBasicInformation,
-   FileDispositionInformation) number them, and their records, which both
-   lay out alike. */
-enum { kBasicByHandle = 0, kDispositionByHandle = 4, kBasicNt = 4, kDispositionNt = 13 };
+   FileRenameInfo, FileDispositionInfo) and NtSetInformationFile
+   (FileBasicInformation, FileRenameInformation, FileDispositionInformation)
+   number them, and their records, which both lay out alike. */
+struct InfoClass {
+    int byHandle, nt;
+};
+const InfoClass kBasic = {0, 4}, kRename = {3, 10}, kDisposition = {4, 13};
 
 struct BasicInfo {
     LONGLONG creation, lastAccess, lastWrite, change; // 0: unchanged
@@ -52,6 +55,15 @@ static_assert(sizeof(BasicInfo) == 40, "FILE_BASIC_INFO");
 
 struct DispositionInfo {
     BYTE deleteFile;
+};
+
+/* The new name: a name alone stays in the file's own folder, a path starting
+   "\??\" is a drive path; an existing file of that name is never replaced. */
+struct RenameInfo {
+    BYTE replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength; // in bytes, without the terminator
+    WCHAR fileName[MAX_PATH + 8];
 };
 
 struct IoStatusBlock {
@@ -65,14 +77,35 @@ struct IoStatusBlock {
 typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
 
-bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
+bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
     if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
-        return set(file, disposition ? kDispositionByHandle : kBasicByHandle, info, size) != 0;
+        return set(file, kind.byHandle, info, size) != 0;
     if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
         IoStatusBlock status = {};
-        return set(file, &status, info, size, disposition ? kDispositionNt : kBasicNt) == 0;
+        return set(file, &status, info, size, kind.nt) == 0;
     }
     return false;
+}
+
+/* Renames the file open as `file` (with DELETE) to `target`: a name alone in
+   its own folder, wherever that folder is now, else the drive path given. */
+bool RenameThrough(HANDLE file, const char* target) {
+    char name[MAX_PATH + 8];
+    const bool path = strchr(target, '\\') != nullptr;
+    if (!JoinPath(name, sizeof name, path ? "\\??\\" : "", target, "")) return false;
+    RenameInfo info = {};
+    const int units = MultiByteToWideChar(CP_ACP, 0, name, -1, info.fileName,
+                                          (int)(sizeof info.fileName / sizeof info.fileName[0]));
+    if (units <= 1) return false;
+    info.fileNameLength = (DWORD)(units - 1) * sizeof(WCHAR);
+    return SetInformation(file, kRename, &info, sizeof info);
+}
+
+/* Whether `a` and `b` lie in one folder, as written (up to the last
+   backslash, without regard to case). */
+bool SameFolderPart(const char* a, const char* b) {
+    const char *sa = strrchr(a, '\\'), *sb = strrchr(b, '\\');
+    return sa && sb && sa - a == sb - b && _strnicmp(a, b, (size_t)(sa - a)) == 0;
 }
 
 } // namespace
@@ -80,51 +113,64 @@ bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
 bool ClearAttributesOf(HANDLE file) {
     BasicInfo info = {};
     info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return SetInformation(file, false, &info, sizeof info);
+    return SetInformation(file, kBasic, &info, sizeof info);
 }
 
 bool MarkForDeletion(HANDLE file) {
     DispositionInfo info = {1};
-    return SetInformation(file, true, &info, sizeof info);
+    return SetInformation(file, kDisposition, &info, sizeof info);
 }
 
 bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
     if (!PathNamesFile(path, id)) return false;
     NativeFileNames native;
-    // A handle kept on the file, for its attributes alone (it gets in no
-    // move's way), tells where the file went: on FAT its index comes from
-    // its folder and its entry there, so it is asked again after the move.
-    HANDLE held = CreateFileA(path, FILE_READ_ATTRIBUTES,
+    // Opened for deleting (what a rename asks of a handle) and proved to be
+    // the checked file, the file moves through that handle: a folder of
+    // `path` swapped for a link after the look above moves nothing else. A
+    // new name in the same folder is given alone, so the file stays in the
+    // folder it is really in.
+    HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
-    if (held == INVALID_HANDLE_VALUE) return false;
-    FileId now;
-    bool moved = IsFile(held, id) && MoveFileExA(path, newPath, 0);
-    if (moved && !(IdentityOf(held, &now) && PathNamesFile(newPath, now))) {
-        MoveFileExA(newPath, path, 0);
-        moved = false;
-    }
-    CloseHandle(held);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
+    const bool moved = IsFile(file, id) && RenameThrough(file, target);
+    CloseHandle(file);
     return moved;
 }
 
+/* By path on Windows 9x alone: there every user may change every file anyway
+   (no accounts, no rights to gain), and FAT has neither links nor hard links,
+   so a path names the file the check read. On NT the checked file is reached
+   only through a handle proved to be it: a path there may have been re-aimed
+   by a junction or a hard link since. */
+static bool ByPathAllowed() { return !CheckedFileHandles(); }
+
 bool ClearAttributesByPath(const char* path) {
+    if (!ByPathAllowed()) return false;
     NativeFileNames native;
     return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
 }
 
 PathDelete DeleteByPath(const char* path) {
+    if (!ByPathAllowed()) return PathDelete::Refused;
     NativeFileNames native;
     if (!DeleteFileA(path)) return PathDelete::Refused;
     return NameIsGone(path) ? PathDelete::Done : PathDelete::Marked;
 }
 
 bool RenameByPath(const char* path, const char* renamed) {
+    if (!ByPathAllowed()) return false;
     NativeFileNames native;
     return MoveFileA(path, renamed) != 0;
 }
 
 bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) && NameIsGone(path); }
+
+bool RenameLegacyByPath(const char* path, const char* renamed) {
+    NativeFileNames native;
+    return MoveFileA(path, renamed) != 0;
+}
 
 /* ---- the delete at restart ---- */
 
@@ -491,17 +537,9 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
         // Elsewhere the session manager deletes at the restart whatever the
         // path names then: the file first moves where nobody else can
         // change what its new path names.
-        FileId id;
-        if (!checked) {
-            HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                      OPEN_EXISTING, 0, NULL);
-            if (file == INVALID_HANDLE_VALUE) return false;
-            const bool known = IdentityOf(file, &id);
-            CloseHandle(file);
-            if (!known) return false;
-            checked = &id;
-        }
+        // The file is known by what the check proved of it, never by what
+        // the path opens now.
+        if (!checked) return false;
         char moved[MAX_PATH];
         if (!PathNamesFile(path, *checked) ||
             !MoveToWaitingFolder(path, checked, moved, sizeof moved))

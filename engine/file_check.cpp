@@ -251,9 +251,9 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         return;
     }
     bool removed = handle != INVALID_HANDLE_VALUE && MarkForDeletion(handle);
-    // The program that holds the file is looked for by its path, so only
-    // while that path is the file's own.
-    if (!removed && file.known && PathNamesFile(path, file.id) && KillProcessByImage(path)) {
+    // The program that holds the file is one whose image is the checked
+    // file by identity, whatever its path names by now.
+    if (!removed && file.known && KillProcessByImage(path, &file.id)) {
         if (handle == INVALID_HANDLE_VALUE) {
             handle = ReopenCheckedFile(path, file.id);
             removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) &&
@@ -290,21 +290,18 @@ void RemoveInfected(const char* path, const char* name, const CheckedFile* file)
         DeleteInfected(path, name);
 }
 
-const DisposalStyle kFileCheckDisposal = {RemoveInfected,
+const DisposalStyle kFileCheckDisposal = {RemoveInfected, RenameByPath,
                                           "%s     %s not disinfected as per user's selection"};
 
 /* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed". With `checked`, only while the path names that file, through no
-   link (see file_identity.h). */
-
-/* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed". With `checked`, only while the path names that file, through no
-   link (see file_identity.h). */
-void RenameInfected(const char* path, const char* name, const FileId* checked) {
+   failed". With `checked`, through a handle proved to be that file (see
+   MoveCheckedFile), else by path in the style's way. */
+void RenameInfected(const DisposalStyle& style, const char* path, const char* name,
+                    const FileId* checked) {
     char renamed[MAX_PATH + 1];
     const bool done =
         RenamedPath(path, renamed, sizeof renamed) &&
-        (checked ? MoveCheckedFile(path, renamed, *checked) : RenameByPath(path, renamed));
+        (checked ? MoveCheckedFile(path, renamed, *checked) : style.renameByPath(path, renamed));
     if (done)
         PostLogLine("%s     %s renamed", path, name);
     else
@@ -368,7 +365,7 @@ void DisposeInfected(const DisposalStyle& style, const char* path, const char* n
         style.remove(path, name, file);
         break;
     case ACTION_RENAME:
-        RenameInfected(path, name, file ? &file->id : nullptr);
+        RenameInfected(style, path, name, file ? &file->id : nullptr);
         break;
     case ACTION_REPORT_ONLY:
         PostLogLine(style.reportOnly, g_scan.statusText, g_scan.detectionName);

@@ -1144,7 +1144,18 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** (STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED); the file keeps its name until
 ** its last handle closes, and then that name goes, wherever it now is.
 ** FileBasicInfo / FileBasicInformation needs FILE_WRITE_ATTRIBUTES and sets
-** the attributes (0 leaves them). DeleteFileA and MoveFileA open the file for
+** the attributes (0 leaves them).
+** FileRenameInfo / FileRenameInformation (FILE_RENAME_INFO on Microsoft's
+** page of that name, FILE_RENAME_INFORMATION in ntifs.h) needs DELETE in the
+** handle (STATUS_ACCESS_DENIED: MS-FSA 2.1.5.15.11) and moves the open file
+** itself, wherever its old name now leads: to an NT path "\??\X:\...",
+** or, for a name alone without RootDirectory, to that name in the file's
+** own folder. An existing target without ReplaceIfExists fails with
+** STATUS_OBJECT_NAME_COLLISION and nothing moves; the handle names the file
+** at its new path (test_file_rename_information in Wine's
+** dlls/ntdll/tests/file.c). A missing folder is STATUS_OBJECT_PATH_NOT_FOUND,
+** another volume STATUS_NOT_SAME_DEVICE; RootDirectory is not modelled. DeleteFileA and MoveFileA
+*open the file for
 ** DELETE sharing everything (see BusyError); DeleteFileA of a file that other
 ** handles hold open (all sharing the delete) only marks it, as the
 ** disposition does (Microsoft's DeleteFile remarks; test_DeleteFileA in
@@ -1174,6 +1185,11 @@ constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
 constexpr LONG kStatusInvalidHandle = (LONG)0xC0000008;
 constexpr LONG kStatusAccessDenied = (LONG)0xC0000022;
 constexpr LONG kStatusCannotDelete = (LONG)0xC0000121;
+constexpr LONG kStatusInvalidParameter = (LONG)0xC000000D;
+constexpr LONG kStatusNameInvalid = (LONG)0xC0000033;
+constexpr LONG kStatusNameCollision = (LONG)0xC0000035;
+constexpr LONG kStatusPathNotFound = (LONG)0xC000003A;
+constexpr LONG kStatusNotSameDevice = (LONG)0xC00000D4;
 
 typedef std::pair<uint64_t, uint64_t> FileKey; // device, inode
 
@@ -1284,12 +1300,60 @@ DWORD FatEntry(uint64_t folder, const std::string& dir, const std::string& name)
     return (DWORD)(taken.size() - 1);
 }
 
+struct RenameRecord { // FILE_RENAME_INFO, FILE_RENAME_INFORMATION
+    BYTE replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+
+/* The rename through a handle; an NTSTATUS. */
+LONG RenameOpen(const std::shared_ptr<OpenFile>& f, const void* info, ULONG size) {
+    if (size < offsetof(RenameRecord, fileName) || !info) return kStatusLengthMismatch;
+    if (!(f->access & DELETE)) return kStatusAccessDenied;
+    const RenameRecord* r = static_cast<const RenameRecord*>(info);
+    const size_t units = r->fileNameLength / sizeof(WCHAR);
+    if (r->rootDirectory || units == 0 || offsetof(RenameRecord, fileName) + units * 2 > size)
+        return kStatusInvalidParameter;
+    std::string given;
+    for (size_t i = 0; i < units; i++) {
+        if (r->fileName[i] >= 0x100 || r->fileName[i] == 0) return kStatusNameInvalid;
+        given += (char)r->fileName[i];
+    }
+    const std::string from = CurrentName(f->hostFd);
+    if (from.empty()) return kStatusAccessDenied;
+    std::string to;
+    if (given.find('\\') == std::string::npos) {
+        std::string dir, last;
+        SplitLast(from, &dir, &last);
+        to = dir + given;
+    } else if (given.compare(0, 4, "\\??\\") == 0) {
+        to = Resolve(given.c_str() + 4);
+    } else {
+        return kStatusNameInvalid;
+    }
+    std::string dir, last;
+    SplitLast(to, &dir, &last);
+    if (to.empty() || !IsDir(dir)) return kStatusPathNotFound;
+    if (Exists(to) && to != from) {
+        if (!r->replaceIfExists) return kStatusNameCollision;
+        return kStatusAccessDenied; // the program never asks for a replace
+    }
+    struct stat a, b;
+    if (stat(from.c_str(), &a) != 0 || stat(dir.c_str(), &b) != 0) return kStatusPathNotFound;
+    if (a.st_dev != b.st_dev) return kStatusNotSameDevice;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : kStatusAccessDenied;
+}
+
+enum class Info { Basic, Rename, Disposition };
+
 /* What both ways of setting information do; an NTSTATUS. */
-LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size) {
+LONG SetInformation(HANDLE file, Info kind, const void* info, ULONG size) {
     auto f = FileOf(file);
     if (!f) return kStatusInvalidHandle;
+    if (kind == Info::Rename) return RenameOpen(f, info, size);
     const std::string name = CurrentName(f->hostFd);
-    if (!disposition) {
+    if (kind == Info::Basic) {
         if (size < 40 || !info) return kStatusLengthMismatch;
         if (!(f->access & FILE_WRITE_ATTRIBUTES)) return kStatusAccessDenied;
         DWORD bits;
@@ -1318,13 +1382,26 @@ BOOL WINAPI SimSetFileInformationByHandle(HANDLE file, int infoClass, LPVOID inf
         SetLastError(err);
         return FALSE;
     }
-    if (infoClass != 0 && infoClass != 4) { // FileBasicInfo, FileDispositionInfo
+    // FileBasicInfo, FileRenameInfo, FileDispositionInfo
+    if (infoClass != 0 && infoClass != 3 && infoClass != 4) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    switch (SetInformation(file, infoClass == 4, info, size)) {
+    const Info kind = infoClass == 0   ? Info::Basic
+                      : infoClass == 3 ? Info::Rename
+                                       : Info::Disposition;
+    switch (SetInformation(file, kind, info, size)) {
     case 0:
         return TRUE;
+    case kStatusNameCollision:
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    case kStatusPathNotFound:
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    case kStatusNotSameDevice:
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+        return FALSE;
     case kStatusInvalidHandle:
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -1346,9 +1423,11 @@ LONG WINAPI SimNtSetInformationFile(HANDLE file, void* ioStatus, LPVOID info, UL
                                     int infoClass) {
     DWORD err;
     if (simwin::Enter("NtSetInformationFile", &err)) return kStatusAccessDenied;
-    LONG status = infoClass == 4 || infoClass == 13 // FileBasic-, FileDispositionInformation
-                      ? SetInformation(file, infoClass == 13, info, size)
-                      : kStatusInvalidInfoClass;
+    // FileBasic-, FileRename-, FileDispositionInformation
+    LONG status = infoClass == 4    ? SetInformation(file, Info::Basic, info, size)
+                  : infoClass == 10 ? SetInformation(file, Info::Rename, info, size)
+                  : infoClass == 13 ? SetInformation(file, Info::Disposition, info, size)
+                                    : kStatusInvalidInfoClass;
     if (ioStatus && status == 0) *static_cast<IoStatus*>(ioStatus) = IoStatus{0, 0};
     return status;
 }

@@ -386,14 +386,15 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
     struct Row {
         const char* what;
         void (*version)();
-        const char* failing; // fails, on the handle from its second call on
+        const char* failing; // fails, on the handle, from its second call on
+        int deletes;         // so many times: the deletes, not the move after them
         bool openFails;
         std::string waits;
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", false, "C:\\tb.exe"},
-        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", false, waiting},
-        {"10", simwin::SetWindows10, "SetFileInformationByHandle", false, waiting},
-        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", true, waiting},
+        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false, "C:\\tb.exe"},
+        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", 2, false, waiting},
+        {"10", simwin::SetWindows10, "SetFileInformationByHandle", 1, false, waiting},
+        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", 2, true, waiting},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -403,7 +404,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         r.version();
         simwin::MakeDir("C:\\WINDOWS");
         Plant(45, "C:\\tb.exe");
-        simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, strcmp(r.failing, "DeleteFileA") != 0);
+        simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, r.deletes, 1);
         if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_EQ(lines_, std::vector<std::string>{
@@ -503,7 +504,7 @@ TEST_F(FileCheckTest, RenameChangesTheExtensionOnlyReportOnlyNothing) {
 
     // Failures: the move refuses; a name without an extension (a dot in the
     // folder name must not move the file elsewhere); a name ending in a dot.
-    simwin::FailCall("MoveFileExA", ERROR_ACCESS_DENIED, 1);
+    simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, 1);
     Plant(1, "C:\\my.dir\\c.exe");
     EXPECT_EQ(CheckFile(kTrojan, "C:\\my.dir\\c.exe"), 1);
     simwin::MakeDir("C:\\my.Vir");
@@ -577,7 +578,9 @@ TEST_F(FileCheckTest, MemoryScanModeOnlyReportsTheMatch) {
 
 TEST_F(FileCheckTest, MemoryKillDisposalDisposesWithoutMatching) {
     // The memory scan matched the image, terminated its process, and walks it
-    // again: the window shows the display form, detectionName the match.
+    // again: the window shows the display form, detectionName the match. On
+    // 9x, where no handle was kept, by path.
+    simwin::SetWindows98();
     AttachWindow();
     g_scan.action = ACTION_DELETE;
     g_scan.memoryScanMode = true; // the pending action exists only there

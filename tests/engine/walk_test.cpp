@@ -552,7 +552,7 @@ TEST_F(WalkPrefilterTest, SkippingUnmatchableLengthsChangesNothingButTheOpens) {
 TEST_F(WalkPrefilterTest, APendingMemoryKillDisposesOfAFileOfAnyLength) {
     // The memory scan re-walks the image of a process it has terminated.
     for (const FileCheck* checks : {kCheckEveryFile, FileCheckList}) {
-        Renew();
+        Renew(simwin::SetWindows98); // no handle was kept: by path
         simwin::WriteFile("C:\\W\\svc.txt", "not a program");
         g_scan.memoryScanMode = true;
         g_scan.pendingMemoryAction = ACTION_DELETE;

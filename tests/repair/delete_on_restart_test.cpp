@@ -3,6 +3,7 @@
 ** damages the file), MoveFileExA on NT, nothing on other platforms.
 */
 #include "actions/files.h"
+#include "engine/file_identity.h"
 #include "world.h"
 
 #include <functional>
@@ -23,6 +24,14 @@ class DeleteOnRestartTest : public WorldTest {
         return simwin::RunWininit();
     }
     static std::string Ini() { return simwin::ReadFile("C:\\WINDOWS\\wininit.ini"); }
+    /* The identity of the file `path` names now, as a check proves it. */
+    static const FileId* Checked(const char* path) {
+        static FileId id;
+        HANDLE file = OpenFileForReading(path);
+        const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, &id);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return known ? &id : nullptr;
+    }
     static void SetIni(const std::string& text) {
         simwin::WriteFile("C:\\WINDOWS\\wininit.ini", text);
     }
@@ -321,14 +330,14 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         // The file's index changes with the move on FAT.
         {"XP, a FAT volume", simwin::SetWindowsXp, [] { simwin::SetFatVolume('C'); }, waiting},
         {"XP, the move fails", simwin::SetWindowsXp,
-         [] { simwin::FailCall("MoveFileExA", ERROR_ACCESS_DENIED); }, ""},
+         [] { simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED); }, ""},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Renew(); // the file is there already
         r.version();
         r.meddle();
-        EXPECT_EQ(ScheduleDeleteOnRestart(kLong), !r.scheduled.empty());
+        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong)), !r.scheduled.empty());
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
@@ -350,6 +359,8 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
     EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
+    simwin::WriteFile(kLong, "MZ");
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)); // XP: only the file a check proved
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
