@@ -44,7 +44,7 @@ int32_t KillByFileNameToolhelp(const char* path) {
         if (SameFile(rec->imagePath, path)) {
             // The first match is the only one tried.
             Sleep(50);
-            result = TerminateListed(rec) ? 1 : 0;
+            result = TerminateListed(rec->listed) ? 1 : 0;
             Sleep(500);
             break;
         }
@@ -95,7 +95,8 @@ static int KillListed(const char* path, const FileId* checked, bool* listed) {
     ProcessImage* list = ListProcessesPsapi(false, listed);
     int ended = 0;
     for (const ProcessImage* rec = list; rec; rec = rec->next) {
-        if (!known || !ImageIsFile(rec->imagePath, path, id) || !TerminateListed(rec)) continue;
+        if (!known || !ImageIsFile(rec->imagePath, path, id) || !TerminateListed(rec->listed))
+            continue;
         ended++;
         Sleep(500);
     }

@@ -43,6 +43,14 @@ static const DWORD kLimitedRights = 0x1000; // PROCESS_QUERY_LIMITED_INFORMATION
 static_assert(sizeof(PROCESSENTRY32) == 296, "the 32-bit tool-help record");
 #endif
 
+/* The one maker of a listed process's proof: the handle this listing opened
+   on the identifier it listed. */
+struct ProcessLister {
+    static ListedProcess Listed(HANDLE process, DWORD pid, bool canTerminate) {
+        return ListedProcess(process, pid, canTerminate);
+    }
+};
+
 /* Appends a zero-filled record that takes over `process` (closed here when
    the record cannot be allocated); false then. */
 static bool Append(ProcessImage** head, ProcessImage** tail, DWORD pid, const char* path,
@@ -53,8 +61,7 @@ static bool Append(ProcessImage** head, ProcessImage** tail, DWORD pid, const ch
         return false;
     }
     rec->processId = pid;
-    rec->process = process;
-    rec->canTerminate = canTerminate;
+    rec->listed = ProcessLister::Listed(process, pid, canTerminate);
     rec->sharesHandle = sharesHandle;
     if (length > IMAGE_PATH_CHARS) length = IMAGE_PATH_CHARS; // tool help's 260 bytes
     memcpy(rec->imagePath, path, length);
@@ -69,7 +76,7 @@ static bool Append(ProcessImage** head, ProcessImage** tail, DWORD pid, const ch
 void FreeProcessList(ProcessImage* list) {
     while (list) {
         ProcessImage* next = list->next;
-        if (list->process && !list->sharesHandle) CloseHandle(list->process);
+        if (list->listed.Handle() && !list->sharesHandle) CloseHandle(list->listed.Handle());
         free(list);
         list = next;
     }
@@ -408,8 +415,8 @@ ProcessImage* ListProcessesToolhelp() {
     entry->dwSize = sizeof(PROCESSENTRY32);
     ProcessImage* list = ReadSnapshot(help, entry);
     for (ProcessImage* rec = list; rec; rec = rec->next) {
-        rec->process = OpenProcess(kTerminateRights, FALSE, rec->processId);
-        rec->canTerminate = true;
+        rec->listed = ProcessLister::Listed(OpenProcess(kTerminateRights, FALSE, rec->processId),
+                                            rec->processId, true);
     }
     // An identifier may have gone to another process before its open; none
     // is given away while a handle is open. A second snapshot that lists the
@@ -420,9 +427,9 @@ ProcessImage* ListProcessesToolhelp() {
         const ProcessImage* now = again;
         while (now && now->processId != rec->processId)
             now = now->next;
-        if (rec->process && (!now || strcmp(now->imagePath, rec->imagePath) != 0)) {
-            CloseHandle(rec->process);
-            rec->process = NULL;
+        if (rec->listed.Handle() && (!now || strcmp(now->imagePath, rec->imagePath) != 0)) {
+            CloseHandle(rec->listed.Handle());
+            rec->listed = ProcessLister::Listed(NULL, rec->processId, false);
         }
     }
     FreeProcessList(again);
@@ -449,15 +456,15 @@ static void ServiceNameOf(const char* imagePath, char* name, size_t size) {
 }
 
 static void HandleVariant9x(const ProcessImage* rec) {
-    TerminateListed(rec); // a failure shows in the re-check
+    TerminateListed(rec->listed); // a failure shows in the re-check
     Recheck(rec);
 }
 
 static void HandleVariantNt(const ProcessImage* rec) {
-    const bool firstEnded = TerminateListed(rec);
+    const bool firstEnded = TerminateListed(rec->listed);
     // A second attempt, also after a successful first one: it fails for a
     // process that has already ended, and that failure leads to the service.
-    if (TerminateListed(rec)) {
+    if (TerminateListed(rec->listed)) {
         Recheck(rec);
         return;
     }
@@ -467,7 +474,7 @@ static void HandleVariantNt(const ProcessImage* rec) {
         ServiceNameOf(rec->imagePath, service, sizeof service);
         // Only the variant's own service: one registered for its image file.
         // A service of that name that runs another program counts as none.
-        if (StopServiceOfImage(service, rec->imagePath)) {
+        if (StopServiceOfImage(service, rec->imagePath, rec->processId)) {
             DeleteServiceKeysOfImage(service, rec->imagePath);
             Recheck(rec);
             return;

@@ -9,13 +9,16 @@
 #ifndef CLEANPHANTAXIS_PROCESS_SCAN_H
 #define CLEANPHANTAXIS_PROCESS_SCAN_H
 
+#include "actions/processes.h" // ListedProcess, TerminateListed, SameProcess
 #include "platform/win32.h"
 #include <stdint.h>
 
 /* One listed process. The list is built in enumeration order and owned by
    the call that builds it. The handle opened at listing stays open until the
    list is freed: while it is open Windows gives the identifier to no other
-   process, and the process is terminated through it (TerminateListed). */
+   process, and the process is terminated through it (TerminateListed).
+   Records are made by the listing alone (ListProcessesPsapi,
+   ListProcessesToolhelp). */
 struct ProcessImage {
     uint32_t processId;
     /* Deliberate: 340 bytes for at most 259 characters and the terminator;
@@ -26,9 +29,8 @@ struct ProcessImage {
        static_assert in tests/world.cpp (the room). */
     char imagePath[340];
     ProcessImage* next;
-    HANDLE process;    // opened at listing; null when it could not be kept
-    bool canTerminate; // that handle carries PROCESS_TERMINATE
-    bool sharesHandle; // `process` belongs to the record before (closed there)
+    ListedProcess listed; // the handle opened at listing (the proof)
+    bool sharesHandle;    // that handle belongs to the record before (closed there)
 };
 
 /* Non-zero when some running process's image was judged a variant. */
@@ -82,7 +84,5 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);
 ProcessImage* ListProcessesToolhelp();
 /* Frees the list and closes the handles it keeps. */
 void FreeProcessList(ProcessImage* list);
-
-#include "actions/processes.h" // TerminateListed, SameProcess
 
 #endif

@@ -381,6 +381,14 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
     return true;
 }
 
+/* The one maker of an autostart value's proof: a value this walk read and
+   resolved to the checked file, or the one it remembered so. */
+struct AutostartProver {
+    static AutostartValue Found(HKEY root, const char* subKey, const char* name, REGSAM view) {
+        return AutostartValue(root, subKey, name, view);
+    }
+};
+
 void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     HKEY key;
     char* currentFile = g_scan.currentFile;
@@ -443,7 +451,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
-            if (inSystem && DeleteRegistryValue(root, subKey, name, view)) {
+            if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
                 RememberValueName(name, subKey, view);
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
@@ -452,7 +460,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             // Full-path rule: remembered even when the deletion fails, so
             // that the next detection tries again.
             RememberValueName(name, subKey, view);
-            if (DeleteRegistryValue(root, subKey, name, view)) {
+            if (DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
             }
@@ -477,7 +485,8 @@ bool CleanSystemEntries(const char* variantName) {
             for (int v = 0; v < viewCount; v++)
                 if (views[v] == g_scan.autostartValueView &&
                     strcmp(key, g_scan.autostartValueKey) == 0 &&
-                    DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, remembered, views[v]))
+                    DeleteRegistryValue(
+                        AutostartProver::Found(HKEY_LOCAL_MACHINE, key, remembered, views[v])))
                     PostLogLine("System Registry     %s removed", variantName);
     }
     if (Terminated(g_scan.currentFile, sizeof g_scan.currentFile) && g_scan.currentFile[0]) {

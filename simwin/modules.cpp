@@ -89,6 +89,9 @@ bool Exported(const std::string& key, const std::string& function) {
     if (function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
+    // QueryServiceStatusEx came with 2000.
+    if (key == "advapi32.dll" && function == "QueryServiceStatusEx")
+        return nt && simwin::MajorVersion() >= 5;
     if (key == "advapi32.dll") return nt;
     if (key == "rpcrt4.dll") return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
@@ -482,6 +485,8 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
     }
     if (key == "advapi32.dll" && function == "QueryServiceConfigA")
         return Export(QueryServiceConfigA);
+    if (key == "advapi32.dll" && function == "QueryServiceStatusEx")
+        return Export(QueryServiceStatusEx);
     if (FARPROC file = simwin::FileExport(key, function)) return file;
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);

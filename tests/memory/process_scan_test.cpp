@@ -35,7 +35,9 @@ class ProcessScanTest : public WorldTest {
 
 /* A service of the image's name is the variant's own only when it is
    registered for the image (with the service manager, and per control set in
-   its key's ImagePath); one that runs another program counts as none. */
+   its key's ImagePath); one that runs another program counts as none, and
+   one registered for the image is stopped only while the listed process is
+   the one that runs it. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
     const auto Nt4 = [] { // with psapi.dll installed
@@ -43,7 +45,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         simwin::SetLibraryPresent("psapi.dll", true);
     };
     const auto Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
-    enum Service { None, Own, Hosted };
+    enum Service { None, Own, Hosted, OwnRunByAnother };
     struct Row {
         const char* what;
         T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
@@ -59,6 +61,8 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         {"both fail, service stopped", T::Refuses, Xp, Own, true, true, false, true},
         {"both fail, no service", T::Refuses, Nt4, None, false, false, true, false},
         {"both fail, service of another image", T::Refuses, Nt4, Hosted, false, false, true, false},
+        {"both fail, service run by another process", T::Refuses, Xp, OwnRunByAnother, false, true,
+         true, false},
         {"first ok, Vista and later", T::Ends, Win10, None, false, false, false, true},
         {"both fail, Vista and later", T::Refuses, Win10, Own, false, false, false, false},
     };
@@ -74,12 +78,13 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             // machine's environment (windir), a name without its extension,
             // arguments; the manager reads the key.
             simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                                 r.service == Own ? "%windir%\\System32\\ABC /service"
-                                                  : "%SystemRoot%\\system32\\svchost.exe -k abc");
+                                 r.service != Hosted
+                                     ? "%windir%\\System32\\ABC /service"
+                                     : "%SystemRoot%\\system32\\svchost.exe -k abc");
             simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
             simwin::ServiceSpec svc;
             svc.name = "ABC";
-            svc.process = r.service == Own ? pid : host;
+            svc.process = r.service == Own ? pid : r.service == Hosted ? host : pid + 1000;
             simwin::AddService(svc);
         }
         std::vector<int32_t> pendingAtDisposal;
@@ -110,7 +115,11 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             EXPECT_EQ(steps.front(), "stop");
         }
         EXPECT_EQ(g_scan.memoryRestartNeeded, r.restart ? 1 : 0);
-        EXPECT_EQ(lines_, r.recheck ? Removed({path}) : std::vector<std::string>{});
+        std::vector<std::string> lines = r.recheck ? Removed({path}) : std::vector<std::string>{};
+        if (r.service == OwnRunByAnother)
+            lines.push_back("System Service     abc kept: not run by process " +
+                            std::to_string(pid));
+        EXPECT_EQ(lines_, lines);
         EXPECT_EQ(simwin::FileExists(path), !r.recheck);
         EXPECT_EQ(pendingAtDisposal,
                   r.recheck ? std::vector<int32_t>{ACTION_DELETE} : std::vector<int32_t>{});

@@ -369,17 +369,17 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "V", &data));
     EXPECT_EQ(data, nullptr);
 
-    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "missing"));
-    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServices, "V"));
+    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "missing")));
+    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRunServices, "V")));
     simwin::FailCall("RegCloseKey", ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V")); // deleted, but the close failed
+    EXPECT_FALSE(DeleteRegistryValue(
+        ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "V"))); // deleted, but the close failed
     EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
     EXPECT_EQ(simwin::RegOpenKeyCalls().back().subKey, kRun);
     EXPECT_EQ(simwin::RegOpenKeyCalls().back().access, (REGSAM)KEY_ALL_ACCESS);
     Set(kRun, "V", "data");
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kRun);
-    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V"));
+    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "V")));
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
     checkHandles_ = false; // a failed RegCloseKey leaves its handle open
 }
