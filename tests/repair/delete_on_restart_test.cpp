@@ -288,6 +288,19 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
         EXPECT_FALSE(simwin::FileExists(std::string("C:\\WINDOWS\\") + own)) << own;
     Restart();
     EXPECT_EQ(simwin::ReadFile("C:\\APP\\SHARED.DLL"), "v2");
+
+    // Two contents wait (a request merging waiting content stopped between
+    // its renames): the older one is not put back where it has run, nor
+    // refused where its way back left a copy in place.
+    const std::string x = "[rename]\r\nNUL=C:\\X.TMP\r\n", waiting = "NUL=C:\\W.TMP\r\n";
+    for (const std::string copy : {"wininit.ini", "wininit.bak"}) {
+        Renew();
+        StopSwap(x);
+        simwin::WriteFile("C:\\WINDOWS\\cphxini.wai", "[rename]\r\n" + waiting);
+        simwin::WriteFile("C:\\WINDOWS\\" + copy, x);
+        EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(Ini(), (copy == "wininit.ini" ? x : "[rename]\r\n") + waiting + kEntry);
+    }
 }
 
 TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
