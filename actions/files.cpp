@@ -16,11 +16,21 @@
 ** new one fail to take its place, the old one comes back (by rename, else by
 ** copy). So under any one or two failed operations wininit.ini ends up with
 ** its old content or the complete new content, and the old content is never
-** gone: a request interrupted between the two renames finds it under
-** cphxini.old, beside cphxini.new, and puts it back first, unless Windows
-** has carried that content out since (wininit.bak holds it). A cphxini.old
-** in any other company is deleted: its content was replaced, and may have
-** run.
+** gone.
+** A request stopped between the two renames (a power loss) leaves the old
+** content under cphxini.old, beside cphxini.new; nothing of it runs at the
+** next start, and another program may write a fresh wininit.ini meanwhile.
+** The next request sets that content aside under cphxini.wai ("waits, has
+** never run") and merges its [rename] lines into the new wininit.ini, but
+** none that wininit.ini already holds; cphxini.wai is deleted once the new
+** wininit.ini stands in place. A cphxini.wai whose [rename] lines all stand
+** in wininit.bak has run (WININIT renames wininit.ini to wininit.bak once it
+** has carried it out: Microsoft KB Q140570, "Moving Files in Windows 95"),
+** and is deleted. A cphxini.old in any other company is deleted: its
+** content was replaced, and may have run.
+** A line twice in [rename] runs twice: harmless for a delete, but a rename
+** run again would move a file of the same name put there since. So a
+** waiting entry is never added where wininit.ini holds the same line.
 ** A copy of the previous content also stays in the temporary folder, unless
 ** that folder is the Windows folder.
 */
@@ -190,10 +200,14 @@ static bool WriteAll(int fd, const char* text, size_t length) {
 
 static bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
-static bool WriteEntry(int fd, const char* destination, const char* source) {
-    return WriteText(fd, destination) && WriteText(fd, "=") && WriteText(fd, source) &&
-           WriteText(fd, "\r\n");
-}
+/* The lines that go into the [rename] section: the entry, after any lines
+   of content that waits. */
+struct Entries {
+    const char* text;
+    size_t length;
+};
+
+static bool WriteEntries(int fd, const Entries& e) { return WriteAll(fd, e.text, e.length); }
 
 /* The file `name` in `folder` into `out` (size bytes), with a backslash
    between them unless the folder ends with one. False when it does not fit. */
@@ -219,19 +233,101 @@ static bool SameFolder(const char* a, const char* b) {
     return lx == ly && _strnicmp(x, y, lx) == 0;
 }
 
-/* Whether two files hold the same bytes; false when either cannot be read. */
-static bool SameContent(const char* a, const char* b) {
-    const int fa = _open(a, _O_RDONLY | _O_BINARY), fb = _open(b, _O_RDONLY | _O_BINARY);
-    bool same = fa != -1 && fb != -1;
-    char x[512], y[512];
-    while (same) {
-        const int na = _read(fa, x, sizeof x), nb = _read(fb, y, sizeof y);
-        same = na == nb && na >= 0 && memcmp(x, y, (size_t)na) == 0;
-        if (na <= 0) break;
+/* A text read whole into memory (NUL-terminated, so never empty); `end`:
+   where a reader stops, at the first end-of-text mark. */
+struct Text {
+    char* bytes = nullptr;
+    size_t size = 0, end = 0;
+    Text() = default;
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    ~Text() { free(bytes); }
+};
+
+/* Reads the file `path` into `t`; false when it cannot be read whole. */
+static bool ReadText(const char* path, Text* t) {
+    FILE* in = fopen(path, "rb");
+    if (!in) return false;
+    bool ok = (t->bytes = (char*)malloc(1)) != nullptr;
+    char piece[kPieceSize];
+    while (ok) {
+        memset(piece, 0xFF, sizeof piece); // as in Merge: the last NUL ends the piece
+        if (!fgets(piece, kPieceSize, in)) break;
+        size_t length = kPieceSize - 1;
+        while (length > 0 && piece[length] != '\0')
+            length--;
+        char* grown = (char*)realloc(t->bytes, t->size + length + 1);
+        ok = grown != nullptr;
+        if (!ok) break;
+        t->bytes = grown;
+        memcpy(t->bytes + t->size, piece, length);
+        t->size += length;
     }
-    if (fa != -1) _close(fa);
-    if (fb != -1) _close(fb);
-    return same;
+    ok = ok && !ferror(in);
+    fclose(in);
+    if (!ok) return false;
+    t->bytes[t->size] = '\0';
+    const void* mark = memchr(t->bytes, kEndOfText, t->size);
+    t->end = mark ? (size_t)((const char*)mark - t->bytes) : t->size;
+    return true;
+}
+
+/* The line of `t` that starts at `*at` (without its line end) into `line`
+   and `length`, and `*at` past it; false after the last line. */
+static bool NextLine(const Text& t, size_t* at, const char** line, size_t* length) {
+    if (*at >= t.end) return false;
+    *line = t.bytes + *at;
+    const void* lf = memchr(*line, '\n', t.end - *at);
+    size_t n = lf ? (size_t)((const char*)lf - *line) : t.end - *at;
+    *at += lf ? n + 1 : n;
+    if (n > 0 && (*line)[n - 1] == '\r') n--;
+    *length = n;
+    return true;
+}
+
+/* The next entry ("x=y") of a [rename] section of `t` after `*at`, as
+   NextLine gives lines; a header opens a section as WININIT reads it. */
+static bool NextRenameEntry(const Text& t, size_t* at, bool* inRename, const char** line,
+                            size_t* length) {
+    while (NextLine(t, at, line, length)) {
+        if (*length > 0 && (*line)[0] == '[') {
+            *inRename = *length >= 8 && _strnicmp(*line, kSection, 8) == 0;
+        } else if (*inRename && memchr(*line, '=', *length)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* Reads the file `path` into `t` when there is one (an empty text when
+   there is none); false when it is there but cannot be read whole. */
+static bool ReadIfThere(const char* path, Text* t) {
+    if (_access(path, 0) == 0) return ReadText(path, t);
+    t->bytes = (char*)malloc(1);
+    return t->bytes && (t->bytes[0] = '\0', true);
+}
+
+/* Whether a [rename] section of `t` holds the entry `line` (of `length`
+   bytes), exactly. */
+static bool HasEntry(const Text& t, const char* line, size_t length) {
+    size_t at = 0, n;
+    bool inRename = false;
+    for (const char* each; NextRenameEntry(t, &at, &inRename, &each, &n);)
+        if (n == length && memcmp(each, line, n) == 0) return true;
+    return false;
+}
+
+/* Whether every [rename] entry of `waiting` stands in the file `path`, into
+   `*all`; false when that is there but cannot be read. */
+static bool AllIn(const Text& waiting, const char* path, bool* all) {
+    Text there;
+    if (!ReadIfThere(path, &there)) return false;
+    size_t at = 0, n;
+    bool inRename = false;
+    *all = true;
+    for (const char* line; *all && NextRenameEntry(waiting, &at, &inRename, &line, &n);)
+        *all = HasEntry(there, line, n);
+    return true;
 }
 
 /* The state of one merge. */
@@ -243,22 +339,22 @@ struct MergeState {
 
 /* Puts the entry at the end of the text when it is not in yet: on a line of
    its own, under a new [rename] header when there was no such section. */
-static bool FinishEntry(int out, MergeState* m, const char* destination, const char* source) {
+static bool FinishEntry(int out, MergeState* m, const Entries& e) {
     if (m->entryWritten) return true;
     if (!m->atLineStart && !WriteText(out, "\r\n")) return false;
     if (!m->inRename && !(WriteText(out, kSection) && WriteText(out, "\r\n"))) return false;
     m->entryWritten = true;
-    return WriteEntry(out, destination, source);
+    return WriteEntries(out, e);
 }
 
-/* Copies the old content from `in` to descriptor `out`, inserting the entry
+/* Copies the old content from `in` to descriptor `out`, inserting the entries
    at the end of the [rename] section (before the next section header), or
    appending the section and the entry when there is none.
    Only a piece that starts a line is looked at: the rest of a line longer
    than one piece is copied as it is, so such a line is written back whole.
    The text ends at the first end-of-text mark: the entry goes before it,
    and the mark and whatever follows it are copied unchanged after it. */
-static bool Merge(FILE* in, int out, const char* destination, const char* source) {
+static bool Merge(FILE* in, int out, const Entries& e) {
     MergeState m;
     bool ended = false; // the end-of-text mark has been met
     char piece[kPieceSize];
@@ -282,7 +378,7 @@ static bool Merge(FILE* in, int out, const char* destination, const char* source
         if (text > 0) {
             if (!m.entryWritten && m.atLineStart) {
                 if (m.inRename && piece[0] == '[') {
-                    if (!WriteEntry(out, destination, source)) return false;
+                    if (!WriteEntries(out, e)) return false;
                     m.entryWritten = true;
                 } else if (!m.inRename && text >= 8 && _strnicmp(piece, kSection, 8) == 0) {
                     m.inRename = true;
@@ -292,13 +388,13 @@ static bool Merge(FILE* in, int out, const char* destination, const char* source
             m.atLineStart = piece[text - 1] == '\n';
         }
         if (text < length) {
-            if (!ended && !FinishEntry(out, &m, destination, source)) return false;
+            if (!ended && !FinishEntry(out, &m, e)) return false;
             ended = true;
             if (!WriteAll(out, piece + text, length - text)) return false;
         }
     }
     if (ferror(in)) return false; // the old content was not read completely
-    return FinishEntry(out, &m, destination, source);
+    return FinishEntry(out, &m, e);
 }
 
 bool AddWininitRename(const char* destination, const char* source) {
@@ -310,41 +406,66 @@ bool AddWininitRename(const char* destination, const char* source) {
     UINT n = GetWindowsDirectoryA(winDir, kWinDirSize);
     if (n == 0 || n >= kWinDirSize) return false;
     char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
-        bakPath[kWinDirSize + 16];
+        bakPath[kWinDirSize + 16], waitPath[kWinDirSize + 16];
     if (!FileInFolder(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
         !FileInFolder(newPath, sizeof newPath, winDir, "cphxini.new") ||
         !FileInFolder(oldPath, sizeof oldPath, winDir, "cphxini.old") ||
-        !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak"))
+        !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak") ||
+        !FileInFolder(waitPath, sizeof waitPath, winDir, "cphxini.wai"))
         return false;
 
-    // Leftovers of an earlier request. Only "no wininit.ini, but cphxini.old
-    // and cphxini.new" is a swap stopped between its two renames: the old
-    // content waits under cphxini.old and comes back, before the stale
-    // cphxini.new goes. Any other cphxini.old is content that a later one
-    // has replaced, and Windows may have carried that out at a restart since
-    // (it renames wininit.ini to wininit.bak then): were it brought back, its
-    // lines would run again. It is deleted, never restored. So is the
-    // cphxini.old of a swap whose old content came back as a copy, and ran
-    // at a restart before cphxini.new was gone: wininit.bak holds it then.
-    // (An old content written again, byte for byte, after the same content
-    // ran once is taken for such a one too, and is not carried out again.)
+    // Leftovers of an earlier request. cphxini.old beside cphxini.new is a
+    // swap stopped between its renames: its content has not run (there was
+    // no wininit.ini at the start), unless the way back put a copy of it in
+    // place and Windows started before cphxini.new was gone (wininit.bak
+    // holds it then). It is set aside to wait, before the stale cphxini.new
+    // goes. Any other cphxini.old is content that a later one has replaced,
+    // and Windows may have carried that out at a restart since: it is
+    // deleted, never restored.
     bool exists = _access(iniPath, 0) == 0;
     const bool hasNew = _access(newPath, 0) == 0;
     bool hasOld = _access(oldPath, 0) == 0;
-    // A swap stopped between its renames, after which another program wrote
-    // a wininit.ini of its own: both contents wait to run, and neither is
-    // thrown away. Nothing more is written until the two are put together.
-    // (A wininit.ini that is a copy of the old content is the way back of a
-    // swap: see below.)
-    if (exists && hasOld && hasNew && !SameContent(iniPath, oldPath)) return false;
-    if (!exists && hasOld && hasNew && !SameContent(oldPath, bakPath)) {
-        if (!MoveFileA(oldPath, iniPath)) return false;
-        exists = true;
+    bool waits = _access(waitPath, 0) == 0;
+    if (hasOld && hasNew && waits) {
+        // A request that merged waiting content was stopped between its
+        // renames: two contents wait. Unless the older one has run, or stands
+        // in wininit.ini already (its way back copied it), it comes back when
+        // there is no wininit.ini; beside another program's, nothing more is
+        // written (the two are kept, and never thrown away).
+        Text stranded;
+        bool ran, placed = false;
+        if (!ReadText(oldPath, &stranded) || !AllIn(stranded, bakPath, &ran) ||
+            (exists && !AllIn(stranded, iniPath, &placed)))
+            return false;
+        if (!ran && !placed) {
+            if (exists || !MoveFileA(oldPath, iniPath)) return false;
+            exists = true;
+            hasOld = false;
+        }
+    } else if (hasOld && hasNew) {
+        if (!MoveFileA(oldPath, waitPath)) return false;
+        waits = true;
         hasOld = false;
     }
     if (hasNew && !DeleteFileA(newPath)) return false;
     if (hasOld && !DeleteFileA(oldPath)) return false;
+    Text waiting;
+    if (waits) {
+        bool ran;
+        if (!ReadText(waitPath, &waiting) || !AllIn(waiting, bakPath, &ran)) return false;
+        if (ran) {
+            if (!DeleteFileA(waitPath)) return false;
+            waits = false;
+        }
+    }
 
+    // The entries: the waiting content's that wininit.ini does not hold (a
+    // line twice would run twice), then the new one.
+    Text live, entries;
+    const size_t d = strlen(destination), r = strlen(source);
+    entries.bytes = (char*)malloc(2 * waiting.end + d + r + 4);
+    if (!entries.bytes) return false;
+    char* at = entries.bytes;
     FILE* in = NULL;
     if (exists) {
         // A read-only wininit.ini is left as its owner marked it (it could be
@@ -363,20 +484,31 @@ bool AddWininitRename(const char* destination, const char* source) {
             if (!FileInFolder(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
             if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
         }
+        if (waits && !ReadText(iniPath, &live)) return false;
         // The live file is read: it stays untouched until the new one is
         // complete. Binary reading: the pieces go back byte for byte.
         in = fopen(iniPath, "rb");
         if (!in) return false;
     }
 
+    size_t from = 0, length;
+    bool inRename = false;
+    for (const char* line; waits && NextRenameEntry(waiting, &from, &inRename, &line, &length);) {
+        if (HasEntry(live, line, length)) continue;
+        memcpy(at, line, length);
+        memcpy(at + length, "\r\n", 2);
+        at += length + 2;
+    }
+    at += sprintf(at, "%s=%s\r\n", destination, source);
+    const Entries e = {entries.bytes, (size_t)(at - entries.bytes)};
+
     int out = _open(newPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (out == -1) {
         if (in) fclose(in);
         return false;
     }
-    bool written = in ? Merge(in, out, destination, source)
-                      : WriteText(out, kSection) && WriteText(out, "\r\n") &&
-                            WriteEntry(out, destination, source);
+    bool written = in ? Merge(in, out, e)
+                      : WriteText(out, kSection) && WriteText(out, "\r\n") && WriteEntries(out, e);
     if (in) fclose(in);
     if (_close(out) != 0) written = false;
     if (!written) {
@@ -384,23 +516,30 @@ bool AddWininitRename(const char* destination, const char* source) {
         return false;
     }
 
+    // Once the new wininit.ini stands in place, cphxini.wai goes; should
+    // that fail, the next request finds its entries in wininit.ini, or, after
+    // a restart, in wininit.bak.
     if (!exists) {
-        if (MoveFileA(newPath, iniPath)) return true;
-        DeleteFileA(newPath);
-        return false;
+        if (!MoveFileA(newPath, iniPath)) {
+            DeleteFileA(newPath);
+            return false;
+        }
+        if (waits) DeleteFileA(waitPath);
+        return true;
     }
     if (!MoveFileA(iniPath, oldPath)) {
         DeleteFileA(newPath);
         return false;
     }
     if (MoveFileA(newPath, iniPath)) {
+        if (waits) DeleteFileA(waitPath);
         DeleteFileA(oldPath); // should this fail, the next request deletes it
         return true;
     }
     // The old content comes back. Should both ways fail, it stays under
     // cphxini.old beside cphxini.new, where the next request finds it. Once
     // a copy stands in place, cphxini.new goes first: cphxini.old beside a
-    // wininit.ini is never taken for an interrupted swap.
+    // wininit.ini alone is content that stands in place.
     if (MoveFileA(oldPath, iniPath)) {
         DeleteFileA(newPath);
     } else if (CopyFileA(oldPath, iniPath, TRUE)) {
