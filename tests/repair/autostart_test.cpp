@@ -7,6 +7,7 @@
 #include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "world.h"
+#include <filesystem>
 
 namespace {
 
@@ -169,8 +170,16 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     simwin::WriteFile("C:\\WINDOWS\\system32\\ctfmon.exe", "MZ");
     simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
     Set(kRun, "Ex", "explorer.exe /n");
+    // Nor one reached through a user's junction to a volume of theirs that
+    // claims the serial and index of Windows' file (a host hard link here).
+    MapDrive('E', DRIVE_REMOVABLE);
+    simwin::WriteFile("E:\\x", "");
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\explorer.exe"),
+                                      simwin::HostPath("E:\\explorer.exe"));
+    simwin::MakeDirLink("C:\\Documents and Settings\\bob\\j", "E:\\");
     for (const char* f : {"C:\\Documents and Settings\\bob\\system32\\ctfmon.exe",
-                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe"})
+                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe",
+                          "C:\\Documents and Settings\\bob\\j\\explorer.exe"})
         Detect(f);
     EXPECT_EQ(Names(kRun),
               (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe", "Ex"}));
