@@ -32,6 +32,22 @@ bool IsDrivePath(const char* p) {
            p[2] == '\\';
 }
 
+// Whether the drive path `path` opens, and runs through no link: every
+// folder after the drive's root, then the file itself.
+bool WithoutLinks(const char* path) {
+    char prefix[MAX_PATH];
+    const size_t length = strlen(path);
+    if (length < 4 || length >= sizeof prefix || !IsDrivePath(path)) return false;
+    NativeFileNames native;
+    for (size_t i = 3; i <= length; i++) {
+        if (i < length && path[i] != '\\') continue;
+        memcpy(prefix, path, i);
+        prefix[i] = 0;
+        if (LinkOrGone(prefix)) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 /* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
@@ -89,17 +105,8 @@ bool IdentityOf(HANDLE file, FileId* id) {
 }
 
 bool PathNamesFile(const char* path, const FileId& id) {
-    char prefix[MAX_PATH];
-    const size_t length = strlen(path);
-    if (length < 4 || length >= sizeof prefix || path[1] != ':' || path[2] != '\\') return false;
+    if (!WithoutLinks(path)) return false;
     NativeFileNames native;
-    // Every folder after the drive's root, then the file itself.
-    for (size_t i = 3; i <= length; i++) {
-        if (i < length && path[i] != '\\') continue;
-        memcpy(prefix, path, i);
-        prefix[i] = 0;
-        if (LinkOrGone(prefix)) return false;
-    }
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
@@ -130,9 +137,12 @@ bool SameIdentity(const char* a, const char* b) {
     // A serial and an index are proof only within one volume (hard links and
     // 8.3 aliases never leave theirs): a volume the user brings (a disk
     // image, a stick, a clone) may claim those of any other, so two drive
-    // letters, or a path without one, are never one file by identity.
+    // letters, or a path without one, are never one file by identity; nor
+    // is a path through a link, which any user may point from a folder of
+    // their own to such a volume (mounted or not) under the same letter.
     if (!IsDrivePath(a) || !IsDrivePath(b) ||
-        toupper((unsigned char)a[0]) != toupper((unsigned char)b[0]))
+        toupper((unsigned char)a[0]) != toupper((unsigned char)b[0]) || !WithoutLinks(a) ||
+        !WithoutLinks(b))
         return false;
     HANDLE fileA = OpenFileForReading(a);
     if (fileA == INVALID_HANDLE_VALUE) return false;

@@ -65,7 +65,7 @@ bool NameIsGone(const char* path);
 bool StillNamedAt(const char* path, const FileId& id);
 
 /* Whether both paths open, and open one file: two drive paths on one drive
-   letter, the same volume and index. */
+   letter, neither through a link, the same volume and index. */
 bool SameIdentity(const char* a, const char* b);
 
 #endif

@@ -60,7 +60,7 @@ bool SameFile(const char* a, const char* b) {
     if (ShortForm(a, shortA, sizeof shortA) && ShortForm(b, shortB, sizeof shortB) &&
         _stricmp(shortA, shortB) == 0)
         return true;
-    // Names differ where the file does not: a hard link, a folder reached
-    // through a link (on one drive letter only, see SameIdentity).
+    // Names differ where the file does not: a hard link on one drive letter
+    // (a path through a link is never the same file, see SameIdentity).
     return SameIdentity(a, b);
 }

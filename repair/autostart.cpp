@@ -265,6 +265,43 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
+/* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
+   the current drive (Naming Files, Paths, and Namespaces, learn.microsoft.com/
+   windows/win32/fileio/naming-a-file: "\\Program Files\\Custom Utilities"
+   is "a path from the root directory of the current drive"), which for the
+   shell that starts the values at logon is the system drive. `text` with
+   that drive in front (in *heap, which the caller frees), or `text` itself
+   where it is not so rooted (a UNC name is not). Null only when no memory
+   is left. */
+const char* OnSystemDrive(const char* text, char** heap) {
+    *heap = nullptr;
+    char windows[MAX_PATH];
+    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if ((text[0] != '\\' && text[0] != '/') || text[1] == '\\' || text[1] == '/' || n < 2 ||
+        n >= sizeof windows || windows[1] != ':')
+        return text;
+    const size_t size = strlen(text) + 3;
+    *heap = (char*)malloc(size);
+    if (!*heap) return nullptr;
+    (*heap)[0] = (char)tolower((unsigned char)windows[0]);
+    (*heap)[1] = ':';
+    memcpy(*heap + 2, text, size - 2);
+    return *heap;
+}
+
+/* Whether a command names its program by a path: it holds a backslash, or
+   its program's name holds a "/", which Windows reads as one ("File I/O
+   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
+   after the name begins a switch ("ctfmon.exe /n"). */
+bool NamedByPath(const char* data) {
+    if (strchr(data, '\\')) return true;
+    while (*data == ' ' || *data == '\t')
+        data++;
+    const bool quoted = *data == '"';
+    const size_t length = strcspn(data + quoted, quoted ? "\"" : " \t");
+    return memchr(data + quoted, '/', length) != nullptr;
+}
+
 /* The next name of a command line at `p` (lower case), as the shell cuts
    it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
    part after a backslash, the file's own name, goes to `name`. Returns
@@ -414,7 +451,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS)
             continue;
-        Freed value, converted, heap, rawHeap, expandedHeap;
+        Freed value, converted, heap, rawRooted, expandedRooted, rawHeap, expandedHeap;
         if (!ReadRegistryString(root, subKey, name, &value.p, view)) continue;
         char* data = _strlwr(value.p);
         // A value of the 64-bit view is started by a 64-bit program's shell.
@@ -424,11 +461,14 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         char* expanded = source ? ExpandWhole(source, local, sizeof local, &heap.p) : nullptr;
         if (!expanded) continue;
         _strlwr(expanded);
-        const char* rawPath = RealNames(data + (data[0] == '"'), view, &rawHeap.p);
-        const char* expandedPath =
-            RealNames(expanded + (expanded[0] == '"'), view, &expandedHeap.p);
+        const char* rawText = OnSystemDrive(data + (data[0] == '"'), &rawRooted.p);
+        const char* expandedText =
+            OnSystemDrive(expanded + (expanded[0] == '"'), &expandedRooted.p);
+        if (!rawText || !expandedText) continue;
+        const char* rawPath = RealNames(rawText, view, &rawHeap.p);
+        const char* expandedPath = RealNames(expandedText, view, &expandedHeap.p);
         if (!rawPath || !expandedPath) continue;
-        bool bareReference = !strchr(data, '\\') || data[0] == '\\';
+        const bool bareReference = !NamedByPath(data);
         bool bare = false, inSystem = false, fullPath = false;
         for (int f = 0; f < formCount; f++) {
             const char* form = forms[f];

@@ -7,6 +7,7 @@
 #include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "world.h"
+#include <filesystem>
 
 namespace {
 
@@ -102,7 +103,9 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
         // Forms mixed, and separators as Windows reads them.
         SetStrings(kRun, {{"Mixed", "c:\\progra~1\\phx\\verylongname.exe /x"},
                           {"MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\""},
-                          {"Slashes", "C:\\Program Files//Phx/verylongname.exe"}});
+                          {"Slashes", "C:\\Program Files//Phx/verylongname.exe"},
+                          {"AllSlashes", "C:/Program Files/Phx/verylongname.exe -x"},
+                          {"Rooted", "\"\\Program Files\\Phx\\verylongname.exe\" /x"}});
         Detect(file);
         EXPECT_EQ(Names(kRun), (Strings{"Other"}));
     }
@@ -132,13 +135,14 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     SetStrings(kRun, {{"Bare", "evil.exe"},
                       {"Rundll", "rundll32 myevil.exe.dll"},
-                      {"Rooted", "\\windows\\evil.exe"},
+                      {"Rooted", "\\windows\\evil.exe"}, // on the system drive: another file
+                      {"Slashed", "c:/windows/evil.exe -q"},
                       {"Other", "good.exe"},
                       {"Loads", "RUNDLL32.EXE \"evil.exe\",Start"},
                       {"Names", "notevil.exe evil.exe"},
                       {"Stem", "evil -q"}});
     Detect("C:\\Temp\\Evil.exe");
-    EXPECT_EQ(Names(kRun).size(), 7u);
+    EXPECT_EQ(Names(kRun).size(), 8u);
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "");
 
@@ -152,8 +156,9 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     // Only values whose program (or the library rundll32 loads) is the file
     // by its whole name: another program that holds the name stays.
     Detect("C:\\WINDOWS\\SYSTEM32\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable"}));
-    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
+    const Strings kept = {"Rundll", "Rooted", "Slashed", "Other", "Names", "ViaVariable"};
+    EXPECT_EQ(Names(kRun), kept);
+    EXPECT_EQ(lines_, (Strings(3, kRemoved)));
     EXPECT_STREQ(g_scan.autostartValueName, "Stem");
     lines_.clear();
     SetStrings(kRun, {{"ctfmon.exe", "ctfmon.exe"},
@@ -162,18 +167,28 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Detect("C:\\WINDOWS\\system32\\mon.exe");
     Detect("C:\\WINDOWS\\system32\\32.exe");
     Detect("C:\\WINDOWS\\system32\\rundll32.dll");
-    EXPECT_EQ(Names(kRun).size(), 7u);
+    EXPECT_EQ(Names(kRun).size(), 9u);
     Detect("C:\\WINDOWS\\system32\\shell32.dll");
-    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe"}));
+    Strings left = kept;
+    left.push_back("ctfmon.exe");
+    EXPECT_EQ(Names(kRun), left);
     // A file of the name the shell does not reach first is another program.
     simwin::WriteFile("C:\\WINDOWS\\system32\\ctfmon.exe", "MZ");
     simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
     Set(kRun, "Ex", "explorer.exe /n");
+    // Nor one reached through a user's junction to a volume of theirs that
+    // claims the serial and index of Windows' file (a host hard link here).
+    MapDrive('E', DRIVE_REMOVABLE);
+    simwin::WriteFile("E:\\x", "");
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\explorer.exe"),
+                                      simwin::HostPath("E:\\explorer.exe"));
+    simwin::MakeDirLink("C:\\Documents and Settings\\bob\\j", "E:\\");
     for (const char* f : {"C:\\Documents and Settings\\bob\\system32\\ctfmon.exe",
-                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe"})
+                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe",
+                          "C:\\Documents and Settings\\bob\\j\\explorer.exe"})
         Detect(f);
-    EXPECT_EQ(Names(kRun),
-              (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe", "Ex"}));
+    left.push_back("Ex");
+    EXPECT_EQ(Names(kRun), left);
 
     lines_.clear();
     Set(kRunServices, "Nine", "NINE.EXE -q");

@@ -155,6 +155,15 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     EXPECT_TRUE(Has(kSet2 + "Phx"));
     EXPECT_EQ(lines_, std::vector<std::string>{"System Service     Phx kept: registered for " +
                                                std::string(image)});
+    // Not where the variant could have made the longer reading's file:
+    // beside it, or under its own name written whole.
+    simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
+    simwin::WriteFile("C:\\Evil\\evil -k.exe", "MZ");
+    for (const char* command : {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil -k"}) {
+        simwin::WriteFile("C:\\Evil\\evil.exe", "MZ");
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", command);
+        EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\evil.exe")) << command;
+    }
     // Drive-relative: on another drive from its root.
     EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\phx.exe", "MZ");
