@@ -15,9 +15,10 @@ namespace {
 class KillProcessTest : public WorldTest {
   protected:
     /* A process of another account that lets this program open it with
-       `grants` only (on NT). */
+       `grants` only (on NT), its image a file as every running image is. */
     static DWORD Run(const std::string& image, simwin::Termination t = simwin::Termination::Ends,
                      DWORD grants = PROCESS_ALL_ACCESS) {
+        if (!simwin::FileExists(image)) simwin::WriteFile(image, "MZ");
         return simwin::StartProcess({image, {}, t, "", grants});
     }
     /* The box of a failed termination, as the only question asked. */
@@ -160,6 +161,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
                                               simwin::HostPath(r.variant));
         }
         DWORD real = Run(r.real);
+        if (!simwin::FileExists(r.variant)) simwin::WriteFile(r.variant, "MZ variant");
         DWORD variant = simwin::StartProcess({r.variant, {}, simwin::Termination::Ends, r.record});
         EXPECT_EQ(KillProcessByImage(r.variant), r.variantEnds ? 1 : 0);
         EXPECT_TRUE(simwin::IsRunning(real));
