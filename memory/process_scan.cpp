@@ -117,6 +117,8 @@ struct ImageReaders {
     GetModuleFileNameExAFn moduleFileName;
     VirtualQueryExFn virtualQuery; // the mapped image files, with mappedName
     GetMappedFileNameAFn mappedName;
+    GetMappedFileNameWFn mappedWide; // the Unicode name, to open it by, with openWide
+    CreateFileWFn openWide;
     bool enableDebugOnDenied;
 };
 
@@ -297,6 +299,66 @@ static int EachMappedProgram(HANDLE process, const ImageReaders& readers, char* 
     return visited;
 }
 
+/* A process and how to read what it maps (for MapsFile). */
+struct MappedBy {
+    HANDLE process;
+    const ImageReaders* readers;
+};
+
+/* Whether the drive path `candidate` is a file the process maps as an image:
+   the file the Unicode name of a mapping opens (on the candidate's drive
+   letter) has the candidate's identity. */
+static bool MapsFile(const char* candidate, void* context) {
+    const MappedBy& by = *(const MappedBy*)context;
+    const ImageReaders& readers = *by.readers;
+    if (!readers.virtualQuery || !readers.mappedWide || !readers.openWide || !readers.dosDevice)
+        return false;
+    FileId want, have;
+    HANDLE file = OpenFileForReading(candidate);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = IdentityOf(file, &want);
+    CloseHandle(file);
+    char letter[3] = {(char)toupper((unsigned char)candidate[0]), ':', 0}, device[MAX_PATH];
+    memset(device, 0, sizeof device);
+    if (!known || !readers.dosDevice(letter, device, sizeof device - 1)) return false;
+    const size_t d = strlen(device);
+    enum { WIDE = 32768 };
+    WCHAR* name = (WCHAR*)calloc(WIDE, sizeof(WCHAR));
+    bool maps = false;
+    uintptr_t at = 0;
+    for (int i = 0; name && !maps && i < MAX_REGIONS; i++) {
+        MEMORY_BASIC_INFORMATION info;
+        if (readers.virtualQuery(by.process, (LPCVOID)at, &info, sizeof info) != sizeof info ||
+            info.RegionSize == 0)
+            break;
+        const DWORD n = info.Type == MEM_IMAGE && info.BaseAddress == info.AllocationBase
+                            ? readers.mappedWide(by.process, info.BaseAddress, name, WIDE - 1)
+                            : 0;
+        // "\Device\HarddiskVolume1\..." on the candidate's volume, as "C:\...".
+        size_t k = 0;
+        while (k < d && k < n && name[k] < 0x80 &&
+               toupper((unsigned char)name[k]) == toupper((unsigned char)device[k]))
+            k++;
+        if (d > 2 && k == d && n > d + 1 && n < WIDE - 1 && name[d] == '\\') {
+            name[d - 2] = (WCHAR)letter[0];
+            name[d - 1] = (WCHAR)':';
+            file = readers.openWide(name + d - 2, 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, 0, NULL);
+            if (file != INVALID_HANDLE_VALUE) {
+                maps = IdentityOf(file, &have) && have.volume == want.volume &&
+                       have.indexHigh == want.indexHigh && have.indexLow == want.indexLow;
+                CloseHandle(file);
+            }
+        }
+        const uintptr_t next = (uintptr_t)info.BaseAddress + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    free(name);
+    return maps;
+}
+
 /* Appends the records of process `pid`: its image as it names it where a
    program file it maps is that file (or where none can be read), else every
    program file it maps. The first record keeps the handle; false when a
@@ -313,14 +375,21 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         confirmed = haveNamed && SameFile(named, file);
         return !confirmed;
     });
+    // Each path as the file it is, or, where the ANSI name cannot tell, as
+    // the file the process maps; a path that reaches neither is left out.
+    MappedBy by = {process, &readers};
     if (mapped == 0 || confirmed) {
-        if (haveNamed) return Append(head, tail, pid, named, strlen(named), process, canTerminate);
+        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by))
+            return Append(head, tail, pid, named, strlen(named), process, canTerminate);
         CloseHandle(process);
         return true;
     }
     bool ok = true, shares = false;
     EachMappedProgram(process, readers, reported, [&](const char* file) {
-        ok = Append(head, tail, pid, file, strlen(file), process, canTerminate, shares);
+        char reached[MODULE_NAME_SIZE];
+        strcpy(reached, file);
+        if (!ReachImagePath(reached, sizeof reached, MapsFile, &by)) return true;
+        ok = Append(head, tail, pid, reached, strlen(reached), process, canTerminate, shares);
         shares = shares || ok;
         return ok;
     });
@@ -341,6 +410,8 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
         Resolve<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA"),
         Resolve<VirtualQueryExFn>("Kernel32.dll", "VirtualQueryEx"),
         Resolve<GetMappedFileNameAFn>(psapi, "GetMappedFileNameA"),
+        Resolve<GetMappedFileNameWFn>(psapi, "GetMappedFileNameW"),
+        Resolve<CreateFileWFn>("Kernel32.dll", "CreateFileW"),
         enableDebugOnDenied,
     };
     if (!readers.dosDevice) readers.deviceName = NULL;
@@ -514,7 +585,9 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
 static int32_t CheckAll(ProcessImage* list, bool nt) {
     int32_t found = 0;
     for (ProcessImage* rec = list; rec; rec = rec->next) {
-        ReachImagePath(rec->imagePath, sizeof rec->imagePath); // by 8.3 names where it must
+        // The psapi list is reached already; a tool-help name that reaches
+        // no one file (by its 8.3 names where it must) is checked as none.
+        if (!nt && !ReachImagePath(rec->imagePath, sizeof rec->imagePath)) continue;
         if (CheckProcess(rec, nt)) found = 1;
     }
     FreeProcessList(list);

@@ -55,6 +55,11 @@ typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, 
 typedef SIZE_T(WINAPI* VirtualQueryExFn)(HANDLE process, LPCVOID address,
                                          MEMORY_BASIC_INFORMATION* info, SIZE_T size);
 typedef DWORD(WINAPI* GetMappedFileNameAFn)(HANDLE process, LPVOID address, LPSTR name, DWORD size);
+typedef DWORD(WINAPI* GetMappedFileNameWFn)(HANDLE process, LPVOID address, LPWSTR name,
+                                            DWORD size);
+typedef HANDLE(WINAPI* CreateFileWFn)(LPCWSTR path, DWORD access, DWORD share,
+                                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                      DWORD flags, HANDLE templateFile);
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
                                         FILETIME* kernel, FILETIME* user);
 
@@ -70,7 +75,13 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    psapi's GetMappedFileNameA: the kernel's name of each mapped file as it is
    named now), every such file is listed in its place, each a record of its
    own (a file renamed since the start, a record that names another file).
-   Where no mapping can be read the name stands alone. A path longer than 259 characters
+   Where no mapping can be read the name stands alone. The ANSI name is a
+   best fit of the Unicode one: where a folder lists more than one entry
+   under a part's name, or one its long name does not reach, the path is
+   taken only as the file the process maps (by identity, through the
+   Unicode name GetMappedFileNameW gives), reached by its 8.3 name where it
+   must (ReachImagePath); a process whose image cannot be proved so is left
+   out. A path longer than 259 characters
    is listed by its short form, never cut; one with no short form (8.3
    names turned off) is left out, as is an image on a device no drive
    letter of this session names (a share, a volume without a letter). With `enableDebugOnDenied`, an

@@ -526,7 +526,12 @@ void SetFatVolume(char letter) { drives[(char)toupper((unsigned char)letter)].fa
 
 const std::vector<std::string>& DriveQueries() { return driveQueries; }
 
-std::string WindowsPathOf(const std::string& host) {
+std::string AnsiPathOf(const std::string& win) {
+    bool lossy = false;
+    return AnsiName(win, &lossy);
+}
+
+std::string WindowsPathOf(const std::string& host, bool exact) {
     for (const auto& [letter, drive] : drives) {
         std::error_code ec;
         std::string root = std::filesystem::weakly_canonical(drive.root, ec).string();
@@ -541,8 +546,8 @@ std::string WindowsPathOf(const std::string& host) {
         for (size_t at = 1; at <= rest.size();) {
             size_t end = rest.find('/', at);
             if (end == std::string::npos) end = rest.size();
-            bool lossy = false;
-            win += "\\" + AnsiName(rest.substr(at, end - at), &lossy);
+            const std::string name = rest.substr(at, end - at);
+            win += "\\" + (exact ? name : AnsiPathOf(name));
             at = end + 1;
         }
         return win.size() == 2 ? win + "\\" : win;

@@ -137,9 +137,13 @@ const std::vector<std::string>& DriveQueries();
    Empty when the drive is not mapped or the path is not absolute. */
 std::string HostPath(const std::string& winPath);
 
-/* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe");
-   empty when no drive holds it. */
-std::string WindowsPathOf(const std::string& hostPath);
+/* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe"),
+   each name as the ANSI functions give it, or with `exact` as stored (the
+   Unicode name, here UTF-8); empty when no drive holds it. */
+std::string WindowsPathOf(const std::string& hostPath, bool exact = false);
+/* A Windows path (UTF-8) as the ANSI functions give it: a character outside
+   the code page by its best fit, or "?". */
+std::string AnsiPathOf(const std::string& winPath);
 /* The host name an open host descriptor's file has now, wherever it was
    renamed to; empty once it is deleted. */
 std::string CurrentHostName(int hostFd);

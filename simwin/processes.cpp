@@ -200,12 +200,12 @@ bool HandleProcessRuns(const ProcessHandle& h) {
     return p && p->running;
 }
 
-std::string HandleMappedImage(const ProcessHandle& h) {
+std::string HandleMappedImage(const ProcessHandle& h, bool exact) {
     if (h.pid == GetCurrentProcessId()) return ownImage;
     const Process* p = Of(h);
     if (!p || !p->running || p->kind != Kind::Program) return "";
     const std::string now = MappedName(*p);
-    return now.empty() ? "" : WindowsPathOf(now);
+    return now.empty() ? "" : WindowsPathOf(now, exact);
 }
 
 std::string HandleImage(const ProcessHandle& h) {

@@ -15,7 +15,7 @@ namespace {
 class KillProcessTest : public WorldTest {
   protected:
     /* A process of another account that lets this program open it with
-       `grants` only (on NT). */
+       `grants` only (on NT), its image a file as every running image is. */
     static DWORD Run(const std::string& image, simwin::Termination t = simwin::Termination::Ends,
                      DWORD grants = PROCESS_ALL_ACCESS, const std::string& record = "") {
         if (!simwin::FileExists(image)) simwin::WriteFile(image, "MZ " + image); // its own file

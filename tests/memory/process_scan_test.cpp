@@ -242,7 +242,7 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\rooted.exe", "C:\\evil\\long.exe",
                                "C:\\evil\\EVIL~1.EXE", "C:\\Apps\\EEEEEE~1\\variant.exe"}));
     EXPECT_FALSE(simwin::FileExists(longer));
-    EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
+    EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\system32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
     EXPECT_EQ(g_scan.filesInfected, 5);
     // System and the guarded processes were refused at first: the privilege
@@ -265,10 +265,23 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
         DWORD moved = RunVariant("C:\\evil\\start.exe");
         ASSERT_TRUE(MoveFileA("C:\\evil\\start.exe", "C:\\evil\\moved.exe"));
         simwin::WriteFile("C:\\evil\\start.exe", "MZ not a variant");
+        // Both images are named "C:\...\evil.exe" in ANSI (a fullwidth "e",
+        // by its best fit: Microsoft's WideCharToMultiByte page, without
+        // WC_NO_BEST_FIT_CHARS) beside a real evil.exe: the file each maps,
+        // by the Unicode name of Microsoft's GetMappedFileNameW page, decides.
+        const std::string fullwidth = "\xEF\xBD\x85vil.exe";
+        PlantVariant("C:\\x\\" + fullwidth);
+        simwin::WriteFile("C:\\x\\evil.exe", "MZ not a variant");
+        DWORD fit = simwin::StartProcess({"C:\\x\\" + fullwidth});
+        simwin::WriteFile("C:\\y\\" + fullwidth, "MZ not a variant");
+        PlantVariant("C:\\y\\evil.exe");
+        DWORD clean = simwin::StartProcess({"C:\\y\\" + fullwidth});
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_FALSE(simwin::IsRunning(posing));
         EXPECT_FALSE(simwin::IsRunning(moved));
-        EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe"}));
+        EXPECT_FALSE(simwin::IsRunning(fit));
+        EXPECT_TRUE(simwin::IsRunning(clean));
+        EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe", "C:\\x\\EVIL~1.EXE"}));
         EXPECT_EQ(
             std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
             0);
