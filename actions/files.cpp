@@ -166,6 +166,9 @@ PathDelete DeleteByPath(const char* path) {
     if (!ByPathAllowed()) return PathDelete::Refused;
     NativeFileNames native;
     if (!DeleteFileA(path)) return PathDelete::Refused;
+    // Windows 9x refuses to delete an open file rather than mark it, so only
+    // a model of NT reaches Marked here; kept so no caller counts a name that
+    // stays as removed.
     return NameIsGone(path) ? PathDelete::Done : PathDelete::Marked;
 }
 
