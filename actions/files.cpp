@@ -570,7 +570,8 @@ typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
 typedef long(WINAPI* UuidCreateFn)(void*);
 
 /* The folder that holds the waiting folders of the drive of `path` into
-   `out`: the Windows folder, when it is on that drive. Only administrators
+   `out`: the Windows folder, when it is on that drive and that volume keeps
+   and enforces security (FILE_PERSISTENT_ACLS). Only administrators
    and the system may rename, delete or replace the Windows folder or any
    folder of its path, and the system holds files in it open from start to
    shutdown; no other place of a volume is known to be so (the root of a
@@ -578,8 +579,14 @@ typedef long(WINAPI* UuidCreateFn)(void*);
    folder there aside and put a junction in its place). False elsewhere. */
 static bool WaitingPlace(const char* path, char* out, UINT size) {
     UINT n = GetWindowsDirectoryA(out, size);
-    return n > 2 && n < size && out[1] == ':' && path[1] == ':' &&
-           toupper((unsigned char)out[0]) == toupper((unsigned char)path[0]);
+    if (n <= 2 || n >= size || out[1] != ':' || path[1] != ':' ||
+        toupper((unsigned char)out[0]) != toupper((unsigned char)path[0]))
+        return false;
+    // A volume that keeps no security (FAT) guards no folder of it.
+    const char root[] = {out[0], ':', '\\', 0};
+    DWORD flags = 0;
+    return GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
+           (flags & FILE_PERSISTENT_ACLS);
 }
 
 /* `place` and "\CleanPhantaxis-restart-" and 32 hex digits of a random UUID
@@ -659,7 +666,8 @@ bool HasWaitingPlace(const char* path) {
     return WaitingPlace(path, place, sizeof place);
 }
 
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
+bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* escapable) {
+    if (escapable) *escapable = false;
     if (!path || !path[0]) return false;
     switch (GetPlatform()) {
     case PLATFORM_WIN9X: {
@@ -686,6 +694,17 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
         if (!PathNamesFile(path, *checked) ||
             !MoveToWaitingFolder(path, checked, moved, sizeof moved))
             return false;
+        // The take-over keeps new opens out, not handles opened before it: one
+        // with DELETE access can still rename the file out of the folder. An
+        // open that does not share the delete fails with a sharing violation
+        // while any other handle has DELETE access, so one that succeeds
+        // proves there is none.
+        HANDLE probe = CreateFileA(moved, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                   OPEN_EXISTING, 0, NULL);
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
+        else if (escapable)
+            *escapable = true;
         if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
         // The folder goes at the same restart, after its file (the session
         // manager removes a folder only when it is empty), so waiting

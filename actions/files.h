@@ -44,11 +44,17 @@ bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
    moved into a folder of its own in the Windows folder, which only
    administrators and the system can write, and that path is scheduled;
    `path` must name the file `checked` through no link, else (or without
-   `checked`) nothing is arranged. */
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr);
+   `checked`) nothing is arranged.
+   `escapable` (when given) is set when the moved file is still open through
+   a handle with DELETE access from before the take-over: its holder can
+   rename it out of the folder before the restart, so the delete is arranged
+   but not sure to happen. */
+bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr,
+                             bool* escapable = nullptr);
 /* False when `path` is on a drive where no file can wait for the restart
    out of every user's reach (on 2000 and later, a drive other than the
-   Windows folder's): nothing is scheduled there. */
+   Windows folder's, or a volume that keeps no security, such as FAT):
+   nothing is scheduled there. */
 bool HasWaitingPlace(const char* path);
 /* True when the line destination=source stands in the [rename] section of
    the Windows folder's wininit.ini, which Windows 9x processes at start. */

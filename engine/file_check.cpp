@@ -176,13 +176,43 @@ bool SizeFits(const VariantSignature& rec, long length) {
 void LeftForTheRestart(const char* path, const char* name, const FileId* id, bool byPath,
                        bool marked) {
     PostLogLine("%s     %s Unable to remove", path, name);
+    bool escapable = false;
     // Once a deletion waits for the restart, a later failed request must not
     // withdraw the restart offer: the flag only ever becomes set.
     if (!HasWaitingPlace(path))
         PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
                     name);
-    else if (((id || byPath) && ScheduleDeleteOnRestart(path, id)) || marked)
-        g_scan.restartNeeded = TRUE;
+    else {
+        // A program that held the file open for deleting before it was moved
+        // may move it out again: no restart is offered for a delete it can
+        // undo.
+        const bool scheduled = (id || byPath) && ScheduleDeleteOnRestart(path, id, &escapable);
+        if (escapable)
+            PostLogLine(
+                "%s     %s Scheduled for restart, but a program holding it may move it away", path,
+                name);
+        else if (scheduled || marked)
+            g_scan.restartNeeded = TRUE;
+    }
+}
+
+/* The end of a delete: `gone` when the name is gone, `marked` when Windows
+   took the delete. A file of `names` names (hard links) stays under the
+   others when one goes: not removed, and not moved to wait for the restart
+   either, since a delete then would take no more than that name; only a
+   delete still waiting for other handles to close is left to the restart. */
+void Settle(const char* path, const char* name, DWORD names, bool marked, bool gone,
+            const FileId* id, bool byPath) {
+    if (names > 1 && (gone || !marked)) {
+        PostLogLine("%s     %s Unable to remove", path, name);
+        return;
+    }
+    if (gone) {
+        g_scan.filesRemoved++;
+        PostLogLine("%s     %s removed", path, name);
+        return;
+    }
+    LeftForTheRestart(path, name, id, byPath, marked);
 }
 
 void DeleteInfected(const char* path, const char* name) {
@@ -190,15 +220,12 @@ void DeleteInfected(const char* path, const char* name) {
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
+    const DWORD names = NameCountAt(path);
     // A running program may hold the file: terminate it and try once more.
     PathDelete deleted = DeleteByPath(path);
     if (deleted == PathDelete::Refused && KillProcessByImage(path)) deleted = DeleteByPath(path);
-    if (deleted == PathDelete::Done) {
-        g_scan.filesRemoved++;
-        PostLogLine("%s     %s removed", path, name);
-        return;
-    }
-    LeftForTheRestart(path, name, nullptr, true, deleted == PathDelete::Marked);
+    Settle(path, name, names, deleted != PathDelete::Refused, deleted == PathDelete::Done, nullptr,
+           true);
 }
 
 const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
@@ -250,16 +277,20 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
-    bool removed = handle != INVALID_HANDLE_VALUE && MarkForDeletion(handle);
+    DWORD names = 1; // read before the delete, while the handle is the file's
+    auto mark = [&] {
+        names = NameCount(handle);
+        return MarkForDeletion(handle);
+    };
+    bool removed = handle != INVALID_HANDLE_VALUE && mark();
     // The program that holds the file is one whose image is the checked
     // file by identity, whatever its path names by now.
     if (!removed && file.known && KillProcessByImage(path, &file.id)) {
         if (handle == INVALID_HANDLE_VALUE) {
             handle = ReopenCheckedFile(path, file.id);
-            removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) &&
-                      MarkForDeletion(handle);
+            removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) && mark();
         } else {
-            removed = MarkForDeletion(handle);
+            removed = mark();
         }
     }
     release();
@@ -272,12 +303,7 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         NativeFileNames native;
         removed = NameIsGone(path);
     }
-    if (removed) {
-        g_scan.filesRemoved++;
-        PostLogLine("%s     %s removed", path, name);
-        return;
-    }
-    LeftForTheRestart(path, name, file.known ? &file.id : nullptr, false, marked);
+    Settle(path, name, names, marked, removed, file.known ? &file.id : nullptr, false);
 }
 
 /* The file check's delete: through the handle to the checked file, else by

@@ -104,6 +104,24 @@ bool IdentityOf(HANDLE file, FileId* id) {
     return true;
 }
 
+DWORD NameCount(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1 ? info.nNumberOfLinks
+                                                                              : 1;
+}
+
+DWORD NameCountAt(const char* path) {
+    if (!CheckedFileHandles()) return 1;
+    NativeFileNames native;
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    const DWORD names = NameCount(file);
+    CloseHandle(file);
+    return names;
+}
+
 bool PathNamesFile(const char* path, const FileId& id) {
     if (!WithoutLinks(path)) return false;
     NativeFileNames native;

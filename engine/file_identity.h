@@ -43,6 +43,13 @@ int OpenDescriptorForReading(const char* path);
    file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */
 HANDLE ReopenCheckedFile(const char* path, const FileId& id);
 bool IdentityOf(HANDLE file, FileId* id);
+/* How many names the file of a handle has (its hard links), as the file
+   system counts them; 1 when it does not say (FAT has one name per file). A
+   file with more than one is not gone when one of its names goes. */
+DWORD NameCount(HANDLE file);
+/* NameCount of the file `path` names now, on the NT family; 1 elsewhere
+   (9x has no hard links) and when it does not open. */
+DWORD NameCountAt(const char* path);
 /* Whether a handle is open on the file `id`: the same index on the same
    volume. */
 bool IsFile(HANDLE file, const FileId& id);

@@ -712,6 +712,29 @@ UINT GetDriveTypeA(LPCSTR rootPath) {
     return d == drives.end() ? DRIVE_NO_ROOT_DIR : d->second.type;
 }
 
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                           LPDWORD maxComponent, LPDWORD flags, LPSTR fsName, DWORD fsNameSize) {
+    DWORD err;
+    if (simwin::Enter("GetVolumeInformationA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto d = root && root[0] && root[1] == ':' && root[2] == '\\' && !root[3]
+                 ? drives.find((char)toupper((unsigned char)root[0]))
+                 : drives.end();
+    if (d == drives.end()) {
+        SetLastError(root && root[0] && root[1] == ':' ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    const bool acls = simwin::PlatformId() == VER_PLATFORM_WIN32_NT && !d->second.fat;
+    if (name && nameSize) name[0] = 0;
+    if (serial) *serial = 0;
+    if (maxComponent) *maxComponent = 255;
+    if (flags) *flags = acls ? FILE_PERSISTENT_ACLS | 0x7 : 0x6;
+    if (fsName && fsNameSize) snprintf(fsName, fsNameSize, "%s", acls ? "NTFS" : "FAT32");
+    return TRUE;
+}
+
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     DWORD err;
     if (simwin::Enter("FindFirstFileA", &err, pattern)) {
@@ -1520,7 +1543,9 @@ BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descript
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    fileSecurity[f->key] = *text;
+    // FAT keeps no security (see GetVolumeInformationA): the call succeeds
+    // and nothing is kept.
+    if (!OnFatVolume(CurrentName(f->hostFd))) fileSecurity[f->key] = *text;
     return TRUE;
 }
 

@@ -10,6 +10,13 @@
 #include <vector>
 
 UINT GetDriveTypeA(LPCSTR rootPath);
+/* The file system of a mapped drive's root ("C:\\"): "NTFS", with
+   FILE_PERSISTENT_ACLS among its flags, on NT, else "FAT32" without it (FAT
+   keeps no security: "the NTFS file system preserves and enforces ACLs, and
+   the FAT file system does not", Microsoft's GetVolumeInformationA page).
+   Only the flags and the name are given. */
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                           LPDWORD maxComponent, LPDWORD flags, LPSTR fsName, DWORD fsNameSize);
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
