@@ -232,7 +232,7 @@ BOOL WINAPI SimEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
         SetLastError(err);
         return FALSE;
     }
-    if (!ids || !returned) {
+    if (!returned || (!ids && bytes)) { // no array of no size is an empty answer
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
