@@ -107,9 +107,13 @@ std::string HeldAll() {
     return Held(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 }
 std::string HeldWriterSharingRead() { return Held(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ); }
-std::string HeldWriterSharingWrite() { return Held(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE); }
+std::string HeldWriterSharingWrite() {
+    return Held(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE);
+}
 std::string HeldWriteOnly() { return Held(GENERIC_WRITE, FILE_SHARE_READ); }
-std::string HeldReadSharingReadWrite() { return Held(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE); }
+std::string HeldReadSharingReadWrite() {
+    return Held(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
 std::string HeldForDelete() { return Held(DELETE, FILE_SHARE_READ); }
 std::string HeldForDeleteSharingAll() { return Held(DELETE, 7); }
 /* Marked for deletion through a handle still open. */
@@ -326,6 +330,69 @@ Got Config(const char* p, DWORD size) {
 std::string Upper(const char* s, bool up) {
     std::string t = s;
     return up ? _strupr(&t[0]) : _strlwr(&t[0]);
+}
+
+/* The file staged beside another it may be renamed onto. */
+std::string BesideOther() {
+    Other();
+    return Plain();
+}
+/* Where the handle call exists: Vista and later. */
+std::string PlainByHandle() { return stage::AsVista() ? Plain() : kSkip; }
+std::string BesideOtherByHandle() { return PlainByHandle() == kSkip ? kSkip : BesideOther(); }
+
+/* Renames `p` to `to` in its folder through a handle opened with `access`
+   (sharing all), by handle or through ntdll (its status then the answer);
+   out: whether the old name is gone. */
+Got Rename(const char* p, DWORD access, const char* to, bool nt) {
+    typedef BOOL(WINAPI * ByHandle)(HANDLE, int, LPVOID, DWORD);
+    typedef LONG(WINAPI * Nt)(HANDLE, void*, LPVOID, ULONG, int);
+    struct {
+        BYTE replace;
+        HANDLE root;
+        DWORD length;
+        WCHAR name[MAX_PATH];
+    } info = {};
+    const std::string target = "\\??\\" + Dir() + to;
+    info.length = (MultiByteToWideChar(CP_ACP, 0, target.c_str(), -1, info.name, MAX_PATH) - 1) * 2;
+    HANDLE h = CreateFileA(p, access, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    void* status[2] = {nullptr, nullptr};
+    SetLastError(kMark);
+    long long r =
+        nt ? Resolve<Nt>("ntdll.dll", "NtSetInformationFile")(h, status, &info, sizeof info, 10)
+           : Resolve<ByHandle>("kernel32.dll", "SetFileInformationByHandle")(h, 3, &info,
+                                                                             sizeof info);
+    Got g = Answer(r);
+    CloseHandle(h);
+    g.out = GetFileAttributesA(p) == INVALID_FILE_ATTRIBUTES ? "moved" : "stayed";
+    return g;
+}
+/* QueryServiceStatusEx of `p` at `level` into `size` bytes; out: the process
+   id on success, else the size it asks for. */
+Got StatusEx(const char* p, int level, DWORD size) {
+    typedef BOOL(WINAPI * Fn)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
+    OpenService(p, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS_PROCESS st;
+    memset(&st, 0x55, sizeof st);
+    DWORD needed = 0;
+    SetLastError(kMark);
+    BOOL ok = Resolve<Fn>("advapi32.dll", "QueryServiceStatusEx")(service, (SC_STATUS_TYPE)level,
+                                                                  (LPBYTE)&st, size, &needed);
+    return Answer(ok, ok ? "pid=" + std::to_string(st.dwProcessId)
+                         : "needed=" + std::to_string(needed));
+}
+/* CreateFileW of `p` widened, as the program opens a mapped file's name. */
+long long OpenWide(const char* p) {
+    typedef HANDLE(WINAPI * Fn)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, p, -1, wide, MAX_PATH);
+    SetLastError(kMark);
+    HANDLE h = Resolve<Fn>("kernel32.dll", "CreateFileW")(wide, GENERIC_READ, 7, nullptr,
+                                                          OPEN_EXISTING, 0, nullptr);
+    DWORD e = GetLastError();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    SetLastError(e);
+    return h != INVALID_HANDLE_VALUE;
 }
 
 /* Whether `dll` exports `name` on this Windows. */
@@ -575,12 +642,23 @@ const Fact kFacts[] = {
 {"EnumProcesses", S(Running), [](const std::string&) { typedef BOOL(WINAPI * Fn)(DWORD*, DWORD, DWORD*); DWORD ids[2], got = 0; SetLastError(kMark); BOOL ok = Resolve<Fn>("psapi.dll", "EnumProcesses")(ids, sizeof ids, &got); return Answer(ok, "bytes=" + std::to_string(got)); }, {1, kAny, "bytes=8"}, {}, "psapi/tests/psapi_main.c test_EnumProcesses (a small array is filled, no error)"},
 {"LoadLibraryA", S(Nothing), CALL(LoadLibraryA("psapi.dll") != nullptr), {1}, {0}, "doc: PSAPI (part of Windows from 2000 on; NT 4.0: distributed separately)", nullptr, nullptr, {0}},
 {"Process32First", S(Nothing), [](const std::string&) { typedef HANDLE(WINAPI * Snap)(DWORD, DWORD); typedef BOOL(WINAPI * Walk)(HANDLE, PROCESSENTRY32*); HANDLE h = Resolve<Snap>("kernel32.dll", "CreateToolhelp32Snapshot")(TH32CS_SNAPPROCESS, 0); PROCESSENTRY32 e; e.dwSize = 0; SetLastError(kMark); BOOL ok = Resolve<Walk>("kernel32.dll", "Process32First")(h, &e); Got g = Answer(ok); CloseHandle(h); return g; }, {0}, {}, "doc: Process32First (the caller sets dwSize)"},
+{"RegEnumKeyExA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); char name[64]; DWORD n = sizeof name; LONG rc = RegEnumKeyExA(k, 1, name, &n, nullptr, nullptr, nullptr, nullptr); RegCloseKey(k); return Got{rc, (DWORD)rc, ""}; }, {ERROR_NO_MORE_ITEMS, kAny}, {}, "doc: RegEnumKeyExA (ERROR_NO_MORE_ITEMS past the last subkey)"},
+{"RegEnumKeyExA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); char name[64]; DWORD n = 2; LONG rc = RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr); RegCloseKey(k); return Got{rc, (DWORD)rc, ""}; }, {ERROR_MORE_DATA, kAny}, {}, "doc: RegEnumKeyExA (ERROR_MORE_DATA when the name does not fit)"},
+{"Process32Next", S(Nothing), [](const std::string&) { typedef HANDLE(WINAPI * Snap)(DWORD, DWORD); typedef BOOL(WINAPI * Walk)(HANDLE, PROCESSENTRY32*); HANDLE h = Resolve<Snap>("kernel32.dll", "CreateToolhelp32Snapshot")(TH32CS_SNAPPROCESS, 0); PROCESSENTRY32 e; e.dwSize = sizeof e; auto next = Resolve<Walk>("kernel32.dll", "Process32Next"); BOOL ok = Resolve<Walk>("kernel32.dll", "Process32First")(h, &e); while (ok) ok = next(h, &e); Got g = Answer(ok); CloseHandle(h); return g; }, {0, ERROR_NO_MORE_FILES}, {}, "doc: Process32Next (ERROR_NO_MORE_FILES after the last process)"},
 {"IsWow64Process", S(Nothing), CALL(Exports("kernel32.dll", "IsWow64Process") || Exports("kernel32.dll", "Wow64DisableWow64FsRedirection")), {}, {0}, "doc: IsWow64Process and Wow64DisableWow64FsRedirection (XP SP2 and Vista on)", nullptr, nullptr, {0}},
 {"Wow64DisableWow64FsRedirection", S(Wow64), [](const std::string&) { typedef BOOL(WINAPI * Off)(void**); typedef BOOL(WINAPI * On)(void*); void* old = nullptr; SetLastError(kMark); BOOL off = Resolve<Off>("kernel32.dll", "Wow64DisableWow64FsRedirection")(&old); return Answer(off && Resolve<On>("kernel32.dll", "Wow64RevertWow64FsRedirection")(old)); }, {1}, {}, "doc: Wow64DisableWow64FsRedirection (under WoW64, each disable undone by a revert of its value)"},
 {"GetMappedFileNameA", S(Nothing), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPVOID, LPSTR, DWORD); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()); char name[MAX_PATH]; SetLastError(kMark); DWORD n = Resolve<Fn>("psapi.dll", "GetMappedFileNameA")(self, nullptr, name, sizeof name); Got g = Answer(n); CloseHandle(self); return g; }, {0, ERROR_UNEXP_NET_ERR}, {}, "psapi/tests/psapi_main.c test_GetMappedFileName (nothing mapped at the address)"},
 {"VirtualQueryEx", S(Nothing), [](const std::string&) { typedef SIZE_T(WINAPI * Fn)(HANDLE, LPCVOID, MEMORY_BASIC_INFORMATION*, SIZE_T); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, GetCurrentProcessId()); MEMORY_BASIC_INFORMATION info; SetLastError(kMark); SIZE_T n = Resolve<Fn>("kernel32.dll", "VirtualQueryEx")(self, (LPCVOID)~(uintptr_t)0xFFFF, &info, sizeof info); Got g = Answer((long long)n); CloseHandle(self); return g; }, {0, ERROR_INVALID_PARAMETER}, {}, "doc: VirtualQueryEx (an address above the highest one a process may use)"},
 {"IsWow64Process", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(HANDLE, BOOL*); BOOL wow = 7; SetLastError(kMark); BOOL ok = Resolve<Fn>("kernel32.dll", "IsWow64Process")(GetCurrentProcess(), &wow); return Answer(ok, wow == 7 ? "unset" : "set"); }, {1, kAny, "set"}, {}, "kernel32/tests/process.c test_IsWow64Process"},
 {"GetCurrentProcess", S(Nothing), CALL((intptr_t)GetCurrentProcess()), {-1}, {}, "doc: GetCurrentProcess (the pseudo handle -1)"},
+// Renaming an open file, by handle (Vista on) and through ntdll (NT 4.0 on).
+{"SetFileInformationByHandle", S(PlainByHandle), [](const std::string& s) { return Rename(s.c_str(), DELETE, "renamed.exe", false); }, {1, kAny, "moved"}, {}, W("file.c test_SetFileRenameInfo")},
+{"SetFileInformationByHandle", S(BesideOtherByHandle), [](const std::string& s) { return Rename(s.c_str(), DELETE, "other.exe", false); }, {0, ERROR_ALREADY_EXISTS, "stayed"}, {}, W("file.c test_SetFileRenameInfo (an existing name, not replaced)")},
+{"SetFileInformationByHandle", S(PlainByHandle), [](const std::string& s) { return Rename(s.c_str(), GENERIC_READ | GENERIC_WRITE, "renamed.exe", false); }, {0, ERROR_ACCESS_DENIED, "stayed"}, {}, "doc: ZwSetInformationFile (FileRenameInformation needs DELETE in the handle)"},
+{"SetFileInformationByHandle", S(Nothing), CALL(Exports("kernel32.dll", "SetFileInformationByHandle")), {}, {0}, "doc: SetFileInformationByHandle (Vista and later)", nullptr, nullptr, {0}},
+{"NtSetInformationFile", S(Plain), [](const std::string& s) { return Rename(s.c_str(), DELETE, "renamed.exe", true); }, {0, kAny, "moved"}, {}, "ntdll/tests/file.c test_file_rename_information", nullptr, nullptr, {0, kAny, "moved"}},
+{"NtSetInformationFile", S(BesideOther), [](const std::string& s) { return Rename(s.c_str(), DELETE, "other.exe", true); }, {(LONG)0xC0000035, kAny, "stayed"}, {}, "ntdll/tests/file.c test_file_rename_information (STATUS_OBJECT_NAME_COLLISION)", nullptr, nullptr, {(LONG)0xC0000035, kAny, "stayed"}},
+{"NtSetInformationFile", S(Plain), [](const std::string& s) { return Rename(s.c_str(), GENERIC_READ | GENERIC_WRITE, "renamed.exe", true); }, {(LONG)0xC0000022, kAny, "stayed"}, {}, "doc: ZwSetInformationFile (FileRenameInformation needs DELETE: STATUS_ACCESS_DENIED)"},
 // Privileges and volumes.
 {"OpenProcessToken", S(Nothing), [](const std::string&) { HANDLE t = nullptr; SetLastError(kMark); Got g = Answer(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &t)); if (t) CloseHandle(t); return g; }, {1}, {0, ERROR_CALL_NOT_IMPLEMENTED}, "advapi32/tests/security.c test_AdjustTokenPrivileges (doc: no access tokens on 9x)"},
 {"GetVolumeNameForVolumeMountPointA", S(Folder), [](const std::string& s) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")((s + "\\").c_str(), v, sizeof v)); }, {0, ERROR_NOT_A_REPARSE_POINT}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (a folder that is no mount point)")},
@@ -608,6 +686,16 @@ const Fact kFacts[] = {
 {"WideCharToMultiByte", S(Nothing), CALL(WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)u"abc", -1, nullptr, 0, nullptr, nullptr)), {4}, {}, W("codepage.c test_negative_source_length (-1 counts the terminator)")},
 {"WideCharToMultiByte", S(Nothing), [](const std::string&) { return Sized(2, [](char* b, DWORD k) { return WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)u"abc", -1, b, (int)k, nullptr, nullptr); }); }, {0, ERROR_INSUFFICIENT_BUFFER}, {}, W("codepage.c test_overlapped_buffers")},
 {"WideCharToMultiByte", S(Nothing), [](const std::string&) { BOOL used = FALSE; char b[8] = {0}; SetLastError(kMark); int n = WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)u"\x4e00", 1, b, sizeof b, "?", &used); return Answer(n, std::string(b) + (used ? " used" : " unused")); }, {1, kAny, "? used"}, {}, W("codepage.c test_string_conversion (a character without a mapping)")},
+{"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), SC_STATUS_PROCESS_INFO, sizeof(SERVICE_STATUS_PROCESS)); }, {1, kAny, "pid=0"}, {}, "advapi32/tests/service.c test_query_svc (a stopped service has no process)"},
+{"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), SC_STATUS_PROCESS_INFO, 8); }, {0, ERROR_INSUFFICIENT_BUFFER, "needed=36"}, {}, "advapi32/tests/service.c test_query_svc (too small: the size of SERVICE_STATUS_PROCESS)"},
+{"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), 1, sizeof(SERVICE_STATUS_PROCESS)); }, {0, ERROR_INVALID_LEVEL, "needed=0"}, {}, "advapi32/tests/service.c test_query_svc (a level it does not know)"},
+{"QueryServiceStatusEx", S(Nothing), CALL(Exports("advapi32.dll", "QueryServiceStatusEx")), {1}, {0}, "doc: QueryServiceStatusEx (2000 and later)", nullptr, nullptr, {0}},
+{"UuidCreate", S(Nothing), [](const std::string&) { typedef long(WINAPI * Fn)(void*); BYTE id[16]; SetLastError(kMark); return Answer(Resolve<Fn>("rpcrt4.dll", "UuidCreate")(id)); }, {0}, {}, "doc: UuidCreate (RPC_S_OK)"},
+{"CreateFileW", S(Plain), CALL(OpenWide(p)), {1}, {}, W("file.c test_CreateFileW")},
+{"CreateFileW", S(Missing), CALL(OpenWide(p)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CreateFileW")},
+{"GetMappedFileNameW", S(Nothing), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPVOID, LPWSTR, DWORD); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()); WCHAR name[MAX_PATH]; SetLastError(kMark); DWORD n = Resolve<Fn>("psapi.dll", "GetMappedFileNameW")(self, nullptr, name, MAX_PATH); Got g = Answer(n); CloseHandle(self); return g; }, {0, ERROR_UNEXP_NET_ERR}, {}, "psapi/tests/psapi_main.c test_GetMappedFileName (nothing mapped at the address)"},
+{"MultiByteToWideChar", S(Nothing), CALL(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, nullptr, 0)), {7}, {}, W("codepage.c test_negative_source_length (-1 counts the terminator)")},
+{"MultiByteToWideChar", S(Nothing), [](const std::string&) { WCHAR w[8]; SetLastError(kMark); return Answer(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, w, 3)); }, {0, ERROR_INSUFFICIENT_BUFFER}, {}, "doc: MultiByteToWideChar (ERROR_INSUFFICIENT_BUFFER)"},
 {"LoadLibraryA", S(Nothing), CALL(LoadLibraryA("cpnosuchlibrary.dll") != nullptr), {0, ERROR_MOD_NOT_FOUND}, {}, W("module.c testLoadLibraryA")},
 {"GetProcAddress", S(Nothing), CALL(GetProcAddress(LoadLibraryA("kernel32.dll"), "CpNoSuchFunction") != nullptr), {0, ERROR_PROC_NOT_FOUND}, {}, W("module.c testGetProcAddress_Wrong")},
 {"CloseHandle", S(Nothing), CALL(CloseHandle((HANDLE)(intptr_t)0x7ff0)), {0, ERROR_INVALID_HANDLE}, {}, "doc: CloseHandle"},
