@@ -57,21 +57,6 @@ int32_t KillByFileNameToolhelp(const char* path) {
 
 /* ---- NT: by full path ---- */
 
-/* Whether a listed image is the file `id` of the drive of `path`: the same
-   volume and index, read through the image path now, and the same drive
-   letter (a volume the user brings may claim any serial and index). */
-static bool ImageIsFile(const char* image, const char* path, const FileId& id) {
-    if (toupper((unsigned char)image[0]) != toupper((unsigned char)path[0])) return false;
-    NativeFileNames native;
-    HANDLE file = CreateFileA(image, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool same = IsFile(file, id);
-    CloseHandle(file);
-    return same;
-}
-
 /* The identity of the file `path` names now; false when it opens nothing. */
 static bool IdentityNow(const char* path, FileId* id) {
     NativeFileNames native;
@@ -82,6 +67,16 @@ static bool IdentityNow(const char* path, FileId* id) {
     const bool known = IdentityOf(file, id);
     CloseHandle(file);
     return known;
+}
+
+/* Whether a listed image is the file `id` of the drive of `path`: the same
+   volume and index, read through the image path now, and the same drive
+   letter (a volume the user brings may claim any serial and index). */
+static bool ImageIsFile(const char* image, const char* path, const FileId& id) {
+    if (toupper((unsigned char)image[0]) != toupper((unsigned char)path[0])) return false;
+    FileId now;
+    return IdentityNow(image, &now) && now.volume == id.volume && now.indexHigh == id.indexHigh &&
+           now.indexLow == id.indexLow;
 }
 
 /* Terminates every listed process whose image is the file `id` (by default
