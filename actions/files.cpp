@@ -16,11 +16,21 @@
 ** new one fail to take its place, the old one comes back (by rename, else by
 ** copy). So under any one or two failed operations wininit.ini ends up with
 ** its old content or the complete new content, and the old content is never
-** gone: a request interrupted between the two renames finds it under
-** cphxini.old, beside cphxini.new, and puts it back first, unless Windows
-** has carried that content out since (wininit.bak holds it). A cphxini.old
-** in any other company is deleted: its content was replaced, and may have
-** run.
+** gone.
+** A request stopped between the two renames (a power loss) leaves the old
+** content under cphxini.old, beside cphxini.new; nothing of it runs at the
+** next start, and another program may write a fresh wininit.ini meanwhile.
+** The next request sets that content aside under cphxini.wai ("waits, has
+** never run") and merges its [rename] lines into the new wininit.ini, but
+** none that wininit.ini already holds; cphxini.wai is deleted once the new
+** wininit.ini stands in place. A cphxini.wai whose [rename] lines all stand
+** in wininit.bak has run (WININIT renames wininit.ini to wininit.bak once it
+** has carried it out: Microsoft KB Q140570, "Moving Files in Windows 95"),
+** and is deleted. A cphxini.old in any other company is deleted: its
+** content was replaced, and may have run.
+** A line twice in [rename] runs twice: harmless for a delete, but a rename
+** run again would move a file of the same name put there since. So a
+** waiting entry is never added where wininit.ini holds the same line.
 ** A copy of the previous content also stays in the temporary folder, unless
 ** that folder is the Windows folder.
 */
@@ -39,10 +49,13 @@
 namespace {
 
 /* The information classes, as SetFileInformationByHandle (FileBasicInfo,
-   FileDispositionInfo) and NtSetInformationFile (FileBasicInformation,
-   FileDispositionInformation) number them, and their records, which both
-   lay out alike. */
-enum { kBasicByHandle = 0, kDispositionByHandle = 4, kBasicNt = 4, kDispositionNt = 13 };
+   FileRenameInfo, FileDispositionInfo) and NtSetInformationFile
+   (FileBasicInformation, FileRenameInformation, FileDispositionInformation)
+   number them, and their records, which both lay out alike. */
+struct InfoClass {
+    int byHandle, nt;
+};
+const InfoClass kBasic = {0, 4}, kRename = {3, 10}, kDisposition = {4, 13};
 
 struct BasicInfo {
     LONGLONG creation, lastAccess, lastWrite, change; // 0: unchanged
@@ -52,6 +65,15 @@ static_assert(sizeof(BasicInfo) == 40, "FILE_BASIC_INFO");
 
 struct DispositionInfo {
     BYTE deleteFile;
+};
+
+/* The new name: a name alone stays in the file's own folder, a path starting
+   "\??\" is a drive path; an existing file of that name is never replaced. */
+struct RenameInfo {
+    BYTE replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength; // in bytes, without the terminator
+    WCHAR fileName[MAX_PATH + 8];
 };
 
 struct IoStatusBlock {
@@ -65,14 +87,35 @@ struct IoStatusBlock {
 typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
 
-bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
+bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
     if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
-        return set(file, disposition ? kDispositionByHandle : kBasicByHandle, info, size) != 0;
+        return set(file, kind.byHandle, info, size) != 0;
     if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
         IoStatusBlock status = {};
-        return set(file, &status, info, size, disposition ? kDispositionNt : kBasicNt) == 0;
+        return set(file, &status, info, size, kind.nt) == 0;
     }
     return false;
+}
+
+/* Renames the file open as `file` (with DELETE) to `target`: a name alone in
+   its own folder, wherever that folder is now, else the drive path given. */
+bool RenameThrough(HANDLE file, const char* target) {
+    char name[MAX_PATH + 8];
+    const bool path = strchr(target, '\\') != nullptr;
+    if (!JoinPath(name, sizeof name, path ? "\\??\\" : "", target, "")) return false;
+    RenameInfo info = {};
+    const int units = MultiByteToWideChar(CP_ACP, 0, name, -1, info.fileName,
+                                          (int)(sizeof info.fileName / sizeof info.fileName[0]));
+    if (units <= 1) return false;
+    info.fileNameLength = (DWORD)(units - 1) * sizeof(WCHAR);
+    return SetInformation(file, kRename, &info, sizeof info);
+}
+
+/* Whether `a` and `b` lie in one folder, as written (up to the last
+   backslash, without regard to case). */
+bool SameFolderPart(const char* a, const char* b) {
+    const char *sa = strrchr(a, '\\'), *sb = strrchr(b, '\\');
+    return sa && sb && sa - a == sb - b && _strnicmp(a, b, (size_t)(sa - a)) == 0;
 }
 
 } // namespace
@@ -80,50 +123,67 @@ bool SetInformation(HANDLE file, bool disposition, void* info, DWORD size) {
 bool ClearAttributesOf(HANDLE file) {
     BasicInfo info = {};
     info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return SetInformation(file, false, &info, sizeof info);
+    return SetInformation(file, kBasic, &info, sizeof info);
 }
 
 bool MarkForDeletion(HANDLE file) {
     DispositionInfo info = {1};
-    return SetInformation(file, true, &info, sizeof info);
+    return SetInformation(file, kDisposition, &info, sizeof info);
 }
 
 bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
     if (!PathNamesFile(path, id)) return false;
     NativeFileNames native;
-    // A handle kept on the file, for its attributes alone (it gets in no
-    // move's way), tells where the file went: on FAT its index comes from
-    // its folder and its entry there, so it is asked again after the move.
-    HANDLE held = CreateFileA(path, FILE_READ_ATTRIBUTES,
+    // Opened for deleting (what a rename asks of a handle) and proved to be
+    // the checked file, the file moves through that handle: a folder of
+    // `path` swapped for a link after the look above moves nothing else. A
+    // new name in the same folder is given alone, so the file stays in the
+    // folder it is really in.
+    HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
-    if (held == INVALID_HANDLE_VALUE) return false;
-    FileId now;
-    bool moved = IsFile(held, id) && MoveFileExA(path, newPath, 0);
-    if (moved && !(IdentityOf(held, &now) && PathNamesFile(newPath, now))) {
-        MoveFileExA(newPath, path, 0);
-        moved = false;
-    }
-    CloseHandle(held);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
+    const bool moved = IsFile(file, id) && RenameThrough(file, target);
+    CloseHandle(file);
     return moved;
 }
 
+/* By path on Windows 9x alone: there every user may change every file anyway
+   (no accounts, no rights to gain), and FAT has neither links nor hard links,
+   so a path names the file the check read. On NT the checked file is reached
+   only through a handle proved to be it: a path there may have been re-aimed
+   by a junction or a hard link since. */
+static bool ByPathAllowed() { return !CheckedFileHandles(); }
+
 bool ClearAttributesByPath(const char* path) {
+    if (!ByPathAllowed()) return false;
     NativeFileNames native;
     return SetFileAttributesA(path, FILE_ATTRIBUTE_ARCHIVE) != 0;
 }
 
-bool DeleteByPath(const char* path) {
+PathDelete DeleteByPath(const char* path) {
+    if (!ByPathAllowed()) return PathDelete::Refused;
     NativeFileNames native;
-    return DeleteFileA(path) != 0;
+    if (!DeleteFileA(path)) return PathDelete::Refused;
+    // Windows 9x refuses to delete an open file rather than mark it, so only
+    // a model of NT reaches Marked here; kept so no caller counts a name that
+    // stays as removed.
+    return NameIsGone(path) ? PathDelete::Done : PathDelete::Marked;
 }
 
 bool RenameByPath(const char* path, const char* renamed) {
+    if (!ByPathAllowed()) return false;
     NativeFileNames native;
     return MoveFileA(path, renamed) != 0;
 }
 
-bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) != 0; }
+bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) && NameIsGone(path); }
+
+bool RenameLegacyByPath(const char* path, const char* renamed) {
+    NativeFileNames native;
+    return MoveFileA(path, renamed) != 0;
+}
 
 /* ---- the delete at restart ---- */
 
@@ -143,10 +203,14 @@ static bool WriteAll(int fd, const char* text, size_t length) {
 
 static bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
-static bool WriteEntry(int fd, const char* destination, const char* source) {
-    return WriteText(fd, destination) && WriteText(fd, "=") && WriteText(fd, source) &&
-           WriteText(fd, "\r\n");
-}
+/* The lines that go into the [rename] section: the entry, after any lines
+   of content that waits. */
+struct Entries {
+    const char* text;
+    size_t length;
+};
+
+static bool WriteEntries(int fd, const Entries& e) { return WriteAll(fd, e.text, e.length); }
 
 /* The file `name` in `folder` into `out` (size bytes), with a backslash
    between them unless the folder ends with one. False when it does not fit. */
@@ -172,19 +236,101 @@ static bool SameFolder(const char* a, const char* b) {
     return lx == ly && _strnicmp(x, y, lx) == 0;
 }
 
-/* Whether two files hold the same bytes; false when either cannot be read. */
-static bool SameContent(const char* a, const char* b) {
-    const int fa = _open(a, _O_RDONLY | _O_BINARY), fb = _open(b, _O_RDONLY | _O_BINARY);
-    bool same = fa != -1 && fb != -1;
-    char x[512], y[512];
-    while (same) {
-        const int na = _read(fa, x, sizeof x), nb = _read(fb, y, sizeof y);
-        same = na == nb && na >= 0 && memcmp(x, y, (size_t)na) == 0;
-        if (na <= 0) break;
+/* A text read whole into memory (NUL-terminated, so never empty); `end`:
+   where a reader stops, at the first end-of-text mark. */
+struct Text {
+    char* bytes = nullptr;
+    size_t size = 0, end = 0;
+    Text() = default;
+    Text(const Text&) = delete;
+    Text& operator=(const Text&) = delete;
+    ~Text() { free(bytes); }
+};
+
+/* Reads the file `path` into `t`; false when it cannot be read whole. */
+static bool ReadText(const char* path, Text* t) {
+    FILE* in = fopen(path, "rb");
+    if (!in) return false;
+    bool ok = (t->bytes = (char*)malloc(1)) != nullptr;
+    char piece[kPieceSize];
+    while (ok) {
+        memset(piece, 0xFF, sizeof piece); // as in Merge: the last NUL ends the piece
+        if (!fgets(piece, kPieceSize, in)) break;
+        size_t length = kPieceSize - 1;
+        while (length > 0 && piece[length] != '\0')
+            length--;
+        char* grown = (char*)realloc(t->bytes, t->size + length + 1);
+        ok = grown != nullptr;
+        if (!ok) break;
+        t->bytes = grown;
+        memcpy(t->bytes + t->size, piece, length);
+        t->size += length;
     }
-    if (fa != -1) _close(fa);
-    if (fb != -1) _close(fb);
-    return same;
+    ok = ok && !ferror(in);
+    fclose(in);
+    if (!ok) return false;
+    t->bytes[t->size] = '\0';
+    const void* mark = memchr(t->bytes, kEndOfText, t->size);
+    t->end = mark ? (size_t)((const char*)mark - t->bytes) : t->size;
+    return true;
+}
+
+/* The line of `t` that starts at `*at` (without its line end) into `line`
+   and `length`, and `*at` past it; false after the last line. */
+static bool NextLine(const Text& t, size_t* at, const char** line, size_t* length) {
+    if (*at >= t.end) return false;
+    *line = t.bytes + *at;
+    const void* lf = memchr(*line, '\n', t.end - *at);
+    size_t n = lf ? (size_t)((const char*)lf - *line) : t.end - *at;
+    *at += lf ? n + 1 : n;
+    if (n > 0 && (*line)[n - 1] == '\r') n--;
+    *length = n;
+    return true;
+}
+
+/* The next entry ("x=y") of a [rename] section of `t` after `*at`, as
+   NextLine gives lines; a header opens a section as WININIT reads it. */
+static bool NextRenameEntry(const Text& t, size_t* at, bool* inRename, const char** line,
+                            size_t* length) {
+    while (NextLine(t, at, line, length)) {
+        if (*length > 0 && (*line)[0] == '[') {
+            *inRename = *length >= 8 && _strnicmp(*line, kSection, 8) == 0;
+        } else if (*inRename && memchr(*line, '=', *length)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+/* Reads the file `path` into `t` when there is one (an empty text when
+   there is none); false when it is there but cannot be read whole. */
+static bool ReadIfThere(const char* path, Text* t) {
+    if (_access(path, 0) == 0) return ReadText(path, t);
+    t->bytes = (char*)malloc(1);
+    return t->bytes && (t->bytes[0] = '\0', true);
+}
+
+/* Whether a [rename] section of `t` holds the entry `line` (of `length`
+   bytes), exactly. */
+static bool HasEntry(const Text& t, const char* line, size_t length) {
+    size_t at = 0, n;
+    bool inRename = false;
+    for (const char* each; NextRenameEntry(t, &at, &inRename, &each, &n);)
+        if (n == length && memcmp(each, line, n) == 0) return true;
+    return false;
+}
+
+/* Whether every [rename] entry of `waiting` stands in the file `path`, into
+   `*all`; false when that is there but cannot be read. */
+static bool AllIn(const Text& waiting, const char* path, bool* all) {
+    Text there;
+    if (!ReadIfThere(path, &there)) return false;
+    size_t at = 0, n;
+    bool inRename = false;
+    *all = true;
+    for (const char* line; *all && NextRenameEntry(waiting, &at, &inRename, &line, &n);)
+        *all = HasEntry(there, line, n);
+    return true;
 }
 
 /* The state of one merge. */
@@ -196,22 +342,22 @@ struct MergeState {
 
 /* Puts the entry at the end of the text when it is not in yet: on a line of
    its own, under a new [rename] header when there was no such section. */
-static bool FinishEntry(int out, MergeState* m, const char* destination, const char* source) {
+static bool FinishEntry(int out, MergeState* m, const Entries& e) {
     if (m->entryWritten) return true;
     if (!m->atLineStart && !WriteText(out, "\r\n")) return false;
     if (!m->inRename && !(WriteText(out, kSection) && WriteText(out, "\r\n"))) return false;
     m->entryWritten = true;
-    return WriteEntry(out, destination, source);
+    return WriteEntries(out, e);
 }
 
-/* Copies the old content from `in` to descriptor `out`, inserting the entry
+/* Copies the old content from `in` to descriptor `out`, inserting the entries
    at the end of the [rename] section (before the next section header), or
    appending the section and the entry when there is none.
    Only a piece that starts a line is looked at: the rest of a line longer
    than one piece is copied as it is, so such a line is written back whole.
    The text ends at the first end-of-text mark: the entry goes before it,
    and the mark and whatever follows it are copied unchanged after it. */
-static bool Merge(FILE* in, int out, const char* destination, const char* source) {
+static bool Merge(FILE* in, int out, const Entries& e) {
     MergeState m;
     bool ended = false; // the end-of-text mark has been met
     char piece[kPieceSize];
@@ -235,7 +381,7 @@ static bool Merge(FILE* in, int out, const char* destination, const char* source
         if (text > 0) {
             if (!m.entryWritten && m.atLineStart) {
                 if (m.inRename && piece[0] == '[') {
-                    if (!WriteEntry(out, destination, source)) return false;
+                    if (!WriteEntries(out, e)) return false;
                     m.entryWritten = true;
                 } else if (!m.inRename && text >= 8 && _strnicmp(piece, kSection, 8) == 0) {
                     m.inRename = true;
@@ -245,13 +391,13 @@ static bool Merge(FILE* in, int out, const char* destination, const char* source
             m.atLineStart = piece[text - 1] == '\n';
         }
         if (text < length) {
-            if (!ended && !FinishEntry(out, &m, destination, source)) return false;
+            if (!ended && !FinishEntry(out, &m, e)) return false;
             ended = true;
             if (!WriteAll(out, piece + text, length - text)) return false;
         }
     }
     if (ferror(in)) return false; // the old content was not read completely
-    return FinishEntry(out, &m, destination, source);
+    return FinishEntry(out, &m, e);
 }
 
 bool AddWininitRename(const char* destination, const char* source) {
@@ -263,41 +409,66 @@ bool AddWininitRename(const char* destination, const char* source) {
     UINT n = GetWindowsDirectoryA(winDir, kWinDirSize);
     if (n == 0 || n >= kWinDirSize) return false;
     char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
-        bakPath[kWinDirSize + 16];
+        bakPath[kWinDirSize + 16], waitPath[kWinDirSize + 16];
     if (!FileInFolder(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
         !FileInFolder(newPath, sizeof newPath, winDir, "cphxini.new") ||
         !FileInFolder(oldPath, sizeof oldPath, winDir, "cphxini.old") ||
-        !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak"))
+        !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak") ||
+        !FileInFolder(waitPath, sizeof waitPath, winDir, "cphxini.wai"))
         return false;
 
-    // Leftovers of an earlier request. Only "no wininit.ini, but cphxini.old
-    // and cphxini.new" is a swap stopped between its two renames: the old
-    // content waits under cphxini.old and comes back, before the stale
-    // cphxini.new goes. Any other cphxini.old is content that a later one
-    // has replaced, and Windows may have carried that out at a restart since
-    // (it renames wininit.ini to wininit.bak then): were it brought back, its
-    // lines would run again. It is deleted, never restored. So is the
-    // cphxini.old of a swap whose old content came back as a copy, and ran
-    // at a restart before cphxini.new was gone: wininit.bak holds it then.
-    // (An old content written again, byte for byte, after the same content
-    // ran once is taken for such a one too, and is not carried out again.)
+    // Leftovers of an earlier request. cphxini.old beside cphxini.new is a
+    // swap stopped between its renames: its content has not run (there was
+    // no wininit.ini at the start), unless the way back put a copy of it in
+    // place and Windows started before cphxini.new was gone (wininit.bak
+    // holds it then). It is set aside to wait, before the stale cphxini.new
+    // goes. Any other cphxini.old is content that a later one has replaced,
+    // and Windows may have carried that out at a restart since: it is
+    // deleted, never restored.
     bool exists = _access(iniPath, 0) == 0;
     const bool hasNew = _access(newPath, 0) == 0;
     bool hasOld = _access(oldPath, 0) == 0;
-    // A swap stopped between its renames, after which another program wrote
-    // a wininit.ini of its own: both contents wait to run, and neither is
-    // thrown away. Nothing more is written until the two are put together.
-    // (A wininit.ini that is a copy of the old content is the way back of a
-    // swap: see below.)
-    if (exists && hasOld && hasNew && !SameContent(iniPath, oldPath)) return false;
-    if (!exists && hasOld && hasNew && !SameContent(oldPath, bakPath)) {
-        if (!MoveFileA(oldPath, iniPath)) return false;
-        exists = true;
+    bool waits = _access(waitPath, 0) == 0;
+    if (hasOld && hasNew && waits) {
+        // A request that merged waiting content was stopped between its
+        // renames: two contents wait. Unless the older one has run, or stands
+        // in wininit.ini already (its way back copied it), it comes back when
+        // there is no wininit.ini; beside another program's, nothing more is
+        // written (the two are kept, and never thrown away).
+        Text stranded;
+        bool ran, placed = false;
+        if (!ReadText(oldPath, &stranded) || !AllIn(stranded, bakPath, &ran) ||
+            (exists && !AllIn(stranded, iniPath, &placed)))
+            return false;
+        if (!ran && !placed) {
+            if (exists || !MoveFileA(oldPath, iniPath)) return false;
+            exists = true;
+            hasOld = false;
+        }
+    } else if (hasOld && hasNew) {
+        if (!MoveFileA(oldPath, waitPath)) return false;
+        waits = true;
         hasOld = false;
     }
     if (hasNew && !DeleteFileA(newPath)) return false;
     if (hasOld && !DeleteFileA(oldPath)) return false;
+    Text waiting;
+    if (waits) {
+        bool ran;
+        if (!ReadText(waitPath, &waiting) || !AllIn(waiting, bakPath, &ran)) return false;
+        if (ran) {
+            if (!DeleteFileA(waitPath)) return false;
+            waits = false;
+        }
+    }
 
+    // The entries: the waiting content's that wininit.ini does not hold (a
+    // line twice would run twice), then the new one.
+    Text live, entries;
+    const size_t d = strlen(destination), r = strlen(source);
+    entries.bytes = (char*)malloc(2 * waiting.end + d + r + 4);
+    if (!entries.bytes) return false;
+    char* at = entries.bytes;
     FILE* in = NULL;
     if (exists) {
         // A read-only wininit.ini is left as its owner marked it (it could be
@@ -316,20 +487,31 @@ bool AddWininitRename(const char* destination, const char* source) {
             if (!FileInFolder(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
             if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
         }
+        if (waits && !ReadText(iniPath, &live)) return false;
         // The live file is read: it stays untouched until the new one is
         // complete. Binary reading: the pieces go back byte for byte.
         in = fopen(iniPath, "rb");
         if (!in) return false;
     }
 
+    size_t from = 0, length;
+    bool inRename = false;
+    for (const char* line; waits && NextRenameEntry(waiting, &from, &inRename, &line, &length);) {
+        if (HasEntry(live, line, length)) continue;
+        memcpy(at, line, length);
+        memcpy(at + length, "\r\n", 2);
+        at += length + 2;
+    }
+    at += sprintf(at, "%s=%s\r\n", destination, source);
+    const Entries e = {entries.bytes, (size_t)(at - entries.bytes)};
+
     int out = _open(newPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (out == -1) {
         if (in) fclose(in);
         return false;
     }
-    bool written = in ? Merge(in, out, destination, source)
-                      : WriteText(out, kSection) && WriteText(out, "\r\n") &&
-                            WriteEntry(out, destination, source);
+    bool written = in ? Merge(in, out, e)
+                      : WriteText(out, kSection) && WriteText(out, "\r\n") && WriteEntries(out, e);
     if (in) fclose(in);
     if (_close(out) != 0) written = false;
     if (!written) {
@@ -337,23 +519,30 @@ bool AddWininitRename(const char* destination, const char* source) {
         return false;
     }
 
+    // Once the new wininit.ini stands in place, cphxini.wai goes; should
+    // that fail, the next request finds its entries in wininit.ini, or, after
+    // a restart, in wininit.bak.
     if (!exists) {
-        if (MoveFileA(newPath, iniPath)) return true;
-        DeleteFileA(newPath);
-        return false;
+        if (!MoveFileA(newPath, iniPath)) {
+            DeleteFileA(newPath);
+            return false;
+        }
+        if (waits) DeleteFileA(waitPath);
+        return true;
     }
     if (!MoveFileA(iniPath, oldPath)) {
         DeleteFileA(newPath);
         return false;
     }
     if (MoveFileA(newPath, iniPath)) {
+        if (waits) DeleteFileA(waitPath);
         DeleteFileA(oldPath); // should this fail, the next request deletes it
         return true;
     }
     // The old content comes back. Should both ways fail, it stays under
     // cphxini.old beside cphxini.new, where the next request finds it. Once
     // a copy stands in place, cphxini.new goes first: cphxini.old beside a
-    // wininit.ini is never taken for an interrupted swap.
+    // wininit.ini alone is content that stands in place.
     if (MoveFileA(oldPath, iniPath)) {
         DeleteFileA(newPath);
     } else if (CopyFileA(oldPath, iniPath, TRUE)) {
@@ -381,7 +570,8 @@ typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
 typedef long(WINAPI* UuidCreateFn)(void*);
 
 /* The folder that holds the waiting folders of the drive of `path` into
-   `out`: the Windows folder, when it is on that drive. Only administrators
+   `out`: the Windows folder, when it is on that drive and that volume keeps
+   and enforces security (FILE_PERSISTENT_ACLS). Only administrators
    and the system may rename, delete or replace the Windows folder or any
    folder of its path, and the system holds files in it open from start to
    shutdown; no other place of a volume is known to be so (the root of a
@@ -389,8 +579,14 @@ typedef long(WINAPI* UuidCreateFn)(void*);
    folder there aside and put a junction in its place). False elsewhere. */
 static bool WaitingPlace(const char* path, char* out, UINT size) {
     UINT n = GetWindowsDirectoryA(out, size);
-    return n > 2 && n < size && out[1] == ':' && path[1] == ':' &&
-           toupper((unsigned char)out[0]) == toupper((unsigned char)path[0]);
+    if (n <= 2 || n >= size || out[1] != ':' || path[1] != ':' ||
+        toupper((unsigned char)out[0]) != toupper((unsigned char)path[0]))
+        return false;
+    // A volume that keeps no security (FAT) guards no folder of it.
+    const char root[] = {out[0], ':', '\\', 0};
+    DWORD flags = 0;
+    return GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
+           (flags & FILE_PERSISTENT_ACLS);
 }
 
 /* `place` and "\CleanPhantaxis-restart-" and 32 hex digits of a random UUID
@@ -470,7 +666,8 @@ bool HasWaitingPlace(const char* path) {
     return WaitingPlace(path, place, sizeof place);
 }
 
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
+bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* escapable) {
+    if (escapable) *escapable = false;
     if (!path || !path[0]) return false;
     switch (GetPlatform()) {
     case PLATFORM_WIN9X: {
@@ -490,21 +687,24 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked) {
         // Elsewhere the session manager deletes at the restart whatever the
         // path names then: the file first moves where nobody else can
         // change what its new path names.
-        FileId id;
-        if (!checked) {
-            HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                      OPEN_EXISTING, 0, NULL);
-            if (file == INVALID_HANDLE_VALUE) return false;
-            const bool known = IdentityOf(file, &id);
-            CloseHandle(file);
-            if (!known) return false;
-            checked = &id;
-        }
+        // The file is known by what the check proved of it, never by what
+        // the path opens now.
+        if (!checked) return false;
         char moved[MAX_PATH];
         if (!PathNamesFile(path, *checked) ||
             !MoveToWaitingFolder(path, checked, moved, sizeof moved))
             return false;
+        // The take-over keeps new opens out, not handles opened before it: one
+        // with DELETE access can still rename the file out of the folder. An
+        // open that does not share the delete fails with a sharing violation
+        // while any other handle has DELETE access, so one that succeeds
+        // proves there is none.
+        HANDLE probe = CreateFileA(moved, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                   OPEN_EXISTING, 0, NULL);
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
+        else if (escapable)
+            *escapable = true;
         if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
         // The folder goes at the same restart, after its file (the session
         // manager removes a folder only when it is empty), so waiting

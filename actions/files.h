@@ -6,9 +6,9 @@
 ** when it read it:
 **  - on 2000 and later, a handle it opened on the file and the file's
 **    identity (engine/file_identity.h: volume and index); likewise on NT
-**    4.0, through ntdll's NtSetInformationFile. What goes through
-**    the handle needs no other proof; what must go by path first makes sure,
-**    here, that the path still names that identity through no link.
+**    4.0, through ntdll's NtSetInformationFile. What goes through the
+**    handle needs no other proof; a file reopened by path is used only when
+**    its handle is proved to be that identity.
 **  - on 9x (no identities worth the name, no links), the path the check
 **    read, taken as it is.
 */
@@ -30,38 +30,54 @@ bool MarkForDeletion(HANDLE file);
 
 /* ---- by path, re-checked against the checked identity ---- */
 
-/* Renames or moves `path` to `newPath` (MoveFileExA without flags) only
-   while `path` names the file `id` through no link; true when `newPath`
-   then names that file. Should the path have been changed in the instant
-   before the move, what was moved is not that file: it gets its name back,
-   and the result is false. */
+/* Only while `path` names the file `id` through no link: renames or moves
+   that file, opened at `path` for deleting, to
+   `newPath` through that handle (SetFileInformationByHandle on Vista and
+   later, else NtSetInformationFile; both resolved at run time): nothing else
+   moves, whatever a folder of `path` names by then. A `newPath` in the same
+   folder as `path` is given as a name alone, so the file keeps its real
+   folder. Never replaces a file; NT only. */
 bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
 
 /* True when the deletion of `path` at the next restart is arranged. On NT
    2000 and later the file is first taken over by the Administrators and
    moved into a folder of its own in the Windows folder, which only
-   administrators and the system can write, and that path is scheduled; `path` must name the file `checked` (when given) through no
-   link, else nothing is arranged. */
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr);
+   administrators and the system can write, and that path is scheduled;
+   `path` must name the file `checked` through no link, else (or without
+   `checked`) nothing is arranged.
+   `escapable` (when given) is set when the moved file is still open through
+   a handle with DELETE access from before the take-over: its holder can
+   rename it out of the folder before the restart, so the delete is arranged
+   but not sure to happen. */
+bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr,
+                             bool* escapable = nullptr);
 /* False when `path` is on a drive where no file can wait for the restart
    out of every user's reach (on 2000 and later, a drive other than the
-   Windows folder's): nothing is scheduled there. */
+   Windows folder's, or a volume that keeps no security, such as FAT):
+   nothing is scheduled there. */
 bool HasWaitingPlace(const char* path);
 /* True when the line destination=source stands in the [rename] section of
    the Windows folder's wininit.ini, which Windows 9x processes at start. */
 bool AddWininitRename(const char* destination, const char* source);
 
-/* ---- by the path the check read (9x, NT 4.0, or a file it could not
-   open so) ---- */
+/* ---- by the path the check read (Windows 9x only: false on NT) ---- */
 
 /* Under WoW64 the path is a real name (see NativeFileNames); the redirection
    is back on between the calls, when a process is terminated or a line
    posted. */
 bool ClearAttributesByPath(const char* path);
-bool DeleteByPath(const char* path);
+/* What a delete by path came to. Windows takes the delete of a file that
+   other handles hold open, sharing the delete, and only marks it: the name
+   stays until the last of them closes, and a holder with DELETE access may
+   take the mark back (Microsoft's DeleteFile remarks). A delete is done only
+   once the name is gone (NameIsGone). */
+enum class PathDelete { Refused, Marked, Done };
+PathDelete DeleteByPath(const char* path);
 bool RenameByPath(const char* path, const char* renamed);
-/* The legacy check's delete: the path as the walk gave it, with no attribute
-   reset. */
+/* The legacy check's delete and rename, on every family: the path as it was
+   given (the hosts file, in a folder only administrators may change), the
+   delete with no attribute reset; a delete is true once the name is gone. */
 bool DeleteLegacyByPath(const char* path);
+bool RenameLegacyByPath(const char* path, const char* renamed);
 
 #endif

@@ -2,7 +2,7 @@
 ** The room's process actions (see processes.h).
 */
 #include "actions/processes.h"
-#include "memory/process_scan.h"
+#include "memory/process_scan.h" // GetProcessTimesFn
 #include "platform/resolve.h"
 
 /* What a handle opened again must carry: the right to terminate, and to read
@@ -18,18 +18,14 @@ bool SameProcess(HANDLE a, HANDLE b) {
            created[0].dwHighDateTime == created[1].dwHighDateTime;
 }
 
-bool TerminateListed(const ProcessImage* rec) {
-    if (!rec->process || rec->processId == GetCurrentProcessId()) return false;
-    if (rec->canTerminate) return TerminateProcess(rec->process, 0) != 0;
+bool TerminateListed(const ListedProcess& rec) {
+    if (!rec.Handle() || rec.Id() == GetCurrentProcessId()) return false;
+    if (rec.CanTerminate()) return TerminateProcess(rec.Handle(), 0) != 0;
     // The right may be granted now (the debug privilege enabled since): a
     // new handle, used only when it reaches the very process listed.
-    HANDLE again = OpenProcess(kReopenRights, FALSE, rec->processId);
+    HANDLE again = OpenProcess(kReopenRights, FALSE, rec.Id());
     if (!again) return false;
-    const bool ended = SameProcess(rec->process, again) && TerminateProcess(again, 0) != 0;
+    const bool ended = SameProcess(rec.Handle(), again) && TerminateProcess(again, 0) != 0;
     CloseHandle(again);
     return ended;
-}
-
-bool TerminateRelisted(HANDLE opened, bool relisted) {
-    return opened && relisted && TerminateProcess(opened, 0) != 0;
 }

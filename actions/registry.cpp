@@ -3,10 +3,12 @@
 */
 #include "actions/registry.h"
 
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view) {
+bool DeleteRegistryValue(const AutostartValue& value) {
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) return false;
-    if (RegDeleteValueA(key, valueName) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(value.Root(), value.SubKey(), 0, KEY_ALL_ACCESS | value.View(), &key) !=
+        ERROR_SUCCESS)
+        return false;
+    if (RegDeleteValueA(key, value.Name()) != ERROR_SUCCESS) {
         RegCloseKey(key);
         return false;
     }

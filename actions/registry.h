@@ -14,8 +14,29 @@
 
 #include "platform/win32.h"
 
+/* An autostart value: its root, key, name and view (0 or a WoW64 view
+   bit), as the autostart walk found it starting the checked file or
+   remembered it. Only the walk makes it; the strings are its own. */
+class AutostartValue {
+  public:
+    HKEY Root() const { return root_; }
+    const char* SubKey() const { return subKey_; }
+    const char* Name() const { return name_; }
+    REGSAM View() const { return view_; }
+
+  private:
+    AutostartValue(HKEY root, const char* subKey, const char* name, REGSAM view)
+        : root_(root), subKey_(subKey), name_(name), view_(view) {}
+    HKEY root_;
+    const char* subKey_;
+    const char* name_;
+    REGSAM view_;
+    friend struct AutostartProver; // repair/autostart.cpp
+    friend struct ProofsForTests;  // tests/world.h: the tests' one door
+};
+
 /* Deletes one value; true when the deletion and the closing succeeded. */
-bool DeleteRegistryValue(HKEY root, const char* subKey, const char* valueName, REGSAM view = 0);
+bool DeleteRegistryValue(const AutostartValue& value);
 
 /* True when RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) succeeded. */
 bool DeleteMachineKey(const char* path);

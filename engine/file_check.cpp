@@ -168,25 +168,64 @@ bool SizeFits(const VariantSignature& rec, long length) {
     }
 }
 
-void DeleteInfected(const char* path, const char* name) {
-    if (!ClearAttributesByPath(path)) {
-        PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
-        return;
-    }
-    // A running program may hold the file: terminate it and try once more.
-    if (DeleteByPath(path) || (KillProcessByImage(path) && DeleteByPath(path))) {
-        g_scan.filesRemoved++;
-        PostLogLine("%s     %s removed", path, name);
-        return;
-    }
+/* A file not removed: it waits for the restart where it can. A file whose
+   delete Windows only marked (other handles hold it) goes when the last of
+   them closes, at the latest at the restart: it cannot be opened, so not
+   moved either, but the restart is offered all the same. Only a file whose
+   identity is known (`id`), or one handled by path (`byPath`), is scheduled. */
+void LeftForTheRestart(const char* path, const char* name, const FileId* id, bool byPath,
+                       bool marked) {
     PostLogLine("%s     %s Unable to remove", path, name);
+    bool escapable = false;
     // Once a deletion waits for the restart, a later failed request must not
     // withdraw the restart offer: the flag only ever becomes set.
     if (!HasWaitingPlace(path))
         PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
                     name);
-    else if (ScheduleDeleteOnRestart(path))
-        g_scan.restartNeeded = TRUE;
+    else {
+        // A program that held the file open for deleting before it was moved
+        // may move it out again: no restart is offered for a delete it can
+        // undo.
+        const bool scheduled = (id || byPath) && ScheduleDeleteOnRestart(path, id, &escapable);
+        if (escapable)
+            PostLogLine(
+                "%s     %s Scheduled for restart, but a program holding it may move it away", path,
+                name);
+        else if (scheduled || marked)
+            g_scan.restartNeeded = TRUE;
+    }
+}
+
+/* The end of a delete: `gone` when the name is gone, `marked` when Windows
+   took the delete. A file of `names` names (hard links) stays under the
+   others when one goes: not removed, and not moved to wait for the restart
+   either, since a delete then would take no more than that name; only a
+   delete still waiting for other handles to close is left to the restart. */
+void Settle(const char* path, const char* name, DWORD names, bool marked, bool gone,
+            const FileId* id, bool byPath) {
+    if (names > 1 && (gone || !marked)) {
+        PostLogLine("%s     %s Unable to remove", path, name);
+        return;
+    }
+    if (gone) {
+        g_scan.filesRemoved++;
+        PostLogLine("%s     %s removed", path, name);
+        return;
+    }
+    LeftForTheRestart(path, name, id, byPath, marked);
+}
+
+void DeleteInfected(const char* path, const char* name) {
+    if (!ClearAttributesByPath(path)) {
+        PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
+        return;
+    }
+    const DWORD names = NameCountAt(path);
+    // A running program may hold the file: terminate it and try once more.
+    PathDelete deleted = DeleteByPath(path);
+    if (deleted == PathDelete::Refused && KillProcessByImage(path)) deleted = DeleteByPath(path);
+    Settle(path, name, names, deleted != PathDelete::Refused, deleted == PathDelete::Done, nullptr,
+           true);
 }
 
 const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
@@ -238,30 +277,33 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
-    bool removed = handle != INVALID_HANDLE_VALUE && MarkForDeletion(handle);
-    // The program that holds the file is looked for by its path, so only
-    // while that path is the file's own.
-    if (!removed && file.known && PathNamesFile(path, file.id) && KillProcessByImage(path)) {
+    DWORD names = 1; // read before the delete, while the handle is the file's
+    auto mark = [&] {
+        names = NameCount(handle);
+        return MarkForDeletion(handle);
+    };
+    bool removed = handle != INVALID_HANDLE_VALUE && mark();
+    // The program that holds the file is one whose image is the checked
+    // file by identity, whatever its path names by now.
+    if (!removed && file.known && KillProcessByImage(path, &file.id)) {
         if (handle == INVALID_HANDLE_VALUE) {
             handle = ReopenCheckedFile(path, file.id);
-            removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) &&
-                      MarkForDeletion(handle);
+            removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) && mark();
         } else {
-            removed = MarkForDeletion(handle);
+            removed = mark();
         }
     }
     release();
-    if (removed) {
-        g_scan.filesRemoved++;
-        PostLogLine("%s     %s removed", path, name);
-        return;
+    // Marked, the file goes only once no other handle holds it: removed when
+    // its name is gone now.
+    const bool marked = removed;
+    if (marked && file.known) {
+        removed = !StillNamedAt(path, file.id);
+    } else if (marked) {
+        NativeFileNames native;
+        removed = NameIsGone(path);
     }
-    PostLogLine("%s     %s Unable to remove", path, name);
-    if (!HasWaitingPlace(path))
-        PostLogLine("%s     %s Not scheduled for restart: no protected folder on its drive", path,
-                    name);
-    else if (file.known && ScheduleDeleteOnRestart(path, &file.id))
-        g_scan.restartNeeded = TRUE;
+    Settle(path, name, names, marked, removed, file.known ? &file.id : nullptr, false);
 }
 
 /* The file check's delete: through the handle to the checked file, else by
@@ -274,21 +316,18 @@ void RemoveInfected(const char* path, const char* name, const CheckedFile* file)
         DeleteInfected(path, name);
 }
 
-const DisposalStyle kFileCheckDisposal = {RemoveInfected,
+const DisposalStyle kFileCheckDisposal = {RemoveInfected, RenameByPath,
                                           "%s     %s not disinfected as per user's selection"};
 
 /* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed". With `checked`, only while the path names that file, through no
-   link (see file_identity.h). */
-
-/* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed". With `checked`, only while the path names that file, through no
-   link (see file_identity.h). */
-void RenameInfected(const char* path, const char* name, const FileId* checked) {
+   failed". With `checked`, through a handle proved to be that file (see
+   MoveCheckedFile), else by path in the style's way. */
+void RenameInfected(const DisposalStyle& style, const char* path, const char* name,
+                    const FileId* checked) {
     char renamed[MAX_PATH + 1];
     const bool done =
         RenamedPath(path, renamed, sizeof renamed) &&
-        (checked ? MoveCheckedFile(path, renamed, *checked) : RenameByPath(path, renamed));
+        (checked ? MoveCheckedFile(path, renamed, *checked) : style.renameByPath(path, renamed));
     if (done)
         PostLogLine("%s     %s renamed", path, name);
     else
@@ -352,7 +391,7 @@ void DisposeInfected(const DisposalStyle& style, const char* path, const char* n
         style.remove(path, name, file);
         break;
     case ACTION_RENAME:
-        RenameInfected(path, name, file ? &file->id : nullptr);
+        RenameInfected(style, path, name, file ? &file->id : nullptr);
         break;
     case ACTION_REPORT_ONLY:
         PostLogLine(style.reportOnly, g_scan.statusText, g_scan.detectionName);

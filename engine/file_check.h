@@ -73,6 +73,8 @@ bool RenamedPath(const char* path, char* out, size_t size);
    (a format taking the status text and the detection name). */
 struct DisposalStyle {
     void (*remove)(const char* path, const char* name, const CheckedFile* file);
+    /* The rename of a file no handle was kept for. */
+    bool (*renameByPath)(const char* path, const char* renamed);
     const char* reportOnly;
 };
 

@@ -27,6 +27,27 @@ bool LinkOrGone(const char* path) {
            (tag & 0x20000000) != 0;
 }
 
+bool IsDrivePath(const char* p) {
+    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' &&
+           p[2] == '\\';
+}
+
+// Whether the drive path `path` opens, and runs through no link: every
+// folder after the drive's root, then the file itself.
+bool WithoutLinks(const char* path) {
+    char prefix[MAX_PATH];
+    const size_t length = strlen(path);
+    if (length < 4 || length >= sizeof prefix || !IsDrivePath(path)) return false;
+    NativeFileNames native;
+    for (size_t i = 3; i <= length; i++) {
+        if (i < length && path[i] != '\\') continue;
+        memcpy(prefix, path, i);
+        prefix[i] = 0;
+        if (LinkOrGone(prefix)) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 /* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
@@ -83,18 +104,27 @@ bool IdentityOf(HANDLE file, FileId* id) {
     return true;
 }
 
-bool PathNamesFile(const char* path, const FileId& id) {
-    char prefix[MAX_PATH];
-    const size_t length = strlen(path);
-    if (length < 4 || length >= sizeof prefix || path[1] != ':' || path[2] != '\\') return false;
+DWORD NameCount(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && info.nNumberOfLinks > 1 ? info.nNumberOfLinks
+                                                                              : 1;
+}
+
+DWORD NameCountAt(const char* path) {
+    if (!CheckedFileHandles()) return 1;
     NativeFileNames native;
-    // Every folder after the drive's root, then the file itself.
-    for (size_t i = 3; i <= length; i++) {
-        if (i < length && path[i] != '\\') continue;
-        memcpy(prefix, path, i);
-        prefix[i] = 0;
-        if (LinkOrGone(prefix)) return false;
-    }
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    const DWORD names = NameCount(file);
+    CloseHandle(file);
+    return names;
+}
+
+bool PathNamesFile(const char* path, const FileId& id) {
+    if (!WithoutLinks(path)) return false;
+    NativeFileNames native;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
@@ -104,7 +134,34 @@ bool PathNamesFile(const char* path, const FileId& id) {
     return same;
 }
 
+bool NameIsGone(const char* path) {
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool StillNamedAt(const char* path, const FileId& id) {
+    NativeFileNames native;
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return !NameIsGone(path);
+    const bool same = IsFile(file, id);
+    CloseHandle(file);
+    return same;
+}
+
 bool SameIdentity(const char* a, const char* b) {
+    // A serial and an index are proof only within one volume (hard links and
+    // 8.3 aliases never leave theirs): a volume the user brings (a disk
+    // image, a stick, a clone) may claim those of any other, so two drive
+    // letters, or a path without one, are never one file by identity; nor
+    // is a path through a link, which any user may point from a folder of
+    // their own to such a volume (mounted or not) under the same letter.
+    if (!IsDrivePath(a) || !IsDrivePath(b) ||
+        toupper((unsigned char)a[0]) != toupper((unsigned char)b[0]) || !WithoutLinks(a) ||
+        !WithoutLinks(b))
+        return false;
     HANDLE fileA = OpenFileForReading(a);
     if (fileA == INVALID_HANDLE_VALUE) return false;
     HANDLE fileB = OpenFileForReading(b);

@@ -43,6 +43,13 @@ int OpenDescriptorForReading(const char* path);
    file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */
 HANDLE ReopenCheckedFile(const char* path, const FileId& id);
 bool IdentityOf(HANDLE file, FileId* id);
+/* How many names the file of a handle has (its hard links), as the file
+   system counts them; 1 when it does not say (FAT has one name per file). A
+   file with more than one is not gone when one of its names goes. */
+DWORD NameCount(HANDLE file);
+/* NameCount of the file `path` names now, on the NT family; 1 elsewhere
+   (9x has no hard links) and when it does not open. */
+DWORD NameCountAt(const char* path);
 /* Whether a handle is open on the file `id`: the same index on the same
    volume. */
 bool IsFile(HANDLE file, const FileId& id);
@@ -51,7 +58,21 @@ bool IsFile(HANDLE file, const FileId& id);
    itself, is a link, and the file it opens is that one. */
 bool PathNamesFile(const char* path, const FileId& id);
 
-/* Whether both paths open, and open one file: the same volume and index. */
+/* Whether `path` names nothing any more: a file that other handles hold open
+   when it is deleted keeps its name until the last of them closes, and
+   meanwhile every open of it fails with ERROR_ACCESS_DENIED (Microsoft's
+   DeleteFile remarks), so only "no such file or folder" says it is gone.
+   Under WoW64, as the redirection stands (see NativeFileNames). */
+bool NameIsGone(const char* path);
+
+/* Whether the file `id`, deleted through a handle now closed, still stands
+   at `path`: the path opens as that file, or opens as nothing because a
+   delete is pending there. A path that names another file by now (its
+   folder moved aside) says nothing of it: false then. */
+bool StillNamedAt(const char* path, const FileId& id);
+
+/* Whether both paths open, and open one file: two drive paths on one drive
+   letter, neither through a link, the same volume and index. */
 bool SameIdentity(const char* a, const char* b);
 
 #endif

@@ -164,7 +164,7 @@ void RemoveByPath(const char* path, const char* name, const CheckedFile*) {
     }
 }
 
-const DisposalStyle kLegacyDisposal = {RemoveByPath,
+const DisposalStyle kLegacyDisposal = {RemoveByPath, RenameLegacyByPath,
                                        "%s     %s Not Disinfected As Per User's Selection"};
 
 } // namespace

@@ -402,56 +402,106 @@ static int32_t WalkLevel(const char* patternIn) {
     return WalkSubdirectories(pattern);
 }
 
-/* The entry of folder `folder` ("X:\\...\\") that `name` reaches, else the
-   one listed under `name` by its 8.3 name, appended to `folder`; false when
-   there is none. `last`: the path's last part, whose trailing dots and
-   blanks Win32 drops (a folder's part loses one trailing dot). */
-static bool AppendReachingPart(char* folder, const char* name, bool last) {
-    const size_t n = strlen(name);
-    WIN32_FIND_DATAA fd;
+enum { MAX_READINGS = 8 }; // more look-alikes of one image path than this: none is taken
+
+/* The readings of an image path so far: drive paths, each part an entry. */
+struct Readings {
+    char path[MAX_READINGS][PATH_BUF];
+    int count;
+    bool unreached; // an entry listed under a part's name was reached by no path
+};
+
+/* Appends to `next` the path to each entry of `folder` ("X:\\...\\") listed
+   under `name` (by its long name, a best fit included, or its 8.3 name):
+   the long name where a lookup of it finds exactly that entry, else the 8.3
+   name. `last`: the path's last part (a folder's part loses one trailing
+   dot). False when there are too many. */
+static bool AppendReadings(const char* folder, const char* name, bool last, Readings* next) {
     char probe[PATH_BUF];
-    if (NameReaches(name) && (last || name[n - 1] != '.') &&
-        JoinPath(probe, PATH_BUF, folder, name)) {
-        HANDLE lookup = FindFirst(probe, &fd);
-        if (lookup != INVALID_HANDLE_VALUE) {
-            FindClose(lookup);
-            if (!_stricmp(fd.cFileName, name)) return JoinPath(folder, PATH_BUF, folder, name);
-        }
-    }
+    WIN32_FIND_DATAA fd, found;
     if (!JoinPath(probe, PATH_BUF, folder, "*")) return false;
     HANDLE search = FindFirst(probe, &fd);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    bool found = false;
-    do
-        found = !_stricmp(fd.cFileName, name) && fd.cAlternateFileName[0] &&
-                memchr(fd.cAlternateFileName, 0, sizeof fd.cAlternateFileName);
-    while (!found && FindNextFileA(search, &fd));
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool room = true;
+    do {
+        fd.cFileName[sizeof fd.cFileName - 1] = 0;
+        const char* alt = memchr(fd.cAlternateFileName, 0, sizeof fd.cAlternateFileName)
+                              ? fd.cAlternateFileName
+                              : "";
+        const bool byAlias = alt[0] && !_stricmp(alt, name);
+        if (IsDotEntry(fd.cFileName) || (!byAlias && _stricmp(fd.cFileName, name))) continue;
+        const size_t n = strlen(fd.cFileName);
+        bool byName = false;
+        if (!byAlias && NameReaches(fd.cFileName) && (last || fd.cFileName[n - 1] != '.') &&
+            JoinPath(probe, PATH_BUF, folder, fd.cFileName)) {
+            HANDLE lookup = FindFirst(probe, &found);
+            if (lookup != INVALID_HANDLE_VALUE) {
+                FindClose(lookup);
+                byName = !strcmp(found.cFileName, fd.cFileName) &&
+                         !_stricmp(found.cAlternateFileName, alt);
+            }
+        }
+        const char* reach = byAlias ? name : byName ? fd.cFileName : alt;
+        if (!reach[0] || !JoinPath(probe, PATH_BUF, folder, reach)) {
+            next->unreached = true;
+            continue;
+        }
+        // Two entries the lookup cannot tell apart: the path reaches one only.
+        bool twice = false;
+        for (int i = 0; i < next->count; i++)
+            twice = twice || !_stricmp(next->path[i], probe);
+        if (twice) {
+            next->unreached = true;
+        } else if (next->count < MAX_READINGS) {
+            strcpy(next->path[next->count++], probe);
+        } else {
+            room = false;
+        }
+    } while (room && FindNextFileA(search, &fd));
     FindClose(search);
-    return found && JoinPath(folder, PATH_BUF, folder, fd.cAlternateFileName);
+    return room;
 }
 
-bool ReachImagePath(char* path, size_t size) {
-    // The usual case: every part reaches its entry by its name.
-    bool plain = strlen(path) < PATH_BUF && NameReaches(path);
-    for (const char* p = path + 1; plain && *p; p++)
-        plain = *p != '\\' || p[-1] != '.';
-    NativeFileNames native;
-    if (plain && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+bool ReachImagePath(char* path, size_t size, IsImageFileFn isImage, void* context) {
     if (strlen(path) >= PATH_BUF || path[1] != ':' || path[2] != '\\') return false;
-    char reached[PATH_BUF], part[PATH_BUF];
-    memcpy(reached, path, 3);
-    reached[3] = 0;
+    Readings readings[2];
+    Readings* now = &readings[0];
+    Readings* next = &readings[1];
+    memcpy(now->path[0], path, 3);
+    now->path[0][3] = 0;
+    now->count = 1;
+    now->unreached = false;
+    NativeFileNames native;
+    char part[PATH_BUF];
     for (const char* p = path + 3; *p;) {
         const char* end = strchr(p, '\\');
         const size_t n = end ? (size_t)(end - p) : strlen(p);
         memcpy(part, p, n);
         part[n] = 0;
-        if (n && !AppendReachingPart(reached, part, !end)) return false;
-        if (end && !JoinPath(reached, PATH_BUF, reached, "\\")) return false;
         p = end ? end + 1 : p + n;
+        if (n == 0) continue;
+        next->count = 0;
+        next->unreached = now->unreached;
+        for (int i = 0; i < now->count; i++)
+            if (!AppendReadings(now->path[i], part, !end, next)) return false;
+        for (int i = 0; end && i < next->count; i++)
+            if (!JoinPath(next->path[i], PATH_BUF, next->path[i], "\\")) return false;
+        Readings* done = now;
+        now = next;
+        next = done;
     }
-    if (strlen(reached) >= size) return false;
-    strcpy(path, reached);
+    int taken = -1;
+    if (now->count == 1 && !now->unreached) {
+        taken = 0;
+    } else if (isImage) {
+        for (int i = 0; i < now->count; i++) {
+            if (!isImage(now->path[i], context)) continue;
+            if (taken >= 0) return false; // two files: no proof of either
+            taken = i;
+        }
+    }
+    if (taken < 0 || strlen(now->path[taken]) >= size) return false;
+    strcpy(path, now->path[taken]);
     return true;
 }
 

@@ -29,13 +29,21 @@ extern const FileCheck* g_fileChecks;
 /* 0 when stopped, -1 for a pattern without ".", else g_scan.filesScanned. */
 int32_t WalkDirectory(const char* pattern);
 
+/* Whether `candidate`, a drive path, is the very file a caller means. */
+typedef bool (*IsImageFileFn)(const char* candidate, void* context);
+
 /* Makes the drive path `path` (a running program's image, as the ANSI
-   functions report it) reach the file it names, in place: a part whose long
-   name does not reach its entry (trailing dots or blanks, a best fit of a
-   character outside the code page) becomes the 8.3 name of the entry its
-   folder lists under that name. False, with `path` unchanged, when a part
-   reaches nothing. */
-bool ReachImagePath(char* path, size_t size);
+   functions report it) reach the file it names, in place. The ANSI form
+   gives a character outside the code page by its best fit, so a folder may
+   list several entries under one part's name (a fullwidth "e" beside a real
+   "e"), and a long name may reach another entry or none (trailing dots or
+   blanks): each entry listed under the name is reached by its long name
+   where a lookup of that name finds exactly it, else by its 8.3 name. Where
+   that gives one path and leaves no entry unreached, it is the file; else
+   `isImage` (with `context`) decides, and only a path it accepts alone is
+   taken. False, with `path` unchanged, otherwise. */
+bool ReachImagePath(char* path, size_t size, IsImageFileFn isImage = nullptr,
+                    void* context = nullptr);
 
 /* Takes at most one message from the queue and handles it. */
 void PumpMessages();

@@ -60,11 +60,7 @@ bool SameFile(const char* a, const char* b) {
     if (ShortForm(a, shortA, sizeof shortA) && ShortForm(b, shortB, sizeof shortB) &&
         _stricmp(shortA, shortB) == 0)
         return true;
-    // Names differ where the file does not: a hard link, a folder reached
-    // through a link. A serial and an index are proof only within one volume
-    // (hard links and 8.3 aliases never leave theirs): a volume the user
-    // brings (a disk image, a stick) may claim those of any other, so two
-    // drive letters, or a path without one, are compared by name alone.
-    return IsDrivePath(a) && IsDrivePath(b) &&
-           toupper((unsigned char)a[0]) == toupper((unsigned char)b[0]) && SameIdentity(a, b);
+    // Names differ where the file does not: a hard link on one drive letter
+    // (a path through a link is never the same file, see SameIdentity).
+    return SameIdentity(a, b);
 }

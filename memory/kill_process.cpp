@@ -10,11 +10,14 @@
 ** its identifier may by then belong to another program.
 */
 #include "memory/kill_process.h"
+#include "engine/file_identity.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
 #include "platform/platform.h"
 #include "memory/process_scan.h"
+#include "platform/wow64.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 
 /* ---- Windows 9x: tool help, by file name ---- */
@@ -41,7 +44,7 @@ int32_t KillByFileNameToolhelp(const char* path) {
         if (SameFile(rec->imagePath, path)) {
             // The first match is the only one tried.
             Sleep(50);
-            result = TerminateListed(rec) ? 1 : 0;
+            result = TerminateListed(rec->listed) ? 1 : 0;
             Sleep(500);
             break;
         }
@@ -54,14 +57,41 @@ int32_t KillByFileNameToolhelp(const char* path) {
 
 /* ---- NT: by full path ---- */
 
-/* Terminates every listed process whose image is the file `path`; how
-   many. */
-static int KillListed(const char* path, bool* listed) {
+/* The identity of the file `path` names now; false when it opens nothing. */
+static bool IdentityNow(const char* path, FileId* id) {
+    NativeFileNames native;
+    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = IdentityOf(file, id);
+    CloseHandle(file);
+    return known;
+}
+
+/* Whether a listed image is the file `id` of the drive of `path`: the same
+   volume and index, read through the image path now, and the same drive
+   letter (a volume the user brings may claim any serial and index). */
+static bool ImageIsFile(const char* image, const char* path, const FileId& id) {
+    if (toupper((unsigned char)image[0]) != toupper((unsigned char)path[0])) return false;
+    FileId now;
+    return IdentityNow(image, &now) && now.volume == id.volume && now.indexHigh == id.indexHigh &&
+           now.indexLow == id.indexLow;
+}
+
+/* Terminates every listed process whose image is the file `id` (by default
+   the one `path` names when the search starts); how many. Each image is
+   compared by identity, never by its path: during the pause after a
+   termination a folder of `path` may come to lead elsewhere. */
+static int KillListed(const char* path, const FileId* checked, bool* listed) {
+    FileId id;
+    const bool known = checked ? (id = *checked, true) : IdentityNow(path, &id);
     // No privilege is enabled here: the process scan may already have done it.
     ProcessImage* list = ListProcessesPsapi(false, listed);
     int ended = 0;
     for (const ProcessImage* rec = list; rec; rec = rec->next) {
-        if (!SameFile(rec->imagePath, path) || !TerminateListed(rec)) continue;
+        if (!known || !ImageIsFile(rec->imagePath, path, id) || !TerminateListed(rec->listed))
+            continue;
         ended++;
         Sleep(500);
     }
@@ -69,18 +99,18 @@ static int KillListed(const char* path, bool* listed) {
     return ended;
 }
 
-bool KillByPathPsapi(const char* path) {
+bool KillByPathPsapi(const char* path, const FileId* id) {
     bool listed;
-    KillListed(path, &listed);
+    KillListed(path, id, &listed);
     return listed;
 }
 
-int32_t KillByFullPath(const char* path) {
+int32_t KillByFullPath(const char* path, const FileId* id) {
     bool listed;
-    return KillListed(path, &listed) > 0 ? 1 : 0;
+    return KillListed(path, id, &listed) > 0 ? 1 : 0;
 }
 
-int32_t KillProcessByImage(const char* path) {
+int32_t KillProcessByImage(const char* path, const FileId* id) {
     int32_t result;
     switch (GetPlatform()) {
     case PLATFORM_WIN9X:
@@ -90,9 +120,9 @@ int32_t KillProcessByImage(const char* path) {
         switch (GetNtGeneration()) {
         case NTGEN_4: // only where psapi.dll is installed: a name proves nothing
         case NTGEN_5:
-            return KillByPathPsapi(path) ? 1 : 0;
+            return KillByPathPsapi(path, id) ? 1 : 0;
         default: // Vista and later
-            result = KillByFullPath(path);
+            result = KillByFullPath(path, id);
             break;
         }
         break;

@@ -15,11 +15,16 @@
 #include <stddef.h>
 #include <stdint.h>
 
+struct FileId;
+
 /* 1 when the attempt to terminate the process running `path` completed.
+   On NT the image is the file `id` (the checked file's identity), else the
+   file `path` names as the search starts; compared by identity, never by
+   path.
    The 9x and Vista methods show "Could not kill process"
    when they terminated nothing; on a platform that is neither family nothing
    is tried and the answer is 1. */
-int32_t KillProcessByImage(const char* path);
+int32_t KillProcessByImage(const char* path, const FileId* id = nullptr);
 
 /* Windows 9x: terminates the first process in snapshot order whose image
    is the file `path` (its full path, long or short form, any case). 1 when
@@ -27,10 +32,10 @@ int32_t KillProcessByImage(const char* path);
 int32_t KillByFileNameToolhelp(const char* path);
 
 /* NT 4.0 (with psapi.dll), 2000, XP, 2003: terminates every process whose
-   image is the file `path` (see SameFile). True whenever the processes could
-   be listed. */
-bool KillByPathPsapi(const char* path);
+   image is the file `id`, by default the file `path` names (see
+   KillProcessByImage). True whenever the processes could be listed. */
+bool KillByPathPsapi(const char* path, const FileId* id = nullptr);
 /* Vista and later: the same, 1 when it terminated at least one. */
-int32_t KillByFullPath(const char* path);
+int32_t KillByFullPath(const char* path, const FileId* id = nullptr);
 
 #endif

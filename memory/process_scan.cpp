@@ -21,6 +21,8 @@
 #include "platform/resolve.h"
 #include "memory/service_stop.h"
 #include "repair/service_keys.h"
+#include "engine/file_identity.h"
+#include "engine/pe_layout.h"
 
 #include <stdlib.h>
 
@@ -41,18 +43,26 @@ static const DWORD kLimitedRights = 0x1000; // PROCESS_QUERY_LIMITED_INFORMATION
 static_assert(sizeof(PROCESSENTRY32) == 296, "the 32-bit tool-help record");
 #endif
 
+/* The one maker of a listed process's proof: the handle this listing opened
+   on the identifier it listed. */
+struct ProcessLister {
+    static ListedProcess Listed(HANDLE process, DWORD pid, bool canTerminate) {
+        return ListedProcess(process, pid, canTerminate);
+    }
+};
+
 /* Appends a zero-filled record that takes over `process` (closed here when
    the record cannot be allocated); false then. */
 static bool Append(ProcessImage** head, ProcessImage** tail, DWORD pid, const char* path,
-                   size_t length, HANDLE process, bool canTerminate) {
+                   size_t length, HANDLE process, bool canTerminate, bool sharesHandle = false) {
     ProcessImage* rec = (ProcessImage*)calloc(1, sizeof(ProcessImage));
     if (!rec) {
-        if (process) CloseHandle(process);
+        if (process && !sharesHandle) CloseHandle(process);
         return false;
     }
     rec->processId = pid;
-    rec->process = process;
-    rec->canTerminate = canTerminate;
+    rec->listed = ProcessLister::Listed(process, pid, canTerminate);
+    rec->sharesHandle = sharesHandle;
     if (length > IMAGE_PATH_CHARS) length = IMAGE_PATH_CHARS; // tool help's 260 bytes
     memcpy(rec->imagePath, path, length);
     if (*tail)
@@ -66,7 +76,7 @@ static bool Append(ProcessImage** head, ProcessImage** tail, DWORD pid, const ch
 void FreeProcessList(ProcessImage* list) {
     while (list) {
         ProcessImage* next = list->next;
-        if (list->process) CloseHandle(list->process);
+        if (list->listed.Handle() && !list->sharesHandle) CloseHandle(list->listed.Handle());
         free(list);
         list = next;
     }
@@ -105,6 +115,10 @@ struct ImageReaders {
     GetProcessImageFileNameAFn deviceName;
     QueryDosDeviceAFn dosDevice;
     GetModuleFileNameExAFn moduleFileName;
+    VirtualQueryExFn virtualQuery; // the mapped image files, with mappedName
+    GetMappedFileNameAFn mappedName;
+    GetMappedFileNameWFn mappedWide; // the Unicode name, to open it by, with openWide
+    CreateFileWFn openWide;
     bool enableDebugOnDenied;
 };
 
@@ -207,29 +221,180 @@ static bool ReadImageName(HANDLE process, const ImageReaders& readers, char* rep
     return length > 0 && length < half - 2; // a full buffer may hold a cut path
 }
 
-/* The image path of process `pid` into `path` (MODULE_NAME_SIZE bytes), as
-   a drive path of at most 259 characters (a longer one by its short form,
-   never cut), and the handle it was read through (kept open); its length,
-   0 (nothing kept) when the process cannot be opened or the path read. */
-static DWORD ImagePathOf(DWORD pid, const ImageReaders& readers, char* reported, char* path,
-                         HANDLE* kept, bool* canTerminate) {
-    HANDLE process = OpenListed(pid, readers, canTerminate);
-    if (!process) return 0;
+/* A drive path of at most 259 characters into `path` (MODULE_NAME_SIZE
+   bytes): `drive` itself, or a longer one by its short form, never cut. */
+static bool FitPath(const char* drive, char* path) {
+    if (strlen(drive) < MODULE_NAME_SIZE) {
+        strcpy(path, drive);
+        return true;
+    }
+    return ShortFormOfLong(drive, path, MODULE_NAME_SIZE);
+}
+
+/* The image of an opened process as it names it at its start (see
+   ReadImageName) into `path`; false when it cannot be read. */
+static bool NamedImage(HANDLE process, const ImageReaders& readers, char* reported, char* path) {
     // "\SystemRoot\..." and "\??\X:\..." name drive paths; anything else that
     // is not one, Windows would read on the current drive: not this image.
     char* drive = reported + REPORTED_SIZE / 2;
-    bool read = ReadImageName(process, readers, reported) &&
-                DrivePathOf(reported, drive, REPORTED_SIZE / 2);
-    if (read && strlen(drive) < MODULE_NAME_SIZE)
-        strcpy(path, drive);
-    else if (!read || !ShortFormOfLong(drive, path, MODULE_NAME_SIZE))
-        read = false;
-    if (!read) {
-        CloseHandle(process);
-        return 0;
+    return ReadImageName(process, readers, reported) &&
+           DrivePathOf(reported, drive, REPORTED_SIZE / 2) && FitPath(drive, path);
+}
+
+/* Whether `path` opens as a program: a file whose header marks no library
+   (IMAGE_FILE_DLL), read from the file, never from the process. */
+static bool IsProgramFile(const char* path) {
+    const int fd = OpenDescriptorForReading(path);
+    if (fd < 0) return false;
+    unsigned char dos[pe::kDosHeaderSize], nt[pe::kNtFileHeader + pe::kFileHeaderSize];
+    bool library = false;
+    if (_read(fd, dos, sizeof dos) == (int)sizeof dos && dos[0] == 'M' && dos[1] == 'Z') {
+        const unsigned char* at = dos + pe::kDosNewHeader;
+        const long offset = (long)(at[0] | at[1] << 8 | at[2] << 16 | (unsigned long)at[3] << 24);
+        if (offset > 0 && _lseek(fd, offset, SEEK_SET) == offset &&
+            _read(fd, nt, sizeof nt) == (int)sizeof nt && memcmp(nt, "PE\0\0", 4) == 0) {
+            const unsigned char* c = nt + pe::kNtFileHeader + pe::kCharacteristics;
+            library = ((c[0] | c[1] << 8) & 0x2000) != 0; // IMAGE_FILE_DLL
+        }
     }
-    *kept = process;
-    return (DWORD)strlen(path);
+    _close(fd);
+    return !library;
+}
+
+enum { MAX_REGIONS = 65536 }; // far more than a 2 GB space of 64 KB allocations holds
+
+/* Calls visit(path) for each program file mapped as an image in the
+   process, in address order, by the kernel's name of the file now (in the
+   drive form, at most 259 characters), until visit returns false. How
+   many were visited. */
+template <class Visit>
+static int EachMappedProgram(HANDLE process, const ImageReaders& readers, char* reported,
+                             Visit visit) {
+    if (!readers.virtualQuery || !readers.mappedName || !readers.dosDevice) return 0;
+    char* device = reported + REPORTED_SIZE / 2;
+    char path[MODULE_NAME_SIZE];
+    int visited = 0;
+    uintptr_t at = 0;
+    for (int i = 0; i < MAX_REGIONS; i++) {
+        MEMORY_BASIC_INFORMATION info;
+        if (readers.virtualQuery(process, (LPCVOID)at, &info, sizeof info) != sizeof info ||
+            info.RegionSize == 0)
+            break;
+        // An image's first region: where its header lies.
+        if (info.Type == MEM_IMAGE && info.BaseAddress == info.AllocationBase) {
+            memset(reported, 0, REPORTED_SIZE);
+            const DWORD n =
+                readers.mappedName(process, info.BaseAddress, device, REPORTED_SIZE / 2 - 1);
+            if (n > 0 && n < REPORTED_SIZE / 2 - 1 &&
+                DriveFormOf(device, readers.dosDevice, reported, REPORTED_SIZE / 2) &&
+                FitPath(reported, path) && IsProgramFile(path)) {
+                visited++;
+                if (!visit(path)) break;
+            }
+        }
+        const uintptr_t next = (uintptr_t)info.BaseAddress + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return visited;
+}
+
+/* A process and how to read what it maps (for MapsFile). */
+struct MappedBy {
+    HANDLE process;
+    const ImageReaders* readers;
+};
+
+/* Whether the drive path `candidate` is a file the process maps as an image:
+   the file the Unicode name of a mapping opens (on the candidate's drive
+   letter) has the candidate's identity. */
+static bool MapsFile(const char* candidate, void* context) {
+    const MappedBy& by = *(const MappedBy*)context;
+    const ImageReaders& readers = *by.readers;
+    if (!readers.virtualQuery || !readers.mappedWide || !readers.openWide || !readers.dosDevice)
+        return false;
+    FileId want, have;
+    HANDLE file = OpenFileForReading(candidate);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = IdentityOf(file, &want);
+    CloseHandle(file);
+    char letter[3] = {(char)toupper((unsigned char)candidate[0]), ':', 0}, device[MAX_PATH];
+    memset(device, 0, sizeof device);
+    if (!known || !readers.dosDevice(letter, device, sizeof device - 1)) return false;
+    const size_t d = strlen(device);
+    enum { WIDE = 32768 };
+    WCHAR* name = (WCHAR*)calloc(WIDE, sizeof(WCHAR));
+    bool maps = false;
+    uintptr_t at = 0;
+    for (int i = 0; name && !maps && i < MAX_REGIONS; i++) {
+        MEMORY_BASIC_INFORMATION info;
+        if (readers.virtualQuery(by.process, (LPCVOID)at, &info, sizeof info) != sizeof info ||
+            info.RegionSize == 0)
+            break;
+        const DWORD n = info.Type == MEM_IMAGE && info.BaseAddress == info.AllocationBase
+                            ? readers.mappedWide(by.process, info.BaseAddress, name, WIDE - 1)
+                            : 0;
+        // "\Device\HarddiskVolume1\..." on the candidate's volume, as "C:\...".
+        size_t k = 0;
+        while (k < d && k < n && name[k] < 0x80 &&
+               toupper((unsigned char)name[k]) == toupper((unsigned char)device[k]))
+            k++;
+        if (d > 2 && k == d && n > d + 1 && n < WIDE - 1 && name[d] == '\\') {
+            name[d - 2] = (WCHAR)letter[0];
+            name[d - 1] = (WCHAR)':';
+            file = readers.openWide(name + d - 2, 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, 0, NULL);
+            if (file != INVALID_HANDLE_VALUE) {
+                maps = IdentityOf(file, &have) && have.volume == want.volume &&
+                       have.indexHigh == want.indexHigh && have.indexLow == want.indexLow;
+                CloseHandle(file);
+            }
+        }
+        const uintptr_t next = (uintptr_t)info.BaseAddress + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    free(name);
+    return maps;
+}
+
+/* Appends the records of process `pid`: its image as it names it where a
+   program file it maps is that file (or where none can be read), else every
+   program file it maps. The first record keeps the handle; false when a
+   record cannot be allocated. */
+static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
+                          const ImageReaders& readers, char* reported) {
+    bool canTerminate = false;
+    HANDLE process = OpenListed(pid, readers, &canTerminate);
+    if (!process) return true;
+    char named[MODULE_NAME_SIZE];
+    const bool haveNamed = NamedImage(process, readers, reported, named);
+    bool confirmed = false;
+    const int mapped = EachMappedProgram(process, readers, reported, [&](const char* file) {
+        confirmed = haveNamed && SameFile(named, file);
+        return !confirmed;
+    });
+    // Each path as the file it is, or, where the ANSI name cannot tell, as
+    // the file the process maps; a path that reaches neither is left out.
+    MappedBy by = {process, &readers};
+    if (mapped == 0 || confirmed) {
+        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by))
+            return Append(head, tail, pid, named, strlen(named), process, canTerminate);
+        CloseHandle(process);
+        return true;
+    }
+    bool ok = true, shares = false;
+    EachMappedProgram(process, readers, reported, [&](const char* file) {
+        char reached[MODULE_NAME_SIZE];
+        strcpy(reached, file);
+        if (!ReachImagePath(reached, sizeof reached, MapsFile, &by)) return true;
+        ok = Append(head, tail, pid, reached, strlen(reached), process, canTerminate, shares);
+        shares = shares || ok;
+        return ok;
+    });
+    if (!shares && ok) CloseHandle(process); // a failed first record closed it
+    return ok;
 }
 
 ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
@@ -243,6 +408,10 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
         Resolve<GetProcessImageFileNameAFn>(psapi, "GetProcessImageFileNameA"),
         Resolve<QueryDosDeviceAFn>("Kernel32.dll", "QueryDosDeviceA"),
         Resolve<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA"),
+        Resolve<VirtualQueryExFn>("Kernel32.dll", "VirtualQueryEx"),
+        Resolve<GetMappedFileNameAFn>(psapi, "GetMappedFileNameA"),
+        Resolve<GetMappedFileNameWFn>(psapi, "GetMappedFileNameW"),
+        Resolve<CreateFileWFn>("Kernel32.dll", "CreateFileW"),
         enableDebugOnDenied,
     };
     if (!readers.dosDevice) readers.deviceName = NULL;
@@ -255,13 +424,8 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     DWORD count = bytes / sizeof(DWORD);
     if (count > PID_ARRAY_ENTRIES) count = PID_ARRAY_ENTRIES; // never past the array
     ProcessImage *head = NULL, *tail = NULL;
-    char path[MODULE_NAME_SIZE];
     for (DWORD i = 0; i < count; i++) {
-        HANDLE process = NULL;
-        bool canTerminate = false;
-        DWORD length = ImagePathOf(ids[i], readers, reported, path, &process, &canTerminate);
-        if (length == 0) continue;
-        if (!Append(&head, &tail, ids[i], path, length, process, canTerminate)) {
+        if (!AppendProcess(&head, &tail, ids[i], readers, reported)) {
             FreeProcessList(head);
             head = NULL;
             count = 0;
@@ -322,8 +486,8 @@ ProcessImage* ListProcessesToolhelp() {
     entry->dwSize = sizeof(PROCESSENTRY32);
     ProcessImage* list = ReadSnapshot(help, entry);
     for (ProcessImage* rec = list; rec; rec = rec->next) {
-        rec->process = OpenProcess(kTerminateRights, FALSE, rec->processId);
-        rec->canTerminate = true;
+        rec->listed = ProcessLister::Listed(OpenProcess(kTerminateRights, FALSE, rec->processId),
+                                            rec->processId, true);
     }
     // An identifier may have gone to another process before its open; none
     // is given away while a handle is open. A second snapshot that lists the
@@ -334,9 +498,9 @@ ProcessImage* ListProcessesToolhelp() {
         const ProcessImage* now = again;
         while (now && now->processId != rec->processId)
             now = now->next;
-        if (rec->process && (!now || strcmp(now->imagePath, rec->imagePath) != 0)) {
-            CloseHandle(rec->process);
-            rec->process = NULL;
+        if (rec->listed.Handle() && (!now || strcmp(now->imagePath, rec->imagePath) != 0)) {
+            CloseHandle(rec->listed.Handle());
+            rec->listed = ProcessLister::Listed(NULL, rec->processId, false);
         }
     }
     FreeProcessList(again);
@@ -363,15 +527,15 @@ static void ServiceNameOf(const char* imagePath, char* name, size_t size) {
 }
 
 static void HandleVariant9x(const ProcessImage* rec) {
-    TerminateListed(rec); // a failure shows in the re-check
+    TerminateListed(rec->listed); // a failure shows in the re-check
     Recheck(rec);
 }
 
 static void HandleVariantNt(const ProcessImage* rec) {
-    const bool firstEnded = TerminateListed(rec);
+    const bool firstEnded = TerminateListed(rec->listed);
     // A second attempt, also after a successful first one: it fails for a
     // process that has already ended, and that failure leads to the service.
-    if (TerminateListed(rec)) {
+    if (TerminateListed(rec->listed)) {
         Recheck(rec);
         return;
     }
@@ -381,7 +545,7 @@ static void HandleVariantNt(const ProcessImage* rec) {
         ServiceNameOf(rec->imagePath, service, sizeof service);
         // Only the variant's own service: one registered for its image file.
         // A service of that name that runs another program counts as none.
-        if (StopServiceOfImage(service, rec->imagePath)) {
+        if (StopServiceOfImage(service, rec->imagePath, rec->processId)) {
             DeleteServiceKeysOfImage(service, rec->imagePath);
             Recheck(rec);
             return;
@@ -421,7 +585,9 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
 static int32_t CheckAll(ProcessImage* list, bool nt) {
     int32_t found = 0;
     for (ProcessImage* rec = list; rec; rec = rec->next) {
-        ReachImagePath(rec->imagePath, sizeof rec->imagePath); // by 8.3 names where it must
+        // The psapi list is reached already; a tool-help name that reaches
+        // no one file (by its 8.3 names where it must) is checked as none.
+        if (!nt && !ReachImagePath(rec->imagePath, sizeof rec->imagePath)) continue;
         if (CheckProcess(rec, nt)) found = 1;
     }
     FreeProcessList(list);

@@ -9,13 +9,16 @@
 #ifndef CLEANPHANTAXIS_PROCESS_SCAN_H
 #define CLEANPHANTAXIS_PROCESS_SCAN_H
 
+#include "actions/processes.h" // ListedProcess, TerminateListed, SameProcess
 #include "platform/win32.h"
 #include <stdint.h>
 
 /* One listed process. The list is built in enumeration order and owned by
    the call that builds it. The handle opened at listing stays open until the
    list is freed: while it is open Windows gives the identifier to no other
-   process, and the process is terminated through it (TerminateListed). */
+   process, and the process is terminated through it (TerminateListed).
+   Records are made by the listing alone (ListProcessesPsapi,
+   ListProcessesToolhelp). */
 struct ProcessImage {
     uint32_t processId;
     /* Deliberate: 340 bytes for at most 259 characters and the terminator;
@@ -26,8 +29,8 @@ struct ProcessImage {
        static_assert in tests/world.cpp (the room). */
     char imagePath[340];
     ProcessImage* next;
-    HANDLE process;    // opened at listing; null when it could not be kept
-    bool canTerminate; // that handle carries PROCESS_TERMINATE
+    ListedProcess listed; // the handle opened at listing (the proof)
+    bool sharesHandle;    // that handle belongs to the record before (closed there)
 };
 
 /* Non-zero when some running process's image was judged a variant. */
@@ -49,6 +52,14 @@ typedef DWORD(WINAPI* GetProcessImageFileNameAFn)(HANDLE process, LPSTR name, DW
 typedef DWORD(WINAPI* QueryDosDeviceAFn)(LPCSTR device, LPSTR target, DWORD size);
 typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name,
                                                    DWORD* size);
+typedef SIZE_T(WINAPI* VirtualQueryExFn)(HANDLE process, LPCVOID address,
+                                         MEMORY_BASIC_INFORMATION* info, SIZE_T size);
+typedef DWORD(WINAPI* GetMappedFileNameAFn)(HANDLE process, LPVOID address, LPSTR name, DWORD size);
+typedef DWORD(WINAPI* GetMappedFileNameWFn)(HANDLE process, LPVOID address, LPWSTR name,
+                                            DWORD size);
+typedef HANDLE(WINAPI* CreateFileWFn)(LPCWSTR path, DWORD access, DWORD share,
+                                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                      DWORD flags, HANDLE templateFile);
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
                                         FILETIME* kernel, FILETIME* user);
 
@@ -58,7 +69,19 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    QueryFullProcessImageNameA on Vista and later, psapi's
    GetProcessImageFileNameA with the volume's drive letter on XP and 2003;
    only where neither exists (NT 4.0 with psapi.dll installed, 2000) the
-   loader's record, GetModuleFileNameExA. A path longer than 259 characters
+   loader's record, GetModuleFileNameExA. That name is the name at the
+   process's start, or what the process wrote into its record: where it does
+   not name a program file the process has mapped as an image (VirtualQueryEx,
+   psapi's GetMappedFileNameA: the kernel's name of each mapped file as it is
+   named now), every such file is listed in its place, each a record of its
+   own (a file renamed since the start, a record that names another file).
+   Where no mapping can be read the name stands alone. The ANSI name is a
+   best fit of the Unicode one: where a folder lists more than one entry
+   under a part's name, or one its long name does not reach, the path is
+   taken only as the file the process maps (by identity, through the
+   Unicode name GetMappedFileNameW gives), reached by its 8.3 name where it
+   must (ReachImagePath); a process whose image cannot be proved so is left
+   out. A path longer than 259 characters
    is listed by its short form, never cut; one with no short form (8.3
    names turned off) is left out, as is an image on a device no drive
    letter of this session names (a share, a volume without a letter). With `enableDebugOnDenied`, an
@@ -72,7 +95,5 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);
 ProcessImage* ListProcessesToolhelp();
 /* Frees the list and closes the handles it keeps. */
 void FreeProcessList(ProcessImage* list);
-
-#include "actions/processes.h" // TerminateListed, SameProcess
 
 #endif

@@ -4,6 +4,7 @@
 */
 #include "memory/service_stop.h"
 #include "actions/services.h"
+#include "engine/scan_state.h"
 #include "repair/service_command.h"
 #include "platform/resolve.h"
 #include "platform/win32.h"
@@ -33,7 +34,16 @@ static bool RunsImage(SC_HANDLE service, const char* image) {
     return runs;
 }
 
-static int32_t Stop(const char* name, const char* image) {
+/* The one maker of a service's proof: the handle just opened, its command
+   resolved (or, for a stop by name alone, none asked for), and the listed
+   process proved to run the variant. */
+struct ServiceProver {
+    static ServiceProof Prove(SC_HANDLE service, DWORD processId) {
+        return ServiceProof(service, processId);
+    }
+};
+
+static int32_t Stop(const char* name, const char* image, DWORD processId) {
     if (!name) return 0;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) return 0;
@@ -44,14 +54,19 @@ static int32_t Stop(const char* name, const char* image) {
     }
     // Nothing between the opens and the closes can throw: both handles are
     // released on every path.
-    bool stopped = (!image || RunsImage(service, image)) && StopAndWait(service);
+    ServiceStop stop = ServiceStop::NotStopped;
+    if (!image || RunsImage(service, image))
+        stop = StopAndWait(ServiceProver::Prove(service, processId));
+    if (stop == ServiceStop::OtherProcess)
+        PostLogLine("System Service     %s kept: not run by process %lu", name,
+                    (unsigned long)processId);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return stopped ? 1 : 0;
+    return stop == ServiceStop::Stopped ? 1 : 0;
 }
 
-int32_t StopService(const char* name) { return Stop(name, NULL); }
+int32_t StopService(const char* name) { return Stop(name, NULL, 0); }
 
-int32_t StopServiceOfImage(const char* name, const char* image) {
-    return image ? Stop(name, image) : 0;
+int32_t StopServiceOfImage(const char* name, const char* image, DWORD processId) {
+    return image ? Stop(name, image, processId) : 0;
 }

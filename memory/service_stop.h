@@ -4,6 +4,7 @@
 #ifndef CLEANPHANTAXIS_SERVICE_STOP_H
 #define CLEANPHANTAXIS_SERVICE_STOP_H
 
+#include "platform/win32.h"
 #include <stdint.h>
 
 /* 1 when the service reached the stopped state after this call asked it to. */
@@ -11,7 +12,9 @@ int32_t StopService(const char* name);
 
 /* StopService for the service `name` only when the service manager's binary
    path for it runs `image` (see ServiceCommandRunsFile); 0, with nothing asked of
-   the service, for one that runs another program. */
-int32_t StopServiceOfImage(const char* name, const char* image);
+   the service, for one that runs another program. With `processId`, the
+   listed process proved to run `image`, a service that another process runs
+   is left as well (see StopAndWait). */
+int32_t StopServiceOfImage(const char* name, const char* image, DWORD processId = 0);
 
 #endif

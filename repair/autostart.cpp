@@ -17,6 +17,7 @@
 */
 #include "repair/autostart.h"
 #include "engine/scan_state.h"
+#include "memory/image_path.h"
 #include "repair/hosts_file.h"
 #include "repair/service_command.h"
 #include "platform/join_path.h"
@@ -29,6 +30,13 @@ const DWORD kExpandedSize = 261;     // the fixed expansion buffer
 const char* const kWalkName = "W32/Phantaxis.Backdoor";
 
 bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
+
+/* The shell starts only a string value, expandable or not (RunOnce registry
+   key, learn.microsoft.com/windows-hardware/drivers/install/runonce-registry-
+   key: an entry's type "must be REG_SZ ... or REG_EXPAND_SZ"): a REG_BINARY
+   or REG_MULTI_SZ that spells a command starts nothing, and is another
+   program's data. */
+bool IsCommandType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
 /* A name that does not fit is not remembered: a truncated name could be
    another value's, and deleting that one later would be wrong. The key and
@@ -257,6 +265,43 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
+/* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
+   the current drive (Naming Files, Paths, and Namespaces, learn.microsoft.com/
+   windows/win32/fileio/naming-a-file: "\\Program Files\\Custom Utilities"
+   is "a path from the root directory of the current drive"), which for the
+   shell that starts the values at logon is the system drive. `text` with
+   that drive in front (in *heap, which the caller frees), or `text` itself
+   where it is not so rooted (a UNC name is not). Null only when no memory
+   is left. */
+const char* OnSystemDrive(const char* text, char** heap) {
+    *heap = nullptr;
+    char windows[MAX_PATH];
+    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if ((text[0] != '\\' && text[0] != '/') || text[1] == '\\' || text[1] == '/' || n < 2 ||
+        n >= sizeof windows || windows[1] != ':')
+        return text;
+    const size_t size = strlen(text) + 3;
+    *heap = (char*)malloc(size);
+    if (!*heap) return nullptr;
+    (*heap)[0] = (char)tolower((unsigned char)windows[0]);
+    (*heap)[1] = ':';
+    memcpy(*heap + 2, text, size - 2);
+    return *heap;
+}
+
+/* Whether a command names its program by a path: it holds a backslash, or
+   its program's name holds a "/", which Windows reads as one ("File I/O
+   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
+   after the name begins a switch ("ctfmon.exe /n"). */
+bool NamedByPath(const char* data) {
+    if (strchr(data, '\\')) return true;
+    while (*data == ' ' || *data == '\t')
+        data++;
+    const bool quoted = *data == '"';
+    const size_t length = strcspn(data + quoted, quoted ? "\"" : " \t");
+    return memchr(data + quoted, '/', length) != nullptr;
+}
+
 /* The next name of a command line at `p` (lower case), as the shell cuts
    it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
    part after a backslash, the file's own name, goes to `name`. Returns
@@ -317,19 +362,19 @@ bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
     if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
-        return SameFileAs(found, file);
+        return SameFile(found, file);
     // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
     const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
     if (view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
         JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
         JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
-        SameFileAs(found, file))
+        SameFile(found, file))
         return true;
     if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
         return false;
     NextName(rest, ",", library, sizeof library);
     return library[0] && SearchedFile(library, ".dll", false, found, sizeof found) &&
-           SameFileAs(found, file);
+           SameFile(found, file);
 }
 
 /* A buffer from malloc, freed when its holder goes out of scope: the value
@@ -349,18 +394,19 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
     *data = nullptr;
     HKEY key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    DWORD size = 0;
+    DWORD size = 0, type = REG_NONE;
     char* buffer = nullptr;
-    bool read =
-        RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS &&
-        size < 0xFFFFFFFFu && (buffer = (char*)malloc((size_t)size + 1)) != nullptr;
+    bool read = RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+                IsCommandType(type) && size < 0xFFFFFFFFu &&
+                (buffer = (char*)malloc((size_t)size + 1)) != nullptr;
     if (read) {
         // The second query may report fewer bytes (an ANSI string) but never
-        // writes more than `size`; a value that grew meanwhile fails here.
+        // writes more than `size`; a value that grew or changed type
+        // meanwhile fails here.
         DWORD got = size;
-        read = RegQueryValueExA(key, valueName, nullptr, nullptr, (LPBYTE)buffer, &got) ==
+        read = RegQueryValueExA(key, valueName, nullptr, &type, (LPBYTE)buffer, &got) ==
                    ERROR_SUCCESS &&
-               got <= size;
+               got <= size && IsCommandType(type);
         if (read) buffer[got] = 0;
     }
     if (RegCloseKey(key) != ERROR_SUCCESS) read = false;
@@ -371,6 +417,14 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
     *data = buffer;
     return true;
 }
+
+/* The one maker of an autostart value's proof: a value this walk read and
+   resolved to the checked file, or the one it remembered so. */
+struct AutostartProver {
+    static AutostartValue Found(HKEY root, const char* subKey, const char* name, REGSAM view) {
+        return AutostartValue(root, subKey, name, view);
+    }
+};
 
 void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     HKEY key;
@@ -397,7 +451,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
                           nullptr) != ERROR_SUCCESS)
             continue;
-        Freed value, converted, heap, rawHeap, expandedHeap;
+        Freed value, converted, heap, rawRooted, expandedRooted, rawHeap, expandedHeap;
         if (!ReadRegistryString(root, subKey, name, &value.p, view)) continue;
         char* data = _strlwr(value.p);
         // A value of the 64-bit view is started by a 64-bit program's shell.
@@ -407,11 +461,14 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         char* expanded = source ? ExpandWhole(source, local, sizeof local, &heap.p) : nullptr;
         if (!expanded) continue;
         _strlwr(expanded);
-        const char* rawPath = RealNames(data + (data[0] == '"'), view, &rawHeap.p);
-        const char* expandedPath =
-            RealNames(expanded + (expanded[0] == '"'), view, &expandedHeap.p);
+        const char* rawText = OnSystemDrive(data + (data[0] == '"'), &rawRooted.p);
+        const char* expandedText =
+            OnSystemDrive(expanded + (expanded[0] == '"'), &expandedRooted.p);
+        if (!rawText || !expandedText) continue;
+        const char* rawPath = RealNames(rawText, view, &rawHeap.p);
+        const char* expandedPath = RealNames(expandedText, view, &expandedHeap.p);
         if (!rawPath || !expandedPath) continue;
-        bool bareReference = !strchr(data, '\\') || data[0] == '\\';
+        const bool bareReference = !NamedByPath(data);
         bool bare = false, inSystem = false, fullPath = false;
         for (int f = 0; f < formCount; f++) {
             const char* form = forms[f];
@@ -434,7 +491,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
-            if (inSystem && DeleteRegistryValue(root, subKey, name, view)) {
+            if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
                 RememberValueName(name, subKey, view);
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
@@ -443,7 +500,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             // Full-path rule: remembered even when the deletion fails, so
             // that the next detection tries again.
             RememberValueName(name, subKey, view);
-            if (DeleteRegistryValue(root, subKey, name, view)) {
+            if (DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
                 PostLogLine("System Registry     %s removed", kWalkName);
                 deletedCount++;
             }
@@ -468,7 +525,8 @@ bool CleanSystemEntries(const char* variantName) {
             for (int v = 0; v < viewCount; v++)
                 if (views[v] == g_scan.autostartValueView &&
                     strcmp(key, g_scan.autostartValueKey) == 0 &&
-                    DeleteRegistryValue(HKEY_LOCAL_MACHINE, key, remembered, views[v]))
+                    DeleteRegistryValue(
+                        AutostartProver::Found(HKEY_LOCAL_MACHINE, key, remembered, views[v])))
                     PostLogLine("System Registry     %s removed", variantName);
     }
     if (Terminated(g_scan.currentFile, sizeof g_scan.currentFile) && g_scan.currentFile[0]) {

@@ -37,11 +37,18 @@
 **   of the service manager, the system drive (GetFullPathName,
 **   learn.microsoft.com/windows/win32/fileio/naming-a-file, "Fully
 **   qualified vs. relative paths"); a relative path with folders is taken
-**   from its current folder, System32. "\SystemRoot\" and "\??\" are the
+**   from its current folder, System32, and a drive-relative one ("C:abc")
+**   from the current folder of its drive (see ProgramFile).
+** - An unquoted command whose first blank-ended part is a file starts that
+**   file even where a longer reading names another one (the "c:\program.exe"
+**   of the CreateProcess remarks): the service is stopped, since it runs
+**   the file, but its keys are the other program's registration and stay
+**   (ServiceCommandRegistersFile), unless the longer reading's file lies
+**   beside the one started or the shorter reading was written with an
+**   extension (see ReadCommand). "\SystemRoot\" and "\??\" are the
 **   forms the system itself writes (see DrivePathOf).
 */
 #include "repair/service_command.h"
-#include "engine/file_identity.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
 #include "platform/join_path.h"
@@ -59,10 +66,9 @@ enum { COMMAND_SIZE = 1024, VALUE_SIZE = 8192 };
 const char kEnvironmentKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 const char kVersionKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 
-bool IsDrivePath(const char* p) {
-    return ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':' &&
-           p[2] == '\\';
-}
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool IsDrivePath(const char* p) { return IsDriveLetter(p[0]) && p[1] == ':' && p[2] == '\\'; }
 
 /* The Windows folder without a closing backslash ("C:\WINDOWS"). */
 bool WindowsFolder(char* out, size_t size) {
@@ -222,8 +228,20 @@ bool ProgramFile(const char* program, char* file, size_t size) {
     if (!program[0]) return false;
     if (!strchr(program, '\\') && !strchr(program, ':'))
         return SearchedFile(program, ".exe", false, file, size);
-    if (program[0] == '\\' && program[1] != '\\' && program[1] != '?' &&
-        _strnicmp(program, "\\SystemRoot\\", 12) != 0) {
+    if (IsDriveLetter(program[0]) && program[1] == ':' && program[2] != '\\') {
+        // Drive-relative ("C:abc.exe"): from the current folder of that
+        // drive. The service manager's is System32 on the system drive; a
+        // process started fresh has no other, so elsewhere it is the root.
+        // (Naming Files, Paths, and Namespaces: "C:tmp.txt refers to a file
+        // named "tmp.txt" in the current directory on drive C".)
+        const char drive[3] = {program[0], ':', 0};
+        if (!program[2] || !SearchFolder(0, folder, sizeof folder)) return false;
+        const bool systemDrive =
+            toupper((unsigned char)folder[0]) == toupper((unsigned char)program[0]);
+        if (!JoinPath(path, sizeof path, systemDrive ? folder : drive, "\\", program + 2))
+            return false;
+    } else if (program[0] == '\\' && program[1] != '\\' && program[1] != '?' &&
+               _strnicmp(program, "\\SystemRoot\\", 12) != 0) {
         // Rooted: on the system drive.
         char windows[MAX_PATH];
         if (!WindowsFolder(windows, sizeof windows)) return false;
@@ -241,12 +259,25 @@ bool ProgramFile(const char* program, char* file, size_t size) {
     return found;
 }
 
-} // namespace
+/* Whether two drive paths name files of one folder, as written. */
+bool InOneFolder(const char* a, const char* b) {
+    const char* endA = strrchr(a, '\\');
+    const char* endB = strrchr(b, '\\');
+    return endA && endB && endA - a == endB - b && _strnicmp(a, b, (size_t)(endA - a)) == 0;
+}
 
-bool SameFileAs(const char* a, const char* b) { return SameFile(a, b) || SameIdentity(a, b); }
-
-bool ServiceCommandFile(const char* command, char* file, size_t size) {
+/* The file `command` starts, in `file`; where `later` is given, also the
+   first longer reading of an unquoted command (up to a later blank, or
+   whole) that names another file that exists and may be another program's,
+   or "" when none does. It may not where whoever placed `file` could have
+   placed it too, for the command's sake: beside `file`, or after a first
+   reading written with an extension (a folder named "abc.exe -k" is no
+   vendor's; the command reads as "abc.exe" and its arguments). A shorter
+   reading that reached `file` by the ".exe" CreateProcess adds
+   ("C:\\Program" for "C:\\Program Files\\...") is the planted case. */
+bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize) {
     char expanded[COMMAND_SIZE];
+    if (later && laterSize) later[0] = 0;
     if (!command || !Expand(command, expanded, sizeof expanded, 0)) return false;
     // "File I/O functions in the Windows API convert "/" to "\" as part of
     // converting the name to an NT-style name" (naming-a-file, cited above):
@@ -264,20 +295,45 @@ bool ServiceCommandFile(const char* command, char* file, size_t size) {
     }
     // Unquoted: the program ends at the first blank after which a file is
     // named; the whole command is the last try.
+    bool found = false, withExtension = false;
+    char longer[MAX_PATH];
     for (char* end = p; end - p < MAX_PATH; end++) {
         if (*end == ' ' || *end == '\t' || *end == 0) {
             const char kept = *end;
             *end = 0;
-            const bool named = end > p && ProgramFile(p, file, size);
+            const bool named = end > p && (found ? ProgramFile(p, longer, sizeof longer)
+                                                 : ProgramFile(p, file, size));
+            if (named && !found) {
+                // The reading's last name holds a dot: written with its extension.
+                const char* dot = strrchr(p, '.');
+                withExtension = dot && !strchr(dot, '\\');
+            }
             *end = kept;
-            if (named) return true;
-            if (kept == 0) break;
+            if (named && found && !SameFile(longer, file)) {
+                if (!withExtension && !InOneFolder(longer, file))
+                    CopyText(later, laterSize, longer);
+                return true;
+            }
+            found = found || named;
+            if ((found && !later) || kept == 0) break;
         }
     }
-    return false;
+    return found;
+}
+
+} // namespace
+
+bool ServiceCommandFile(const char* command, char* file, size_t size) {
+    return ReadCommand(command, file, size, NULL, 0);
 }
 
 bool ServiceCommandRunsFile(const char* command, const char* image) {
     char file[MAX_PATH];
-    return image && ServiceCommandFile(command, file, sizeof file) && SameFileAs(file, image);
+    return image && ServiceCommandFile(command, file, sizeof file) && SameFile(file, image);
+}
+
+bool ServiceCommandRegistersFile(const char* command, const char* image, char* other, size_t size) {
+    char file[MAX_PATH];
+    return image && ReadCommand(command, file, sizeof file, other, size) && SameFile(file, image) &&
+           !other[0];
 }

@@ -13,14 +13,26 @@
    path in `file`: the command expanded in the machine's environment, its
    program found as CreateProcess finds it for the service manager (quoted
    or not, blanks and arguments, a bare name searched for, a rooted path on
-   the system drive, ".exe" added to a name without an extension). False
+   the system drive, a drive-relative one from that drive's current folder,
+   ".exe" added to a name without an extension). False
    when it starts no file that exists. */
 bool ServiceCommandFile(const char* command, char* file, size_t size);
 
 /* Whether `command` starts the file `image`: ServiceCommandFile's file is
-   `image` by name or, where the two paths differ in form (a short name, a
-   hard link, another spelling), by the file's identity. */
+   `image` (SameFile: by name, by short name, or by identity on one drive
+   letter). */
 bool ServiceCommandRunsFile(const char* command, const char* image);
+
+/* Whether `command` is a registration of `image` itself: it starts `image`
+   (ServiceCommandRunsFile) and no longer reading of it, an unquoted command
+   read up to a later blank or whole, names another file that exists. Where
+   one does (an unquoted "C:\Program Files\Vendor\svc.exe -k" that starts a
+   planted "C:\Program.exe"), the service manager runs `image`, but the
+   command was written for the other file and starts it again once `image`
+   is gone: false, with that file in `other` (`size` at least 1); "" in
+   `other` otherwise. A longer reading beside `image`, or after a reading
+   of `image` written with its extension, is the variant's own doing: true. */
+bool ServiceCommandRegistersFile(const char* command, const char* image, char* other, size_t size);
 
 /* The file a name without a path starts, found as CreateProcess (or, for a
    library, LoadLibrary) finds it: in the caller's folder (with `shell`,
@@ -29,8 +41,5 @@ bool ServiceCommandRunsFile(const char* command, const char* image);
    machine's Path; `extension` added to a name without one. False when
    none exists. */
 bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size);
-
-/* Whether two existing files are one: by name, or by the file's identity. */
-bool SameFileAs(const char* a, const char* b);
 
 #endif

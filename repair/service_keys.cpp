@@ -6,6 +6,7 @@
 #include "repair/service_keys.h"
 #include "actions/registry.h"
 #include "repair/service_command.h"
+#include "engine/scan_state.h"
 #include "platform/join_path.h"
 #include "platform/win32.h"
 
@@ -29,12 +30,15 @@ static const char kSecurity[] = "\\Security";
    (32767 characters) no service can be started anyway. */
 static const DWORD kImagePathLimit = 65536;
 
-/* Whether the key `prefix` + `name` has an ImagePath that runs `image`. The
+/* Whether the key `prefix` + `name` has an ImagePath that registers
+   `image` (ServiceCommandRegistersFile); where it starts `image` only by
+   cutting short another program's command, `other` gets that program. The
    value is read whole, however long its arguments: a variant's service
    does not escape by a long command. REG_SZ and REG_EXPAND_SZ are read
    alike, as the stop reads the service manager's binary path (see
    repair/service_command.cpp). */
-static bool RegisteredFor(const char* prefix, const char* name, const char* image) {
+static bool RegisteredFor(const char* prefix, const char* name, const char* image, char* other,
+                          size_t otherSize) {
     char path[kPathSize];
     HKEY key;
     if (!JoinPath(path, kPathSize, prefix, name) ||
@@ -53,7 +57,7 @@ static bool RegisteredFor(const char* prefix, const char* name, const char* imag
     }
     RegCloseKey(key);
     const bool runs = command && (type == REG_SZ || type == REG_EXPAND_SZ) &&
-                      ServiceCommandRunsFile(command, image);
+                      ServiceCommandRegistersFile(command, image, other, otherSize);
     free(command);
     return runs;
 }
@@ -91,9 +95,13 @@ static void ControlSets(bool sets[kSetLimit]) {
    services key is `prefix`, where `image` is null or the set's key registers
    it. */
 static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* name,
-                        const char* image) {
+                        const char* image, char* other) {
     char path[kPathSize];
-    if (image && !RegisteredFor(prefix, name, image)) return false;
+    char cutShort[MAX_PATH] = "";
+    if (image && !RegisteredFor(prefix, name, image, cutShort, sizeof cutShort)) {
+        if (cutShort[0]) CopyText(other, MAX_PATH, cutShort);
+        return false;
+    }
     const char* const paths[][2] = {{enumPrefix, kEnum}, {prefix, kSecurity}, {prefix, ""}};
     bool any = false;
     for (const auto& step : paths)
@@ -118,17 +126,22 @@ static bool DeleteKeys(const char* name, const char* image) {
     else
         sets[1] = sets[2] = true;
     bool any = false;
+    char other[MAX_PATH] = ""; // another program whose command the image cuts short
     for (int set = 1; set < kSetLimit; set++) {
         char prefix[64];
         sprintf(prefix, "SYSTEM\\ControlSet%03d\\Services\\", set);
-        if (sets[set] && DeleteInSet(prefix, set == 2 ? kSet2Caps : prefix, name, image))
+        if (sets[set] && DeleteInSet(prefix, set == 2 ? kSet2Caps : prefix, name, image, other))
             any = true;
     }
     // CurrentControlSet last, always: on Windows the set Select\Current
     // names, its keys gone by now when it was listed; where it is a key of
     // its own (Wine has no ControlSetNNN, pinned by the conformance check
     // CurrentControlSetIsTheSelectedSet), the only one.
-    if (image && DeleteInSet(kCurrent, kCurrent, name, image)) any = true;
+    if (image && DeleteInSet(kCurrent, kCurrent, name, image, other)) any = true;
+    // The service ran the image, but its registration is the other
+    // program's, which it starts again once the image is gone: deleting it
+    // would break that program and stop nothing the image's removal does not.
+    if (other[0]) PostLogLine("System Service     %s kept: registered for %s", name, other);
     return any;
 }
 

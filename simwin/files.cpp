@@ -526,6 +526,35 @@ void SetFatVolume(char letter) { drives[(char)toupper((unsigned char)letter)].fa
 
 const std::vector<std::string>& DriveQueries() { return driveQueries; }
 
+std::string AnsiPathOf(const std::string& win) {
+    bool lossy = false;
+    return AnsiName(win, &lossy);
+}
+
+std::string WindowsPathOf(const std::string& host, bool exact) {
+    for (const auto& [letter, drive] : drives) {
+        std::error_code ec;
+        std::string root = std::filesystem::weakly_canonical(drive.root, ec).string();
+        if (ec) root = drive.root;
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
+        if (host.compare(0, root.size(), root) != 0) continue;
+        const std::string rest = host.substr(root.size());
+        if (!rest.empty() && rest[0] != '/') continue;
+        // Each name as the ANSI functions give it (a best fit where it must).
+        std::string win = std::string(1, letter) + ":";
+        for (size_t at = 1; at <= rest.size();) {
+            size_t end = rest.find('/', at);
+            if (end == std::string::npos) end = rest.size();
+            const std::string name = rest.substr(at, end - at);
+            win += "\\" + (exact ? name : AnsiPathOf(name));
+            at = end + 1;
+        }
+        return win.size() == 2 ? win + "\\" : win;
+    }
+    return "";
+}
+
 /* The components of a Windows path after the drive, "." and ".." applied. */
 static void Components(const std::string& win, std::vector<std::string>* parts, bool* plain) {
     *plain = true;
@@ -681,6 +710,29 @@ UINT GetDriveTypeA(LPCSTR rootPath) {
         return DRIVE_NO_ROOT_DIR;
     auto d = drives.find((char)toupper((unsigned char)rootPath[0]));
     return d == drives.end() ? DRIVE_NO_ROOT_DIR : d->second.type;
+}
+
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                           LPDWORD maxComponent, LPDWORD flags, LPSTR fsName, DWORD fsNameSize) {
+    DWORD err;
+    if (simwin::Enter("GetVolumeInformationA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto d = root && root[0] && root[1] == ':' && root[2] == '\\' && !root[3]
+                 ? drives.find((char)toupper((unsigned char)root[0]))
+                 : drives.end();
+    if (d == drives.end()) {
+        SetLastError(root && root[0] && root[1] == ':' ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    const bool acls = simwin::PlatformId() == VER_PLATFORM_WIN32_NT && !d->second.fat;
+    if (name && nameSize) name[0] = 0;
+    if (serial) *serial = 0;
+    if (maxComponent) *maxComponent = 255;
+    if (flags) *flags = acls ? FILE_PERSISTENT_ACLS | 0x7 : 0x6;
+    if (fsName && fsNameSize) snprintf(fsName, fsNameSize, "%s", acls ? "NTFS" : "FAT32");
+    return TRUE;
 }
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
@@ -1120,13 +1172,27 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** (STATUS_CANNOT_DELETE, ERROR_ACCESS_DENIED); the file keeps its name until
 ** its last handle closes, and then that name goes, wherever it now is.
 ** FileBasicInfo / FileBasicInformation needs FILE_WRITE_ATTRIBUTES and sets
-** the attributes (0 leaves them). DeleteFileA and MoveFileA open the file for
+** the attributes (0 leaves them).
+** FileRenameInfo / FileRenameInformation (FILE_RENAME_INFO on Microsoft's
+** page of that name, FILE_RENAME_INFORMATION in ntifs.h) needs DELETE in the
+** handle (STATUS_ACCESS_DENIED: MS-FSA 2.1.5.15.11) and moves the open file
+** itself, wherever its old name now leads: to an NT path "\??\X:\...",
+** or, for a name alone without RootDirectory, to that name in the file's
+** own folder. An existing target without ReplaceIfExists fails with
+** STATUS_OBJECT_NAME_COLLISION and nothing moves; the handle names the file
+** at its new path (test_file_rename_information in Wine's
+** dlls/ntdll/tests/file.c). A missing folder is STATUS_OBJECT_PATH_NOT_FOUND,
+** another volume STATUS_NOT_SAME_DEVICE; RootDirectory is not modelled. DeleteFileA and MoveFileA
+*open the file for
 ** DELETE sharing everything (see BusyError); DeleteFileA of a file that other
 ** handles hold open (all sharing the delete) only marks it, as the
 ** disposition does (Microsoft's DeleteFile remarks; test_DeleteFileA in
 ** Wine's dlls/kernel32/tests/file.c).
-** ConvertStringSecurityDescriptorToSecurityDescriptorA gives a descriptor
-** that holds its text, LocalFree releases it, and CreateDirectoryA remembers
+** ConvertStringSecurityDescriptorToSecurityDescriptorA refuses a text of
+** another revision (ERROR_UNKNOWN_REVISION), of parts other than O:, G:, D:
+** and S: (ERROR_INVALID_PARAMETER) or with rights it cannot read
+** (ERROR_INVALID_ACL); else it gives a descriptor that holds its text, LocalFree releases it, and
+*CreateDirectoryA remembers
 ** the text for the folder it created with it.
 ** SetKernelObjectSecurity sets a file's owner and DACL through a handle
 ** that was opened with WRITE_OWNER and WRITE_DAC for them, else fails with
@@ -1147,6 +1213,11 @@ constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
 constexpr LONG kStatusInvalidHandle = (LONG)0xC0000008;
 constexpr LONG kStatusAccessDenied = (LONG)0xC0000022;
 constexpr LONG kStatusCannotDelete = (LONG)0xC0000121;
+constexpr LONG kStatusInvalidParameter = (LONG)0xC000000D;
+constexpr LONG kStatusNameInvalid = (LONG)0xC0000033;
+constexpr LONG kStatusNameCollision = (LONG)0xC0000035;
+constexpr LONG kStatusPathNotFound = (LONG)0xC000003A;
+constexpr LONG kStatusNotSameDevice = (LONG)0xC00000D4;
 
 typedef std::pair<uint64_t, uint64_t> FileKey; // device, inode
 
@@ -1257,12 +1328,60 @@ DWORD FatEntry(uint64_t folder, const std::string& dir, const std::string& name)
     return (DWORD)(taken.size() - 1);
 }
 
+struct RenameRecord { // FILE_RENAME_INFO, FILE_RENAME_INFORMATION
+    BYTE replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+
+/* The rename through a handle; an NTSTATUS. */
+LONG RenameOpen(const std::shared_ptr<OpenFile>& f, const void* info, ULONG size) {
+    if (size < offsetof(RenameRecord, fileName) || !info) return kStatusLengthMismatch;
+    if (!(f->access & DELETE)) return kStatusAccessDenied;
+    const RenameRecord* r = static_cast<const RenameRecord*>(info);
+    const size_t units = r->fileNameLength / sizeof(WCHAR);
+    if (r->rootDirectory || units == 0 || offsetof(RenameRecord, fileName) + units * 2 > size)
+        return kStatusInvalidParameter;
+    std::string given;
+    for (size_t i = 0; i < units; i++) {
+        if (r->fileName[i] >= 0x100 || r->fileName[i] == 0) return kStatusNameInvalid;
+        given += (char)r->fileName[i];
+    }
+    const std::string from = CurrentName(f->hostFd);
+    if (from.empty()) return kStatusAccessDenied;
+    std::string to;
+    if (given.find('\\') == std::string::npos) {
+        std::string dir, last;
+        SplitLast(from, &dir, &last);
+        to = dir + given;
+    } else if (given.compare(0, 4, "\\??\\") == 0) {
+        to = Resolve(given.c_str() + 4);
+    } else {
+        return kStatusNameInvalid;
+    }
+    std::string dir, last;
+    SplitLast(to, &dir, &last);
+    if (to.empty() || !IsDir(dir)) return kStatusPathNotFound;
+    if (Exists(to) && to != from) {
+        if (!r->replaceIfExists) return kStatusNameCollision;
+        return kStatusAccessDenied; // the program never asks for a replace
+    }
+    struct stat a, b;
+    if (stat(from.c_str(), &a) != 0 || stat(dir.c_str(), &b) != 0) return kStatusPathNotFound;
+    if (a.st_dev != b.st_dev) return kStatusNotSameDevice;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : kStatusAccessDenied;
+}
+
+enum class Info { Basic, Rename, Disposition };
+
 /* What both ways of setting information do; an NTSTATUS. */
-LONG SetInformation(HANDLE file, bool disposition, const void* info, ULONG size) {
+LONG SetInformation(HANDLE file, Info kind, const void* info, ULONG size) {
     auto f = FileOf(file);
     if (!f) return kStatusInvalidHandle;
+    if (kind == Info::Rename) return RenameOpen(f, info, size);
     const std::string name = CurrentName(f->hostFd);
-    if (!disposition) {
+    if (kind == Info::Basic) {
         if (size < 40 || !info) return kStatusLengthMismatch;
         if (!(f->access & FILE_WRITE_ATTRIBUTES)) return kStatusAccessDenied;
         DWORD bits;
@@ -1291,13 +1410,26 @@ BOOL WINAPI SimSetFileInformationByHandle(HANDLE file, int infoClass, LPVOID inf
         SetLastError(err);
         return FALSE;
     }
-    if (infoClass != 0 && infoClass != 4) { // FileBasicInfo, FileDispositionInfo
+    // FileBasicInfo, FileRenameInfo, FileDispositionInfo
+    if (infoClass != 0 && infoClass != 3 && infoClass != 4) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    switch (SetInformation(file, infoClass == 4, info, size)) {
+    const Info kind = infoClass == 0   ? Info::Basic
+                      : infoClass == 3 ? Info::Rename
+                                       : Info::Disposition;
+    switch (SetInformation(file, kind, info, size)) {
     case 0:
         return TRUE;
+    case kStatusNameCollision:
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    case kStatusPathNotFound:
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    case kStatusNotSameDevice:
+        SetLastError(ERROR_NOT_SAME_DEVICE);
+        return FALSE;
     case kStatusInvalidHandle:
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -1319,11 +1451,58 @@ LONG WINAPI SimNtSetInformationFile(HANDLE file, void* ioStatus, LPVOID info, UL
                                     int infoClass) {
     DWORD err;
     if (simwin::Enter("NtSetInformationFile", &err)) return kStatusAccessDenied;
-    LONG status = infoClass == 4 || infoClass == 13 // FileBasic-, FileDispositionInformation
-                      ? SetInformation(file, infoClass == 13, info, size)
-                      : kStatusInvalidInfoClass;
+    // FileBasic-, FileRename-, FileDispositionInformation
+    LONG status = infoClass == 4    ? SetInformation(file, Info::Basic, info, size)
+                  : infoClass == 10 ? SetInformation(file, Info::Rename, info, size)
+                  : infoClass == 13 ? SetInformation(file, Info::Disposition, info, size)
+                                    : kStatusInvalidInfoClass;
     if (ioStatus && status == 0) *static_cast<IoStatus*>(ioStatus) = IoStatus{0, 0};
     return status;
+}
+
+/* Whether `text` reads as a descriptor string: parts "O:", "G:", "D:" and
+   "S:" in turn; in an ACL each entry "(type;flags;rights;object;inherited;
+   account)" gives its rights as a number or as two-letter names. 0 when it
+   does, else the error Windows gives (test_ConvertStringSecurityDescriptor,
+   dlls/advapi32/tests/security.c). */
+DWORD DescriptorTextError(const std::string& text) {
+    auto partAt = [&](size_t i) {
+        return i + 1 < text.size() && text[i + 1] == ':' && strchr("OGDS", text[i]);
+    };
+    static const std::set<std::string> kRights = {
+        "GA", "GR", "GW", "GX", "RC", "SD", "WD", "WO", "RP", "WP", "CC", "DC", "LC",
+        "SW", "LO", "DT", "CR", "FA", "FR", "FW", "FX", "KA", "KR", "KW", "KX"};
+    size_t i = 0;
+    while (i < text.size()) {
+        if (!partAt(i)) return ERROR_INVALID_PARAMETER;
+        const bool acl = text[i] == 'D' || text[i] == 'S';
+        i += 2;
+        while (i < text.size() && !partAt(i)) {
+            if (!acl || text[i] != '(') {
+                i++;
+                continue;
+            }
+            size_t end = text.find(')', i);
+            if (end == std::string::npos) return ERROR_INVALID_ACL;
+            std::vector<std::string> fields(1);
+            for (size_t k = i + 1; k < end; k++)
+                if (text[k] == ';')
+                    fields.emplace_back();
+                else
+                    fields.back().push_back(text[k]);
+            if (fields.size() != 6) return ERROR_INVALID_ACL;
+            const std::string& rights = fields[2];
+            bool named = rights.size() % 2 == 0 && rights.compare(0, 2, "0x") != 0;
+            for (size_t k = 0; named && k < rights.size(); k += 2)
+                named = kRights.count(rights.substr(k, 2)) != 0;
+            bool number =
+                rights.size() > 2 && rights.compare(0, 2, "0x") == 0 &&
+                rights.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+            if (!named && !number) return ERROR_INVALID_ACL;
+            i = end + 1;
+        }
+    }
+    return 0;
 }
 
 BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void** descriptor,
@@ -1333,8 +1512,11 @@ BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void
         SetLastError(err);
         return FALSE;
     }
-    if (!text || !descriptor || revision != 1) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    const DWORD refused = !text || !descriptor ? ERROR_INVALID_PARAMETER
+                          : revision != 1      ? ERROR_UNKNOWN_REVISION
+                                               : DescriptorTextError(text);
+    if (refused) {
+        SetLastError(refused);
         return FALSE;
     }
     std::string* held = new std::string(text);
@@ -1361,7 +1543,9 @@ BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descript
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    fileSecurity[f->key] = *text;
+    // FAT keeps no security (see GetVolumeInformationA): the call succeeds
+    // and nothing is kept.
+    if (!OnFatVolume(CurrentName(f->hostFd))) fileSecurity[f->key] = *text;
     return TRUE;
 }
 
@@ -1468,6 +1652,8 @@ std::string FileSecurity(const std::string& winPath) {
     auto it = fileSecurity.find(key);
     return it == fileSecurity.end() ? "" : it->second;
 }
+
+std::string CurrentHostName(int hostFd) { return CurrentName(hostFd); }
 
 std::string HandleHostPath(HANDLE file) {
     auto f = FileOf(file);

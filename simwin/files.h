@@ -10,6 +10,13 @@
 #include <vector>
 
 UINT GetDriveTypeA(LPCSTR rootPath);
+/* The file system of a mapped drive's root ("C:\\"): "NTFS", with
+   FILE_PERSISTENT_ACLS among its flags, on NT, else "FAT32" without it (FAT
+   keeps no security: "the NTFS file system preserves and enforces ACLs, and
+   the FAT file system does not", Microsoft's GetVolumeInformationA page).
+   Only the flags and the name are given. */
+BOOL GetVolumeInformationA(LPCSTR root, LPSTR name, DWORD nameSize, LPDWORD serial,
+                           LPDWORD maxComponent, LPDWORD flags, LPSTR fsName, DWORD fsNameSize);
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE search);
@@ -136,6 +143,17 @@ const std::vector<std::string>& DriveQueries();
    leading backslash ("\SystemRoot\x") is rooted on the current drive, C:.
    Empty when the drive is not mapped or the path is not absolute. */
 std::string HostPath(const std::string& winPath);
+
+/* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe"),
+   each name as the ANSI functions give it, or with `exact` as stored (the
+   Unicode name, here UTF-8); empty when no drive holds it. */
+std::string WindowsPathOf(const std::string& hostPath, bool exact = false);
+/* A Windows path (UTF-8) as the ANSI functions give it: a character outside
+   the code page by its best fit, or "?". */
+std::string AnsiPathOf(const std::string& winPath);
+/* The host name an open host descriptor's file has now, wherever it was
+   renamed to; empty once it is deleted. */
+std::string CurrentHostName(int hostFd);
 
 /* Test helpers working on Windows paths (folders are made as needed). */
 void WriteFile(const std::string& winPath, const std::string& bytes);

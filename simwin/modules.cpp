@@ -10,10 +10,56 @@
 #include "simwin/system.h"
 #include "simwin/wow64.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
 namespace {
+
+/* UTF-16 of a UTF-8 text (the host's names), and back. */
+std::u16string Utf16Of(const std::string& text) {
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = (unsigned char)text[i];
+        const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : 3;
+        uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+        for (int k = 1; k <= extra && i + (size_t)k < text.size(); k++)
+            cp = cp << 6 | ((unsigned char)text[i + (size_t)k] & 0x3F);
+        i += (size_t)extra + 1;
+        if (cp >= 0x10000) {
+            out += (char16_t)(0xD800 + ((cp - 0x10000) >> 10));
+            out += (char16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += (char16_t)cp;
+        }
+    }
+    return out;
+}
+
+std::string Utf8Of(const std::u16string& wide) {
+    std::string out;
+    for (size_t i = 0; i < wide.size(); i++) {
+        uint32_t cp = wide[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < wide.size())
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        if (cp < 0x80) {
+            out += (char)cp;
+        } else if (cp < 0x800) {
+            out += (char)(0xC0 | cp >> 6);
+            out += (char)(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += (char)(0xE0 | cp >> 12);
+            out += (char)(0x80 | (cp >> 6 & 0x3F));
+            out += (char)(0x80 | (cp & 0x3F));
+        } else {
+            out += (char)(0xF0 | cp >> 18);
+            out += (char)(0x80 | (cp >> 12 & 0x3F));
+            out += (char)(0x80 | (cp >> 6 & 0x3F));
+            out += (char)(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
 
 struct Library {
     const char* name; // lower case, with ".dll"
@@ -89,6 +135,9 @@ bool Exported(const std::string& key, const std::string& function) {
     if (function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;
+    // QueryServiceStatusEx came with 2000.
+    if (key == "advapi32.dll" && function == "QueryServiceStatusEx")
+        return nt && simwin::MajorVersion() >= 5;
     if (key == "advapi32.dll") return nt;
     if (key == "rpcrt4.dll") return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
@@ -183,7 +232,7 @@ BOOL WINAPI SimEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
         SetLastError(err);
         return FALSE;
     }
-    if (!ids || !returned) {
+    if (!returned || (!ids && bytes)) { // no array of no size is an empty answer
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -213,7 +262,8 @@ DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffe
     }
     std::string path;
     for (const simwin::ProcessView& p : simwin::RunningProcesses())
-        if (p.pid == h->pid && simwin::HandleProcessRuns(*h)) path = p.reportedPath;
+        if (p.pid == h->pid && simwin::HandleProcessRuns(*h))
+            path = simwin::AnsiPathOf(p.reportedPath);
     if (path.empty()) { // ended, or no image (System)
         SetLastError(ERROR_PARTIAL_COPY);
         return 0;
@@ -224,8 +274,7 @@ DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffe
     }
     size_t n = path.size() < size - 1 ? path.size() : size - 1;
     memcpy(buffer, path.data(), n);
-    buffer[n] = 0;
-    if (n < path.size()) SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    buffer[n] = 0; // a cut path is no failure: the last error stays
     return (DWORD)n;
 }
 
@@ -253,7 +302,10 @@ BOOL WINAPI SimQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR nam
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    std::string path = simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "";
+    // The ANSI form of the Unicode name: a best fit where it must
+    // (WideCharToMultiByte without WC_NO_BEST_FIT_CHARS).
+    std::string path =
+        simwin::HandleProcessRuns(*h) ? simwin::AnsiPathOf(simwin::HandleImage(*h)) : "";
     if (path.empty()) {
         SetLastError(ERROR_PARTIAL_COPY);
         return FALSE;
@@ -290,8 +342,9 @@ DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size)
         return 0;
     }
     // The kernel's name of the image, in the device form: the volume's
-    // device name in place of its drive letter.
-    std::string path = simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "";
+    // device name in place of its drive letter, a best fit where it must.
+    std::string path =
+        simwin::HandleProcessRuns(*h) ? simwin::AnsiPathOf(simwin::HandleImage(*h)) : "";
     if (path.size() < 3 || path[1] != ':') {
         SetLastError(ERROR_PARTIAL_COPY);
         return 0;
@@ -303,6 +356,143 @@ DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size)
     }
     memcpy(name, path.c_str(), path.size() + 1);
     return (DWORD)path.size();
+}
+
+/* The image mappings of a process: its image file and kernel32.dll. */
+struct Region {
+    uintptr_t base, size;
+    std::string file;  // Windows path now, as the ANSI functions give it; empty: free
+    std::string exact; // the same, each name as stored
+};
+
+std::vector<Region> RegionsOf(const simwin::ProcessHandle& h) {
+    const uintptr_t kTop = 0x7FFF0000;
+    std::vector<Region> list;
+    uintptr_t at = 0;
+    const auto add = [&](uintptr_t base, uintptr_t size, const std::string& file,
+                         const std::string& exact) {
+        if (base > at) list.push_back({at, base - at, "", ""});
+        list.push_back({base, size, file, exact});
+        at = base + size;
+    };
+    if (!simwin::HandleProcessRuns(h)) return list;
+    const std::string image = simwin::HandleMappedImage(h);
+    if (!image.empty()) add(0x00400000, 0x10000, image, simwin::HandleMappedImage(h, true));
+    const std::string kernel = "C:\\WINDOWS\\system32\\kernel32.dll";
+    if (!simwin::HandleImage(h).empty()) add(0x7C800000, 0x100000, kernel, kernel);
+    if (at < kTop) list.push_back({at, kTop - at, "", ""});
+    return list;
+}
+
+SIZE_T WINAPI SimVirtualQueryEx(HANDLE process, LPCVOID address, MEMORY_BASIC_INFORMATION* info,
+                                SIZE_T size) {
+    DWORD err;
+    if (simwin::Enter("VirtualQueryEx", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (!info || size < sizeof *info) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return 0;
+    }
+    const uintptr_t a = reinterpret_cast<uintptr_t>(address) & ~(uintptr_t)0xFFF;
+    for (const Region& r : RegionsOf(*h)) {
+        if (a < r.base || a >= r.base + r.size) continue;
+        memset(info, 0, sizeof *info);
+        info->BaseAddress = reinterpret_cast<LPVOID>(a);
+        info->RegionSize = r.base + r.size - a;
+        info->State = r.file.empty() ? MEM_FREE : MEM_COMMIT;
+        if (!r.file.empty()) {
+            info->AllocationBase = reinterpret_cast<LPVOID>(r.base);
+            info->Type = MEM_IMAGE;
+            info->AllocationProtect = info->Protect = 0x80; // PAGE_EXECUTE_WRITECOPY
+        } else {
+            info->Protect = 0x01; // PAGE_NOACCESS
+        }
+        return sizeof *info;
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
+/* The device path of the file mapped at `address`, as GetMappedFileNameA
+   (`exact` false) or GetMappedFileNameW gives it; empty (last error set)
+   when it cannot be read. */
+std::string MappedFileName(HANDLE process, LPVOID address, bool exact, bool room) {
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return "";
+    }
+    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return "";
+    }
+    if (!room) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return "";
+    }
+    const uintptr_t a = reinterpret_cast<uintptr_t>(address);
+    std::string path;
+    for (const Region& r : RegionsOf(*h))
+        if (a >= r.base && a < r.base + r.size) path = exact ? r.exact : r.file;
+    const bool win2000 = simwin::MajorVersion() == 5 && simwin::MinorVersion() == 0;
+    if (path.size() < 3 || path[1] != ':' || (win2000 && !(h->access & PROCESS_VM_READ))) {
+        SetLastError(ERROR_UNEXP_NET_ERR);
+        return "";
+    }
+    return VolumeDevice((char)toupper((unsigned char)path[0])) + path.substr(2);
+}
+
+/* The Unicode name of the mapped file, each name as the file system stores
+   it (Microsoft's GetMappedFileNameW page: the device form), cut to the
+   buffer and terminated. */
+DWORD WINAPI SimGetMappedFileNameW(HANDLE process, LPVOID address, LPWSTR name, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetMappedFileNameW", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    const std::string path = MappedFileName(process, address, true, name && size);
+    if (path.empty()) return 0;
+    const std::u16string wide = Utf16Of(path);
+    const size_t n = wide.size() < size - 1 ? wide.size() : size - 1;
+    std::copy(wide.begin(), wide.begin() + (ptrdiff_t)n, name);
+    name[n] = 0;
+    return (DWORD)n;
+}
+
+/* CreateFileW: the Unicode name reaches the entry stored under it. */
+HANDLE WINAPI SimCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD disposition, DWORD flags, HANDLE tmpl) {
+    std::u16string wide;
+    for (; path && *path; path++)
+        wide += *path;
+    return CreateFileA(Utf8Of(wide).c_str(), access, share, sa, disposition, flags, tmpl);
+}
+
+DWORD WINAPI SimGetMappedFileNameA(HANDLE process, LPVOID address, LPSTR name, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetMappedFileNameA", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    const std::string path = MappedFileName(process, address, false, name && size);
+    if (path.empty()) return 0;
+    // Cut to the buffer and terminated (Wine: a buffer of one gives "").
+    const size_t n = path.size() < size - 1 ? path.size() : size - 1;
+    memcpy(name, path.data(), n);
+    name[n] = 0;
+    return (DWORD)n;
 }
 
 DWORD WINAPI SimQueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
@@ -377,16 +567,22 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "QueryFullProcessImageNameA") return Export(SimQueryFullProcessImageNameA);
         if (function == "GetProcessTimes") return Export(SimGetProcessTimes);
         if (function == "QueryDosDeviceA") return Export(SimQueryDosDeviceA);
+        if (function == "VirtualQueryEx") return Export(SimVirtualQueryEx);
+        if (function == "CreateFileW") return Export(SimCreateFileW);
         if (FARPROC wow64 = simwin::Wow64Export(function)) return wow64;
         if (FARPROC files = simwin::FilesExport(function)) return files;
     }
     if (key == "advapi32.dll" && function == "QueryServiceConfigA")
         return Export(QueryServiceConfigA);
+    if (key == "advapi32.dll" && function == "QueryServiceStatusEx")
+        return Export(QueryServiceStatusEx);
     if (FARPROC file = simwin::FileExport(key, function)) return file;
     if (key == "psapi.dll") {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);
         if (function == "GetProcessImageFileNameA") return Export(SimGetProcessImageFileNameA);
+        if (function == "GetMappedFileNameA") return Export(SimGetMappedFileNameA);
+        if (function == "GetMappedFileNameW") return Export(SimGetMappedFileNameW);
     }
     return nullptr;
 }

@@ -32,6 +32,20 @@
 **   session defined for it (SetDosDevice). C: is the first hard disk volume,
 **   D: the second, and so on. Both fail with ERROR_INSUFFICIENT_BUFFER where
 **   the buffer is too small.
+** - VirtualQueryEx(process, address, &info, size) (kernel32, resolved by
+**   name) describes the run of pages from `address` that share one state
+**   and needs PROCESS_QUERY_INFORMATION; above the highest address a
+**   program may use (0x7FFEFFFF) it fails with ERROR_INVALID_PARAMETER
+**   (Microsoft's VirtualQueryEx page). A process's space holds its image
+**   file (MEM_IMAGE) at 0x00400000 and kernel32.dll's at 0x7C800000, the rest
+**   free.
+** - GetMappedFileNameA(process, address, buffer, size) (psapi.dll, wherever
+**   psapi.dll is) gives the kernel's name of the file mapped at the address,
+**   in the device form, as the file is named now (Microsoft: "the name of
+**   the memory-mapped file"); ERROR_UNEXP_NET_ERR where nothing is mapped,
+**   ERROR_ACCESS_DENIED without PROCESS_QUERY_INFORMATION. On 2000 a handle
+**   with PROCESS_QUERY_INFORMATION alone gets ERROR_UNEXP_NET_ERR for the
+**   image (Wine's psapi tests, test_GetMappedFileName, "win2k").
 ** - psapi.dll is part of Windows from 2000 on; on NT 4.0 it is a
 **   redistributable, absent unless a test installs it (SetLibraryPresent).
 */
@@ -69,6 +83,21 @@ struct PROCESSENTRY32 {
 };
 typedef PROCESSENTRY32* LPPROCESSENTRY32;
 static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 keeps its 32-bit layout");
+
+#define MEM_COMMIT 0x00001000
+#define MEM_FREE 0x00010000
+#define MEM_IMAGE 0x01000000
+#define ERROR_UNEXP_NET_ERR 59L
+
+struct MEMORY_BASIC_INFORMATION {
+    LPVOID BaseAddress;
+    LPVOID AllocationBase;
+    DWORD AllocationProtect;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+};
 
 HMODULE LoadLibraryA(LPCSTR fileName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);

@@ -9,12 +9,25 @@
 #include "simwin/security.h"
 #include "simwin/system.h"
 
+#include <fcntl.h>
 #include <map>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
 /* Processes with no image file of their own. */
 enum class Kind { Program, Idle, System };
+
+/* The image file as the process has it mapped: it follows the file through
+   renames, as a file handle does. */
+struct MappedFile {
+    int fd;
+    explicit MappedFile(const std::string& host) : fd(open(host.c_str(), O_RDONLY)) {}
+    ~MappedFile() {
+        if (fd >= 0) close(fd);
+    }
+};
 
 struct Process {
     DWORD pid;
@@ -24,6 +37,7 @@ struct Process {
     UINT exitCode;
     int terminateCalls; // TerminateProcess calls that reached this process
     uint64_t created;   // creation time, in FILETIME units
+    std::shared_ptr<MappedFile> mapped = nullptr; // null: no image file at the start
 };
 
 std::map<DWORD, Process> processes;
@@ -55,7 +69,17 @@ std::string WithoutExtension(const std::string& name) {
 }
 
 void Add(DWORD pid, Kind kind, const simwin::ProcessSpec& spec) {
-    processes[pid] = Process{pid, spec, kind, true, STILL_ACTIVE, 0, clockTicks += 10000};
+    std::shared_ptr<MappedFile> mapped;
+    const std::string host = spec.image.empty() ? "" : simwin::HostPath(spec.image);
+    if (!host.empty() && access(host.c_str(), F_OK) == 0)
+        mapped = std::make_shared<MappedFile>(host);
+    processes[pid] = Process{pid, spec, kind, true, STILL_ACTIVE, 0, clockTicks += 10000, mapped};
+}
+
+/* The host name the image a process maps has now; empty when it maps none
+   (or the file is gone). */
+std::string MappedName(const Process& p) {
+    return p.mapped && p.mapped->fd >= 0 ? simwin::CurrentHostName(p.mapped->fd) : "";
 }
 
 simwin::ProcessView View(const Process& p) {
@@ -103,9 +127,13 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
     if (simwin::Enter("OpenProcess", &err)) return Fail(err);
     if (processId == GetCurrentProcessId()) return NewProcessHandle(processId, access, kOwnCreated);
     auto it = processes.find(processId);
-    if (it == processes.end() || !it->second.running || it->second.kind == Kind::Idle)
+    if (it == processes.end() || it->second.kind == Kind::Idle)
         return Fail(ERROR_INVALID_PARAMETER);
     const Process& p = it->second;
+    // An ended process stays while a handle to it is open, and opens again
+    // under its identifier; once the last handle closes, it is gone.
+    if (!p.running && !openHandles.count({processId, p.created}))
+        return Fail(ERROR_INVALID_PARAMETER);
     // Vista introduced the limited query right; earlier systems know no such bit.
     if ((access & PROCESS_QUERY_LIMITED_INFORMATION) && IsNt() && simwin::MajorVersion() < 6)
         return Fail(ERROR_ACCESS_DENIED);
@@ -170,6 +198,14 @@ bool HandleProcessRuns(const ProcessHandle& h) {
     if (h.pid == GetCurrentProcessId()) return true;
     const Process* p = Of(h);
     return p && p->running;
+}
+
+std::string HandleMappedImage(const ProcessHandle& h, bool exact) {
+    if (h.pid == GetCurrentProcessId()) return ownImage;
+    const Process* p = Of(h);
+    if (!p || !p->running || p->kind != Kind::Program) return "";
+    const std::string now = MappedName(*p);
+    return now.empty() ? "" : WindowsPathOf(now, exact);
 }
 
 std::string HandleImage(const ProcessHandle& h) {
@@ -241,8 +277,10 @@ FileLock LockOf(const std::string& hostPath) {
         if (!p.running) continue;
         for (auto& held : p.spec.heldFiles)
             if (HostPath(held) == hostPath) return FileLock::HeldExclusive;
-        if (!p.spec.image.empty() && HostPath(p.spec.image) == hostPath)
-            lock = FileLock::RunningImage;
+        // The mapped file wherever it was renamed to; by its name where the
+        // test started the process before writing the file.
+        const std::string image = p.mapped ? MappedName(p) : HostPath(p.spec.image);
+        if (!p.spec.image.empty() && image == hostPath) lock = FileLock::RunningImage;
     }
     return lock;
 }

@@ -17,7 +17,8 @@
 ** A handle refers to the process it was opened on, not to its identifier:
 ** once that process has ended, the handle reaches no other. Windows may give
 ** an ended process's identifier to a new process, but not while a handle to
-** the ended one is still open (ReuseIdentifier). Each process has a creation
+** the ended one is still open (ReuseIdentifier); while one is, OpenProcess
+** of that identifier opens the ended process again. Each process has a creation
 ** time (GetProcessTimes, resolved at run time from kernel32 on NT), and on
 ** Vista and later QueryFullProcessImageNameA (also resolved at run time) reads
 ** its image path with PROCESS_QUERY_LIMITED_INFORMATION alone.
@@ -126,9 +127,17 @@ struct ProcessHandle : Object {
 /* Whether the handle's process still runs (its identifier is not reused
    while the handle is open). */
 bool HandleProcessRuns(const ProcessHandle& h);
-/* The image path of the handle's process as QueryFullProcessImageNameA gives
-   it (its real path); empty for System and the Idle process. */
+/* The image path of the handle's process as the kernel names it (its real
+   path as stored; the ANSI functions give AnsiPathOf it); empty for System
+   and the Idle process. */
 std::string HandleImage(const ProcessHandle& h);
+/* The Windows path the handle's process's image file has now: the file
+   stays mapped while the process runs and keeps its mapping through a
+   rename of the file or of a folder above it (the kernel's name of the
+   image, HandleImage, stays the name at the start). Empty when the process
+   maps no image file (System, one whose image was missing at its start).
+   Each name as the ANSI functions give it, or with `exact` as stored. */
+std::string HandleMappedImage(const ProcessHandle& h, bool exact = false);
 
 } // namespace simwin
 

@@ -52,6 +52,14 @@ simwin::ResetHook resetRegistry([] {
     openCalls.clear();
     // Every NT boots from a control set that SYSTEM\Select names.
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {1, 0, 0, 0});
+    // The machine's environment names windir, the Windows folder, after
+    // SystemRoot, which the system sets itself: the Registry Reference of
+    // Windows 2000 records the entry "windir" of Session Manager\Environment
+    // as REG_EXPAND_SZ "%SystemRoot%" (the other entries are a test's).
+    const char windir[] = "%SystemRoot%";
+    simwin::RegSetValue(
+        HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment",
+        "windir", REG_EXPAND_SZ, std::vector<uint8_t>(windir, windir + sizeof windir));
 });
 
 bool Same(const std::string& a, const std::string& b) {

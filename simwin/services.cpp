@@ -285,6 +285,37 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
     return TRUE;
 }
 
+BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                          LPDWORD needed) {
+    DWORD err;
+    if (simwin::Enter("QueryServiceStatusEx", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    Service* s = Granted(service, SERVICE_QUERY_STATUS);
+    if (!s) return FALSE;
+    if (level != SC_STATUS_PROCESS_INFO) {
+        SetLastError(ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    if (!needed) {
+        SetLastError(ERROR_INVALID_ADDRESS);
+        return FALSE;
+    }
+    *needed = sizeof(SERVICE_STATUS_PROCESS);
+    if (!buffer || size < *needed) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    SERVICE_STATUS status;
+    Fill(*s, &status);
+    SERVICE_STATUS_PROCESS* out = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
+    memset(out, 0, sizeof *out);
+    memcpy(out, &status, sizeof status);
+    out->dwProcessId = s->state == SERVICE_STOPPED ? 0 : s->spec.process;
+    return TRUE;
+}
+
 namespace simwin {
 
 void AddService(const ServiceSpec& spec) {

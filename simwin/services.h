@@ -15,6 +15,12 @@
 ** gives it as written (quoted or not, with arguments or variables; Windows
 ** gives a REG_EXPAND_SZ expanded, which names the same file), the strings
 ** placed in the caller's buffer after the record.
+** QueryServiceStatusEx (2000 and later; advapi32 resolves it by name) gives
+** the status with the identifier of the process that runs the service
+** (SERVICE_STATUS_PROCESS.dwProcessId, learn.microsoft.com/windows/win32/
+** api/winsvc/ns-winsvc-service_status_process), 0 once it has stopped
+** (Wine's dlls/advapi32/tests/service.c, test_queryservicestatusex: a
+** running service has one, a stopped one none).
 */
 #ifndef SIMWIN_SERVICES_H
 #define SIMWIN_SERVICES_H
@@ -86,6 +92,19 @@ struct QUERY_SERVICE_CONFIGA {
 };
 typedef QUERY_SERVICE_CONFIGA* LPQUERY_SERVICE_CONFIGA;
 
+struct SERVICE_STATUS_PROCESS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+    DWORD dwProcessId;
+    DWORD dwServiceFlags;
+};
+enum SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 };
+
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access);
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access);
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
@@ -93,6 +112,8 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL CloseServiceHandle(SC_HANDLE handle);
 BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
                          LPDWORD needed);
+BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                          LPDWORD needed);
 
 namespace simwin {
 
@@ -108,7 +129,7 @@ struct ServiceSpec {
     DWORD state = SERVICE_RUNNING;
     StopReaction onStop = StopReaction::Stops;
     int pendingQueries = 0;      // 0: the stop has taken effect when ControlService returns
-    DWORD process = 0;           // simulated process that ends when the service stops
+    DWORD process = 0;           // the process that runs it, ended when the service stops
     std::string binaryPath = ""; // when set, written to the key as its ImagePath (REG_EXPAND_SZ)
 };
 

@@ -91,3 +91,26 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideChars, L
     memcpy(buffer, out.data(), out.size());
     return (int)out.size();
 }
+
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int bytes, LPWSTR buffer,
+                        int bufferSize) {
+    DWORD err;
+    if (simwin::Enter("MultiByteToWideChar", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    if (codePage != CP_ACP || !text || bytes == 0 || bytes < -1 || bufferSize < 0 ||
+        (bufferSize > 0 && !buffer)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const size_t n = bytes == -1 ? strlen(text) + 1 : (size_t)bytes;
+    if (bufferSize == 0) return (int)n;
+    if ((size_t)bufferSize < n) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < n; i++)
+        buffer[i] = (WCHAR)(unsigned char)text[i];
+    return (int)n;
+}

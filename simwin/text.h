@@ -8,6 +8,8 @@
 ** -1 converts up to and including the terminator, a buffer size of 0 asks
 ** for the size needed, and a buffer too small fails with
 ** ERROR_INSUFFICIENT_BUFFER.
+** MultiByteToWideChar goes the other way for CP_ACP: each byte becomes the
+** UTF-16 unit of that number, with the same rules for lengths and buffers.
 */
 #ifndef SIMWIN_TEXT_H
 #define SIMWIN_TEXT_H
@@ -20,5 +22,8 @@
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideChars, LPSTR buffer,
                         int bufferSize, LPCSTR defaultChar, LPBOOL usedDefaultChar);
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR buffer,
+                        int bufferSize);
 
 #endif

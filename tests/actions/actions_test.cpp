@@ -31,13 +31,12 @@ TEST_F(ActionsTest, ProcessesEndOnlyThroughTheirOwnProof) {
         Renew(simwin::SetWindowsXp);
         const DWORD listed = simwin::StartProcess({"C:\\v\\x.exe"});
         const DWORD other = simwin::StartProcess({"C:\\WINDOWS\\notepad.exe"});
-        ProcessImage rec = {};
-        rec.processId = r.identifierOfAnother ? other : listed;
-        rec.process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, listed);
-        ASSERT_NE(rec.process, nullptr);
-        EXPECT_EQ(TerminateListed(&rec), r.ends);
-        EXPECT_EQ(simwin::IsRunning(rec.processId), !r.ends);
-        CloseHandle(rec.process);
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, listed);
+        ASSERT_NE(process, nullptr);
+        const DWORD id = r.identifierOfAnother ? other : listed;
+        EXPECT_EQ(TerminateListed(ProofsForTests::Listed(process, id, false)), r.ends);
+        EXPECT_EQ(simwin::IsRunning(id), !r.ends);
+        CloseHandle(process);
     }
 }
 

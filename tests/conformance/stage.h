@@ -62,6 +62,9 @@ void EndChild(DWORD pid);
 /* Whether HKEY_LOCAL_MACHINE\Software has a 32-bit and a 64-bit view here
    (64-bit Windows); the host stages them. */
 bool RegistryViews();
+/* Whether the case may take this Windows as Vista or later (the host
+   becomes Windows 10 for the rest of the case). */
+bool AsVista();
 /* The name of a service that is installed and stopped. */
 std::string StoppedService();
 /* A window of this thread whose messages go to `proc`. */

@@ -88,6 +88,11 @@ bool RegistryViews() {
     return true;
 }
 
+bool AsVista() {
+    simwin::SetWindows10();
+    return true;
+}
+
 std::string StoppedService() {
     simwin::ServiceSpec spec;
     spec.name = "CpStopped";

@@ -171,6 +171,13 @@ DWORD StartChild(DWORD grants) {
     PROCESS_INFORMATION pi = Spawn("--idle", grants);
     if (!pi.hProcess) return 0;
     children[pi.dwProcessId] = pi;
+    // It runs once its loader has recorded its image (as every process the
+    // program lists has long done): until then that record cannot be read.
+    typedef DWORD(WINAPI * Fn)(HANDLE, HMODULE, LPSTR, DWORD);
+    auto record = Resolve<Fn>("psapi.dll", "GetModuleFileNameExA");
+    char image[MAX_PATH];
+    for (int i = 0; record && i < 200 && !record(pi.hProcess, nullptr, image, sizeof image); i++)
+        Sleep(10);
     return pi.dwProcessId;
 }
 
@@ -182,6 +189,12 @@ void EndChild(DWORD pid) {
     CloseHandle(it->second.hProcess);
     CloseHandle(it->second.hThread);
     children.erase(it);
+}
+
+bool AsVista() {
+    OSVERSIONINFOA v;
+    v.dwOSVersionInfoSize = sizeof v;
+    return GetVersionExA(&v) && v.dwMajorVersion >= 6;
 }
 
 bool RegistryViews() {

@@ -13,6 +13,7 @@
 #include "world.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <array>
 #include <tuple>
 
@@ -341,6 +342,21 @@ TEST_F(FileCheckTest, DeleteRemovesTheFileWithOneLine) {
               std::vector<std::string>{"C:\\WINDOWS\\ro.exe     " + Name(127) + " removed"});
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\ro.exe"));
     EXPECT_EQ(g_scan.filesRemoved, 3);
+
+    // A file of two names (a hard link elsewhere) stays under the other one:
+    // not removed, nor left to the restart. Its last name takes it. (By path,
+    // on Windows 9x alone, there are no hard links.)
+    lines_.clear();
+    Plant(127, "C:\\u\\tb.exe");
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\u\\tb.exe"),
+                                      simwin::HostPath("C:\\WINDOWS\\tb.exe"));
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\u\\tb.exe"), 1);
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\WINDOWS\\tb.exe"), 1);
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{"C:\\u\\tb.exe     " + Name(127) + " Unable to remove",
+                                        "C:\\WINDOWS\\tb.exe     " + Name(127) + " removed"}));
+    EXPECT_EQ(g_scan.filesRemoved, 4);
+    EXPECT_FALSE(g_scan.restartNeeded);
 }
 
 TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
@@ -386,14 +402,15 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
     struct Row {
         const char* what;
         void (*version)();
-        const char* failing; // fails, on the handle from its second call on
+        const char* failing; // fails, on the handle, from its second call on
+        int deletes;         // so many times: the deletes, not the move after them
         bool openFails;
         std::string waits;
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", false, "C:\\tb.exe"},
-        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", false, waiting},
-        {"10", simwin::SetWindows10, "SetFileInformationByHandle", false, waiting},
-        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", true, waiting},
+        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false, "C:\\tb.exe"},
+        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", 2, false, waiting},
+        {"10", simwin::SetWindows10, "SetFileInformationByHandle", 1, false, waiting},
+        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", 2, true, waiting},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -403,7 +420,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         r.version();
         simwin::MakeDir("C:\\WINDOWS");
         Plant(45, "C:\\tb.exe");
-        simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, -1, strcmp(r.failing, "DeleteFileA") != 0);
+        simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, r.deletes, 1);
         if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
         EXPECT_EQ(lines_, std::vector<std::string>{
@@ -446,6 +463,39 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_FALSE(g_scan.restartNeeded);
     }
+    // Another program holds the file, sharing the delete: Windows only marks
+    // it, and its name stays until that handle closes. Not removed; a file
+    // so marked cannot be opened to be moved, but NT 4.0 schedules its path.
+    // A holder with DELETE access from before the take-over keeps it: the
+    // file is moved and scheduled, but its holder could move it out again.
+    // On XP with no handle kept from the check, nothing proves what the path
+    // names at the disposal: nothing is deleted and nothing waits.
+    const std::tuple<const char*, void (*)(), bool, DWORD, size_t> holders[] = {
+        {"NT 4.0", simwin::SetWindowsNt4, false, GENERIC_READ, 1},
+        {"10", simwin::SetWindows10, false, GENERIC_READ, 0},
+        {"XP, by path", simwin::SetWindowsXp, true, GENERIC_READ, 0},
+        {"XP, held for deleting", simwin::SetWindowsXp, false, GENERIC_READ | DELETE, 2}};
+    for (auto [what, version, byPath, access, scheduled] : holders) {
+        SCOPED_TRACE(what);
+        Renew(version);
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        simwin::MakeDir("C:\\WINDOWS");
+        Plant(45, "C:\\tb.exe");
+        HANDLE holder = CreateFileA("C:\\tb.exe", access, 7, nullptr, OPEN_EXISTING, 0, 0);
+        if (byPath) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION, 2);
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        std::vector<std::string> lines{"C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"};
+        if (access & DELETE)
+            lines.push_back("C:\\tb.exe     W32/Phantaxis.Backdoor Scheduled for restart, but a "
+                            "program holding it may move it away");
+        EXPECT_EQ(lines_, lines);
+        EXPECT_EQ(g_scan.filesRemoved, 0);
+        EXPECT_EQ(g_scan.restartNeeded, !byPath && !(access & DELETE));
+        EXPECT_EQ(simwin::PendingDeletions().size(), scheduled);
+        CloseHandle(holder);
+        EXPECT_EQ(simwin::FileExists("C:\\tb.exe"), byPath);
+    }
 }
 
 TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
@@ -479,7 +529,7 @@ TEST_F(FileCheckTest, RenameChangesTheExtensionOnlyReportOnlyNothing) {
 
     // Failures: the move refuses; a name without an extension (a dot in the
     // folder name must not move the file elsewhere); a name ending in a dot.
-    simwin::FailCall("MoveFileExA", ERROR_ACCESS_DENIED, 1);
+    simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, 1);
     Plant(1, "C:\\my.dir\\c.exe");
     EXPECT_EQ(CheckFile(kTrojan, "C:\\my.dir\\c.exe"), 1);
     simwin::MakeDir("C:\\my.Vir");
@@ -553,7 +603,9 @@ TEST_F(FileCheckTest, MemoryScanModeOnlyReportsTheMatch) {
 
 TEST_F(FileCheckTest, MemoryKillDisposalDisposesWithoutMatching) {
     // The memory scan matched the image, terminated its process, and walks it
-    // again: the window shows the display form, detectionName the match.
+    // again: the window shows the display form, detectionName the match. On
+    // 9x, where no handle was kept, by path.
+    simwin::SetWindows98();
     AttachWindow();
     g_scan.action = ACTION_DELETE;
     g_scan.memoryScanMode = true; // the pending action exists only there

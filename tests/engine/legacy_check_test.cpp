@@ -260,6 +260,12 @@ TEST_F(LegacyCheckTest, DisposalByActionWithItsOwnWording) {
     EXPECT_EQ(CheckLegacyFile("x", "C:\\d\\keep"), 1);
     EXPECT_FALSE(simwin::FileExists("C:\\d\\keep"));
     EXPECT_TRUE(lines_.empty());
+    // Another program holds it, sharing the delete: only marked, not removed.
+    simwin::WriteFile("C:\\d\\held", text);
+    HANDLE holder = CreateFileA("C:\\d\\held", GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, 0);
+    EXPECT_EQ(CheckLegacyFile("x", "C:\\d\\held"), 1);
+    EXPECT_EQ(g_scan.filesRemoved, 2);
+    CloseHandle(holder);
 }
 
 TEST_F(LegacyCheckTest, TheToolWritesAHostsFileThatMatches) {

@@ -139,8 +139,11 @@ TEST_F(ScanRunTest, AFileLeftForTheRestartAsksAndOnlyYesRestarts) {
         Renew();
         simwin::MakeDir("C:\\WINDOWS");
         PlantVariant("C:\\locked.exe");
-        // XP: the delete through the handle fails (the attributes are reset).
-        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 1);
+        // XP: the delete through the handle fails (the attributes are reset),
+        // twice, and again in the folder where the file waits; the move there
+        // does not.
+        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, 2, 1);
+        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 2);
         simwin::ScriptAnswers({answer});
         RunScan();
         const std::string waits = "C:\\WINDOWS\\CleanPhantaxis-restart-*";

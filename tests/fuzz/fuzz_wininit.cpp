@@ -133,6 +133,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string ran = simwin::RunWininit();
     if (!ran.empty() && ran != g_old && ran != g_new) abort(); // damaged
     if (!AddWininitRename("NUL", "C:\\B.EXE")) abort();
-    if (simwin::ReadFile(kIni) != Expected(ran.empty() ? g_old : "", kLater)) abort(); // ran again
+    // Content a lost power stranded mid-swap is merged into the next request
+    // (its own sweep pins how); content that ran never runs again.
+    const std::string next = simwin::ReadFile(kIni);
+    if (ran.empty() ? next.find(kLater) == std::string::npos : next != Expected("", kLater))
+        abort(); // lost, or ran again
     return 0;
 }

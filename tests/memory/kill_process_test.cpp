@@ -15,10 +15,11 @@ namespace {
 class KillProcessTest : public WorldTest {
   protected:
     /* A process of another account that lets this program open it with
-       `grants` only (on NT). */
+       `grants` only (on NT), its image a file as every running image is. */
     static DWORD Run(const std::string& image, simwin::Termination t = simwin::Termination::Ends,
-                     DWORD grants = PROCESS_ALL_ACCESS) {
-        return simwin::StartProcess({image, {}, t, "", grants});
+                     DWORD grants = PROCESS_ALL_ACCESS, const std::string& record = "") {
+        if (!simwin::FileExists(image)) simwin::WriteFile(image, "MZ " + image); // its own file
+        return simwin::StartProcess({image, {}, t, record, grants});
     }
     /* The box of a failed termination, as the only question asked. */
     static void ExpectBox(const std::string& path) {
@@ -124,7 +125,8 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
    names the image, not the loader's record (`record`) that the variant may
    rewrite (Windows' shell) or that names its user's own drive letter (S:).
    A volume the user brings (E:) may claim the serial and index of any
-   file: only one drive letter proves one volume. */
+   file: only one drive letter proves one volume. In the pause after the
+   variant ends, its folder may come to lead to the other program's. */
 TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
     struct Row {
         void (*version)();
@@ -132,6 +134,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         const char* real;
         bool variantEnds;
         const char* record = "";
+        bool swapInPause = false;
     } rows[] = {
         {simwin::SetWindows98, "C:\\TEMP\\EXPLORER.EXE", "C:\\WINDOWS\\EXPLORER.EXE", true},
         {simwin::SetWindows98, "C:\\TEMP\\MSGSRV32.EXE", "C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE", true},
@@ -148,6 +151,8 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         {simwin::SetWindows10, "C:\\TEMP\\v.exe", "C:\\Windows\\explorer.exe", true,
          "C:\\Windows\\explorer.exe"},
         {simwin::SetWindowsXp, "E:\\v.exe", "C:\\Office\\WINWORD.EXE", true},
+        {simwin::SetWindows10, "C:\\TEMP\\svchost.exe", "C:\\Windows\\System32\\svchost.exe", true,
+         "", true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.variant);
@@ -159,8 +164,18 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
             std::filesystem::create_hard_link(simwin::HostPath(r.real),
                                               simwin::HostPath(r.variant));
         }
+        DWORD variant = 0; // listed before the other program when its folder is swapped
+        if (r.swapInPause) {
+            variant = Run(r.variant);
+            simwin::OnCall("Sleep", [] {
+                if (simwin::CallCount("Sleep") != 1) return;
+                ASSERT_TRUE(MoveFileA("C:\\TEMP", "C:\\TEMP-aside"));
+                simwin::MakeDirLink("C:\\TEMP", "C:\\Windows\\System32");
+            });
+        }
         DWORD real = Run(r.real);
-        DWORD variant = simwin::StartProcess({r.variant, {}, simwin::Termination::Ends, r.record});
+        if (!variant)
+            variant = Run(r.variant, simwin::Termination::Ends, PROCESS_ALL_ACCESS, r.record);
         EXPECT_EQ(KillProcessByImage(r.variant), r.variantEnds ? 1 : 0);
         EXPECT_TRUE(simwin::IsRunning(real));
         EXPECT_EQ(simwin::IsRunning(variant), !r.variantEnds);

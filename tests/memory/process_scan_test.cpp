@@ -8,6 +8,7 @@
 #include "platform/wow64.h"
 #include "world.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -34,7 +35,9 @@ class ProcessScanTest : public WorldTest {
 
 /* A service of the image's name is the variant's own only when it is
    registered for the image (with the service manager, and per control set in
-   its key's ImagePath); one that runs another program counts as none. */
+   its key's ImagePath); one that runs another program counts as none, and
+   one registered for the image is stopped only while the listed process is
+   the one that runs it. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
     const auto Nt4 = [] { // with psapi.dll installed
@@ -42,7 +45,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         simwin::SetLibraryPresent("psapi.dll", true);
     };
     const auto Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
-    enum Service { None, Own, Hosted };
+    enum Service { None, Own, Hosted, OwnRunByAnother };
     struct Row {
         const char* what;
         T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
@@ -58,6 +61,8 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         {"both fail, service stopped", T::Refuses, Xp, Own, true, true, false, true},
         {"both fail, no service", T::Refuses, Nt4, None, false, false, true, false},
         {"both fail, service of another image", T::Refuses, Nt4, Hosted, false, false, true, false},
+        {"both fail, service run by another process", T::Refuses, Xp, OwnRunByAnother, false, true,
+         true, false},
         {"first ok, Vista and later", T::Ends, Win10, None, false, false, false, true},
         {"both fail, Vista and later", T::Refuses, Win10, Own, false, false, false, false},
     };
@@ -69,15 +74,17 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         DWORD pid = RunVariant(path, r.termination);
         DWORD host = simwin::StartProcess({"C:\\WINDOWS\\system32\\svchost.exe"});
         if (r.service != None) {
-            // Registered as Windows reads it: a REG_SZ with a variable, a
-            // name without its extension, arguments; the manager reads the key.
+            // Registered as Windows reads it: a REG_SZ with a variable of the
+            // machine's environment (windir), a name without its extension,
+            // arguments; the manager reads the key.
             simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                                 r.service == Own ? "%SystemRoot%\\System32\\ABC /service"
-                                                  : "%SystemRoot%\\system32\\svchost.exe -k abc");
+                                 r.service != Hosted
+                                     ? "%windir%\\System32\\ABC /service"
+                                     : "%SystemRoot%\\system32\\svchost.exe -k abc");
             simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
             simwin::ServiceSpec svc;
             svc.name = "ABC";
-            svc.process = r.service == Own ? pid : host;
+            svc.process = r.service == Own ? pid : r.service == Hosted ? host : pid + 1000;
             simwin::AddService(svc);
         }
         std::vector<int32_t> pendingAtDisposal;
@@ -108,7 +115,11 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             EXPECT_EQ(steps.front(), "stop");
         }
         EXPECT_EQ(g_scan.memoryRestartNeeded, r.restart ? 1 : 0);
-        EXPECT_EQ(lines_, r.recheck ? Removed({path}) : std::vector<std::string>{});
+        std::vector<std::string> lines = r.recheck ? Removed({path}) : std::vector<std::string>{};
+        if (r.service == OwnRunByAnother)
+            lines.push_back("System Service     abc kept: not run by process " +
+                            std::to_string(pid));
+        EXPECT_EQ(lines_, lines);
         EXPECT_EQ(simwin::FileExists(path), !r.recheck);
         EXPECT_EQ(pendingAtDisposal,
                   r.recheck ? std::vector<int32_t>{ACTION_DELETE} : std::vector<int32_t>{});
@@ -186,9 +197,11 @@ TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
 
 /* smss and csrss report \SystemRoot\ and \??\ paths: they name files in the
    Windows folder and the path wrapped, not files on the current drive, where
-   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. Any other
-   path that is not a drive path names no image that can be read. On 2000 (the
-   loader's record); a long path by its 8.3 form; from XP the kernel's name. */
+   anyone may plant a variant as C:\SystemRoot\System32\smss.exe. A record
+   that is no drive path gives way to the file the process maps (rooted.exe).
+   On 2000 (the loader's record); a long path by its 8.3 form; from XP the
+   kernel's name. Each names a file renamed since the start, or another file,
+   only where no mapped program file is that file. */
 TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     simwin::SetWindows2000();
     simwin::StartSystemProcesses();
@@ -222,22 +235,22 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     EXPECT_TRUE(simwin::IsRunning(368)); // smss.exe
     EXPECT_TRUE(simwin::IsRunning(deep));
     EXPECT_FALSE(simwin::IsRunning(hidden));
-    EXPECT_TRUE(simwin::IsRunning(rooted));
+    EXPECT_FALSE(simwin::IsRunning(rooted));
     EXPECT_FALSE(simwin::IsRunning(long_));
     EXPECT_FALSE(simwin::IsRunning(fit));
     EXPECT_FALSE(simwin::IsRunning(longVariant));
-    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\long.exe", "C:\\evil\\EVIL~1.EXE",
-                               "C:\\Apps\\EEEEEE~1\\variant.exe"}));
+    EXPECT_EQ(lines_, Removed({"C:\\evil\\hidden.exe", "C:\\evil\\rooted.exe", "C:\\evil\\long.exe",
+                               "C:\\evil\\EVIL~1.EXE", "C:\\Apps\\EEEEEE~1\\variant.exe"}));
     EXPECT_FALSE(simwin::FileExists(longer));
-    EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\System32\\smss.exe"); // shown, not counted
+    EXPECT_EQ(statuses_.front(), "C:\\WINDOWS\\system32\\smss.exe"); // shown, not counted
     EXPECT_EQ(g_scan.filesScanned, 0);
-    EXPECT_EQ(g_scan.filesInfected, 4);
+    EXPECT_EQ(g_scan.filesInfected, 5);
     // System and the guarded processes were refused at first: the privilege
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 
-    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+    for (void (*version)() : {simwin::SetWindows2000, simwin::SetWindowsXp, simwin::SetWindows10}) {
         Renew(version);
         MapDrive('M');
         simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
@@ -245,9 +258,34 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
         PlantVariant("M:\\posing.exe");
         DWORD posing = simwin::StartProcess(
             {"M:\\posing.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
+        // Every process maps kernel32.dll: a library is no process's image.
+        std::vector<uint8_t> library = Specimen(45);
+        library[library[0x3C] + 4 + 18 + 1] |= 0x20; // IMAGE_FILE_DLL
+        simwin::WriteFile("C:\\WINDOWS\\system32\\kernel32.dll", library);
+        DWORD moved = RunVariant("C:\\evil\\start.exe");
+        ASSERT_TRUE(MoveFileA("C:\\evil\\start.exe", "C:\\evil\\moved.exe"));
+        simwin::WriteFile("C:\\evil\\start.exe", "MZ not a variant");
+        // Both images are named "C:\...\evil.exe" in ANSI (a fullwidth "e",
+        // by its best fit: Microsoft's WideCharToMultiByte page, without
+        // WC_NO_BEST_FIT_CHARS) beside a real evil.exe: the file each maps,
+        // by the Unicode name of Microsoft's GetMappedFileNameW page, decides.
+        const std::string fullwidth = "\xEF\xBD\x85vil.exe";
+        PlantVariant("C:\\x\\" + fullwidth);
+        simwin::WriteFile("C:\\x\\evil.exe", "MZ not a variant");
+        DWORD fit = simwin::StartProcess({"C:\\x\\" + fullwidth});
+        simwin::WriteFile("C:\\y\\" + fullwidth, "MZ not a variant");
+        PlantVariant("C:\\y\\evil.exe");
+        DWORD clean = simwin::StartProcess({"C:\\y\\" + fullwidth});
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_FALSE(simwin::IsRunning(posing));
-        EXPECT_EQ(lines_, Removed({"M:\\posing.exe"}));
+        EXPECT_FALSE(simwin::IsRunning(moved));
+        EXPECT_FALSE(simwin::IsRunning(fit));
+        EXPECT_TRUE(simwin::IsRunning(clean));
+        EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe", "C:\\x\\EVIL~1.EXE"}));
+        EXPECT_EQ(
+            std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
+            0);
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }
 }
 

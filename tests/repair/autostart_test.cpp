@@ -7,6 +7,7 @@
 #include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "world.h"
+#include <filesystem>
 
 namespace {
 
@@ -102,7 +103,9 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
         // Forms mixed, and separators as Windows reads them.
         SetStrings(kRun, {{"Mixed", "c:\\progra~1\\phx\\verylongname.exe /x"},
                           {"MixedToo", "\"C:\\Program Files\\PHX\\VERYLO~1.EXE\""},
-                          {"Slashes", "C:\\Program Files//Phx/verylongname.exe"}});
+                          {"Slashes", "C:\\Program Files//Phx/verylongname.exe"},
+                          {"AllSlashes", "C:/Program Files/Phx/verylongname.exe -x"},
+                          {"Rooted", "\"\\Program Files\\Phx\\verylongname.exe\" /x"}});
         Detect(file);
         EXPECT_EQ(Names(kRun), (Strings{"Other"}));
     }
@@ -132,13 +135,14 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     SetStrings(kRun, {{"Bare", "evil.exe"},
                       {"Rundll", "rundll32 myevil.exe.dll"},
-                      {"Rooted", "\\windows\\evil.exe"},
+                      {"Rooted", "\\windows\\evil.exe"}, // on the system drive: another file
+                      {"Slashed", "c:/windows/evil.exe -q"},
                       {"Other", "good.exe"},
                       {"Loads", "RUNDLL32.EXE \"evil.exe\",Start"},
                       {"Names", "notevil.exe evil.exe"},
                       {"Stem", "evil -q"}});
     Detect("C:\\Temp\\Evil.exe");
-    EXPECT_EQ(Names(kRun).size(), 7u);
+    EXPECT_EQ(Names(kRun).size(), 8u);
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "");
 
@@ -152,8 +156,9 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     // Only values whose program (or the library rundll32 loads) is the file
     // by its whole name: another program that holds the name stays.
     Detect("C:\\WINDOWS\\SYSTEM32\\EVIL.EXE");
-    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable"}));
-    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
+    const Strings kept = {"Rundll", "Rooted", "Slashed", "Other", "Names", "ViaVariable"};
+    EXPECT_EQ(Names(kRun), kept);
+    EXPECT_EQ(lines_, (Strings(3, kRemoved)));
     EXPECT_STREQ(g_scan.autostartValueName, "Stem");
     lines_.clear();
     SetStrings(kRun, {{"ctfmon.exe", "ctfmon.exe"},
@@ -162,18 +167,28 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Detect("C:\\WINDOWS\\system32\\mon.exe");
     Detect("C:\\WINDOWS\\system32\\32.exe");
     Detect("C:\\WINDOWS\\system32\\rundll32.dll");
-    EXPECT_EQ(Names(kRun).size(), 7u);
+    EXPECT_EQ(Names(kRun).size(), 9u);
     Detect("C:\\WINDOWS\\system32\\shell32.dll");
-    EXPECT_EQ(Names(kRun), (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe"}));
+    Strings left = kept;
+    left.push_back("ctfmon.exe");
+    EXPECT_EQ(Names(kRun), left);
     // A file of the name the shell does not reach first is another program.
     simwin::WriteFile("C:\\WINDOWS\\system32\\ctfmon.exe", "MZ");
     simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
     Set(kRun, "Ex", "explorer.exe /n");
+    // Nor one reached through a user's junction to a volume of theirs that
+    // claims the serial and index of Windows' file (a host hard link here).
+    MapDrive('E', DRIVE_REMOVABLE);
+    simwin::WriteFile("E:\\x", "");
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\explorer.exe"),
+                                      simwin::HostPath("E:\\explorer.exe"));
+    simwin::MakeDirLink("C:\\Documents and Settings\\bob\\j", "E:\\");
     for (const char* f : {"C:\\Documents and Settings\\bob\\system32\\ctfmon.exe",
-                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe"})
+                          "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe",
+                          "C:\\Documents and Settings\\bob\\j\\explorer.exe"})
         Detect(f);
-    EXPECT_EQ(Names(kRun),
-              (Strings{"Rundll", "Other", "Names", "ViaVariable", "ctfmon.exe", "Ex"}));
+    left.push_back("Ex");
+    EXPECT_EQ(Names(kRun), left);
 
     lines_.clear();
     Set(kRunServices, "Nine", "NINE.EXE -q");
@@ -319,25 +334,25 @@ TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
 }
 
 TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
-    // Unterminated string and binary data are terminated before use; data
-    // after an embedded NUL is not looked at; a DWORD is a short string.
+    // An unterminated string is terminated before use; a value of another
+    // type is no command the shell starts, whatever it spells.
     SetRaw(kRun, "Unterminated", REG_SZ, "c:\\e.exe");
     SetRaw(kRun, "Binary", REG_BINARY, "C:\\E.EXE 1");
-    SetRaw(kRun, "Multi", REG_MULTI_SZ, std::string("x\0c:\\e.exe\0", 12));
+    SetRaw(kRun, "Multi", REG_MULTI_SZ, std::string("c:\\e.exe\0x\0", 12));
     SetRaw(kRun, "Number", REG_DWORD, "\1\2\3\4");
     SetRaw(kRun, "Empty", REG_SZ, "");
     // Names of 128 and of 16383 characters (the registry's longest).
     std::string longName(128, 'n'), longestName = LongestValueName('m');
     SetStrings(kRun, {{longName, "c:\\e.exe"}, {longestName, "c:\\e.exe"}});
     Detect("c:\\e.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Multi", "Number", "Empty"}));
-    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
+    EXPECT_EQ(Names(kRun), (Strings{"Binary", "Multi", "Number", "Empty"}));
+    EXPECT_EQ(lines_, (Strings(3, kRemoved)));
     // Too long to remember whole: not remembered at all.
-    EXPECT_STREQ(g_scan.autostartValueName, "Binary");
+    EXPECT_STREQ(g_scan.autostartValueName, "Unterminated");
 
     // Values that cannot be enumerated or read are skipped; the rest is walked.
     SetStrings(kRunServices, {{"A", "c:\\e.exe"}, {"B", "c:\\e.exe"}, {"C", "c:\\e.exe"}});
-    simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 3); // RunServices, i = 0
+    simwin::FailCall("RegEnumValueA", ERROR_NOT_ENOUGH_MEMORY, 1, 4); // RunServices, i = 0
     simwin::FailCallOn("RegQueryValueExA", "B", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\e.exe");
     EXPECT_EQ(Names(kRunServices), (Strings{"A", "B"}));
@@ -369,17 +384,17 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "V", &data));
     EXPECT_EQ(data, nullptr);
 
-    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "missing"));
-    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServices, "V"));
+    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "missing")));
+    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRunServices, "V")));
     simwin::FailCall("RegCloseKey", ERROR_INVALID_HANDLE);
-    EXPECT_FALSE(
-        DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V")); // deleted, but the close failed
+    EXPECT_FALSE(DeleteRegistryValue(
+        ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "V"))); // deleted, but the close failed
     EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
     EXPECT_EQ(simwin::RegOpenKeyCalls().back().subKey, kRun);
     EXPECT_EQ(simwin::RegOpenKeyCalls().back().access, (REGSAM)KEY_ALL_ACCESS);
     Set(kRun, "V", "data");
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kRun);
-    EXPECT_FALSE(DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRun, "V"));
+    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "V")));
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
     checkHandles_ = false; // a failed RegCloseKey leaves its handle open
 }

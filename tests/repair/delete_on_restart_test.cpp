@@ -3,6 +3,7 @@
 ** damages the file), MoveFileExA on NT, nothing on other platforms.
 */
 #include "actions/files.h"
+#include "engine/file_identity.h"
 #include "world.h"
 
 #include <functional>
@@ -23,6 +24,14 @@ class DeleteOnRestartTest : public WorldTest {
         return simwin::RunWininit();
     }
     static std::string Ini() { return simwin::ReadFile("C:\\WINDOWS\\wininit.ini"); }
+    /* The identity of the file `path` names now, as a check proves it. */
+    static const FileId* Checked(const char* path) {
+        static FileId id;
+        HANDLE file = OpenFileForReading(path);
+        const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, &id);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return known ? &id : nullptr;
+    }
     static void SetIni(const std::string& text) {
         simwin::WriteFile("C:\\WINDOWS\\wininit.ini", text);
     }
@@ -38,6 +47,11 @@ class DeleteOnRestartTest : public WorldTest {
     static void FailRenamesIntoPlace() {
         simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\cphxini.new", ERROR_WRITE_FAULT);
         simwin::FailCallOn("MoveFileA", "C:\\WINDOWS\\cphxini.old", ERROR_WRITE_FAULT);
+    }
+    /* A request stopped between the swap's renames, the old content `old`. */
+    static void StopSwap(const std::string& old) {
+        simwin::WriteFile("C:\\WINDOWS\\cphxini.old", old);
+        simwin::WriteFile("C:\\WINDOWS\\cphxini.new", old + kEntry);
     }
     static constexpr const char* kLong = "C:\\Program Files\\Phx\\verylongname.exe";
     static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
@@ -202,25 +216,36 @@ TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
    a file in place have failed, and Windows restarting before the next
    request: what waited in wininit.ini runs once, never again. */
 TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
-    const std::string old = "[rename]\r\nNUL=C:\\APP\\OLD.DLL\r\n", later = "NUL=C:\\B.EXE\r\n";
+    const std::string old = "[rename]\r\nNUL=C:\\APP\\OLD.DLL\r\n", later = "NUL=C:\\B.EXE\r\n",
+                      theirs = "NUL=C:\\SETUP.TMP\r\n";
     const char* const ops[] = {"CopyFileA", "fopen",  "fgets",     "fclose",     "_open",
                                "_write",    "_close", "MoveFileA", "DeleteFileA"};
-    SetIni(old);
-    ASSERT_TRUE(ScheduleDeleteOnRestart(kLong)); // counts the calls of a whole request
-    // (operation, call, renames fail); no operation: the power is lost
-    std::vector<std::tuple<const char*, int, bool>> cases;
-    int total = 0;
-    for (const char* op : ops)
-        for (int k = 0; k < simwin::CallCount(op); k++, total++)
-            cases.push_back({op, k, false});
-    for (int k = 0; k < total + 4; k++) // the failed renames take more calls
-        for (bool renames : {false, true})
-            cases.push_back({nullptr, k, renames});
-    for (auto [op, k, renames] : cases) {
-        SCOPED_TRACE(std::string(op ? op : "power lost at") + " " + std::to_string(k) +
-                     (renames ? " after two failed renames" : ""));
+    // Where the request starts: wininit.ini; a swap stopped between its
+    // renames; and another program's wininit.ini written after that.
+    const std::function<void()> starts[] = {[&] { SetIni(old); }, [&] { StopSwap(old); },
+                                            [&] {
+                                                StopSwap(old);
+                                                SetIni("[rename]\r\n" + theirs);
+                                            }};
+    // (start, operation, call, renames fail); no operation: the power is lost
+    std::vector<std::tuple<int, const char*, int, bool>> cases;
+    for (int start = 0; start < 3; start++) {
         Renew();
-        SetIni(old);
+        starts[start]();
+        ASSERT_TRUE(ScheduleDeleteOnRestart(kLong)); // counts the calls of a whole request
+        int total = 0;
+        for (const char* op : ops)
+            for (int k = 0; k < simwin::CallCount(op); k++, total++)
+                cases.push_back({start, op, k, false});
+        for (int k = 0; k < total + 4; k++) // the failed renames take more calls
+            for (bool renames : {false, true})
+                cases.push_back({start, nullptr, k, renames});
+    }
+    for (auto [start, op, k, renames] : cases) {
+        SCOPED_TRACE(std::to_string(start) + ": " + (op ? op : "power lost at") + " " +
+                     std::to_string(k) + (renames ? " after two failed renames" : ""));
+        Renew();
+        starts[start]();
         int calls = 0;
         if (op) simwin::FailCall(op, ERROR_WRITE_FAULT, 1, k);
         if (renames) FailRenamesIntoPlace();
@@ -244,6 +269,7 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
         EXPECT_EQ(count("NUL=C:\\APP\\OLD.DLL\r\n"), 1u);
         EXPECT_LE(count(kEntry), 1u);
         EXPECT_EQ(count(later), 1u);
+        EXPECT_EQ(count(theirs), start == 2 ? 1u : 0u);
     }
 }
 
@@ -256,14 +282,34 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), "backup");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.new"), "theirs");
     // The power lost between the swap's renames, then an installer writing
-    // a fresh wininit.ini: both contents stay.
-    const std::string old = "[rename]\r\nC:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n";
-    simwin::WriteFile("C:\\WINDOWS\\cphxini.old", old);
-    simwin::WriteFile("C:\\WINDOWS\\cphxini.new", old + kEntry);
-    SetIni("[rename]\r\nNUL=C:\\SETUP.TMP\r\n");
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\cphxini.old"), old);
-    EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\SETUP.TMP\r\n");
+    // a fresh wininit.ini: the stranded entries join it, once, and run.
+    simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
+    simwin::WriteFile("C:\\APP\\SHARED.DLL", "v1");
+    simwin::WriteFile("C:\\APP\\SHARED.NEW", "v2");
+    const std::string setup = "[rename]\r\nNUL=C:\\SETUP.TMP\r\n";
+    StopSwap("[boot]\r\nx=1\r\n[rename]\r\nC:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\nNUL=C:"
+             "\\SETUP.TMP\r\n");
+    SetIni(setup);
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), setup + "C:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n" + kEntry);
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.bak"), "ran");
+    for (const char* own : {"cphxini.old", "cphxini.new", "cphxini.wai"})
+        EXPECT_FALSE(simwin::FileExists(std::string("C:\\WINDOWS\\") + own)) << own;
+    Restart();
+    EXPECT_EQ(simwin::ReadFile("C:\\APP\\SHARED.DLL"), "v2");
+
+    // Two contents wait (a request merging waiting content stopped between
+    // its renames): the older one is not put back where it has run, nor
+    // refused where its way back left a copy in place.
+    const std::string x = "[rename]\r\nNUL=C:\\X.TMP\r\n", waiting = "NUL=C:\\W.TMP\r\n";
+    for (const std::string copy : {"wininit.ini", "wininit.bak"}) {
+        Renew();
+        StopSwap(x);
+        simwin::WriteFile("C:\\WINDOWS\\cphxini.wai", "[rename]\r\n" + waiting);
+        simwin::WriteFile("C:\\WINDOWS\\" + copy, x);
+        EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(Ini(), (copy == "wininit.ini" ? x : "[rename]\r\n") + waiting + kEntry);
+    }
 }
 
 TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
@@ -318,17 +364,17 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
              simwin::MakeDirLink("C:\\Program Files\\Phx", "C:\\Phx");
          },
          ""},
-        // The file's index changes with the move on FAT.
-        {"XP, a FAT volume", simwin::SetWindowsXp, [] { simwin::SetFatVolume('C'); }, waiting},
+        // FAT keeps no security: no folder of it is out of a user's reach.
+        {"XP, a FAT volume", simwin::SetWindowsXp, [] { simwin::SetFatVolume('C'); }, ""},
         {"XP, the move fails", simwin::SetWindowsXp,
-         [] { simwin::FailCall("MoveFileExA", ERROR_ACCESS_DENIED); }, ""},
+         [] { simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED); }, ""},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Renew(); // the file is there already
         r.version();
         r.meddle();
-        EXPECT_EQ(ScheduleDeleteOnRestart(kLong), !r.scheduled.empty());
+        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong)), !r.scheduled.empty());
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
@@ -349,7 +395,9 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
-    EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
+    EXPECT_EQ(names.size(), 5u); // kLong, and every run's folder and file its own
+    simwin::WriteFile(kLong, "MZ");
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)); // XP: only the file a check proved
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();

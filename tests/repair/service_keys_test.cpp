@@ -92,6 +92,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     } rows[] = {
         {"\"C:\\Program Files\\Phx\\phx.exe\" -service", true},
         {"C:\\Program Files\\Phx\\phx.exe -service", true},
+        {"C:\\Program Files\\Phx\\phx.exe .", true}, // read whole, the image again
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true},
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true, REG_SZ},
         {"%ProgramFiles%\\Phx\\phx.exe", true},
@@ -109,6 +110,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"%SystemRoot%\\system32\\svchost.exe -k C:\\Program Files\\Phx\\phx.exe", false},
         {"\\\\server\\Program Files\\Phx\\phx.exe", false},
         {"C:\\Program Files\\Phx\\phx.exe.bak", false},
+        {"D:\\phx.exe", false}, // the image's serial and index, on another drive letter
     };
     const std::string environment =
         "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
@@ -120,8 +122,9 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir", "C:\\Program Files");
     simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
-    std::filesystem::create_hard_link(simwin::HostPath(image),
-                                      simwin::HostPath("C:\\Links\\phx.exe"));
+    MapDrive('D'); // one host file system: a link there has the image's serial and index
+    for (const char* link : {"C:\\Links\\phx.exe", "D:\\phx.exe"})
+        std::filesystem::create_hard_link(simwin::HostPath(image), simwin::HostPath(link));
     // Set by a program of the user's: none is the service manager's.
     simwin::SetEnv("ProgramFiles", "C:\\Links");
     simwin::SetEnv("UserHome", "C:\\Program Files\\Phx");
@@ -143,6 +146,26 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::WriteFile("C:\\Program.exe", "MZ");
     EXPECT_TRUE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program.exe"));
     EXPECT_FALSE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe -k", image));
+    // The service runs the planted file, but the registration is the
+    // image's, which it starts again once that file is gone: it stays.
+    AttachWindow();
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath",
+                         "C:\\Program Files\\Phx\\phx.exe -k");
+    EXPECT_FALSE(DeleteServiceKeysOfImage("Phx", "C:\\Program.exe"));
+    EXPECT_TRUE(Has(kSet2 + "Phx"));
+    EXPECT_EQ(lines_, std::vector<std::string>{"System Service     Phx kept: registered for " +
+                                               std::string(image)});
+    // Not where the variant could have made the longer reading's file:
+    // beside it, or under its own name written whole.
+    simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
+    simwin::WriteFile("C:\\Evil\\evil -k.exe", "MZ");
+    for (const char* command : {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil -k"}) {
+        simwin::WriteFile("C:\\Evil\\evil.exe", "MZ");
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", command);
+        EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\evil.exe")) << command;
+    }
+    // Drive-relative: on another drive from its root.
+    EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\phx.exe", "MZ");
     EXPECT_TRUE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\system32\\phx.exe", "MZ");
@@ -158,8 +181,12 @@ TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
     for (const char* set :
          {"CurrentControlSet", "ControlSet001", "ControlSet002", "ControlSet012"}) {
         const std::string key = std::string("SYSTEM\\") + set + "\\Services\\Phx";
+        // A drive-relative path on the system drive is in System32.
+        const std::string name = set;
         simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                             set == std::string("ControlSet002") ? "svchost.exe -k phx" : "phx");
+                             name == "ControlSet002"   ? "svchost.exe -k phx"
+                             : name == "ControlSet012" ? "C:phx"
+                                                       : "phx");
         Make(key, {"\\Enum", "\\Security"});
     }
     EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
