@@ -92,7 +92,10 @@ wine_make_prefix() {
         fi
         # Emulated, it may have run before the update put its program in
         # place: what the update left is the judge there.
-        "$WINE" "${first[@]}" > /dev/null 2>&1 || [ "${WINE_EMULATED:-0}" = 1 ] || exit $?
+        "$WINE" "${first[@]}" > /dev/null 2>&1 || {
+            local failed=$?
+            [ "${WINE_EMULATED:-0}" = 1 ] || exit $failed
+        }
         local waited=0
         while [ "${WINE_EMULATED:-0}" = 1 ] && cat /proc/[0-9]*/cmdline 2> /dev/null | tr '\0' ' ' |
             grep -q 'wineboo[t]'; do
