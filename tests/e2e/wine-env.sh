@@ -84,9 +84,10 @@ wine_make_prefix() {
         local first=(wineboot -i)
         [ "${WINE_EMULATED:-0}" != 1 ] || first=(cmd /c exit)
         if [ -n "$live" ]; then
-            # A server that outlives the last program keeps the session the
-            # update started (services, devices, on the caller's display)
-            # for the caller's programs.
+            # A server that outlives the last program keeps the prefix's
+            # objects for the caller's programs (the session itself boots
+            # again at the next first process: nothing holds Wine's boot
+            # event open in between).
             mkdir -p "$prefix"
             "$WINESERVER" -p || exit $?
         fi
