@@ -112,3 +112,27 @@ bool NativePath(const char* path, char* out, size_t size) {
     out[0] = 0;
     return false;
 }
+
+bool NativeFolderVariable(const char* name, char* out, size_t size) {
+    static const char* const kFolders[][3] = {
+        {"ProgramFiles", "ProgramW6432", "ProgramFilesDir"},
+        {"CommonProgramFiles", "CommonProgramW6432", "CommonFilesDir"}};
+    if (!g_scan.wow64 || size == 0 || size > 0xFFFF) return false;
+    for (const auto& folder : kFolders) {
+        if (_stricmp(name, folder[0]) != 0) continue;
+        const DWORD n = GetEnvironmentVariableA(folder[1], out, (DWORD)size);
+        if (n > 0 && n < size) return true;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                          KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return false;
+        DWORD type = REG_NONE, got = (DWORD)size - 1;
+        const bool read =
+            RegQueryValueExA(key, folder[2], nullptr, &type, (LPBYTE)out, &got) == ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ) && got > 0;
+        RegCloseKey(key);
+        if (read) out[got < size ? got : size - 1] = 0;
+        return read && out[0];
+    }
+    return false;
+}

@@ -75,21 +75,43 @@ bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
     return extension && *rest == '.';
 }
 
-/* A 64-bit program's environment gives the Program Files variables the
-   64-bit folders, which this 32-bit program's gives under ProgramW6432 and
-   CommonProgramW6432 (its own names give the "(x86)" ones). In a copy of
-   `lowerData` the former names become the latter (of the same length);
-   null when no memory is left. */
+/* A 64-bit program's environment gives ProgramFiles and CommonProgramFiles
+   the 64-bit folders, where this 32-bit program's gives the "(x86)" ones
+   (NativeFolderVariable). A copy of `lowerData` with each of those two
+   variables, paired with its closing '%' as ExpandEnvironmentStrings pairs
+   them, replaced by the 64-bit folder (lower case); the rest is left for
+   the expansion. Null when no memory is left. */
 char* As64BitProgram(const char* lowerData) {
-    static const char* const names[][2] = {{"%programfiles%", "%programw6432%"},
-                                           {"%commonprogramfiles%", "%commonprogramw6432%"}};
-    const size_t size = strlen(lowerData) + 1;
+    static const char* const names[] = {"programfiles", "commonprogramfiles"};
+    char folders[2][MAX_PATH];
+    size_t size = strlen(lowerData) + 1;
+    for (int i = 0; i < 2; i++) {
+        if (!NativeFolderVariable(names[i], folders[i], sizeof folders[i])) folders[i][0] = 0;
+        _strlwr(folders[i]);
+        size += strlen(folders[i]) * (size / (strlen(names[i]) + 2) + 1);
+    }
     char* copy = (char*)malloc(size);
     if (!copy) return nullptr;
-    memcpy(copy, lowerData, size);
-    for (const auto& name : names)
-        for (char* p = copy; (p = strstr(p, name[0])) != nullptr; p += strlen(name[1]))
-            memcpy(p, name[1], strlen(name[1]));
+    size_t used = 0;
+    for (const char* p = lowerData; *p;) {
+        const char* close = *p == '%' ? strchr(p + 1, '%') : nullptr;
+        if (!close) {
+            copy[used++] = *p++;
+            continue;
+        }
+        const size_t length = (size_t)(close - p) + 1; // "%name%"
+        int known = -1;
+        for (int i = 0; i < 2; i++)
+            if (folders[i][0] && length == strlen(names[i]) + 2 &&
+                strncmp(p + 1, names[i], length - 2) == 0)
+                known = i;
+        const char* text = known >= 0 ? folders[known] : p;
+        const size_t n = known >= 0 ? strlen(text) : length;
+        memcpy(copy + used, text, n);
+        used += n;
+        p = close + 1;
+    }
+    copy[used] = 0;
     return copy;
 }
 
@@ -289,24 +311,12 @@ const char* OnSystemDrive(const char* text, char** heap) {
     return *heap;
 }
 
-/* Whether a command names its program by a path: it holds a backslash, or
-   its program's name holds a "/", which Windows reads as one ("File I/O
-   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
-   after the name begins a switch ("ctfmon.exe /n"). */
-bool NamedByPath(const char* data) {
-    if (strchr(data, '\\')) return true;
-    while (*data == ' ' || *data == '\t')
-        data++;
-    const bool quoted = *data == '"';
-    const size_t length = strcspn(data + quoted, quoted ? "\"" : " \t");
-    return memchr(data + quoted, '/', length) != nullptr;
-}
-
 /* The next name of a command line at `p` (lower case), as the shell cuts
    it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
-   part after a backslash, the file's own name, goes to `name`. Returns
-   where the name ended; `name` is empty when it does not fit. */
-const char* NextName(const char* p, const char* ends, char* name, size_t size) {
+   part after a backslash, the file's own name, goes to `name`, or, with
+   `whole`, all of it. Returns where the name ended; `name` is empty when it
+   does not fit. */
+const char* NextName(const char* p, const char* ends, char* name, size_t size, bool whole = false) {
     while (*p == ' ' || *p == '\t')
         p++;
     const bool quoted = *p == '"';
@@ -314,7 +324,7 @@ const char* NextName(const char* p, const char* ends, char* name, size_t size) {
     const char* start = p;
     while (*p && (quoted ? *p != '"' : !strchr(" \t", *p) && !strchr(ends, *p)))
         p++;
-    for (const char* q = start; q < p; q++)
+    for (const char* q = start; q < p && !whole; q++)
         if (*q == '\\' || *q == '/') start = q + 1;
     const size_t length = (size_t)(p - start);
     name[0] = 0;
@@ -333,6 +343,110 @@ bool IsFileName(const char* name, const char* fileName, const char* extension) {
     const size_t n = strlen(name);
     return n > 0 && !strchr(name, '.') && strncmp(name, fileName, n) == 0 &&
            strcmp(fileName + n, extension) == 0;
+}
+
+/* Whether the program's name `name` is a host that loads the library it is
+   told: rundll32, or rundll of Windows 9x ("rundll32 library,entry
+   arguments": the Win32 Rundll and Rundll32 Interface, Microsoft Knowledge
+   Base Q164787, which loads the library with LoadLibrary). */
+bool IsHost(const char* name) {
+    return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
+}
+
+/* The library a host command (lower case) is told to load, whole as
+   written, with each "/" read as a backslash (see NamedByPath), in
+   `library`; in `host` the host's program as written. False when the
+   command's program is no host. Q164787: the library's name holds no
+   blank, comma or quote, and a comma ends it; a quoted one is read up to
+   its closing quote all the same. */
+bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size) {
+    const char* rest = NextName(text, "", host, hostSize, true);
+    const char* name = host + strlen(host);
+    while (name > host && name[-1] != '\\' && name[-1] != '/')
+        name--;
+    if (!IsHost(name)) return false;
+    NextName(rest, ",", library, size, true);
+    for (char* c = library; *c; c++)
+        if (*c == '/') *c = '\\';
+    return library[0] != 0;
+}
+
+/* The drive path a path written in a value (lower case, separators as
+   backslashes) names, in `out`, with `extension` added where its last name
+   has none and a closing dot dropped (LoadLibrary: "If no file name
+   extension is specified ..., the default library extension .dll is
+   appended. However, the file name string can include a trailing point
+   character (.) to indicate that the module name has no extension";
+   learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-
+   loadlibrarya). Rooted without a drive: on the system drive (OnSystemDrive).
+   A value of the 32-bit view names it as a 32-bit program does (NativePath).
+   False for a relative path, a UNC name, or one that does not fit. */
+bool WrittenPath(const char* written, const char* extension, REGSAM view, char* out, size_t size) {
+    char rooted[MAX_PATH], windows[MAX_PATH];
+    if (written[0] == '\\' && written[1] != '\\') {
+        const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+        if (n < 2 || n >= sizeof windows || windows[1] != ':') return false;
+        windows[2] = 0;
+        if (!JoinPath(rooted, sizeof rooted, windows, written)) return false;
+    } else if (!JoinPath(rooted, sizeof rooted, written, "")) {
+        return false;
+    }
+    if (rooted[1] != ':' || rooted[2] != '\\') return false;
+    if (view == KEY_WOW64_32KEY ? !NativePath(rooted, out, size) : !JoinPath(out, size, rooted, ""))
+        return false;
+    _strlwr(out);
+    const char* name = strrchr(out, '\\') + 1;
+    size_t n = strlen(out);
+    if (out[n - 1] == '.') {
+        while (n > 3 && out[n - 1] == '.')
+            out[--n] = 0;
+        return n > 3 && out[n - 1] != '\\';
+    }
+    return strchr(name, '.') || JoinPath(out, size, out, extension);
+}
+
+/* Whether the command `text` (a value's data, raw or expanded, lower case)
+   has a host load the file `file` by a path: the library it is told is
+   written with a path and names the file (SameFile), or, told a bare
+   library by a host written with a path, the loader finds the file for it,
+   searching the host's own folder first (LoadLibrary's search order) and
+   then as for System32's host. A bare host with a bare library is the bare
+   rule's; a relative path is never taken for the file. */
+bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
+    char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH], found[MAX_PATH];
+    if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
+    if (strchr(library, '\\') || strchr(library, ':'))
+        return WrittenPath(library, ".dll", view, path, sizeof path) && SameFile(path, file);
+    for (char* c = host; *c; c++)
+        if (*c == '/') *c = '\\';
+    char* folder = strrchr(host, '\\');
+    if (!folder || !WrittenPath(host, ".exe", view, path, sizeof path)) return false;
+    *strrchr(path, '\\') = 0;
+    if (JoinPath(found, sizeof found, path, "\\", library) &&
+        (strchr(library, '.') || JoinPath(found, sizeof found, found, ".dll"))) {
+        NativeFileNames native;
+        const DWORD attributes = GetFileAttributesA(found);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return SameFile(found, file);
+    }
+    return SearchedFile(library, ".dll", false, found, sizeof found) && SameFile(found, file);
+}
+
+/* Whether a command names its program by a path: it holds a backslash, or
+   its program's name holds a "/", which Windows reads as one ("File I/O
+   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
+   after the name begins a switch ("ctfmon.exe /n"). So does the library a
+   host is told to load, written with a "/" or a drive. */
+bool NamedByPath(const char* data) {
+    if (strchr(data, '\\')) return true;
+    char host[MAX_PATH], library[MAX_PATH];
+    if (HostedLibrary(data, host, sizeof host, library, sizeof library) && strpbrk(library, "\\:"))
+        return true;
+    while (*data == ' ' || *data == '\t')
+        data++;
+    const bool quoted = *data == '"';
+    const size_t length = strcspn(data + quoted, quoted ? "\"" : " \t");
+    return memchr(data + quoted, '/', length) != nullptr;
 }
 
 /* Whether a command without a path (lower case) starts the file named
@@ -488,7 +602,9 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         fullPath =
             fullPath ||
             NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
-            NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
+            NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm) ||
+            (!bareReference && (HostLoadsFile(data, currentFile, view) ||
+                                HostLoadsFile(expanded, currentFile, view)));
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {

@@ -205,6 +205,25 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Locked"));
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "Nine");
+
+    // A host told to load the file by a path loads it wherever it lies: either
+    // separator, quoted, rooted, without its extension; a bare library is
+    // found from a host written with a path. Another file of the name stays.
+    simwin::WriteFile("C:\\WINDOWS\\system32\\shell32.dll", "MZ");
+    const std::string host = "%SystemRoot%\\system32\\rundll32.exe ";
+    SetStrings(kRunServices, {{"Path", "rundll32.exe C:\\Temp\\evil.dll,Start"},
+                              {"Quoted", "RUNDLL32 \"C:\\Temp\\evil.dll\",X"},
+                              {"Slashes", "rundll32 c:/temp/evil,X"},
+                              {"Rooted", host + "\\temp\\evil.dll,X"},
+                              {"InFolder", host + "hosted,X"},
+                              {"Windows", host + "shell32.dll,Control_RunDLL"},
+                              {"Bak", "rundll32.exe C:\\Temp\\evil.dll.bak,X"},
+                              {"Relative", "rundll32 temp/evil.dll,X"},
+                              {"Viewer", "notepad.exe C:\\Temp\\evil.dll"}});
+    for (const char* f :
+         {"C:\\Temp\\evil.dll", "C:\\Temp\\shell32.dll", "C:\\WINDOWS\\system32\\hosted.dll"})
+        Detect(f);
+    EXPECT_EQ(Names(kRunServices), (Strings{"Windows", "Bak", "Relative", "Viewer"}));
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
@@ -266,6 +285,22 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     Detect("C:\\Phx\\other.exe", "W32/Phantaxis.D.Trojan");
     EXPECT_EQ(lines_, (Strings{kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
     EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth"}));
+
+    // Before Windows 7 this program's environment has no ProgramW6432: the
+    // 64-bit folders are those the system gives a 64-bit program.
+    simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 0, 6002);
+    simwin::SetWow64(true);
+    const char* const version = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "ProgramFilesDir", "C:\\Program Files");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "CommonFilesDir",
+                         "C:\\Program Files\\Common Files");
+    SetStrings(kRun, {{"Vista64", "%ProgramFiles%\\Phx\\evil.exe"},
+                      {"Common", "\"%CommonProgramFiles%\\evil.exe\""},
+                      {"X86", "%ProgramFiles(x86)%\\Phx\\evil.exe"}});
+    Detect("C:\\Program Files\\Phx\\evil.exe");
+    Detect("C:\\Program Files\\Common Files\\evil.exe");
+    EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth", "X86"}));
+    EXPECT_EQ(Names(run32), (Strings{"Redirected", "Phx32"}));
 }
 
 TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection) {
