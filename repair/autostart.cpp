@@ -4,7 +4,8 @@
 ** Values are matched against g_scan.currentFile, the infected file, by two
 ** rules: a full-path rule (the data, raw or with its environment variables
 ** expanded, one leading quote skipped, starts with the file's full path, and
-** the path ends there: see NamesFile) and a bare rule for data without a
+** the path ends there: see NamesFile, or a host such as rundll32 is told to
+** load the file: see HostLoadsFile) and a bare rule for data without a
 ** path (the program it starts, or the library rundll32 is told to load, is
 ** the file by its whole name, and the file lies in a system directory). The
 ** file is known by its long and its 8.3 path alike; a value may name either.
@@ -287,6 +288,58 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
+/* Whether a machine value's expanded path `expandedPath` (lower case) names
+   the file in another user's profile. The machine's Run values are started
+   at each user's logon ("Run and RunOnce Registry Keys", learn.microsoft.com/
+   windows/win32/setupapi/run-and-runonce-registry-keys: HKLM's run "every
+   time ... a user logs on"), each in that user's environment; this program
+   expanded the value in its own. So where the data `data` holds a per-user
+   variable and its expansion lies in this program's profile, the same rest
+   is tried in each profile of the machine's ProfileList (NT) as the
+   full-path rule tries a path. A path written out is never moved: it names
+   one user's file. */
+bool NamesFileInAProfile(const char* data, const char* expandedPath, bool quoted,
+                         char* const forms[], int formCount, const char* longForm) {
+    static const char* const kUserVariables[] = {"%userprofile%", "%appdata%", "%localappdata%",
+                                                 "%temp%",        "%tmp%",     "%homepath%"};
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    bool perUser = false;
+    for (const char* variable : kUserVariables)
+        perUser = perUser || strstr(data, variable);
+    char own[MAX_PATH], sid[256], key[sizeof kProfiles + sizeof sid], local[kExpandedSize];
+    const DWORD n = perUser ? GetEnvironmentVariableA("USERPROFILE", own, sizeof own) : 0;
+    if (n == 0 || n >= sizeof own || strncmp(expandedPath, _strlwr(own), n) != 0 ||
+        expandedPath[n] != '\\')
+        return false;
+    REGSAM views[2];
+    const REGSAM native = views[RegistryViews(views) - 1];
+    HKEY list;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfiles, 0, KEY_READ | native, &list) != ERROR_SUCCESS)
+        return false;
+    bool found = false;
+    for (DWORD i = 0; !found; i++) {
+        DWORD sidChars = sizeof sid;
+        if (RegEnumKeyExA(list, i, sid, &sidChars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        char *image = nullptr, *heap = nullptr, *profile = nullptr, *path = nullptr;
+        if (JoinPath(key, sizeof key, kProfiles, "\\", sid) &&
+            ReadRegistryString(HKEY_LOCAL_MACHINE, key, "ProfileImagePath", &image, native) &&
+            (profile = ExpandWhole(image, local, sizeof local, &heap)) != nullptr &&
+            (path = (char*)malloc(strlen(profile) + strlen(expandedPath + n) + 1)) != nullptr) {
+            _strlwr(strcat(strcpy(path, profile), expandedPath + n));
+            for (int f = 0; f < formCount && !found; f++)
+                found = NamesFile(path, quoted, forms[f], strlen(forms[f]));
+            found = found || NamesFileByItsFolders(path, quoted, forms, formCount, longForm);
+        }
+        free(path);
+        free(heap);
+        free(image);
+    }
+    RegCloseKey(list);
+    return found;
+}
+
 /* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
    the current drive (Naming Files, Paths, and Namespaces, learn.microsoft.com/
    windows/win32/fileio/naming-a-file: "\\Program Files\\Custom Utilities"
@@ -406,12 +459,11 @@ bool WrittenPath(const char* written, const char* extension, REGSAM view, char* 
 }
 
 /* Whether the command `text` (a value's data, raw or expanded, lower case)
-   has a host load the file `file` by a path: the library it is told is
-   written with a path and names the file (SameFile), or, told a bare
-   library by a host written with a path, the loader finds the file for it,
-   searching the host's own folder first (LoadLibrary's search order) and
-   then as for System32's host. A bare host with a bare library is the bare
-   rule's; a relative path is never taken for the file. */
+   has a host load the file `file`: the library it is told, written with a
+   path, names the file (SameFile); or a bare library is the file the loader
+   finds for the host, in the host's own folder first (LoadLibrary's search
+   order), then as for System32's host (SearchedFile). A relative path is
+   never taken for the file. */
 bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
     char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH], found[MAX_PATH];
     if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
@@ -419,17 +471,18 @@ bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
         return WrittenPath(library, ".dll", view, path, sizeof path) && SameFile(path, file);
     for (char* c = host; *c; c++)
         if (*c == '/') *c = '\\';
-    char* folder = strrchr(host, '\\');
-    if (!folder || !WrittenPath(host, ".exe", view, path, sizeof path)) return false;
-    *strrchr(path, '\\') = 0;
-    if (JoinPath(found, sizeof found, path, "\\", library) &&
-        (strchr(library, '.') || JoinPath(found, sizeof found, found, ".dll"))) {
+    bool inHostFolder = false;
+    if (strchr(host, '\\') && WrittenPath(host, ".exe", view, path, sizeof path)) {
+        *strrchr(path, '\\') = 0;
         NativeFileNames native;
-        const DWORD attributes = GetFileAttributesA(found);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return SameFile(found, file);
+        DWORD attributes;
+        inHostFolder = JoinPath(found, sizeof found, path, "\\", library) &&
+                       (strchr(library, '.') || JoinPath(found, sizeof found, found, ".dll")) &&
+                       (attributes = GetFileAttributesA(found)) != INVALID_FILE_ATTRIBUTES &&
+                       !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
-    return SearchedFile(library, ".dll", false, found, sizeof found) && SameFile(found, file);
+    return (inHostFolder || SearchedFile(library, ".dll", false, found, sizeof found)) &&
+           SameFile(found, file);
 }
 
 /* Whether a command names its program by a path: it holds a backslash, or
@@ -604,7 +657,10 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
             NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm) ||
             (!bareReference && (HostLoadsFile(data, currentFile, view) ||
-                                HostLoadsFile(expanded, currentFile, view)));
+                                HostLoadsFile(expanded, currentFile, view))) ||
+            (root == HKEY_LOCAL_MACHINE &&
+             NamesFileInAProfile(data, expandedPath, expanded[0] == '"', forms, formCount,
+                                 longForm));
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {

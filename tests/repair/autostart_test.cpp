@@ -130,6 +130,21 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::FailCall("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRun), (Strings{"First"}));
+
+    // A machine value runs in each user's environment: a per-user variable
+    // names the file in any listed profile; a profile's path written out,
+    // only its own user's.
+    const std::string admin = "C:\\Documents and Settings\\admin";
+    simwin::SetEnv("USERPROFILE", admin);
+    simwin::SetEnv("APPDATA", admin + "\\Application Data");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE,
+                         "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7",
+                         "ProfileImagePath", "C:\\Documents and Settings\\bob");
+    SetStrings(kRun, {{"Bob", "\"%APPDATA%\\evil.exe\" /q"},
+                      {"Written", admin + "\\Application Data\\evil.exe"},
+                      {"Other", "%USERPROFILE%\\evil.exe"}});
+    Detect("C:\\Documents and Settings\\bob\\Application Data\\evil.exe");
+    EXPECT_EQ(Names(kRun), (Strings{"First", "Written", "Other"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
@@ -207,23 +222,29 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_STREQ(g_scan.autostartValueName, "Nine");
 
     // A host told to load the file by a path loads it wherever it lies: either
-    // separator, quoted, rooted, without its extension; a bare library is
-    // found from a host written with a path. Another file of the name stays.
+    // separator, quoted, rooted, in a variable, without its extension. A bare
+    // library is looked for in the host's folder, then as System32's host
+    // looks. Another file of the name, or one another program is given, stays.
     simwin::WriteFile("C:\\WINDOWS\\system32\\shell32.dll", "MZ");
+    simwin::SetEnv("Phx", "C:\\Temp");
     const std::string host = "%SystemRoot%\\system32\\rundll32.exe ";
     SetStrings(kRunServices, {{"Path", "rundll32.exe C:\\Temp\\evil.dll,Start"},
                               {"Quoted", "RUNDLL32 \"C:\\Temp\\evil.dll\",X"},
                               {"Slashes", "rundll32 c:/temp/evil,X"},
                               {"Rooted", host + "\\temp\\evil.dll,X"},
-                              {"InFolder", host + "hosted,X"},
+                              {"Variable", "rundll32 %Phx%\\evil.dll,X"},
+                              {"HostFolder", "\\temp\\rundll32 evil,X"},
+                              {"Searched", "c:\\tools\\rundll32.exe hosted,X"},
+                              {"Argument", "rundll32 hosted,X c:\\docs"},
                               {"Windows", host + "shell32.dll,Control_RunDLL"},
+                              {"System", "rundll32.exe c:\\windows\\system32\\shell32.dll,X"},
                               {"Bak", "rundll32.exe C:\\Temp\\evil.dll.bak,X"},
                               {"Relative", "rundll32 temp/evil.dll,X"},
                               {"Viewer", "notepad.exe C:\\Temp\\evil.dll"}});
     for (const char* f :
          {"C:\\Temp\\evil.dll", "C:\\Temp\\shell32.dll", "C:\\WINDOWS\\system32\\hosted.dll"})
         Detect(f);
-    EXPECT_EQ(Names(kRunServices), (Strings{"Windows", "Bak", "Relative", "Viewer"}));
+    EXPECT_EQ(Names(kRunServices), (Strings{"Windows", "System", "Bak", "Relative", "Viewer"}));
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
@@ -292,6 +313,9 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     simwin::SetWow64(true);
     const char* const version = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
     simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "ProgramFilesDir", "C:\\Program Files");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE,
+                         "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
+                         "ProgramFilesDir", "C:\\Program Files (x86)");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "CommonFilesDir",
                          "C:\\Program Files\\Common Files");
     SetStrings(kRun, {{"Vista64", "%ProgramFiles%\\Phx\\evil.exe"},
