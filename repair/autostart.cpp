@@ -288,21 +288,52 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
-/* Whether a machine value's expanded path `expandedPath` (lower case) names
-   the file in another user's profile. The machine's Run values are started
-   at each user's logon ("Run and RunOnce Registry Keys", learn.microsoft.com/
-   windows/win32/setupapi/run-and-runonce-registry-keys: HKLM's run "every
-   time ... a user logs on"), each in that user's environment; this program
-   expanded the value in its own. So where the data `data` holds a per-user
-   variable and its expansion lies in this program's profile, the same rest
-   is tried in each profile of the machine's ProfileList (NT) as the
-   full-path rule tries a path. A path written out is never moved: it names
-   one user's file. */
-bool NamesFileInAProfile(const char* data, const char* expandedPath, bool quoted,
-                         char* const forms[], int formCount, const char* longForm) {
+/* Whether the command `text` (lower case, a leading quote skipped) starts
+   an existing file other than `file`: its program, up to the closing quote,
+   or unquoted the first reading up to a blank, a tab or the end that is a
+   file (".exe" added to a name without one), as CreateProcess reads it. */
+bool StartsAnotherFile(const char* text, bool quoted, const char* file) {
+    char program[MAX_PATH];
+    for (size_t end = 0; end < sizeof program - 4; end++) {
+        const char c = text[end];
+        if (quoted ? c != '"' && c : c != ' ' && c != '\t' && c) continue;
+        memcpy(program, text, end);
+        program[end] = 0;
+        const char* name = strrchr(program, '\\');
+        if (name && !strchr(name, '.')) strcat(program, ".exe");
+        DWORD attributes;
+        {
+            NativeFileNames native;
+            attributes = GetFileAttributesA(program);
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return !SameFile(program, file);
+        if (quoted || !c) break;
+    }
+    return false;
+}
+
+/* How a machine value with a per-user variable reads in each user's
+   profile. The machine's Run values are started at each user's logon ("Run
+   and RunOnce Registry Keys", learn.microsoft.com/windows/win32/setupapi/
+   run-and-runonce-registry-keys: HKLM's run "every time ... a user logs
+   on"), each in that user's environment; this program expanded the value
+   (`expandedPath`, lower case) in its own. Where the data `data` holds a
+   per-user variable and its expansion lies in this program's profile, the
+   same rest is read in each profile of the machine's ProfileList (NT): in
+   *named whether one of them names the file as the full-path rule does, in
+   *other whether one starts another user's existing file, which a value of
+   the machine must go on starting (a user's own copy of a variant in his
+   profile deletes no value that starts other users' programs). False for
+   any other value. A path written out is never moved: it names one user's
+   file. */
+bool ReadInEachProfile(const char* data, const char* expandedPath, bool quoted, char* const forms[],
+                       int formCount, const char* longForm, const char* file, bool* named,
+                       bool* other) {
     static const char* const kUserVariables[] = {"%userprofile%", "%appdata%", "%localappdata%",
                                                  "%temp%",        "%tmp%",     "%homepath%"};
     static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    *named = *other = false;
     bool perUser = false;
     for (const char* variable : kUserVariables)
         perUser = perUser || strstr(data, variable);
@@ -315,9 +346,8 @@ bool NamesFileInAProfile(const char* data, const char* expandedPath, bool quoted
     const REGSAM native = views[RegistryViews(views) - 1];
     HKEY list;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfiles, 0, KEY_READ | native, &list) != ERROR_SUCCESS)
-        return false;
-    bool found = false;
-    for (DWORD i = 0; !found; i++) {
+        return true;
+    for (DWORD i = 0; !*other; i++) {
         DWORD sidChars = sizeof sid;
         if (RegEnumKeyExA(list, i, sid, &sidChars, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
@@ -328,16 +358,18 @@ bool NamesFileInAProfile(const char* data, const char* expandedPath, bool quoted
             (profile = ExpandWhole(image, local, sizeof local, &heap)) != nullptr &&
             (path = (char*)malloc(strlen(profile) + strlen(expandedPath + n) + 1)) != nullptr) {
             _strlwr(strcat(strcpy(path, profile), expandedPath + n));
-            for (int f = 0; f < formCount && !found; f++)
-                found = NamesFile(path, quoted, forms[f], strlen(forms[f]));
-            found = found || NamesFileByItsFolders(path, quoted, forms, formCount, longForm);
+            bool here = NamesFileByItsFolders(path, quoted, forms, formCount, longForm);
+            for (int f = 0; f < formCount && !here; f++)
+                here = NamesFile(path, quoted, forms[f], strlen(forms[f]));
+            *named = *named || here;
+            *other = !here && StartsAnotherFile(path, quoted, file);
         }
         free(path);
         free(heap);
         free(image);
     }
     RegCloseKey(list);
-    return found;
+    return true;
 }
 
 /* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
@@ -657,10 +689,12 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
             NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
             NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm) ||
             (!bareReference && (HostLoadsFile(data, currentFile, view) ||
-                                HostLoadsFile(expanded, currentFile, view))) ||
-            (root == HKEY_LOCAL_MACHINE &&
-             NamesFileInAProfile(data, expandedPath, expanded[0] == '"', forms, formCount,
-                                 longForm));
+                                HostLoadsFile(expanded, currentFile, view)));
+        bool named, other;
+        if (root == HKEY_LOCAL_MACHINE &&
+            ReadInEachProfile(data, expandedPath, expanded[0] == '"', forms, formCount, longForm,
+                              currentFile, &named, &other))
+            fullPath = (fullPath || named) && !other;
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {

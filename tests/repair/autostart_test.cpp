@@ -132,19 +132,24 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     EXPECT_EQ(Names(kRun), (Strings{"First"}));
 
     // A machine value runs in each user's environment: a per-user variable
-    // names the file in any listed profile; a profile's path written out,
-    // only its own user's.
+    // names the file in any listed profile, unless it starts another user's
+    // file there; a profile's path written out, only its own user's.
     const std::string admin = "C:\\Documents and Settings\\admin";
     simwin::SetEnv("USERPROFILE", admin);
     simwin::SetEnv("APPDATA", admin + "\\Application Data");
-    simwin::RegSetString(HKEY_LOCAL_MACHINE,
-                         "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7",
-                         "ProfileImagePath", "C:\\Documents and Settings\\bob");
+    for (const char* user : {"bob", "alice"})
+        simwin::RegSetString(
+            HKEY_LOCAL_MACHINE,
+            "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(user),
+            "ProfileImagePath", "C:\\Documents and Settings\\" + std::string(user));
+    simwin::WriteFile("C:\\Documents and Settings\\alice\\Application Data\\tool.exe", "MZ");
     SetStrings(kRun, {{"Bob", "\"%APPDATA%\\evil.exe\" /q"},
                       {"Written", admin + "\\Application Data\\evil.exe"},
-                      {"Other", "%USERPROFILE%\\evil.exe"}});
-    Detect("C:\\Documents and Settings\\bob\\Application Data\\evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"First", "Written", "Other"}));
+                      {"Other", "%USERPROFILE%\\evil.exe"},
+                      {"Alice", "%APPDATA%\\tool.exe /q"}});
+    for (const char* name : {"evil.exe", "tool.exe"})
+        Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
+    EXPECT_EQ(Names(kRun), (Strings{"First", "Written", "Other", "Alice"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
