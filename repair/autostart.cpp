@@ -9,7 +9,8 @@
 ** path (the program it starts, or the library rundll32 is told to load, is
 ** the file by its whole name, and the file lies in a system directory). The
 ** file is known by its long and its 8.3 path alike; a value may name either.
-** All text is compared in lower case.
+** A machine value with a per-user variable is read in every user's profile
+** (see ReadInEachProfile). All text is compared in lower case.
 **
 ** Nothing here trusts the registry's sizes: a value is read whole into a
 ** block of the size the registry reports and terminated by us, whatever its
