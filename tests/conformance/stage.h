@@ -67,6 +67,9 @@ bool RegistryViews();
 bool AsVista();
 /* The name of a service that is installed and stopped. */
 std::string StoppedService();
+/* The name of a service that runs in a process of its own; "" where this
+   Windows has none the stage can start. */
+std::string RunningService();
 /* A window of this thread whose messages go to `proc`. */
 HWND MakeWindow(WNDPROC proc);
 

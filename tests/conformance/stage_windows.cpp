@@ -216,6 +216,19 @@ std::string StoppedService() {
     return kService;
 }
 
+/* Starting a service of our own would need a program that answers the
+   service manager; a Wine prefix runs its plug and play service from boot,
+   so that one serves where it runs. */
+std::string RunningService() {
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE s = m ? OpenServiceA(m, "PlugPlay", SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS st{};
+    const bool runs = s && QueryServiceStatus(s, &st) && st.dwCurrentState == SERVICE_RUNNING;
+    if (s) CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+    return runs ? "PlugPlay" : "";
+}
+
 /* The case's procedure sees the messages posted to the window; the window's
    own (creation and the like) go to the default procedure. */
 LRESULT CALLBACK Forward(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
