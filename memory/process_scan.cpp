@@ -322,9 +322,9 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
     EachImageBase(process, readers, [&](LPVOID base) {
         WCHAR* device = name + 8; // room for "\\?\X:" in front of the device's end
         const DWORD n = readers.mappedWide(process, base, device, WIDE_NAME - 1);
-        char letter[3] = "A:", target[MAX_PATH];
+        char letter[3] = "A:", target[MAX_PATH], drive = 0;
         size_t d = 0;
-        for (; n > 0 && n < WIDE_NAME - 1 && letter[0] <= 'Z' && !d; letter[0]++) {
+        for (; n > 0 && n < WIDE_NAME - 1 && letter[0] <= 'Z' && !drive; letter[0]++) {
             memset(target, 0, sizeof target);
             if (!readers.dosDevice(letter, target, sizeof target - 1)) continue;
             // "\Device\HarddiskVolume1\..." on this letter's volume.
@@ -332,11 +332,11 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
             while (k < t && k < n && device[k] < 0x80 &&
                    toupper((unsigned char)device[k]) == toupper((unsigned char)target[k]))
                 k++;
-            if (t > 2 && k == t && n > t + 1 && device[t] == '\\') d = t;
+            if (t > 2 && k == t && n > t + 1 && device[t] == '\\') d = t, drive = letter[0];
         }
-        if (!d) return true;
+        if (!drive) return true;
         WCHAR* wide = device + d - 6;
-        const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)(letter[0] - 1), ':'};
+        const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)drive, ':'};
         memcpy(wide, prefix, sizeof prefix);
         HANDLE file =
             readers.openWide(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -204,14 +204,21 @@ TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
     EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
     // Such a link over 259 characters with no 8.3 form: by the identity its
-    // "\\?\" name opens, while another program beside it keeps running.
+    // "\\?\" name opens, while another program beside it that maps the file
+    // for its icon alone keeps running.
     simwin::SetShortNames(false);
     const std::string deep = "C:\\" + std::string(250, 'd') + "\\";
     simwin::MakeDir(deep);
     std::filesystem::create_hard_link(simwin::HostPath("C:\\Program Files\\Evil\\evil.exe"),
                                       simwin::HostPath(deep + "link.exe"));
     pid = Run(deep + "link.exe", simwin::Termination::Ends, kVariantGrants);
-    const DWORD beside = Run(deep + "other.exe", simwin::Termination::Ends, kVariantGrants);
+    simwin::WriteFile(deep + "other.exe", "MZ");
+    const DWORD beside = simwin::StartProcess({deep + "other.exe",
+                                               {},
+                                               simwin::Termination::Ends,
+                                               "",
+                                               kVariantGrants,
+                                               {"C:\\Program Files\\Evil\\evil.exe"}});
     EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
     EXPECT_TRUE(simwin::IsRunning(beside));
