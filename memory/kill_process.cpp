@@ -70,13 +70,17 @@ static bool IdentityNow(const char* path, FileId* id) {
 }
 
 /* Whether a listed image is the file `id` of the drive of `path`: the same
-   volume and index, read through the image path now, and the same drive
+   volume and index, read through the image path now (or, for a path too
+   long to open by, through its "\\?\" form at listing), and the same drive
    letter (a volume the user brings may claim any serial and index). */
-static bool ImageIsFile(const char* image, const char* path, const FileId& id) {
-    if (toupper((unsigned char)image[0]) != toupper((unsigned char)path[0])) return false;
-    FileId now;
-    return IdentityNow(image, &now) && now.volume == id.volume && now.indexHigh == id.indexHigh &&
-           now.indexLow == id.indexLow;
+static bool ImageIsFile(const ProcessImage& rec, const char* path, const FileId& id) {
+    const char* image = rec.imagePath;
+    if (toupper((unsigned char)(rec.longDrive ? rec.longDrive : image[0])) !=
+        toupper((unsigned char)path[0]))
+        return false;
+    FileId now = rec.longImage; // a path too long to open by: as read at listing
+    return (rec.longDrive || IdentityNow(image, &now)) && now.volume == id.volume &&
+           now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
 }
 
 /* Terminates every listed process whose image is the file `id` (by default
@@ -90,8 +94,7 @@ static int KillListed(const char* path, const FileId* checked, bool* listed) {
     ProcessImage* list = ListProcessesPsapi(false, listed);
     int ended = 0;
     for (const ProcessImage* rec = list; rec; rec = rec->next) {
-        if (!known || !ImageIsFile(rec->imagePath, path, id) || !TerminateListed(rec->listed))
-            continue;
+        if (!known || !ImageIsFile(*rec, path, id) || !TerminateListed(rec->listed)) continue;
         ended++;
         Sleep(500);
     }

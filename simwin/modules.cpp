@@ -358,6 +358,11 @@ std::vector<Region> RegionsOf(const simwin::ProcessHandle& h) {
     if (!simwin::HandleProcessRuns(h)) return list;
     const std::string image = simwin::HandleMappedImage(h);
     if (!image.empty()) add(0x00400000, 0x10000, image, simwin::HandleMappedImage(h, true));
+    uintptr_t resource = 0x10000000;
+    for (const std::string& file : simwin::HandleImageResources(h)) {
+        add(resource, 0x10000, simwin::AnsiPathOf(file), file);
+        resource += 0x100000;
+    }
     const std::string kernel = "C:\\WINDOWS\\system32\\kernel32.dll";
     if (!simwin::HandleImage(h).empty()) add(0x7C800000, 0x100000, kernel, kernel);
     if (at < kTop) list.push_back({at, kTop - at, "", ""});
@@ -439,14 +444,23 @@ DWORD WINAPI SimGetMappedFileNameW(HANDLE process, LPVOID address, LPWSTR name, 
     return (DWORD)n;
 }
 
-/* CreateFileW: the Unicode name reaches the entry stored under it. */
+/* CreateFileW: the Unicode name reaches the entry stored under it. A name
+   of MAX_PATH characters or more opens only with the "\\?\" prefix, which
+   turns off the name's parsing and lifts the limit to about 32,767
+   (Microsoft's "Naming Files, Paths, and Namespaces", Maximum Path Length
+   Limitation). */
 HANDLE WINAPI SimCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                              DWORD disposition, DWORD flags, HANDLE tmpl) {
-    size_t chars = 0;
-    while (path && path[chars])
-        chars++;
-    return CreateFileA(simwin::Utf8Of(path, chars).c_str(), access, share, sa, disposition, flags,
-                       tmpl);
+    std::u16string wide;
+    for (; path && *path; path++)
+        wide += *path;
+    if (wide.compare(0, 4, u"\\\\?\\") == 0 && wide.size() > 6 && wide[5] == ':') {
+        wide.erase(0, 4);
+    } else if (wide.size() >= MAX_PATH) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(simwin::Utf8Of((LPCWSTR)wide.data(), wide.size()).c_str(), access, share, sa, disposition, flags, tmpl);
 }
 
 DWORD WINAPI SimGetMappedFileNameA(HANDLE process, LPVOID address, LPSTR name, DWORD size) {

@@ -77,6 +77,14 @@ std::string Plain() {
     stage::Put(Dir() + "plain.exe", "MZ plain");
     return Dir() + "plain.exe";
 }
+/* A file whose path is longer than MAX_PATH characters. */
+std::string LongPath() {
+    const std::string folder(200, 'l'), name = std::string(76, 'n') + ".exe";
+    if (!stage::PutNamed(Dir(), folder.c_str(), true) ||
+        !stage::PutNamed(Dir() + folder + "\\", name.c_str()))
+        return kSkip;
+    return Dir() + folder + "\\" + name;
+}
 std::string WithAttributes(DWORD bits) {
     std::string f = Plain();
     SetFileAttributesA(f.c_str(), bits);
@@ -399,10 +407,10 @@ Got RunningStatusEx(const std::string& s) {
 /* CreateFileW of `p` widened, as the program opens a mapped file's name. */
 long long OpenWide(const char* p) {
     typedef HANDLE(WINAPI * Fn)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, p, -1, wide, MAX_PATH);
+    std::vector<WCHAR> wide(strlen(p) + 1);
+    MultiByteToWideChar(CP_ACP, 0, p, -1, wide.data(), (int)wide.size());
     SetLastError(kMark);
-    HANDLE h = Resolve<Fn>("kernel32.dll", "CreateFileW")(wide, GENERIC_READ, 7, nullptr,
+    HANDLE h = Resolve<Fn>("kernel32.dll", "CreateFileW")(wide.data(), GENERIC_READ, 7, nullptr,
                                                           OPEN_EXISTING, 0, nullptr);
     DWORD e = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -712,6 +720,8 @@ const Fact kFacts[] = {
 {"UuidCreate", S(Nothing), [](const std::string&) { typedef long(WINAPI * Fn)(void*); BYTE id[16]; SetLastError(kMark); return Answer(Resolve<Fn>("rpcrt4.dll", "UuidCreate")(id)); }, {0}, {}, "doc: UuidCreate (RPC_S_OK)"},
 {"CreateFileW", S(Plain), CALL(OpenWide(p)), {1}, {}, W("file.c test_CreateFileW")},
 {"CreateFileW", S(Missing), CALL(OpenWide(p)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CreateFileW")},
+{"CreateFileW", S(LongPath), CALL(OpenWide(p)), {0}, {}, "doc: Naming Files, Paths, and Namespaces (Maximum Path Length Limitation)"},
+{"CreateFileW", S(LongPath), CALL(OpenWide(("\\\\?\\" + std::string(p)).c_str())), {1}, {}, "doc: Naming Files, Paths, and Namespaces (the \"\\\\?\\\" prefix)"},
 {"GetMappedFileNameW", S(Nothing), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPVOID, LPWSTR, DWORD); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()); WCHAR name[MAX_PATH]; SetLastError(kMark); DWORD n = Resolve<Fn>("psapi.dll", "GetMappedFileNameW")(self, nullptr, name, MAX_PATH); Got g = Answer(n); CloseHandle(self); return g; }, {0, ERROR_UNEXP_NET_ERR}, {}, "psapi/tests/psapi_main.c test_GetMappedFileName (nothing mapped at the address; recorded of the ANSI form)"},
 {"MultiByteToWideChar", S(Nothing), CALL(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, nullptr, 0)), {7}, {}, W("codepage.c test_negative_source_length (-1 counts the terminator)")},
 {"MultiByteToWideChar", S(Nothing), [](const std::string&) { WCHAR w[8]; SetLastError(kMark); return Answer(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, w, 3)); }, {0, ERROR_INSUFFICIENT_BUFFER}, {}, "doc: MultiByteToWideChar (ERROR_INSUFFICIENT_BUFFER)"},

@@ -125,9 +125,10 @@ void End() {
 
 bool PutNamed(const std::string& dir, const char* name, bool folder) {
     // "\\?\" keeps the name as it is written.
-    WCHAR path[MAX_PATH] = L"\\\\?\\";
-    int n = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, path + 4, MAX_PATH - 4);
-    if (n <= 0 || !MultiByteToWideChar(CP_UTF8, 0, name, -1, path + 3 + n, MAX_PATH - 3 - n))
+    enum { ROOM = 32768 }; // a "\\?\" path's longest
+    static WCHAR path[ROOM] = L"\\\\?\\";
+    int n = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, path + 4, ROOM - 4);
+    if (n <= 0 || !MultiByteToWideChar(CP_UTF8, 0, name, -1, path + 3 + n, ROOM - 3 - n))
         return false;
     if (folder) return CreateDirectoryW(path, nullptr) != 0;
     HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);

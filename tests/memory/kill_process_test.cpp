@@ -203,7 +203,28 @@ TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
     pid = Run("C:\\TEMP\\link.exe", simwin::Termination::Ends, kVariantGrants);
     EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500, 500}));
+    // Such a link over 259 characters with no 8.3 form: by the identity its
+    // "\\?\" name opens, while another program beside it that maps the file
+    // for its icon alone keeps running.
+    simwin::SetShortNames(false);
+    const std::string deep = "C:\\" + std::string(250, 'd') + "\\";
+    simwin::MakeDir(deep);
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\Program Files\\Evil\\evil.exe"),
+                                      simwin::HostPath(deep + "link.exe"));
+    pid = Run(deep + "link.exe", simwin::Termination::Ends, kVariantGrants);
+    simwin::WriteFile(deep + "other.exe", "MZ");
+    const DWORD beside = simwin::StartProcess({deep + "other.exe",
+                                               {},
+                                               simwin::Termination::Ends,
+                                               "",
+                                               kVariantGrants,
+                                               {"C:\\Program Files\\Evil\\evil.exe"}});
+    EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::IsRunning(beside));
+    simwin::EndProcess(beside);
+    simwin::SetShortNames(true);
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500, 500, 500}));
     EXPECT_TRUE(simwin::Questions().empty());
     // Windows 10: a process psapi cannot read (here: protected) is read by
     // its full image name; nothing ended shows the box.
