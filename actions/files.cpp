@@ -120,19 +120,22 @@ bool SameFolderPart(const char* a, const char* b) {
 
 } // namespace
 
-bool ClearAttributesOf(HANDLE file) {
+bool ClearAttributesOf(const CheckedFile& file) {
     BasicInfo info = {};
     info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return SetInformation(file, kBasic, &info, sizeof info);
+    return file.Handle() != INVALID_HANDLE_VALUE &&
+           SetInformation(file.Handle(), kBasic, &info, sizeof info);
 }
 
-bool MarkForDeletion(HANDLE file) {
+bool MarkForDeletion(const CheckedFile& file) {
     DispositionInfo info = {1};
-    return SetInformation(file, kDisposition, &info, sizeof info);
+    return file.Handle() != INVALID_HANDLE_VALUE &&
+           SetInformation(file.Handle(), kDisposition, &info, sizeof info);
 }
 
-bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
-    if (!PathNamesFile(path, id)) return false;
+bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& checked) {
+    const FileId& id = checked.Id();
+    if (!checked.Known() || !PathNamesFile(path, id)) return false;
     NativeFileNames native;
     // Opened for deleting (what a rename asks of a handle) and proved to be
     // the checked file, the file moves through that handle: a folder of
@@ -606,7 +609,7 @@ static bool WaitingFolderName(char* out, size_t size, const char* place) {
 /* Makes the file `checked` at `path` the Administrators' own, with the
    security above, through a handle that is proved to be that file: its
    owner can then no longer move it out of the waiting folder. */
-static bool TakeOver(const char* path, const FileId& checked) {
+static bool TakeOver(const char* path, const CheckedFile& checked) {
     auto set = Resolve<SetKernelObjectSecurityFn>("advapi32.dll", "SetKernelObjectSecurity");
     auto toDescriptor = Resolve<StringToDescriptorFn>(
         "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
@@ -618,7 +621,7 @@ static bool TakeOver(const char* path, const FileId& checked) {
                               OPEN_EXISTING, 0, NULL);
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
-        done = IsFile(file, checked) &&
+        done = IsFile(file, checked.Id()) &&
                set(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
         CloseHandle(file);
     }
@@ -632,7 +635,8 @@ static bool TakeOver(const char* path, const FileId& checked) {
    takes the file over and moves it into that folder, only while `path`
    names the file `checked` (see MoveCheckedFile). `moved` gets the file's
    new path. */
-static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
+static bool MoveToWaitingFolder(const char* path, const CheckedFile& checked, char* moved,
+                                size_t size) {
     const char* slash = strrchr(path, '\\');
     char place[kWinDirSize];
     if (!slash || !WaitingPlace(path, place, sizeof place)) return false;
@@ -649,8 +653,8 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, *checked) &&
-               MoveCheckedFile(path, moved, *checked);
+        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, checked) &&
+               MoveCheckedFile(path, moved, checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;
@@ -666,7 +670,7 @@ bool HasWaitingPlace(const char* path) {
     return WaitingPlace(path, place, sizeof place);
 }
 
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* escapable) {
+bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool* escapable) {
     if (escapable) *escapable = false;
     if (!path || !path[0]) return false;
     switch (GetPlatform()) {
@@ -689,10 +693,10 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* esca
         // change what its new path names.
         // The file is known by what the check proved of it, never by what
         // the path opens now.
-        if (!checked) return false;
+        if (!checked || !checked->Known()) return false;
         char moved[MAX_PATH];
-        if (!PathNamesFile(path, *checked) ||
-            !MoveToWaitingFolder(path, checked, moved, sizeof moved))
+        if (!PathNamesFile(path, checked->Id()) ||
+            !MoveToWaitingFolder(path, *checked, moved, sizeof moved))
             return false;
         // The take-over keeps new opens out, not handles opened before it: one
         // with DELETE access can still rename the file out of the folder. An

@@ -18,9 +18,11 @@ struct PeImageInfo {
     uint8_t sections[20 * pe::kSectionHeaderSize]; // up to 20 IMAGE_SECTION_HEADERs
 };
 
-/* The checked file open as a handle (2000 and later), with the descriptor
-   the check reads through; closing the descriptor closes the handle. */
-struct CheckedFile {
+/* The file under check open as a handle (2000 and later), with the
+   descriptor the check reads through; closing the descriptor closes the
+   handle. What the room's actions take of it is the proof the check makes
+   from it (CheckedFile, actions/files.h). */
+struct FileUnderCheck {
     int fd;
     HANDLE handle; // open for deleting; INVALID_HANDLE_VALUE: it is not
     FileId id;     // the file's identity, all 0 when unknown
@@ -35,7 +37,7 @@ struct CheckedFile {
    the scan state starts): none. */
 struct MatchedImage {
     bool held;
-    CheckedFile file;
+    FileUnderCheck file;
     char path[MAX_PATH + 1];
 };
 
@@ -72,7 +74,7 @@ bool RenamedPath(const char* path, char* out, size_t size);
    (and the lines it posts for that) and the wording of its report-only line
    (a format taking the status text and the detection name). */
 struct DisposalStyle {
-    void (*remove)(const char* path, const char* name, const CheckedFile* file);
+    void (*remove)(const char* path, const char* name, const FileUnderCheck* file);
     /* The rename of a file no handle was kept for. */
     bool (*renameByPath)(const char* path, const char* renamed);
     const char* reportOnly;
@@ -83,6 +85,6 @@ struct DisposalStyle {
    open: it is deleted through its handle, renamed only while its path names
    it, and closed in every case. */
 void DisposeInfected(const DisposalStyle& style, const char* path, const char* name,
-                     const CheckedFile* file = nullptr);
+                     const FileUnderCheck* file = nullptr);
 
 #endif

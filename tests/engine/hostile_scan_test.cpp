@@ -222,6 +222,17 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });
     };
+    // Or in the instant between the look at the path and the open the rename
+    // goes through (the path's third open, after the check's and the look's).
+    const std::function<void()> replacedAtOpen = [] {
+        static int opens;
+        opens = 0;
+        simwin::OnCall("CreateFileA", [] {
+            if (_stricmp(simwin::CallAbout().c_str(), "C:\\v\\x.exe") != 0 || ++opens != 3) return;
+            ASSERT_TRUE(MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"));
+            simwin::WriteFile("C:\\v\\x.exe", "another file");
+        });
+    };
     // The folder steps aside and another program of that path runs: the
     // program that holds the file is looked for by the path only while the
     // path names the checked file.
@@ -306,6 +317,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "NtSetInformationFile", "Unable to remove", false},
         {"rename, file replaced", ACTION_RENAME, simwin::SetWindowsXp, replaced, "",
          "Rename failed", false},
+        {"rename, file replaced at its open", ACTION_RENAME, simwin::SetWindowsXp, replacedAtOpen,
+         "", "Rename failed", false},
         {"swapped at the rename", ACTION_RENAME, simwin::SetWindowsXp, atRename, "", "renamed",
          true},
         {"swapped at the move", ACTION_DELETE, simwin::SetWindowsXp, atMove, "NtSetInformationFile",

@@ -54,8 +54,10 @@ TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
     Make(kSet2, {"Phx"});
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kSet2 + "Phx");
     EXPECT_FALSE(DeleteServiceKeys("Phx"));
-    EXPECT_TRUE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
-    EXPECT_FALSE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
+    const ServiceKey parameters =
+        ProofsForTests::Key("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters");
+    EXPECT_TRUE(DeleteMachineKey(parameters));
+    EXPECT_FALSE(DeleteMachineKey(parameters));
 }
 
 TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {

@@ -8,22 +8,35 @@ root=${1:-$(dirname "$0")/../..}
 compiler=${2:-c++}
 fail=0
 try() { # expected outcome (0 compiles, 1 refused), what, code
-    printf '%s\n' '#include "actions/processes.h"' '#include "actions/registry.h"' \
+    printf '%s\n' '#include "actions/files.h"' '#include "actions/processes.h"' \
+        '#include "actions/registry.h"' \
         '#include "actions/services.h"' "$3" |
         "$compiler" -std=c++17 -fsyntax-only -I"$root" -x c++ - 2>/dev/null
     if [ $(($? != 0)) != "$1" ]; then echo "wrong: $2"; fail=1; fi
 }
 try 0 "the tests' door builds proofs" 'struct ProofsForTests { static void f() {
     ListedProcess p(nullptr, 1, true); ServiceProof s(nullptr, 1);
-    AutostartValue v(nullptr, "Run", "V", 0); (void)p; (void)s; (void)v; } };'
+    AutostartValue v(nullptr, "Run", "V", 0); CheckedFile f(nullptr, FileId{1, 2, 3}, true);
+    ServiceKey k("SYSTEM\\x"); (void)p; (void)s; (void)v; (void)f; (void)k; } };'
 try 1 "a listed process built outside the listing" 'ListedProcess p(nullptr, 1, true);'
 try 1 "a listed process built empty" 'ListedProcess p = {};'
 try 1 "a service proof built outside the service stop" 'ServiceProof s(nullptr, 0);'
 try 1 "a service proof built empty" 'ServiceProof s = {};'
 try 1 "an autostart value built outside the walk" 'AutostartValue v(nullptr, "Run", "V", 0);'
+try 1 "a checked file built outside the file check" 'CheckedFile f(nullptr, FileId{1, 2, 3}, true);'
+try 1 "a checked file built empty" 'CheckedFile f = {};'
+try 1 "a service key built outside its finder" 'ServiceKey k("SYSTEM\\Select");'
+try 1 "a service key built empty" 'ServiceKey k = {};'
+# Nor does a file or key action take a bare handle, identity or path.
+try 1 "a bare handle marked for deletion" 'bool b = MarkForDeletion(HANDLE(nullptr));'
+try 1 "a bare handle's attributes cleared" 'bool b = ClearAttributesOf(HANDLE(nullptr));'
+try 1 "a file moved on a bare identity" 'bool b = MoveCheckedFile("a", "b", FileId{1, 2, 3});'
+try 1 "a restart delete on a bare identity" 'FileId i{}; bool b = ScheduleDeleteOnRestart("a", &i);'
+try 1 "a key deleted by a bare path" 'bool b = DeleteMachineKey("SYSTEM\\Select");'
 # Each maker's name is defined in its own file alone; the door in tests/ only.
 for pair in ProcessLister:memory/process_scan.cpp ServiceProver:memory/service_stop.cpp \
-            AutostartProver:repair/autostart.cpp \
+            AutostartProver:repair/autostart.cpp FileProver:engine/file_check.cpp \
+            ServiceKeysProver:repair/service_keys.cpp \
             ProofsForTests:tests/world.h; do
     name=${pair%%:*} home=${pair#*:}
     others=$(cd "$root" && grep -rlE "^\s*(struct|class)\s+$name\b" --include='*.[ch]*' \
