@@ -344,7 +344,7 @@ static bool MapsFile(const char* candidate, void* context) {
             name[d - 1] = (WCHAR)':';
             file = readers.openWide(name + d - 2, 0,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                    OPEN_EXISTING, 0, NULL);
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
             if (file != INVALID_HANDLE_VALUE) {
                 maps = IdentityOf(file, &have) && have.volume == want.volume &&
                        have.indexHigh == want.indexHigh && have.indexLow == want.indexLow;

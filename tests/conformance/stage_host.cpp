@@ -102,6 +102,8 @@ std::string StoppedService() {
     return spec.name;
 }
 
+bool DenyAdministrators(const std::string& path) { return simwin::DenyAdministrators(path), true; }
+
 HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
 
 } // namespace stage
