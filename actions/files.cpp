@@ -144,7 +144,7 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
     // folder it is really in.
     HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);
@@ -618,7 +618,7 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
         return false;
     HANDLE file = CreateFileA(path, WRITE_OWNER | WRITE_DAC | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
         done = IsFile(file, checked.Id()) &&
@@ -704,7 +704,7 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
         // while any other handle has DELETE access, so one that succeeds
         // proves there is none.
         HANDLE probe = CreateFileA(moved, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                   OPEN_EXISTING, 0, NULL);
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
         if (probe != INVALID_HANDLE_VALUE)
             CloseHandle(probe);
         else if (escapable)

@@ -507,7 +507,13 @@ int32_t CheckFile(const char* checkName, const char* path) {
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 
     const FileUnderCheck file = OpenForCheck(path);
-    if (file.fd < 0) return 0;
+    if (file.fd < 0) {
+        // A file that is there and cannot be read is not passed over in
+        // silence: its security may shut the program out, or its owner hold
+        // it without sharing. One gone since it was listed is no file.
+        if (!NameIsGone(path)) PostLogLine("%s     Unable to check", path);
+        return 0;
+    }
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 

@@ -29,7 +29,10 @@ bool CheckedFileHandles();
 
 /* Opens `path` (a real name, see NativeFileNames) for reading, for deleting
    and for its attributes, sharing as the run-time's own open does (read and
-   write); INVALID_HANDLE_VALUE when it cannot be. */
+   write); INVALID_HANDLE_VALUE when it cannot be. This open and every other
+   of a file the program reads, proves or deletes asks for backup semantics
+   (FILE_FLAG_BACKUP_SEMANTICS): with the privileges EnableBackupPrivileges
+   enables, a file whose security shuts Administrators out opens too. */
 HANDLE OpenCheckedFile(const char* path);
 /* Opens `path` for reading only, sharing reading, writing and deleting: a
    file its owner holds open for deleting (sharing everything) is read all

@@ -62,7 +62,7 @@ static bool IdentityNow(const char* path, FileId* id) {
     NativeFileNames native;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool known = IdentityOf(file, id);
     CloseHandle(file);

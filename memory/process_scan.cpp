@@ -340,7 +340,7 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
         memcpy(wide, prefix, sizeof prefix);
         HANDLE file =
             readers.openWide(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             NULL, OPEN_EXISTING, 0, NULL);
+                             NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
         if (file == INVALID_HANDLE_VALUE) return true;
         return visit(file, n - d + 2, (const WCHAR*)(wide + 4));
     });

@@ -16,6 +16,7 @@
 */
 #include "check.h"
 #include "stage.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstring>
@@ -100,6 +101,9 @@ std::string FullFolder() {
     stage::Put(Folder() + "\\inside.txt", "x");
     return Dir() + "folder";
 }
+std::string Shut(const std::string& path) { return stage::DenyAdministrators(path) ? path : kSkip; }
+std::string Denied() { return Shut(Plain()); }
+std::string DeniedFolder() { return Shut(FullFolder()); }
 std::string Running() { return stage::RunningImage(); }
 std::string Held(DWORD access, DWORD share) {
     std::string f = Plain();
@@ -234,8 +238,8 @@ Got Answer(long long ret, std::string out = "") { return Got{ret, GetLastError()
 #define S(x) #x, x
 
 /* Opens `p` as the program does, closing what it got: 1 when it opened. */
-long long Open(const char* p, DWORD access, DWORD share) {
-    HANDLE h = CreateFileA(p, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+long long Open(const char* p, DWORD access, DWORD share, DWORD flags = 0) {
+    HANDLE h = CreateFileA(p, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     DWORD e = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     SetLastError(e);
@@ -514,6 +518,9 @@ const Fact kFacts[] = {
 {"CreateFileA", S(Folder), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_CreateFileA (a folder without backup semantics)")},
 {"CreateFileA", S(ReadOnly), CALL(Open(p, GENERIC_WRITE, 7)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_CreateFileA"), kRoot},
 {"CreateFileA", S(ReadOnly), CALL(Open(p, GENERIC_READ, 7)), {1}, {}, W("file.c test_CreateFileA")},
+{"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {1}, "doc: CreateFile (the DACL is checked; 9x keeps none)"},
+{"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ | DELETE, 7, FILE_FLAG_BACKUP_SEMANTICS)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS overrides the DACL only with the privileges enabled)"},
+{"CreateFileA", S(Denied), [](const std::string& s) { EnableBackupPrivileges(); SetLastError(kMark); return Answer(Open(s.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 7, FILE_FLAG_BACKUP_SEMANTICS)); }, {1}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS); doc: Privilege Constants (SE_BACKUP_NAME reads, SE_RESTORE_NAME writes, whatever the ACL)"},
 {"CreateFileA", S(Question), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_INVALID_NAME}, {}, W("file.c test_CreateFileA (wildcards)")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_file_sharing")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, FILE_READ_ATTRIBUTES, 0)), {1}, {}, W("file.c test_file_sharing (no data access shares with any mode)")},
@@ -570,6 +577,8 @@ const Fact kFacts[] = {
 {"FindFirstFileA", S(NoFolder), Find, {0, ERROR_PATH_NOT_FOUND}, {}, W("file.c test_FindFirstFileA")},
 {"FindFirstFileA", S(Hidden), Find, {1, ERROR_NO_MORE_FILES, "entries=1"}, {}, W("file.c test_FindNextFileA (hidden entries are listed)")},
 {"FindFirstFileA", S(FullFolder), [](const std::string& s) { return Find(s + "\\*"); }, {1, ERROR_NO_MORE_FILES, "entries=3"}, {}, W("file.c test_FindFirstFileA (. and .. first)")},
+{"FindFirstFileA", S(DeniedFolder), [](const std::string& s) { return Find(s + "\\*"); }, {0, ERROR_ACCESS_DENIED}, {1, ERROR_NO_MORE_FILES, "entries=3"}, "doc: FindFirstFile (the folder's DACL is checked; 9x keeps none)"},
+{"FindFirstFileA", S(DeniedFolder), [](const std::string& s) { EnableBackupPrivileges(); return Find(s + "\\*"); }, {1, ERROR_NO_MORE_FILES, "entries=3"}, {}, "doc: Privilege Constants (SE_BACKUP_NAME); Wine's FindFirstFileExW opens the folder with FILE_OPEN_FOR_BACKUP_INTENT, as Windows does"},
 {"FindFirstFileA", S(FullFolder), [](const std::string& s) { return Find(s + "\\"); }, {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_FindFirstFileA (a trailing backslash)")},
 {"FindClose", S(Nothing), CALL(FindClose(INVALID_HANDLE_VALUE)), {0, ERROR_INVALID_HANDLE}, {}, W("file.c test_FindFirstFileA")},
 {"GetShortPathNameA", S(Missing), [](const std::string& s) { return Sized(260, [&](char* b, DWORD n) { return GetShortPathNameA(s.c_str(), b, n); }); }, {0, ERROR_FILE_NOT_FOUND}, {}, W("path.c test_GetShortPathNameA")},
@@ -581,6 +590,7 @@ const Fact kFacts[] = {
 // The run-time: its answers are errno values (negated) with the descriptor closed.
 {"_open", S(Missing), CALL(CrtOpen(p, _O_RDONLY)), {-ENOENT}, {}, "msvcrt/tests/file.c test_file_inherit"},
 {"_open", S(Folder), CALL(CrtOpen(p, _O_RDONLY)), {-EACCES}, {}, "doc: _open (EACCES: a folder)"},
+{"_open", S(Denied), CALL(CrtOpen(p, _O_RDONLY)), {-EACCES}, {0}, "doc: _open (EACCES: access denied by the file's security)"},
 {"_open", S(ReadOnly), CALL(CrtOpen(p, _O_WRONLY)), {-EACCES}, {}, "msvcrt/tests/file.c test_chmod", kRoot},
 {"_open", S(ReadOnly), CALL(CrtOpen(p, _O_RDONLY)), {0}, {}, "msvcrt/tests/file.c test_chmod"},
 {"_open", S(HeldNone), CALL(CrtOpen(p, _O_RDONLY)), {-EACCES}, {}, "doc: _open (EACCES: a sharing violation)"},

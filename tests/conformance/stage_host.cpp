@@ -110,6 +110,7 @@ std::string RunningService() {
     simwin::AddService(spec);
     return spec.name;
 }
+bool DenyAdministrators(const std::string& path) { return simwin::DenyAdministrators(path), true; }
 
 HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
 

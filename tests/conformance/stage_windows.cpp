@@ -138,6 +138,8 @@ bool PutNamed(const std::string& dir, const char* name, bool folder) {
     return ok;
 }
 
+bool DenyAdministrators(const std::string&) { return false; }
+
 bool HardLink(const std::string& existing, const std::string& link) {
     typedef BOOL(WINAPI * CreateHardLinkFn)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
     auto make = Resolve<CreateHardLinkFn>(GetModuleHandleA("kernel32.dll"), "CreateHardLinkA");

@@ -9,6 +9,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "engine/walk.h"
+#include "platform/platform.h"
 #include "pe_headers.h"
 #include "world.h"
 
@@ -282,6 +283,10 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
         heldThenSwapped();
         simwin::FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, -1);
     };
+    // The file's security shuts Administrators out (its owner's right).
+    const std::function<void()> shut = [toSystem] {
+        simwin::DenyAdministrators("C:\\v\\x.exe"), toSystem();
+    };
     // NT 4.0: the file's name is made a hard link to the system's file.
     const std::function<void()> hardLinked = [] {
         simwin::OnCall("RegOpenKeyExA", [] {
@@ -331,10 +336,13 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "Unable to remove", false},
         {"held, unknown, rename", ACTION_RENAME, simwin::SetWindows10, heldUnknown, "",
          "Rename failed", false},
+        {"shut, delete", ACTION_DELETE, simwin::SetWindowsXp, shut, "", "removed", true},
+        {"shut, rename", ACTION_RENAME, simwin::SetWindows10, shut, "", "Rename failed", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Renew(r.version);
+        EnableBackupPrivileges(); // as the scan run does
         g_scan.action = r.action;
         otherRuns = 0;
         simwin::WriteFile("C:\\v\\x.exe", infected_);
