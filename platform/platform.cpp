@@ -33,7 +33,8 @@ void EnableBackupPrivileges() {
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return;
-    for (const char* name : {SE_BACKUP_NAME, SE_RESTORE_NAME}) {
+    static const char* const names[] = {SE_BACKUP_NAME, SE_RESTORE_NAME};
+    for (const char* name : names) {
         TOKEN_PRIVILEGES tp;
         tp.PrivilegeCount = 1;
         tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
