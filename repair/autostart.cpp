@@ -319,6 +319,30 @@ bool StartsAnotherFile(const char* text, bool quoted, const char* file) {
     return false;
 }
 
+/* The default user's profile, which every new user's profile is copied
+   from, expanded, in `out`: ProfileList's "Default" (Vista and later), or
+   its "ProfilesDirectory" and "DefaultUserProfile" joined (Windows 2000
+   and XP; "Windows XP profile folders", technet bb742509). False where the
+   machine names none. */
+bool DefaultProfile(REGSAM view, char* out, size_t size) {
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    char *folder = nullptr, *name = nullptr, *heap = nullptr, *expanded;
+    char joined[MAX_PATH], local[kExpandedSize];
+    bool ok = ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "Default", &folder, view)
+                  ? JoinPath(joined, sizeof joined, folder, "")
+                  : ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "ProfilesDirectory", &folder,
+                                       view) &&
+                        ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "DefaultUserProfile",
+                                           &name, view) &&
+                        name[0] && JoinPath(joined, sizeof joined, folder, "\\", name);
+    ok = ok && (expanded = ExpandWhole(joined, local, sizeof local, &heap)) != nullptr &&
+         JoinPath(out, size, expanded, "");
+    free(heap);
+    free(name);
+    free(folder);
+    return ok;
+}
+
 /* How a machine value with a per-user variable reads in each user's
    profile. The machine's Run values are started at each user's logon ("Run
    and RunOnce Registry Keys", learn.microsoft.com/windows/win32/setupapi/
@@ -375,6 +399,12 @@ bool ReadInEachProfile(const char* data, const char* expandedPath, bool quoted, 
         free(image);
     }
     RegCloseKey(list);
+    // The default profile, copied to each new user, holds the vendor's own
+    // program: a file there is another program, never the variant's copy.
+    char defaultProfile[MAX_PATH];
+    if (!*other && DefaultProfile(native, defaultProfile, sizeof defaultProfile) &&
+        JoinPath(defaultProfile, sizeof defaultProfile, defaultProfile, expandedPath + n))
+        *other = StartsAnotherFile(_strlwr(defaultProfile), quoted, file);
     return true;
 }
 

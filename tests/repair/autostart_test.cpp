@@ -153,7 +153,14 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
             "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(user),
             "ProfileImagePath", "C:\\Documents and Settings\\" + std::string(user));
     simwin::WriteFile("C:\\Documents and Settings\\alice\\Application Data\\tool.exe", "MZ");
+    // The default profile's program, which each new user gets, is another's.
+    const char* const list = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "ProfilesDirectory",
+                         "C:\\Documents and Settings");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "DefaultUserProfile", "Default User");
+    simwin::WriteFile("C:\\Documents and Settings\\Default User\\Application Data\\sync.exe", "MZ");
     SetStrings(kRun, {{"Bob", "\"%APPDATA%\\evil.exe\" /q"},
+                      {"Default", "\"%APPDATA%\\sync.exe\""},
                       {"Written", admin + "\\Application Data\\evil.exe"},
                       {"Other", "%USERPROFILE%\\evil.exe"},
                       {"Alice", "%APPDATA%\\tool.exe /q"}});
@@ -162,9 +169,9 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::WriteFile(bobs, "MZ");
     std::filesystem::create_hard_link(simwin::HostPath(bobs),
                                       simwin::HostPath("C:\\Documents.exe"));
-    for (const char* name : {"evil.exe", "tool.exe"})
+    for (const char* name : {"evil.exe", "tool.exe", "sync.exe"})
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
-    EXPECT_EQ(Names(kRun), (Strings{"First", "Written", "Other", "Alice"}));
+    EXPECT_EQ(Names(kRun), (Strings{"First", "Default", "Written", "Other", "Alice"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
