@@ -289,10 +289,14 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
-/* Whether the command `text` (lower case, a leading quote skipped) starts
-   an existing file other than `file`: its program, up to the closing quote,
-   or unquoted the first reading up to a blank, a tab or the end that is a
-   file (".exe" added to a name without one), as CreateProcess reads it. */
+/* Whether the command `text` (lower case, a leading quote skipped) may
+   start an existing file other than `file`: its program, up to the closing
+   quote, or unquoted any reading up to a blank, a tab or the end that is a
+   file (".exe" added to a name without one). CreateProcess runs the first
+   such reading, but a user's hard link at a shorter one ("c:\documents.exe"
+   to his own copy of `file`) must not hide another user's program at a
+   longer one: as for a service's command, the value is the variant's only
+   where no reading names another file. */
 bool StartsAnotherFile(const char* text, bool quoted, const char* file) {
     char program[MAX_PATH];
     for (size_t end = 0; end < sizeof program - 4; end++) {
@@ -307,11 +311,36 @@ bool StartsAnotherFile(const char* text, bool quoted, const char* file) {
             NativeFileNames native;
             attributes = GetFileAttributesA(program);
         }
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return !SameFile(program, file);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !SameFile(program, file))
+            return true;
         if (quoted || !c) break;
     }
     return false;
+}
+
+/* The default user's profile, which every new user's profile is copied
+   from, expanded, in `out`: ProfileList's "Default" (Vista and later), or
+   its "ProfilesDirectory" and "DefaultUserProfile" joined (Windows 2000
+   and XP; "Windows XP profile folders", technet bb742509). False where the
+   machine names none. */
+bool DefaultProfile(REGSAM view, char* out, size_t size) {
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    char *folder = nullptr, *name = nullptr, *heap = nullptr, *expanded;
+    char joined[MAX_PATH], local[kExpandedSize];
+    bool ok = ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "Default", &folder, view)
+                  ? JoinPath(joined, sizeof joined, folder, "")
+                  : ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "ProfilesDirectory", &folder,
+                                       view) &&
+                        ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "DefaultUserProfile",
+                                           &name, view) &&
+                        name[0] && JoinPath(joined, sizeof joined, folder, "\\", name);
+    ok = ok && (expanded = ExpandWhole(joined, local, sizeof local, &heap)) != nullptr &&
+         JoinPath(out, size, expanded, "");
+    free(heap);
+    free(name);
+    free(folder);
+    return ok;
 }
 
 /* How a machine value with a per-user variable reads in each user's
@@ -370,6 +399,12 @@ bool ReadInEachProfile(const char* data, const char* expandedPath, bool quoted, 
         free(image);
     }
     RegCloseKey(list);
+    // The default profile, copied to each new user, holds the vendor's own
+    // program: a file there is another program, never the variant's copy.
+    char defaultProfile[MAX_PATH];
+    if (!*other && DefaultProfile(native, defaultProfile, sizeof defaultProfile) &&
+        JoinPath(defaultProfile, sizeof defaultProfile, defaultProfile, expandedPath + n))
+        *other = StartsAnotherFile(_strlwr(defaultProfile), quoted, file);
     return true;
 }
 
@@ -491,6 +526,22 @@ bool WrittenPath(const char* written, const char* extension, REGSAM view, char* 
     return strchr(name, '.') || JoinPath(out, size, out, extension);
 }
 
+/* The library `library` (a bare name) in the folder of the host program
+   `hostPath`, in `found`, ".dll" added where it has none: the first place
+   the loader looks. False when no such file lies there. */
+bool LibraryBesideHost(const char* hostPath, const char* library, char* found, size_t size) {
+    const char* slash = strrchr(hostPath, '\\');
+    if (!slash || (size_t)(slash - hostPath) >= size) return false;
+    memcpy(found, hostPath, (size_t)(slash - hostPath));
+    found[slash - hostPath] = 0;
+    NativeFileNames native;
+    DWORD attributes;
+    return JoinPath(found, size, found, "\\", library) &&
+           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) &&
+           (attributes = GetFileAttributesA(found)) != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 /* Whether the command `text` (a value's data, raw or expanded, lower case)
    has a host load the file `file`: the library it is told, written with a
    path, names the file (SameFile); or a bare library is the file the loader
@@ -504,16 +555,9 @@ bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
         return WrittenPath(library, ".dll", view, path, sizeof path) && SameFile(path, file);
     for (char* c = host; *c; c++)
         if (*c == '/') *c = '\\';
-    bool inHostFolder = false;
-    if (strchr(host, '\\') && WrittenPath(host, ".exe", view, path, sizeof path)) {
-        *strrchr(path, '\\') = 0;
-        NativeFileNames native;
-        DWORD attributes;
-        inHostFolder = JoinPath(found, sizeof found, path, "\\", library) &&
-                       (strchr(library, '.') || JoinPath(found, sizeof found, found, ".dll")) &&
-                       (attributes = GetFileAttributesA(found)) != INVALID_FILE_ATTRIBUTES &&
-                       !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
+    const bool inHostFolder = strchr(host, '\\') &&
+                              WrittenPath(host, ".exe", view, path, sizeof path) &&
+                              LibraryBesideHost(path, library, found, sizeof found);
     return (inHostFolder || SearchedFile(library, ".dll", false, found, sizeof found)) &&
            SameFile(found, file);
 }
@@ -555,25 +599,30 @@ bool BareStartsFile(const char* data, const char* fileName) {
 /* Whether the bare command `data` starts the file `file` itself: its
    program found as CreateProcess finds it for the shell (Explorer lies in
    the Windows folder, searched first: "explorer.exe" there is never
-   System32's), or the library a rundll32 host loads, found by the loader
-   from System32, where the host lies. A file of the same name elsewhere
-   (a user's "system32" folder, System beside System32) is another. */
+   System32's), or, for a host, the library it is told to load, found by the
+   loader from the host's own folder (System32 on NT, the Windows folder on
+   Windows 9x), then as System32's host finds it. The host itself is never
+   the file the value starts. A file of the same name elsewhere (a user's
+   "system32" folder, System beside System32) is another. */
 bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
+    if (IsHost(program)) {
+        char host[MAX_PATH];
+        NextName(rest, ",", library, sizeof library);
+        if (!library[0]) return false;
+        const bool beside = SearchedFile(program, ".exe", true, host, sizeof host) &&
+                            LibraryBesideHost(host, library, found, sizeof found);
+        return (beside || SearchedFile(library, ".dll", false, found, sizeof found)) &&
+               SameFile(found, file);
+    }
     if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
         return SameFile(found, file);
     // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
     const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
-    if (view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
-        JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
-        JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
-        SameFile(found, file))
-        return true;
-    if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
-        return false;
-    NextName(rest, ",", library, sizeof library);
-    return library[0] && SearchedFile(library, ".dll", false, found, sizeof found) &&
+    return view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
+           JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
+           JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
            SameFile(found, file);
 }
 

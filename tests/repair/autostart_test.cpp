@@ -30,7 +30,17 @@ void SetRaw(const char* key, const char* name, DWORD type, const std::string& da
 
 class AutostartTest : public WorldTest {
   protected:
-    void Furnish() override { PrepareRemoval(); }
+    void Furnish() override {
+        PrepareRemoval();
+        // Windows' rundll32: System32 on NT, the Windows folder on Windows 9x.
+        char folder[MAX_PATH];
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        GetVersionExA(&version);
+        if (version.dwPlatformId == VER_PLATFORM_WIN32_NT ? GetSystemDirectoryA(folder, MAX_PATH)
+                                                          : GetWindowsDirectoryA(folder, MAX_PATH))
+            simwin::WriteFile(std::string(folder) + "\\rundll32.exe", "MZ rundll32");
+    }
     /* One detection of `file` by the record `variant`. */
     void Detect(const std::string& file, const char* variant = "W32/Phantaxis.C.FraudTool") {
         // The variant is a file on disk: the bare rule finds it as the shell would.
@@ -143,13 +153,25 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
             "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(user),
             "ProfileImagePath", "C:\\Documents and Settings\\" + std::string(user));
     simwin::WriteFile("C:\\Documents and Settings\\alice\\Application Data\\tool.exe", "MZ");
+    // The default profile's program, which each new user gets, is another's.
+    const char* const list = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "ProfilesDirectory",
+                         "C:\\Documents and Settings");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "DefaultUserProfile", "Default User");
+    simwin::WriteFile("C:\\Documents and Settings\\Default User\\Application Data\\sync.exe", "MZ");
     SetStrings(kRun, {{"Bob", "\"%APPDATA%\\evil.exe\" /q"},
+                      {"Default", "\"%APPDATA%\\sync.exe\""},
                       {"Written", admin + "\\Application Data\\evil.exe"},
                       {"Other", "%USERPROFILE%\\evil.exe"},
                       {"Alice", "%APPDATA%\\tool.exe /q"}});
-    for (const char* name : {"evil.exe", "tool.exe"})
+    // Nor where a user's hard link at a shorter reading is his own copy.
+    const std::string bobs = "C:\\Documents and Settings\\bob\\Application Data\\tool.exe";
+    simwin::WriteFile(bobs, "MZ");
+    std::filesystem::create_hard_link(simwin::HostPath(bobs),
+                                      simwin::HostPath("C:\\Documents.exe"));
+    for (const char* name : {"evil.exe", "tool.exe", "sync.exe"})
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
-    EXPECT_EQ(Names(kRun), (Strings{"First", "Written", "Other", "Alice"}));
+    EXPECT_EQ(Names(kRun), (Strings{"First", "Default", "Written", "Other", "Alice"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
@@ -250,6 +272,13 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
          {"C:\\Temp\\evil.dll", "C:\\Temp\\shell32.dll", "C:\\WINDOWS\\system32\\hosted.dll"})
         Detect(f);
     EXPECT_EQ(Names(kRunServices), (Strings{"Windows", "System", "Bak", "Relative", "Viewer"}));
+
+    // Windows 9x: rundll32 lies in the Windows folder, where its loader looks first.
+    Renew(+[] { simwin::SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10); });
+    simwin::WriteFile("C:\\WINDOWS\\SYSTEM\\evil.dll", "MZ another");
+    Set(kRun, "Nine", "rundll32 evil,X");
+    Detect("C:\\WINDOWS\\evil.dll");
+    EXPECT_EQ(Names(kRun), Strings{});
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
