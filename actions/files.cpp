@@ -404,6 +404,8 @@ static bool Merge(FILE* in, int out, const Entries& e) {
 }
 
 bool AddWininitRename(const char* destination, const char* source) {
+    // Only Windows 9x reads the file: elsewhere an entry is no request.
+    if (GetPlatform() != PLATFORM_WIN9X) return false;
     if (!destination || !source || !destination[0] || !source[0]) return false;
     // The entry must stay one line, and the text must not end before it.
     if (strpbrk(destination, "\r\n\x1A") || strpbrk(source, "\r\n\x1A")) return false;
@@ -685,15 +687,18 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
     }
     case PLATFORM_NT: {
         NativeFileNames native; // the walk's names are the real ones
-        // NT 4.0 has no junctions: the path cannot come to name another file.
+        // The file is known by what the check proved of it, never by what
+        // the path opens now.
+        if (!checked || !checked->Known()) return false;
+        // NT 4.0 has no junctions; a folder of the path renamed may re-aim
+        // it, but only a folder its user may rename: that user's own files.
+        // The path is not opened again: a file whose delete Windows only
+        // marked opens no more, and still waits for the restart.
         if (GetNtGeneration() == NTGEN_4)
             return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
         // Elsewhere the session manager deletes at the restart whatever the
         // path names then: the file first moves where nobody else can
         // change what its new path names.
-        // The file is known by what the check proved of it, never by what
-        // the path opens now.
-        if (!checked || !checked->Known()) return false;
         char moved[MAX_PATH];
         if (!PathNamesFile(path, checked->Id()) ||
             !MoveToWaitingFolder(path, *checked, moved, sizeof moved))

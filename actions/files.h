@@ -64,11 +64,12 @@ bool MarkForDeletion(const CheckedFile& file);
 bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& checked);
 
 /* True when the deletion of `path` at the next restart is arranged. On NT
-   2000 and later the file is first taken over by the Administrators and
-   moved into a folder of its own in the Windows folder, which only
-   administrators and the system can write, and that path is scheduled;
-   `path` must name the file `checked` through no link, else (or without
-   `checked`, or with one of unknown identity) nothing is arranged.
+   nothing is arranged without `checked` or with one of unknown identity; on
+   2000 and later `path` must name the file `checked` through no link, else
+   nothing is arranged, and the file is first taken over by the Administrators and moved
+   into a folder of its own in the Windows folder, which only administrators
+   and the system can write, and that path is scheduled. On 9x the path the
+   check read is the proof (a wininit.ini entry).
    `escapable` (when given) is set when the moved file is still open through
    a handle with DELETE access from before the take-over: its holder can
    rename it out of the folder before the restart, so the delete is arranged
@@ -81,7 +82,8 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked = null
    nothing is scheduled there. */
 bool HasWaitingPlace(const char* path);
 /* True when the line destination=source stands in the [rename] section of
-   the Windows folder's wininit.ini, which Windows 9x processes at start. */
+   the Windows folder's wininit.ini, which Windows 9x processes at start;
+   false on every other family, which reads no such file. */
 bool AddWininitRename(const char* destination, const char* source);
 
 /* ---- by the path the check read (Windows 9x only: false on NT) ---- */

@@ -116,10 +116,20 @@ static_assert(offsetof(IMAGE_IMPORT_DESCRIPTOR, FirstThunk) == pe::kImportAddres
    check's own open, or from a reopen by path that is proved to be the
    identity the check read. */
 struct FileProver {
+    /* The file the check opened: `handle` for deleting (or
+       INVALID_HANDLE_VALUE) and the identity read through its open. */
+    static FileUnderCheck Opened(int fd, HANDLE handle, const FileId& id, bool known) {
+        FileUnderCheck file;
+        file.fd_ = fd;
+        file.handle_ = handle;
+        file.id_ = id;
+        file.known_ = known;
+        return file;
+    }
     /* The file as the check holds it: its handle for deleting (if any) and
        its identity. */
     static CheckedFile Held(const FileUnderCheck& file) {
-        return CheckedFile(file.handle, file.id, file.known);
+        return CheckedFile(file.handle_, file.id_, file.known_);
     }
     /* Its identity alone, once the handle is closed. */
     static CheckedFile Closed(const CheckedFile& file) {
@@ -129,11 +139,20 @@ struct FileProver {
     /* `path` opened for deleting, only when what opens is the checked
        identity (ReopenCheckedFile); no handle otherwise. */
     static CheckedFile Reopened(const char* path, const FileUnderCheck& file) {
-        return CheckedFile(ReopenCheckedFile(path, file.id), file.id, file.known);
+        return CheckedFile(ReopenCheckedFile(path, file.id_), file.id_, file.known_);
     }
 };
 
 namespace {
+
+/* The image a memory-scan match keeps open for its disposal walk; none
+   while `held` is false. The check's own: nothing else fills it. */
+struct MatchedImage {
+    bool held;
+    FileUnderCheck file;
+    char path[MAX_PATH + 1];
+};
+MatchedImage g_matchedImage;
 
 using pe::Le16;
 using pe::Le32;
@@ -250,8 +269,6 @@ void DeleteInfected(const char* path, const char* name) {
            true);
 }
 
-const FileUnderCheck kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
-
 FileUnderCheck OpenForCheck(const char* path) {
     if (CheckedFileHandles()) {
         HANDLE handle = OpenCheckedFile(path);
@@ -262,25 +279,27 @@ FileUnderCheck OpenForCheck(const char* path) {
         // for a handle to that very file.
         if (!deletable) handle = OpenFileForReading(path);
         if (handle != INVALID_HANDLE_VALUE) {
-            FileUnderCheck file = {-1, deletable ? handle : INVALID_HANDLE_VALUE, {0, 0, 0}, false};
-            file.known = IdentityOf(handle, &file.id);
-            if (!file.known) file.id = FileId{0, 0, 0};
-            file.fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
-            if (file.fd >= 0) return file;
+            FileId id = {0, 0, 0};
+            const bool known = IdentityOf(handle, &id);
+            if (!known) id = FileId{0, 0, 0};
+            const int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
+            if (fd >= 0)
+                return FileProver::Opened(fd, deletable ? handle : INVALID_HANDLE_VALUE, id, known);
             CloseHandle(handle);
         }
     }
-    FileUnderCheck file = kNoFile;
-    file.fd = OpenDescriptorForReading(path);
-    return file;
+    return FileProver::Opened(OpenDescriptorForReading(path), INVALID_HANDLE_VALUE, FileId{0, 0, 0},
+                              false);
 }
 
 /* The delete through a handle to the checked file; the file goes when the
    handle closes. A file the check could only read is opened for deleting
    now, and only a handle to that very file is used. */
 void DeleteChecked(const FileUnderCheck& file, const char* path, const char* name) {
-    int fd = file.fd;
+    int fd = file.Fd();
     CheckedFile checked = FileProver::Held(file);
+    const bool known = checked.Known();
+    const FileId id = checked.Id();
     if (checked.Handle() == INVALID_HANDLE_VALUE) {
         _close(fd); // it was opened for reading only
         fd = -1;
@@ -307,7 +326,7 @@ void DeleteChecked(const FileUnderCheck& file, const char* path, const char* nam
     bool removed = checked.Handle() != INVALID_HANDLE_VALUE && mark();
     // The program that holds the file is one whose image is the checked
     // file by identity, whatever its path names by now.
-    if (!removed && file.known && KillProcessByImage(path, &file.id)) {
+    if (!removed && known && KillProcessByImage(path, &id)) {
         if (checked.Handle() == INVALID_HANDLE_VALUE) {
             checked = FileProver::Reopened(path, file);
             removed =
@@ -320,13 +339,13 @@ void DeleteChecked(const FileUnderCheck& file, const char* path, const char* nam
     // Marked, the file goes only once no other handle holds it: removed when
     // its name is gone now.
     const bool marked = removed;
-    if (marked && file.known) {
-        removed = !StillNamedAt(path, file.id);
+    if (marked && known) {
+        removed = !StillNamedAt(path, id);
     } else if (marked) {
         NativeFileNames native;
         removed = NameIsGone(path);
     }
-    Settle(path, name, names, marked, removed, file.known ? &checked : nullptr, false);
+    Settle(path, name, names, marked, removed, known ? &checked : nullptr, false);
 }
 
 /* The file check's delete: through the handle to the checked file, else by
@@ -377,17 +396,17 @@ const VariantSignature* MatchingRecord(int fd, long length) {
    the handle its check kept, once the file there still is the variant; by
    path where the check could not open it so. */
 void DisposeOfImage(const char* checkName, const char* path) {
-    const MatchedImage image = g_scan.matchedImage;
-    g_scan.matchedImage.held = false;
+    const MatchedImage image = g_matchedImage;
+    g_matchedImage.held = false;
     const FileUnderCheck& file = image.file;
     if (!image.held || _stricmp(image.path, path) != 0) {
-        if (image.held) _close(file.fd);
+        if (image.held) _close(file.Fd());
         DisposeInfected(kFileCheckDisposal, path, checkName);
         return;
     }
     // Changed since its check, the file is not removed, and the line says so.
-    if (!MatchingRecord(file.fd, _filelength(file.fd))) {
-        _close(file.fd);
+    if (!MatchingRecord(file.Fd(), _filelength(file.Fd()))) {
+        _close(file.Fd());
         PostLogLine("%s     %s Unable to remove", path, checkName);
         return;
     }
@@ -407,12 +426,12 @@ bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
 
 void DisposeInfected(const DisposalStyle& style, const char* path, const char* name,
                      const FileUnderCheck* file) {
-    const bool remove = g_scan.action == ACTION_DELETE || g_scan.action == ACTION_DELETE_TOO;
-    if (file && !remove) _close(file->fd); // nothing else goes through the handle
+    const bool removes = g_scan.action == ACTION_DELETE || g_scan.action == ACTION_DELETE_TOO;
+    if (file && !removes) _close(file->Fd()); // nothing else goes through the handle
     switch (g_scan.action) {
     case ACTION_DELETE:
     case ACTION_DELETE_TOO:
-        style.remove(path, name, file);
+        style.removeFile(path, name, file);
         break;
     case ACTION_RENAME:
         RenameInfected(style, path, name, file);
@@ -426,8 +445,8 @@ void DisposeInfected(const DisposalStyle& style, const char* path, const char* n
 }
 
 void ReleaseMatchedImage() {
-    if (g_scan.matchedImage.held) _close(g_scan.matchedImage.file.fd);
-    g_scan.matchedImage.held = false;
+    if (g_matchedImage.held) _close(g_matchedImage.file.Fd());
+    g_matchedImage.held = false;
 }
 
 bool ReadFileHeader(int fd, PeImageInfo* image) {
@@ -507,7 +526,7 @@ int32_t CheckFile(const char* checkName, const char* path) {
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 
     const FileUnderCheck file = OpenForCheck(path);
-    if (file.fd < 0) {
+    if (file.Fd() < 0) {
         // A file that is there and cannot be read is not passed over in
         // silence: its security may shut the program out, or its owner hold
         // it without sharing. One gone since it was listed is no file.
@@ -517,10 +536,10 @@ int32_t CheckFile(const char* checkName, const char* path) {
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 
-    const VariantSignature* rec = MatchingRecord(file.fd, _filelength(file.fd));
+    const VariantSignature* rec = MatchingRecord(file.Fd(), _filelength(file.Fd()));
     if (!rec) {
         ForgetCurrentFile();
-        _close(file.fd);
+        _close(file.Fd());
         return 0;
     }
     // A record's name field holds at most 49 characters; a table that fills
@@ -532,16 +551,16 @@ int32_t CheckFile(const char* checkName, const char* path) {
     g_scan.filesInfected++;
     // A file open by path is closed before anything touches it; a handle
     // stays open until the disposal.
-    if (!file.Kept()) _close(file.fd);
+    if (!file.Kept()) _close(file.Fd());
     CleanSystemEntries(name);
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
     if (g_scan.memoryScanMode) {
         g_scan.fileMatched = true;
         if (file.Kept()) {
-            g_scan.matchedImage.held = true;
-            g_scan.matchedImage.file = file;
-            CopyText(g_scan.matchedImage.path, sizeof g_scan.matchedImage.path, path);
+            g_matchedImage.held = true;
+            g_matchedImage.file = file;
+            CopyText(g_matchedImage.path, sizeof g_matchedImage.path, path);
         }
         return 1;
     }

@@ -85,16 +85,16 @@ int RegistryViews(REGSAM views[2]) {
 bool NativePath(const char* path, char* out, size_t size) {
     if (size == 0) return false;
     out[0] = 0;
-    char system[MAX_PATH], windows[MAX_PATH], wow64[MAX_PATH], alias[MAX_PATH];
-    UINT n = g_scan.wow64 ? GetSystemDirectoryA(system, sizeof system) : 0;
-    const char* cut = n > 0 && n < sizeof system ? strrchr(system, '\\') : nullptr;
+    char systemDir[MAX_PATH], windows[MAX_PATH], wow64[MAX_PATH], alias[MAX_PATH];
+    UINT n = g_scan.wow64 ? GetSystemDirectoryA(systemDir, sizeof systemDir) : 0;
+    const char* cut = n > 0 && n < sizeof systemDir ? strrchr(systemDir, '\\') : nullptr;
     if (cut) {
         // The Windows folder is the system folder's parent ("C:\Windows").
-        memcpy(windows, system, (size_t)(cut - system));
-        windows[cut - system] = 0;
+        memcpy(windows, systemDir, (size_t)(cut - systemDir));
+        windows[cut - systemDir] = 0;
         if (JoinPath(wow64, sizeof wow64, windows, "\\SysWOW64") &&
             JoinPath(alias, sizeof alias, windows, "\\Sysnative")) {
-            size_t k = InFolder(path, system);
+            size_t k = InFolder(path, systemDir);
             if (k && !Shared(path + k)) {
                 if (JoinPath(out, size, wow64, path + k)) return true;
                 out[0] = 0;
@@ -102,7 +102,7 @@ bool NativePath(const char* path, char* out, size_t size) {
             }
             k = InFolder(path, alias);
             if (k) {
-                if (JoinPath(out, size, system, path + k)) return true;
+                if (JoinPath(out, size, systemDir, path + k)) return true;
                 out[0] = 0;
                 return false;
             }

@@ -44,12 +44,16 @@ bool IsCommandType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ;
    another value's, and deleting that one later would be wrong. The key and
    the view are remembered with it: the same name elsewhere is another
    program's (Windows' own values stand in both views, and a variant may
-   name a value of the other key after one of Windows'). */
-void RememberValueName(const char* name, const char* subKey, REGSAM view) {
+   name a value of the other key after one of Windows'). So is the file it
+   started: at a later detection the value goes only while it starts that
+   file still. */
+void RememberValueName(const char* name, const char* subKey, REGSAM view, const char* file) {
     if (strlen(name) >= sizeof g_scan.autostartValueName ||
-        strlen(subKey) >= sizeof g_scan.autostartValueKey)
+        strlen(subKey) >= sizeof g_scan.autostartValueKey ||
+        strlen(file) >= sizeof g_scan.autostartValueFile)
         return;
     strcpy(g_scan.autostartValueName, name);
+    strcpy(g_scan.autostartValueFile, file);
     strcpy(g_scan.autostartValueKey, subKey);
     g_scan.autostartValueView = view;
 }
@@ -675,10 +679,14 @@ struct AutostartProver {
     }
 };
 
-void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
+namespace {
+
+/* The walk of one key for the values that start `currentFile` (a full path
+   the caller has seen terminated); with `onlyName`, for that value alone.
+   Each deletion posts a line with `lineName`. */
+void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, const char* onlyName,
+             const char* lineName) {
     HKEY key;
-    char* currentFile = g_scan.currentFile;
-    if (!Terminated(currentFile, sizeof g_scan.currentFile)) return;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
     DWORD count = 0; // taken once, before anything is deleted
     char* name = nullptr;
@@ -688,6 +696,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         RegCloseKey(key);
         return;
     }
+    if (onlyName) count = 1;
     // No file name to look for (an empty currentFile too): nothing matches.
     const char* lastSlash = strrchr(currentFile, '\\');
     char* forms[3];
@@ -697,8 +706,10 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     for (DWORD i = 0; i < count && formCount > 0; i++) {
         // Each deletion moves the later values down by one index.
         DWORD nameChars = kValueNameChars;
-        if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (onlyName)
+            strcpy(name, onlyName); // shorter than the remembered name's buffer
+        else if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
+                               nullptr) != ERROR_SUCCESS)
             continue;
         Freed value, converted, heap, rawRooted, expandedRooted, rawHeap, expandedHeap;
         if (!ReadRegistryString(root, subKey, name, &value.p, view)) continue;
@@ -748,16 +759,16 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
-                RememberValueName(name, subKey, view);
-                PostLogLine("System Registry     %s removed", kWalkName);
+                RememberValueName(name, subKey, view, currentFile);
+                PostLogLine("System Registry     %s removed", lineName);
                 deletedCount++;
             }
         } else if (fullPath) {
             // Full-path rule: remembered even when the deletion fails, so
             // that the next detection tries again.
-            RememberValueName(name, subKey, view);
+            RememberValueName(name, subKey, view, currentFile);
             if (DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
-                PostLogLine("System Registry     %s removed", kWalkName);
+                PostLogLine("System Registry     %s removed", lineName);
                 deletedCount++;
             }
         }
@@ -768,22 +779,35 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     RegCloseKey(key);
 }
 
+} // namespace
+
+void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
+    if (!Terminated(g_scan.currentFile, sizeof g_scan.currentFile)) return;
+    WalkKey(root, subKey, view, g_scan.currentFile, nullptr, kWalkName);
+}
+
 bool CleanSystemEntries(const char* variantName) {
     CheckHostsFile();
     const char* remembered = g_scan.autostartValueName;
     const char* const keys[] = {AUTOSTART_RUN_KEY, AUTOSTART_RUNSERVICES_KEY};
     REGSAM views[2];
     const int viewCount = RegistryViews(views);
-    if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0]) {
+    if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0] &&
+        Terminated(g_scan.autostartValueFile, sizeof g_scan.autostartValueFile)) {
         // In the key and view it was found in only: a value of that name
-        // elsewhere may be Windows' own.
+        // elsewhere may be Windows' own. Read again and resolved as the walk
+        // does: it goes only while it still starts the variant it was found
+        // starting; its program may have put its own command back since.
+        // The walk copies the name, which its deletion may overwrite.
+        char name[sizeof g_scan.autostartValueName];
+        char file[sizeof g_scan.autostartValueFile];
+        strcpy(name, remembered);
+        strcpy(file, g_scan.autostartValueFile);
         for (const char* key : keys)
             for (int v = 0; v < viewCount; v++)
                 if (views[v] == g_scan.autostartValueView &&
-                    strcmp(key, g_scan.autostartValueKey) == 0 &&
-                    DeleteRegistryValue(
-                        AutostartProver::Found(HKEY_LOCAL_MACHINE, key, remembered, views[v])))
-                    PostLogLine("System Registry     %s removed", variantName);
+                    strcmp(key, g_scan.autostartValueKey) == 0)
+                    WalkKey(HKEY_LOCAL_MACHINE, key, views[v], file, name, variantName);
     }
     if (Terminated(g_scan.currentFile, sizeof g_scan.currentFile) && g_scan.currentFile[0]) {
         for (const char* key : keys)

@@ -336,7 +336,7 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     Set(run32, "SecurityHealth", "C:\\Phx\\evil.exe");
     Set(kRun, "SecurityHealth", "%windir%\\system32\\SecurityHealthSystray.exe");
     Detect("C:\\Phx\\evil.exe");
-    Set(run32, "SecurityHealth", "C:\\Phx\\again.exe");
+    Set(run32, "SecurityHealth", "C:\\Phx\\evil.exe /again");
     Detect("C:\\Phx\\other.exe", "W32/Phantaxis.D.Trojan");
     EXPECT_EQ(lines_, (Strings{kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
     EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth"}));
@@ -367,11 +367,12 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_EQ(lines_, (Strings{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Loader");
 
-    // The value comes back with other data; the next detection (of another
-    // file) removes it by name first, then walks. The same name in the other
-    // key is another program's (Windows' own values have such names).
+    // The value comes back, still starting the variant; the next detection
+    // (of another file) removes it by name first, then walks. The same name
+    // in the other key is another program's (Windows' own values have such
+    // names).
     lines_.clear();
-    Set(kRun, "LOADER", "c:\\bad\\again.exe");
+    Set(kRun, "LOADER", "\"c:\\bad\\one.exe\" /again");
     SetStrings(kRunServices,
                {{"Loader", "c:\\windows\\system32\\loader.exe"}, {"Two", "c:\\bad\\two.exe"}});
     Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
@@ -382,9 +383,14 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_TRUE(Names(kRun).empty());
     EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
     EXPECT_STREQ(g_scan.autostartValueName, "Two");
-    Set(kRunServices, "Two", "c:\\bad\\again.exe");
+    Set(kRunServices, "Two", "c:\\bad\\two.exe -again");
     Detect("c:\\bad\\six.exe", "W32/Phantaxis.D.Trojan");
     EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
+    // Put back by its own program, it starts another file by now: it stays.
+    simwin::WriteFile("c:\\program files\\two\\two.exe", "MZ");
+    Set(kRunServices, "Two", "\"c:\\program files\\two\\two.exe\"");
+    Detect("c:\\bad\\seven.exe", "W32/Phantaxis.D.Trojan");
+    EXPECT_EQ(Names(kRunServices), (Strings{"Loader", "Two"}));
 
     // A prefix match whose deletion fails is remembered and retried next
     // time; nothing left to delete posts nothing.

@@ -405,6 +405,8 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));       // nor NT 4.0
+    EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
     EXPECT_TRUE(HasWaitingPlace("D:\\x.exe"));
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
