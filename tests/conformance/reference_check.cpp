@@ -730,7 +730,7 @@ const Fact kFacts[] = {
 {"UuidCreate", S(Nothing), [](const std::string&) { typedef long(WINAPI * Fn)(void*); BYTE id[16]; SetLastError(kMark); return Answer(Resolve<Fn>("rpcrt4.dll", "UuidCreate")(id)); }, {0}, {}, "doc: UuidCreate (RPC_S_OK)"},
 {"CreateFileW", S(Plain), CALL(OpenWide(p)), {1}, {}, W("file.c test_CreateFileW")},
 {"CreateFileW", S(Missing), CALL(OpenWide(p)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CreateFileW")},
-{"CreateFileW", S(LongPath), CALL(OpenWide(p)), {0}, {}, "doc: Naming Files, Paths, and Namespaces (Maximum Path Length Limitation)"},
+{"CreateFileW", S(LongPath), CALL(OpenWide(p)), {0}, {}, "doc: Naming Files, Paths, and Namespaces (Maximum Path Length Limitation; without the long-path opt-in of Windows 10 1607 and later)", "opens it"},
 {"CreateFileW", S(LongPath), CALL(OpenWide(("\\\\?\\" + std::string(p)).c_str())), {1}, {}, "doc: Naming Files, Paths, and Namespaces (the \"\\\\?\\\" prefix)"},
 {"GetMappedFileNameW", S(Nothing), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPVOID, LPWSTR, DWORD); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()); WCHAR name[MAX_PATH]; SetLastError(kMark); DWORD n = Resolve<Fn>("psapi.dll", "GetMappedFileNameW")(self, nullptr, name, MAX_PATH); Got g = Answer(n); CloseHandle(self); return g; }, {0, ERROR_UNEXP_NET_ERR}, {}, "psapi/tests/psapi_main.c test_GetMappedFileName (nothing mapped at the address; recorded of the ANSI form)"},
 {"MultiByteToWideChar", S(Nothing), CALL(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, nullptr, 0)), {7}, {}, W("codepage.c test_negative_source_length (-1 counts the terminator)")},
