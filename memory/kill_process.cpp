@@ -70,17 +70,17 @@ static bool IdentityNow(const char* path, FileId* id) {
 }
 
 /* Whether a listed image is the file `id` of the drive of `path`: the same
-   volume and index, read through the image path now (or, for a path too
-   long to open by, through its "\\?\" form at listing), and the same drive
-   letter (a volume the user brings may claim any serial and index). */
+   volume and index as the file the process mapped when it was listed (never
+   its path opened now: in the pause after a termination another program's
+   image may be renamed aside and the file linked in its place), and the
+   same drive letter (a volume the user brings may claim any serial and
+   index). */
 static bool ImageIsFile(const ProcessImage& rec, const char* path, const FileId& id) {
-    const char* image = rec.imagePath;
-    if (toupper((unsigned char)(rec.longDrive ? rec.longDrive : image[0])) !=
-        toupper((unsigned char)path[0]))
-        return false;
-    FileId now = rec.longImage; // a path too long to open by: as read at listing
-    return (rec.longDrive || IdentityNow(image, &now)) && now.volume == id.volume &&
-           now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
+    const char drive = rec.longDrive ? rec.longDrive : rec.imagePath[0];
+    if (toupper((unsigned char)drive) != toupper((unsigned char)path[0])) return false;
+    const FileId& image = rec.mappedImage;
+    return rec.mapped && image.volume == id.volume && image.indexHigh == id.indexHigh &&
+           image.indexLow == id.indexLow;
 }
 
 /* Terminates every listed process whose image is the file `id` (by default

@@ -404,6 +404,37 @@ static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
     return seen;
 }
 
+/* Notes on the record just appended for `path` the identity of the image
+   file the process maps, read now, before any pause of a termination: the
+   file `path` names, proved by identity a file a mapping's Unicode name
+   opens on that drive letter. Only where no mapping opens at all (no
+   GetMappedFileNameW, NT 4.0 and 2000) the file `path` names now alone.
+   Otherwise nothing is noted, and no termination by file reaches it. */
+static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& by) {
+    HANDLE file;
+    {
+        NativeFileNames native; // its identity alone, which no sharing refuses
+        file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    }
+    if (file == INVALID_HANDLE_VALUE) return;
+    FileId id;
+    const bool known = IdentityOf(file, &id);
+    CloseHandle(file);
+    bool seen = false, maps = false;
+    if (known)
+        EachMappedFileWide(
+            by.process, *by.readers, 0, [&](HANDLE mapped, size_t, const WCHAR* drive) {
+                seen = true;
+                maps = drive[0] == toupper((unsigned char)path[0]) && IsFile(mapped, id);
+                CloseHandle(mapped);
+                return !maps;
+            });
+    rec->mapped = known && (maps || !seen);
+    rec->mappedImage = id;
+}
+
 /* Appends the records of process `pid`: its image as it names it where a
    program file it maps is that file (or where none can be read), else every
    program file it maps. The first record keeps the handle; false when a
@@ -426,8 +457,11 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     WideImages wide = {0, false, {0, 0, 0}, 0};
     if (!confirmed) wide = ReadWideImages(process, readers);
     if (confirmed || (mapped == 0 && !wide.hasLong)) {
-        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by))
-            return Append(head, tail, pid, named, strlen(named), process, canTerminate);
+        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by)) {
+            if (!Append(head, tail, pid, named, strlen(named), process, canTerminate)) return false;
+            NoteMappedFile(*tail, named, by);
+            return true;
+        }
         CloseHandle(process);
         return true;
     }
@@ -445,6 +479,8 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
         (*tail)->longDrive = wide.longDrive;
         (*tail)->longImage = wide.longId;
+        (*tail)->mapped = true;
+        (*tail)->mappedImage = wide.longId;
         return true;
     }
     bool ok = true, shares = false;
@@ -453,6 +489,7 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         strcpy(reached, file);
         if (!ReachImagePath(reached, sizeof reached, MapsFile, &by)) return true;
         ok = Append(head, tail, pid, reached, strlen(reached), process, canTerminate, shares);
+        if (ok) NoteMappedFile(*tail, reached, by);
         shares = shares || ok;
         return ok;
     });

@@ -38,6 +38,12 @@ struct ProcessImage {
        Unicode name of its mapping. 0: the record has its path. */
     char longDrive;
     FileId longImage;
+    /* The identity of the image file the process maps, read at listing
+       (NT): the termination compares it, never a path opened later, which
+       by then may name another file. false: it could not be read, and no
+       termination by file reaches the process. */
+    bool mapped;
+    FileId mappedImage;
     ListedProcess listed; // the handle opened at listing (the proof)
     bool sharesHandle;    // that handle belongs to the record before (closed there)
 };
