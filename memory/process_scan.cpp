@@ -315,7 +315,7 @@ enum { WIDE_NAME = 32768 }; // the longest name a "\\?\" path has, with its term
    `drive` the drive path. visit closes the file. */
 template <class Visit>
 static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWORD access,
-                               Visit visit) {
+                               Visit visit, int* unreached = nullptr) {
     if (!readers.mappedWide || !readers.openWide || !readers.dosDevice) return;
     WCHAR* name = (WCHAR*)calloc(WIDE_NAME + 8, sizeof(WCHAR));
     if (!name) return;
@@ -334,7 +334,12 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
                 k++;
             if (t > 2 && k == t && n > t + 1 && device[t] == '\\') d = t, drive = letter[0];
         }
-        if (!drive) return true;
+        if (!drive) {
+            // Named on a device no letter of this session reaches (a share,
+            // another session's letter, a volume with no letter).
+            if (unreached && n > 0 && n < WIDE_NAME - 1) ++*unreached;
+            return true;
+        }
         WCHAR* wide = device + d - 6;
         const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)drive, ':'};
         memcpy(wide, prefix, sizeof prefix);
@@ -379,28 +384,31 @@ static bool MapsFile(const char* candidate, void* context) {
    characters (its identity and drive letter then). */
 struct WideImages {
     int programs;
+    int unreached; // images on a device no drive letter of this session names
     bool hasLong;
     FileId longId;
     char longDrive;
 };
 
 static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
-    WideImages seen = {0, false, {0, 0, 0}, 0};
-    EachMappedFileWide(process, readers, GENERIC_READ,
-                       [&](HANDLE file, size_t length, const WCHAR* drive) {
-                           FileId id;
-                           const bool known = IdentityOf(file, &id);
-                           const int fd = _open_osfhandle((intptr_t)file, _O_RDONLY);
-                           if (fd < 0) CloseHandle(file);
-                           if (!ReadsAsProgram(fd) || !known) return true;
-                           seen.programs++;
-                           if (length >= MODULE_NAME_SIZE) {
-                               seen.hasLong = true;
-                               seen.longId = id;
-                               seen.longDrive = (char)toupper(drive[0]);
-                           }
-                           return true;
-                       });
+    WideImages seen = {0, 0, false, {0, 0, 0}, 0};
+    EachMappedFileWide(
+        process, readers, GENERIC_READ,
+        [&](HANDLE file, size_t length, const WCHAR* drive) {
+            FileId id;
+            const bool known = IdentityOf(file, &id);
+            const int fd = _open_osfhandle((intptr_t)file, _O_RDONLY);
+            if (fd < 0) CloseHandle(file);
+            if (!ReadsAsProgram(fd) || !known) return true;
+            seen.programs++;
+            if (length >= MODULE_NAME_SIZE) {
+                seen.hasLong = true;
+                seen.longId = id;
+                seen.longDrive = (char)toupper(drive[0]);
+            }
+            return true;
+        },
+        &seen.unreached);
     return seen;
 }
 
@@ -454,7 +462,7 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     // Each path as the file it is, or, where the ANSI name cannot tell, as
     // the file the process maps; a path that reaches neither is left out.
     MappedBy by = {process, &readers};
-    WideImages wide = {0, false, {0, 0, 0}, 0};
+    WideImages wide = {0, 0, false, {0, 0, 0}, 0};
     if (!confirmed) wide = ReadWideImages(process, readers);
     if (confirmed || (mapped == 0 && !wide.hasLong)) {
         if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by)) {
@@ -469,7 +477,9 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     // mapping where the process maps more than one program: a file mapped for
     // its resources alone (LoadLibraryEx, LOAD_LIBRARY_AS_IMAGE_RESOURCE) is
     // an image mapping too, and no mapping says which of them runs.
-    if ((wide.programs > mapped ? wide.programs : mapped) > 1) {
+    // Nor where an image lies on a device no letter of this session names:
+    // that one may be the program that runs.
+    if ((wide.programs > mapped ? wide.programs : mapped) + (wide.unreached > 0) > 1) {
         CloseHandle(process);
         return true;
     }
