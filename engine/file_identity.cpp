@@ -123,16 +123,21 @@ DWORD NameCountAt(const char* path) {
     return names;
 }
 
-bool PathNamesFile(const char* path, const FileId& id) {
-    if (!WithoutLinks(path)) return false;
+bool IdentityAt(const char* path, FileId* id) {
     NativeFileNames native;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
-    const bool same = IsFile(file, id);
+    const bool known = IdentityOf(file, id);
     CloseHandle(file);
-    return same;
+    return known;
+}
+
+bool PathNamesFile(const char* path, const FileId& id) {
+    FileId now;
+    return WithoutLinks(path) && IdentityAt(path, &now) && now.volume == id.volume &&
+           now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
 }
 
 bool NameIsGone(const char* path) {

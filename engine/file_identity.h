@@ -59,6 +59,9 @@ bool IsFile(HANDLE file, const FileId& id);
 
 /* Whether `path` still names the file `id`: no folder on it, nor the file
    itself, is a link, and the file it opens is that one. */
+/* The identity of the file `path` names now, read through an open for its
+   attributes alone (which no sharing refuses); false when it opens nothing. */
+bool IdentityAt(const char* path, FileId* id);
 bool PathNamesFile(const char* path, const FileId& id);
 
 /* Whether `path` names nothing any more: a file that other handles hold open

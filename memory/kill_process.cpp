@@ -57,18 +57,6 @@ int32_t KillByFileNameToolhelp(const char* path) {
 
 /* ---- NT: by full path ---- */
 
-/* The identity of the file `path` names now; false when it opens nothing. */
-static bool IdentityNow(const char* path, FileId* id) {
-    NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = IdentityOf(file, id);
-    CloseHandle(file);
-    return known;
-}
-
 /* Whether a listed image is the file `id` of the drive of `path`: the same
    volume and index as the file the process mapped when it was listed (never
    its path opened now: in the pause after a termination another program's
@@ -89,7 +77,7 @@ static bool ImageIsFile(const ProcessImage& rec, const char* path, const FileId&
    termination a folder of `path` may come to lead elsewhere. */
 static int KillListed(const char* path, const FileId* checked, bool* listed) {
     FileId id;
-    const bool known = checked ? (id = *checked, true) : IdentityNow(path, &id);
+    const bool known = checked ? (id = *checked, true) : IdentityAt(path, &id);
     // No privilege is enabled here: the process scan may already have done it.
     ProcessImage* list = ListProcessesPsapi(false, listed);
     int ended = 0;
