@@ -120,19 +120,22 @@ bool SameFolderPart(const char* a, const char* b) {
 
 } // namespace
 
-bool ClearAttributesOf(HANDLE file) {
+bool ClearAttributesOf(const CheckedFile& file) {
     BasicInfo info = {};
     info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return SetInformation(file, kBasic, &info, sizeof info);
+    return file.Handle() != INVALID_HANDLE_VALUE &&
+           SetInformation(file.Handle(), kBasic, &info, sizeof info);
 }
 
-bool MarkForDeletion(HANDLE file) {
+bool MarkForDeletion(const CheckedFile& file) {
     DispositionInfo info = {1};
-    return SetInformation(file, kDisposition, &info, sizeof info);
+    return file.Handle() != INVALID_HANDLE_VALUE &&
+           SetInformation(file.Handle(), kDisposition, &info, sizeof info);
 }
 
-bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
-    if (!PathNamesFile(path, id)) return false;
+bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& checked) {
+    const FileId& id = checked.Id();
+    if (!checked.Known() || !PathNamesFile(path, id)) return false;
     NativeFileNames native;
     // Opened for deleting (what a rename asks of a handle) and proved to be
     // the checked file, the file moves through that handle: a folder of
@@ -141,7 +144,7 @@ bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id) {
     // folder it is really in.
     HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);
@@ -401,6 +404,8 @@ static bool Merge(FILE* in, int out, const Entries& e) {
 }
 
 bool AddWininitRename(const char* destination, const char* source) {
+    // Only Windows 9x reads the file: elsewhere an entry is no request.
+    if (GetPlatform() != PLATFORM_WIN9X) return false;
     if (!destination || !source || !destination[0] || !source[0]) return false;
     // The entry must stay one line, and the text must not end before it.
     if (strpbrk(destination, "\r\n\x1A") || strpbrk(source, "\r\n\x1A")) return false;
@@ -606,7 +611,7 @@ static bool WaitingFolderName(char* out, size_t size, const char* place) {
 /* Makes the file `checked` at `path` the Administrators' own, with the
    security above, through a handle that is proved to be that file: its
    owner can then no longer move it out of the waiting folder. */
-static bool TakeOver(const char* path, const FileId& checked) {
+static bool TakeOver(const char* path, const CheckedFile& checked) {
     auto set = Resolve<SetKernelObjectSecurityFn>("advapi32.dll", "SetKernelObjectSecurity");
     auto toDescriptor = Resolve<StringToDescriptorFn>(
         "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
@@ -615,10 +620,10 @@ static bool TakeOver(const char* path, const FileId& checked) {
         return false;
     HANDLE file = CreateFileA(path, WRITE_OWNER | WRITE_DAC | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
-        done = IsFile(file, checked) &&
+        done = IsFile(file, checked.Id()) &&
                set(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
         CloseHandle(file);
     }
@@ -632,7 +637,8 @@ static bool TakeOver(const char* path, const FileId& checked) {
    takes the file over and moves it into that folder, only while `path`
    names the file `checked` (see MoveCheckedFile). `moved` gets the file's
    new path. */
-static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* moved, size_t size) {
+static bool MoveToWaitingFolder(const char* path, const CheckedFile& checked, char* moved,
+                                size_t size) {
     const char* slash = strrchr(path, '\\');
     char place[kWinDirSize];
     if (!slash || !WaitingPlace(path, place, sizeof place)) return false;
@@ -649,8 +655,8 @@ static bool MoveToWaitingFolder(const char* path, const FileId* checked, char* m
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, *checked) &&
-               MoveCheckedFile(path, moved, *checked);
+        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, checked) &&
+               MoveCheckedFile(path, moved, checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;
@@ -666,7 +672,7 @@ bool HasWaitingPlace(const char* path) {
     return WaitingPlace(path, place, sizeof place);
 }
 
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* escapable) {
+bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool* escapable) {
     if (escapable) *escapable = false;
     if (!path || !path[0]) return false;
     switch (GetPlatform()) {
@@ -681,18 +687,21 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* esca
     }
     case PLATFORM_NT: {
         NativeFileNames native; // the walk's names are the real ones
-        // NT 4.0 has no junctions: the path cannot come to name another file.
+        // The file is known by what the check proved of it, never by what
+        // the path opens now.
+        if (!checked || !checked->Known()) return false;
+        // NT 4.0 has no junctions; a folder of the path renamed may re-aim
+        // it, but only a folder its user may rename: that user's own files.
+        // The path is not opened again: a file whose delete Windows only
+        // marked opens no more, and still waits for the restart.
         if (GetNtGeneration() == NTGEN_4)
             return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
         // Elsewhere the session manager deletes at the restart whatever the
         // path names then: the file first moves where nobody else can
         // change what its new path names.
-        // The file is known by what the check proved of it, never by what
-        // the path opens now.
-        if (!checked) return false;
         char moved[MAX_PATH];
-        if (!PathNamesFile(path, *checked) ||
-            !MoveToWaitingFolder(path, checked, moved, sizeof moved))
+        if (!PathNamesFile(path, checked->Id()) ||
+            !MoveToWaitingFolder(path, *checked, moved, sizeof moved))
             return false;
         // The take-over keeps new opens out, not handles opened before it: one
         // with DELETE access can still rename the file out of the folder. An
@@ -700,7 +709,7 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked, bool* esca
         // while any other handle has DELETE access, so one that succeeds
         // proves there is none.
         HANDLE probe = CreateFileA(moved, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                   OPEN_EXISTING, 0, NULL);
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
         if (probe != INVALID_HANDLE_VALUE)
             CloseHandle(probe);
         else if (escapable)

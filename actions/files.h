@@ -8,48 +8,73 @@
 **    identity (engine/file_identity.h: volume and index); likewise on NT
 **    4.0, through ntdll's NtSetInformationFile. What goes through the
 **    handle needs no other proof; a file reopened by path is used only when
-**    its handle is proved to be that identity.
+**    its handle is proved to be that identity. That is a CheckedFile, and
+**    only the file check makes one.
 **  - on 9x (no identities worth the name, no links), the path the check
 **    read, taken as it is.
 */
 #ifndef CLEANPHANTAXIS_ACTIONS_FILES_H
 #define CLEANPHANTAXIS_ACTIONS_FILES_H
 
+#include "engine/file_identity.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
-struct FileId;
+/* A file the check read, on the NT family: the handle it holds on it for
+   deleting (INVALID_HANDLE_VALUE once closed, or where the file refused the
+   delete and was only read), and the identity it read through the handle it
+   read by (Known() false when none could be read). Only the file check
+   (FileProver, engine/file_check.cpp) makes one, from its own open or from
+   a reopen proved to be that identity. */
+class CheckedFile {
+  public:
+    HANDLE Handle() const { return handle_; }
+    bool Known() const { return known_; }
+    const FileId& Id() const { return id_; }
 
-/* ---- through a handle to the checked file ---- */
+  private:
+    CheckedFile(HANDLE handle, const FileId& id, bool known)
+        : handle_(handle), id_(id), known_(known) {}
+    HANDLE handle_;
+    FileId id_;
+    bool known_;
+    friend struct FileProver;     // engine/file_check.cpp
+    friend struct ProofsForTests; // tests/world.h: the tests' one door
+};
 
-/* Through the handle: clears read-only, hidden and system; marks the file to
-   be deleted when its last handle closes. Both resolved at run time:
-   SetFileInformationByHandle (Vista and later), else NtSetInformationFile. */
-bool ClearAttributesOf(HANDLE file);
-bool MarkForDeletion(HANDLE file);
+/* ---- through the handle of the checked file ---- */
+
+/* Through the proof's handle: clears read-only, hidden and system; marks the
+   file to be deleted when its last handle closes (false without a handle).
+   Both resolved at run time: SetFileInformationByHandle (Vista and later),
+   else NtSetInformationFile. */
+bool ClearAttributesOf(const CheckedFile& file);
+bool MarkForDeletion(const CheckedFile& file);
 
 /* ---- by path, re-checked against the checked identity ---- */
 
-/* Only while `path` names the file `id` through no link: renames or moves
-   that file, opened at `path` for deleting, to
+/* Only while `path` names the checked file (by its identity) through no
+   link: renames or moves that file, opened at `path` for deleting and proved
+   once more to be it, to
    `newPath` through that handle (SetFileInformationByHandle on Vista and
    later, else NtSetInformationFile; both resolved at run time): nothing else
    moves, whatever a folder of `path` names by then. A `newPath` in the same
    folder as `path` is given as a name alone, so the file keeps its real
    folder. Never replaces a file; NT only. */
-bool MoveCheckedFile(const char* path, const char* newPath, const FileId& id);
+bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& checked);
 
 /* True when the deletion of `path` at the next restart is arranged. On NT
-   2000 and later the file is first taken over by the Administrators and
-   moved into a folder of its own in the Windows folder, which only
-   administrators and the system can write, and that path is scheduled;
-   `path` must name the file `checked` through no link, else (or without
-   `checked`) nothing is arranged.
+   nothing is arranged without `checked` or with one of unknown identity; on
+   2000 and later `path` must name the file `checked` through no link, else
+   nothing is arranged, and the file is first taken over by the Administrators and moved
+   into a folder of its own in the Windows folder, which only administrators
+   and the system can write, and that path is scheduled. On 9x the path the
+   check read is the proof (a wininit.ini entry).
    `escapable` (when given) is set when the moved file is still open through
    a handle with DELETE access from before the take-over: its holder can
    rename it out of the folder before the restart, so the delete is arranged
    but not sure to happen. */
-bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr,
+bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked = nullptr,
                              bool* escapable = nullptr);
 /* False when `path` is on a drive where no file can wait for the restart
    out of every user's reach (on 2000 and later, a drive other than the
@@ -57,7 +82,8 @@ bool ScheduleDeleteOnRestart(const char* path, const FileId* checked = nullptr,
    nothing is scheduled there. */
 bool HasWaitingPlace(const char* path);
 /* True when the line destination=source stands in the [rename] section of
-   the Windows folder's wininit.ini, which Windows 9x processes at start. */
+   the Windows folder's wininit.ini, which Windows 9x processes at start;
+   false on every other family, which reads no such file. */
 bool AddWininitRename(const char* destination, const char* source);
 
 /* ---- by the path the check read (Windows 9x only: false on NT) ---- */

@@ -17,6 +17,12 @@
    that handle carries PROCESS_TERMINATE. */
 class ListedProcess {
   public:
+    /* Not copied: the proof is where its finder put it; moved, it is the
+       same proof. */
+    ListedProcess(const ListedProcess&) = delete;
+    ListedProcess& operator=(const ListedProcess&) = delete;
+    ListedProcess(ListedProcess&&) = default;
+    ListedProcess& operator=(ListedProcess&&) = default;
     HANDLE Handle() const { return handle_; }
     DWORD Id() const { return id_; }
     bool CanTerminate() const { return canTerminate_; }

@@ -15,6 +15,6 @@ bool DeleteRegistryValue(const AutostartValue& value) {
     return RegCloseKey(key) == ERROR_SUCCESS;
 }
 
-bool DeleteMachineKey(const char* path) {
-    return path && RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) == ERROR_SUCCESS;
+bool DeleteMachineKey(const ServiceKey& key) {
+    return key.Path() && RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.Path()) == ERROR_SUCCESS;
 }

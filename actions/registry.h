@@ -7,7 +7,8 @@
 ** value's command to the checked file, or as it remembered them then for a
 ** later scan. The proof of a service's keys is the control set's key whose
 ** ImagePath the finder (repair/service_keys.cpp) resolved to the variant's
-** image, or the service the process scan proved to run it.
+** image, or the service the process scan proved to run it: a ServiceKey,
+** which only that finder makes.
 */
 #ifndef CLEANPHANTAXIS_ACTIONS_REGISTRY_H
 #define CLEANPHANTAXIS_ACTIONS_REGISTRY_H
@@ -38,7 +39,23 @@ class AutostartValue {
 /* Deletes one value; true when the deletion and the closing succeeded. */
 bool DeleteRegistryValue(const AutostartValue& value);
 
-/* True when RegDeleteKeyA(HKEY_LOCAL_MACHINE, path) succeeded. */
-bool DeleteMachineKey(const char* path);
+/* A key of a service's registration under HKEY_LOCAL_MACHINE (the
+   service's key in one control set, or its Enum or Security subkey), as the
+   service-keys finder decided it: in a control set whose own ImagePath for
+   the service registers the variant's image, or, for the removal by name
+   alone, in ControlSet001 or ControlSet002. The path is the finder's own. */
+class ServiceKey {
+  public:
+    const char* Path() const { return path_; }
+
+  private:
+    explicit ServiceKey(const char* path) : path_(path) {}
+    const char* path_;
+    friend struct ServiceKeysProver; // repair/service_keys.cpp
+    friend struct ProofsForTests;    // tests/world.h: the tests' one door
+};
+
+/* True when RegDeleteKeyA(HKEY_LOCAL_MACHINE, key's path) succeeded. */
+bool DeleteMachineKey(const ServiceKey& key);
 
 #endif

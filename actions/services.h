@@ -16,6 +16,12 @@
 
 class ServiceProof {
   public:
+    /* Not copied: the proof is where its finder put it; moved, it is the
+       same proof. */
+    ServiceProof(const ServiceProof&) = delete;
+    ServiceProof& operator=(const ServiceProof&) = delete;
+    ServiceProof(ServiceProof&&) = default;
+    ServiceProof& operator=(ServiceProof&&) = default;
     SC_HANDLE Handle() const { return handle_; }
     /* The listed process proved to run the variant; 0: none was. */
     DWORD ProcessId() const { return processId_; }

@@ -112,7 +112,47 @@ static_assert(offsetof(IMAGE_IMPORT_DESCRIPTOR, Name) == pe::kImportName, "layou
 static_assert(offsetof(IMAGE_IMPORT_DESCRIPTOR, FirstThunk) == pe::kImportAddressTable, "layout");
 #endif
 
+/* The one maker of the proof of a checked file (actions/files.h): from the
+   check's own open, or from a reopen by path that is proved to be the
+   identity the check read. */
+struct FileProver {
+    /* The file the check opened: `handle` for deleting (or
+       INVALID_HANDLE_VALUE) and the identity read through its open. */
+    static FileUnderCheck Opened(int fd, HANDLE handle, const FileId& id, bool known) {
+        FileUnderCheck file;
+        file.fd_ = fd;
+        file.handle_ = handle;
+        file.id_ = id;
+        file.known_ = known;
+        return file;
+    }
+    /* The file as the check holds it: its handle for deleting (if any) and
+       its identity. */
+    static CheckedFile Held(const FileUnderCheck& file) {
+        return CheckedFile(file.handle_, file.id_, file.known_);
+    }
+    /* Its identity alone, once the handle is closed. */
+    static CheckedFile Closed(const CheckedFile& file) {
+        return CheckedFile(INVALID_HANDLE_VALUE, file.Id(), file.Known());
+    }
+    static CheckedFile Closed(const FileUnderCheck& file) { return Closed(Held(file)); }
+    /* `path` opened for deleting, only when what opens is the checked
+       identity (ReopenCheckedFile); no handle otherwise. */
+    static CheckedFile Reopened(const char* path, const FileUnderCheck& file) {
+        return CheckedFile(ReopenCheckedFile(path, file.id_), file.id_, file.known_);
+    }
+};
+
 namespace {
+
+/* The image a memory-scan match keeps open for its disposal walk; none
+   while `held` is false. The check's own: nothing else fills it. */
+struct MatchedImage {
+    bool held;
+    FileUnderCheck file;
+    char path[MAX_PATH + 1];
+};
+MatchedImage g_matchedImage;
 
 using pe::Le16;
 using pe::Le32;
@@ -172,8 +212,8 @@ bool SizeFits(const VariantSignature& rec, long length) {
    delete Windows only marked (other handles hold it) goes when the last of
    them closes, at the latest at the restart: it cannot be opened, so not
    moved either, but the restart is offered all the same. Only a file whose
-   identity is known (`id`), or one handled by path (`byPath`), is scheduled. */
-void LeftForTheRestart(const char* path, const char* name, const FileId* id, bool byPath,
+   identity is known (`checked`), or one handled by path (`byPath`), is scheduled. */
+void LeftForTheRestart(const char* path, const char* name, const CheckedFile* checked, bool byPath,
                        bool marked) {
     PostLogLine("%s     %s Unable to remove", path, name);
     bool escapable = false;
@@ -186,7 +226,8 @@ void LeftForTheRestart(const char* path, const char* name, const FileId* id, boo
         // A program that held the file open for deleting before it was moved
         // may move it out again: no restart is offered for a delete it can
         // undo.
-        const bool scheduled = (id || byPath) && ScheduleDeleteOnRestart(path, id, &escapable);
+        const bool scheduled =
+            (checked || byPath) && ScheduleDeleteOnRestart(path, checked, &escapable);
         if (escapable)
             PostLogLine(
                 "%s     %s Scheduled for restart, but a program holding it may move it away", path,
@@ -202,7 +243,7 @@ void LeftForTheRestart(const char* path, const char* name, const FileId* id, boo
    either, since a delete then would take no more than that name; only a
    delete still waiting for other handles to close is left to the restart. */
 void Settle(const char* path, const char* name, DWORD names, bool marked, bool gone,
-            const FileId* id, bool byPath) {
+            const CheckedFile* checked, bool byPath) {
     if (names > 1 && (gone || !marked)) {
         PostLogLine("%s     %s Unable to remove", path, name);
         return;
@@ -212,7 +253,7 @@ void Settle(const char* path, const char* name, DWORD names, bool marked, bool g
         PostLogLine("%s     %s removed", path, name);
         return;
     }
-    LeftForTheRestart(path, name, id, byPath, marked);
+    LeftForTheRestart(path, name, checked, byPath, marked);
 }
 
 void DeleteInfected(const char* path, const char* name) {
@@ -228,9 +269,7 @@ void DeleteInfected(const char* path, const char* name) {
            true);
 }
 
-const CheckedFile kNoFile = {-1, INVALID_HANDLE_VALUE, {0, 0, 0}, false};
-
-CheckedFile OpenForCheck(const char* path) {
+FileUnderCheck OpenForCheck(const char* path) {
     if (CheckedFileHandles()) {
         HANDLE handle = OpenCheckedFile(path);
         const bool deletable = handle != INVALID_HANDLE_VALUE;
@@ -240,55 +279,58 @@ CheckedFile OpenForCheck(const char* path) {
         // for a handle to that very file.
         if (!deletable) handle = OpenFileForReading(path);
         if (handle != INVALID_HANDLE_VALUE) {
-            CheckedFile file = {-1, deletable ? handle : INVALID_HANDLE_VALUE, {0, 0, 0}, false};
-            file.known = IdentityOf(handle, &file.id);
-            if (!file.known) file.id = FileId{0, 0, 0};
-            file.fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
-            if (file.fd >= 0) return file;
+            FileId id = {0, 0, 0};
+            const bool known = IdentityOf(handle, &id);
+            if (!known) id = FileId{0, 0, 0};
+            const int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
+            if (fd >= 0)
+                return FileProver::Opened(fd, deletable ? handle : INVALID_HANDLE_VALUE, id, known);
             CloseHandle(handle);
         }
     }
-    CheckedFile file = kNoFile;
-    file.fd = OpenDescriptorForReading(path);
-    return file;
+    return FileProver::Opened(OpenDescriptorForReading(path), INVALID_HANDLE_VALUE, FileId{0, 0, 0},
+                              false);
 }
 
 /* The delete through a handle to the checked file; the file goes when the
    handle closes. A file the check could only read is opened for deleting
    now, and only a handle to that very file is used. */
-void DeleteChecked(const CheckedFile& file, const char* path, const char* name) {
-    int fd = file.fd;
-    HANDLE handle = file.handle;
-    if (handle == INVALID_HANDLE_VALUE) {
+void DeleteChecked(const FileUnderCheck& file, const char* path, const char* name) {
+    int fd = file.Fd();
+    CheckedFile checked = FileProver::Held(file);
+    const bool known = checked.Known();
+    const FileId id = checked.Id();
+    if (checked.Handle() == INVALID_HANDLE_VALUE) {
         _close(fd); // it was opened for reading only
         fd = -1;
-        handle = ReopenCheckedFile(path, file.id);
+        checked = FileProver::Reopened(path, file);
     }
     auto release = [&] {
         if (fd >= 0)
             _close(fd);
-        else if (handle != INVALID_HANDLE_VALUE)
-            CloseHandle(handle);
+        else if (checked.Handle() != INVALID_HANDLE_VALUE)
+            CloseHandle(checked.Handle());
         fd = -1;
-        handle = INVALID_HANDLE_VALUE;
+        checked = FileProver::Closed(checked);
     };
-    if (handle != INVALID_HANDLE_VALUE && !ClearAttributesOf(handle)) {
+    if (checked.Handle() != INVALID_HANDLE_VALUE && !ClearAttributesOf(checked)) {
         release();
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
     DWORD names = 1; // read before the delete, while the handle is the file's
     auto mark = [&] {
-        names = NameCount(handle);
-        return MarkForDeletion(handle);
+        names = NameCount(checked.Handle());
+        return MarkForDeletion(checked);
     };
-    bool removed = handle != INVALID_HANDLE_VALUE && mark();
+    bool removed = checked.Handle() != INVALID_HANDLE_VALUE && mark();
     // The program that holds the file is one whose image is the checked
     // file by identity, whatever its path names by now.
-    if (!removed && file.known && KillProcessByImage(path, &file.id)) {
-        if (handle == INVALID_HANDLE_VALUE) {
-            handle = ReopenCheckedFile(path, file.id);
-            removed = handle != INVALID_HANDLE_VALUE && ClearAttributesOf(handle) && mark();
+    if (!removed && known && KillProcessByImage(path, &id)) {
+        if (checked.Handle() == INVALID_HANDLE_VALUE) {
+            checked = FileProver::Reopened(path, file);
+            removed =
+                checked.Handle() != INVALID_HANDLE_VALUE && ClearAttributesOf(checked) && mark();
         } else {
             removed = mark();
         }
@@ -297,19 +339,19 @@ void DeleteChecked(const CheckedFile& file, const char* path, const char* name) 
     // Marked, the file goes only once no other handle holds it: removed when
     // its name is gone now.
     const bool marked = removed;
-    if (marked && file.known) {
-        removed = !StillNamedAt(path, file.id);
+    if (marked && known) {
+        removed = !StillNamedAt(path, id);
     } else if (marked) {
         NativeFileNames native;
         removed = NameIsGone(path);
     }
-    Settle(path, name, names, marked, removed, file.known ? &file.id : nullptr, false);
+    Settle(path, name, names, marked, removed, known ? &checked : nullptr, false);
 }
 
 /* The file check's delete: through the handle to the checked file, else by
    path, with the attributes reset first, the program that holds the file
    terminated, and the restart asked for when that does not free it. */
-void RemoveInfected(const char* path, const char* name, const CheckedFile* file) {
+void RemoveInfected(const char* path, const char* name, const FileUnderCheck* file) {
     if (file)
         DeleteChecked(*file, path, name);
     else
@@ -320,14 +362,15 @@ const DisposalStyle kFileCheckDisposal = {RemoveInfected, RenameByPath,
                                           "%s     %s not disinfected as per user's selection"};
 
 /* The rename disposal: renames the file and posts "renamed" or "Rename
-   failed". With `checked`, through a handle proved to be that file (see
-   MoveCheckedFile), else by path in the style's way. */
+   failed". With the checked `file` (its handle closed by now), through a
+   handle proved to be that file (see MoveCheckedFile), else by path in the
+   style's way. */
 void RenameInfected(const DisposalStyle& style, const char* path, const char* name,
-                    const FileId* checked) {
+                    const FileUnderCheck* file) {
     char renamed[MAX_PATH + 1];
-    const bool done =
-        RenamedPath(path, renamed, sizeof renamed) &&
-        (checked ? MoveCheckedFile(path, renamed, *checked) : style.renameByPath(path, renamed));
+    const bool done = RenamedPath(path, renamed, sizeof renamed) &&
+                      (file ? MoveCheckedFile(path, renamed, FileProver::Closed(*file))
+                            : style.renameByPath(path, renamed));
     if (done)
         PostLogLine("%s     %s renamed", path, name);
     else
@@ -353,17 +396,17 @@ const VariantSignature* MatchingRecord(int fd, long length) {
    the handle its check kept, once the file there still is the variant; by
    path where the check could not open it so. */
 void DisposeOfImage(const char* checkName, const char* path) {
-    const MatchedImage image = g_scan.matchedImage;
-    g_scan.matchedImage.held = false;
-    const CheckedFile& file = image.file;
+    const MatchedImage image = g_matchedImage;
+    g_matchedImage.held = false;
+    const FileUnderCheck& file = image.file;
     if (!image.held || _stricmp(image.path, path) != 0) {
-        if (image.held) _close(file.fd);
+        if (image.held) _close(file.Fd());
         DisposeInfected(kFileCheckDisposal, path, checkName);
         return;
     }
     // Changed since its check, the file is not removed, and the line says so.
-    if (!MatchingRecord(file.fd, _filelength(file.fd))) {
-        _close(file.fd);
+    if (!MatchingRecord(file.Fd(), _filelength(file.Fd()))) {
+        _close(file.Fd());
         PostLogLine("%s     %s Unable to remove", path, checkName);
         return;
     }
@@ -382,16 +425,16 @@ bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
 }
 
 void DisposeInfected(const DisposalStyle& style, const char* path, const char* name,
-                     const CheckedFile* file) {
-    const bool remove = g_scan.action == ACTION_DELETE || g_scan.action == ACTION_DELETE_TOO;
-    if (file && !remove) _close(file->fd); // nothing else goes through the handle
+                     const FileUnderCheck* file) {
+    const bool removes = g_scan.action == ACTION_DELETE || g_scan.action == ACTION_DELETE_TOO;
+    if (file && !removes) _close(file->Fd()); // nothing else goes through the handle
     switch (g_scan.action) {
     case ACTION_DELETE:
     case ACTION_DELETE_TOO:
-        style.remove(path, name, file);
+        style.removeFile(path, name, file);
         break;
     case ACTION_RENAME:
-        RenameInfected(style, path, name, file ? &file->id : nullptr);
+        RenameInfected(style, path, name, file);
         break;
     case ACTION_REPORT_ONLY:
         PostLogLine(style.reportOnly, g_scan.statusText, g_scan.detectionName);
@@ -402,8 +445,8 @@ void DisposeInfected(const DisposalStyle& style, const char* path, const char* n
 }
 
 void ReleaseMatchedImage() {
-    if (g_scan.matchedImage.held) _close(g_scan.matchedImage.file.fd);
-    g_scan.matchedImage.held = false;
+    if (g_matchedImage.held) _close(g_matchedImage.file.Fd());
+    g_matchedImage.held = false;
 }
 
 bool ReadFileHeader(int fd, PeImageInfo* image) {
@@ -482,15 +525,21 @@ int32_t CheckFile(const char* checkName, const char* path) {
     if (g_scan.filesInfected == 0)
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 
-    const CheckedFile file = OpenForCheck(path);
-    if (file.fd < 0) return 0;
+    const FileUnderCheck file = OpenForCheck(path);
+    if (file.Fd() < 0) {
+        // A file that is there and cannot be read is not passed over in
+        // silence: its security may shut the program out, or its owner hold
+        // it without sharing. One gone since it was listed is no file.
+        if (!NameIsGone(path)) PostLogLine("%s     Unable to check", path);
+        return 0;
+    }
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 
-    const VariantSignature* rec = MatchingRecord(file.fd, _filelength(file.fd));
+    const VariantSignature* rec = MatchingRecord(file.Fd(), _filelength(file.Fd()));
     if (!rec) {
         ForgetCurrentFile();
-        _close(file.fd);
+        _close(file.Fd());
         return 0;
     }
     // A record's name field holds at most 49 characters; a table that fills
@@ -502,16 +551,16 @@ int32_t CheckFile(const char* checkName, const char* path) {
     g_scan.filesInfected++;
     // A file open by path is closed before anything touches it; a handle
     // stays open until the disposal.
-    if (!file.Kept()) _close(file.fd);
+    if (!file.Kept()) _close(file.Fd());
     CleanSystemEntries(name);
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
     if (g_scan.memoryScanMode) {
         g_scan.fileMatched = true;
         if (file.Kept()) {
-            g_scan.matchedImage.held = true;
-            g_scan.matchedImage.file = file;
-            CopyText(g_scan.matchedImage.path, sizeof g_scan.matchedImage.path, path);
+            g_matchedImage.held = true;
+            g_matchedImage.file = file;
+            CopyText(g_matchedImage.path, sizeof g_matchedImage.path, path);
         }
         return 1;
     }

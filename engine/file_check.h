@@ -18,25 +18,27 @@ struct PeImageInfo {
     uint8_t sections[20 * pe::kSectionHeaderSize]; // up to 20 IMAGE_SECTION_HEADERs
 };
 
-/* The checked file open as a handle (2000 and later), with the descriptor
-   the check reads through; closing the descriptor closes the handle. */
-struct CheckedFile {
-    int fd;
-    HANDLE handle; // open for deleting; INVALID_HANDLE_VALUE: it is not
-    FileId id;     // the file's identity, all 0 when unknown
-    bool known;
+/* The file under check open as a handle (2000 and later), with the
+   descriptor the check reads through; closing the descriptor closes the
+   handle. What the room's actions take of it is the proof the check makes
+   from it (CheckedFile, actions/files.h): so its handle and identity are
+   the check's alone to fill (FileProver, engine/file_check.cpp). One made
+   elsewhere is no file: nothing open, identity unknown. */
+class FileUnderCheck {
+  public:
+    FileUnderCheck() = default;
+    int Fd() const { return fd_; }
     /* Whether the file is known beyond its path (2000 and later): it stays
        open until its disposal, and nothing goes by a path that does not
        name it. */
-    bool Kept() const { return handle != INVALID_HANDLE_VALUE || known; }
-};
+    bool Kept() const { return handle_ != INVALID_HANDLE_VALUE || known_; }
 
-/* The image a memory-scan match keeps open for its disposal walk; all 0 (as
-   the scan state starts): none. */
-struct MatchedImage {
-    bool held;
-    CheckedFile file;
-    char path[MAX_PATH + 1];
+  private:
+    int fd_ = -1;
+    HANDLE handle_ = INVALID_HANDLE_VALUE; // open for deleting; INVALID_HANDLE_VALUE: it is not
+    FileId id_ = {0, 0, 0};                // the file's identity, all 0 when unknown
+    bool known_ = false;
+    friend struct FileProver;
 };
 
 int32_t CheckFile(const char* checkName, const char* path);
@@ -72,7 +74,7 @@ bool RenamedPath(const char* path, char* out, size_t size);
    (and the lines it posts for that) and the wording of its report-only line
    (a format taking the status text and the detection name). */
 struct DisposalStyle {
-    void (*remove)(const char* path, const char* name, const CheckedFile* file);
+    void (*removeFile)(const char* path, const char* name, const FileUnderCheck* file);
     /* The rename of a file no handle was kept for. */
     bool (*renameByPath)(const char* path, const char* renamed);
     const char* reportOnly;
@@ -83,6 +85,6 @@ struct DisposalStyle {
    open: it is deleted through its handle, renamed only while its path names
    it, and closed in every case. */
 void DisposeInfected(const DisposalStyle& style, const char* path, const char* name,
-                     const CheckedFile* file = nullptr);
+                     const FileUnderCheck* file = nullptr);
 
 #endif

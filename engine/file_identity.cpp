@@ -59,13 +59,14 @@ bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT; }
 HANDLE OpenCheckedFile(const char* path) {
     NativeFileNames native;
     return CreateFileA(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
 HANDLE OpenFileForReading(const char* path) {
     NativeFileNames native;
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       NULL, OPEN_EXISTING, 0, NULL);
+                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
 int OpenDescriptorForReading(const char* path) {
@@ -115,23 +116,28 @@ DWORD NameCountAt(const char* path) {
     NativeFileNames native;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return 1;
     const DWORD names = NameCount(file);
     CloseHandle(file);
     return names;
 }
 
-bool PathNamesFile(const char* path, const FileId& id) {
-    if (!WithoutLinks(path)) return false;
+bool IdentityAt(const char* path, FileId* id) {
     NativeFileNames native;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return false;
-    const bool same = IsFile(file, id);
+    const bool known = IdentityOf(file, id);
     CloseHandle(file);
-    return same;
+    return known;
+}
+
+bool PathNamesFile(const char* path, const FileId& id) {
+    FileId now;
+    return WithoutLinks(path) && IdentityAt(path, &now) && now.volume == id.volume &&
+           now.indexHigh == id.indexHigh && now.indexLow == id.indexLow;
 }
 
 bool NameIsGone(const char* path) {
@@ -144,7 +150,7 @@ bool StillNamedAt(const char* path, const FileId& id) {
     NativeFileNames native;
     HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (file == INVALID_HANDLE_VALUE) return !NameIsGone(path);
     const bool same = IsFile(file, id);
     CloseHandle(file);

@@ -29,7 +29,10 @@ bool CheckedFileHandles();
 
 /* Opens `path` (a real name, see NativeFileNames) for reading, for deleting
    and for its attributes, sharing as the run-time's own open does (read and
-   write); INVALID_HANDLE_VALUE when it cannot be. */
+   write); INVALID_HANDLE_VALUE when it cannot be. This open and every other
+   of a file the program reads, proves or deletes asks for backup semantics
+   (FILE_FLAG_BACKUP_SEMANTICS): with the privileges EnableBackupPrivileges
+   enables, a file whose security shuts Administrators out opens too. */
 HANDLE OpenCheckedFile(const char* path);
 /* Opens `path` for reading only, sharing reading, writing and deleting: a
    file its owner holds open for deleting (sharing everything) is read all
@@ -56,6 +59,9 @@ bool IsFile(HANDLE file, const FileId& id);
 
 /* Whether `path` still names the file `id`: no folder on it, nor the file
    itself, is a link, and the file it opens is that one. */
+/* The identity of the file `path` names now, read through an open for its
+   attributes alone (which no sharing refuses); false when it opens nothing. */
+bool IdentityAt(const char* path, FileId* id);
 bool PathNamesFile(const char* path, const FileId& id);
 
 /* Whether `path` names nothing any more: a file that other handles hold open

@@ -155,7 +155,7 @@ const LegacySignature* AttachmentTest(int fd) {
    remove" in the file check, and the report-only lines differ in case too.
    The log tells the two detectors apart by them; pinned by
    LegacyCheckTest.DisposalByActionWithItsOwnWording. */
-void RemoveByPath(const char* path, const char* name, const CheckedFile*) {
+void RemoveByPath(const char* path, const char* name, const FileUnderCheck*) {
     if (DeleteLegacyByPath(path)) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);

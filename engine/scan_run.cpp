@@ -9,6 +9,7 @@
 #include "engine/scan_state.h"
 #include "engine/walk.h"
 #include "memory/memory_scan.h"
+#include "platform/platform.h"
 #include "platform/wow64.h"
 #include "actions/restart.h"
 
@@ -42,6 +43,7 @@ static void WalkTarget() {
 
 int32_t RunScan() {
     DetectWow64();
+    EnableBackupPrivileges();
     if (g_scan.target[0]) {
         ScanMemory();
         WalkTarget();

@@ -80,7 +80,6 @@ struct ScanState {
     bool memoryScanMode;         // the walk checks one running program's image
     bool fileMatched;            // memory scan: the file just walked is a variant
     int32_t pendingMemoryAction; // non-zero: next check disposes without matching
-    MatchedImage matchedImage;   // memory scan: the matched image, open until disposed of
     char programFilesPattern[260];
     BOOL programFilesPending;     // the drive just walked has "\Program Files"
     BOOL programFilesVisited;     // some walk entered "...\Program Files\..."
@@ -88,6 +87,7 @@ struct ScanState {
     char autostartValueName[128]; // last autostart value matched
     char autostartValueKey[64];   // the key it was found in
     REGSAM autostartValueView;    // and the registry view
+    char autostartValueFile[261]; // and the file it started
     BOOL memoryRestartNeeded;     // the memory scan wants its restart question
     // Volumes without a fixed drive letter that the walk has entered through
     // a folder they are mounted in ("\\?\Volume{...}\"): each once a scan, and

@@ -18,6 +18,14 @@
 ** unchecked: an over-long one is neither shown, counted, checked nor entered,
 ** one its long name does not reach is shown and counted only.
 **
+** On NT a folder or file may carry security that shuts Administrators out
+** (its owner may always set it). The scan run enables the backup and
+** restore privileges first: FindFirstFile opens the folder it lists for
+** backup intent, and every open of a file the program reads or deletes asks
+** for backup semantics, so both are reached as any other. Where they are
+** not (the program runs without those privileges), the folder or file is
+** logged as not checked, never passed over in silence.
+**
 ** A folder that carries a reparse point is entered unless its tag is a name
 ** surrogate, which points elsewhere: a junction or symbolic link is shown
 ** but not entered (links that point back up would make the walk branch at
@@ -279,7 +287,18 @@ static int32_t WalkFiles(const char* pattern) {
     WIN32_FIND_DATAA fd;
     ShortFolder shortFolder = {false, ""};
     HANDLE search = FindFirst(pattern, &fd);
-    if (search == INVALID_HANDLE_VALUE) return 1;
+    if (search == INVALID_HANDLE_VALUE) {
+        // A folder whose security shuts the program out even with its backup
+        // privilege (held by Administrators only) hides what it holds.
+        if (GetLastError() == ERROR_ACCESS_DENIED) {
+            char folder[PATH_BUF];
+            CopyText(folder, sizeof folder, pattern);
+            const int keep = FolderLength(pattern);
+            if (!g_scan.memoryScanMode && keep > 0) folder[keep] = 0;
+            PostLogLine("%s     Unable to check", folder);
+        }
+        return 1;
+    }
     do {
         PumpMessages();
         if (g_scan.stopRequested) {

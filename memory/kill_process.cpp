@@ -57,26 +57,18 @@ int32_t KillByFileNameToolhelp(const char* path) {
 
 /* ---- NT: by full path ---- */
 
-/* The identity of the file `path` names now; false when it opens nothing. */
-static bool IdentityNow(const char* path, FileId* id) {
-    NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = IdentityOf(file, id);
-    CloseHandle(file);
-    return known;
-}
-
 /* Whether a listed image is the file `id` of the drive of `path`: the same
-   volume and index, read through the image path now, and the same drive
-   letter (a volume the user brings may claim any serial and index). */
-static bool ImageIsFile(const char* image, const char* path, const FileId& id) {
-    if (toupper((unsigned char)image[0]) != toupper((unsigned char)path[0])) return false;
-    FileId now;
-    return IdentityNow(image, &now) && now.volume == id.volume && now.indexHigh == id.indexHigh &&
-           now.indexLow == id.indexLow;
+   volume and index as the file the process mapped when it was listed (never
+   its path opened now: in the pause after a termination another program's
+   image may be renamed aside and the file linked in its place), and the
+   same drive letter (a volume the user brings may claim any serial and
+   index). */
+static bool ImageIsFile(const ProcessImage& rec, const char* path, const FileId& id) {
+    const char drive = rec.longDrive ? rec.longDrive : rec.imagePath[0];
+    if (toupper((unsigned char)drive) != toupper((unsigned char)path[0])) return false;
+    const FileId& image = rec.mappedImage;
+    return rec.mapped && image.volume == id.volume && image.indexHigh == id.indexHigh &&
+           image.indexLow == id.indexLow;
 }
 
 /* Terminates every listed process whose image is the file `id` (by default
@@ -85,13 +77,12 @@ static bool ImageIsFile(const char* image, const char* path, const FileId& id) {
    termination a folder of `path` may come to lead elsewhere. */
 static int KillListed(const char* path, const FileId* checked, bool* listed) {
     FileId id;
-    const bool known = checked ? (id = *checked, true) : IdentityNow(path, &id);
+    const bool known = checked ? (id = *checked, true) : IdentityAt(path, &id);
     // No privilege is enabled here: the process scan may already have done it.
     ProcessImage* list = ListProcessesPsapi(false, listed);
     int ended = 0;
     for (const ProcessImage* rec = list; rec; rec = rec->next) {
-        if (!known || !ImageIsFile(rec->imagePath, path, id) || !TerminateListed(rec->listed))
-            continue;
+        if (!known || !ImageIsFile(*rec, path, id) || !TerminateListed(rec->listed)) continue;
         ended++;
         Sleep(500);
     }

@@ -241,10 +241,9 @@ static bool NamedImage(HANDLE process, const ImageReaders& readers, char* report
            DrivePathOf(reported, drive, REPORTED_SIZE / 2) && FitPath(drive, path);
 }
 
-/* Whether `path` opens as a program: a file whose header marks no library
-   (IMAGE_FILE_DLL), read from the file, never from the process. */
-static bool IsProgramFile(const char* path) {
-    const int fd = OpenDescriptorForReading(path);
+/* Whether the file open as `fd` is a program: its header marks no library
+   (IMAGE_FILE_DLL), read from the file, never from the process. Closes it. */
+static bool ReadsAsProgram(int fd) {
     if (fd < 0) return false;
     unsigned char dos[pe::kDosHeaderSize], nt[pe::kNtFileHeader + pe::kFileHeaderSize];
     bool library = false;
@@ -263,6 +262,25 @@ static bool IsProgramFile(const char* path) {
 
 enum { MAX_REGIONS = 65536 }; // far more than a 2 GB space of 64 KB allocations holds
 
+/* Calls visit(base) for the first region of each image the process maps
+   (where its header lies), in address order, until visit returns false. */
+template <class Visit>
+static void EachImageBase(HANDLE process, const ImageReaders& readers, Visit visit) {
+    uintptr_t at = 0;
+    for (int i = 0; readers.virtualQuery && i < MAX_REGIONS; i++) {
+        MEMORY_BASIC_INFORMATION info;
+        if (readers.virtualQuery(process, (LPCVOID)at, &info, sizeof info) != sizeof info ||
+            info.RegionSize == 0)
+            break;
+        if (info.Type == MEM_IMAGE && info.BaseAddress == info.AllocationBase &&
+            !visit(info.BaseAddress))
+            break;
+        const uintptr_t next = (uintptr_t)info.BaseAddress + info.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+}
+
 /* Calls visit(path) for each program file mapped as an image in the
    process, in address order, by the kernel's name of the file now (in the
    drive form, at most 259 characters), until visit returns false. How
@@ -270,33 +288,68 @@ enum { MAX_REGIONS = 65536 }; // far more than a 2 GB space of 64 KB allocations
 template <class Visit>
 static int EachMappedProgram(HANDLE process, const ImageReaders& readers, char* reported,
                              Visit visit) {
-    if (!readers.virtualQuery || !readers.mappedName || !readers.dosDevice) return 0;
+    if (!readers.mappedName || !readers.dosDevice) return 0;
     char* device = reported + REPORTED_SIZE / 2;
     char path[MODULE_NAME_SIZE];
     int visited = 0;
-    uintptr_t at = 0;
-    for (int i = 0; i < MAX_REGIONS; i++) {
-        MEMORY_BASIC_INFORMATION info;
-        if (readers.virtualQuery(process, (LPCVOID)at, &info, sizeof info) != sizeof info ||
-            info.RegionSize == 0)
-            break;
-        // An image's first region: where its header lies.
-        if (info.Type == MEM_IMAGE && info.BaseAddress == info.AllocationBase) {
-            memset(reported, 0, REPORTED_SIZE);
-            const DWORD n =
-                readers.mappedName(process, info.BaseAddress, device, REPORTED_SIZE / 2 - 1);
-            if (n > 0 && n < REPORTED_SIZE / 2 - 1 &&
-                DriveFormOf(device, readers.dosDevice, reported, REPORTED_SIZE / 2) &&
-                FitPath(reported, path) && IsProgramFile(path)) {
-                visited++;
-                if (!visit(path)) break;
-            }
+    EachImageBase(process, readers, [&](LPVOID base) {
+        memset(reported, 0, REPORTED_SIZE);
+        const DWORD n = readers.mappedName(process, base, device, REPORTED_SIZE / 2 - 1);
+        if (n > 0 && n < REPORTED_SIZE / 2 - 1 &&
+            DriveFormOf(device, readers.dosDevice, reported, REPORTED_SIZE / 2) &&
+            FitPath(reported, path) && ReadsAsProgram(OpenDescriptorForReading(path))) {
+            visited++;
+            return visit(path);
         }
-        const uintptr_t next = (uintptr_t)info.BaseAddress + info.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
+        return true;
+    });
     return visited;
+}
+
+enum { WIDE_NAME = 32768 }; // the longest name a "\\?\" path has, with its terminator
+
+/* Calls visit(file, length, drive) for each image the process maps, opened
+   with `access` (0: its identity alone, which no sharing refuses) through the "\\?\" form of its
+   Unicode name (GetMappedFileNameW: the kernel's name of the file now, on a volume a drive letter
+   of this session names), which reaches names of any length; `length` is the drive path's length,
+   `drive` the drive path. visit closes the file. */
+template <class Visit>
+static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWORD access,
+                               Visit visit, int* unreached = nullptr) {
+    if (!readers.mappedWide || !readers.openWide || !readers.dosDevice) return;
+    WCHAR* name = (WCHAR*)calloc(WIDE_NAME + 8, sizeof(WCHAR));
+    if (!name) return;
+    EachImageBase(process, readers, [&](LPVOID base) {
+        WCHAR* device = name + 8; // room for "\\?\X:" in front of the device's end
+        const DWORD n = readers.mappedWide(process, base, device, WIDE_NAME - 1);
+        char letter[3] = "A:", target[MAX_PATH], drive = 0;
+        size_t d = 0;
+        for (; n > 0 && n < WIDE_NAME - 1 && letter[0] <= 'Z' && !drive; letter[0]++) {
+            memset(target, 0, sizeof target);
+            if (!readers.dosDevice(letter, target, sizeof target - 1)) continue;
+            // "\Device\HarddiskVolume1\..." on this letter's volume.
+            size_t k = 0, t = strlen(target);
+            while (k < t && k < n && device[k] < 0x80 &&
+                   toupper((unsigned char)device[k]) == toupper((unsigned char)target[k]))
+                k++;
+            if (t > 2 && k == t && n > t + 1 && device[t] == '\\') d = t, drive = letter[0];
+        }
+        if (!drive) {
+            // Named on a device no letter of this session reaches (a share,
+            // another session's letter, a volume with no letter).
+            if (unreached && n > 0 && n < WIDE_NAME - 1) ++*unreached;
+            return true;
+        }
+        WCHAR* wide = device + d - 6;
+        const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)drive, ':'};
+        memcpy(wide, prefix, sizeof prefix);
+        HANDLE file =
+            readers.openWide(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (file == INVALID_HANDLE_VALUE) return true;
+        return visit(file, n - d + 2, (const WCHAR*)(wide + 4));
+    });
+    free(name);
 }
 
 /* A process and how to read what it maps (for MapsFile). */
@@ -310,53 +363,84 @@ struct MappedBy {
    letter) has the candidate's identity. */
 static bool MapsFile(const char* candidate, void* context) {
     const MappedBy& by = *(const MappedBy*)context;
-    const ImageReaders& readers = *by.readers;
-    if (!readers.virtualQuery || !readers.mappedWide || !readers.openWide || !readers.dosDevice)
-        return false;
-    FileId want, have;
+    FileId want;
     HANDLE file = OpenFileForReading(candidate);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool known = IdentityOf(file, &want);
     CloseHandle(file);
-    char letter[3] = {(char)toupper((unsigned char)candidate[0]), ':', 0}, device[MAX_PATH];
-    memset(device, 0, sizeof device);
-    if (!known || !readers.dosDevice(letter, device, sizeof device - 1)) return false;
-    const size_t d = strlen(device);
-    enum { WIDE = 32768 };
-    WCHAR* name = (WCHAR*)calloc(WIDE, sizeof(WCHAR));
     bool maps = false;
-    uintptr_t at = 0;
-    for (int i = 0; name && !maps && i < MAX_REGIONS; i++) {
-        MEMORY_BASIC_INFORMATION info;
-        if (readers.virtualQuery(by.process, (LPCVOID)at, &info, sizeof info) != sizeof info ||
-            info.RegionSize == 0)
-            break;
-        const DWORD n = info.Type == MEM_IMAGE && info.BaseAddress == info.AllocationBase
-                            ? readers.mappedWide(by.process, info.BaseAddress, name, WIDE - 1)
-                            : 0;
-        // "\Device\HarddiskVolume1\..." on the candidate's volume, as "C:\...".
-        size_t k = 0;
-        while (k < d && k < n && name[k] < 0x80 &&
-               toupper((unsigned char)name[k]) == toupper((unsigned char)device[k]))
-            k++;
-        if (d > 2 && k == d && n > d + 1 && n < WIDE - 1 && name[d] == '\\') {
-            name[d - 2] = (WCHAR)letter[0];
-            name[d - 1] = (WCHAR)':';
-            file = readers.openWide(name + d - 2, 0,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                    OPEN_EXISTING, 0, NULL);
-            if (file != INVALID_HANDLE_VALUE) {
-                maps = IdentityOf(file, &have) && have.volume == want.volume &&
-                       have.indexHigh == want.indexHigh && have.indexLow == want.indexLow;
-                CloseHandle(file);
-            }
-        }
-        const uintptr_t next = (uintptr_t)info.BaseAddress + info.RegionSize;
-        if (next <= at) break;
-        at = next;
-    }
-    free(name);
+    if (known)
+        EachMappedFileWide(
+            by.process, *by.readers, 0, [&](HANDLE mapped, size_t, const WCHAR* drive) {
+                maps = drive[0] == toupper((unsigned char)candidate[0]) && IsFile(mapped, want);
+                CloseHandle(mapped);
+                return !maps;
+            });
     return maps;
+}
+
+/* What the Unicode names of a process's image mappings reach: how many
+   program files, and whether one of them has a drive path longer than 259
+   characters (its identity and drive letter then). */
+struct WideImages {
+    int programs;
+    int unreached; // images on a device no drive letter of this session names
+    bool hasLong;
+    FileId longId;
+    char longDrive;
+};
+
+static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
+    WideImages seen = {0, 0, false, {0, 0, 0}, 0};
+    EachMappedFileWide(
+        process, readers, GENERIC_READ,
+        [&](HANDLE file, size_t length, const WCHAR* drive) {
+            FileId id;
+            const bool known = IdentityOf(file, &id);
+            const int fd = _open_osfhandle((intptr_t)file, _O_RDONLY);
+            if (fd < 0) CloseHandle(file);
+            if (!ReadsAsProgram(fd) || !known) return true;
+            seen.programs++;
+            if (length >= MODULE_NAME_SIZE) {
+                seen.hasLong = true;
+                seen.longId = id;
+                seen.longDrive = (char)toupper(drive[0]);
+            }
+            return true;
+        },
+        &seen.unreached);
+    return seen;
+}
+
+/* Notes on the record just appended for `path` the identity of the image
+   file the process maps, read now, before any pause of a termination: the
+   file `path` names, proved by identity a file a mapping's Unicode name
+   opens on that drive letter. Only where no mapping opens at all (no
+   GetMappedFileNameW, NT 4.0 and 2000) the file `path` names now alone.
+   Otherwise nothing is noted, and no termination by file reaches it. */
+static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& by) {
+    HANDLE file;
+    {
+        NativeFileNames native; // its identity alone, which no sharing refuses
+        file = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    }
+    if (file == INVALID_HANDLE_VALUE) return;
+    FileId id;
+    const bool known = IdentityOf(file, &id);
+    CloseHandle(file);
+    bool seen = false, maps = false;
+    if (known)
+        EachMappedFileWide(
+            by.process, *by.readers, 0, [&](HANDLE mapped, size_t, const WCHAR* drive) {
+                seen = true;
+                maps = drive[0] == toupper((unsigned char)path[0]) && IsFile(mapped, id);
+                CloseHandle(mapped);
+                return !maps;
+            });
+    rec->mapped = known && (maps || !seen);
+    rec->mappedImage = id;
 }
 
 /* Appends the records of process `pid`: its image as it names it where a
@@ -378,10 +462,35 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     // Each path as the file it is, or, where the ANSI name cannot tell, as
     // the file the process maps; a path that reaches neither is left out.
     MappedBy by = {process, &readers};
-    if (mapped == 0 || confirmed) {
-        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by))
-            return Append(head, tail, pid, named, strlen(named), process, canTerminate);
+    WideImages wide = {0, 0, false, {0, 0, 0}, 0};
+    if (!confirmed) wide = ReadWideImages(process, readers);
+    if (confirmed || (mapped == 0 && !wide.hasLong)) {
+        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by)) {
+            if (!Append(head, tail, pid, named, strlen(named), process, canTerminate)) return false;
+            NoteMappedFile(*tail, named, by);
+            return true;
+        }
         CloseHandle(process);
+        return true;
+    }
+    // A name the mappings do not confirm is no proof, and neither is a
+    // mapping where the process maps more than one program: a file mapped for
+    // its resources alone (LoadLibraryEx, LOAD_LIBRARY_AS_IMAGE_RESOURCE) is
+    // an image mapping too, and no mapping says which of them runs.
+    // Nor where an image lies on a device no letter of this session names:
+    // that one may be the program that runs.
+    if ((wide.programs > mapped ? wide.programs : mapped) + (wide.unreached > 0) > 1) {
+        CloseHandle(process);
+        return true;
+    }
+    // The one program it maps has a path too long for this program's paths
+    // and no short form: the record holds its identity, no path.
+    if (mapped == 0) {
+        if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
+        (*tail)->longDrive = wide.longDrive;
+        (*tail)->longImage = wide.longId;
+        (*tail)->mapped = true;
+        (*tail)->mappedImage = wide.longId;
         return true;
     }
     bool ok = true, shares = false;
@@ -390,6 +499,7 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         strcpy(reached, file);
         if (!ReachImagePath(reached, sizeof reached, MapsFile, &by)) return true;
         ok = Append(head, tail, pid, reached, strlen(reached), process, canTerminate, shares);
+        if (ok) NoteMappedFile(*tail, reached, by);
         shares = shares || ok;
         return ok;
     });
@@ -588,6 +698,10 @@ static int32_t CheckAll(ProcessImage* list, bool nt) {
         // The psapi list is reached already; a tool-help name that reaches
         // no one file (by its 8.3 names where it must) is checked as none.
         if (!nt && !ReachImagePath(rec->imagePath, sizeof rec->imagePath)) continue;
+        // An image known by identity alone has no path the checks read: the
+        // drive walk reaches its file where it can, and the termination by
+        // identity ends its process then.
+        if (rec->longDrive) continue;
         if (CheckProcess(rec, nt)) found = 1;
     }
     FreeProcessList(list);

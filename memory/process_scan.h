@@ -10,6 +10,7 @@
 #define CLEANPHANTAXIS_PROCESS_SCAN_H
 
 #include "actions/processes.h" // ListedProcess, TerminateListed, SameProcess
+#include "engine/file_identity.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
@@ -23,12 +24,26 @@ struct ProcessImage {
     uint32_t processId;
     /* Deliberate: 340 bytes for at most 259 characters and the terminator;
        the rest stays zero. The listing never cuts a path: a longer one is
-       held by its short form (a process whose path has none is not
-       listed); pinned by
-       ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly (the long path) and a
+       held by its short form (a process whose path has none is listed by
+       its identity, longDrive); pinned by
+       ProcessScanTest.ImagePathsAreReadAsDrivePathsOnly (the long path),
+       KillProcessTest.XpAndLaterCompareTheFileInAnyCaseOrForm (one with no
+       short form) and a
        static_assert in tests/world.cpp (the room). */
     char imagePath[340];
     ProcessImage* next;
+    /* An image whose path is longer than 259 characters and has no short
+       form: imagePath stays empty, and the image is the file `longImage` on
+       drive `longDrive`, read through the "\\?\" form of the kernel's
+       Unicode name of its mapping. 0: the record has its path. */
+    char longDrive;
+    FileId longImage;
+    /* The identity of the image file the process maps, read at listing
+       (NT): the termination compares it, never a path opened later, which
+       by then may name another file. false: it could not be read, and no
+       termination by file reaches the process. */
+    bool mapped;
+    FileId mappedImage;
     ListedProcess listed; // the handle opened at listing (the proof)
     bool sharesHandle;    // that handle belongs to the record before (closed there)
 };
@@ -73,9 +88,11 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    process's start, or what the process wrote into its record: where it does
    not name a program file the process has mapped as an image (VirtualQueryEx,
    psapi's GetMappedFileNameA: the kernel's name of each mapped file as it is
-   named now), every such file is listed in its place, each a record of its
-   own (a file renamed since the start, a record that names another file).
-   Where no mapping can be read the name stands alone. The ANSI name is a
+   named now), the one program file it maps is listed in its place (a file
+   renamed since the start, a record that names another file); a process
+   that maps more than one is left out, since a file mapped for its
+   resources alone (LoadLibraryEx, LOAD_LIBRARY_AS_IMAGE_RESOURCE) is an
+   image mapping too. Where no mapping can be read the name stands alone. The ANSI name is a
    best fit of the Unicode one: where a folder lists more than one entry
    under a part's name, or one its long name does not reach, the path is
    taken only as the file the process maps (by identity, through the
@@ -83,8 +100,10 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    must (ReachImagePath); a process whose image cannot be proved so is left
    out. A path longer than 259 characters
    is listed by its short form, never cut; one with no short form (8.3
-   names turned off) is left out, as is an image on a device no drive
-   letter of this session names (a share, a volume without a letter). With `enableDebugOnDenied`, an
+   names turned off) by its identity alone (longDrive), read through the
+   "\\?\" form of its mapping's Unicode name. An image on a device no drive
+   letter of this session names (a share, a volume without a letter) is
+   left out. With `enableDebugOnDenied`, an
    open refused with ERROR_ACCESS_DENIED enables SeDebugPrivilege and is
    tried once more. Sets *listed to false when psapi.dll or the functions
    are missing, the list is empty, or a record cannot be allocated (the

@@ -1,5 +1,6 @@
 /*
-** Platform detection. Both tests ask the system afresh on every call.
+** Platform detection. Both tests ask the system afresh on every call. And
+** the privileges the program enables for the files it reads and deletes.
 */
 #include "platform/platform.h"
 #include "platform/win32.h"
@@ -26,4 +27,19 @@ int32_t GetNtGeneration() {
     if (info.dwMajorVersion <= 4) return NTGEN_4;
     if (info.dwMajorVersion == 5) return NTGEN_5;
     return NTGEN_NONE;
+}
+
+void EnableBackupPrivileges() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    static const char* const names[] = {SE_BACKUP_NAME, SE_RESTORE_NAME};
+    for (const char* name : names) {
+        TOKEN_PRIVILEGES tp;
+        tp.PrivilegeCount = 1;
+        tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueA(NULL, name, &tp.Privileges[0].Luid))
+            AdjustTokenPrivileges(token, FALSE, &tp, 0, NULL, NULL);
+    }
+    CloseHandle(token);
 }

@@ -85,16 +85,16 @@ int RegistryViews(REGSAM views[2]) {
 bool NativePath(const char* path, char* out, size_t size) {
     if (size == 0) return false;
     out[0] = 0;
-    char system[MAX_PATH], windows[MAX_PATH], wow64[MAX_PATH], alias[MAX_PATH];
-    UINT n = g_scan.wow64 ? GetSystemDirectoryA(system, sizeof system) : 0;
-    const char* cut = n > 0 && n < sizeof system ? strrchr(system, '\\') : nullptr;
+    char systemDir[MAX_PATH], windows[MAX_PATH], wow64[MAX_PATH], alias[MAX_PATH];
+    UINT n = g_scan.wow64 ? GetSystemDirectoryA(systemDir, sizeof systemDir) : 0;
+    const char* cut = n > 0 && n < sizeof systemDir ? strrchr(systemDir, '\\') : nullptr;
     if (cut) {
         // The Windows folder is the system folder's parent ("C:\Windows").
-        memcpy(windows, system, (size_t)(cut - system));
-        windows[cut - system] = 0;
+        memcpy(windows, systemDir, (size_t)(cut - systemDir));
+        windows[cut - systemDir] = 0;
         if (JoinPath(wow64, sizeof wow64, windows, "\\SysWOW64") &&
             JoinPath(alias, sizeof alias, windows, "\\Sysnative")) {
-            size_t k = InFolder(path, system);
+            size_t k = InFolder(path, systemDir);
             if (k && !Shared(path + k)) {
                 if (JoinPath(out, size, wow64, path + k)) return true;
                 out[0] = 0;
@@ -102,7 +102,7 @@ bool NativePath(const char* path, char* out, size_t size) {
             }
             k = InFolder(path, alias);
             if (k) {
-                if (JoinPath(out, size, system, path + k)) return true;
+                if (JoinPath(out, size, systemDir, path + k)) return true;
                 out[0] = 0;
                 return false;
             }
@@ -110,5 +110,29 @@ bool NativePath(const char* path, char* out, size_t size) {
     }
     if (JoinPath(out, size, path, "")) return true;
     out[0] = 0;
+    return false;
+}
+
+bool NativeFolderVariable(const char* name, char* out, size_t size) {
+    static const char* const kFolders[][3] = {
+        {"ProgramFiles", "ProgramW6432", "ProgramFilesDir"},
+        {"CommonProgramFiles", "CommonProgramW6432", "CommonFilesDir"}};
+    if (!g_scan.wow64 || size == 0 || size > 0xFFFF) return false;
+    for (const auto& folder : kFolders) {
+        if (_stricmp(name, folder[0]) != 0) continue;
+        const DWORD n = GetEnvironmentVariableA(folder[1], out, (DWORD)size);
+        if (n > 0 && n < size) return true;
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                          KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return false;
+        DWORD type = REG_NONE, got = (DWORD)size - 1;
+        const bool read =
+            RegQueryValueExA(key, folder[2], nullptr, &type, (LPBYTE)out, &got) == ERROR_SUCCESS &&
+            (type == REG_SZ || type == REG_EXPAND_SZ) && got > 0;
+        RegCloseKey(key);
+        if (read) out[got < size ? got : size - 1] = 0;
+        return read && out[0];
+    }
     return false;
 }

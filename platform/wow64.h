@@ -61,4 +61,14 @@ int RegistryViews(REGSAM views[2]);
    WoW64, is copied. False, with `out` empty, when the result does not fit. */
 bool NativePath(const char* path, char* out, size_t size);
 
+/* What a 64-bit program's environment gives the variable `name` where this
+   32-bit program's gives another folder: for ProgramFiles and
+   CommonProgramFiles, the 64-bit folders. From Windows 7 on this program
+   has them as ProgramW6432 and CommonProgramW6432; before (XP x64, Server
+   2003 x64, Vista x64) it has neither, and they are read where the system
+   takes them from, ProgramFilesDir and CommonFilesDir of Software\Microsoft\
+   Windows\CurrentVersion in the 64-bit view. False for any other name,
+   without WoW64, and when neither says. */
+bool NativeFolderVariable(const char* name, char* out, size_t size);
+
 #endif

@@ -4,11 +4,13 @@
 ** Values are matched against g_scan.currentFile, the infected file, by two
 ** rules: a full-path rule (the data, raw or with its environment variables
 ** expanded, one leading quote skipped, starts with the file's full path, and
-** the path ends there: see NamesFile) and a bare rule for data without a
+** the path ends there: see NamesFile, or a host such as rundll32 is told to
+** load the file: see HostLoadsFile) and a bare rule for data without a
 ** path (the program it starts, or the library rundll32 is told to load, is
 ** the file by its whole name, and the file lies in a system directory). The
 ** file is known by its long and its 8.3 path alike; a value may name either.
-** All text is compared in lower case.
+** A machine value with a per-user variable is read in every user's profile
+** (see ReadInEachProfile). All text is compared in lower case.
 **
 ** Nothing here trusts the registry's sizes: a value is read whole into a
 ** block of the size the registry reports and terminated by us, whatever its
@@ -42,12 +44,16 @@ bool IsCommandType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ;
    another value's, and deleting that one later would be wrong. The key and
    the view are remembered with it: the same name elsewhere is another
    program's (Windows' own values stand in both views, and a variant may
-   name a value of the other key after one of Windows'). */
-void RememberValueName(const char* name, const char* subKey, REGSAM view) {
+   name a value of the other key after one of Windows'). So is the file it
+   started: at a later detection the value goes only while it starts that
+   file still. */
+void RememberValueName(const char* name, const char* subKey, REGSAM view, const char* file) {
     if (strlen(name) >= sizeof g_scan.autostartValueName ||
-        strlen(subKey) >= sizeof g_scan.autostartValueKey)
+        strlen(subKey) >= sizeof g_scan.autostartValueKey ||
+        strlen(file) >= sizeof g_scan.autostartValueFile)
         return;
     strcpy(g_scan.autostartValueName, name);
+    strcpy(g_scan.autostartValueFile, file);
     strcpy(g_scan.autostartValueKey, subKey);
     g_scan.autostartValueView = view;
 }
@@ -75,21 +81,43 @@ bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
     return extension && *rest == '.';
 }
 
-/* A 64-bit program's environment gives the Program Files variables the
-   64-bit folders, which this 32-bit program's gives under ProgramW6432 and
-   CommonProgramW6432 (its own names give the "(x86)" ones). In a copy of
-   `lowerData` the former names become the latter (of the same length);
-   null when no memory is left. */
+/* A 64-bit program's environment gives ProgramFiles and CommonProgramFiles
+   the 64-bit folders, where this 32-bit program's gives the "(x86)" ones
+   (NativeFolderVariable). A copy of `lowerData` with each of those two
+   variables, paired with its closing '%' as ExpandEnvironmentStrings pairs
+   them, replaced by the 64-bit folder (lower case); the rest is left for
+   the expansion. Null when no memory is left. */
 char* As64BitProgram(const char* lowerData) {
-    static const char* const names[][2] = {{"%programfiles%", "%programw6432%"},
-                                           {"%commonprogramfiles%", "%commonprogramw6432%"}};
-    const size_t size = strlen(lowerData) + 1;
+    static const char* const names[] = {"programfiles", "commonprogramfiles"};
+    char folders[2][MAX_PATH];
+    size_t size = strlen(lowerData) + 1;
+    for (int i = 0; i < 2; i++) {
+        if (!NativeFolderVariable(names[i], folders[i], sizeof folders[i])) folders[i][0] = 0;
+        _strlwr(folders[i]);
+        size += strlen(folders[i]) * (size / (strlen(names[i]) + 2) + 1);
+    }
     char* copy = (char*)malloc(size);
     if (!copy) return nullptr;
-    memcpy(copy, lowerData, size);
-    for (const auto& name : names)
-        for (char* p = copy; (p = strstr(p, name[0])) != nullptr; p += strlen(name[1]))
-            memcpy(p, name[1], strlen(name[1]));
+    size_t used = 0;
+    for (const char* p = lowerData; *p;) {
+        const char* close = *p == '%' ? strchr(p + 1, '%') : nullptr;
+        if (!close) {
+            copy[used++] = *p++;
+            continue;
+        }
+        const size_t length = (size_t)(close - p) + 1; // "%name%"
+        int known = -1;
+        for (int i = 0; i < 2; i++)
+            if (folders[i][0] && length == strlen(names[i]) + 2 &&
+                strncmp(p + 1, names[i], length - 2) == 0)
+                known = i;
+        const char* text = known >= 0 ? folders[known] : p;
+        const size_t n = known >= 0 ? strlen(text) : length;
+        memcpy(copy + used, text, n);
+        used += n;
+        p = close + 1;
+    }
+    copy[used] = 0;
     return copy;
 }
 
@@ -265,6 +293,125 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
+/* Whether the command `text` (lower case, a leading quote skipped) may
+   start an existing file other than `file`: its program, up to the closing
+   quote, or unquoted any reading up to a blank, a tab or the end that is a
+   file (".exe" added to a name without one). CreateProcess runs the first
+   such reading, but a user's hard link at a shorter one ("c:\documents.exe"
+   to his own copy of `file`) must not hide another user's program at a
+   longer one: as for a service's command, the value is the variant's only
+   where no reading names another file. */
+bool StartsAnotherFile(const char* text, bool quoted, const char* file) {
+    char program[MAX_PATH];
+    for (size_t end = 0; end < sizeof program - 4; end++) {
+        const char c = text[end];
+        if (quoted ? c != '"' && c : c != ' ' && c != '\t' && c) continue;
+        memcpy(program, text, end);
+        program[end] = 0;
+        const char* name = strrchr(program, '\\');
+        if (name && !strchr(name, '.')) strcat(program, ".exe");
+        DWORD attributes;
+        {
+            NativeFileNames native;
+            attributes = GetFileAttributesA(program);
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !SameFile(program, file))
+            return true;
+        if (quoted || !c) break;
+    }
+    return false;
+}
+
+/* The default user's profile, which every new user's profile is copied
+   from, expanded, in `out`: ProfileList's "Default" (Vista and later), or
+   its "ProfilesDirectory" and "DefaultUserProfile" joined (Windows 2000
+   and XP; "Windows XP profile folders", technet bb742509). False where the
+   machine names none. */
+bool DefaultProfile(REGSAM view, char* out, size_t size) {
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    char *folder = nullptr, *name = nullptr, *heap = nullptr, *expanded;
+    char joined[MAX_PATH], local[kExpandedSize];
+    bool ok = ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "Default", &folder, view)
+                  ? JoinPath(joined, sizeof joined, folder, "")
+                  : ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "ProfilesDirectory", &folder,
+                                       view) &&
+                        ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "DefaultUserProfile",
+                                           &name, view) &&
+                        name[0] && JoinPath(joined, sizeof joined, folder, "\\", name);
+    ok = ok && (expanded = ExpandWhole(joined, local, sizeof local, &heap)) != nullptr &&
+         JoinPath(out, size, expanded, "");
+    free(heap);
+    free(name);
+    free(folder);
+    return ok;
+}
+
+/* How a machine value with a per-user variable reads in each user's
+   profile. The machine's Run values are started at each user's logon ("Run
+   and RunOnce Registry Keys", learn.microsoft.com/windows/win32/setupapi/
+   run-and-runonce-registry-keys: HKLM's run "every time ... a user logs
+   on"), each in that user's environment; this program expanded the value
+   (`expandedPath`, lower case) in its own. Where the data `data` holds a
+   per-user variable and its expansion lies in this program's profile, the
+   same rest is read in each profile of the machine's ProfileList (NT): in
+   *named whether one of them names the file as the full-path rule does, in
+   *other whether one starts another user's existing file, which a value of
+   the machine must go on starting (a user's own copy of a variant in his
+   profile deletes no value that starts other users' programs). False for
+   any other value. A path written out is never moved: it names one user's
+   file. */
+bool ReadInEachProfile(const char* data, const char* expandedPath, bool quoted, char* const forms[],
+                       int formCount, const char* longForm, const char* file, bool* named,
+                       bool* other) {
+    static const char* const kUserVariables[] = {"%userprofile%", "%appdata%", "%localappdata%",
+                                                 "%temp%",        "%tmp%",     "%homepath%"};
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    *named = *other = false;
+    bool perUser = false;
+    for (const char* variable : kUserVariables)
+        perUser = perUser || strstr(data, variable);
+    char own[MAX_PATH], sid[256], key[sizeof kProfiles + sizeof sid], local[kExpandedSize];
+    const DWORD n = perUser ? GetEnvironmentVariableA("USERPROFILE", own, sizeof own) : 0;
+    if (n == 0 || n >= sizeof own || strncmp(expandedPath, _strlwr(own), n) != 0 ||
+        expandedPath[n] != '\\')
+        return false;
+    REGSAM views[2];
+    const REGSAM native = views[RegistryViews(views) - 1];
+    HKEY list;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfiles, 0, KEY_READ | native, &list) != ERROR_SUCCESS)
+        return true;
+    for (DWORD i = 0; !*other; i++) {
+        DWORD sidChars = sizeof sid;
+        if (RegEnumKeyExA(list, i, sid, &sidChars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        char *image = nullptr, *heap = nullptr, *profile = nullptr, *path = nullptr;
+        if (JoinPath(key, sizeof key, kProfiles, "\\", sid) &&
+            ReadRegistryString(HKEY_LOCAL_MACHINE, key, "ProfileImagePath", &image, native) &&
+            (profile = ExpandWhole(image, local, sizeof local, &heap)) != nullptr &&
+            (path = (char*)malloc(strlen(profile) + strlen(expandedPath + n) + 1)) != nullptr) {
+            _strlwr(strcat(strcpy(path, profile), expandedPath + n));
+            bool here = NamesFileByItsFolders(path, quoted, forms, formCount, longForm);
+            for (int f = 0; f < formCount && !here; f++)
+                here = NamesFile(path, quoted, forms[f], strlen(forms[f]));
+            *named = *named || here;
+            *other = !here && StartsAnotherFile(path, quoted, file);
+        }
+        free(path);
+        free(heap);
+        free(image);
+    }
+    RegCloseKey(list);
+    // The default profile, copied to each new user, holds the vendor's own
+    // program: a file there is another program, never the variant's copy.
+    char defaultProfile[MAX_PATH];
+    if (!*other && DefaultProfile(native, defaultProfile, sizeof defaultProfile) &&
+        JoinPath(defaultProfile, sizeof defaultProfile, defaultProfile, expandedPath + n))
+        *other = StartsAnotherFile(_strlwr(defaultProfile), quoted, file);
+    return true;
+}
+
 /* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
    the current drive (Naming Files, Paths, and Namespaces, learn.microsoft.com/
    windows/win32/fileio/naming-a-file: "\\Program Files\\Custom Utilities"
@@ -289,24 +436,12 @@ const char* OnSystemDrive(const char* text, char** heap) {
     return *heap;
 }
 
-/* Whether a command names its program by a path: it holds a backslash, or
-   its program's name holds a "/", which Windows reads as one ("File I/O
-   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
-   after the name begins a switch ("ctfmon.exe /n"). */
-bool NamedByPath(const char* data) {
-    if (strchr(data, '\\')) return true;
-    while (*data == ' ' || *data == '\t')
-        data++;
-    const bool quoted = *data == '"';
-    const size_t length = strcspn(data + quoted, quoted ? "\"" : " \t");
-    return memchr(data + quoted, '/', length) != nullptr;
-}
-
 /* The next name of a command line at `p` (lower case), as the shell cuts
    it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
-   part after a backslash, the file's own name, goes to `name`. Returns
-   where the name ended; `name` is empty when it does not fit. */
-const char* NextName(const char* p, const char* ends, char* name, size_t size) {
+   part after a backslash, the file's own name, goes to `name`, or, with
+   `whole`, all of it. Returns where the name ended; `name` is empty when it
+   does not fit. */
+const char* NextName(const char* p, const char* ends, char* name, size_t size, bool whole = false) {
     while (*p == ' ' || *p == '\t')
         p++;
     const bool quoted = *p == '"';
@@ -314,7 +449,7 @@ const char* NextName(const char* p, const char* ends, char* name, size_t size) {
     const char* start = p;
     while (*p && (quoted ? *p != '"' : !strchr(" \t", *p) && !strchr(ends, *p)))
         p++;
-    for (const char* q = start; q < p; q++)
+    for (const char* q = start; q < p && !whole; q++)
         if (*q == '\\' || *q == '/') start = q + 1;
     const size_t length = (size_t)(p - start);
     name[0] = 0;
@@ -333,6 +468,119 @@ bool IsFileName(const char* name, const char* fileName, const char* extension) {
     const size_t n = strlen(name);
     return n > 0 && !strchr(name, '.') && strncmp(name, fileName, n) == 0 &&
            strcmp(fileName + n, extension) == 0;
+}
+
+/* Whether the program's name `name` is a host that loads the library it is
+   told: rundll32, or rundll of Windows 9x ("rundll32 library,entry
+   arguments": the Win32 Rundll and Rundll32 Interface, Microsoft Knowledge
+   Base Q164787, which loads the library with LoadLibrary). */
+bool IsHost(const char* name) {
+    return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
+}
+
+/* The library a host command (lower case) is told to load, whole as
+   written, with each "/" read as a backslash (see NamedByPath), in
+   `library`; in `host` the host's program as written. False when the
+   command's program is no host. Q164787: the library's name holds no
+   blank, comma or quote, and a comma ends it; a quoted one is read up to
+   its closing quote all the same. */
+bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size) {
+    const char* rest = NextName(text, "", host, hostSize, true);
+    const char* name = host + strlen(host);
+    while (name > host && name[-1] != '\\' && name[-1] != '/')
+        name--;
+    if (!IsHost(name)) return false;
+    NextName(rest, ",", library, size, true);
+    for (char* c = library; *c; c++)
+        if (*c == '/') *c = '\\';
+    return library[0] != 0;
+}
+
+/* The drive path a path written in a value (lower case, separators as
+   backslashes) names, in `out`, with `extension` added where its last name
+   has none and a closing dot dropped (LoadLibrary: "If no file name
+   extension is specified ..., the default library extension .dll is
+   appended. However, the file name string can include a trailing point
+   character (.) to indicate that the module name has no extension";
+   learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-
+   loadlibrarya). Rooted without a drive: on the system drive (OnSystemDrive).
+   A value of the 32-bit view names it as a 32-bit program does (NativePath).
+   False for a relative path, a UNC name, or one that does not fit. */
+bool WrittenPath(const char* written, const char* extension, REGSAM view, char* out, size_t size) {
+    char rooted[MAX_PATH], windows[MAX_PATH];
+    if (written[0] == '\\' && written[1] != '\\') {
+        const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+        if (n < 2 || n >= sizeof windows || windows[1] != ':') return false;
+        windows[2] = 0;
+        if (!JoinPath(rooted, sizeof rooted, windows, written)) return false;
+    } else if (!JoinPath(rooted, sizeof rooted, written, "")) {
+        return false;
+    }
+    if (rooted[1] != ':' || rooted[2] != '\\') return false;
+    if (view == KEY_WOW64_32KEY ? !NativePath(rooted, out, size) : !JoinPath(out, size, rooted, ""))
+        return false;
+    _strlwr(out);
+    const char* name = strrchr(out, '\\') + 1;
+    size_t n = strlen(out);
+    if (out[n - 1] == '.') {
+        while (n > 3 && out[n - 1] == '.')
+            out[--n] = 0;
+        return n > 3 && out[n - 1] != '\\';
+    }
+    return strchr(name, '.') || JoinPath(out, size, out, extension);
+}
+
+/* The library `library` (a bare name) in the folder of the host program
+   `hostPath`, in `found`, ".dll" added where it has none: the first place
+   the loader looks. False when no such file lies there. */
+bool LibraryBesideHost(const char* hostPath, const char* library, char* found, size_t size) {
+    const char* slash = strrchr(hostPath, '\\');
+    if (!slash || (size_t)(slash - hostPath) >= size) return false;
+    memcpy(found, hostPath, (size_t)(slash - hostPath));
+    found[slash - hostPath] = 0;
+    NativeFileNames native;
+    DWORD attributes;
+    return JoinPath(found, size, found, "\\", library) &&
+           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) &&
+           (attributes = GetFileAttributesA(found)) != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+/* Whether the command `text` (a value's data, raw or expanded, lower case)
+   has a host load the file `file`: the library it is told, written with a
+   path, names the file (SameFile); or a bare library is the file the loader
+   finds for the host, in the host's own folder first (LoadLibrary's search
+   order), then as for System32's host (SearchedFile). A relative path is
+   never taken for the file. */
+bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
+    char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH], found[MAX_PATH];
+    if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
+    if (strchr(library, '\\') || strchr(library, ':'))
+        return WrittenPath(library, ".dll", view, path, sizeof path) && SameFile(path, file);
+    for (char* c = host; *c; c++)
+        if (*c == '/') *c = '\\';
+    const bool inHostFolder = strchr(host, '\\') &&
+                              WrittenPath(host, ".exe", view, path, sizeof path) &&
+                              LibraryBesideHost(path, library, found, sizeof found);
+    return (inHostFolder || SearchedFile(library, ".dll", false, found, sizeof found)) &&
+           SameFile(found, file);
+}
+
+/* Whether a command names its program by a path: it holds a backslash, or
+   its program's name holds a "/", which Windows reads as one ("File I/O
+   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
+   after the name begins a switch ("ctfmon.exe /n"). So does the library a
+   host is told to load, written with a "/" or a drive. */
+bool NamedByPath(const char* data) {
+    if (strchr(data, '\\')) return true;
+    char host[MAX_PATH], library[MAX_PATH];
+    if (HostedLibrary(data, host, sizeof host, library, sizeof library) && strpbrk(library, "\\:"))
+        return true;
+    while (*data == ' ' || *data == '\t')
+        data++;
+    const bool quoted = *data == '"';
+    const size_t length = strcspn(data + quoted, quoted ? "\"" : " \t");
+    return memchr(data + quoted, '/', length) != nullptr;
 }
 
 /* Whether a command without a path (lower case) starts the file named
@@ -355,25 +603,30 @@ bool BareStartsFile(const char* data, const char* fileName) {
 /* Whether the bare command `data` starts the file `file` itself: its
    program found as CreateProcess finds it for the shell (Explorer lies in
    the Windows folder, searched first: "explorer.exe" there is never
-   System32's), or the library a rundll32 host loads, found by the loader
-   from System32, where the host lies. A file of the same name elsewhere
-   (a user's "system32" folder, System beside System32) is another. */
+   System32's), or, for a host, the library it is told to load, found by the
+   loader from the host's own folder (System32 on NT, the Windows folder on
+   Windows 9x), then as System32's host finds it. The host itself is never
+   the file the value starts. A file of the same name elsewhere (a user's
+   "system32" folder, System beside System32) is another. */
 bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
+    if (IsHost(program)) {
+        char host[MAX_PATH];
+        NextName(rest, ",", library, sizeof library);
+        if (!library[0]) return false;
+        const bool beside = SearchedFile(program, ".exe", true, host, sizeof host) &&
+                            LibraryBesideHost(host, library, found, sizeof found);
+        return (beside || SearchedFile(library, ".dll", false, found, sizeof found)) &&
+               SameFile(found, file);
+    }
     if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
         return SameFile(found, file);
     // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
     const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
-    if (view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
-        JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
-        JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
-        SameFile(found, file))
-        return true;
-    if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
-        return false;
-    NextName(rest, ",", library, sizeof library);
-    return library[0] && SearchedFile(library, ".dll", false, found, sizeof found) &&
+    return view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&
+           JoinPath(found, sizeof found, windows, "\\SysWOW64\\", program) &&
+           JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
            SameFile(found, file);
 }
 
@@ -426,10 +679,14 @@ struct AutostartProver {
     }
 };
 
-void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
+namespace {
+
+/* The walk of one key for the values that start `currentFile` (a full path
+   the caller has seen terminated); with `onlyName`, for that value alone.
+   Each deletion posts a line with `lineName`. */
+void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, const char* onlyName,
+             const char* lineName) {
     HKEY key;
-    char* currentFile = g_scan.currentFile;
-    if (!Terminated(currentFile, sizeof g_scan.currentFile)) return;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return;
     DWORD count = 0; // taken once, before anything is deleted
     char* name = nullptr;
@@ -439,6 +696,7 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         RegCloseKey(key);
         return;
     }
+    if (onlyName) count = 1;
     // No file name to look for (an empty currentFile too): nothing matches.
     const char* lastSlash = strrchr(currentFile, '\\');
     char* forms[3];
@@ -448,8 +706,10 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     for (DWORD i = 0; i < count && formCount > 0; i++) {
         // Each deletion moves the later values down by one index.
         DWORD nameChars = kValueNameChars;
-        if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (onlyName)
+            strcpy(name, onlyName); // shorter than the remembered name's buffer
+        else if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
+                               nullptr) != ERROR_SUCCESS)
             continue;
         Freed value, converted, heap, rawRooted, expandedRooted, rawHeap, expandedHeap;
         if (!ReadRegistryString(root, subKey, name, &value.p, view)) continue;
@@ -488,20 +748,27 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
         fullPath =
             fullPath ||
             NamesFileByItsFolders(rawPath, data[0] == '"', forms, formCount, longForm) ||
-            NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm);
+            NamesFileByItsFolders(expandedPath, expanded[0] == '"', forms, formCount, longForm) ||
+            (!bareReference && (HostLoadsFile(data, currentFile, view) ||
+                                HostLoadsFile(expanded, currentFile, view)));
+        bool named, other;
+        if (root == HKEY_LOCAL_MACHINE &&
+            ReadInEachProfile(data, expandedPath, expanded[0] == '"', forms, formCount, longForm,
+                              currentFile, &named, &other))
+            fullPath = (fullPath || named) && !other;
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
-                RememberValueName(name, subKey, view);
-                PostLogLine("System Registry     %s removed", kWalkName);
+                RememberValueName(name, subKey, view, currentFile);
+                PostLogLine("System Registry     %s removed", lineName);
                 deletedCount++;
             }
         } else if (fullPath) {
             // Full-path rule: remembered even when the deletion fails, so
             // that the next detection tries again.
-            RememberValueName(name, subKey, view);
+            RememberValueName(name, subKey, view, currentFile);
             if (DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
-                PostLogLine("System Registry     %s removed", kWalkName);
+                PostLogLine("System Registry     %s removed", lineName);
                 deletedCount++;
             }
         }
@@ -512,22 +779,35 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     RegCloseKey(key);
 }
 
+} // namespace
+
+void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
+    if (!Terminated(g_scan.currentFile, sizeof g_scan.currentFile)) return;
+    WalkKey(root, subKey, view, g_scan.currentFile, nullptr, kWalkName);
+}
+
 bool CleanSystemEntries(const char* variantName) {
     CheckHostsFile();
     const char* remembered = g_scan.autostartValueName;
     const char* const keys[] = {AUTOSTART_RUN_KEY, AUTOSTART_RUNSERVICES_KEY};
     REGSAM views[2];
     const int viewCount = RegistryViews(views);
-    if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0]) {
+    if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0] &&
+        Terminated(g_scan.autostartValueFile, sizeof g_scan.autostartValueFile)) {
         // In the key and view it was found in only: a value of that name
-        // elsewhere may be Windows' own.
+        // elsewhere may be Windows' own. Read again and resolved as the walk
+        // does: it goes only while it still starts the variant it was found
+        // starting; its program may have put its own command back since.
+        // The walk copies the name, which its deletion may overwrite.
+        char name[sizeof g_scan.autostartValueName];
+        char file[sizeof g_scan.autostartValueFile];
+        strcpy(name, remembered);
+        strcpy(file, g_scan.autostartValueFile);
         for (const char* key : keys)
             for (int v = 0; v < viewCount; v++)
                 if (views[v] == g_scan.autostartValueView &&
-                    strcmp(key, g_scan.autostartValueKey) == 0 &&
-                    DeleteRegistryValue(
-                        AutostartProver::Found(HKEY_LOCAL_MACHINE, key, remembered, views[v])))
-                    PostLogLine("System Registry     %s removed", variantName);
+                    strcmp(key, g_scan.autostartValueKey) == 0)
+                    WalkKey(HKEY_LOCAL_MACHINE, key, views[v], file, name, variantName);
     }
     if (Terminated(g_scan.currentFile, sizeof g_scan.currentFile) && g_scan.currentFile[0]) {
         for (const char* key : keys)

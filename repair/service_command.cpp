@@ -43,9 +43,8 @@
 **   file even where a longer reading names another one (the "c:\program.exe"
 **   of the CreateProcess remarks): the service is stopped, since it runs
 **   the file, but its keys are the other program's registration and stay
-**   (ServiceCommandRegistersFile), unless the longer reading's file lies
-**   beside the one started or the shorter reading was written with an
-**   extension (see ReadCommand). "\SystemRoot\" and "\??\" are the
+**   (ServiceCommandRegistersFile), wherever that file lies (see
+**   ReadCommand). "\SystemRoot\" and "\??\" are the
 **   forms the system itself writes (see DrivePathOf).
 */
 #include "repair/service_command.h"
@@ -259,22 +258,14 @@ bool ProgramFile(const char* program, char* file, size_t size) {
     return found;
 }
 
-/* Whether two drive paths name files of one folder, as written. */
-bool InOneFolder(const char* a, const char* b) {
-    const char* endA = strrchr(a, '\\');
-    const char* endB = strrchr(b, '\\');
-    return endA && endB && endA - a == endB - b && _strnicmp(a, b, (size_t)(endA - a)) == 0;
-}
-
 /* The file `command` starts, in `file`; where `later` is given, also the
    first longer reading of an unquoted command (up to a later blank, or
-   whole) that names another file that exists and may be another program's,
-   or "" when none does. It may not where whoever placed `file` could have
-   placed it too, for the command's sake: beside `file`, or after a first
-   reading written with an extension (a folder named "abc.exe -k" is no
-   vendor's; the command reads as "abc.exe" and its arguments). A shorter
-   reading that reached `file` by the ".exe" CreateProcess adds
-   ("C:\\Program" for "C:\\Program Files\\...") is the planted case. */
+   whole) that names another file that exists, or "" when none does. Any
+   such file may be another program's, even beside `file` or after a
+   reading written with its extension: a user who may create files in a
+   vendor's folder can plant "C:\\Vendor\\svc.exe" beside "C:\\Vendor\\svc
+   host.exe -k". Keeping such a registration costs little: the variant's
+   file is deleted, and the registration then starts it no more. */
 bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize) {
     char expanded[COMMAND_SIZE];
     if (later && laterSize) later[0] = 0;
@@ -295,7 +286,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
     }
     // Unquoted: the program ends at the first blank after which a file is
     // named; the whole command is the last try.
-    bool found = false, withExtension = false;
+    bool found = false;
     char longer[MAX_PATH];
     for (char* end = p; end - p < MAX_PATH; end++) {
         if (*end == ' ' || *end == '\t' || *end == 0) {
@@ -303,15 +294,9 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
             *end = 0;
             const bool named = end > p && (found ? ProgramFile(p, longer, sizeof longer)
                                                  : ProgramFile(p, file, size));
-            if (named && !found) {
-                // The reading's last name holds a dot: written with its extension.
-                const char* dot = strrchr(p, '.');
-                withExtension = dot && !strchr(dot, '\\');
-            }
             *end = kept;
             if (named && found && !SameFile(longer, file)) {
-                if (!withExtension && !InOneFolder(longer, file))
-                    CopyText(later, laterSize, longer);
+                CopyText(later, laterSize, longer);
                 return true;
             }
             found = found || named;

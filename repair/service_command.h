@@ -30,8 +30,7 @@ bool ServiceCommandRunsFile(const char* command, const char* image);
    planted "C:\Program.exe"), the service manager runs `image`, but the
    command was written for the other file and starts it again once `image`
    is gone: false, with that file in `other` (`size` at least 1); "" in
-   `other` otherwise. A longer reading beside `image`, or after a reading
-   of `image` written with its extension, is the variant's own doing: true. */
+   `other` otherwise, wherever that file lies: beside `image` too. */
 bool ServiceCommandRegistersFile(const char* command, const char* image, char* other, size_t size);
 
 /* The file a name without a path starts, found as CreateProcess (or, for a

@@ -62,6 +62,12 @@ static bool RegisteredFor(const char* prefix, const char* name, const char* imag
     return runs;
 }
 
+/* The one maker of the proof of a service's key (actions/registry.h): a
+   path this file built, for a set it decided on. */
+struct ServiceKeysProver {
+    static ServiceKey Key(const char* path) { return ServiceKey(path); }
+};
+
 /* Control sets are numbered 1 to 999 ("ControlSet001"). */
 static const int kSetLimit = 1000;
 
@@ -105,7 +111,9 @@ static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* 
     const char* const paths[][2] = {{enumPrefix, kEnum}, {prefix, kSecurity}, {prefix, ""}};
     bool any = false;
     for (const auto& step : paths)
-        if (JoinPath(path, kPathSize, step[0], name, step[1]) && DeleteMachineKey(path)) any = true;
+        if (JoinPath(path, kPathSize, step[0], name, step[1]) &&
+            DeleteMachineKey(ServiceKeysProver::Key(path)))
+            any = true;
     return any;
 }
 

@@ -109,6 +109,7 @@ int _open(const char* path, int flags, ...) {
         if (fd < 0) return -1;
         struct stat st;
         if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+            simwin::SecurityError(host, GENERIC_READ, 0) ||
             simwin::SharingError(host, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE)) {
             close(fd);
             return Fail(EACCES);
@@ -120,7 +121,9 @@ int _open(const char* path, int flags, ...) {
     struct stat st;
     bool exists = stat(host.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return Fail(EACCES);
-    if (exists && simwin::LockOf(host) == simwin::FileLock::HeldExclusive) return Fail(EACCES);
+    if (exists && (simwin::LockOf(host) == simwin::FileLock::HeldExclusive ||
+                   simwin::SecurityError(host, GENERIC_READ, 0)))
+        return Fail(EACCES);
     if (exists && access != _O_RDONLY) {
         if (simwin::LockOf(host) == simwin::FileLock::RunningImage) return Fail(EACCES);
         if (GetFileAttributesA(path) & FILE_ATTRIBUTE_READONLY) return Fail(EACCES);

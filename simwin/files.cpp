@@ -749,6 +749,10 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    if (DWORD refused = simwin::SecurityError(hostDir, GENERIC_READ, FILE_FLAG_BACKUP_SEMANTICS)) {
+        SetLastError(refused);
+        return INVALID_HANDLE_VALUE;
+    }
     auto s = std::make_shared<Search>();
     s->hostDir = hostDir;
     bool root = dir.size() == 3; // "C:\"
@@ -1162,7 +1166,23 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 **    holds without sharing allows nothing. ERROR_SHARING_VIOLATION;
 **  - a file whose deletion is pending cannot be opened (ERROR_ACCESS_DENIED);
 **  - a folder cannot be opened as a file, nor a read-only file for writing
-**    (ERROR_ACCESS_DENIED).
+**    (ERROR_ACCESS_DENIED);
+**  - on NT a file or folder whose DACL denies Administrators
+**    (DenyAdministrators; its owner may always set one) refuses every open
+**    with ERROR_ACCESS_DENIED, the run-time's too, unless CreateFileA is
+**    given FILE_FLAG_BACKUP_SEMANTICS and the token has SeBackupPrivilege
+**    enabled for the reading rights asked and SeRestorePrivilege for the
+**    writing ones (write, delete, attributes, owner, DACL): "the system
+**    ensures that the calling process overrides file security checks when
+**    the process has SE_BACKUP_NAME and SE_RESTORE_NAME privileges"
+**    (Microsoft's CreateFile page, FILE_FLAG_BACKUP_SEMANTICS; "Privilege
+**    Constants": SE_BACKUP_NAME grants all read access, SE_RESTORE_NAME all
+**    write access, whatever the ACL). FindFirstFileA opens the folder it
+**    lists for backup intent (Wine's FindFirstFileExW, dlls/kernel32/file.c,
+**    passes FILE_OPEN_FOR_BACKUP_INTENT as Windows does), so such a folder
+**    is listed only with SeBackupPrivilege enabled. A path through it still
+**    reaches what lies below: Administrators and Everyone bypass traverse
+**    checking (Microsoft's "Bypass traverse checking" policy page).
 ** GetFileInformationByHandle gives the volume serial (the host device) and
 ** the file index (the host inode, shared by hard links) of the file itself,
 ** wherever its folder has been moved or whatever its path now names.
@@ -1252,6 +1272,7 @@ std::map<uint64_t, std::vector<std::string>> fatEntries;
 std::set<std::string*> descriptorsAllocated; // security descriptors not yet freed
 std::map<std::string, std::string> folderSecurity;
 std::map<FileKey, std::string> fileSecurity;
+std::set<FileKey> deniedToAdministrators;
 
 struct OpenFile : simwin::Object {
     int hostFd;
@@ -1273,6 +1294,7 @@ struct OpenFile : simwin::Object {
 };
 
 simwin::ResetHook resetHandles([] {
+    deniedToAdministrators.clear();
     deletePending.clear();
     fatEntries.clear();
     folderSecurity.clear();
@@ -1665,6 +1687,23 @@ int HandleHostFd(HANDLE file) {
     return f ? f->hostFd : -1;
 }
 
+void DenyAdministrators(const std::string& winPath) {
+    FileKey key;
+    if (KeyOf(HostPath(winPath), &key)) deniedToAdministrators.insert(key);
+}
+
+DWORD SecurityError(const std::string& host, DWORD access, DWORD flags) {
+    FileKey key;
+    if (PlatformId() != VER_PLATFORM_WIN32_NT || deniedToAdministrators.empty() ||
+        !KeyOf(host, &key) || !deniedToAdministrators.count(key))
+        return 0;
+    const DWORD writing = kWriteRights | DELETE | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
+    const bool backup = (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
+                        (!(access & ~writing) || PrivilegeEnabled(SE_BACKUP_NAME)) &&
+                        (!(access & writing) || PrivilegeEnabled(SE_RESTORE_NAME));
+    return backup ? 0 : ERROR_ACCESS_DENIED;
+}
+
 DWORD SharingError(const std::string& host, DWORD access, DWORD share) {
     if (!openFiles.empty()) {
         FileKey key;
@@ -1695,7 +1734,7 @@ DWORD SharingError(const std::string& host, DWORD access, DWORD share) {
 } // namespace simwin
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
-                   DWORD, HANDLE) {
+                   DWORD flags, HANDLE) {
     DWORD err;
     if (simwin::Enter("CreateFileA", &err, path)) {
         SetLastError(err);
@@ -1714,6 +1753,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     if (IsDir(host) ||
         ((access & kWriteRights) && (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY))) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (DWORD refused = simwin::SecurityError(host, access, flags)) {
+        SetLastError(refused);
         return INVALID_HANDLE_VALUE;
     }
     if (DWORD sharing = simwin::SharingError(host, access, share)) {

@@ -104,6 +104,7 @@ void AddAttributes(const std::string& winPath, DWORD bits);
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
 #define OPEN_EXISTING 3
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
 #define ERROR_DIR_NOT_EMPTY 145L
 
 struct BY_HANDLE_FILE_INFORMATION {
@@ -220,6 +221,15 @@ int HandleHostFd(HANDLE file);
 /* Whether opening the host file with these rights and this sharing would
    conflict with the handles open on it (and what Windows would answer). */
 DWORD SharingError(const std::string& hostPath, DWORD access, DWORD share);
+
+/* Gives the file or folder a DACL that denies Administrators every right,
+   as its owner may (NT; 9x keeps no security). See the block "File
+   handles" in files.cpp for what that refuses. */
+void DenyAdministrators(const std::string& winPath);
+/* What Windows answers an open of the host file with these rights and
+   CreateFileA flags, for its security: 0 when it is granted, else
+   ERROR_ACCESS_DENIED. */
+DWORD SecurityError(const std::string& hostPath, DWORD access, DWORD flags);
 
 /* Whether an open run-time descriptor of this process refers to the file;
    Windows refuses to delete or rename such a file. */

@@ -8,6 +8,7 @@
 #include "simwin/processes.h"
 #include "simwin/services.h"
 #include "simwin/system.h"
+#include "simwin/text.h"
 #include "simwin/wow64.h"
 
 #include <algorithm>
@@ -16,7 +17,7 @@
 
 namespace {
 
-/* UTF-16 of a UTF-8 text (the host's names), and back. */
+/* UTF-16 of a UTF-8 text (the host's names); back is simwin::Utf8Of. */
 std::u16string Utf16Of(const std::string& text) {
     std::u16string out;
     for (size_t i = 0; i < text.size();) {
@@ -31,31 +32,6 @@ std::u16string Utf16Of(const std::string& text) {
             out += (char16_t)(0xDC00 + ((cp - 0x10000) & 0x3FF));
         } else {
             out += (char16_t)cp;
-        }
-    }
-    return out;
-}
-
-std::string Utf8Of(const std::u16string& wide) {
-    std::string out;
-    for (size_t i = 0; i < wide.size(); i++) {
-        uint32_t cp = wide[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < wide.size())
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        if (cp < 0x80) {
-            out += (char)cp;
-        } else if (cp < 0x800) {
-            out += (char)(0xC0 | cp >> 6);
-            out += (char)(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += (char)(0xE0 | cp >> 12);
-            out += (char)(0x80 | (cp >> 6 & 0x3F));
-            out += (char)(0x80 | (cp & 0x3F));
-        } else {
-            out += (char)(0xF0 | cp >> 18);
-            out += (char)(0x80 | (cp >> 12 & 0x3F));
-            out += (char)(0x80 | (cp >> 6 & 0x3F));
-            out += (char)(0x80 | (cp & 0x3F));
         }
     }
     return out;
@@ -281,10 +257,21 @@ DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffe
 /* ---- kernel32, by name: what not every Windows has ---- */
 
 /* The query rights a handle needs: either query right from Vista on. */
-bool MayQuery(const simwin::ProcessHandle& h) {
+DWORD QueryRights() {
     DWORD rights = PROCESS_QUERY_INFORMATION;
     if (simwin::MajorVersion() >= 6) rights |= PROCESS_QUERY_LIMITED_INFORMATION;
-    return (h.access & rights) != 0;
+    return rights;
+}
+
+/* The process `process` names when its handle holds one of `rights`; null,
+   the last error set, when it is no process handle or holds none of them. */
+std::shared_ptr<simwin::ProcessHandle> Queried(HANDLE process, DWORD rights) {
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h)
+        SetLastError(ERROR_INVALID_HANDLE);
+    else if (!(h->access & rights))
+        SetLastError(ERROR_ACCESS_DENIED);
+    return h && (h->access & rights) ? h : nullptr;
 }
 
 BOOL WINAPI SimQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD* size) {
@@ -298,7 +285,7 @@ BOOL WINAPI SimQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR nam
         SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (!MayQuery(*h)) {
+    if (!(h->access & QueryRights())) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -332,15 +319,8 @@ DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size)
         SetLastError(err);
         return 0;
     }
-    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    if (!MayQuery(*h)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 0;
-    }
+    auto h = Queried(process, QueryRights());
+    if (!h) return 0;
     // The kernel's name of the image, in the device form: the volume's
     // device name in place of its drive letter, a best fit where it must.
     std::string path =
@@ -378,6 +358,11 @@ std::vector<Region> RegionsOf(const simwin::ProcessHandle& h) {
     if (!simwin::HandleProcessRuns(h)) return list;
     const std::string image = simwin::HandleMappedImage(h);
     if (!image.empty()) add(0x00400000, 0x10000, image, simwin::HandleMappedImage(h, true));
+    uintptr_t resource = 0x10000000;
+    for (const std::string& file : simwin::HandleImageResources(h)) {
+        add(resource, 0x10000, simwin::AnsiPathOf(file), file);
+        resource += 0x100000;
+    }
     const std::string kernel = "C:\\WINDOWS\\system32\\kernel32.dll";
     if (!simwin::HandleImage(h).empty()) add(0x7C800000, 0x100000, kernel, kernel);
     if (at < kTop) list.push_back({at, kTop - at, "", ""});
@@ -391,15 +376,8 @@ SIZE_T WINAPI SimVirtualQueryEx(HANDLE process, LPCVOID address, MEMORY_BASIC_IN
         SetLastError(err);
         return 0;
     }
-    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
-    }
-    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return 0;
-    }
+    auto h = Queried(process, PROCESS_QUERY_INFORMATION);
+    if (!h) return 0;
     if (!info || size < sizeof *info) {
         SetLastError(ERROR_BAD_LENGTH);
         return 0;
@@ -427,16 +405,15 @@ SIZE_T WINAPI SimVirtualQueryEx(HANDLE process, LPCVOID address, MEMORY_BASIC_IN
 /* The device path of the file mapped at `address`, as GetMappedFileNameA
    (`exact` false) or GetMappedFileNameW gives it; empty (last error set)
    when it cannot be read. */
-std::string MappedFileName(HANDLE process, LPVOID address, bool exact, bool room) {
-    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
+std::string MappedFileName(const char* call, HANDLE process, LPVOID address, bool exact,
+                           bool room) {
+    DWORD err;
+    if (simwin::Enter(call, &err)) {
+        SetLastError(err);
         return "";
     }
-    if (!(h->access & PROCESS_QUERY_INFORMATION)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return "";
-    }
+    auto h = Queried(process, PROCESS_QUERY_INFORMATION);
+    if (!h) return "";
     if (!room) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return "";
@@ -457,12 +434,8 @@ std::string MappedFileName(HANDLE process, LPVOID address, bool exact, bool room
    it (Microsoft's GetMappedFileNameW page: the device form), cut to the
    buffer and terminated. */
 DWORD WINAPI SimGetMappedFileNameW(HANDLE process, LPVOID address, LPWSTR name, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("GetMappedFileNameW", &err)) {
-        SetLastError(err);
-        return 0;
-    }
-    const std::string path = MappedFileName(process, address, true, name && size);
+    const std::string path =
+        MappedFileName("GetMappedFileNameW", process, address, true, name && size);
     if (path.empty()) return 0;
     const std::u16string wide = Utf16Of(path);
     const size_t n = wide.size() < size - 1 ? wide.size() : size - 1;
@@ -471,22 +444,28 @@ DWORD WINAPI SimGetMappedFileNameW(HANDLE process, LPVOID address, LPWSTR name, 
     return (DWORD)n;
 }
 
-/* CreateFileW: the Unicode name reaches the entry stored under it. */
+/* CreateFileW: the Unicode name reaches the entry stored under it. A name
+   of MAX_PATH characters or more opens only with the "\\?\" prefix, which
+   turns off the name's parsing and lifts the limit to about 32,767
+   (Microsoft's "Naming Files, Paths, and Namespaces", Maximum Path Length
+   Limitation). */
 HANDLE WINAPI SimCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                              DWORD disposition, DWORD flags, HANDLE tmpl) {
     std::u16string wide;
     for (; path && *path; path++)
         wide += *path;
-    return CreateFileA(Utf8Of(wide).c_str(), access, share, sa, disposition, flags, tmpl);
+    if (wide.compare(0, 4, u"\\\\?\\") == 0 && wide.size() > 6 && wide[5] == ':') {
+        wide.erase(0, 4);
+    } else if (wide.size() >= MAX_PATH) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(simwin::Utf8Of((LPCWSTR)wide.data(), wide.size()).c_str(), access, share, sa, disposition, flags, tmpl);
 }
 
 DWORD WINAPI SimGetMappedFileNameA(HANDLE process, LPVOID address, LPSTR name, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("GetMappedFileNameA", &err)) {
-        SetLastError(err);
-        return 0;
-    }
-    const std::string path = MappedFileName(process, address, false, name && size);
+    const std::string path =
+        MappedFileName("GetMappedFileNameA", process, address, false, name && size);
     if (path.empty()) return 0;
     // Cut to the buffer and terminated (Wine: a buffer of one gives "").
     const size_t n = path.size() < size - 1 ? path.size() : size - 1;
@@ -532,15 +511,8 @@ BOOL WINAPI SimGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exi
         SetLastError(err);
         return FALSE;
     }
-    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
-    if (!h) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!MayQuery(*h)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    auto h = Queried(process, QueryRights());
+    if (!h) return FALSE;
     if (!creation || !exit || !kernel || !user) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -208,6 +208,12 @@ std::string HandleMappedImage(const ProcessHandle& h, bool exact) {
     return now.empty() ? "" : WindowsPathOf(now, exact);
 }
 
+std::vector<std::string> HandleImageResources(const ProcessHandle& h) {
+    const Process* p = Of(h);
+    return p && p->running && p->kind == Kind::Program ? p->spec.imageResources
+                                                       : std::vector<std::string>();
+}
+
 std::string HandleImage(const ProcessHandle& h) {
     if (h.pid == GetCurrentProcessId()) return ownImage;
     const Process* p = Of(h);

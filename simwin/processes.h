@@ -69,6 +69,11 @@ struct ProcessSpec {
     // The rights its security gives this program on NT (another account's
     // process may allow only some); a request beyond them is refused.
     DWORD grants = PROCESS_ALL_ACCESS;
+    // Windows paths of files it maps for their resources alone
+    // (LoadLibraryEx with LOAD_LIBRARY_AS_IMAGE_RESOURCE): Microsoft's
+    // LoadLibraryEx page has the system map such a file as an image file, so
+    // VirtualQueryEx reports it MEM_IMAGE like the process's own image.
+    std::vector<std::string> imageResources = {};
 };
 
 /* Starts a simulated process; returns its identifier (1000, 1004, ...). */
@@ -138,6 +143,8 @@ std::string HandleImage(const ProcessHandle& h);
    maps no image file (System, one whose image was missing at its start).
    Each name as the ANSI functions give it, or with `exact` as stored. */
 std::string HandleMappedImage(const ProcessHandle& h, bool exact = false);
+/* The files a running process maps as image resources (ProcessSpec). */
+std::vector<std::string> HandleImageResources(const ProcessHandle& h);
 
 } // namespace simwin
 

@@ -335,7 +335,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWOR
         maxSub = std::max(maxSub, (DWORD)s->name.size());
     for (auto& v : k->values) {
         maxName = std::max(maxName, (DWORD)v.name.size());
-        maxData = std::max(maxData, (DWORD)v.data.size());
+        maxData = std::max(maxData, Promised(v)); // the stored size: wide text on NT
     }
     if (subKeys) *subKeys = (DWORD)k->subkeys.size();
     if (maxSubKeyLen) *maxSubKeyLen = maxSub;

@@ -14,6 +14,8 @@ namespace {
 
 /* The locally unique identifiers Windows gives these privileges. */
 const std::map<std::string, DWORD> kLuids = {
+    {SE_BACKUP_NAME, 17},
+    {SE_RESTORE_NAME, 18},
     {SE_SHUTDOWN_NAME, 19},
     {SE_DEBUG_NAME, 20},
 };

@@ -16,6 +16,8 @@
 #define SE_PRIVILEGE_ENABLED 0x00000002
 #define SE_DEBUG_NAME "SeDebugPrivilege"
 #define SE_SHUTDOWN_NAME "SeShutdownPrivilege"
+#define SE_BACKUP_NAME "SeBackupPrivilege"
+#define SE_RESTORE_NAME "SeRestorePrivilege"
 #define EWX_LOGOFF 0
 #define EWX_SHUTDOWN 1
 #define EWX_REBOOT 2
@@ -50,7 +52,8 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason);
 
 namespace simwin {
 
-/* Whether the account holds the privilege (default: both held, not enabled). */
+/* Whether the account holds the privilege (default: every one held, as by
+   Administrators, none enabled). */
 void HoldPrivilege(const std::string& name, bool held);
 /* Whether the privilege is enabled in the program's token now. */
 bool PrivilegeEnabled(const std::string& name);

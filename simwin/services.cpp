@@ -292,8 +292,7 @@ BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer
         SetLastError(err);
         return FALSE;
     }
-    Service* s = Granted(service, SERVICE_QUERY_STATUS);
-    if (!s) return FALSE;
+    // The level first, then the room, then the handle and its rights.
     if (level != SC_STATUS_PROCESS_INFO) {
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
@@ -307,11 +306,11 @@ BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    SERVICE_STATUS status;
-    Fill(*s, &status);
+    Service* s = Granted(service, SERVICE_QUERY_STATUS);
+    if (!s) return FALSE;
     SERVICE_STATUS_PROCESS* out = reinterpret_cast<SERVICE_STATUS_PROCESS*>(buffer);
     memset(out, 0, sizeof *out);
-    memcpy(out, &status, sizeof status);
+    Fill(*s, out);
     out->dwProcessId = s->state == SERVICE_STOPPED ? 0 : s->spec.process;
     return TRUE;
 }

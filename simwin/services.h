@@ -19,8 +19,9 @@
 ** the status with the identifier of the process that runs the service
 ** (SERVICE_STATUS_PROCESS.dwProcessId, learn.microsoft.com/windows/win32/
 ** api/winsvc/ns-winsvc-service_status_process), 0 once it has stopped
-** (Wine's dlls/advapi32/tests/service.c, test_queryservicestatusex: a
-** running service has one, a stopped one none).
+** (Wine's dlls/advapi32/tests/service.c, test_query_svc: a
+** running service has one, a stopped one none; the level is checked first,
+** then the room, which asks for the record's size, then the handle).
 */
 #ifndef SIMWIN_SERVICES_H
 #define SIMWIN_SERVICES_H
@@ -92,14 +93,8 @@ struct QUERY_SERVICE_CONFIGA {
 };
 typedef QUERY_SERVICE_CONFIGA* LPQUERY_SERVICE_CONFIGA;
 
-struct SERVICE_STATUS_PROCESS {
-    DWORD dwServiceType;
-    DWORD dwCurrentState;
-    DWORD dwControlsAccepted;
-    DWORD dwWin32ExitCode;
-    DWORD dwServiceSpecificExitCode;
-    DWORD dwCheckPoint;
-    DWORD dwWaitHint;
+/* SERVICE_STATUS's fields, then these two. */
+struct SERVICE_STATUS_PROCESS : SERVICE_STATUS {
     DWORD dwProcessId;
     DWORD dwServiceFlags;
 };

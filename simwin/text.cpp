@@ -26,7 +26,9 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-std::string ToUtf8(LPCWSTR w, size_t n) {
+} // namespace
+
+std::string simwin::Utf8Of(LPCWSTR w, size_t n) {
     std::string out;
     for (size_t i = 0; i < n; i++) {
         uint32_t u = w[i];
@@ -41,8 +43,6 @@ std::string ToUtf8(LPCWSTR w, size_t n) {
     }
     return out;
 }
-
-} // namespace
 
 int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideChars, LPSTR buffer,
                         int bufferSize, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
@@ -67,7 +67,7 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideChars, L
     std::string out;
     bool usedDefault = false;
     if (codePage == CP_UTF8) {
-        out = ToUtf8(wideText, n);
+        out = simwin::Utf8Of(wideText, n);
     } else if (codePage == CP_ACP || codePage == CP_OEMCP) {
         char fallback = defaultChar ? defaultChar[0] : '?';
         for (size_t i = 0; i < n; i++) {

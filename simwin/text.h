@@ -26,4 +26,10 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideCh
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR buffer,
                         int bufferSize);
 
+namespace simwin {
+/* UTF-8 of `chars` UTF-16 units (the host's form of names); an unpaired
+   surrogate becomes U+FFFD. */
+std::string Utf8Of(LPCWSTR wide, size_t chars);
+} // namespace simwin
+
 #endif

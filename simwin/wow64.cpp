@@ -112,10 +112,15 @@ namespace simwin {
 
 void SetWow64(bool on) {
     wow64 = on;
-    // A 32-bit program's environment there (Windows 7 and later): its own
-    // Program Files variables name the "(x86)" folders, the W6432 ones the
-    // folders a 64-bit program's variables name.
+    // A 32-bit program's environment there: its own Program Files variables
+    // name the "(x86)" folders, the W6432 ones the folders a 64-bit
+    // program's variables name; those two exist from Windows 7 on ("WOW64
+    // Implementation Details", learn.microsoft.com/windows/win32/winprog64/
+    // wow64-implementation-details: "ProgramW6432 and CommonProgramW6432 ...
+    // were added starting with Windows 7 and Windows Server 2008 R2"). Set
+    // the version first.
     const std::string root = WindowsDirectory().substr(0, 3);
+    const bool w6432 = AtLeast(6, 1);
     const std::pair<const char*, std::string> vars[] = {
         {"ProgramFiles", root + "Program Files (x86)"},
         {"ProgramFiles(x86)", root + "Program Files (x86)"},
@@ -125,7 +130,8 @@ void SetWow64(bool on) {
         {"CommonProgramW6432", root + "Program Files\\Common Files"},
     };
     for (const auto& [name, value] : vars)
-        SetEnvironmentVariableA(name, on ? value.c_str() : nullptr);
+        SetEnvironmentVariableA(name,
+                                on && (w6432 || !strstr(name, "W6432")) ? value.c_str() : nullptr);
 }
 bool Wow64() { return wow64; }
 void SetWow64Process(DWORD pid) { wow64Processes.insert(pid); }

@@ -2,6 +2,7 @@
 ** The shared test fixture.
 */
 #include "world.h"
+#include "engine/file_check.h"
 #include "memory/process_scan.h"
 
 #include <cstdlib>
@@ -26,6 +27,7 @@ void WorldTest::SetUp() {
 }
 
 void WorldTest::Renew(void (*version)()) {
+    ReleaseMatchedImage(); // the check's own state, outside g_scan
     simwin::Reset();
     memset(&g_scan, 0, sizeof g_scan);
     lines_.clear();

@@ -6,6 +6,7 @@
 #ifndef TESTS_WORLD_H
 #define TESTS_WORLD_H
 
+#include "actions/files.h"
 #include "actions/processes.h"
 #include "actions/registry.h"
 #include "actions/services.h"
@@ -29,6 +30,10 @@ struct ProofsForTests {
     }
     static AutostartValue Value(HKEY root, const char* subKey, const char* name, REGSAM view = 0) {
         return AutostartValue(root, subKey, name, view);
+    }
+    static ServiceKey Key(const char* path) { return ServiceKey(path); }
+    static CheckedFile File(HANDLE file, const FileId& id, bool known = true) {
+        return CheckedFile(file, id, known);
     }
 };
 

@@ -64,7 +64,9 @@ TEST_F(ActionsTest, FilesAreKnownByVolumeAndIndex) {
         EXPECT_EQ(IsFile(file, id), r.same);
         CloseHandle(file); // it shares no delete: no move while it is open
         EXPECT_EQ(PathNamesFile("C:\\v\\x.exe", id), r.same);
-        EXPECT_EQ(MoveCheckedFile("C:\\v\\x.exe", "C:\\v\\x.Vxe", id), r.same);
+        EXPECT_EQ(MoveCheckedFile("C:\\v\\x.exe", "C:\\v\\x.Vxe",
+                                  ProofsForTests::File(INVALID_HANDLE_VALUE, id)),
+                  r.same);
         if (r.same) {
             ASSERT_TRUE(MoveFileA("C:\\v\\x.Vxe", "C:\\v\\x.exe"));
         }

@@ -16,6 +16,7 @@
 */
 #include "check.h"
 #include "stage.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <cstring>
@@ -77,6 +78,14 @@ std::string Plain() {
     stage::Put(Dir() + "plain.exe", "MZ plain");
     return Dir() + "plain.exe";
 }
+/* A file whose path is longer than MAX_PATH characters. */
+std::string LongPath() {
+    const std::string folder(200, 'l'), name = std::string(76, 'n') + ".exe";
+    if (!stage::PutNamed(Dir(), folder.c_str(), true) ||
+        !stage::PutNamed(Dir() + folder + "\\", name.c_str()))
+        return kSkip;
+    return Dir() + folder + "\\" + name;
+}
 std::string WithAttributes(DWORD bits) {
     std::string f = Plain();
     SetFileAttributesA(f.c_str(), bits);
@@ -92,6 +101,9 @@ std::string FullFolder() {
     stage::Put(Folder() + "\\inside.txt", "x");
     return Dir() + "folder";
 }
+std::string Shut(const std::string& path) { return stage::DenyAdministrators(path) ? path : kSkip; }
+std::string Denied() { return Shut(Plain()); }
+std::string DeniedFolder() { return Shut(FullFolder()); }
 std::string Running() { return stage::RunningImage(); }
 std::string Held(DWORD access, DWORD share) {
     std::string f = Plain();
@@ -181,6 +193,10 @@ long long OpenIn(const char* p, REGSAM view) {
 
 std::string NoService() { return "CpNoSuchService"; }
 std::string StoppedService() { return stage::StoppedService(); }
+std::string RunningService() {
+    std::string s = stage::RunningService();
+    return s.empty() ? kSkip : s;
+}
 
 /* A process that has ended, no handle of it left open. */
 std::string Gone() {
@@ -196,6 +212,7 @@ std::string ChildWith(DWORD rights) {
 }
 std::string Child() { return ChildWith(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ); }
 std::string ChildQueryOnly() { return ChildWith(PROCESS_QUERY_INFORMATION); }
+std::string ChildReadOnly() { return ChildWith(PROCESS_VM_READ); }
 std::string VistaChild() {
     return stage::AsVista() ? ChildWith(PROCESS_QUERY_LIMITED_INFORMATION) : kSkip;
 }
@@ -221,8 +238,8 @@ Got Answer(long long ret, std::string out = "") { return Got{ret, GetLastError()
 #define S(x) #x, x
 
 /* Opens `p` as the program does, closing what it got: 1 when it opened. */
-long long Open(const char* p, DWORD access, DWORD share) {
-    HANDLE h = CreateFileA(p, access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+long long Open(const char* p, DWORD access, DWORD share, DWORD flags = 0) {
+    HANDLE h = CreateFileA(p, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
     DWORD e = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     SetLastError(e);
@@ -369,25 +386,35 @@ Got Rename(const char* p, DWORD access, const char* to, bool nt) {
 }
 /* QueryServiceStatusEx of `p` at `level` into `size` bytes; out: the process
    id on success, else the size it asks for. */
+typedef BOOL(WINAPI* StatusExFn)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
 Got StatusEx(const char* p, int level, DWORD size) {
-    typedef BOOL(WINAPI * Fn)(SC_HANDLE, SC_STATUS_TYPE, LPBYTE, DWORD, LPDWORD);
     OpenService(p, SERVICE_QUERY_STATUS);
     SERVICE_STATUS_PROCESS st;
     memset(&st, 0x55, sizeof st);
     DWORD needed = 0;
     SetLastError(kMark);
-    BOOL ok = Resolve<Fn>("advapi32.dll", "QueryServiceStatusEx")(service, (SC_STATUS_TYPE)level,
-                                                                  (LPBYTE)&st, size, &needed);
+    BOOL ok = Resolve<StatusExFn>("advapi32.dll", "QueryServiceStatusEx")(
+        service, (SC_STATUS_TYPE)level, (LPBYTE)&st, size, &needed);
     return Answer(ok, ok ? "pid=" + std::to_string(st.dwProcessId)
                          : "needed=" + std::to_string(needed));
+}
+/* The same of a running service; out: whether its pid names a process. */
+Got RunningStatusEx(const std::string& s) {
+    Got g = StatusEx(s.c_str(), SC_STATUS_PROCESS_INFO, sizeof(SERVICE_STATUS_PROCESS));
+    HANDLE h = g.out == "pid=0"
+                   ? nullptr
+                   : OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, (DWORD)atol(g.out.c_str() + 4));
+    g.out = h ? "a process" : g.out;
+    if (h) CloseHandle(h);
+    return g;
 }
 /* CreateFileW of `p` widened, as the program opens a mapped file's name. */
 long long OpenWide(const char* p) {
     typedef HANDLE(WINAPI * Fn)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, p, -1, wide, MAX_PATH);
+    std::vector<WCHAR> wide(strlen(p) + 1);
+    MultiByteToWideChar(CP_ACP, 0, p, -1, wide.data(), (int)wide.size());
     SetLastError(kMark);
-    HANDLE h = Resolve<Fn>("kernel32.dll", "CreateFileW")(wide, GENERIC_READ, 7, nullptr,
+    HANDLE h = Resolve<Fn>("kernel32.dll", "CreateFileW")(wide.data(), GENERIC_READ, 7, nullptr,
                                                           OPEN_EXISTING, 0, nullptr);
     DWORD e = GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
@@ -463,7 +490,7 @@ const Fact kFacts[] = {
 {"GetFileAttributesA", S(HeldNone), CALL(GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES), {1}, {}, "doc: GetFileAttributesA (reads the entry, opens nothing)"},
 {"GetFileAttributesA", S(Folder), CALL(GetFileAttributesA(p) & FILE_ATTRIBUTE_DIRECTORY), {FILE_ATTRIBUTE_DIRECTORY}, {}, W("file.c test_GetFileAttributesExA")},
 {"GetFileAttributesA", S(Question), CALL(GetFileAttributesA(p)), {0xFFFFFFFFLL, ERROR_INVALID_NAME}, {}, W("file.c test_GetFileAttributesExA")},
-{"GetFileAttributesA", S(TrailingDot), CALL(GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES), {1}, {}, W("path.c test_GetFullPathNameA (trailing dots dropped)")},
+{"GetFileAttributesA", S(TrailingDot), CALL(GetFileAttributesA(p) != INVALID_FILE_ATTRIBUTES), {1}, {}, "ntdll/tests/path.c test_RtlDosPathNameToNtPathName_U (a Win32 path drops trailing dots)"},
 {"SetFileAttributesA", S(ReadOnly), CALL(SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL)), {1}, {}, W("file.c test_SetFileAttributesA")},
 {"SetFileAttributesA", S(Missing), CALL(SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL)), {0, ERROR_FILE_NOT_FOUND}, {}, "doc: SetFileAttributesA"},
 {"SetFileAttributesA", S(HeldNone), CALL(SetFileAttributesA(p, FILE_ATTRIBUTE_NORMAL)), {1}, {}, W("file.c test_file_sharing (attribute access shares with every mode)")},
@@ -484,13 +511,16 @@ const Fact kFacts[] = {
 {"DeleteFileA", S(Running), CALL(DeleteFileA(p)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_DeleteFileA (an image section refuses deletion)")},
 {"DeleteFileA", S(Question), CALL(DeleteFileA(p)), {0, ERROR_INVALID_NAME}, {}, W("file.c test_DeleteFileA")},
 {"DeleteFileA", S(Star), CALL(DeleteFileA(p)), {0, ERROR_INVALID_NAME}, {}, W("file.c test_DeleteFileA")},
-{"DeleteFileA", S(TrailingBlank), CALL(DeleteFileA(p)), {1}, {}, W("file.c test_DeleteFileA (trailing blank dropped)")},
+{"DeleteFileA", S(TrailingBlank), CALL(DeleteFileA(p)), {1}, {}, "ntdll/tests/path.c test_RtlDosPathNameToNtPathName_U (a Win32 path drops trailing blanks)"},
 // Files: opening.
 {"CreateFileA", S(Missing), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CreateFileA")},
 {"CreateFileA", S(NoFolder), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_PATH_NOT_FOUND}, {}, W("file.c test_CreateFileA")},
 {"CreateFileA", S(Folder), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_CreateFileA (a folder without backup semantics)")},
 {"CreateFileA", S(ReadOnly), CALL(Open(p, GENERIC_WRITE, 7)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_CreateFileA"), kRoot},
 {"CreateFileA", S(ReadOnly), CALL(Open(p, GENERIC_READ, 7)), {1}, {}, W("file.c test_CreateFileA")},
+{"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {1}, "doc: CreateFile (the DACL is checked; 9x keeps none)"},
+{"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ | DELETE, 7, FILE_FLAG_BACKUP_SEMANTICS)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS overrides the DACL only with the privileges enabled)"},
+{"CreateFileA", S(Denied), [](const std::string& s) { EnableBackupPrivileges(); SetLastError(kMark); return Answer(Open(s.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 7, FILE_FLAG_BACKUP_SEMANTICS)); }, {1}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS); doc: Privilege Constants (SE_BACKUP_NAME reads, SE_RESTORE_NAME writes, whatever the ACL)"},
 {"CreateFileA", S(Question), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_INVALID_NAME}, {}, W("file.c test_CreateFileA (wildcards)")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_file_sharing")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, FILE_READ_ATTRIBUTES, 0)), {1}, {}, W("file.c test_file_sharing (no data access shares with any mode)")},
@@ -547,6 +577,8 @@ const Fact kFacts[] = {
 {"FindFirstFileA", S(NoFolder), Find, {0, ERROR_PATH_NOT_FOUND}, {}, W("file.c test_FindFirstFileA")},
 {"FindFirstFileA", S(Hidden), Find, {1, ERROR_NO_MORE_FILES, "entries=1"}, {}, W("file.c test_FindNextFileA (hidden entries are listed)")},
 {"FindFirstFileA", S(FullFolder), [](const std::string& s) { return Find(s + "\\*"); }, {1, ERROR_NO_MORE_FILES, "entries=3"}, {}, W("file.c test_FindFirstFileA (. and .. first)")},
+{"FindFirstFileA", S(DeniedFolder), [](const std::string& s) { return Find(s + "\\*"); }, {0, ERROR_ACCESS_DENIED}, {1, ERROR_NO_MORE_FILES, "entries=3"}, "doc: FindFirstFile (the folder's DACL is checked; 9x keeps none)"},
+{"FindFirstFileA", S(DeniedFolder), [](const std::string& s) { EnableBackupPrivileges(); return Find(s + "\\*"); }, {1, ERROR_NO_MORE_FILES, "entries=3"}, {}, "doc: Privilege Constants (SE_BACKUP_NAME); Wine's FindFirstFileExW opens the folder with FILE_OPEN_FOR_BACKUP_INTENT, as Windows does"},
 {"FindFirstFileA", S(FullFolder), [](const std::string& s) { return Find(s + "\\"); }, {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_FindFirstFileA (a trailing backslash)")},
 {"FindClose", S(Nothing), CALL(FindClose(INVALID_HANDLE_VALUE)), {0, ERROR_INVALID_HANDLE}, {}, W("file.c test_FindFirstFileA")},
 {"GetShortPathNameA", S(Missing), [](const std::string& s) { return Sized(260, [&](char* b, DWORD n) { return GetShortPathNameA(s.c_str(), b, n); }); }, {0, ERROR_FILE_NOT_FOUND}, {}, W("path.c test_GetShortPathNameA")},
@@ -558,6 +590,7 @@ const Fact kFacts[] = {
 // The run-time: its answers are errno values (negated) with the descriptor closed.
 {"_open", S(Missing), CALL(CrtOpen(p, _O_RDONLY)), {-ENOENT}, {}, "msvcrt/tests/file.c test_file_inherit"},
 {"_open", S(Folder), CALL(CrtOpen(p, _O_RDONLY)), {-EACCES}, {}, "doc: _open (EACCES: a folder)"},
+{"_open", S(Denied), CALL(CrtOpen(p, _O_RDONLY)), {-EACCES}, {0}, "doc: _open (EACCES: access denied by the file's security)"},
 {"_open", S(ReadOnly), CALL(CrtOpen(p, _O_WRONLY)), {-EACCES}, {}, "msvcrt/tests/file.c test_chmod", kRoot},
 {"_open", S(ReadOnly), CALL(CrtOpen(p, _O_RDONLY)), {0}, {}, "msvcrt/tests/file.c test_chmod"},
 {"_open", S(HeldNone), CALL(CrtOpen(p, _O_RDONLY)), {-EACCES}, {}, "doc: _open (EACCES: a sharing violation)"},
@@ -598,7 +631,7 @@ const Fact kFacts[] = {
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 3); }, {ERROR_MORE_DATA, kAny, "chars=3"}, {ERROR_MORE_DATA, kAny, "chars=2"}, "advapi32/tests/registry.c test_enum_value (overflow name: NT keeps 3, 9x says 2)"},
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 4); }, {ERROR_MORE_DATA, kAny, nullptr}, {}, "advapi32/tests/registry.c test_enum_value (no room for the terminator)"},
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 64, 4); }, {ERROR_NO_MORE_ITEMS}, {}, "advapi32/tests/registry.c test_enum_value"},
-{"RegQueryInfoKeyA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); DWORD sub = 0, values = 0, name = 0, data = 0; LONG rc = RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &sub, nullptr, nullptr, &values, &name, &data, nullptr, nullptr); RegCloseKey(k); return Got{rc, 0, std::to_string(sub) + " " + std::to_string(values) + " " + std::to_string(name)}; }, {ERROR_SUCCESS, kAny, "1 4 6"}, {}, "advapi32/tests/registry.c test_reg_query_info"},
+{"RegQueryInfoKeyA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); DWORD sub = 0, values = 0, name = 0, data = 0; LONG rc = RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &sub, nullptr, nullptr, &values, &name, &data, nullptr, nullptr); RegCloseKey(k); return Got{rc, 0, std::to_string(sub) + " " + std::to_string(values) + " " + std::to_string(name) + " " + std::to_string(data)}; }, {ERROR_SUCCESS, kAny, "1 4 6 14"}, {ERROR_SUCCESS, kAny, "1 4 6 7"}, "advapi32/tests/registry.c test_reg_query_info (the largest data as stored: NT keeps text wide, 9x keeps the 8-bit bytes)"},
 {"RegDeleteValueA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str()); LONG rc = RegDeleteValueA(k, "missing"); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_reg_delete_value"},
 {"RegDeleteValueA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str()); LONG rc = RegDeleteValueA(k, "Empty"); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_reg_delete_value"},
 {"RegDeleteKeyA", S(Key), [](const std::string& s) { return Got{DeleteKey(s.c_str(), "Sub"), 0, ""}; }, {ERROR_ACCESS_DENIED}, {ERROR_SUCCESS}, "advapi32/tests/registry.c test_reg_delete_key (NT refuses a key with subkeys; doc: RegDeleteKey, 9x deletes the tree)"},
@@ -632,6 +665,7 @@ const Fact kFacts[] = {
 {"QueryFullProcessImageNameA", S(VistaChild), [](const std::string&) { typedef BOOL(WINAPI * Fn)(HANDLE, DWORD, LPSTR, DWORD*); char b[8] = "-"; DWORD n = 4; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "QueryFullProcessImageNameA")(process, 0, b, &n), "size=" + std::to_string(n) + " " + b); }, {0, ERROR_INSUFFICIENT_BUFFER, "size=4 -"}, {}, W("process.c test_QueryFullProcessImageNameA (too small: size and buffer untouched)")},
 {"QueryFullProcessImageNameA", S(Nothing), CALL(Exports("kernel32.dll", "QueryFullProcessImageNameA")), {}, {0}, "doc: QueryFullProcessImageNameA (Vista and later)", nullptr, nullptr, {0}},
 {"GetProcessImageFileNameA", S(Child), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPSTR, DWORD); char b[4]; SetLastError(kMark); return Answer(Resolve<Fn>("psapi.dll", "GetProcessImageFileNameA")(process, b, 0)); }, {0, ERROR_INSUFFICIENT_BUFFER}, {}, "psapi/tests/psapi_main.c test_GetProcessImageFileName (XP and later)"},
+{"GetProcessImageFileNameA", S(ChildReadOnly), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPSTR, DWORD); char b[MAX_PATH]; SetLastError(kMark); return Answer(Resolve<Fn>("psapi.dll", "GetProcessImageFileNameA")(process, b, sizeof b)); }, {0, ERROR_ACCESS_DENIED}, {}, "psapi/tests/psapi_main.c test_GetProcessImageFileName (a handle without a query right)"},
 {"GetModuleFileNameExA", S(ChildQueryOnly), [](const std::string&) { return ModuleName(MAX_PATH); }, {0, ERROR_ACCESS_DENIED, nullptr}, {}, "psapi/tests/psapi_main.c test_GetModuleFileNameEx (no PROCESS_VM_READ)"},
 {"GetModuleFileNameExA", S(Child), [](const std::string&) { return ModuleName(4); }, {3, kMark, "length=3"}, {}, "psapi/tests/psapi_main.c test_GetModuleFileNameEx (a cut path, terminated, counted 4 or 3, no error)"},
 {"QueryDosDeviceA", S(Nothing), [](const std::string&) { return DosDevice("C:"); }, {1, kAny, "a hard disk"}, {}, W("volume.c test_query_dos_deviceA"), nullptr, nullptr, {1, kAny, "a hard disk"}},
@@ -652,8 +686,8 @@ const Fact kFacts[] = {
 {"IsWow64Process", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(HANDLE, BOOL*); BOOL wow = 7; SetLastError(kMark); BOOL ok = Resolve<Fn>("kernel32.dll", "IsWow64Process")(GetCurrentProcess(), &wow); return Answer(ok, wow == 7 ? "unset" : "set"); }, {1, kAny, "set"}, {}, "kernel32/tests/process.c test_IsWow64Process"},
 {"GetCurrentProcess", S(Nothing), CALL((intptr_t)GetCurrentProcess()), {-1}, {}, "doc: GetCurrentProcess (the pseudo handle -1)"},
 // Renaming an open file, by handle (Vista on) and through ntdll (NT 4.0 on).
-{"SetFileInformationByHandle", S(PlainByHandle), [](const std::string& s) { return Rename(s.c_str(), DELETE, "renamed.exe", false); }, {1, kAny, "moved"}, {}, W("doc: SetFileInformationByHandle and FILE_RENAME_INFO (a rename through a handle opened with DELETE)")},
-{"SetFileInformationByHandle", S(BesideOtherByHandle), [](const std::string& s) { return Rename(s.c_str(), DELETE, "other.exe", false); }, {0, ERROR_ALREADY_EXISTS, "stayed"}, {}, W("doc: FILE_RENAME_INFO (ReplaceIfExists FALSE: an existing name is not replaced)")},
+{"SetFileInformationByHandle", S(PlainByHandle), [](const std::string& s) { return Rename(s.c_str(), DELETE, "renamed.exe", false); }, {1, kAny, "moved"}, {}, "doc: SetFileInformationByHandle and FILE_RENAME_INFO (a rename through a handle opened with DELETE)"},
+{"SetFileInformationByHandle", S(BesideOtherByHandle), [](const std::string& s) { return Rename(s.c_str(), DELETE, "other.exe", false); }, {0, ERROR_ALREADY_EXISTS, "stayed"}, {}, "doc: FILE_RENAME_INFO (ReplaceIfExists FALSE: an existing name is not replaced)"},
 {"SetFileInformationByHandle", S(PlainByHandle), [](const std::string& s) { return Rename(s.c_str(), GENERIC_READ | GENERIC_WRITE, "renamed.exe", false); }, {0, ERROR_ACCESS_DENIED, "stayed"}, {}, "doc: ZwSetInformationFile (FileRenameInformation needs DELETE in the handle)", "renames through a handle opened without DELETE"},
 {"SetFileInformationByHandle", S(Nothing), CALL(Exports("kernel32.dll", "SetFileInformationByHandle")), {}, {0}, "doc: SetFileInformationByHandle (Vista and later)", nullptr, nullptr, {0}},
 {"NtSetInformationFile", S(Plain), [](const std::string& s) { return Rename(s.c_str(), DELETE, "renamed.exe", true); }, {0, kAny, "moved"}, {}, "ntdll/tests/file.c test_file_rename_information", nullptr, nullptr, {0, kAny, "moved"}},
@@ -665,9 +699,9 @@ const Fact kFacts[] = {
 {"GetVolumeNameForVolumeMountPointA", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")("C:\\", v, 0)); }, {0, ERROR_FILENAME_EXCED_RANGE}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (no room)")},
 // Privileges.
 {"AdjustTokenPrivileges", S(Nothing), [](const std::string&) { HANDLE t = nullptr; OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &t); TOKEN_PRIVILEGES tp; tp.PrivilegeCount = 1; LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &tp.Privileges[0].Luid); tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED; SetLastError(kMark); Got g = Answer(AdjustTokenPrivileges(t, FALSE, &tp, 0, nullptr, nullptr)); CloseHandle(t); return g; }, {1, ERROR_SUCCESS}, {}, "doc: AdjustTokenPrivileges (success sets ERROR_SUCCESS, or ERROR_NOT_ALL_ASSIGNED for a privilege not held)"},
-{"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); return Answer(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &l)); }, {0, ERROR_NO_SUCH_PRIVILEGE}, {}, "advapi32/tests/security.c test_LookupPrivilegeValue"},
-{"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); BOOL ok = LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &l); return Answer(ok, std::to_string(l.LowPart)); }, {1, kAny, "20"}, {}, "advapi32/tests/security.c test_LookupPrivilegeValue"},
-{"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); BOOL ok = LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &l); return Answer(ok, std::to_string(l.LowPart)); }, {1, kAny, "19"}, {}, "advapi32/tests/security.c test_LookupPrivilegeValue"},
+{"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); return Answer(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &l)); }, {0, ERROR_NO_SUCH_PRIVILEGE}, {}, "advapi32/tests/security.c test_lookupPrivilegeValue"},
+{"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); BOOL ok = LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &l); return Answer(ok, std::to_string(l.LowPart)); }, {1, kAny, "20"}, {}, "advapi32/tests/security.c test_lookupPrivilegeValue"},
+{"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); BOOL ok = LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &l); return Answer(ok, std::to_string(l.LowPart)); }, {1, kAny, "19"}, {}, "advapi32/tests/security.c test_lookupPrivilegeValue"},
 {"ExitWindowsEx", S(HostOnly), CALL(ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0)), {0, ERROR_PRIVILEGE_NOT_HELD}, {1}, "doc: ExitWindowsEx (a restart needs SE_SHUTDOWN_NAME enabled; 9x has no privileges)", nullptr, nullptr, {0, ERROR_PRIVILEGE_NOT_HELD}},
 // Security descriptors, for the folder and file that wait for a restart.
 {"ConvertStringSecurityDescriptorToSecurityDescriptorA", S(Nothing), CALL(FromText("O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", 1)), {1}, {-1}, "advapi32/tests/security.c test_ConvertStringSecurityDescriptor (2000 and later)", nullptr, nullptr, {-1}},
@@ -687,13 +721,18 @@ const Fact kFacts[] = {
 {"WideCharToMultiByte", S(Nothing), [](const std::string&) { return Sized(2, [](char* b, DWORD k) { return WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)u"abc", -1, b, (int)k, nullptr, nullptr); }); }, {0, ERROR_INSUFFICIENT_BUFFER}, {}, W("codepage.c test_overlapped_buffers")},
 {"WideCharToMultiByte", S(Nothing), [](const std::string&) { BOOL used = FALSE; char b[8] = {0}; SetLastError(kMark); int n = WideCharToMultiByte(CP_ACP, 0, (LPCWSTR)u"\x4e00", 1, b, sizeof b, "?", &used); return Answer(n, std::string(b) + (used ? " used" : " unused")); }, {1, kAny, "? used"}, {}, W("codepage.c test_string_conversion (a character without a mapping)")},
 {"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), SC_STATUS_PROCESS_INFO, sizeof(SERVICE_STATUS_PROCESS)); }, {1, kAny, "pid=0"}, {}, "advapi32/tests/service.c test_query_svc (a stopped service has no process)"},
+{"QueryServiceStatusEx", S(RunningService), RunningStatusEx, {1, kAny, "a process"}, {}, "advapi32/tests/service.c test_query_svc (a running service has its process id)"},
 {"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), SC_STATUS_PROCESS_INFO, 8); }, {0, ERROR_INSUFFICIENT_BUFFER, "needed=36"}, {}, "advapi32/tests/service.c test_query_svc (too small: the size of SERVICE_STATUS_PROCESS)"},
-{"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), 1, sizeof(SERVICE_STATUS_PROCESS)); }, {0, ERROR_INVALID_LEVEL, "needed=0"}, {}, "advapi32/tests/service.c test_query_svc (a level it does not know)"},
+{"QueryServiceStatusEx", S(StoppedService), [](const std::string& s) { return StatusEx(s.c_str(), 1, sizeof(SERVICE_STATUS_PROCESS)); }, {0, ERROR_INVALID_LEVEL}, {}, "advapi32/tests/service.c test_query_svc (a level it does not know)"},
+{"QueryServiceStatusEx", S(Nothing), [](const std::string&) { DWORD needed = 0; SetLastError(kMark); BOOL ok = Resolve<StatusExFn>("advapi32.dll", "QueryServiceStatusEx")(nullptr, (SC_STATUS_TYPE)1, nullptr, 0, nullptr); return Answer(ok, "needed=" + std::to_string(needed)); }, {0, ERROR_INVALID_LEVEL, "needed=0"}, {}, "advapi32/tests/service.c test_query_svc (the level is checked first: no handle)"},
+{"QueryServiceStatusEx", S(Nothing), [](const std::string&) { DWORD needed = 0; SetLastError(kMark); BOOL ok = Resolve<StatusExFn>("advapi32.dll", "QueryServiceStatusEx")(nullptr, SC_STATUS_PROCESS_INFO, nullptr, 0, &needed); return Answer(ok, "needed=" + std::to_string(needed)); }, {0, ERROR_INSUFFICIENT_BUFFER, "needed=36"}, {}, "advapi32/tests/service.c test_query_svc (then the room: no handle, no buffer)"},
 {"QueryServiceStatusEx", S(Nothing), CALL(Exports("advapi32.dll", "QueryServiceStatusEx")), {1}, {0}, "doc: QueryServiceStatusEx (2000 and later)", nullptr, nullptr, {0}},
 {"UuidCreate", S(Nothing), [](const std::string&) { typedef long(WINAPI * Fn)(void*); BYTE id[16]; SetLastError(kMark); return Answer(Resolve<Fn>("rpcrt4.dll", "UuidCreate")(id)); }, {0}, {}, "doc: UuidCreate (RPC_S_OK)"},
 {"CreateFileW", S(Plain), CALL(OpenWide(p)), {1}, {}, W("file.c test_CreateFileW")},
 {"CreateFileW", S(Missing), CALL(OpenWide(p)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CreateFileW")},
-{"GetMappedFileNameW", S(Nothing), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPVOID, LPWSTR, DWORD); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()); WCHAR name[MAX_PATH]; SetLastError(kMark); DWORD n = Resolve<Fn>("psapi.dll", "GetMappedFileNameW")(self, nullptr, name, MAX_PATH); Got g = Answer(n); CloseHandle(self); return g; }, {0, ERROR_UNEXP_NET_ERR}, {}, "psapi/tests/psapi_main.c test_GetMappedFileName (nothing mapped at the address)"},
+{"CreateFileW", S(LongPath), CALL(OpenWide(p)), {0}, {}, "doc: Naming Files, Paths, and Namespaces (Maximum Path Length Limitation; without the long-path opt-in of Windows 10 1607 and later)", "opens it"},
+{"CreateFileW", S(LongPath), CALL(OpenWide(("\\\\?\\" + std::string(p)).c_str())), {1}, {}, "doc: Naming Files, Paths, and Namespaces (the \"\\\\?\\\" prefix)"},
+{"GetMappedFileNameW", S(Nothing), [](const std::string&) { typedef DWORD(WINAPI * Fn)(HANDLE, LPVOID, LPWSTR, DWORD); HANDLE self = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()); WCHAR name[MAX_PATH]; SetLastError(kMark); DWORD n = Resolve<Fn>("psapi.dll", "GetMappedFileNameW")(self, nullptr, name, MAX_PATH); Got g = Answer(n); CloseHandle(self); return g; }, {0, ERROR_UNEXP_NET_ERR}, {}, "psapi/tests/psapi_main.c test_GetMappedFileName (nothing mapped at the address; recorded of the ANSI form)"},
 {"MultiByteToWideChar", S(Nothing), CALL(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, nullptr, 0)), {7}, {}, W("codepage.c test_negative_source_length (-1 counts the terminator)")},
 {"MultiByteToWideChar", S(Nothing), [](const std::string&) { WCHAR w[8]; SetLastError(kMark); return Answer(MultiByteToWideChar(CP_ACP, 0, "foobar", -1, w, 3)); }, {0, ERROR_INSUFFICIENT_BUFFER}, {}, "doc: MultiByteToWideChar (ERROR_INSUFFICIENT_BUFFER)"},
 {"LoadLibraryA", S(Nothing), CALL(LoadLibraryA("cpnosuchlibrary.dll") != nullptr), {0, ERROR_MOD_NOT_FOUND}, {}, W("module.c testLoadLibraryA")},

@@ -52,6 +52,9 @@ std::string FolderLink();
 bool PutNamed(const std::string& dir, const char* name, bool folder = false);
 /* Gives the file `existing` a second name `link` (a hard link, NTFS). */
 bool HardLink(const std::string& existing, const std::string& link);
+/* Denies Administrators everything on the file or folder (its owner may);
+   false where the stage cannot (Windows: it could not be cleaned up). */
+bool DenyAdministrators(const std::string& path);
 /* The image file of a running process. */
 std::string RunningImage();
 /* Starts another process that runs until EndChild, which makes it exit by
@@ -67,6 +70,9 @@ bool RegistryViews();
 bool AsVista();
 /* The name of a service that is installed and stopped. */
 std::string StoppedService();
+/* The name of a service that runs in a process of its own; "" where this
+   Windows has none the stage can start. */
+std::string RunningService();
 /* A window of this thread whose messages go to `proc`. */
 HWND MakeWindow(WNDPROC proc);
 

@@ -102,6 +102,16 @@ std::string StoppedService() {
     return spec.name;
 }
 
+std::string RunningService() {
+    simwin::ServiceSpec spec;
+    spec.name = "CpRunning";
+    spec.process = StartChild();
+    spec.binaryPath = Dir() + "child.exe";
+    simwin::AddService(spec);
+    return spec.name;
+}
+bool DenyAdministrators(const std::string& path) { return simwin::DenyAdministrators(path), true; }
+
 HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
 
 } // namespace stage

@@ -125,9 +125,10 @@ void End() {
 
 bool PutNamed(const std::string& dir, const char* name, bool folder) {
     // "\\?\" keeps the name as it is written.
-    WCHAR path[MAX_PATH] = L"\\\\?\\";
-    int n = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, path + 4, MAX_PATH - 4);
-    if (n <= 0 || !MultiByteToWideChar(CP_UTF8, 0, name, -1, path + 3 + n, MAX_PATH - 3 - n))
+    enum { ROOM = 32768 }; // a "\\?\" path's longest
+    static WCHAR path[ROOM] = L"\\\\?\\";
+    int n = MultiByteToWideChar(CP_ACP, 0, dir.c_str(), -1, path + 4, ROOM - 4);
+    if (n <= 0 || !MultiByteToWideChar(CP_UTF8, 0, name, -1, path + 3 + n, ROOM - 3 - n))
         return false;
     if (folder) return CreateDirectoryW(path, nullptr) != 0;
     HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -136,6 +137,8 @@ bool PutNamed(const std::string& dir, const char* name, bool folder) {
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     return ok;
 }
+
+bool DenyAdministrators(const std::string&) { return false; }
 
 bool HardLink(const std::string& existing, const std::string& link) {
     typedef BOOL(WINAPI * CreateHardLinkFn)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);
@@ -214,6 +217,19 @@ std::string StoppedService() {
     if (s) CloseServiceHandle(s);
     if (m) CloseServiceHandle(m);
     return kService;
+}
+
+/* Starting a service of our own would need a program that answers the
+   service manager; a Wine prefix runs its plug and play service from boot,
+   so that one serves where it runs. */
+std::string RunningService() {
+    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE s = m ? OpenServiceA(m, "PlugPlay", SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS st{};
+    const bool runs = s && QueryServiceStatus(s, &st) && st.dwCurrentState == SERVICE_RUNNING;
+    if (s) CloseServiceHandle(s);
+    if (m) CloseServiceHandle(m);
+    return runs ? "PlugPlay" : "";
 }
 
 /* The case's procedure sees the messages posted to the window; the window's

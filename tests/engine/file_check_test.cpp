@@ -274,14 +274,14 @@ TEST_F(FileCheckTest, FilesThatAreNotPeFilesAreLeftAloneSilently) {
     _close(fd);
 }
 
-TEST_F(FileCheckTest, UnopenableFilesAreSkipped) {
+TEST_F(FileCheckTest, UnopenableFilesAreLoggedAsNotChecked) {
     AttachWindow();
     g_scan.action = ACTION_DELETE;
     EXPECT_EQ(CheckFile(kTrojan, "C:\\missing.exe"), 0);
     Plant(1, "C:\\held.exe");
     simwin::StartProcess({"C:\\other.exe", {"C:\\held.exe"}});
     EXPECT_EQ(CheckFile(kTrojan, "C:\\held.exe"), 0);
-    EXPECT_TRUE(lines_.empty());
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\held.exe     Unable to check"});
     EXPECT_EQ(g_scan.filesInfected, 0);
     EXPECT_TRUE(simwin::FileExists("C:\\held.exe"));
 }

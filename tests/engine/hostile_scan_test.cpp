@@ -9,6 +9,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "engine/walk.h"
+#include "platform/platform.h"
 #include "pe_headers.h"
 #include "world.h"
 
@@ -222,6 +223,17 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });
     };
+    // Or in the instant between the look at the path and the open the rename
+    // goes through (the path's third open, after the check's and the look's).
+    const std::function<void()> replacedAtOpen = [] {
+        static int opens;
+        opens = 0;
+        simwin::OnCall("CreateFileA", [] {
+            if (_stricmp(simwin::CallAbout().c_str(), "C:\\v\\x.exe") != 0 || ++opens != 3) return;
+            ASSERT_TRUE(MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"));
+            simwin::WriteFile("C:\\v\\x.exe", "another file");
+        });
+    };
     // The folder steps aside and another program of that path runs: the
     // program that holds the file is looked for by the path only while the
     // path names the checked file.
@@ -271,6 +283,10 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
         heldThenSwapped();
         simwin::FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, -1);
     };
+    // The file's security shuts Administrators out (its owner's right).
+    const std::function<void()> shut = [toSystem] {
+        simwin::DenyAdministrators("C:\\v\\x.exe"), toSystem();
+    };
     // NT 4.0: the file's name is made a hard link to the system's file.
     const std::function<void()> hardLinked = [] {
         simwin::OnCall("RegOpenKeyExA", [] {
@@ -306,6 +322,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "NtSetInformationFile", "Unable to remove", false},
         {"rename, file replaced", ACTION_RENAME, simwin::SetWindowsXp, replaced, "",
          "Rename failed", false},
+        {"rename, file replaced at its open", ACTION_RENAME, simwin::SetWindowsXp, replacedAtOpen,
+         "", "Rename failed", false},
         {"swapped at the rename", ACTION_RENAME, simwin::SetWindowsXp, atRename, "", "renamed",
          true},
         {"swapped at the move", ACTION_DELETE, simwin::SetWindowsXp, atMove, "NtSetInformationFile",
@@ -318,10 +336,13 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "Unable to remove", false},
         {"held, unknown, rename", ACTION_RENAME, simwin::SetWindows10, heldUnknown, "",
          "Rename failed", false},
+        {"shut, delete", ACTION_DELETE, simwin::SetWindowsXp, shut, "", "removed", true},
+        {"shut, rename", ACTION_RENAME, simwin::SetWindows10, shut, "", "Rename failed", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Renew(r.version);
+        EnableBackupPrivileges(); // as the scan run does
         g_scan.action = r.action;
         otherRuns = 0;
         simwin::WriteFile("C:\\v\\x.exe", infected_);

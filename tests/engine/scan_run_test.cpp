@@ -84,6 +84,25 @@ TEST_F(ScanRunTest, AStopStillVisitsLaterDrivesButShowsNothingThere) {
     EXPECT_LT(g_scan.filesScanned, 4);
 }
 
+/* What shuts Administrators out is read with the privileges the run enables;
+   without them each is logged as not checked. */
+TEST_F(ScanRunTest, WhatShutsAdministratorsOutIsReadWithTheBackupPrivileges) {
+    for (bool held : {true, false}) {
+        Renew();
+        simwin::HoldPrivilege(SE_BACKUP_NAME, held);
+        for (const char* path : {"C:\\locked\\l.exe", "C:\\shut.exe"})
+            PlantVariant(path), simwin::DenyAdministrators(path);
+        simwin::DenyAdministrators("C:\\locked");
+        RunScan();
+        const std::string gone = "     W32/Phantaxis.Backdoor removed",
+                          not_ = "     Unable to check";
+        EXPECT_EQ(
+            lines_,
+            held ? Statistics(2, 2, 2, {"C:\\shut.exe" + gone, "C:\\locked\\l.exe" + gone, " "})
+                 : Statistics(1, 0, 0, {"C:\\shut.exe" + not_, "C:\\locked\\" + not_}));
+    }
+}
+
 /* Program Files listed in another case is walked twice; D's entered by the
    tree walk is not walked again ("visited" is never cleared); a one-folder
    target walks that folder only, and an empty one nothing. */

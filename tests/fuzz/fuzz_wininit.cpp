@@ -17,6 +17,13 @@
 ** it adds to the old content, else to no content at all; the old content
 ** is never carried out twice.
 **
+** Bits 3 and 4 of byte 1 pick the start: 0 wininit.ini alone; 1 a swap the
+** power stopped between its renames (kStranded in cphxini.old beside
+** cphxini.new); 2 that and another program's new wininit.ini; 3 as 2 with
+** kStranded waiting in cphxini.wai too. From 1 to 3, kStranded stands in
+** wininit.ini, cphxini.old or cphxini.wai at every file operation, and over
+** both restarts it and kLater run once.
+**
 ** The expected file is computed here by a line-based model of the merge:
 ** the text ends at the first Ctrl+Z; in it, a line starting with "[rename]"
 ** (any case) opens the section; the entry goes before the first line
@@ -40,6 +47,9 @@ static const std::string kEntry = "NUL=C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE\r\n";
 static const std::string kLater = "NUL=C:\\B.EXE\r\n";
 static const char* const kIni = "C:\\WINDOWS\\wininit.ini";
 static const char* const kOld = "C:\\WINDOWS\\cphxini.old";
+static const char* const kNew = "C:\\WINDOWS\\cphxini.new";
+static const char* const kWait = "C:\\WINDOWS\\cphxini.wai";
+static const std::string kStranded = "NUL=C:\\APP\\OLD.DLL\r\n";
 
 static bool IsHeader(const std::string& s, size_t at) {
     static const char kSection[] = "[rename]";
@@ -68,9 +78,22 @@ static std::string Expected(const std::string& old, const std::string& entry = k
 }
 
 static std::string g_old, g_new;
+static int g_start;
+
+static size_t Count(const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(line, at)) != std::string::npos; at++)
+        n++;
+    return n;
+}
 
 /* The rule that holds at every moment. */
 static void CheckLive() {
+    if (g_start) {
+        for (const char* f : {kIni, kOld, kWait})
+            if (simwin::FileExists(f) && Count(simwin::ReadFile(f), kStranded)) return;
+        abort(); // stranded content lost
+    }
     if (simwin::FileExists(kIni)) {
         const std::string now = simwin::ReadFile(kIni);
         if (now != g_old && now != g_new) abort(); // damaged
@@ -86,9 +109,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(&g_scan, 0, sizeof g_scan);
     g_old.assign((const char*)data + 5, size - 5);
     g_new = Expected(g_old);
-    for (const char* leftover : {kOld, "C:\\WINDOWS\\cphxini.new"})
+    g_start = (data[1] >> 3) % 4;
+    for (const char* leftover : {kIni, kOld, kNew, kWait, "C:\\WINDOWS\\wininit.bak"})
         if (simwin::FileExists(leftover)) DeleteFileA(leftover);
-    simwin::WriteFile(kIni, g_old);
+    if (g_start) {
+        simwin::WriteFile(kOld, "[rename]\r\n" + kStranded);
+        simwin::WriteFile(kNew, "[rename]\r\n" + kStranded + kEntry);
+    }
+    if (g_start == 3) simwin::WriteFile(kWait, "[rename]\r\n" + kStranded);
+    if (g_start != 1) simwin::WriteFile(kIni, g_old);
     simwin::WriteFile("C:\\Program Files\\Victim Tool\\evil.exe", "MZ");
     simwin::MakeDir("C:\\WINDOWS\\TEMP");
     if (data[4] & 1) simwin::SetTempPath("C:\\WINDOWS\\");
@@ -115,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const bool ok = AddWininitRename("NUL", "C:\\PROGRA~1\\VICTIM~1\\EVIL.EXE");
     CheckLive();
-    if (calls < powerLost || !powerLost) {
+    if (!g_start && (calls < powerLost || !powerLost)) {
         if (!simwin::FileExists(kIni)) abort(); // not back in place
         const std::string now = simwin::ReadFile(kIni);
         if (now != (ok ? g_new : g_old)) abort(); // result and file disagree
@@ -131,11 +160,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     simwin::SetWindows98();
     if (data[4] & 1) simwin::SetTempPath("C:\\WINDOWS\\");
     const std::string ran = simwin::RunWininit();
-    if (!ran.empty() && ran != g_old && ran != g_new) abort(); // damaged
+    if (!g_start && !ran.empty() && ran != g_old && ran != g_new) abort(); // damaged
     if (!AddWininitRename("NUL", "C:\\B.EXE")) abort();
     // Content a lost power stranded mid-swap is merged into the next request
     // (its own sweep pins how); content that ran never runs again.
     const std::string next = simwin::ReadFile(kIni);
+    if (g_start) {
+        FreshWorld("wininit");
+        simwin::SetWindows98();
+        const std::string all = ran + simwin::RunWininit();
+        if ((Count(all, kStranded) != 1 && !Count(g_old, kStranded)) || Count(all, kLater) < 1)
+            abort(); // lost, or ran twice
+        return 0;
+    }
     if (ran.empty() ? next.find(kLater) == std::string::npos : next != Expected("", kLater))
         abort(); // lost, or ran again
     return 0;

@@ -134,7 +134,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         const char* real;
         bool variantEnds;
         const char* record = "";
-        bool swapInPause = false;
+        int swapInPause = 0; // 1: the variant's folder, 2: the other's image file
     } rows[] = {
         {simwin::SetWindows98, "C:\\TEMP\\EXPLORER.EXE", "C:\\WINDOWS\\EXPLORER.EXE", true},
         {simwin::SetWindows98, "C:\\TEMP\\MSGSRV32.EXE", "C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE", true},
@@ -152,7 +152,9 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
          "C:\\Windows\\explorer.exe"},
         {simwin::SetWindowsXp, "E:\\v.exe", "C:\\Office\\WINWORD.EXE", true},
         {simwin::SetWindows10, "C:\\TEMP\\svchost.exe", "C:\\Windows\\System32\\svchost.exe", true,
-         "", true},
+         "", 1},
+        {simwin::SetWindowsXp, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 2},
+        {simwin::SetWindows10, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 2},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.variant);
@@ -167,10 +169,16 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         DWORD variant = 0; // listed before the other program when its folder is swapped
         if (r.swapInPause) {
             variant = Run(r.variant);
-            simwin::OnCall("Sleep", [] {
+            simwin::OnCall("Sleep", [&r] {
                 if (simwin::CallCount("Sleep") != 1) return;
-                ASSERT_TRUE(MoveFileA("C:\\TEMP", "C:\\TEMP-aside"));
-                simwin::MakeDirLink("C:\\TEMP", "C:\\Windows\\System32");
+                if (r.swapInPause == 1) {
+                    ASSERT_TRUE(MoveFileA("C:\\TEMP", "C:\\TEMP-aside"));
+                    simwin::MakeDirLink("C:\\TEMP", "C:\\Windows\\System32");
+                    return;
+                } // a running image shares deleting: it may be renamed
+                ASSERT_TRUE(MoveFileA(r.real, (std::string(r.real) + ".old").c_str()));
+                std::filesystem::create_hard_link(simwin::HostPath(r.variant),
+                                                  simwin::HostPath(r.real));
             });
         }
         DWORD real = Run(r.real);
@@ -203,7 +211,28 @@ TEST_F(KillProcessTest, XpAndLaterCompareTheFileInAnyCaseOrForm) {
     pid = Run("C:\\TEMP\\link.exe", simwin::Termination::Ends, kVariantGrants);
     EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
     EXPECT_FALSE(simwin::IsRunning(pid));
-    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500, 500}));
+    // Such a link over 259 characters with no 8.3 form: by the identity its
+    // "\\?\" name opens, while another program beside it that maps the file
+    // for its icon alone keeps running.
+    simwin::SetShortNames(false);
+    const std::string deep = "C:\\" + std::string(250, 'd') + "\\";
+    simwin::MakeDir(deep);
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\Program Files\\Evil\\evil.exe"),
+                                      simwin::HostPath(deep + "link.exe"));
+    pid = Run(deep + "link.exe", simwin::Termination::Ends, kVariantGrants);
+    simwin::WriteFile(deep + "other.exe", "MZ");
+    const DWORD beside = simwin::StartProcess({deep + "other.exe",
+                                               {},
+                                               simwin::Termination::Ends,
+                                               "",
+                                               kVariantGrants,
+                                               {"C:\\Program Files\\Evil\\evil.exe"}});
+    EXPECT_EQ(KillProcessByImage("C:\\Program Files\\Evil\\evil.exe"), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::IsRunning(beside));
+    simwin::EndProcess(beside);
+    simwin::SetShortNames(true);
+    EXPECT_EQ(simwin::Sleeps(), (std::vector<DWORD>{500, 500, 500, 500}));
     EXPECT_TRUE(simwin::Questions().empty());
     // Windows 10: a process psapi cannot read (here: protected) is read by
     // its full image name; nothing ended shows the box.

@@ -276,11 +276,35 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
         simwin::WriteFile("C:\\y\\" + fullwidth, "MZ not a variant");
         PlantVariant("C:\\y\\evil.exe");
         DWORD clean = simwin::StartProcess({"C:\\y\\" + fullwidth});
+        // Renamed since its start, a viewer maps a variant for its icon alone
+        // (LoadLibraryEx's LOAD_LIBRARY_AS_IMAGE_RESOURCE: an image mapping too).
+        simwin::WriteFile("C:\\apps\\viewer.exe", "MZ not a variant");
+        PlantVariant("C:\\evil\\icon.exe");
+        DWORD viewer = simwin::StartProcess({"C:\\apps\\viewer.exe",
+                                             {},
+                                             simwin::Termination::Ends,
+                                             "",
+                                             PROCESS_ALL_ACCESS,
+                                             {"C:\\evil\\icon.exe"}});
+        ASSERT_TRUE(MoveFileA("C:\\apps\\viewer.exe", "C:\\apps\\viewer2.exe"));
+        // So does another account's browser on a share no letter of this
+        // session names: its own image cannot be opened, only the icon's.
+        MapDrive('N', DRIVE_REMOTE);
+        simwin::WriteFile("N:\\tools\\browser.exe", "MZ not a variant");
+        DWORD browser = simwin::StartProcess({"N:\\tools\\browser.exe",
+                                              {},
+                                              simwin::Termination::Ends,
+                                              "",
+                                              PROCESS_ALL_ACCESS,
+                                              {"C:\\evil\\icon.exe"}});
+        simwin::SetDosDevice('N', "\\Device\\LanmanRedirector\\;N:0000\\other\\share");
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_FALSE(simwin::IsRunning(posing));
         EXPECT_FALSE(simwin::IsRunning(moved));
         EXPECT_FALSE(simwin::IsRunning(fit));
         EXPECT_TRUE(simwin::IsRunning(clean));
+        EXPECT_TRUE(simwin::IsRunning(viewer));
+        EXPECT_TRUE(simwin::IsRunning(browser));
         EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe", "C:\\x\\EVIL~1.EXE"}));
         EXPECT_EQ(
             std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),

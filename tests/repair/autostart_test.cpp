@@ -30,7 +30,17 @@ void SetRaw(const char* key, const char* name, DWORD type, const std::string& da
 
 class AutostartTest : public WorldTest {
   protected:
-    void Furnish() override { PrepareRemoval(); }
+    void Furnish() override {
+        PrepareRemoval();
+        // Windows' rundll32: System32 on NT, the Windows folder on Windows 9x.
+        char folder[MAX_PATH];
+        OSVERSIONINFOA version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        GetVersionExA(&version);
+        if (version.dwPlatformId == VER_PLATFORM_WIN32_NT ? GetSystemDirectoryA(folder, MAX_PATH)
+                                                          : GetWindowsDirectoryA(folder, MAX_PATH))
+            simwin::WriteFile(std::string(folder) + "\\rundll32.exe", "MZ rundll32");
+    }
     /* One detection of `file` by the record `variant`. */
     void Detect(const std::string& file, const char* variant = "W32/Phantaxis.C.FraudTool") {
         // The variant is a file on disk: the bare rule finds it as the shell would.
@@ -130,6 +140,38 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::FailCall("ExpandEnvironmentStringsA", ERROR_NOT_ENOUGH_MEMORY);
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRun), (Strings{"First"}));
+
+    // A machine value runs in each user's environment: a per-user variable
+    // names the file in any listed profile, unless it starts another user's
+    // file there; a profile's path written out, only its own user's.
+    const std::string admin = "C:\\Documents and Settings\\admin";
+    simwin::SetEnv("USERPROFILE", admin);
+    simwin::SetEnv("APPDATA", admin + "\\Application Data");
+    for (const char* user : {"bob", "alice"})
+        simwin::RegSetString(
+            HKEY_LOCAL_MACHINE,
+            "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + std::string(user),
+            "ProfileImagePath", "C:\\Documents and Settings\\" + std::string(user));
+    simwin::WriteFile("C:\\Documents and Settings\\alice\\Application Data\\tool.exe", "MZ");
+    // The default profile's program, which each new user gets, is another's.
+    const char* const list = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "ProfilesDirectory",
+                         "C:\\Documents and Settings");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "DefaultUserProfile", "Default User");
+    simwin::WriteFile("C:\\Documents and Settings\\Default User\\Application Data\\sync.exe", "MZ");
+    SetStrings(kRun, {{"Bob", "\"%APPDATA%\\evil.exe\" /q"},
+                      {"Default", "\"%APPDATA%\\sync.exe\""},
+                      {"Written", admin + "\\Application Data\\evil.exe"},
+                      {"Other", "%USERPROFILE%\\evil.exe"},
+                      {"Alice", "%APPDATA%\\tool.exe /q"}});
+    // Nor where a user's hard link at a shorter reading is his own copy.
+    const std::string bobs = "C:\\Documents and Settings\\bob\\Application Data\\tool.exe";
+    simwin::WriteFile(bobs, "MZ");
+    std::filesystem::create_hard_link(simwin::HostPath(bobs),
+                                      simwin::HostPath("C:\\Documents.exe"));
+    for (const char* name : {"evil.exe", "tool.exe", "sync.exe"})
+        Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
+    EXPECT_EQ(Names(kRun), (Strings{"First", "Default", "Written", "Other", "Alice"}));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
@@ -205,6 +247,38 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Locked"));
     EXPECT_TRUE(lines_.empty());
     EXPECT_STREQ(g_scan.autostartValueName, "Nine");
+
+    // A host told to load the file by a path loads it wherever it lies: either
+    // separator, quoted, rooted, in a variable, without its extension. A bare
+    // library is looked for in the host's folder, then as System32's host
+    // looks. Another file of the name, or one another program is given, stays.
+    simwin::WriteFile("C:\\WINDOWS\\system32\\shell32.dll", "MZ");
+    simwin::SetEnv("Phx", "C:\\Temp");
+    const std::string host = "%SystemRoot%\\system32\\rundll32.exe ";
+    SetStrings(kRunServices, {{"Path", "rundll32.exe C:\\Temp\\evil.dll,Start"},
+                              {"Quoted", "RUNDLL32 \"C:\\Temp\\evil.dll\",X"},
+                              {"Slashes", "rundll32 c:/temp/evil,X"},
+                              {"Rooted", host + "\\temp\\evil.dll,X"},
+                              {"Variable", "rundll32 %Phx%\\evil.dll,X"},
+                              {"HostFolder", "\\temp\\rundll32 evil,X"},
+                              {"Searched", "c:\\tools\\rundll32.exe hosted,X"},
+                              {"Argument", "rundll32 hosted,X c:\\docs"},
+                              {"Windows", host + "shell32.dll,Control_RunDLL"},
+                              {"System", "rundll32.exe c:\\windows\\system32\\shell32.dll,X"},
+                              {"Bak", "rundll32.exe C:\\Temp\\evil.dll.bak,X"},
+                              {"Relative", "rundll32 temp/evil.dll,X"},
+                              {"Viewer", "notepad.exe C:\\Temp\\evil.dll"}});
+    for (const char* f :
+         {"C:\\Temp\\evil.dll", "C:\\Temp\\shell32.dll", "C:\\WINDOWS\\system32\\hosted.dll"})
+        Detect(f);
+    EXPECT_EQ(Names(kRunServices), (Strings{"Windows", "System", "Bak", "Relative", "Viewer"}));
+
+    // Windows 9x: rundll32 lies in the Windows folder, where its loader looks first.
+    Renew(+[] { simwin::SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10); });
+    simwin::WriteFile("C:\\WINDOWS\\SYSTEM\\evil.dll", "MZ another");
+    Set(kRun, "Nine", "rundll32 evil,X");
+    Detect("C:\\WINDOWS\\evil.dll");
+    EXPECT_EQ(Names(kRun), Strings{});
 }
 
 TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
@@ -262,10 +336,29 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     Set(run32, "SecurityHealth", "C:\\Phx\\evil.exe");
     Set(kRun, "SecurityHealth", "%windir%\\system32\\SecurityHealthSystray.exe");
     Detect("C:\\Phx\\evil.exe");
-    Set(run32, "SecurityHealth", "C:\\Phx\\again.exe");
+    Set(run32, "SecurityHealth", "C:\\Phx\\evil.exe /again");
     Detect("C:\\Phx\\other.exe", "W32/Phantaxis.D.Trojan");
     EXPECT_EQ(lines_, (Strings{kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
     EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth"}));
+
+    // Before Windows 7 this program's environment has no ProgramW6432: the
+    // 64-bit folders are those the system gives a 64-bit program.
+    simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 0, 6002);
+    simwin::SetWow64(true);
+    const char* const version = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "ProgramFilesDir", "C:\\Program Files");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE,
+                         "SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion",
+                         "ProgramFilesDir", "C:\\Program Files (x86)");
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "CommonFilesDir",
+                         "C:\\Program Files\\Common Files");
+    SetStrings(kRun, {{"Vista64", "%ProgramFiles%\\Phx\\evil.exe"},
+                      {"Common", "\"%CommonProgramFiles%\\evil.exe\""},
+                      {"X86", "%ProgramFiles(x86)%\\Phx\\evil.exe"}});
+    Detect("C:\\Program Files\\Phx\\evil.exe");
+    Detect("C:\\Program Files\\Common Files\\evil.exe");
+    EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth", "X86"}));
+    EXPECT_EQ(Names(run32), (Strings{"Redirected", "Phx32"}));
 }
 
 TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection) {
@@ -274,11 +367,12 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_EQ(lines_, (Strings{kRemoved}));
     EXPECT_STREQ(g_scan.autostartValueName, "Loader");
 
-    // The value comes back with other data; the next detection (of another
-    // file) removes it by name first, then walks. The same name in the other
-    // key is another program's (Windows' own values have such names).
+    // The value comes back, still starting the variant; the next detection
+    // (of another file) removes it by name first, then walks. The same name
+    // in the other key is another program's (Windows' own values have such
+    // names).
     lines_.clear();
-    Set(kRun, "LOADER", "c:\\bad\\again.exe");
+    Set(kRun, "LOADER", "\"c:\\bad\\one.exe\" /again");
     SetStrings(kRunServices,
                {{"Loader", "c:\\windows\\system32\\loader.exe"}, {"Two", "c:\\bad\\two.exe"}});
     Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
@@ -289,9 +383,14 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_TRUE(Names(kRun).empty());
     EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
     EXPECT_STREQ(g_scan.autostartValueName, "Two");
-    Set(kRunServices, "Two", "c:\\bad\\again.exe");
+    Set(kRunServices, "Two", "c:\\bad\\two.exe -again");
     Detect("c:\\bad\\six.exe", "W32/Phantaxis.D.Trojan");
     EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
+    // Put back by its own program, it starts another file by now: it stays.
+    simwin::WriteFile("c:\\program files\\two\\two.exe", "MZ");
+    Set(kRunServices, "Two", "\"c:\\program files\\two\\two.exe\"");
+    Detect("c:\\bad\\seven.exe", "W32/Phantaxis.D.Trojan");
+    EXPECT_EQ(Names(kRunServices), (Strings{"Loader", "Two"}));
 
     // A prefix match whose deletion fails is remembered and retried next
     // time; nothing left to delete posts nothing.

@@ -7,6 +7,7 @@
 #include "world.h"
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <tuple>
 
@@ -25,12 +26,15 @@ class DeleteOnRestartTest : public WorldTest {
     }
     static std::string Ini() { return simwin::ReadFile("C:\\WINDOWS\\wininit.ini"); }
     /* The identity of the file `path` names now, as a check proves it. */
-    static const FileId* Checked(const char* path) {
-        static FileId id;
+    static const CheckedFile* Checked(const char* path) {
+        static std::optional<CheckedFile> checked;
+        FileId id;
         HANDLE file = OpenFileForReading(path);
         const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, &id);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        return known ? &id : nullptr;
+        checked.reset();
+        if (known) checked = ProofsForTests::File(INVALID_HANDLE_VALUE, id);
+        return known ? &*checked : nullptr;
     }
     static void SetIni(const std::string& text) {
         simwin::WriteFile("C:\\WINDOWS\\wininit.ini", text);
@@ -401,6 +405,8 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));       // nor NT 4.0
+    EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
     EXPECT_TRUE(HasWaitingPlace("D:\\x.exe"));
     simwin::AllowDelayedMoves(false);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));

@@ -54,8 +54,10 @@ TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
     Make(kSet2, {"Phx"});
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kSet2 + "Phx");
     EXPECT_FALSE(DeleteServiceKeys("Phx"));
-    EXPECT_TRUE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
-    EXPECT_FALSE(DeleteMachineKey("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters"));
+    const ServiceKey parameters =
+        ProofsForTests::Key("SYSTEM\\ControlSet001\\Services\\Phx\\Parameters");
+    EXPECT_TRUE(DeleteMachineKey(parameters));
+    EXPECT_FALSE(DeleteMachineKey(parameters));
 }
 
 TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
@@ -155,14 +157,18 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     EXPECT_TRUE(Has(kSet2 + "Phx"));
     EXPECT_EQ(lines_, std::vector<std::string>{"System Service     Phx kept: registered for " +
                                                std::string(image)});
-    // Not where the variant could have made the longer reading's file:
-    // beside it, or under its own name written whole.
+    // Also where the longer reading's file lies beside the file started, or
+    // follows a reading written with its extension: a user who may create
+    // files in a vendor's folder plants "svc.exe" beside "svc host.exe".
     simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
-    simwin::WriteFile("C:\\Evil\\evil -k.exe", "MZ");
-    for (const char* command : {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil -k"}) {
-        simwin::WriteFile("C:\\Evil\\evil.exe", "MZ");
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", command);
-        EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\evil.exe")) << command;
+    simwin::WriteFile("C:\\Evil\\svc host.exe", "MZ vendor");
+    const char* const planted[][2] = {{"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
+                                      {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"}};
+    for (const auto& row : planted) {
+        simwin::WriteFile(row[1], "MZ");
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", row[0]);
+        EXPECT_FALSE(DeleteServiceKeysOfImage("Evil", row[1])) << row[0];
+        EXPECT_TRUE(Has(kSet2 + "Evil")) << row[0];
     }
     // Drive-relative: on another drive from its root.
     EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));

@@ -1,9 +1,18 @@
 #!/bin/bash
-# The room stays closed: outside actions/, no code of the program calls an
+# The room stays closed: outside actions/, no code of the program names an
 # operation that changes the system. Prints each use found and fails.
 # Comments are set aside first; adjacent string literals are joined (so a
-# function resolved by a name written in pieces is seen too); every spelling
-# counts (A, W or none, any blank before the parenthesis, its address taken).
+# function resolved by a name written in pieces is seen too); the code is
+# read as tokens across lines, so a call split over lines counts. Any
+# mention of a listed name counts, not only a call: its address taken, a
+# function pointer set to it, the name in parentheses, a macro that turns it
+# into a string (A, W or none; a member of the same name, as in
+# style.remove, is not the run-time's). A function is found by name only
+# through platform/resolve.h, and only by a literal name there.
+# What a look at tokens cannot see: a name built by the preprocessor's token
+# pasting (Delete ## FileA) and called directly, or a call through memory
+# the program writes itself; the build's import check and the review see
+# those.
 root=${1:-$(dirname "$0")/../..}
 exec python3 - "$root" <<'PY'
 import os, re, sys
@@ -22,16 +31,29 @@ SetFileSecurity SetNamedSecurityInfo SetSecurityInfo ExitWindowsEx InitiateSyste
 InitiateSystemShutdownEx InitiateShutdown NtShutdownSystem WritePrivateProfileString
 WritePrivateProfileSection WriteProfileString WriteFile WriteFileEx SetEndOfFile DeviceIoControl
 SHFileOperation DebugActiveProcess CreateRemoteThread WriteProcessMemory NtTerminateProcess
-_write _unlink unlink _rmdir _mkdir _chmod rename remove""".split()
+_write _unlink unlink _rmdir _mkdir _chmod rename remove ExitWindows system _system _wsystem
+_popen _wpopen WinExec ShellExecute ShellExecuteEx CreateProcess CreateProcessAsUser
+CreateProcessWithLogon CreateProcessWithToken _wremove _wrename _wunlink _wrmdir _wmkdir _wchmod
+NtDeleteFile ZwDeleteFile NtDeleteKey ZwDeleteKey NtDeleteValueKey ZwDeleteValueKey NtSetValueKey
+ZwSetValueKey NtRenameKey RegRenameKey NtSetInformationKey ZwSetInformationKey ZwShutdownSystem
+ZwTerminateProcess MoveFileExW SetFileShortName CreateHardLink CreateSymbolicLink""".split()
 alternatives = "|".join(map(re.escape, names))
-# Called (any blank before the parenthesis), its address taken, or named
-# whole by a string (a function resolved at run time); a member of the same
-# name (style.remove) is not the run-time's.
-use = re.compile(r"(?<![\w.>])(?:%s)(?:A|W)?\s*\(|&\s*(?:%s)(?:A|W)?\b|\"(?:%s)(?:A|W)?\"" %
-                 (alternatives, alternatives, alternatives))
+# Any mention, or named whole by a string (a function resolved at run
+# time); the _spawn and _exec families by their prefixes. A member of the
+# same name (style.remove) is not the run-time's.
+use = re.compile(r"(?<![\w.>])(?:(?:%s)(?:A|W)?|_w?(?:spawn|exec)\w*)\b|\"(?:%s)(?:A|W)?\"" %
+                 (alternatives, alternatives))
 # A file opened so that it may be written or made.
 opens = re.compile(r"\b(?:CREATE_ALWAYS|CREATE_NEW|OPEN_ALWAYS|TRUNCATE_EXISTING|GENERIC_WRITE|"
-                   r"GENERIC_ALL|FILE_WRITE_DATA|FILE_APPEND_DATA|_O_(?:WRONLY|RDWR|CREAT|APPEND|TRUNC))\b")
+                   r"GENERIC_ALL|FILE_WRITE_DATA|FILE_APPEND_DATA|FILE_FLAG_DELETE_ON_CLOSE|"
+                   r"_O_(?:WRONLY|RDWR|CREAT|APPEND|TRUNC|TEMPORARY))\b")
+# A descriptor opened by the run-time: its flags are read-only ones, spelled
+# by name (a number may say anything).
+descriptor = re.compile(r"(?<![\w.>])_?w?s?open(?:_s)?\s*\(")
+read_flags = re.compile(r"\s*_?O_(?:RDONLY|BINARY|TEXT|SEQUENTIAL|RANDOM|NOINHERIT)"
+                        r"(?:\s*\|\s*_?O_(?:RDONLY|BINARY|TEXT|SEQUENTIAL|RANDOM|NOINHERIT))*\s*")
+getproc = re.compile(r"\bGetProcAddress\b")
+resolve = re.compile(r"\bResolve\s*<")
 fopen = re.compile(r"\b_?f(?:w)?open(?:_s)?\s*\(")
 readonly_fopen = re.compile(r"\b_?fopen\s*\([^;]*?,\s*\"r[bt]?\"\s*\)")
 
@@ -63,6 +85,27 @@ def code_of(text):
     return re.sub(r"\"([^\"\\]|\\.)*\"",
                   lambda m: m.group(0) if re.fullmatch(r"\"\w+\"", m.group(0)) else '""', code)
 
+def arguments(code, at):
+    """The arguments of the call whose "(" follows `at` (blanks between), split
+    at the commas of its own level; None when there is no such call."""
+    m = re.compile(r"\s*\(").match(code, at)
+    if not m:
+        return None
+    depth, parts, start = 0, [], m.end()
+    for i in range(m.end() - 1, len(code)):
+        c = code[i]
+        if c in "([{":
+            depth += 1
+        elif c in ")]}":
+            depth -= 1
+            if depth == 0:
+                parts.append(code[start:i])
+                return parts
+        elif c == "," and depth == 1:
+            parts.append(code[start:i])
+            start = i + 1
+    return None
+
 found = []
 for top in sorted(os.listdir(root)):
     if top in outside or top.startswith(".") or not os.path.isdir(os.path.join(root, top)):
@@ -74,11 +117,34 @@ for top in sorted(os.listdir(root)):
             path = os.path.join(folder, f)
             rel = os.path.relpath(path, root)
             code = code_of(open(path, encoding="latin-1").read())
-            for number, line in enumerate(code.split("\n"), 1):
-                bad = use.search(line) or opens.search(line) or \
-                    (fopen.search(line) and not readonly_fopen.search(line))
-                if bad:
-                    found.append("%s:%d: %s" % (rel, number, line.strip()))
+            line_of = lambda at: code.count("\n", 0, at) + 1
+            bad = []
+            for pattern in (use, opens):
+                bad += [m.start() for m in pattern.finditer(code)]
+            for m in fopen.finditer(code):
+                if not readonly_fopen.match(code, m.start()):
+                    bad.append(m.start())
+            for m in descriptor.finditer(code):
+                flags = arguments(code, m.end() - 1)
+                if flags is None or len(flags) < 2 or not read_flags.fullmatch(flags[1]):
+                    bad.append(m.start())
+            if rel != os.path.join("platform", "resolve.h"):
+                bad += [m.start() for m in getproc.finditer(code)]
+                # The name looked up is a literal, never one built at run time.
+                for m in resolve.finditer(code):
+                    close = code.find(">", m.end())
+                    args = arguments(code, close + 1) if close >= 0 else None
+                    if not args or not re.fullmatch(r"\s*\"\w+\"\s*", args[-1]):
+                        bad.append(m.start())
+            # The program's maker's page, opened in the browser by its
+            # "http://" address: the one shell start the program makes.
+            if rel == os.path.join("ui", "main_dialog.cpp"):
+                shell = [at for at in bad if code.startswith("ShellExecuteA(nullptr, \"open\"", at)]
+                if len(shell) == 1:
+                    bad.remove(shell[0])
+            lines = code.split("\n")
+            for number in sorted({line_of(at) for at in bad}):
+                found.append("%s:%d: %s" % (rel, number, lines[number - 1].strip()))
 if found:
     print("uses of operations that change the system outside actions/:")
     print("\n".join(found))
