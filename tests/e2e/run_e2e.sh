@@ -116,7 +116,7 @@ if [ "$scenario" = xp10 ]; then
     # Its own prefix, whose Wine session (made on the scenario's display)
     # goes on for the driver: under emulation each process start counts.
     xvfb_start "$dir"
-    wine_make_prefix "$prefix" "$HOME" live
+    WINE_BOOT_HOLDER=$holder wine_make_prefix "$prefix" "$HOME" live
 else
     cp -a "$template" "$prefix"
 fi

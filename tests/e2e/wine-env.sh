@@ -81,15 +81,23 @@ wine_make_prefix() {
         # trivial one, and that wineboot is waited for: in the emulator's
         # process namespace every process seen is the test's own. (The
         # update's time stamp is written as it starts, not as it ends.)
-        local first=(wineboot -i)
+        local first=(wineboot -i) held=""
         [ "${WINE_EMULATED:-0}" != 1 ] || first=(cmd /c exit)
         if [ -n "$live" ]; then
             # A server that outlives the last program keeps the prefix's
-            # objects for the caller's programs (the session itself boots
-            # again at the next first process: nothing holds Wine's boot
-            # event open in between).
+            # objects for the caller's programs.
             mkdir -p "$prefix"
             "$WINESERVER" -p || exit $?
+            # And with WINE_BOOT_HOLDER (e2e_holder) a second process holds
+            # Wine's boot event until wine_stop, so that the caller's
+            # programs find the session booted rather than boot it again.
+            # It starts once the update has put Windows' libraries in
+            # place (before, a program fails to load kernel32.dll), while
+            # that wineboot still runs: it then takes over its event.
+            if [ "${WINE_EMULATED:-0}" = 1 ] && [ -n "${WINE_BOOT_HOLDER:-}" ]; then
+                held="$prefix.boot-held"
+                rm -f "$held" "$held.status"
+            fi
         fi
         # Emulated, it may have run before the update put its program in
         # place: what the update left is the judge there.
@@ -98,6 +106,26 @@ wine_make_prefix() {
             [ "${WINE_EMULATED:-0}" = 1 ] || exit $failed
         }
         local waited=0
+        if [ -n "$held" ]; then
+            until [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ]; do
+                [ $waited -lt $((600 * ${E2E_SLOW:-1})) ] || exit 124
+                sleep 5
+                waited=$((waited + 5))
+            done
+            { "$WINE" "$WINE_BOOT_HOLDER" --boot "\\\\?\\unix${held//\//\\}" > "$held.log" 2>&1
+                echo $? > "$held.status"; } &
+            until [ -f "$held" ]; do
+                [ $waited -lt $((900 * ${E2E_SLOW:-1})) ] || exit 124
+                if [ -f "$held.status" ]; then
+                    echo "the boot event's holder ended with status $(cat "$held.status"):" >&2
+                    cat "$held.log" >&2
+                    exit 125
+                fi
+                sleep 5
+                waited=$((waited + 5))
+            done
+        fi
+        waited=0
         while [ "${WINE_EMULATED:-0}" = 1 ] && cat /proc/[0-9]*/cmdline 2> /dev/null | tr '\0' ' ' |
             grep -q 'wineboo[t]'; do
             [ $waited -lt $((120 * ${E2E_SLOW:-1})) ] || exit 124
@@ -127,6 +155,7 @@ wine_make_prefix() {
 wine_stop() {
     WINEPREFIX=$1 "$WINESERVER" -k 2> /dev/null || true
     WINEPREFIX=$1 "$WINESERVER" -w 2> /dev/null || true
+    rm -f "$1.boot-held" "$1.boot-held.log" "$1.boot-held.status"
 }
 
 # xvfb_start <dir>: a private display (1024x768, 24 bits); sets DISPLAY.
