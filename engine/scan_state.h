@@ -88,7 +88,12 @@ struct ScanState {
     char autostartValueKey[64];   // the key it was found in
     REGSAM autostartValueView;    // and the registry view
     char autostartValueFile[261]; // and the file it started
-    BOOL memoryRestartNeeded;     // the memory scan wants its restart question
+    // The files this run matched as variants, the latest 16 (each once): to
+    // the autostart walk a value's reading that names one starts no other
+    // program (repair/autostart.cpp).
+    int32_t variantsMatched;
+    char variantMatched[16][261];
+    BOOL memoryRestartNeeded; // the memory scan wants its restart question
     // Volumes without a fixed drive letter that the walk has entered through
     // a folder they are mounted in ("\\?\Volume{...}\"): each once a scan, and
     // no more than 16 of them.
