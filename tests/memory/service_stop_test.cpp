@@ -36,10 +36,6 @@ class ServiceStopTest : public WorldTest {
         s.binaryPath = kImage;
         return s;
     }
-    static simwin::ServiceSpec WithCommand(simwin::ServiceSpec s, const char* command) {
-        s.binaryPath = command;
-        return s;
-    }
 };
 
 /* Each way a service answers, on each family: the result, the pauses, the
@@ -78,19 +74,13 @@ TEST_F(ServiceStopTest, EachAnswerGivesItsResultAfterItsPauses) {
         {"never stops", [] {}, Service(R::NeverStops), "PhxSvc", 0, 30, -1, -1,
          SERVICE_STOP_PENDING},
         {"stops at the last pause", [] {}, Service(R::Stops, 30), "PhxSvc", 1, 30, -1, -1, 0},
-        // By its name alone a service is stopped only where it runs the file
-        // the check proved a variant: not another program, not a clean file
-        // checked since, nothing before any match.
-        {"runs another program", [] { simwin::WriteFile("C:\\other.exe", "MZ"); },
-         WithCommand(Service(R::Stops), "C:\\other.exe"), "PhxSvc", 0, 0, 0, 0, SERVICE_RUNNING},
+        // By its name alone, stopped only where it runs the file the check
+        // proved a variant last; a clean file checked since changes nothing.
+        {"another variant proved", [] { PlantVariant("C:\\v.exe"), CheckFile("x", "C:\\v.exe"); },
+         Service(R::Stops), "PhxSvc", 0, 0, 0, 0, SERVICE_RUNNING},
         {"a clean file checked since",
-         [] {
-             simwin::WriteFile("C:\\clean.exe", "MZ");
-             CheckFile("x", "C:\\clean.exe");
-         },
-         WithCommand(Service(R::Stops), "C:\\clean.exe"), "PhxSvc", 0, 0, 0, 0, SERVICE_RUNNING},
-        {"nothing proved", [] { memset(&g_scan, 0, sizeof g_scan); }, Service(R::Stops), "PhxSvc",
-         0, 0, 0, 0, SERVICE_RUNNING},
+         [] { simwin::WriteFile("C:\\c.exe", "MZ"), CheckFile("x", "C:\\c.exe"); },
+         Service(R::Stops), "PhxSvc", 1, 0, -1, -1, SERVICE_STOPPED},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
