@@ -181,9 +181,12 @@ bool RenameByPath(const char* path, const char* renamed) {
     return MoveFileA(path, renamed) != 0;
 }
 
-bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) && NameIsGone(path); }
+bool DeleteLegacyByPath(const char* path) {
+    return ByPathAllowed() && DeleteFileA(path) && NameIsGone(path);
+}
 
 bool RenameLegacyByPath(const char* path, const char* renamed) {
+    if (!ByPathAllowed()) return false;
     NativeFileNames native;
     return MoveFileA(path, renamed) != 0;
 }

@@ -100,8 +100,8 @@ bool ClearAttributesByPath(const char* path);
 enum class PathDelete { Refused, Marked, Done };
 PathDelete DeleteByPath(const char* path);
 bool RenameByPath(const char* path, const char* renamed);
-/* The legacy check's delete and rename, on every family: the path as it was
-   given (the hosts file, in a folder only administrators may change), the
+/* The legacy check's delete and rename on 9x (false on NT, where it goes
+   through the handle it read the file by): the path as it was given, the
    delete with no attribute reset; a delete is true once the name is gone. */
 bool DeleteLegacyByPath(const char* path);
 bool RenameLegacyByPath(const char* path, const char* renamed);

@@ -417,6 +417,16 @@ void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFi
 
 } // namespace
 
+FileUnderCheck OpenFileUnderCheck(const char* path) { return OpenForCheck(path); }
+
+bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path) {
+    const CheckedFile checked = FileProver::Held(file);
+    const bool marked = checked.Handle() != INVALID_HANDLE_VALUE && MarkForDeletion(checked);
+    _close(file.Fd()); // the file goes as its handle closes
+    NativeFileNames native;
+    return marked && NameIsGone(path);
+}
+
 bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
     if (position > 0x7FFFFFFFu) return false;
     const long offset = (long)position;
@@ -555,6 +565,11 @@ int32_t CheckFile(const char* checkName, const char* path) {
     CleanSystemEntries(name);
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
+    // Never cut: a shortened path would name some other file.
+    if (strlen(path) < sizeof g_scan.provedVariant)
+        CopyText(g_scan.provedVariant, sizeof g_scan.provedVariant, path);
+    else
+        g_scan.provedVariant[0] = 0;
     if (g_scan.memoryScanMode) {
         g_scan.fileMatched = true;
         if (file.Kept()) {

@@ -42,6 +42,15 @@ class FileUnderCheck {
 };
 
 int32_t CheckFile(const char* checkName, const char* path);
+/* `path` opened as CheckFile opens a file (on the NT family a handle for
+   deleting, or for reading where the file refuses that, with the identity
+   read through it; on 9x the run-time's read-only open), for a check that
+   reads it and disposes of it in its own way (the legacy check). */
+FileUnderCheck OpenFileUnderCheck(const char* path);
+/* The delete through the handle the check opened the file by, with no
+   attribute reset; the file is closed. True once `path` no longer names a
+   file; false where the check holds no handle for deleting. */
+bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path);
 /* False when CheckFile, given a file of this listed length, could only open
    it, read its headers and return 0: no record's size filter accepts the
    length and no memory-kill disposal is pending. Lengths of 2 GB and more

@@ -423,6 +423,9 @@ DWORD BusyError(const std::string& host, bool rename) {
 bool OnFatVolume(const std::string& host);
 /* Whether a handle is open on a file below the host folder `dir`. */
 bool OpenBelow(const std::string& dir);
+/* Whether Windows would refuse to rename the host folder `dir` for a file
+   open below it. */
+bool HeldBelow(const std::string& dir);
 
 /* Renames `existing` to `newName`; an existing target is replaced only when
    `replace` is set and it is a file that may be deleted. */
@@ -448,7 +451,9 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
         SetLastError(busy);
         return FALSE;
     }
-    if (IsDir(from) && OnFatVolume(from) && OpenBelow(from)) {
+    // A folder with a file below it open stays where it is (the reference
+    // row of MoveFileA on a folder held below).
+    if (IsDir(from) && HeldBelow(from)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -1337,6 +1342,14 @@ bool OpenBelow(const std::string& dir) {
     });
 }
 
+/* Windows refuses to rename a folder while any file below it is open. Modelled
+   for what a running process holds (its image, its held files) on every
+   volume, and for handles of this program only on FAT: the hostile tables
+   still move a folder above a file the program holds open elsewhere. */
+bool HeldBelow(const std::string& dir) {
+    return simwin::HoldsBelow(dir) || (OnFatVolume(dir) && OpenBelow(dir));
+}
+
 DWORD FatEntry(uint64_t folder, const std::string& dir, const std::string& name) {
     std::vector<std::string>& taken = fatEntries[folder];
     for (size_t i = 0; i < taken.size(); i++)
@@ -1382,6 +1395,7 @@ LONG RenameOpen(const std::shared_ptr<OpenFile>& f, const void* info, ULONG size
     } else {
         return kStatusNameInvalid;
     }
+    if (IsDir(from) && HeldBelow(from)) return kStatusAccessDenied;
     std::string dir, last;
     SplitLast(to, &dir, &last);
     if (to.empty() || !IsDir(dir)) return kStatusPathNotFound;

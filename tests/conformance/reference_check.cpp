@@ -101,6 +101,12 @@ std::string FullFolder() {
     stage::Put(Folder() + "\\inside.txt", "x");
     return Dir() + "folder";
 }
+std::vector<void*> holders; // other processes a situation keeps holding files
+/* A folder with a file below it that another process holds open. */
+std::string HeldBelow() {
+    holders.push_back(stage::HoldWithoutSharing(FullFolder() + "\\inside.txt"));
+    return Dir() + "folder";
+}
 std::string Shut(const std::string& path) { return stage::DenyAdministrators(path) ? path : kSkip; }
 std::string Denied() { return Shut(Plain()); }
 std::string DeniedFolder() { return Shut(FullFolder()); }
@@ -544,6 +550,7 @@ const Fact kFacts[] = {
 {"MoveFileA", S(HeldNone), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_MoveFileA")},
 {"MoveFileA", S(HeldAll), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {1}, {}, W("file.c test_MoveFileA")},
 {"MoveFileA", S(Folder), CALL(MoveFileA(p, (Dir() + "renamed").c_str())), {1}, {}, W("file.c test_MoveFileA (a folder moves)")},
+{"MoveFileA", S(HeldBelow), CALL(MoveFileA(p, (Dir() + "renamed").c_str())), {0, ERROR_ACCESS_DENIED}, {}, "ntdll/tests/file.c test_file_rename_information (a folder with a child object open stays: STATUS_ACCESS_DENIED)", "moves the folder"},
 {"MoveFileA", S(Nothing), [](const std::string&) { std::string a = Dir() + "Remove Me"; stage::Put(a, "x"); SetLastError(kMark); BOOL ok = MoveFileA(a.c_str(), (Dir() + "Remove me").c_str()); WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(a.c_str(), &fd); Got g = Answer(ok, h != INVALID_HANDLE_VALUE ? fd.cFileName : "none"); FindClose(h); return g; }, {1, kAny, "Remove me"}, {}, W("file.c test_MoveFileA (only the letter case changes)"), "keeps the old spelling"},
 {"MoveFileA", S(Running), CALL((MoveFileA(p, (Dir() + "moved.exe").c_str()) && MoveFileA((Dir() + "moved.exe").c_str(), p)) || GetLastError() == ERROR_NOT_SAME_DEVICE), {1}, {}, "doc: MoveFileEx (a loaded image may be renamed)"},
 {"MoveFileExA", S(ReadOnly), CALL(MoveFileExA(Other().c_str(), p, MOVEFILE_REPLACE_EXISTING)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_MoveFileA (a read-only target)"), kRoot},
@@ -761,6 +768,9 @@ bool Run(const Fact& f, const Want& want, const char* family, Got* got) {
     for (HANDLE h : held)
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     held.clear();
+    for (void* holder : holders)
+        stage::Release(holder);
+    holders.clear();
     if (process) CloseHandle(process);
     process = nullptr;
     if (child) stage::EndChild(child);

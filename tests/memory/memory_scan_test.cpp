@@ -81,12 +81,14 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         simwin::WriteFile("C:\\WINDOWS\\system32\\svc.exe", "the system's own");
         RunVariant(image, simwin::Termination::RefusesOnce);
         if (swapped == 3) simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1);
-        if (swapped == 1) SwapFolderForLinkAt("TerminateProcess", "C:\\x", "C:\\WINDOWS\\system32");
+        // The folder moves once the variant has ended (the pause before the
+        // disposal): while it runs, its image holds the folder in place.
+        if (swapped == 1) SwapFolderForLinkAt("Sleep", "C:\\x", "C:\\WINDOWS\\system32");
         if (swapped == 2) {
             held = CreateFileA("C:\\x\\svc.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                NULL, OPEN_EXISTING, 0, NULL);
-            simwin::OnCall("TerminateProcess", [] {
-                if (simwin::CallCount("TerminateProcess") != 1) return;
+            simwin::OnCall("Sleep", [] {
+                if (simwin::CallCount("Sleep") != 1) return;
                 CloseHandle(held);
                 ASSERT_TRUE(MoveFileA("C:\\x", "C:\\x-aside"));
                 simwin::MakeDirLink("C:\\x", "C:\\WINDOWS\\system32");
