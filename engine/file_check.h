@@ -42,6 +42,12 @@ class FileUnderCheck {
 };
 
 int32_t CheckFile(const char* checkName, const char* path);
+/* CheckFile on a file no path of this program reaches (a running image whose
+   path is longer than 259 characters and has no short form), open as
+   `handle` through its Unicode name, for deleting where `deletable`; `shown`
+   (at most 259 characters) names it in the lines and in the disposal walk's
+   CheckFile. The handle is the check's from here on. */
+int32_t CheckHeldFile(const char* shown, HANDLE handle, bool deletable);
 /* False when CheckFile, given a file of this listed length, could only open
    it, read its headers and return 0: no record's size filter accepts the
    length and no memory-kill disposal is pending. Lengths of 2 GB and more

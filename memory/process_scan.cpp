@@ -352,6 +352,18 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
     free(name);
 }
 
+/* The ANSI form of the Unicode drive path `drive`, shortened to 259
+   characters for the lines (a best fit where the code page must). */
+static void ShownForm(const WCHAR* drive, char* shown) {
+    const int room = 2 * WIDE_NAME;
+    char* ansi = (char*)calloc(room + 1, 1);
+    shown[0] = 0;
+    if (!ansi) return;
+    if (WideCharToMultiByte(CP_ACP, 0, drive, -1, ansi, room, NULL, NULL) > 0)
+        ShortenPath(ansi, shown, MODULE_NAME_SIZE - 1);
+    free(ansi);
+}
+
 /* A process and how to read what it maps (for MapsFile). */
 struct MappedBy {
     HANDLE process;
@@ -388,10 +400,11 @@ struct WideImages {
     bool hasLong;
     FileId longId;
     char longDrive;
+    char longShown[MODULE_NAME_SIZE];
 };
 
 static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
-    WideImages seen = {0, 0, false, {0, 0, 0}, 0};
+    WideImages seen = {0, 0, false, {0, 0, 0}, 0, ""};
     EachMappedFileWide(
         process, readers, GENERIC_READ,
         [&](HANDLE file, size_t length, const WCHAR* drive) {
@@ -405,6 +418,7 @@ static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
                 seen.hasLong = true;
                 seen.longId = id;
                 seen.longDrive = (char)toupper(drive[0]);
+                ShownForm(drive, seen.longShown);
             }
             return true;
         },
@@ -462,7 +476,7 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     // Each path as the file it is, or, where the ANSI name cannot tell, as
     // the file the process maps; a path that reaches neither is left out.
     MappedBy by = {process, &readers};
-    WideImages wide = {0, 0, false, {0, 0, 0}, 0};
+    WideImages wide = {0, 0, false, {0, 0, 0}, 0, ""};
     if (!confirmed) wide = ReadWideImages(process, readers);
     if (confirmed || (mapped == 0 && !wide.hasLong)) {
         if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by)) {
@@ -489,6 +503,7 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
         (*tail)->longDrive = wide.longDrive;
         (*tail)->longImage = wide.longId;
+        strcpy((*tail)->longShown, wide.longShown);
         (*tail)->mapped = true;
         (*tail)->mappedImage = wide.longId;
         return true;
@@ -507,12 +522,8 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     return ok;
 }
 
-ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
-    *listed = false;
-    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
-    if (!psapi) return NULL;
-    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
-    if (!enumProcesses) return NULL;
+/* The readers as psapi.dll (`psapi`) and kernel32 give them. */
+static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
     ImageReaders readers = {
         Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll", "QueryFullProcessImageNameA"),
         Resolve<GetProcessImageFileNameAFn>(psapi, "GetProcessImageFileNameA"),
@@ -525,6 +536,16 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
         enableDebugOnDenied,
     };
     if (!readers.dosDevice) readers.deviceName = NULL;
+    return readers;
+}
+
+ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
+    *listed = false;
+    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
+    if (!psapi) return NULL;
+    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
+    if (!enumProcesses) return NULL;
+    const ImageReaders readers = ResolveReaders(psapi, enableDebugOnDenied);
     if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
     DWORD* ids = (DWORD*)calloc(PID_ARRAY_ENTRIES, sizeof(DWORD));
     char* reported = (char*)malloc(REPORTED_SIZE);
@@ -620,11 +641,46 @@ ProcessImage* ListProcessesToolhelp() {
 
 /* ---- the per-process check ---- */
 
-/* Walks the image once more so that the file check disposes of it. */
+/* Walks the image once more so that the file check disposes of it; an image
+   known by identity alone goes through the handle its check kept. */
 static void Recheck(const ProcessImage* rec) {
     g_scan.pendingMemoryAction = g_scan.action;
-    WalkDirectory(rec->imagePath);
+    if (rec->longDrive)
+        CheckFile(FileCheckList[0].name, rec->longShown);
+    else
+        WalkDirectory(rec->imagePath);
     g_scan.pendingMemoryAction = 0;
+}
+
+/* Checks the image of a record known by identity alone (no path of this
+   program reaches it) through a handle to it: the file a mapping's Unicode
+   name opens on its drive letter, proved to be that identity, for deleting
+   where it opens so. Sets fileMatched on a variant. */
+static void CheckHeldImage(const ProcessImage* rec) {
+    g_scan.fileMatched = false;
+    HMODULE psapi = LoadLibraryA("psapi.dll"); // loaded by the listing already
+    if (!psapi) return;
+    const ImageReaders readers = ResolveReaders(psapi, false);
+    HANDLE image = INVALID_HANDLE_VALUE;
+    bool deletable = true;
+    // For deleting as the check's own open asks, else for reading alone.
+    const DWORD tries[] = {GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, GENERIC_READ};
+    for (DWORD access : tries) {
+        deletable = access != GENERIC_READ;
+        EachMappedFileWide(rec->listed.Handle(), readers, access,
+                           [&](HANDLE file, size_t, const WCHAR* drive) {
+                               if (drive[0] == rec->longDrive && IsFile(file, rec->longImage)) {
+                                   image = file;
+                                   return false;
+                               }
+                               CloseHandle(file);
+                               return true;
+                           });
+        if (image != INVALID_HANDLE_VALUE) break;
+    }
+    if (image == INVALID_HANDLE_VALUE) return;
+    ShowStatus(rec->longShown);
+    CheckHeldFile(rec->longShown, image, deletable);
 }
 
 /* The service a variant may run as: the image's file name without its last
@@ -654,13 +710,15 @@ static void HandleVariantNt(const ProcessImage* rec) {
         char service[SERVICE_NAME_SIZE];
         ServiceNameOf(rec->imagePath, service, sizeof service);
         // Only the variant's own service: one registered for its image file.
-        // A service of that name that runs another program counts as none.
-        if (StopServiceOfImage(service, rec->imagePath, rec->processId)) {
+        // A service of that name that runs another program counts as none,
+        // and an image known by identity alone has no path a command names.
+        const bool named = rec->imagePath[0] != 0;
+        if (named && StopServiceOfImage(service, rec->imagePath, rec->processId)) {
             DeleteServiceKeysOfImage(service, rec->imagePath);
             Recheck(rec);
             return;
         }
-        DeleteServiceKeysOfImage(service, rec->imagePath);
+        if (named) DeleteServiceKeysOfImage(service, rec->imagePath);
         g_scan.memoryRestartNeeded = 1;
     }
     if (firstEnded) Recheck(rec);
@@ -668,13 +726,17 @@ static void HandleVariantNt(const ProcessImage* rec) {
 
 /* Checks one record; true when its image is a variant. */
 static bool CheckProcess(const ProcessImage* rec, bool nt) {
-    int readable;
-    {
-        NativeFileNames native;
-        readable = _access(rec->imagePath, 4);
+    if (rec->longDrive) {
+        CheckHeldImage(rec);
+    } else {
+        int readable;
+        {
+            NativeFileNames native;
+            readable = _access(rec->imagePath, 4);
+        }
+        if (readable == -1) return false; // unreadable: counts as clean
+        WalkDirectory(rec->imagePath);
     }
-    if (readable == -1) return false; // unreadable: counts as clean
-    WalkDirectory(rec->imagePath);
     if (!g_scan.fileMatched) return false;
     switch (g_scan.action) {
     case ACTION_DELETE:
@@ -698,10 +760,6 @@ static int32_t CheckAll(ProcessImage* list, bool nt) {
         // The psapi list is reached already; a tool-help name that reaches
         // no one file (by its 8.3 names where it must) is checked as none.
         if (!nt && !ReachImagePath(rec->imagePath, sizeof rec->imagePath)) continue;
-        // An image known by identity alone has no path the checks read: the
-        // drive walk reaches its file where it can, and the termination by
-        // identity ends its process then.
-        if (rec->longDrive) continue;
         if (CheckProcess(rec, nt)) found = 1;
     }
     FreeProcessList(list);

@@ -38,6 +38,7 @@ struct ProcessImage {
        Unicode name of its mapping. 0: the record has its path. */
     char longDrive;
     FileId longImage;
+    char longShown[260]; // its drive path in the lines, shortened to 259 characters
     /* The identity of the image file the process maps, read at listing
        (NT): the termination compares it, never a path opened later, which
        by then may name another file. false: it could not be read, and no
