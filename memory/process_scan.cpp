@@ -119,6 +119,8 @@ struct ImageReaders {
     GetMappedFileNameAFn mappedName;
     GetMappedFileNameWFn mappedWide; // the Unicode name, to open it by, with openWide
     CreateFileWFn openWide;
+    QueryFullProcessImageNameWFn fullNameWide; // the kernel's Unicode name (Vista and later)
+    GetProcessImageFileNameWFn deviceNameWide; // the same in the device form (XP and 2003)
     bool enableDebugOnDenied;
 };
 
@@ -308,6 +310,28 @@ static int EachMappedProgram(HANDLE process, const ImageReaders& readers, char* 
 
 enum { WIDE_NAME = 32768 }; // the longest name a "\\?\" path has, with its terminator
 
+/* The drive letter (*drive, 0 where none) of this session whose volume
+   device, followed by a backslash, begins the Unicode device path `device`
+   of `n` characters; the device's length. */
+static size_t WideDriveOf(const WCHAR* device, DWORD n, QueryDosDeviceAFn dosDevice, char* drive) {
+    char letter[3] = "A:", target[MAX_PATH];
+    *drive = 0;
+    for (; n > 0 && letter[0] <= 'Z'; letter[0]++) {
+        memset(target, 0, sizeof target);
+        if (!dosDevice(letter, target, sizeof target - 1)) continue;
+        // "\Device\HarddiskVolume1\..." on this letter's volume.
+        size_t k = 0, t = strlen(target);
+        while (k < t && k < n && device[k] < 0x80 &&
+               toupper((unsigned char)device[k]) == toupper((unsigned char)target[k]))
+            k++;
+        if (t > 2 && k == t && n > t + 1 && device[t] == '\\') {
+            *drive = letter[0];
+            return t;
+        }
+    }
+    return 0;
+}
+
 /* Calls visit(file, length, drive) for each image the process maps, opened
    with `access` (0: its identity alone, which no sharing refuses) through the "\\?\" form of its
    Unicode name (GetMappedFileNameW: the kernel's name of the file now, on a volume a drive letter
@@ -322,18 +346,8 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
     EachImageBase(process, readers, [&](LPVOID base) {
         WCHAR* device = name + 8; // room for "\\?\X:" in front of the device's end
         const DWORD n = readers.mappedWide(process, base, device, WIDE_NAME - 1);
-        char letter[3] = "A:", target[MAX_PATH], drive = 0;
-        size_t d = 0;
-        for (; n > 0 && n < WIDE_NAME - 1 && letter[0] <= 'Z' && !drive; letter[0]++) {
-            memset(target, 0, sizeof target);
-            if (!readers.dosDevice(letter, target, sizeof target - 1)) continue;
-            // "\Device\HarddiskVolume1\..." on this letter's volume.
-            size_t k = 0, t = strlen(target);
-            while (k < t && k < n && device[k] < 0x80 &&
-                   toupper((unsigned char)device[k]) == toupper((unsigned char)target[k]))
-                k++;
-            if (t > 2 && k == t && n > t + 1 && device[t] == '\\') d = t, drive = letter[0];
-        }
+        char drive = 0;
+        const size_t d = n < WIDE_NAME - 1 ? WideDriveOf(device, n, readers.dosDevice, &drive) : 0;
         if (!drive) {
             // Named on a device no letter of this session reaches (a share,
             // another session's letter, a volume with no letter).
@@ -457,6 +471,77 @@ static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& 
     rec->mappedImage = id;
 }
 
+/* A file known by its identity on a drive letter, with its drive path for
+   the lines. */
+struct KnownFile {
+    FileId id;
+    char drive;
+    char shown[MODULE_NAME_SIZE];
+};
+
+/* The file the kernel's Unicode name of the process's image opens now, by
+   the "\\?\" form of its drive path; false where Windows gives no Unicode
+   name (2000, NT 4.0) or it names nothing this session reaches. */
+static bool NamedIdentity(HANDLE process, const ImageReaders& readers, KnownFile* named) {
+    if (!readers.openWide || (!readers.fullNameWide && !readers.deviceNameWide)) return false;
+    WCHAR* name = (WCHAR*)calloc(WIDE_NAME + 8, sizeof(WCHAR));
+    if (!name) return false;
+    WCHAR *at = name + 8, *wide = NULL; // room for "\\?\X:" in front
+    named->drive = 0;
+    if (readers.fullNameWide) {
+        DWORD size = WIDE_NAME - 1;
+        if (readers.fullNameWide(process, 0, at, &size) && size > 3 && size < WIDE_NAME - 1 &&
+            at[0] < 0x80 && isalpha(at[0]) && at[1] == ':' && at[2] == '\\')
+            named->drive = (char)toupper(at[0]), wide = at - 4;
+    } else if (readers.dosDevice) {
+        const DWORD n = readers.deviceNameWide(process, at, WIDE_NAME - 1);
+        const size_t d =
+            n < WIDE_NAME - 1 ? WideDriveOf(at, n, readers.dosDevice, &named->drive) : 0;
+        if (named->drive) {
+            wide = at + d - 6;
+            wide[4] = (WCHAR)named->drive;
+            wide[5] = ':';
+        }
+    }
+    bool known = false;
+    if (wide) {
+        const WCHAR prefix[4] = {'\\', '\\', '?', '\\'};
+        memcpy(wide, prefix, sizeof prefix);
+        HANDLE file =
+            readers.openWide(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            known = IdentityOf(file, &named->id);
+            CloseHandle(file);
+            ShownForm(wide + 4, named->shown);
+        }
+    }
+    free(name);
+    return known;
+}
+
+/* Whether the drive path `candidate` opens as the KnownFile `context`. */
+static bool IsKnownFile(const char* candidate, void* context) {
+    const KnownFile& known = *(const KnownFile*)context;
+    FileId id;
+    return toupper((unsigned char)candidate[0]) == known.drive && IdentityAt(candidate, &id) &&
+           id.volume == known.id.volume && id.indexHigh == known.id.indexHigh &&
+           id.indexLow == known.id.indexLow;
+}
+
+/* Appends the record of a process whose image is the file `image`, which no
+   path of this program reaches: its identity alone. */
+static bool AppendKnown(ProcessImage** head, ProcessImage** tail, DWORD pid, HANDLE process,
+                        bool canTerminate, const KnownFile& image) {
+    if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
+    (*tail)->longDrive = image.drive;
+    (*tail)->longImage = image.id;
+    strcpy((*tail)->longShown, image.shown);
+    (*tail)->mapped = true;
+    (*tail)->mappedImage = image.id;
+    return true;
+}
+
 /* Appends the records of process `pid`: its image as it names it where a
    program file it maps is that file (or where none can be read), else every
    program file it maps. The first record keeps the handle; false when a
@@ -473,17 +558,31 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         confirmed = haveNamed && SameFile(named, file);
         return !confirmed;
     });
+    // Where the ANSI name cannot tell, the kernel's Unicode name is the
+    // image when a file the process maps is the file it opens; of the paths
+    // the ANSI name reaches, only one that opens as that file is taken.
+    KnownFile byName;
+    bool byIdentity = false;
+    if (!confirmed && NamedIdentity(process, readers, &byName))
+        EachMappedFileWide(process, readers, 0, [&](HANDLE file, size_t, const WCHAR* drive) {
+            byIdentity = drive[0] == byName.drive && IsFile(file, byName.id);
+            CloseHandle(file);
+            return !byIdentity;
+        });
+    confirmed = confirmed || byIdentity;
     // Each path as the file it is, or, where the ANSI name cannot tell, as
     // the file the process maps; a path that reaches neither is left out.
     MappedBy by = {process, &readers};
     WideImages wide = {0, 0, false, {0, 0, 0}, 0, ""};
     if (!confirmed) wide = ReadWideImages(process, readers);
     if (confirmed || (mapped == 0 && !wide.hasLong)) {
-        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by)) {
+        if (haveNamed && ReachImagePath(named, sizeof named, byIdentity ? IsKnownFile : MapsFile,
+                                        byIdentity ? (void*)&byName : (void*)&by)) {
             if (!Append(head, tail, pid, named, strlen(named), process, canTerminate)) return false;
             NoteMappedFile(*tail, named, by);
             return true;
         }
+        if (byIdentity) return AppendKnown(head, tail, pid, process, canTerminate, byName);
         CloseHandle(process);
         return true;
     }
@@ -500,13 +599,9 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     // The one program it maps has a path too long for this program's paths
     // and no short form: the record holds its identity, no path.
     if (mapped == 0) {
-        if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
-        (*tail)->longDrive = wide.longDrive;
-        (*tail)->longImage = wide.longId;
-        strcpy((*tail)->longShown, wide.longShown);
-        (*tail)->mapped = true;
-        (*tail)->mappedImage = wide.longId;
-        return true;
+        KnownFile image = {wide.longId, wide.longDrive, ""};
+        strcpy(image.shown, wide.longShown);
+        return AppendKnown(head, tail, pid, process, canTerminate, image);
     }
     bool ok = true, shares = false;
     EachMappedProgram(process, readers, reported, [&](const char* file) {
@@ -533,6 +628,8 @@ static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
         Resolve<GetMappedFileNameAFn>(psapi, "GetMappedFileNameA"),
         Resolve<GetMappedFileNameWFn>(psapi, "GetMappedFileNameW"),
         Resolve<CreateFileWFn>("Kernel32.dll", "CreateFileW"),
+        Resolve<QueryFullProcessImageNameWFn>("Kernel32.dll", "QueryFullProcessImageNameW"),
+        Resolve<GetProcessImageFileNameWFn>(psapi, "GetProcessImageFileNameW"),
         enableDebugOnDenied,
     };
     if (!readers.dosDevice) readers.deviceName = NULL;
