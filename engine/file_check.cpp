@@ -466,6 +466,12 @@ void ReleaseMatchedImage() {
     g_matchedImage.held = false;
 }
 
+bool MatchedImageIs(const FileId& id) {
+    const CheckedFile held = FileProver::Held(g_matchedImage.file);
+    return g_matchedImage.held && held.Known() && held.Id().volume == id.volume &&
+           held.Id().indexHigh == id.indexHigh && held.Id().indexLow == id.indexLow;
+}
+
 bool ReadFileHeader(int fd, PeImageInfo* image) {
     uint8_t pointer[2], signature[4];
     if (!ReadAt(fd, pe::kDosNewHeader, pointer, sizeof pointer)) return false;

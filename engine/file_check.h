@@ -57,6 +57,8 @@ bool CheckFileCouldHandle(uint64_t listedLength);
    the process scan calls it once it is done with that process, whether or
    not the disposal walk came. */
 void ReleaseMatchedImage();
+/* Whether the image a memory-scan match keeps open is the file `id`. */
+bool MatchedImageIs(const FileId& id);
 bool ReadFileHeader(int fd, PeImageInfo* image);
 bool ReadSectionTable(int fd, PeImageInfo* image);
 /* The section of `image` the check maps `rva` through: the first of at most

@@ -357,9 +357,13 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
         WCHAR* wide = device + d - 6;
         const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)drive, ':'};
         memcpy(wide, prefix, sizeof prefix);
-        HANDLE file =
-            readers.openWide(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        HANDLE file;
+        {
+            NativeFileNames native; // the kernel's names are the real ones, under WoW64 too
+            file = readers.openWide(wide, access,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        }
         if (file == INVALID_HANDLE_VALUE) return true;
         return visit(file, n - d + 2, (const WCHAR*)(wide + 4));
     });
@@ -507,9 +511,12 @@ static bool NamedIdentity(HANDLE process, const ImageReaders& readers, KnownFile
     if (wide) {
         const WCHAR prefix[4] = {'\\', '\\', '?', '\\'};
         memcpy(wide, prefix, sizeof prefix);
-        HANDLE file =
-            readers.openWide(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        HANDLE file;
+        {
+            NativeFileNames native;
+            file = readers.openWide(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        }
         if (file != INVALID_HANDLE_VALUE) {
             known = IdentityOf(file, &named->id);
             CloseHandle(file);
@@ -835,6 +842,12 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
         WalkDirectory(rec->imagePath);
     }
     if (!g_scan.fileMatched) return false;
+    // Only the image the process mapped when it was listed: by now a folder
+    // of its path may lead to another file, a variant its user put there.
+    if (nt && !(rec->mapped && MatchedImageIs(rec->mappedImage))) {
+        ReleaseMatchedImage();
+        return false;
+    }
     switch (g_scan.action) {
     case ACTION_DELETE:
     case ACTION_RENAME:

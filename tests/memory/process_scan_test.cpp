@@ -309,8 +309,19 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
                                            "",
                                            PROCESS_ALL_ACCESS,
                                            {"C:\\x\\evil.exe"}});
+        // Listed, a program's folder steps aside for a link to a variant's
+        // before its check: the file checked is not the image it maps.
+        simwin::WriteFile("C:\\u\\a.exe", "MZ not a variant");
+        PlantVariant("C:\\v\\a.exe");
+        DWORD swapped = simwin::StartProcess({"C:\\u\\a.exe"});
+        simwin::OnCall("_access", [] {
+            if (simwin::CallCount("_access") != 1) return;
+            ASSERT_TRUE(MoveFileA("C:\\u", "C:\\u-aside"));
+            simwin::MakeDirLink("C:\\u", "C:\\v");
+        });
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_EQ(simwin::IsRunning(wide), version == simwin::SetWindows2000);
+        EXPECT_TRUE(simwin::IsRunning(swapped));
         EXPECT_FALSE(simwin::IsRunning(posing));
         EXPECT_FALSE(simwin::IsRunning(moved));
         EXPECT_FALSE(simwin::IsRunning(fit));
