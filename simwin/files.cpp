@@ -1183,6 +1183,14 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 **    is listed only with SeBackupPrivilege enabled. A path through it still
 **    reaches what lies below: Administrators and Everyone bypass traverse
 **    checking (Microsoft's "Bypass traverse checking" policy page).
+**  - on 2000 and later a file another user encrypted (EncryptForAnotherUser)
+**    refuses every open that asks for its data, backup intent and privileges
+**    or not, with ERROR_ACCESS_DENIED: "the application that opened the file
+**    gets access to the unencrypted information, provided of course it has
+**    the proper credentials to access the file and get the key necessary to
+**    decrypt the file"; a backup program reads it raw (OpenEncryptedFileRaw:
+**    SeBackupPrivilege suffices) (Microsoft's "Backup and Restore of
+**    Encrypted Files" page). Opens for its attributes or to delete it pass.
 ** GetFileInformationByHandle gives the volume serial (the host device) and
 ** the file index (the host inode, shared by hard links) of the file itself,
 ** wherever its folder has been moved or whatever its path now names.
@@ -1273,6 +1281,7 @@ std::set<std::string*> descriptorsAllocated; // security descriptors not yet fre
 std::map<std::string, std::string> folderSecurity;
 std::map<FileKey, std::string> fileSecurity;
 std::set<FileKey> deniedToAdministrators;
+std::set<FileKey> encryptedByOthers;
 
 struct OpenFile : simwin::Object {
     int hostFd;
@@ -1295,6 +1304,7 @@ struct OpenFile : simwin::Object {
 
 simwin::ResetHook resetHandles([] {
     deniedToAdministrators.clear();
+    encryptedByOthers.clear();
     deletePending.clear();
     fatEntries.clear();
     folderSecurity.clear();
@@ -1692,11 +1702,23 @@ void DenyAdministrators(const std::string& winPath) {
     if (KeyOf(HostPath(winPath), &key)) deniedToAdministrators.insert(key);
 }
 
+void EncryptForAnotherUser(const std::string& winPath) {
+    FileKey key;
+    if (!KeyOf(HostPath(winPath), &key)) return;
+    encryptedByOthers.insert(key);
+    AddAttributes(winPath, FILE_ATTRIBUTE_ENCRYPTED);
+}
+
 DWORD SecurityError(const std::string& host, DWORD access, DWORD flags) {
     FileKey key;
-    if (PlatformId() != VER_PLATFORM_WIN32_NT || deniedToAdministrators.empty() ||
-        !KeyOf(host, &key) || !deniedToAdministrators.count(key))
+    if (PlatformId() != VER_PLATFORM_WIN32_NT ||
+        (deniedToAdministrators.empty() && encryptedByOthers.empty()) || !KeyOf(host, &key))
         return 0;
+    // EFS gives a file's data only to an opener who holds its key; backup
+    // programs read another user's through the raw functions instead.
+    if (encryptedByOthers.count(key) && (access & (kReadRights | kWriteRights)))
+        return ERROR_ACCESS_DENIED;
+    if (!deniedToAdministrators.count(key)) return 0;
     const DWORD writing = kWriteRights | DELETE | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
     const bool backup = (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
                         (!(access & ~writing) || PrivilegeEnabled(SE_BACKUP_NAME)) &&

@@ -104,6 +104,10 @@ std::string FullFolder() {
 std::string Shut(const std::string& path) { return stage::DenyAdministrators(path) ? path : kSkip; }
 std::string Denied() { return Shut(Plain()); }
 std::string DeniedFolder() { return Shut(FullFolder()); }
+std::string Encrypted() {
+    const std::string f = Plain();
+    return stage::EncryptForAnotherUser(f) ? f : kSkip;
+}
 std::string Running() { return stage::RunningImage(); }
 std::string Held(DWORD access, DWORD share) {
     std::string f = Plain();
@@ -521,6 +525,8 @@ const Fact kFacts[] = {
 {"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {1}, "doc: CreateFile (the DACL is checked; 9x keeps none)"},
 {"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ | DELETE, 7, FILE_FLAG_BACKUP_SEMANTICS)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS overrides the DACL only with the privileges enabled)"},
 {"CreateFileA", S(Denied), [](const std::string& s) { EnableBackupPrivileges(); SetLastError(kMark); return Answer(Open(s.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 7, FILE_FLAG_BACKUP_SEMANTICS)); }, {1}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS); doc: Privilege Constants (SE_BACKUP_NAME reads, SE_RESTORE_NAME writes, whatever the ACL)"},
+{"CreateFileA", S(Encrypted), [](const std::string& s) { EnableBackupPrivileges(); SetLastError(kMark); return Answer(Open(s.c_str(), GENERIC_READ, 7, FILE_FLAG_BACKUP_SEMANTICS)); }, {0, ERROR_ACCESS_DENIED}, {}, "doc: Backup and Restore of Encrypted Files (the data only to an opener with the key; backup programs read it raw)"},
+{"CreateFileA", S(Encrypted), CALL(Open(p, DELETE | FILE_READ_ATTRIBUTES, 7, FILE_FLAG_BACKUP_SEMANTICS)), {1}, {}, "doc: Backup and Restore of Encrypted Files (EFS filters the opens that reach the data)"},
 {"CreateFileA", S(Question), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_INVALID_NAME}, {}, W("file.c test_CreateFileA (wildcards)")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_file_sharing")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, FILE_READ_ATTRIBUTES, 0)), {1}, {}, W("file.c test_file_sharing (no data access shares with any mode)")},
