@@ -212,6 +212,13 @@ FARPROC FileExport(const std::string& library, const std::string& function);
 /* The security a folder was created with, as the text of the descriptor the
    program built (empty: the default security of the parent). */
 std::string FolderSecurity(const std::string& winPath);
+/* Gives a folder (a drive's root, "D:\\") the security the descriptor text
+   `sddl` describes, as the Windows that formatted its volume or an
+   administrator did. GetFileSecurityA (advapi32) reads a folder's back, and
+   ConvertSecurityDescriptorToStringSecurityDescriptorA gives its text; a
+   folder given none and created with none reads as Everyone's full
+   control, what Windows 2000 gives a drive's root. */
+void SetFolderSecurity(const std::string& winPath, const std::string& sddl);
 /* The security SetKernelObjectSecurity (advapi32) last gave a file, as the
    text of the descriptor, wherever the file has moved since (empty: none). */
 std::string FileSecurity(const std::string& winPath);
