@@ -181,9 +181,12 @@ bool RenameByPath(const char* path, const char* renamed) {
     return MoveFileA(path, renamed) != 0;
 }
 
-bool DeleteLegacyByPath(const char* path) { return DeleteFileA(path) && NameIsGone(path); }
+bool DeleteLegacyByPath(const char* path) {
+    return ByPathAllowed() && DeleteFileA(path) && NameIsGone(path);
+}
 
 bool RenameLegacyByPath(const char* path, const char* renamed) {
+    if (!ByPathAllowed()) return false;
     NativeFileNames native;
     return MoveFileA(path, renamed) != 0;
 }
@@ -574,24 +577,133 @@ static const char kWaitingFileSecurity[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
 typedef long(WINAPI* UuidCreateFn)(void*);
 
+typedef BOOL(WINAPI* GetFileSecurityFn)(LPCSTR, DWORD, void*, DWORD, DWORD*);
+typedef BOOL(WINAPI* DescriptorToStringFn)(void*, DWORD, DWORD, LPSTR*, ULONG*);
+
+/* Whom a folder's root may trust: the Administrators, the system, and the
+   installer service that owns Windows' own files. */
+static bool TrustedSid(const char* sid, size_t n) {
+    static const char* const trusted[] = {
+        "BA", "SY", "S-1-5-32-544", "S-1-5-18",
+        "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+    for (const char* t : trusted)
+        if (strlen(t) == n && _strnicmp(sid, t, n) == 0) return true;
+    return false;
+}
+
+/* The rights of an entry's text: a number, or two-letter names. False for a
+   name this program does not know. */
+static bool RightsOf(const char* text, size_t n, DWORD* mask) {
+    static const struct {
+        char name[3];
+        DWORD bits;
+    } names[] = {{"GA", 0x10000000}, {"GR", 0x80000000}, {"GW", 0x40000000}, {"GX", 0x20000000},
+                 {"RC", 0x00020000}, {"SD", 0x00010000}, {"WD", 0x00040000}, {"WO", 0x00080000},
+                 {"CC", 0x1},        {"DC", 0x2},        {"LC", 0x4},        {"SW", 0x8},
+                 {"RP", 0x10},       {"WP", 0x20},       {"DT", 0x40},       {"LO", 0x80},
+                 {"CR", 0x100},      {"FA", 0x001F01FF}, {"FR", 0x00120089}, {"FW", 0x00120116},
+                 {"FX", 0x001200A0}};
+    *mask = 0;
+    if (n > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        char number[16];
+        if (n >= sizeof number) return false;
+        memcpy(number, text, n);
+        number[n] = 0;
+        char* end;
+        *mask = (DWORD)strtoul(number, &end, 16);
+        return *end == 0;
+    }
+    for (size_t i = 0; i < n; i += 2) {
+        bool known = false;
+        for (const auto& each : names)
+            if (i + 1 < n && text[i] == each.name[0] && text[i + 1] == each.name[1])
+                *mask |= each.bits, known = true;
+        if (!known) return false;
+    }
+    return true;
+}
+
+/* Whether the folder's security, as descriptor text with its owner and
+   DACL, leaves its children to the administrators and the system: they own
+   it, and no entry that applies to the folder itself grants anyone else the
+   delete of a child (FILE_DELETE_CHILD), its security or owner, or every
+   right. Entries for what it holds alone (inherit-only) and denials change
+   nothing; an entry of a kind not known here, or no DACL at all, is taken
+   for the worst. Creating folders there is no such right: a user may make
+   a folder of their own, never rename or delete another's. */
+static bool ChildrenGuarded(const char* text) {
+    const DWORD taking = 0x40 /* FILE_DELETE_CHILD */ | WRITE_DAC | WRITE_OWNER | 0x10000000;
+    const char* dacl = strstr(text, "D:");
+    if (strncmp(text, "O:", 2) != 0 || !dacl || !TrustedSid(text + 2, (size_t)(dacl - text - 2)))
+        return false;
+    const char* ace = strchr(dacl, '(');
+    if (!ace) return strstr(dacl, "NO_ACCESS_CONTROL") == NULL; // an empty DACL grants nothing
+    for (; ace && *ace == '('; ace = strchr(ace, '(')) {
+        const char* end = strchr(ace, ')');
+        if (!end) return false;
+        const char* field[6];
+        size_t length[6], count = 0;
+        for (const char* p = ace + 1; count < 6 && p <= end; count++) {
+            const char* stop = p;
+            while (stop < end && *stop != ';')
+                stop++;
+            field[count] = p, length[count] = (size_t)(stop - p);
+            p = stop + 1;
+        }
+        ace = end + 1;
+        if (count != 6) return false;
+        if (length[0] == 1 && field[0][0] == 'D') continue; // a denial
+        if (length[0] != 1 || field[0][0] != 'A') return false;
+        bool inheritOnly = false;
+        for (size_t i = 0; i + 1 < length[1]; i += 2)
+            if (field[1][i] == 'I' && field[1][i + 1] == 'O') inheritOnly = true;
+        DWORD mask;
+        if (inheritOnly || TrustedSid(field[5], length[5])) continue;
+        if (!RightsOf(field[2], length[2], &mask) || (mask & taking)) return false;
+    }
+    return true;
+}
+
+/* Whether a drive's root (`root`, "D:\\") leaves its children to the
+   administrators and the system (see ChildrenGuarded), by its security. */
+static bool RootGuarded(const char* root) {
+    auto get = Resolve<GetFileSecurityFn>("advapi32.dll", "GetFileSecurityA");
+    auto toText = Resolve<DescriptorToStringFn>(
+        "advapi32.dll", "ConvertSecurityDescriptorToStringSecurityDescriptorA");
+    const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    char descriptor[4096];
+    DWORD needed = 0;
+    LPSTR text = NULL;
+    if (!get || !toText || !get(root, parts, descriptor, sizeof descriptor, &needed) ||
+        !toText(descriptor, 1, parts, &text, NULL))
+        return false;
+    const bool guarded = ChildrenGuarded(text);
+    LocalFree(text);
+    return guarded;
+}
+
 /* The folder that holds the waiting folders of the drive of `path` into
-   `out`: the Windows folder, when it is on that drive and that volume keeps
-   and enforces security (FILE_PERSISTENT_ACLS). Only administrators
-   and the system may rename, delete or replace the Windows folder or any
-   folder of its path, and the system holds files in it open from start to
-   shutdown; no other place of a volume is known to be so (the root of a
-   drive grants Everyone full control on 2000, so any user could rename a
-   folder there aside and put a junction in its place). False elsewhere. */
+   `out`, on a volume that keeps and enforces security (FILE_PERSISTENT_ACLS;
+   FAT guards no folder of it). On the Windows folder's drive, the Windows
+   folder: only administrators and the system may rename, delete or replace
+   it or any folder of its path, and the system holds files in it open from
+   start to shutdown. On another drive, its root, only where the root's own
+   security leaves its children to the administrators and the system
+   (RootGuarded): a root Windows 2000 formatted grants Everyone full
+   control, so any user could rename a folder there aside and put a
+   junction in its place. False elsewhere. */
 static bool WaitingPlace(const char* path, char* out, UINT size) {
     UINT n = GetWindowsDirectoryA(out, size);
-    if (n <= 2 || n >= size || out[1] != ':' || path[1] != ':' ||
-        toupper((unsigned char)out[0]) != toupper((unsigned char)path[0]))
-        return false;
-    // A volume that keeps no security (FAT) guards no folder of it.
-    const char root[] = {out[0], ':', '\\', 0};
+    if (n <= 2 || n >= size || out[1] != ':' || path[1] != ':') return false;
+    const char root[] = {path[0], ':', '\\', 0};
     DWORD flags = 0;
-    return GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
-           (flags & FILE_PERSISTENT_ACLS);
+    if (!GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) ||
+        !(flags & FILE_PERSISTENT_ACLS))
+        return false;
+    if (toupper((unsigned char)out[0]) == toupper((unsigned char)path[0])) return true;
+    if (!RootGuarded(root)) return false;
+    memcpy(out, root, sizeof root);
+    return true;
 }
 
 /* `place` and "\CleanPhantaxis-restart-" and 32 hex digits of a random UUID

@@ -67,8 +67,9 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
    nothing is arranged without `checked` or with one of unknown identity; on
    2000 and later `path` must name the file `checked` through no link, else
    nothing is arranged, and the file is first taken over by the Administrators and moved
-   into a folder of its own in the Windows folder, which only administrators
-   and the system can write, and that path is scheduled. On 9x the path the
+   into a folder of its own, which only administrators and the system can
+   write, in the Windows folder or at the root of another drive whose
+   security leaves its children to them, and that path is scheduled. On 9x the path the
    check read is the proof (a wininit.ini entry).
    `escapable` (when given) is set when the moved file is still open through
    a handle with DELETE access from before the take-over: its holder can
@@ -77,9 +78,10 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
 bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked = nullptr,
                              bool* escapable = nullptr);
 /* False when `path` is on a drive where no file can wait for the restart
-   out of every user's reach (on 2000 and later, a drive other than the
-   Windows folder's, or a volume that keeps no security, such as FAT):
-   nothing is scheduled there. */
+   out of every user's reach (on 2000 and later, a volume that keeps no
+   security, such as FAT, or a drive other than the Windows folder's whose
+   root lets others than administrators and the system own it, delete its
+   children or change its security): nothing is scheduled there. */
 bool HasWaitingPlace(const char* path);
 /* True when the line destination=source stands in the [rename] section of
    the Windows folder's wininit.ini, which Windows 9x processes at start;
@@ -100,8 +102,8 @@ bool ClearAttributesByPath(const char* path);
 enum class PathDelete { Refused, Marked, Done };
 PathDelete DeleteByPath(const char* path);
 bool RenameByPath(const char* path, const char* renamed);
-/* The legacy check's delete and rename, on every family: the path as it was
-   given (the hosts file, in a folder only administrators may change), the
+/* The legacy check's delete and rename on 9x (false on NT, where it goes
+   through the handle it read the file by): the path as it was given, the
    delete with no attribute reset; a delete is true once the name is gone. */
 bool DeleteLegacyByPath(const char* path);
 bool RenameLegacyByPath(const char* path, const char* renamed);

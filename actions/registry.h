@@ -42,8 +42,8 @@ bool DeleteRegistryValue(const AutostartValue& value);
 /* A key of a service's registration under HKEY_LOCAL_MACHINE (the
    service's key in one control set, or its Enum or Security subkey), as the
    service-keys finder decided it: in a control set whose own ImagePath for
-   the service registers the variant's image, or, for the removal by name
-   alone, in ControlSet001 or ControlSet002. The path is the finder's own. */
+   the service registers the variant's image (for the removal by name alone,
+   the file the check last proved a variant). The path is the finder's own. */
 class ServiceKey {
   public:
     const char* Path() const { return path_; }

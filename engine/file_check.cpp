@@ -269,6 +269,19 @@ void DeleteInfected(const char* path, const char* name) {
            true);
 }
 
+/* The file open as `handle` (for deleting where `deletable`), read through a
+   descriptor made from it; nothing open when there is none. */
+FileUnderCheck FromHandle(HANDLE handle, bool deletable) {
+    if (handle == INVALID_HANDLE_VALUE)
+        return FileProver::Opened(-1, INVALID_HANDLE_VALUE, FileId{0, 0, 0}, false);
+    FileId id = {0, 0, 0};
+    const bool known = IdentityOf(handle, &id);
+    if (!known) id = FileId{0, 0, 0};
+    const int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
+    if (fd < 0) CloseHandle(handle);
+    return FileProver::Opened(fd, fd >= 0 && deletable ? handle : INVALID_HANDLE_VALUE, id, known);
+}
+
 FileUnderCheck OpenForCheck(const char* path) {
     if (CheckedFileHandles()) {
         HANDLE handle = OpenCheckedFile(path);
@@ -278,15 +291,8 @@ FileUnderCheck OpenForCheck(const char* path) {
         // identity still tells which file was checked, and the delete waits
         // for a handle to that very file.
         if (!deletable) handle = OpenFileForReading(path);
-        if (handle != INVALID_HANDLE_VALUE) {
-            FileId id = {0, 0, 0};
-            const bool known = IdentityOf(handle, &id);
-            if (!known) id = FileId{0, 0, 0};
-            const int fd = _open_osfhandle((intptr_t)handle, _O_RDONLY);
-            if (fd >= 0)
-                return FileProver::Opened(fd, deletable ? handle : INVALID_HANDLE_VALUE, id, known);
-            CloseHandle(handle);
-        }
+        const FileUnderCheck file = FromHandle(handle, deletable);
+        if (file.Fd() >= 0) return file;
     }
     return FileProver::Opened(OpenDescriptorForReading(path), INVALID_HANDLE_VALUE, FileId{0, 0, 0},
                               false);
@@ -415,7 +421,28 @@ void DisposeOfImage(const char* checkName, const char* path) {
 
 void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFile); }
 
+/* What every check of a file does first: the image a memory-scan match kept
+   goes (its disposal walk did not come), and the remembered autostart value
+   while nothing was found. */
+void BeginCheck() {
+    ReleaseMatchedImage();
+    if (g_scan.filesInfected == 0)
+        memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
+}
+
+int32_t CheckOpened(const char* path, const FileUnderCheck& file);
+
 } // namespace
+
+FileUnderCheck OpenFileUnderCheck(const char* path) { return OpenForCheck(path); }
+
+bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path) {
+    const CheckedFile checked = FileProver::Held(file);
+    const bool marked = checked.Handle() != INVALID_HANDLE_VALUE && MarkForDeletion(checked);
+    _close(file.Fd()); // the file goes as its handle closes
+    NativeFileNames native;
+    return marked && NameIsGone(path);
+}
 
 bool ReadAt(int fd, uint32_t position, void* buffer, unsigned count) {
     if (position > 0x7FFFFFFFu) return false;
@@ -447,6 +474,12 @@ void DisposeInfected(const DisposalStyle& style, const char* path, const char* n
 void ReleaseMatchedImage() {
     if (g_matchedImage.held) _close(g_matchedImage.file.Fd());
     g_matchedImage.held = false;
+}
+
+bool MatchedImageIs(const FileId& id) {
+    const CheckedFile held = FileProver::Held(g_matchedImage.file);
+    return g_matchedImage.held && held.Known() && held.Id().volume == id.volume &&
+           held.Id().indexHigh == id.indexHigh && held.Id().indexLow == id.indexLow;
 }
 
 bool ReadFileHeader(int fd, PeImageInfo* image) {
@@ -521,10 +554,7 @@ int32_t CheckFile(const char* checkName, const char* path) {
            FileCheckTest.MemoryKillDisposalDisposesWithoutMatching. */
         return 0;
     }
-    ReleaseMatchedImage(); // its disposal walk did not come
-    if (g_scan.filesInfected == 0)
-        memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
-
+    BeginCheck();
     const FileUnderCheck file = OpenForCheck(path);
     if (file.Fd() < 0) {
         // A file that is there and cannot be read is not passed over in
@@ -533,6 +563,20 @@ int32_t CheckFile(const char* checkName, const char* path) {
         if (!NameIsGone(path)) PostLogLine("%s     Unable to check", path);
         return 0;
     }
+    return CheckOpened(path, file);
+}
+
+int32_t CheckHeldFile(const char* shown, HANDLE handle, bool deletable) {
+    CheckScanStateRules();
+    BeginCheck();
+    const FileUnderCheck file = FromHandle(handle, deletable);
+    return file.Fd() < 0 ? 0 : CheckOpened(shown, file);
+}
+
+namespace {
+
+/* The check of the file open as `file`, named `path` in its lines. */
+int32_t CheckOpened(const char* path, const FileUnderCheck& file) {
     ForgetCurrentFile();
     CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 
@@ -555,6 +599,11 @@ int32_t CheckFile(const char* checkName, const char* path) {
     CleanSystemEntries(name);
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
+    // Never cut: a shortened path would name some other file.
+    if (strlen(path) < sizeof g_scan.provedVariant)
+        CopyText(g_scan.provedVariant, sizeof g_scan.provedVariant, path);
+    else
+        g_scan.provedVariant[0] = 0;
     if (g_scan.memoryScanMode) {
         g_scan.fileMatched = true;
         if (file.Kept()) {
@@ -568,6 +617,8 @@ int32_t CheckFile(const char* checkName, const char* path) {
     ForgetCurrentFile();
     return 1;
 }
+
+} // namespace
 
 /* Only the last path component is looked at, so a dot in a folder name
    never moves the file elsewhere. */

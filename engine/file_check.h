@@ -42,6 +42,21 @@ class FileUnderCheck {
 };
 
 int32_t CheckFile(const char* checkName, const char* path);
+/* `path` opened as CheckFile opens a file (on the NT family a handle for
+   deleting, or for reading where the file refuses that, with the identity
+   read through it; on 9x the run-time's read-only open), for a check that
+   reads it and disposes of it in its own way (the legacy check). */
+FileUnderCheck OpenFileUnderCheck(const char* path);
+/* The delete through the handle the check opened the file by, with no
+   attribute reset; the file is closed. True once `path` no longer names a
+   file; false where the check holds no handle for deleting. */
+bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path);
+/* CheckFile on a file no path of this program reaches (a running image whose
+   path is longer than 259 characters and has no short form), open as
+   `handle` through its Unicode name, for deleting where `deletable`; `shown`
+   (at most 259 characters) names it in the lines and in the disposal walk's
+   CheckFile. The handle is the check's from here on. */
+int32_t CheckHeldFile(const char* shown, HANDLE handle, bool deletable);
 /* False when CheckFile, given a file of this listed length, could only open
    it, read its headers and return 0: no record's size filter accepts the
    length and no memory-kill disposal is pending. Lengths of 2 GB and more
@@ -51,6 +66,8 @@ bool CheckFileCouldHandle(uint64_t listedLength);
    the process scan calls it once it is done with that process, whether or
    not the disposal walk came. */
 void ReleaseMatchedImage();
+/* Whether the image a memory-scan match keeps open is the file `id`. */
+bool MatchedImageIs(const FileId& id);
 bool ReadFileHeader(int fd, PeImageInfo* image);
 bool ReadSectionTable(int fd, PeImageInfo* image);
 /* The section of `image` the check maps `rva` through: the first of at most

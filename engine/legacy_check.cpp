@@ -155,8 +155,8 @@ const LegacySignature* AttachmentTest(int fd) {
    remove" in the file check, and the report-only lines differ in case too.
    The log tells the two detectors apart by them; pinned by
    LegacyCheckTest.DisposalByActionWithItsOwnWording. */
-void RemoveByPath(const char* path, const char* name, const FileUnderCheck*) {
-    if (DeleteLegacyByPath(path)) {
+void RemoveLegacy(const char* path, const char* name, const FileUnderCheck* file) {
+    if (file ? DeleteFileUnderCheck(*file, path) : DeleteLegacyByPath(path)) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
     } else {
@@ -164,26 +164,29 @@ void RemoveByPath(const char* path, const char* name, const FileUnderCheck*) {
     }
 }
 
-const DisposalStyle kLegacyDisposal = {RemoveByPath, RenameLegacyByPath,
+const DisposalStyle kLegacyDisposal = {RemoveLegacy, RenameLegacyByPath,
                                        "%s     %s Not Disinfected As Per User's Selection"};
 
 } // namespace
 
 int32_t CheckLegacyFile(const char*, const char* path) {
     UnscrambleOnce();
-    int fd = _open(path, _O_RDONLY | _O_BINARY);
-    if (fd == -1) return 0;
-    const LegacySignature* match = AttachmentTest(fd);
+    // Opened as the file check opens a file: on the NT family what is
+    // deleted or renamed is the file read, through its handle, never a path
+    // re-aimed since (by path only on 9x).
+    const FileUnderCheck file = OpenFileUnderCheck(path);
+    if (file.Fd() < 0) return 0;
+    const LegacySignature* match = AttachmentTest(file.Fd());
     char name[sizeof match->name + 1] = {0};
     if (match) {
         memcpy(name, match->name, sizeof match->name); // may fill all 25 bytes
         CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
         CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
     }
-    _close(fd);
+    if (!match || !file.Kept()) _close(file.Fd());
     if (!match) return 0;
 
-    DisposeInfected(kLegacyDisposal, path, name);
+    DisposeInfected(kLegacyDisposal, path, name, file.Kept() ? &file : nullptr);
     return 1;
 }
 

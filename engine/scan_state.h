@@ -59,6 +59,8 @@ enum DisposalAction : int32_t {
 ** - programFilesPending: set by the walk of a drive's root pattern when the
 **   drive has "\Program Files"; cleared by the run once it walked one the
 **   tree walk had missed.
+** - provedVariant: written only by the file check, at each match; what a
+**   service's stop or removal by name alone must find the service running.
 ** - keepLog: set once every walk is over, for the statistics; no walk or
 **   check comes after it [checked].
 ** - Every BOOL flag holds 0 or 1 [checked].
@@ -84,11 +86,17 @@ struct ScanState {
     BOOL programFilesPending;     // the drive just walked has "\Program Files"
     BOOL programFilesVisited;     // some walk entered "...\Program Files\..."
     char currentFile[261];        // file under check, for the autostart cleanup
+    char provedVariant[261];      // the last file the file check matched (never cleared)
     char autostartValueName[128]; // last autostart value matched
     char autostartValueKey[64];   // the key it was found in
     REGSAM autostartValueView;    // and the registry view
     char autostartValueFile[261]; // and the file it started
-    BOOL memoryRestartNeeded;     // the memory scan wants its restart question
+    // The files this run matched as variants, the latest 16 (each once): to
+    // the autostart walk a value's reading that names one starts no other
+    // program (repair/autostart.cpp).
+    int32_t variantsMatched;
+    char variantMatched[16][261];
+    BOOL memoryRestartNeeded; // the memory scan wants its restart question
     // Volumes without a fixed drive letter that the walk has entered through
     // a folder they are mounted in ("\\?\Volume{...}\"): each once a scan, and
     // no more than 16 of them.

@@ -119,6 +119,8 @@ struct ImageReaders {
     GetMappedFileNameAFn mappedName;
     GetMappedFileNameWFn mappedWide; // the Unicode name, to open it by, with openWide
     CreateFileWFn openWide;
+    QueryFullProcessImageNameWFn fullNameWide; // the kernel's Unicode name (Vista and later)
+    GetProcessImageFileNameWFn deviceNameWide; // the same in the device form (XP and 2003)
     bool enableDebugOnDenied;
 };
 
@@ -308,6 +310,28 @@ static int EachMappedProgram(HANDLE process, const ImageReaders& readers, char* 
 
 enum { WIDE_NAME = 32768 }; // the longest name a "\\?\" path has, with its terminator
 
+/* The drive letter (*drive, 0 where none) of this session whose volume
+   device, followed by a backslash, begins the Unicode device path `device`
+   of `n` characters; the device's length. */
+static size_t WideDriveOf(const WCHAR* device, DWORD n, QueryDosDeviceAFn dosDevice, char* drive) {
+    char letter[3] = "A:", target[MAX_PATH];
+    *drive = 0;
+    for (; n > 0 && letter[0] <= 'Z'; letter[0]++) {
+        memset(target, 0, sizeof target);
+        if (!dosDevice(letter, target, sizeof target - 1)) continue;
+        // "\Device\HarddiskVolume1\..." on this letter's volume.
+        size_t k = 0, t = strlen(target);
+        while (k < t && k < n && device[k] < 0x80 &&
+               toupper((unsigned char)device[k]) == toupper((unsigned char)target[k]))
+            k++;
+        if (t > 2 && k == t && n > t + 1 && device[t] == '\\') {
+            *drive = letter[0];
+            return t;
+        }
+    }
+    return 0;
+}
+
 /* Calls visit(file, length, drive) for each image the process maps, opened
    with `access` (0: its identity alone, which no sharing refuses) through the "\\?\" form of its
    Unicode name (GetMappedFileNameW: the kernel's name of the file now, on a volume a drive letter
@@ -322,18 +346,8 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
     EachImageBase(process, readers, [&](LPVOID base) {
         WCHAR* device = name + 8; // room for "\\?\X:" in front of the device's end
         const DWORD n = readers.mappedWide(process, base, device, WIDE_NAME - 1);
-        char letter[3] = "A:", target[MAX_PATH], drive = 0;
-        size_t d = 0;
-        for (; n > 0 && n < WIDE_NAME - 1 && letter[0] <= 'Z' && !drive; letter[0]++) {
-            memset(target, 0, sizeof target);
-            if (!readers.dosDevice(letter, target, sizeof target - 1)) continue;
-            // "\Device\HarddiskVolume1\..." on this letter's volume.
-            size_t k = 0, t = strlen(target);
-            while (k < t && k < n && device[k] < 0x80 &&
-                   toupper((unsigned char)device[k]) == toupper((unsigned char)target[k]))
-                k++;
-            if (t > 2 && k == t && n > t + 1 && device[t] == '\\') d = t, drive = letter[0];
-        }
+        char drive = 0;
+        const size_t d = n < WIDE_NAME - 1 ? WideDriveOf(device, n, readers.dosDevice, &drive) : 0;
         if (!drive) {
             // Named on a device no letter of this session reaches (a share,
             // another session's letter, a volume with no letter).
@@ -343,13 +357,29 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
         WCHAR* wide = device + d - 6;
         const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)drive, ':'};
         memcpy(wide, prefix, sizeof prefix);
-        HANDLE file =
-            readers.openWide(wide, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        HANDLE file;
+        {
+            NativeFileNames native; // the kernel's names are the real ones, under WoW64 too
+            file = readers.openWide(wide, access,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        }
         if (file == INVALID_HANDLE_VALUE) return true;
         return visit(file, n - d + 2, (const WCHAR*)(wide + 4));
     });
     free(name);
+}
+
+/* The ANSI form of the Unicode drive path `drive`, shortened to 259
+   characters for the lines (a best fit where the code page must). */
+static void ShownForm(const WCHAR* drive, char* shown) {
+    const int room = 2 * WIDE_NAME;
+    char* ansi = (char*)calloc(room + 1, 1);
+    shown[0] = 0;
+    if (!ansi) return;
+    if (WideCharToMultiByte(CP_ACP, 0, drive, -1, ansi, room, NULL, NULL) > 0)
+        ShortenPath(ansi, shown, MODULE_NAME_SIZE - 1);
+    free(ansi);
 }
 
 /* A process and how to read what it maps (for MapsFile). */
@@ -388,10 +418,11 @@ struct WideImages {
     bool hasLong;
     FileId longId;
     char longDrive;
+    char longShown[MODULE_NAME_SIZE];
 };
 
 static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
-    WideImages seen = {0, 0, false, {0, 0, 0}, 0};
+    WideImages seen = {0, 0, false, {0, 0, 0}, 0, ""};
     EachMappedFileWide(
         process, readers, GENERIC_READ,
         [&](HANDLE file, size_t length, const WCHAR* drive) {
@@ -405,6 +436,7 @@ static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
                 seen.hasLong = true;
                 seen.longId = id;
                 seen.longDrive = (char)toupper(drive[0]);
+                ShownForm(drive, seen.longShown);
             }
             return true;
         },
@@ -443,6 +475,80 @@ static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& 
     rec->mappedImage = id;
 }
 
+/* A file known by its identity on a drive letter, with its drive path for
+   the lines. */
+struct KnownFile {
+    FileId id;
+    char drive;
+    char shown[MODULE_NAME_SIZE];
+};
+
+/* The file the kernel's Unicode name of the process's image opens now, by
+   the "\\?\" form of its drive path; false where Windows gives no Unicode
+   name (2000, NT 4.0) or it names nothing this session reaches. */
+static bool NamedIdentity(HANDLE process, const ImageReaders& readers, KnownFile* named) {
+    if (!readers.openWide || (!readers.fullNameWide && !readers.deviceNameWide)) return false;
+    WCHAR* name = (WCHAR*)calloc(WIDE_NAME + 8, sizeof(WCHAR));
+    if (!name) return false;
+    WCHAR *at = name + 8, *wide = NULL; // room for "\\?\X:" in front
+    named->drive = 0;
+    if (readers.fullNameWide) {
+        DWORD size = WIDE_NAME - 1;
+        if (readers.fullNameWide(process, 0, at, &size) && size > 3 && size < WIDE_NAME - 1 &&
+            at[0] < 0x80 && isalpha(at[0]) && at[1] == ':' && at[2] == '\\')
+            named->drive = (char)toupper(at[0]), wide = at - 4;
+    } else if (readers.dosDevice) {
+        const DWORD n = readers.deviceNameWide(process, at, WIDE_NAME - 1);
+        const size_t d =
+            n < WIDE_NAME - 1 ? WideDriveOf(at, n, readers.dosDevice, &named->drive) : 0;
+        if (named->drive) {
+            wide = at + d - 6;
+            wide[4] = (WCHAR)named->drive;
+            wide[5] = ':';
+        }
+    }
+    bool known = false;
+    if (wide) {
+        const WCHAR prefix[4] = {'\\', '\\', '?', '\\'};
+        memcpy(wide, prefix, sizeof prefix);
+        HANDLE file;
+        {
+            NativeFileNames native;
+            file = readers.openWide(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        }
+        if (file != INVALID_HANDLE_VALUE) {
+            known = IdentityOf(file, &named->id);
+            CloseHandle(file);
+            ShownForm(wide + 4, named->shown);
+        }
+    }
+    free(name);
+    return known;
+}
+
+/* Whether the drive path `candidate` opens as the KnownFile `context`. */
+static bool IsKnownFile(const char* candidate, void* context) {
+    const KnownFile& known = *(const KnownFile*)context;
+    FileId id;
+    return toupper((unsigned char)candidate[0]) == known.drive && IdentityAt(candidate, &id) &&
+           id.volume == known.id.volume && id.indexHigh == known.id.indexHigh &&
+           id.indexLow == known.id.indexLow;
+}
+
+/* Appends the record of a process whose image is the file `image`, which no
+   path of this program reaches: its identity alone. */
+static bool AppendKnown(ProcessImage** head, ProcessImage** tail, DWORD pid, HANDLE process,
+                        bool canTerminate, const KnownFile& image) {
+    if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
+    (*tail)->longDrive = image.drive;
+    (*tail)->longImage = image.id;
+    strcpy((*tail)->longShown, image.shown);
+    (*tail)->mapped = true;
+    (*tail)->mappedImage = image.id;
+    return true;
+}
+
 /* Appends the records of process `pid`: its image as it names it where a
    program file it maps is that file (or where none can be read), else every
    program file it maps. The first record keeps the handle; false when a
@@ -459,17 +565,31 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
         confirmed = haveNamed && SameFile(named, file);
         return !confirmed;
     });
+    // Where the ANSI name cannot tell, the kernel's Unicode name is the
+    // image when a file the process maps is the file it opens; of the paths
+    // the ANSI name reaches, only one that opens as that file is taken.
+    KnownFile byName;
+    bool byIdentity = false;
+    if (!confirmed && NamedIdentity(process, readers, &byName))
+        EachMappedFileWide(process, readers, 0, [&](HANDLE file, size_t, const WCHAR* drive) {
+            byIdentity = drive[0] == byName.drive && IsFile(file, byName.id);
+            CloseHandle(file);
+            return !byIdentity;
+        });
+    confirmed = confirmed || byIdentity;
     // Each path as the file it is, or, where the ANSI name cannot tell, as
     // the file the process maps; a path that reaches neither is left out.
     MappedBy by = {process, &readers};
-    WideImages wide = {0, 0, false, {0, 0, 0}, 0};
+    WideImages wide = {0, 0, false, {0, 0, 0}, 0, ""};
     if (!confirmed) wide = ReadWideImages(process, readers);
     if (confirmed || (mapped == 0 && !wide.hasLong)) {
-        if (haveNamed && ReachImagePath(named, sizeof named, MapsFile, &by)) {
+        if (haveNamed && ReachImagePath(named, sizeof named, byIdentity ? IsKnownFile : MapsFile,
+                                        byIdentity ? (void*)&byName : (void*)&by)) {
             if (!Append(head, tail, pid, named, strlen(named), process, canTerminate)) return false;
             NoteMappedFile(*tail, named, by);
             return true;
         }
+        if (byIdentity) return AppendKnown(head, tail, pid, process, canTerminate, byName);
         CloseHandle(process);
         return true;
     }
@@ -486,12 +606,9 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     // The one program it maps has a path too long for this program's paths
     // and no short form: the record holds its identity, no path.
     if (mapped == 0) {
-        if (!Append(head, tail, pid, "", 0, process, canTerminate)) return false;
-        (*tail)->longDrive = wide.longDrive;
-        (*tail)->longImage = wide.longId;
-        (*tail)->mapped = true;
-        (*tail)->mappedImage = wide.longId;
-        return true;
+        KnownFile image = {wide.longId, wide.longDrive, ""};
+        strcpy(image.shown, wide.longShown);
+        return AppendKnown(head, tail, pid, process, canTerminate, image);
     }
     bool ok = true, shares = false;
     EachMappedProgram(process, readers, reported, [&](const char* file) {
@@ -507,12 +624,8 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     return ok;
 }
 
-ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
-    *listed = false;
-    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
-    if (!psapi) return NULL;
-    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
-    if (!enumProcesses) return NULL;
+/* The readers as psapi.dll (`psapi`) and kernel32 give them. */
+static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
     ImageReaders readers = {
         Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll", "QueryFullProcessImageNameA"),
         Resolve<GetProcessImageFileNameAFn>(psapi, "GetProcessImageFileNameA"),
@@ -522,9 +635,21 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
         Resolve<GetMappedFileNameAFn>(psapi, "GetMappedFileNameA"),
         Resolve<GetMappedFileNameWFn>(psapi, "GetMappedFileNameW"),
         Resolve<CreateFileWFn>("Kernel32.dll", "CreateFileW"),
+        Resolve<QueryFullProcessImageNameWFn>("Kernel32.dll", "QueryFullProcessImageNameW"),
+        Resolve<GetProcessImageFileNameWFn>(psapi, "GetProcessImageFileNameW"),
         enableDebugOnDenied,
     };
     if (!readers.dosDevice) readers.deviceName = NULL;
+    return readers;
+}
+
+ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
+    *listed = false;
+    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
+    if (!psapi) return NULL;
+    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
+    if (!enumProcesses) return NULL;
+    const ImageReaders readers = ResolveReaders(psapi, enableDebugOnDenied);
     if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
     DWORD* ids = (DWORD*)calloc(PID_ARRAY_ENTRIES, sizeof(DWORD));
     char* reported = (char*)malloc(REPORTED_SIZE);
@@ -620,11 +745,46 @@ ProcessImage* ListProcessesToolhelp() {
 
 /* ---- the per-process check ---- */
 
-/* Walks the image once more so that the file check disposes of it. */
+/* Walks the image once more so that the file check disposes of it; an image
+   known by identity alone goes through the handle its check kept. */
 static void Recheck(const ProcessImage* rec) {
     g_scan.pendingMemoryAction = g_scan.action;
-    WalkDirectory(rec->imagePath);
+    if (rec->longDrive)
+        CheckFile(FileCheckList[0].name, rec->longShown);
+    else
+        WalkDirectory(rec->imagePath);
     g_scan.pendingMemoryAction = 0;
+}
+
+/* Checks the image of a record known by identity alone (no path of this
+   program reaches it) through a handle to it: the file a mapping's Unicode
+   name opens on its drive letter, proved to be that identity, for deleting
+   where it opens so. Sets fileMatched on a variant. */
+static void CheckHeldImage(const ProcessImage* rec) {
+    g_scan.fileMatched = false;
+    HMODULE psapi = LoadLibraryA("psapi.dll"); // loaded by the listing already
+    if (!psapi) return;
+    const ImageReaders readers = ResolveReaders(psapi, false);
+    HANDLE image = INVALID_HANDLE_VALUE;
+    bool deletable = true;
+    // For deleting as the check's own open asks, else for reading alone.
+    const DWORD tries[] = {GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, GENERIC_READ};
+    for (DWORD access : tries) {
+        deletable = access != GENERIC_READ;
+        EachMappedFileWide(rec->listed.Handle(), readers, access,
+                           [&](HANDLE file, size_t, const WCHAR* drive) {
+                               if (drive[0] == rec->longDrive && IsFile(file, rec->longImage)) {
+                                   image = file;
+                                   return false;
+                               }
+                               CloseHandle(file);
+                               return true;
+                           });
+        if (image != INVALID_HANDLE_VALUE) break;
+    }
+    if (image == INVALID_HANDLE_VALUE) return;
+    ShowStatus(rec->longShown);
+    CheckHeldFile(rec->longShown, image, deletable);
 }
 
 /* The service a variant may run as: the image's file name without its last
@@ -654,13 +814,15 @@ static void HandleVariantNt(const ProcessImage* rec) {
         char service[SERVICE_NAME_SIZE];
         ServiceNameOf(rec->imagePath, service, sizeof service);
         // Only the variant's own service: one registered for its image file.
-        // A service of that name that runs another program counts as none.
-        if (StopServiceOfImage(service, rec->imagePath, rec->processId)) {
+        // A service of that name that runs another program counts as none,
+        // and an image known by identity alone has no path a command names.
+        const bool named = rec->imagePath[0] != 0;
+        if (named && StopServiceOfImage(service, rec->imagePath, rec->processId)) {
             DeleteServiceKeysOfImage(service, rec->imagePath);
             Recheck(rec);
             return;
         }
-        DeleteServiceKeysOfImage(service, rec->imagePath);
+        if (named) DeleteServiceKeysOfImage(service, rec->imagePath);
         g_scan.memoryRestartNeeded = 1;
     }
     if (firstEnded) Recheck(rec);
@@ -668,14 +830,24 @@ static void HandleVariantNt(const ProcessImage* rec) {
 
 /* Checks one record; true when its image is a variant. */
 static bool CheckProcess(const ProcessImage* rec, bool nt) {
-    int readable;
-    {
-        NativeFileNames native;
-        readable = _access(rec->imagePath, 4);
+    if (rec->longDrive) {
+        CheckHeldImage(rec);
+    } else {
+        int readable;
+        {
+            NativeFileNames native;
+            readable = _access(rec->imagePath, 4);
+        }
+        if (readable == -1) return false; // unreadable: counts as clean
+        WalkDirectory(rec->imagePath);
     }
-    if (readable == -1) return false; // unreadable: counts as clean
-    WalkDirectory(rec->imagePath);
     if (!g_scan.fileMatched) return false;
+    // Only the image the process mapped when it was listed: by now a folder
+    // of its path may lead to another file, a variant its user put there.
+    if (nt && !(rec->mapped && MatchedImageIs(rec->mappedImage))) {
+        ReleaseMatchedImage();
+        return false;
+    }
     switch (g_scan.action) {
     case ACTION_DELETE:
     case ACTION_RENAME:
@@ -698,10 +870,6 @@ static int32_t CheckAll(ProcessImage* list, bool nt) {
         // The psapi list is reached already; a tool-help name that reaches
         // no one file (by its 8.3 names where it must) is checked as none.
         if (!nt && !ReachImagePath(rec->imagePath, sizeof rec->imagePath)) continue;
-        // An image known by identity alone has no path the checks read: the
-        // drive walk reaches its file where it can, and the termination by
-        // identity ends its process then.
-        if (rec->longDrive) continue;
         if (CheckProcess(rec, nt)) found = 1;
     }
     FreeProcessList(list);

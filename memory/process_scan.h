@@ -38,6 +38,7 @@ struct ProcessImage {
        Unicode name of its mapping. 0: the record has its path. */
     char longDrive;
     FileId longImage;
+    char longShown[260]; // its drive path in the lines, shortened to 259 characters
     /* The identity of the image file the process maps, read at listing
        (NT): the termination compares it, never a path opened later, which
        by then may name another file. false: it could not be read, and no
@@ -67,6 +68,9 @@ typedef DWORD(WINAPI* GetProcessImageFileNameAFn)(HANDLE process, LPSTR name, DW
 typedef DWORD(WINAPI* QueryDosDeviceAFn)(LPCSTR device, LPSTR target, DWORD size);
 typedef BOOL(WINAPI* QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name,
                                                    DWORD* size);
+typedef BOOL(WINAPI* QueryFullProcessImageNameWFn)(HANDLE process, DWORD flags, LPWSTR name,
+                                                   DWORD* size);
+typedef DWORD(WINAPI* GetProcessImageFileNameWFn)(HANDLE process, LPWSTR name, DWORD size);
 typedef SIZE_T(WINAPI* VirtualQueryExFn)(HANDLE process, LPCVOID address,
                                          MEMORY_BASIC_INFORMATION* info, SIZE_T size);
 typedef DWORD(WINAPI* GetMappedFileNameAFn)(HANDLE process, LPVOID address, LPSTR name, DWORD size);
@@ -98,7 +102,12 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    taken only as the file the process maps (by identity, through the
    Unicode name GetMappedFileNameW gives), reached by its 8.3 name where it
    must (ReachImagePath); a process whose image cannot be proved so is left
-   out. A path longer than 259 characters
+   out. Where Windows gives the kernel's name in Unicode too
+   (QueryFullProcessImageNameW on Vista and later, GetProcessImageFileNameW
+   on XP and 2003), a name the ANSI form cannot tell is confirmed by the
+   identity of the file that name opens, which a mapping must share; such an
+   image no ANSI path reaches is listed by its identity (longDrive). A path
+   longer than 259 characters
    is listed by its short form, never cut; one with no short form (8.3
    names turned off) by its identity alone (longDrive), read through the
    "\\?\" form of its mapping's Unicode name. An image on a device no drive

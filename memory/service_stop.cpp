@@ -35,8 +35,8 @@ static bool RunsImage(SC_HANDLE service, const char* image) {
 }
 
 /* The one maker of a service's proof: the handle just opened, its command
-   resolved (or, for a stop by name alone, none asked for), and the listed
-   process proved to run the variant. */
+   resolved to the variant's image, and the listed process proved to run
+   the variant. */
 struct ServiceProver {
     static ServiceProof Prove(SC_HANDLE service, DWORD processId) {
         return ServiceProof(service, processId);
@@ -44,7 +44,7 @@ struct ServiceProver {
 };
 
 static int32_t Stop(const char* name, const char* image, DWORD processId) {
-    if (!name) return 0;
+    if (!name || !image || !image[0]) return 0;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (!manager) return 0;
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
@@ -55,8 +55,7 @@ static int32_t Stop(const char* name, const char* image, DWORD processId) {
     // Nothing between the opens and the closes can throw: both handles are
     // released on every path.
     ServiceStop stop = ServiceStop::NotStopped;
-    if (!image || RunsImage(service, image))
-        stop = StopAndWait(ServiceProver::Prove(service, processId));
+    if (RunsImage(service, image)) stop = StopAndWait(ServiceProver::Prove(service, processId));
     if (stop == ServiceStop::OtherProcess)
         PostLogLine("System Service     %s kept: not run by process %lu", name,
                     (unsigned long)processId);
@@ -65,8 +64,8 @@ static int32_t Stop(const char* name, const char* image, DWORD processId) {
     return stop == ServiceStop::Stopped ? 1 : 0;
 }
 
-int32_t StopService(const char* name) { return Stop(name, NULL, 0); }
+int32_t StopService(const char* name) { return Stop(name, g_scan.provedVariant, 0); }
 
 int32_t StopServiceOfImage(const char* name, const char* image, DWORD processId) {
-    return image ? Stop(name, image, processId) : 0;
+    return Stop(name, image, processId);
 }

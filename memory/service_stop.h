@@ -7,7 +7,10 @@
 #include "platform/win32.h"
 #include <stdint.h>
 
-/* 1 when the service reached the stopped state after this call asked it to. */
+/* StopServiceOfImage for the file the file check last proved a variant
+   (g_scan.provedVariant): a service by its name alone is stopped only where
+   it runs that file; 0, with nothing asked, before any match. 1 when the
+   service reached the stopped state after this call asked it to. */
 int32_t StopService(const char* name);
 
 /* StopService for the service `name` only when the service manager's binary

@@ -33,6 +33,16 @@ const char* const kWalkName = "W32/Phantaxis.Backdoor";
 
 bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
 
+/* A buffer from malloc, freed when its holder goes out of scope: the value
+   walk frees its buffers in this one place, whichever way a value ends. */
+struct Freed {
+    char* p = nullptr;
+    Freed() = default;
+    Freed(const Freed&) = delete;
+    Freed& operator=(const Freed&) = delete;
+    ~Freed() { free(p); }
+};
+
 /* The shell starts only a string value, expandable or not (RunOnce registry
    key, learn.microsoft.com/windows-hardware/drivers/install/runonce-registry-
    key: an entry's type "must be REG_SZ ... or REG_EXPAND_SZ"): a REG_BINARY
@@ -216,9 +226,37 @@ void FreeForms(char* forms[3], int count) {
         free(forms[i]);
 }
 
+/* The drive path `path` (lower case, "x:\\...") without its "." and ".."
+   folders, in place, as Windows reads every path it opens: "." is the
+   folder itself and ".." the one above, never past the root, whether or not
+   the folders before it exist (RtlDosPathNameToNtPathName_U, which
+   CreateProcess and CreateFile reach, gives "c:\\bar" for "c:/foo/../bar",
+   "c:\\foo" for "c:/./foo" and "c:\\" for "c:/..": Wine's
+   dlls/ntdll/tests/path.c, test_RtlDosPathNameToNtPathName_U). */
+void DropDotFolders(char* path) {
+    if (path[1] != ':' || path[2] != '\\') return;
+    char* out = path + 3;
+    for (const char* at = path + 3; *at;) {
+        const size_t length = strcspn(at, "\\");
+        const bool last = !at[length];
+        if (length == 2 && at[0] == '.' && at[1] == '.') {
+            if (out > path + 3) out--; // the separator before the name dropped
+            while (out > path + 3 && out[-1] != '\\')
+                out--;
+        } else if (!(length == 1 && at[0] == '.') && length > 0) {
+            memmove(out, at, length);
+            out += length;
+            if (!last) *out++ = '\\';
+        }
+        at += length + !last;
+    }
+    *out = 0;
+}
+
 /* Whether `text` (lower case) names the file by a path written otherwise
    than its forms, as Windows still reads it: folders in their 8.3 and long
-   names mixed, "/" for a backslash, separators doubled. Its folders are
+   names mixed, "/" for a backslash, separators doubled, "." and ".."
+   folders (DropDotFolders). Its folders are
    looked up as the file system names them; the name that follows must be
    one of the file's (the last name of one of `forms`) and end there
    (NamesFile). `longForm` is the file's long form. */
@@ -246,6 +284,7 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
                 continue;
             memcpy(candidate, path, folder);
             memcpy(candidate + folder, name, length + 1);
+            DropDotFolders(candidate);
             char* long_ = LongForm(candidate);
             found = long_ && strcmp(long_, longForm) == 0;
             free(long_);
@@ -291,125 +330,6 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     if (!*heap) return nullptr;
     if (!NativePath(text, *heap, size)) CopyText(*heap, size, text);
     return _strlwr(*heap);
-}
-
-/* Whether the command `text` (lower case, a leading quote skipped) may
-   start an existing file other than `file`: its program, up to the closing
-   quote, or unquoted any reading up to a blank, a tab or the end that is a
-   file (".exe" added to a name without one). CreateProcess runs the first
-   such reading, but a user's hard link at a shorter one ("c:\documents.exe"
-   to his own copy of `file`) must not hide another user's program at a
-   longer one: as for a service's command, the value is the variant's only
-   where no reading names another file. */
-bool StartsAnotherFile(const char* text, bool quoted, const char* file) {
-    char program[MAX_PATH];
-    for (size_t end = 0; end < sizeof program - 4; end++) {
-        const char c = text[end];
-        if (quoted ? c != '"' && c : c != ' ' && c != '\t' && c) continue;
-        memcpy(program, text, end);
-        program[end] = 0;
-        const char* name = strrchr(program, '\\');
-        if (name && !strchr(name, '.')) strcat(program, ".exe");
-        DWORD attributes;
-        {
-            NativeFileNames native;
-            attributes = GetFileAttributesA(program);
-        }
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            !SameFile(program, file))
-            return true;
-        if (quoted || !c) break;
-    }
-    return false;
-}
-
-/* The default user's profile, which every new user's profile is copied
-   from, expanded, in `out`: ProfileList's "Default" (Vista and later), or
-   its "ProfilesDirectory" and "DefaultUserProfile" joined (Windows 2000
-   and XP; "Windows XP profile folders", technet bb742509). False where the
-   machine names none. */
-bool DefaultProfile(REGSAM view, char* out, size_t size) {
-    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-    char *folder = nullptr, *name = nullptr, *heap = nullptr, *expanded;
-    char joined[MAX_PATH], local[kExpandedSize];
-    bool ok = ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "Default", &folder, view)
-                  ? JoinPath(joined, sizeof joined, folder, "")
-                  : ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "ProfilesDirectory", &folder,
-                                       view) &&
-                        ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "DefaultUserProfile",
-                                           &name, view) &&
-                        name[0] && JoinPath(joined, sizeof joined, folder, "\\", name);
-    ok = ok && (expanded = ExpandWhole(joined, local, sizeof local, &heap)) != nullptr &&
-         JoinPath(out, size, expanded, "");
-    free(heap);
-    free(name);
-    free(folder);
-    return ok;
-}
-
-/* How a machine value with a per-user variable reads in each user's
-   profile. The machine's Run values are started at each user's logon ("Run
-   and RunOnce Registry Keys", learn.microsoft.com/windows/win32/setupapi/
-   run-and-runonce-registry-keys: HKLM's run "every time ... a user logs
-   on"), each in that user's environment; this program expanded the value
-   (`expandedPath`, lower case) in its own. Where the data `data` holds a
-   per-user variable and its expansion lies in this program's profile, the
-   same rest is read in each profile of the machine's ProfileList (NT): in
-   *named whether one of them names the file as the full-path rule does, in
-   *other whether one starts another user's existing file, which a value of
-   the machine must go on starting (a user's own copy of a variant in his
-   profile deletes no value that starts other users' programs). False for
-   any other value. A path written out is never moved: it names one user's
-   file. */
-bool ReadInEachProfile(const char* data, const char* expandedPath, bool quoted, char* const forms[],
-                       int formCount, const char* longForm, const char* file, bool* named,
-                       bool* other) {
-    static const char* const kUserVariables[] = {"%userprofile%", "%appdata%", "%localappdata%",
-                                                 "%temp%",        "%tmp%",     "%homepath%"};
-    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-    *named = *other = false;
-    bool perUser = false;
-    for (const char* variable : kUserVariables)
-        perUser = perUser || strstr(data, variable);
-    char own[MAX_PATH], sid[256], key[sizeof kProfiles + sizeof sid], local[kExpandedSize];
-    const DWORD n = perUser ? GetEnvironmentVariableA("USERPROFILE", own, sizeof own) : 0;
-    if (n == 0 || n >= sizeof own || strncmp(expandedPath, _strlwr(own), n) != 0 ||
-        expandedPath[n] != '\\')
-        return false;
-    REGSAM views[2];
-    const REGSAM native = views[RegistryViews(views) - 1];
-    HKEY list;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfiles, 0, KEY_READ | native, &list) != ERROR_SUCCESS)
-        return true;
-    for (DWORD i = 0; !*other; i++) {
-        DWORD sidChars = sizeof sid;
-        if (RegEnumKeyExA(list, i, sid, &sidChars, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        char *image = nullptr, *heap = nullptr, *profile = nullptr, *path = nullptr;
-        if (JoinPath(key, sizeof key, kProfiles, "\\", sid) &&
-            ReadRegistryString(HKEY_LOCAL_MACHINE, key, "ProfileImagePath", &image, native) &&
-            (profile = ExpandWhole(image, local, sizeof local, &heap)) != nullptr &&
-            (path = (char*)malloc(strlen(profile) + strlen(expandedPath + n) + 1)) != nullptr) {
-            _strlwr(strcat(strcpy(path, profile), expandedPath + n));
-            bool here = NamesFileByItsFolders(path, quoted, forms, formCount, longForm);
-            for (int f = 0; f < formCount && !here; f++)
-                here = NamesFile(path, quoted, forms[f], strlen(forms[f]));
-            *named = *named || here;
-            *other = !here && StartsAnotherFile(path, quoted, file);
-        }
-        free(path);
-        free(heap);
-        free(image);
-    }
-    RegCloseKey(list);
-    // The default profile, copied to each new user, holds the vendor's own
-    // program: a file there is another program, never the variant's copy.
-    char defaultProfile[MAX_PATH];
-    if (!*other && DefaultProfile(native, defaultProfile, sizeof defaultProfile) &&
-        JoinPath(defaultProfile, sizeof defaultProfile, defaultProfile, expandedPath + n))
-        *other = StartsAnotherFile(_strlwr(defaultProfile), quoted, file);
-    return true;
 }
 
 /* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
@@ -546,24 +466,278 @@ bool LibraryBesideHost(const char* hostPath, const char* library, char* found, s
            !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-/* Whether the command `text` (a value's data, raw or expanded, lower case)
-   has a host load the file `file`: the library it is told, written with a
-   path, names the file (SameFile); or a bare library is the file the loader
-   finds for the host, in the host's own folder first (LoadLibrary's search
-   order), then as for System32's host (SearchedFile). A relative path is
-   never taken for the file. */
-bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
-    char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH], found[MAX_PATH];
+/* The library the host command `text` (a value's data, raw or expanded,
+   lower case) is told to load, in `found`: written with a path, the file
+   that path names, whether or not it exists; a bare one, the file the
+   loader finds for the host, in the host's own folder first (LoadLibrary's
+   search order), then as for System32's host (SearchedFile). False for a
+   command that is no host's, or a library the loader finds nowhere. A
+   relative path is never taken for a file. */
+bool HostedFile(const char* text, REGSAM view, char* found, size_t size) {
+    char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH];
     if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
     if (strchr(library, '\\') || strchr(library, ':'))
-        return WrittenPath(library, ".dll", view, path, sizeof path) && SameFile(path, file);
+        return WrittenPath(library, ".dll", view, found, size);
     for (char* c = host; *c; c++)
         if (*c == '/') *c = '\\';
     const bool inHostFolder = strchr(host, '\\') &&
                               WrittenPath(host, ".exe", view, path, sizeof path) &&
-                              LibraryBesideHost(path, library, found, sizeof found);
-    return (inHostFolder || SearchedFile(library, ".dll", false, found, sizeof found)) &&
-           SameFile(found, file);
+                              LibraryBesideHost(path, library, found, size);
+    return inHostFolder || SearchedFile(library, ".dll", false, found, size);
+}
+
+/* Whether the command `text` has a host load the file `file` (SameFile). */
+bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
+    char found[MAX_PATH];
+    return HostedFile(text, view, found, sizeof found) && SameFile(found, file);
+}
+
+/* Whether `path` is the file `file` or another this run matched as a
+   variant (g_scan.variantMatched): such a file is no other program, however
+   many users' profiles hold a copy. */
+bool IsVariant(const char* path, const char* file) {
+    if (SameFile(path, file)) return true;
+    const int32_t count = g_scan.variantsMatched < 16 ? g_scan.variantsMatched : 16;
+    for (int32_t i = 0; i < count; i++)
+        if (Terminated(g_scan.variantMatched[i], sizeof g_scan.variantMatched[i]) &&
+            SameFile(path, g_scan.variantMatched[i]))
+            return true;
+    return false;
+}
+
+/* A value's data (lower case) as the shell that starts it reads it:
+   `expanded`, its variables expanded (a value of the 64-bit view as a 64-bit
+   program's environment gives them), and `path`, the expansion with a
+   leading quote skipped, rooted on the system drive and in the names this
+   program's walk uses (RealNames). */
+struct ShellReading {
+    Freed converted, heap, rooted, real;
+    char local[kExpandedSize];
+    char* expanded = nullptr;
+    const char* path = nullptr;
+};
+
+/* Fills `r` from `data`; false when the expansion fails or no memory is left. */
+bool ReadAsShell(const char* data, REGSAM view, ShellReading* r) {
+    // A value of the 64-bit view is started by a 64-bit program's shell.
+    const char* source = data;
+    if (view == KEY_WOW64_64KEY) source = r->converted.p = As64BitProgram(data);
+    r->expanded = source ? ExpandWhole(source, r->local, sizeof r->local, &r->heap.p) : nullptr;
+    if (!r->expanded) return false;
+    _strlwr(r->expanded);
+    const char* text = OnSystemDrive(r->expanded + (r->expanded[0] == '"'), &r->rooted.p);
+    return text && (r->path = RealNames(text, view, &r->real.p)) != nullptr;
+}
+
+/* Whether the command `r` may start an existing file that is not the
+   variant (IsVariant): for a host, the library it loads; else its program,
+   up to the closing quote, or unquoted any reading up to a blank, a tab or
+   the end that is a file (".exe" added to a name without one). CreateProcess
+   runs the first such reading, but a user's hard link at a shorter one
+   ("c:\documents.exe" to his own copy of `file`) must not hide another
+   user's program at a longer one: as for a service's command, the value is
+   the variant's only where no reading names another file. */
+bool StartsAnotherFile(const ShellReading& r, const char* file, REGSAM view) {
+    char program[MAX_PATH], library[MAX_PATH];
+    DWORD attributes;
+    if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library)) {
+        if (!HostedFile(r.expanded, view, program, sizeof program)) return false;
+        NativeFileNames native;
+        attributes = GetFileAttributesA(program);
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+               !IsVariant(program, file);
+    }
+    const char* text = r.path;
+    const bool quoted = r.expanded[0] == '"';
+    for (size_t end = 0; end < sizeof program - 4; end++) {
+        const char c = text[end];
+        if (quoted ? c != '"' && c : c != ' ' && c != '\t' && c) continue;
+        memcpy(program, text, end);
+        program[end] = 0;
+        const char* name = strrchr(program, '\\');
+        if (name && !strchr(name, '.')) strcat(program, ".exe");
+        {
+            NativeFileNames native;
+            attributes = GetFileAttributesA(program);
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            !IsVariant(program, file))
+            return true;
+        if (quoted || !c) break;
+    }
+    return false;
+}
+
+/* The default user's profile, which every new user's profile is copied
+   from, expanded, in `out` (lower case): ProfileList's "Default" (Vista and
+   later), or its "ProfilesDirectory" and "DefaultUserProfile" joined
+   (Windows 2000 and XP; "Windows XP profile folders", technet bb742509).
+   False where the machine names none. */
+bool DefaultProfile(REGSAM view, char* out, size_t size) {
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    char *folder = nullptr, *name = nullptr, *heap = nullptr, *expanded;
+    char joined[MAX_PATH], local[kExpandedSize];
+    bool ok = ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "Default", &folder, view)
+                  ? JoinPath(joined, sizeof joined, folder, "")
+                  : ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "ProfilesDirectory", &folder,
+                                       view) &&
+                        ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "DefaultUserProfile",
+                                           &name, view) &&
+                        name[0] && JoinPath(joined, sizeof joined, folder, "\\", name);
+    ok = ok && (expanded = ExpandWhole(joined, local, sizeof local, &heap)) != nullptr &&
+         JoinPath(out, size, expanded, "");
+    free(heap);
+    free(name);
+    free(folder);
+    if (ok) _strlwr(out);
+    return ok;
+}
+
+/* The variables a machine value may hold that each user's environment
+   gives a folder of his own profile. */
+const char* const kUserVariables[] = {"userprofile", "appdata", "localappdata",
+                                      "temp",        "tmp",     "homepath"};
+const int kUserVariableCount = sizeof kUserVariables / sizeof kUserVariables[0];
+
+/* Where each per-user variable a value holds lies in a profile: the rest of
+   its long form after the profile's (`rest`, "" for the profile itself, in
+   lower case), and whether it is written without the drive ("%HOMEPATH%"). */
+struct ProfileParts {
+    bool used[kUserVariableCount];
+    bool noDrive[kUserVariableCount];
+    char rest[kUserVariableCount][MAX_PATH];
+};
+
+/* LongForm of `path`, or where a folder on it cannot be listed, `path` in
+   lower case as written; null only when no memory is left. */
+char* LongOrWritten(const char* path) {
+    char* form = LongForm(path);
+    if (!form && (form = (char*)malloc(strlen(path) + 1)) != nullptr) _strlwr(strcpy(form, path));
+    return form;
+}
+
+/* The parts of the per-user variables `data` (lower case) holds, as this
+   program's environment places them in its own profile, compared by their
+   long forms: an XP %TEMP% of "C:\DOCUME~1\admin\LOCALS~1\Temp" lies in the
+   profile "C:\Documents and Settings\admin". False where `data` holds none,
+   or one lies outside this program's profile (then where it lies for
+   another user is not known). */
+bool PartsInOwnProfile(const char* data, ProfileParts* parts) {
+    char own[MAX_PATH], value[MAX_PATH], name[16];
+    const DWORD n = GetEnvironmentVariableA("USERPROFILE", own, sizeof own);
+    Freed ownLong;
+    if (n == 0 || n >= sizeof own || (ownLong.p = LongOrWritten(own)) == nullptr) return false;
+    bool any = false;
+    for (int i = 0; i < kUserVariableCount; i++) {
+        sprintf(name, "%%%s%%", kUserVariables[i]);
+        parts->used[i] = strstr(data, name) != nullptr;
+        if (!parts->used[i]) continue;
+        any = true;
+        const DWORD m = GetEnvironmentVariableA(kUserVariables[i], value, sizeof value);
+        Freed rooted, long_;
+        const char* path = m > 0 && m < sizeof value ? OnSystemDrive(value, &rooted.p) : nullptr;
+        const size_t k = strlen(ownLong.p);
+        if (!path || (long_.p = LongOrWritten(path)) == nullptr ||
+            strncmp(long_.p, ownLong.p, k) != 0 || (long_.p[k] && long_.p[k] != '\\'))
+            return false;
+        parts->noDrive[i] = path != value;
+        CopyText(parts->rest[i], sizeof parts->rest[i], long_.p + k);
+    }
+    return any;
+}
+
+/* How the machine value `data` (lower case) reads in the profile `profile`
+   (lower case): in *here whether it names the file as the full-path rule
+   does, in *another whether it starts another existing file there
+   (StartsAnotherFile). False when it cannot be read. */
+bool ReadInProfile(const char* data, const char* profile, const ProfileParts& parts, REGSAM view,
+                   char* const forms[], int formCount, const char* longForm, const char* file,
+                   bool* here, bool* another) {
+    size_t size = strlen(data) + 1;
+    for (const char* p = strchr(data, '%'); p; p = strchr(p + 1, '%'))
+        size += strlen(profile) + MAX_PATH;
+    Freed text;
+    if ((text.p = (char*)malloc(size)) == nullptr) return false;
+    char* out = text.p;
+    for (const char* p = data; *p;) {
+        int known = -1;
+        for (int i = 0; i < kUserVariableCount && *p == '%'; i++) {
+            const size_t length = strlen(kUserVariables[i]);
+            if (parts.used[i] && strncmp(p + 1, kUserVariables[i], length) == 0 &&
+                p[length + 1] == '%')
+                known = i;
+        }
+        if (known < 0) {
+            *out++ = *p++;
+            continue;
+        }
+        // The user's own folder: his profile, without its drive for %HOMEPATH%.
+        const char* folder = profile + (parts.noDrive[known] && profile[1] == ':' ? 2 : 0);
+        out += sprintf(out, "%s%s", folder, parts.rest[known]);
+        p += strlen(kUserVariables[known]) + 2;
+    }
+    *out = 0;
+    ShellReading r;
+    if (!ReadAsShell(text.p, view, &r)) return false;
+    const bool quoted = r.expanded[0] == '"';
+    *here = NamesFileByItsFolders(r.path, quoted, forms, formCount, longForm) ||
+            HostLoadsFile(r.expanded, file, view);
+    for (int f = 0; f < formCount && !*here; f++)
+        *here = NamesFile(r.path, quoted, forms[f], strlen(forms[f]));
+    *another = !*here && StartsAnotherFile(r, file, view);
+    return true;
+}
+
+/* How a machine value with a per-user variable reads in each user's
+   profile. The machine's Run values are started at each user's logon ("Run
+   and RunOnce Registry Keys", learn.microsoft.com/windows/win32/setupapi/
+   run-and-runonce-registry-keys: HKLM's run "every time ... a user logs
+   on"), each in that user's environment. Where the data `data` holds
+   per-user variables and each lies in this program's profile
+   (PartsInOwnProfile), the value is read with them in each profile of the
+   machine's ProfileList (NT), the program's path and a host's library alike:
+   in *named whether one of them names the file as the full-path rule does,
+   in *other whether one starts another user's existing file, which a value
+   of the machine must go on starting (a user's own copy of a variant in his
+   profile deletes no value that starts other users' programs). False for
+   any other value. A path written out is never moved: it names one user's
+   file. */
+bool ReadInEachProfile(const char* data, REGSAM view, char* const forms[], int formCount,
+                       const char* longForm, const char* file, bool* named, bool* other) {
+    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    *named = *other = false;
+    ProfileParts parts;
+    if (!PartsInOwnProfile(data, &parts)) return false;
+    char sid[256], key[sizeof kProfiles + sizeof sid], local[kExpandedSize];
+    REGSAM views[2];
+    const REGSAM native = views[RegistryViews(views) - 1];
+    HKEY list;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfiles, 0, KEY_READ | native, &list) != ERROR_SUCCESS)
+        return true;
+    for (DWORD i = 0; !*other; i++) {
+        DWORD sidChars = sizeof sid;
+        if (RegEnumKeyExA(list, i, sid, &sidChars, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        Freed image, heap;
+        char* profile;
+        bool here = false;
+        if (JoinPath(key, sizeof key, kProfiles, "\\", sid) &&
+            ReadRegistryString(HKEY_LOCAL_MACHINE, key, "ProfileImagePath", &image.p, native) &&
+            (profile = ExpandWhole(image.p, local, sizeof local, &heap.p)) != nullptr &&
+            ReadInProfile(data, _strlwr(profile), parts, view, forms, formCount, longForm, file,
+                          &here, other))
+            *named = *named || here;
+    }
+    RegCloseKey(list);
+    // The default profile, copied to each new user, holds the vendor's own
+    // program: a file there is another program, unless it is a variant.
+    char defaultProfile[MAX_PATH];
+    bool here;
+    if (!*other && DefaultProfile(native, defaultProfile, sizeof defaultProfile))
+        ReadInProfile(data, defaultProfile, parts, view, forms, formCount, longForm, file, &here,
+                      other);
+    return true;
 }
 
 /* Whether a command names its program by a path: it holds a backslash, or
@@ -629,16 +803,6 @@ bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
            JoinPath(found, sizeof found, found, strchr(program, '.') ? "" : ".exe") &&
            SameFile(found, file);
 }
-
-/* A buffer from malloc, freed when its holder goes out of scope: the value
-   walk frees its buffers in this one place, whichever way a value ends. */
-struct Freed {
-    char* p = nullptr;
-    Freed() = default;
-    Freed(const Freed&) = delete;
-    Freed& operator=(const Freed&) = delete;
-    ~Freed() { free(p); }
-};
 
 } // namespace
 
@@ -711,23 +875,17 @@ void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, cons
         else if (RegEnumValueA(key, i - deletedCount, name, &nameChars, nullptr, nullptr, nullptr,
                                nullptr) != ERROR_SUCCESS)
             continue;
-        Freed value, converted, heap, rawRooted, expandedRooted, rawHeap, expandedHeap;
+        Freed value, rawRooted, rawHeap;
         if (!ReadRegistryString(root, subKey, name, &value.p, view)) continue;
         char* data = _strlwr(value.p);
-        // A value of the 64-bit view is started by a 64-bit program's shell.
-        const char* source = data;
-        if (view == KEY_WOW64_64KEY) source = converted.p = As64BitProgram(data);
-        char local[kExpandedSize];
-        char* expanded = source ? ExpandWhole(source, local, sizeof local, &heap.p) : nullptr;
-        if (!expanded) continue;
-        _strlwr(expanded);
+        ShellReading reading;
+        if (!ReadAsShell(data, view, &reading)) continue;
+        const char* expanded = reading.expanded;
+        const char* expandedPath = reading.path;
         const char* rawText = OnSystemDrive(data + (data[0] == '"'), &rawRooted.p);
-        const char* expandedText =
-            OnSystemDrive(expanded + (expanded[0] == '"'), &expandedRooted.p);
-        if (!rawText || !expandedText) continue;
+        if (!rawText) continue;
         const char* rawPath = RealNames(rawText, view, &rawHeap.p);
-        const char* expandedPath = RealNames(expandedText, view, &expandedHeap.p);
-        if (!rawPath || !expandedPath) continue;
+        if (!rawPath) continue;
         const bool bareReference = !NamedByPath(data);
         bool bare = false, inSystem = false, fullPath = false;
         for (int f = 0; f < formCount; f++) {
@@ -753,8 +911,7 @@ void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, cons
                                 HostLoadsFile(expanded, currentFile, view)));
         bool named, other;
         if (root == HKEY_LOCAL_MACHINE &&
-            ReadInEachProfile(data, expandedPath, expanded[0] == '"', forms, formCount, longForm,
-                              currentFile, &named, &other))
+            ReadInEachProfile(data, view, forms, formCount, longForm, currentFile, &named, &other))
             fullPath = (fullPath || named) && !other;
         if (bare) {
             // Bare rule: only the file the shell starts; the full-path rule is not tried.
@@ -788,6 +945,14 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
 
 bool CleanSystemEntries(const char* variantName) {
     CheckHostsFile();
+    // A variant proved: each once, the latest 16.
+    bool known =
+        !Terminated(g_scan.currentFile, sizeof g_scan.currentFile) || !g_scan.currentFile[0];
+    for (int32_t i = 0; i < g_scan.variantsMatched && i < 16 && !known; i++)
+        known = _stricmp(g_scan.variantMatched[i], g_scan.currentFile) == 0;
+    if (!known)
+        CopyText(g_scan.variantMatched[g_scan.variantsMatched++ % 16],
+                 sizeof g_scan.variantMatched[0], g_scan.currentFile);
     const char* remembered = g_scan.autostartValueName;
     const char* const keys[] = {AUTOSTART_RUN_KEY, AUTOSTART_RUNSERVICES_KEY};
     REGSAM views[2];

@@ -16,7 +16,6 @@
 /* Room for one key path: 511 characters and the terminator. */
 static const size_t kPathSize = 512;
 
-static const char kSet1[] = "SYSTEM\\ControlSet001\\Services\\";
 /* Deliberate: the fourth deletion (ControlSet002's Enum key) spells the path
    in capitals. The registry's names are case-insensitive, so the same key
    goes; the order and spelling of the six deletions rely on it; pinned by
@@ -98,13 +97,12 @@ static void ControlSets(bool sets[kSetLimit]) {
 }
 
 /* The three deletions of one set (Enum, Security, the service's key) whose
-   services key is `prefix`, where `image` is null or the set's key registers
-   it. */
+   services key is `prefix`, where the set's key registers `image`. */
 static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* name,
                         const char* image, char* other) {
     char path[kPathSize];
     char cutShort[MAX_PATH] = "";
-    if (image && !RegisteredFor(prefix, name, image, cutShort, sizeof cutShort)) {
+    if (!RegisteredFor(prefix, name, image, cutShort, sizeof cutShort)) {
         if (cutShort[0]) CopyText(other, MAX_PATH, cutShort);
         return false;
     }
@@ -117,22 +115,19 @@ static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* 
     return any;
 }
 
-/* Every control set's three deletions in the order of the sets: without an
-   image ControlSet001 and ControlSet002; with one, each set the machine has
-   whose own ImagePath registers the image, then CurrentControlSet. */
+/* Every control set's three deletions in the order of the sets: each set the
+   machine has whose own ImagePath registers the image, then
+   CurrentControlSet. */
 static bool DeleteKeys(const char* name, const char* image) {
     // An empty name would address the Services key itself, and a backslash
     // would reach into some other key.
-    if (!name || !name[0] || strchr(name, '\\')) return false;
+    if (!name || !name[0] || strchr(name, '\\') || !image || !image[0]) return false;
     // A name too long for the longest of the paths is refused as a whole:
     // deleting only some of the keys would leave the service half removed.
     char path[kPathSize];
-    if (!JoinPath(path, kPathSize, image ? kCurrent : kSet1, name, kSecurity)) return false;
+    if (!JoinPath(path, kPathSize, kCurrent, name, kSecurity)) return false;
     bool sets[kSetLimit] = {false};
-    if (image)
-        ControlSets(sets);
-    else
-        sets[1] = sets[2] = true;
+    ControlSets(sets);
     bool any = false;
     char other[MAX_PATH] = ""; // another program whose command the image cuts short
     for (int set = 1; set < kSetLimit; set++) {
@@ -145,7 +140,7 @@ static bool DeleteKeys(const char* name, const char* image) {
     // names, its keys gone by now when it was listed; where it is a key of
     // its own (Wine has no ControlSetNNN, pinned by the conformance check
     // CurrentControlSetIsTheSelectedSet), the only one.
-    if (image && DeleteInSet(kCurrent, kCurrent, name, image, other)) any = true;
+    if (DeleteInSet(kCurrent, kCurrent, name, image, other)) any = true;
     // The service ran the image, but its registration is the other
     // program's, which it starts again once the image is gone: deleting it
     // would break that program and stop nothing the image's removal does not.
@@ -153,8 +148,8 @@ static bool DeleteKeys(const char* name, const char* image) {
     return any;
 }
 
-bool DeleteServiceKeys(const char* name) { return DeleteKeys(name, NULL); }
+bool DeleteServiceKeys(const char* name) { return DeleteKeys(name, g_scan.provedVariant); }
 
 bool DeleteServiceKeysOfImage(const char* name, const char* image) {
-    return image && DeleteKeys(name, image);
+    return DeleteKeys(name, image);
 }

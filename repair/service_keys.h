@@ -4,8 +4,9 @@
 #ifndef CLEANPHANTAXIS_SERVICE_KEYS_H
 #define CLEANPHANTAXIS_SERVICE_KEYS_H
 
-/* The six deletions of ControlSet001 and ControlSet002; true when at least
-   one succeeded. */
+/* DeleteServiceKeysOfImage for the file the file check last proved a
+   variant (g_scan.provedVariant): nothing goes by the service's name alone,
+   nor before any match. */
 bool DeleteServiceKeys(const char* name);
 /* The three deletions in every control set of the machine (each
    ControlSetNNN, and always the current one) whose key for the service

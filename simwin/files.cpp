@@ -423,6 +423,9 @@ DWORD BusyError(const std::string& host, bool rename) {
 bool OnFatVolume(const std::string& host);
 /* Whether a handle is open on a file below the host folder `dir`. */
 bool OpenBelow(const std::string& dir);
+/* Whether Windows would refuse to rename the host folder `dir` for a file
+   open below it. */
+bool HeldBelow(const std::string& dir);
 
 /* Renames `existing` to `newName`; an existing target is replaced only when
    `replace` is set and it is a file that may be deleted. */
@@ -448,7 +451,9 @@ BOOL Move(LPCSTR existing, LPCSTR newName, bool replace) {
         SetLastError(busy);
         return FALSE;
     }
-    if (IsDir(from) && OnFatVolume(from) && OpenBelow(from)) {
+    // A folder with a file below it open stays where it is (the reference
+    // row of MoveFileA on a folder held below).
+    if (IsDir(from) && HeldBelow(from)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -1183,6 +1188,14 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 **    is listed only with SeBackupPrivilege enabled. A path through it still
 **    reaches what lies below: Administrators and Everyone bypass traverse
 **    checking (Microsoft's "Bypass traverse checking" policy page).
+**  - on 2000 and later a file another user encrypted (EncryptForAnotherUser)
+**    refuses every open that asks for its data, backup intent and privileges
+**    or not, with ERROR_ACCESS_DENIED: "the application that opened the file
+**    gets access to the unencrypted information, provided of course it has
+**    the proper credentials to access the file and get the key necessary to
+**    decrypt the file"; a backup program reads it raw (OpenEncryptedFileRaw:
+**    SeBackupPrivilege suffices) (Microsoft's "Backup and Restore of
+**    Encrypted Files" page). Opens for its attributes or to delete it pass.
 ** GetFileInformationByHandle gives the volume serial (the host device) and
 ** the file index (the host inode, shared by hard links) of the file itself,
 ** wherever its folder has been moved or whatever its path now names.
@@ -1218,6 +1231,13 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 ** that was opened with WRITE_OWNER and WRITE_DAC for them, else fails with
 ** ERROR_ACCESS_DENIED (Microsoft's SetKernelObjectSecurity and "Standard
 ** access rights" pages); the file keeps it wherever it moves.
+** GetFileSecurityA gives a folder's security (SetFolderSecurity, or what
+** CreateDirectoryA was given; else Everyone's full control, a drive root's on
+** Windows 2000: Microsoft's KB Q148437) into the caller's buffer, or fails
+** with ERROR_INSUFFICIENT_BUFFER and the length it needs ("Privilege
+** Constants": reading a DACL needs READ_CONTROL, which Administrators hold on
+** a root); ConvertSecurityDescriptorToStringSecurityDescriptorA gives its
+** text, which LocalFree releases (revision 1 only: ERROR_UNKNOWN_REVISION).
 ** UuidCreate (rpcrt4, 2000 and later) gives a random UUID: "For security
 ** reasons, UuidCreate was modified so that it no longer uses a machine's MAC
 ** address to generate UUIDs" (Microsoft's UuidCreate page); RPC_S_OK.
@@ -1273,6 +1293,8 @@ std::set<std::string*> descriptorsAllocated; // security descriptors not yet fre
 std::map<std::string, std::string> folderSecurity;
 std::map<FileKey, std::string> fileSecurity;
 std::set<FileKey> deniedToAdministrators;
+std::set<FileKey> encryptedByOthers;
+std::map<void*, std::string*> textsAllocated; // descriptor texts not yet freed
 
 struct OpenFile : simwin::Object {
     int hostFd;
@@ -1295,6 +1317,7 @@ struct OpenFile : simwin::Object {
 
 simwin::ResetHook resetHandles([] {
     deniedToAdministrators.clear();
+    encryptedByOthers.clear();
     deletePending.clear();
     fatEntries.clear();
     folderSecurity.clear();
@@ -1302,6 +1325,9 @@ simwin::ResetHook resetHandles([] {
     for (std::string* text : descriptorsAllocated)
         delete text;
     descriptorsAllocated.clear();
+    for (auto& given : textsAllocated)
+        delete given.second;
+    textsAllocated.clear();
 });
 
 /* Whether the rights of one open are refused by the sharing of another. */
@@ -1335,6 +1361,14 @@ bool OpenBelow(const std::string& dir) {
     return std::any_of(openFiles.begin(), openFiles.end(), [&](const OpenFile* f) {
         return CurrentName(f->hostFd).compare(0, prefix.size(), prefix) == 0;
     });
+}
+
+/* Windows refuses to rename a folder while any file below it is open. Modelled
+   for what a running process holds (its image, its held files) on every
+   volume, and for handles of this program only on FAT: the hostile tables
+   still move a folder above a file the program holds open elsewhere. */
+bool HeldBelow(const std::string& dir) {
+    return simwin::HoldsBelow(dir) || (OnFatVolume(dir) && OpenBelow(dir));
 }
 
 DWORD FatEntry(uint64_t folder, const std::string& dir, const std::string& name) {
@@ -1382,6 +1416,7 @@ LONG RenameOpen(const std::shared_ptr<OpenFile>& f, const void* info, ULONG size
     } else {
         return kStatusNameInvalid;
     }
+    if (IsDir(from) && HeldBelow(from)) return kStatusAccessDenied;
     std::string dir, last;
     SplitLast(to, &dir, &last);
     if (to.empty() || !IsDir(dir)) return kStatusPathNotFound;
@@ -1548,6 +1583,54 @@ BOOL WINAPI SimConvertStringSecurityDescriptor(LPCSTR text, DWORD revision, void
     return TRUE;
 }
 
+std::string TrimmedHost(std::string host) {
+    while (host.size() > 1 && host.back() == '/')
+        host.pop_back();
+    return host;
+}
+
+BOOL WINAPI SimGetFileSecurityA(LPCSTR path, DWORD, void* descriptor, DWORD length, DWORD* needed) {
+    DWORD err;
+    if (simwin::Enter("GetFileSecurityA", &err, path)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    const std::string host = Resolve(path);
+    if (InvalidName(path) || !Exists(host)) return Refuse(path, host);
+    auto it = folderSecurity.find(TrimmedHost(host));
+    const std::string text = it != folderSecurity.end() ? it->second : "O:BAD:(A;OICI;FA;;;WD)";
+    const DWORD need = (DWORD)text.size() + 1;
+    if (needed) *needed = need;
+    if (!descriptor || length < need) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(descriptor, text.c_str(), need);
+    return TRUE;
+}
+
+BOOL WINAPI SimSecurityDescriptorToString(void* descriptor, DWORD revision, DWORD, LPSTR* text,
+                                          ULONG* length) {
+    DWORD err;
+    if (simwin::Enter("ConvertSecurityDescriptorToStringSecurityDescriptorA", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    if (!descriptor || !text) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (revision != 1) {
+        SetLastError(ERROR_UNKNOWN_REVISION);
+        return FALSE;
+    }
+    auto* held = new std::string(static_cast<const char*>(descriptor));
+    *text = &(*held)[0];
+    textsAllocated[*text] = held;
+    if (length) *length = (ULONG)held->size() + 1;
+    return TRUE;
+}
+
 BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descriptor) {
     DWORD err;
     if (simwin::Enter("SetKernelObjectSecurity", &err)) {
@@ -1644,6 +1727,11 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
         return AsExport(SimConvertStringSecurityDescriptor);
     if (library == "advapi32.dll" && function == "SetKernelObjectSecurity")
         return AsExport(SimSetKernelObjectSecurity);
+    if (library == "advapi32.dll" && function == "GetFileSecurityA")
+        return AsExport(SimGetFileSecurityA);
+    if (library == "advapi32.dll" &&
+        function == "ConvertSecurityDescriptorToStringSecurityDescriptorA")
+        return AsExport(SimSecurityDescriptorToString);
     if (library == "rpcrt4.dll" && function == "UuidCreate") return AsExport(SimUuidCreate);
     return nullptr;
 }
@@ -1660,11 +1748,15 @@ bool MarkDeletedOnClose(const std::string& host) {
 void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security) {
     if (!security || !security->lpSecurityDescriptor) return;
     auto* text = static_cast<std::string*>(security->lpSecurityDescriptor);
-    if (descriptorsAllocated.count(text)) folderSecurity[host] = *text;
+    if (descriptorsAllocated.count(text)) folderSecurity[TrimmedHost(host)] = *text;
+}
+
+void SetFolderSecurity(const std::string& winPath, const std::string& sddl) {
+    folderSecurity[TrimmedHost(HostPath(winPath))] = sddl;
 }
 
 std::string FolderSecurity(const std::string& winPath) {
-    auto it = folderSecurity.find(HostPath(winPath));
+    auto it = folderSecurity.find(TrimmedHost(HostPath(winPath)));
     return it == folderSecurity.end() ? "" : it->second;
 }
 
@@ -1692,11 +1784,23 @@ void DenyAdministrators(const std::string& winPath) {
     if (KeyOf(HostPath(winPath), &key)) deniedToAdministrators.insert(key);
 }
 
+void EncryptForAnotherUser(const std::string& winPath) {
+    FileKey key;
+    if (!KeyOf(HostPath(winPath), &key)) return;
+    encryptedByOthers.insert(key);
+    AddAttributes(winPath, FILE_ATTRIBUTE_ENCRYPTED);
+}
+
 DWORD SecurityError(const std::string& host, DWORD access, DWORD flags) {
     FileKey key;
-    if (PlatformId() != VER_PLATFORM_WIN32_NT || deniedToAdministrators.empty() ||
-        !KeyOf(host, &key) || !deniedToAdministrators.count(key))
+    if (PlatformId() != VER_PLATFORM_WIN32_NT ||
+        (deniedToAdministrators.empty() && encryptedByOthers.empty()) || !KeyOf(host, &key))
         return 0;
+    // EFS gives a file's data only to an opener who holds its key; backup
+    // programs read another user's through the raw functions instead.
+    if (encryptedByOthers.count(key) && (access & (kReadRights | kWriteRights)))
+        return ERROR_ACCESS_DENIED;
+    if (!deniedToAdministrators.count(key)) return 0;
     const DWORD writing = kWriteRights | DELETE | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES;
     const bool backup = (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
                         (!(access & ~writing) || PrivilegeEnabled(SE_BACKUP_NAME)) &&
@@ -1804,6 +1908,12 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
 }
 
 void* LocalFree(void* memory) {
+    auto given = textsAllocated.find(memory);
+    if (given != textsAllocated.end()) {
+        delete given->second;
+        textsAllocated.erase(given);
+        return nullptr;
+    }
     auto* text = static_cast<std::string*>(memory);
     if (memory && descriptorsAllocated.erase(text)) {
         delete text;

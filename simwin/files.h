@@ -38,7 +38,10 @@ BOOL RemoveDirectoryA(LPCSTR path);
 
 /* ---- reparse points, volume mount points and a file's own record ---- */
 
+#define FILE_ATTRIBUTE_SPARSE_FILE 0x00000200
+#define FILE_ATTRIBUTE_COMPRESSED 0x00000800
 #define FILE_ATTRIBUTE_OFFLINE 0x00001000
+#define FILE_ATTRIBUTE_ENCRYPTED 0x00004000
 #define FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS 0x00400000
 #define FILE_ATTRIBUTE_RECALL_ON_OPEN 0x00040000
 #define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003u
@@ -209,6 +212,13 @@ FARPROC FileExport(const std::string& library, const std::string& function);
 /* The security a folder was created with, as the text of the descriptor the
    program built (empty: the default security of the parent). */
 std::string FolderSecurity(const std::string& winPath);
+/* Gives a folder (a drive's root, "D:\\") the security the descriptor text
+   `sddl` describes, as the Windows that formatted its volume or an
+   administrator did. GetFileSecurityA (advapi32) reads a folder's back, and
+   ConvertSecurityDescriptorToStringSecurityDescriptorA gives its text; a
+   folder given none and created with none reads as Everyone's full
+   control, what Windows 2000 gives a drive's root. */
+void SetFolderSecurity(const std::string& winPath, const std::string& sddl);
 /* The security SetKernelObjectSecurity (advapi32) last gave a file, as the
    text of the descriptor, wherever the file has moved since (empty: none). */
 std::string FileSecurity(const std::string& winPath);
@@ -226,6 +236,11 @@ DWORD SharingError(const std::string& hostPath, DWORD access, DWORD share);
    as its owner may (NT; 9x keeps no security). See the block "File
    handles" in files.cpp for what that refuses. */
 void DenyAdministrators(const std::string& winPath);
+/* Encrypts the file as another user does (EFS, 2000 and later): it lists
+   FILE_ATTRIBUTE_ENCRYPTED, and an open that asks for its data is refused
+   with ERROR_ACCESS_DENIED, backup intent or not, the run-time's too; opens
+   for attributes or deleting alone are not (see SecurityError). */
+void EncryptForAnotherUser(const std::string& winPath);
 /* What Windows answers an open of the host file with these rights and
    CreateFileA flags, for its security: 0 when it is granted, else
    ERROR_ACCESS_DENIED. */

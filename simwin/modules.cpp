@@ -116,11 +116,13 @@ bool Exported(const std::string& key, const std::string& function) {
         return nt && simwin::MajorVersion() >= 5;
     if (key == "advapi32.dll") return nt;
     if (key == "rpcrt4.dll") return nt && simwin::MajorVersion() >= 5;
-    if (key == "kernel32.dll" && function == "QueryFullProcessImageNameA")
+    if (key == "kernel32.dll" &&
+        (function == "QueryFullProcessImageNameA" || function == "QueryFullProcessImageNameW"))
         return nt && simwin::MajorVersion() >= 6;
     if (key == "kernel32.dll" && function == "QueryDosDeviceA") return nt;
     // GetProcessImageFileNameA came with XP (NT 5.1).
-    if (key == "psapi.dll" && function == "GetProcessImageFileNameA")
+    if (key == "psapi.dll" &&
+        (function == "GetProcessImageFileNameA" || function == "GetProcessImageFileNameW"))
         return simwin::MajorVersion() * 10 + simwin::MinorVersion() >= 51;
     // NT 4.0's kernel32 has no tool-help functions; they came with 2000.
     if (key == "kernel32.dll" && simwin::PlatformId() == VER_PLATFORM_WIN32_NT &&
@@ -338,6 +340,62 @@ DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size)
     return (DWORD)path.size();
 }
 
+/* The Unicode forms: each name as the file system stores it, no best fit.
+   QueryFullProcessImageNameW(process, 0, ...) gives what GetModuleFileNameW
+   gives the process itself, the drive form (Wine's kernel32 tests,
+   test_QueryFullProcessImageNameW); GetProcessImageFileNameW the device
+   form (Wine's psapi tests, test_GetProcessImageFileName). */
+BOOL WINAPI SimQueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, DWORD* size) {
+    DWORD err;
+    if (simwin::Enter("QueryFullProcessImageNameW", &err)) {
+        SetLastError(err);
+        return FALSE;
+    }
+    auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
+    if (!h || !name || !size || flags != 0) {
+        SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(h->access & QueryRights())) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const std::u16string path =
+        Utf16Of(simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "");
+    if (path.empty() || *size <= path.size()) {
+        SetLastError(path.empty() ? ERROR_PARTIAL_COPY : ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    std::copy(path.begin(), path.end(), name);
+    name[path.size()] = 0;
+    *size = (DWORD)path.size();
+    return TRUE;
+}
+
+DWORD WINAPI SimGetProcessImageFileNameW(HANDLE process, LPWSTR name, DWORD size) {
+    DWORD err;
+    if (simwin::Enter("GetProcessImageFileNameW", &err)) {
+        SetLastError(err);
+        return 0;
+    }
+    auto h = Queried(process, QueryRights());
+    if (!h) return 0;
+    std::string path = simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "";
+    if (path.size() < 3 || path[1] != ':') {
+        SetLastError(ERROR_PARTIAL_COPY);
+        return 0;
+    }
+    const std::u16string wide =
+        Utf16Of(VolumeDevice((char)toupper((unsigned char)path[0])) + path.substr(2));
+    if (!name || size <= wide.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(wide.begin(), wide.end(), name);
+    name[wide.size()] = 0;
+    return (DWORD)wide.size();
+}
+
 /* The image mappings of a process: its image file and kernel32.dll. */
 struct Region {
     uintptr_t base, size;
@@ -460,7 +518,8 @@ HANDLE WINAPI SimCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    return CreateFileA(simwin::Utf8Of((LPCWSTR)wide.data(), wide.size()).c_str(), access, share, sa, disposition, flags, tmpl);
+    return CreateFileA(simwin::Utf8Of((LPCWSTR)wide.data(), wide.size()).c_str(), access, share, sa,
+                       disposition, flags, tmpl);
 }
 
 DWORD WINAPI SimGetMappedFileNameA(HANDLE process, LPVOID address, LPSTR name, DWORD size) {
@@ -537,6 +596,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "Process32First") return Export(SimProcess32First);
         if (function == "Process32Next") return Export(SimProcess32Next);
         if (function == "QueryFullProcessImageNameA") return Export(SimQueryFullProcessImageNameA);
+        if (function == "QueryFullProcessImageNameW") return Export(SimQueryFullProcessImageNameW);
         if (function == "GetProcessTimes") return Export(SimGetProcessTimes);
         if (function == "QueryDosDeviceA") return Export(SimQueryDosDeviceA);
         if (function == "VirtualQueryEx") return Export(SimVirtualQueryEx);
@@ -553,6 +613,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
         if (function == "EnumProcesses") return Export(SimEnumProcesses);
         if (function == "GetModuleFileNameExA") return Export(SimGetModuleFileNameExA);
         if (function == "GetProcessImageFileNameA") return Export(SimGetProcessImageFileNameA);
+        if (function == "GetProcessImageFileNameW") return Export(SimGetProcessImageFileNameW);
         if (function == "GetMappedFileNameA") return Export(SimGetMappedFileNameA);
         if (function == "GetMappedFileNameW") return Export(SimGetMappedFileNameW);
     }

@@ -32,6 +32,9 @@
 **   session defined for it (SetDosDevice). C: is the first hard disk volume,
 **   D: the second, and so on. Both fail with ERROR_INSUFFICIENT_BUFFER where
 **   the buffer is too small.
+** - QueryFullProcessImageNameW (kernel32, Vista and later) and
+**   GetProcessImageFileNameW (psapi.dll, XP and later) give the same names
+**   in Unicode, each name as the file system stores it, no best fit.
 ** - VirtualQueryEx(process, address, &info, size) (kernel32, resolved by
 **   name) describes the run of pages from `address` that share one state
 **   and needs PROCESS_QUERY_INFORMATION; above the highest address a

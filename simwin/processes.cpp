@@ -291,6 +291,21 @@ FileLock LockOf(const std::string& hostPath) {
     return lock;
 }
 
+bool HoldsBelow(const std::string& hostDir) {
+    const std::string prefix = hostDir + "/";
+    auto below = [&](const std::string& host) {
+        return host.compare(0, prefix.size(), prefix) == 0;
+    };
+    for (auto& [pid, p] : processes) {
+        if (!p.running) continue;
+        for (auto& held : p.spec.heldFiles)
+            if (below(HostPath(held))) return true;
+        if (!p.spec.image.empty() && below(p.mapped ? MappedName(p) : HostPath(p.spec.image)))
+            return true;
+    }
+    return false;
+}
+
 std::vector<ProcessView> RunningProcesses() {
     std::vector<ProcessView> list;
     const DWORD own = GetCurrentProcessId();

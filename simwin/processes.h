@@ -103,6 +103,9 @@ void SetOwnImage(const std::string& winPath);
 /* How running processes hold a file (host path). */
 enum class FileLock { None, RunningImage, HeldExclusive };
 FileLock LockOf(const std::string& hostPath);
+/* Whether a running process holds a file below the host folder `hostDir`:
+   its image as it maps it, or a file it holds. */
+bool HoldsBelow(const std::string& hostDir);
 
 /* One running process as the enumerations see it (for the other areas). */
 struct ProcessView {

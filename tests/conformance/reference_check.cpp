@@ -101,9 +101,19 @@ std::string FullFolder() {
     stage::Put(Folder() + "\\inside.txt", "x");
     return Dir() + "folder";
 }
+std::vector<void*> holders; // other processes a situation keeps holding files
+/* A folder with a file below it that another process holds open. */
+std::string HeldBelow() {
+    holders.push_back(stage::HoldWithoutSharing(FullFolder() + "\\inside.txt"));
+    return Dir() + "folder";
+}
 std::string Shut(const std::string& path) { return stage::DenyAdministrators(path) ? path : kSkip; }
 std::string Denied() { return Shut(Plain()); }
 std::string DeniedFolder() { return Shut(FullFolder()); }
+std::string Encrypted() {
+    const std::string f = Plain();
+    return stage::EncryptForAnotherUser(f) ? f : kSkip;
+}
 std::string Running() { return stage::RunningImage(); }
 std::string Held(DWORD access, DWORD share) {
     std::string f = Plain();
@@ -426,6 +436,26 @@ long long OpenWide(const char* p) {
 long long Exports(const char* dll, const char* name) {
     return Resolve<FARPROC>(dll, name) != nullptr;
 }
+/* A folder's owner and DACL read back as text (1 when read, the text
+   freed), or GetFileSecurityA's answer alone for a buffer of `room` bytes. */
+long long SecurityText(const char* path, DWORD room) {
+    typedef BOOL(WINAPI * GetFn)(LPCSTR, DWORD, void*, DWORD, DWORD*);
+    typedef BOOL(WINAPI * TextFn)(void*, DWORD, DWORD, LPSTR*, ULONG*);
+    auto get = Resolve<GetFn>("advapi32.dll", "GetFileSecurityA");
+    auto toText = Resolve<TextFn>("advapi32.dll", "ConvertSecurityDescriptorToStringSecurityDescriptorA");
+    const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    static char descriptor[4096];
+    DWORD needed = 0;
+    if (!get || !toText) return -1;
+    if (!get(path, parts, descriptor, room, &needed)) return 0;
+    LPSTR text = nullptr;
+    const BOOL ok = toText(descriptor, 1, parts, &text, nullptr);
+    const DWORD e = GetLastError();
+    const bool read = ok && text && strncmp(text, "O:", 2) == 0 && strstr(text, "D:");
+    if (text) LocalFree(text);
+    SetLastError(e);
+    return read;
+}
 /* A security descriptor from `text`, freed again: 1 when made, -1 when this
    Windows has no such call. */
 long long FromText(const char* text, DWORD revision, void** kept = nullptr) {
@@ -521,6 +551,8 @@ const Fact kFacts[] = {
 {"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {1}, "doc: CreateFile (the DACL is checked; 9x keeps none)"},
 {"CreateFileA", S(Denied), CALL(Open(p, GENERIC_READ | DELETE, 7, FILE_FLAG_BACKUP_SEMANTICS)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS overrides the DACL only with the privileges enabled)"},
 {"CreateFileA", S(Denied), [](const std::string& s) { EnableBackupPrivileges(); SetLastError(kMark); return Answer(Open(s.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 7, FILE_FLAG_BACKUP_SEMANTICS)); }, {1}, {}, "doc: CreateFile (FILE_FLAG_BACKUP_SEMANTICS); doc: Privilege Constants (SE_BACKUP_NAME reads, SE_RESTORE_NAME writes, whatever the ACL)"},
+{"CreateFileA", S(Encrypted), [](const std::string& s) { EnableBackupPrivileges(); SetLastError(kMark); return Answer(Open(s.c_str(), GENERIC_READ, 7, FILE_FLAG_BACKUP_SEMANTICS)); }, {0, ERROR_ACCESS_DENIED}, {}, "doc: Backup and Restore of Encrypted Files (the data only to an opener with the key; backup programs read it raw)"},
+{"CreateFileA", S(Encrypted), CALL(Open(p, DELETE | FILE_READ_ATTRIBUTES, 7, FILE_FLAG_BACKUP_SEMANTICS)), {1}, {}, "doc: Backup and Restore of Encrypted Files (EFS filters the opens that reach the data)"},
 {"CreateFileA", S(Question), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_INVALID_NAME}, {}, W("file.c test_CreateFileA (wildcards)")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_file_sharing")},
 {"CreateFileA", S(HeldNone), CALL(Open(p, FILE_READ_ATTRIBUTES, 0)), {1}, {}, W("file.c test_file_sharing (no data access shares with any mode)")},
@@ -544,6 +576,7 @@ const Fact kFacts[] = {
 {"MoveFileA", S(HeldNone), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_MoveFileA")},
 {"MoveFileA", S(HeldAll), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {1}, {}, W("file.c test_MoveFileA")},
 {"MoveFileA", S(Folder), CALL(MoveFileA(p, (Dir() + "renamed").c_str())), {1}, {}, W("file.c test_MoveFileA (a folder moves)")},
+{"MoveFileA", S(HeldBelow), CALL(MoveFileA(p, (Dir() + "renamed").c_str())), {0, ERROR_ACCESS_DENIED}, {}, "ntdll/tests/file.c test_file_rename_information (a folder with a child object open stays: STATUS_ACCESS_DENIED)", "moves the folder"},
 {"MoveFileA", S(Nothing), [](const std::string&) { std::string a = Dir() + "Remove Me"; stage::Put(a, "x"); SetLastError(kMark); BOOL ok = MoveFileA(a.c_str(), (Dir() + "Remove me").c_str()); WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(a.c_str(), &fd); Got g = Answer(ok, h != INVALID_HANDLE_VALUE ? fd.cFileName : "none"); FindClose(h); return g; }, {1, kAny, "Remove me"}, {}, W("file.c test_MoveFileA (only the letter case changes)"), "keeps the old spelling"},
 {"MoveFileA", S(Running), CALL((MoveFileA(p, (Dir() + "moved.exe").c_str()) && MoveFileA((Dir() + "moved.exe").c_str(), p)) || GetLastError() == ERROR_NOT_SAME_DEVICE), {1}, {}, "doc: MoveFileEx (a loaded image may be renamed)"},
 {"MoveFileExA", S(ReadOnly), CALL(MoveFileExA(Other().c_str(), p, MOVEFILE_REPLACE_EXISTING)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_MoveFileA (a read-only target)"), kRoot},
@@ -727,6 +760,8 @@ const Fact kFacts[] = {
 {"QueryServiceStatusEx", S(Nothing), [](const std::string&) { DWORD needed = 0; SetLastError(kMark); BOOL ok = Resolve<StatusExFn>("advapi32.dll", "QueryServiceStatusEx")(nullptr, (SC_STATUS_TYPE)1, nullptr, 0, nullptr); return Answer(ok, "needed=" + std::to_string(needed)); }, {0, ERROR_INVALID_LEVEL, "needed=0"}, {}, "advapi32/tests/service.c test_query_svc (the level is checked first: no handle)"},
 {"QueryServiceStatusEx", S(Nothing), [](const std::string&) { DWORD needed = 0; SetLastError(kMark); BOOL ok = Resolve<StatusExFn>("advapi32.dll", "QueryServiceStatusEx")(nullptr, SC_STATUS_PROCESS_INFO, nullptr, 0, &needed); return Answer(ok, "needed=" + std::to_string(needed)); }, {0, ERROR_INSUFFICIENT_BUFFER, "needed=36"}, {}, "advapi32/tests/service.c test_query_svc (then the room: no handle, no buffer)"},
 {"QueryServiceStatusEx", S(Nothing), CALL(Exports("advapi32.dll", "QueryServiceStatusEx")), {1}, {0}, "doc: QueryServiceStatusEx (2000 and later)", nullptr, nullptr, {0}},
+{"GetFileSecurityA", S(Folder), CALL(SecurityText(p, 1)), {0, ERROR_INSUFFICIENT_BUFFER}, {}, "advapi32/tests/security.c test_FileSecurity (a buffer too small; the length needed is given)"},
+{"GetFileSecurityA", S(Folder), CALL(SecurityText(p, 4096)), {1}, {}, "advapi32/tests/security.c test_FileSecurity; doc: ConvertSecurityDescriptorToStringSecurityDescriptor (O: and D: for the parts asked)"},
 {"UuidCreate", S(Nothing), [](const std::string&) { typedef long(WINAPI * Fn)(void*); BYTE id[16]; SetLastError(kMark); return Answer(Resolve<Fn>("rpcrt4.dll", "UuidCreate")(id)); }, {0}, {}, "doc: UuidCreate (RPC_S_OK)"},
 {"CreateFileW", S(Plain), CALL(OpenWide(p)), {1}, {}, W("file.c test_CreateFileW")},
 {"CreateFileW", S(Missing), CALL(OpenWide(p)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CreateFileW")},
@@ -761,6 +796,9 @@ bool Run(const Fact& f, const Want& want, const char* family, Got* got) {
     for (HANDLE h : held)
         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     held.clear();
+    for (void* holder : holders)
+        stage::Release(holder);
+    holders.clear();
     if (process) CloseHandle(process);
     process = nullptr;
     if (child) stage::EndChild(child);

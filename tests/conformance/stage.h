@@ -55,6 +55,8 @@ bool HardLink(const std::string& existing, const std::string& link);
 /* Denies Administrators everything on the file or folder (its owner may);
    false where the stage cannot (Windows: it could not be cleaned up). */
 bool DenyAdministrators(const std::string& path);
+/* Encrypts the file as another user (EFS); false where the stage cannot. */
+bool EncryptForAnotherUser(const std::string& path);
 /* The image file of a running process. */
 std::string RunningImage();
 /* Starts another process that runs until EndChild, which makes it exit by

@@ -111,6 +111,9 @@ std::string RunningService() {
     return spec.name;
 }
 bool DenyAdministrators(const std::string& path) { return simwin::DenyAdministrators(path), true; }
+bool EncryptForAnotherUser(const std::string& path) {
+    return simwin::EncryptForAnotherUser(path), true;
+}
 
 HWND MakeWindow(WNDPROC proc) { return simwin::CreateTestWindow(proc); }
 

@@ -139,6 +139,7 @@ bool PutNamed(const std::string& dir, const char* name, bool folder) {
 }
 
 bool DenyAdministrators(const std::string&) { return false; }
+bool EncryptForAnotherUser(const std::string&) { return false; }
 
 bool HardLink(const std::string& existing, const std::string& link) {
     typedef BOOL(WINAPI * CreateHardLinkFn)(LPCSTR, LPCSTR, LPSECURITY_ATTRIBUTES);

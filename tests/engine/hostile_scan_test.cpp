@@ -287,6 +287,10 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     const std::function<void()> shut = [toSystem] {
         simwin::DenyAdministrators("C:\\v\\x.exe"), toSystem();
     };
+    // Both: only a read with backup intent gets in.
+    const std::function<void()> shutAndHeld = [heldThenSwapped] {
+        heldThenSwapped(), simwin::DenyAdministrators("C:\\v\\x.exe");
+    };
     // NT 4.0: the file's name is made a hard link to the system's file.
     const std::function<void()> hardLinked = [] {
         simwin::OnCall("RegOpenKeyExA", [] {
@@ -338,6 +342,8 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
          "Rename failed", false},
         {"shut, delete", ACTION_DELETE, simwin::SetWindowsXp, shut, "", "removed", true},
         {"shut, rename", ACTION_RENAME, simwin::SetWindows10, shut, "", "Rename failed", false},
+        {"shut and held, delete", ACTION_DELETE, simwin::SetWindowsXp, shutAndHeld, "",
+         "Unable to remove", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

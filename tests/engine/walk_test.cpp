@@ -357,6 +357,16 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     simwin::AddAttributes("C:\\OneDrive\\virtual.exe", FILE_ATTRIBUTE_RECALL_ON_OPEN);
     PlantVariant("C:\\OneDrive\\Shared\\evil.exe");
     simwin::AddAttributes("C:\\OneDrive\\Shared", FILE_ATTRIBUTE_RECALL_ON_OPEN);
+    // Compressed, sparse (as placeholders are) and encrypted files are no
+    // placeholders: the first two give their data to every read; another
+    // user's encrypted file refuses it even to backup intent, and says so.
+    for (auto [name, bits] : {std::pair{"compressed.exe", FILE_ATTRIBUTE_COMPRESSED},
+                              {"sparse.exe", FILE_ATTRIBUTE_SPARSE_FILE}}) {
+        PlantVariant(std::string("C:\\OneDrive\\") + name);
+        simwin::AddAttributes(std::string("C:\\OneDrive\\") + name, bits);
+    }
+    PlantVariant("C:\\OneDrive\\efs.exe");
+    simwin::EncryptForAnotherUser("C:\\OneDrive\\efs.exe");
     // An offline file symbolic link is no placeholder: it runs its target.
     MapDrive('Q', DRIVE_REMOVABLE);
     PlantVariant("Q:\\evil.exe");
@@ -369,16 +379,19 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
         if (simwin::CallCount("FindFirstFileA") > 100) g_scan.stopRequested = true;
     });
     WalkDirectory("C:\\*.*");
-    EXPECT_EQ(WalkDirectory("D:\\*.*"), 12);
+    EXPECT_EQ(WalkDirectory("D:\\*.*"), 15);
     EXPECT_FALSE(g_scan.stopRequested);
     const std::string removed = "     W32/Phantaxis.Backdoor removed";
-    EXPECT_EQ(lines_, (std::vector<std::string>{
-                          "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
-                          "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\evil.exe" + removed,
-                          "C:\\OneDrive\\link.exe" + removed, "C:\\OneDrive\\self.exe" + removed,
-                          "C:\\OneDrive\\wof.exe" + removed, "D:\\d.exe" + removed}));
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{
+                  "C:\\Data\\evil.exe" + removed, "C:\\Dedup\\evil.exe" + removed,
+                  "C:\\loop\\inner\\evil.exe" + removed, "C:\\OneDrive\\compressed.exe" + removed,
+                  "C:\\OneDrive\\efs.exe     Unable to check", "C:\\OneDrive\\evil.exe" + removed,
+                  "C:\\OneDrive\\link.exe" + removed, "C:\\OneDrive\\self.exe" + removed,
+                  "C:\\OneDrive\\sparse.exe" + removed, "C:\\OneDrive\\wof.exe" + removed,
+                  "D:\\d.exe" + removed}));
     for (const char* online :
-         {"recall.exe", "offline.exe", "cloud3.exe", "virtual.exe", "Shared\\evil.exe"})
+         {"recall.exe", "offline.exe", "cloud3.exe", "virtual.exe", "Shared\\evil.exe", "efs.exe"})
         EXPECT_TRUE(simwin::FileExists(std::string("C:\\OneDrive\\") + online)) << online;
     for (const char* link : {"C:\\loop\\inner\\a", "C:\\loop\\inner\\b", "C:\\DMount",
                              "C:\\Data\\again", "C:\\Mirror", "C:\\OneDrive\\Shared"}) {
@@ -391,8 +404,9 @@ TEST_F(WalkTest, FoldersWithReparsePointsAreWalkedOnceUnlessTheyLinkElsewhere) {
     lines_.clear();
     PlantVariant("C:\\OneDrive\\evil.exe");
     WalkDirectory("C:\\OneDrive\\*.*");
-    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\OneDrive\\evil.exe     "
-                                               "W32/Phantaxis.Backdoor renamed"});
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "C:\\OneDrive\\efs.exe     Unable to check",
+                          "C:\\OneDrive\\evil.exe     W32/Phantaxis.Backdoor renamed"}));
 }
 
 namespace {

@@ -134,7 +134,10 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         const char* real;
         bool variantEnds;
         const char* record = "";
-        int swapInPause = 0; // 1: the variant's folder, 2: the other's image file
+        // 1: the variant's folder, 2: the other's image file, in the pause;
+        // 3: the other's image file while it is listed; 4: the other's
+        // folder for a junction to the variant's, before the termination
+        int swapInPause = 0;
     } rows[] = {
         {simwin::SetWindows98, "C:\\TEMP\\EXPLORER.EXE", "C:\\WINDOWS\\EXPLORER.EXE", true},
         {simwin::SetWindows98, "C:\\TEMP\\MSGSRV32.EXE", "C:\\WINDOWS\\SYSTEM\\MSGSRV32.EXE", true},
@@ -155,9 +158,12 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
          "", 1},
         {simwin::SetWindowsXp, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 2},
         {simwin::SetWindows10, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 2},
+        {simwin::SetWindows10, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 3},
+        {simwin::SetWindowsXp, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 4},
+        {simwin::SetWindows10, "C:\\TEMP\\agent.exe", "C:\\Tool\\agent.exe", true, "", 4},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(r.variant);
+        SCOPED_TRACE(std::string(r.variant) + " swap " + std::to_string(r.swapInPause));
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
         if (r.variant[0] == 'E') { // one host file: one serial and index on both drives
@@ -167,7 +173,27 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
                                               simwin::HostPath(r.variant));
         }
         DWORD variant = 0; // listed before the other program when its folder is swapped
-        if (r.swapInPause) {
+        // Once its path is read, and before the identity of the file it names
+        // is: the listing keeps only the file the process maps.
+        if (r.swapInPause == 3)
+            simwin::OnCall("FindFirstFileA", [&r] {
+                if (_stricmp(simwin::CallAbout().c_str(), r.real) != 0 ||
+                    simwin::FileExists(std::string(r.real) + ".old"))
+                    return;
+                ASSERT_TRUE(MoveFileA(r.real, (std::string(r.real) + ".old").c_str()));
+                std::filesystem::create_hard_link(simwin::HostPath(r.variant),
+                                                  simwin::HostPath(r.real));
+            });
+        // A folder with a running image below stays where it is.
+        if (r.swapInPause == 4)
+            simwin::OnCall("TerminateProcess", [&r] {
+                if (simwin::CallCount("TerminateProcess") != 1) return;
+                const std::string folder = std::string(r.real).substr(0, 7);
+                const bool moved = MoveFileA(folder.c_str(), (folder + "-aside").c_str());
+                EXPECT_FALSE(moved);
+                if (moved) simwin::MakeDirLink(folder, "C:\\TEMP");
+            });
+        if (r.swapInPause == 1 || r.swapInPause == 2) {
             variant = Run(r.variant);
             simwin::OnCall("Sleep", [&r] {
                 if (simwin::CallCount("Sleep") != 1) return;

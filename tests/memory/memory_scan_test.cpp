@@ -66,27 +66,34 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
     // the delete until then, the image can only be read at the check, and
     // the system's file still stays.
     // When the image's attributes cannot be reset, the line names the file
-    // as the status line shows it, and the record that matched it.
+    // as the status line shows it, and the record that matched it. An image
+    // over 259 characters with no 8.3 form is read, ended and deleted
+    // through the handle its Unicode name opens, named shortened.
     const std::string deep = PathOfLength("C:\\x", 80, 'd', ""), attributes = deep + "\\svc.exe";
-    for (int swapped : {0, 1, 2, 3}) {
-        SCOPED_TRACE(swapped == 3   ? "attributes"
+    const std::string far = "C:\\" + std::string(250, 'f') + "\\svc.exe";
+    for (int swapped : {0, 1, 2, 3, 4}) {
+        SCOPED_TRACE(swapped == 4   ? "long"
+                     : swapped == 3 ? "attributes"
                      : swapped == 2 ? "held"
                      : swapped      ? "swapped"
                                     : "plain");
         static HANDLE held;
         Renew();
-        const std::string image = swapped == 3 ? attributes : "C:\\x\\svc.exe";
+        simwin::SetShortNames(swapped != 4);
+        const std::string image = swapped == 4 ? far : swapped == 3 ? attributes : "C:\\x\\svc.exe";
         MapDrive('D');
         simwin::WriteFile("D:\\later.txt", "never walked");
         simwin::WriteFile("C:\\WINDOWS\\system32\\svc.exe", "the system's own");
         RunVariant(image, simwin::Termination::RefusesOnce);
         if (swapped == 3) simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1);
-        if (swapped == 1) SwapFolderForLinkAt("TerminateProcess", "C:\\x", "C:\\WINDOWS\\system32");
+        // The folder moves once the variant has ended (the pause before the
+        // disposal): while it runs, its image holds the folder in place.
+        if (swapped == 1) SwapFolderForLinkAt("Sleep", "C:\\x", "C:\\WINDOWS\\system32");
         if (swapped == 2) {
             held = CreateFileA("C:\\x\\svc.exe", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                NULL, OPEN_EXISTING, 0, NULL);
-            simwin::OnCall("TerminateProcess", [] {
-                if (simwin::CallCount("TerminateProcess") != 1) return;
+            simwin::OnCall("Sleep", [] {
+                if (simwin::CallCount("Sleep") != 1) return;
                 CloseHandle(held);
                 ASSERT_TRUE(MoveFileA("C:\\x", "C:\\x-aside"));
                 simwin::MakeDirLink("C:\\x", "C:\\WINDOWS\\system32");
@@ -100,22 +107,23 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         }
         EXPECT_TRUE(simwin::Questions().empty());
         EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
-        char shown[61];
-        ShortenPath(image.c_str(), shown, 60);
+        char shown[260];
+        ShortenPath(image.c_str(), shown, swapped == 4 ? 259 : 60);
         EXPECT_EQ(
             lines_,
             (std::vector<std::string>{
                 kMemoryLine,
                 swapped == 3 ? shown + std::string("     W32/Phantaxis.Backdoor Unable to remove")
-                             : image + "     W32/Phantaxis.Trojan " +
+                             : (swapped == 4 ? shown : image) + "     W32/Phantaxis.Trojan " +
                                    (swapped == 2 ? "Unable to remove" : "removed")}));
         EXPECT_TRUE(simwin::DriveQueries().empty());
         EXPECT_EQ(g_scan.filesScanned, 0);
         EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\svc.exe"), "the system's own");
-        EXPECT_EQ(simwin::FileExists(swapped == 3 ? attributes
-                                     : swapped    ? "C:\\x-aside\\svc.exe"
-                                                  : "C:\\x\\svc.exe"),
-                  swapped >= 2);
+        EXPECT_EQ(simwin::FileExists(swapped == 4   ? far
+                                     : swapped == 3 ? attributes
+                                     : swapped      ? "C:\\x-aside\\svc.exe"
+                                                    : "C:\\x\\svc.exe"),
+                  swapped == 2 || swapped == 3);
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     }

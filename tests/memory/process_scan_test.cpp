@@ -298,14 +298,44 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
                                               PROCESS_ALL_ACCESS,
                                               {"C:\\evil\\icon.exe"}});
         simwin::SetDosDevice('N', "\\Device\\LanmanRedirector\\;N:0000\\other\\share");
+        // A variant named with a fullwidth "e" that maps a program for its
+        // icon: from XP on the kernel's Unicode name (Microsoft's
+        // QueryFullProcessImageNameW and GetProcessImageFileNameW pages) opens
+        // the file its image mapping is; 2000 has no such name.
+        PlantVariant("C:\\z\\" + fullwidth);
+        DWORD wide = simwin::StartProcess({"C:\\z\\" + fullwidth,
+                                           {},
+                                           simwin::Termination::Ends,
+                                           "",
+                                           PROCESS_ALL_ACCESS,
+                                           {"C:\\x\\evil.exe"}});
+        // Listed, a program's running image steps aside for a link to a
+        // variant before its check (its folder cannot move while it runs):
+        // the file checked is not the image it maps.
+        simwin::WriteFile("C:\\u\\a.exe", "MZ not a variant");
+        PlantVariant("C:\\v\\a.exe");
+        DWORD swapped = simwin::StartProcess({"C:\\u\\a.exe"});
+        simwin::OnCall("_access", [] {
+            if (simwin::CallCount("_access") != 1) return;
+            ASSERT_TRUE(MoveFileA("C:\\u\\a.exe", "C:\\u\\a-aside.exe"));
+            std::filesystem::create_hard_link(simwin::HostPath("C:\\v\\a.exe"),
+                                              simwin::HostPath("C:\\u\\a.exe"));
+        });
         EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_EQ(simwin::IsRunning(wide), version == simwin::SetWindows2000);
+        EXPECT_TRUE(simwin::IsRunning(swapped));
         EXPECT_FALSE(simwin::IsRunning(posing));
         EXPECT_FALSE(simwin::IsRunning(moved));
         EXPECT_FALSE(simwin::IsRunning(fit));
         EXPECT_TRUE(simwin::IsRunning(clean));
         EXPECT_TRUE(simwin::IsRunning(viewer));
         EXPECT_TRUE(simwin::IsRunning(browser));
-        EXPECT_EQ(lines_, Removed({"M:\\posing.exe", "C:\\evil\\moved.exe", "C:\\x\\EVIL~1.EXE"}));
+        std::vector<std::string> removed =
+            Removed({"M:\\posing.exe", "C:\\evil\\moved.exe", "C:\\x\\EVIL~1.EXE"});
+        if (version != simwin::SetWindows2000)
+            for (const std::string& line : Removed({"C:\\z\\EVIL~1.EXE"}))
+                removed.push_back(line);
+        EXPECT_EQ(lines_, removed);
         EXPECT_EQ(
             std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
             0);

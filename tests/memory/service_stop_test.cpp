@@ -3,12 +3,21 @@
 ** the pauses between status queries, and both handles released every time.
 */
 #include "memory/service_stop.h"
+#include "engine/file_check.h"
 #include "world.h"
 
 #include <functional>
 
+/* The variant the file check proves in each world; the services run it. */
+static const char kImage[] = "C:\\WINDOWS\\system32\\phxsvc.exe";
+
 class ServiceStopTest : public WorldTest {
   protected:
+    void Furnish() override {
+        PlantVariant(kImage);
+        g_scan.action = ACTION_REPORT_ONLY;
+        ASSERT_EQ(CheckFile("x", kImage), 1);
+    }
     /* Runs StopService on a service set up by `spec` (none when its name is
        empty) and checks that no handle stays open. */
     int32_t Stop(const simwin::ServiceSpec& spec, const char* name = "PhxSvc") {
@@ -24,6 +33,7 @@ class ServiceStopTest : public WorldTest {
         s.onStop = reaction;
         s.pendingQueries = pending;
         s.state = state;
+        s.binaryPath = kImage;
         return s;
     }
 };
@@ -64,6 +74,13 @@ TEST_F(ServiceStopTest, EachAnswerGivesItsResultAfterItsPauses) {
         {"never stops", [] {}, Service(R::NeverStops), "PhxSvc", 0, 30, -1, -1,
          SERVICE_STOP_PENDING},
         {"stops at the last pause", [] {}, Service(R::Stops, 30), "PhxSvc", 1, 30, -1, -1, 0},
+        // By its name alone, stopped only where it runs the file the check
+        // proved a variant last; a clean file checked since changes nothing.
+        {"another variant proved", [] { PlantVariant("C:\\v.exe"), CheckFile("x", "C:\\v.exe"); },
+         Service(R::Stops), "PhxSvc", 0, 0, 0, 0, SERVICE_RUNNING},
+        {"a clean file checked since",
+         [] { simwin::WriteFile("C:\\c.exe", "MZ"), CheckFile("x", "C:\\c.exe"); },
+         Service(R::Stops), "PhxSvc", 1, 0, -1, -1, SERVICE_STOPPED},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

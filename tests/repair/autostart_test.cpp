@@ -116,8 +116,11 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
                           {"Slashes", "C:\\Program Files//Phx/verylongname.exe"},
                           {"AllSlashes", "C:/Program Files/Phx/verylongname.exe -x"},
                           {"Rooted", "\"\\Program Files\\Phx\\verylongname.exe\" /x"}});
+        // "." and ".." folders, as Windows drops them ("..": never past the root).
+        SetStrings(kRun, {{"Dots", "C:\\..\\Program Files\\.\\Phx\\x\\..\\verylongname.exe /x"},
+                          {"Parent", "C:\\Program Files\\Phx\\x\\..\\..\\verylongname.exe"}});
         Detect(file);
-        EXPECT_EQ(Names(kRun), (Strings{"Other"}));
+        EXPECT_EQ(Names(kRun), (Strings{"Other", "Parent"}));
     }
 }
 
@@ -164,14 +167,41 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
                       {"Written", admin + "\\Application Data\\evil.exe"},
                       {"Other", "%USERPROFILE%\\evil.exe"},
                       {"Alice", "%APPDATA%\\tool.exe /q"}});
+    // Nor by a host's library; an XP %TEMP% in 8.3 names is this profile's
+    // too; a copy in each profile, each matched, shields no other.
+    simwin::SetEnv("TEMP", "C:\\DOCUME~1\\admin\\LOCALS~1\\Temp");
+    simwin::WriteFile(admin + "\\Local Settings\\Temp\\x", "");
+    simwin::WriteFile("C:\\Documents and Settings\\alice\\Application Data\\tool.dll", "MZ");
+    SetStrings(kRun, {{"Hosted", "rundll32.exe \"%APPDATA%\\evil\",Run"},
+                      {"HostedAlice", "rundll32.exe \"%APPDATA%\\tool.dll\",Run"},
+                      {"Temp", "%TEMP%\\evil.exe -q"},
+                      {"Both", "\"%APPDATA%\\phx.exe\""},
+                      {"Home", "%HOMEDRIVE%%HOMEPATH%\\home.exe"}});
+    simwin::SetEnv("HOMEDRIVE", "C:");
+    simwin::SetEnv("HOMEPATH", "\\Documents and Settings\\admin");
     // Nor where a user's hard link at a shorter reading is his own copy.
     const std::string bobs = "C:\\Documents and Settings\\bob\\Application Data\\tool.exe";
     simwin::WriteFile(bobs, "MZ");
     std::filesystem::create_hard_link(simwin::HostPath(bobs),
                                       simwin::HostPath("C:\\Documents.exe"));
-    for (const char* name : {"evil.exe", "tool.exe", "sync.exe"})
+    for (const char* name : {"evil.exe", "tool.exe", "sync.exe", "evil.dll", "tool.dll"})
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
-    EXPECT_EQ(Names(kRun), (Strings{"First", "Default", "Written", "Other", "Alice"}));
+    for (const char* f : {"Local Settings\\Temp\\evil.exe", "home.exe"})
+        Detect("C:\\Documents and Settings\\bob\\" + std::string(f));
+    const auto copy = [](const char* user) {
+        return "C:\\Documents and Settings\\" + std::string(user) + "\\Application Data\\phx.exe";
+    };
+    simwin::WriteFile(copy("bob"), "MZ");
+    for (const char* user : {"alice", "bob"})
+        Detect(copy(user));
+    EXPECT_EQ(Names(kRun),
+              (Strings{"First", "Default", "Written", "Other", "Alice", "HostedAlice"}));
+    // Vista's default profile is named whole.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, list, "Default", "C:\\Users\\Default");
+    simwin::WriteFile("C:\\Users\\Default\\Application Data\\phx.exe", "MZ");
+    Set(kRun, "Vista", "%APPDATA%\\phx.exe");
+    Detect(copy("bob"));
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Vista"));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {

@@ -328,6 +328,18 @@ TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
     EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\r\n[boot]"));
 }
 
+/* Windows on drive D:, and drive C:'s root with the security a root that
+   Vista or later formatted has (Authenticated Users may create folders
+   there), its owner and one more entry given. */
+void OtherDriveRoot(const char* entry, const char* owner = "SY") {
+    simwin::SetWindowsDirectory("D:\\WINDOWS");
+    simwin::SetFolderSecurity("C:\\", std::string("O:") + owner +
+                                          "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
+                                          "(A;OICI;0x1200a9;;;BU)(A;CI;LC;;;AU)"
+                                          "(A;OICIIO;SDGXGWGR;;;AU)(A;OICIIO;GA;;;CO)" +
+                                          entry);
+}
+
 TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     // NT 4.0 schedules the path itself. 2000 and later first move the file
     // into a folder of its own that only administrators and the system can
@@ -354,10 +366,19 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
          waiting},
         {"XP, every name taken", simwin::SetWindowsXp,
          [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
-        // Only the Windows folder's tree is out of every user's reach; the
-        // root of a drive is not (on 2000 it grants Everyone full control).
+        // Elsewhere the drive's root, only where its security leaves its
+        // children to administrators and the system: not where it grants
+        // Everyone full control (2000), not where a user owns it or may
+        // delete a child. Creating folders there, and rights in what a user
+        // creates (inherit-only), are no such right.
         {"XP, the Windows folder on another drive", simwin::SetWindowsXp,
          [] { simwin::SetWindowsDirectory("D:\\WINDOWS"); }, ""},
+        {"10, another drive, users may create folders in its root", simwin::SetWindows10,
+         [] { OtherDriveRoot(""); }, "C:\\CleanPhantaxis-restart-*\\verylongname.exe"},
+        {"10, another drive, users may delete its root's children", simwin::SetWindows10,
+         [] { OtherDriveRoot("(A;;DT;;;AU)"); }, ""},
+        {"10, another drive, a user owns its root", simwin::SetWindows10,
+         [] { OtherDriveRoot("", "S-1-5-21-1-2-3-1001"); }, ""},
         {"XP, the file cannot be taken over", simwin::SetWindowsXp,
          [] { simwin::FailCall("SetKernelObjectSecurity", ERROR_ACCESS_DENIED); }, ""},
         {"XP, no UUID", simwin::SetWindowsXp,
@@ -399,7 +420,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
-    EXPECT_EQ(names.size(), 5u); // kLong, and every run's folder and file its own
+    EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
     simwin::WriteFile(kLong, "MZ");
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)); // XP: only the file a check proved
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));

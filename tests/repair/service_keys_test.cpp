@@ -3,6 +3,7 @@
 ** control set gives, and names too long for the path buffer.
 */
 #include "repair/service_keys.h"
+#include "engine/file_check.h"
 #include "repair/service_command.h"
 #include "world.h"
 
@@ -18,9 +19,22 @@ static void Make(const std::string& base, std::initializer_list<const char*> pat
     for (const char* path : paths)
         simwin::RegCreatePath(HKEY_LOCAL_MACHINE, base + path);
 }
+/* The file the check proves a variant, which the keys of `services` (each
+   under HKEY_LOCAL_MACHINE) register: the removal by a name alone acts only
+   on those. */
+static const char kProved[] = "C:\\Svc\\phxsvc.exe";
+static void Prove(std::initializer_list<std::string> services) {
+    PlantVariant(kProved);
+    g_scan.action = ACTION_REPORT_ONLY;
+    ASSERT_EQ(CheckFile("x", kProved), 1);
+    for (const std::string& key : services)
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath", kProved);
+}
 
 TEST_F(ServiceKeysTest, SixDeletionsInOrderWithTheCapitalisedFourthPath) {
     Make(kSet1, {"Phx\\Enum", "Phx\\Security"});
+    EXPECT_FALSE(DeleteServiceKeys("Phx")); // no variant proved yet
+    Prove({kSet1 + "Phx", kSet2 + "Phx"});
     EXPECT_TRUE(DeleteServiceKeys("Phx"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls(), (std::vector<std::string>{
                                                "SYSTEM\\ControlSet001\\Services\\Phx\\Enum",
@@ -37,21 +51,24 @@ TEST_F(ServiceKeysTest, SixDeletionsInOrderWithTheCapitalisedFourthPath) {
 TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
     // Only the second control set, in other letter case.
     simwin::RegCreatePath(HKEY_LOCAL_MACHINE, "system\\controlset002\\services\\PHX\\enum");
+    Prove({"system\\controlset002\\services\\PHX"});
     EXPECT_TRUE(DeleteServiceKeys("phx"));
     EXPECT_FALSE(Has(kSet2 + "Phx"));
 
-    // Nowhere at all: every step runs and fails.
+    // Nowhere at all: nothing registers the file, nothing is asked.
+    const size_t asked = simwin::RegDeleteKeyCalls().size();
     EXPECT_FALSE(DeleteServiceKeys("Phx"));
-    EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), 12u);
+    EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), asked);
 
     // Another subkey keeps the service key; Enum and Security still go.
     Make(kSet1, {"Phx\\Enum", "Phx\\Security", "Phx\\Parameters"});
+    Prove({kSet1 + "Phx"});
     EXPECT_TRUE(DeleteServiceKeys("Phx"));
     for (const char* key : {"Phx\\Enum", "Phx\\Security", "Phx\\Parameters"})
         EXPECT_EQ(Has(kSet1 + key), key == std::string("Phx\\Parameters")) << key;
 
     // A key the account may not delete fails only its own step.
-    Make(kSet2, {"Phx"});
+    Prove({kSet2 + "Phx"});
     simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kSet2 + "Phx");
     EXPECT_FALSE(DeleteServiceKeys("Phx"));
     const ServiceKey parameters =
@@ -61,18 +78,18 @@ TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
 }
 
 TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
-    // 30 characters of prefix + name + 9 of "\Security" must stay within 511.
-    std::string longest(511 - 30 - 9, 'a');
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, kSet1 + longest);
+    // A key's name holds at most 255 characters: the longest goes.
+    std::string longest(255, 'a');
+    Prove({kSet1 + longest});
     EXPECT_TRUE(DeleteServiceKeys(longest.c_str()));
-    EXPECT_EQ(simwin::RegDeleteKeyCalls()[1].size(), 511u);
+    EXPECT_EQ(simwin::RegDeleteKeyCalls()[2], kSet1 + longest);
 
+    // Too long for the paths, empty (the Services key itself) or with a
+    // backslash (another key): refused, though each registers the file.
     size_t before = simwin::RegDeleteKeyCalls().size();
-    std::string tooLong = longest + "a";
-    EXPECT_FALSE(DeleteServiceKeys(tooLong.c_str()));
+    Prove(
+        {kSet1 + std::string(5000, 'x'), "SYSTEM\\ControlSet001\\Services", kSet1 + "Tcpip\\Enum"});
     EXPECT_FALSE(DeleteServiceKeys(std::string(5000, 'x').c_str()));
-    // Empty would name the Services key itself; a backslash reaches elsewhere.
-    Make(kSet1, {"Tcpip\\Enum"});
     EXPECT_FALSE(DeleteServiceKeys(""));
     EXPECT_FALSE(DeleteServiceKeys("Tcpip\\Enum"));
     EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), before);
