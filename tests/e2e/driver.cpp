@@ -14,8 +14,9 @@
 ** CANCEL, X and Escape while the run unwinds); demo runs one scan without
 ** checks and keeps its screenshots and log lines; bench times one whole scan
 ** for bench_wine.sh. The whole-system scenarios win98, nt40, winxp and win10
-** are in system_scenarios.cpp. "url" is the test prefix's handler of web
-** addresses: it appends the address the shell hands it to <file>.
+** (and xp10, the last two in one session) are in system_scenarios.cpp.
+** "url" is the test prefix's handler of web addresses: it appends the
+** address the shell hands it to <file>.
 **
 ** It reads the program's controls across processes: texts with WM_GETTEXT,
 ** log lines with the wide LB_GETTEXT (the ANSI one returns only the first
@@ -35,6 +36,7 @@
 #include "engine/signatures.h"
 #include "resources/resource_ids.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -56,6 +58,7 @@ std::wstring g_tapDll;
 std::wstring g_tapFile;
 std::vector<std::pair<int, std::wstring>> g_specimens; // table row, path
 std::wstring g_holder;                                 // e2e_holder.exe, for the cancel scenario
+DWORD g_slow = 1;
 int g_failures = 0;
 int g_checks = 0;
 
@@ -102,7 +105,7 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD step
     DWORD start = GetTickCount();
     for (;;) {
         if (condition()) return true;
-        if (GetTickCount() - start >= timeoutMs) return false;
+        if (GetTickCount() - start >= timeoutMs * g_slow) return false;
         Sleep(stepMs);
     }
 }
@@ -184,7 +187,7 @@ bool Launch(App& app) {
 }
 
 bool HasExited(const App& app, DWORD waitMs, DWORD* code) {
-    if (WaitForSingleObject(app.pi.hProcess, waitMs) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(app.pi.hProcess, waitMs * g_slow) != WAIT_OBJECT_0) return false;
     if (code) GetExitCodeProcess(app.pi.hProcess, code);
     return true;
 }
@@ -1391,9 +1394,10 @@ using namespace e2e;
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: e2e_driver "
-                        "idle|product|scan|cancel|demo|bench|win98|nt40|winxp|win10 --exe <path>"
-                        " --shots <dir> [options]\n");
+        fprintf(stderr,
+                "usage: e2e_driver "
+                "idle|product|scan|cancel|demo|bench|win98|nt40|winxp|win10|xp10 --exe <path>"
+                " --shots <dir> [options]\n");
         return 2;
     }
     std::wstring scenario = argv[1];
@@ -1432,6 +1436,7 @@ int wmain(int argc, wchar_t** argv) {
             fprintf(stderr, "no table row %d\n", s.first);
             return 2;
         }
+    if (const wchar_t* slow = _wgetenv(L"E2E_SLOW")) g_slow = std::max(1, _wtoi(slow));
     CreateDirectoryW(g_shots.c_str(), nullptr);
     SetCursorPos(GetSystemMetrics(SM_CXSCREEN) - 4, GetSystemMetrics(SM_CYSCREEN) - 4);
 

@@ -33,6 +33,10 @@ std::wstring Widen(const char* s);
 void Check(bool ok, const char* format, ...);
 void Note(const char* format, ...);
 
+/* How many times longer than natively the waits for the programs may take:
+   1, or E2E_SLOW from the environment (run_e2e.sh sets it under emulation).
+   WaitFor and HasExited apply it to their timeouts. */
+extern DWORD g_slow;
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs, DWORD stepMs = 50);
 
 // ---- the program ----
@@ -75,7 +79,8 @@ std::vector<std::wstring> StatisticsLines(int scanned, int infected, int removed
 /* Options they take: --specimens <folder of rec-NNN.exe, run-NNN.exe, run32-NNN.exe>,
    --holder <e2e_holder.exe>. */
 bool SystemOption(const std::wstring& option, const std::wstring& value);
-/* win98, nt40, winxp or win10; false for any other name. */
+/* win98, nt40, winxp, win10, wow64 or xp10 (winxp then win10 in one session); false
+   for any other name. */
 bool RunSystemScenario(const std::wstring& name);
 
 } // namespace e2e

@@ -5,13 +5,21 @@
 # WINE_BITS=64 (the default) picks wine64 and a 64-bit prefix; WINE_BITS=32
 # picks the 32-bit loader and a 32-bit prefix (WINEARCH=win32), served by
 # the same wineserver. Then wine_bits_usable tells whether this machine can
-# run it at all.
+# run it at all. WINE_EMULATED=1 (set by a caller that runs under
+# scripts/emulate-i386) picks the 32-bit loader that scripts/install-deps
+# unpacked into build/i386-root, whose i386 code the emulator runs; the
+# wineserver stays the native 64-bit one.
 
 export WINEDEBUG=-all
 WINE_BITS=${WINE_BITS:-64}
 WINE=${WINE:-}
+WINE_I386_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/i386-root
 if [ "$WINE_BITS" = 32 ]; then
     export WINEARCH=win32
+    if [ "${WINE_EMULATED:-0}" = 1 ]; then
+        WINE=$WINE_I386_ROOT/usr/lib/wine/wine
+        export QEMU_LD_PREFIX=$WINE_I386_ROOT
+    fi
     [ -n "$WINE" ] || WINE=/usr/lib/wine/wine
 else
     unset WINEARCH
@@ -35,12 +43,13 @@ export WINE WINESERVER
 wine_bits_usable() {
     [ "$WINE_BITS" = 32 ] || return 0
     local why
-    if ! why=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/kernel-runs-i386"); then
+    if [ "${WINE_EMULATED:-0}" != 1 ] &&
+        ! why=$("$(dirname "${BASH_SOURCE[0]}")/../../scripts/kernel-runs-i386"); then
         echo "$why"
         return 1
     fi
     if [ ! -x "$WINE" ]; then
-        echo "no 32-bit Wine loader $WINE (scripts/install-deps installs wine32:i386)"
+        echo "no 32-bit Wine loader $WINE (scripts/install-deps installs wine32:i386, or unpacks it)"
         return 2
     fi
     if ! "$WINE" --version > /dev/null 2>&1; then
@@ -50,19 +59,91 @@ wine_bits_usable() {
     return 0
 }
 
-# wine_make_prefix <prefix> <home>: a fresh prefix whose only drive is C:,
-# with no symbolic links out of drive_c (the user folders would otherwise
-# point into <home>).
+# wine_make_prefix <prefix> <home> [live]: a fresh prefix whose only drive is
+# C:, with no symbolic links out of drive_c (the user folders would otherwise
+# point into <home>). A prefix counts as made when wineboot succeeded and left
+# what a working one has: Windows' programs in system32 and the time stamp
+# of the finished update. With "live" its Wine session (wineserver, services,
+# devices, on the caller's display) goes on running for the caller's
+# programs, who ends it with wine_stop; without, it has ended and saved the
+# registry.
 wine_make_prefix() {
-    local prefix=$1 home=$2
+    local prefix=$1 home=$2 live=${3:-} status=0
     rm -rf "$prefix"
     mkdir -p "$home"
     (
-        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
-        "$WINE" wineboot -i > /dev/null 2>&1 || true
-        "$WINESERVER" -w
-    )
-    [ -f "$prefix/system.reg" ] || { echo "wineboot made no prefix in $prefix" >&2; return 1; }
+        export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml="
+        [ -n "$live" ] || export DISPLAY=
+        # Wine's first process starts the prefix's update (wineboot --init)
+        # and waits five minutes at most for it before running anyway; under
+        # emulation the update takes longer, and a wineboot run then would do
+        # it all again beside the first. So there the first process is a
+        # trivial one, and that wineboot is waited for: in the emulator's
+        # process namespace every process seen is the test's own. (The
+        # update's time stamp is written as it starts, not as it ends.)
+        local first=(wineboot -i) held=""
+        [ "${WINE_EMULATED:-0}" != 1 ] || first=(cmd /c exit)
+        if [ -n "$live" ]; then
+            # A server that outlives the last program keeps the prefix's
+            # objects for the caller's programs.
+            mkdir -p "$prefix"
+            "$WINESERVER" -p || exit $?
+            # And with WINE_BOOT_HOLDER (e2e_holder) a second process holds
+            # Wine's boot event until wine_stop, so that the caller's
+            # programs find the session booted rather than boot it again.
+            # It starts once the update has put Windows' libraries in
+            # place (before, a program fails to load kernel32.dll), while
+            # that wineboot still runs: it then takes over its event.
+            if [ "${WINE_EMULATED:-0}" = 1 ] && [ -n "${WINE_BOOT_HOLDER:-}" ]; then
+                held="$prefix.boot-held"
+                rm -f "$held" "$held.status"
+            fi
+        fi
+        # Emulated, it may have run before the update put its program in
+        # place: what the update left is the judge there.
+        "$WINE" "${first[@]}" > /dev/null 2>&1 || {
+            local failed=$?
+            [ "${WINE_EMULATED:-0}" = 1 ] || exit $failed
+        }
+        local waited=0
+        if [ -n "$held" ]; then
+            until [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ]; do
+                [ $waited -lt $((600 * ${E2E_SLOW:-1})) ] || exit 124
+                sleep 5
+                waited=$((waited + 5))
+            done
+            { "$WINE" "$WINE_BOOT_HOLDER" --boot "\\\\?\\unix${held//\//\\}" > "$held.log" 2>&1
+                echo $? > "$held.status"; } &
+            until [ -f "$held" ]; do
+                [ $waited -lt $((900 * ${E2E_SLOW:-1})) ] || exit 124
+                if [ -f "$held.status" ]; then
+                    echo "the boot event's holder ended with status $(cat "$held.status"):" >&2
+                    cat "$held.log" >&2
+                    exit 125
+                fi
+                sleep 5
+                waited=$((waited + 5))
+            done
+        fi
+        waited=0
+        while [ "${WINE_EMULATED:-0}" = 1 ] && cat /proc/[0-9]*/cmdline 2> /dev/null | tr '\0' ' ' |
+            grep -q 'wineboo[t]'; do
+            [ $waited -lt $((120 * ${E2E_SLOW:-1})) ] || exit 124
+            sleep 5
+            waited=$((waited + 5))
+        done
+        [ -n "$live" ] || "$WINESERVER" -w
+    ) || status=$?
+    local bad=""
+    [ $status -eq 0 ] || bad="wineboot failed (exit status $status)"
+    [ -n "$bad" ] || [ -f "$prefix/drive_c/windows/system32/services.exe" ] ||
+        bad="no Windows programs in system32"
+    [ -n "$bad" ] || [ -f "$prefix/.update-timestamp" ] || bad="the update did not finish"
+    [ -n "$bad" ] || [ -n "$live" ] || [ -f "$prefix/system.reg" ] || bad="no registry"
+    if [ -n "$bad" ]; then
+        echo "wineboot made no working prefix in $prefix: $bad" >&2
+        return 1
+    fi
     find "$prefix/dosdevices" -mindepth 1 -maxdepth 1 ! -name 'c:' -exec rm -f {} +
     find "$prefix/drive_c" -type l | while IFS= read -r link; do
         rm -f "$link"
@@ -74,6 +155,7 @@ wine_make_prefix() {
 wine_stop() {
     WINEPREFIX=$1 "$WINESERVER" -k 2> /dev/null || true
     WINEPREFIX=$1 "$WINESERVER" -w 2> /dev/null || true
+    rm -f "$1.boot-held" "$1.boot-held.log" "$1.boot-held.status"
 }
 
 # xvfb_start <dir>: a private display (1024x768, 24 bits); sets DISPLAY.
