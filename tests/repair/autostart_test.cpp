@@ -202,6 +202,14 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     std::filesystem::create_hard_link(
         simwin::HostPath("C:\\Documents and Settings\\Default User\\Application Data\\sync.exe"),
         simwin::HostPath(freed));
+    // Nor a copy on a volume of his that claims its serial and index (here a
+    // link on the same host disk), under its own letter or through a junction.
+    MapDrive('D');
+    simwin::MakeDir("D:\\u");
+    std::filesystem::create_hard_link(simwin::HostPath(freed), simwin::HostPath("D:\\u\\x.exe"));
+    simwin::MakeDirLink("C:\\u", "D:\\u");
+    Detect("D:\\u\\x.exe");
+    Detect("C:\\u\\x.exe");
     for (const char* name : {"evil.exe", "tool.exe", "sync.exe", "evil.dll", "tool.dll"})
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
     for (const char* f : {"Local Settings\\Temp\\evil.exe", "home.exe"})
