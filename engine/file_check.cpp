@@ -596,7 +596,8 @@ int32_t CheckOpened(const char* path, const FileUnderCheck& file) {
     // A file open by path is closed before anything touches it; a handle
     // stays open until the disposal.
     if (!file.Kept()) _close(file.Fd());
-    CleanSystemEntries(name);
+    const CheckedFile held = FileProver::Held(file);
+    CleanSystemEntries(name, held.Known() ? &held.Id() : nullptr);
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
     // Never cut: a shortened path would name some other file.

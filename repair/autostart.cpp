@@ -253,13 +253,39 @@ void DropDotFolders(char* path) {
     *out = 0;
 }
 
+/* Where the program's name ends in the command `path` (lower case,
+   separators as backslashes, a leading quote skipped) as CreateProcess reads
+   it: a quoted one at its closing quote; an unquoted one at the first blank
+   or tab where the text before it, "." and ".." dropped and ".exe" added to
+   a name without an extension, is an existing file, which CreateProcess
+   runs with the rest for its arguments; else at the end. The "." and ".."
+   of the arguments are no folders of the program's path. */
+size_t ProgramEnd(const char* path, bool quoted) {
+    const size_t length = strlen(path);
+    if (quoted) return strcspn(path, "\"");
+    char reading[MAX_PATH + 5];
+    for (size_t end = strcspn(path, " \t"); end < length && end < MAX_PATH;
+         end += 1 + strcspn(path + end + 1, " \t")) {
+        memcpy(reading, path, end);
+        reading[end] = 0;
+        DropDotFolders(reading);
+        const char* name = strrchr(reading, '\\');
+        if (name && !strchr(name, '.')) strcat(reading, ".exe");
+        NativeFileNames native;
+        const DWORD attributes = GetFileAttributesA(reading);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return end;
+    }
+    return length;
+}
+
 /* Whether `text` (lower case) names the file by a path written otherwise
    than its forms, as Windows still reads it: folders in their 8.3 and long
    names mixed, "/" for a backslash, separators doubled, "." and ".."
-   folders (DropDotFolders). Its folders are
-   looked up as the file system names them; the name that follows must be
-   one of the file's (the last name of one of `forms`) and end there
-   (NamesFile). `longForm` is the file's long form. */
+   folders (DropDotFolders) within the program's name (ProgramEnd). Its
+   folders are looked up as the file system names them; the name that
+   follows must be one of the file's (the last name of one of `forms`) and
+   end there (NamesFile). `longForm` is the file's long form. */
 bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], int formCount,
                            const char* longForm) {
     if (!longForm) return false;
@@ -272,8 +298,10 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
     }
     path[used] = 0;
     bool found = false;
+    const size_t end = ProgramEnd(path, quoted);
     // Windows takes no program's name longer than a path may be.
-    for (const char* at = strchr(path, '\\'); at && !found && at - path < MAX_PATH;
+    for (const char* at = strchr(path, '\\');
+         at && !found && at - path < MAX_PATH && (size_t)(at - path) < end;
          at = strchr(at + 1, '\\'))
         for (int f = 0; f < formCount && !found; f++) {
             const char* name = strrchr(forms[f], '\\');
@@ -492,17 +520,46 @@ bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
     return HostedFile(text, view, found, sizeof found) && SameFile(found, file);
 }
 
-/* Whether `path` is the file `file` or another this run matched as a
-   variant (g_scan.variantMatched): such a file is no other program, however
-   many users' profiles hold a copy. */
-bool IsVariant(const char* path, const char* file) {
-    if (SameFile(path, file)) return true;
+bool SameId(const FileId& a, const FileId& b) {
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+/* The slot of g_scan.variantMatched that records the file `id` on the drive
+   `drive` (upper case), or -1. */
+int32_t MatchedSlot(char drive, const FileId& id) {
     const int32_t count = g_scan.variantsMatched < 16 ? g_scan.variantsMatched : 16;
     for (int32_t i = 0; i < count; i++)
-        if (Terminated(g_scan.variantMatched[i], sizeof g_scan.variantMatched[i]) &&
-            SameFile(path, g_scan.variantMatched[i]))
-            return true;
-    return false;
+        if (g_scan.variantMatched[i].drive == drive && SameId(g_scan.variantMatched[i].id, id))
+            return i;
+    return -1;
+}
+
+char DriveOf(const char* path) { return (char)toupper((unsigned char)path[0]); }
+
+/* Whether `path` is the file `file` or another this run matched as a
+   variant (g_scan.variantMatched): such a file is no other program, however
+   many users' profiles hold a copy. The file `path` opens now is compared by
+   its identity, on the drive it was recorded on and through no link (a
+   serial and an index prove nothing across volumes, see SameIdentity). */
+bool IsVariant(const char* path, const char* file) {
+    if (SameFile(path, file)) return true;
+    FileId now;
+    return IdentityAt(path, &now) && MatchedSlot(DriveOf(path), now) >= 0 &&
+           PathNamesFile(path, now);
+}
+
+/* Records the file the check held, `id`, as matched this run: each once, the
+   latest 16. Only where the check's path (g_scan.currentFile) names that
+   file now through no link: its drive letter then tells whose volume the
+   identity is on. */
+void RememberMatched(const FileId* id) {
+    const char* path = g_scan.currentFile;
+    if (!id || !Terminated(path, sizeof g_scan.currentFile) || !PathNamesFile(path, *id) ||
+        MatchedSlot(DriveOf(path), *id) >= 0)
+        return;
+    const int32_t slot = g_scan.variantsMatched++ % 16;
+    g_scan.variantMatched[slot].drive = DriveOf(path);
+    g_scan.variantMatched[slot].id = *id;
 }
 
 /* A value's data (lower case) as the shell that starts it reads it:
@@ -943,16 +1000,9 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view) {
     WalkKey(root, subKey, view, g_scan.currentFile, nullptr, kWalkName);
 }
 
-bool CleanSystemEntries(const char* variantName) {
+bool CleanSystemEntries(const char* variantName, const FileId* matched) {
     CheckHostsFile();
-    // A variant proved: each once, the latest 16.
-    bool known =
-        !Terminated(g_scan.currentFile, sizeof g_scan.currentFile) || !g_scan.currentFile[0];
-    for (int32_t i = 0; i < g_scan.variantsMatched && i < 16 && !known; i++)
-        known = _stricmp(g_scan.variantMatched[i], g_scan.currentFile) == 0;
-    if (!known)
-        CopyText(g_scan.variantMatched[g_scan.variantsMatched++ % 16],
-                 sizeof g_scan.variantMatched[0], g_scan.currentFile);
+    RememberMatched(matched);
     const char* remembered = g_scan.autostartValueName;
     const char* const keys[] = {AUTOSTART_RUN_KEY, AUTOSTART_RUNSERVICES_KEY};
     REGSAM views[2];

@@ -5,6 +5,7 @@
 #ifndef CLEANPHANTAXIS_AUTOSTART_H
 #define CLEANPHANTAXIS_AUTOSTART_H
 
+#include "engine/file_identity.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
@@ -13,8 +14,10 @@
 
 /* Hosts file check, then the Run and RunServices values naming the file in
    g_scan.currentFile, in both registry views under WoW64 (see RegistryViews). `variantName` is the
-   matched record's name, used in the lines about the remembered value. Always true. */
-bool CleanSystemEntries(const char* variantName);
+   matched record's name, used in the lines about the remembered value. `matched` is the identity
+   of the file the check held, read through its open (null when unknown): the run's list of
+   matched files records it. Always true. */
+bool CleanSystemEntries(const char* variantName, const FileId* matched);
 
 /* Deletes the values of one autostart key whose data starts the infected
    file. `view` is 0 or one of the WoW64 view bits; under KEY_WOW64_32KEY the

@@ -216,20 +216,23 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     const std::function<void()> toItself = [] {
         SwapFolderForLinkAt("RegOpenKeyExA", "C:\\v", "C:\\v-aside");
     };
+    // (The rename's first look at the path, after the two of the record of
+    // the file matched.)
     const std::function<void()> replaced = [] {
         simwin::OnCall("GetFileAttributesA", [] {
-            if (simwin::CallCount("GetFileAttributesA") != 1) return;
+            if (simwin::CallCount("GetFileAttributesA") != 3) return;
             ASSERT_TRUE(MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"));
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });
     };
     // Or in the instant between the look at the path and the open the rename
-    // goes through (the path's third open, after the check's and the look's).
+    // goes through (the path's fourth open, after the check's, the record's of
+    // the file matched and the look's).
     const std::function<void()> replacedAtOpen = [] {
         static int opens;
         opens = 0;
         simwin::OnCall("CreateFileA", [] {
-            if (_stricmp(simwin::CallAbout().c_str(), "C:\\v\\x.exe") != 0 || ++opens != 3) return;
+            if (_stricmp(simwin::CallAbout().c_str(), "C:\\v\\x.exe") != 0 || ++opens != 4) return;
             ASSERT_TRUE(MoveFileA("C:\\v\\x.exe", "C:\\v-aside.exe"));
             simwin::WriteFile("C:\\v\\x.exe", "another file");
         });

@@ -47,7 +47,12 @@ class AutostartTest : public WorldTest {
         if (!file.empty() && file.back() != '\\' && !simwin::FileExists(file))
             simwin::WriteFile(file, "MZ");
         CopyText(g_scan.currentFile, sizeof g_scan.currentFile, file.c_str());
-        EXPECT_TRUE(CleanSystemEntries(variant));
+        // The check holds the file it matched, and knows it by its identity.
+        FileId id;
+        const HANDLE held = OpenFileForReading(file.c_str());
+        const bool known = held != INVALID_HANDLE_VALUE && IdentityOf(held, &id);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_TRUE(CleanSystemEntries(variant, known ? &id : nullptr));
     }
     void TearDown() override {
         if (checkHandles_) {
@@ -103,6 +108,7 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
    other way round. */
 TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
     simwin::WriteFile("C:\\Program Files\\Phx\\verylongname.exe", "MZ");
+    simwin::WriteFile("C:\\Program Files\\Phx\\agent.exe", "MZ another program");
     for (const char* file :
          {"C:\\PROGRA~1\\Phx\\VERYLO~1.EXE", "C:\\Program Files\\Phx\\verylongname.exe"}) {
         SCOPED_TRACE(file);
@@ -119,8 +125,12 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
         // "." and ".." folders, as Windows drops them ("..": never past the root).
         SetStrings(kRun, {{"Dots", "C:\\..\\Program Files\\.\\Phx\\x\\..\\verylongname.exe /x"},
                           {"Parent", "C:\\Program Files\\Phx\\x\\..\\..\\verylongname.exe"}});
+        // Those of the arguments, after the program CreateProcess runs, none.
+        SetStrings(kRun, {{"Args", "C:\\Program Files\\Phx\\agent.exe ..\\..\\verylongname.exe"},
+                          {"QuotedArgs",
+                           "\"C:\\Program Files\\Phx\\agent.exe\" -f\\..\\verylongname.exe"}});
         Detect(file);
-        EXPECT_EQ(Names(kRun), (Strings{"Other", "Parent"}));
+        EXPECT_EQ(Names(kRun), (Strings{"Other", "Parent", "Args", "QuotedArgs"}));
     }
 }
 
@@ -184,6 +194,22 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::WriteFile(bobs, "MZ");
     std::filesystem::create_hard_link(simwin::HostPath(bobs),
                                       simwin::HostPath("C:\\Documents.exe"));
+    // Nor a name matched earlier, freed and made again as a hard link to the
+    // default profile's program.
+    const std::string freed = "C:\\Documents and Settings\\bob\\x.exe";
+    Detect(freed);
+    std::filesystem::remove(simwin::HostPath(freed));
+    std::filesystem::create_hard_link(
+        simwin::HostPath("C:\\Documents and Settings\\Default User\\Application Data\\sync.exe"),
+        simwin::HostPath(freed));
+    // Nor a copy on a volume of his that claims its serial and index (here a
+    // link on the same host disk), under its own letter or through a junction.
+    MapDrive('D');
+    simwin::MakeDir("D:\\u");
+    std::filesystem::create_hard_link(simwin::HostPath(freed), simwin::HostPath("D:\\u\\x.exe"));
+    simwin::MakeDirLink("C:\\u", "D:\\u");
+    Detect("D:\\u\\x.exe");
+    Detect("C:\\u\\x.exe");
     for (const char* name : {"evil.exe", "tool.exe", "sync.exe", "evil.dll", "tool.dll"})
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
     for (const char* f : {"Local Settings\\Temp\\evil.exe", "home.exe"})
