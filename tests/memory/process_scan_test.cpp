@@ -474,9 +474,13 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         void (*version)();
         const char* exitBefore; // the call before which the variant exits
         std::function<int32_t()> run;
+        // Instead, on FAT, the vendor's running image moves aside and a
+        // variant takes its folder entry, and so its file index.
+        bool fat = false;
     } rows[] = {
         {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
         {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
+        {simwin::SetWindowsXp, "_access", ScanProcessesPsapi, true},
         {simwin::SetWindows98, "OpenProcess", [&] { return KillProcessByImage(path); }},
         {[] {
              simwin::SetWindowsNt4();
@@ -488,8 +492,20 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         SCOPED_TRACE(r.exitBefore);
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
-        DWORD pid = RunVariant(path), other = 0;
+        if (r.fat) {
+            MapDrive('D');
+            simwin::SetFatVolume('D');
+            simwin::WriteFile("D:\\App\\svc.exe", "MZ the vendor's");
+            simwin::MakeDir("D:\\Other");
+        }
+        DWORD pid = r.fat ? simwin::StartProcess({"D:\\App\\svc.exe"}) : RunVariant(path),
+              other = 0;
         simwin::OnCall(r.exitBefore, [&] {
+            if (r.fat && !other) {
+                ASSERT_TRUE(MoveFileA("D:\\App\\svc.exe", "D:\\Other\\svc.exe"));
+                PlantVariant("D:\\App\\svc.exe");
+                other = pid;
+            }
             if (other) return;
             simwin::EndProcess(pid);
             const simwin::ProcessSpec notepad = {"C:\\WINDOWS\\notepad.exe"};
