@@ -137,8 +137,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         // 1: the variant's folder, 2: the other's image file, in the pause;
         // 3: the other's image file while it is listed; 4: the other's
         // folder for a junction to the variant's, before the termination;
-        // 5: the variant lies on FAT, whose index is a folder entry's, which
-        // another file takes once the variant has moved away: no proof
+        // 5: on FAT, whose index (a folder entry's) a later file may take
         int swapInPause = 0;
     } rows[] = {
         {simwin::SetWindows98, "C:\\TEMP\\EXPLORER.EXE", "C:\\WINDOWS\\EXPLORER.EXE", true},
@@ -169,10 +168,7 @@ TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
         SCOPED_TRACE(std::string(r.variant) + " swap " + std::to_string(r.swapInPause));
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
-        if (r.swapInPause == 5) {
-            MapDrive('D');
-            simwin::SetFatVolume('D');
-        }
+        if (r.swapInPause == 5) MapDrive('D'), simwin::SetFatVolume('D');
         if (r.variant[0] == 'E') { // one host file: one serial and index on both drives
             MapDrive('E');
             simwin::WriteFile(r.real, "MZ");

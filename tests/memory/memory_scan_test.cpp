@@ -71,9 +71,8 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
     // When the image's attributes cannot be reset, the line names the file
     // as the status line shows it, and the record that matched it. An image
     // over 259 characters with no 8.3 form is read, ended and deleted
-    // through the handle its Unicode name opens, named shortened; that name
-    // is no path, though a user may make it one (a hard link there to the
-    // system's file of that name, which Windows' own value starts).
+    // through the handle its Unicode name opens, named shortened: no path,
+    // though a user's hard link there to the system's svc.exe makes it one.
     const std::string deep = PathOfLength("C:\\x", 80, 'd', ""), attributes = deep + "\\svc.exe";
     const std::string far = "C:\\" + std::string(250, 'f') + "\\svc.exe";
     for (int swapped : {0, 1, 2, 3, 4}) {

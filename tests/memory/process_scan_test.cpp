@@ -474,9 +474,7 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         void (*version)();
         const char* exitBefore; // the call before which the variant exits
         std::function<int32_t()> run;
-        // Instead, on FAT, the vendor's running image moves aside and a
-        // variant takes its folder entry, and so its file index.
-        bool fat = false;
+        bool fat = false; // instead, the vendor's image moves and a variant takes its FAT entry
     } rows[] = {
         {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
         {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
@@ -492,18 +490,13 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         SCOPED_TRACE(r.exitBefore);
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
-        if (r.fat) {
-            MapDrive('D');
-            simwin::SetFatVolume('D');
-            simwin::WriteFile("D:\\App\\svc.exe", "MZ the vendor's");
-            simwin::MakeDir("D:\\Other");
-        }
-        DWORD pid = r.fat ? simwin::StartProcess({"D:\\App\\svc.exe"}) : RunVariant(path),
-              other = 0;
+        if (r.fat)
+            MapDrive('D'), simwin::SetFatVolume('D'), simwin::WriteFile("D:\\App\\s.exe", "MZ");
+        DWORD pid = r.fat ? simwin::StartProcess({"D:\\App\\s.exe"}) : RunVariant(path), other = 0;
         simwin::OnCall(r.exitBefore, [&] {
             if (r.fat && !other) {
-                ASSERT_TRUE(MoveFileA("D:\\App\\svc.exe", "D:\\Other\\svc.exe"));
-                PlantVariant("D:\\App\\svc.exe");
+                ASSERT_TRUE(MoveFileA("D:\\App\\s.exe", "D:\\s.exe"));
+                PlantVariant("D:\\App\\s.exe");
                 other = pid;
             }
             if (other) return;
