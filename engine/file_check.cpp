@@ -151,6 +151,7 @@ struct MatchedImage {
     bool held;
     FileUnderCheck file;
     char path[MAX_PATH + 1];
+    bool named; // false: `path` only shows a file known by its handle (CheckHeldFile)
 };
 MatchedImage g_matchedImage;
 
@@ -301,11 +302,17 @@ FileUnderCheck OpenForCheck(const char* path) {
 /* The delete through a handle to the checked file; the file goes when the
    handle closes. A file the check could only read is opened for deleting
    now, and only a handle to that very file is used. */
-void DeleteChecked(const FileUnderCheck& file, const char* path, const char* name) {
+void DeleteChecked(const FileUnderCheck& file, const char* path, const char* name,
+                   bool named = true) {
     int fd = file.Fd();
     CheckedFile checked = FileProver::Held(file);
     const bool known = checked.Known();
     const FileId id = checked.Id();
+    if (checked.Handle() == INVALID_HANDLE_VALUE && !named) {
+        _close(fd); // no path reaches it again
+        PostLogLine("%s     %s Unable to remove", path, name);
+        return;
+    }
     if (checked.Handle() == INVALID_HANDLE_VALUE) {
         _close(fd); // it was opened for reading only
         fd = -1;
@@ -344,14 +351,18 @@ void DeleteChecked(const FileUnderCheck& file, const char* path, const char* nam
     release();
     // Marked, the file goes only once no other handle holds it: removed when
     // its name is gone now.
+    // A file known by its handle alone has no path to look at: the delete
+    // Windows took is its removal.
     const bool marked = removed;
-    if (marked && known) {
+    if (!named) {
+        removed = marked;
+    } else if (marked && known) {
         removed = !StillNamedAt(path, id);
     } else if (marked) {
         NativeFileNames native;
         removed = NameIsGone(path);
     }
-    Settle(path, name, names, marked, removed, known ? &checked : nullptr, false);
+    Settle(path, name, names, marked, removed, known && named ? &checked : nullptr, false);
 }
 
 /* The file check's delete: through the handle to the checked file, else by
@@ -405,6 +416,11 @@ void DisposeOfImage(const char* checkName, const char* path) {
     const MatchedImage image = g_matchedImage;
     g_matchedImage.held = false;
     const FileUnderCheck& file = image.file;
+    const bool shownOnly = !image.named && _stricmp(image.path, path) == 0;
+    if (shownOnly && !image.held) {
+        PostLogLine("%s     %s Unable to remove", path, checkName);
+        return;
+    }
     if (!image.held || _stricmp(image.path, path) != 0) {
         if (image.held) _close(file.Fd());
         DisposeInfected(kFileCheckDisposal, path, checkName);
@@ -416,7 +432,15 @@ void DisposeOfImage(const char* checkName, const char* path) {
         PostLogLine("%s     %s Unable to remove", path, checkName);
         return;
     }
-    DisposeInfected(kFileCheckDisposal, path, checkName, &file);
+    // Its shown name is no path: no rule by path reaches it, nor a rename.
+    if (shownOnly && g_scan.action == ACTION_RENAME) {
+        _close(file.Fd());
+        PostLogLine("%s     %s Rename failed", path, checkName);
+    } else if (shownOnly && g_scan.action != ACTION_REPORT_ONLY) {
+        DeleteChecked(file, path, checkName, false);
+    } else {
+        DisposeInfected(kFileCheckDisposal, path, checkName, &file);
+    }
 }
 
 void ForgetCurrentFile() { memset(g_scan.currentFile, 0, sizeof g_scan.currentFile); }
@@ -430,7 +454,7 @@ void BeginCheck() {
         memset(g_scan.autostartValueName, 0, sizeof g_scan.autostartValueName);
 }
 
-int32_t CheckOpened(const char* path, const FileUnderCheck& file);
+int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named = true);
 
 } // namespace
 
@@ -570,15 +594,18 @@ int32_t CheckHeldFile(const char* shown, HANDLE handle, bool deletable) {
     CheckScanStateRules();
     BeginCheck();
     const FileUnderCheck file = FromHandle(handle, deletable);
-    return file.Fd() < 0 ? 0 : CheckOpened(shown, file);
+    return file.Fd() < 0 ? 0 : CheckOpened(shown, file, false);
 }
 
 namespace {
 
-/* The check of the file open as `file`, named `path` in its lines. */
-int32_t CheckOpened(const char* path, const FileUnderCheck& file) {
+/* The check of the file open as `file`, named `path` in its lines; a path
+   the rules by path follow only where `named` (else it only shows the file,
+   and those rules have none: the autostart cleanup, the list of variants
+   matched, a service's command). */
+int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named) {
     ForgetCurrentFile();
-    CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
+    if (named) CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 
     const VariantSignature* rec = MatchingRecord(file.Fd(), _filelength(file.Fd()));
     if (!rec) {
@@ -601,7 +628,7 @@ int32_t CheckOpened(const char* path, const FileUnderCheck& file) {
     CopyText(g_scan.detectionName, sizeof g_scan.detectionName, name);
     CopyText(g_scan.statusText, sizeof g_scan.statusText, path);
     // Never cut: a shortened path would name some other file.
-    if (strlen(path) < sizeof g_scan.provedVariant)
+    if (named && strlen(path) < sizeof g_scan.provedVariant)
         CopyText(g_scan.provedVariant, sizeof g_scan.provedVariant, path);
     else
         g_scan.provedVariant[0] = 0;
@@ -610,8 +637,9 @@ int32_t CheckOpened(const char* path, const FileUnderCheck& file) {
         if (file.Kept()) {
             g_matchedImage.held = true;
             g_matchedImage.file = file;
-            CopyText(g_matchedImage.path, sizeof g_matchedImage.path, path);
         }
+        CopyText(g_matchedImage.path, sizeof g_matchedImage.path, path);
+        g_matchedImage.named = named;
         return 1;
     }
     DisposeInfected(kFileCheckDisposal, path, name, file.Kept() ? &file : nullptr);

@@ -55,7 +55,10 @@ bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path);
    path is longer than 259 characters and has no short form), open as
    `handle` through its Unicode name, for deleting where `deletable`; `shown`
    (at most 259 characters) names it in the lines and in the disposal walk's
-   CheckFile. The handle is the check's from here on. */
+   CheckFile, and nothing else: a shortened path may name a file of anyone's
+   making, so no rule by path (autostart values, services, the files matched,
+   a rename, the restart's delete) takes it; the file goes through the handle
+   or stays. The handle is the check's from here on. */
 int32_t CheckHeldFile(const char* shown, HANDLE handle, bool deletable);
 /* False when CheckFile, given a file of this listed length, could only open
    it, read its headers and return 0: no record's size filter accepts the

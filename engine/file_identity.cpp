@@ -5,6 +5,8 @@
 #include "platform/platform.h"
 #include "platform/wow64.h"
 
+#include <ctype.h>
+
 #ifndef WINAPI
 #define WINAPI
 #endif
@@ -178,4 +180,12 @@ bool SameIdentity(const char* a, const char* b) {
     CloseHandle(fileA);
     if (fileB != INVALID_HANDLE_VALUE) CloseHandle(fileB);
     return same;
+}
+
+bool IdentityLasts(char drive) {
+    const char root[] = {drive, ':', '\\', 0};
+    DWORD flags = 0;
+    return isalpha((unsigned char)drive) &&
+           GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
+           (flags & FILE_PERSISTENT_ACLS);
 }

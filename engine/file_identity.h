@@ -81,4 +81,13 @@ bool StillNamedAt(const char* path, const FileId& id);
    letter, neither through a link, the same volume and index. */
 bool SameIdentity(const char* a, const char* b);
 
+/* Whether a file index on the volume of drive `drive` names one file for
+   as long as that file lives, so that an identity read earlier proves the
+   file later: only on a volume that keeps security (FILE_PERSISTENT_ACLS:
+   NTFS, whose index is the file's record with its reuse count). FAT and
+   exFAT keep neither: their index comes from the file's folder entry, which
+   a new file takes once the old one has moved away (Microsoft's
+   BY_HANDLE_FILE_INFORMATION remarks), and any user may do both there. */
+bool IdentityLasts(char drive);
+
 #endif

@@ -62,13 +62,13 @@ int32_t KillByFileNameToolhelp(const char* path) {
    its path opened now: in the pause after a termination another program's
    image may be renamed aside and the file linked in its place), and the
    same drive letter (a volume the user brings may claim any serial and
-   index). */
+   index), on a volume whose indexes last (never FAT: see IdentityLasts). */
 static bool ImageIsFile(const ProcessImage& rec, const char* path, const FileId& id) {
     const char drive = rec.longDrive ? rec.longDrive : rec.imagePath[0];
     if (toupper((unsigned char)drive) != toupper((unsigned char)path[0])) return false;
     const FileId& image = rec.mappedImage;
-    return rec.mapped && image.volume == id.volume && image.indexHigh == id.indexHigh &&
-           image.indexLow == id.indexLow;
+    return rec.mapped && IdentityLasts(drive) && image.volume == id.volume &&
+           image.indexHigh == id.indexHigh && image.indexLow == id.indexLow;
 }
 
 /* Terminates every listed process whose image is the file `id` (by default

@@ -843,8 +843,11 @@ static bool CheckProcess(const ProcessImage* rec, bool nt) {
     }
     if (!g_scan.fileMatched) return false;
     // Only the image the process mapped when it was listed: by now a folder
-    // of its path may lead to another file, a variant its user put there.
-    if (nt && !(rec->mapped && MatchedImageIs(rec->mappedImage))) {
+    // of its path may lead to another file, a variant its user put there. On
+    // FAT an identity proves nothing: the running image moved aside, a new
+    // file in its folder entry takes its index.
+    const char drive = rec->longDrive ? rec->longDrive : rec->imagePath[0];
+    if (nt && !(rec->mapped && IdentityLasts(drive) && MatchedImageIs(rec->mappedImage))) {
         ReleaseMatchedImage();
         return false;
     }

@@ -6,7 +6,10 @@
 #include "engine/scan_run.h"
 #include "engine/walk.h"
 #include "memory/memory_scan.h"
+#include "repair/autostart.h"
 #include "world.h"
+
+#include <filesystem>
 
 namespace {
 
@@ -68,7 +71,8 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
     // When the image's attributes cannot be reset, the line names the file
     // as the status line shows it, and the record that matched it. An image
     // over 259 characters with no 8.3 form is read, ended and deleted
-    // through the handle its Unicode name opens, named shortened.
+    // through the handle its Unicode name opens, named shortened: no path,
+    // though a user's hard link there to the system's svc.exe makes it one.
     const std::string deep = PathOfLength("C:\\x", 80, 'd', ""), attributes = deep + "\\svc.exe";
     const std::string far = "C:\\" + std::string(250, 'f') + "\\svc.exe";
     for (int swapped : {0, 1, 2, 3, 4}) {
@@ -84,6 +88,14 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         MapDrive('D');
         simwin::WriteFile("D:\\later.txt", "never walked");
         simwin::WriteFile("C:\\WINDOWS\\system32\\svc.exe", "the system's own");
+        SetStrings(AUTOSTART_RUN_KEY, {{"Windows", "svc.exe -x"}});
+        char shown[260];
+        ShortenPath(image.c_str(), shown, swapped == 4 ? 259 : 60);
+        if (swapped == 4) {
+            simwin::MakeDir(std::string(shown).substr(0, std::string(shown).rfind('\\')));
+            std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\system32\\svc.exe"),
+                                              simwin::HostPath(shown));
+        }
         RunVariant(image, simwin::Termination::RefusesOnce);
         if (swapped == 3) simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1);
         // The folder moves once the variant has ended (the pause before the
@@ -107,8 +119,7 @@ TEST_F(MemoryScanTest, NtEndsSilentlyWhenTheSecondAttemptSucceeds) {
         }
         EXPECT_TRUE(simwin::Questions().empty());
         EXPECT_EQ(g_scan.memoryRestartNeeded, 0);
-        char shown[260];
-        ShortenPath(image.c_str(), shown, swapped == 4 ? 259 : 60);
+        EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY, "Windows"));
         EXPECT_EQ(
             lines_,
             (std::vector<std::string>{

@@ -474,9 +474,11 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         void (*version)();
         const char* exitBefore; // the call before which the variant exits
         std::function<int32_t()> run;
+        bool fat = false; // instead, the vendor's image moves and a variant takes its FAT entry
     } rows[] = {
         {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
         {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
+        {simwin::SetWindowsXp, "_access", ScanProcessesPsapi, true},
         {simwin::SetWindows98, "OpenProcess", [&] { return KillProcessByImage(path); }},
         {[] {
              simwin::SetWindowsNt4();
@@ -488,8 +490,15 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         SCOPED_TRACE(r.exitBefore);
         Renew(r.version);
         simwin::ServeProcessPerformanceData();
-        DWORD pid = RunVariant(path), other = 0;
+        if (r.fat)
+            MapDrive('D'), simwin::SetFatVolume('D'), simwin::WriteFile("D:\\App\\s.exe", "MZ");
+        DWORD pid = r.fat ? simwin::StartProcess({"D:\\App\\s.exe"}) : RunVariant(path), other = 0;
         simwin::OnCall(r.exitBefore, [&] {
+            if (r.fat && !other) {
+                ASSERT_TRUE(MoveFileA("D:\\App\\s.exe", "D:\\s.exe"));
+                PlantVariant("D:\\App\\s.exe");
+                other = pid;
+            }
             if (other) return;
             simwin::EndProcess(pid);
             const simwin::ProcessSpec notepad = {"C:\\WINDOWS\\notepad.exe"};
