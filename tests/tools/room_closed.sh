@@ -10,9 +10,10 @@
 # style.remove, is not the run-time's). A function is found by name only
 # through platform/resolve.h, and only by a literal name there.
 # What a look at tokens cannot see: a name built by the preprocessor's token
-# pasting (Delete ## FileA) and called directly, or a call through memory
-# the program writes itself; the build's import check and the review see
-# those.
+# pasting (Delete ## FileA) and called directly, a call through memory
+# the program writes itself, a CreateFile pointer copied into a name of
+# another type, or an access mask held in a variable set from a number; the
+# build's import check and the review see those.
 root=${1:-$(dirname "$0")/../..}
 exec python3 - "$root" <<'PY'
 import os, re, sys
