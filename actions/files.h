@@ -31,6 +31,11 @@ class CheckedFile {
     HANDLE Handle() const { return handle_; }
     bool Known() const { return known_; }
     const FileId& Id() const { return id_; }
+    // One proof of one open: handed on, never duplicated.
+    CheckedFile(const CheckedFile&) = delete;
+    CheckedFile& operator=(const CheckedFile&) = delete;
+    CheckedFile(CheckedFile&&) = default;
+    CheckedFile& operator=(CheckedFile&&) = default;
 
   private:
     CheckedFile(HANDLE handle, const FileId& id, bool known)

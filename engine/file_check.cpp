@@ -238,6 +238,13 @@ void LeftForTheRestart(const char* path, const char* name, const CheckedFile* ch
     }
 }
 
+/* Marks the checked file for deletion through its handle, its `names` (hard
+   links) read first, while the handle is the file's. */
+bool MarkCountingNames(const CheckedFile& checked, DWORD* names) {
+    *names = NameCount(checked.Handle());
+    return MarkForDeletion(checked);
+}
+
 /* The end of a delete: `gone` when the name is gone, `marked` when Windows
    took the delete. A file of `names` names (hard links) stays under the
    others when one goes: not removed, and not moved to wait for the restart
@@ -331,11 +338,8 @@ void DeleteChecked(const FileUnderCheck& file, const char* path, const char* nam
         PostLogLine("%s     %s Unable to remove", g_scan.statusText, g_scan.detectionName);
         return;
     }
-    DWORD names = 1; // read before the delete, while the handle is the file's
-    auto mark = [&] {
-        names = NameCount(checked.Handle());
-        return MarkForDeletion(checked);
-    };
+    DWORD names = 1;
+    auto mark = [&] { return MarkCountingNames(checked, &names); };
     bool removed = checked.Handle() != INVALID_HANDLE_VALUE && mark();
     // The program that holds the file is one whose image is the checked
     // file by identity, whatever its path names by now.
@@ -460,9 +464,11 @@ int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named = t
 
 FileUnderCheck OpenFileUnderCheck(const char* path) { return OpenForCheck(path); }
 
-bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path) {
+bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path, DWORD* names) {
     const CheckedFile checked = FileProver::Held(file);
-    const bool marked = checked.Handle() != INVALID_HANDLE_VALUE && MarkForDeletion(checked);
+    *names = 1;
+    const bool marked =
+        checked.Handle() != INVALID_HANDLE_VALUE && MarkCountingNames(checked, names);
     _close(file.Fd()); // the file goes as its handle closes
     NativeFileNames native;
     return marked && NameIsGone(path);

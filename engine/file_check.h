@@ -49,8 +49,10 @@ int32_t CheckFile(const char* checkName, const char* path);
 FileUnderCheck OpenFileUnderCheck(const char* path);
 /* The delete through the handle the check opened the file by, with no
    attribute reset; the file is closed. True once `path` no longer names a
-   file; false where the check holds no handle for deleting. */
-bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path);
+   file; false where the check holds no handle for deleting. `names` is how
+   many names the file had (1 when not read): a file of more than one stays
+   under the others, removed or not. */
+bool DeleteFileUnderCheck(const FileUnderCheck& file, const char* path, DWORD* names);
 /* CheckFile on a file no path of this program reaches (a running image whose
    path is longer than 259 characters and has no short form), open as
    `handle` through its Unicode name, for deleting where `deletable`; `shown`

@@ -150,13 +150,19 @@ const LegacySignature* AttachmentTest(int fd) {
     return nullptr;
 }
 
-/* The legacy check's delete: by path, once, with no attribute reset. */
+/* The legacy check's delete: once, with no attribute reset; a file of
+   several names (a hard link someone made to it) stays under the others and
+   reads as the file check reads such a file. */
 /* Deliberate: a failed delete reads "Remove failed" here and "Unable to
    remove" in the file check, and the report-only lines differ in case too.
    The log tells the two detectors apart by them; pinned by
    LegacyCheckTest.DisposalByActionWithItsOwnWording. */
 void RemoveLegacy(const char* path, const char* name, const FileUnderCheck* file) {
-    if (file ? DeleteFileUnderCheck(*file, path) : DeleteLegacyByPath(path)) {
+    DWORD names = 1;
+    const bool gone = file ? DeleteFileUnderCheck(*file, path, &names) : DeleteLegacyByPath(path);
+    if (names > 1) {
+        PostLogLine("%s     %s Unable to remove", path, name);
+    } else if (gone) {
         g_scan.filesRemoved++;
         PostLogLine("%s     %s removed", path, name);
     } else {

@@ -225,7 +225,12 @@ TEST_F(LegacyCheckTest, DisposalByActionWithItsOwnWording) {
     EXPECT_EQ(CheckLegacyFile("x", "C:\\d\\hosts"), 1);
     CloseHandle(reader);
     EXPECT_TRUE(simwin::FileExists("C:\\d\\hosts"));
-    EXPECT_EQ(g_scan.filesInfected, 1);
+    // A user's hard link to it keeps the content under that name: not removed.
+    simwin::WriteFile("C:\\d\\linked", text);
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\d\\linked"),
+                                      simwin::HostPath("C:\\d\\mine"));
+    EXPECT_EQ(CheckLegacyFile("x", "C:\\d\\linked"), 1);
+    EXPECT_EQ(g_scan.filesInfected, 2);
     EXPECT_EQ(g_scan.filesRemoved, 0);
 
     g_scan.action = ACTION_RENAME;
@@ -241,13 +246,14 @@ TEST_F(LegacyCheckTest, DisposalByActionWithItsOwnWording) {
     EXPECT_EQ(CheckLegacyFile("x", "C:\\d\\hosts.txt"), 1);
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "C:\\d\\hosts     W32/Dravok.Worm Remove failed",
+                          "C:\\d\\linked     W32/Dravok.Worm Unable to remove",
                           "C:\\d\\hosts.txt     W32/Dravok.Worm renamed",
                           "C:\\d\\hosts.txt     W32/Dravok.Worm Rename failed",
                           "C:\\d\\hosts.txt     W32/Dravok.Worm Not Disinfected As Per User's "
                           "Selection",
                           "C:\\d\\hosts.txt     W32/Dravok.Worm removed",
                       }));
-    EXPECT_EQ(g_scan.filesInfected, 5);
+    EXPECT_EQ(g_scan.filesInfected, 6);
     EXPECT_EQ(g_scan.filesRemoved, 1);
 
     // Any other action: matched and counted, the file untouched, no line.

@@ -8,10 +8,12 @@ root=${1:-$(dirname "$0")/../..}
 compiler=${2:-c++}
 fail=0
 try() { # expected outcome (0 compiles, 1 refused), what, code
-    printf '%s\n' '#include "actions/files.h"' '#include "actions/processes.h"' \
+    # Compiled from the root: a quoted include of the standard input is
+    # looked for in the current folder first.
+    (cd "$root" && printf '%s\n' '#include "actions/files.h"' '#include "actions/processes.h"' \
         '#include "actions/registry.h"' \
         '#include "actions/services.h"' '#include "engine/file_check.h"' "$3" |
-        "$compiler" -std=c++17 -fsyntax-only -I"$root" -x c++ - 2>/dev/null
+        "$compiler" -std=c++17 -fsyntax-only -I. -x c++ - 2>/dev/null)
     if [ $(($? != 0)) != "$1" ]; then echo "wrong: $2"; fail=1; fi
 }
 try 0 "the tests' door builds proofs" 'struct ProofsForTests { static void f() {
@@ -25,6 +27,7 @@ try 1 "a service proof built empty" 'ServiceProof s = {};'
 try 1 "an autostart value built outside the walk" 'AutostartValue v(nullptr, "Run", "V", 0);'
 try 1 "a checked file built outside the file check" 'CheckedFile f(nullptr, FileId{1, 2, 3}, true);'
 try 1 "a checked file built empty" 'CheckedFile f = {};'
+try 1 "a checked file copied" 'void f(const CheckedFile& c) { CheckedFile d(c); (void)d; }'
 try 1 "a service key built outside its finder" 'ServiceKey k("SYSTEM\\Select");'
 try 1 "a service key built empty" 'ServiceKey k = {};'
 try 1 "a file under check filled outside the check" \
@@ -39,9 +42,12 @@ try 1 "a key deleted by a bare path" 'bool b = DeleteMachineKey("SYSTEM\\Select"
 # Each maker's name is defined in its own file alone, the door in tests/
 # only: read as tokens, comments set aside, whatever stands between the key
 # word and the name (alignas, attributes) or before it. Nor is a proof made
-# of other bytes outside the room and its makers: no cast to a proof type, no
-# union holding one, no copy of bytes naming one (the build's
-# -Wclass-memaccess also sees a memcpy onto the non-copyable ones).
+# of other bytes outside the room and its makers: no cast to a proof type
+# (a pointer or a reference, in any cast's form, void* between or not), no
+# other name for one, no union holding one, no copy of bytes naming one (the
+# build's -Wclass-memaccess also sees a memcpy onto the non-copyable ones).
+# What tokens cannot see: a template that casts to its parameter, or a cast
+# to a decltype of a proof; the review sees those.
 python3 - "$root" <<'CHECK' || fail=1
 import os, re, sys
 root = sys.argv[1]
@@ -52,10 +58,12 @@ proofs = r"(?:CheckedFile|ListedProcess|ServiceProof|AutostartValue|ServiceKey|F
 attributes = (r"(?:\s*(?:alignas\s*\([^)]*\)|\[\[.*?\]\]|__attribute__\s*\(\(.*?\)\)|"
               r"__declspec\s*\([^)]*\)))*")
 forged = re.compile(r"(?:reinterpret_cast|bit_cast)\s*<[^;>]*\b%s\b|"
-                    r"\(\s*(?:const\s+)?%s\s*\*\s*\)|"
+                    r"(?:static_cast|const_cast|dynamic_cast)\s*<[^;>]*\b%s\b[^;>]*[*&]|"
+                    r"\(\s*(?:const\s+|volatile\s+)*%s(?:\s*(?:const|volatile))*\s*[*&]+\s*\)|"
                     r"\bunion\b[^;{]*\{[^}]*\b%s\b|"
-                    r"\b(?:memcpy|memmove|memset|CopyMemory|MoveMemory)\s*\([^;]*\b%s\b" %
-                    (proofs, proofs, proofs, proofs))
+                    r"\b(?:using\s+\w+\s*=|typedef\b)[^;]*\b%s\b|"
+                    r"\b\w*(?:memcpy|memmove|memset|CopyMemory|MoveMemory)\w*\s*\([^;]*\b%s\b" %
+                    (proofs, proofs, proofs, proofs, proofs, proofs))
 bad = []
 for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
     for folder, _, files in os.walk(os.path.join(root, top)):
@@ -64,7 +72,8 @@ for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
                 continue
             rel = os.path.relpath(os.path.join(folder, f), root)
             text = open(os.path.join(root, rel), encoding="latin-1").read()
-            code = re.sub(r"//[^\n]*|/\*.*?\*/", " ", text, flags=re.S)
+            code = re.sub(r"//[^\n]*|/\*.*?\*/", lambda m: " " + "\n" * m.group(0).count("\n"), text,
+                          flags=re.S)
             for name, home in homes.items():
                 defined = re.search(r"\b(?:struct|class|union)%s\s+%s\b\s*(?:final\b\s*)?[:{]|"
                                     r"#\s*define\s+(?:\w+\b[^\n]*\b)?%s\b|"

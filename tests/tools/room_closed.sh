@@ -10,9 +10,10 @@
 # style.remove, is not the run-time's). A function is found by name only
 # through platform/resolve.h, and only by a literal name there.
 # What a look at tokens cannot see: a name built by the preprocessor's token
-# pasting (Delete ## FileA) and called directly, or a call through memory
-# the program writes itself; the build's import check and the review see
-# those.
+# pasting (Delete ## FileA) and called directly, a call through memory
+# the program writes itself, a CreateFile pointer copied into a name of
+# another type, or an access mask held in a variable set from a number; the
+# build's import check and the review see those.
 root=${1:-$(dirname "$0")/../..}
 exec python3 - "$root" <<'PY'
 import os, re, sys
@@ -36,17 +37,43 @@ _popen _wpopen WinExec ShellExecute ShellExecuteEx CreateProcess CreateProcessAs
 CreateProcessWithLogon CreateProcessWithToken _wremove _wrename _wunlink _wrmdir _wmkdir _wchmod
 NtDeleteFile ZwDeleteFile NtDeleteKey ZwDeleteKey NtDeleteValueKey ZwDeleteValueKey NtSetValueKey
 ZwSetValueKey NtRenameKey RegRenameKey NtSetInformationKey ZwSetInformationKey ZwShutdownSystem
-ZwTerminateProcess MoveFileExW SetFileShortName CreateHardLink CreateSymbolicLink""".split()
+ZwTerminateProcess MoveFileExW SetFileShortName CreateHardLink CreateSymbolicLink StartService
+CreateService RegDeleteKeyValue TerminateThread NtTerminateThread ZwTerminateThread TerminateJobObject
+EndTask SuspendThread NtSuspendProcess ZwSuspendProcess SetFileTime SetFileValidData EncryptFile
+DecryptFile DefineDosDevice SetVolumeMountPoint DeleteVolumeMountPoint SetVolumeLabel RegLoadKey
+RegUnLoadKey RegSetKeySecurity RegCopyTree SHSetValue SHRegSetUSValue SHCopyKey SHDeleteEmptyKey
+WriteProfileSection SetServiceObjectSecurity NtSetSecurityObject ZwSetSecurityObject OpenFile
+_lcreat _lwrite _hwrite CreateFile2 NtCreateFile ZwCreateFile NtOpenFile ZwOpenFile""".split()
 alternatives = "|".join(map(re.escape, names))
 # Any mention, or named whole by a string (a function resolved at run
 # time); the _spawn and _exec families by their prefixes. A member of the
 # same name (style.remove) is not the run-time's.
-use = re.compile(r"(?<![\w.>])(?:(?:%s)(?:A|W)?|_w?(?:spawn|exec)\w*)\b|\"(?:%s)(?:A|W)?\"" %
-                 (alternatives, alternatives))
+use = re.compile(r"(?<![\w.>])(?:(?:%s)(?:A|W)?|_w?(?:spawn|exec)\w*)\b|\"(?:%s)(?:A|W)?\"|"
+                 r"\b\w*Transacted\w*\b" % (alternatives, alternatives))
 # A file opened so that it may be written or made.
-opens = re.compile(r"\b(?:CREATE_ALWAYS|CREATE_NEW|OPEN_ALWAYS|TRUNCATE_EXISTING|GENERIC_WRITE|"
-                   r"GENERIC_ALL|FILE_WRITE_DATA|FILE_APPEND_DATA|FILE_FLAG_DELETE_ON_CLOSE|"
-                   r"_O_(?:WRONLY|RDWR|CREAT|APPEND|TRUNC|TEMPORARY))\b")
+opens = re.compile(r"\b(?:CREATE_ALWAYS|CREATE_NEW|OPEN_ALWAYS|TRUNCATE_EXISTING|(?:FILE_)?GENERIC_WRITE|"
+                   r"GENERIC_ALL|FILE_ALL_ACCESS|FILE_WRITE_DATA|FILE_APPEND_DATA|FILE_WRITE_EA|"
+                   r"FILE_DELETE_CHILD|FILE_ADD_FILE|FILE_ADD_SUBDIRECTORY|WRITE_DAC|WRITE_OWNER|"
+                   r"STANDARD_RIGHTS_(?:WRITE|ALL|REQUIRED)|SPECIFIC_RIGHTS_ALL|MAXIMUM_ACCESS|"
+                   r"FILE_FLAG_DELETE_ON_CLOSE|FILE_FLAG_POSIX_SEMANTICS|KEY_WRITE|KEY_ALL_ACCESS|"
+                   r"KEY_SET_VALUE|KEY_CREATE_SUB_KEY|KEY_CREATE_LINK|OF_(?:DELETE|CREATE|WRITE|"
+                   r"READWRITE)|_O_(?:WRONLY|RDWR|CREAT|APPEND|TRUNC|TEMPORARY))\b")
+# A file opened by CreateFile, by name or through a pointer of a CreateFile
+# type (each such pointer comes from Resolve): the disposition and the
+# flags are the reading ones, spelled by name, and the access holds no
+# number but 0 (a number may say FILE_FLAG_DELETE_ON_CLOSE, CREATE_ALWAYS or
+# GENERIC_WRITE where no name does).
+createfile = r"(?<![\w.>\"])CreateFile(?:A|W)?"
+# Its name as a string only where Resolve gives it a CreateFile type.
+createfile_name = re.compile(r"\"CreateFile\w*\"")
+resolved_as_createfile = re.compile(r"Resolve\s*<\s*CreateFile\w*Fn\s*>\s*\([^()]*$")
+createfile_pointer = re.compile(r"\bCreateFile\w*Fn\s+(\w+)\s*[;,=)]")
+read_disposition = re.compile(r"\s*OPEN_EXISTING\s*")
+read_open_flags = re.compile(r"\s*(?:0|NULL|(?:FILE_FLAG_(?:BACKUP_SEMANTICS|OPEN_REPARSE_POINT|"
+                             r"SEQUENTIAL_SCAN|RANDOM_ACCESS)|FILE_ATTRIBUTE_NORMAL)"
+                             r"(?:\s*\|\s*(?:FILE_FLAG_(?:BACKUP_SEMANTICS|OPEN_REPARSE_POINT|"
+                             r"SEQUENTIAL_SCAN|RANDOM_ACCESS)|FILE_ATTRIBUTE_NORMAL))*)\s*")
+numeral = re.compile(r"(?<![\w.])(?:0[xX][0-9a-fA-F]*[1-9a-fA-F][0-9a-fA-F]*|0*[1-9]\d*)\w*")
 # A descriptor opened by the run-time: its flags are read-only ones, spelled
 # by name (a number may say anything).
 descriptor = re.compile(r"(?<![\w.>])_?w?s?open(?:_s)?\s*\(")
@@ -106,6 +133,22 @@ def arguments(code, at):
             start = i + 1
     return None
 
+def program_files():
+    for top in sorted(os.listdir(root)):
+        if top in outside or top.startswith(".") or not os.path.isdir(os.path.join(root, top)):
+            continue
+        for folder, _, files in os.walk(os.path.join(root, top)):
+            for f in sorted(files):
+                if re.search(r"\.(c|cc|cpp|cxx|h|hh|hpp|inl|ipp)$", f):
+                    yield os.path.join(folder, f)
+
+# The names that hold a CreateFile, wherever declared.
+pointers = set()
+for path in program_files():
+    pointers.update(createfile_pointer.findall(code_of(open(path, encoding="latin-1").read())))
+opener = re.compile(r"%s\b|(?<![\w])(?:%s)\b(?=\s*\()" %
+                    (createfile, "|".join(map(re.escape, sorted(pointers))) or "(?!)"))
+
 found = []
 for top in sorted(os.listdir(root)):
     if top in outside or top.startswith(".") or not os.path.isdir(os.path.join(root, top)):
@@ -121,6 +164,15 @@ for top in sorted(os.listdir(root)):
             bad = []
             for pattern in (use, opens):
                 bad += [m.start() for m in pattern.finditer(code)]
+            for m in opener.finditer(code):
+                args = arguments(code, m.end())
+                if (args is None or len(args) != 7 or numeral.search(args[1]) or
+                        not read_disposition.fullmatch(args[4]) or
+                        not read_open_flags.fullmatch(args[5])):
+                    bad.append(m.start())
+            for m in createfile_name.finditer(code):
+                if not resolved_as_createfile.search(code, max(0, m.start() - 200), m.start()):
+                    bad.append(m.start())
             for m in fopen.finditer(code):
                 if not readonly_fopen.match(code, m.start()):
                     bad.append(m.start())
