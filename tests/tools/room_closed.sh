@@ -88,6 +88,9 @@ def code_of(text):
     """The text with comments blanked (line breaks kept), adjacent string
     literals joined into one, and a literal's text blanked unless the whole
     literal is an identifier (a name resolved at run time)."""
+    # A backslash at a line's end joins it to the next, as the preprocessor
+    # does, before any token is read (a name split so is one name).
+    text = text.replace("\\\n", "")
     out, i, n = [], 0, len(text)
     while i < n:
         c = text[i]
@@ -159,9 +162,15 @@ for top in sorted(os.listdir(root)):
                 continue
             path = os.path.join(folder, f)
             rel = os.path.relpath(path, root)
-            code = code_of(open(path, encoding="latin-1").read())
+            raw = open(path, encoding="latin-1").read()
+            code = code_of(raw)
             line_of = lambda at: code.count("\n", 0, at) + 1
             bad = []
+            # The program never includes the tests' own code (their worlds
+            # make proofs for the tests).
+            for m in re.finditer(r"#\s*include\s*[<\"](?:\.\./)*tests/", raw):
+                found.append("%s:%d: %s" % (rel, raw.count("\n", 0, m.start()) + 1,
+                                            raw[m.start():raw.find("\n", m.start())].strip()))
             for pattern in (use, opens):
                 bad += [m.start() for m in pattern.finditer(code)]
             for m in opener.finditer(code):
