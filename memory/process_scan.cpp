@@ -219,6 +219,12 @@ static bool ReadImageName(HANDLE process, const ImageReaders& readers, char* rep
         return length > 0 && length < half - 1 &&
                DriveFormOf(device, readers.dosDevice, reported, half);
     }
+    // 2000 and NT 4.0: the loader's record, in ANSI (Microsoft's GetModuleFileNameEx page gives
+    // XP as its minimum client and the kernel's name as the more reliable; Wine's psapi tests,
+    // test_GetModuleFileNameEx, find it the name GetModuleFileNameA gives inside the process).
+    // A name outside the code page comes back by its best fit, another name: it is taken only
+    // where the listing reaches one file by it with no look-alike beside it, or where a
+    // mapping's identity proves the file it reaches (ReachImagePath, MapsFile).
     DWORD length = readers.moduleFileName(process, NULL, reported, half - 1);
     return length > 0 && length < half - 2; // a full buffer may hold a cut path
 }
@@ -759,21 +765,27 @@ static void Recheck(const ProcessImage* rec) {
 /* Checks the image of a record known by identity alone (no path of this
    program reaches it) through a handle to it: the file a mapping's Unicode
    name opens on its drive letter, proved to be that identity, for deleting
-   where it opens so. Sets fileMatched on a variant. */
-static void CheckHeldImage(const ProcessImage* rec) {
+   where it opens so, and shown by that name now (renamed since the listing,
+   its old name may be another file's). Sets fileMatched on a variant. */
+static void CheckHeldImage(ProcessImage* rec) {
     g_scan.fileMatched = false;
     HMODULE psapi = LoadLibraryA("psapi.dll"); // loaded by the listing already
     if (!psapi) return;
     const ImageReaders readers = ResolveReaders(psapi, false);
     HANDLE image = INVALID_HANDLE_VALUE;
     bool deletable = true;
-    // For deleting as the check's own open asks, else for reading alone.
-    const DWORD tries[] = {GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, GENERIC_READ};
-    for (DWORD access : tries) {
+    // For deleting as the check's own open asks, else for reading alone;
+    // last for its identity alone, which no sharing refuses: the image is
+    // there, and cannot be read.
+    const DWORD tries[] = {GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, GENERIC_READ, 0};
+    DWORD access = 0;
+    for (DWORD each : tries) {
+        access = each;
         deletable = access != GENERIC_READ;
         EachMappedFileWide(rec->listed.Handle(), readers, access,
                            [&](HANDLE file, size_t, const WCHAR* drive) {
                                if (drive[0] == rec->longDrive && IsFile(file, rec->longImage)) {
+                                   ShownForm(drive, rec->longShown);
                                    image = file;
                                    return false;
                                }
@@ -782,8 +794,17 @@ static void CheckHeldImage(const ProcessImage* rec) {
                            });
         if (image != INVALID_HANDLE_VALUE) break;
     }
+    // No mapping opens as the image listed (it moves at each look): nothing
+    // was checked, nothing is said of a file that may be another's.
     if (image == INVALID_HANDLE_VALUE) return;
     ShowStatus(rec->longShown);
+    if (access == 0) {
+        // Its security shuts this program out, or its program holds it
+        // without sharing: not passed over in silence, as the walk does.
+        CloseHandle(image);
+        PostLogLine("%s     Unable to check", rec->longShown);
+        return;
+    }
     CheckHeldFile(rec->longShown, image, deletable);
 }
 
@@ -829,7 +850,7 @@ static void HandleVariantNt(const ProcessImage* rec) {
 }
 
 /* Checks one record; true when its image is a variant. */
-static bool CheckProcess(const ProcessImage* rec, bool nt) {
+static bool CheckProcess(ProcessImage* rec, bool nt) {
     if (rec->longDrive) {
         CheckHeldImage(rec);
     } else {

@@ -758,7 +758,17 @@ bool ReadInProfile(const char* data, const char* profile, const ProfileParts& pa
    of the machine must go on starting (a user's own copy of a variant in his
    profile deletes no value that starts other users' programs). False for
    any other value. A path written out is never moved: it names one user's
-   file. */
+   file.
+   The profiles' folders are taken from ProfileList as they are: a user who
+   could write there could name any folder as his profile. By default the
+   Users group only reads HKLM\SOFTWARE and its subkeys, and Administrators,
+   SYSTEM and CREATOR OWNER have full control (Windows 10: DISA's Windows 10
+   STIG, rule WN10-RG-000005, "Default permissions for the HKEY_LOCAL_MACHINE
+   registry hive must be maintained"; XP and 2003: Microsoft Windows Registry
+   Guide, 2nd ed., Microsoft Press, "Mapping Default Permissions": the Users
+   group cannot change per-computer settings, Power Users may change many).
+   No such record was found for NT 4.0 and 2000, nor for ProfileList's own
+   security. */
 bool ReadInEachProfile(const char* data, REGSAM view, char* const forms[], int formCount,
                        const char* longForm, const char* file, bool* named, bool* other) {
     static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
