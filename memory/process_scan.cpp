@@ -774,10 +774,12 @@ static void CheckHeldImage(ProcessImage* rec) {
     const ImageReaders readers = ResolveReaders(psapi, false);
     HANDLE image = INVALID_HANDLE_VALUE;
     bool deletable = true;
-    // For deleting as the check's own open asks, else for reading alone;
-    // last for its identity alone, which no sharing refuses: the image is
-    // there, and cannot be read.
-    const DWORD tries[] = {GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, GENERIC_READ, 0};
+    // For deleting as the check's own open asks (a second look where the
+    // image moved on under the first), else for reading alone; last for its
+    // identity alone, which no sharing refuses: the image is there, and
+    // cannot be read.
+    const DWORD forDeleting = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
+    const DWORD tries[] = {forDeleting, forDeleting, GENERIC_READ, 0};
     DWORD access = 0;
     for (DWORD each : tries) {
         access = each;

@@ -24,7 +24,7 @@ class ProcessScanTest : public WorldTest {
         g_scan.memoryScanMode = true;
     }
     /* The lines of the memory scan's removal of each of `paths`. */
-    static std::vector<std::string> Removed(std::initializer_list<std::string> paths) {
+    static std::vector<std::string> Removed(const std::vector<std::string>& paths) {
         std::vector<std::string> lines;
         for (const std::string& path : paths)
             lines.insert(lines.end(), {kMemoryLine, path + "     W32/Phantaxis.Trojan removed"});
@@ -326,19 +326,15 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
             std::filesystem::create_hard_link(simwin::HostPath("C:\\v\\a.exe"),
                                               simwin::HostPath("C:\\u\\a.exe"));
         });
-        // Known by identity alone (no short form fits): held without sharing;
-        // moved on at each look of its check, another file left in its place;
-        // moved so once, shown by its new name (its handle can only read it).
-        std::string deep = "C:";
-        for (int i = 0; i < 30; i++)
-            deep += "\\dddddddd";
+        // Known by identity alone (no short form fits): moved once at its check's first look,
+        // another file left in its place; so moved at each look; held without sharing.
+        const std::string deep = FolderChain(FolderChain("C:", 'a', 'z', 8), 'a', 'f', 8);
         PlantVariant(deep + "\\held.exe");
-        const DWORD held = simwin::StartProcess({deep + "\\held.exe", {deep + "\\held.exe"}}),
-                    swap = RunVariant(deep + "\\swap.exe"), ren = RunVariant(deep + "\\ren.exe");
+        const DWORD ren = RunVariant(deep + "\\r.exe"), swap = RunVariant(deep + "\\s.exe"),
+                    held = simwin::StartProcess({deep + "\\held.exe", {deep + "\\held.exe"}});
         simwin::OnCall("CreateFileA", [&] {
             const std::string at = simwin::CallAbout();
-            if ((at.rfind(deep + "\\swap", 0) && at != deep + "\\ren.exe") || statuses_.empty())
-                return;
+            if (statuses_.empty() || (at != deep + "\\r.exe" && at.rfind(deep + "\\s", 0))) return;
             ASSERT_TRUE(MoveFileA(at.c_str(), (at + "x").c_str()));
             simwin::WriteFile(at, "MZ another file");
         });
@@ -353,18 +349,15 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
         EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), "C:\\y\\evil.exe"), 0);
         EXPECT_TRUE(simwin::IsRunning(viewer));
         EXPECT_TRUE(simwin::IsRunning(browser));
-        std::vector<std::string> removed = Removed({"M:\\posing.exe", "C:\\evil\\moved.exe"});
-        for (const auto& [path, found] :
-             {std::pair{"C:\\x\\EVIL~1.EXE", version != no83}, {"C:\\z\\EVIL~1.EXE", !w2000}})
-            for (const std::string& line : Removed({path}))
-                if (found) removed.push_back(line);
-        char shown[260], renamed[260]; // 2000 names no image by the kernel: held is not listed
+        char renamed[260], shown[260]; // 2000 names no image by the kernel: held is not listed
+        ShortenPath((deep + "\\r.exex").c_str(), renamed, 259);
         ShortenPath((deep + "\\held.exe").c_str(), shown, 259);
-        ShortenPath((deep + "\\ren.exex").c_str(), renamed, 259);
+        std::vector<std::string> paths = {"M:\\posing.exe", "C:\\evil\\moved.exe"};
+        if (version != no83) paths.push_back("C:\\x\\EVIL~1.EXE");
+        if (!w2000) paths.push_back("C:\\z\\EVIL~1.EXE");
+        paths.push_back(renamed);
+        std::vector<std::string> removed = Removed(paths);
         if (!w2000) removed.push_back(shown + std::string("     Unable to check"));
-        removed.insert(removed.end(),
-                       {kMemoryLine, renamed + std::string("     W32/Phantaxis.Trojan "
-                                                           "Unable to remove")});
         EXPECT_EQ(lines_, removed);
         EXPECT_EQ(
             std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
