@@ -42,6 +42,8 @@ static void WalkTarget() {
 }
 
 int32_t RunScan() {
+    // A proof of an earlier run is no ground for this one's acts by name.
+    g_scan.provedVariant[0] = 0;
     DetectWow64();
     EnableBackupPrivileges();
     if (g_scan.target[0]) {

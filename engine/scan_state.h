@@ -59,8 +59,9 @@ enum DisposalAction : int32_t {
 ** - programFilesPending: set by the walk of a drive's root pattern when the
 **   drive has "\Program Files"; cleared by the run once it walked one the
 **   tree walk had missed.
-** - provedVariant: written only by the file check, at each match; what a
-**   service's stop or removal by name alone must find the service running.
+** - provedVariant: written only by the file check, at each match, and
+**   cleared where a run starts; what a service's stop or removal by name
+**   alone must find the service running.
 ** - keepLog: set once every walk is over, for the statistics; no walk or
 **   check comes after it [checked].
 ** - Every BOOL flag holds 0 or 1 [checked].
@@ -86,7 +87,7 @@ struct ScanState {
     BOOL programFilesPending;     // the drive just walked has "\Program Files"
     BOOL programFilesVisited;     // some walk entered "...\Program Files\..."
     char currentFile[261];        // file under check, for the autostart cleanup
-    char provedVariant[261];      // the last file the file check matched (never cleared)
+    char provedVariant[261];      // the last file the file check matched this run
     char autostartValueName[128]; // last autostart value matched
     char autostartValueKey[64];   // the key it was found in
     REGSAM autostartValueView;    // and the registry view

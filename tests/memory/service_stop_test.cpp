@@ -4,6 +4,7 @@
 */
 #include "memory/service_stop.h"
 #include "engine/file_check.h"
+#include "engine/scan_run.h"
 #include "world.h"
 
 #include <functional>
@@ -81,6 +82,9 @@ TEST_F(ServiceStopTest, EachAnswerGivesItsResultAfterItsPauses) {
         {"a clean file checked since",
          [] { simwin::WriteFile("C:\\c.exe", "MZ"), CheckFile("x", "C:\\c.exe"); },
          Service(R::Stops), "PhxSvc", 1, 0, -1, -1, SERVICE_STOPPED},
+        // A later run that matched nothing leaves no proof to stop by.
+        {"a run that matched nothing", [] { g_scan.target[0] = 0, RunScan(); }, Service(R::Stops),
+         "PhxSvc", 0, 0, 0, 0, SERVICE_RUNNING},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

@@ -46,11 +46,22 @@ try 1 "a key deleted by a bare path" 'bool b = DeleteMachineKey("SYSTEM\\Select"
 # (a pointer or a reference, in any cast's form, void* between or not), no
 # other name for one, no union holding one, no copy of bytes naming one (the
 # build's -Wclass-memaccess also sees a memcpy onto the non-copyable ones).
-# What tokens cannot see: a template that casts to its parameter, or a cast
-# to a decltype of a proof; the review sees those.
-python3 - "$root" <<'CHECK' || fail=1
+# The code is read by code_text.py, as room_closed.sh reads it. No macro
+# names a proof, a prover or the key word struct/class/union, nor is the key
+# word a macro's argument; a proof's or prover's name followed by a body or
+# a base list outside its home is a second definition. Bytes are copied
+# (mem*, bit_cast, std::copy/fill, fread, ReadFile) neither into a proof
+# type nor into a name the file declares of one.
+# What tokens cannot see: a template that casts to its parameter, a cast
+# to a decltype of a proof, a proof's bytes reached through a pointer of
+# another type declared in another file, or a definition put together by
+# token pasting; the review sees those.
+python3 - "$root" "$(dirname "$0")" <<'CHECK' || fail=1
 import os, re, sys
 root = sys.argv[1]
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, sys.argv[2])
+from code_text import code_of
 homes = {"ProcessLister": "memory/process_scan.cpp", "ServiceProver": "memory/service_stop.cpp",
          "AutostartProver": "repair/autostart.cpp", "FileProver": "engine/file_check.cpp",
          "ServiceKeysProver": "repair/service_keys.cpp", "ProofsForTests": "tests/world.h"}
@@ -62,8 +73,26 @@ forged = re.compile(r"(?:reinterpret_cast|bit_cast)\s*<[^;>]*\b%s\b|"
                     r"\(\s*(?:const\s+|volatile\s+)*%s(?:\s*(?:const|volatile))*\s*[*&]+\s*\)|"
                     r"\bunion\b[^;{]*\{[^}]*\b%s\b|"
                     r"\b(?:using\s+\w+\s*=|typedef\b)[^;]*\b%s\b|"
-                    r"\b\w*(?:memcpy|memmove|memset|CopyMemory|MoveMemory)\w*\s*\([^;]*\b%s\b" %
+                    r"\b(?:\w*(?:memcpy|memmove|memset|CopyMemory|MoveMemory|ZeroMemory|FillMemory)\w*|"
+                    r"bit_cast|copy(?:_n|_backward)?|fill(?:_n)?|uninitialized_\w+|fread|ReadFile|"
+                    r"ReadProcessMemory)\s*\([^;]*\b%s\b" %
                     (proofs, proofs, proofs, proofs, proofs, proofs))
+# The names a file declares of a proof type (a variable, a parameter, a
+# member, by value, pointer or reference): bytes copied into one are refused
+# as into the type.
+declared = re.compile(r"\b%s\b(?:\s*(?:const|volatile)\b)*[\s&*]*(?:(?:const|volatile)\b\s*)*(\w+)\s*[;,=)(\[{]" %
+                      proofs)
+copied_into = (r"\b(?:\w*(?:memcpy|memmove|memset|CopyMemory|MoveMemory|ZeroMemory|FillMemory)\w*|"
+               r"bit_cast|copy(?:_n|_backward)?|fill(?:_n)?|uninitialized_\w+|fread|ReadFile|"
+               r"ReadProcessMemory)\s*(?:<[^;>]*>\s*)?\([^;]*\b(?:%s)\b")
+# A macro names no proof, prover, nor the keyword that defines a type (a
+# second prover spelled through a macro); a proof's or prover's name followed
+# by its body or base list is its definition, whatever word stands before.
+macro = re.compile(r"#[ \t]*define[ \t]+\w+(?:\([^)\n]*\))?([^\n]*)")
+typed = re.compile(r"\b(?:struct|class|union|%s|%s)\b" % (proofs, "|".join(homes)))
+proof_homes = {"CheckedFile": "actions/files.h", "ListedProcess": "actions/processes.h",
+               "ServiceProof": "actions/services.h", "AutostartValue": "actions/registry.h",
+               "ServiceKey": "actions/registry.h", "FileUnderCheck": "engine/file_check.h"}
 bad = []
 for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
     for folder, _, files in os.walk(os.path.join(root, top)):
@@ -72,8 +101,7 @@ for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
                 continue
             rel = os.path.relpath(os.path.join(folder, f), root)
             text = open(os.path.join(root, rel), encoding="latin-1").read()
-            code = re.sub(r"//[^\n]*|/\*.*?\*/", lambda m: " " + "\n" * m.group(0).count("\n"), text,
-                          flags=re.S)
+            code = code_of(text)
             for name, home in homes.items():
                 defined = re.search(r"\b(?:struct|class|union)%s\s+%s\b\s*(?:final\b\s*)?[:{]|"
                                     r"#\s*define\s+(?:\w+\b[^\n]*\b)?%s\b|"
@@ -81,7 +109,26 @@ for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
                                     (attributes, name, name, name), code)
                 if defined and rel != home:
                     bad.append("%s defined outside %s: %s" % (name, home, rel))
+            for name, home in list(homes.items()) + list(proof_homes.items()):
+                for m in re.finditer(r"\b%s\s*(?:final\b\s*)?(?:\{|:(?!:))" % name, code):
+                    if rel != home and not re.search(r"\bnew\s*$|[=(,]\s*$|return\s*$",
+                                                     code[max(0, m.start() - 40):m.start()]):
+                        bad.append("%s defined outside %s: %s:%d" %
+                                   (name, home, rel, code.count("\n", 0, m.start()) + 1))
+            # Nor is the key word handed to a macro as an argument.
+            for m in re.finditer(r"\b(?:struct|class|union)\s*[,)]", code):
+                bad.append("a type's key word as a macro's argument: %s:%d" %
+                           (rel, code.count("\n", 0, m.start()) + 1))
+            for m in macro.finditer(code):
+                if typed.search(m.group(1)):
+                    bad.append("a macro naming a type's key word or a proof: %s:%d" %
+                               (rel, code.count("\n", 0, m.start()) + 1))
             if top != "actions" and rel not in homes.values():
+                names = sorted(set(declared.findall(code)) - {"const", "volatile"})
+                if names:
+                    for m in re.finditer(copied_into % "|".join(names), code):
+                        bad.append("bytes copied into a proof: %s:%d" %
+                                   (rel, code.count("\n", 0, m.start()) + 1))
                 for m in forged.finditer(code):
                     line = code.count("\n", 0, m.start()) + 1
                     bad.append("a proof made of bytes: %s:%d" % (rel, line))

@@ -1,24 +1,42 @@
 #!/bin/bash
 # The room stays closed: outside actions/, no code of the program names an
 # operation that changes the system. Prints each use found and fails.
-# Comments are set aside first; adjacent string literals are joined (so a
-# function resolved by a name written in pieces is seen too); the code is
-# read as tokens across lines, so a call split over lines counts. Any
-# mention of a listed name counts, not only a call: its address taken, a
-# function pointer set to it, the name in parentheses, a macro that turns it
-# into a string (A, W or none; a member of the same name, as in
-# style.remove, is not the run-time's). A function is found by name only
-# through platform/resolve.h, and only by a literal name there.
+# The code is read by code_text.py (shared with proofs_closed.sh): comments
+# set aside, raw strings and character literals read whole before any
+# token, adjacent string literals joined (so a function resolved by a name
+# written in pieces is seen too); it is read as tokens across lines, so a
+# call split over lines counts. Any mention of a listed name counts, not
+# only a call: its address taken, a function pointer set to it, the name in
+# parentheses, a macro that turns it into a string (A, W or none; a member
+# of the same name, as in style.remove, is not the run-time's). A function
+# is found by name only through platform/resolve.h, by a literal name, and
+# outside the room only one of the reading functions listed below.
+# The C run-time's remove is refused, the algorithm std::remove(first, last,
+# value) is told from it by its three arguments. C++ streams that write
+# (ofstream, fstream, ios::out/app/trunc) and std::filesystem are refused.
+# Messages: a send or post outside the room carries one of the messages the
+# program sends its own windows today (listed below), by name, never a
+# number or a variable (its own constants are numbers that are no closing
+# message's); the window code's wrapper (Window::Send) is checked at each
+# caller. WM_CLOSE, WM_QUIT, WM_ENDSESSION, WM_QUERYENDSESSION,
+# WM_SYSCOMMAND, SC_CLOSE, WM_DESTROY and WM_NCDESTROY appear only as a
+# case or in a comparison. PostThreadMessage,
+# BroadcastSystemMessage and EndTask are refused whatever they carry. A
+# file's disposition read as a value (compared, or a case) is no open.
 # What a look at tokens cannot see: a name built by the preprocessor's token
 # pasting (Delete ## FileA) and called directly, a call through memory
 # the program writes itself, a CreateFile pointer copied into a name of
-# another type, or an access mask held in a variable set from a number; the
-# build's import check and the review see those.
+# another type, an access mask held in a variable set from a number, or a
+# listed message sent to another program's window; the build's import check
+# and the review see those.
 root=${1:-$(dirname "$0")/../..}
-exec python3 - "$root" <<'PY'
+exec python3 - "$root" "$(dirname "$0")" <<'PY'
 import os, re, sys
 
 root = sys.argv[1]
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, sys.argv[2])
+from code_text import code_of
 # The program's code: every folder but the room, the model of Windows, the
 # tests, the tools and what is not code.
 outside = {"actions", "simwin", "tests", "tools", "resources", "scripts", "docs", "cmake", "build", "dist"}
@@ -32,7 +50,7 @@ SetFileSecurity SetNamedSecurityInfo SetSecurityInfo ExitWindowsEx InitiateSyste
 InitiateSystemShutdownEx InitiateShutdown NtShutdownSystem WritePrivateProfileString
 WritePrivateProfileSection WriteProfileString WriteFile WriteFileEx SetEndOfFile DeviceIoControl
 SHFileOperation DebugActiveProcess CreateRemoteThread WriteProcessMemory NtTerminateProcess
-_write _unlink unlink _rmdir _mkdir _chmod rename remove ExitWindows system _system _wsystem
+_write _unlink unlink _rmdir _mkdir _chmod rename ExitWindows system _system _wsystem
 _popen _wpopen WinExec ShellExecute ShellExecuteEx CreateProcess CreateProcessAsUser
 CreateProcessWithLogon CreateProcessWithToken _wremove _wrename _wunlink _wrmdir _wmkdir _wchmod
 NtDeleteFile ZwDeleteFile NtDeleteKey ZwDeleteKey NtDeleteValueKey ZwDeleteValueKey NtSetValueKey
@@ -43,7 +61,12 @@ EndTask SuspendThread NtSuspendProcess ZwSuspendProcess SetFileTime SetFileValid
 DecryptFile DefineDosDevice SetVolumeMountPoint DeleteVolumeMountPoint SetVolumeLabel RegLoadKey
 RegUnLoadKey RegSetKeySecurity RegCopyTree SHSetValue SHRegSetUSValue SHCopyKey SHDeleteEmptyKey
 WriteProfileSection SetServiceObjectSecurity NtSetSecurityObject ZwSetSecurityObject OpenFile
-_lcreat _lwrite _hwrite CreateFile2 NtCreateFile ZwCreateFile NtOpenFile ZwOpenFile""".split()
+_lcreat _lwrite _hwrite CreateFile2 NtCreateFile ZwCreateFile NtOpenFile ZwOpenFile rmdir mkdir creat
+_creat _wcreat chmod popen _chsize _chsize_s truncate ftruncate _wfopen _wfopen_s freopen freopen_s _wfreopen
+_wfreopen_s _fsopen _wfsopen fdopen _fdopen _wfdopen LZCopy CopyLZFile LZOpenFile WritePrivateProfileStruct
+PostThreadMessage BroadcastSystemMessage BroadcastSystemMessageEx remove_all copy_file copy_symlink
+create_directory create_directories create_directory_symlink create_hard_link create_symlink resize_file
+permissions""".split()
 alternatives = "|".join(map(re.escape, names))
 # Any mention, or named whole by a string (a function resolved at run
 # time); the _spawn and _exec families by their prefixes. A member of the
@@ -79,41 +102,54 @@ numeral = re.compile(r"(?<![\w.])(?:0[xX][0-9a-fA-F]*[1-9a-fA-F][0-9a-fA-F]*|0*[
 descriptor = re.compile(r"(?<![\w.>])_?w?s?open(?:_s)?\s*\(")
 read_flags = re.compile(r"\s*_?O_(?:RDONLY|BINARY|TEXT|SEQUENTIAL|RANDOM|NOINHERIT)"
                         r"(?:\s*\|\s*_?O_(?:RDONLY|BINARY|TEXT|SEQUENTIAL|RANDOM|NOINHERIT))*\s*")
+# The C run-time's remove deletes a file; the algorithm of the same name
+# (first, last, value) takes three arguments, the file's one: a remove
+# with three arguments at its own level is the algorithm, any other mention
+# of the name is refused.
+remove = re.compile(r"(?<![\w.>])remove\b")
+# Files opened for writing through the C++ library, and std::filesystem
+# (whose changing operations share names with reading ones) anywhere.
+streams = re.compile(r"\b(?:basic_)?w?o?fstream\b|\bios(?:_base)?\s*::\s*(?:out|app|trunc)\b|"
+                     r"\bfilesystem\b")
+include_line = re.compile(r"^[ \t]*#[ \t]*include\b[^\n]*", re.M)
+# A file's disposition read as a value (compared, or a case) opens nothing:
+# a CreateFile's disposition must be OPEN_EXISTING spelled so.
+disposition_read = re.compile(r"(?:[=!]=\s*|\bcase\s+)(?:CREATE_ALWAYS|CREATE_NEW|OPEN_ALWAYS|"
+                              r"TRUNCATE_EXISTING)\b|\b(?:CREATE_ALWAYS|CREATE_NEW|OPEN_ALWAYS|"
+                              r"TRUNCATE_EXISTING)\s*[=!]=")
+# Messages that end or shut a program appear only as a case or in a
+# comparison. A message sent or posted is one sent today, by name; one the
+# program defines is a number that is no closing one, or WM_USER or WM_APP
+# plus one. The window's own wrapper (Window::Send in ui/framework.h)
+# passes its caller's message on; each caller of .Send/->Send is checked
+# in its place the same way. What these see not: the window a message goes
+# to (a harmless message to another program's window passes).
+closing = r"WM_(?:CLOSE|QUIT|ENDSESSION|QUERYENDSESSION|SYSCOMMAND|DESTROY|NCDESTROY)|SC_CLOSE"
+closing_numbers = {0x10, 0x12, 0x11, 0x16, 0x112, 0x02, 0x82, 0xF060}
+closing_use = re.compile(r"\b(?:%s)\b" % closing)
+closing_read = re.compile(r"(?:[=!]=\s*|\bcase\s+)(?:%s)\b|\b(?:%s)\s*[=!]=" % (closing, closing))
+senders = re.compile(r"(?<![\w])(?:PostMessage|SendMessage|SendNotifyMessage|SendMessageTimeout|"
+                     r"SendMessageCallback|(SendDlgItemMessage))(?:A|W)?\b|(?<=[.>:])Send\b")
+constant = re.compile(r"\s*([A-Z][A-Z0-9]*_[A-Z0-9_]+)\s*")
+defined_constant = re.compile(r"#[ \t]*define[ \t]+([A-Z][A-Z0-9]*_[A-Z0-9_]+)\b([^\n]*)|"
+                              r"\b([A-Z][A-Z0-9]*_[A-Z0-9_]+)\s*(?:=(?!=)|\{)\s*([^,;}\n]*)")
+# The messages sent or posted outside the room today, to the program's own
+# windows: its two notifications, and its dialog's and list's settings.
+sent_today = set("""WM_SCAN_LOGLINE WM_SCAN_STATUS WM_GETFONT WM_SETFONT WM_SETICON WM_NCLBUTTONDOWN
+LB_ADDSTRING LB_GETCOUNT LB_GETHORIZONTALEXTENT LB_GETTEXT LB_GETTEXTLEN LB_RESETCONTENT
+LB_SETCURSEL LB_SETHORIZONTALEXTENT""".split())
+own_message = re.compile(r"\s*\(?\s*(?:(0[xX][0-9a-fA-F]+|\d+)[uUlL]*|WM_(?:USER|APP)\s*\+\s*\d+)\s*\)?\s*")
+# Functions found at run time outside the room: these reading ones, by a
+# literal name.
+resolvable = set("""GetFileAttributesExA GetVolumeNameForVolumeMountPointA QueryFullProcessImageNameA
+QueryFullProcessImageNameW GetProcessImageFileNameA GetProcessImageFileNameW QueryDosDeviceA
+GetModuleFileNameExA VirtualQueryEx GetMappedFileNameA GetMappedFileNameW CreateFileW EnumProcesses
+CreateToolhelp32Snapshot Process32First Process32Next QueryServiceConfigA IsWow64Process
+Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection""".split())
 getproc = re.compile(r"\bGetProcAddress\b")
 resolve = re.compile(r"\bResolve\s*<")
 fopen = re.compile(r"\b_?f(?:w)?open(?:_s)?\s*\(")
 readonly_fopen = re.compile(r"\b_?fopen\s*\([^;]*?,\s*\"r[bt]?\"\s*\)")
-
-def code_of(text):
-    """The text with comments blanked (line breaks kept), adjacent string
-    literals joined into one, and a literal's text blanked unless the whole
-    literal is an identifier (a name resolved at run time)."""
-    # A backslash at a line's end joins it to the next, as the preprocessor
-    # does, before any token is read (a name split so is one name).
-    text = text.replace("\\\n", "")
-    out, i, n = [], 0, len(text)
-    while i < n:
-        c = text[i]
-        if text.startswith("//", i):
-            j = text.find("\n", i)
-            i = n if j < 0 else j
-        elif text.startswith("/*", i):
-            j = text.find("*/", i + 2)
-            j = n if j < 0 else j + 2
-            out.append("\n" * text.count("\n", i, j))
-            i = j
-        elif c in "\"'":
-            j = i + 1
-            while j < n and text[j] != c:
-                j += 2 if text[j] == "\\" else 1
-            out.append(text[i:j + 1])
-            i = j + 1
-        else:
-            out.append(c)
-            i += 1
-    code = re.sub(r"\"\s*\"", "", "".join(out))  # "Nt" "SetInformationFile": one literal
-    return re.sub(r"\"([^\"\\]|\\.)*\"",
-                  lambda m: m.group(0) if re.fullmatch(r"\"\w+\"", m.group(0)) else '""', code)
 
 def arguments(code, at):
     """The arguments of the call whose "(" follows `at` (blanks between), split
@@ -145,10 +181,26 @@ def program_files():
                 if re.search(r"\.(c|cc|cpp|cxx|h|hh|hpp|inl|ipp)$", f):
                     yield os.path.join(folder, f)
 
-# The names that hold a CreateFile, wherever declared.
-pointers = set()
+# The names that hold a CreateFile, and the message constants defined,
+# wherever declared.
+pointers, constants = set(), {}
 for path in program_files():
-    pointers.update(createfile_pointer.findall(code_of(open(path, encoding="latin-1").read())))
+    text = code_of(open(path, encoding="latin-1").read())
+    pointers.update(createfile_pointer.findall(text))
+    for m in defined_constant.finditer(text):
+        constants.setdefault(m.group(1) or m.group(3), []).append(m.group(2) or m.group(4) or "")
+
+def closes(message):
+    """Whether a message argument may end or shut a program: any but those
+    the program sends today."""
+    m = constant.fullmatch(message)
+    if not m or m.group(1) not in sent_today:
+        return True
+    for body in constants.get(m.group(1), []):
+        own = own_message.fullmatch(body)
+        if not own or (own.group(1) and int(own.group(1), 0) in closing_numbers):
+            return True
+    return False
 opener = re.compile(r"%s\b|(?<![\w])(?:%s)\b(?=\s*\()" %
                     (createfile, "|".join(map(re.escape, sorted(pointers))) or "(?!)"))
 
@@ -171,8 +223,31 @@ for top in sorted(os.listdir(root)):
             for m in re.finditer(r"#\s*include\s*[<\"](?:\.\./)*tests/", raw):
                 found.append("%s:%d: %s" % (rel, raw.count("\n", 0, m.start()) + 1,
                                             raw[m.start():raw.find("\n", m.start())].strip()))
+            includes = [m.span() for m in include_line.finditer(code)]
+            reads = [m.span() for m in disposition_read.finditer(code)]
             for pattern in (use, opens):
-                bad += [m.start() for m in pattern.finditer(code)]
+                for m in pattern.finditer(code):
+                    if pattern is opens and any(a <= m.start() < b for a, b in reads):
+                        continue
+                    bad.append(m.start())
+            for m in streams.finditer(code):
+                if not any(a <= m.start() < b for a, b in includes) or m.group(0) == "filesystem":
+                    bad.append(m.start())
+            for m in remove.finditer(code):
+                args = arguments(code, m.end())
+                if args is None or len(args) != 3:
+                    bad.append(m.start())
+            for m in closing_use.finditer(code):
+                if not any(r.start() <= m.start() < r.end() for r in closing_read.finditer(code)):
+                    bad.append(m.start())
+            for m in senders.finditer(code):
+                args = arguments(code, m.end())
+                at = 2 if m.group(1) else 0 if m.group(0) == "Send" else 1
+                if (rel == os.path.join("ui", "framework.h") and
+                        code.startswith("SendMessageA(hwnd_, message, wParam, lParam)", m.start())):
+                    continue
+                if args is None or len(args) <= at or closes(args[at]):
+                    bad.append(m.start())
             for m in opener.finditer(code):
                 args = arguments(code, m.end())
                 if (args is None or len(args) != 7 or numeral.search(args[1]) or
@@ -195,7 +270,8 @@ for top in sorted(os.listdir(root)):
                 for m in resolve.finditer(code):
                     close = code.find(">", m.end())
                     args = arguments(code, close + 1) if close >= 0 else None
-                    if not args or not re.fullmatch(r"\s*\"\w+\"\s*", args[-1]):
+                    name = re.fullmatch(r"\s*\"(\w+)\"\s*", args[-1]) if args else None
+                    if not name or name.group(1) not in resolvable:
                         bad.append(m.start())
             # The program's maker's page, opened in the browser by its
             # "http://" address: the one shell start the program makes.
