@@ -136,7 +136,7 @@ TEST_F(ScanRunTest, ProgramFilesAndOtherTargets) {
 TEST_F(ScanRunTest, RestartIsOfferedWhenADeletionWaitsForIt) {
     for (bool stopped : {false, true}) {
         Renew();
-        g_scan.restartNeeded = 1;
+        g_scan.restartNeeded = g_scan.restartOtherwise = 1;
         g_scan.stopRequested = stopped;
         simwin::ScriptAnswers({IDNO});
         RunScan();
