@@ -784,7 +784,8 @@ bool HasWaitingPlace(const char* path) {
     return WaitingPlace(path, place, sizeof place);
 }
 
-bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool* escapable) {
+bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool* escapable,
+                             WaitingFile* waiting) {
     if (escapable) *escapable = false;
     if (!path || !path[0]) return false;
     switch (GetPlatform()) {
@@ -819,14 +820,23 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
         // with DELETE access can still rename the file out of the folder. An
         // open that does not share the delete fails with a sharing violation
         // while any other handle has DELETE access, so one that succeeds
-        // proves there is none.
-        HANDLE probe = CreateFileA(moved, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-        if (probe != INVALID_HANDLE_VALUE)
-            CloseHandle(probe);
-        else if (escapable)
-            *escapable = true;
-        if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
+        // proves there is none; kept open, it refuses every later open for
+        // deleting, as long as it lasts. It asks DELETE itself: an open for
+        // attributes alone takes no part in sharing and would stop no one.
+        HANDLE held =
+            CreateFileA(moved, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (held == INVALID_HANDLE_VALUE && escapable) *escapable = true;
+        if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+            return false;
+        }
+        if (waiting) {
+            waiting->held = held, waiting->id = checked->Id();
+            memcpy(waiting->path, moved, sizeof moved);
+        } else if (held != INVALID_HANDLE_VALUE) {
+            CloseHandle(held);
+        }
         // The folder goes at the same restart, after its file (the session
         // manager removes a folder only when it is empty), so waiting
         // folders do not pile up over the runs.

@@ -79,9 +79,27 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
    `escapable` (when given) is set when the moved file is still open through
    a handle with DELETE access from before the take-over: its holder can
    rename it out of the folder before the restart, so the delete is arranged
-   but not sure to happen. */
+   but not sure to happen.
+   `waiting` (when given) gets the moved file (see WaitingFile) and with it
+   the handle that keeps others from opening it for deleting; the caller
+   closes that handle. Untouched where the file was not moved. */
+struct WaitingFile;
 bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked = nullptr,
-                             bool* escapable = nullptr);
+                             bool* escapable = nullptr, WaitingFile* waiting = nullptr);
+/* A file moved into a waiting folder (2000 and later): its path there, the
+   identity the check proved, and the program's handle on it, opened for
+   DELETE without sharing the delete (INVALID_HANDLE_VALUE when another
+   handle had DELETE access, which refuses that open). A handle opened before
+   the take-over keeps the access it was granted, WRITE_DAC too, so its
+   holder may give the file back a security that lets him open it for
+   deleting; while the program's handle is open Windows refuses him that
+   open all the same, for sharing, whatever the security says. Only the
+   program's own exit ends that. */
+struct WaitingFile {
+    HANDLE held;
+    FileId id;
+    char path[MAX_PATH];
+};
 /* False when `path` is on a drive where no file can wait for the restart
    out of every user's reach (on 2000 and later, a volume that keeps no
    security, such as FAT, or a drive other than the Windows folder's whose

@@ -227,14 +227,31 @@ void LeftForTheRestart(const char* path, const char* name, const CheckedFile* ch
         // A program that held the file open for deleting before it was moved
         // may move it out again: no restart is offered for a delete it can
         // undo.
+        // A file moved into a waiting folder is kept on the list, with the
+        // handle that holds it there, while there is room; past that it
+        // waits as a path scheduled by name.
+        const int32_t slots = (int32_t)(sizeof g_scan.fileWaiting / sizeof g_scan.fileWaiting[0]);
+        WaitingFile waiting;
+        waiting.path[0] = 0;
         const bool scheduled =
-            (checked || byPath) && ScheduleDeleteOnRestart(path, checked, &escapable);
+            (checked || byPath) &&
+            ScheduleDeleteOnRestart(path, checked, &escapable,
+                                    g_scan.filesWaiting < slots ? &waiting : nullptr);
         if (escapable)
             PostLogLine(
                 "%s     %s Scheduled for restart, but a program holding it may move it away", path,
                 name);
         else if (scheduled || marked)
             g_scan.restartNeeded = TRUE;
+        if (scheduled && waiting.path[0]) {
+            auto& entry = g_scan.fileWaiting[g_scan.filesWaiting++];
+            entry.file = waiting;
+            CopyText(entry.checkedPath, sizeof entry.checkedPath, path);
+            CopyText(entry.name, sizeof entry.name, name);
+            entry.counts = !escapable;
+        } else if (marked || (scheduled && !escapable)) {
+            g_scan.restartOtherwise = TRUE;
+        }
     }
 }
 
@@ -461,6 +478,36 @@ void BeginCheck() {
 int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named = true);
 
 } // namespace
+
+bool RestartStillNeeded() {
+    bool waits = false;
+    for (int32_t i = 0; i < g_scan.filesWaiting; i++) {
+        auto& entry = g_scan.fileWaiting[i];
+        const WaitingFile& file = entry.file;
+        if (!file.path[0]) continue; // left its folder: said already
+        // The handle still reaches the checked file, and the path in the
+        // waiting folder names it, through no link.
+        NativeFileNames native;
+        if ((file.held == INVALID_HANDLE_VALUE || IsFile(file.held, file.id)) &&
+            PathNamesFile(file.path, file.id)) {
+            waits = waits || entry.counts;
+            continue;
+        }
+        PostLogLine("%s     %s Unable to remove", entry.checkedPath, entry.name);
+        entry.file.path[0] = 0;
+        entry.counts = false;
+    }
+    return g_scan.restartNeeded && (g_scan.restartOtherwise || waits);
+}
+
+void ForgetWaitingFiles() {
+    for (int32_t i = 0; i < g_scan.filesWaiting; i++) {
+        HANDLE& held = g_scan.fileWaiting[i].file.held;
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+    }
+    g_scan.filesWaiting = 0;
+}
 
 FileUnderCheck OpenFileUnderCheck(const char* path) { return OpenForCheck(path); }
 

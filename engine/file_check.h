@@ -71,6 +71,13 @@ bool CheckFileCouldHandle(uint64_t listedLength);
    the process scan calls it once it is done with that process, whether or
    not the disposal walk came. */
 void ReleaseMatchedImage();
+/* Re-checks the files waiting in a waiting folder (g_scan.fileWaiting): one
+   whose folder no longer holds it gets "Unable to remove" (once) and counts
+   no more. True while a restart is still needed: a listed file still waits,
+   or a deletion that is not listed. */
+bool RestartStillNeeded();
+/* Closes the handles the waiting files are held by and empties the list. */
+void ForgetWaitingFiles();
 /* Whether the image a memory-scan match keeps open is the file `id`. */
 bool MatchedImageIs(const FileId& id);
 bool ReadFileHeader(int fd, PeImageInfo* image);

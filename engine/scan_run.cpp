@@ -6,6 +6,7 @@
 */
 #include "engine/scan_run.h"
 #include "engine/ask_user.h"
+#include "engine/file_check.h"
 #include "engine/scan_state.h"
 #include "engine/walk.h"
 #include "memory/memory_scan.h"
@@ -58,10 +59,13 @@ int32_t RunScan() {
     PostLogLine("Total files infected\t\t:  %d", g_scan.filesInfected);
     PostLogLine("Total files removed\t\t:  %d", g_scan.filesRemoved);
     ShowStatus(g_scan.stopRequested ? "Scanning terminated" : "Scanning completed");
-    if (g_scan.restartNeeded &&
+    // The files waiting for the restart are checked again when it is offered
+    // and once more when the answer comes: one moved away needs no restart.
+    if (RestartStillNeeded() &&
         AskUser("The system has to be restarted to remove the virus completely from your "
                 "system. \n\n Restart now?",
-                SCAN_TITLE, MB_YESNO | MB_ICONQUESTION) == IDYES)
+                SCAN_TITLE, MB_YESNO | MB_ICONQUESTION) == IDYES &&
+        RestartStillNeeded())
         RestartComputer();
     return 1;
 }

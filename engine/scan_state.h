@@ -9,6 +9,7 @@
 #ifndef CLEANPHANTAXIS_SCAN_STATE_H
 #define CLEANPHANTAXIS_SCAN_STATE_H
 
+#include "actions/files.h"
 #include "engine/file_check.h"
 #include "platform/win32.h"
 #include <stdint.h>
@@ -52,10 +53,10 @@ enum DisposalAction : int32_t {
 **   clears it first, and the process scan reads it right after its walk.
 ** - memoryRestartNeeded: set only by the memory scan on NT, when a variant's
 **   service could not be stopped, so only with memoryScanMode on [checked].
-** - restartNeeded, programFilesVisited, memoryRestartNeeded: only ever set,
-**   never cleared. filesScanned (never in memory-scan mode), filesInfected,
-**   filesRemoved and volumesEntered only grow; volumesEntered stays within
-**   volumeEntered's 16 slots [checked].
+** - restartNeeded, restartOtherwise, programFilesVisited, memoryRestartNeeded:
+**   only ever set, never cleared. filesScanned (never in memory-scan mode),
+**   filesInfected, filesRemoved, volumesEntered and filesWaiting only grow;
+**   volumesEntered and filesWaiting stay within their 16 slots [checked].
 ** - programFilesPending: set by the walk of a drive's root pattern when the
 **   drive has "\Program Files"; cleared by the run once it walked one the
 **   tree walk had missed.
@@ -108,6 +109,21 @@ struct ScanState {
     // no more than 16 of them.
     int32_t volumesEntered;
     char volumeEntered[16][50];
+    // The files moved into a waiting folder for the restart, the first 16,
+    // each with the program's handle on it (WaitingFile), open until the
+    // program exits: re-checked when the restart is offered and before it is
+    // made (RestartStillNeeded). `counts`: the restart is offered for it
+    // (not for one a program held for deleting from before, nor once it has
+    // left its folder). `restartOtherwise`: a deletion not listed here waits
+    // for the restart (a file only marked, a path scheduled by name).
+    int32_t filesWaiting;
+    struct {
+        WaitingFile file;
+        char checkedPath[261]; // where the check found it, for its line
+        char name[260];        // the variant's name
+        bool counts;
+    } fileWaiting[16];
+    BOOL restartOtherwise;
     // A 32-bit program on 64-bit Windows (found at the start of the run by
     // DetectWow64, which also finds the redirection switch there).
     BOOL wow64;

@@ -8,6 +8,7 @@
 */
 #include "memory/memory_scan.h"
 #include "engine/ask_user.h"
+#include "engine/file_check.h"
 #include "engine/scan_state.h"
 #include "platform/platform.h"
 #include "memory/process_scan.h"
@@ -19,11 +20,12 @@ void ScanMemory() {
     if (platform == PLATFORM_WIN9X) {
         ScanProcessesToolhelp(); // the drives are walked in any case
     } else if (platform == PLATFORM_NT && ScanProcessesPsapi()) {
-        if ((g_scan.memoryRestartNeeded == 1 || g_scan.restartNeeded) &&
+        if ((g_scan.memoryRestartNeeded == 1 || RestartStillNeeded()) &&
             AskUser("W32/Phantaxis.Backdoor found in memory! registry entries created by the "
                     "worm are removed. You must restart the computer and run this program to "
                     "continue scanning.\n\nRestart the computer now?",
-                    SCAN_TITLE, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK)
+                    SCAN_TITLE, MB_OKCANCEL | MB_ICONINFORMATION) == IDOK &&
+            (g_scan.memoryRestartNeeded == 1 || RestartStillNeeded()))
             RestartComputer();
         exit(0);
     }

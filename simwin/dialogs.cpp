@@ -58,5 +58,7 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
 
 /* On the host the program's own question dialog is the scripted one. */
 int AskUser(const char* text, const char* title, UINT style) {
+    DWORD err; // a call hooks may watch; it cannot fail
+    simwin::Enter("AskUser", &err);
     return simwin::Ask("AskUser", text, title, style);
 }

@@ -1338,8 +1338,12 @@ bool Refuses(DWORD access, DWORD share) {
 }
 
 bool Conflict(DWORD access, DWORD share, DWORD otherAccess, DWORD otherShare) {
-    // An open without data access (attributes only) is not checked at all.
-    if (!(access & (kReadRights | kWriteRights | DELETE))) return false;
+    // An open without data access (attributes only) is not checked at all,
+    // and holds no one else off, whatever its sharing (Wine's kernel32 tests,
+    // file.c, is_sharing_compatible for test_file_sharing: no such access
+    // counts as sharing everything).
+    const DWORD data = kReadRights | kWriteRights | DELETE;
+    if (!(access & data) || !(otherAccess & data)) return false;
     return Refuses(access, otherShare) || Refuses(otherAccess, share);
 }
 

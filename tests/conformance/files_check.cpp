@@ -280,8 +280,15 @@ CASE(AHandleOpenForDeletingIsTheFileUntilItsLastCloseDeletesIt) {
     CHECK(CreateDirectoryA(d.c_str(), nullptr));
     stage::Put(a, "abc");
     stage::Put(b, "xyz");
+    // An open for attributes alone takes no part in sharing: sharing nothing,
+    // it keeps no one from opening the file for deleting (Wine's kernel32
+    // tests, file.c, is_sharing_compatible for test_file_sharing).
+    HANDLE attributes =
+        CreateFileA(a.c_str(), FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(attributes != INVALID_HANDLE_VALUE);
     HANDLE h = CreateFileA(a.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    CloseHandle(attributes);
     CHECK(h != INVALID_HANDLE_VALUE);
     // The file index tells the file from another, under any later open.
     CHECK(SameFile(a, h));

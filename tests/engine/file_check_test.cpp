@@ -6,6 +6,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
+#include "platform/resolve.h"
 #include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "actions/files.h"
@@ -399,6 +400,10 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
     // and later the file waits for the restart in a folder of its own.
     const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*",
                       waiting = folder + "\\tb.exe";
+    auto toDescriptor = Resolve<BOOL(WINAPI*)(LPCSTR, DWORD, void**, ULONG*)>(
+        "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
+    auto setSecurity =
+        Resolve<BOOL(WINAPI*)(HANDLE, DWORD, void*)>("advapi32.dll", "SetKernelObjectSecurity");
     struct Row {
         const char* what;
         void (*version)();
@@ -420,6 +425,8 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         r.version();
         simwin::MakeDir("C:\\WINDOWS");
         Plant(45, "C:\\tb.exe");
+        // Its owner holds it for its security from before the take-over.
+        HANDLE owner = CreateFileA("C:\\tb.exe", WRITE_DAC, 7, nullptr, OPEN_EXISTING, 0, 0);
         simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, r.deletes, 1);
         if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
         EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
@@ -433,6 +440,18 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(g_scan.filesRemoved, 0);
         EXPECT_EQ(g_scan.filesInfected, 1);
         EXPECT_TRUE(g_scan.restartNeeded);
+        // That handle keeps its right to give the file back Everyone's full
+        // control, but while the program holds the file where it waits,
+        // Windows refuses every open for deleting it, for sharing.
+        void* everyone = nullptr;
+        ASSERT_TRUE(toDescriptor("D:(A;;FA;;;WD)", 1, &everyone, nullptr));
+        EXPECT_TRUE(setSecurity(owner, DACL_SECURITY_INFORMATION, everyone));
+        LocalFree(everyone);
+        const std::string waits = simwin::PendingDeletions()[0]; // NT 4.0: its own path
+        EXPECT_EQ(MoveFileA(waits.c_str(), "C:\\out.exe"), r.waits != waiting);
+        EXPECT_EQ(simwin::FileExists(waits), r.waits == waiting);
+        EXPECT_TRUE(RestartStillNeeded());
+        CloseHandle(owner);
 
         // An earlier deletion waiting for the restart keeps the restart offer.
         Plant(45, "C:\\tb.exe");
@@ -442,7 +461,8 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(lines_.size(), 1u);
         EXPECT_TRUE(g_scan.restartNeeded);
         EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
-        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        // A file in a waiting folder is held there until the program exits.
+        EXPECT_EQ(simwin::OpenHandleCount(), r.waits == waiting ? 1u : 0u);
     }
     // A drive with no place out of users' reach (not the Windows folder's):
     // nothing waits there, and the log says so.
@@ -470,6 +490,8 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
     // file is moved and scheduled, but its holder could move it out again.
     // On XP with no handle kept from the check, nothing proves what the path
     // names at the disposal: nothing is deleted and nothing waits.
+    // Its holder then moves it out of the waiting folder, which its line
+    // says when the restart is offered.
     const std::tuple<const char*, void (*)(), bool, DWORD, size_t> holders[] = {
         {"NT 4.0", simwin::SetWindowsNt4, false, GENERIC_READ, 1},
         {"10", simwin::SetWindows10, false, GENERIC_READ, 0},
@@ -493,6 +515,12 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(g_scan.filesRemoved, 0);
         EXPECT_EQ(g_scan.restartNeeded, !byPath && !(access & DELETE));
         EXPECT_EQ(simwin::PendingDeletions().size(), scheduled);
+        if (scheduled == 2) {
+            EXPECT_TRUE(MoveFileA(simwin::PendingDeletions()[0].c_str(), "C:\\out.exe"));
+            EXPECT_FALSE(RestartStillNeeded());
+            lines.push_back(lines[0]); // at the restart's offer: not removed
+            EXPECT_EQ(lines_, lines);
+        }
         CloseHandle(holder);
         EXPECT_EQ(simwin::FileExists("C:\\tb.exe"), byPath);
     }
