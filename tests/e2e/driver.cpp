@@ -25,6 +25,8 @@
 ** own bitmap resources. Buttons are pressed by posting BM_CLICK, keys by
 ** posting WM_KEYDOWN to the window. Screenshots go to --shots as BMP files.
 ** Prints one line per check; exits 0 when every check passed, 1 otherwise.
+** A program it started that ends by an exception (a crash) ends the
+** scenario there, with one failed check that names the exception's code.
 */
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -61,6 +63,10 @@ std::wstring g_holder;                                 // e2e_holder.exe, for th
 DWORD g_slow = 1;
 int g_failures = 0;
 int g_checks = 0;
+/* Held while a check's line is written; the watch of a crashed program
+   keeps it until the driver has ended. */
+CRITICAL_SECTION g_reporting;
+char g_lastCheck[1024] = "";
 
 // ---- reporting ----
 
@@ -83,10 +89,13 @@ void Check(bool ok, const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
+    EnterCriticalSection(&g_reporting);
     g_checks++;
     if (!ok) g_failures++;
     printf("%s: %s\n", ok ? "ok" : "FAIL", text);
     fflush(stdout);
+    snprintf(g_lastCheck, sizeof g_lastCheck, "%s: %s", ok ? "ok" : "FAIL", text);
+    LeaveCriticalSection(&g_reporting);
 }
 
 void Note(const char* format, ...) {
@@ -159,6 +168,48 @@ HWND FindQuestion(DWORD pid) {
     return nullptr;
 }
 
+/* The name of an exception whose code a program's exit code is, or nullptr.
+   A program whose exception no handler takes is ended by Windows with the
+   exception's code as its exit code (an NTSTATUS of error or warning
+   severity, the high bit set); the program's own codes are small. */
+const char* ExceptionName(DWORD code) {
+    static const struct {
+        DWORD code;
+        const char* name;
+    } kKnown[] = {{0xC0000005, "access violation"},         {0xC000001D, "illegal instruction"},
+                  {0xC0000096, "privileged instruction"},   {0xC00000FD, "stack overflow"},
+                  {0xC0000094, "integer division by zero"}, {0xC0000409, "stack buffer overrun"},
+                  {0xC0000374, "heap corruption"},          {0x80000003, "breakpoint"},
+                  {0x80000002, "misaligned data"}};
+    for (const auto& known : kKnown)
+        if (known.code == code) return known.name;
+    return code & 0x80000000 ? "an exception" : nullptr;
+}
+
+/* A program that crashed ends the scenario there, with the exception's
+   code, rather than leaving every later wait to run to its limit (the
+   prefix starts no debugger to hold it). Else returns. */
+void EndIfCrashed(HANDLE process) {
+    DWORD code = 0;
+    const char* name = GetExitCodeProcess(process, &code) ? ExceptionName(code) : nullptr;
+    if (!name) return;
+    EnterCriticalSection(&g_reporting); // for good: no line of the driver follows
+    Check(false,
+          "the program runs without crashing: it ended by exception 0x%08lX (%s) after \"%s\"",
+          code, name, g_lastCheck);
+    printf("%d passed, %d failed\n", g_checks - g_failures, g_failures);
+    fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 1);
+}
+
+/* Whatever the driver waits for at the time. */
+DWORD WINAPI WatchProgram(void* process) {
+    WaitForSingleObject(process, INFINITE);
+    EndIfCrashed(process);
+    CloseHandle(process);
+    return 0;
+}
+
 bool Launch(App& app) {
     std::wstring command = L"\"" + g_exe + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
@@ -174,6 +225,15 @@ bool Launch(App& app) {
         return false;
     }
     app.running = true;
+    HANDLE watched = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), app.pi.hProcess, GetCurrentProcess(), &watched,
+                        SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, 0)) {
+        HANDLE watch = CreateThread(nullptr, 0, &WatchProgram, watched, 0, nullptr);
+        if (watch)
+            CloseHandle(watch);
+        else
+            CloseHandle(watched);
+    }
     if (!g_tapDll.empty()) {
         // The hook runs in the program's own thread: Wine loads the DLL there.
         HMODULE dll = LoadLibraryW(g_tapDll.c_str());
@@ -188,6 +248,7 @@ bool Launch(App& app) {
 
 bool HasExited(const App& app, DWORD waitMs, DWORD* code) {
     if (WaitForSingleObject(app.pi.hProcess, waitMs * g_slow) != WAIT_OBJECT_0) return false;
+    EndIfCrashed(app.pi.hProcess);
     if (code) GetExitCodeProcess(app.pi.hProcess, code);
     return true;
 }
@@ -1400,6 +1461,7 @@ int wmain(int argc, wchar_t** argv) {
                 " --shots <dir> [options]\n");
         return 2;
     }
+    InitializeCriticalSection(&g_reporting);
     std::wstring scenario = argv[1];
     if (scenario == L"url" && argc == 4) { // the shell's http handler (CatchPages)
         FILE* out = _wfopen(argv[2], L"ab");

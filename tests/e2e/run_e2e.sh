@@ -215,8 +215,13 @@ esac
 echo "e2e: scenario $scenario on display $DISPLAY, prefix $prefix"
 status=0
 cd "$prefix/drive_c"
-timeout $((280 * ${E2E_SLOW:-1})) "$WINE" 'C:\cpx\e2e_driver.exe' "$scenario" "${args[@]}" 2>"$dir/wine-stderr.log" |
-    tr -d '\r' | tee "$dir/driver.log" || status=$?
+# Into a file, not a pipe: a program the driver leaves running (a crash ends
+# the driver early) keeps its output open through the Wine server until
+# wine_stop, and a pipe's reader would wait for that to the time limit.
+timeout $((280 * ${E2E_SLOW:-1})) "$WINE" 'C:\cpx\e2e_driver.exe' "$scenario" "${args[@]}" \
+    > "$dir/driver.log" 2> "$dir/wine-stderr.log" || status=$?
+sed -i 's/\r$//' "$dir/driver.log"
+cat "$dir/driver.log"
 cd "$dir"
 [ -s "$dir/wine-stderr.log" ] && sed 's/^/wine: /' "$dir/wine-stderr.log" | head -20
 grep -q '^FAIL' "$dir/driver.log" && status=1

@@ -70,7 +70,29 @@ wine_bits_usable() {
 wine_make_prefix() {
     local prefix=$1 home=$2 live=${3:-} status=0
     rm -rf "$prefix"
-    mkdir -p "$home"
+    mkdir -p "$home" "$prefix"
+    # No debugger for a program that crashes: it ends at once, its exit code
+    # the exception's code, and a test waiting for it sees that, where
+    # winedbg would hold it until the test's time limit. Windows starts the
+    # command of the AeDebug key's Debugger value (with Auto 1, without
+    # asking; Microsoft's "Configuring Automatic Debugging"). Wine reads the
+    # same values and, where Debugger is absent, starts winedbg; an empty
+    # command starts nothing, and the process then ends with the code
+    # (kernelbase's start_debugger and UnhandledExceptionFilter, ntdll's
+    # RtlUserThreadStart in wine-mirror/wine). The values are in the
+    # registry before Wine's first process: its wine.inf writes its own
+    # only where none is (FLG_ADDREG_NOCLOBBER), and a live session keeps
+    # its registry in the server. A 64-bit prefix has them in the 32-bit
+    # programs' view too.
+    local arch=win64 view views=("")
+    [ "$WINE_BITS" = 32 ] && arch=win32 || views+=('Wow6432Node\\')
+    {
+        printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n#arch=%s\n' "$arch"
+        for view in "${views[@]}"; do
+            printf '\n[Software\\\\%sMicrosoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug] 1700000000\n' "$view"
+            printf '"Auto"="1"\n"Debugger"=""\n'
+        done
+    } > "$prefix/system.reg"
     (
         export WINEPREFIX="$prefix" HOME="$home" WINEDLLOVERRIDES="mscoree,mshtml="
         [ -n "$live" ] || export DISPLAY=
@@ -140,6 +162,9 @@ wine_make_prefix() {
         bad="no Windows programs in system32"
     [ -n "$bad" ] || [ -f "$prefix/.update-timestamp" ] || bad="the update did not finish"
     [ -n "$bad" ] || [ -n "$live" ] || [ -f "$prefix/system.reg" ] || bad="no registry"
+    [ -n "$bad" ] || [ -n "$live" ] || awk '/^\[/ { key = /^\[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\AeDebug\]/ }
+        key && $0 == "\"Debugger\"=\"\"" { none = 1 } END { exit !none }' "$prefix/system.reg" ||
+        bad="a program that crashes would wait for a debugger"
     if [ -n "$bad" ]; then
         echo "wineboot made no working prefix in $prefix: $bad" >&2
         return 1
