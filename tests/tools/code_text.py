@@ -4,11 +4,14 @@ literal puts the reader out of step with the compiler's. Shared by
 room_closed.sh and proofs_closed.sh.
 
 Read as the compiler reads them: a backslash at a line's end joins the two
-lines (a name split so is one name); // and /* */ comments; "..." strings
+lines (a name split so is one name), blanks or a carriage return between
+the backslash and the line's break too, as g++ joins them; // and /* */ comments; "..." strings
 with their escapes, and their prefixes (L, u, U, u8); raw strings
 R"delim(...)delim" with any prefix (u8R, LR, uR, UR), which end only at
 their own closing; character literals ('"' is one character, not a string's
-start), apart from the digit separator of a number (1'000). A literal or a
+start), apart from the digit separator of a number (1'000): a ' after a
+number's characters and before a digit or letter, as the compiler's number
+token takes it (0'"' is the number 0 and a character). A literal or a
 character constant left open at its line's end is no literal.
 
 code_of gives each string literal as "name" when its whole text is an
@@ -22,8 +25,10 @@ _raw_open = re.compile(r"([^()\\\s]{0,16})\(")
 
 
 def _number_before(text, i):
-    """Whether the token ending before text[i] is a number (a ' after it is
-    a digit separator)."""
+    """Whether the ' at text[i] is a number's digit separator: it follows a
+    number's characters and a digit or a letter follows it."""
+    if i + 1 >= len(text) or not (text[i + 1].isalnum() or text[i + 1] == "_"):
+        return False
     j = i
     while j > 0 and (text[j - 1].isalnum() or text[j - 1] in "_'."):
         j -= 1
@@ -33,7 +38,7 @@ def _number_before(text, i):
 def pieces(text):
     """The text as ("code", s), ("string", body, newlines) and ("char",)
     pieces, comments turned into blanks and line breaks."""
-    text = text.replace("\\\n", "")
+    text = re.sub(r"\\[ \t]*\r?\n", "", text)
     out, i, n, start = [], 0, len(text), 0
 
     def code_until(k):

@@ -48,7 +48,7 @@ RegSetValueEx RegSetKeyValue RegCreateKey RegCreateKeyEx RegRestoreKey RegReplac
 SetFileInformationByHandle NtSetInformationFile ZwSetInformationFile SetKernelObjectSecurity
 SetFileSecurity SetNamedSecurityInfo SetSecurityInfo ExitWindowsEx InitiateSystemShutdown
 InitiateSystemShutdownEx InitiateShutdown NtShutdownSystem WritePrivateProfileString
-WritePrivateProfileSection WriteProfileString WriteFile WriteFileEx SetEndOfFile DeviceIoControl
+WritePrivateProfileSection WriteProfileString WriteFile WriteFileEx SetEndOfFile
 SHFileOperation DebugActiveProcess CreateRemoteThread WriteProcessMemory NtTerminateProcess
 _write _unlink unlink _rmdir _mkdir _chmod rename ExitWindows system _system _wsystem
 _popen _wpopen WinExec ShellExecute ShellExecuteEx CreateProcess CreateProcessAsUser
@@ -66,18 +66,31 @@ _creat _wcreat chmod popen _chsize _chsize_s truncate ftruncate _wfopen _wfopen_
 _wfreopen_s _fsopen _wfsopen fdopen _fdopen _wfdopen LZCopy CopyLZFile LZOpenFile WritePrivateProfileStruct
 PostThreadMessage BroadcastSystemMessage BroadcastSystemMessageEx remove_all copy_file copy_symlink
 create_directory create_directories create_directory_symlink create_hard_link create_symlink resize_file
-permissions""".split()
-alternatives = "|".join(map(re.escape, names))
+permissions LoadModule DebugBreakProcess AssignProcessToJobObject VirtualFreeEx SetThreadContext
+QueueUserAPC keybd_event mouse_event SendInput IFileOperation IPersistFile CLSID_FileOperation
+DUPLICATE_CLOSE_SOURCE SPIF_UPDATEINIFILE SPIF_SENDCHANGE SPIF_SENDWININICHANGE
+JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE LdrGetProcedureAddress LdrLoadDll""".split()
+# Plain lower-case words the program may use as its own names (a parameter
+# or a variable called system): refused where called, their address taken
+# or named by ::, or where the file declares no name of its own so spelled.
+words = set("system permissions rename truncate mkdir rmdir creat chmod unlink popen".split())
+word_own = r"\b(?!(?:return|case|throw|else|do|new|delete|sizeof|goto|typedef|using|operator)\b)\w+[\s*&]+%s\s*[,;=)\[{]"
+word_use = r"(?:[&:]\s*|\(\s*)%s\b|\b%s\s*\("
+alternatives = "|".join(re.escape(n) for n in names if n not in words)
+# Families named by their stems: whatever follows (Ex, A, W, a variant).
+families = r"SHEmptyRecycleBin|SHCreateDirectory|GetTempFileName|RegSaveKey|SHRegDelete|CreateRemoteThread"
 # Any mention, or named whole by a string (a function resolved at run
 # time); the _spawn and _exec families by their prefixes. A member of the
 # same name (style.remove) is not the run-time's.
-use = re.compile(r"(?<![\w.>])(?:(?:%s)(?:A|W)?|_w?(?:spawn|exec)\w*)\b|\"(?:%s)(?:A|W)?\"|"
-                 r"\b\w*Transacted\w*\b" % (alternatives, alternatives))
+use = re.compile(r"(?<![\w.>])(?:(?:%s)(?:A|W)?|_w?(?:spawn|exec)\w*|_?w?(?:spawn|exec)[lv]p?e?)\b|"
+                 r"\"(?:%s)(?:A|W)?\"|\b\w*Transacted\w*\b|\b(?:%s)\w*" %
+                 (alternatives, "|".join(re.escape(n) for n in names if not n[0].islower()), families))
 # A file opened so that it may be written or made.
 opens = re.compile(r"\b(?:CREATE_ALWAYS|CREATE_NEW|OPEN_ALWAYS|TRUNCATE_EXISTING|(?:FILE_)?GENERIC_WRITE|"
                    r"GENERIC_ALL|FILE_ALL_ACCESS|FILE_WRITE_DATA|FILE_APPEND_DATA|FILE_WRITE_EA|"
                    r"FILE_DELETE_CHILD|FILE_ADD_FILE|FILE_ADD_SUBDIRECTORY|WRITE_DAC|WRITE_OWNER|"
-                   r"STANDARD_RIGHTS_(?:WRITE|ALL|REQUIRED)|SPECIFIC_RIGHTS_ALL|MAXIMUM_ACCESS|"
+                   r"STANDARD_RIGHTS_(?:WRITE|ALL|REQUIRED)|SPECIFIC_RIGHTS_ALL|MAXIMUM_ACCESS|MAXIMUM_ALLOWED|"
+                   r"FILE_MAP_WRITE|FILE_MAP_ALL_ACCESS|"
                    r"FILE_FLAG_DELETE_ON_CLOSE|FILE_FLAG_POSIX_SEMANTICS|KEY_WRITE|KEY_ALL_ACCESS|"
                    r"KEY_SET_VALUE|KEY_CREATE_SUB_KEY|KEY_CREATE_LINK|OF_(?:DELETE|CREATE|WRITE|"
                    r"READWRITE)|_O_(?:WRONLY|RDWR|CREAT|APPEND|TRUNC|TEMPORARY))\b")
@@ -106,7 +119,7 @@ read_flags = re.compile(r"\s*_?O_(?:RDONLY|BINARY|TEXT|SEQUENTIAL|RANDOM|NOINHER
 # (first, last, value) takes three arguments, the file's one: a remove
 # with three arguments at its own level is the algorithm, any other mention
 # of the name is refused.
-remove = re.compile(r"(?<![\w.>])remove\b")
+remove = re.compile(r"(?<![\w.>\"])remove\b(?!\")")
 # Files opened for writing through the C++ library, and std::filesystem
 # (whose changing operations share names with reading ones) anywhere.
 streams = re.compile(r"\b(?:basic_)?w?o?fstream\b|\bios(?:_base)?\s*::\s*(?:out|app|trunc)\b|"
@@ -132,7 +145,9 @@ senders = re.compile(r"(?<![\w])(?:PostMessage|SendMessage|SendNotifyMessage|Sen
                      r"SendMessageCallback|(SendDlgItemMessage))(?:A|W)?\b|(?<=[.>:])Send\b")
 constant = re.compile(r"\s*([A-Z][A-Z0-9]*_[A-Z0-9_]+)\s*")
 defined_constant = re.compile(r"#[ \t]*define[ \t]+([A-Z][A-Z0-9]*_[A-Z0-9_]+)\b([^\n]*)|"
-                              r"\b([A-Z][A-Z0-9]*_[A-Z0-9_]+)\s*(?:=(?!=)|\{)\s*([^,;}\n]*)")
+                              r"\b([A-Z][A-Z0-9]*_[A-Z0-9_]+)\s*(?:=(?!=)|\{)\s*([^,;}\n]*)|"
+                              r"\b(?!(?:return|case|throw|else|do)\b)[\w:>*&]+\s+"
+                              r"([A-Z][A-Z0-9]*_[A-Z0-9_]+)\s*\(\s*([^;)\n]*)")
 # The messages sent or posted outside the room today, to the program's own
 # windows: its two notifications, and its dialog's and list's settings.
 sent_today = set("""WM_SCAN_LOGLINE WM_SCAN_STATUS WM_GETFONT WM_SETFONT WM_SETICON WM_NCLBUTTONDOWN
@@ -147,9 +162,49 @@ GetModuleFileNameExA VirtualQueryEx GetMappedFileNameA GetMappedFileNameW Create
 CreateToolhelp32Snapshot Process32First Process32Next QueryServiceConfigA IsWow64Process
 Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection""".split())
 getproc = re.compile(r"\bGetProcAddress\b")
-resolve = re.compile(r"\bResolve\s*<")
-fopen = re.compile(r"\b_?f(?:w)?open(?:_s)?\s*\(")
-readonly_fopen = re.compile(r"\b_?fopen\s*\([^;]*?,\s*\"r[bt]?\"\s*\)")
+# platform/resolve.h's own: its one GetProcAddress, its two definitions of
+# Resolve and the one that loads the library first.
+resolve_h_getproc = 1
+resolve_h_own = re.compile(r"\bFn\s+Resolve\s*\(|Resolve<Fn>\(LoadLibraryA\(library\), name\)")
+resolve_h_owns = 3
+# A lookup: Resolve<Type>(module or "library", "Name"), nothing else.
+resolve = re.compile(r"\bResolve\b")
+resolve_call = re.compile(r"Resolve\s*<\s*\w+\s*>(?=\s*\()")
+module_arg = re.compile(r"\s*(?:\"\w*\"|\w+)\s*")
+# The run-time's opens: named only in a direct call; fopen's mode its own
+# second argument, a reading literal; a descriptor's flags reading names.
+# The library's file buffer and a stream's mode made of a number: never.
+fopen = re.compile(r"(?<![\w.>\"])(?:_?w?fopen(?:_s)?|_?w?s?open(?:_s)?|w?filebuf|basic_filebuf|openmode|"
+                   r"_S_(?:out|app|trunc|in|bin|ate))\b(?!\")")
+fopen_mode = re.compile(r"\s*\"r[bt]?\"\s*")
+# Other calls allowed in one reading form: a device's control by a code
+# that reads, a handle duplicated without closing its owner's, the system's
+# settings read, an old-style open for reading.
+io_reads = re.compile(r"\s*(?:FSCTL_GET_REPARSE_POINT|IOCTL_STORAGE_GET_DEVICE_NUMBER|"
+                      r"IOCTL_DISK_GET_DRIVE_GEOMETRY|IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS)\s*")
+reading_call = {"DeviceIoControl": (8, 1, io_reads),
+                "DuplicateHandle": (7, 6, re.compile(r"\s*(?:0|DUPLICATE_SAME_ACCESS)\s*")),
+                "_lopen": (2, 1, re.compile(r"\s*(?:OF_READ|OF_SHARE_\w+)(?:\s*\|\s*(?:OF_READ|OF_SHARE_\w+))*\s*"))}
+reading_callee = re.compile(r"(?<![\w.>])(DeviceIoControl|DuplicateHandle|_lopen|SystemParametersInfo(?:A|W)?)\b")
+# What no code outside the room needs: code in assembly, a symbol named
+# for the linker (an import's slot, __imp_/_imp__, under another name),
+# an alias or weak reference to another symbol.
+linker = re.compile(r"\b(?:asm|_asm|__asm|__asm__|redefine_extname)\b|"
+                    r"\b_*(?:alias|weakref|ifunc)_*\s*\(")
+# Includes: of a header (.h, .hpp) in the program's own folders, named by a
+# literal; the model of Windows only through platform/win32.h, and of
+# resources/ only the two headers the window's code reads (read here as
+# the program's code).
+resource_headers = [os.path.join("resources", h) for h in ("resource_ids.h", "version.h")]
+include_any = re.compile(r"^[ \t]*#[ \t]*(?:include|include_next|import)\b[ \t]*([^\n]*)", re.M)
+include_named = re.compile(r"\"([^\"\n]+)\"|<([^>\n]+)>")
+# An #undef: only of the file's own macro, never of a message or a name
+# the room's checks read.
+undef = re.compile(r"^[ \t]*#[ \t]*undef[ \t]+(\w+)", re.M)
+own_macro = r"^[ \t]*#[ \t]*define[ \t]+%s\b"
+# The one shell start: the maker's page, by its address.
+maker_page = 'ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL)'
+
 
 def arguments(code, at):
     """The arguments of the call whose "(" follows `at` (blanks between), split
@@ -173,6 +228,9 @@ def arguments(code, at):
     return None
 
 def program_files():
+    for h in resource_headers:
+        if os.path.isfile(os.path.join(root, h)):
+            yield os.path.join(root, h)
     for top in sorted(os.listdir(root)):
         if top in outside or top.startswith(".") or not os.path.isdir(os.path.join(root, top)):
             continue
@@ -188,7 +246,8 @@ for path in program_files():
     text = code_of(open(path, encoding="latin-1").read())
     pointers.update(createfile_pointer.findall(text))
     for m in defined_constant.finditer(text):
-        constants.setdefault(m.group(1) or m.group(3), []).append(m.group(2) or m.group(4) or "")
+        constants.setdefault(m.group(1) or m.group(3) or m.group(5), []).append(
+            m.group(2) or m.group(4) or m.group(6) or "")
 
 def closes(message):
     """Whether a message argument may end or shut a program: any but those
@@ -205,14 +264,9 @@ opener = re.compile(r"%s\b|(?<![\w])(?:%s)\b(?=\s*\()" %
                     (createfile, "|".join(map(re.escape, sorted(pointers))) or "(?!)"))
 
 found = []
-for top in sorted(os.listdir(root)):
-    if top in outside or top.startswith(".") or not os.path.isdir(os.path.join(root, top)):
-        continue
-    for folder, _, files in os.walk(os.path.join(root, top)):
-        for f in sorted(files):
-            if not re.search(r"\.(c|cc|cpp|cxx|h|hh|hpp|inl|ipp)$", f):
-                continue
-            path = os.path.join(folder, f)
+if True:
+    if True:
+        for path in program_files():
             rel = os.path.relpath(path, root)
             raw = open(path, encoding="latin-1").read()
             code = code_of(raw)
@@ -251,6 +305,7 @@ for top in sorted(os.listdir(root)):
             for m in opener.finditer(code):
                 args = arguments(code, m.end())
                 if (args is None or len(args) != 7 or numeral.search(args[1]) or
+                        re.search(r"<<|>>|[-+*~^&!?]|\b(?:true|false)\b", args[1]) or
                         not read_disposition.fullmatch(args[4]) or
                         not read_open_flags.fullmatch(args[5])):
                     bad.append(m.start())
@@ -258,25 +313,82 @@ for top in sorted(os.listdir(root)):
                 if not resolved_as_createfile.search(code, max(0, m.start() - 200), m.start()):
                     bad.append(m.start())
             for m in fopen.finditer(code):
-                if not readonly_fopen.match(code, m.start()):
+                args = arguments(code, m.end())
+                name = m.group(0)
+                if args is None or code[m.start() - 1:m.start()] == "(" and \
+                        code[m.end():].lstrip().startswith(")"):
                     bad.append(m.start())
-            for m in descriptor.finditer(code):
-                flags = arguments(code, m.end() - 1)
-                if flags is None or len(flags) < 2 or not read_flags.fullmatch(flags[1]):
+                elif name == "fopen":
+                    if len(args) != 2 or not fopen_mode.fullmatch(args[1]):
+                        bad.append(m.start())
+                elif not re.fullmatch(r"_?w?s?open(?:_s)?", name) or len(args) < 2 or \
+                        not read_flags.fullmatch(args[1]):
+                    bad.append(m.start())
+            for m in reading_callee.finditer(code):
+                args = arguments(code, m.end())
+                if m.group(1).startswith("SystemParametersInfo"):
+                    # Read only: a SPI_GET code, and no update of the profile.
+                    ok = (args is not None and len(args) == 4 and re.fullmatch(r"\s*SPI_GET\w+\s*", args[0])
+                          and re.fullmatch(r"\s*0\s*", args[3]))
+                else:
+                    count, at, form = reading_call[m.group(1)]
+                    ok = args is not None and len(args) == count and form.fullmatch(args[at])
+                if not ok:
+                    bad.append(m.start())
+            for m in linker.finditer(code):
+                bad.append(m.start())
+            for m in re.finditer(r"_imp_", raw):
+                found.append("%s:%d: a symbol named for the linker" % (rel, raw.count("\n", 0, m.start()) + 1))
+            for word in words:
+                own = re.search(word_own % re.escape(word), code)
+                for m in re.finditer(r"(?<![\w.>\"])%s\b(?!\")" % re.escape(word), code):
+                    if not own or re.match(word_use % (re.escape(word), re.escape(word)),
+                                           code[max(0, m.start() - 2):m.end() + 2].lstrip()):
+                        bad.append(m.start())
+            # Each include names one of the program's headers by a literal.
+            spliced = re.sub(r"\\[ \t]*\r?\n", "", raw)
+            for m in include_any.finditer(spliced):
+                target = include_named.match(m.group(1))
+                where = [os.path.dirname(path)] if target and target.group(1) else []
+                name = target and (target.group(1) or target.group(2))
+                at = [os.path.join(d, name) for d in where + [root]] if name else []
+                at = next((os.path.realpath(t) for t in at if os.path.isfile(t)), None)
+                inside = at and os.path.relpath(at, os.path.realpath(root))
+                if (not target or (target.group(1) and not at) or
+                        (inside and (inside.startswith("..") or not re.search(r"\.(h|hpp)$", inside) or
+                                      (inside.split(os.sep)[0] in outside - {"actions"} and
+                                      inside not in resource_headers and not
+                                      (inside == os.path.join("simwin", "simwin.h") and
+                                       rel == os.path.join("platform", "win32.h")))))):
+                    found.append("%s:%d: %s" % (rel, spliced.count("\n", 0, m.start()) + 1, m.group(0).strip()))
+            for m in undef.finditer(code):
+                name = m.group(1)
+                if (not re.search(own_macro % name, code, re.M) or name in sent_today or
+                        use.fullmatch(name) or opens.fullmatch(name) or closing_use.fullmatch(name) or
+                        name in words or name in reading_call or
+                        re.fullmatch(r"(?:CreateFile|GetProcAddress|Resolve|fopen|SystemParametersInfo)\w*", name)):
                     bad.append(m.start())
             if rel != os.path.join("platform", "resolve.h"):
                 bad += [m.start() for m in getproc.finditer(code)]
-                # The name looked up is a literal, never one built at run time.
-                for m in resolve.finditer(code):
-                    close = code.find(">", m.end())
-                    args = arguments(code, close + 1) if close >= 0 else None
-                    name = re.fullmatch(r"\s*\"(\w+)\"\s*", args[-1]) if args else None
-                    if not name or name.group(1) not in resolvable:
-                        bad.append(m.start())
-            # The program's maker's page, opened in the browser by its
-            # "http://" address: the one shell start the program makes.
+            elif len(getproc.findall(code)) != resolve_h_getproc:
+                bad += [m.start() for m in getproc.finditer(code)]
+            own = [m.start() for m in resolve_h_own.finditer(code)] \
+                if rel == os.path.join("platform", "resolve.h") else []
+            if len(own) != resolve_h_owns:
+                own = []
+            # The name looked up is a literal, never one built at run time.
+            for m in resolve.finditer(code):
+                call = resolve_call.match(code, m.start())
+                args = arguments(code, call.end()) if call else None
+                name = re.fullmatch(r"\s*\"(\w+)\"\s*", args[-1]) if args and len(args) == 2 else None
+                if m.start() in own or any(a <= m.start() < a + 60 for a in own):
+                    continue
+                if not name or name.group(1) not in resolvable or not module_arg.fullmatch(args[0]):
+                    bad.append(m.start())
+            # The program's maker's page, opened in the browser: the one
+            # shell start the program makes, its arguments as they are.
             if rel == os.path.join("ui", "main_dialog.cpp"):
-                shell = [at for at in bad if code.startswith("ShellExecuteA(nullptr, \"open\"", at)]
+                shell = [at for at in bad if code.startswith(maker_page, at)]
                 if len(shell) == 1:
                     bad.remove(shell[0])
             lines = code.split("\n")
