@@ -93,6 +93,16 @@ typed = re.compile(r"\b(?:struct|class|union|%s|%s)\b" % (proofs, "|".join(homes
 proof_homes = {"CheckedFile": "actions/files.h", "ListedProcess": "actions/processes.h",
                "ServiceProof": "actions/services.h", "AutostartValue": "actions/registry.h",
                "ServiceKey": "actions/registry.h", "FileUnderCheck": "engine/file_check.h"}
+# Access is not checked in an explicit instantiation's arguments: outside
+# the room and the provers' homes, none (the word template followed by no
+# parameter list, and not after . -> ::), and no pointer to a member of a
+# proof or a prover (&CheckedFile::handle_, ServiceKey::*).
+instantiation = re.compile(r"(?<![.>:\s])(\s*)\btemplate\b(?!\s*<)")
+member_pointer = re.compile(r"&\s*(?:::\s*)?(?:%s|%s)\s*::|\b(?:%s|%s)\s*::\s*\*" %
+                            (proofs, "|".join(homes), proofs, "|".join(homes)))
+# A prover's name outside its home: on its friend line in a proof's header,
+# and the tests' door as ProofsForTests::Name( in tests/; nowhere else.
+prover_name = re.compile(r"\b(%s)\b" % "|".join(homes))
 bad = []
 for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
     for folder, _, files in os.walk(os.path.join(root, top)):
@@ -123,6 +133,23 @@ for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
                 if typed.search(m.group(1)):
                     bad.append("a macro naming a type's key word or a proof: %s:%d" %
                                (rel, code.count("\n", 0, m.start()) + 1))
+            if top != "actions" and rel not in homes.values():
+                for pattern, what in ((instantiation, "an explicit instantiation"),
+                                      (member_pointer, "a pointer to a proof's member")):
+                    for m in pattern.finditer(code):
+                        bad.append("%s: %s:%d" % (what, rel, code.count("\n", 0, m.end()) + 1))
+            for m in prover_name.finditer(code):
+                name = m.group(1)
+                line = code[code.rfind("\n", 0, m.start()) + 1:code.find("\n", m.end())]
+                if rel == homes[name]:
+                    continue
+                if rel in proof_homes.values() and re.fullmatch(r"\s*friend\s+struct\s+%s\s*;\s*" % name, line):
+                    continue
+                if (name == "ProofsForTests" and top == "tests" and
+                        re.match(r"ProofsForTests::\w+\s*\(", code[m.start():])):
+                    continue
+                bad.append("%s named outside %s: %s:%d" % (name, homes[name], rel,
+                                                          code.count("\n", 0, m.start()) + 1))
             if top != "actions" and rel not in homes.values():
                 names = sorted(set(declared.findall(code)) - {"const", "volatile"})
                 if names:
