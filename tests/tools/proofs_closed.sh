@@ -52,10 +52,18 @@ try 1 "a key deleted by a bare path" 'bool b = DeleteMachineKey("SYSTEM\\Select"
 # a base list outside its home is a second definition. Bytes are copied
 # (mem*, bit_cast, std::copy/fill, fread, ReadFile) neither into a proof
 # type nor into a name the file declares of one.
+# Outside the room and the provers' homes, no explicit instantiation (its
+# arguments skip access checks) and no pointer to a proof's or a prover's
+# member; a prover's name appears outside its home only on a proof's
+# friend line (the tests' door also as ProofsForTests::Name( in tests/), so
+# no second prover is defined, however a macro spells its body.
 # What tokens cannot see: a template that casts to its parameter, a cast
 # to a decltype of a proof, a proof's bytes reached through a pointer of
-# another type declared in another file, or a definition put together by
-# token pasting; the review sees those.
+# another type declared in another file, a definition put together by
+# token pasting, an explicit specialization's arguments naming a private
+# member through an alias declared in another file, or what is generated
+# or linked in at build time; the review sees those. A developer set on
+# getting past a check on tokens can.
 python3 - "$root" "$(dirname "$0")" <<'CHECK' || fail=1
 import os, re, sys
 root = sys.argv[1]

@@ -8,27 +8,48 @@
 # call split over lines counts. Any mention of a listed name counts, not
 # only a call: its address taken, a function pointer set to it, the name in
 # parentheses, a macro that turns it into a string (A, W or none; a member
-# of the same name, as in style.remove, is not the run-time's). A function
-# is found by name only through platform/resolve.h, by a literal name, and
-# outside the room only one of the reading functions listed below.
-# The C run-time's remove is refused, the algorithm std::remove(first, last,
-# value) is told from it by its three arguments (none holding a <). C++ streams that write
-# (ofstream, fstream, ios::out/app/trunc) and std::filesystem are refused.
+# of the same name, as in style.remove, is not the run-time's). A few plain
+# words (system, permissions, rename...) may name the program's own
+# parameters and variables in a file that declares them so; called, or
+# with :: or & before them, they are refused. A function is found by name
+# only through platform/resolve.h, as Resolve<Type>(module, "Name") with
+# one of the reading functions listed below; resolve.h itself holds its
+# one GetProcAddress. The run-time's opens (fopen, _open and kin) are
+# named only in a direct call with a reading mode or flags, its own second
+# argument; the library's file buffer and a stream mode cast from a number
+# are refused. Calls that read in one form alone (DeviceIoControl by a
+# reading code, DuplicateHandle not closing its owner's handle,
+# SystemParametersInfo reading, _lopen for reading) are checked in it; a
+# CreateFile's access is names joined by |. The C run-time's remove is
+# refused, the algorithm std::remove(first, last, value) is told from it by
+# its three arguments (none holding a <). C++ streams that write (ofstream,
+# fstream, ios::out/app/trunc) and std::filesystem are refused.
 # Messages: a send or post outside the room carries one of the messages the
 # program sends its own windows today (listed below), by name, never a
 # number or a variable (its own constants are numbers that are no closing
-# message's); the window code's wrapper (Window::Send) is checked at each
-# caller. WM_CLOSE, WM_QUIT, WM_ENDSESSION, WM_QUERYENDSESSION,
-# WM_SYSCOMMAND, SC_CLOSE, WM_DESTROY and WM_NCDESTROY appear only as a
-# case or in a comparison. PostThreadMessage,
+# message's, however initialised); the window code's wrapper (Window::Send)
+# is checked at each caller. WM_CLOSE, WM_QUIT, WM_ENDSESSION,
+# WM_QUERYENDSESSION, WM_SYSCOMMAND, SC_CLOSE, WM_DESTROY and WM_NCDESTROY
+# appear only as a case or in a comparison. PostThreadMessage,
 # BroadcastSystemMessage and EndTask are refused whatever they carry. A
-# file's disposition read as a value (compared, or a case) is no open.
-# What a look at tokens cannot see: a name built by the preprocessor's token
-# pasting (Delete ## FileA) and called directly, a call through memory
-# the program writes itself, a CreateFile pointer copied into a name of
-# another type, an access mask held in a variable set from a number, or a
-# listed message sent to another program's window; the build's import check
-# and the review see those.
+# file's disposition read as a value (compared, or a case) is no open. An
+# #undef undoes only the file's own macro, never a message or a checked
+# name. The one shell start is pinned by its whole argument list.
+# What the checks read is what the compiler reads: each #include names a
+# header (.h, .hpp) of the program's folders (resources/ only for its two
+# headers, read here too), and nothing reaches the linker by a symbol's
+# own name (asm labels, __imp_ slots, aliases, weak references).
+# What a look at tokens cannot see, so the build's import check and the
+# review must: a name built by the preprocessor's token pasting
+# (Delete ## FileA) and called directly, a call through memory the program
+# writes itself, a CreateFile pointer copied into a name of another type,
+# an access mask held in a variable set from a number, a listed message
+# sent to another program's window, a plain word used through a pointer
+# set in a file that also declares a variable of that name, code or
+# headers generated at build time, and link-time tricks made outside the
+# sources (linker options, .def files, objects or libraries added to the
+# build). A developer set on getting past a check on tokens can; these
+# checks keep the next honest change from doing it unawares.
 root=${1:-$(dirname "$0")/../..}
 exec python3 - "$root" "$(dirname "$0")" <<'PY'
 import os, re, sys
