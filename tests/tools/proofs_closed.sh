@@ -111,6 +111,72 @@ member_pointer = re.compile(r"&\s*(?:::\s*)?(?:%s|%s)\s*::|\b(?:%s|%s)\s*::\s*\*
 # A prover's name outside its home: on its friend line in a proof's header,
 # and the tests' door as ProofsForTests::Name( in tests/; nowhere else.
 prover_name = re.compile(r"\b(%s)\b" % "|".join(homes))
+def check(top, rel, code, bad):
+    """Appends to bad what the code of the file rel (under top) forges."""
+    for name, home in homes.items():
+        defined = re.search(r"\b(?:struct|class|union)%s\s+%s\b\s*(?:final\b\s*)?[:{]|"
+                            r"#\s*define\s+(?:\w+\b[^\n]*\b)?%s\b|"
+                            r"\b(?:using|typedef)\b[^;]*\b%s\b" %
+                            (attributes, name, name, name), code)
+        if defined and rel != home:
+            bad.append("%s defined outside %s: %s" % (name, home, rel))
+    for name, home in list(homes.items()) + list(proof_homes.items()):
+        for m in re.finditer(r"\b%s\s*(?:final\b\s*)?(?:\{|:(?!:))" % name, code):
+            if rel != home and not re.search(r"\bnew\s*$|[=(,]\s*$|return\s*$",
+                                             code[max(0, m.start() - 40):m.start()]):
+                bad.append("%s defined outside %s: %s:%d" %
+                           (name, home, rel, code.count("\n", 0, m.start()) + 1))
+    # Nor is the key word handed to a macro as an argument.
+    for m in re.finditer(r"\b(?:struct|class|union)\s*[,)]", code):
+        bad.append("a type's key word as a macro's argument: %s:%d" %
+                   (rel, code.count("\n", 0, m.start()) + 1))
+    for m in macro.finditer(code):
+        if typed.search(m.group(1)):
+            bad.append("a macro naming a type's key word or a proof: %s:%d" %
+                       (rel, code.count("\n", 0, m.start()) + 1))
+    if top != "actions" and rel not in homes.values():
+        for pattern, what in ((instantiation, "an explicit instantiation"),
+                              (member_pointer, "a pointer to a proof's member")):
+            for m in pattern.finditer(code):
+                bad.append("%s: %s:%d" % (what, rel, code.count("\n", 0, m.end()) + 1))
+    for m in prover_name.finditer(code):
+        name = m.group(1)
+        line = code[code.rfind("\n", 0, m.start()) + 1:code.find("\n", m.end())]
+        if rel == homes[name]:
+            continue
+        if rel in proof_homes.values() and re.fullmatch(r"\s*friend\s+struct\s+%s\s*;\s*" % name, line):
+            continue
+        if (name == "ProofsForTests" and top == "tests" and
+                re.match(r"ProofsForTests::\w+\s*\(", code[m.start():])):
+            continue
+        bad.append("%s named outside %s: %s:%d" % (name, homes[name], rel,
+                                                  code.count("\n", 0, m.start()) + 1))
+    if top != "actions" and rel not in homes.values():
+        names = sorted(set(declared.findall(code)) - {"const", "volatile"})
+        if names:
+            for m in re.finditer(copied_into % "|".join(names), code):
+                bad.append("bytes copied into a proof: %s:%d" %
+                           (rel, code.count("\n", 0, m.start()) + 1))
+        for m in forged.finditer(code):
+            line = code.count("\n", 0, m.start()) + 1
+            bad.append("a proof made of bytes: %s:%d" % (rel, line))
+
+# The rules themselves, on forms that once got past them (refused: 1) and
+# on the program's own (0).
+for refused, rel, text in (
+        (1, "engine/a.cpp", "#define SEALED final\nstruct ServiceKeysProver SEALED { };"),
+        (1, "ui/a.cpp", "bool f(HANDLE h) { return MarkForDeletion(ProofsForTests::File(h)); }"),
+        (1, "repair/a.cpp", "template struct Rob<&ServiceKey::path_>;"),
+        (1, "engine/a.cpp", "template <HANDLE CheckedFile::*M> struct Rob { };"),
+        (1, "engine/a.cpp", "extern template class Rob<0>;"), (1, "ui/a.cpp", "auto m = &CheckedFile::Handle;"),
+        (0, "actions/files.h", "class CheckedFile {\n    friend struct FileProver;\n};"),
+        (0, "tests/a.cpp", "auto f = ProofsForTests::File(h); auto g = x.template get<1>();")):
+    got = []
+    check(rel.split("/")[0], rel, code_of(text), got)
+    if bool(got) != bool(refused):
+        print("the check %s: %r" % ("misses" if refused else "refuses", text))
+        sys.exit(1)
+
 bad = []
 for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
     for folder, _, files in os.walk(os.path.join(root, top)):
@@ -119,54 +185,7 @@ for top in ("actions", "engine", "memory", "repair", "platform", "ui", "tests"):
                 continue
             rel = os.path.relpath(os.path.join(folder, f), root)
             text = open(os.path.join(root, rel), encoding="latin-1").read()
-            code = code_of(text)
-            for name, home in homes.items():
-                defined = re.search(r"\b(?:struct|class|union)%s\s+%s\b\s*(?:final\b\s*)?[:{]|"
-                                    r"#\s*define\s+(?:\w+\b[^\n]*\b)?%s\b|"
-                                    r"\b(?:using|typedef)\b[^;]*\b%s\b" %
-                                    (attributes, name, name, name), code)
-                if defined and rel != home:
-                    bad.append("%s defined outside %s: %s" % (name, home, rel))
-            for name, home in list(homes.items()) + list(proof_homes.items()):
-                for m in re.finditer(r"\b%s\s*(?:final\b\s*)?(?:\{|:(?!:))" % name, code):
-                    if rel != home and not re.search(r"\bnew\s*$|[=(,]\s*$|return\s*$",
-                                                     code[max(0, m.start() - 40):m.start()]):
-                        bad.append("%s defined outside %s: %s:%d" %
-                                   (name, home, rel, code.count("\n", 0, m.start()) + 1))
-            # Nor is the key word handed to a macro as an argument.
-            for m in re.finditer(r"\b(?:struct|class|union)\s*[,)]", code):
-                bad.append("a type's key word as a macro's argument: %s:%d" %
-                           (rel, code.count("\n", 0, m.start()) + 1))
-            for m in macro.finditer(code):
-                if typed.search(m.group(1)):
-                    bad.append("a macro naming a type's key word or a proof: %s:%d" %
-                               (rel, code.count("\n", 0, m.start()) + 1))
-            if top != "actions" and rel not in homes.values():
-                for pattern, what in ((instantiation, "an explicit instantiation"),
-                                      (member_pointer, "a pointer to a proof's member")):
-                    for m in pattern.finditer(code):
-                        bad.append("%s: %s:%d" % (what, rel, code.count("\n", 0, m.end()) + 1))
-            for m in prover_name.finditer(code):
-                name = m.group(1)
-                line = code[code.rfind("\n", 0, m.start()) + 1:code.find("\n", m.end())]
-                if rel == homes[name]:
-                    continue
-                if rel in proof_homes.values() and re.fullmatch(r"\s*friend\s+struct\s+%s\s*;\s*" % name, line):
-                    continue
-                if (name == "ProofsForTests" and top == "tests" and
-                        re.match(r"ProofsForTests::\w+\s*\(", code[m.start():])):
-                    continue
-                bad.append("%s named outside %s: %s:%d" % (name, homes[name], rel,
-                                                          code.count("\n", 0, m.start()) + 1))
-            if top != "actions" and rel not in homes.values():
-                names = sorted(set(declared.findall(code)) - {"const", "volatile"})
-                if names:
-                    for m in re.finditer(copied_into % "|".join(names), code):
-                        bad.append("bytes copied into a proof: %s:%d" %
-                                   (rel, code.count("\n", 0, m.start()) + 1))
-                for m in forged.finditer(code):
-                    line = code.count("\n", 0, m.start()) + 1
-                    bad.append("a proof made of bytes: %s:%d" % (rel, line))
+            check(top, rel, code_of(text), bad)
 if bad:
     print("\n".join(bad))
 sys.exit(1 if bad else 0)
