@@ -193,7 +193,7 @@ module_arg = re.compile(r"\s*(?:\"\w*\"|\w+)\s*")
 # The run-time's opens: named only in a direct call; fopen's mode its own
 # second argument, a reading literal; a descriptor's flags reading names.
 # The library's file buffer and a stream's mode made of a number: never.
-fopen = re.compile(r"(?<![\w.>\"])(?:_?w?fopen(?:_s)?|_?w?s?open(?:_s)?|w?filebuf|basic_filebuf|openmode|"
+fopen = re.compile(r"(?<![\w.>\"])(?:_?[tw]?fopen(?:_s|64)?|_?[tw]?s?open(?:_s|64)?|w?filebuf|basic_filebuf|openmode|"
                    r"_S_(?:out|app|trunc|in|bin|ate))\b(?!\")")
 fopen_mode = re.compile(r"\s*\"r[bt]?\"\s*")
 # Other calls allowed in one reading form: a device's control by a code
@@ -208,7 +208,7 @@ reading_callee = re.compile(r"(?<![\w.>])(DeviceIoControl|DuplicateHandle|_lopen
 # What no code outside the room needs: code in assembly, a symbol named
 # for the linker (an import's slot, __imp_/_imp__, under another name),
 # an alias or weak reference to another symbol.
-linker = re.compile(r"\b(?:asm|_asm|__asm|__asm__|redefine_extname)\b|"
+linker = re.compile(r"\b(?:asm|_asm|__asm|__asm__|redefine_extname)\b|#[ \t]*pragma[ \t]+weak\b|"
                     r"\b_*(?:alias|weakref|ifunc)_*\s*\(")
 # Includes: of a header (.h, .hpp) in the program's own folders, named by a
 # literal; the model of Windows only through platform/win32.h, and of
@@ -427,7 +427,8 @@ for refused, rel, text in (
             "FARPROC R(HMODULE m, const char* n) { return GetProcAddress(m, n); }"),
         (1, "engine/a.cpp", 'extern "C" int (*const r)(const char*) __asm__("x");'),
         (1, "engine/a.cpp", 'extern "C" void* __imp_DeleteFileA;'),
-        (1, "engine/a.cpp", 'void g() __attribute__((alias("h")));'),
+        (1, "engine/a.cpp", 'void g() __attribute__((alias("h")));'), (1, "engine/a.cpp", "#pragma weak g = h"),
+        (1, "engine/a.cpp", 'f = fopen64(p, "w"); f = _tfopen(p, "w");'),
         (1, "engine/a.cpp", 'FILE* f = (fopen)(p, "w");'), (1, "engine/a.cpp", 'f = fopen(p, F("w", "r"));'),
         (1, "engine/a.cpp", 'f = fopen(p, "w") ? 0 : fopen(q, "r");'), (1, "engine/a.cpp", "int d = (_open)(p, 0x301);"),
         (1, "engine/a.cpp", "std::filebuf b;"), (1, "engine/a.cpp", "std::ifstream f(p, std::ios_base::openmode(48));"),
