@@ -95,9 +95,9 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             simwin::AddService(svc);
         }
         if (r.service == Swapped)
-            simwin::OnCall("OpenSCManagerA", [&] {
+            simwin::OnCall("TerminateProcess", [&] { // once the process has ended
                 const std::string program = "C:\\WINDOWS\\system32\\mstask.exe";
-                if (simwin::FileExists(program)) return;
+                if (simwin::IsRunning(pid) || simwin::FileExists(program)) return;
                 simwin::WriteFile(program, "MZ");
                 std::filesystem::remove(simwin::HostPath(path));
                 std::filesystem::create_hard_link(simwin::HostPath(program),
