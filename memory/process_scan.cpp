@@ -836,16 +836,26 @@ static void HandleVariantNt(const ProcessImage* rec) {
     if (generation == NTGEN_4 || generation == NTGEN_5) {
         char service[SERVICE_NAME_SIZE];
         ServiceNameOf(rec->imagePath, service, sizeof service);
-        // Only the variant's own service: one registered for its image file.
-        // A service of that name that runs another program counts as none,
-        // and an image known by identity alone has no path a command names.
+        // Only the variant's own service: one registered for the file the
+        // process was proved to map at listing (CheckProcess comes here only
+        // with that identity, on a volume where it lasts), never for what its
+        // path names now: with the process ended, its user may put a link to
+        // another service's program there. A service of that name that runs
+        // another program counts as none, and an image known by identity
+        // alone has no name a service goes by.
         const bool named = rec->imagePath[0] != 0;
-        if (named && StopServiceOfImage(service, rec->imagePath, rec->processId)) {
-            DeleteServiceKeysOfImage(service, rec->imagePath);
+        const FileId& image = rec->mappedImage;
+        const char drive = rec->longDrive ? rec->longDrive : rec->imagePath[0];
+        const ServiceStop stop = named ? StopServiceOfImage(service, drive, image, rec->processId)
+                                       : ServiceStop::NotStopped;
+        if (stop == ServiceStop::Stopped) {
+            DeleteServiceKeysOfImage(service, drive, image);
             Recheck(rec);
             return;
         }
-        if (named) DeleteServiceKeysOfImage(service, rec->imagePath);
+        // A service another process runs is that process's: its keys stay.
+        if (named && stop != ServiceStop::OtherProcess)
+            DeleteServiceKeysOfImage(service, drive, image);
         g_scan.memoryRestartNeeded = 1;
     }
     if (firstEnded) Recheck(rec);

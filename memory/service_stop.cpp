@@ -20,7 +20,7 @@ typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CON
 /* Whether the open service is registered to run `image`, its binary path
    read as its ImagePath is (ServiceCommandRunsFile). The query is
    resolved at run time: not every advapi32 of Windows 9x has it. */
-static bool RunsImage(SC_HANDLE service, const char* image) {
+static bool RunsImage(SC_HANDLE service, const CommandImage& image) {
     QueryServiceConfigAFn query =
         Resolve<QueryServiceConfigAFn>("advapi32.dll", "QueryServiceConfigA");
     DWORD needed = 0;
@@ -43,14 +43,14 @@ struct ServiceProver {
     }
 };
 
-static int32_t Stop(const char* name, const char* image, DWORD processId) {
-    if (!name || !image || !image[0]) return 0;
+static ServiceStop Stop(const char* name, const CommandImage& image, DWORD processId) {
+    if (!name || (!image.id && (!image.path || !image.path[0]))) return ServiceStop::NotStopped;
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (!manager) return 0;
+    if (!manager) return ServiceStop::NotStopped;
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
     if (!service) {
         CloseServiceHandle(manager);
-        return 0;
+        return ServiceStop::NotStopped;
     }
     // Nothing between the opens and the closes can throw: both handles are
     // released on every path.
@@ -61,11 +61,14 @@ static int32_t Stop(const char* name, const char* image, DWORD processId) {
                     (unsigned long)processId);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return stop == ServiceStop::Stopped ? 1 : 0;
+    return stop;
 }
 
-int32_t StopService(const char* name) { return Stop(name, g_scan.provedVariant, 0); }
+int32_t StopService(const char* name) {
+    return Stop(name, CommandImage{g_scan.provedVariant, NULL, 0}, 0) == ServiceStop::Stopped ? 1
+                                                                                              : 0;
+}
 
-int32_t StopServiceOfImage(const char* name, const char* image, DWORD processId) {
-    return Stop(name, image, processId);
+ServiceStop StopServiceOfImage(const char* name, char drive, const FileId& image, DWORD processId) {
+    return Stop(name, CommandImage{NULL, &image, drive}, processId);
 }

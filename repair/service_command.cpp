@@ -313,12 +313,25 @@ bool ServiceCommandFile(const char* command, char* file, size_t size) {
 }
 
 bool ServiceCommandRunsFile(const char* command, const char* image) {
-    char file[MAX_PATH];
-    return image && ServiceCommandFile(command, file, sizeof file) && SameFile(file, image);
+    return ServiceCommandRunsFile(command, CommandImage{image, NULL, 0});
 }
 
-bool ServiceCommandRegistersFile(const char* command, const char* image, char* other, size_t size) {
+bool ServiceCommandRunsFile(const char* command, const CommandImage& image) {
     char file[MAX_PATH];
-    return image && ReadCommand(command, file, sizeof file, other, size) && SameFile(file, image) &&
-           !other[0];
+    return ServiceCommandFile(command, file, sizeof file) && image.Is(file);
+}
+
+bool ServiceCommandRegistersFile(const char* command, const CommandImage& image, char* other,
+                                 size_t size) {
+    char file[MAX_PATH];
+    return ReadCommand(command, file, sizeof file, other, size) && image.Is(file) && !other[0];
+}
+
+bool CommandImage::Is(const char* file) const {
+    // By identity: the file the command names now must be the one proved,
+    // whatever a path of it names by now.
+    if (id)
+        return toupper((unsigned char)file[0]) == toupper((unsigned char)drive) &&
+               PathNamesFile(file, *id);
+    return path && SameFile(file, path);
 }

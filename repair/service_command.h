@@ -6,6 +6,8 @@
 #ifndef CLEANPHANTAXIS_SERVICE_COMMAND_H
 #define CLEANPHANTAXIS_SERVICE_COMMAND_H
 
+#include "engine/file_identity.h"
+
 #include <stddef.h>
 
 /* The file the service manager starts for `command` (an ImagePath of either
@@ -18,10 +20,25 @@
    when it starts no file that exists. */
 bool ServiceCommandFile(const char* command, char* file, size_t size);
 
+/* The program file a service's command is compared with: a path (SameFile:
+   by name, by short name, or by identity on one drive letter, all as the
+   path names them now), or, where `id` is set, the identity a listing
+   proved on drive `drive`, which the file the command names must have there
+   (PathNamesFile) while the path is not looked at: a name the variant left
+   can be made a link to any other program once its process has ended. As
+   with SameIdentity, a file on another drive letter is never the image by
+   identity: a volume a user brings may claim any serial and index. */
+struct CommandImage {
+    const char* path;
+    const FileId* id;
+    char drive;
+    bool Is(const char* file) const;
+};
+
 /* Whether `command` starts the file `image`: ServiceCommandFile's file is
-   `image` (SameFile: by name, by short name, or by identity on one drive
-   letter). */
+   `image` (see CommandImage). */
 bool ServiceCommandRunsFile(const char* command, const char* image);
+bool ServiceCommandRunsFile(const char* command, const CommandImage& image);
 
 /* Whether `command` is a registration of `image` itself: it starts `image`
    (ServiceCommandRunsFile) and no longer reading of it, an unquoted command
@@ -31,7 +48,8 @@ bool ServiceCommandRunsFile(const char* command, const char* image);
    command was written for the other file and starts it again once `image`
    is gone: false, with that file in `other` (`size` at least 1); "" in
    `other` otherwise, wherever that file lies: beside `image` too. */
-bool ServiceCommandRegistersFile(const char* command, const char* image, char* other, size_t size);
+bool ServiceCommandRegistersFile(const char* command, const CommandImage& image, char* other,
+                                 size_t size);
 
 /* The file a name without a path starts, found as CreateProcess (or, for a
    library, LoadLibrary) finds it: in the caller's folder (with `shell`,

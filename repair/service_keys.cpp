@@ -36,8 +36,8 @@ static const DWORD kImagePathLimit = 65536;
    does not escape by a long command. REG_SZ and REG_EXPAND_SZ are read
    alike, as the stop reads the service manager's binary path (see
    repair/service_command.cpp). */
-static bool RegisteredFor(const char* prefix, const char* name, const char* image, char* other,
-                          size_t otherSize) {
+static bool RegisteredFor(const char* prefix, const char* name, const CommandImage& image,
+                          char* other, size_t otherSize) {
     char path[kPathSize];
     HKEY key;
     if (!JoinPath(path, kPathSize, prefix, name) ||
@@ -99,7 +99,7 @@ static void ControlSets(bool sets[kSetLimit]) {
 /* The three deletions of one set (Enum, Security, the service's key) whose
    services key is `prefix`, where the set's key registers `image`. */
 static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* name,
-                        const char* image, char* other) {
+                        const CommandImage& image, char* other) {
     char path[kPathSize];
     char cutShort[MAX_PATH] = "";
     if (!RegisteredFor(prefix, name, image, cutShort, sizeof cutShort)) {
@@ -118,10 +118,11 @@ static bool DeleteInSet(const char* prefix, const char* enumPrefix, const char* 
 /* Every control set's three deletions in the order of the sets: each set the
    machine has whose own ImagePath registers the image, then
    CurrentControlSet. */
-static bool DeleteKeys(const char* name, const char* image) {
+static bool DeleteKeys(const char* name, const CommandImage& image) {
     // An empty name would address the Services key itself, and a backslash
     // would reach into some other key.
-    if (!name || !name[0] || strchr(name, '\\') || !image || !image[0]) return false;
+    if (!name || !name[0] || strchr(name, '\\') || (!image.id && (!image.path || !image.path[0])))
+        return false;
     // A name too long for the longest of the paths is refused as a whole:
     // deleting only some of the keys would leave the service half removed.
     char path[kPathSize];
@@ -148,8 +149,14 @@ static bool DeleteKeys(const char* name, const char* image) {
     return any;
 }
 
-bool DeleteServiceKeys(const char* name) { return DeleteKeys(name, g_scan.provedVariant); }
+bool DeleteServiceKeys(const char* name) {
+    return DeleteKeys(name, CommandImage{g_scan.provedVariant, NULL, 0});
+}
 
 bool DeleteServiceKeysOfImage(const char* name, const char* image) {
-    return DeleteKeys(name, image);
+    return DeleteKeys(name, CommandImage{image, NULL, 0});
+}
+
+bool DeleteServiceKeysOfImage(const char* name, char drive, const FileId& image) {
+    return DeleteKeys(name, CommandImage{NULL, &image, drive});
 }

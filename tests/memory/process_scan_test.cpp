@@ -38,7 +38,10 @@ class ProcessScanTest : public WorldTest {
    registered for the image (with the service manager, and per control set in
    its key's ImagePath); one that runs another program counts as none, and
    one registered for the image is stopped only while the listed process is
-   the one that runs it. */
+   the one that runs it, its keys kept too where another process runs it.
+   Registered for the image means for the file the process mapped: once it
+   has ended, its user makes its name a hard link to another service's
+   program (Swapped), which is neither stopped nor unregistered. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
     const auto Nt4 = [] { // with psapi.dll installed
@@ -46,7 +49,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         simwin::SetLibraryPresent("psapi.dll", true);
     };
     const auto Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
-    enum Service { None, Own, Hosted, OwnRunByAnother };
+    enum Service { None, Own, Hosted, OwnRunByAnother, Swapped };
     struct Row {
         const char* what;
         T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
@@ -62,8 +65,11 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         {"both fail, service stopped", T::Refuses, Xp, Own, true, true, false, true},
         {"both fail, no service", T::Refuses, Nt4, None, false, false, true, false},
         {"both fail, service of another image", T::Refuses, Nt4, Hosted, false, false, true, false},
-        {"both fail, service run by another process", T::Refuses, Xp, OwnRunByAnother, false, true,
+        {"both fail, service run by another process", T::Refuses, Xp, OwnRunByAnother, false, false,
          true, false},
+        {"first ok, name swapped (NT 4.0)", T::Ends, Nt4, Swapped, false, false, true, true},
+        {"first ok, name swapped (2000)", T::Ends, simwin::SetWindows2000, Swapped, false, false,
+         true, true},
         {"first ok, Vista and later", T::Ends, Win10, None, false, false, false, true},
         {"both fail, Vista and later", T::Refuses, Win10, Own, false, false, false, false},
     };
@@ -79,15 +85,24 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             // machine's environment (windir), a name without its extension,
             // arguments; the manager reads the key.
             simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                                 r.service != Hosted
-                                     ? "%windir%\\System32\\ABC /service"
-                                     : "%SystemRoot%\\system32\\svchost.exe -k abc");
+                                 r.service == Hosted ? "%SystemRoot%\\system32\\svchost.exe -k abc"
+                                 : r.service == Swapped ? "%SystemRoot%\\system32\\mstask.exe"
+                                                        : "%windir%\\System32\\ABC /service");
             simwin::RegCreatePath(HKEY_LOCAL_MACHINE, key + "\\Enum");
             simwin::ServiceSpec svc;
             svc.name = "ABC";
             svc.process = r.service == Own ? pid : r.service == Hosted ? host : pid + 1000;
             simwin::AddService(svc);
         }
+        if (r.service == Swapped)
+            simwin::OnCall("TerminateProcess", [&] { // once the process has ended
+                const std::string program = "C:\\WINDOWS\\system32\\mstask.exe";
+                if (simwin::IsRunning(pid) || simwin::FileExists(program)) return;
+                simwin::WriteFile(program, "MZ");
+                std::filesystem::remove(simwin::HostPath(path));
+                std::filesystem::create_hard_link(simwin::HostPath(program),
+                                                  simwin::HostPath(path));
+            });
         std::vector<int32_t> pendingAtDisposal;
         // The attributes are cleared by path, or through the handle (XP, 10).
         for (const char* op :
@@ -121,7 +136,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
             lines.push_back("System Service     abc kept: not run by process " +
                             std::to_string(pid));
         EXPECT_EQ(lines_, lines);
-        EXPECT_EQ(simwin::FileExists(path), !r.recheck);
+        EXPECT_EQ(simwin::FileExists(path), !r.recheck || r.service == Swapped); // the link stays
         EXPECT_EQ(pendingAtDisposal,
                   r.recheck ? std::vector<int32_t>{ACTION_DELETE} : std::vector<int32_t>{});
         EXPECT_EQ(g_scan.pendingMemoryAction, 0);

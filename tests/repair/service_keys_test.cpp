@@ -148,14 +148,19 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::SetEnv("ProgramFiles", "C:\\Links");
     simwin::SetEnv("UserHome", "C:\\Program Files\\Phx");
     simwin::SetEnv("SystemRoot", "C:\\Program Files");
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.command.substr(0, 60));
-        const char* text = r.command.c_str();
-        std::vector<uint8_t> value(text, text + r.command.size() + 1);
-        simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath", r.type, value);
-        EXPECT_EQ(DeleteServiceKeysOfImage("Phx", image), r.deleted);
-        EXPECT_EQ(Has(kSet2 + "Phx"), !r.deleted);
-    }
+    FileId id; // the image as a listing proves it: on C:, whatever its path names later
+    ASSERT_TRUE(IdentityAt(image, &id));
+    for (const bool byIdentity : {false, true})
+        for (const auto& r : rows) {
+            SCOPED_TRACE(r.command.substr(0, 60) + (byIdentity ? " (identity)" : ""));
+            const char* text = r.command.c_str();
+            std::vector<uint8_t> value(text, text + r.command.size() + 1);
+            simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath", r.type, value);
+            EXPECT_EQ(byIdentity ? DeleteServiceKeysOfImage("Phx", 'c', id)
+                                 : DeleteServiceKeysOfImage("Phx", image),
+                      r.deleted);
+            EXPECT_EQ(Has(kSet2 + "Phx"), !r.deleted);
+        }
     // "C:\Program Files\..." unquoted never starts a file "C:\Program", but
     // starts "C:\Program.exe" where there is one, and then nothing else; a
     // bare name is the one of System32 first.
