@@ -881,6 +881,13 @@ static bool CheckProcess(ProcessImage* rec, bool nt) {
     // file in its folder entry takes its index.
     const char drive = rec->longDrive ? rec->longDrive : rec->imagePath[0];
     if (nt && !(rec->mapped && IdentityLasts(drive) && MatchedImageIs(rec->mappedImage))) {
+        // A variant running from FAT is ended by nothing (no record proves
+        // which process runs it) and its file, held, waits for no restart
+        // (no folder there keeps it). Its autostart values are gone by now:
+        // the run ends with the restart offered, after which it no longer
+        // starts, and the next run removes it.
+        if (rec->mapped && !IdentityLasts(drive) && g_scan.action != ACTION_REPORT_ONLY)
+            g_scan.restartNeeded = g_scan.restartOtherwise = TRUE;
         ReleaseMatchedImage();
         return false;
     }

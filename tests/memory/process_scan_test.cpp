@@ -546,6 +546,8 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         r.run();
         EXPECT_TRUE(simwin::IsRunning(other));
         EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+        // The variant in the FAT entry runs nowhere ended: the run offers the restart.
+        EXPECT_EQ(g_scan.restartNeeded && g_scan.restartOtherwise, r.fat);
     }
     // Without creation times only a handle kept from the listing may end it.
     const struct {
