@@ -811,7 +811,9 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
             return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
         // Elsewhere the session manager deletes at the restart whatever the
         // path names then: the file first moves where nobody else can
-        // change what its new path names.
+        // change what its new path names, and only with a place on the
+        // caller's list to hold it there.
+        if (!waiting) return false;
         char moved[MAX_PATH];
         if (!PathNamesFile(path, checked->Id()) ||
             !MoveToWaitingFolder(path, *checked, moved, sizeof moved))
@@ -827,16 +829,18 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
             CreateFileA(moved, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                         NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
         if (held == INVALID_HANDLE_VALUE && escapable) *escapable = true;
+        // The restart deletes one name: a file given another (by its owner
+        // before the take-over) would stay under that one.
+        if (held != INVALID_HANDLE_VALUE && NameCount(held) > 1) {
+            CloseHandle(held);
+            return false;
+        }
         if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
             return false;
         }
-        if (waiting) {
-            waiting->held = held, waiting->id = checked->Id();
-            memcpy(waiting->path, moved, sizeof moved);
-        } else if (held != INVALID_HANDLE_VALUE) {
-            CloseHandle(held);
-        }
+        waiting->held = held, waiting->id = checked->Id();
+        memcpy(waiting->path, moved, sizeof moved);
         // The folder goes at the same restart, after its file (the session
         // manager removes a folder only when it is empty), so waiting
         // folders do not pile up over the runs.

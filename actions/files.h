@@ -80,9 +80,11 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
    a handle with DELETE access from before the take-over: its holder can
    rename it out of the folder before the restart, so the delete is arranged
    but not sure to happen.
-   `waiting` (when given) gets the moved file (see WaitingFile) and with it
-   the handle that keeps others from opening it for deleting; the caller
-   closes that handle. Untouched where the file was not moved. */
+   `waiting` gets the moved file (see WaitingFile) and with it the handle
+   that keeps others from opening it for deleting; the caller closes that
+   handle. Untouched where the file was not moved. Without it, on 2000 and
+   later, nothing is moved nor scheduled: a waiting file nobody holds may be
+   moved out again. Nor is a file of more than one name (hard links). */
 struct WaitingFile;
 bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked = nullptr,
                              bool* escapable = nullptr, WaitingFile* waiting = nullptr);

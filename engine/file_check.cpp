@@ -228,8 +228,8 @@ void LeftForTheRestart(const char* path, const char* name, const CheckedFile* ch
         // may move it out again: no restart is offered for a delete it can
         // undo.
         // A file moved into a waiting folder is kept on the list, with the
-        // handle that holds it there, while there is room; past that it
-        // waits as a path scheduled by name.
+        // handle that holds it there, while there is room; past that it is
+        // not moved (nothing would hold it there): its line says it stays.
         const int32_t slots = (int32_t)(sizeof g_scan.fileWaiting / sizeof g_scan.fileWaiting[0]);
         WaitingFile waiting;
         waiting.path[0] = 0;
@@ -477,6 +477,17 @@ void BeginCheck() {
 
 int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named = true);
 
+bool SameId(const FileId& a, const FileId& b) {
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+/* Whether `file` is one this run moved into a waiting folder. */
+bool LeftWaiting(const CheckedFile& file) {
+    for (int32_t i = 0; file.Known() && i < g_scan.filesWaiting; i++)
+        if (SameId(g_scan.fileWaiting[i].file.id, file.Id())) return true;
+    return false;
+}
+
 } // namespace
 
 bool RestartStillNeeded() {
@@ -485,10 +496,12 @@ bool RestartStillNeeded() {
         auto& entry = g_scan.fileWaiting[i];
         const WaitingFile& file = entry.file;
         if (!file.path[0]) continue; // left its folder: said already
-        // The handle still reaches the checked file, and the path in the
-        // waiting folder names it, through no link.
+        // The handle still reaches the checked file, by its one name (the
+        // restart deletes no other), and the path in the waiting folder
+        // names it, through no link.
         NativeFileNames native;
-        if ((file.held == INVALID_HANDLE_VALUE || IsFile(file.held, file.id)) &&
+        if ((file.held == INVALID_HANDLE_VALUE ||
+             (IsFile(file.held, file.id) && NameCount(file.held) == 1)) &&
             PathNamesFile(file.path, file.id)) {
             waits = waits || entry.counts;
             continue;
@@ -555,8 +568,7 @@ void ReleaseMatchedImage() {
 
 bool MatchedImageIs(const FileId& id) {
     const CheckedFile held = FileProver::Held(g_matchedImage.file);
-    return g_matchedImage.held && held.Known() && held.Id().volume == id.volume &&
-           held.Id().indexHigh == id.indexHigh && held.Id().indexLow == id.indexLow;
+    return g_matchedImage.held && held.Known() && SameId(held.Id(), id);
 }
 
 bool ReadFileHeader(int fd, PeImageInfo* image) {
@@ -657,6 +669,13 @@ namespace {
    and those rules have none: the autostart cleanup, the list of variants
    matched, a service's command). */
 int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named) {
+    // The walk may meet a file this run left waiting for the restart again
+    // (in its waiting folder, or where its holder took it): it has had its
+    // count and its line.
+    if (LeftWaiting(FileProver::Held(file))) {
+        _close(file.Fd());
+        return 0;
+    }
     ForgetCurrentFile();
     if (named) CopyText(g_scan.currentFile, sizeof g_scan.currentFile, path);
 

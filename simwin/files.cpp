@@ -1248,6 +1248,7 @@ namespace {
 constexpr DWORD kReadRights = GENERIC_READ | FILE_READ_DATA | 0x0020; // FILE_EXECUTE
 constexpr DWORD kWriteRights = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kFileAllAccess = 0x001F01FF;
 constexpr LONG kStatusInvalidInfoClass = (LONG)0xC0000003;
 constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
 constexpr LONG kStatusInvalidHandle = (LONG)0xC0000008;
@@ -1852,6 +1853,11 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    // A generic right stands for the file's specific ones in every check
+    // that follows: GENERIC_ALL for FILE_ALL_ACCESS, DELETE and data access
+    // with it ("File Security and Access Rights", learn.microsoft.com/
+    // windows/win32/fileio/file-security-and-access-rights).
+    if (access & GENERIC_ALL) access = (access & ~GENERIC_ALL) | kFileAllAccess;
     const std::string host = Resolve(path);
     FileKey key;
     if (InvalidName(path) || !KeyOf(host, &key)) {

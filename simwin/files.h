@@ -93,6 +93,7 @@ void AddAttributes(const std::string& winPath, DWORD bits);
 /* File handles (see the block "File handles" in files.cpp). */
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
+#define GENERIC_ALL 0x10000000u
 #define DELETE 0x00010000u
 #define WRITE_DAC 0x00040000u
 #define WRITE_OWNER 0x00080000u

@@ -290,6 +290,10 @@ CASE(AHandleOpenForDeletingIsTheFileUntilItsLastCloseDeletesIt) {
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     CloseHandle(attributes);
     CHECK(h != INVALID_HANDLE_VALUE);
+    // GENERIC_ALL: FILE_ALL_ACCESS, DELETE with it (File Security and Access Rights)
+    HANDLE all = CreateFileA(b.c_str(), GENERIC_ALL, 3, nullptr, OPEN_EXISTING, 0, nullptr);
+    CHECK(!DeleteFileA(b.c_str()) && GetLastError() == ERROR_SHARING_VIOLATION);
+    CloseHandle(all);
     // The file index tells the file from another, under any later open.
     CHECK(SameFile(a, h));
     CHECK(!SameFile(b, h));

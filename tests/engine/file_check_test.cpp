@@ -452,6 +452,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(simwin::FileExists(waits), r.waits == waiting);
         EXPECT_TRUE(RestartStillNeeded());
         CloseHandle(owner);
+        EXPECT_EQ(CheckFile(kTrojan, waits.c_str()), 0); // met again by the walk
 
         // An earlier deletion waiting for the restart keeps the restart offer.
         Plant(45, "C:\\tb.exe");
@@ -463,7 +464,26 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
         // A file in a waiting folder is held there until the program exits.
         EXPECT_EQ(simwin::OpenHandleCount(), r.waits == waiting ? 1u : 0u);
+        if (r.waits != waiting) continue; // a second name: one the restart keeps
+        std::filesystem::create_hard_link(simwin::HostPath(waits), simwin::HostPath("C:\\k.exe"));
+        EXPECT_FALSE(RestartStillNeeded());
     }
+    // Past the last place on the list a file is not moved, nor one given a
+    // second name as it moves (on the host: simwin makes none).
+    Renew(simwin::SetWindowsXp);
+    g_scan.action = ACTION_DELETE;
+    simwin::MakeDir("C:\\WINDOWS");
+    const std::string v18 = simwin::HostPath("C:\\v18.exe"), k = simwin::HostPath("C:\\k.exe");
+    std::error_code once; // while v18 has its first name
+    simwin::OnCall("CreateDirectoryA", [&] { std::filesystem::create_hard_link(v18, k, once); });
+    for (int i = 18; i >= 1; i--) {
+        const std::string path = "C:\\v" + std::to_string(i) + ".exe";
+        Plant(45, path);
+        simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, 2, 1);
+        CheckFile(kTrojan, path.c_str());
+    }
+    EXPECT_FALSE(simwin::FileExists("C:\\v2.exe")); // in v18's place
+    EXPECT_TRUE(simwin::FileExists("C:\\v1.exe"));
     // A drive with no place out of users' reach (not the Windows folder's):
     // nothing waits there, and the log says so.
     for (bool handle : {true, false}) {

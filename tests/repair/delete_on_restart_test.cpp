@@ -399,7 +399,9 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         Renew(); // the file is there already
         r.version();
         r.meddle();
-        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong)), !r.scheduled.empty());
+        WaitingFile held{INVALID_HANDLE_VALUE, {}, ""};
+        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong), nullptr, &held),
+                  !r.scheduled.empty());
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
