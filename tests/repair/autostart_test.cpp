@@ -285,7 +285,21 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
                           "C:\\WINDOWS\\system\\ctfmon.exe", "C:\\WINDOWS\\system32\\explorer.exe",
                           "C:\\Documents and Settings\\bob\\j\\explorer.exe"})
         Detect(f);
-    left.push_back("Ex");
+    // Nor one that a later folder of the machine's Path holds too: a user's
+    // copy in an earlier one shadows a vendor's program, which the value
+    // starts again once the copy is gone. A hard link of the file is no other.
+    simwin::RegSetString(HKEY_LOCAL_MACHINE,
+                         "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "Path",
+                         "C:\\Early;C:\\Vendor");
+    for (const char* f : {"C:\\Vendor\\tray.exe", "C:\\Vendor\\hook.dll"})
+        simwin::WriteFile(f, "MZ vendor");
+    simwin::WriteFile("C:\\Early\\own.exe", "MZ");
+    std::filesystem::create_hard_link(simwin::HostPath("C:\\Early\\own.exe"),
+                                      simwin::HostPath("C:\\Vendor\\own.exe"));
+    SetStrings(kRun, {{"Tray", "tray.exe /min"}, {"Hook", "rundll32 hook,X"}, {"Own", "own /q"}});
+    for (const char* f : {"C:\\Early\\tray.exe", "C:\\Early\\hook.dll", "C:\\Early\\own.exe"})
+        Detect(f);
+    left.insert(left.end(), {"Ex", "Tray", "Hook"});
     EXPECT_EQ(Names(kRun), left);
 
     lines_.clear();

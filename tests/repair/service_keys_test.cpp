@@ -137,7 +137,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
                         {'%', 'P', 'r', 'o', 'g', 'r', 'a', 'm', 'F', 'i', 'l', 'e', 's', '%', '\\',
                          'P', 'h', 'x', 0});
     simwin::RegSetString(HKEY_LOCAL_MACHINE, environment, "Path",
-                         "C:\\None;;C:\\Program Files\\Phx");
+                         "C:\\None;;C:\\Program Files\\Phx;C:\\Links");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir", "C:\\Program Files");
     simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
@@ -186,6 +186,17 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", row[0]);
         EXPECT_FALSE(DeleteServiceKeysOfImage("Evil", row[1])) << row[0];
         EXPECT_TRUE(Has(kSet2 + "Evil")) << row[0];
+    }
+    // A bare name is searched past its first file: a user's copy in an
+    // earlier folder of the machine's Path shadows the vendor's program, for
+    // which the command was written (a hard link of it, later, is no other).
+    simwin::WriteFile("C:\\None\\phx.exe", "MZ");
+    for (const char* bare : {"phx -service", "\"phx.exe\""}) {
+        simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath", bare);
+        EXPECT_FALSE(DeleteServiceKeysOfImage("Phx", "C:\\None\\phx.exe")) << bare;
+        EXPECT_TRUE(Has(kSet2 + "Phx")) << bare;
+        EXPECT_EQ(lines_.back(),
+                  "System Service     Phx kept: registered for " + std::string(image));
     }
     // Drive-relative: on another drive from its root.
     EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));
