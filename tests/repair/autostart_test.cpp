@@ -228,6 +228,19 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     Set(kRun, "Vista", "%APPDATA%\\phx.exe");
     Detect(copy("bob"));
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Vista"));
+    // On FAT an index names a folder entry, which a new file takes: a file
+    // matched there and replaced by another program proves that one nothing.
+    simwin::SetFatVolume('C');
+    const auto fat = [&](const char* user) {
+        return copy(user).replace(copy(user).size() - 7, 3, "fat");
+    };
+    simwin::WriteFile(fat("bob"), "MZ");
+    Set(kRun, "Fat", "\"%APPDATA%\\fat.exe\"");
+    Detect(fat("alice"));
+    std::filesystem::remove(simwin::HostPath(fat("alice")));
+    simwin::WriteFile(fat("alice"), "MZ alice's own program");
+    Detect(fat("bob"));
+    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Fat"));
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
