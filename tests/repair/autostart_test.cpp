@@ -231,9 +231,7 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     // On FAT an index names a folder entry, which a new file takes: a file
     // matched there and replaced by another program proves that one nothing.
     simwin::SetFatVolume('C');
-    const auto fat = [&](const char* user) {
-        return copy(user).replace(copy(user).size() - 7, 3, "fat");
-    };
+    const auto fat = [&](const char* u) { return copy(u).replace(copy(u).size() - 7, 3, "fat"); };
     simwin::WriteFile(fat("bob"), "MZ");
     Set(kRun, "Fat", "\"%APPDATA%\\fat.exe\"");
     Detect(fat("alice"));
@@ -300,17 +298,14 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
         Detect(f);
     // Nor one that a later folder of the machine's Path holds too: a user's
     // copy in an earlier one shadows a vendor's program, which the value
-    // starts again once the copy is gone. A hard link of the file is no other.
+    // starts again once the copy is gone.
     simwin::RegSetString(HKEY_LOCAL_MACHINE,
                          "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "Path",
                          "C:\\Early;C:\\Vendor");
     for (const char* f : {"C:\\Vendor\\tray.exe", "C:\\Vendor\\hook.dll"})
         simwin::WriteFile(f, "MZ vendor");
-    simwin::WriteFile("C:\\Early\\own.exe", "MZ");
-    std::filesystem::create_hard_link(simwin::HostPath("C:\\Early\\own.exe"),
-                                      simwin::HostPath("C:\\Vendor\\own.exe"));
-    SetStrings(kRun, {{"Tray", "tray.exe /min"}, {"Hook", "rundll32 hook,X"}, {"Own", "own /q"}});
-    for (const char* f : {"C:\\Early\\tray.exe", "C:\\Early\\hook.dll", "C:\\Early\\own.exe"})
+    SetStrings(kRun, {{"Tray", "tray.exe /min"}, {"Hook", "rundll32 hook,X"}});
+    for (const char* f : {"C:\\Early\\tray.exe", "C:\\Early\\hook.dll"})
         Detect(f);
     left.insert(left.end(), {"Ex", "Tray", "Hook"});
     EXPECT_EQ(Names(kRun), left);
