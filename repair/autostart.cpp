@@ -525,9 +525,7 @@ bool SameId(const FileId& a, const FileId& b) {
 }
 
 /* The slot of g_scan.variantMatched that records the file `id` on the drive
-   `drive` (upper case), or -1; always -1 where an index names no file for
-   long (IdentityLasts: on FAT a new file takes a moved one's index), as
-   RememberMatched records nothing there. */
+   `drive` (upper case), or -1. */
 int32_t MatchedSlot(char drive, const FileId& id) {
     const int32_t count = g_scan.variantsMatched < 16 ? g_scan.variantsMatched : 16;
     for (int32_t i = 0; i < count; i++)
@@ -552,12 +550,12 @@ bool IsVariant(const char* path, const char* file) {
 
 /* Records the file the check held, `id`, as matched this run: each once, the
    latest 16. Only where the check's path (g_scan.currentFile) names that
-   file now through no link, on a volume whose indexes last (IdentityLasts):
-   its drive letter then tells whose volume the identity is on. */
+   file now through no link: its drive letter then tells whose volume the
+   identity is on. */
 void RememberMatched(const FileId* id) {
     const char* path = g_scan.currentFile;
-    if (!id || !IdentityLasts(DriveOf(path)) || !Terminated(path, sizeof g_scan.currentFile) ||
-        !PathNamesFile(path, *id) || MatchedSlot(DriveOf(path), *id) >= 0)
+    if (!id || !Terminated(path, sizeof g_scan.currentFile) || !PathNamesFile(path, *id) ||
+        MatchedSlot(DriveOf(path), *id) >= 0)
         return;
     const int32_t slot = g_scan.variantsMatched++ % 16;
     g_scan.variantMatched[slot].drive = DriveOf(path);
@@ -850,9 +848,7 @@ bool BareStartsFile(const char* data, const char* fileName) {
    loader from the host's own folder (System32 on NT, the Windows folder on
    Windows 9x), then as System32's host finds it. The host itself is never
    the file the value starts. A file of the same name elsewhere (a user's
-   "system32" folder, System beside System32) is another, and so is one in
-   a later search folder (LaterSearchedFile): the value may be written for
-   it, and starts it again once `file` is gone. */
+   "system32" folder, System beside System32) is another. */
 bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
@@ -863,12 +859,10 @@ bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
         const bool beside = SearchedFile(program, ".exe", true, host, sizeof host) &&
                             LibraryBesideHost(host, library, found, sizeof found);
         return (beside || SearchedFile(library, ".dll", false, found, sizeof found)) &&
-               SameFile(found, file) &&
-               (beside || !LaterSearchedFile(library, ".dll", false, host, sizeof host));
+               SameFile(found, file);
     }
     if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
-        return SameFile(found, file) &&
-               !LaterSearchedFile(program, ".exe", true, found, sizeof found);
+        return SameFile(found, file);
     // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
     const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
     return view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&

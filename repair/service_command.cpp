@@ -205,58 +205,28 @@ bool SearchFolder(int index, char* out, size_t size, bool shell = false) {
 
 } // namespace
 
-namespace {
-
-/* SearchedFile from the search folder `*index` on; `*index` is left past
-   the folder that holds the file found. */
-bool SearchFrom(int* index, const char* name, const char* extension, bool shell, char* file,
-                size_t size) {
+bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size) {
     char folder[MAX_PATH];
-    for (int& i = *index; i < 1024; i++) {
+    for (int i = 0; i < 1024; i++) {
         if (!SearchFolder(i, folder, sizeof folder, shell)) {
             if (i < 5) continue;
             return false;
         }
-        if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) && IsFile(file)) {
-            i++;
+        if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) && IsFile(file))
             return true;
-        }
     }
-    return false;
-}
-
-} // namespace
-
-bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size) {
-    int index = 0;
-    return SearchFrom(&index, name, extension, shell, file, size);
-}
-
-bool LaterSearchedFile(const char* name, const char* extension, bool shell, char* other,
-                       size_t size) {
-    char first[MAX_PATH];
-    int index = 0;
-    if (!SearchFrom(&index, name, extension, shell, first, sizeof first)) return false;
-    while (SearchFrom(&index, name, extension, shell, other, size))
-        if (!SameFile(other, first)) return true;
     return false;
 }
 
 namespace {
 
 /* The file `program` (one candidate cut from a command) names, as
-   CreateProcess finds it; false when it names none that exists. Where
-   `later` is given, a bare name's later file (LaterSearchedFile) goes there. */
-bool ProgramFile(const char* program, char* file, size_t size, char* later = NULL,
-                 size_t laterSize = 0) {
+   CreateProcess finds it; false when it names none that exists. */
+bool ProgramFile(const char* program, char* file, size_t size) {
     char path[MAX_PATH], folder[MAX_PATH];
     if (!program[0]) return false;
-    if (!strchr(program, '\\') && !strchr(program, ':')) {
-        if (!SearchedFile(program, ".exe", false, file, size)) return false;
-        if (later && LaterSearchedFile(program, ".exe", false, path, sizeof path))
-            CopyText(later, laterSize, path);
-        return true;
-    }
+    if (!strchr(program, '\\') && !strchr(program, ':'))
+        return SearchedFile(program, ".exe", false, file, size);
     if (IsDriveLetter(program[0]) && program[1] == ':' && program[2] != '\\') {
         // Drive-relative ("C:abc.exe"): from the current folder of that
         // drive. The service manager's is System32 on the system drive; a
@@ -290,9 +260,7 @@ bool ProgramFile(const char* program, char* file, size_t size, char* later = NUL
 
 /* The file `command` starts, in `file`; where `later` is given, also the
    first longer reading of an unquoted command (up to a later blank, or
-   whole) that names another file that exists, or for a bare name another
-   file of it in a later search folder (LaterSearchedFile), or "" when none
-   does. Any
+   whole) that names another file that exists, or "" when none does. Any
    such file may be another program's, even beside `file` or after a
    reading written with its extension: a user who may create files in a
    vendor's folder can plant "C:\\Vendor\\svc.exe" beside "C:\\Vendor\\svc
@@ -314,7 +282,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
         char* close = strchr(p + 1, '"');
         if (!close) return false;
         *close = 0;
-        return ProgramFile(p + 1, file, size, later, laterSize);
+        return ProgramFile(p + 1, file, size);
     }
     // Unquoted: the program ends at the first blank after which a file is
     // named; the whole command is the last try.
@@ -325,7 +293,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
             const char kept = *end;
             *end = 0;
             const bool named = end > p && (found ? ProgramFile(p, longer, sizeof longer)
-                                                 : ProgramFile(p, file, size, later, laterSize));
+                                                 : ProgramFile(p, file, size));
             *end = kept;
             if (named && found && !SameFile(longer, file)) {
                 CopyText(later, laterSize, longer);

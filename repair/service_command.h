@@ -42,8 +42,7 @@ bool ServiceCommandRunsFile(const char* command, const CommandImage& image);
 
 /* Whether `command` is a registration of `image` itself: it starts `image`
    (ServiceCommandRunsFile) and no longer reading of it, an unquoted command
-   read up to a later blank or whole, names another file that exists, nor,
-   for a bare name, a later search folder (LaterSearchedFile). Where
+   read up to a later blank or whole, names another file that exists. Where
    one does (an unquoted "C:\Program Files\Vendor\svc.exe -k" that starts a
    planted "C:\Program.exe"), the service manager runs `image`, but the
    command was written for the other file and starts it again once `image`
@@ -59,14 +58,5 @@ bool ServiceCommandRegistersFile(const char* command, const CommandImage& image,
    machine's Path; `extension` added to a name without one. False when
    none exists. */
 bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size);
-
-/* Another file of the name, in `other`: one that exists in a search folder
-   after the one SearchedFile finds it in and is not that file (SameFile).
-   A bare command may have been written for it: a user who may create files
-   in a folder searched earlier (one he made under C:\ on the machine's
-   Path) shadows a vendor's program with a copy of his own, which the
-   command starts no more once that copy is gone. False when none exists. */
-bool LaterSearchedFile(const char* name, const char* extension, bool shell, char* other,
-                       size_t size);
 
 #endif

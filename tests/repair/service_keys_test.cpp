@@ -137,7 +137,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
                         {'%', 'P', 'r', 'o', 'g', 'r', 'a', 'm', 'F', 'i', 'l', 'e', 's', '%', '\\',
                          'P', 'h', 'x', 0});
     simwin::RegSetString(HKEY_LOCAL_MACHINE, environment, "Path",
-                         "C:\\None;;C:\\Program Files\\Phx;C:\\Links");
+                         "C:\\None;;C:\\Program Files\\Phx");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir", "C:\\Program Files");
     simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
@@ -181,14 +181,11 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
                                                std::string(image)});
     // Also where the longer reading's file lies beside the file started, or
     // follows a reading written with its extension: a user who may create
-    // files in a vendor's folder plants "svc.exe" beside "svc host.exe"; or
-    // a bare name's in a later folder of the machine's Path than his copy.
+    // files in a vendor's folder plants "svc.exe" beside "svc host.exe".
     simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
     simwin::WriteFile("C:\\Evil\\svc host.exe", "MZ vendor");
     const char* const planted[][2] = {{"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
-                                      {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"},
-                                      {"phx -service", "C:\\None\\phx.exe"},
-                                      {"\"phx.exe\"", "C:\\None\\phx.exe"}};
+                                      {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"}};
     for (const auto& row : planted) {
         simwin::WriteFile(row[1], "MZ");
         simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", row[0]);
