@@ -481,10 +481,15 @@ bool SameId(const FileId& a, const FileId& b) {
     return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
-/* Whether `file` is one this run moved into a waiting folder. */
-bool LeftWaiting(const CheckedFile& file) {
-    for (int32_t i = 0; file.Known() && i < g_scan.filesWaiting; i++)
-        if (SameId(g_scan.fileWaiting[i].file.id, file.Id())) return true;
+/* Whether `file`, named `path`, is one this run moved into a waiting
+   folder, met there: by its waiting path and identity both. An identity
+   alone is no drive's (a clone of the volume, or a stick with a chosen
+   serial, repeats it), and a name the file has elsewhere is checked. */
+bool LeftWaiting(const char* path, const CheckedFile& file) {
+    for (int32_t i = 0; file.Known() && i < g_scan.filesWaiting; i++) {
+        const WaitingFile& waiting = g_scan.fileWaiting[i].file;
+        if (_stricmp(waiting.path, path) == 0 && SameId(waiting.id, file.Id())) return true;
+    }
     return false;
 }
 
@@ -669,10 +674,9 @@ namespace {
    and those rules have none: the autostart cleanup, the list of variants
    matched, a service's command). */
 int32_t CheckOpened(const char* path, const FileUnderCheck& file, bool named) {
-    // The walk may meet a file this run left waiting for the restart again
-    // (in its waiting folder, or where its holder took it): it has had its
-    // count and its line.
-    if (LeftWaiting(FileProver::Held(file))) {
+    // The walk may meet a file this run left waiting for the restart again,
+    // in its waiting folder: it has had its count and its line.
+    if (LeftWaiting(path, FileProver::Held(file))) {
         _close(file.Fd());
         return 0;
     }

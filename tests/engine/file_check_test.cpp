@@ -467,6 +467,7 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         if (r.waits != waiting) continue; // a second name: one the restart keeps
         std::filesystem::create_hard_link(simwin::HostPath(waits), simwin::HostPath("C:\\k.exe"));
         EXPECT_FALSE(RestartStillNeeded());
+        EXPECT_EQ(CheckFile(kTrojan, "C:\\k.exe"), 1); // met by its other name: checked
     }
     // Past the last place on the list a file is not moved, nor one given a
     // second name as it moves (on the host: simwin makes none).
