@@ -4,7 +4,7 @@
 **
 **   e2e_driver <scenario> --exe <path> --shots <folder> [--specimen <row>=<path>]...
 **              [--tap <e2e_logtap.dll>] [--holder <e2e_holder.exe>]
-**              [options of the system scenarios]
+**              [--next-version <version>] [options of the system scenarios]
 **   e2e_driver url <file> <address>
 **
 ** Scenarios: idle (layout, Enter, Escape, second copy, title clash, the web
@@ -15,6 +15,9 @@
 ** checks and keeps its screenshots and log lines; bench times one whole scan
 ** for bench_wine.sh. The whole-system scenarios win98, nt40, winxp and win10
 ** (and xp10, the last two in one session) are in system_scenarios.cpp.
+** --next-version makes Wine report that version (winxp, nt40, ...) to the
+** programs started after the driver ends: the next scenario of a set run in
+** one Wine session (run_e2e.sh set).
 ** "url" is the test prefix's handler of web addresses: it appends the
 ** address the shell hands it to <file>.
 **
@@ -61,6 +64,9 @@ std::wstring g_tapFile;
 std::vector<std::pair<int, std::wstring>> g_specimens; // table row, path
 std::wstring g_holder;                                 // e2e_holder.exe, for the cancel scenario
 DWORD g_slow = 1;
+/* --next-version: what Wine reports to the programs started after this run
+   (the next scenario of run_e2e.sh's set), set as it ends, crashed or not. */
+std::wstring g_nextVersion;
 int g_failures = 0;
 int g_checks = 0;
 /* Held while a check's line is written; the watch of a crashed program
@@ -197,6 +203,7 @@ void EndIfCrashed(HANDLE process) {
     Check(false,
           "the program runs without crashing: it ended by exception 0x%08lX (%s) after \"%s\"",
           code, name, g_lastCheck);
+    if (!g_nextVersion.empty()) SetWineVersion(g_nextVersion.c_str());
     printf("%d passed, %d failed\n", g_checks - g_failures, g_failures);
     fflush(stdout);
     TerminateProcess(GetCurrentProcess(), 1);
@@ -1396,6 +1403,20 @@ void ScenarioCancel() {
     CloseHandle(holder);
 }
 
+bool SetWineVersion(const wchar_t* version) {
+    HKEY key = nullptr;
+    LONG set = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_WRITE,
+                               nullptr, &key, nullptr);
+    if (set == ERROR_SUCCESS) {
+        set = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                             static_cast<DWORD>((lstrlenW(version) + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    Check(set == ERROR_SUCCESS, "Wine reports %s to the programs started from now on",
+          Narrow(version).c_str());
+    return set == ERROR_SUCCESS;
+}
+
 /* No checks: one scan for a person to look at afterwards. Screenshots of the
    idle and finished window, and the log lines in log.txt beside them. */
 void ScenarioDemo() {
@@ -1483,6 +1504,8 @@ int wmain(int argc, wchar_t** argv) {
                 g_specimens.push_back({row, value.substr(eq + 1)});
         } else if (option == L"--tap") {
             g_tapDll = value;
+        } else if (option == L"--next-version") {
+            g_nextVersion = value;
         } else if (!SystemOption(option, value)) {
             fprintf(stderr, "unknown option %ls\n", option.c_str());
             return 2;
@@ -1518,6 +1541,7 @@ int wmain(int argc, wchar_t** argv) {
         fprintf(stderr, "unknown scenario\n");
         return 2;
     }
+    if (!g_nextVersion.empty()) SetWineVersion(g_nextVersion.c_str());
     printf("%d passed, %d failed\n", g_checks - g_failures, g_failures);
     return g_failures ? 1 : 0;
 }

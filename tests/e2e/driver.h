@@ -71,6 +71,11 @@ bool IsFinished(HWND main);
 void CheckFinishedLayout(HWND main, const wchar_t* status);
 void Screenshot(const char* name);
 
+/* Makes Wine report `version` ("winxp", "nt40", ...) to the programs
+   started from now on: it reads HKCU\Software\Wine's Version as a process
+   starts. One check line says whether it was set. */
+bool SetWineVersion(const wchar_t* version);
+
 /* Files below `folder`, recursively. */
 int CountFiles(const std::wstring& folder);
 std::vector<std::wstring> StatisticsLines(int scanned, int infected, int removed);

@@ -11,15 +11,18 @@
 # wine64, 32 under the 32-bit loader in a 32-bit prefix. Where the kernel
 # cannot run i386 code, a 32-bit run goes on under user-mode emulation
 # (scripts/emulate-i386, the loader unpacked into build/i386-root): the
-# scenario xp10 always, the others with E2E_EMULATE=all (make check-win32);
-# else it prints why and exits 77 (skipped). There every Wine process costs
-# about a minute of CPU to start.
+# scenario xp10 always, set with E2E_EMULATE=all (make check-win32); the
+# others print why and exit 77 (skipped). There every Wine process costs
+# about a minute of CPU to start, and a session's start several.
 #
 # Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
 # winxp, win10 (the whole system under that Windows version; the driver
 # plants their world itself, see system_scenarios.cpp), wow64 (the 32-bit
-# program, given by --exe, on 64-bit Windows 10), and xp10 (winxp, then
-# win10, in one prefix that it makes itself, with one Wine session).
+# program, given by --exe, on 64-bit Windows 10), xp10 (winxp, then win10,
+# in one prefix that it makes itself, with one Wine session), and set (all
+# eight of the first, one after another in one prefix and one session; the
+# 32-bit set where the kernel refuses i386 code, each scenario's output in
+# <dir>/e2e/set/<scenario>/).
 #
 # The prefix has no drive Z: and no links out of drive_c, so a scan covers
 # only the prefix's own C:. Each scenario copies it, plants what it needs on
@@ -51,12 +54,20 @@ done
 
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && ! why=$("$here/../../scripts/kernel-runs-i386"); then
-    if [ "$scenario" = xp10 ] || [ "${E2E_EMULATE:-}" = all ]; then
+    if [ "${E2E_EMULATE:-}" = all ] && [ "$scenario" = xp10 ]; then
+        echo "e2e: skipped: $why; e2e_set runs winxp and win10 among the rest, emulated"
+        exit 77
+    fi
+    if [ "$scenario" = xp10 ] || { [ "$scenario" = set ] && [ "${E2E_EMULATE:-}" = all ]; }; then
         echo "e2e: $why: 32-bit Wine runs under user-mode emulation (qemu-i386-static)"
         WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-20} exec "$here/../../scripts/emulate-i386" \
             bash "$0" "${given[@]}"
     fi
-    echo "e2e: skipped: $why; of the 32-bit scenarios only e2e_xp10 runs here, emulated (make check-win32 runs them all so)"
+    echo "e2e: skipped: $why; here the 32-bit scenarios run emulated: e2e_xp10 in make check, all of them in e2e_set (make check-win32)"
+    exit 77
+fi
+if [ "$scenario" = set ] && [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ]; then
+    echo "e2e: skipped: this kernel runs i386 code, and each 32-bit scenario runs in its own session"
     exit 77
 fi
 export WINE_BITS=$bits
@@ -82,7 +93,7 @@ if [ $make_prefix -eq 1 ]; then
     exit 0
 fi
 
-[ "$scenario" = xp10 ] || [ -d "$template/drive_c" ] ||
+[ "$scenario" = xp10 ] || [ "$scenario" = set ] || [ -d "$template/drive_c" ] ||
     { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
 
 # wow64 runs the 32-bit program in this 64-bit prefix: it needs that build
@@ -96,27 +107,43 @@ if [ "$scenario" = wow64 ]; then
     [ $usable32 -eq 1 ] && { echo "e2e: skipped: $why (WoW64 is not emulated)"; exit 77; }
     [ $usable32 -eq 0 ] || { echo "e2e: $why"; exit 1; }
 fi
+
 dir="$root/$scenario"
 rm -rf "$dir"
 mkdir -p "$dir"
 prefix="$dir/prefix"
 export WINEPREFIX="$prefix" HOME="$root/home"
 
+# The scenarios of the set, in the order its one Wine session runs them, and
+# the Windows version Wine reports to each ("": the prefix's own). The
+# window scenarios come first, on a prefix as fresh as a copy of the
+# template; each system scenario tidies up after itself (its specimens,
+# values, pending renames); cancel, which leaves a held file scheduled for a
+# restart, comes last.
+set_scenarios=(idle product scan winxp win10 nt40 win98 cancel)
+set_versions=("" "" "" winxp win10 nt40 win98 nt40)
+outs=("$dir")
+[ "$scenario" != set ] || outs=("${set_scenarios[@]/#/$dir/}")
+
 cleanup() {
     wine_stop "$prefix"
     xvfb_stop
-    wine_collect_shots "$dir/shots" "$dir"
-    # The log taps stay beside the pictures; the BMP originals go.
-    find "$dir/shots" -name '*.log' -exec mv {} "$dir/" \; 2> /dev/null || true
-    if [ "${E2E_KEEP:-0}" != 1 ]; then rm -rf "$dir/shots"; fi
+    local out
+    for out in "${outs[@]}"; do
+        wine_collect_shots "$out/shots" "$out"
+        # The log taps stay beside the pictures; the BMP originals go.
+        find "$out/shots" -name '*.log' -exec mv {} "$out/" \; 2> /dev/null || true
+        if [ "${E2E_KEEP:-0}" != 1 ]; then rm -rf "$out/shots"; fi
+    done
     if [ "${E2E_KEEP:-0}" != 1 ]; then rm -rf "$prefix"; fi
 }
 trap cleanup EXIT
-if [ "$scenario" = xp10 ]; then
+if [ "$scenario" = xp10 ] || [ "$scenario" = set ]; then
     # Its own prefix, whose Wine session (made on the scenario's display)
     # goes on for the driver: under emulation each process start counts.
     xvfb_start "$dir"
     WINE_BOOT_HOLDER=$holder wine_make_prefix "$prefix" "$HOME" live
+    echo "e2e: prefix and session ready in $SECONDS s"
 else
     cp -a "$template" "$prefix"
 fi
@@ -125,12 +152,12 @@ cpx="$prefix/drive_c/cpx"
 mkdir -p "$cpx"
 cp "$exe" "$cpx/CleanPhantaxis.exe"
 cp "$driver" "$cpx/e2e_driver.exe"
+cp "$holder" "$cpx/e2e_holder.exe"
+cp "$tap" "$cpx/e2e_logtap.dll"
+specimens=$(cd "$specimens" && pwd)
 
 # A host path as Wine names it without a drive letter: \\?\unix\...
 unix_path() { printf '\\\\?\\unix%s' "${1//\//\\}"; }
-
-mkdir -p "$dir/shots"
-args=(--exe 'C:\cpx\CleanPhantaxis.exe' --shots "$(unix_path "$dir/shots")")
 
 # plant <row> <Windows path>: copies specimen rec-<row>.exe to that path on C:.
 plant() {
@@ -145,88 +172,117 @@ plant() {
     args+=(--specimen "$row=$win")
 }
 
-case $scenario in
-idle) ;; # Wine's own winhlp32.exe has no hand cursor: the buttons keep the arrow
-product)
-    # A help program with a hand cursor: the buttons take it. Wine would
-    # load its own built-in winhlp32 in place of the file without the override.
-    cp "$help_stub" "$prefix/drive_c/windows/winhlp32.exe"
-    export WINEDLLOVERRIDES="winhlp32.exe=n"
-    ;;
-scan)
-    plant 1 'C:\infected\rec-001.exe'
-    # Deep enough that its log line is wider than the list.
-    plant 28 'C:\Program Files\Common Files\Kelvora Shared Components\Automatic Updater Service\update-helper-service.exe'
-    plant 45 'C:\users\Public\Documents\invoice.pdf.exe'
-    plant 54 'C:\deep\a\b\c\d\e\f\g\h\svchost.exe'
-    plant 127 'C:\windows\temp\rec-127.exe'
-    # A read-only one: the check resets its attributes before deleting it.
-    chmod a-w "$prefix/drive_c/windows/temp/rec-127.exe"
-    # 300 in all: the log passes 150 lines during the walk, and the
-    # statistics arrive with the list full.
-    for i in $(seq -w 1 295); do plant 45 "C:\\many\\copy$i.exe"; done
-    cp "$tap" "$cpx/e2e_logtap.dll"
-    args+=(--tap 'C:\cpx\e2e_logtap.dll')
-    ;;
-cancel)
-    # A tree of 20,000 small files, so that the walk runs for a while.
-    bulk="$prefix/drive_c/bulk"
-    for d in $(seq -w 0 199); do
-        mkdir -p "$bulk/d$d"
-        (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
-    done
-    # Two in the root, which the walk checks before any folder; the first is
-    # held open, so that every run ends with the restart question.
-    plant 2 'C:\held.exe'
-    plant 3 'C:\early.exe'
-    # Reported as NT 4.0, which schedules a held file by its path: 2000 and
-    # later first move it into a waiting folder, which a file held without
-    # delete sharing refuses, and then offer no restart.
-    printf '\n[Software\\\\Wine] 1700000000\n"Version"="nt40"\n' >> "$prefix/user.reg"
-    cp "$holder" "$cpx/e2e_holder.exe"
-    cp "$tap" "$cpx/e2e_logtap.dll"
-    args+=(--holder 'C:\cpx\e2e_holder.exe' --tap 'C:\cpx\e2e_logtap.dll')
-    ;;
-win98 | nt40 | winxp | win10 | wow64 | xp10)
-    # The Windows version Wine reports to every program of the prefix; wow64
-    # runs the 32-bit program on Windows 10; xp10's driver sets it itself.
-    version=$scenario
-    [ "$scenario" = wow64 ] && version=win10
-    [ "$scenario" = xp10 ] ||
-        printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$version" >> "$prefix/user.reg"
-    cp "$holder" "$cpx/e2e_holder.exe"
-    cp "$tap" "$cpx/e2e_logtap.dll"
-    if [ "$scenario" = winxp ] || [ "$scenario" = win10 ] || [ "$scenario" = xp10 ]; then
-        # Two directory links in C:\loop\inner pointing back at C:\loop (Wine
-        # shows a host symbolic link to a folder as a reparse point, as
-        # Windows shows a junction): the walk lists them without entering.
-        mkdir -p "$prefix/drive_c/loop/inner"
-        ln -s ../../loop "$prefix/drive_c/loop/inner/a"
-        ln -s ../../loop "$prefix/drive_c/loop/inner/b"
-    fi
-    specimens=$(cd "$specimens" && pwd)
-    args+=(--specimens "$(unix_path "$specimens")" --holder 'C:\cpx\e2e_holder.exe'
-        --tap 'C:\cpx\e2e_logtap.dll')
-    ;;
-*) echo "e2e: unknown scenario $scenario"; exit 2 ;;
-esac
+# version <name>: the Windows version Wine reports to every program of the
+# prefix, written before its session starts (a set's driver sets it instead).
+version() {
+    [ "$scenario" = set ] ||
+        printf '\n[Software\\\\Wine] 1700000000\n"Version"="%s"\n' "$1" >> "$prefix/user.reg"
+}
+
+# prepare <scenario>: plants on C: what the scenario needs and adds its
+# options to the driver's arguments (args) and environment (driver_env).
+prepare() {
+    driver_env=()
+    case $1 in
+    idle) ;; # Wine's own winhlp32.exe has no hand cursor: the buttons keep the arrow
+    product)
+        # A help program with a hand cursor: the buttons take it. Wine would
+        # load its own built-in winhlp32 in place of the file without the override.
+        cp "$help_stub" "$prefix/drive_c/windows/winhlp32.exe"
+        driver_env=(WINEDLLOVERRIDES="winhlp32.exe=n")
+        ;;
+    scan)
+        plant 1 'C:\infected\rec-001.exe'
+        # Deep enough that its log line is wider than the list.
+        plant 28 'C:\Program Files\Common Files\Kelvora Shared Components\Automatic Updater Service\update-helper-service.exe'
+        plant 45 'C:\users\Public\Documents\invoice.pdf.exe'
+        plant 54 'C:\deep\a\b\c\d\e\f\g\h\svchost.exe'
+        plant 127 'C:\windows\temp\rec-127.exe'
+        # A read-only one: the check resets its attributes before deleting it.
+        chmod a-w "$prefix/drive_c/windows/temp/rec-127.exe"
+        # 300 in all: the log passes 150 lines during the walk, and the
+        # statistics arrive with the list full.
+        for i in $(seq -w 1 295); do plant 45 "C:\\many\\copy$i.exe"; done
+        args+=(--tap 'C:\cpx\e2e_logtap.dll')
+        ;;
+    cancel)
+        # A tree of 20,000 small files, so that the walk runs for a while.
+        bulk="$prefix/drive_c/bulk"
+        for d in $(seq -w 0 199); do
+            mkdir -p "$bulk/d$d"
+            (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
+        done
+        # Two in the root, which the walk checks before any folder; the first is
+        # held open, so that every run ends with the restart question.
+        plant 2 'C:\held.exe'
+        plant 3 'C:\early.exe'
+        # Reported as NT 4.0, which schedules a held file by its path: 2000 and
+        # later first move it into a waiting folder, which a file held without
+        # delete sharing refuses, and then offer no restart.
+        version nt40
+        args+=(--holder 'C:\cpx\e2e_holder.exe' --tap 'C:\cpx\e2e_logtap.dll')
+        ;;
+    win98 | nt40 | winxp | win10 | wow64 | xp10)
+        # wow64 runs the 32-bit program on Windows 10; xp10's driver sets
+        # the version itself.
+        case $1 in wow64) version win10 ;; xp10) ;; *) version "$1" ;; esac
+        if [ "$1" = winxp ] || [ "$1" = win10 ] || [ "$1" = xp10 ]; then
+            # Two directory links in C:\loop\inner pointing back at C:\loop (Wine
+            # shows a host symbolic link to a folder as a reparse point, as
+            # Windows shows a junction): the walk lists them without entering.
+            mkdir -p "$prefix/drive_c/loop/inner"
+            ln -sfn ../../loop "$prefix/drive_c/loop/inner/a"
+            ln -sfn ../../loop "$prefix/drive_c/loop/inner/b"
+        fi
+        args+=(--specimens "$(unix_path "$specimens")" --holder 'C:\cpx\e2e_holder.exe'
+            --tap 'C:\cpx\e2e_logtap.dll')
+        ;;
+    *) echo "e2e: unknown scenario $1"; exit 2 ;;
+    esac
+}
+
+# drive <scenario> <folder> [<version>]: runs the driver through the
+# scenario, its output in <folder>; with a version, Wine reports it to the
+# programs started after. Its status: 0 when every check passed.
+drive() {
+    local name=$1 out=$2 next=${3:-} status=0
+    mkdir -p "$out/shots"
+    args=(--exe 'C:\cpx\CleanPhantaxis.exe' --shots "$(unix_path "$out/shots")")
+    [ -z "$next" ] || args+=(--next-version "$next")
+    prepare "$name"
+    echo "e2e: scenario $name on display $DISPLAY, prefix $prefix"
+    # Into a file, not a pipe: a program the driver leaves running (a crash
+    # ends the driver early) keeps its output open through the Wine server
+    # until wine_stop, and a pipe's reader would wait for that to the time limit.
+    (cd "$prefix/drive_c" && timeout $((280 * ${E2E_SLOW:-1})) env "${driver_env[@]}" \
+        "$WINE" 'C:\cpx\e2e_driver.exe' "$name" "${args[@]}") \
+        > "$out/driver.log" 2> "$out/wine-stderr.log" || status=$?
+    sed -i 's/\r$//' "$out/driver.log"
+    cat "$out/driver.log"
+    [ -s "$out/wine-stderr.log" ] && sed 's/^/wine: /' "$out/wine-stderr.log" | head -20
+    grep -q '^FAIL' "$out/driver.log" && status=1
+    grep -qE '^[0-9]+ passed, 0 failed$' "$out/driver.log" || status=1
+    return $status
+}
 
 [ -n "${XVFB_PID:-}" ] || xvfb_start "$dir"
-echo "e2e: scenario $scenario on display $DISPLAY, prefix $prefix"
 status=0
-cd "$prefix/drive_c"
-# Into a file, not a pipe: a program the driver leaves running (a crash ends
-# the driver early) keeps its output open through the Wine server until
-# wine_stop, and a pipe's reader would wait for that to the time limit.
-timeout $((280 * ${E2E_SLOW:-1})) "$WINE" 'C:\cpx\e2e_driver.exe' "$scenario" "${args[@]}" \
-    > "$dir/driver.log" 2> "$dir/wine-stderr.log" || status=$?
-sed -i 's/\r$//' "$dir/driver.log"
-cat "$dir/driver.log"
-cd "$dir"
-[ -s "$dir/wine-stderr.log" ] && sed 's/^/wine: /' "$dir/wine-stderr.log" | head -20
-grep -q '^FAIL' "$dir/driver.log" && status=1
-grep -qE '^[0-9]+ passed, 0 failed$' "$dir/driver.log" || status=1
+if [ "$scenario" = set ]; then
+    summary=()
+    for i in "${!set_scenarios[@]}"; do
+        name=${set_scenarios[$i]} next=${set_versions[$((i + 1))]:-} started=$SECONDS
+        [ "$next" != "${set_versions[$i]}" ] || next=""
+        result=passed
+        drive "$name" "$dir/$name" "$next" || { result=failed; status=1; }
+        summary+=("$name $result in $((SECONDS - started)) s")
+    done
+    printf 'e2e_set: %s\n' "${summary[@]}"
+else
+    drive "$scenario" "$dir" || status=1
+fi
 # The line scripts/run-tests repeats: what ran emulated, and how it ended.
-[ "${WINE_EMULATED:-0}" = 1 ] &&
+if [ "${WINE_EMULATED:-0}" = 1 ]; then
+    [ "$scenario" != set ] || echo "emulated: e2e_set, one Wine session: $(IFS=,; echo "${summary[*]}" | sed 's/,/, /g')"
     echo "emulated: e2e_$scenario ran the 32-bit program under qemu-i386-static: $([ $status -eq 0 ] && echo passed || echo failed) in ${SECONDS} s"
+fi
 exit $status

@@ -735,6 +735,35 @@ void EndProcesses(World& w) {
     }
 }
 
+/* What the restart a scenario declines would do, and its planting undone,
+   so that the next scenario of a set (run_e2e.sh's "set": one Wine session
+   for them all) finds the prefix as a fresh copy has it but for the
+   keepers, which stay as values the prefix has: the processes ended, the
+   specimens and the values naming them deleted, the signed hosts files, the
+   pending renames and wininit.ini gone. */
+void Tidy(World& w) {
+    EndProcesses(w);
+    for (const Plant& p : w.plants) {
+        SetFileAttributesW(Extended(p.path).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(Extended(p.path).c_str());
+    }
+    for (const Value& v : w.values) {
+        if (v.target < 0) continue;
+        if (HKEY key = OpenKey(v.services ? kRunServicesKey : kRunKey, KEY_SET_VALUE, v.view32)) {
+            RegDeleteValueW(key, v.name.c_str());
+            RegCloseKey(key);
+        }
+    }
+    const std::string hosts = LegacyHostsText();
+    for (const wchar_t* file : {kNtHosts, k9xHosts})
+        if (ReadBytes(file) == hosts) DeleteFileW(file);
+    if (HKEY key = OpenKey(kSessionManager, KEY_SET_VALUE)) {
+        RegDeleteValueW(key, L"PendingFileRenameOperations");
+        RegCloseKey(key);
+    }
+    DeleteFileW(L"C:\\windows\\wininit.ini");
+}
+
 void CheckFiles(const World& w, const char* when) {
     for (size_t i = 0; i < w.plants.size(); i++)
         Check(Exists(w.plants[i].path) == w.filePresent[i], "%s: %s %s", when,
@@ -908,6 +937,7 @@ void ScenarioTree(const std::wstring& scenario) {
     CheckFiles(w, "after the second run");
     CheckValues(w, "after the second run");
     Check(CountFiles(L"C:") == before - e2.removed, "nothing but the specimens was removed");
+    Tidy(w);
 }
 
 /* xp10: the tree scenario on XP, then again on 10, in one prefix and one
@@ -921,17 +951,7 @@ void ScenarioXp10() {
     const wchar_t* only = _wgetenv(L"E2E_XP10_ONLY");
     for (const wchar_t* version : {L"winxp", L"win10"}) {
         if (only && *only && lstrcmpiW(only, version) != 0) continue;
-        HKEY key = nullptr;
-        LONG set = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine", 0, nullptr, 0, KEY_WRITE,
-                                   nullptr, &key, nullptr);
-        if (set == ERROR_SUCCESS) {
-            set = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                                 static_cast<DWORD>((lstrlenW(version) + 1) * sizeof(wchar_t)));
-            RegCloseKey(key);
-        }
-        Check(set == ERROR_SUCCESS, "Wine reports %s to the programs started from now on",
-              Narrow(version).c_str());
-        if (set != ERROR_SUCCESS) return;
+        if (!SetWineVersion(version)) return;
         ScenarioTree(version);
     }
 }
@@ -1020,7 +1040,7 @@ void Scenario98() {
           "the temporary copy holds wininit.ini as the last request found it");
     Check(!Exists(L"C:\\windows\\cphxini.new"), "no cphxini.new is left behind");
     Check(CountFiles(L"C:") == before - e.removed, "nothing but the specimens was removed");
-    EndProcesses(w);
+    Tidy(w);
 }
 
 /* The strings of a REG_MULTI_SZ value. */
@@ -1097,7 +1117,7 @@ void ScenarioNt40() {
     Check(scheduled && pending.size() == 2,
           "PendingFileRenameOperations deletes the held file at the next start");
     Check(CountFiles(L"C:") == before - e.removed, "nothing but the specimens was removed");
-    EndProcesses(w);
+    Tidy(w);
 }
 
 /* wow64: the 32-bit program on 64-bit Windows (a wine64 prefix reporting
