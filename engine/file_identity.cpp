@@ -21,6 +21,7 @@ bool LinkOrGone(const char* path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
     WIN32_FIND_DATAA entry;
+    memset(&entry, 0, sizeof entry); // Wine leaves the tag unwritten: then none, a link
     HANDLE search = FindFirstFileA(path, &entry);
     if (search == INVALID_HANDLE_VALUE) return true;
     FindClose(search);

@@ -110,8 +110,13 @@ static bool ComposePath(const char* pattern, const char* name, const char* suffi
 
 /* Under WoW64 the walk lists folders by their real names: C:\Windows\System32
    is the system folder itself and SysWOW64 is met under its own name, so
-   each file is seen once. Only the opening of a search needs the switch. */
+   each file is seen once. Only the opening of a search needs the switch.
+   The entry starts zeroed: Windows gives a reparse point's tag in
+   dwReserved0, but Wine writes neither reserved field, in the first entry
+   or the next, and a tag read from whatever the stack held could send the
+   walk into a link. Zero, no tag, is one the walk never enters. */
 static HANDLE FindFirst(const char* pattern, WIN32_FIND_DATAA* fd) {
+    memset(fd, 0, sizeof *fd);
     NativeFileNames native;
     return FindFirstFileA(pattern, fd);
 }

@@ -3,14 +3,16 @@
 # conformance program under Wine (wine64, or with WINE_BITS=32 the 32-bit
 # loader) in a fresh prefix of its own (no display: its one window is
 # message-only); its exit code is the result. Where the kernel refuses i386
-# code, a 32-bit run goes on under emulation with E2E_EMULATE=all (make
-# check-win32), else exits 77 (skipped), as run_e2e.sh does.
+# code, a 32-bit run goes on under emulation where the emulator is fast
+# (qemu 8.1 and later) or with E2E_EMULATE=all (make check-win32), else
+# exits 77 (skipped), as run_e2e.sh does.
 set -u
 exe=$1 work=$2
 scripts=$(dirname "$0")/../../scripts
 if [ "${WINE_BITS:-64}" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && ! why=$("$scripts/kernel-runs-i386"); then
-    [ "${E2E_EMULATE:-}" = all ] || { echo "skipped: $why; make check-win32 runs it emulated"; exit 77; }
-    echo "$why: 32-bit Wine runs under user-mode emulation (qemu-i386-static)"
+    [ "${E2E_EMULATE:-}" = all ] || "$scripts/emulate-i386" --fast ||
+        { echo "skipped: $why; this emulator is slow (older than qemu 8.1): make check-win32 runs it emulated"; exit 77; }
+    echo "$why: 32-bit Wine runs under user-mode emulation (qemu-i386)"
     WINE_EMULATED=1 exec "$scripts/emulate-i386" bash "$0" "$@"
 fi
 . "$(dirname "$0")/../e2e/wine-env.sh"
@@ -23,7 +25,7 @@ cd "$prefix/drive_c" || exit 1
 WINEPREFIX=$prefix HOME=$work/home WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
     "$WINE" 'C:\conformance.exe' "${@:3}"
 rc=$?
-[ "${WINE_EMULATED:-0}" = 1 ] && echo "emulated: conformance_wine32 ran under qemu-i386-static: exit status $rc"
+[ "${WINE_EMULATED:-0}" = 1 ] && echo "emulated: conformance_wine32 ran under ${I386_EMULATOR:-qemu-i386}: exit status $rc"
 wine_stop "$prefix"
 cd / && rm -rf "$prefix"
 exit $rc
