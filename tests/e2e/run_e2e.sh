@@ -10,10 +10,11 @@
 # --bits names the bitness of the program and its helpers: 64 runs them under
 # wine64, 32 under the 32-bit loader in a 32-bit prefix. Where the kernel
 # cannot run i386 code, a 32-bit run goes on under user-mode emulation
-# (scripts/emulate-i386, the loader unpacked into build/i386-root): set
-# where the emulator is fast (qemu 8.1 and later) or E2E_EMULATE=all (make
-# check-win32), else xp10 alone; the others print why and exit 77
-# (skipped). An older emulator costs about a minute of CPU per Wine process.
+# (scripts/emulate-i386, the loader unpacked into build/i386-root): all of
+# them where the emulator is fast (qemu 8.1 and later); with an older one,
+# which costs about a minute of CPU per Wine process, xp10 alone, or set
+# with E2E_EMULATE=all (make check-win32). The others print why and exit 77
+# (skipped).
 #
 # Scenarios: idle, product, scan, cancel (the window), and win98, nt40,
 # winxp, win10 (the whole system under that Windows version; the driver
@@ -53,23 +54,33 @@ while [ $# -gt 0 ]; do
 done
 
 here=$(cd "$(dirname "$0")" && pwd)
-# Where the kernel refuses i386 code: with an emulator that starts a Wine
-# process in seconds, or with E2E_EMULATE=all (make check-win32), the whole
-# 32-bit set runs emulated in one session (e2e_set); with a slow one only
-# e2e_xp10 does. Every other 32-bit scenario is skipped there, saying so.
+# Where the kernel refuses i386 code the 32-bit runs go on emulated. An
+# emulator that starts a Wine process in seconds (scripts/emulate-i386
+# --fast) runs them as natively: the prefix, then each scenario in its own
+# copy and session (xp10 and set, which only save session starts, skip).
+# A slow one runs e2e_xp10 alone, or with E2E_EMULATE=all (make check-win32)
+# every scenario in one session (e2e_set). The others skip, saying so.
 if [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && ! why=$("$here/../../scripts/kernel-runs-i386"); then
-    emulate=xp10
-    if [ "${E2E_EMULATE:-}" = all ] || "$here/../../scripts/emulate-i386" --fast; then emulate=set; fi
-    if [ "$scenario" = "$emulate" ]; then
-        echo "e2e: $why: 32-bit Wine runs under user-mode emulation (qemu-i386)"
-        WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-20} exec "$here/../../scripts/emulate-i386" \
-            bash "$0" "${given[@]}"
-    fi
-    if [ $emulate = set ]; then
-        echo "e2e: skipped: $why; the 32-bit scenarios run emulated, all of them in one session (e2e_set)"
+    mode=xp10 slow=3
+    if "$here/../../scripts/emulate-i386" --fast; then
+        mode=each
     else
-        echo "e2e: skipped: $why; this emulator (older than qemu 8.1) starts each Wine process in a minute: only e2e_xp10 runs emulated (make check-win32 runs all of them, in e2e_set)"
+        slow=20
+        [ "${E2E_EMULATE:-}" != all ] || mode=set
     fi
+    case $mode:$scenario in
+    each:xp10 | each:set) ;;
+    each:* | xp10:xp10 | set:set)
+        echo "e2e: $why: 32-bit Wine runs under user-mode emulation (qemu-i386)"
+        WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-$slow} exec "$here/../../scripts/emulate-i386" \
+            bash "$0" "${given[@]}"
+        ;;
+    esac
+    case $mode in
+    each) echo "e2e: skipped: $why; the 32-bit scenarios run emulated, each in its own session" ;;
+    set) echo "e2e: skipped: $why; this emulator (older than qemu 8.1, or none) starts each Wine process in a minute: the 32-bit scenarios run emulated in one session (e2e_set)" ;;
+    *) echo "e2e: skipped: $why; this emulator (older than qemu 8.1, or none) starts each Wine process in a minute: only e2e_xp10 runs emulated (make check-win32 runs all of them, in e2e_set)" ;;
+    esac
     exit 77
 fi
 if [ "$scenario" = set ] && [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ]; then
@@ -96,6 +107,8 @@ mkdir -p "$root"
 if [ $make_prefix -eq 1 ]; then
     wine_make_prefix "$template" "$root/home"
     echo "e2e: Wine prefix ready in $template"
+    [ "${WINE_EMULATED:-0}" != 1 ] ||
+        echo "emulated: e2e_prefix made the 32-bit prefix under ${I386_EMULATOR:-qemu-i386} in ${SECONDS} s"
     exit 0
 fi
 

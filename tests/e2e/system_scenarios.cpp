@@ -860,6 +860,8 @@ World TreeWorld() {
     return w;
 }
 
+std::vector<std::wstring> MultiString(HKEY root, const wchar_t* path, const wchar_t* name);
+
 /* win10 and winxp. First run: the memory scan finds the running and the
    guarded variant, removes the running one and ends the program (XP asks
    first, because the guarded one's service could not be stopped). The
@@ -937,6 +939,10 @@ void ScenarioTree(const std::wstring& scenario) {
     CheckFiles(w, "after the second run");
     CheckValues(w, "after the second run");
     Check(CountFiles(L"C:") == before - e2.removed, "nothing but the specimens was removed");
+    Check(
+        MultiString(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations").empty() &&
+            !Exists(L"C:\\windows\\wininit.ini"),
+        "nothing waits for a restart: no pending rename, no wininit.ini");
     Tidy(w);
 }
 
