@@ -50,7 +50,7 @@ check: deps
 	$(MAKE) test-all
 
 # The whole 32-bit set (every test of build/win32, and the WoW64 scenario of
-# build/win64 where the kernel runs i386 code): natively where it does, else
+# build/win64): natively where the kernel runs i386 code, else
 # under user-mode emulation: minutes with qemu 8.1 and later, hours before (README).
 check-win32: deps
 	$(MAKE) host win64 win32

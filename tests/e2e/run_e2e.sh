@@ -87,6 +87,36 @@ if [ "$scenario" = set ] && [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ]; 
     echo "e2e: skipped: this kernel runs i386 code, and each 32-bit scenario runs in its own session"
     exit 77
 fi
+# wow64 where the kernel refuses i386 code, under the same emulator. Wine's
+# 64-bit loader starts a 32-bit program with the 32-bit loader it finds
+# beside its own real path (whatever WINELOADER says), and each half finds
+# its libraries beside its own: a folder of the test's own holds copies of
+# both loaders and links to both halves' libraries, and the prefix made with
+# them has syswow64's 32-bit programs (made by the 32-bit rundll32 of the
+# prefix's update).
+if [ "$scenario" = wow64 ] && [ "${WINE_EMULATED:-0}" != 1 ] &&
+    ! why=$("$here/../../scripts/kernel-runs-i386"); then
+    [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
+    slow=3
+    if ! "$here/../../scripts/emulate-i386" --fast; then
+        [ "${E2E_EMULATE:-}" = all ] ||
+            { echo "e2e: skipped: $why; this emulator (older than qemu 8.1, or none) starts each Wine process in a minute: make check-win32 runs WoW64 emulated"; exit 77; }
+        slow=20
+    fi
+    i386=$here/../../build/i386-root
+    [ -x "$i386/usr/lib/wine/wine" ] || { echo "e2e: no 32-bit Wine in $i386 (scripts/install-deps unpacks it)"; exit 1; }
+    tree=$build/e2e/wow64-wine
+    rm -rf "$tree" && mkdir -p "$tree/lib/wine" "$tree/lib/x86_64-linux-gnu" "$tree/lib/i386-linux-gnu" "$tree/share"
+    cp /usr/lib/wine/wine64 "$tree/lib/wine/wine64"
+    cp "$i386/usr/lib/wine/wine" "$tree/lib/wine/wine"
+    ln -s /usr/lib/wine/wineserver "$tree/lib/wine/wineserver"
+    ln -s /usr/lib/x86_64-linux-gnu/wine "$tree/lib/x86_64-linux-gnu/wine"
+    ln -s "$(cd "$i386" && pwd)/usr/lib/i386-linux-gnu/wine" "$tree/lib/i386-linux-gnu/wine"
+    ln -s /usr/share/wine "$tree/share/wine"
+    echo "e2e: $why: Wine's 32-bit half runs under user-mode emulation (qemu-i386)"
+    WINE_EMULATED=1 WINE=$tree/lib/wine/wine64 E2E_SLOW=${E2E_SLOW:-$slow} \
+        exec "$here/../../scripts/emulate-i386" bash "$0" "${given[@]}"
+fi
 export WINE_BITS=$bits
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"
@@ -112,14 +142,16 @@ if [ $make_prefix -eq 1 ]; then
     exit 0
 fi
 
-[ "$scenario" = xp10 ] || [ "$scenario" = set ] || [ -d "$template/drive_c" ] ||
+# Emulated, wow64 makes a prefix of its own (the template has no syswow64).
+own_prefix=0
+{ [ "$scenario" = wow64 ] && [ "${WINE_EMULATED:-0}" = 1 ]; } && own_prefix=1
+[ "$scenario" = xp10 ] || [ "$scenario" = set ] || [ $own_prefix = 1 ] || [ -d "$template/drive_c" ] ||
     { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
 
 # wow64 runs the 32-bit program in this 64-bit prefix: it needs that build
-# and Wine's 32-bit half, which only a kernel that runs i386 code can start.
-# Without the build, or on a kernel without i386 support, ctest reports the
-# scenario skipped (exit code 77); a missing wine32 where it could run fails.
-if [ "$scenario" = wow64 ]; then
+# and Wine's 32-bit half. Without the build ctest reports the scenario
+# skipped (exit code 77); a missing wine32 where the kernel runs i386 fails.
+if [ "$scenario" = wow64 ] && [ $own_prefix = 0 ]; then
     [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
     usable32=0
     why=$(WINE_BITS=32 WINE=/usr/lib/wine/wine wine_bits_usable) || usable32=$?
@@ -163,6 +195,9 @@ if [ "$scenario" = xp10 ] || [ "$scenario" = set ]; then
     xvfb_start "$dir"
     WINE_BOOT_HOLDER=$holder wine_make_prefix "$prefix" "$HOME" live
     echo "e2e: prefix and session ready in $SECONDS s"
+elif [ $own_prefix = 1 ]; then
+    wine_make_prefix "$prefix" "$HOME"
+    echo "e2e: prefix with syswow64 ($(ls "$prefix/drive_c/windows/syswow64" | wc -l) files) ready in $SECONDS s"
 else
     cp -a "$template" "$prefix"
 fi

@@ -7,19 +7,18 @@
 # the same wineserver. Then wine_bits_usable tells whether this machine can
 # run it at all. WINE_EMULATED=1 (set by a caller that runs under
 # scripts/emulate-i386) picks the 32-bit loader that scripts/install-deps
-# unpacked into build/i386-root, whose i386 code the emulator runs; the
+# unpacked into build/i386-root, whose i386 code the emulator runs (with
+# WINE_BITS=64 the caller names a wine64 that finds it, for WoW64); the
 # wineserver stays the native 64-bit one.
 
 export WINEDEBUG=-all
 WINE_BITS=${WINE_BITS:-64}
 WINE=${WINE:-}
 WINE_I386_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/i386-root
+[ "${WINE_EMULATED:-0}" != 1 ] || export QEMU_LD_PREFIX=$WINE_I386_ROOT
 if [ "$WINE_BITS" = 32 ]; then
     export WINEARCH=win32
-    if [ "${WINE_EMULATED:-0}" = 1 ]; then
-        WINE=$WINE_I386_ROOT/usr/lib/wine/wine
-        export QEMU_LD_PREFIX=$WINE_I386_ROOT
-    fi
+    [ "${WINE_EMULATED:-0}" != 1 ] || WINE=$WINE_I386_ROOT/usr/lib/wine/wine
     [ -n "$WINE" ] || WINE=/usr/lib/wine/wine
 else
     unset WINEARCH
