@@ -13,7 +13,10 @@ if [ "${WINE_BITS:-64}" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && ! why=$("$sc
     [ "${E2E_EMULATE:-}" = all ] || "$scripts/emulate-i386" --fast ||
         { echo "skipped: $why; this emulator is slow (older than qemu 8.1): make check-win32 runs it emulated"; exit 77; }
     echo "$why: 32-bit Wine runs under user-mode emulation (qemu-i386)"
-    WINE_EMULATED=1 exec "$scripts/emulate-i386" bash "$0" "$@"
+    # The prefix's waits scale as run_e2e.sh's do.
+    slow=3
+    "$scripts/emulate-i386" --fast || slow=20
+    WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-$slow} exec "$scripts/emulate-i386" bash "$0" "$@"
 fi
 . "$(dirname "$0")/../e2e/wine-env.sh"
 prefix=$work/prefix

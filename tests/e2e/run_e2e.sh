@@ -21,9 +21,9 @@
 # plants their world itself, see system_scenarios.cpp), wow64 (the 32-bit
 # program, given by --exe, on 64-bit Windows 10), xp10 (winxp, then win10,
 # in one prefix that it makes itself, with one Wine session), and set (all
-# eight of the first, one after another in one prefix and one session; the
-# 32-bit set where the kernel refuses i386 code, each scenario's output in
-# <dir>/e2e/set/<scenario>/).
+# eight of the first, one after another in one prefix and one session, each
+# scenario's output in <dir>/e2e/set/<scenario>/: the 32-bit set under an
+# emulator older than qemu 8.1, in make check-win32).
 #
 # The prefix has no drive Z: and no links out of drive_c, so a scan covers
 # only the prefix's own C:. Each scenario copies it, plants what it needs on
