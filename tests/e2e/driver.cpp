@@ -890,7 +890,10 @@ void MouseButton(bool down) {
 }
 
 /* Pressing the left button on the window's body (here on a label, which lets
-   the press through) and moving the mouse drags the whole window. */
+   the press through) and moving the mouse drags the whole window. The move
+   loop the press starts takes the mouse's place as it starts: the mouse
+   moves once the program's thread is in it, and lets go once the window
+   has followed (or a while has passed), however slowly the program runs. */
 void CheckDrag(HWND main) {
     RECT before, after, label;
     GetWindowRect(main, &before);
@@ -899,12 +902,24 @@ void CheckDrag(HWND main) {
     SetCursorPos(x, y);
     Sleep(200);
     MouseButton(true);
-    Sleep(200);
+    const DWORD thread = GetWindowThreadProcessId(main, nullptr);
+    WaitFor(
+        [&] {
+            GUITHREADINFO info = {};
+            info.cbSize = sizeof info;
+            return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE);
+        },
+        2000);
     for (int step = 1; step <= 10; step++) {
         SetCursorPos(x + 4 * step, y + 3 * step);
         Sleep(40);
     }
-    Sleep(200);
+    WaitFor(
+        [&] {
+            GetWindowRect(main, &after);
+            return after.left - before.left == 40 && after.top - before.top == 30;
+        },
+        2000);
     MouseButton(false);
     Sleep(400);
     GetWindowRect(main, &after);
