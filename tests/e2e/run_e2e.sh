@@ -197,6 +197,8 @@ if [ "$scenario" = xp10 ] || [ "$scenario" = set ]; then
     echo "e2e: prefix and session ready in $SECONDS s"
 elif [ $own_prefix = 1 ]; then
     wine_make_prefix "$prefix" "$HOME"
+    [ -f "$prefix/drive_c/windows/syswow64/kernel32.dll" ] ||
+        { echo "e2e: the prefix has no 32-bit half (syswow64 empty): Wine's 32-bit loader did not run"; exit 1; }
     echo "e2e: prefix with syswow64 ($(ls "$prefix/drive_c/windows/syswow64" | wc -l) files) ready in $SECONDS s"
 else
     cp -a "$template" "$prefix"
