@@ -9,8 +9,8 @@
 inline const char* const kCorpusRoots[] = {
     "/usr/lib/x86_64-linux-gnu/wine",
     "/usr/lib/i386-linux-gnu/wine",
-    // the same DLLs, unpacked by scripts/install-deps where 32-bit Wine cannot run
-    "/var/cache/cleanphantaxis/libwine-i386/usr/lib/i386-linux-gnu/wine",
+    // the same DLLs, unpacked (never installed) by scripts/install-deps
+    I386_ROOT "/usr/lib/i386-linux-gnu/wine",
     "/usr/lib/wine",
     "/usr/x86_64-w64-mingw32",
     "/usr/i686-w64-mingw32",

@@ -126,6 +126,14 @@ if [ "$scenario" = wow64 ] && [ "${WINE_EMULATED:-0}" != 1 ] &&
     WINE_EMULATED=1 WINE=$tree/lib/wine/wine64 E2E_SLOW=${E2E_SLOW:-$slow} \
         exec "$here/../../scripts/emulate-i386" bash "$0" "${given[@]}"
 fi
+# Where the kernel runs i386 code, the 32-bit Wine unpacked into
+# build/i386-root runs natively, seen at its installed paths in a namespace
+# of the scenario's own (scripts/native-i386): the 32-bit scenarios, and
+# wow64, whose wine64 starts the 32-bit loader beside its own.
+if [ "${NATIVE_I386:-0}" != 1 ] && [ "${WINE_EMULATED:-0}" != 1 ] &&
+    { [ "$bits" = 32 ] || [ "$scenario" = wow64 ]; }; then
+    exec "$here/../../scripts/native-i386" bash "$0" "${given[@]}"
+fi
 export WINE_BITS=$bits
 # shellcheck source=wine-env.sh
 . "$here/wine-env.sh"

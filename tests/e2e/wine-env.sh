@@ -5,7 +5,9 @@
 # WINE_BITS=64 (the default) picks wine64 and a 64-bit prefix; WINE_BITS=32
 # picks the 32-bit loader and a 32-bit prefix (WINEARCH=win32), served by
 # the same wineserver. Then wine_bits_usable tells whether this machine can
-# run it at all. WINE_EMULATED=1 (set by a caller that runs under
+# run it at all: natively the caller runs under scripts/native-i386, where the
+# 32-bit Wine unpacked into build/i386-root stands at its installed paths.
+# WINE_EMULATED=1 (set by a caller that runs under
 # scripts/emulate-i386) picks the 32-bit loader that scripts/install-deps
 # unpacked into build/i386-root, whose i386 code the emulator runs (with
 # WINE_BITS=64 the caller names a wine64 that finds it, for WoW64); the
@@ -15,10 +17,14 @@ export WINEDEBUG=-all
 WINE_BITS=${WINE_BITS:-64}
 WINE=${WINE:-}
 WINE_I386_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/i386-root
-[ "${WINE_EMULATED:-0}" != 1 ] || export QEMU_LD_PREFIX=$WINE_I386_ROOT
+# Under scripts/native-i386 (NATIVE_I386=1) the folder stands at the
+# installed paths, emulated or not: nothing here points into it.
+i386_folder=0
+[ "${WINE_EMULATED:-0}" != 1 ] || [ "${NATIVE_I386:-0}" = 1 ] || i386_folder=1
+[ $i386_folder != 1 ] || export QEMU_LD_PREFIX=$WINE_I386_ROOT
 if [ "$WINE_BITS" = 32 ]; then
     export WINEARCH=win32
-    [ "${WINE_EMULATED:-0}" != 1 ] || WINE=$WINE_I386_ROOT/usr/lib/wine/wine
+    [ $i386_folder != 1 ] || WINE=$WINE_I386_ROOT/usr/lib/wine/wine
     [ -n "$WINE" ] || WINE=/usr/lib/wine/wine
 else
     unset WINEARCH
@@ -48,7 +54,7 @@ wine_bits_usable() {
         return 1
     fi
     if [ ! -x "$WINE" ]; then
-        echo "no 32-bit Wine loader $WINE (scripts/install-deps installs wine32:i386, or unpacks it)"
+        echo "no 32-bit Wine loader $WINE (scripts/install-deps unpacks wine32:i386 into build/i386-root; natively the tests see it there through scripts/native-i386)"
         return 2
     fi
     if ! "$WINE" --version > /dev/null 2>&1; then
