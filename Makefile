@@ -51,7 +51,7 @@ check: deps
 
 # The whole 32-bit set (every test of build/win32, and the WoW64 scenario of
 # build/win64): natively where the kernel runs i386 code, else
-# under user-mode emulation: minutes with qemu 8.1 and later, hours before (README).
+# under user-mode emulation: minutes with qemu 8.1 and later, hours before (docs/development.md).
 check-win32: deps
 	$(MAKE) host win64 win32
 	E2E_EMULATE=all scripts/run-tests win32 'win64:e2e_prefix|e2e_wow64'
