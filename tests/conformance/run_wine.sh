@@ -16,7 +16,7 @@ if [ "${WINE_BITS:-64}" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && ! why=$("$sc
     # The prefix's waits scale as run_e2e.sh's do.
     slow=3
     "$scripts/emulate-i386" --fast || slow=20
-    WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-$slow} exec "$scripts/emulate-i386" bash "$0" "$@"
+    WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-$slow} exec "$scripts/emulate-i386" "$scripts/native-i386" bash "$0" "$@"
 fi
 # Natively: the unpacked 32-bit Wine at its installed paths (scripts/native-i386).
 if [ "${WINE_BITS:-64}" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && [ "${NATIVE_I386:-0}" != 1 ]; then

@@ -10,7 +10,8 @@
 # --bits names the bitness of the program and its helpers: 64 runs them under
 # wine64, 32 under the 32-bit loader in a 32-bit prefix. Where the kernel
 # cannot run i386 code, a 32-bit run goes on under user-mode emulation
-# (scripts/emulate-i386, the loader unpacked into build/i386-root): all of
+# (scripts/emulate-i386, over the view of build/i386-root that
+# scripts/native-i386 makes, as natively): all of
 # them where the emulator is fast (qemu 8.1 and later); with an older one,
 # which costs about a minute of CPU per Wine process, xp10 alone, or set
 # with E2E_EMULATE=all (make check-win32). The others print why and exit 77
@@ -82,7 +83,7 @@ if [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ] && ! why=$("$here/../../sc
     each:* | xp10:xp10 | set:set)
         echo "e2e: $why: 32-bit Wine runs under user-mode emulation (qemu-i386)"
         WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-$slow} exec "$here/../../scripts/emulate-i386" \
-            bash "$0" "${given[@]}"
+            "$here/../../scripts/native-i386" bash "$0" "${given[@]}"
         ;;
     esac
     case $mode in
@@ -96,13 +97,11 @@ if [ "$scenario" = set ] && [ "$bits" = 32 ] && [ "${WINE_EMULATED:-0}" != 1 ]; 
     echo "e2e: skipped: this kernel runs i386 code, and each 32-bit scenario runs in its own session"
     exit 77
 fi
-# wow64 where the kernel refuses i386 code, under the same emulator. Wine's
-# 64-bit loader starts a 32-bit program with the 32-bit loader it finds
-# beside its own real path (whatever WINELOADER says), and each half finds
-# its libraries beside its own: a folder of the test's own holds copies of
-# both loaders and links to both halves' libraries, and the prefix made with
-# them has syswow64's 32-bit programs (made by the 32-bit rundll32 of the
-# prefix's update).
+# wow64 where the kernel refuses i386 code, under the same emulator, in the
+# same view: Wine's 64-bit loader starts a 32-bit program with the 32-bit
+# loader beside its own real path (whatever WINELOADER says), and each half
+# finds its libraries beside its own; the prefix the scenario makes has
+# syswow64's 32-bit programs (made by the 32-bit rundll32 of its update).
 if [ "$scenario" = wow64 ] && [ "${WINE_EMULATED:-0}" != 1 ] &&
     ! why=$("$here/../../scripts/kernel-runs-i386"); then
     [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
@@ -112,19 +111,9 @@ if [ "$scenario" = wow64 ] && [ "${WINE_EMULATED:-0}" != 1 ] &&
             { echo "e2e: skipped: $why; this emulator (older than qemu 8.1, or none) starts each Wine process in a minute: make check-win32 runs WoW64 emulated"; exit 77; }
         slow=20
     fi
-    i386=$here/../../build/i386-root
-    [ -x "$i386/usr/lib/wine/wine" ] || { echo "e2e: no 32-bit Wine in $i386 (scripts/install-deps unpacks it)"; exit 1; }
-    tree=$build/e2e/wow64-wine
-    rm -rf "$tree" && mkdir -p "$tree/lib/wine" "$tree/lib/x86_64-linux-gnu" "$tree/lib/i386-linux-gnu" "$tree/share"
-    cp /usr/lib/wine/wine64 "$tree/lib/wine/wine64"
-    cp "$i386/usr/lib/wine/wine" "$tree/lib/wine/wine"
-    ln -s /usr/lib/wine/wineserver "$tree/lib/wine/wineserver"
-    ln -s /usr/lib/x86_64-linux-gnu/wine "$tree/lib/x86_64-linux-gnu/wine"
-    ln -s "$(cd "$i386" && pwd)/usr/lib/i386-linux-gnu/wine" "$tree/lib/i386-linux-gnu/wine"
-    ln -s /usr/share/wine "$tree/share/wine"
     echo "e2e: $why: Wine's 32-bit half runs under user-mode emulation (qemu-i386)"
-    WINE_EMULATED=1 WINE=$tree/lib/wine/wine64 E2E_SLOW=${E2E_SLOW:-$slow} \
-        exec "$here/../../scripts/emulate-i386" bash "$0" "${given[@]}"
+    WINE_EMULATED=1 E2E_SLOW=${E2E_SLOW:-$slow} exec "$here/../../scripts/emulate-i386" \
+        "$here/../../scripts/native-i386" bash "$0" "${given[@]}"
 fi
 # Where the kernel runs i386 code, the 32-bit Wine unpacked into
 # build/i386-root runs natively, seen at its installed paths in a namespace
@@ -159,22 +148,13 @@ if [ $make_prefix -eq 1 ]; then
     exit 0
 fi
 
-# Emulated, wow64 makes a prefix of its own (the template has no syswow64).
+# wow64 makes a prefix of its own, with syswow64: the template was made
+# outside the view of the 32-bit Wine, and has none.
 own_prefix=0
-{ [ "$scenario" = wow64 ] && [ "${WINE_EMULATED:-0}" = 1 ]; } && own_prefix=1
+[ "$scenario" = wow64 ] && own_prefix=1
 [ "$scenario" = xp10 ] || [ "$scenario" = set ] || [ $own_prefix = 1 ] || [ -d "$template/drive_c" ] ||
     { echo "e2e: no prefix in $template (run e2e_prefix first)"; exit 1; }
-
-# wow64 runs the 32-bit program in this 64-bit prefix: it needs that build
-# and Wine's 32-bit half. Without the build ctest reports the scenario
-# skipped (exit code 77); a missing wine32 where the kernel runs i386 fails.
-if [ "$scenario" = wow64 ] && [ $own_prefix = 0 ]; then
-    [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
-    usable32=0
-    why=$(WINE_BITS=32 WINE=/usr/lib/wine/wine wine_bits_usable) || usable32=$?
-    [ $usable32 -eq 1 ] && { echo "e2e: skipped: $why (WoW64 is not emulated)"; exit 77; }
-    [ $usable32 -eq 0 ] || { echo "e2e: $why"; exit 1; }
-fi
+[ "$scenario" != wow64 ] || [ -f "$exe" ] || { echo "e2e: skipped: no 32-bit program at $exe (make win32)"; exit 77; }
 
 dir="$root/$scenario"
 rm -rf "$dir"

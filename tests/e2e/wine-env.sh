@@ -4,27 +4,17 @@
 #
 # WINE_BITS=64 (the default) picks wine64 and a 64-bit prefix; WINE_BITS=32
 # picks the 32-bit loader and a 32-bit prefix (WINEARCH=win32), served by
-# the same wineserver. Then wine_bits_usable tells whether this machine can
-# run it at all: natively the caller runs under scripts/native-i386, where the
-# 32-bit Wine unpacked into build/i386-root stands at its installed paths.
-# WINE_EMULATED=1 (set by a caller that runs under
-# scripts/emulate-i386) picks the 32-bit loader that scripts/install-deps
-# unpacked into build/i386-root, whose i386 code the emulator runs (with
-# WINE_BITS=64 the caller names a wine64 that finds it, for WoW64); the
-# wineserver stays the native 64-bit one.
+# the same wineserver. The 32-bit Wine is the one scripts/install-deps
+# unpacked into build/i386-root: the caller runs under scripts/native-i386,
+# where it stands at its installed paths, natively or under
+# scripts/emulate-i386 (WINE_EMULATED=1). Then wine_bits_usable tells
+# whether this machine can run it at all.
 
 export WINEDEBUG=-all
 WINE_BITS=${WINE_BITS:-64}
 WINE=${WINE:-}
-WINE_I386_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build/i386-root
-# Under scripts/native-i386 (NATIVE_I386=1) the folder stands at the
-# installed paths, emulated or not: nothing here points into it.
-i386_folder=0
-[ "${WINE_EMULATED:-0}" != 1 ] || [ "${NATIVE_I386:-0}" = 1 ] || i386_folder=1
-[ $i386_folder != 1 ] || export QEMU_LD_PREFIX=$WINE_I386_ROOT
 if [ "$WINE_BITS" = 32 ]; then
     export WINEARCH=win32
-    [ $i386_folder != 1 ] || WINE=$WINE_I386_ROOT/usr/lib/wine/wine
     [ -n "$WINE" ] || WINE=/usr/lib/wine/wine
 else
     unset WINEARCH
