@@ -178,19 +178,25 @@ std::string Key() {
     return kKey;
 }
 std::string Leaf() { return Key() + "\\Sub\\Deeper"; }
-/* A key of two strings handed without their terminators: "Full" with one
-   following it in memory, "Cut" with another character after it. */
-std::string Strings() {
-    const std::string path = Key() + "\\Sub\\Strings";
+/* A key below the test key with the strings `values` names, in this order
+   (Windows lists values in the order they were made, Wine by name: the
+   names given are in both orders at once). */
+std::string Subkey(const char* name, const std::vector<std::pair<const char*, DWORD>>& values,
+                   const char* text) {
+    const std::string path = Key() + "\\Sub\\" + name;
     HKEY k;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
                     nullptr);
-    static const char text[] = "FullString";
-    RegSetValueExA(k, "Full", 0, REG_SZ, (const BYTE*)text, sizeof text - 1);
-    RegSetValueExA(k, "Cut", 0, REG_SZ, (const BYTE*)text, sizeof text - 2);
+    for (const auto& v : values)
+        RegSetValueExA(k, v.first, 0, REG_SZ, (const BYTE*)text, v.second);
     RegCloseKey(k);
     return path;
 }
+/* Two strings handed without their terminators: "Cut" with another
+   character after it, "Full" with a terminator following it in memory. */
+std::string Strings() { return Subkey("Strings", {{"Cut", 9}, {"Full", 10}}, "FullString"); }
+/* The one value "Test", "foobar" with its terminator. */
+std::string Single() { return Subkey("Single", {{"Test", 7}}, "foobar"); }
 
 /* The test key with a subkey made in the 32-bit view. */
 const char kViewed[] = "Software\\CleanPhantaxis Conformance\\Viewed";
@@ -630,7 +636,7 @@ const Fact kFacts[] = {
 {"MoveFileExA", S(Missing), CALL(MoveFileExA(p, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), {1}, {0, ERROR_CALL_NOT_IMPLEMENTED}, "doc: MoveFileExA (the file is not looked at before the restart)"},
 {"CopyFileA", S(Missing), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CopyFileA")},
 {"CopyFileA", S(ReadOnly), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_CopyFileA (onto a read-only file)"), kRoot},
-{"CopyFileA", S(Hidden), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CopyFile (fails with ERROR_ACCESS_DENIED onto an existing file with FILE_ATTRIBUTE_HIDDEN or FILE_ATTRIBUTE_READONLY)"},
+{"CopyFileA", S(Hidden), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CopyFile (fails with ERROR_ACCESS_DENIED onto an existing file with FILE_ATTRIBUTE_HIDDEN or FILE_ATTRIBUTE_READONLY)", "copies onto a hidden file"},
 {"CopyFileA", S(Plain), CALL(CopyFileA(p, p, FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA (onto itself)")},
 {"CopyFileA", S(HeldNone), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA")},
 {"CopyFileA", S(HeldRead), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {1}, {}, W("file.c test_CopyFileA (the source is opened for reading, sharing reading)")},
@@ -715,9 +721,9 @@ const Fact kFacts[] = {
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 3); }, {ERROR_MORE_DATA, kAny, "chars=3"}, {ERROR_MORE_DATA, kAny, "chars=2"}, "advapi32/tests/registry.c test_enum_value (overflow name: NT keeps 3, 9x says 2)"},
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 4); }, {ERROR_MORE_DATA, kAny, nullptr}, {}, "advapi32/tests/registry.c test_enum_value (no room for the terminator)"},
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 64, 4); }, {ERROR_NO_MORE_ITEMS}, {}, "advapi32/tests/registry.c test_enum_value"},
-{"RegEnumValueA", S(Key), [](const std::string& s) { return EnumWith(s.c_str(), 0, 3, 20); }, {ERROR_MORE_DATA, kAny, "chars=3 size=7"}, {}, "advapi32/tests/registry.c test_enum_value (overflow name: the data's size all the same)"},
-{"RegEnumValueA", S(Key), [](const std::string& s) { return EnumWith(s.c_str(), 0, 20, 2, true); }, {ERROR_MORE_DATA, kAny, "chars=20 size=7 ------ -----------"}, {}, "advapi32/tests/registry.c test_enum_value (overflow data: the name and its count untouched)"},
-{"RegEnumValueA", S(Strings), [](const std::string& s) { return EnumWith(s.c_str(), 1, 20, 10, true); }, {ERROR_SUCCESS, kAny, "chars=3 size=9 Cut0-- FullStrin0-"}, {}, "advapi32/tests/registry.c test_string_termination (RegEnumValueA adds a trailing '\\0' if there is room)"},
+{"RegEnumValueA", S(Single), [](const std::string& s) { return EnumWith(s.c_str(), 0, 3, 20); }, {ERROR_MORE_DATA, kAny, "chars=3 size=7"}, {}, "advapi32/tests/registry.c test_enum_value (overflow name: the data's size all the same)"},
+{"RegEnumValueA", S(Single), [](const std::string& s) { return EnumWith(s.c_str(), 0, 20, 2, true); }, {ERROR_MORE_DATA, kAny, "chars=20 size=7 ------ -----------"}, {}, "advapi32/tests/registry.c test_enum_value (overflow data: the name and its count untouched)"},
+{"RegEnumValueA", S(Strings), [](const std::string& s) { return EnumWith(s.c_str(), 0, 20, 10, true); }, {ERROR_SUCCESS, kAny, "chars=3 size=9 Cut0-- FullStrin0-"}, {}, "advapi32/tests/registry.c test_string_termination (RegEnumValueA adds a trailing '\\0' if there is room)"},
 {"RegQueryInfoKeyA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); DWORD sub = 0, values = 0, name = 0, data = 0; LONG rc = RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &sub, nullptr, nullptr, &values, &name, &data, nullptr, nullptr); RegCloseKey(k); return Got{rc, 0, std::to_string(sub) + " " + std::to_string(values) + " " + std::to_string(name) + " " + std::to_string(data)}; }, {ERROR_SUCCESS, kAny, "1 4 6 14"}, {ERROR_SUCCESS, kAny, "1 4 6 7"}, "advapi32/tests/registry.c test_reg_query_info (the largest data as stored: NT keeps text wide, 9x keeps the 8-bit bytes)"},
 {"RegDeleteValueA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str()); LONG rc = RegDeleteValueA(k, "missing"); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_reg_delete_value"},
 {"RegDeleteValueA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str()); LONG rc = RegDeleteValueA(k, "Empty"); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_reg_delete_value"},
