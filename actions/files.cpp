@@ -493,6 +493,17 @@ bool AddWininitRename(const char* destination, const char* source) {
         if (!SameFolder(tempDir, winDir)) {
             char copyPath[kTempDirSize];
             if (!FileInFolder(copyPath, sizeof copyPath, tempDir, "wininit.ini")) return false;
+            // An earlier copy is overwritten, but CopyFileA refuses a hidden
+            // or read-only target, and a copy keeps the attributes of its
+            // source: the copy of a hidden wininit.ini would stop the next
+            // request of the run.
+            const DWORD earlier = GetFileAttributesA(copyPath);
+            const DWORD refusing = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
+            if (earlier != INVALID_FILE_ATTRIBUTES && !(earlier & FILE_ATTRIBUTE_DIRECTORY) &&
+                (earlier & refusing) &&
+                !SetFileAttributesA(copyPath, (earlier & ~refusing) ? earlier & ~refusing
+                                                                    : FILE_ATTRIBUTE_NORMAL))
+                return false;
             if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
         }
         if (waits && !ReadText(iniPath, &live)) return false;

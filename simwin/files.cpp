@@ -956,6 +956,15 @@ DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
             if (part == ".." && hostDir != simwin::HostPath(root))
                 hostDir = hostDir.substr(0, hostDir.rfind('/'));
         } else if (!part.empty()) {
+            // A wildcard names no one file: ERROR_INVALID_NAME on NT
+            // (test_GetShortPathNameW in Wine's dlls/kernel32/tests/path.c,
+            // a folder's path ending in "*"; test_FunnyChars allows it for
+            // either character); 9x looks the name up and misses it.
+            if (part.find_first_of("*?") != std::string::npos &&
+                simwin::PlatformId() == VER_PLATFORM_WIN32_NT) {
+                SetLastError(ERROR_INVALID_NAME);
+                return 0;
+            }
             std::vector<Entry> entries = ListEntries(hostDir);
             const Entry* e = FindEntry(entries, part);
             if (!e) {
@@ -1002,7 +1011,10 @@ BOOL CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
             SetLastError(ERROR_FILE_EXISTS);
             return FALSE;
         }
-        if (StoredAttributes(to) & FILE_ATTRIBUTE_READONLY ||
+        // "This function fails with ERROR_ACCESS_DENIED if the destination
+        // file already exists and has the FILE_ATTRIBUTE_HIDDEN or
+        // FILE_ATTRIBUTE_READONLY attribute set" (Microsoft's CopyFile page).
+        if (StoredAttributes(to) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN) ||
             simwin::LockOf(to) == simwin::FileLock::RunningImage) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
@@ -1130,15 +1142,27 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
         SetLastError(err);
         return FALSE;
     }
-    std::string in = mountPoint ? mountPoint : "";
-    if (in.size() < 3 || in.back() != '\\') {
+    if (!mountPoint) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // Without its final backslash a name is no mount point at all; a drive
+    // letter nothing defines is not found (test_GetVolumeNameForVolumeMountPointA
+    // in Wine's dlls/kernel32/tests/volume.c: ERROR_INVALID_NAME for "Q:",
+    // ERROR_FILE_NOT_FOUND for "Q:\\").
+    std::string in = mountPoint;
+    if (in.size() < 3 || in.back() != '\\') {
+        SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
     std::string root;
     if (in.size() == 3 && in[1] == ':') {
         auto d = drives.find((char)toupper((unsigned char)in[0]));
-        if (d != drives.end()) root = d->second.root;
+        if (d == drives.end()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return FALSE;
+        }
+        root = d->second.root;
     } else {
         auto m = mounts.find(Resolve(in.substr(0, in.size() - 1).c_str()));
         if (m != mounts.end()) root = m->second;
@@ -1167,7 +1191,7 @@ BOOL SimGetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR name, DWORD s
 **    the new sharing does not allow; only read, write and delete rights take
 **    part, an open for attributes alone never conflicts. The run-time's
 **    descriptors read with sharing read and write; a running program's image
-**    is mapped for reading with sharing read and delete; a file a process
+**    section refuses only an open that writes its data; a file a process
 **    holds without sharing allows nothing. ERROR_SHARING_VIOLATION;
 **  - a file whose deletion is pending cannot be opened (ERROR_ACCESS_DENIED);
 **  - a folder cannot be opened as a file, nor a read-only file for writing
@@ -1831,8 +1855,11 @@ DWORD SharingError(const std::string& host, DWORD access, DWORD share) {
         if (Conflict(access, share, kReadRights | kWriteRights, 0)) return ERROR_SHARING_VIOLATION;
         break;
     case FileLock::RunningImage:
-        if (Conflict(access, share, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE))
-            return ERROR_SHARING_VIOLATION;
+        // The loader keeps no open of the file, only its image section,
+        // which refuses a writer of the data and nothing else, whatever the
+        // sharing asked (test_file_sharing in Wine's dlls/kernel32/tests/
+        // file.c, is_sharing_map_compatible: SEC_IMAGE against FILE_WRITE_DATA).
+        if (access & (GENERIC_WRITE | FILE_WRITE_DATA)) return ERROR_SHARING_VIOLATION;
         break;
     case FileLock::None:
         break;

@@ -3,9 +3,10 @@
 **
 ** As on Windows NT: key and value names ignore letter case; RegEnumValueA
 ** gives values in creation order, so deleting one moves every later index
-** down by one; RegDeleteKeyA refuses a key that still has subkeys; a handle
-** to a deleted key answers ERROR_KEY_DELETED; sizes are in bytes, name
-** lengths in characters, and a too small buffer gets ERROR_MORE_DATA. Each
+** down by one; RegDeleteKeyA refuses a key that still has subkeys and, given
+** "", deletes the key it is handed; a handle to a deleted key answers
+** ERROR_KEY_DELETED; sizes are in bytes, name lengths in characters, and a
+** too small buffer gets ERROR_MORE_DATA with the size the data needs. Each
 ** operation on an opened key needs the access right Windows asks for
 ** (reading values KEY_QUERY_VALUE, changing them KEY_SET_VALUE, listing
 ** subkeys KEY_ENUMERATE_SUB_KEYS); the predefined root keys allow everything.
@@ -160,35 +161,40 @@ bool Allows(HKEY h, REGSAM needed) {
     return !kh || (kh->sam & needed) == needed; // a bad handle fails later
 }
 
-/* The size a query reports before delivering a value. NT keeps strings as
-   wide text and, where the 8-bit form is not yet made, reports the wide
-   size: up to twice the bytes RegQueryValueExA then delivers (seen on
-   double-byte editions); Windows 9x keeps 8-bit text and is exact. */
-DWORD Promised(const Value& v) {
+/* The size a value takes as the registry stores it, which RegQueryInfoKeyA
+   reports: NT keeps strings as wide text, twice the bytes of their 8-bit
+   form (test_reg_query_info in Wine's dlls/advapi32/tests/registry.c:
+   maxvaluelen == sizeof("data") * sizeof(WCHAR)); Windows 9x keeps the 8-bit
+   bytes. A query of the value itself answers the 8-bit size on both. */
+DWORD StoredSize(const Value& v) {
     bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
     return nt && IsString(v.type) ? (DWORD)(2 * v.data.size()) : (DWORD)v.data.size();
 }
 
-/* `promised` is the size a query without data, or one that finds the buffer
-   too small, reports: more than the bytes delivered for a string on NT. */
+/* A query with no data buffer, or one that finds the buffer too small,
+   reports the bytes the data takes (test_query_value_ex, test_reg_query_value
+   and test_string_termination in Wine's registry.c: the 8-bit size, a string
+   stored without its terminator counted as stored). */
 LONG CopyData(const std::vector<uint8_t>& src, LPBYTE data, LPDWORD size, bool reportNeeded,
-              DWORD promised, bool terminate = false) {
+              bool terminate = false) {
     if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     if (!data) {
-        *size = promised;
+        *size = (DWORD)src.size();
         return ERROR_SUCCESS;
     }
     if (*size < src.size()) {
-        if (reportNeeded) *size = promised;
+        if (reportNeeded) *size = (DWORD)src.size();
         return ERROR_MORE_DATA;
     }
     if (!src.empty()) memcpy(data, src.data(), src.size()); // an empty value has no bytes at all
     // NT ends a string stored without its terminator with one where there is
-    // room, without counting it.
+    // room, without counting it: RegQueryValueExA and RegEnumValueA alike.
     if (terminate && !src.empty() && src.back() && *size > src.size()) data[src.size()] = 0;
     *size = (DWORD)src.size();
     return ERROR_SUCCESS;
 }
+
+bool Nt() { return simwin::PlatformId() == VER_PLATFORM_WIN32_NT; }
 
 } // namespace
 
@@ -202,7 +208,10 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
         return ERROR_SUCCESS;
     }
     auto base = FromHandle(key);
-    if (!base) return ERROR_INVALID_HANDLE;
+    if (!base) return ERROR_INVALID_HANDLE; // the result as it was
+    // A key that is not there, or not to be opened so, gives a null handle
+    // on NT (test_reg_open_key and check_user_privs in Wine's registry.c).
+    if (Nt()) *result = nullptr;
     if (base->deleted) return ERROR_KEY_DELETED;
     if (simwin::RefusesViewBits(sam)) return ERROR_ACCESS_DENIED;
     auto k = Walk(base, simwin::RegistryPath(key, subKey, sam).c_str(), false);
@@ -249,7 +258,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
         if (!perfProvider) return ERROR_FILE_NOT_FOUND;
         std::vector<uint8_t> block = perfProvider(name ? name : "");
         if (type) *type = REG_BINARY;
-        LONG rc = CopyData(block, data, size, false, (DWORD)block.size());
+        LONG rc = CopyData(block, data, size, false);
         if (rc == ERROR_MORE_DATA) *size = simwin::PerfSizeOnMoreData(*size, (DWORD)block.size());
         return rc;
     }
@@ -258,10 +267,16 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data,
     if (k->deleted) return ERROR_KEY_DELETED;
     if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     Value* v = FindValue(*k, name);
-    if (!v) return ERROR_FILE_NOT_FOUND;
+    if (!v) {
+        // Asked for its size alone, a missing value clears that size on NT;
+        // 9x leaves it and clears the type (test_query_value_ex in Wine's
+        // registry.c). With a buffer the size stays on both.
+        if (!data && size && Nt()) *size = 0;
+        if (!data && type && !Nt()) *type = REG_NONE;
+        return ERROR_FILE_NOT_FOUND;
+    }
     if (type) *type = v->type;
-    return CopyData(v->data, data, size, true, Promised(*v),
-                    IsString(v->type) && simwin::PlatformId() == VER_PLATFORM_WIN32_NT);
+    return CopyData(v->data, data, size, true, IsString(v->type) && Nt());
 }
 
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, DWORD size) {
@@ -271,6 +286,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* data, 
     if (!k) return ERROR_INVALID_HANDLE;
     if (k->deleted) return ERROR_KEY_DELETED;
     if (k->denyWrite || !Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    // A string handed without its terminator, one following it in memory,
+    // is stored with that terminator on NT: "Off-by-one RegSetValueExA ->
+    // adds a trailing '\0'", while one followed by anything else is stored
+    // as given (test_string_termination in Wine's registry.c).
+    if (data && size && IsString(type) && Nt() && data[size - 1] && !data[size]) size++;
     std::vector<uint8_t> bytes(data, data + (data ? size : 0));
     if (Value* v = FindValue(*k, name)) {
         v->type = type;
@@ -292,15 +312,22 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     if (index >= k->values.size()) return ERROR_NO_MORE_ITEMS;
     const Value& v = k->values[index];
     if (!name || !nameChars) return ERROR_INVALID_PARAMETER;
-    if (*nameChars < v.name.size() + 1) {
-        // 9x reports one character less than the room given; NT leaves it.
-        if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT && *nameChars) --*nameChars;
+    // Too small a room for the name or for the data leaves the name and its
+    // count as they were and reports the type and the data's size
+    // (test_enum_value in Wine's registry.c: "overflow name", "overflow
+    // data"); 9x reports one name character less than the room given.
+    const bool nameFits = *nameChars >= v.name.size() + 1;
+    const bool dataFits = !data || !size || *size >= v.data.size();
+    if (!nameFits || !dataFits) {
+        if (!nameFits && !Nt() && *nameChars) --*nameChars;
+        if (type) *type = v.type;
+        if (size) *size = (DWORD)v.data.size();
         return ERROR_MORE_DATA;
     }
     memcpy(name, v.name.c_str(), v.name.size() + 1);
     *nameChars = (DWORD)v.name.size();
     if (type) *type = v.type;
-    if (data || size) return CopyData(v.data, data, size, true, Promised(v));
+    if (data || size) return CopyData(v.data, data, size, true, IsString(v.type) && Nt());
     return ERROR_SUCCESS;
 }
 
@@ -335,7 +362,7 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR, LPDWORD, LPDWORD, LPDWORD subKeys, LPDWOR
         maxSub = std::max(maxSub, (DWORD)s->name.size());
     for (auto& v : k->values) {
         maxName = std::max(maxName, (DWORD)v.name.size());
-        maxData = std::max(maxData, Promised(v)); // the stored size: wide text on NT
+        maxData = std::max(maxData, StoredSize(v));
     }
     if (subKeys) *subKeys = (DWORD)k->subkeys.size();
     if (maxSubKeyLen) *maxSubKeyLen = maxSub;
@@ -370,13 +397,21 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     if (simwin::Enter("RegDeleteKeyA", &err, subKey)) return (LONG)err;
     auto base = FromHandle(key);
     if (!base) return ERROR_INVALID_HANDLE;
-    if (!subKey || !*subKey) return ERROR_ACCESS_DENIED; // a root cannot go
-    auto k = Walk(base, subKey, false);
-    if (!k || k == base) return ERROR_FILE_NOT_FOUND;
+    // "" names the key handed itself, which goes as any other (test_reg_delete_key
+    // in Wine's registry.c); no name at all is refused, but NT 4.0 and 2000
+    // do not look and take it as "" ("a bug in NT4 and W2K", ibid.). A root
+    // cannot go.
+    const bool before2000 = Nt() && (simwin::MajorVersion() < 5 ||
+                                     (simwin::MajorVersion() == 5 && simwin::MinorVersion() == 0));
+    if (!subKey && !before2000) return ERROR_ACCESS_DENIED;
+    const bool itself = !subKey || !*subKey;
+    if (itself && Root(key)) return ERROR_ACCESS_DENIED;
+    auto k = itself ? base : Walk(base, subKey, false);
+    if (!k || (k == base && !itself)) return ERROR_FILE_NOT_FOUND;
+    if (k->deleted) return ERROR_KEY_DELETED;
     // NT refuses a key that still has subkeys; Windows 9x deletes the key
     // with everything below it.
-    bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
-    if ((nt && !k->subkeys.empty()) || k->denyWrite) return ERROR_ACCESS_DENIED;
+    if ((Nt() && !k->subkeys.empty()) || k->denyWrite) return ERROR_ACCESS_DENIED;
     MarkDeleted(*k);
     auto& siblings = k->parent->subkeys;
     for (auto it = siblings.begin(); it != siblings.end(); ++it)

@@ -178,6 +178,25 @@ std::string Key() {
     return kKey;
 }
 std::string Leaf() { return Key() + "\\Sub\\Deeper"; }
+/* A key below the test key with the strings `values` names, in this order
+   (Windows lists values in the order they were made, Wine by name: the
+   names given are in both orders at once). */
+std::string Subkey(const char* name, const std::vector<std::pair<const char*, DWORD>>& values,
+                   const char* text) {
+    const std::string path = Key() + "\\Sub\\" + name;
+    HKEY k;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                    nullptr);
+    for (const auto& v : values)
+        RegSetValueExA(k, v.first, 0, REG_SZ, (const BYTE*)text, v.second);
+    RegCloseKey(k);
+    return path;
+}
+/* Two strings handed without their terminators: "Cut" with another
+   character after it, "Full" with a terminator following it in memory. */
+std::string Strings() { return Subkey("Strings", {{"Cut", 9}, {"Full", 10}}, "FullString"); }
+/* The one value "Test", "foobar" with its terminator. */
+std::string Single() { return Subkey("Single", {{"Test", 7}}, "foobar"); }
 
 /* The test key with a subkey made in the 32-bit view. */
 const char kViewed[] = "Software\\CleanPhantaxis Conformance\\Viewed";
@@ -316,6 +335,39 @@ Got EnumFirst(const char* p, DWORD chars, DWORD index = 0) {
     RegCloseKey(k);
     return Got{rc, (DWORD)rc, "chars=" + std::to_string(chars)};
 }
+/* RegEnumValueA of value `index` with room for `chars` name characters and
+   `size` data bytes; out: both counts and, with `shown`, the name buffer and
+   the data buffer as they were left ("-" untouched, a terminator "0"). */
+Got EnumWith(const char* p, DWORD index, DWORD chars, DWORD size, bool shown = false) {
+    HKEY k = OpenKey(p, KEY_READ);
+    char name[16];
+    BYTE data[16];
+    memset(name, '-', sizeof name);
+    memset(data, '-', sizeof data);
+    DWORD type = 99;
+    LONG rc = RegEnumValueA(k, index, name, &chars, nullptr, &type, data, &size);
+    RegCloseKey(k);
+    std::string out = "chars=" + std::to_string(chars) + " size=" + std::to_string(size);
+    if (shown) {
+        out += " ";
+        for (int i = 0; i < 6; i++)
+            out += name[i] ? name[i] : '0';
+        out += " ";
+        for (int i = 0; i < 11; i++)
+            out += data[i] ? (char)data[i] : '0';
+    }
+    return Got{rc, (DWORD)rc, out};
+}
+/* RegDeleteKeyA(`p` opened, `sub`); out: whether `p` is still there. */
+Got DeleteItself(const char* p, const char* sub) {
+    HKEY k = OpenKey(p);
+    LONG rc = RegDeleteKeyA(k, sub);
+    RegCloseKey(k);
+    HKEY again = nullptr;
+    const bool kept = RegOpenKeyExA(HKEY_LOCAL_MACHINE, p, 0, KEY_READ, &again) == ERROR_SUCCESS;
+    if (kept) RegCloseKey(again);
+    return Got{rc, (DWORD)rc, kept ? "kept" : "gone"};
+}
 long long DeleteKey(const char* parent, const char* sub) {
     HKEY k = OpenKey(parent);
     LONG rc = RegDeleteKeyA(k, sub);
@@ -442,7 +494,8 @@ long long SecurityText(const char* path, DWORD room) {
     typedef BOOL(WINAPI * GetFn)(LPCSTR, DWORD, void*, DWORD, DWORD*);
     typedef BOOL(WINAPI * TextFn)(void*, DWORD, DWORD, LPSTR*, ULONG*);
     auto get = Resolve<GetFn>("advapi32.dll", "GetFileSecurityA");
-    auto toText = Resolve<TextFn>("advapi32.dll", "ConvertSecurityDescriptorToStringSecurityDescriptorA");
+    auto toText =
+        Resolve<TextFn>("advapi32.dll", "ConvertSecurityDescriptorToStringSecurityDescriptorA");
     const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     static char descriptor[4096];
     DWORD needed = 0;
@@ -504,12 +557,9 @@ Got DosDevice(const char* letter) {
 // ---- the facts ----
 
 #define W(fn) "kernel32/tests/" fn
-/* simwin keeps reporting a string's wide size before delivering it, as a
-   double-byte edition of NT does, so the program is tried against it. */
 /* Wine's answer as the user it runs as, root here: the read-only bit is a mode
    bit root's writes pass. */
 const char kRoot[] = "opens it for writing when run by root";
-const char kWideSize[] = "reports the wide size of a double-byte edition on purpose";
 
 // clang-format off
 const Fact kFacts[] = {
@@ -565,6 +615,8 @@ const Fact kFacts[] = {
 {"CreateFileA", S(HeldRead), CALL(Open(p, DELETE, 7)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_file_sharing")},
 {"CreateFileA", S(Pending), CALL(Open(p, GENERIC_READ, 7)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_file_disposition"), "opens it"},
 {"CreateFileA", S(Running), CALL(Open(p, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)), {1}, {}, W("loader.c test_section_access (an image can be read)")},
+{"CreateFileA", S(Running), CALL(Open(p, GENERIC_READ, 0)), {1}, {}, W("file.c test_file_sharing (an image section refuses FILE_WRITE_DATA alone, whatever the sharing)")},
+{"CreateFileA", S(Running), CALL(Open(p, GENERIC_WRITE, 7)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_file_sharing (is_sharing_map_compatible: SEC_IMAGE and FILE_WRITE_DATA)")},
 {"GetFileInformationByHandle", S(Nothing), CALL(GetFileInformationByHandle(INVALID_HANDLE_VALUE, nullptr)), {0, ERROR_INVALID_HANDLE}, {}, "doc: GetFileInformationByHandle"},
 // Files: moving and copying.
 {"MoveFileA", S(Missing), CALL(MoveFileA(p, (Dir() + "new.exe").c_str())), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_MoveFileA")},
@@ -584,6 +636,7 @@ const Fact kFacts[] = {
 {"MoveFileExA", S(Missing), CALL(MoveFileExA(p, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)), {1}, {0, ERROR_CALL_NOT_IMPLEMENTED}, "doc: MoveFileExA (the file is not looked at before the restart)"},
 {"CopyFileA", S(Missing), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {0, ERROR_FILE_NOT_FOUND}, {}, W("file.c test_CopyFileA")},
 {"CopyFileA", S(ReadOnly), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_ACCESS_DENIED}, {}, W("file.c test_CopyFileA (onto a read-only file)"), kRoot},
+{"CopyFileA", S(Hidden), CALL(CopyFileA(Other().c_str(), p, FALSE)), {0, ERROR_ACCESS_DENIED}, {}, "doc: CopyFile (fails with ERROR_ACCESS_DENIED onto an existing file with FILE_ATTRIBUTE_HIDDEN or FILE_ATTRIBUTE_READONLY)", "copies onto a hidden file"},
 {"CopyFileA", S(Plain), CALL(CopyFileA(p, p, FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA (onto itself)")},
 {"CopyFileA", S(HeldNone), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {0, ERROR_SHARING_VIOLATION}, {}, W("file.c test_CopyFileA")},
 {"CopyFileA", S(HeldRead), CALL(CopyFileA(p, (Dir() + "copy.exe").c_str(), FALSE)), {1}, {}, W("file.c test_CopyFileA (the source is opened for reading, sharing reading)")},
@@ -618,6 +671,7 @@ const Fact kFacts[] = {
 {"GetShortPathNameA", S(NoFolder), [](const std::string& s) { return Sized(260, [&](char* b, DWORD n) { return GetShortPathNameA(s.c_str(), b, n); }); }, {0, ERROR_FILE_NOT_FOUND}, {}, W("path.c test_GetShortPathNameA (each name is looked up in its folder: the first missing one is a missing file)")},
 {"GetShortPathNameA", S(Nothing), [](const std::string&) { return Sized(3, [](char* b, DWORD n) { return GetShortPathNameA("C:\\", b, n); }); }, {4, kAny, "---"}, {}, W("path.c test_GetShortPathNameA (too small: the size with the terminator)")},
 {"GetShortPathNameA", S(Nothing), [](const std::string&) { return Sized(4, [](char* b, DWORD n) { return GetShortPathNameA("C:\\", b, n); }); }, {3, kAny, "C:\\"}, {}, W("path.c test_GetShortPathNameA (enough: the length without it)")},
+{"GetShortPathNameA", S(Folder), [](const std::string& s) { return Sized(260, [&](char* b, DWORD n) { return GetShortPathNameA((s + "\\*").c_str(), b, n); }); }, {0, ERROR_INVALID_NAME}, {}, W("path.c test_GetShortPathNameW (a folder's path ending in a wildcard; the ANSI call is made through it)")},
 {"GetDriveTypeA", S(Nothing), CALL(GetDriveTypeA("C:\\")), {DRIVE_FIXED}, {}, W("volume.c test_GetDriveTypeA")},
 {"GetDriveTypeA", S(Nothing), CALL(GetDriveTypeA("@:\\")), {DRIVE_NO_ROOT_DIR}, {}, "doc: GetDriveTypeA (an invalid root)"},
 // The run-time: its answers are errno values (negated) with the descriptor closed.
@@ -653,8 +707,11 @@ const Fact kFacts[] = {
 {"RegOpenKeyExA", S(Key), [](const std::string& s) { HKEY k; LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, (s + "\\missing").c_str(), 0, KEY_READ, &k); return Got{rc, 0, ""}; }, {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_reg_open_key"},
 {"RegOpenKeyExA", S(Key), [](const std::string& s) { HKEY k; LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, (s + "\\SUB").c_str(), 0, KEY_READ, &k); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_reg_open_key (names without regard to case)"},
 {"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Text", 64); }, {ERROR_SUCCESS, kAny, nullptr}, {}, "advapi32/tests/registry.c test_hkey_main_Value_A"},
-{"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Text", 3); }, {ERROR_MORE_DATA, kAny, "type=1 size=7 ---"}, {}, "advapi32/tests/registry.c test_reg_query_value (too small: the size needed, nothing written)", nullptr, kWideSize},
-{"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Text", kAny); }, {ERROR_SUCCESS, kAny, "type=1 size=7 "}, {}, "advapi32/tests/registry.c test_hkey_main_Value_A (no buffer: the size)", nullptr, kWideSize},
+{"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Text", 3); }, {ERROR_MORE_DATA, kAny, "type=1 size=7 ---"}, {}, "advapi32/tests/registry.c test_reg_query_value (too small: the size needed, nothing written)"},
+{"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Text", kAny); }, {ERROR_SUCCESS, kAny, "type=1 size=7 "}, {}, "advapi32/tests/registry.c test_hkey_main_Value_A and test_query_value_ex (no buffer: the size, terminator counted)"},
+{"RegQueryValueExA", S(Strings), [](const std::string& s) { return Query(s.c_str(), "Cut", kAny); }, {ERROR_SUCCESS, kAny, "type=1 size=9 "}, {}, "advapi32/tests/registry.c test_string_termination (no buffer: the bytes stored, no terminator where none was)"},
+{"RegQueryValueExA", S(Strings), [](const std::string& s) { return Query(s.c_str(), "Full", 10); }, {ERROR_MORE_DATA}, {}, "advapi32/tests/registry.c test_string_termination (Off-by-one RegSetValueExA adds a trailing '\\0': the bytes handed are too few)"},
+{"RegQueryValueExA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); DWORD type = kMark, size = kMark; LONG rc = RegQueryValueExA(k, "missing", nullptr, &type, nullptr, &size); RegCloseKey(k); return Got{rc, (DWORD)rc, size == 0 ? "size cleared" : size == kMark ? "size kept" : "size set"}; }, {ERROR_FILE_NOT_FOUND, kAny, "size cleared"}, {ERROR_FILE_NOT_FOUND, kAny, "size kept"}, "advapi32/tests/registry.c test_query_value_ex (a missing value, no buffer: \"left untouched on Win9x but cleared on NT+\")"},
 {"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Empty", 4); }, {ERROR_SUCCESS, kAny, "type=1 size=0 ----"}, {}, "advapi32/tests/registry.c test_SetValueExA (a value without data)"},
 {"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Bare", 8); }, {ERROR_SUCCESS, kAny, "type=1 size=3 xyz0----"}, {}, "advapi32/tests/registry.c test_string_termination (one stored without its terminator gets one where there is room, not counted)"},
 {"RegQueryValueExA", S(Key), [](const std::string& s) { return Query(s.c_str(), "Number", 8); }, {ERROR_SUCCESS, kAny, "type=4 size=4 7000----"}, {}, "advapi32/tests/registry.c test_reg_query_value"},
@@ -664,12 +721,18 @@ const Fact kFacts[] = {
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 3); }, {ERROR_MORE_DATA, kAny, "chars=3"}, {ERROR_MORE_DATA, kAny, "chars=2"}, "advapi32/tests/registry.c test_enum_value (overflow name: NT keeps 3, 9x says 2)"},
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 4); }, {ERROR_MORE_DATA, kAny, nullptr}, {}, "advapi32/tests/registry.c test_enum_value (no room for the terminator)"},
 {"RegEnumValueA", S(Key), [](const std::string& s) { return EnumFirst(s.c_str(), 64, 4); }, {ERROR_NO_MORE_ITEMS}, {}, "advapi32/tests/registry.c test_enum_value"},
+{"RegEnumValueA", S(Single), [](const std::string& s) { return EnumWith(s.c_str(), 0, 3, 20); }, {ERROR_MORE_DATA, kAny, "chars=3 size=7"}, {}, "advapi32/tests/registry.c test_enum_value (overflow name: the data's size all the same)"},
+{"RegEnumValueA", S(Single), [](const std::string& s) { return EnumWith(s.c_str(), 0, 20, 2, true); }, {ERROR_MORE_DATA, kAny, "chars=20 size=7 ------ -----------"}, {}, "advapi32/tests/registry.c test_enum_value (overflow data: the name and its count untouched)"},
+{"RegEnumValueA", S(Strings), [](const std::string& s) { return EnumWith(s.c_str(), 0, 20, 10, true); }, {ERROR_SUCCESS, kAny, "chars=3 size=9 Cut0-- FullStrin0-"}, {}, "advapi32/tests/registry.c test_string_termination (RegEnumValueA adds a trailing '\\0' if there is room)"},
 {"RegQueryInfoKeyA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str(), KEY_READ); DWORD sub = 0, values = 0, name = 0, data = 0; LONG rc = RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &sub, nullptr, nullptr, &values, &name, &data, nullptr, nullptr); RegCloseKey(k); return Got{rc, 0, std::to_string(sub) + " " + std::to_string(values) + " " + std::to_string(name) + " " + std::to_string(data)}; }, {ERROR_SUCCESS, kAny, "1 4 6 14"}, {ERROR_SUCCESS, kAny, "1 4 6 7"}, "advapi32/tests/registry.c test_reg_query_info (the largest data as stored: NT keeps text wide, 9x keeps the 8-bit bytes)"},
 {"RegDeleteValueA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str()); LONG rc = RegDeleteValueA(k, "missing"); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_reg_delete_value"},
 {"RegDeleteValueA", S(Key), [](const std::string& s) { HKEY k = OpenKey(s.c_str()); LONG rc = RegDeleteValueA(k, "Empty"); RegCloseKey(k); return Got{rc, 0, ""}; }, {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_reg_delete_value"},
 {"RegDeleteKeyA", S(Key), [](const std::string& s) { return Got{DeleteKey(s.c_str(), "Sub"), 0, ""}; }, {ERROR_ACCESS_DENIED}, {ERROR_SUCCESS}, "advapi32/tests/registry.c test_reg_delete_key (NT refuses a key with subkeys; doc: RegDeleteKey, 9x deletes the tree)"},
 {"RegDeleteKeyA", S(Leaf), [](const std::string&) { return Got{DeleteKey(kKey, "Sub\\Deeper"), 0, ""}; }, {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_reg_delete_key"},
 {"RegDeleteKeyA", S(Key), [](const std::string& s) { return Got{DeleteKey(s.c_str(), "missing"), 0, ""}; }, {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_reg_delete_key"},
+{"RegDeleteKeyA", S(Leaf), [](const std::string& s) { return DeleteItself(s.c_str(), ""); }, {ERROR_SUCCESS, kAny, "gone"}, {ERROR_SUCCESS, kAny, "gone"}, "advapi32/tests/registry.c test_reg_delete_key (\"\" deletes the key handed)", nullptr, nullptr, {ERROR_SUCCESS, kAny, "gone"}},
+{"RegDeleteKeyA", S(Leaf), [](const std::string& s) { Got g = DeleteItself(s.c_str(), nullptr); g.ret = g.ret == ERROR_INVALID_PARAMETER || g.ret == ERROR_ACCESS_DENIED; return g; }, {1, kAny, "kept"}, {}, "advapi32/tests/registry.c test_reg_delete_key (no name: ERROR_INVALID_PARAMETER or ERROR_ACCESS_DENIED; \"a bug in NT4 and W2K\" deletes the key itself)", nullptr, nullptr, {0, kAny, "gone"}},
+{"RegOpenKeyExA", S(Key), [](const std::string& s) { HKEY k = (HKEY)(intptr_t)0x1234; LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, (s + "\\missing").c_str(), 0, KEY_READ, &k); return Got{rc, (DWORD)rc, k ? "kept" : "null"}; }, {ERROR_FILE_NOT_FOUND, kAny, "null"}, {}, "advapi32/tests/registry.c test_reg_open_key (a missing key: \"check that hkResult is set to NULL\")"},
 {"RegOpenKeyExA", S(Views), CALL(OpenIn(p, KEY_WOW64_64KEY)), {ERROR_FILE_NOT_FOUND}, {}, "advapi32/tests/registry.c test_redirection (a 32-bit key is not in the 64-bit view)"},
 {"RegOpenKeyExA", S(Views), CALL(OpenIn(p, KEY_WOW64_32KEY)), {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_redirection"},
 {"RegOpenKeyExA", S(Views), CALL(OpenIn("Software\\Wow6432Node\\CleanPhantaxis Conformance\\Viewed", KEY_WOW64_64KEY)), {ERROR_SUCCESS}, {}, "advapi32/tests/registry.c test_redirection (the 32-bit view is Wow6432Node in the 64-bit one)"},
@@ -730,6 +793,8 @@ const Fact kFacts[] = {
 {"OpenProcessToken", S(Nothing), [](const std::string&) { HANDLE t = nullptr; SetLastError(kMark); Got g = Answer(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &t)); if (t) CloseHandle(t); return g; }, {1}, {0, ERROR_CALL_NOT_IMPLEMENTED}, "advapi32/tests/security.c test_AdjustTokenPrivileges (doc: no access tokens on 9x)"},
 {"GetVolumeNameForVolumeMountPointA", S(Folder), [](const std::string& s) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")((s + "\\").c_str(), v, sizeof v)); }, {0, ERROR_NOT_A_REPARSE_POINT}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (a folder that is no mount point)")},
 {"GetVolumeNameForVolumeMountPointA", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")("C:\\", v, 0)); }, {0, ERROR_FILENAME_EXCED_RANGE}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (no room)")},
+{"GetVolumeNameForVolumeMountPointA", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")("Q:\\", v, sizeof v)); }, {0, ERROR_FILE_NOT_FOUND}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (a drive letter nothing defines)")},
+{"GetVolumeNameForVolumeMountPointA", S(Nothing), [](const std::string&) { typedef BOOL(WINAPI * Fn)(LPCSTR, LPSTR, DWORD); char v[100]; SetLastError(kMark); return Answer(Resolve<Fn>("kernel32.dll", "GetVolumeNameForVolumeMountPointA")("Q:", v, sizeof v)); }, {0, ERROR_INVALID_NAME}, {}, W("volume.c test_GetVolumeNameForVolumeMountPointA (the same without its backslash)")},
 // Privileges.
 {"AdjustTokenPrivileges", S(Nothing), [](const std::string&) { HANDLE t = nullptr; OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &t); TOKEN_PRIVILEGES tp; tp.PrivilegeCount = 1; LookupPrivilegeValueA(nullptr, "SeDebugPrivilege", &tp.Privileges[0].Luid); tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED; SetLastError(kMark); Got g = Answer(AdjustTokenPrivileges(t, FALSE, &tp, 0, nullptr, nullptr)); CloseHandle(t); return g; }, {1, ERROR_SUCCESS}, {}, "doc: AdjustTokenPrivileges (success sets ERROR_SUCCESS, or ERROR_NOT_ALL_ASSIGNED for a privilege not held)"},
 {"LookupPrivilegeValueA", S(Nothing), [](const std::string&) { LUID l; SetLastError(kMark); return Answer(LookupPrivilegeValueA(nullptr, "SeNoSuchPrivilege", &l)); }, {0, ERROR_NO_SUCH_PRIVILEGE}, {}, "advapi32/tests/security.c test_lookupPrivilegeValue"},

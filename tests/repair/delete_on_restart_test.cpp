@@ -76,6 +76,18 @@ TEST_F(DeleteOnRestartTest, NewFileHoldsExactlyTheSectionAndTheShortEntry) {
     EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+/* A hidden wininit.ini gives its copy its attributes; the next request of
+   the run still overwrites that copy (CopyFileA refuses a hidden target). */
+TEST_F(DeleteOnRestartTest, HiddenWininitIsCopiedOverItsEarlierCopy) {
+    SetIni("[rename]\r\n");
+    SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
+    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
+    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
+              std::string("[rename]\r\n") + kEntry);
+}
+
 /* The old file, and the live file after the merge: every other byte stays. */
 TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
     const std::string longLine = "NUL=" + std::string(643, 'a') + "[b]" + std::string(300, 'c'),
