@@ -119,7 +119,7 @@ struct ImageReaders {
     VirtualQueryExFn virtualQuery; // the mapped image files, with mappedName
     GetMappedFileNameAFn mappedName;
     GetMappedFileNameWFn mappedWide; // the Unicode name, to open it by, with openWide
-    HANDLE (*openWide)(const WCHAR* path, FileAccess access, FileSharing sharing);
+    WideOpener openWide;
     QueryFullProcessImageNameWFn fullNameWide; // the kernel's Unicode name (Vista and later)
     GetProcessImageFileNameWFn deviceNameWide; // the same in the device form (XP and 2003)
     bool enableDebugOnDenied;
@@ -640,7 +640,7 @@ static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
         Resolve<VirtualQueryExFn>("Kernel32.dll", Resolvable::VirtualQueryEx),
         Resolve<GetMappedFileNameAFn>(psapi, Resolvable::GetMappedFileNameA),
         Resolve<GetMappedFileNameWFn>(psapi, Resolvable::GetMappedFileNameW),
-        WideOpens() ? OpenExistingWide : nullptr,
+        FindWideOpener(),
         Resolve<QueryFullProcessImageNameWFn>("Kernel32.dll",
                                               Resolvable::QueryFullProcessImageNameW),
         Resolve<GetProcessImageFileNameWFn>(psapi, Resolvable::GetProcessImageFileNameW),

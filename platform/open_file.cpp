@@ -35,7 +35,7 @@ DWORD SharingOf(FileSharing sharing) {
 
 /* kernel32's CreateFileW, which the table gives this file alone. */
 struct WideDoor {
-    static auto Open() { return Resolve("Kernel32.dll", Resolvable::CreateFileW); }
+    static auto Find() { return Resolve("Kernel32.dll", Resolvable::CreateFileW); }
 };
 
 HANDLE OpenExisting(const char* path, FileAccess access, FileSharing sharing) {
@@ -43,13 +43,16 @@ HANDLE OpenExisting(const char* path, FileAccess access, FileSharing sharing) {
                        FILE_FLAG_BACKUP_SEMANTICS, NULL);
 }
 
-HANDLE OpenExistingWide(const WCHAR* path, FileAccess access, FileSharing sharing) {
-    const auto open = WideDoor::Open();
-    if (!open) return INVALID_HANDLE_VALUE;
-    return open(path, AccessOf(access), SharingOf(sharing), NULL, OPEN_EXISTING,
-                FILE_FLAG_BACKUP_SEMANTICS, NULL);
+WideOpener FindWideOpener() {
+    WideOpener opener;
+    opener.open_ = WideDoor::Find();
+    return opener;
 }
 
-bool WideOpens() { return WideDoor::Open() != nullptr; }
+HANDLE WideOpener::operator()(const WCHAR* path, FileAccess access, FileSharing sharing) const {
+    if (!open_) return INVALID_HANDLE_VALUE;
+    return open_(path, AccessOf(access), SharingOf(sharing), NULL, OPEN_EXISTING,
+                 FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
 
 int OpenDescriptorReadOnly(const char* path) { return _open(path, _O_RDONLY | _O_BINARY); }

@@ -11,6 +11,10 @@
 
 #include "platform/win32.h"
 
+#ifndef WINAPI
+#define WINAPI
+#endif
+
 enum class FileAccess {
     Identity,   // no access: what no sharing refuses
     Attributes, // FILE_READ_ATTRIBUTES
@@ -25,11 +29,21 @@ enum class FileSharing {
 /* CreateFileA(path, access, sharing, NULL, OPEN_EXISTING,
    FILE_FLAG_BACKUP_SEMANTICS, NULL). */
 HANDLE OpenExisting(const char* path, FileAccess access, FileSharing sharing);
-/* The same by a Unicode name through kernel32's CreateFileW (found at run
-   time: Windows 9x has none); INVALID_HANDLE_VALUE where it is missing. */
-HANDLE OpenExistingWide(const WCHAR* path, FileAccess access, FileSharing sharing);
-/* Whether OpenExistingWide can open anything here. */
-bool WideOpens();
+/* The same by a Unicode name, through kernel32's CreateFileW as
+   FindWideOpener found it; empty, it opens nothing. */
+class WideOpener {
+  public:
+    explicit operator bool() const { return open_ != nullptr; }
+    HANDLE operator()(const WCHAR* path, FileAccess access, FileSharing sharing) const;
+
+  private:
+    typedef HANDLE(WINAPI* Fn)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    Fn open_ = nullptr;
+    friend WideOpener FindWideOpener();
+};
+/* Finds kernel32's CreateFileW (at run time: not every Windows 9x has it).
+   It loads a library: never while a NativeFileNames lives. */
+WideOpener FindWideOpener();
 /* The run-time's _open(path, _O_RDONLY | _O_BINARY). */
 int OpenDescriptorReadOnly(const char* path);
 

@@ -71,7 +71,6 @@ template <class H> class GdiObject {
 };
 using Font = GdiObject<HFONT>;
 
-/* Any window the program talks to: a handle and the few calls the dialogs use. */
 /* The messages the window code sends or posts, each to a window of its own:
    its fonts and icon, the drag of its body, and its log list. */
 constexpr bool SentToOwnWindows(UINT message) {
@@ -82,6 +81,7 @@ constexpr bool SentToOwnWindows(UINT message) {
            message == LB_SETHORIZONTALEXTENT;
 }
 
+/* Any window the program talks to: a handle and the few calls the dialogs use. */
 class Window {
   public:
     virtual ~Window() = default;
