@@ -39,7 +39,7 @@
 #include "platform/platform.h"
 #include "engine/file_identity.h"
 #include "platform/join_path.h"
-#include "platform/resolve.h"
+#include "actions/resolve_by_name.h"
 #include "platform/win32.h"
 
 #ifndef WINAPI

@@ -3,7 +3,7 @@
 */
 #include "actions/processes.h"
 #include "memory/process_scan.h" // GetProcessTimesFn
-#include "platform/resolve.h"
+#include "actions/resolve_by_name.h"
 
 /* What a handle opened again must carry: the right to terminate, and to read
    the process's times. */

@@ -2,7 +2,7 @@
 ** The room's service actions (see services.h).
 */
 #include "actions/services.h"
-#include "platform/resolve.h"
+#include "actions/resolve_by_name.h"
 
 /* Pause between status queries while the service reports STOP_PENDING, and
    how many pauses at most: a service that is still stopping after half a

@@ -2,6 +2,7 @@
 ** The checked file's handle and identity.
 */
 #include "engine/file_identity.h"
+#include "platform/open_file.h"
 #include "platform/platform.h"
 #include "platform/wow64.h"
 
@@ -61,21 +62,18 @@ bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT; }
 
 HANDLE OpenCheckedFile(const char* path) {
     NativeFileNames native;
-    return CreateFileA(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return OpenExisting(path, FileAccess::Checking, FileSharing::ReadWrite);
 }
 
 HANDLE OpenFileForReading(const char* path) {
     NativeFileNames native;
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return OpenExisting(path, FileAccess::Reading, FileSharing::Everything);
 }
 
 int OpenDescriptorForReading(const char* path) {
     if (GetPlatform() != PLATFORM_NT) {
         NativeFileNames native;
-        return _open(path, _O_RDONLY | _O_BINARY);
+        return OpenDescriptorReadOnly(path);
     }
     HANDLE file = OpenFileForReading(path);
     if (file == INVALID_HANDLE_VALUE) return -1;
@@ -117,9 +115,7 @@ DWORD NameCount(HANDLE file) {
 DWORD NameCountAt(const char* path) {
     if (!CheckedFileHandles()) return 1;
     NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
     if (file == INVALID_HANDLE_VALUE) return 1;
     const DWORD names = NameCount(file);
     CloseHandle(file);
@@ -128,9 +124,7 @@ DWORD NameCountAt(const char* path) {
 
 bool IdentityAt(const char* path, FileId* id) {
     NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool known = IdentityOf(file, id);
     CloseHandle(file);
@@ -151,9 +145,7 @@ bool NameIsGone(const char* path) {
 
 bool StillNamedAt(const char* path, const FileId& id) {
     NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
     if (file == INVALID_HANDLE_VALUE) return !NameIsGone(path);
     const bool same = IsFile(file, id);
     CloseHandle(file);

@@ -400,8 +400,10 @@ int32_t WalkDirectory(const char* pattern) {
     CheckScanStateRules();
     if (s_walk.depth == 0) {
         HMODULE kernel = LoadLibraryA("Kernel32.dll");
-        s_walk.fileRecord = Resolve<GetFileAttributesExFn>(kernel, "GetFileAttributesExA");
-        s_walk.volumeName = Resolve<GetVolumeNameFn>(kernel, "GetVolumeNameForVolumeMountPointA");
+        s_walk.fileRecord =
+            Resolve<GetFileAttributesExFn>(kernel, Resolvable::GetFileAttributesExA);
+        s_walk.volumeName =
+            Resolve<GetVolumeNameFn>(kernel, Resolvable::GetVolumeNameForVolumeMountPointA);
     }
     s_walk.depth++;
     const int32_t r = WalkLevel(pattern);

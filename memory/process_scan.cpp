@@ -18,6 +18,7 @@
 #include "engine/file_check.h"
 #include "engine/walk.h"
 #include "platform/platform.h"
+#include "platform/open_file.h"
 #include "platform/resolve.h"
 #include "memory/service_stop.h"
 #include "repair/service_keys.h"
@@ -118,7 +119,7 @@ struct ImageReaders {
     VirtualQueryExFn virtualQuery; // the mapped image files, with mappedName
     GetMappedFileNameAFn mappedName;
     GetMappedFileNameWFn mappedWide; // the Unicode name, to open it by, with openWide
-    CreateFileWFn openWide;
+    WideOpener openWide;
     QueryFullProcessImageNameWFn fullNameWide; // the kernel's Unicode name (Vista and later)
     GetProcessImageFileNameWFn deviceNameWide; // the same in the device form (XP and 2003)
     bool enableDebugOnDenied;
@@ -344,7 +345,7 @@ static size_t WideDriveOf(const WCHAR* device, DWORD n, QueryDosDeviceAFn dosDev
    of this session names), which reaches names of any length; `length` is the drive path's length,
    `drive` the drive path. visit closes the file. */
 template <class Visit>
-static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWORD access,
+static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, FileAccess access,
                                Visit visit, int* unreached = nullptr) {
     if (!readers.mappedWide || !readers.openWide || !readers.dosDevice) return;
     WCHAR* name = (WCHAR*)calloc(WIDE_NAME + 8, sizeof(WCHAR));
@@ -366,9 +367,7 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, DWOR
         HANDLE file;
         {
             NativeFileNames native; // the kernel's names are the real ones, under WoW64 too
-            file = readers.openWide(wide, access,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+            file = readers.openWide(wide, access, FileSharing::Everything);
         }
         if (file == INVALID_HANDLE_VALUE) return true;
         return visit(file, n - d + 2, (const WCHAR*)(wide + 4));
@@ -406,12 +405,13 @@ static bool MapsFile(const char* candidate, void* context) {
     CloseHandle(file);
     bool maps = false;
     if (known)
-        EachMappedFileWide(
-            by.process, *by.readers, 0, [&](HANDLE mapped, size_t, const WCHAR* drive) {
-                maps = drive[0] == toupper((unsigned char)candidate[0]) && IsFile(mapped, want);
-                CloseHandle(mapped);
-                return !maps;
-            });
+        EachMappedFileWide(by.process, *by.readers, FileAccess::Identity,
+                           [&](HANDLE mapped, size_t, const WCHAR* drive) {
+                               maps = drive[0] == toupper((unsigned char)candidate[0]) &&
+                                      IsFile(mapped, want);
+                               CloseHandle(mapped);
+                               return !maps;
+                           });
     return maps;
 }
 
@@ -430,7 +430,7 @@ struct WideImages {
 static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
     WideImages seen = {0, 0, false, {0, 0, 0}, 0, ""};
     EachMappedFileWide(
-        process, readers, GENERIC_READ,
+        process, readers, FileAccess::Reading,
         [&](HANDLE file, size_t length, const WCHAR* drive) {
             FileId id;
             const bool known = IdentityOf(file, &id);
@@ -460,9 +460,7 @@ static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& 
     HANDLE file;
     {
         NativeFileNames native; // its identity alone, which no sharing refuses
-        file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
     }
     if (file == INVALID_HANDLE_VALUE) return;
     FileId id;
@@ -470,13 +468,14 @@ static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& 
     CloseHandle(file);
     bool seen = false, maps = false;
     if (known)
-        EachMappedFileWide(
-            by.process, *by.readers, 0, [&](HANDLE mapped, size_t, const WCHAR* drive) {
-                seen = true;
-                maps = drive[0] == toupper((unsigned char)path[0]) && IsFile(mapped, id);
-                CloseHandle(mapped);
-                return !maps;
-            });
+        EachMappedFileWide(by.process, *by.readers, FileAccess::Identity,
+                           [&](HANDLE mapped, size_t, const WCHAR* drive) {
+                               seen = true;
+                               maps = drive[0] == toupper((unsigned char)path[0]) &&
+                                      IsFile(mapped, id);
+                               CloseHandle(mapped);
+                               return !maps;
+                           });
     rec->mapped = known && (maps || !seen);
     rec->mappedImage = id;
 }
@@ -520,8 +519,7 @@ static bool NamedIdentity(HANDLE process, const ImageReaders& readers, KnownFile
         HANDLE file;
         {
             NativeFileNames native;
-            file = readers.openWide(wide, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+            file = readers.openWide(wide, FileAccess::Identity, FileSharing::Everything);
         }
         if (file != INVALID_HANDLE_VALUE) {
             known = IdentityOf(file, &named->id);
@@ -577,11 +575,12 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     KnownFile byName;
     bool byIdentity = false;
     if (!confirmed && NamedIdentity(process, readers, &byName))
-        EachMappedFileWide(process, readers, 0, [&](HANDLE file, size_t, const WCHAR* drive) {
-            byIdentity = drive[0] == byName.drive && IsFile(file, byName.id);
-            CloseHandle(file);
-            return !byIdentity;
-        });
+        EachMappedFileWide(process, readers, FileAccess::Identity,
+                           [&](HANDLE file, size_t, const WCHAR* drive) {
+                               byIdentity = drive[0] == byName.drive && IsFile(file, byName.id);
+                               CloseHandle(file);
+                               return !byIdentity;
+                           });
     confirmed = confirmed || byIdentity;
     // Each path as the file it is, or, where the ANSI name cannot tell, as
     // the file the process maps; a path that reaches neither is left out.
@@ -633,16 +632,18 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
 /* The readers as psapi.dll (`psapi`) and kernel32 give them. */
 static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
     ImageReaders readers = {
-        Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll", "QueryFullProcessImageNameA"),
-        Resolve<GetProcessImageFileNameAFn>(psapi, "GetProcessImageFileNameA"),
-        Resolve<QueryDosDeviceAFn>("Kernel32.dll", "QueryDosDeviceA"),
-        Resolve<GetModuleFileNameExAFn>(psapi, "GetModuleFileNameExA"),
-        Resolve<VirtualQueryExFn>("Kernel32.dll", "VirtualQueryEx"),
-        Resolve<GetMappedFileNameAFn>(psapi, "GetMappedFileNameA"),
-        Resolve<GetMappedFileNameWFn>(psapi, "GetMappedFileNameW"),
-        Resolve<CreateFileWFn>("Kernel32.dll", "CreateFileW"),
-        Resolve<QueryFullProcessImageNameWFn>("Kernel32.dll", "QueryFullProcessImageNameW"),
-        Resolve<GetProcessImageFileNameWFn>(psapi, "GetProcessImageFileNameW"),
+        Resolve<QueryFullProcessImageNameAFn>("Kernel32.dll",
+                                              Resolvable::QueryFullProcessImageNameA),
+        Resolve<GetProcessImageFileNameAFn>(psapi, Resolvable::GetProcessImageFileNameA),
+        Resolve<QueryDosDeviceAFn>("Kernel32.dll", Resolvable::QueryDosDeviceA),
+        Resolve<GetModuleFileNameExAFn>(psapi, Resolvable::GetModuleFileNameExA),
+        Resolve<VirtualQueryExFn>("Kernel32.dll", Resolvable::VirtualQueryEx),
+        Resolve<GetMappedFileNameAFn>(psapi, Resolvable::GetMappedFileNameA),
+        Resolve<GetMappedFileNameWFn>(psapi, Resolvable::GetMappedFileNameW),
+        FindWideOpener(),
+        Resolve<QueryFullProcessImageNameWFn>("Kernel32.dll",
+                                              Resolvable::QueryFullProcessImageNameW),
+        Resolve<GetProcessImageFileNameWFn>(psapi, Resolvable::GetProcessImageFileNameW),
         enableDebugOnDenied,
     };
     if (!readers.dosDevice) readers.deviceName = NULL;
@@ -653,7 +654,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     *listed = false;
     HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
     if (!psapi) return NULL;
-    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, "EnumProcesses");
+    EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, Resolvable::EnumProcesses);
     if (!enumProcesses) return NULL;
     const ImageReaders readers = ResolveReaders(psapi, enableDebugOnDenied);
     if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
@@ -717,9 +718,9 @@ ProcessImage* ListProcessesToolhelp() {
     HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
     if (!kernel) return NULL;
     Toolhelp help = {
-        Resolve<CreateToolhelp32SnapshotFn>(kernel, "CreateToolhelp32Snapshot"),
-        Resolve<Process32Fn>(kernel, "Process32First"),
-        Resolve<Process32Fn>(kernel, "Process32Next"),
+        Resolve<CreateToolhelp32SnapshotFn>(kernel, Resolvable::CreateToolhelp32Snapshot),
+        Resolve<Process32Fn>(kernel, Resolvable::Process32First),
+        Resolve<Process32Fn>(kernel, Resolvable::Process32Next),
     };
     if (!help.createSnapshot || !help.first || !help.next) return NULL;
     PROCESSENTRY32* entry = (PROCESSENTRY32*)calloc(1, sizeof(PROCESSENTRY32));
@@ -778,12 +779,12 @@ static void CheckHeldImage(ProcessImage* rec) {
     // image moved on under the first), else for reading alone; last for its
     // identity alone, which no sharing refuses: the image is there, and
     // cannot be read.
-    const DWORD forDeleting = GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES;
-    const DWORD tries[] = {forDeleting, forDeleting, GENERIC_READ, 0};
-    DWORD access = 0;
-    for (DWORD each : tries) {
+    const FileAccess tries[] = {FileAccess::Checking, FileAccess::Checking, FileAccess::Reading,
+                                FileAccess::Identity};
+    FileAccess access = FileAccess::Identity;
+    for (FileAccess each : tries) {
         access = each;
-        deletable = access != GENERIC_READ;
+        deletable = access != FileAccess::Reading;
         EachMappedFileWide(rec->listed.Handle(), readers, access,
                            [&](HANDLE file, size_t, const WCHAR* drive) {
                                if (drive[0] == rec->longDrive && IsFile(file, rec->longImage)) {
@@ -800,7 +801,7 @@ static void CheckHeldImage(ProcessImage* rec) {
     // was checked, nothing is said of a file that may be another's.
     if (image == INVALID_HANDLE_VALUE) return;
     ShowStatus(rec->longShown);
-    if (access == 0) {
+    if (access == FileAccess::Identity) {
         // Its security shuts this program out, or its program holds it
         // without sharing: not passed over in silence, as the walk does.
         CloseHandle(image);

@@ -11,6 +11,7 @@
 
 #include "actions/processes.h" // ListedProcess, TerminateListed, SameProcess
 #include "engine/file_identity.h"
+#include "platform/open_file.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
@@ -76,9 +77,6 @@ typedef SIZE_T(WINAPI* VirtualQueryExFn)(HANDLE process, LPCVOID address,
 typedef DWORD(WINAPI* GetMappedFileNameAFn)(HANDLE process, LPVOID address, LPSTR name, DWORD size);
 typedef DWORD(WINAPI* GetMappedFileNameWFn)(HANDLE process, LPVOID address, LPWSTR name,
                                             DWORD size);
-typedef HANDLE(WINAPI* CreateFileWFn)(LPCWSTR path, DWORD access, DWORD share,
-                                      LPSECURITY_ATTRIBUTES security, DWORD disposition,
-                                      DWORD flags, HANDLE templateFile);
 typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILETIME* exit,
                                         FILETIME* kernel, FILETIME* user);
 

@@ -22,7 +22,7 @@ typedef BOOL(WINAPI* QueryServiceConfigAFn)(SC_HANDLE service, QUERY_SERVICE_CON
    resolved at run time: not every advapi32 of Windows 9x has it. */
 static bool RunsImage(SC_HANDLE service, const CommandImage& image) {
     QueryServiceConfigAFn query =
-        Resolve<QueryServiceConfigAFn>("advapi32.dll", "QueryServiceConfigA");
+        Resolve<QueryServiceConfigAFn>("advapi32.dll", Resolvable::QueryServiceConfigA);
     DWORD needed = 0;
     if (!query || query(service, NULL, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
         needed == 0 || needed > kConfigLimit)

@@ -51,12 +51,13 @@ void DetectWow64() {
     s_wow64.disableRedirection = nullptr;
     s_wow64.revertRedirection = nullptr;
     HMODULE kernel = LoadLibraryA("Kernel32.dll");
-    IsWow64ProcessFn query = Resolve<IsWow64ProcessFn>(kernel, "IsWow64Process");
+    IsWow64ProcessFn query = Resolve<IsWow64ProcessFn>(kernel, Resolvable::IsWow64Process);
     BOOL wow64 = FALSE;
     if (!query || !query(GetCurrentProcess(), &wow64) || !wow64) return;
     g_scan.wow64 = TRUE;
-    auto disable = Resolve<DisableRedirectionFn>(kernel, "Wow64DisableWow64FsRedirection");
-    auto revert = Resolve<RevertRedirectionFn>(kernel, "Wow64RevertWow64FsRedirection");
+    auto disable =
+        Resolve<DisableRedirectionFn>(kernel, Resolvable::Wow64DisableWow64FsRedirection);
+    auto revert = Resolve<RevertRedirectionFn>(kernel, Resolvable::Wow64RevertWow64FsRedirection);
     if (disable && revert) {
         s_wow64.disableRedirection = disable;
         s_wow64.revertRedirection = revert;

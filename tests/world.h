@@ -19,8 +19,8 @@
 
 /* The tests' one door to the proofs the room's actions take, which
    otherwise only their provers make: a row builds one by hand to give an
-   action a proof that no longer holds. For tests only; tests/tools/
-   room_closed.sh refuses it anywhere else. */
+   action a proof that no longer holds. For tests only: the program's own
+   code cannot include it, the Windows builds have no gtest. */
 struct ProofsForTests {
     static ListedProcess Listed(HANDLE process, DWORD id, bool canTerminate) {
         return ListedProcess(process, id, canTerminate);

@@ -264,3 +264,11 @@ INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled)
     *handled = false;
     return FALSE;
 }
+
+LRESULT Window::SendOwn(UINT message, WPARAM wParam, LPARAM lParam) const {
+    return hwnd_ ? SendMessageA(hwnd_, message, wParam, lParam) : 0;
+}
+
+void Window::PostOwn(UINT message, WPARAM wParam, LPARAM lParam) const {
+    if (hwnd_) PostMessageA(hwnd_, message, wParam, lParam);
+}

@@ -71,6 +71,16 @@ template <class H> class GdiObject {
 };
 using Font = GdiObject<HFONT>;
 
+/* The messages the window code sends or posts, each to a window of its own:
+   its fonts and icon, the drag of its body, and its log list. */
+constexpr bool SentToOwnWindows(UINT message) {
+    return message == WM_GETFONT || message == WM_SETFONT || message == WM_SETICON ||
+           message == WM_NCLBUTTONDOWN || message == LB_ADDSTRING || message == LB_GETCOUNT ||
+           message == LB_GETHORIZONTALEXTENT || message == LB_GETTEXT || message == LB_GETTEXTLEN ||
+           message == LB_RESETCONTENT || message == LB_SETCURSEL ||
+           message == LB_SETHORIZONTALEXTENT;
+}
+
 /* Any window the program talks to: a handle and the few calls the dialogs use. */
 class Window {
   public:
@@ -88,14 +98,25 @@ class Window {
         if (hwnd_) SetWindowTextA(hwnd_, text);
     }
     std::string Text() const;
-    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
-        return hwnd_ ? SendMessageA(hwnd_, message, wParam, lParam) : 0;
+    /* Sends or posts one of the messages the program gives its own windows
+       (SentToOwnWindows): the window code's only senders. */
+    template <UINT message> LRESULT Send(WPARAM wParam = 0, LPARAM lParam = 0) const {
+        static_assert(SentToOwnWindows(message), "not a message the program sends its windows");
+        return SendOwn(message, wParam, lParam);
+    }
+    template <UINT message> void Post(WPARAM wParam = 0, LPARAM lParam = 0) const {
+        static_assert(SentToOwnWindows(message), "not a message the program sends its windows");
+        PostOwn(message, wParam, lParam);
     }
     /* The window's rectangle in screen coordinates. */
     RECT ScreenRect() const;
 
   protected:
     HWND hwnd_ = nullptr;
+
+  private:
+    LRESULT SendOwn(UINT message, WPARAM wParam, LPARAM lParam) const;
+    void PostOwn(UINT message, WPARAM wParam, LPARAM lParam) const;
 };
 
 /* A plain control: bound to the dialog item with the given id. */

@@ -9,6 +9,7 @@
 #include "engine/scan_state.h"
 #include "resources/resource_ids.h"
 #include "ui/log_rules.h"
+#include "ui/maker_page.h"
 #include "ui/skin.h"
 #include "ui/skin_rules.h"
 
@@ -33,7 +34,7 @@ const char kProductLine[] = "This program is a part of Sentravix antivirus softw
 void MakeBoldDialogFont(Font& font, int height, int weight, bool underline, bool italic) {
     HFONT base = nullptr;
     if (mainDialog && mainDialog->Handle())
-        base = reinterpret_cast<HFONT>(SendMessageA(mainDialog->Handle(), WM_GETFONT, 0, 0));
+        base = reinterpret_cast<HFONT>(mainDialog->Send<WM_GETFONT>());
     if (!base) base = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
     LOGFONTA description;
     ZeroMemory(&description, sizeof description);
@@ -145,8 +146,8 @@ BOOL MainDialog::OnInitDialog() {
 
     if (!whiteBrush) whiteBrush = CreateSolidBrush(0xFFFFFF);
 
-    SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+    Send<WM_SETICON>(ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    Send<WM_SETICON>(ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
     LONG_PTR style = GetWindowLongPtrA(hwnd_, GWL_STYLE);
     SetWindowLongPtrA(hwnd_, GWL_STYLE, style | WS_SYSMENU | WS_MINIMIZEBOX);
@@ -230,10 +231,10 @@ void MainDialog::OnCommand(int id, int code) {
         break;
     case IDC_DOWNLOAD:
     case IDC_DOWNLOAD_LINK:
-        OpenPage(DOWNLOAD_PAGE);
+        OpenMakerPage(MakerPage::Download);
         break;
     case IDC_UTILITY_LINK:
-        OpenPage(UTILITY_PAGE);
+        OpenMakerPage(MakerPage::Utility);
         break;
     case IDC_MAKER_LOGO:
         break;
@@ -248,11 +249,6 @@ void MainDialog::OnCancel() { ConfirmStop(SCAN_TITLE); }
 bool MainDialog::OnClose() {
     ConfirmStop(SCAN_TITLE);
     return true;
-}
-
-void MainDialog::OpenPage(const char* path) {
-    std::string address = std::string("http://") + MAKER_WEB_HOST + path;
-    ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void MainDialog::StartScan() {
@@ -289,7 +285,7 @@ void MainDialog::StartScan() {
     if (!headingFont_.Handle())
         headingFont_.Attach(
             CreateFontA(15, 0, 0, 0, 700, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0x20, "Arial"));
-    heading_.Send(WM_SETFONT, reinterpret_cast<WPARAM>(headingFont_.Handle()), TRUE);
+    heading_.Send<WM_SETFONT>(reinterpret_cast<WPARAM>(headingFont_.Handle()), TRUE);
 
     CopyText(g_scan.target, sizeof g_scan.target, "!:");
     g_scan.mainWindow = hwnd_;
@@ -340,11 +336,11 @@ bool MainDialog::OnScanStatus() {
 bool MainDialog::OnScanLogLine() {
     char line[sizeof g_scan.lineBuffer];
     CopyText(line, sizeof line, g_scan.lineBuffer);
-    int count = static_cast<int>(logList_.Send(LB_GETCOUNT));
-    if (LogMustEmpty(count, g_scan.keepLog)) logList_.Send(LB_RESETCONTENT);
-    logList_.Send(LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
-    count = static_cast<int>(logList_.Send(LB_GETCOUNT));
-    logList_.Send(LB_SETCURSEL, static_cast<WPARAM>(LogSelectionAfterAppend(count)));
+    int count = static_cast<int>(logList_.Send<LB_GETCOUNT>());
+    if (LogMustEmpty(count, g_scan.keepLog)) logList_.Send<LB_RESETCONTENT>();
+    logList_.Send<LB_ADDSTRING>(0, reinterpret_cast<LPARAM>(line));
+    count = static_cast<int>(logList_.Send<LB_GETCOUNT>());
+    logList_.Send<LB_SETCURSEL>(static_cast<WPARAM>(LogSelectionAfterAppend(count)));
     FitLogExtent();
     return true;
 }
@@ -357,17 +353,17 @@ void MainDialog::FitLogExtent() {
     // same that GetTabbedTextExtentA takes without tab positions).
     HDC dc = GetDC(list);
     if (!dc) return;
-    HFONT font = reinterpret_cast<HFONT>(logList_.Send(WM_GETFONT));
+    HFONT font = reinterpret_cast<HFONT>(logList_.Send<WM_GETFONT>());
     HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
     int widest = 0;
-    int count = static_cast<int>(logList_.Send(LB_GETCOUNT));
+    int count = static_cast<int>(logList_.Send<LB_GETCOUNT>());
     std::vector<char> text;
     for (int i = 0; i < count; i++) {
-        LRESULT length = logList_.Send(LB_GETTEXTLEN, static_cast<WPARAM>(i));
+        LRESULT length = logList_.Send<LB_GETTEXTLEN>(static_cast<WPARAM>(i));
         if (length < 0) continue;
         text.assign(static_cast<size_t>(length) + 1, 0);
-        LRESULT got = logList_.Send(LB_GETTEXT, static_cast<WPARAM>(i),
-                                    reinterpret_cast<LPARAM>(text.data()));
+        LRESULT got = logList_.Send<LB_GETTEXT>(static_cast<WPARAM>(i),
+                                                reinterpret_cast<LPARAM>(text.data()));
         if (got <= 0 || got > length) continue;
         DWORD size = GetTabbedTextExtentA(dc, text.data(), static_cast<int>(got), 0, nullptr);
         int width = LOWORD(size);
@@ -377,14 +373,14 @@ void MainDialog::FitLogExtent() {
     ReleaseDC(list, dc);
     RECT client;
     if (!GetClientRect(list, &client)) return;
-    int current = static_cast<int>(logList_.Send(LB_GETHORIZONTALEXTENT));
+    int current = static_cast<int>(logList_.Send<LB_GETHORIZONTALEXTENT>());
     int extent = LogHorizontalExtent(current, widest, client.right - client.left);
-    if (extent != current) logList_.Send(LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent));
+    if (extent != current) logList_.Send<LB_SETHORIZONTALEXTENT>(static_cast<WPARAM>(extent));
 }
 
 bool MainDialog::OnLButtonDown(UINT, int x, int y) {
     // Dragging the body moves the window, as if its caption were dragged.
-    PostMessageA(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(x, y));
+    Post<WM_NCLBUTTONDOWN>(HTCAPTION, MAKELPARAM(x, y));
     return false; // and the press gets its default processing
 }
 

@@ -52,7 +52,6 @@ class MainDialog : public Dialog {
     void RunScanOnTimer();
     void ConfirmStop(const char* title);
     void FitLogExtent();
-    void OpenPage(const char* path);
 
     // Bitmap buttons.
     CExButton ok_, cancel_, scan_, download_, closeBox_, downloadLink_, utilityLink_, logo_;

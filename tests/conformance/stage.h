@@ -7,7 +7,7 @@
 #ifndef TESTS_CONFORMANCE_STAGE_H
 #define TESTS_CONFORMANCE_STAGE_H
 
-#include "platform/resolve.h"
+#include "actions/resolve_by_name.h"
 #include "platform/win32.h"
 
 #include <string>

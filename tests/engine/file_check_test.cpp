@@ -6,7 +6,7 @@
 #include "engine/file_check.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
-#include "platform/resolve.h"
+#include "actions/resolve_by_name.h"
 #include "platform/wow64.h"
 #include "repair/autostart.h"
 #include "actions/files.h"

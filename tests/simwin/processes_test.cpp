@@ -4,7 +4,7 @@
 ** the performance data layout, and the program's exit. What processes share
 ** with every Win32 is pinned in tests/conformance/.
 */
-#include "platform/resolve.h"
+#include "actions/resolve_by_name.h"
 #include "world.h"
 
 namespace {
