@@ -95,13 +95,6 @@ bool CopyIsRunning() {
 
 } // namespace
 
-void PauseQueueFilter(bool pause) {
-    if (pause)
-        RemoveQueueFilter();
-    else
-        InstallQueueFilter();
-}
-
 BOOL CleanerApp::InitInstance() {
     // Hosted controls and the 3-D look need no set-up here: the program has no
     // hosted controls, and every supported Windows draws its standard

@@ -229,11 +229,6 @@ INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled)
     case WM_TIMER:
         *handled = OnTimer(wParam);
         return TRUE;
-    case WM_ENTERSIZEMOVE:
-    case WM_EXITSIZEMOVE:
-        PauseQueueFilter(message == WM_ENTERSIZEMOVE);
-        *handled = false;
-        return FALSE;
     case WM_PAINT:
         *handled = OnPaint();
         return TRUE;

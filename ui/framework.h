@@ -46,10 +46,6 @@ class WinApp {
     static WinApp* current_;
 };
 
-/* Takes the thread's message filter (ui/app.cpp) off while the platform's
-   own move loop drags a window, and puts it back after. */
-void PauseQueueFilter(bool pause);
-
 /* The instance that holds the program's resources. */
 HINSTANCE AppInstance();
 
