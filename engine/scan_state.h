@@ -38,8 +38,8 @@ enum DisposalAction : int32_t {
 ** entry of every walk (WalkDirectory) and every file check (CheckFile).
 **
 ** - scanning: set by SCAN, cleared when the run has ended; one run a program.
-** - stopRequested: set by Cancel, by Escape ("Terminate the Scan now?") and by
-**   WM_QUIT or WM_DESTROY in the walk's pump; cleared before the run starts.
+** - stopRequested: set by Cancel and by Escape ("Terminate the Scan now?");
+**   cleared before the run starts.
 ** - action: ACTION_DELETE from SCAN on; the memory scan's disposal sets it to
 **   pendingMemoryAction, which was copied from it.
 ** - memoryScanMode: on only during the memory scan step (ScanMemory), whose
@@ -74,7 +74,7 @@ struct ScanState {
     char lineBuffer[500];        // the log line being posted
     char statusText[260];        // status line text (full path at a detection)
     char detectionName[260];     // name of the latest match
-    bool stopRequested;          // the user asked to stop, or the window closes
+    bool stopRequested;          // the user asked to stop
     bool keepLog;                // the log list no longer empties at 150 lines
     BOOL scanning;               // a scan is in progress
     BOOL restartNeeded;          // a deletion waits for the restart (never cleared)

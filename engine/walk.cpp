@@ -540,10 +540,16 @@ void PumpMessages() {
         g_scan.stopRequested = true;
         return;
     }
-    if (msg.message == WM_QUIT || msg.message == WM_DESTROY) {
-        g_scan.stopRequested = true;
+    // The program posts neither, and Windows sends WM_DESTROY, never posts
+    // it: each is another program's, which neither stops the scan nor
+    // reaches a window.
+    if (msg.message == WM_QUIT || msg.message == WM_DESTROY) return;
+    // No timer of the program runs during a walk: the scan's timer died
+    // before the run began, and the program sets no timer procedures (which
+    // Windows would call at the address lParam holds) nor thread timers. A
+    // control's own timer (the log list's scrolling) passes.
+    if (msg.message == WM_TIMER && (msg.lParam != 0 || !msg.hwnd || msg.hwnd == g_scan.mainWindow))
         return;
-    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
 }

@@ -680,6 +680,21 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     return head;
 }
 
+ProcessImage* ListProcessPsapi(uint32_t processId) {
+    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
+    if (!psapi) return NULL;
+    const ImageReaders readers = ResolveReaders(psapi, false);
+    if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
+    char* reported = (char*)malloc(REPORTED_SIZE);
+    ProcessImage *head = NULL, *tail = NULL;
+    if (reported && !AppendProcess(&head, &tail, processId, readers, reported)) {
+        FreeProcessList(head);
+        head = NULL;
+    }
+    free(reported);
+    return head;
+}
+
 struct Toolhelp {
     CreateToolhelp32SnapshotFn createSnapshot;
     Process32Fn first, next;

@@ -116,6 +116,9 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    are missing, the list is empty, or a record cannot be allocated (the
    result is null then). */
 ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);
+/* The one process `processId` as ListProcessesPsapi would list it (never
+   enabling SeDebugPrivilege); null where it lists nothing. */
+ProcessImage* ListProcessPsapi(uint32_t processId);
 /* Lists the processes through tool help (Windows 9x: szExeFile is the full
    path); null when a function is missing or the snapshot fails. */
 ProcessImage* ListProcessesToolhelp();

@@ -4,6 +4,7 @@
 */
 #include "ui/framework.h"
 #include "engine/scan_state.h"
+#include "ui/message_rules.h"
 
 #include <vector>
 
@@ -215,9 +216,16 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
 INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
     *handled = true;
     switch (message) {
-    case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
+    case WM_COMMAND: {
+        // A command for a control that is hidden or disabled, whoever sent or
+        // posted it, does nothing: a click could not give it.
+        const int id = LOWORD(wParam);
+        HWND control = GetDlgItem(hwnd_, id);
+        const bool visible = control && IsWindowVisible(control);
+        const bool enabled = control && IsWindowEnabled(control) && IsWindowEnabled(hwnd_);
+        if (CommandActs(id, visible, enabled)) OnCommand(id, HIWORD(wParam));
         return TRUE;
+    }
     case WM_TIMER:
         *handled = OnTimer(wParam);
         return TRUE;

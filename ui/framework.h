@@ -188,8 +188,9 @@ class Dialog : public Window {
 
   protected:
     virtual BOOL OnInitDialog() { return TRUE; }
-    /* Commands by id. The default routes IDOK and IDCANCEL to OnOK and
-       OnCancel and ignores the rest. */
+    /* Commands by id, each only while CommandActs (ui/message_rules.h) lets
+       it: never one for a hidden or disabled control. The default routes
+       IDOK and IDCANCEL to OnOK and OnCancel and ignores the rest. */
     virtual void OnCommand(int id, int code);
     virtual void OnOK() { EndDialog(IDOK); }
     virtual void OnCancel() { EndDialog(IDCANCEL); }

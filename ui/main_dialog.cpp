@@ -225,7 +225,9 @@ void MainDialog::OnCommand(int id, int code) {
         ConfirmStop(kCloseBoxTitle);
         break;
     case IDC_MAIN_OK:
-        EndDialog(IDOK);
+        // Only in the finished layout: while a stopped run unwinds, OK shows
+        // but the run's statistics and questions are still to come.
+        if (!g_scan.scanning) EndDialog(IDOK);
         break;
     case IDOK: // the Enter key: no control carries this id
         break;
@@ -291,18 +293,23 @@ void MainDialog::StartScan() {
     g_scan.mainWindow = hwnd_;
     g_scan.action = ACTION_DELETE;
 
-    SetTimer(hwnd_, SCAN_TIMER_ID, SCAN_TIMER_PERIOD, nullptr);
+    scanTimerSet_ = SetTimer(hwnd_, SCAN_TIMER_ID, SCAN_TIMER_PERIOD, nullptr) != 0;
 }
 
-bool MainDialog::OnTimer(UINT_PTR) {
+bool MainDialog::OnTimer(UINT_PTR id) {
+    if (id != SCAN_TIMER_ID) return false; // no timer of this window
     RunScanOnTimer();
     return true;
 }
 
 void MainDialog::RunScanOnTimer() {
-    // The run happens once: the timer dies before it starts.
+    // Only the one-shot timer that SCAN set starts the run, and only once: it
+    // dies before the run starts, so that no later timer message (nor one
+    // that another program sends) begins a run inside the run.
+    if (!scanTimerSet_) return;
+    scanTimerSet_ = false;
     KillTimer(hwnd_, SCAN_TIMER_ID);
-    if (!g_scan.scanning) return; // a stray timer message after the run
+    if (!g_scan.scanning) return;
     g_scan.stopRequested = false;
     RunScan();
 

@@ -32,6 +32,9 @@ class MainDialog : public Dialog {
     MainDialog();
     ~MainDialog() override;
 
+    /* The one-shot scan timer is set: SCAN set it and the run has not begun. */
+    bool ScanTimerSet() const { return scanTimerSet_; }
+
   protected:
     BOOL OnInitDialog() override;
     void OnCommand(int id, int code) override;
@@ -62,7 +65,8 @@ class MainDialog : public Dialog {
 
     HICON icon_;
     Font headingFont_;
-    bool scanStarted_ = false; // SCAN is offered once per program run
+    bool scanStarted_ = false;  // SCAN is offered once per program run
+    bool scanTimerSet_ = false; // the one-shot timer that starts the run
 
     // The skin (bitmap 156), its memory device context and the window region.
     GdiObject<HBITMAP> skinBitmap_;

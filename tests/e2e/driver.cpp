@@ -333,6 +333,25 @@ bool WindowVisibleBit(HWND dialog, int id) {
 void Click(HWND dialog, int id) { PostMessageW(Item(dialog, id), BM_CLICK, 0, 0); }
 void Key(HWND window, WPARAM key) { PostMessageW(window, WM_KEYDOWN, key, 0); }
 
+/* Timer messages of no timer the program set, as any program on the desktop
+   may post them: ExitProcess as the timer procedure (to the window and to its
+   thread; Windows calls that address on dispatch), then no procedure, with
+   the scan timer's id and another. */
+void PostForeignTimers(const App& app) {
+    const LPARAM exitProcess =
+        reinterpret_cast<LPARAM>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "ExitProcess"));
+    PostMessageW(app.main, WM_TIMER, 7, exitProcess);
+    PostThreadMessageW(app.pi.dwThreadId, WM_TIMER, 7, exitProcess);
+    PostMessageW(app.main, WM_TIMER, 100, 0);
+    PostMessageW(app.main, WM_TIMER, 7, 0);
+}
+
+/* A click's command for control `id` of `dialog`, posted as another program would. */
+void PostCommand(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Item(dialog, id)));
+}
+
 std::vector<std::wstring> LogLines(HWND main) {
     std::vector<std::wstring> lines;
     HWND list = Item(main, IDC_LOG_LIST);
@@ -994,11 +1013,16 @@ void ScenarioIdle() {
         Finish(second);
     }
 
-    // Enter does nothing.
+    // Enter does nothing; nor do timers the program did not set, nor the
+    // command of the hidden OK.
+    PostForeignTimers(app);
+    PostCommand(app.main, IDC_MAIN_OK);
     Key(app.main, VK_RETURN);
     Sleep(800);
-    Check(!HasExited(app, 0) && IsWindowVisible(app.main), "Enter leaves the window open");
-    Check(Visible(app.main, IDC_SCAN) && !Visible(app.main, IDC_LOG_LIST), "Enter starts nothing");
+    Check(!HasExited(app, 0) && IsWindowVisible(app.main),
+          "Enter, foreign timers and the hidden OK's command leave the window open");
+    Check(Visible(app.main, IDC_SCAN) && !Visible(app.main, IDC_LOG_LIST),
+          "Enter and foreign timers start nothing");
 
     // Escape closes when no scan runs.
     Key(app.main, VK_ESCAPE);
@@ -1007,26 +1031,23 @@ void ScenarioIdle() {
     Check(code == 0, "exit code 0 (%lu)", code);
     Finish(app);
 
-    // Any top-level window with exactly the title stops a start; a title
-    // that only contains it does not.
-    HWND other = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+    // Only the program's own copy stops a start: windows of another program
+    // with exactly the title, a plain one and a dialog, do not.
+    HWND plain = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
-    App blocked;
-    if (Launch(blocked)) {
-        Check(HasExited(blocked, 15000),
-              "a window of another program with the title stops a start");
-        Check(TopLevelWindows(blocked.pi.dwProcessId, IDC_SCAN).empty(), "nothing was shown");
-        Finish(blocked);
-    }
-    SetWindowTextW(other, L"CleanPhantaxis Ver 1.0 (another program)");
+    HWND dialog = CreateWindowExW(0, L"#32770", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    Check(plain && dialog && WindowsTitled(kTitle) == 2,
+          "two windows of the driver carry the title");
     App allowed;
     if (Start(allowed)) {
-        Check(true, "a window whose title only contains the name does not stop a start");
+        Check(true, "windows of another program with the title do not stop a start");
         Click(allowed.main, IDC_CLOSE_BOX);
         Check(HasExited(allowed, 10000), "X closes the idle window");
     }
     Finish(allowed);
-    DestroyWindow(other);
+    DestroyWindow(plain);
+    DestroyWindow(dialog);
 }
 
 void ScenarioProduct() {
@@ -1103,6 +1124,16 @@ void ScenarioScan() {
     App app;
     if (!Start(app)) return;
     Click(app.main, IDC_SCAN);
+    // Timers the program did not set, while the run pumps: they run nothing
+    // (the program would end with its window's handle as exit code), start
+    // no second run (no second statistics block) and the scan completes.
+    // (The scanning layout shows at SCAN, the run 100 ms later.)
+    bool running =
+        WaitFor([&] { return Visible(app.main, IDC_MAIN_CANCEL) || HasExited(app, 0); }, 30000, 5);
+    Sleep(1000);
+    Check(running && !IsFinished(app.main) && !HasExited(app, 0),
+          "the foreign timers are posted while the run goes on");
+    PostForeignTimers(app);
     bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 180000, 100);
     Check(finished && !HasExited(app, 0), "the scan finishes");
     HWND question = FindQuestion(app.pi.dwProcessId);
@@ -1134,6 +1165,11 @@ void ScenarioScan() {
     Check(received.size() == head + 5,
           "%d lines: one per specimen, a space line, the statistics (%zu)",
           static_cast<int>(head + 5), received.size());
+    Check(std::count_if(received.begin(), received.end(),
+                        [](const std::wstring& l) {
+                            return l.compare(0, 19, L"Total files scanned") == 0;
+                        }) == 1,
+          "one statistics block: the foreign timers started no second run");
     std::multimap<std::wstring, int> seen;
     for (size_t i = 0; i < received.size() && i < static_cast<size_t>(k); i++)
         seen.insert({received[i], 0});
@@ -1294,6 +1330,23 @@ void ScenarioCancel() {
         CheckOpensPage(main, IDC_DOWNLOAD, L"/download/downloadnow.htm",
                        "DOWNLOAD during the scan");
 
+        // Commands for controls a click cannot reach change nothing: OK
+        // (enabled but hidden), pressed by command and by BM_CLICK, and the
+        // disabled SCAN.
+        PostCommand(main, IDC_MAIN_OK);
+        PostMessageW(Item(main, IDC_MAIN_OK), BM_CLICK, 0, 0);
+        PostCommand(main, IDC_SCAN);
+        {
+            std::wstring shown = TextOf(Item(main, IDC_STATUS_LINE));
+            bool moved =
+                WaitFor([&] { return TextOf(Item(main, IDC_STATUS_LINE)) != shown; }, 5000);
+            Sleep(300);
+            Check(
+                moved && IsWindowVisible(main) && Visible(main, IDC_MAIN_CANCEL) &&
+                    !Visible(main, IDC_MAIN_OK) && !IsFinished(main),
+                "a posted OK during the scan changes nothing: the window shows, the walk goes on");
+        }
+
         // The question closes and the walk goes on.
         auto goesOn = [&](HWND q, const char* how) {
             Check(WaitFor([&] { return !IsWindow(q) || !IsWindowVisible(q); }, 10000),
@@ -1322,6 +1375,12 @@ void ScenarioCancel() {
         Key(main, VK_ESCAPE);
         q = ExpectStopQuestion(app, kTitle, "Escape during the scan");
         if (q) {
+            // Its hidden single OK would answer "not No": a command for it does nothing.
+            PostCommand(q, IDC_ASK_SINGLE_OK);
+            PostForeignTimers(app);
+            Sleep(500);
+            Check(IsWindow(q) && IsWindowVisible(q) && !HasExited(app, 0),
+                  "the hidden OK's command and foreign timers leave the question open");
             Key(q, VK_ESCAPE);
             goesOn(q, "Escape");
         }
@@ -1367,8 +1426,8 @@ void ScenarioCancel() {
     }
     Finish(app);
 
-    // Second run: X and YES, then OK at once, while the run unwinds; the
-    // window closes when the run has returned, statistics and question done.
+    // Second run: X and YES, then OK at once, while the run unwinds: it does
+    // nothing until the run has returned, statistics and question done.
     App second;
     g_tapFile = g_shots + L"\\cancel-ok.log";
     DeleteFileW(g_tapFile.c_str());
@@ -1381,10 +1440,14 @@ void ScenarioCancel() {
             HWND restart = ExpectRestart(second, q, true, "X, YES and OK");
             Check(!HasExited(second, 0), "OK pressed while the run unwinds waits for it");
             if (restart) Click(restart, IDC_ASK_NO);
+            bool finished = WaitFor([&] { return IsFinished(second.main); }, 30000, 100);
+            Sleep(400);
+            Check(finished && !HasExited(second, 0) && IsWindowVisible(second.main),
+                  "OK pressed while the run unwinds does nothing: the finished layout shows");
+            Click(second.main, IDC_MAIN_OK);
             DWORD code = 1;
             bool closed = HasExited(second, 15000, &code);
-            Check(closed && code == 0,
-                  "the window closes once the run has returned (exit code %lu)", code);
+            Check(closed && code == 0, "OK closes the finished window (exit code %lu)", code);
             std::vector<std::wstring> tapped = TappedLines(g_tapFile);
             Check(tapped.size() >= 5 && tapped.back().compare(0, 19, L"Total files removed") == 0,
                   "the run posted its statistics before the window closed (%zu lines)",

@@ -95,7 +95,7 @@ TEST_F(WalkTest, AStopInADeepFolderUnwindsEveryLevel) {
     simwin::WriteFile("C:\\a\\b\\c\\deep.txt", "");
     simwin::WriteFile("C:\\a\\later\\x.txt", "");
     simwin::OnCall("FindFirstFileA", [] {
-        if (simwin::CallAbout() == "C:\\a\\b\\c\\*.*") simwin::PostTestMessage(nullptr, WM_QUIT);
+        if (simwin::CallAbout() == "C:\\a\\b\\c\\*.*") g_scan.stopRequested = true;
     });
     EXPECT_EQ(WalkDirectory("C:\\a\\*.*"), 0);
     for (auto& s : statuses_)
@@ -121,7 +121,7 @@ TEST_F(WalkTest, AStopAtAnyPumpOpensNoFolderAndShowsNothingMore) {
         const int stopAt = simwin::PeekCount() + n;
         simwin::OnPeek([stopAt, &shown](int count) {
             if (count == stopAt) {
-                simwin::PostTestMessage(nullptr, WM_QUIT);
+                g_scan.stopRequested = true; // as a handler that pump dispatches
                 shown = statuses_.size();
             }
         });
@@ -133,7 +133,7 @@ TEST_F(WalkTest, AStopAtAnyPumpOpensNoFolderAndShowsNothingMore) {
     }
 }
 
-TEST_F(WalkTest, QuitAndDestroyStopOtherMessagesAreDispatched) {
+TEST_F(WalkTest, QuitAndDestroyAreDroppedOtherMessagesAreDispatched) {
     static std::vector<UINT> seen;
     seen.clear();
     HWND other = simwin::CreateTestWindow([](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
@@ -150,14 +150,30 @@ TEST_F(WalkTest, QuitAndDestroyStopOtherMessagesAreDispatched) {
     PumpMessages(); // empty queue: nothing happens
     EXPECT_FALSE(g_scan.stopRequested);
     seen.clear();
+    // The program posts neither: another program's, which stops nothing.
     simwin::PostTestMessage(other, WM_DESTROY);
     PumpMessages();
-    EXPECT_TRUE(g_scan.stopRequested);
+    EXPECT_FALSE(g_scan.stopRequested);
     EXPECT_TRUE(seen.empty()); // not dispatched
-    g_scan.stopRequested = false;
     simwin::PostTestMessage(nullptr, WM_QUIT);
     PumpMessages();
-    EXPECT_TRUE(g_scan.stopRequested);
+    EXPECT_FALSE(g_scan.stopRequested);
+    // Timer messages of no timer the program set run nothing: one with a
+    // procedure to call, one to the thread, the main window's (its timer died
+    // before the run); a control's own timer goes to it.
+    g_scan.mainWindow = other;
+    simwin::PostTestMessage(other, WM_TIMER, 7, 0x401000);
+    PumpMessages();
+    simwin::PostTestMessage(nullptr, WM_TIMER, 7);
+    PumpMessages();
+    simwin::PostTestMessage(other, WM_TIMER, 100);
+    PumpMessages();
+    EXPECT_TRUE(seen.empty());
+    g_scan.mainWindow = nullptr;
+    simwin::PostTestMessage(other, WM_TIMER, 2);
+    PumpMessages();
+    EXPECT_EQ(seen, std::vector<UINT>{WM_TIMER});
+    seen.clear();
     // any message whose wParam carries 27 counts as Escape, and any answer
     // but No (here Cancel, as when the question is closed) stops
     g_scan.stopRequested = false;
