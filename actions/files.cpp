@@ -38,6 +38,7 @@
 #include "platform/wow64.h"
 #include "platform/platform.h"
 #include "engine/file_identity.h"
+#include "platform/file_names.h"
 #include "platform/join_path.h"
 #include "platform/resolve.h"
 #include "platform/win32.h"
@@ -142,9 +143,11 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
     // `path` swapped for a link after the look above moves nothing else. A
     // new name in the same folder is given alone, so the file stays in the
     // folder it is really in.
-    HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    const FileName name(path);
+    HANDLE file = name.get() ? CreateFileA(name.get(), DELETE | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL)
+                             : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);

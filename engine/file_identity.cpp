@@ -2,7 +2,9 @@
 ** The checked file's handle and identity.
 */
 #include "engine/file_identity.h"
+#include "platform/file_names.h"
 #include "platform/platform.h"
+#include "platform/resolve.h"
 #include "platform/wow64.h"
 
 #include <ctype.h>
@@ -17,6 +19,9 @@ namespace {
 // no name surrogate (a sync client's folder, a deduplicated one) points
 // nowhere else: the folder is an ordinary one.
 bool LinkOrGone(const char* path) {
+    const FileName name(path);
+    if (!name.get()) return true;
+    path = name.get();
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
@@ -51,6 +56,100 @@ bool WithoutLinks(const char* path) {
     return true;
 }
 
+/* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
+struct NtName {
+    uint16_t length, maximumLength;
+    WCHAR* buffer;
+};
+struct NtObjectAttributes {
+    ULONG length;
+    HANDLE rootDirectory;
+    NtName* objectName;
+    ULONG attributes;
+    void* securityDescriptor;
+    void* securityQualityOfService;
+};
+struct NtIoStatus {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+typedef LONG(WINAPI* NtCreateFileFn)(HANDLE*, DWORD, NtObjectAttributes*, NtIoStatus*, void*, ULONG,
+                                     ULONG, ULONG, ULONG, void*, ULONG);
+enum : ULONG {
+    NT_FILE_OPEN = 1,
+    NT_CASE_INSENSITIVE = 0x40,          // OBJ_CASE_INSENSITIVE
+    NT_SYNCHRONOUS_IO_NONALERT = 0x20,   // FILE_SYNCHRONOUS_IO_NONALERT
+    NT_COMPLETE_IF_OPLOCKED = 0x100,     // FILE_COMPLETE_IF_OPLOCKED
+    NT_OPEN_FOR_BACKUP_INTENT = 0x4000,  // FILE_OPEN_FOR_BACKUP_INTENT
+    NT_SYNCHRONIZE = 0x00100000,         // SYNCHRONIZE
+    NT_OPLOCK_BREAK_IN_PROGRESS = 0x108, // STATUS_OPLOCK_BREAK_IN_PROGRESS
+};
+
+/* The drive path `name` ("X:\..." or "\\?\X:\...") opened by NtCreateFile
+   as CreateFileA would open it for backup semantics, except that an open
+   which breaks another program's oplock never waits for its owner: with
+   FILE_COMPLETE_IF_OPLOCKED it completes at once with
+   STATUS_OPLOCK_BREAK_IN_PROGRESS (Microsoft's ZwCreateFile page), and such a
+   file is closed again and refused with ERROR_SHARING_VIOLATION. *tried
+   false: CreateFileA is to open it (not NT, no such ntdll function, a path
+   NtCreateFile does not take, or an open that failed, which breaks no
+   oplock: CreateFileA then says why). */
+HANDLE OpenWithoutWaiting(const char* name, DWORD access, DWORD share, bool* tried) {
+    *tried = false;
+    if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
+    const NtCreateFileFn create = Resolve<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
+    const char* drive = strncmp(name, "\\\\?\\", 4) == 0 ? name + 4 : name;
+    if (!create || !isalpha((unsigned char)drive[0]) || drive[1] != ':' || drive[2] != '\\')
+        return INVALID_HANDLE_VALUE;
+    WCHAR wide[MAX_PATH + 8] = {'\\', '?', '?', '\\'};
+    const int units = MultiByteToWideChar(CP_ACP, 0, drive, -1, wide + 4, MAX_PATH + 3);
+    if (units <= 1) return INVALID_HANDLE_VALUE;
+    NtName object = {(uint16_t)((units + 3) * sizeof(WCHAR)),
+                     (uint16_t)((units + 4) * sizeof(WCHAR)), wide};
+    NtObjectAttributes attributes = {sizeof attributes,   NULL, &object,
+                                     NT_CASE_INSENSITIVE, NULL, NULL};
+    NtIoStatus status = {};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    *tried = true;
+    const LONG result = create(
+        &file, access | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, share, NT_FILE_OPEN,
+        NT_SYNCHRONOUS_IO_NONALERT | NT_COMPLETE_IF_OPLOCKED | NT_OPEN_FOR_BACKUP_INTENT, NULL, 0);
+    if (result == NT_OPLOCK_BREAK_IN_PROGRESS) {
+        CloseHandle(file);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (result < 0) {
+        *tried = false;
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+/* `path` opened by the name that reaches it as a file (see file_names.h),
+   for backup semantics; a path no name reaches opens nothing, as a file its
+   security shuts out. On NT no open waits on another program's oplock: a
+   file under one refuses the open (ERROR_SHARING_VIOLATION), as a file its
+   owner holds without sharing does, and is logged as one not checked. */
+HANDLE OpenByName(const char* path, DWORD access, DWORD share) {
+    const FileName name(path);
+    if (!name.get()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    NativeFileNames native;
+    bool tried;
+    HANDLE file = OpenWithoutWaiting(name.get(), access, share, &tried);
+    if (tried) return file;
+    return CreateFileA(name.get(), access, share, NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                       NULL);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 } // namespace
 
 /* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
@@ -60,22 +159,18 @@ bool WithoutLinks(const char* path) {
 bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT; }
 
 HANDLE OpenCheckedFile(const char* path) {
-    NativeFileNames native;
-    return CreateFileA(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return OpenByName(path, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE);
 }
 
-HANDLE OpenFileForReading(const char* path) {
-    NativeFileNames native;
-    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-}
+HANDLE OpenFileForReading(const char* path) { return OpenByName(path, GENERIC_READ, kShareAll); }
 
 int OpenDescriptorForReading(const char* path) {
     if (GetPlatform() != PLATFORM_NT) {
+        const FileName name(path);
+        if (!name.get()) return -1;
         NativeFileNames native;
-        return _open(path, _O_RDONLY | _O_BINARY);
+        return _open(name.get(), _O_RDONLY | _O_BINARY);
     }
     HANDLE file = OpenFileForReading(path);
     if (file == INVALID_HANDLE_VALUE) return -1;
@@ -116,10 +211,7 @@ DWORD NameCount(HANDLE file) {
 
 DWORD NameCountAt(const char* path) {
     if (!CheckedFileHandles()) return 1;
-    NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenByName(path, FILE_READ_ATTRIBUTES, kShareAll);
     if (file == INVALID_HANDLE_VALUE) return 1;
     const DWORD names = NameCount(file);
     CloseHandle(file);
@@ -127,10 +219,7 @@ DWORD NameCountAt(const char* path) {
 }
 
 bool IdentityAt(const char* path, FileId* id) {
-    NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenByName(path, FILE_READ_ATTRIBUTES, kShareAll);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool known = IdentityOf(file, id);
     CloseHandle(file);
@@ -144,16 +233,15 @@ bool PathNamesFile(const char* path, const FileId& id) {
 }
 
 bool NameIsGone(const char* path) {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    const FileName name(path);
+    if (!name.get() || GetFileAttributesA(name.get()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool StillNamedAt(const char* path, const FileId& id) {
     NativeFileNames native;
-    HANDLE file = CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenByName(path, FILE_READ_ATTRIBUTES, kShareAll);
     if (file == INVALID_HANDLE_VALUE) return !NameIsGone(path);
     const bool same = IsFile(file, id);
     CloseHandle(file);

@@ -512,8 +512,8 @@ HANDLE WINAPI SimCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY
     std::u16string wide;
     for (; path && *path; path++)
         wide += *path;
+    // The prefix stays: CreateFileA reads no device in a name it precedes.
     if (wide.compare(0, 4, u"\\\\?\\") == 0 && wide.size() > 6 && wide[5] == ':') {
-        wide.erase(0, 4);
     } else if (wide.size() >= MAX_PATH) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
