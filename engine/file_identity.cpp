@@ -4,7 +4,7 @@
 #include "engine/file_identity.h"
 #include "platform/file_names.h"
 #include "platform/platform.h"
-#include "platform/resolve.h"
+#include "actions/files.h"
 #include "platform/wow64.h"
 
 #include <ctype.h>
@@ -56,79 +56,6 @@ bool WithoutLinks(const char* path) {
     return true;
 }
 
-/* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
-struct NtName {
-    uint16_t length, maximumLength;
-    WCHAR* buffer;
-};
-struct NtObjectAttributes {
-    ULONG length;
-    HANDLE rootDirectory;
-    NtName* objectName;
-    ULONG attributes;
-    void* securityDescriptor;
-    void* securityQualityOfService;
-};
-struct NtIoStatus {
-    union {
-        LONG status;
-        void* pointer;
-    };
-    ULONG_PTR information;
-};
-typedef LONG(WINAPI* NtCreateFileFn)(HANDLE*, DWORD, NtObjectAttributes*, NtIoStatus*, void*, ULONG,
-                                     ULONG, ULONG, ULONG, void*, ULONG);
-enum : ULONG {
-    NT_FILE_OPEN = 1,
-    NT_CASE_INSENSITIVE = 0x40,          // OBJ_CASE_INSENSITIVE
-    NT_SYNCHRONOUS_IO_NONALERT = 0x20,   // FILE_SYNCHRONOUS_IO_NONALERT
-    NT_COMPLETE_IF_OPLOCKED = 0x100,     // FILE_COMPLETE_IF_OPLOCKED
-    NT_OPEN_FOR_BACKUP_INTENT = 0x4000,  // FILE_OPEN_FOR_BACKUP_INTENT
-    NT_SYNCHRONIZE = 0x00100000,         // SYNCHRONIZE
-    NT_OPLOCK_BREAK_IN_PROGRESS = 0x108, // STATUS_OPLOCK_BREAK_IN_PROGRESS
-};
-
-/* The drive path `name` ("X:\..." or "\\?\X:\...") opened by NtCreateFile
-   as CreateFileA would open it for backup semantics, except that an open
-   which breaks another program's oplock never waits for its owner: with
-   FILE_COMPLETE_IF_OPLOCKED it completes at once with
-   STATUS_OPLOCK_BREAK_IN_PROGRESS (Microsoft's ZwCreateFile page), and such a
-   file is closed again and refused with ERROR_SHARING_VIOLATION. *tried
-   false: CreateFileA is to open it (not NT, no such ntdll function, a path
-   NtCreateFile does not take, or an open that failed, which breaks no
-   oplock: CreateFileA then says why). */
-HANDLE OpenWithoutWaiting(const char* name, DWORD access, DWORD share, bool* tried) {
-    *tried = false;
-    if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
-    const NtCreateFileFn create = Resolve<NtCreateFileFn>("ntdll.dll", "NtCreateFile");
-    const char* drive = strncmp(name, "\\\\?\\", 4) == 0 ? name + 4 : name;
-    if (!create || !isalpha((unsigned char)drive[0]) || drive[1] != ':' || drive[2] != '\\')
-        return INVALID_HANDLE_VALUE;
-    WCHAR wide[MAX_PATH + 8] = {'\\', '?', '?', '\\'};
-    const int units = MultiByteToWideChar(CP_ACP, 0, drive, -1, wide + 4, MAX_PATH + 3);
-    if (units <= 1) return INVALID_HANDLE_VALUE;
-    NtName object = {(uint16_t)((units + 3) * sizeof(WCHAR)),
-                     (uint16_t)((units + 4) * sizeof(WCHAR)), wide};
-    NtObjectAttributes attributes = {sizeof attributes,   NULL, &object,
-                                     NT_CASE_INSENSITIVE, NULL, NULL};
-    NtIoStatus status = {};
-    HANDLE file = INVALID_HANDLE_VALUE;
-    *tried = true;
-    const LONG result = create(
-        &file, access | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, share, NT_FILE_OPEN,
-        NT_SYNCHRONOUS_IO_NONALERT | NT_COMPLETE_IF_OPLOCKED | NT_OPEN_FOR_BACKUP_INTENT, NULL, 0);
-    if (result == NT_OPLOCK_BREAK_IN_PROGRESS) {
-        CloseHandle(file);
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (result < 0) {
-        *tried = false;
-        return INVALID_HANDLE_VALUE;
-    }
-    return file;
-}
-
 /* `path` opened by the name that reaches it as a file (see file_names.h),
    for backup semantics; a path no name reaches opens nothing, as a file its
    security shuts out. On NT no open waits on another program's oplock: a
@@ -142,7 +69,7 @@ HANDLE OpenByName(const char* path, DWORD access, DWORD share) {
     }
     NativeFileNames native;
     bool tried;
-    HANDLE file = OpenWithoutWaiting(name.get(), access, share, &tried);
+    HANDLE file = OpenExistingWithoutWaiting(name.get(), access, share, &tried);
     if (tried) return file;
     return CreateFileA(name.get(), access, share, NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                        NULL);

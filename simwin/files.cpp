@@ -1314,6 +1314,8 @@ constexpr LONG kStatusInvalidParameter = (LONG)0xC000000D;
 constexpr LONG kStatusNameInvalid = (LONG)0xC0000033;
 constexpr LONG kStatusNameCollision = (LONG)0xC0000035;
 constexpr LONG kStatusPathNotFound = (LONG)0xC000003A;
+constexpr LONG kStatusNameNotFound = (LONG)0xC0000034;
+constexpr LONG kStatusSharingViolation = (LONG)0xC0000043;
 constexpr LONG kStatusNotSameDevice = (LONG)0xC00000D4;
 
 typedef std::pair<uint64_t, uint64_t> FileKey; // device, inode
@@ -1786,11 +1788,14 @@ void AddAttributes(const std::string& winPath, DWORD bits) {
 
 LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributes, void* status, void*,
                             ULONG, ULONG share, ULONG disposition, ULONG options, void*, ULONG);
+ULONG WINAPI SimRtlNtStatusToDosError(LONG status);
 
 namespace simwin {
 
 FARPROC FileExport(const std::string& library, const std::string& function) {
     if (library == "ntdll.dll" && function == "NtCreateFile") return AsExport(SimNtCreateFile);
+    if (library == "ntdll.dll" && function == "RtlNtStatusToDosError")
+        return AsExport(SimRtlNtStatusToDosError);
     if (library == "kernel32.dll" && function == "SetFileInformationByHandle")
         return AsExport(SimSetFileInformationByHandle);
     if (library == "ntdll.dll" && function == "NtSetInformationFile")
@@ -2018,16 +2023,26 @@ LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributesIn, void
     for (uint16_t i = 0; i < attributes->objectName->length / 2; i++)
         name += (char)attributes->objectName->buffer[i];
     if (name.compare(0, 4, "\\??\\") != 0) return kStatusNameInvalid;
-    const std::string path = "\\\\?\\" + name.substr(4);
+    // An NT path takes no DOS parsing: a device's name stays the file's.
+    const std::string rest = name.substr(4);
+    const std::string path = simwin::NamesDevice(rest) ? "\\\\?\\" + rest : rest;
     const DWORD flags = (options & 0x00004000) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
     const int waitsBefore = oplockWaits;
     HANDLE opened = CreateFileA(path.c_str(), access & ~(DWORD)0x00100000, share, nullptr,
                                 OPEN_EXISTING, flags, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error == ERROR_SHARING_VIOLATION ? (LONG)0xC0000043
-               : error == ERROR_ACCESS_DENIED   ? kStatusAccessDenied
-                                                : (LONG)0xC0000034;
+        switch (GetLastError()) {
+        case ERROR_SHARING_VIOLATION:
+            return kStatusSharingViolation;
+        case ERROR_ACCESS_DENIED:
+            return kStatusAccessDenied;
+        case ERROR_PATH_NOT_FOUND:
+            return kStatusPathNotFound;
+        case ERROR_INVALID_NAME:
+            return kStatusNameInvalid;
+        default:
+            return kStatusNameNotFound;
+        }
     }
     *file = opened;
     status->information = 1; // FILE_OPENED
@@ -2036,6 +2051,28 @@ LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributesIn, void
         return status->status = 0x00000108; // STATUS_OPLOCK_BREAK_IN_PROGRESS
     }
     return status->status = 0;
+}
+
+/* RtlNtStatusToDosError for the statuses NtCreateFile answers here, as
+   ntdll's table maps them (Wine's dlls/ntdll/tests/error.c); any other
+   ERROR_MR_MID_NOT_FOUND. */
+ULONG WINAPI SimRtlNtStatusToDosError(LONG status) {
+    switch (status) {
+    case 0:
+        return ERROR_SUCCESS;
+    case kStatusSharingViolation:
+        return ERROR_SHARING_VIOLATION;
+    case kStatusAccessDenied:
+        return ERROR_ACCESS_DENIED;
+    case kStatusPathNotFound:
+        return ERROR_PATH_NOT_FOUND;
+    case kStatusNameInvalid:
+        return ERROR_INVALID_NAME;
+    case kStatusNameNotFound:
+        return ERROR_FILE_NOT_FOUND;
+    default:
+        return 317; // ERROR_MR_MID_NOT_FOUND
+    }
 }
 
 namespace simwin {
