@@ -48,12 +48,8 @@ class CheckedFile {
     friend struct ProofsForTests; // tests/world.h: the tests' one door
 };
 
-/* ---- through the handle of the checked file ---- */
+/* ---- the check's opens on NT ---- */
 
-/* Through the proof's handle: clears read-only, hidden and system; marks the
-   file to be deleted when its last handle closes (false without a handle).
-   Both resolved at run time: SetFileInformationByHandle (Vista and later),
-   else NtSetInformationFile. */
 /* Opens the existing drive path `name` ("X:\\..." or "\\\\?\\X:\\...") on NT
    through NtCreateFile, as CreateFileA would for backup semantics, except
    that an open which breaks another program's oplock never waits for its
@@ -61,8 +57,9 @@ class CheckedFile {
    STATUS_OPLOCK_BREAK_IN_PROGRESS (Microsoft's ZwCreateFile page), and such
    a file is closed again and refused with ERROR_SHARING_VIOLATION; a failed
    open sets the error CreateFileA would (RtlNtStatusToDosError). It opens,
-   never creates (FILE_OPEN). *tried false: CreateFileA is to open it (9x,
-   no such ntdll function, or a path NtCreateFile does not take). */
+   never creates (FILE_OPEN). *tried false: the door's OpenExisting is to
+   open it (9x, no such ntdll function, or a path NtCreateFile does not
+   take). */
 HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
                                   bool* tried);
 /* Looks the ntdll functions of that open up, once: the scan run does it
@@ -70,6 +67,12 @@ HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileShari
    it is off may come from the other half of the system). */
 void ResolveFileOpens();
 
+/* ---- through the handle of the checked file ---- */
+
+/* Through the proof's handle: clears read-only, hidden and system; marks the
+   file to be deleted when its last handle closes (false without a handle).
+   Both resolved at run time: SetFileInformationByHandle (Vista and later),
+   else NtSetInformationFile. */
 bool ClearAttributesOf(const CheckedFile& file);
 bool MarkForDeletion(const CheckedFile& file);
 
