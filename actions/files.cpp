@@ -38,9 +38,12 @@
 #include "platform/wow64.h"
 #include "platform/platform.h"
 #include "engine/file_identity.h"
+#include "platform/file_names.h"
 #include "platform/join_path.h"
 #include "actions/resolve_by_name.h"
 #include "platform/win32.h"
+
+#include <ctype.h>
 
 #ifndef WINAPI
 #define WINAPI
@@ -97,6 +100,94 @@ bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
     return false;
 }
 
+/* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
+struct NtName {
+    uint16_t length, maximumLength;
+    WCHAR* buffer;
+};
+struct NtObjectAttributes {
+    ULONG length;
+    HANDLE rootDirectory;
+    NtName* objectName;
+    ULONG attributes;
+    void* securityDescriptor;
+    void* securityQualityOfService;
+};
+struct NtIoStatus {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+typedef LONG(WINAPI* NtCreateFileFn)(HANDLE*, DWORD, NtObjectAttributes*, NtIoStatus*, void*, ULONG,
+                                     ULONG, ULONG, ULONG, void*, ULONG);
+typedef ULONG(WINAPI* NtStatusToErrorFn)(LONG);
+/* The two ntdll functions, looked up once on NT (ResolveFileOpens). */
+struct {
+    bool resolved;
+    NtCreateFileFn create;
+    NtStatusToErrorFn toError;
+} g_opens;
+
+enum : ULONG {
+    NT_FILE_OPEN = 1,
+    NT_CASE_INSENSITIVE = 0x40,          // OBJ_CASE_INSENSITIVE
+    NT_SYNCHRONOUS_IO_NONALERT = 0x20,   // FILE_SYNCHRONOUS_IO_NONALERT
+    NT_COMPLETE_IF_OPLOCKED = 0x100,     // FILE_COMPLETE_IF_OPLOCKED
+    NT_OPEN_FOR_BACKUP_INTENT = 0x4000,  // FILE_OPEN_FOR_BACKUP_INTENT
+    NT_SYNCHRONIZE = 0x00100000,         // SYNCHRONIZE
+    NT_OPLOCK_BREAK_IN_PROGRESS = 0x108, // STATUS_OPLOCK_BREAK_IN_PROGRESS
+};
+
+} // namespace
+
+void ResolveFileOpens() {
+    if (GetPlatform() != PLATFORM_NT || g_opens.resolved) return;
+    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    g_opens.create = Resolve<NtCreateFileFn>(ntdll, "NtCreateFile");
+    g_opens.toError = Resolve<NtStatusToErrorFn>(ntdll, "RtlNtStatusToDosError");
+    g_opens.resolved = true;
+}
+
+HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
+                                  bool* tried) {
+    *tried = false;
+    if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
+    ResolveFileOpens();
+    const NtCreateFileFn create = g_opens.create;
+    const char* drive = strncmp(name, "\\\\?\\", 4) == 0 ? name + 4 : name;
+    if (!create || !isalpha((unsigned char)drive[0]) || drive[1] != ':' || drive[2] != '\\')
+        return INVALID_HANDLE_VALUE;
+    WCHAR wide[MAX_PATH + 8] = {'\\', '?', '?', '\\'};
+    const int units = MultiByteToWideChar(CP_ACP, 0, drive, -1, wide + 4, MAX_PATH + 3);
+    if (units <= 1) return INVALID_HANDLE_VALUE;
+    NtName object = {(uint16_t)((units + 3) * sizeof(WCHAR)),
+                     (uint16_t)((units + 4) * sizeof(WCHAR)), wide};
+    NtObjectAttributes attributes = {sizeof attributes,   NULL, &object,
+                                     NT_CASE_INSENSITIVE, NULL, NULL};
+    NtIoStatus status = {};
+    HANDLE file = INVALID_HANDLE_VALUE;
+    *tried = true;
+    const LONG result = create(
+        &file, AccessOf(access) | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, SharingOf(sharing),
+        NT_FILE_OPEN,
+        NT_SYNCHRONOUS_IO_NONALERT | NT_COMPLETE_IF_OPLOCKED | NT_OPEN_FOR_BACKUP_INTENT, NULL, 0);
+    if (result == NT_OPLOCK_BREAK_IN_PROGRESS) {
+        CloseHandle(file);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (result < 0) {
+        // Why, in the words CreateFileA would use (ntdll's own table).
+        SetLastError(g_opens.toError ? g_opens.toError(result) : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
+namespace {
+
 /* Renames the file open as `file` (with DELETE) to `target`: a name alone in
    its own folder, wherever that folder is now, else the drive path given. */
 bool RenameThrough(HANDLE file, const char* target) {
@@ -142,9 +233,11 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
     // `path` swapped for a link after the look above moves nothing else. A
     // new name in the same folder is given alone, so the file stays in the
     // folder it is really in.
-    HANDLE file = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    const FileName name(path);
+    HANDLE file = name.get() ? CreateFileA(name.get(), DELETE | FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL)
+                             : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);

@@ -17,6 +17,7 @@
 #define CLEANPHANTAXIS_ACTIONS_FILES_H
 
 #include "engine/file_identity.h"
+#include "platform/open_file.h"
 #include "platform/win32.h"
 #include <stdint.h>
 
@@ -46,6 +47,25 @@ class CheckedFile {
     friend struct FileProver;     // engine/file_check.cpp
     friend struct ProofsForTests; // tests/world.h: the tests' one door
 };
+
+/* ---- the check's opens on NT ---- */
+
+/* Opens the existing drive path `name` ("X:\\..." or "\\\\?\\X:\\...") on NT
+   through NtCreateFile, as CreateFileA would for backup semantics, except
+   that an open which breaks another program's oplock never waits for its
+   owner: with FILE_COMPLETE_IF_OPLOCKED it completes at once with
+   STATUS_OPLOCK_BREAK_IN_PROGRESS (Microsoft's ZwCreateFile page), and such
+   a file is closed again and refused with ERROR_SHARING_VIOLATION; a failed
+   open sets the error CreateFileA would (RtlNtStatusToDosError). It opens,
+   never creates (FILE_OPEN). *tried false: the door's OpenExisting is to
+   open it (9x, no such ntdll function, or a path NtCreateFile does not
+   take). */
+HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
+                                  bool* tried);
+/* Looks the ntdll functions of that open up, once: the scan run does it
+   before anything turns the WoW64 redirection off (a library loaded while
+   it is off may come from the other half of the system). */
+void ResolveFileOpens();
 
 /* ---- through the handle of the checked file ---- */
 

@@ -297,6 +297,12 @@ void DeleteInfected(const char* path, const char* name) {
 /* The file open as `handle` (for deleting where `deletable`), read through a
    descriptor made from it; nothing open when there is none. */
 FileUnderCheck FromHandle(HANDLE handle, bool deletable) {
+    // An open that reached a device rather than a file on a disk is never
+    // read as a file.
+    if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
     if (handle == INVALID_HANDLE_VALUE)
         return FileProver::Opened(-1, INVALID_HANDLE_VALUE, FileId{0, 0, 0}, false);
     FileId id = {0, 0, 0};

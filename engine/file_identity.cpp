@@ -2,8 +2,10 @@
 ** The checked file's handle and identity.
 */
 #include "engine/file_identity.h"
+#include "platform/file_names.h"
 #include "platform/open_file.h"
 #include "platform/platform.h"
+#include "actions/files.h"
 #include "platform/wow64.h"
 
 #include <ctype.h>
@@ -18,6 +20,9 @@ namespace {
 // no name surrogate (a sync client's folder, a deduplicated one) points
 // nowhere else: the folder is an ordinary one.
 bool LinkOrGone(const char* path) {
+    const FileName name(path);
+    if (!name.get()) return true;
+    path = name.get();
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
@@ -52,6 +57,24 @@ bool WithoutLinks(const char* path) {
     return true;
 }
 
+/* `path` opened by the name that reaches it as a file (see file_names.h),
+   for backup semantics; a path no name reaches opens nothing, as a file its
+   security shuts out. On NT no open waits on another program's oplock: a
+   file under one refuses the open (ERROR_SHARING_VIOLATION), as a file its
+   owner holds without sharing does, and is logged as one not checked. */
+HANDLE OpenByName(const char* path, FileAccess access, FileSharing sharing) {
+    const FileName name(path);
+    if (!name.get()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    NativeFileNames native;
+    bool tried;
+    HANDLE file = OpenExistingWithoutWaiting(name.get(), access, sharing, &tried);
+    if (tried) return file;
+    return OpenExisting(name.get(), access, sharing);
+}
+
 } // namespace
 
 /* NT 4.0 too: its ntdll has NtSetInformationFile (FileBasicInformation,
@@ -61,19 +84,19 @@ bool WithoutLinks(const char* path) {
 bool CheckedFileHandles() { return GetPlatform() == PLATFORM_NT; }
 
 HANDLE OpenCheckedFile(const char* path) {
-    NativeFileNames native;
-    return OpenExisting(path, FileAccess::Checking, FileSharing::ReadWrite);
+    return OpenByName(path, FileAccess::Checking, FileSharing::ReadWrite);
 }
 
 HANDLE OpenFileForReading(const char* path) {
-    NativeFileNames native;
-    return OpenExisting(path, FileAccess::Reading, FileSharing::Everything);
+    return OpenByName(path, FileAccess::Reading, FileSharing::Everything);
 }
 
 int OpenDescriptorForReading(const char* path) {
     if (GetPlatform() != PLATFORM_NT) {
+        const FileName name(path);
+        if (!name.get()) return -1;
         NativeFileNames native;
-        return OpenDescriptorReadOnly(path);
+        return OpenDescriptorReadOnly(name.get());
     }
     HANDLE file = OpenFileForReading(path);
     if (file == INVALID_HANDLE_VALUE) return -1;
@@ -114,8 +137,7 @@ DWORD NameCount(HANDLE file) {
 
 DWORD NameCountAt(const char* path) {
     if (!CheckedFileHandles()) return 1;
-    NativeFileNames native;
-    HANDLE file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
+    HANDLE file = OpenByName(path, FileAccess::Attributes, FileSharing::Everything);
     if (file == INVALID_HANDLE_VALUE) return 1;
     const DWORD names = NameCount(file);
     CloseHandle(file);
@@ -123,8 +145,7 @@ DWORD NameCountAt(const char* path) {
 }
 
 bool IdentityAt(const char* path, FileId* id) {
-    NativeFileNames native;
-    HANDLE file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
+    HANDLE file = OpenByName(path, FileAccess::Attributes, FileSharing::Everything);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool known = IdentityOf(file, id);
     CloseHandle(file);
@@ -138,14 +159,15 @@ bool PathNamesFile(const char* path, const FileId& id) {
 }
 
 bool NameIsGone(const char* path) {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
+    const FileName name(path);
+    if (!name.get() || GetFileAttributesA(name.get()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool StillNamedAt(const char* path, const FileId& id) {
     NativeFileNames native;
-    HANDLE file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
+    HANDLE file = OpenByName(path, FileAccess::Attributes, FileSharing::Everything);
     if (file == INVALID_HANDLE_VALUE) return !NameIsGone(path);
     const bool same = IsFile(file, id);
     CloseHandle(file);

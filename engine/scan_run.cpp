@@ -5,6 +5,7 @@
 ** ShowStatus.
 */
 #include "engine/scan_run.h"
+#include "actions/files.h"
 #include "engine/ask_user.h"
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
@@ -47,6 +48,7 @@ int32_t RunScan() {
     g_scan.provedVariant[0] = 0;
     DetectWow64();
     EnableBackupPrivileges();
+    ResolveFileOpens();
     if (g_scan.target[0]) {
         ScanMemory();
         WalkTarget();

@@ -56,6 +56,7 @@
 #include "engine/ask_user.h"
 #include "engine/file_check.h"
 #include "engine/scan_state.h"
+#include "platform/file_names.h"
 #include "platform/join_path.h"
 #include "platform/resolve.h"
 #include "platform/wow64.h"
@@ -117,8 +118,15 @@ static bool ComposePath(const char* pattern, const char* name, const char* suffi
    walk into a link. Zero, no tag, is one the walk never enters. */
 static HANDLE FindFirst(const char* pattern, WIN32_FIND_DATAA* fd) {
     memset(fd, 0, sizeof *fd);
+    // A file named as a device is looked up as the file (file_names.h): by
+    // the device's name Windows lists the device itself.
+    const FileName name(pattern);
+    if (!name.get()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     NativeFileNames native;
-    return FindFirstFileA(pattern, fd);
+    return FindFirstFileA(name.get(), fd);
 }
 
 /* The tags of the cloud files filter: IO_REPARSE_TAG_CLOUD (0x9000001A) and
@@ -198,9 +206,10 @@ static bool ComposeEntryPath(const char* pattern, const WIN32_FIND_DATAA& fd, co
    describes a link rather than its target, so a reparse point is opened. */
 static bool FileLength(const char* path, const WIN32_FIND_DATAA& fd, uint64_t* length) {
     NativeFileNames native;
-    if (s_walk.fileRecord && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    const FileName name(path);
+    if (s_walk.fileRecord && name.get() && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        if (s_walk.fileRecord(path, GetFileExInfoStandard, &data) &&
+        if (s_walk.fileRecord(name.get(), GetFileExInfoStandard, &data) &&
             !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             *length = (uint64_t)data.nFileSizeHigh << 32 | data.nFileSizeLow;
             return true;

@@ -17,6 +17,7 @@
 #include "engine/scan_state.h"
 #include "engine/file_check.h"
 #include "engine/walk.h"
+#include "platform/file_names.h"
 #include "platform/platform.h"
 #include "platform/open_file.h"
 #include "platform/resolve.h"
@@ -188,8 +189,9 @@ static bool ShortFormOfLong(const char* path, char* out, size_t size) {
         WIN32_FIND_DATAA found;
         HANDLE find;
         {
+            const FileName name(probe);
             NativeFileNames native;
-            find = FindFirstFileA(probe, &found);
+            find = name.get() ? FindFirstFileA(name.get(), &found) : INVALID_HANDLE_VALUE;
         }
         if (find == INVALID_HANDLE_VALUE) return false;
         FindClose(find);
@@ -457,15 +459,10 @@ static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
    GetMappedFileNameW, NT 4.0 and 2000) the file `path` names now alone.
    Otherwise nothing is noted, and no termination by file reaches it. */
 static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& by) {
-    HANDLE file;
-    {
-        NativeFileNames native; // its identity alone, which no sharing refuses
-        file = OpenExisting(path, FileAccess::Attributes, FileSharing::Everything);
-    }
-    if (file == INVALID_HANDLE_VALUE) return;
+    // Its identity alone, which no sharing refuses.
     FileId id;
-    const bool known = IdentityOf(file, &id);
-    CloseHandle(file);
+    if (!IdentityAt(path, &id)) return;
+    const bool known = true;
     bool seen = false, maps = false;
     if (known)
         EachMappedFileWide(by.process, *by.readers, FileAccess::Identity,
@@ -564,6 +561,15 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     if (!process) return true;
     char named[MODULE_NAME_SIZE];
     const bool haveNamed = NamedImage(process, readers, reported, named);
+    // A program run from a named stream of a file shares that file's
+    // identity, volume and index, by which a termination and the wait for
+    // the restart prove what they act on: neither could tell the stream
+    // from its file. It is left, and said so.
+    if (haveNamed && NamesStream(named)) {
+        PostLogLine("%s     Unable to check: it runs from a file's stream", named);
+        CloseHandle(process);
+        return true;
+    }
     bool confirmed = false;
     const int mapped = EachMappedProgram(process, readers, reported, [&](const char* file) {
         confirmed = haveNamed && SameFile(named, file);
@@ -882,10 +888,11 @@ static bool CheckProcess(ProcessImage* rec, bool nt) {
     if (rec->longDrive) {
         CheckHeldImage(rec);
     } else {
-        int readable;
-        {
+        int readable = -1;
+        const FileName name(rec->imagePath);
+        if (name.get()) {
             NativeFileNames native;
-            readable = _access(rec->imagePath, 4);
+            readable = _access(name.get(), 4);
         }
         if (readable == -1) return false; // unreadable: counts as clean
         WalkDirectory(rec->imagePath);

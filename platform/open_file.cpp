@@ -9,8 +9,6 @@
 #define WINAPI
 #endif
 
-namespace {
-
 DWORD AccessOf(FileAccess access) {
     switch (access) {
     case FileAccess::Identity:
@@ -30,8 +28,6 @@ DWORD SharingOf(FileSharing sharing) {
                ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE
                : FILE_SHARE_READ | FILE_SHARE_WRITE;
 }
-
-} // namespace
 
 /* kernel32's CreateFileW, which the table gives this file alone. */
 struct WideDoor {

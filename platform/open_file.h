@@ -26,6 +26,11 @@ enum class FileSharing {
     Everything, // and FILE_SHARE_DELETE
 };
 
+/* The access rights and sharing modes these stand for (also for the
+   room's open of the same kinds that waits on no oplock, actions/files.h). */
+DWORD AccessOf(FileAccess access);
+DWORD SharingOf(FileSharing sharing);
+
 /* CreateFileA(path, access, sharing, NULL, OPEN_EXISTING,
    FILE_FLAG_BACKUP_SEMANTICS, NULL). */
 HANDLE OpenExisting(const char* path, FileAccess access, FileSharing sharing);

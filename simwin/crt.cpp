@@ -99,7 +99,15 @@ int _open(const char* path, int flags, ...) {
         // exists, it is what the case-insensitive resolution would give),
         // and look at what was opened, which spares separate look-ups.
         const std::string name = simwin::Redirected(path);
-        std::string host = simwin::DirectHostPath(name);
+        // A DOS device's name opens the device, which reads nothing (see
+        // NamesDevice).
+        if (simwin::NamesDevice(name)) {
+            const int device = open("/dev/null", O_RDONLY);
+            if (device < 0) return Fail(ENOENT);
+            return NewDescriptor(Descriptor{device, "", !(flags & _O_BINARY), true, 0});
+        }
+        std::string host =
+            simwin::DirectHostPath(name.compare(0, 4, "\\\\?\\") == 0 ? name.substr(4) : name);
         int fd = host.empty() ? -1 : open(host.c_str(), O_RDONLY);
         if (fd < 0) {
             host = simwin::HostPath(name);

@@ -254,6 +254,11 @@ std::vector<Entry> ListEntries(const std::string& host) {
     const int dfd = dirfd(d);
     while (dirent* e = readdir(d)) {
         if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
+        // A host name "x:evil.exe" holds the named stream evil.exe of the
+        // file x: no listing shows a stream (FindFirstStreamW lists them;
+        // Microsoft's "File Streams (Local File Systems)": "C:\x:evil.exe"
+        // opens it by name).
+        if (strchr(e->d_name, ':')) continue;
         struct stat st;
         bool known = fstatat(dfd, e->d_name, &st, 0) == 0;
         entries.push_back(Entry{e->d_name, Upper(e->d_name), !known || S_ISDIR(st.st_mode),
@@ -313,6 +318,7 @@ struct Search : simwin::Object {
     std::string hostDir;
     std::vector<Entry> entries; // matching entries, "." and ".." included
     size_t next = 0;
+    bool device = false; // the one entry of a device's name
 };
 
 DWORD StoredAttributes(const std::string& host);
@@ -321,6 +327,11 @@ DWORD ReparseTag(const std::string& host, bool link, bool dir);
 
 void Fill(const Search& s, const Entry& e, WIN32_FIND_DATAA* fd) {
     memset(fd, 0, sizeof *fd);
+    if (s.device) {
+        fd->dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+        snprintf(fd->cFileName, sizeof fd->cFileName, "%s", e.name.c_str());
+        return;
+    }
     uint64_t size = e.size;
     if (!listedLengths.empty() && !e.dir) {
         auto it = listedLengths.find(s.hostDir + "/" + e.name);
@@ -604,7 +615,40 @@ std::string DirectHostPath(const std::string& win) {
     return direct;
 }
 
+/* Whether Win32 reads the last part of `win` as a DOS device rather than a
+   file: its name up to the first dot or colon, trailing blanks dropped, is
+   CON, PRN, AUX, NUL, COM1 to COM9 or LPT1 to LPT9, in any folder and with
+   any extension. Facts of Wine's dlls/ntdll/tests/path.c,
+   test_RtlIsDosDeviceName_U (c:\nul:, c:prn......., "c:NUL  ....  ",
+   c:prn:aaa, c:aux:.txt... and a long folder's \nul.txt are devices;
+   c:\nul\foo, c:nul0 and c:\lpt0.txt are not; CONIN$ and CONOUT$ are
+   devices only as a bare name, from Windows 8 on) and
+   test_RtlGetFullPathName_U (C:\nonexistent\nul is \\.\nul). A \\?\ path
+   is no DOS path: "the \\?\ prefix ... turns off all string parsing and
+   sends the string that follows it straight to the file system"
+   (Microsoft's "Naming Files, Paths, and Namespaces", which lists the same
+   device names). */
+bool NamesDevice(const std::string& win) {
+    if (win.compare(0, 4, "\\\\?\\") == 0) return false;
+    size_t start = win.find_last_of("\\/");
+    start = start == std::string::npos ? (win.size() > 1 && win[1] == ':' ? 2 : 0) : start + 1;
+    std::string base = win.substr(start, win.find_first_of(".:", start) - start);
+    base.erase(base.find_last_not_of(' ') + 1);
+    base = Upper(base);
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 std::string HostPath(const std::string& given) {
+    // A \\?\ path names its file as written; a DOS device names no file.
+    if (given.compare(0, 4, "\\\\?\\") == 0) return FolderHostPath(given.substr(4));
+    if (NamesDevice(given)) return "";
+    return FolderHostPath(given);
+}
+
+std::string FolderHostPath(const std::string& given) {
+    if (given.compare(0, 4, "\\\\?\\") == 0) return FolderHostPath(given.substr(4));
     // A path with one leading backslash is rooted on the current drive, as
     // Windows reads it; the program's current directory is on C:.
     const bool rooted = given.size() > 1 && given[0] == '\\' && given[1] != '\\';
@@ -749,7 +793,12 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     std::string dir, spec;
     SplitLast(pattern ? simwin::Redirected(pattern) : "", &dir, &spec);
     if (spec.find_first_of("*?") == std::string::npos) spec.erase(spec.find_last_not_of(". ") + 1);
-    std::string hostDir = simwin::HostPath(dir);
+    std::string hostDir = simwin::FolderHostPath(dir);
+    // A device's name lists the device, whatever file the folder holds by
+    // that name: one entry, the device's name without extension, archive
+    // (Wine's FindFirstFileExW, dlls/kernelbase/file.c, on
+    // RtlIsDosDeviceName_U's answer).
+    const bool device = pattern && simwin::NamesDevice(pattern);
     if (!IsDir(hostDir)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -766,7 +815,13 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
             if (Match(spec.c_str(), dot)) s->entries.push_back(Entry{dot, dot, true, 0});
     // A pattern is matched against the names themselves: a listed best fit
     // or "?" is not the name.
-    for (auto& e : ListEntries(hostDir))
+    if (device) {
+        std::string name = spec.substr(0, spec.find_first_of(".:"));
+        name.erase(name.find_last_not_of(' ') + 1);
+        s->entries.push_back(Entry{name, name, false, 0});
+        s->device = true;
+    }
+    for (auto& e : device ? std::vector<Entry>() : ListEntries(hostDir))
         if (Match(spec.c_str(), (e.lossy ? e.name : e.ansi).c_str()) ||
             (!e.alt.empty() && Match(spec.c_str(), e.alt.c_str())))
             s->entries.push_back(std::move(e));
@@ -1272,6 +1327,7 @@ namespace {
 constexpr DWORD kReadRights = GENERIC_READ | FILE_READ_DATA | 0x0020; // FILE_EXECUTE
 constexpr DWORD kWriteRights = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kAttributesOnly = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | 0x00100000;
 constexpr DWORD kFileAllAccess = 0x001F01FF;
 constexpr LONG kStatusInvalidInfoClass = (LONG)0xC0000003;
 constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
@@ -1282,6 +1338,8 @@ constexpr LONG kStatusInvalidParameter = (LONG)0xC000000D;
 constexpr LONG kStatusNameInvalid = (LONG)0xC0000033;
 constexpr LONG kStatusNameCollision = (LONG)0xC0000035;
 constexpr LONG kStatusPathNotFound = (LONG)0xC000003A;
+constexpr LONG kStatusNameNotFound = (LONG)0xC0000034;
+constexpr LONG kStatusSharingViolation = (LONG)0xC0000043;
 constexpr LONG kStatusNotSameDevice = (LONG)0xC00000D4;
 
 typedef std::pair<uint64_t, uint64_t> FileKey; // device, inode
@@ -1325,6 +1383,7 @@ struct OpenFile : simwin::Object {
     int hostFd;
     FileKey key;
     DWORD access, share;
+    bool device = false; // a DOS device, no file
     OpenFile(int fd, FileKey k, DWORD a, DWORD s) : hostFd(fd), key(k), access(a), share(s) {
         openFiles.push_back(this);
     }
@@ -1340,7 +1399,14 @@ struct OpenFile : simwin::Object {
     }
 };
 
+/* Files another program holds a batch or filter oplock on (HoldOplock), and
+   the opens that waited for its owner to acknowledge the break. */
+std::set<FileKey> oplocked;
+int oplockWaits = 0;
+
 simwin::ResetHook resetHandles([] {
+    oplocked.clear();
+    oplockWaits = 0;
     deniedToAdministrators.clear();
     encryptedByOthers.clear();
     deletePending.clear();
@@ -1744,9 +1810,16 @@ void AddAttributes(const std::string& winPath, DWORD bits) {
 
 } // namespace simwin
 
+LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributes, void* status, void*,
+                            ULONG, ULONG share, ULONG disposition, ULONG options, void*, ULONG);
+ULONG WINAPI SimRtlNtStatusToDosError(LONG status);
+
 namespace simwin {
 
 FARPROC FileExport(const std::string& library, const std::string& function) {
+    if (library == "ntdll.dll" && function == "NtCreateFile") return AsExport(SimNtCreateFile);
+    if (library == "ntdll.dll" && function == "RtlNtStatusToDosError")
+        return AsExport(SimRtlNtStatusToDosError);
     if (library == "kernel32.dll" && function == "SetFileInformationByHandle")
         return AsExport(SimSetFileInformationByHandle);
     if (library == "ntdll.dll" && function == "NtSetInformationFile")
@@ -1885,6 +1958,18 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     // with it ("File Security and Access Rights", learn.microsoft.com/
     // windows/win32/fileio/file-security-and-access-rights).
     if (access & GENERIC_ALL) access = (access & ~GENERIC_ALL) | kFileAllAccess;
+    // A DOS device's name opens the device: a handle of FILE_TYPE_CHAR that
+    // reads nothing (NUL's answer), whatever file of that name there is.
+    if (path && simwin::NamesDevice(path)) {
+        int fd = open("/dev/null", O_RDWR);
+        if (fd < 0) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto device = std::make_shared<OpenFile>(fd, FileKey{0, 0}, access, share);
+        device->device = true;
+        return simwin::NewHandle(device);
+    }
     const std::string host = Resolve(path);
     FileKey key;
     if (InvalidName(path) || !KeyOf(host, &key)) {
@@ -1909,7 +1994,137 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    // An open for more than the file's attributes breaks another program's
+    // batch or filter oplock and waits until its owner acknowledges the
+    // break or closes the file (MS-FSA 2.1.4.12, "Algorithm to Check for an
+    // Oplock Break": an open whose DesiredAccess holds no more than
+    // FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES and SYNCHRONIZE breaks
+    // neither; Microsoft's "Breaking Opportunistic Locks"). The model's owner
+    // never answers: the wait is counted, then the open goes on.
+    if (oplocked.count(key) && (access & ~kAttributesOnly)) oplockWaits++;
     return simwin::NewHandle(std::make_shared<OpenFile>(fd, key, access, share));
+}
+
+namespace {
+
+struct SimUnicodeString {
+    uint16_t length, maximumLength;
+    WCHAR* buffer;
+};
+struct SimObjectAttributes {
+    ULONG length;
+    HANDLE rootDirectory;
+    SimUnicodeString* objectName;
+    ULONG attributes;
+    void* securityDescriptor;
+    void* securityQualityOfService;
+};
+struct SimIoStatus {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+} // namespace
+
+/* NtCreateFile opening an existing file (FILE_OPEN) by its NT path
+   "\??\X:\...", with no DOS parsing of its name, as CreateFileA does. With
+   FILE_COMPLETE_IF_OPLOCKED an open that breaks another program's oplock does
+   not wait: "Complete this operation immediately with an alternate success
+   code of STATUS_OPLOCK_BREAK_IN_PROGRESS if the target file is oplocked,
+   rather than blocking the caller's thread" (Microsoft's ZwCreateFile page),
+   the handle open (FSCTL_OPLOCK_BREAK_NOTIFY waits on such a handle). A
+   failed open answers STATUS_OBJECT_NAME_NOT_FOUND, STATUS_SHARING_VIOLATION
+   or STATUS_ACCESS_DENIED. */
+LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributesIn, void* statusIn, void*,
+                            ULONG, ULONG share, ULONG disposition, ULONG options, void*, ULONG) {
+    DWORD err;
+    if (simwin::Enter("NtCreateFile", &err)) return kStatusAccessDenied;
+    auto* attributes = (SimObjectAttributes*)attributesIn;
+    auto* status = (SimIoStatus*)statusIn;
+    if (!file || !attributes || !attributes->objectName || !status || disposition != 1)
+        return kStatusInvalidParameter;
+    std::string name;
+    for (uint16_t i = 0; i < attributes->objectName->length / 2; i++)
+        name += (char)attributes->objectName->buffer[i];
+    if (name.compare(0, 4, "\\??\\") != 0) return kStatusNameInvalid;
+    // An NT path takes no DOS parsing: a device's name stays the file's.
+    const std::string rest = name.substr(4);
+    const std::string path = simwin::NamesDevice(rest) ? "\\\\?\\" + rest : rest;
+    const DWORD flags = (options & 0x00004000) ? FILE_FLAG_BACKUP_SEMANTICS : 0;
+    const int waitsBefore = oplockWaits;
+    HANDLE opened = CreateFileA(path.c_str(), access & ~(DWORD)0x00100000, share, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+        case ERROR_SHARING_VIOLATION:
+            return kStatusSharingViolation;
+        case ERROR_ACCESS_DENIED:
+            return kStatusAccessDenied;
+        case ERROR_PATH_NOT_FOUND:
+            return kStatusPathNotFound;
+        case ERROR_INVALID_NAME:
+            return kStatusNameInvalid;
+        default:
+            return kStatusNameNotFound;
+        }
+    }
+    *file = opened;
+    status->information = 1; // FILE_OPENED
+    if (oplockWaits > waitsBefore && (options & 0x00000100)) {
+        oplockWaits = waitsBefore;          // no wait: the break goes on without this open
+        return status->status = 0x00000108; // STATUS_OPLOCK_BREAK_IN_PROGRESS
+    }
+    return status->status = 0;
+}
+
+/* RtlNtStatusToDosError for the statuses NtCreateFile answers here, as
+   ntdll's table maps them (Wine's dlls/ntdll/tests/error.c); any other
+   ERROR_MR_MID_NOT_FOUND. */
+ULONG WINAPI SimRtlNtStatusToDosError(LONG status) {
+    switch (status) {
+    case 0:
+        return ERROR_SUCCESS;
+    case kStatusSharingViolation:
+        return ERROR_SHARING_VIOLATION;
+    case kStatusAccessDenied:
+        return ERROR_ACCESS_DENIED;
+    case kStatusPathNotFound:
+        return ERROR_PATH_NOT_FOUND;
+    case kStatusNameInvalid:
+        return ERROR_INVALID_NAME;
+    case kStatusNameNotFound:
+        return ERROR_FILE_NOT_FOUND;
+    default:
+        return 317; // ERROR_MR_MID_NOT_FOUND
+    }
+}
+
+namespace simwin {
+
+void HoldOplock(const std::string& winPath) {
+    FileKey key;
+    if (KeyOf(HostPath(winPath), &key)) oplocked.insert(key);
+}
+
+int OplockWaits() { return oplockWaits; }
+
+} // namespace simwin
+
+DWORD GetFileType(HANDLE file) {
+    DWORD err;
+    if (simwin::Enter("GetFileType", &err)) {
+        SetLastError(err);
+        return FILE_TYPE_UNKNOWN;
+    }
+    auto f = FileOf(file);
+    if (!f) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FILE_TYPE_UNKNOWN;
+    }
+    return f->device ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
@@ -1920,7 +2135,7 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     }
     auto f = FileOf(file);
     struct stat st;
-    if (!f || !info || fstat(f->hostFd, &st) != 0) {
+    if (!f || !info || f->device || fstat(f->hostFd, &st) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

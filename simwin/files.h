@@ -128,6 +128,12 @@ typedef BY_HANDLE_FILE_INFORMATION* LPBY_HANDLE_FILE_INFORMATION;
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+/* FILE_TYPE_CHAR for a handle CreateFileA opened on a DOS device's name,
+   FILE_TYPE_DISK for a file (Microsoft's GetFileType page). */
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+DWORD GetFileType(HANDLE file);
 void* LocalFree(void* memory);
 
 namespace simwin {
@@ -148,6 +154,16 @@ const std::vector<std::string>& DriveQueries();
    leading backslash ("\SystemRoot\x") is rooted on the current drive, C:.
    Empty when the drive is not mapped or the path is not absolute. */
 std::string HostPath(const std::string& winPath);
+/* The same without the device rule: a folder of a path is never read as a
+   device (Wine's path.c: c:\nul\foo is no device). */
+std::string FolderHostPath(const std::string& winPath);
+/* Whether Win32 reads the last part of `win` as a DOS device (files.cpp). */
+bool NamesDevice(const std::string& win);
+/* Another program takes a batch or filter oplock on the file and never
+   acknowledges a break; OplockWaits counts the opens that waited for it
+   (files.cpp, CreateFileA and NtCreateFile). */
+void HoldOplock(const std::string& winPath);
+int OplockWaits();
 
 /* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe"),
    each name as the ANSI functions give it, or with `exact` as stored (the

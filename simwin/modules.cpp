@@ -512,8 +512,11 @@ HANDLE WINAPI SimCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY
     std::u16string wide;
     for (; path && *path; path++)
         wide += *path;
+    // The prefix goes but for a device's name, which CreateFileA reads as
+    // the file only after it.
     if (wide.compare(0, 4, u"\\\\?\\") == 0 && wide.size() > 6 && wide[5] == ':') {
-        wide.erase(0, 4);
+        const std::u16string rest = wide.substr(4);
+        if (!simwin::NamesDevice(simwin::Utf8Of((LPCWSTR)rest.data(), rest.size()))) wide = rest;
     } else if (wide.size() >= MAX_PATH) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

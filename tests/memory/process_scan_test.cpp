@@ -199,6 +199,36 @@ TEST_F(ProcessScanTest, ServiceNameIsTheImageNameWithoutItsLastExtension) {
     EXPECT_EQ(simwin::RegDeleteKeyCalls()[0], "SYSTEM\\ControlSet001\\Services\\my.app\\Enum");
 }
 
+/* A variant started as \\?\C:\dev\aux.exe: its image is read, ended and
+   removed as the file it is, not as the device its name is elsewhere. */
+TEST_F(ProcessScanTest, AnImageNamedAsADeviceIsEndedAndRemoved) {
+    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew(version);
+        const DWORD pid = RunVariant("\\\\?\\C:\\dev\\aux.exe");
+        EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_FALSE(simwin::IsRunning(pid));
+        EXPECT_FALSE(simwin::FileExists("\\\\?\\C:\\dev\\aux.exe"));
+        EXPECT_EQ(lines_, Removed({"C:\\dev\\aux.exe"}));
+    }
+}
+
+/* A variant run from a named stream of a file (C:\\x:evil.exe) has an
+   identity, volume and index, that its file shares: nothing that ends a
+   process or waits for the restart by identity could tell which of them it
+   acts on. It is left, with its line. */
+TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLine) {
+    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew(version);
+        simwin::WriteFile("C:\\x", "a plain file");
+        const DWORD pid = RunVariant("C:\\x:evil.exe");
+        EXPECT_EQ(ScanProcessesPsapi(), 0);
+        EXPECT_TRUE(simwin::IsRunning(pid));
+        EXPECT_TRUE(simwin::FileExists("C:\\x:evil.exe"));
+        EXPECT_EQ(lines_, std::vector<std::string>{
+                              "C:\\x:evil.exe     Unable to check: it runs from a file's stream"});
+    }
+}
+
 TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
     g_scan.action = ACTION_REPORT_ONLY;
     DWORD pid = RunVariant("C:\\evil\\abc.exe");

@@ -1,0 +1,48 @@
+#include "platform/file_names.h"
+#include "platform/platform.h"
+
+#include <ctype.h>
+
+namespace {
+
+bool Is(const char* base, size_t n, const char* device) {
+    return strlen(device) == n && _strnicmp(base, device, n) == 0;
+}
+
+} // namespace
+
+bool NamesDosDevice(const char* path) {
+    if (!path) return false;
+    const char* base = path;
+    for (const char* p = path; *p; p++)
+        if (*p == '\\' || *p == '/' || (*p == ':' && p == path + 1)) base = p + 1;
+    size_t n = strcspn(base, ".:");
+    while (n > 0 && base[n - 1] == ' ')
+        n--;
+    if (Is(base, n, "CON") || Is(base, n, "PRN") || Is(base, n, "AUX") || Is(base, n, "NUL") ||
+        Is(base, n, "CONIN$") || Is(base, n, "CONOUT$"))
+        return true;
+    // COM1 to COM9, LPT1 to LPT9, and the superscript digits 1 to 3 of the
+    // Western code page (0xB9, 0xB2, 0xB3), which Windows reads the same.
+    if (n != 4 || (_strnicmp(base, "COM", 3) != 0 && _strnicmp(base, "LPT", 3) != 0)) return false;
+    const unsigned char digit = (unsigned char)base[3];
+    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+bool NamesStream(const char* path) {
+    const char* drive = strncmp(path, "\\\\?\\", 4) == 0 ? path + 4 : path;
+    return drive[0] && drive[1] == ':' && strchr(drive + 2, ':') != nullptr;
+}
+
+FileName::FileName(const char* path) : name_(path) {
+    prefixed_[0] = 0;
+    if (!path || !NamesDosDevice(path) || strncmp(path, "\\\\?\\", 4) == 0) return;
+    const bool drivePath = isalpha((unsigned char)path[0]) && path[1] == ':' && path[2] == '\\';
+    if (GetPlatform() != PLATFORM_NT || !drivePath || strlen(path) + 4 >= sizeof prefixed_) {
+        name_ = nullptr;
+        return;
+    }
+    strcpy(prefixed_, "\\\\?\\");
+    strcat(prefixed_, path);
+    name_ = prefixed_;
+}
