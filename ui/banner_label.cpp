@@ -14,9 +14,9 @@ LRESULT BannerLabel::WindowProc(UINT message, WPARAM, LPARAM) {
 
 void BannerLabel::Paint() {
     PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd_, &ps);
+    HDC dc = BeginPaint(Handle(), &ps);
     if (!dc) return;
-    GetClientRect(hwnd_, &client_);
+    GetClientRect(Handle(), &client_);
     text_ = Text();
     SetTextColor(dc, textColor_);
     HGDIOBJ previous = bannerFont.Handle() ? SelectObject(dc, bannerFont.Handle()) : nullptr;
@@ -25,5 +25,5 @@ void BannerLabel::Paint() {
     SetBkColor(dc, BANNER_BACK_COLOR);
     DrawTextA(dc, text_.c_str(), static_cast<int>(text_.size()), &client_, DT_CENTER | DT_VCENTER);
     if (previous) SelectObject(dc, previous);
-    EndPaint(hwnd_, &ps);
+    EndPaint(Handle(), &ps);
 }

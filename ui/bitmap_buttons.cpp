@@ -99,13 +99,13 @@ bool FaceButton::DrawItem(const DRAWITEMSTRUCT* item) {
 LRESULT FaceButton::WindowProc(UINT message, WPARAM, LPARAM lParam) {
     switch (message) {
     case WM_MOUSEMOVE:
-        face_.MouseMove(hwnd_, static_cast<short>(LOWORD(lParam)),
+        face_.MouseMove(Handle(), static_cast<short>(LOWORD(lParam)),
                         static_cast<short>(HIWORD(lParam)));
         return Default();
     case WM_SETFOCUS:
     case WM_KILLFOCUS: {
         const LRESULT result = Default();
-        face_.FocusChanged(hwnd_, message == WM_SETFOCUS);
+        face_.FocusChanged(Handle(), message == WM_SETFOCUS);
         return result;
     }
     default:

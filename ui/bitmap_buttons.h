@@ -42,7 +42,7 @@ class FaceButton : public Button {
        yet, then gives it its pictures. */
     bool AttachBitmaps(int id, HWND dialog) {
         if (!IsBound() && !SubclassDlgItem(id, dialog)) return false;
-        return face_.Attach(hwnd_);
+        return face_.Attach(Handle());
     }
     bool DrawItem(const DRAWITEMSTRUCT* item) override;
 

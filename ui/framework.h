@@ -111,10 +111,14 @@ class Window {
     /* The window's rectangle in screen coordinates. */
     RECT ScreenRect() const;
 
-  protected:
+  private:
+    /* Set only by the framework's own binders: a dialog item of the
+       program's dialogs, a subclassed item, the dialog itself. */
+    friend class Control;
+    friend class SubclassedControl;
+    friend class Dialog;
     HWND hwnd_ = nullptr;
 
-  private:
     LRESULT SendOwn(UINT message, WPARAM wParam, LPARAM lParam) const;
     void PostOwn(UINT message, WPARAM wParam, LPARAM lParam) const;
 };

@@ -80,23 +80,23 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::BindControls() {
-    SubclassDlgItems(hwnd_, {{&ok_, IDC_MAIN_OK},
-                             {&cancel_, IDC_MAIN_CANCEL},
-                             {&scan_, IDC_SCAN},
-                             {&download_, IDC_DOWNLOAD},
-                             {&closeBox_, IDC_CLOSE_BOX},
-                             {&downloadLink_, IDC_DOWNLOAD_LINK},
-                             {&utilityLink_, IDC_UTILITY_LINK},
-                             {&logo_, IDC_MAKER_LOGO},
-                             {&banner_, IDC_BANNER}});
-    BindDlgItems(hwnd_, {{&statusGroup_, IDC_STATUS_GROUP},
-                         {&statusLine_, IDC_STATUS_LINE},
-                         {&heading_, IDC_HEADING},
-                         {&productLine_, IDC_PRODUCT_LINE},
-                         {&noticeLine_, IDC_NOTICE_LINE},
-                         {&titleLine_, IDC_TITLE_LINE},
-                         {&logGroup_, IDC_LOG_GROUP},
-                         {&logList_, IDC_LOG_LIST}});
+    SubclassDlgItems(Handle(), {{&ok_, IDC_MAIN_OK},
+                                {&cancel_, IDC_MAIN_CANCEL},
+                                {&scan_, IDC_SCAN},
+                                {&download_, IDC_DOWNLOAD},
+                                {&closeBox_, IDC_CLOSE_BOX},
+                                {&downloadLink_, IDC_DOWNLOAD_LINK},
+                                {&utilityLink_, IDC_UTILITY_LINK},
+                                {&logo_, IDC_MAKER_LOGO},
+                                {&banner_, IDC_BANNER}});
+    BindDlgItems(Handle(), {{&statusGroup_, IDC_STATUS_GROUP},
+                            {&statusLine_, IDC_STATUS_LINE},
+                            {&heading_, IDC_HEADING},
+                            {&productLine_, IDC_PRODUCT_LINE},
+                            {&noticeLine_, IDC_NOTICE_LINE},
+                            {&titleLine_, IDC_TITLE_LINE},
+                            {&logGroup_, IDC_LOG_GROUP},
+                            {&logList_, IDC_LOG_LIST}});
 }
 
 BOOL MainDialog::OnInitDialog() {
@@ -125,16 +125,16 @@ BOOL MainDialog::OnInitDialog() {
     noticeLine_.SetText(NOTICE_LINE);
     productLine_.SetText(kProductLine);
 
-    HDC screen = GetDC(hwnd_);
+    HDC screen = GetDC(Handle());
     if (screen) {
         largeFonts = GetDeviceCaps(screen, LOGPIXELSX) >= 120;
-        ReleaseDC(hwnd_, screen);
+        ReleaseDC(Handle(), screen);
     }
 
     // Still at the screen origin: the children's screen rectangles are their
     // places relative to the window's corner.
-    ScaleChildWindows(hwnd_, DESIGN_WIDTH, DESIGN_HEIGHT);
-    MoveWindow(hwnd_, 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, TRUE);
+    ScaleChildWindows(Handle(), DESIGN_WIDTH, DESIGN_HEIGHT);
+    MoveWindow(Handle(), 0, 0, WINDOW_WIDTH, WINDOW_HEIGHT, TRUE);
 
     if (IsProductInstalled()) {
         downloadLink_.Enable(false);
@@ -149,21 +149,21 @@ BOOL MainDialog::OnInitDialog() {
     Send<WM_SETICON>(ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     Send<WM_SETICON>(ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
-    LONG_PTR style = GetWindowLongPtrA(hwnd_, GWL_STYLE);
-    SetWindowLongPtrA(hwnd_, GWL_STYLE, style | WS_SYSMENU | WS_MINIMIZEBOX);
+    LONG_PTR style = GetWindowLongPtrA(Handle(), GWL_STYLE);
+    SetWindowLongPtrA(Handle(), GWL_STYLE, style | WS_SYSMENU | WS_MINIMIZEBOX);
 
     SetUpSkin();
 
-    ok_.AttachBitmaps(IDC_MAIN_OK, hwnd_);
-    cancel_.AttachBitmaps(IDC_MAIN_CANCEL, hwnd_);
-    scan_.AttachBitmaps(IDC_SCAN, hwnd_);
-    download_.AttachBitmaps(IDC_DOWNLOAD, hwnd_);
-    closeBox_.AttachBitmaps(IDC_CLOSE_BOX, hwnd_);
-    utilityLink_.AttachBitmaps(IDC_UTILITY_LINK, hwnd_);
-    downloadLink_.AttachBitmaps(IDC_DOWNLOAD_LINK, hwnd_);
-    logo_.AttachBitmaps(IDC_MAKER_LOGO, hwnd_);
+    ok_.AttachBitmaps(IDC_MAIN_OK, Handle());
+    cancel_.AttachBitmaps(IDC_MAIN_CANCEL, Handle());
+    scan_.AttachBitmaps(IDC_SCAN, Handle());
+    download_.AttachBitmaps(IDC_DOWNLOAD, Handle());
+    closeBox_.AttachBitmaps(IDC_CLOSE_BOX, Handle());
+    utilityLink_.AttachBitmaps(IDC_UTILITY_LINK, Handle());
+    downloadLink_.AttachBitmaps(IDC_DOWNLOAD_LINK, Handle());
+    logo_.AttachBitmaps(IDC_MAKER_LOGO, Handle());
 
-    SetWindowTextA(hwnd_, SCAN_TITLE);
+    SetWindowTextA(Handle(), SCAN_TITLE);
 
     scan_.LoadHandCursor();
     closeBox_.LoadHandCursor();
@@ -187,11 +187,11 @@ void MainDialog::SetUpSkin() {
         // the same origin, so that no key-colour pixel is ever shown.
         RECT window;
         POINT client = {0, 0};
-        GetWindowRect(hwnd_, &window);
-        ClientToScreen(hwnd_, &client);
+        GetWindowRect(Handle(), &window);
+        ClientToScreen(Handle(), &client);
         OffsetRgn(region_, client.x - window.left, client.y - window.top);
     }
-    if (region_ && !SetWindowRgn(hwnd_, region_, TRUE)) {
+    if (region_ && !SetWindowRgn(Handle(), region_, TRUE)) {
         DeleteObject(region_);
         region_ = nullptr;
     }
@@ -206,9 +206,9 @@ void MainDialog::SetUpSkin() {
 
 bool MainDialog::OnPaint() {
     PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd_, &ps);
+    HDC dc = BeginPaint(Handle(), &ps);
     if (dc && skinDc_) BitBlt(dc, 0, 0, skinWidth_, skinHeight_, skinDc_, 0, 0, SRCCOPY);
-    EndPaint(hwnd_, &ps);
+    EndPaint(Handle(), &ps);
     return true;
 }
 
@@ -290,10 +290,10 @@ void MainDialog::StartScan() {
     heading_.Send<WM_SETFONT>(reinterpret_cast<WPARAM>(headingFont_.Handle()), TRUE);
 
     CopyText(g_scan.target, sizeof g_scan.target, "!:");
-    g_scan.mainWindow = hwnd_;
+    g_scan.mainWindow = Handle();
     g_scan.action = ACTION_DELETE;
 
-    scanTimerSet_ = SetTimer(hwnd_, SCAN_TIMER_ID, SCAN_TIMER_PERIOD, nullptr) != 0;
+    scanTimerSet_ = SetTimer(Handle(), SCAN_TIMER_ID, SCAN_TIMER_PERIOD, nullptr) != 0;
 }
 
 bool MainDialog::OnTimer(UINT_PTR id) {
@@ -308,7 +308,7 @@ void MainDialog::RunScanOnTimer() {
     // that another program sends) begins a run inside the run.
     if (!scanTimerSet_) return;
     scanTimerSet_ = false;
-    KillTimer(hwnd_, SCAN_TIMER_ID);
+    KillTimer(Handle(), SCAN_TIMER_ID);
     if (!g_scan.scanning) return;
     g_scan.stopRequested = false;
     RunScan();

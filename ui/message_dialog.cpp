@@ -25,12 +25,12 @@ int Height(const RECT& r) { return r.bottom - r.top; }
 MessageDialog::MessageDialog(HWND parent) : Dialog(IDD_MESSAGE, parent) {}
 
 BOOL MessageDialog::OnInitDialog() {
-    SubclassDlgItems(hwnd_, {{&ok_, IDC_ASK_OK},
-                             {&cancel_, IDC_ASK_CANCEL},
-                             {&singleOk_, IDC_ASK_SINGLE_OK},
-                             {&yes_, IDC_ASK_YES},
-                             {&no_, IDC_ASK_NO}});
-    BindDlgItems(hwnd_, {{&picture_, IDC_ASK_PICTURE}, {&message_, IDC_ASK_TEXT}});
+    SubclassDlgItems(Handle(), {{&ok_, IDC_ASK_OK},
+                                {&cancel_, IDC_ASK_CANCEL},
+                                {&singleOk_, IDC_ASK_SINGLE_OK},
+                                {&yes_, IDC_ASK_YES},
+                                {&no_, IDC_ASK_NO}});
+    BindDlgItems(Handle(), {{&picture_, IDC_ASK_PICTURE}, {&message_, IDC_ASK_TEXT}});
 
     const AskGrowth growth = GrowthForText(text.size());
 
@@ -39,9 +39,9 @@ BOOL MessageDialog::OnInitDialog() {
     // unchanged as a client position; the constants 25, 30 and 65 belong to
     // that arithmetic.
     RECT outer;
-    GetWindowRect(hwnd_, &outer);
-    MoveWindow(hwnd_, 0, 0, Width(outer) + growth.b, Height(outer) + growth.g, TRUE);
-    GetWindowRect(hwnd_, &outer);
+    GetWindowRect(Handle(), &outer);
+    MoveWindow(Handle(), 0, 0, Width(outer) + growth.b, Height(outer) + growth.g, TRUE);
+    GetWindowRect(Handle(), &outer);
     const int buttonTop = outer.bottom - 65;
 
     const RECT textRect = message_.ScreenRect();
@@ -61,11 +61,11 @@ BOOL MessageDialog::OnInitDialog() {
     yes_.Show(yesNo != FALSE);
     no_.Show(yesNo != FALSE);
 
-    ok_.AttachBitmaps(IDC_ASK_OK, hwnd_);
-    singleOk_.AttachBitmaps(IDC_ASK_SINGLE_OK, hwnd_);
-    cancel_.AttachBitmaps(IDC_ASK_CANCEL, hwnd_);
-    yes_.AttachBitmaps(IDC_ASK_YES, hwnd_);
-    no_.AttachBitmaps(IDC_ASK_NO, hwnd_);
+    ok_.AttachBitmaps(IDC_ASK_OK, Handle());
+    singleOk_.AttachBitmaps(IDC_ASK_SINGLE_OK, Handle());
+    cancel_.AttachBitmaps(IDC_ASK_CANCEL, Handle());
+    yes_.AttachBitmaps(IDC_ASK_YES, Handle());
+    no_.AttachBitmaps(IDC_ASK_NO, Handle());
 
     if (PictureMoves(growth)) {
         RECT p = picture_.ScreenRect();
@@ -73,7 +73,7 @@ BOOL MessageDialog::OnInitDialog() {
     }
 
     message_.SetText(text.c_str());
-    SetWindowTextA(hwnd_, title.empty() ? SCAN_TITLE : title.c_str());
+    SetWindowTextA(Handle(), title.empty() ? SCAN_TITLE : title.c_str());
     if (mainDialog && mainDialog->Handle()) CenterOver(mainDialog->Handle());
     return TRUE;
 }
@@ -97,7 +97,7 @@ void MessageDialog::OnCancel() { EndDialog(AskResultForCommand(IDCANCEL, Buttons
 
 bool MessageDialog::OnPaint() {
     PAINTSTRUCT ps;
-    BeginPaint(hwnd_, &ps);
+    BeginPaint(Handle(), &ps);
     HBITMAP picture = static_cast<HBITMAP>(LoadImageA(AppInstance(), MAKEINTRESOURCEA(pictureId),
                                                       IMAGE_BITMAP, 0, 0, LR_LOADMAP3DCOLORS));
     if (picture) {
@@ -119,7 +119,7 @@ bool MessageDialog::OnPaint() {
         }
         DeleteObject(picture);
     }
-    EndPaint(hwnd_, &ps);
+    EndPaint(Handle(), &ps);
     return true;
 }
 
