@@ -589,15 +589,20 @@ bool AddWininitRename(const char* destination, const char* source) {
             // An earlier copy is overwritten, but CopyFileA refuses a hidden
             // or read-only target, and a copy keeps the attributes of its
             // source: the copy of a hidden wininit.ini would stop the next
-            // request of the run.
+            // request of the run. A copy that fails all the same leaves the
+            // earlier one as it was found.
             const DWORD earlier = GetFileAttributesA(copyPath);
             const DWORD refusing = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY;
-            if (earlier != INVALID_FILE_ATTRIBUTES && !(earlier & FILE_ATTRIBUTE_DIRECTORY) &&
-                (earlier & refusing) &&
+            const bool cleared = earlier != INVALID_FILE_ATTRIBUTES &&
+                                 !(earlier & FILE_ATTRIBUTE_DIRECTORY) && (earlier & refusing);
+            if (cleared &&
                 !SetFileAttributesA(copyPath, (earlier & ~refusing) ? earlier & ~refusing
                                                                     : FILE_ATTRIBUTE_NORMAL))
                 return false;
-            if (!CopyFileA(iniPath, copyPath, FALSE)) return false;
+            if (!CopyFileA(iniPath, copyPath, FALSE)) {
+                if (cleared) SetFileAttributesA(copyPath, earlier);
+                return false;
+            }
         }
         if (waits && !ReadText(iniPath, &live)) return false;
         // The live file is read: it stays untouched until the new one is

@@ -45,12 +45,14 @@ std::map<uintptr_t, std::shared_ptr<Key>> roots;
 std::function<std::vector<uint8_t>(const std::string&)> perfProvider;
 std::vector<std::string> deleteKeyCalls;
 std::vector<simwin::RegOpenCall> openCalls;
+bool doubleByte = false;
 
 simwin::ResetHook resetRegistry([] {
     roots.clear();
     perfProvider = nullptr;
     deleteKeyCalls.clear();
     openCalls.clear();
+    doubleByte = false;
     // Every NT boots from a control set that SYSTEM\Select names.
     simwin::RegSetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, {1, 0, 0, 0});
     // The machine's environment names windir, the Windows folder, after
@@ -315,13 +317,17 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameChars, LPDWORD
     // Too small a room for the name or for the data leaves the name and its
     // count as they were and reports the type and the data's size
     // (test_enum_value in Wine's registry.c: "overflow name", "overflow
-    // data"); 9x reports one name character less than the room given.
+    // data"); 9x reports one name character less than the room given. A
+    // double-byte edition of NT may report a string's stored, wide, size
+    // when the name does not fit ("Chinese, Japanese, and Korean editions
+    // of Windows 10 sometimes set data_count to a higher value", ibid.,
+    // broken(data_count > 7)).
     const bool nameFits = *nameChars >= v.name.size() + 1;
     const bool dataFits = !data || !size || *size >= v.data.size();
     if (!nameFits || !dataFits) {
         if (!nameFits && !Nt() && *nameChars) --*nameChars;
         if (type) *type = v.type;
-        if (size) *size = (DWORD)v.data.size();
+        if (size) *size = !nameFits && doubleByte && Nt() ? StoredSize(v) : (DWORD)v.data.size();
         return ERROR_MORE_DATA;
     }
     memcpy(name, v.name.c_str(), v.name.size() + 1);
@@ -398,12 +404,13 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) {
     auto base = FromHandle(key);
     if (!base) return ERROR_INVALID_HANDLE;
     // "" names the key handed itself, which goes as any other (test_reg_delete_key
-    // in Wine's registry.c); no name at all is refused, but NT 4.0 and 2000
-    // do not look and take it as "" ("a bug in NT4 and W2K", ibid.). A root
-    // cannot go.
+    // in Wine's registry.c); no name at all is ERROR_INVALID_PARAMETER (ibid.),
+    // ERROR_BADKEY on 9x (an older copy of that test: "Win95"), but NT 4.0
+    // and 2000 do not look and take it as "" ("a bug in NT4 and W2K", ibid.).
+    // A root cannot go.
     const bool before2000 = Nt() && (simwin::MajorVersion() < 5 ||
                                      (simwin::MajorVersion() == 5 && simwin::MinorVersion() == 0));
-    if (!subKey && !before2000) return ERROR_ACCESS_DENIED;
+    if (!subKey && !before2000) return Nt() ? ERROR_INVALID_PARAMETER : ERROR_BADKEY;
     const bool itself = !subKey || !*subKey;
     if (itself && Root(key)) return ERROR_ACCESS_DENIED;
     auto k = itself ? base : Walk(base, subKey, false);
@@ -477,5 +484,7 @@ void RegDenyWrite(HKEY root, const std::string& path) {
 void SetPerformanceData(std::function<std::vector<uint8_t>(const std::string&)> provider) {
     perfProvider = std::move(provider);
 }
+
+void SetDoubleByteEdition(bool on) { doubleByte = on; }
 
 } // namespace simwin

@@ -85,6 +85,11 @@ const std::vector<RegOpenCall>& RegOpenKeyCalls();
    says (by default as it was). */
 void SetPerformanceData(std::function<std::vector<uint8_t>(const std::string& name)> provider);
 
+/* An NT edition for a double-byte language (Chinese, Japanese, Korean
+   Windows 10): RegEnumValueA with too small a room for the name reports a
+   string's wide size. Off (the exact size) by default and after Reset. */
+void SetDoubleByteEdition(bool on);
+
 } // namespace simwin
 
 #endif

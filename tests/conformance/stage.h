@@ -24,6 +24,7 @@ namespace stage {
 inline constexpr char kWindows98[] = "Windows 98";
 inline constexpr char kWindowsNt4[] = "Windows NT 4.0";
 inline constexpr char kPerformanceData[] = "NT performance data"; // with a process object
+inline constexpr char kDoubleByteEdition[] = "Windows 10, a double-byte language's edition";
 
 /* Whether this build can stage `family` (null: the platform as it is). */
 bool CanModel(const char* family);

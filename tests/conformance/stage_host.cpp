@@ -29,6 +29,10 @@ void Begin(const char* family) {
     if (family == kWindows98) simwin::SetWindows98();
     if (family == kWindowsNt4) simwin::SetWindowsNt4();
     if (family == kPerformanceData) simwin::ServeProcessPerformanceData();
+    if (family == kDoubleByteEdition) {
+        simwin::SetWindows10();
+        simwin::SetDoubleByteEdition(true);
+    }
 }
 
 void End() {

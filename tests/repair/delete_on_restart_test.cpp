@@ -86,6 +86,11 @@ TEST_F(DeleteOnRestartTest, HiddenWininitIsCopiedOverItsEarlierCopy) {
     EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
               std::string("[rename]\r\n") + kEntry);
+    // A copy that fails all the same gives the earlier copy its bits back.
+    SetFileAttributesA("C:\\WINDOWS\\TEMP\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
+    simwin::FailCall("CopyFileA", ERROR_WRITE_FAULT);
+    EXPECT_FALSE(ScheduleDeleteOnRestart("c:\\b.exe"));
+    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\TEMP\\wininit.ini"), (DWORD)FILE_ATTRIBUTE_HIDDEN);
 }
 
 /* The old file, and the live file after the merge: every other byte stays. */
