@@ -121,6 +121,14 @@ LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam
     self->wParam_ = wParam;
     self->lParam_ = lParam;
     LRESULT result;
+    // Windows sends WM_NCDESTROY from this thread, as the control goes;
+    // one from another thread is another program's, and changes nothing.
+    if (message == WM_NCDESTROY && InSendMessage()) {
+        self->message_ = savedMessage;
+        self->wParam_ = savedW;
+        self->lParam_ = savedL;
+        return 0;
+    }
     if (message == WM_NCDESTROY) {
         WNDPROC original = self->original_;
         self->Unsubclass();
@@ -136,14 +144,19 @@ LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam
 
 // ---- Dialog ----
 
+Dialog* Dialog::opening_ = nullptr;
+
 INT_PTR Dialog::DoModal() {
     owner_ = parent_;
     if (!owner_ && WinApp::Current()) {
         HWND main = WinApp::Current()->MainWindowHandle();
         if (main && IsWindow(main)) owner_ = main;
     }
-    return DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(templateId_), owner_, &DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    opening_ = this;
+    const INT_PTR result = DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(templateId_), owner_,
+                                           &DialogProc, reinterpret_cast<LPARAM>(this));
+    opening_ = nullptr;
+    return result;
 }
 
 void Dialog::EndDialog(INT_PTR result) {
@@ -190,8 +203,16 @@ void Dialog::CenterOver(HWND owner) {
 }
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    // WM_INITDIALOG and WM_NCDESTROY come from this thread, as DoModal's
+    // dialog opens and goes. One sent by another program (no UIPI before
+    // Vista) is dropped: its lParam is no dialog of ours, and a sent
+    // WM_NCDESTROY would cut the window off from its object while it stays
+    // on screen. Handled, so that the dialog manager does nothing either.
+    if ((message == WM_INITDIALOG || message == WM_NCDESTROY) && InSendMessage()) return TRUE;
     if (message == WM_INITDIALOG) {
         Dialog* self = reinterpret_cast<Dialog*>(lParam);
+        if (!self || self != opening_ || GetWindowLongPtrA(hwnd, DWLP_USER)) return TRUE;
+        opening_ = nullptr;
         SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
         self->hwnd_ = hwnd;
         RECT before, after;

@@ -217,6 +217,7 @@ class Dialog : public Window {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static Dialog* opening_; // the dialog DoModal is opening, until its WM_INITDIALOG
     INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
 
     int templateId_;

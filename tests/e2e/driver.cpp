@@ -344,6 +344,14 @@ void PostForeignTimers(const App& app) {
     PostThreadMessageW(app.pi.dwThreadId, WM_TIMER, 7, exitProcess);
     PostMessageW(app.main, WM_TIMER, 100, 0);
     PostMessageW(app.main, WM_TIMER, 7, 0);
+    // And the messages that open and end a dialog or a control, sent as
+    // another program may: an object address of its choice, a window cut
+    // off from the program while it stays on screen.
+    DWORD_PTR ignored;
+    for (HWND window : {app.main, Item(app.main, IDC_MAIN_CANCEL)}) {
+        SendMessageTimeoutW(window, WM_INITDIALOG, 0, 0x1234560, SMTO_ABORTIFHUNG, 5000, &ignored);
+        SendMessageTimeoutW(window, WM_NCDESTROY, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+    }
 }
 
 /* A click's command for control `id` of `dialog`, posted as another program would. */
