@@ -6,7 +6,7 @@
 # those objects alone (the doors of platform/ and ui/). A function defined in
 # actions/ is called from outside only where the list pins it, by its whole
 # signature ("Name(args) @ files"). Prints each object and function off the
-# list and fails.
+# list and fails. A line of the list names one or several functions.
 #   room_imports.sh NM BITS LIST BUILD-DIR OBJECTS... (CMake's ;-lists)
 set -o pipefail
 nm=$1 bits=$2 list=$3 build=$4
@@ -56,7 +56,9 @@ bad=$(paste <(cut -f1,2 <<<"$found") <(cut -f3 <<<"$found" | c++filt) | awk -F'\
     FILENAME == ARGV[1] {
         line = $0; sub(/[[:space:]]*#.*$/, "", line)
         if (line == "") next
-        n = split(line, part, / @ /); only[part[1]] = n > 1 ? " " part[2] " " : ""; listed[part[1]] = 1
+        # The line whole, and each of its blank-separated names.
+        n = split(line, part, / @ /); m = split(part[1], name, /[[:space:]]+/); name[0] = part[1]
+        for (i = 0; i <= m; i++) { only[name[i]] = n > 1 ? " " part[2] " " : ""; listed[name[i]] = 1 }
         next
     }
     {
