@@ -57,8 +57,8 @@ bad=$(paste <(cut -f1,2 <<<"$found") <(cut -f3 <<<"$found" | c++filt) | awk -F'\
         line = $0; sub(/[[:space:]]*#.*$/, "", line)
         if (line == "") next
         # The line whole, and each of its blank-separated names.
-        n = split(line, part, / @ /); m = split(part[1], name, /[[:space:]]+/); name[0] = part[1]
-        for (i = 0; i <= m; i++) { only[name[i]] = n > 1 ? " " part[2] " " : ""; listed[name[i]] = 1 }
+        n = split(line, part, / @ /); m = split(part[1], word, /[[:space:]]+/); word[0] = part[1]
+        for (i = 0; i <= m; i++) { only[word[i]] = n > 1 ? " " part[2] " " : ""; listed[word[i]] = 1 }
         next
     }
     {
@@ -69,7 +69,7 @@ bad=$(paste <(cut -f1,2 <<<"$found") <(cut -f3 <<<"$found" | c++filt) | awk -F'\
             print $1 ": " name
     }' "$list" -) || { echo "reading the list failed"; exit 1; }
 if [ -n "$bad" ]; then
-    echo "calls off the reading list outside actions/ (a new reading call is a line of $list):"
+    echo "calls off the reading list outside actions/ (a new reading call is a name added to $list):"
     echo "$bad"
     exit 1
 fi
