@@ -144,7 +144,7 @@ enum : ULONG {
 
 void ResolveFileOpens() {
     if (GetPlatform() != PLATFORM_NT || g_opens.resolved) return;
-    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    HMODULE ntdll = LoadSystemLibrary("ntdll.dll");
     g_opens.create = Resolve<NtCreateFileFn>(ntdll, "NtCreateFile");
     g_opens.toError = Resolve<NtStatusToErrorFn>(ntdll, "RtlNtStatusToDosError");
     g_opens.resolved = true;

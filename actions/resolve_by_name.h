@@ -16,7 +16,8 @@ template <class Fn> Fn Resolve(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-/* The same, with `library` loaded first (LoadLibraryA). */
+/* The same, with `library` loaded first (LoadLibraryA: by a bare name, for
+   Windows' KnownDLLs alone, which are never looked for elsewhere). */
 template <class Fn> Fn Resolve(const char* library, const char* name) {
     return Resolve<Fn>(LoadLibraryA(library), name);
 }

@@ -1,9 +1,11 @@
 /*
-** The table's names and its lookup. A name is found only by the address of
+** The table's names and its lookup, and the system's libraries loaded from
+** the system's folder alone. A name is found only by the address of
 ** its entry: the names live here, out of reach of code that would hand
 ** Resolve an object of its own making.
 */
 #include "platform/resolve.h"
+#include "platform/join_path.h"
 
 struct ResolveTable {
     struct Entry {
@@ -46,4 +48,12 @@ FARPROC Resolvable::Find(HMODULE module, const void* entry) {
     for (const ResolveTable::Entry& e : ResolveTable::kEntries)
         if (e.entry == entry) return GetProcAddress(module, e.name);
     return nullptr;
+}
+
+HMODULE LoadSystemLibrary(const char* name) {
+    char folder[MAX_PATH], path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder || !JoinPath(path, sizeof path, folder, "\\", name))
+        return nullptr;
+    return LoadLibraryA(path);
 }

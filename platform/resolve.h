@@ -83,9 +83,18 @@ template <class Fn> Fn Resolve(HMODULE module, const Listed<Fn>& function) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(Resolvable::Find(module, &function)));
 }
 
-/* The same, with `library` loaded first (LoadLibraryA). */
+/* The library `name` of the system's own folder, loaded by its whole path
+   there. Windows looks for a bare name in the program's own folder first,
+   unless the name is one of its KnownDLLs (psapi.dll is none on NT 4.0 to
+   XP: "Dynamic-Link Library Search Order"), and a user who can write to the
+   folder the administrator started the program from would have his own
+   library run as the administrator. Null when the library is missing or the
+   path does not fit. */
+HMODULE LoadSystemLibrary(const char* name);
+
+/* The same, with the system's `library` loaded first. */
 template <class Fn> Fn Resolve(const char* library, const Listed<Fn>& function) {
-    return Resolve<Fn>(LoadLibraryA(library), function);
+    return Resolve<Fn>(LoadSystemLibrary(library), function);
 }
 
 #endif
