@@ -7,19 +7,16 @@
 #include "platform/resolve.h"
 #include "platform/join_path.h"
 
-struct ResolveTable {
-    struct Entry {
-        const void* entry;
-        const char* name;
-    };
-    static const Entry kEntries[];
-};
-
 // Each name spelled by its entry's own (the preprocessor's), so the two
 // cannot differ.
 #define ENTRY(f)                                                                                   \
     { &Resolvable::f, #f }
-const ResolveTable::Entry ResolveTable::kEntries[] = {
+namespace {
+
+const struct {
+    const void* entry;
+    const char* name;
+} kEntries[] = {
     ENTRY(GetFileAttributesExA),
     ENTRY(GetVolumeNameForVolumeMountPointA),
     ENTRY(QueryFullProcessImageNameA),
@@ -39,18 +36,25 @@ const ResolveTable::Entry ResolveTable::kEntries[] = {
     ENTRY(IsWow64Process),
     ENTRY(Wow64DisableWow64FsRedirection),
     ENTRY(Wow64RevertWow64FsRedirection),
-    ENTRY(CreateFileW),
 };
 #undef ENTRY
 
+} // namespace
+
 FARPROC Resolvable::Find(HMODULE module, const void* entry) {
     if (!module) return nullptr;
-    for (const ResolveTable::Entry& e : ResolveTable::kEntries)
+    for (const auto& e : kEntries)
         if (e.entry == entry) return GetProcAddress(module, e.name);
     return nullptr;
 }
 
 HMODULE LoadSystemLibrary(const char* name) {
+    if (strpbrk(name, "\\/:")) return nullptr;
+    // Mapped into every process before its first instruction: a bare name
+    // gives the module loaded already, with no search (and is right with the
+    // WoW64 redirection off, where a path into System32 names the 64-bit one).
+    if (_stricmp(name, "kernel32.dll") == 0 || _stricmp(name, "ntdll.dll") == 0)
+        return LoadLibraryA(name);
     char folder[MAX_PATH], path[MAX_PATH];
     const UINT length = GetSystemDirectoryA(folder, sizeof folder);
     if (length == 0 || length >= sizeof folder || !JoinPath(path, sizeof path, folder, "\\", name))

@@ -61,16 +61,9 @@ struct Resolvable {
     static constexpr Listed<BOOL(WINAPI*)(void*)> Wow64RevertWow64FsRedirection{};
 
   private:
-    /* Opens files: the file door's alone (platform/open_file.cpp). */
-    static constexpr Listed<HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                                            DWORD, HANDLE)>
-        CreateFileW{};
-    friend struct WideDoor;
-    friend struct ResolveTable;
-
-    /* GetProcAddress(module, the name of the entry at `entry`), the
-       program's one outside actions/ (platform/resolve.cpp); null for a null
-       module or an address that is no entry of the table. */
+    /* GetProcAddress(module, the name of the entry at `entry`)
+       (platform/resolve.cpp); null for a null module or an address that is
+       no entry of the table. */
     static FARPROC Find(HMODULE module, const void* entry);
     template <class Fn> friend Fn Resolve(HMODULE module, const Listed<Fn>& function);
 };
@@ -83,13 +76,14 @@ template <class Fn> Fn Resolve(HMODULE module, const Listed<Fn>& function) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(Resolvable::Find(module, &function)));
 }
 
-/* The library `name` of the system's own folder, loaded by its whole path
-   there. Windows looks for a bare name in the program's own folder first,
-   unless the name is one of its KnownDLLs (psapi.dll is none on NT 4.0 to
-   XP: "Dynamic-Link Library Search Order"), and a user who can write to the
+/* The system's library `name` (a file name alone), loaded from the system's
+   folder by its whole path. Windows looks for a bare name in the program's
+   own folder first unless a module of that name is loaded already
+   ("Dynamic-Link Library Search Order"), and a user who can write to the
    folder the administrator started the program from would have his own
-   library run as the administrator. Null when the library is missing or the
-   path does not fit. */
+   psapi.dll run as the administrator. kernel32.dll and ntdll.dll, loaded in
+   every process, are taken by their bare names. Null when the library is
+   missing, the name has a folder part or the path does not fit. */
 HMODULE LoadSystemLibrary(const char* name);
 
 /* The same, with the system's `library` loaded first. */

@@ -638,7 +638,7 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
     const Library* lib = Known(key);
     const size_t slash = name.find_last_of("\\/");
     if (slash == std::string::npos) {
-        if (key == "psapi.dll") searchedLoads++; // kernel32, ntdll, advapi32, rpcrt4 are known
+        if (key == "psapi.dll") searchedLoads++; // the others are loaded from the start
     } else if (Lower(name.substr(0, slash)) != Lower(simwin::SystemDirectory())) {
         lib = nullptr;
     }

@@ -47,13 +47,12 @@ TEST_F(PlatformTest, FailedQueryGivesZeroAndEachCallAsksAgain) {
     EXPECT_EQ(simwin::CallCount("GetVersionExA"), 4);
 }
 
-// An entry of somebody's own making, of any function type, with any name it
-// claims (a specialization with a public constructor compiles): it finds
-// nothing, since only the table's own entries are named.
+// An entry of somebody's own making (a specialization with a public
+// constructor compiles): it finds nothing, since only the table's own entries
+// are named.
 template <> class Listed<SIZE_T(WINAPI*)(HANDLE, LPCVOID, SIZE_T)> {
   public:
     Listed() {}
-    const char* name() const { return "VirtualQueryEx"; }
 };
 
 TEST_F(PlatformTest, OnlyTheTablesOwnEntriesFindFunctions) {
@@ -62,4 +61,8 @@ TEST_F(PlatformTest, OnlyTheTablesOwnEntriesFindFunctions) {
     EXPECT_NE(nullptr, Resolve(kernel, Resolvable::VirtualQueryEx));
     const Listed<SIZE_T(WINAPI*)(HANDLE, LPCVOID, SIZE_T)> forged;
     EXPECT_EQ(nullptr, Resolve(kernel, forged));
+    // A system library is a file name alone.
+    EXPECT_NE(nullptr, LoadSystemLibrary("psapi.dll"));
+    for (const char* name : {"..\\psapi.dll", "C:\\WINDOWS\\system32\\psapi.dll", "C:psapi.dll"})
+        EXPECT_EQ(nullptr, LoadSystemLibrary(name)) << name;
 }

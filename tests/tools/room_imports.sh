@@ -56,9 +56,14 @@ bad=$(paste <(cut -f1,2 <<<"$found") <(cut -f3 <<<"$found" | c++filt) | awk -F'\
     FILENAME == ARGV[1] {
         line = $0; sub(/[[:space:]]*#.*$/, "", line)
         if (line == "") next
-        # The line whole, and each of its blank-separated names.
-        n = split(line, part, / @ /); m = split(part[1], word, /[[:space:]]+/); word[0] = part[1]
-        for (i = 0; i <= m; i++) { only[word[i]] = n > 1 ? " " part[2] " " : ""; listed[word[i]] = 1 }
+        # Plain names, several to a line; a C++ name with blanks or a
+        # signature stands alone. A name listed twice is a fault.
+        n = split(line, part, / @ /); m = split(part[1], word, /[[:space:]]+/)
+        if (part[1] ~ /[^A-Za-z0-9_: ]|(^| )(operator|vtable|for)( |$)/) { m = 1; word[1] = part[1] }
+        for (i = 1; i <= m; i++) {
+            if (word[i] in listed) print "the list names " word[i] " twice"
+            only[word[i]] = n > 1 ? " " part[2] " " : ""; listed[word[i]] = 1
+        }
         next
     }
     {
