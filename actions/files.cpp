@@ -123,7 +123,8 @@ struct NtIoStatus {
 typedef LONG(WINAPI* NtCreateFileFn)(HANDLE*, DWORD, NtObjectAttributes*, NtIoStatus*, void*, ULONG,
                                      ULONG, ULONG, ULONG, void*, ULONG);
 typedef ULONG(WINAPI* NtStatusToErrorFn)(LONG);
-/* The two ntdll functions, looked up once on NT (ResolveFileOpens). */
+/* The two ntdll functions, looked up at each run's start (ResolveFileOpens),
+   or at the first open outside a run. */
 struct {
     bool resolved;
     NtCreateFileFn create;
@@ -143,18 +144,19 @@ enum : ULONG {
 } // namespace
 
 void ResolveFileOpens() {
-    if (GetPlatform() != PLATFORM_NT || g_opens.resolved) return;
-    HMODULE ntdll = LoadLibraryA("ntdll.dll");
+    g_opens = {};
+    g_opens.resolved = true;
+    if (GetPlatform() != PLATFORM_NT) return;
+    HMODULE ntdll = LoadSystemLibrary("ntdll.dll");
     g_opens.create = Resolve<NtCreateFileFn>(ntdll, "NtCreateFile");
     g_opens.toError = Resolve<NtStatusToErrorFn>(ntdll, "RtlNtStatusToDosError");
-    g_opens.resolved = true;
 }
 
 HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
                                   bool* tried) {
     *tried = false;
     if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
-    ResolveFileOpens();
+    if (!g_opens.resolved) ResolveFileOpens();
     const NtCreateFileFn create = g_opens.create;
     const char* drive = strncmp(name, "\\\\?\\", 4) == 0 ? name + 4 : name;
     if (!create || !isalpha((unsigned char)drive[0]) || drive[1] != ':' || drive[2] != '\\')

@@ -62,7 +62,7 @@ class CheckedFile {
    take). */
 HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
                                   bool* tried);
-/* Looks the ntdll functions of that open up, once: the scan run does it
+/* Looks the ntdll functions of that open up again: each scan run does it
    before anything turns the WoW64 redirection off (a library loaded while
    it is off may come from the other half of the system). */
 void ResolveFileOpens();

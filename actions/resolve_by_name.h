@@ -16,7 +16,9 @@ template <class Fn> Fn Resolve(HMODULE module, const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-/* The same, with `library` loaded first (LoadLibraryA). */
+/* The same, with `library` loaded first, by its bare name: the room names
+   only kernel32, ntdll, advapi32 and its rpcrt4, loaded in the program's
+   process from its start, so the name gives the loaded module, no search. */
 template <class Fn> Fn Resolve(const char* library, const char* name) {
     return Resolve<Fn>(LoadLibraryA(library), name);
 }

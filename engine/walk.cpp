@@ -408,7 +408,7 @@ static int32_t WalkLevel(const char* patternIn);
 int32_t WalkDirectory(const char* pattern) {
     CheckScanStateRules();
     if (s_walk.depth == 0) {
-        HMODULE kernel = LoadLibraryA("Kernel32.dll");
+        HMODULE kernel = LoadSystemLibrary("Kernel32.dll");
         s_walk.fileRecord =
             Resolve<GetFileAttributesExFn>(kernel, Resolvable::GetFileAttributesExA);
         s_walk.volumeName =

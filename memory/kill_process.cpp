@@ -10,6 +10,7 @@
 ** its identifier may by then belong to another program.
 */
 #include "memory/kill_process.h"
+#include "platform/resolve.h"
 #include "engine/file_identity.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
@@ -29,7 +30,7 @@
    image file only some time after TerminateProcess returns; pinned by
    KillProcessTest.EachFamilyTerminatesByItsOwnMethod (its 98 row without a match). */
 int32_t KillByFileNameToolhelp(const char* path) {
-    HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
+    HMODULE kernel = LoadSystemLibrary("Kernel32.dll"); // stays loaded
     Sleep(100);
     if (!kernel) return 0;
     // All three functions or none: without Process32Next the first entry

@@ -658,7 +658,7 @@ static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
 
 ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     *listed = false;
-    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
+    HMODULE psapi = LoadSystemLibrary("psapi.dll"); // stays loaded
     if (!psapi) return NULL;
     EnumProcessesFn enumProcesses = Resolve<EnumProcessesFn>(psapi, Resolvable::EnumProcesses);
     if (!enumProcesses) return NULL;
@@ -687,7 +687,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
 }
 
 ProcessImage* ListProcessPsapi(uint32_t processId) {
-    HMODULE psapi = LoadLibraryA("psapi.dll"); // stays loaded
+    HMODULE psapi = LoadSystemLibrary("psapi.dll"); // stays loaded
     if (!psapi) return NULL;
     const ImageReaders readers = ResolveReaders(psapi, false);
     if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
@@ -736,7 +736,7 @@ static ProcessImage* ReadSnapshot(const Toolhelp& help, PROCESSENTRY32* entry) {
    snapshot or its first entry fails: a list that stops after its first
    entry would be checked as if it were the whole. */
 ProcessImage* ListProcessesToolhelp() {
-    HMODULE kernel = LoadLibraryA("Kernel32.dll"); // stays loaded
+    HMODULE kernel = LoadSystemLibrary("Kernel32.dll"); // stays loaded
     if (!kernel) return NULL;
     Toolhelp help = {
         Resolve<CreateToolhelp32SnapshotFn>(kernel, Resolvable::CreateToolhelp32Snapshot),
@@ -791,7 +791,7 @@ static void Recheck(const ProcessImage* rec) {
    its old name may be another file's). Sets fileMatched on a variant. */
 static void CheckHeldImage(ProcessImage* rec) {
     g_scan.fileMatched = false;
-    HMODULE psapi = LoadLibraryA("psapi.dll"); // loaded by the listing already
+    HMODULE psapi = LoadSystemLibrary("psapi.dll"); // loaded by the listing already
     if (!psapi) return;
     const ImageReaders readers = ResolveReaders(psapi, false);
     HANDLE image = INVALID_HANDLE_VALUE;

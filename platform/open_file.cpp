@@ -29,11 +29,6 @@ DWORD SharingOf(FileSharing sharing) {
                : FILE_SHARE_READ | FILE_SHARE_WRITE;
 }
 
-/* kernel32's CreateFileW, which the table gives this file alone. */
-struct WideDoor {
-    static auto Find() { return Resolve("Kernel32.dll", Resolvable::CreateFileW); }
-};
-
 HANDLE OpenExisting(const char* path, FileAccess access, FileSharing sharing) {
     return CreateFileA(path, AccessOf(access), SharingOf(sharing), NULL, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS, NULL);
@@ -41,7 +36,11 @@ HANDLE OpenExisting(const char* path, FileAccess access, FileSharing sharing) {
 
 WideOpener FindWideOpener() {
     WideOpener opener;
-    opener.open_ = WideDoor::Find();
+    // The door's own lookup, not an entry of the table: the one function
+    // found at run time that could write, found here alone.
+    if (HMODULE kernel = LoadSystemLibrary("Kernel32.dll"))
+        opener.open_ = reinterpret_cast<WideOpener::Fn>(
+            reinterpret_cast<void (*)()>(GetProcAddress(kernel, "CreateFileW")));
     return opener;
 }
 

@@ -17,66 +17,54 @@
 #define WINAPI
 #endif
 
-/* A function of the table: its name, and Fn its pointer type. Made only by
-   the table. */
+/* An entry of the table: its type gives Fn, the function's pointer type,
+   and its address alone names the function (platform/resolve.cpp keeps the
+   names, keyed by the entries' addresses). It holds nothing, and only the
+   table makes one; an object made any other way (a specialization of this
+   template of somebody's own) is no entry, and finds nothing. */
 template <class F> class Listed {
   public:
     typedef F Fn;
-    const char* name() const { return name_; }
+    Listed(const Listed&) = delete;
+    Listed& operator=(const Listed&) = delete;
 
   private:
-    constexpr explicit Listed(const char* name) : name_(name) {}
-    const char* name_;
+    constexpr Listed() {}
     friend struct Resolvable;
 };
 
 struct Resolvable {
     static constexpr Listed<BOOL(WINAPI*)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID)>
-        GetFileAttributesExA{"GetFileAttributesExA"};
-    static constexpr Listed<BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD)> GetVolumeNameForVolumeMountPointA{
-        "GetVolumeNameForVolumeMountPointA"};
-    static constexpr Listed<BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, DWORD*)> QueryFullProcessImageNameA{
-        "QueryFullProcessImageNameA"};
+        GetFileAttributesExA{};
+    static constexpr Listed<BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD)>
+        GetVolumeNameForVolumeMountPointA{};
+    static constexpr Listed<BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, DWORD*)>
+        QueryFullProcessImageNameA{};
     static constexpr Listed<BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, DWORD*)>
-        QueryFullProcessImageNameW{"QueryFullProcessImageNameW"};
-    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD)> GetProcessImageFileNameA{
-        "GetProcessImageFileNameA"};
-    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD)> GetProcessImageFileNameW{
-        "GetProcessImageFileNameW"};
-    static constexpr Listed<DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD)> QueryDosDeviceA{
-        "QueryDosDeviceA"};
-    static constexpr Listed<DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD)> GetModuleFileNameExA{
-        "GetModuleFileNameExA"};
+        QueryFullProcessImageNameW{};
+    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD)> GetProcessImageFileNameA{};
+    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD)> GetProcessImageFileNameW{};
+    static constexpr Listed<DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD)> QueryDosDeviceA{};
+    static constexpr Listed<DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD)> GetModuleFileNameExA{};
     static constexpr Listed<SIZE_T(WINAPI*)(HANDLE, LPCVOID, MEMORY_BASIC_INFORMATION*, SIZE_T)>
-        VirtualQueryEx{"VirtualQueryEx"};
-    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPVOID, LPSTR, DWORD)> GetMappedFileNameA{
-        "GetMappedFileNameA"};
-    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD)> GetMappedFileNameW{
-        "GetMappedFileNameW"};
-    static constexpr Listed<BOOL(WINAPI*)(DWORD*, DWORD, DWORD*)> EnumProcesses{"EnumProcesses"};
-    static constexpr Listed<HANDLE(WINAPI*)(DWORD, DWORD)> CreateToolhelp32Snapshot{
-        "CreateToolhelp32Snapshot"};
-    static constexpr Listed<BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*)> Process32First{
-        "Process32First"};
-    static constexpr Listed<BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*)> Process32Next{"Process32Next"};
+        VirtualQueryEx{};
+    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPVOID, LPSTR, DWORD)> GetMappedFileNameA{};
+    static constexpr Listed<DWORD(WINAPI*)(HANDLE, LPVOID, LPWSTR, DWORD)> GetMappedFileNameW{};
+    static constexpr Listed<BOOL(WINAPI*)(DWORD*, DWORD, DWORD*)> EnumProcesses{};
+    static constexpr Listed<HANDLE(WINAPI*)(DWORD, DWORD)> CreateToolhelp32Snapshot{};
+    static constexpr Listed<BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*)> Process32First{};
+    static constexpr Listed<BOOL(WINAPI*)(HANDLE, PROCESSENTRY32*)> Process32Next{};
     static constexpr Listed<BOOL(WINAPI*)(SC_HANDLE, QUERY_SERVICE_CONFIGA*, DWORD, DWORD*)>
-        QueryServiceConfigA{"QueryServiceConfigA"};
-    static constexpr Listed<BOOL(WINAPI*)(HANDLE, BOOL*)> IsWow64Process{"IsWow64Process"};
-    static constexpr Listed<BOOL(WINAPI*)(void**)> Wow64DisableWow64FsRedirection{
-        "Wow64DisableWow64FsRedirection"};
-    static constexpr Listed<BOOL(WINAPI*)(void*)> Wow64RevertWow64FsRedirection{
-        "Wow64RevertWow64FsRedirection"};
+        QueryServiceConfigA{};
+    static constexpr Listed<BOOL(WINAPI*)(HANDLE, BOOL*)> IsWow64Process{};
+    static constexpr Listed<BOOL(WINAPI*)(void**)> Wow64DisableWow64FsRedirection{};
+    static constexpr Listed<BOOL(WINAPI*)(void*)> Wow64RevertWow64FsRedirection{};
 
   private:
-    /* Opens files: the file door's alone (platform/open_file.cpp). */
-    static constexpr Listed<HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
-                                            DWORD, HANDLE)>
-        CreateFileW{"CreateFileW"};
-    friend struct WideDoor;
-
-    /* GetProcAddress(module, name), the program's one outside actions/
-       (platform/resolve.cpp); null for a null module. */
-    static FARPROC Find(HMODULE module, const char* name);
+    /* GetProcAddress(module, the name of the entry at `entry`)
+       (platform/resolve.cpp); null for a null module or an address that is
+       no entry of the table. */
+    static FARPROC Find(HMODULE module, const void* entry);
     template <class Fn> friend Fn Resolve(HMODULE module, const Listed<Fn>& function);
 };
 
@@ -85,13 +73,22 @@ struct Resolvable {
 template <class Fn> Fn Resolve(HMODULE module, const Listed<Fn>& function) {
     // Through the generic function pointer type: a direct cast between
     // unrelated function types draws a warning.
-    return reinterpret_cast<Fn>(
-        reinterpret_cast<void (*)()>(Resolvable::Find(module, function.name())));
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(Resolvable::Find(module, &function)));
 }
 
-/* The same, with `library` loaded first (LoadLibraryA). */
+/* The system's library `name` (a file name alone), loaded from the system's
+   folder by its whole path. Windows looks for a bare name in the program's
+   own folder first unless a module of that name is loaded already
+   ("Dynamic-Link Library Search Order"), and a user who can write to the
+   folder the administrator started the program from would have his own
+   psapi.dll run as the administrator. kernel32.dll and ntdll.dll, loaded in
+   every process, are taken by their bare names. Null when the library is
+   missing, the name has a folder part or the path does not fit. */
+HMODULE LoadSystemLibrary(const char* name);
+
+/* The same, with the system's `library` loaded first. */
 template <class Fn> Fn Resolve(const char* library, const Listed<Fn>& function) {
-    return Resolve<Fn>(LoadLibraryA(library), function);
+    return Resolve<Fn>(LoadSystemLibrary(library), function);
 }
 
 #endif

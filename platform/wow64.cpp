@@ -50,7 +50,7 @@ void DetectWow64() {
     g_scan.wow64 = FALSE;
     s_wow64.disableRedirection = nullptr;
     s_wow64.revertRedirection = nullptr;
-    HMODULE kernel = LoadLibraryA("Kernel32.dll");
+    HMODULE kernel = LoadSystemLibrary("Kernel32.dll");
     IsWow64ProcessFn query = Resolve<IsWow64ProcessFn>(kernel, Resolvable::IsWow64Process);
     BOOL wow64 = FALSE;
     if (!query || !query(GetCurrentProcess(), &wow64) || !wow64) return;

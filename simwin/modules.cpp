@@ -50,6 +50,7 @@ const Library kLibraries[] = {
 std::map<std::string, bool> libraryPresent;                       // overrides of the defaults
 std::map<std::string, std::map<std::string, bool>> exportPresent; // library -> function
 std::map<std::string, int> loads;
+int searchedLoads;
 std::map<char, std::string> dosDevices; // drive letter -> target, beside the volumes
 
 simwin::ResetHook resetModules([] {
@@ -57,6 +58,7 @@ simwin::ResetHook resetModules([] {
     libraryPresent.clear();
     exportPresent.clear();
     loads.clear();
+    searchedLoads = 0;
 });
 
 std::string Lower(std::string s) {
@@ -631,8 +633,15 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
         SetLastError(err);
         return nullptr;
     }
-    std::string key = LibraryKey(fileName ? fileName : "");
+    const std::string name = fileName ? fileName : "";
+    std::string key = LibraryKey(name);
     const Library* lib = Known(key);
+    const size_t slash = name.find_last_of("\\/");
+    if (slash == std::string::npos) {
+        if (key == "psapi.dll") searchedLoads++; // the others are loaded from the start
+    } else if (Lower(name.substr(0, slash)) != Lower(simwin::SystemDirectory())) {
+        lib = nullptr;
+    }
     if (!lib || !Present(key)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -678,6 +687,8 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 namespace simwin {
+
+int SearchedLoads() { return searchedLoads; }
 
 void SetLibraryPresent(const std::string& name, bool present) {
     libraryPresent[LibraryKey(name)] = present;

@@ -120,6 +120,14 @@ void SetExportPresent(const std::string& library, const std::string& function, b
 void SetDosDevice(char letter, const std::string& target);
 /* Loads not yet matched by FreeLibrary. */
 int LoadCount(const std::string& name);
+/* Loads of psapi.dll asked by its bare name: Windows looks for a name that
+   is not loaded already in the program's own folder first ("Dynamic-Link
+   Library Search Order"; the program's process has kernel32, ntdll and
+   advapi32 from its start, psapi.dll not), so each of these would have loaded
+   a file planted there. A name with a folder
+   loads the library only from the system folder (GetSystemDirectoryA's), the
+   one folder that holds them here. */
+int SearchedLoads();
 
 } // namespace simwin
 

@@ -719,7 +719,7 @@ bool PlantWorld(World& w) {
             w.process[i] = StartProgram(NamedAsDevice(p.path) ? Extended(p.path) : p.path, L"");
             bool guarded = p.kind != Kind::Guarded || Guard(w.process[i]);
             // Started far enough to name its image, as the process scans read it.
-            WaitFor([&] { return !ImagePath(w.process[i]).empty(); }, 10000);
+            WaitFor([&] { return !ImagePath(w.process[i]).empty(); }, 30000);
             Sleep(1000);
             Check(Alive(w.process[i]), "%s runs (and keeps running)", Narrow(p.path).c_str());
             if (p.kind == Kind::Guarded)
@@ -728,7 +728,7 @@ bool PlantWorld(World& w) {
                       Narrow(p.path).c_str());
         } else if (p.kind == Kind::Held) {
             w.process[i] = StartProgram(g_holderExe, L"\"" + p.path + L"\"");
-            bool held = WaitFor([&] { return HeldOpen(p.path); }, 10000);
+            bool held = WaitFor([&] { return HeldOpen(p.path); }, 30000);
             Check(held, "%s is held open without delete sharing", Narrow(p.path).c_str());
         }
     }

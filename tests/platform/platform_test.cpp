@@ -1,8 +1,10 @@
 /*
 ** Platform detection: the platform code and the NT generation for each kind
-** of Windows, and for a failed version query.
+** of Windows, and for a failed version query; the run-time lookup
+** finds only its table's entries.
 */
 #include "platform/platform.h"
+#include "platform/resolve.h"
 #include "world.h"
 
 class PlatformTest : public WorldTest {};
@@ -43,4 +45,24 @@ TEST_F(PlatformTest, FailedQueryGivesZeroAndEachCallAsksAgain) {
     EXPECT_EQ(GetPlatform(), PLATFORM_NT);
     EXPECT_EQ(GetNtGeneration(), NTGEN_5);
     EXPECT_EQ(simwin::CallCount("GetVersionExA"), 4);
+}
+
+// An entry of somebody's own making (a specialization with a public
+// constructor compiles): it finds nothing, since only the table's own entries
+// are named.
+template <> class Listed<SIZE_T(WINAPI*)(HANDLE, LPCVOID, SIZE_T)> {
+  public:
+    Listed() {}
+};
+
+TEST_F(PlatformTest, OnlyTheTablesOwnEntriesFindFunctions) {
+    simwin::SetWindowsXp();
+    HMODULE kernel = LoadLibraryA("Kernel32.dll");
+    EXPECT_NE(nullptr, Resolve(kernel, Resolvable::VirtualQueryEx));
+    const Listed<SIZE_T(WINAPI*)(HANDLE, LPCVOID, SIZE_T)> forged;
+    EXPECT_EQ(nullptr, Resolve(kernel, forged));
+    // A system library is a file name alone.
+    EXPECT_NE(nullptr, LoadSystemLibrary("psapi.dll"));
+    for (const char* name : {"..\\psapi.dll", "C:\\WINDOWS\\system32\\psapi.dll", "C:psapi.dll"})
+        EXPECT_EQ(nullptr, LoadSystemLibrary(name)) << name;
 }

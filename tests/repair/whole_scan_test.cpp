@@ -67,6 +67,10 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
               (Strings{"First"}));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    // psapi.dll (the processes' listing) from the system's folder, by no
+    // name that Windows would look for in the program's own folder first.
+    EXPECT_GT(simwin::LoadCount("psapi.dll"), 0);
+    EXPECT_EQ(simwin::SearchedLoads(), 0);
 }
 
 /* The 32-bit program on 64-bit Windows: one variant in the real system folder
