@@ -419,7 +419,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         // before the take-over, the move or the hold: no open waits for it,
         // and a file it keeps from being held is one its holder may move.
         {"XP, an oplock before the take-over", simwin::SetWindowsXp,
-         [] { simwin::HoldOplock(kLong); }, ""},
+         [] { simwin::OnCall("CreateDirectoryA", [] { simwin::HoldOplock(kLong); }); }, ""},
         {"XP, an oplock before the move", simwin::SetWindowsXp,
          [] { simwin::OnCall("SetKernelObjectSecurity", [] { simwin::HoldOplock(kLong); }); }, ""},
         {"XP, an oplock before the hold", simwin::SetWindowsXp,
