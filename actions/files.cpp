@@ -152,8 +152,12 @@ void ResolveFileOpens() {
     g_opens.toError = Resolve<NtStatusToErrorFn>(ntdll, "RtlNtStatusToDosError");
 }
 
-HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
-                                  bool* tried) {
+namespace {
+
+/* OpenExistingWithoutWaiting for any access and sharing: the check's opens
+   ask through the door's kinds, the disposal's own opens of the checked
+   file (for its security, for deleting) through the rights themselves. */
+HANDLE OpenWithoutWaiting(const char* name, DWORD access, DWORD sharing, bool* tried) {
     *tried = false;
     if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
     if (!g_opens.resolved) ResolveFileOpens();
@@ -172,8 +176,7 @@ HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileShari
     HANDLE file = INVALID_HANDLE_VALUE;
     *tried = true;
     const LONG result = create(
-        &file, AccessOf(access) | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, SharingOf(sharing),
-        NT_FILE_OPEN,
+        &file, access | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, sharing, NT_FILE_OPEN,
         NT_SYNCHRONOUS_IO_NONALERT | NT_COMPLETE_IF_OPLOCKED | NT_OPEN_FOR_BACKUP_INTENT, NULL, 0);
     if (result == NT_OPLOCK_BREAK_IN_PROGRESS) {
         CloseHandle(file);
@@ -186,6 +189,32 @@ HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileShari
         return INVALID_HANDLE_VALUE;
     }
     return file;
+}
+
+/* A file of the disposal opened by the name that reaches it as the file it
+   is (see platform/file_names.h), for backup semantics, as the check opens
+   it: on NT without waiting on an oplock another program took since the
+   check closed its handle (the file then refuses the open, as one held
+   without sharing does, and the disposal that needed it fails with its
+   line); elsewhere through CreateFileA. */
+HANDLE OpenForDisposal(const char* path, DWORD access, DWORD sharing) {
+    const FileName name(path);
+    if (!name.get()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    bool tried;
+    HANDLE file = OpenWithoutWaiting(name.get(), access, sharing, &tried);
+    if (tried) return file;
+    return CreateFileA(name.get(), access, sharing, NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                       NULL);
+}
+
+} // namespace
+
+HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
+                                  bool* tried) {
+    return OpenWithoutWaiting(name, AccessOf(access), SharingOf(sharing), tried);
 }
 
 namespace {
@@ -235,11 +264,8 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
     // `path` swapped for a link after the look above moves nothing else. A
     // new name in the same folder is given alone, so the file stays in the
     // folder it is really in.
-    const FileName name(path);
-    HANDLE file = name.get() ? CreateFileA(name.get(), DELETE | FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL)
-                             : INVALID_HANDLE_VALUE;
+    HANDLE file = OpenForDisposal(path, DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);
@@ -841,9 +867,8 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
     void* descriptor = nullptr;
     if (!set || !toDescriptor || !toDescriptor(kWaitingFileSecurity, 1, &descriptor, NULL))
         return false;
-    HANDLE file = CreateFileA(path, WRITE_OWNER | WRITE_DAC | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    HANDLE file = OpenForDisposal(path, WRITE_OWNER | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
         done = IsFile(file, checked.Id()) &&
@@ -889,6 +914,14 @@ static bool MoveToWaitingFolder(const char* path, const CheckedFile& checked, ch
     return done;
 }
 
+/* Registers `path` for the session manager to delete at the next restart,
+   by the name that reaches it as the file it is: MoveFileExA reads a DOS
+   device's name as that device, and the restart would delete no file. */
+static bool DeleteAtRestart(const char* path) {
+    const FileName name(path);
+    return name.get() && MoveFileExA(name.get(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
 bool HasWaitingPlace(const char* path) {
     if (!path || GetPlatform() != PLATFORM_NT || GetNtGeneration() == NTGEN_4) return true;
     char place[kWinDirSize];
@@ -904,8 +937,11 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
         // Windows 9x processes wininit.ini before long names are available,
         // so the entry must name the short form. Without one the request
         // fails rather than write an entry that would not work.
+        // WININIT reads a device's name as that device: no name reaches
+        // such a file there (see platform/file_names.h).
         char shortPath[MAX_PATH];
-        DWORD n = GetShortPathNameA(path, shortPath, sizeof shortPath);
+        const FileName name(path);
+        DWORD n = name.get() ? GetShortPathNameA(name.get(), shortPath, sizeof shortPath) : 0;
         if (n == 0 || n >= sizeof shortPath) return false;
         return AddWininitRename("NUL", shortPath);
     }
@@ -918,8 +954,7 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
         // it, but only a folder its user may rename: that user's own files.
         // The path is not opened again: a file whose delete Windows only
         // marked opens no more, and still waits for the restart.
-        if (GetNtGeneration() == NTGEN_4)
-            return MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+        if (GetNtGeneration() == NTGEN_4) return DeleteAtRestart(path);
         // Elsewhere the session manager deletes at the restart whatever the
         // path names then: the file first moves where nobody else can
         // change what its new path names, and only with a place on the
@@ -936,9 +971,10 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
         // proves there is none; kept open, it refuses every later open for
         // deleting, as long as it lasts. It asks DELETE itself: an open for
         // attributes alone takes no part in sharing and would stop no one.
-        HANDLE held =
-            CreateFileA(moved, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        // An oplock on it breaks this open too: refused all the same, so
+        // nothing proves there is no such handle.
+        HANDLE held = OpenForDisposal(moved, DELETE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (held == INVALID_HANDLE_VALUE && escapable) *escapable = true;
         // The restart deletes one name: a file given another (by its owner
         // before the take-over) would stay under that one.
@@ -946,7 +982,7 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
             CloseHandle(held);
             return false;
         }
-        if (!MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        if (!DeleteAtRestart(moved)) {
             if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
             return false;
         }
@@ -956,7 +992,7 @@ bool ScheduleDeleteOnRestart(const char* path, const CheckedFile* checked, bool*
         // manager removes a folder only when it is empty), so waiting
         // folders do not pile up over the runs.
         *strrchr(moved, '\\') = 0;
-        MoveFileExA(moved, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+        DeleteAtRestart(moved);
         return true;
     }
     default:

@@ -59,7 +59,8 @@ class CheckedFile {
    open sets the error CreateFileA would (RtlNtStatusToDosError). It opens,
    never creates (FILE_OPEN). *tried false: the door's OpenExisting is to
    open it (9x, no such ntdll function, or a path NtCreateFile does not
-   take). */
+   take). The room's own later opens of a checked file (to take it over,
+   move it, hold it where it waits for the restart) go the same way. */
 HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
                                   bool* tried);
 /* Looks the ntdll functions of that open up again: each scan run does it

@@ -927,6 +927,19 @@ BOOL MoveFileA(LPCSTR existing, LPCSTR newName) {
     return Move(existing, newName, false);
 }
 
+/* The NT path the session manager's list gets for a drive path, as
+   RtlDosPathNameToNtPathName_U makes it (Wine's dlls/ntdll/tests/path.c,
+   test_RtlDosPathNameToNtPathName_U: "\\?\foo\bar" is "\??\foo\bar",
+   "AUX" and "COM1" are "\??\AUX" and "\??\COM1"; test_RtlGetFullPathName_U:
+   C:\nonexistent\nul is \\.\nul): a device's name names the device. */
+static std::string NtPathOf(const std::string& path) {
+    if (path.compare(0, 4, "\\\\?\\") == 0) return "\\??\\" + path.substr(4);
+    if (!simwin::NamesDevice(path)) return "\\??\\" + path;
+    const size_t start = path.find_last_of('\\') + 1;
+    std::string device = path.substr(start, path.find_first_of(".:", start) - start);
+    return "\\??\\" + device.erase(device.find_last_not_of(' ') + 1);
+}
+
 BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     moveFileExCalls.push_back({existing ? existing : "", newName ? newName : "", flags});
     DWORD err;
@@ -966,8 +979,8 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
             list.insert(list.end(), s.begin(), s.end());
             list.push_back(0);
         };
-        add(std::string("\\??\\") + existing);
-        add(newName ? std::string(flags & MOVEFILE_REPLACE_EXISTING ? "!" : "") + "\\??\\" + newName
+        add(NtPathOf(existing));
+        add(newName ? std::string(flags & MOVEFILE_REPLACE_EXISTING ? "!" : "") + NtPathOf(newName)
                     : "");
         list.push_back(0);
         simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSessionManager, "PendingFileRenameOperations",
@@ -1507,7 +1520,8 @@ LONG RenameOpen(const std::shared_ptr<OpenFile>& f, const void* info, ULONG size
         SplitLast(from, &dir, &last);
         to = dir + given;
     } else if (given.compare(0, 4, "\\??\\") == 0) {
-        to = Resolve(given.c_str() + 4);
+        // An NT path takes no DOS parsing: a device's name stays the file's.
+        to = simwin::FolderHostPath(simwin::Redirected(given.substr(4)));
     } else {
         return kStatusNameInvalid;
     }

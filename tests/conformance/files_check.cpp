@@ -164,8 +164,10 @@ CASE(MoveFileExDelaysOnlyWhatItMay) {
     stage::Put(a, "x");
     stage::Put(b, "y");
     CHECK(MoveFileExA(a.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    CHECK(MoveFileExA(("\\\\?\\" + b).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     CHECK_EQ(stage::Get(a), "x"); // nothing happens before the restart
-    // The session manager's list holds the NT path, then an empty new name.
+    // The session manager's list holds the NT path, then an empty new name;
+    // a \\?\ name's NT path is the name as written.
     HKEY key;
     CHECK_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE,
                            "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
@@ -179,6 +181,8 @@ CASE(MoveFileExDelaysOnlyWhatItMay) {
     RegCloseKey(key);
     CHECK_EQ(type, (DWORD)REG_MULTI_SZ);
     std::string entry = "\\??\\" + a + std::string(2, '\0');
+    CHECK(std::string(list.data(), size).find(entry) != std::string::npos);
+    entry = std::string(1, '\0') + "\\??\\" + b + std::string(2, '\0');
     CHECK(std::string(list.data(), size).find(entry) != std::string::npos);
     // A delayed move cannot also be a copy (Windows refuses the pair; Wine
     // records it).

@@ -727,8 +727,9 @@ bool PlantWorld(World& w) {
                       "%s: its process refuses to be opened for termination",
                       Narrow(p.path).c_str());
         } else if (p.kind == Kind::Held) {
-            w.process[i] = StartProgram(g_holderExe, L"\"" + p.path + L"\"");
-            bool held = WaitFor([&] { return HeldOpen(p.path); }, 30000);
+            const std::wstring name = NamedAsDevice(p.path) ? Extended(p.path) : p.path;
+            w.process[i] = StartProgram(g_holderExe, L"\"" + name + L"\"");
+            bool held = WaitFor([&] { return HeldOpen(name); }, 30000);
             Check(held, "%s is held open without delete sharing", Narrow(p.path).c_str());
         }
     }
@@ -1106,9 +1107,10 @@ std::vector<std::wstring> MultiString(HKEY root, const wchar_t* path, const wcha
     return strings;
 }
 
-/* nt40: no variant runs; the walk meets a held specimen, the termination
-   finds no process that runs it (no box), and the file is scheduled through
-   MoveFileExA; the restart question is answered No. */
+/* nt40: no variant runs; the walk meets two held specimens, one named as a
+   device, the termination finds no process that runs them (no box), and
+   each is scheduled through MoveFileExA, by the name that reaches the file;
+   the restart question is answered No. */
 void ScenarioNt40() {
     World w;
     w.nt = true;
@@ -1117,6 +1119,7 @@ void ScenarioNt40() {
         {33, L"C:\\Program Files\\Long Folder Name\\program updater.exe", Kind::Held}, // 1
         {127, L"C:\\windows\\system32\\wupdmgr32.exe", Kind::Plain},                   // 2
         {45, L"C:\\windows\\temp\\~df3a1.exe", Kind::ReadOnly},                        // 3
+        {33, L"C:\\devices\\aux.exe", Kind::Held},                                     // 4
     };
     w.values = {
         RunValue(L"FreeAV", L"\"C:\\users\\Public\\Downloads\\free-antivirus-setup.exe\" /silent",
@@ -1145,16 +1148,17 @@ void ScenarioNt40() {
 
     std::vector<std::wstring> pending =
         MultiString(HKEY_LOCAL_MACHINE, kSessionManager, L"PendingFileRenameOperations");
-    bool scheduled = false;
+    int scheduled = 0;
     for (size_t i = 0; i + 1 < pending.size(); i += 2) {
         Note("pending: \"%s\" -> \"%s\"", Narrow(pending[i]).c_str(),
              Narrow(pending[i + 1]).c_str());
         std::wstring source = pending[i];
         if (source.compare(0, 4, L"\\??\\") == 0) source = source.substr(4);
-        if (Same(source, w.plants[1].path) && pending[i + 1].empty()) scheduled = true;
+        for (int held : {1, 4})
+            if (Same(source, w.plants[held].path) && pending[i + 1].empty()) scheduled++;
     }
-    Check(scheduled && pending.size() == 2,
-          "PendingFileRenameOperations deletes the held file at the next start");
+    Check(scheduled == 2 && pending.size() == 4,
+          "PendingFileRenameOperations deletes both held files at the next start");
     Check(CountFiles(L"C:") == before - e.removed, "nothing but the specimens was removed");
     Tidy(w);
 }

@@ -452,9 +452,9 @@ TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
 
 TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
     // NT 4.0 schedules the file's own path (it has no junctions); on 2000
-    // and later the file waits for the restart in a folder of its own.
-    const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*",
-                      waiting = folder + "\\tb.exe";
+    // and later the file waits for the restart in a folder of its own. A
+    // file named as a device waits by its \\?\ name.
+    const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*";
     auto toDescriptor = Resolve<BOOL(WINAPI*)(LPCSTR, DWORD, void**, ULONG*)>(
         "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     auto setSecurity =
@@ -465,12 +465,18 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         const char* failing; // fails, on the handle, from its second call on
         int deletes;         // so many times: the deletes, not the move after them
         bool openFails;
-        std::string waits;
+        const char* name; // in the root of C:
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false, "C:\\tb.exe"},
-        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", 2, false, waiting},
-        {"10", simwin::SetWindows10, "SetFileInformationByHandle", 1, false, waiting},
-        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", 2, true, waiting},
+        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false, "tb.exe"},
+        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", 2, false, "tb.exe"},
+        {"10", simwin::SetWindows10, "SetFileInformationByHandle", 1, false, "tb.exe"},
+        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", 2, true, "tb.exe"},
+        {"NT 4.0, named as a device", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false,
+         "aux.exe"},
+        {"XP, named as a device", simwin::SetWindowsXp, "NtSetInformationFile", 2, false,
+         "com1.exe"},
+        {"10, named as a device", simwin::SetWindows10, "SetFileInformationByHandle", 1, false,
+         "nul.exe"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -479,16 +485,20 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         g_scan.action = ACTION_DELETE;
         r.version();
         simwin::MakeDir("C:\\WINDOWS");
-        Plant(45, "C:\\tb.exe");
+        const std::string path = std::string("C:\\") + r.name;
+        const std::string reach = simwin::NamesDevice(path) ? "\\\\?\\" : "";
+        const bool moves = r.version != simwin::SetWindowsNt4;
+        Plant(45, reach + path);
         // Its owner holds it for its security from before the take-over.
-        HANDLE owner = CreateFileA("C:\\tb.exe", WRITE_DAC, 7, nullptr, OPEN_EXISTING, 0, 0);
+        HANDLE owner =
+            CreateFileA((reach + path).c_str(), WRITE_DAC, 7, nullptr, OPEN_EXISTING, 0, 0);
         simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, r.deletes, 1);
         if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
-        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-        EXPECT_EQ(lines_, std::vector<std::string>{
-                              "C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"});
-        std::vector<std::string> pending{r.waits}; // and the emptied folder after it
-        if (r.waits == waiting) pending.push_back(folder);
+        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{path + "     W32/Phantaxis.Backdoor Unable to remove"});
+        std::vector<std::string> pending{reach + (moves ? folder + "\\" + r.name : path)};
+        if (moves) pending.push_back(folder); // the emptied folder after it
         EXPECT_EQ(PendingDeletionsMasked(), pending);
         ASSERT_FALSE(simwin::PendingDeletions().empty());
         EXPECT_TRUE(simwin::FileExists(simwin::PendingDeletions()[0]));
@@ -503,23 +513,23 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_TRUE(setSecurity(owner, DACL_SECURITY_INFORMATION, everyone));
         LocalFree(everyone);
         const std::string waits = simwin::PendingDeletions()[0]; // NT 4.0: its own path
-        EXPECT_EQ(MoveFileA(waits.c_str(), "C:\\out.exe"), r.waits != waiting);
-        EXPECT_EQ(simwin::FileExists(waits), r.waits == waiting);
+        EXPECT_EQ(MoveFileA(waits.c_str(), "C:\\out.exe"), !moves);
+        EXPECT_EQ(simwin::FileExists(waits), moves);
         EXPECT_TRUE(RestartStillNeeded());
         CloseHandle(owner);
-        EXPECT_EQ(CheckFile(kTrojan, waits.c_str()), 0); // met again by the walk
+        EXPECT_EQ(CheckFile(kTrojan, waits.c_str() + reach.size()), 0); // met again by the walk
 
         // An earlier deletion waiting for the restart keeps the restart offer.
-        Plant(45, "C:\\tb.exe");
+        Plant(45, reach + path);
         simwin::AllowDelayedMoves(false);
         lines_.clear();
-        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
         EXPECT_EQ(lines_.size(), 1u);
         EXPECT_TRUE(g_scan.restartNeeded);
         EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
         // A file in a waiting folder is held there until the program exits.
-        EXPECT_EQ(simwin::OpenHandleCount(), r.waits == waiting ? 1u : 0u);
-        if (r.waits != waiting) continue; // a second name: one the restart keeps
+        EXPECT_EQ(simwin::OpenHandleCount(), moves ? 1u : 0u);
+        if (!moves) continue; // a second name: one the restart keeps
         std::filesystem::create_hard_link(simwin::HostPath(waits), simwin::HostPath("C:\\k.exe"));
         EXPECT_FALSE(RestartStillNeeded());
         EXPECT_EQ(CheckFile(kTrojan, "C:\\k.exe"), 1); // met by its other name: checked

@@ -343,6 +343,10 @@ TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
     EXPECT_TRUE(AddWininitRename("NUL", "C:\\X.EXE"));
     EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\X.EXE\r\n");
     EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\r\n[boot]"));
+    // WININIT would read a device's name as the device.
+    simwin::WriteFile("\\\\?\\C:\\AUX.EXE", "MZ");
+    EXPECT_FALSE(ScheduleDeleteOnRestart("C:\\AUX.EXE"));
+    EXPECT_EQ(Ini(), "[rename]\r\nNUL=C:\\X.EXE\r\n");
 }
 
 /* Windows on drive D:, and drive C:'s root with the security a root that
@@ -371,6 +375,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         void (*version)();
         std::function<void()> meddle;
         std::string scheduled; // empty: nothing
+        bool escapes = false;  // scheduled, but not held where it waits
     } rows[] = {
         {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
         {"XP", simwin::SetWindowsXp, [] {}, waiting},
@@ -410,6 +415,16 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         {"XP, a FAT volume", simwin::SetWindowsXp, [] { simwin::SetFatVolume('C'); }, ""},
         {"XP, the move fails", simwin::SetWindowsXp,
          [] { simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED); }, ""},
+        // Another program's oplock, taken once the check closed its handle,
+        // before the take-over, the move or the hold: no open waits for it,
+        // and a file it keeps from being held is one its holder may move.
+        {"XP, an oplock before the take-over", simwin::SetWindowsXp,
+         [] { simwin::OnCall("CreateDirectoryA", [] { simwin::HoldOplock(kLong); }); }, ""},
+        {"XP, an oplock before the move", simwin::SetWindowsXp,
+         [] { simwin::OnCall("SetKernelObjectSecurity", [] { simwin::HoldOplock(kLong); }); }, ""},
+        {"XP, an oplock before the hold", simwin::SetWindowsXp,
+         [] { simwin::OnCall("NtSetInformationFile", [] { simwin::HoldOplock(kLong); }); }, waiting,
+         true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -417,8 +432,11 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         r.version();
         r.meddle();
         WaitingFile held{INVALID_HANDLE_VALUE, {}, ""};
-        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong), nullptr, &held),
+        bool escapes = false;
+        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong), &escapes, &held),
                   !r.scheduled.empty());
+        EXPECT_EQ(escapes, r.escapes);
+        EXPECT_EQ(simwin::OplockWaits(), 0);
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
         if (!r.scheduled.empty() && r.scheduled != kLong)
@@ -439,7 +457,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
-    EXPECT_EQ(names.size(), 7u); // kLong, and every run's folder and file its own
+    EXPECT_EQ(names.size(), 9u); // kLong, and every run's folder and file its own
     simwin::WriteFile(kLong, "MZ");
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)); // XP: only the file a check proved
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
