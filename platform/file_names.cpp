@@ -29,7 +29,7 @@ bool NamesDosDevice(const char* path) {
         Is(base, n, "CLOCK$"))
         return true;
     const bool nt = GetPlatform() == PLATFORM_NT;
-    if ((Is(base, n, "CONIN$") || Is(base, n, "CONOUT$")) && NtFromWindows8()) return true;
+    if ((Is(base, n, "CONIN$") || Is(base, n, "CONOUT$")) && nt) return true;
     if (n != 4 || (_strnicmp(base, "COM", 3) != 0 && _strnicmp(base, "LPT", 3) != 0)) return false;
     const unsigned char digit = (unsigned char)base[3];
     return (digit >= '1' && digit <= '9') ||

@@ -15,11 +15,13 @@
 **          U+00B2, U+00B3: "Windows recognizes the 8-bit ISO/IEC 8859-1
 **          superscript digits ... as valid parts of COM# and LPT# device
 **          names"), the bytes 0xB9, 0xB2 and 0xB3, whatever the code page
-**          makes of them; and from Windows 8 on CONIN$ and CONOUT$ (Wine's
-**          ntdll tests, test_RtlIsDosDeviceName_U: devices there, "fails on
-**          win7").
+**          makes of them; and CONIN$ and CONOUT$, which Windows 8 and
+**          later read as devices (Wine's ntdll tests,
+**          test_RtlIsDosDeviceName_U: the bare names, "fails on win7"), and
+**          Wine in any folder on every version it reports.
 ** On NT a name taken for a device needlessly costs nothing: its "\\?\" form
-** reaches the file either way. On 9x it costs the file, which no name then
+** reaches the file either way, so NT's list is the widest any version or
+** Wine reads. On 9x it costs the file, which no name then
 ** reaches: there its list holds only what Microsoft documents, and a device
 ** of another name (a driver CONFIG.SYS loads, as CONFIG$ or EMMXXXX0) is
 ** caught by its open, whose handle is no disk file (GetFileType), and never

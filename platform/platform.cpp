@@ -29,12 +29,6 @@ int32_t GetNtGeneration() {
     return NTGEN_NONE;
 }
 
-bool NtFromWindows8() {
-    OSVERSIONINFOA info;
-    return QueryVersion(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-           (info.dwMajorVersion > 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion >= 2));
-}
-
 void EnableBackupPrivileges() {
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))

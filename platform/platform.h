@@ -11,8 +11,6 @@ enum : int32_t { NTGEN_NONE = 0, NTGEN_4 = 5, NTGEN_5 = 6 };
 
 int32_t GetPlatform();
 int32_t GetNtGeneration();
-/* Whether NT 6.2 (Windows 8) or later runs. */
-bool NtFromWindows8();
 
 /* NT: enables SeBackupPrivilege and SeRestorePrivilege in the program's
    token, which Administrators hold but do not enable. With them, an open

@@ -49,8 +49,8 @@ TEST_F(PlatformTest, FailedQueryGivesZeroAndEachCallAsksAgain) {
 
 /* The name each path opens by as the file it is: a device's name by its
    \\?\ form on NT and by none on 9x, any other by itself. Which names are
-   devices differs by family, by NT version, and by what the ANSI code page
-   makes a character (a Shift-JIS trail byte 0x5C is no backslash). */
+   devices differs by family and by what the ANSI code page makes a
+   character (a Shift-JIS trail byte 0x5C is no backslash). */
 TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
     const auto Win7 = [] { simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1); };
     void (*const versions[])() = {simwin::SetWindows98, simwin::SetWindowsNt4, Win7,
@@ -63,8 +63,8 @@ TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
     } rows[] = {
         {"C:\\d\\nul.exe", 1252, {D, D, D, D}},
         {"C:\\d\\Clock$.txt", 1252, {D, D, D, D}},
-        {"C:\\d\\conin$.exe", 1252, {F, F, F, D}},
-        {"C:\\d\\CONOUT$", 1252, {F, F, F, D}},
+        {"C:\\d\\conin$.exe", 1252, {F, D, D, D}},
+        {"C:\\d\\CONOUT$", 1252, {F, D, D, D}},
         {"C:\\d\\com\xB9.exe", 1252, {F, D, D, D}},
         {"C:\\d\\LPT\xB3", 1252, {F, D, D, D}},
         {"C:\\d\\lpt0.txt", 1252, {F, F, F, F}},
