@@ -92,15 +92,27 @@ HANDLE OpenFileForReading(const char* path) {
 }
 
 int OpenDescriptorForReading(const char* path) {
+    // An open that reached a device rather than a file on a disk (a name of
+    // a device the name rule does not know: on 9x that of any driver
+    // CONFIG.SYS loaded) is never read as a file.
     if (GetPlatform() != PLATFORM_NT) {
         const FileName name(path);
         if (!name.get()) return -1;
-        NativeFileNames native;
-        return OpenDescriptorReadOnly(name.get());
+        int fd;
+        {
+            NativeFileNames native;
+            fd = OpenDescriptorReadOnly(name.get());
+        }
+        if (fd >= 0 && GetFileType((HANDLE)_get_osfhandle(fd)) != FILE_TYPE_DISK) {
+            _close(fd);
+            return -1;
+        }
+        return fd;
     }
     HANDLE file = OpenFileForReading(path);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    const int fd = _open_osfhandle((intptr_t)file, _O_RDONLY);
+    const int fd =
+        GetFileType(file) == FILE_TYPE_DISK ? _open_osfhandle((intptr_t)file, _O_RDONLY) : -1;
     if (fd < 0) CloseHandle(file);
     return fd;
 }
@@ -162,7 +174,17 @@ bool NameIsGone(const char* path) {
     const FileName name(path);
     if (!name.get() || GetFileAttributesA(name.get()) != INVALID_FILE_ATTRIBUTES) return false;
     const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+    // A name that reaches a device the name rule does not know (a driver 9x
+    // loaded) has no attributes, yet lists the device, by the device's name
+    // without the extension (Wine's FindFirstFileExW): not gone.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(name.get(), &found);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    FindClose(search);
+    found.cFileName[sizeof found.cFileName - 1] = 0;
+    const char* last = strrchr(path, '\\');
+    return _stricmp(found.cFileName, last ? last + 1 : path) == 0;
 }
 
 bool StillNamedAt(const char* path, const FileId& id) {

@@ -40,7 +40,8 @@ HANDLE OpenCheckedFile(const char* path);
 HANDLE OpenFileForReading(const char* path);
 /* A run-time descriptor that reads `path`; on NT through OpenFileForReading
    (the run-time's own open does not share deleting), on 9x, which has no
-   delete sharing, through the run-time. -1 when it cannot be opened. */
+   delete sharing, through the run-time. -1 when it cannot be opened, and
+   where the open reached no file on a disk (GetFileType). */
 int OpenDescriptorForReading(const char* path);
 /* Opens `path` as OpenCheckedFile does, but only when what opens is the
    file `id` (by whatever name): INVALID_HANDLE_VALUE otherwise. */

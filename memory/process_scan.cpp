@@ -248,8 +248,11 @@ static bool NamedImage(HANDLE process, const ImageReaders& readers, char* report
     // "\SystemRoot\..." and "\??\X:\..." name drive paths; anything else that
     // is not one, Windows would read on the current drive: not this image.
     char* drive = reported + REPORTED_SIZE / 2;
-    return ReadImageName(process, readers, reported) &&
-           DrivePathOf(reported, drive, REPORTED_SIZE / 2) && FitPath(drive, path);
+    if (!ReadImageName(process, readers, reported) ||
+        !DrivePathOf(reported, drive, REPORTED_SIZE / 2))
+        return false;
+    DropDataType(drive); // "x.exe::$DATA" is x.exe
+    return FitPath(drive, path);
 }
 
 /* Whether the file open as `fd` is a program: its header marks no library
@@ -308,7 +311,8 @@ static int EachMappedProgram(HANDLE process, const ImageReaders& readers, char* 
         const DWORD n = readers.mappedName(process, base, device, REPORTED_SIZE / 2 - 1);
         if (n > 0 && n < REPORTED_SIZE / 2 - 1 &&
             DriveFormOf(device, readers.dosDevice, reported, REPORTED_SIZE / 2) &&
-            FitPath(reported, path) && ReadsAsProgram(OpenDescriptorForReading(path))) {
+            (DropDataType(reported), FitPath(reported, path)) &&
+            ReadsAsProgram(OpenDescriptorForReading(path))) {
             visited++;
             return visit(path);
         }
@@ -553,25 +557,33 @@ static bool AppendKnown(ProcessImage** head, ProcessImage** tail, DWORD pid, HAN
 /* Appends the records of process `pid`: its image as it names it where a
    program file it maps is that file (or where none can be read), else every
    program file it maps. The first record keeps the handle; false when a
-   record cannot be allocated. */
+   record cannot be allocated. `stream` (MODULE_NAME_SIZE bytes) gets a
+   name with a stream part the image or a program it maps was read by. */
 static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
-                          const ImageReaders& readers, char* reported) {
+                          const ImageReaders& readers, char* reported, char* stream) {
     bool canTerminate = false;
     HANDLE process = OpenListed(pid, readers, &canTerminate);
     if (!process) return true;
     char named[MODULE_NAME_SIZE];
-    const bool haveNamed = NamedImage(process, readers, reported, named);
+    bool haveNamed = NamedImage(process, readers, reported, named);
     // A program run from a named stream of a file shares that file's
     // identity, volume and index, by which a termination and the wait for
     // the restart prove what they act on: neither could tell the stream
-    // from its file. It is left, and said so.
+    // from its file. It is left, and said so. So where the kernel names the
+    // image; the loader's record (2000, NT 4.0) is the process's own memory,
+    // which it may write so to hide behind: there the image is read from
+    // its mappings alone, as where no name can be read.
     if (haveNamed && NamesStream(named)) {
-        PostLogLine("%s     Unable to check: it runs from a file's stream", named);
-        CloseHandle(process);
-        return true;
+        CopyText(stream, MODULE_NAME_SIZE, named);
+        if (readers.fullName || readers.deviceName) {
+            CloseHandle(process);
+            return true;
+        }
+        haveNamed = false;
     }
     bool confirmed = false;
     const int mapped = EachMappedProgram(process, readers, reported, [&](const char* file) {
+        if (NamesStream(file)) CopyText(stream, MODULE_NAME_SIZE, file); // reached by no path
         confirmed = haveNamed && SameFile(named, file);
         return !confirmed;
     });
@@ -635,6 +647,21 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     return ok;
 }
 
+/* Appends the records of process `pid` (AppendProcess); one left out that
+   runs from a file's stream is said so, once a run. */
+static bool AppendOrSay(ProcessImage** head, ProcessImage** tail, DWORD pid,
+                        const ImageReaders& readers, char* reported) {
+    char stream[MODULE_NAME_SIZE] = "";
+    const ProcessImage* before = *tail;
+    if (!AppendProcess(head, tail, pid, readers, reported, stream)) return false;
+    if (!stream[0] || *tail != before) return true;
+    for (int32_t i = 0; i < g_scan.streamsSaid; i++)
+        if (g_scan.streamSaid[i] == pid) return true;
+    if (g_scan.streamsSaid < 16) g_scan.streamSaid[g_scan.streamsSaid++] = pid;
+    PostLogLine("%s     Unable to check: it runs from a file's stream", stream);
+    return true;
+}
+
 /* The readers as psapi.dll (`psapi`) and kernel32 give them. */
 static ImageReaders ResolveReaders(HMODULE psapi, bool enableDebugOnDenied) {
     ImageReaders readers = {
@@ -673,7 +700,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     if (count > PID_ARRAY_ENTRIES) count = PID_ARRAY_ENTRIES; // never past the array
     ProcessImage *head = NULL, *tail = NULL;
     for (DWORD i = 0; i < count; i++) {
-        if (!AppendProcess(&head, &tail, ids[i], readers, reported)) {
+        if (!AppendOrSay(&head, &tail, ids[i], readers, reported)) {
             FreeProcessList(head);
             head = NULL;
             count = 0;
@@ -693,7 +720,7 @@ ProcessImage* ListProcessPsapi(uint32_t processId) {
     if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
     char* reported = (char*)malloc(REPORTED_SIZE);
     ProcessImage *head = NULL, *tail = NULL;
-    if (reported && !AppendProcess(&head, &tail, processId, readers, reported)) {
+    if (reported && !AppendOrSay(&head, &tail, processId, readers, reported)) {
         FreeProcessList(head);
         head = NULL;
     }

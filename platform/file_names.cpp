@@ -14,19 +14,37 @@ bool Is(const char* base, size_t n, const char* device) {
 bool NamesDosDevice(const char* path) {
     if (!path) return false;
     const char* base = path;
-    for (const char* p = path; *p; p++)
+    for (const char* p = path; *p; p++) {
+        // A lead byte and its trail are one character, whatever the trail.
+        if (IsDBCSLeadByte((BYTE)*p) && p[1]) {
+            p++;
+            continue;
+        }
         if (*p == '\\' || *p == '/' || (*p == ':' && p == path + 1)) base = p + 1;
+    }
     size_t n = strcspn(base, ".:");
     while (n > 0 && base[n - 1] == ' ')
         n--;
     if (Is(base, n, "CON") || Is(base, n, "PRN") || Is(base, n, "AUX") || Is(base, n, "NUL") ||
-        Is(base, n, "CONIN$") || Is(base, n, "CONOUT$"))
+        Is(base, n, "CLOCK$"))
         return true;
-    // COM1 to COM9, LPT1 to LPT9, and the superscript digits 1 to 3 of the
-    // Western code page (0xB9, 0xB2, 0xB3), which Windows reads the same.
+    const bool nt = GetPlatform() == PLATFORM_NT;
+    if ((Is(base, n, "CONIN$") || Is(base, n, "CONOUT$")) && nt) return true;
     if (n != 4 || (_strnicmp(base, "COM", 3) != 0 && _strnicmp(base, "LPT", 3) != 0)) return false;
     const unsigned char digit = (unsigned char)base[3];
-    return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+    return (digit >= '1' && digit <= '9') ||
+           (nt && (digit == 0xB9 || digit == 0xB2 || digit == 0xB3));
+}
+
+void DropDataType(char* path) {
+    char* colon = strrchr(path, ':');
+    if (!colon || colon < path + 2 || _stricmp(colon, ":$DATA") != 0) return;
+    // "x::$DATA" is x itself, "x:s:$DATA" its stream s; ":$DATA" after the
+    // drive's colon alone is a stream of that name.
+    if (colon[-1] == ':' && colon - 1 > path + 1)
+        colon[-1] = 0;
+    else if (strchr(path + 2, ':') != colon)
+        *colon = 0;
 }
 
 bool NamesStream(const char* path) {

@@ -2,20 +2,49 @@
 ** The name a file opens by as the file it is.
 **
 ** Win32 reads a path before the file system sees it: a last part whose name,
-** up to its first dot or colon and without trailing blanks, is CON, PRN,
-** AUX, NUL, COM1 to COM9 or LPT1 to LPT9 (with any extension: "nul.exe",
-** "aux.tar.gz") names that device in every folder, whatever file of that
-** name the folder holds ("Naming Files, Paths, and Namespaces"). Windows 8
-** and later read CONIN$ and CONOUT$ so too; they are taken as devices here
-** everywhere. A "\\?\" path is handed to the file system as written, so on
-** NT a file of such a name is opened by the "\\?\" form of its drive path.
-** Windows 9x has no such form, and the 8.3 name of "aux.exe" is that name
-** again: there such a file is reached by no name, and is not opened at all.
+** up to its first dot or colon and without trailing blanks, is a device's
+** names that device in every folder, with any extension ("nul.exe",
+** "aux.tar.gz"), whatever file of that name the folder holds ("Naming Files,
+** Paths, and Namespaces"; Microsoft's KB Q71843: "MS-DOS character devices
+** are defined as files in all directories"). Which names, by family:
+**   both   CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, and CLOCK$, the
+**          clock device of MS-DOS that Microsoft's former "Naming a File"
+**          page also gives for NT ("Windows NT: CLOCK$ is also a reserved
+**          device name");
+**   NT     also COM and LPT with the superscript digits 1 to 3 (U+00B9,
+**          U+00B2, U+00B3: "Windows recognizes the 8-bit ISO/IEC 8859-1
+**          superscript digits ... as valid parts of COM# and LPT# device
+**          names"), the bytes 0xB9, 0xB2 and 0xB3, whatever the code page
+**          makes of them; and CONIN$ and CONOUT$, which Windows 8 and
+**          later read as devices (Wine's ntdll tests,
+**          test_RtlIsDosDeviceName_U: the bare names, "fails on win7"), and
+**          Wine in any folder on every version it reports.
+** On NT a name taken for a device needlessly costs nothing: its "\\?\" form
+** reaches the file either way, so NT's list is the widest any version or
+** Wine reads. On 9x it costs the file, which no name then
+** reaches: there its list holds only what Microsoft documents, and a device
+** of another name (a driver CONFIG.SYS loads, as CONFIG$ or EMMXXXX0) is
+** caught by its open, whose handle is no disk file (GetFileType), and never
+** read (OpenDescriptorForReading).
+** The last part is found by characters of the ANSI code page: in a
+** double-byte one (932 and its kin) a trail byte may be 0x5C, which is then
+** no backslash (IsDBCSLeadByte).
+** A "\\?\" path is handed to the file system as written, so on NT a file
+** of such a name is opened by the "\\?\" form of its drive path. Windows 9x
+** has no such form, and the 8.3 name of "aux.exe" is that name again: there
+** such a file is reached by no name, and is not opened at all.
 */
 #ifndef CLEANPHANTAXIS_FILE_NAMES_H
 #define CLEANPHANTAXIS_FILE_NAMES_H
 
 #include "platform/win32.h"
+
+/* Drops the stream type $DATA from the end of the drive path `path`:
+   "C:\x\a.exe::$DATA" names the file itself, its unnamed data stream, and
+   "C:\x\a.exe:s:$DATA" its stream s (Microsoft's "File Streams (Local File
+   Systems)": "filename:stream name:stream type", the unnamed stream's type
+   $DATA). In any letter case, as NTFS compares the type. */
+void DropDataType(char* path);
 
 /* Whether the drive path `path` names a named stream of a file
    ("C:\x:evil.exe"): a colon after its drive's. */

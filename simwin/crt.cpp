@@ -37,6 +37,10 @@ struct Descriptor {
     // A descriptor made by _open_osfhandle reads through the handle's host
     // descriptor and closes the handle when it is closed.
     HANDLE os = nullptr;
+    // A DOS device's descriptor (see NamesDevice), and the handle
+    // _get_osfhandle gave for one _open made (closed with the descriptor).
+    bool device = false;
+    HANDLE own = nullptr;
 };
 
 std::map<int, Descriptor> descriptors;
@@ -104,7 +108,8 @@ int _open(const char* path, int flags, ...) {
         if (simwin::NamesDevice(name)) {
             const int device = open("/dev/null", O_RDONLY);
             if (device < 0) return Fail(ENOENT);
-            return NewDescriptor(Descriptor{device, "", !(flags & _O_BINARY), true, 0});
+            return NewDescriptor(
+                Descriptor{device, "", !(flags & _O_BINARY), true, 0, nullptr, true});
         }
         std::string host =
             simwin::DirectHostPath(name.compare(0, 4, "\\\\?\\") == 0 ? name.substr(4) : name);
@@ -153,13 +158,18 @@ int _open(const char* path, int flags, ...) {
     return NewDescriptor(Descriptor{fd, host, !(flags & _O_BINARY), false, 0});
 }
 
+/* Every descriptor stands on a handle of the operating system (Microsoft's
+   _get_osfhandle page: "returns an operating-system file handle if fd is
+   valid"): one _open made gets its handle on the first ask, a device's of
+   FILE_TYPE_CHAR. */
 intptr_t _get_osfhandle(int fd) {
     Descriptor* d = Find(fd);
-    if (!d || !d->os) {
+    if (d && !d->os && !d->own) d->own = simwin::DescriptorHandle(d->hostFd, d->device);
+    if (!d || !(d->os ? d->os : d->own)) {
         errno = EBADF;
         return (intptr_t)INVALID_HANDLE_VALUE;
     }
-    return (intptr_t)d->os;
+    return (intptr_t)(d->os ? d->os : d->own);
 }
 
 int _open_osfhandle(intptr_t osfhandle, int flags) {
@@ -271,6 +281,7 @@ int _close(int fd) {
         CloseHandle(d->os);
     else
         close(d->hostFd);
+    if (d->own) CloseHandle(d->own);
     descriptors.erase(fd);
     if (simwin::Enter("_close", &err)) return Fail(EBADF); // closed all the same
     return 0;

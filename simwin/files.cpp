@@ -51,6 +51,7 @@
 #include "simwin/registry.h"
 #include "simwin/security.h"
 #include "simwin/system.h"
+#include "simwin/text.h"
 #include "simwin/wow64.h"
 
 #include <algorithm>
@@ -585,6 +586,14 @@ static void Components(const std::string& win, std::vector<std::string>* parts, 
             } else if (!part.empty()) {
                 // The last part loses its trailing dots and blanks, a
                 // folder's part one trailing dot.
+                // "a.exe::$DATA" is a.exe's unnamed data stream, the file
+                // itself, and "a.exe:s:$DATA" its stream s (Microsoft's "File
+                // Streams (Local File Systems)": "filename:stream
+                // name:stream type").
+                const size_t type = part.size() >= 7 ? part.size() - 6 : 0;
+                if (i == win.size() && type > 0 && part.find(':') < type &&
+                    Upper(part.substr(type)) == ":$DATA")
+                    part.erase(part[type - 1] == ':' ? type - 1 : type);
                 if (i == win.size())
                     part.erase(part.find_last_not_of(". ") + 1);
                 else if (part.back() == '.')
@@ -627,17 +636,39 @@ std::string DirectHostPath(const std::string& win) {
    is no DOS path: "the \\?\ prefix ... turns off all string parsing and
    sends the string that follows it straight to the file system"
    (Microsoft's "Naming Files, Paths, and Namespaces", which lists the same
-   device names). */
+   device names). Besides, on both families CLOCK$, MS-DOS's clock device
+   (Microsoft's former "Naming a File": "Windows NT: CLOCK$ is also a
+   reserved device name"); on NT COM and LPT with the Western superscript
+   digits 0xB9, 0xB2 and 0xB3 ("Naming Files": "Windows recognizes the 8-bit
+   ISO/IEC 8859-1 superscript digits"); on 9x the name of any character
+   driver CONFIG.SYS loaded (LoadDosDriver; KB Q71843: "MS-DOS character
+   devices are defined as files in all directories"). The last part is
+   found by the ANSI code page's characters (IsDBCSLeadByte). */
+std::set<std::string> dosDrivers;
+simwin::ResetHook resetDosDrivers([] { dosDrivers.clear(); });
+
+void LoadDosDriver(const std::string& name) { dosDrivers.insert(Upper(name)); }
+
 bool NamesDevice(const std::string& win) {
     if (win.compare(0, 4, "\\\\?\\") == 0) return false;
-    size_t start = win.find_last_of("\\/");
-    start = start == std::string::npos ? (win.size() > 1 && win[1] == ':' ? 2 : 0) : start + 1;
+    size_t start = win.size() > 1 && win[1] == ':' ? 2 : 0;
+    for (size_t i = 0; i < win.size(); i++) {
+        if (IsDBCSLeadByte((BYTE)win[i]) && i + 1 < win.size())
+            i++;
+        else if (win[i] == '\\' || win[i] == '/')
+            start = i + 1;
+    }
     std::string base = win.substr(start, win.find_first_of(".:", start) - start);
     base.erase(base.find_last_not_of(' ') + 1);
     base = Upper(base);
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+    const bool nt = PlatformId() == VER_PLATFORM_WIN32_NT;
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CLOCK$" ||
+        (!nt && dosDrivers.count(base)))
+        return true;
+    const unsigned char digit = base.size() == 4 ? (unsigned char)base[3] : 0;
     return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
+           ((digit >= '1' && digit <= '9') ||
+            (nt && (digit == 0xB9 || digit == 0xB2 || digit == 0xB3)));
 }
 
 std::string HostPath(const std::string& given) {
@@ -1888,6 +1919,16 @@ std::string CurrentHostName(int hostFd) { return CurrentName(hostFd); }
 std::string HandleHostPath(HANDLE file) {
     auto f = FileOf(file);
     return f ? CurrentName(f->hostFd) : "";
+}
+
+HANDLE DescriptorHandle(int hostFd, bool device) {
+    const int fd = dup(hostFd);
+    if (fd < 0) return nullptr;
+    // No key: the descriptor's own sharing stands for it (IsOpenByDescriptor).
+    auto file = std::make_shared<OpenFile>(fd, FileKey{0, 0}, GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE);
+    file->device = device;
+    return simwin::NewHandle(file);
 }
 
 int HandleHostFd(HANDLE file) {

@@ -159,6 +159,9 @@ std::string HostPath(const std::string& winPath);
 std::string FolderHostPath(const std::string& winPath);
 /* Whether Win32 reads the last part of `win` as a DOS device (files.cpp). */
 bool NamesDevice(const std::string& win);
+/* Windows 9x: CONFIG.SYS loaded a character driver of this name (as
+   "CONFIG$" or "EMMXXXX0"), which then names its device in every folder. */
+void LoadDosDriver(const std::string& name);
 /* Another program takes a batch or filter oplock on the file and never
    acknowledges a break; OplockWaits counts the opens that waited for it
    (files.cpp, CreateFileA and NtCreateFile). */
@@ -245,6 +248,9 @@ std::string HandleHostPath(HANDLE file);
 /* The open file handle behind a run-time descriptor made by _open_osfhandle,
    shared with crt.cpp: reads go to its host descriptor. */
 int HandleHostFd(HANDLE file);
+/* A handle on a copy of a descriptor's host descriptor, for _get_osfhandle:
+   of FILE_TYPE_CHAR for a device's; it holds off no other open. */
+HANDLE DescriptorHandle(int hostFd, bool device);
 /* Whether opening the host file with these rights and this sharing would
    conflict with the handles open on it (and what Windows would answer). */
 DWORD SharingError(const std::string& hostPath, DWORD access, DWORD share);

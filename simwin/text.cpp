@@ -26,7 +26,17 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
+UINT ansiCodePage = 1252;
+simwin::ResetHook resetCodePage([] { ansiCodePage = 1252; });
+
 } // namespace
+
+void simwin::SetAnsiCodePage(UINT codePage) { ansiCodePage = codePage; }
+
+BOOL IsDBCSLeadByte(BYTE byte) {
+    return ansiCodePage == 932 &&
+           ((byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC));
+}
 
 std::string simwin::Utf8Of(LPCWSTR w, size_t n) {
     std::string out;

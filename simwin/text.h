@@ -26,7 +26,17 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideCh
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR buffer,
                         int bufferSize);
 
+/* Whether `byte` begins a two-byte character of the ANSI code page: never
+   in the western one; in code page 932 (Japanese, a Shift-JIS) 0x81 to 0x9F
+   and 0xE0 to 0xFC, whose trail bytes 0x40 to 0xFC include 0x5C, the
+   backslash (Microsoft's CP932.TXT table on unicode.org; the
+   IsDBCSLeadByte page: "the system default Windows ANSI code page"). */
+BOOL IsDBCSLeadByte(BYTE byte);
+
 namespace simwin {
+/* The ANSI code page IsDBCSLeadByte reads: 1252 (western) until a test sets
+   932; every reset gives 1252 back. The conversions stay western. */
+void SetAnsiCodePage(UINT codePage);
 /* UTF-8 of `chars` UTF-16 units (the host's form of names); an unpaired
    surrogate becomes U+FFFD. */
 std::string Utf8Of(LPCWSTR wide, size_t chars);

@@ -215,17 +215,51 @@ TEST_F(ProcessScanTest, AnImageNamedAsADeviceIsEndedAndRemoved) {
 /* A variant run from a named stream of a file (C:\\x:evil.exe) has an
    identity, volume and index, that its file shares: nothing that ends a
    process or waits for the restart by identity could tell which of them it
-   acts on. It is left, with its line. */
-TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLine) {
-    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+   acts on. It is left, with its line, once a run however often the
+   disposal lists the processes again. A name is no stream where it names
+   the file itself (x.exe::$DATA), nor where it is the loader's record alone
+   (2000, NT 4.0), which the process may write: there what it maps tells. */
+TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLineOnce) {
+    const auto Nt4 = [] {
+        simwin::SetWindowsNt4();
+        simwin::SetLibraryPresent("psapi.dll", true);
+    };
+    const std::string line = "C:\\x:evil.exe     Unable to check: it runs from a file's stream";
+    for (void (*version)() :
+         {+Nt4, simwin::SetWindows2000, simwin::SetWindowsXp, simwin::SetWindows10}) {
         Renew(version);
         simwin::WriteFile("C:\\x", "a plain file");
         const DWORD pid = RunVariant("C:\\x:evil.exe");
         EXPECT_EQ(ScanProcessesPsapi(), 0);
+        bool listed;
+        FreeProcessList(ListProcessesPsapi(false, &listed)); // as the disposal lists them
         EXPECT_TRUE(simwin::IsRunning(pid));
         EXPECT_TRUE(simwin::FileExists("C:\\x:evil.exe"));
-        EXPECT_EQ(lines_, std::vector<std::string>{
-                              "C:\\x:evil.exe     Unable to check: it runs from a file's stream"});
+        EXPECT_EQ(lines_, std::vector<std::string>{line});
+    }
+    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
+        Renew(version);
+        const DWORD pid = RunVariant("C:\\x\\evil.exe::$Data");
+        EXPECT_NE(ScanProcessesPsapi(), 0);
+        EXPECT_FALSE(simwin::IsRunning(pid));
+        EXPECT_EQ(lines_, Removed({"C:\\x\\evil.exe"}));
+    }
+    // 2000 reads its mappings; NT 4.0 as modelled here resolves no
+    // VirtualQueryEx, so nothing but the name tells, and it is left.
+    for (void (*version)() : {+Nt4, simwin::SetWindows2000}) {
+        const bool nt4 = version != simwin::SetWindows2000;
+        SCOPED_TRACE(nt4 ? "NT 4.0" : "2000");
+        Renew(version);
+        PlantVariant("C:\\x\\evil.exe");
+        const DWORD pid = simwin::StartProcess(
+            {"C:\\x\\evil.exe", {}, simwin::Termination::Ends, "C:\\x:y", kVariantGrants});
+        EXPECT_EQ(ScanProcessesPsapi() != 0, !nt4);
+        EXPECT_EQ(simwin::IsRunning(pid), nt4);
+        EXPECT_EQ(simwin::FileExists("C:\\x\\evil.exe"), nt4);
+        EXPECT_EQ(lines_,
+                  nt4 ? std::vector<std::string>{"C:\\x:y     Unable to check: it runs from "
+                                                 "a file's stream"}
+                      : Removed({"C:\\x\\evil.exe"}));
     }
 }
 

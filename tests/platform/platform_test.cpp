@@ -1,8 +1,10 @@
 /*
 ** Platform detection: the platform code and the NT generation for each kind
-** of Windows, and for a failed version query; the run-time lookup
-** finds only its table's entries.
+** of Windows, and for a failed version query; the run-time lookup finds
+** only its table's entries. The names files open by as the files they are,
+** by family, version and code page.
 */
+#include "platform/file_names.h"
 #include "platform/platform.h"
 #include "platform/resolve.h"
 #include "world.h"
@@ -65,4 +67,46 @@ TEST_F(PlatformTest, OnlyTheTablesOwnEntriesFindFunctions) {
     EXPECT_NE(nullptr, LoadSystemLibrary("psapi.dll"));
     for (const char* name : {"..\\psapi.dll", "C:\\WINDOWS\\system32\\psapi.dll", "C:psapi.dll"})
         EXPECT_EQ(nullptr, LoadSystemLibrary(name)) << name;
+}
+
+/* The name each path opens by as the file it is: a device's name by its
+   \\?\ form on NT and by none on 9x, any other by itself. Which names are
+   devices differs by family and by what the ANSI code page makes a
+   character (a Shift-JIS trail byte 0x5C is no backslash). */
+TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
+    const auto Win7 = [] { simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1); };
+    void (*const versions[])() = {simwin::SetWindows98, simwin::SetWindowsNt4, Win7,
+                                  simwin::SetWindows10};
+    enum : char { F = 'f', D = 'd' }; // the file itself, a device's name
+    struct Row {
+        const char* path;
+        UINT codePage;
+        char as[5]; // 98, NT 4.0, 7, 10
+    } rows[] = {
+        {"C:\\d\\nul.exe", 1252, {D, D, D, D}},
+        {"C:\\d\\Clock$.txt", 1252, {D, D, D, D}},
+        {"C:\\d\\conin$.exe", 1252, {F, D, D, D}},
+        {"C:\\d\\CONOUT$", 1252, {F, D, D, D}},
+        {"C:\\d\\com\xB9.exe", 1252, {F, D, D, D}},
+        {"C:\\d\\LPT\xB3", 1252, {F, D, D, D}},
+        {"C:\\d\\lpt0.txt", 1252, {F, F, F, F}},
+        {"C:\\d\\config$.exe", 1252, {F, F, F, F}},  // a driver's: caught at its open
+        {"C:\\d\\\x95\\nul.exe", 932, {F, F, F, F}}, // one character, then "nul.exe"
+        {"C:\\d\\\x95\\nul.exe", 1252, {D, D, D, D}},
+        {"C:\\\x83\\\\aux.exe", 932, {D, D, D, D}}, // a folder "\x83\\" holds aux.exe
+    };
+    for (const Row& r : rows)
+        for (int v = 0; v < 4; v++) {
+            SCOPED_TRACE(std::string(r.path) + " on version " + std::to_string(v));
+            versions[v]();
+            simwin::SetAnsiCodePage(r.codePage);
+            const FileName name(r.path);
+            const std::string prefixed = std::string("\\\\?\\") + r.path;
+            if (r.as[v] == F)
+                EXPECT_STREQ(name.get(), r.path);
+            else if (v == 0)
+                EXPECT_EQ(name.get(), nullptr);
+            else
+                EXPECT_STREQ(name.get(), prefixed.c_str());
+        }
 }
