@@ -360,6 +360,40 @@ void PostCommand(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(Item(dialog, id)));
 }
 
+/* Shows and enables a control the program hid or disabled, as another
+   program may (ShowWindow, EnableWindow), and clicks it: a click of the
+   driver's own that the program must not act on. */
+void ClickForced(HWND dialog, int id) {
+    ShowWindow(Item(dialog, id), SW_SHOW);
+    EnableWindow(Item(dialog, id), TRUE);
+    Click(dialog, id);
+}
+
+/* A line of the driver's own for the log list. */
+const wchar_t kForeignLine[] = L"C:\\WINDOWS\\rootkit.sys     W32/Phantaxis.Backdoor removed";
+
+/* What another program may send or post to blind or fool the log and the
+   status line: a line of its own, an emptied or undrawn list, the engine's
+   two notifications again, a status text. */
+void SendForeignWrites(const App& app) {
+    HWND list = Item(app.main, IDC_LOG_LIST), status = Item(app.main, IDC_STATUS_LINE);
+    DWORD_PTR ignored;
+    auto send = [&](HWND window, UINT message, WPARAM w, LPARAM l) {
+        SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, 5000, &ignored);
+        SendNotifyMessageW(window, message, w, l);
+    };
+    send(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kForeignLine));
+    send(list, LB_RESETCONTENT, 0, 0);
+    send(list, WM_SETREDRAW, FALSE, 0);
+    send(app.main, 0x0B, 0, 0); // the log line notification
+    send(app.main, 0x0A, 0, 0); // the status notification
+    send(status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Scanning completed"));
+    for (UINT message : {LB_RESETCONTENT, static_cast<UINT>(WM_SETREDRAW)})
+        PostMessageW(list, message, 0, 0);
+    PostMessageW(app.main, 0x0B, 0, 0);
+    PostMessageW(app.main, 0x0A, 0, 0);
+}
+
 std::vector<std::wstring> LogLines(HWND main) {
     std::vector<std::wstring> lines;
     HWND list = Item(main, IDC_LOG_LIST);
@@ -1022,13 +1056,17 @@ void ScenarioIdle() {
     }
 
     // Enter does nothing; nor do timers the program did not set, nor the
-    // command of the hidden OK.
+    // command of the hidden OK, nor a click of it once another program has
+    // shown and enabled it.
     PostForeignTimers(app);
     PostCommand(app.main, IDC_MAIN_OK);
     Key(app.main, VK_RETURN);
+    ClickForced(app.main, IDC_MAIN_OK);
     Sleep(800);
     Check(!HasExited(app, 0) && IsWindowVisible(app.main),
-          "Enter, foreign timers and the hidden OK's command leave the window open");
+          "Enter, foreign timers, the hidden OK's command and a click of it shown by another "
+          "program leave the window open");
+    ShowWindow(Item(app.main, IDC_MAIN_OK), SW_HIDE);
     Check(Visible(app.main, IDC_SCAN) && !Visible(app.main, IDC_LOG_LIST),
           "Enter and foreign timers start nothing");
 
@@ -1142,6 +1180,7 @@ void ScenarioScan() {
     Check(running && !IsFinished(app.main) && !HasExited(app, 0),
           "the foreign timers are posted while the run goes on");
     PostForeignTimers(app);
+    SendForeignWrites(app);
     bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 180000, 100);
     Check(finished && !HasExited(app, 0), "the scan finishes");
     HWND question = FindQuestion(app.pi.dwProcessId);
@@ -1182,6 +1221,10 @@ void ScenarioScan() {
     for (size_t i = 0; i < received.size() && i < static_cast<size_t>(k); i++)
         seen.insert({received[i], 0});
     Check(seen == expected, "every specimen has its exact \"removed\" line");
+    Check(
+        std::find(lines.begin(), lines.end(), kForeignLine) == lines.end() &&
+            WindowVisibleBit(app.main, IDC_LOG_LIST),
+        "another program's line, emptying and WM_SETREDRAW leave the log as the program wrote it");
     if (k > 0 && received.size() > static_cast<size_t>(k))
         Check(received[k] == L" ", "a single-space line before the statistics");
     std::vector<std::wstring> stats = StatisticsLines(total, k, k);
@@ -1354,6 +1397,16 @@ void ScenarioCancel() {
                     !Visible(main, IDC_MAIN_OK) && !IsFinished(main),
                 "a posted OK during the scan changes nothing: the window shows, the walk goes on");
         }
+        {
+            // The maker's link that SCAN hid, shown and clicked by another
+            // program: the shell, which runs as the administrator, opens no page.
+            size_t before = TappedLines(PagesFile()).size();
+            ClickForced(main, IDC_UTILITY_LINK);
+            Sleep(1500);
+            ShowWindow(Item(main, IDC_UTILITY_LINK), SW_HIDE);
+            Check(TappedLines(PagesFile()).size() == before,
+                  "a hidden link shown and clicked by another program opens no page");
+        }
 
         // The question closes and the walk goes on.
         auto goesOn = [&](HWND q, const char* how) {
@@ -1373,6 +1426,14 @@ void ScenarioCancel() {
             Sleep(400);
             Check(TextOf(Item(main, IDC_STATUS_LINE)) == shown,
                   "the walk waits while the question is open");
+            // Another close and X posted into its loop ask nothing more.
+            PostMessageW(main, WM_CLOSE, 0, 0);
+            PostCommand(main, IDC_CLOSE_BOX);
+            Sleep(800);
+            int open = 0;
+            for (HWND w : TopLevelWindows(app.pi.dwProcessId, IDC_ASK_TEXT))
+                if (IsWindowVisible(w)) open++;
+            Check(open == 1, "one question at a time (%d open)", open);
             Screenshot("question");
             Click(q, IDC_ASK_NO);
             goesOn(q, "NO");
