@@ -20,8 +20,14 @@ namespace {
    thread is another program's: the program has one). InSendMessageEx tells
    SendNotifyMessage and SendMessageCallback too; Windows 95 and NT 4.0 lack
    it, and there InSendMessage tells SendMessage alone. */
+decltype(Resolvable::InSendMessageEx)::Fn sendFlags = nullptr;
+bool sendFlagsLooked = false;
+
 bool SentByAnotherThread() {
-    static const auto sendFlags = Resolve("user32.dll", Resolvable::InSendMessageEx);
+    if (!sendFlagsLooked) {
+        sendFlagsLooked = true;
+        sendFlags = Resolve(GetModuleHandleA("user32.dll"), Resolvable::InSendMessageEx);
+    }
     if (sendFlags) return (sendFlags(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
     return InSendMessage() != FALSE;
 }

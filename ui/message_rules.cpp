@@ -12,6 +12,7 @@ bool IsProgramOnlyMessage(uint32_t message) {
     case 0x000A: // WM_ENABLE, the engine's status notification
     case 0x000B: // WM_SETREDRAW, the engine's log line notification
     case 0x000C: // WM_SETTEXT
+    case 0x0028: // WM_NEXTDLGCTL: the focus, which Space or Enter then presses
     case 0x002B: // WM_DRAWITEM
     case 0x002C: // WM_MEASUREITEM
     case 0x002D: // WM_DELETEITEM

@@ -29,14 +29,15 @@ enum QueuedMessageId : uint32_t {
    behalf ever gives: WM_DESTROY, WM_NCDESTROY and WM_INITDIALOG; the
    engine's two notifications (0x0A and 0x0B, the numbers of WM_ENABLE and
    WM_SETREDRAW); WM_SETTEXT, WM_SETFONT and WM_SETICON; the owner-drawing
-   messages (their lParam is a structure to trust); DM_SETDEFID (which
-   button Enter presses); the setters of buttons (BM_SETCHECK, BM_SETSTATE,
-   BM_SETSTYLE, BM_SETIMAGE, BM_SETDONTCLICK; BM_CLICK is a click), of
-   statics (STM_SETICON, STM_SETIMAGE) and of list boxes (every LB_ message
-   but those that only read). The program sends each only from its own and
-   only thread and posts none: one sent from another thread (InSendMessage)
-   is refused, one taken from the queue dropped. Reading messages (WM_GETTEXT,
-   LB_GETTEXT) and what a click or a key gives pass. */
+   messages (their lParam is a structure to trust); DM_SETDEFID and
+   WM_NEXTDLGCTL (which button Enter or Space presses); the setters of
+   buttons (BM_SETCHECK, BM_SETSTATE, BM_SETSTYLE, BM_SETIMAGE,
+   BM_SETDONTCLICK; BM_CLICK is a click), of statics (STM_SETICON,
+   STM_SETIMAGE) and of list boxes (every LB_ message but those that only
+   read). The program sends each only from its own and only thread and
+   posts none: one sent from another thread is refused, one taken from the
+   queue dropped. Reading messages (WM_GETTEXT, LB_GETTEXT) and what a click
+   or a key gives pass. */
 bool IsProgramOnlyMessage(uint32_t message);
 
 /* What a window of the program does with a message sent to it from another

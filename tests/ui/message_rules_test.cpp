@@ -60,6 +60,7 @@ TEST(MessageRules, OnlyTheProgramGivesItsWindowsWhatChangesThem) {
         {0x002B, true},  {0x0039, true},  // WM_DRAWITEM, WM_COMPAREITEM
         {0x0002, true},  {0x0082, true},  // WM_DESTROY, WM_NCDESTROY
         {0x0110, true},  {0x0401, true},  // WM_INITDIALOG, DM_SETDEFID
+        {0x0028, true},  {0x0029, false}, // WM_NEXTDLGCTL: the focus on YES
         {0x00F3, true},  {0x00F4, true},  // BM_SETSTATE, BM_SETSTYLE
         {0x00F5, false}, {0x00F2, false}, // BM_CLICK is a click; BM_GETSTATE
         {0x0172, true},  {0x0173, false}, // STM_SETIMAGE; STM_GETIMAGE
