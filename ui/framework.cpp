@@ -101,7 +101,25 @@ RECT Window::ScreenRect() const {
 
 namespace {
 const char kObjectProperty[] = "CleanPhantaxis.Object";
+
+/* Every control object bound now. A window's property names its object, but
+   another program may set a property of any window on the desktop: only an
+   address listed here is taken for an object. The main window's seventeen
+   controls and a question's seven fit. */
+SubclassedControl* boundObjects[48];
+
+bool IsBoundObject(const SubclassedControl* object) {
+    for (const SubclassedControl* bound : boundObjects)
+        if (object && bound == object) return true;
+    return false;
 }
+
+SubclassedControl** FreeSlot() {
+    for (SubclassedControl*& bound : boundObjects)
+        if (!bound) return &bound;
+    return nullptr;
+}
+} // namespace
 
 SubclassedControl::~SubclassedControl() { Unsubclass(); }
 
@@ -124,13 +142,15 @@ SubclassedControl* SubclassedControl::OfDialog(HWND dialog, int id) {
 
 SubclassedControl* SubclassedControl::FromHandle(HWND hwnd) {
     if (!hwnd) return nullptr;
-    return static_cast<SubclassedControl*>(GetPropA(hwnd, kObjectProperty));
+    SubclassedControl* object = static_cast<SubclassedControl*>(GetPropA(hwnd, kObjectProperty));
+    return IsBoundObject(object) ? object : nullptr;
 }
 
 bool SubclassedControl::SubclassDlgItem(int id, HWND dialog) {
     if (hwnd_) return false;
     HWND item = GetDlgItem(dialog, id);
-    if (!item || FromHandle(item)) return false;
+    SubclassedControl** slot = FreeSlot();
+    if (!item || !slot || FromHandle(item)) return false;
     if (!SetPropA(item, kObjectProperty, this)) return false;
     original_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(item, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Thunk)));
@@ -139,11 +159,14 @@ bool SubclassedControl::SubclassDlgItem(int id, HWND dialog) {
         return false;
     }
     hwnd_ = item;
+    *slot = this;
     return true;
 }
 
 void SubclassedControl::Unsubclass() {
     if (!hwnd_) return;
+    for (SubclassedControl*& bound : boundObjects)
+        if (bound == this) bound = nullptr;
     if (IsWindow(hwnd_) && original_) {
         SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
         RemovePropA(hwnd_, kObjectProperty);

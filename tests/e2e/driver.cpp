@@ -360,38 +360,43 @@ void PostCommand(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(Item(dialog, id)));
 }
 
-/* Shows and enables a control the program hid or disabled, as another
-   program may (ShowWindow, EnableWindow), and clicks it: a click of the
-   driver's own that the program must not act on. */
+/* Shows, enables and clicks a control the program hid or disabled, as
+   another program may; hides and disables it again a while later. */
 void ClickForced(HWND dialog, int id) {
-    ShowWindow(Item(dialog, id), SW_SHOW);
-    EnableWindow(Item(dialog, id), TRUE);
-    Click(dialog, id);
+    for (BOOL on : {TRUE, FALSE}) {
+        ShowWindow(Item(dialog, id), on ? SW_SHOW : SW_HIDE);
+        EnableWindow(Item(dialog, id), on);
+        if (on) Click(dialog, id), Sleep(1000);
+    }
 }
 
 /* A line of the driver's own for the log list. */
 const wchar_t kForeignLine[] = L"C:\\WINDOWS\\rootkit.sys     W32/Phantaxis.Backdoor removed";
 
-/* What another program may send or post to blind or fool the log and the
-   status line: a line of its own, an emptied or undrawn list, the engine's
-   two notifications again, a status text. */
-void SendForeignWrites(const App& app) {
-    HWND list = Item(app.main, IDC_LOG_LIST), status = Item(app.main, IDC_STATUS_LINE);
-    DWORD_PTR ignored;
-    auto send = [&](HWND window, UINT message, WPARAM w, LPARAM l) {
-        SendMessageTimeoutW(window, message, w, l, SMTO_ABORTIFHUNG, 5000, &ignored);
-        SendNotifyMessageW(window, message, w, l);
-    };
-    send(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kForeignLine));
-    send(list, LB_RESETCONTENT, 0, 0);
-    send(list, WM_SETREDRAW, FALSE, 0);
-    send(app.main, 0x0B, 0, 0); // the log line notification
-    send(app.main, 0x0A, 0, 0); // the status notification
-    send(status, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"Scanning completed"));
-    for (UINT message : {static_cast<UINT>(LB_RESETCONTENT), static_cast<UINT>(WM_SETREDRAW)})
-        PostMessageW(list, message, 0, 0);
-    PostMessageW(app.main, 0x0B, 0, 0);
-    PostMessageW(app.main, 0x0A, 0, 0);
+/* What another program may send, send unwaited and post to blind or fool
+   the log and the status line: a line of its own, an emptied or undrawn
+   list, the engine's two notifications, a status text. True when the line
+   shows in the list. */
+bool SendForeignWrites(const App& app) {
+    HWND list = Item(app.main, IDC_LOG_LIST), main = app.main;
+    const std::tuple<HWND, UINT, const wchar_t*> writes[] = {
+        {list, LB_ADDSTRING, kForeignLine},
+        {list, LB_RESETCONTENT, nullptr},
+        {list, WM_SETREDRAW, nullptr},
+        {main, 0x0B, nullptr},
+        {main, 0x0A, nullptr},
+        {Item(main, IDC_STATUS_LINE), WM_SETTEXT, L"Scanning completed"}};
+    bool shown = false;
+    for (const auto& [window, message, text] : writes) {
+        DWORD_PTR ignored;
+        LPARAM l = reinterpret_cast<LPARAM>(text);
+        SendMessageTimeoutW(window, message, 0, l, SMTO_ABORTIFHUNG, 5000, &ignored);
+        SendNotifyMessageW(window, message, 0, l);
+        PostMessageW(window, message, 0, l); // refused for a text: no pointer is posted
+        std::vector<std::wstring> lines = LogLines(main);
+        shown = shown || std::find(lines.begin(), lines.end(), kForeignLine) != lines.end();
+    }
+    return shown;
 }
 
 std::vector<std::wstring> LogLines(HWND main) {
@@ -1066,8 +1071,6 @@ void ScenarioIdle() {
     Check(!HasExited(app, 0) && IsWindowVisible(app.main),
           "Enter, foreign timers, the hidden OK's command and a click of it shown by another "
           "program leave the window open");
-    ShowWindow(Item(app.main, IDC_MAIN_OK), SW_HIDE);
-    EnableWindow(Item(app.main, IDC_MAIN_OK), FALSE);
     Check(Visible(app.main, IDC_SCAN) && !Visible(app.main, IDC_LOG_LIST),
           "Enter and foreign timers start nothing");
 
@@ -1079,8 +1082,7 @@ void ScenarioIdle() {
     Finish(app);
 
     // Only the program's own copy stops a start: windows of another program
-    // with exactly the title, a plain one and many dialogs, do not, nor do
-    // they stall it (each process is examined once).
+    // with exactly the title, a plain one and many dialogs, neither stop nor stall it.
     const int kDialogs = 40;
     HWND plain = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
@@ -1189,7 +1191,7 @@ void ScenarioScan() {
     Check(running && !IsFinished(app.main) && !HasExited(app, 0),
           "the foreign timers are posted while the run goes on");
     PostForeignTimers(app);
-    SendForeignWrites(app);
+    Check(!SendForeignWrites(app), "another program's log line does not show in the list");
     bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 180000, 100);
     Check(finished && !HasExited(app, 0), "the scan finishes");
     HWND question = FindQuestion(app.pi.dwProcessId);
@@ -1230,10 +1232,6 @@ void ScenarioScan() {
     for (size_t i = 0; i < received.size() && i < static_cast<size_t>(k); i++)
         seen.insert({received[i], 0});
     Check(seen == expected, "every specimen has its exact \"removed\" line");
-    Check(
-        std::find(lines.begin(), lines.end(), kForeignLine) == lines.end() &&
-            WindowVisibleBit(app.main, IDC_LOG_LIST),
-        "another program's line, emptying and WM_SETREDRAW leave the log as the program wrote it");
     if (k > 0 && received.size() > static_cast<size_t>(k))
         Check(received[k] == L" ", "a single-space line before the statistics");
     std::vector<std::wstring> stats = StatisticsLines(total, k, k);
@@ -1411,9 +1409,6 @@ void ScenarioCancel() {
             // program: the shell, which runs as the administrator, opens no page.
             size_t before = TappedLines(PagesFile()).size();
             ClickForced(main, IDC_UTILITY_LINK);
-            Sleep(1500);
-            ShowWindow(Item(main, IDC_UTILITY_LINK), SW_HIDE);
-            EnableWindow(Item(main, IDC_UTILITY_LINK), FALSE);
             Check(TappedLines(PagesFile()).size() == before,
                   "a hidden link shown and clicked by another program opens no page");
         }

@@ -41,8 +41,7 @@ void Append(const char* text, size_t length) {
    SendMessageA, so lParam of LB_ADDSTRING is an ANSI string. */
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     TapCallWndProc(int code, WPARAM wParam, LPARAM lParam) {
-    // A line another program sends the list is none of the program's (the
-    // list refuses it; this hook sees it first).
+    // What another program sends the list (refused there) is none of its lines.
     if (code == HC_ACTION && !InSendMessage()) {
         const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (m && GetDlgCtrlID(m->hwnd) == IDC_LOG_LIST) {

@@ -1,9 +1,8 @@
 /*
 ** What the message loops let through: timer messages only as the timer that
-** made them, no posted WM_QUIT or WM_DESTROY, none of the messages only the
-** program gives its windows from another program, commands only for
-** controls a click could reach, and a title window only of this program's
-** own copy, looked for at a bounded cost.
+** made them, no posted WM_QUIT or WM_DESTROY, nothing only the program gives
+** from another, commands only for controls a click could reach, and a title
+** window only of this program's own copy, looked for at a bounded cost.
 */
 #include "ui/message_rules.h"
 
@@ -31,7 +30,6 @@ TEST(MessageRules, QueuedMessagesPassOnlyAsTheirMakerGaveThem) {
         {0x0118, 100, proc, T::Other, false, false},   // WM_SYSTIMER with a procedure
         {0x0118, 0xFFFF, 0, T::Other, false, true},    // WM_SYSTIMER: the caret's own
         {0x000B, 0, 0, T::MainWindow, false, false},   // the engine sends, never posts
-        {0x000A, 0, 0, T::MainWindow, false, false},   //   both notifications
         {0x0184, 0, 0, T::Other, false, false},        // LB_RESETCONTENT: a blank log
         {0x000B, 0, 0, T::Other, false, false},        // WM_SETREDRAW: a list not drawn
         {0x00F5, 0, 0, T::Other, false, true},         // BM_CLICK: what a click gives
@@ -42,70 +40,33 @@ TEST(MessageRules, QueuedMessagesPassOnlyAsTheirMakerGaveThem) {
             << std::hex << message << " " << w << " " << l << " " << static_cast<int>(target);
 }
 
-TEST(MessageRules, OnlyTheProgramGivesItsWindowsWhatChangesThem) {
-    // {message, only the program's}: sent from another thread, refused;
-    // taken from the queue, dropped. Readers and what input gives pass.
-    const std::tuple<uint32_t, bool> rows[] = {
-        {0x000B, true},  {0x000A, true},  // the engine's notifications
-        {0x000C, true},  {0x000D, false}, // WM_SETTEXT; WM_GETTEXT reads
-        {0x0180, true},  {0x0181, true},  // LB_ADDSTRING, LB_INSERTSTRING: a fake line
-        {0x0182, true},  {0x0184, true},  // LB_DELETESTRING, LB_RESETCONTENT
-        {0x0186, true},  {0x0194, true},  // LB_SETCURSEL, LB_SETHORIZONTALEXTENT
-        {0x019A, true},  {0x01A7, true},  // LB_SETITEMDATA, LB_SETCOUNT
-        {0x01B3, true},  {0x01B4, false}, // the list box range's end
-        {0x0189, false}, {0x018A, false}, // LB_GETTEXT, LB_GETTEXTLEN: the driver reads
-        {0x018B, false}, {0x0193, false}, // LB_GETCOUNT, LB_GETHORIZONTALEXTENT
-        {0x01B2, false}, {0x017F, false}, // LB_GETLISTBOXINFO; below the range
-        {0x0030, true},  {0x0080, true},  // WM_SETFONT, WM_SETICON
-        {0x002B, true},  {0x0039, true},  // WM_DRAWITEM, WM_COMPAREITEM
-        {0x0002, true},  {0x0082, true},  // WM_DESTROY, WM_NCDESTROY
-        {0x0110, true},  {0x0401, true},  // WM_INITDIALOG, DM_SETDEFID
-        {0x0028, true},  {0x0029, false}, // WM_NEXTDLGCTL: the focus on YES
-        {0x00F3, true},  {0x00F4, true},  // BM_SETSTATE, BM_SETSTYLE
-        {0x00F5, false}, {0x00F2, false}, // BM_CLICK is a click; BM_GETSTATE
-        {0x0172, true},  {0x0173, false}, // STM_SETIMAGE; STM_GETIMAGE
-        {0x0111, false}, {0x0010, false}, // WM_COMMAND, WM_CLOSE: what a click gives
-        {0x0100, false}, {0x0113, false}, // WM_KEYDOWN, WM_TIMER
-        {0x0000, false}};
-    for (const auto& [message, only] : rows)
-        EXPECT_EQ(IsProgramOnlyMessage(message), only) << std::hex << message;
-}
-
-TEST(MessageRules, AnotherThreadsSendsAreRefusedPostedBackOrRead) {
-    // {message, what the window does}: no code of the program runs inside
-    // another thread's send but reading and painting.
+TEST(MessageRules, AnotherThreadsMessagesAreRefusedPostedBackOrRead) {
+    // {message, what a window does with it sent by another thread}: Refuse
+    // is what only the program gives (posted, it is dropped too); no code of
+    // the program runs inside another thread's send but reading and painting.
+    // In order: notifications, texts; the list box's writers, range ends and
+    // readers; fonts; owner drawing, destroying, dialog messages; buttons'
+    // and statics'; commands, timers; the input ranges' ends; the rest.
     using F = ForeignSend;
-    const std::tuple<uint32_t, F> rows[] = {{0x0180, F::Refuse}, // LB_ADDSTRING
-                                            {0x000B, F::Refuse}, // the log line notification
-                                            {0x0110, F::Refuse}, // WM_INITDIALOG
-                                            {0x0111, F::Repost}, // WM_COMMAND
-                                            {0x0010, F::Repost}, // WM_CLOSE
-                                            {0x0112, F::Repost}, // WM_SYSCOMMAND
-                                            {0x00F5, F::Repost}, // BM_CLICK
-                                            {0x0113, F::Repost}, // WM_TIMER
-                                            {0x0118, F::Repost}, // WM_SYSTIMER
-                                            {0x0100, F::Repost}, // WM_KEYDOWN
-                                            {0x0109, F::Repost}, // WM_UNICHAR, the keys' last
-                                            {0x0201, F::Repost}, // WM_LBUTTONDOWN
-                                            {0x020E, F::Repost}, // WM_MOUSEHWHEEL, the mouse's last
-                                            {0x00A1, F::Repost}, // WM_NCLBUTTONDOWN: a drag
-                                            {0x007B, F::Repost}, // WM_CONTEXTMENU
-                                            {0x000D, F::Handle}, // WM_GETTEXT
-                                            {0x0189, F::Handle}, // LB_GETTEXT
-                                            {0x000F, F::Handle}, // WM_PAINT
-                                            {0x0114, F::Handle}, // WM_HSCROLL
-                                            {0x0031, F::Handle}, // WM_GETFONT
-                                            {0x0011, F::Handle}, // WM_QUERYENDSESSION
-                                            {0x020F, F::Handle}, {0x009F, F::Handle},
-                                            {0x010A, F::Handle}}; // past each range
-    for (const auto& [message, foreign] : rows)
+    const F R = F::Refuse, P = F::Repost, H = F::Handle;
+    const std::tuple<uint32_t, F> rows[] = {
+        {0x000B, R}, {0x000A, R}, {0x000C, R}, {0x000D, H}, {0x0180, R}, {0x0181, R}, {0x0182, R},
+        {0x0184, R}, {0x0186, R}, {0x0194, R}, {0x019A, R}, {0x01A7, R}, {0x01B3, R}, {0x01B4, H},
+        {0x017F, H}, {0x0189, H}, {0x018A, H}, {0x018B, H}, {0x0193, H}, {0x01B2, H}, {0x0030, R},
+        {0x0080, R}, {0x0031, H}, {0x002B, R}, {0x0039, R}, {0x0002, R}, {0x0082, R}, {0x0110, R},
+        {0x0401, R}, {0x0028, R}, {0x0029, H}, {0x00F3, R}, {0x00F4, R}, {0x00F2, H}, {0x0172, R},
+        {0x0173, H}, {0x00F5, P}, {0x0111, P}, {0x0010, P}, {0x0112, P}, {0x0113, P}, {0x0118, P},
+        {0x007B, P}, {0x0100, P}, {0x0109, P}, {0x010A, H}, {0x0200, P}, {0x020E, P}, {0x020F, H},
+        {0x00A0, P}, {0x00AD, P}, {0x009F, H}, {0x000F, H}, {0x0114, H}, {0x0011, H}, {0x0000, H}};
+    for (const auto& [message, foreign] : rows) {
         EXPECT_EQ(ForeignSentMessage(message), foreign) << std::hex << message;
+        EXPECT_EQ(IsProgramOnlyMessage(message), foreign == R) << std::hex << message;
+    }
 }
 
 TEST(MessageRules, CommandsActOnlyForControlsAClickReaches) {
-    // {id, shown, enabled, on top, acts}: shown and enabled as the program
-    // set them; 1 and 2 are the Enter and Escape keys' commands too, whatever
-    // their buttons show, and reach a dialog under a question too.
+    // {id, shown, enabled (as the program set them), on top, acts}: 1 and 2 are
+    // the Enter and Escape keys' commands too, whatever the buttons show.
     const std::tuple<int, bool, bool, bool, bool> rows[] = {
         {1, false, false, true, true},    {2, false, true, true, true},
         {2, true, true, false, true},     {3, false, true, true, false},
@@ -129,56 +90,40 @@ TEST(MessageRules, OnlyTheProgramsOwnDialogKeepsACopyFromStarting) {
     EXPECT_FALSE(IsRunningCopy(nullptr, true));
 }
 
-namespace {
-
-/* The dialogs bearing the title, by their processes, and which process runs
-   the program's image; counts the proofs made. */
+/* The dialogs bearing the title, by their processes; the proofs made. */
 struct TitleWindows {
     std::vector<uint32_t> processes;
-    uint32_t copy = 0;
     size_t next = 0;
     int proofs = 0;
 };
 
-uint32_t NextProcess(void* context) {
-    TitleWindows* w = static_cast<TitleWindows*>(context);
-    return w->next < w->processes.size() ? w->processes[w->next++] : 0;
-}
-
-bool ProvesCopy(uint32_t processId, void* context) {
-    TitleWindows* w = static_cast<TitleWindows*>(context);
-    w->proofs++;
-    return processId == w->copy;
-}
-
-} // namespace
-
 TEST(MessageRules, TheCopySearchProvesEachProcessOnceAndFewOfThem) {
-    // {windows' processes, the copy's, found, proofs made}
     const int cap = COPY_PROCESSES_PROVED;
-    std::vector<uint32_t> decoys(1000, 7); // one program's thousand dialogs
-    std::vector<uint32_t> many;            // one dialog each of many programs
-    for (uint32_t p = 100; p < 100 + 20; p++)
+    std::vector<uint32_t> decoys(1000, 7), many; // one program's thousand dialogs; many programs'
+    for (uint32_t p = 100; p < 120; p++)
         many.push_back(p);
-    std::vector<uint32_t> manyThenCopy = many, decoysThenCopy = decoys;
-    manyThenCopy.push_back(42);
-    decoysThenCopy.push_back(42);
-    std::vector<uint32_t> justUnderCap(many.begin(), many.begin() + cap - 1);
-    justUnderCap.push_back(42);
-    const std::tuple<std::vector<uint32_t>, uint32_t, bool, int> rows[] = {
-        {{42}, 42, true, 1},            // the program's own copy
-        {{}, 42, false, 0},             // no window bears the title
-        {decoys, 42, false, 1},         // one process, proved once
-        {decoysThenCopy, 42, true, 2},  // and the copy behind its windows
-        {{42, 42, 7}, 42, true, 1},     // the first proof ends the search
-        {many, 42, false, cap},         // no more than the cap's proofs
-        {manyThenCopy, 42, false, cap}, // fail open: the program starts
-        {justUnderCap, 42, true, cap}}; // the last proof still counts
-    for (const auto& [processes, copy, found, proofs] : rows) {
+    auto then = [](std::vector<uint32_t> v, uint32_t p) { return v.push_back(p), v; };
+    const std::vector<uint32_t> underCap(many.begin(), many.begin() + cap - 1);
+    // {windows' processes, found, proofs}: past the cap the program starts (fails open)
+    const std::tuple<std::vector<uint32_t>, bool, int> rows[] = {{{42}, true, 1},
+                                                                 {{}, false, 0},
+                                                                 {decoys, false, 1},
+                                                                 {then(decoys, 42), true, 2},
+                                                                 {{42, 42, 7}, true, 1},
+                                                                 {many, false, cap},
+                                                                 {then(many, 42), false, cap},
+                                                                 {then(underCap, 42), true, cap}};
+    auto next = [](void* c) -> uint32_t {
+        TitleWindows* w = static_cast<TitleWindows*>(c);
+        return w->next < w->processes.size() ? w->processes[w->next++] : 0;
+    };
+    auto proves = [](uint32_t processId, void* c) { // the copy runs as process 42
+        return ++static_cast<TitleWindows*>(c)->proofs, processId == 42;
+    };
+    for (const auto& [processes, found, proofs] : rows) {
         TitleWindows w;
         w.processes = processes;
-        w.copy = copy;
-        EXPECT_EQ(FindRunningCopy(&NextProcess, &ProvesCopy, &w), found) << processes.size();
+        EXPECT_EQ(FindRunningCopy(next, proves, &w), found) << processes.size();
         EXPECT_EQ(w.proofs, proofs) << processes.size();
     }
 }
