@@ -373,10 +373,8 @@ void ClickForced(HWND dialog, int id) {
 /* A line of the driver's own for the log list. */
 const wchar_t kForeignLine[] = L"C:\\WINDOWS\\rootkit.sys     W32/Phantaxis.Backdoor removed";
 
-/* What another program may send, send unwaited and post to blind or fool
-   the log and the status line: a line of its own, an emptied or undrawn
-   list, the engine's two notifications, a status text. True when the
-   list's lines changed meanwhile (only a still window's list must not). */
+/* Another program's sends, unwaited sends and posts of a line, an emptying, WM_SETREDRAW,
+   the notifications and a status text. True when the list's lines changed meanwhile. */
 bool SendForeignWrites(const App& app) {
     HWND list = Item(app.main, IDC_LOG_LIST), main = app.main;
     const std::tuple<HWND, UINT, const wchar_t*> writes[] = {
