@@ -34,6 +34,7 @@ const struct {
     ENTRY(Process32Next),
     ENTRY(QueryServiceConfigA),
     ENTRY(IsWow64Process),
+    ENTRY(InSendMessageEx),
     ENTRY(Wow64DisableWow64FsRedirection),
     ENTRY(Wow64RevertWow64FsRedirection),
 };

@@ -57,6 +57,8 @@ struct Resolvable {
     static constexpr Listed<BOOL(WINAPI*)(SC_HANDLE, QUERY_SERVICE_CONFIGA*, DWORD, DWORD*)>
         QueryServiceConfigA{};
     static constexpr Listed<BOOL(WINAPI*)(HANDLE, BOOL*)> IsWow64Process{};
+    /* Windows 98 and 2000 on; the window code's test of who sent a message. */
+    static constexpr Listed<DWORD(WINAPI*)(LPVOID)> InSendMessageEx{};
     static constexpr Listed<BOOL(WINAPI*)(void**)> Wow64DisableWow64FsRedirection{};
     static constexpr Listed<BOOL(WINAPI*)(void*)> Wow64RevertWow64FsRedirection{};
 

@@ -56,14 +56,12 @@ void RemoveQueueFilter() {
     queueFilter = nullptr;
 }
 
-/* Whether the process that owns `window` runs this program's own image file,
-   as the memory scan lists the processes (tool help on Windows 9x, psapi on
-   NT: the kernel's name of the image, confirmed by the file it maps). A
-   process this program may not open, or whose image cannot be read, is not
-   proved to run it. */
-bool RunsOwnImage(HWND window) {
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
+/* Whether process `processId` runs this program's own image file, as the
+   memory scan lists the processes (tool help on Windows 9x, psapi on NT: the
+   kernel's name of the image, confirmed by the file it maps). A process this
+   program may not open, or whose image cannot be read, is not proved to run
+   it. */
+bool RunsOwnImage(uint32_t processId, void*) {
     char own[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, own, sizeof own);
     if (!processId || length == 0 || length >= sizeof own) return false;
@@ -80,17 +78,26 @@ bool RunsOwnImage(HWND window) {
     return same;
 }
 
-/* A window of a running copy (the main window or one of its questions)
-   carries this exact title; a window of another program may carry it too. */
-bool CopyIsRunning() {
-    for (HWND window = FindWindowExA(nullptr, nullptr, nullptr, SCAN_TITLE); window;
-         window = FindWindowExA(nullptr, window, nullptr, SCAN_TITLE)) {
+/* The process of the next dialog (class "#32770", as every window of the
+   program) that bears the program's title, after the one in `*context`; 0
+   when there is none. A window of a running copy (the main window or one of
+   its questions) carries this exact title; a window of another program may
+   carry it too, as many as it likes: FindRunningCopy proves few. */
+uint32_t NextTitledDialog(void* context) {
+    HWND& window = *static_cast<HWND*>(context);
+    while ((window = FindWindowExA(nullptr, window, "#32770", SCAN_TITLE)) != nullptr) {
         char windowClass[64] = "";
         GetClassNameA(window, windowClass, sizeof windowClass);
-        if (IsRunningCopy(windowClass, strcmp(windowClass, "#32770") == 0 && RunsOwnImage(window)))
-            return true;
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        if (processId && IsRunningCopy(windowClass, true)) return processId;
     }
-    return false;
+    return 0;
+}
+
+bool CopyIsRunning() {
+    HWND window = nullptr;
+    return FindRunningCopy(&NextTitledDialog, &RunsOwnImage, &window);
 }
 
 } // namespace

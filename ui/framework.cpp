@@ -4,9 +4,52 @@
 */
 #include "ui/framework.h"
 #include "engine/scan_state.h"
+#include "platform/resolve.h"
 #include "ui/message_rules.h"
 
 #include <vector>
+
+static_assert(WM_SCAN_LOGLINE == WM_SETREDRAW && WM_SCAN_STATUS == WM_ENABLE &&
+                  LB_ADDSTRING == 0x0180 && LB_GETLISTBOXINFO == 0x01B2 && DM_SETDEFID == 0x0401 &&
+                  BM_CLICK == 0x00F5 && STM_SETIMAGE == 0x0172 && WM_SYSCOMMAND == 0x0112,
+              "the message rules' numbers are the platform's");
+
+namespace {
+
+/* Whether the message being handled was sent by another thread (every other
+   thread is another program's: the program has one). InSendMessageEx tells
+   SendNotifyMessage and SendMessageCallback too; Windows 95 and NT 4.0 lack
+   it, and there InSendMessage tells SendMessage alone. */
+decltype(Resolvable::InSendMessageEx)::Fn sendFlags = nullptr;
+bool sendFlagsLooked = false;
+
+bool SentByAnotherThread() {
+    if (!sendFlagsLooked) {
+        sendFlagsLooked = true;
+        sendFlags = Resolve(GetModuleHandleA("user32.dll"), Resolvable::InSendMessageEx);
+    }
+    if (sendFlags) return (sendFlags(nullptr) & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0;
+    return InSendMessage() != FALSE;
+}
+
+/* What a window of the program does first with a message, before any of its
+   code: true when another thread's message was refused or posted back
+   (ForeignSentMessage), and the window procedure returns at once. */
+bool TurnedAway(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!SentByAnotherThread()) return false;
+    switch (ForeignSentMessage(message)) {
+    case ForeignSend::Handle:
+        return false;
+    case ForeignSend::Repost:
+        PostMessageA(hwnd, message, wParam, lParam);
+        return true;
+    case ForeignSend::Refuse:
+    default:
+        return true;
+    }
+}
+
+} // namespace
 
 WinApp* WinApp::current_ = nullptr;
 
@@ -58,7 +101,25 @@ RECT Window::ScreenRect() const {
 
 namespace {
 const char kObjectProperty[] = "CleanPhantaxis.Object";
+
+/* Every control object bound now. A window's property names its object, but
+   another program may set a property of any window on the desktop: only an
+   address listed here is taken for an object. The main window's seventeen
+   controls and a question's seven fit. */
+SubclassedControl* boundObjects[48];
+
+bool IsBoundObject(const SubclassedControl* object) {
+    for (const SubclassedControl* bound : boundObjects)
+        if (object && bound == object) return true;
+    return false;
 }
+
+SubclassedControl** FreeSlot() {
+    for (SubclassedControl*& bound : boundObjects)
+        if (!bound) return &bound;
+    return nullptr;
+}
+} // namespace
 
 SubclassedControl::~SubclassedControl() { Unsubclass(); }
 
@@ -73,15 +134,23 @@ void BindDlgItems(HWND dialog, std::initializer_list<std::pair<Control*, int>> i
         control->Bind(dialog, id);
 }
 
+SubclassedControl* SubclassedControl::OfDialog(HWND dialog, int id) {
+    HWND item = GetDlgItem(dialog, id);
+    SubclassedControl* control = FromHandle(item);
+    return control && control->hwnd_ == item ? control : nullptr;
+}
+
 SubclassedControl* SubclassedControl::FromHandle(HWND hwnd) {
     if (!hwnd) return nullptr;
-    return static_cast<SubclassedControl*>(GetPropA(hwnd, kObjectProperty));
+    SubclassedControl* object = static_cast<SubclassedControl*>(GetPropA(hwnd, kObjectProperty));
+    return IsBoundObject(object) ? object : nullptr;
 }
 
 bool SubclassedControl::SubclassDlgItem(int id, HWND dialog) {
     if (hwnd_) return false;
     HWND item = GetDlgItem(dialog, id);
-    if (!item || FromHandle(item)) return false;
+    SubclassedControl** slot = FreeSlot();
+    if (!item || !slot || FromHandle(item)) return false;
     if (!SetPropA(item, kObjectProperty, this)) return false;
     original_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(item, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Thunk)));
@@ -90,11 +159,14 @@ bool SubclassedControl::SubclassDlgItem(int id, HWND dialog) {
         return false;
     }
     hwnd_ = item;
+    *slot = this;
     return true;
 }
 
 void SubclassedControl::Unsubclass() {
     if (!hwnd_) return;
+    for (SubclassedControl*& bound : boundObjects)
+        if (bound == this) bound = nullptr;
     if (IsWindow(hwnd_) && original_) {
         SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
         RemovePropA(hwnd_, kObjectProperty);
@@ -111,6 +183,9 @@ LRESULT SubclassedControl::Default() {
 LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     SubclassedControl* self = FromHandle(hwnd);
     if (!self || self->hwnd_ != hwnd) return DefWindowProcA(hwnd, message, wParam, lParam);
+    // Another program's LB_ADDSTRING, WM_SETTEXT, WM_SETREDRAW, WM_NCDESTROY
+    // ... change nothing; its clicks and keys come back through the queue.
+    if (TurnedAway(hwnd, message, wParam, lParam)) return 0;
 
     // Handlers may send messages to their own window; keep the outer message
     // for Default() of the outer handler.
@@ -121,14 +196,6 @@ LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam
     self->wParam_ = wParam;
     self->lParam_ = lParam;
     LRESULT result;
-    // Windows sends WM_NCDESTROY from this thread, as the control goes;
-    // one from another thread is another program's, and changes nothing.
-    if (message == WM_NCDESTROY && InSendMessage()) {
-        self->message_ = savedMessage;
-        self->wParam_ = savedW;
-        self->lParam_ = savedL;
-        return 0;
-    }
     if (message == WM_NCDESTROY) {
         WNDPROC original = self->original_;
         self->Unsubclass();
@@ -145,6 +212,7 @@ LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam
 // ---- Dialog ----
 
 Dialog* Dialog::opening_ = nullptr;
+int Dialog::open_ = 0;
 
 INT_PTR Dialog::DoModal() {
     owner_ = parent_;
@@ -153,8 +221,11 @@ INT_PTR Dialog::DoModal() {
         if (main && IsWindow(main)) owner_ = main;
     }
     opening_ = this;
+    level_ = ++open_;
     const INT_PTR result = DialogBoxParamA(AppInstance(), MAKEINTRESOURCEA(templateId_), owner_,
                                            &DialogProc, reinterpret_cast<LPARAM>(this));
+    --open_;
+    level_ = 0;
     opening_ = nullptr;
     return result;
 }
@@ -204,11 +275,17 @@ void Dialog::CenterOver(HWND owner) {
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // WM_INITDIALOG and WM_NCDESTROY come from this thread, as DoModal's
-    // dialog opens and goes. One sent by another program (no UIPI before
-    // Vista) is dropped: its lParam is no dialog of ours, and a sent
-    // WM_NCDESTROY would cut the window off from its object while it stays
-    // on screen. Handled, so that the dialog manager does nothing either.
-    if ((message == WM_INITDIALOG || message == WM_NCDESTROY) && InSendMessage()) return TRUE;
+    // dialog opens and goes, and so do the engine's notifications and every
+    // other message only the program gives. One sent by another program (no
+    // UIPI before Vista) is dropped: a WM_INITDIALOG's lParam is no dialog
+    // of ours, a WM_NCDESTROY would cut the window off from its object while
+    // it stays on screen, a notification would add a line again. Handled, so
+    // that the dialog manager does nothing either. Its commands and keys
+    // come back through the queue, as posted ones.
+    if (TurnedAway(hwnd, message, wParam, lParam)) {
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 0);
+        return TRUE;
+    }
     if (message == WM_INITDIALOG) {
         Dialog* self = reinterpret_cast<Dialog*>(lParam);
         if (!self || self != opening_ || GetWindowLongPtrA(hwnd, DWLP_USER)) return TRUE;
@@ -238,13 +315,16 @@ INT_PTR Dialog::Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled)
     *handled = true;
     switch (message) {
     case WM_COMMAND: {
-        // A command for a control that is hidden or disabled, whoever sent or
-        // posted it, does nothing: a click could not give it.
+        // A command for a control that the program's code has hidden or
+        // disabled, or has not shown and enabled, does nothing, whoever sent
+        // or posted it, and whatever another program made the window show:
+        // a click could not give it. Nor does one for this dialog while a
+        // question is open over it.
         const int id = LOWORD(wParam);
-        HWND control = GetDlgItem(hwnd_, id);
-        const bool visible = control && IsWindowVisible(control);
-        const bool enabled = control && IsWindowEnabled(control) && IsWindowEnabled(hwnd_);
-        if (CommandActs(id, visible, enabled)) OnCommand(id, HIWORD(wParam));
+        const SubclassedControl* control = SubclassedControl::OfDialog(hwnd_, id);
+        const bool shown = control && control->ShownByProgram();
+        const bool enabled = control && control->EnabledByProgram();
+        if (CommandActs(id, shown, enabled, level_ == open_)) OnCommand(id, HIWORD(wParam));
         return TRUE;
     }
     case WM_TIMER:

@@ -88,12 +88,20 @@ class Window {
     HWND Handle() const { return hwnd_; }
     bool IsBound() const { return hwnd_ != nullptr; }
 
+    /* Shows or hides, enables or disables the window, and records it: the
+       record, not the window's state (which any program on the desktop may
+       change), is what the dialogs act by. A window the program's code has
+       not shown and enabled counts as neither. */
     void Show(bool show) {
+        shown_ = show;
         if (hwnd_) ShowWindow(hwnd_, show ? SW_SHOW : SW_HIDE);
     }
     void Enable(bool enable) {
+        enabled_ = enable;
         if (hwnd_) EnableWindow(hwnd_, enable ? TRUE : FALSE);
     }
+    bool ShownByProgram() const { return shown_; }
+    bool EnabledByProgram() const { return enabled_; }
     void SetText(const char* text) {
         if (hwnd_) SetWindowTextA(hwnd_, text);
     }
@@ -118,18 +126,11 @@ class Window {
     friend class SubclassedControl;
     friend class Dialog;
     HWND hwnd_ = nullptr;
+    bool shown_ = false;
+    bool enabled_ = false;
 
     LRESULT SendOwn(UINT message, WPARAM wParam, LPARAM lParam) const;
     void PostOwn(UINT message, WPARAM wParam, LPARAM lParam) const;
-};
-
-/* A plain control: bound to the dialog item with the given id. */
-class Control : public Window {
-  public:
-    bool Bind(HWND dialog, int id) {
-        hwnd_ = GetDlgItem(dialog, id);
-        return hwnd_ != nullptr;
-    }
 };
 
 /* A control whose window procedure is replaced by the object's WindowProc;
@@ -150,6 +151,9 @@ class SubclassedControl : public Window {
     /* Owner-drawn controls get their parent's draw request here. */
     virtual bool DrawItem(const DRAWITEMSTRUCT*) { return false; }
 
+    /* The bound control of `dialog` with id `id`, when the program bound one. */
+    static SubclassedControl* OfDialog(HWND dialog, int id);
+
   protected:
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
     /* Default processing of the message being handled. */
@@ -163,6 +167,15 @@ class SubclassedControl : public Window {
     UINT message_ = 0;
     WPARAM wParam_ = 0;
     LPARAM lParam_ = 0;
+};
+
+/* A plain control: bound to the dialog item with the given id, and
+   subclassed like every control of the program, so that another program's
+   messages that only the program gives it (IsProgramOnlyMessage) change
+   nothing. */
+class Control : public SubclassedControl {
+  public:
+    bool Bind(HWND dialog, int id) { return SubclassDlgItem(id, dialog); }
 };
 
 /* The framework's button class: a subclassed push button. */
@@ -189,6 +202,9 @@ class Dialog : public Window {
        be created. Without a parent, the application's main window owns it. */
     INT_PTR DoModal();
     void EndDialog(INT_PTR result);
+
+    /* The program's dialogs open now: the main window and a question over it. */
+    static int OpenDialogs() { return open_; }
 
   protected:
     virtual BOOL OnInitDialog() { return TRUE; }
@@ -218,6 +234,8 @@ class Dialog : public Window {
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static Dialog* opening_; // the dialog DoModal is opening, until its WM_INITDIALOG
+    static int open_;        // dialogs in DoModal
+    int level_ = 0;          // open_ while this one runs: the innermost has open_
     INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
 
     int templateId_;

@@ -111,6 +111,13 @@ BOOL MainDialog::OnInitDialog() {
     cancel_.Show(false);
     ok_.Enable(false);
     ok_.Show(false);
+    // What the idle layout offers: the record that the window's commands act
+    // by (Dialog::Route), whatever another program shows or enables.
+    for (Window* offered : std::initializer_list<Window*>{&scan_, &download_, &closeBox_,
+                                                          &downloadLink_, &utilityLink_, &logo_}) {
+        offered->Show(true);
+        offered->Enable(true);
+    }
 
     mainDialog = this;
     MakeBoldDialogFont(bannerFont, 15, 700, false, false);
@@ -305,8 +312,10 @@ bool MainDialog::OnTimer(UINT_PTR id) {
 void MainDialog::RunScanOnTimer() {
     // Only the one-shot timer that SCAN set starts the run, and only once: it
     // dies before the run starts, so that no later timer message (nor one
-    // that another program sends) begins a run inside the run.
-    if (!scanTimerSet_) return;
+    // that another program sends) begins a run inside the run. While a
+    // question is open (Escape right after SCAN) the timer stays set, and
+    // the run starts once the question is answered, never under it.
+    if (!scanTimerSet_ || Dialog::OpenDialogs() > 1) return;
     scanTimerSet_ = false;
     KillTimer(Handle(), SCAN_TIMER_ID);
     if (!g_scan.scanning) return;
@@ -322,6 +331,9 @@ void MainDialog::RunScanOnTimer() {
 }
 
 void MainDialog::ConfirmStop(const char* title) {
+    // One question at a time: a close or Cancel that arrives while one is
+    // open (another program's, posted into its modal loop) asks nothing.
+    if (Dialog::OpenDialogs() > 1) return;
     if (!g_scan.scanning) {
         Dialog::OnCancel();
         return;

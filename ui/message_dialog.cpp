@@ -60,6 +60,8 @@ BOOL MessageDialog::OnInitDialog() {
     cancel_.Show(okCancel != FALSE);
     yes_.Show(yesNo != FALSE);
     no_.Show(yesNo != FALSE);
+    for (NCExButton* button : buttons)
+        button->Enable(true); // a hidden one still does nothing
 
     ok_.AttachBitmaps(IDC_ASK_OK, Handle());
     singleOk_.AttachBitmaps(IDC_ASK_SINGLE_OK, Handle());
@@ -134,6 +136,12 @@ HBRUSH MessageDialog::OnCtlColor(HDC dc, HWND control, int type) {
 }
 
 int AskUser(const char* text, const char* title, UINT style) {
+    // One question at a time: one asked while another is open (the walk's
+    // Escape question from a message another program posted into the open
+    // question's loop) is answered as its Escape key would answer it (No or
+    // Cancel), which changes nothing.
+    if (Dialog::OpenDialogs() > 1)
+        return AskResultForCommand(ASK_ID_CANCEL, ButtonsForStyle(style));
     MessageDialog dialog; // owned by the main window while it exists
     dialog.text = text ? text : "";
     dialog.title = title ? title : "";

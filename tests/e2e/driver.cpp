@@ -360,6 +360,42 @@ void PostCommand(HWND dialog, int id) {
                  reinterpret_cast<LPARAM>(Item(dialog, id)));
 }
 
+/* Shows, enables and clicks a control the program hid or disabled, as
+   another program may; hides and disables it again a while later. */
+void ClickForced(HWND dialog, int id) {
+    for (BOOL on : {TRUE, FALSE}) {
+        ShowWindow(Item(dialog, id), on ? SW_SHOW : SW_HIDE);
+        EnableWindow(Item(dialog, id), on);
+        if (on) Click(dialog, id), Sleep(1000);
+    }
+}
+
+/* A line of the driver's own for the log list. */
+const wchar_t kForeignLine[] = L"C:\\WINDOWS\\rootkit.sys     W32/Phantaxis.Backdoor removed";
+
+/* Another program's sends, unwaited sends and posts of a line, an emptying, WM_SETREDRAW,
+   the notifications and a status text. True when the list's lines changed meanwhile. */
+bool SendForeignWrites(const App& app) {
+    HWND list = Item(app.main, IDC_LOG_LIST), main = app.main;
+    const std::tuple<HWND, UINT, const wchar_t*> writes[] = {
+        {list, LB_ADDSTRING, kForeignLine},
+        {list, LB_RESETCONTENT, nullptr},
+        {list, WM_SETREDRAW, nullptr},
+        {main, 0x0B, nullptr},
+        {main, 0x0A, nullptr},
+        {Item(main, IDC_STATUS_LINE), WM_SETTEXT, L"Scanning completed"}};
+    const std::vector<std::wstring> before = LogLines(main);
+    for (const auto& [window, message, text] : writes) {
+        DWORD_PTR ignored;
+        LPARAM l = reinterpret_cast<LPARAM>(text);
+        SendMessageTimeoutW(window, message, 0, l, SMTO_ABORTIFHUNG, 5000, &ignored);
+        SendNotifyMessageW(window, message, 0, l);
+        PostMessageW(window, message, 0, l); // refused for a text: no pointer is posted
+    }
+    Sleep(500);
+    return LogLines(main) != before;
+}
+
 std::vector<std::wstring> LogLines(HWND main) {
     std::vector<std::wstring> lines;
     HWND list = Item(main, IDC_LOG_LIST);
@@ -1022,13 +1058,16 @@ void ScenarioIdle() {
     }
 
     // Enter does nothing; nor do timers the program did not set, nor the
-    // command of the hidden OK.
+    // command of the hidden OK, nor a click of it once another program has
+    // shown and enabled it.
     PostForeignTimers(app);
     PostCommand(app.main, IDC_MAIN_OK);
     Key(app.main, VK_RETURN);
+    ClickForced(app.main, IDC_MAIN_OK);
     Sleep(800);
     Check(!HasExited(app, 0) && IsWindowVisible(app.main),
-          "Enter, foreign timers and the hidden OK's command leave the window open");
+          "Enter, foreign timers, the hidden OK's command and a click of it shown by another "
+          "program leave the window open");
     Check(Visible(app.main, IDC_SCAN) && !Visible(app.main, IDC_LOG_LIST),
           "Enter and foreign timers start nothing");
 
@@ -1040,22 +1079,29 @@ void ScenarioIdle() {
     Finish(app);
 
     // Only the program's own copy stops a start: windows of another program
-    // with exactly the title, a plain one and a dialog, do not.
+    // with exactly the title, a plain one and many dialogs, neither stop nor stall it.
+    const int kDialogs = 40;
     HWND plain = CreateWindowExW(0, L"STATIC", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                  GetModuleHandleW(nullptr), nullptr);
-    HWND dialog = CreateWindowExW(0, L"#32770", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-    Check(plain && dialog && WindowsTitled(kTitle) == 2,
-          "two windows of the driver carry the title");
+    std::vector<HWND> dialogs;
+    for (int i = 0; i < kDialogs; i++)
+        dialogs.push_back(CreateWindowExW(0, L"#32770", kTitle, WS_POPUP, 0, 0, 10, 10, nullptr,
+                                          nullptr, GetModuleHandleW(nullptr), nullptr));
+    Check(plain && WindowsTitled(kTitle) == kDialogs + 1,
+          "%d windows of the driver carry the title", kDialogs + 1);
     App allowed;
+    DWORD started = GetTickCount();
     if (Start(allowed)) {
-        Check(true, "windows of another program with the title do not stop a start");
+        DWORD took = GetTickCount() - started;
+        Check(took < 15000,
+              "windows of another program with the title do not stop a start (%lu ms)", took);
         Click(allowed.main, IDC_CLOSE_BOX);
         Check(HasExited(allowed, 10000), "X closes the idle window");
     }
     Finish(allowed);
     DestroyWindow(plain);
-    DestroyWindow(dialog);
+    for (HWND dialog : dialogs)
+        DestroyWindow(dialog);
 }
 
 void ScenarioProduct() {
@@ -1142,6 +1188,7 @@ void ScenarioScan() {
     Check(running && !IsFinished(app.main) && !HasExited(app, 0),
           "the foreign timers are posted while the run goes on");
     PostForeignTimers(app);
+    SendForeignWrites(app);
     bool finished = WaitFor([&] { return IsFinished(app.main) || HasExited(app, 0); }, 180000, 100);
     Check(finished && !HasExited(app, 0), "the scan finishes");
     HWND question = FindQuestion(app.pi.dwProcessId);
@@ -1149,6 +1196,8 @@ void ScenarioScan() {
           Narrow(TextOf(Item(question, IDC_ASK_TEXT))).c_str());
     if (!finished) return;
     Sleep(500);
+    Check(!SendForeignWrites(app), "another program's line, emptying and notifications leave the "
+                                   "finished log as it was");
     Screenshot("finished");
     CheckFinishedLayout(app.main, L"Scanning completed");
 
@@ -1354,6 +1403,14 @@ void ScenarioCancel() {
                     !Visible(main, IDC_MAIN_OK) && !IsFinished(main),
                 "a posted OK during the scan changes nothing: the window shows, the walk goes on");
         }
+        {
+            // The maker's link that SCAN hid, shown and clicked by another
+            // program: the shell, which runs as the administrator, opens no page.
+            size_t before = TappedLines(PagesFile()).size();
+            ClickForced(main, IDC_UTILITY_LINK);
+            Check(TappedLines(PagesFile()).size() == before,
+                  "a hidden link shown and clicked by another program opens no page");
+        }
 
         // The question closes and the walk goes on.
         auto goesOn = [&](HWND q, const char* how) {
@@ -1373,6 +1430,14 @@ void ScenarioCancel() {
             Sleep(400);
             Check(TextOf(Item(main, IDC_STATUS_LINE)) == shown,
                   "the walk waits while the question is open");
+            // Another close and X posted into its loop ask nothing more.
+            PostMessageW(main, WM_CLOSE, 0, 0);
+            PostCommand(main, IDC_CLOSE_BOX);
+            Sleep(800);
+            int open = 0;
+            for (HWND w : TopLevelWindows(app.pi.dwProcessId, IDC_ASK_TEXT))
+                if (IsWindowVisible(w)) open++;
+            Check(open == 1, "one question at a time (%d open)", open);
             Screenshot("question");
             Click(q, IDC_ASK_NO);
             goesOn(q, "NO");

@@ -4,7 +4,8 @@
 ** windows and appends each line the log list receives (LB_ADDSTRING to
 ** control 1055) to the file named by the environment variable E2E_LOG_TAP,
 ** which the program inherits from the driver. An emptied list (LB_RESETCONTENT)
-** is written as a line holding only "\x01".
+** is written as a line holding only "\x01". What another thread sends is
+** left out.
 **
 ** The program may end with exit(0) right after posting its last lines (the
 ** memory scan on Windows NT), before anyone could read its window; the file
@@ -40,7 +41,8 @@ void Append(const char* text, size_t length) {
    SendMessageA, so lParam of LB_ADDSTRING is an ANSI string. */
 extern "C" __declspec(dllexport) LRESULT CALLBACK
     TapCallWndProc(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HC_ACTION) {
+    // What another program sends the list (refused there) is none of its lines.
+    if (code == HC_ACTION && !InSendMessage()) {
         const CWPSTRUCT* m = reinterpret_cast<const CWPSTRUCT*>(lParam);
         if (m && GetDlgCtrlID(m->hwnd) == IDC_LOG_LIST) {
             if (m->message == LB_ADDSTRING && m->lParam) {
