@@ -903,8 +903,11 @@ static bool MoveToWaitingFolder(const char* path, const CheckedFile& checked, ch
             if (GetLastError() == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        done = FileInFolder(moved, size, folder, slash + 1) && TakeOver(path, checked) &&
-               MoveCheckedFile(path, moved, checked);
+        // Its new name must reach it as the file it is, for the hold and the
+        // restart's entry (a device's name too long for the "\\?\" form
+        // would be moved there and then never scheduled).
+        done = FileInFolder(moved, size, folder, slash + 1) && FileName(moved).get() &&
+               TakeOver(path, checked) && MoveCheckedFile(path, moved, checked);
         if (!done) {
             RemoveDirectoryA(folder);
             break;

@@ -26,7 +26,6 @@ static const char* BrokenScanStateRule() {
     if (s.keepLog) return "a walk or check after the statistics (keepLog)";
     const int32_t slots = (int32_t)(sizeof s.volumeEntered / sizeof s.volumeEntered[0]);
     if (s.volumesEntered < 0 || s.volumesEntered > slots) return "volumesEntered out of its slots";
-    if (s.streamsSaid < 0 || s.streamsSaid > 16) return "streamsSaid out of its slots";
     const int32_t waiting = (int32_t)(sizeof s.fileWaiting / sizeof s.fileWaiting[0]);
     if (s.filesWaiting < 0 || s.filesWaiting > waiting) return "filesWaiting out of its slots";
     for (BOOL flag : {s.scanning, s.restartNeeded, s.programFilesPending, s.programFilesVisited,

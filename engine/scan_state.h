@@ -63,7 +63,6 @@ enum DisposalAction : int32_t {
 ** - provedVariant: written only by the file check, at each match, and
 **   cleared where a run starts; what a service's stop or removal by name
 **   alone must find the service running.
-** - streamsSaid only grows and stays within its 16 slots [checked].
 ** - keepLog: set once every walk is over, for the statistics; no walk or
 **   check comes after it [checked].
 ** - Every BOOL flag holds 0 or 1 [checked].
@@ -128,10 +127,6 @@ struct ScanState {
     // A 32-bit program on 64-bit Windows (found at the start of the run by
     // DetectWow64, which also finds the redirection switch there).
     BOOL wow64;
-    // The processes said to run from a file's stream, the first 16, each
-    // once a run: the disposal lists the processes again for each file.
-    int32_t streamsSaid;
-    DWORD streamSaid[16];
 };
 
 /* The process-wide scan state. */

@@ -648,17 +648,16 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
 }
 
 /* Appends the records of process `pid` (AppendProcess); one left out that
-   runs from a file's stream is said so, once a run. */
+   runs from a file's stream is said so where `say` (the memory scan's own
+   listing, once a run: not the disposal's listings nor the single-instance
+   test's). */
 static bool AppendOrSay(ProcessImage** head, ProcessImage** tail, DWORD pid,
-                        const ImageReaders& readers, char* reported) {
+                        const ImageReaders& readers, char* reported, bool say) {
     char stream[MODULE_NAME_SIZE] = "";
     const ProcessImage* before = *tail;
     if (!AppendProcess(head, tail, pid, readers, reported, stream)) return false;
-    if (!stream[0] || *tail != before) return true;
-    for (int32_t i = 0; i < g_scan.streamsSaid; i++)
-        if (g_scan.streamSaid[i] == pid) return true;
-    if (g_scan.streamsSaid < 16) g_scan.streamSaid[g_scan.streamsSaid++] = pid;
-    PostLogLine("%s     Unable to check: it runs from a file's stream", stream);
+    if (say && stream[0] && *tail == before)
+        PostLogLine("%s     Unable to check: it runs from a file's stream", stream);
     return true;
 }
 
@@ -700,7 +699,7 @@ ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed) {
     if (count > PID_ARRAY_ENTRIES) count = PID_ARRAY_ENTRIES; // never past the array
     ProcessImage *head = NULL, *tail = NULL;
     for (DWORD i = 0; i < count; i++) {
-        if (!AppendOrSay(&head, &tail, ids[i], readers, reported)) {
+        if (!AppendOrSay(&head, &tail, ids[i], readers, reported, enableDebugOnDenied)) {
             FreeProcessList(head);
             head = NULL;
             count = 0;
@@ -720,7 +719,7 @@ ProcessImage* ListProcessPsapi(uint32_t processId) {
     if (!readers.fullName && !readers.deviceName && !readers.moduleFileName) return NULL;
     char* reported = (char*)malloc(REPORTED_SIZE);
     ProcessImage *head = NULL, *tail = NULL;
-    if (reported && !AppendOrSay(&head, &tail, processId, readers, reported)) {
+    if (reported && !AppendOrSay(&head, &tail, processId, readers, reported, false)) {
         FreeProcessList(head);
         head = NULL;
     }

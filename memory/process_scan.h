@@ -110,9 +110,10 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    names turned off) by its identity alone (longDrive), read through the
    "\\?\" form of its mapping's Unicode name. An image on a device no drive
    letter of this session names (a share, a volume without a letter) is
-   left out. With `enableDebugOnDenied`, an
+   left out. With `enableDebugOnDenied` (the memory scan's listing), an
    open refused with ERROR_ACCESS_DENIED enables SeDebugPrivilege and is
-   tried once more. Sets *listed to false when psapi.dll or the functions
+   tried once more, and a process left out because it runs from a file's
+   stream is said so (the other listings say nothing). Sets *listed to false when psapi.dll or the functions
    are missing, the list is empty, or a record cannot be allocated (the
    result is null then). */
 ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);

@@ -76,3 +76,24 @@ TEST_F(ActionsTest, FilesAreKnownByVolumeAndIndex) {
         }
     }
 }
+
+/* A file named as a device is moved to wait for the restart only where its
+   waiting name reaches it as the file (its "\\?\" form fits): one moved
+   there otherwise could be neither held nor scheduled. */
+TEST_F(ActionsTest, ADeviceNamedFileWaitsOnlyWhereItsNameReachesIt) {
+    simwin::SetWindowsXp();
+    simwin::MakeDir("C:\\WINDOWS");
+    // Waiting as C:\WINDOWS\CleanPhantaxis-restart-<32 digits>\ (67) and 190.
+    const std::string path = "C:\\aux." + std::string(182, 'a') + ".exe";
+    simwin::WriteFile("\\\\?\\" + path, "MZ");
+    HANDLE file = OpenFileForReading(path.c_str());
+    FileId id;
+    ASSERT_TRUE(IdentityOf(file, &id));
+    CloseHandle(file);
+    const CheckedFile checked = ProofsForTests::File(INVALID_HANDLE_VALUE, id);
+    WaitingFile held{INVALID_HANDLE_VALUE, {}, ""};
+    bool escapes = false;
+    ScheduleDeleteOnRestart(path.c_str(), &checked, &escapes, &held);
+    EXPECT_TRUE(simwin::FileExists("\\\\?\\" + path));
+    if (held.held != INVALID_HANDLE_VALUE) CloseHandle(held.held);
+}

@@ -215,8 +215,9 @@ TEST_F(ProcessScanTest, AnImageNamedAsADeviceIsEndedAndRemoved) {
 /* A variant run from a named stream of a file (C:\\x:evil.exe) has an
    identity, volume and index, that its file shares: nothing that ends a
    process or waits for the restart by identity could tell which of them it
-   acts on. It is left, with its line, once a run however often the
-   disposal lists the processes again. A name is no stream where it names
+   acts on. It is left, with its line, by the memory scan alone: neither the
+   single-instance test's listing before it nor the disposal's after it say
+   it again. A name is no stream where it names
    the file itself (x.exe::$DATA), nor where it is the loader's record alone
    (2000, NT 4.0), which the process may write: there what it maps tells. */
 TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLineOnce) {
@@ -230,6 +231,7 @@ TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLineOnce) {
         Renew(version);
         simwin::WriteFile("C:\\x", "a plain file");
         const DWORD pid = RunVariant("C:\\x:evil.exe");
+        FreeProcessList(ListProcessPsapi(pid)); // as the single-instance test lists it
         EXPECT_EQ(ScanProcessesPsapi(), 0);
         bool listed;
         FreeProcessList(ListProcessesPsapi(false, &listed)); // as the disposal lists them
