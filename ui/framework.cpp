@@ -213,6 +213,13 @@ LRESULT CALLBACK SubclassedControl::Thunk(HWND hwnd, UINT message, WPARAM wParam
 
 Dialog* Dialog::opening_ = nullptr;
 int Dialog::open_ = 0;
+Dialog* Dialog::windows_[8] = {};
+
+Dialog* Dialog::Of(HWND hwnd) {
+    for (Dialog* dialog : windows_)
+        if (dialog && dialog->hwnd_ == hwnd) return dialog;
+    return nullptr;
+}
 
 INT_PTR Dialog::DoModal() {
     owner_ = parent_;
@@ -288,9 +295,16 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
     if (message == WM_INITDIALOG) {
         Dialog* self = reinterpret_cast<Dialog*>(lParam);
-        if (!self || self != opening_ || GetWindowLongPtrA(hwnd, DWLP_USER)) return TRUE;
+        if (!self || self != opening_ || Of(hwnd)) return TRUE;
+        Dialog** slot = nullptr;
+        for (Dialog*& free : windows_)
+            if (!free) {
+                slot = &free;
+                break;
+            }
+        if (!slot) return TRUE;
         opening_ = nullptr;
-        SetWindowLongPtrA(hwnd, DWLP_USER, reinterpret_cast<LONG_PTR>(self));
+        *slot = self;
         self->hwnd_ = hwnd;
         RECT before, after;
         GetWindowRect(hwnd, &before);
@@ -300,12 +314,13 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
         if (after.left == before.left && after.top == before.top) self->CenterOver(self->owner_);
         return result;
     }
-    Dialog* self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    Dialog* self = Of(hwnd);
     if (!self) return FALSE;
     bool handled = false;
     INT_PTR result = self->Route(message, wParam, lParam, &handled);
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+        for (Dialog*& open : windows_)
+            if (open == self) open = nullptr;
         self->hwnd_ = nullptr;
     }
     return handled ? result : FALSE;

@@ -234,8 +234,12 @@ class Dialog : public Window {
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static Dialog* opening_; // the dialog DoModal is opening, until its WM_INITDIALOG
-    static int open_;        // dialogs in DoModal
-    int level_ = 0;          // open_ while this one runs: the innermost has open_
+    // The dialogs whose windows are open, found by their windows here alone:
+    // a window's own fields (DWLP_USER) are any program's to read and write.
+    static Dialog* windows_[8];
+    static Dialog* Of(HWND hwnd);
+    static int open_; // dialogs in DoModal
+    int level_ = 0;   // open_ while this one runs: the innermost has open_
     INT_PTR Route(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
 
     int templateId_;

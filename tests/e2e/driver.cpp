@@ -347,6 +347,8 @@ void PostForeignTimers(const App& app) {
     // And the messages that open and end a dialog or a control, sent as
     // another program may: an object address of its choice, a window cut
     // off from the program while it stays on screen.
+    // And the dialog's own field written, as any program may write it.
+    SetWindowLongPtrW(app.main, DWLP_USER, static_cast<LONG_PTR>(0x41414140));
     DWORD_PTR ignored;
     for (HWND window : {app.main, Item(app.main, IDC_MAIN_CANCEL)}) {
         SendMessageTimeoutW(window, WM_INITDIALOG, 0, 0x1234560, SMTO_ABORTIFHUNG, 5000, &ignored);
