@@ -214,6 +214,12 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
     for (const char* f : {"Local Settings\\Temp\\evil.exe", "home.exe"})
         Detect("C:\\Documents and Settings\\bob\\" + std::string(f));
+    // A reading longer than 255 characters is not looked at: alice's
+    // program there does not keep the value.
+    const std::string deep = "\\Application Data\\" + std::string(200, 'a') + "\\tool.exe";
+    simwin::WriteFile("C:\\Documents and Settings\\alice" + deep, "MZ");
+    Set(kRun, "Deep", "%USERPROFILE%" + deep);
+    Detect("C:\\Documents and Settings\\bob" + deep);
     const auto copy = [](const char* user) {
         return "C:\\Documents and Settings\\" + std::string(user) + "\\Application Data\\phx.exe";
     };
