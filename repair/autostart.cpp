@@ -18,6 +18,7 @@
 ** block of the size it asked for, and never compared truncated.
 */
 #include "repair/autostart.h"
+#include "repair/command_line.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
 #include "repair/hosts_file.h"
@@ -226,57 +227,18 @@ void FreeForms(char* forms[3], int count) {
         free(forms[i]);
 }
 
-/* The drive path `path` (lower case, "x:\\...") without its "." and ".."
-   folders, in place, as Windows reads every path it opens: "." is the
-   folder itself and ".." the one above, never past the root, whether or not
-   the folders before it exist (RtlDosPathNameToNtPathName_U, which
-   CreateProcess and CreateFile reach, gives "c:\\bar" for "c:/foo/../bar",
-   "c:\\foo" for "c:/./foo" and "c:\\" for "c:/..": Wine's
-   dlls/ntdll/tests/path.c, test_RtlDosPathNameToNtPathName_U). */
-void DropDotFolders(char* path) {
-    if (path[1] != ':' || path[2] != '\\') return;
-    char* out = path + 3;
-    for (const char* at = path + 3; *at;) {
-        const size_t length = strcspn(at, "\\");
-        const bool last = !at[length];
-        if (length == 2 && at[0] == '.' && at[1] == '.') {
-            if (out > path + 3) out--; // the separator before the name dropped
-            while (out > path + 3 && out[-1] != '\\')
-                out--;
-        } else if (!(length == 1 && at[0] == '.') && length > 0) {
-            memmove(out, at, length);
-            out += length;
-            if (!last) *out++ = '\\';
-        }
-        at += length + !last;
-    }
-    *out = 0;
-}
-
 /* Where the program's name ends in the command `path` (lower case,
-   separators as backslashes, a leading quote skipped) as CreateProcess reads
-   it: a quoted one at its closing quote; an unquoted one at the first blank
-   or tab where the text before it, "." and ".." dropped and ".exe" added to
-   a name without an extension, is an existing file, which CreateProcess
-   runs with the rest for its arguments; else at the end. The "." and ".."
-   of the arguments are no folders of the program's path. */
+   separators as backslashes, a leading quote skipped): the first of its
+   readings (ProgramReadings, "." and ".." dropped) that is a file, or the
+   end. The "." and ".." of the arguments are no folders of its path. */
 size_t ProgramEnd(const char* path, bool quoted) {
-    const size_t length = strlen(path);
-    if (quoted) return strcspn(path, "\"");
     char reading[MAX_PATH + 5];
-    for (size_t end = strcspn(path, " \t"); end < length && end < MAX_PATH;
-         end += 1 + strcspn(path + end + 1, " \t")) {
-        memcpy(reading, path, end);
-        reading[end] = 0;
-        DropDotFolders(reading);
-        const char* name = strrchr(reading, '\\');
-        if (name && !strchr(name, '.')) strcat(reading, ".exe");
-        NativeFileNames native;
-        const DWORD attributes = GetFileAttributesA(reading);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    ProgramReadings readings(path, quoted);
+    for (size_t end; readings.Next(&end);)
+        if (quoted ||
+            (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading)))
             return end;
-    }
-    return length;
+    return strlen(path);
 }
 
 /* Whether `text` (lower case) names the file by a path written otherwise
@@ -486,12 +448,8 @@ bool LibraryBesideHost(const char* hostPath, const char* library, char* found, s
     if (!slash || (size_t)(slash - hostPath) >= size) return false;
     memcpy(found, hostPath, (size_t)(slash - hostPath));
     found[slash - hostPath] = 0;
-    NativeFileNames native;
-    DWORD attributes;
     return JoinPath(found, size, found, "\\", library) &&
-           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) &&
-           (attributes = GetFileAttributesA(found)) != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) && IsExistingFile(found);
 }
 
 /* The library the host command `text` (a value's data, raw or expanded,
@@ -587,41 +545,22 @@ bool ReadAsShell(const char* data, REGSAM view, ShellReading* r) {
 }
 
 /* Whether the command `r` may start an existing file that is not the
-   variant (IsVariant): for a host, the library it loads; else its program,
-   up to the closing quote, or unquoted any reading up to a blank, a tab or
-   the end that is a file (".exe" added to a name without one). CreateProcess
-   runs the first such reading, but a user's hard link at a shorter one
-   ("c:\documents.exe" to his own copy of `file`) must not hide another
-   user's program at a longer one: as for a service's command, the value is
-   the variant's only where no reading names another file. */
+   variant (IsVariant): for a host, the library it loads; else any reading
+   of its program (ProgramReadings) that is a file. CreateProcess runs the
+   first, but a user's hard link at a shorter one ("c:\documents.exe" to his
+   own copy of `file`) must not hide another user's program at a longer
+   one: as for a service's command, the value is the variant's only where no
+   reading names another file. */
 bool StartsAnotherFile(const ShellReading& r, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH];
-    DWORD attributes;
-    if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library)) {
-        if (!HostedFile(r.expanded, view, program, sizeof program)) return false;
-        NativeFileNames native;
-        attributes = GetFileAttributesA(program);
-        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+    if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library))
+        return HostedFile(r.expanded, view, program, sizeof program) && IsExistingFile(program) &&
                !IsVariant(program, file);
-    }
-    const char* text = r.path;
-    const bool quoted = r.expanded[0] == '"';
-    for (size_t end = 0; end < sizeof program - 4; end++) {
-        const char c = text[end];
-        if (quoted ? c != '"' && c : c != ' ' && c != '\t' && c) continue;
-        memcpy(program, text, end);
-        program[end] = 0;
-        const char* name = strrchr(program, '\\');
-        if (name && !strchr(name, '.')) strcat(program, ".exe");
-        {
-            NativeFileNames native;
-            attributes = GetFileAttributesA(program);
-        }
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+    ProgramReadings readings(r.path, r.expanded[0] == '"');
+    for (size_t end; readings.Next(&end);)
+        if (ReadingPath(r.path, end, false, program, sizeof program) && IsExistingFile(program) &&
             !IsVariant(program, file))
             return true;
-        if (quoted || !c) break;
-    }
     return false;
 }
 

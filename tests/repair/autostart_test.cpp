@@ -343,21 +343,6 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     EXPECT_EQ(Names(kRun), Strings{});
 }
 
-TEST_F(AutostartTest, NeighbouringMatchesAreAllDeleted) {
-    SetStrings(kRun, {{"A", "c:\\x\\evil.exe"},
-                      {"B", "\"c:\\x\\evil.exe\""},
-                      {"Keep", "c:\\x\\other.exe"},
-                      {"C", "c:\\x\\evil.exe -z"},
-                      {"D", "C:\\X\\EVIL.EXE"}});
-    Detect("c:\\x\\evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Keep"}));
-    EXPECT_EQ(lines_, (Strings(4, kRemoved)));
-
-    SetStrings(kRunServices, {{"S1", "svc.exe"}, {"S2", "svc.exe /service"}});
-    Detect("c:\\windows\\system32\\svc.exe");
-    EXPECT_TRUE(Names(kRunServices).empty());
-}
-
 /* Under WoW64 a value of the 32-bit view names files as a 32-bit program
    sees them: System32 is SysWOW64 there, but for its shared folders; the
    Sysnative alias is the real System32, and a bare name is looked for in

@@ -111,7 +111,6 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     } rows[] = {
         {"\"C:\\Program Files\\Phx\\phx.exe\" -service", true},
         {"C:\\Program Files\\Phx\\phx.exe -service", true},
-        {"C:\\Program Files\\Phx\\phx.exe .", true}, // read whole, the image again
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true},
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true, REG_SZ},
         {"%ProgramFiles%\\Phx\\phx.exe", true},
@@ -127,7 +126,6 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"%UserHome%\\phx.exe", false},
         {"\"C:\\Program Files\\Phx\\phx.exe\" " + std::string(3000, 'x'), true},
         {"\\??\\C:\\PROGRA~1\\Phx\\phx", true},
-        {"\"C:\\Program Files\\Phx\\phx.exe -service\"", false},
         {"\"C:\\Program Files\\Phx\\phx.exe", false},
         {"%SystemRoot%\\system32\\svchost.exe -k C:\\Program Files\\Phx\\phx.exe", false},
         {"\\\\server\\Program Files\\Phx\\phx.exe", false},
