@@ -233,7 +233,7 @@ void FreeForms(char* forms[3], int count) {
    end. The "." and ".." of the arguments are no folders of its path. */
 size_t ProgramEnd(const char* path, bool quoted) {
     char reading[MAX_PATH + 5];
-    ProgramReadings readings(path, quoted);
+    ProgramReadings readings{path, quoted};
     for (size_t end; readings.Next(&end);)
         if (quoted ||
             (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading)))
@@ -556,7 +556,7 @@ bool StartsAnotherFile(const ShellReading& r, const char* file, REGSAM view) {
     if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library))
         return HostedFile(r.expanded, view, program, sizeof program) && IsExistingFile(program) &&
                !IsVariant(program, file);
-    ProgramReadings readings(r.path, r.expanded[0] == '"');
+    ProgramReadings readings{r.path, r.expanded[0] == '"'};
     for (size_t end; readings.Next(&end);)
         if (ReadingPath(r.path, end, false, program, sizeof program) && IsExistingFile(program) &&
             !IsVariant(program, file))

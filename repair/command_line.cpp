@@ -1,31 +1,22 @@
 /*
-** A command line read as Windows reads it to find the program it starts
-** (CreateProcess, lpCommandLine: learn.microsoft.com/windows/win32/api/
-** processthreadsapi/nf-processthreadsapi-createprocessa). The service
-** manager starts an ImagePath so (CreateService, lpBinaryPathName), the
-** shell a Run value.
+** A command line read as Windows reads it to find the program it starts.
 */
 #include "repair/command_line.h"
 #include "platform/wow64.h"
 
 bool ProgramReadings::Next(size_t* end) {
-    if (done_) return false;
-    if (quoted_) {
-        done_ = true;
-        *end = strcspn(text_, "\"");
+    if (done) return false;
+    if (quoted) {
+        done = true;
+        *end = strcspn(text, "\"");
         return true;
     }
-    while (!done_ && at_ < MAX_PATH) {
-        const size_t here = at_++;
-        const char c = text_[here];
-        if (c != ' ' && c != '\t' && c) continue;
-        done_ = c == 0;
-        if (here > 0) {
-            *end = here;
-            return true;
-        }
+    while (!done && at < MAX_PATH) {
+        const char c = text[at++];
+        done = c == 0;
+        if ((c == ' ' || c == '\t' || done) && at > 1) return *end = at - 1, true;
     }
-    done_ = true;
+    done = true;
     return false;
 }
 

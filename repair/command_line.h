@@ -8,23 +8,21 @@
 
 #include <stddef.h>
 
-/* Where the program's name may end in a command line, in the order
-   CreateProcess tries the readings (lpCommandLine remarks): a quoted name
-   once, up to its closing quote or, where none follows, the end; an
-   unquoted one up to each blank or tab in turn, then whole, none longer
-   than a path may be (MAX_PATH - 1 characters) and none empty. `text` is
-   the command past its opening quote where `quoted`. */
-class ProgramReadings {
-  public:
-    ProgramReadings(const char* text, bool quoted) : text_(text), quoted_(quoted) {}
+/* Where the program's name may end in a command line (a service's
+   ImagePath, a Run value), in the order CreateProcess tries the readings
+   (lpCommandLine remarks, learn.microsoft.com/windows/win32/api/
+   processthreadsapi/nf-processthreadsapi-createprocessa): a quoted name
+   once, to its closing quote or else the end; an unquoted one to each
+   blank or tab in turn, then whole, none empty nor longer than a path may
+   be (MAX_PATH - 1). `text` is the command past its opening quote where
+   `quoted`. */
+struct ProgramReadings {
+    const char* text;
+    bool quoted;
+    size_t at = 0; // where the next unquoted reading is looked for
+    bool done = false;
     /* The next reading, text[0, *end); false past the last. */
     bool Next(size_t* end);
-
-  private:
-    const char* text_;
-    bool quoted_;
-    size_t at_ = 0;
-    bool done_ = false;
 };
 
 /* The reading text[0, end) as the path Windows opens for it, in `path`:
@@ -34,12 +32,10 @@ class ProgramReadings {
 bool ReadingPath(const char* text, size_t end, bool dropDots, char* path, size_t size);
 
 /* The drive path `path` ("x:\\...") without its "." and ".." folders, in
-   place, as Windows reads every path it opens: "." is the folder itself
-   and ".." the one above, never past the root, whether or not the folders
-   before it exist (RtlDosPathNameToNtPathName_U, which CreateProcess and
-   CreateFile reach, gives "c:\\bar" for "c:/foo/../bar", "c:\\foo" for
-   "c:/./foo" and "c:\\" for "c:/..": Wine's dlls/ntdll/tests/path.c,
-   test_RtlDosPathNameToNtPathName_U). */
+   place, as Windows reads every path it opens, never past the root and
+   whether or not the folders exist (RtlDosPathNameToNtPathName_U gives
+   "c:\\bar" for "c:/foo/../bar", "c:\\" for "c:/..": Wine's dlls/ntdll/
+   tests/path.c, test_RtlDosPathNameToNtPathName_U). */
 void DropDotFolders(char* path);
 
 /* Whether `path` is an existing file (not a folder), by the real names. */

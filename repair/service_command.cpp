@@ -35,13 +35,9 @@
 **   qualified vs. relative paths"); a relative path with folders is taken
 **   from its current folder, System32, and a drive-relative one ("C:abc")
 **   from the current folder of its drive (see ProgramFile).
-** - An unquoted command whose first blank-ended part is a file starts that
-**   file even where a longer reading names another one (the "c:\program.exe"
-**   of the CreateProcess remarks): the service is stopped, since it runs
-**   the file, but its keys are the other program's registration and stay
-**   (ServiceCommandRegistersFile), wherever that file lies (see
-**   ReadCommand). "\SystemRoot\" and "\??\" are the
-**   forms the system itself writes (see DrivePathOf).
+** - A command whose first reading is the file but a longer one another
+**   starts the file, and is the other's registration (ServiceCommand-
+**   RegistersFile). "\SystemRoot\" and "\??\" the system writes (DrivePathOf).
 */
 #include "repair/service_command.h"
 #include "repair/command_line.h"
@@ -249,13 +245,9 @@ bool ProgramFile(const char* program, char* file, size_t size) {
 }
 
 /* The file `command` starts, in `file`; where `later` is given, also the
-   first longer reading of an unquoted command (ProgramReadings) that names
-   another file that exists, or "" when none does. Any such file may be
-   another program's, even beside `file` or after a reading written with
-   its extension: a user who may create files in a vendor's folder can
-   plant "C:\\Vendor\\svc.exe" beside "C:\\Vendor\\svc host.exe -k". Keeping
-   such a registration costs little: the variant's file is deleted, and the
-   registration then starts it no more. */
+   first longer reading (ProgramReadings) that names another existing file,
+   or "" when none does: wherever it lies (a user may plant "C:\\Vendor\\
+   svc.exe" beside "C:\\Vendor\\svc host.exe -k"), it may be another program's. */
 bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize) {
     char expanded[COMMAND_SIZE], reading[COMMAND_SIZE + 4], longer[MAX_PATH];
     if (later && laterSize) later[0] = 0;
@@ -267,7 +259,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
         if (*c == '/') *c = '\\';
     const char* p = expanded + strspn(expanded, " \t");
     const bool quoted = *p == '"';
-    ProgramReadings readings(p + quoted, quoted);
+    ProgramReadings readings{p + quoted, quoted};
     bool found = false;
     for (size_t end;
          readings.Next(&end) && ReadingPath(p + quoted, end, false, reading, sizeof reading);) {

@@ -46,7 +46,7 @@ TEST(CommandLineTest, ReadingsOfEachForm) {
     char path[MAX_PATH + 5];
     for (const auto& form : kForms) {
         std::vector<std::string> readings;
-        ProgramReadings reader(form.text.c_str(), form.quoted);
+        ProgramReadings reader{form.text.c_str(), form.quoted};
         for (size_t end; reader.Next(&end) &&
                          ReadingPath(form.text.c_str(), end, form.dropDots, path, sizeof path);)
             readings.push_back(path);
