@@ -227,24 +227,11 @@ void FreeForms(char* forms[3], int count) {
         free(forms[i]);
 }
 
-/* Where the program's name ends in the command `path` (lower case,
-   separators as backslashes, a leading quote skipped): the first of its
-   readings (ProgramReadings, "." and ".." dropped) that is a file, or the
-   end. The "." and ".." of the arguments are no folders of its path. */
-size_t ProgramEnd(const char* path, bool quoted) {
-    char reading[MAX_PATH + 5];
-    ProgramReadings readings{path, quoted};
-    for (size_t end; readings.Next(&end);)
-        if (quoted ||
-            (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading)))
-            return end;
-    return strlen(path);
-}
-
 /* Whether `text` (lower case) names the file by a path written otherwise
    than its forms, as Windows still reads it: folders in their 8.3 and long
    names mixed, "/" for a backslash, separators doubled, "." and ".."
-   folders (DropDotFolders) within the program's name (ProgramEnd). Its
+   folders (DropDotFolders) within the program's name, its first reading
+   (ProgramReadings) that is a file, else all, never in its arguments. Its
    folders are looked up as the file system names them; the name that
    follows must be one of the file's (the last name of one of `forms`) and
    end there (NamesFile). `longForm` is the file's long form. */
@@ -259,8 +246,13 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
         if (c != '\\' || used == 0 || path[used - 1] != '\\') path[used++] = c;
     }
     path[used] = 0;
-    bool found = false;
-    const size_t end = ProgramEnd(path, quoted);
+    bool found = false, named = false;
+    char reading[MAX_PATH + 5];
+    size_t end = 0;
+    for (ProgramReadings readings{path, quoted}; !named && readings.Next(&end);)
+        named = quoted ||
+                (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading));
+    if (!named) end = strlen(path);
     // Windows takes no program's name longer than a path may be.
     for (const char* at = strchr(path, '\\');
          at && !found && at - path < MAX_PATH && (size_t)(at - path) < end;

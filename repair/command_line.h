@@ -1,7 +1,6 @@
 /*
-** A command line read as Windows reads it to find the program it starts:
-** the one reader that a service's command and an autostart value both use,
-** each keeping only its own choice of which reading counts.
+** A command line read as Windows reads it to find the program it starts,
+** for a service's command and an autostart value alike.
 */
 #ifndef CLEANPHANTAXIS_COMMAND_LINE_H
 #define CLEANPHANTAXIS_COMMAND_LINE_H
