@@ -111,6 +111,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     } rows[] = {
         {"\"C:\\Program Files\\Phx\\phx.exe\" -service", true},
         {"C:\\Program Files\\Phx\\phx.exe -service", true},
+        {"C:\\Program Files\\Phx\\phx.exe .", true}, // read whole, the image again
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true},
         {"%SystemDrive%\\Program Files\\Phx\\PHX.EXE", true, REG_SZ},
         {"%ProgramFiles%\\Phx\\phx.exe", true},
