@@ -7,14 +7,12 @@
 
 #include <stddef.h>
 
-/* Where the program's name may end in a command line (a service's
-   ImagePath, a Run value), in the order CreateProcess tries the readings
-   (lpCommandLine remarks, learn.microsoft.com/windows/win32/api/
-   processthreadsapi/nf-processthreadsapi-createprocessa): a quoted name
-   once, to its closing quote or else the end; an unquoted one to each
-   blank or tab in turn, then whole, none empty nor longer than a path may
-   be (MAX_PATH - 1). `text` is the command past its opening quote where
-   `quoted`. */
+/* Where the program's name may end in `text` (past its opening quote where
+   `quoted`), in the order CreateProcess tries the readings (lpCommandLine,
+   learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-
+   createprocessa): a quoted name once, to its closing quote or else the end;
+   an unquoted one to each blank or tab in turn, then whole, none empty nor
+   longer than a path may be (MAX_PATH - 1). */
 struct ProgramReadings {
     const char* text;
     bool quoted;
