@@ -18,6 +18,7 @@
 ** block of the size it asked for, and never compared truncated.
 */
 #include "repair/autostart.h"
+#include "repair/command_line.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
 #include "repair/hosts_file.h"
@@ -226,63 +227,11 @@ void FreeForms(char* forms[3], int count) {
         free(forms[i]);
 }
 
-/* The drive path `path` (lower case, "x:\\...") without its "." and ".."
-   folders, in place, as Windows reads every path it opens: "." is the
-   folder itself and ".." the one above, never past the root, whether or not
-   the folders before it exist (RtlDosPathNameToNtPathName_U, which
-   CreateProcess and CreateFile reach, gives "c:\\bar" for "c:/foo/../bar",
-   "c:\\foo" for "c:/./foo" and "c:\\" for "c:/..": Wine's
-   dlls/ntdll/tests/path.c, test_RtlDosPathNameToNtPathName_U). */
-void DropDotFolders(char* path) {
-    if (path[1] != ':' || path[2] != '\\') return;
-    char* out = path + 3;
-    for (const char* at = path + 3; *at;) {
-        const size_t length = strcspn(at, "\\");
-        const bool last = !at[length];
-        if (length == 2 && at[0] == '.' && at[1] == '.') {
-            if (out > path + 3) out--; // the separator before the name dropped
-            while (out > path + 3 && out[-1] != '\\')
-                out--;
-        } else if (!(length == 1 && at[0] == '.') && length > 0) {
-            memmove(out, at, length);
-            out += length;
-            if (!last) *out++ = '\\';
-        }
-        at += length + !last;
-    }
-    *out = 0;
-}
-
-/* Where the program's name ends in the command `path` (lower case,
-   separators as backslashes, a leading quote skipped) as CreateProcess reads
-   it: a quoted one at its closing quote; an unquoted one at the first blank
-   or tab where the text before it, "." and ".." dropped and ".exe" added to
-   a name without an extension, is an existing file, which CreateProcess
-   runs with the rest for its arguments; else at the end. The "." and ".."
-   of the arguments are no folders of the program's path. */
-size_t ProgramEnd(const char* path, bool quoted) {
-    const size_t length = strlen(path);
-    if (quoted) return strcspn(path, "\"");
-    char reading[MAX_PATH + 5];
-    for (size_t end = strcspn(path, " \t"); end < length && end < MAX_PATH;
-         end += 1 + strcspn(path + end + 1, " \t")) {
-        memcpy(reading, path, end);
-        reading[end] = 0;
-        DropDotFolders(reading);
-        const char* name = strrchr(reading, '\\');
-        if (name && !strchr(name, '.')) strcat(reading, ".exe");
-        NativeFileNames native;
-        const DWORD attributes = GetFileAttributesA(reading);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return end;
-    }
-    return length;
-}
-
 /* Whether `text` (lower case) names the file by a path written otherwise
    than its forms, as Windows still reads it: folders in their 8.3 and long
    names mixed, "/" for a backslash, separators doubled, "." and ".."
-   folders (DropDotFolders) within the program's name (ProgramEnd). Its
+   folders (DropDotFolders) within the program's name, its first reading
+   (ProgramReadings) that is a file, else all, never in its arguments. Its
    folders are looked up as the file system names them; the name that
    follows must be one of the file's (the last name of one of `forms`) and
    end there (NamesFile). `longForm` is the file's long form. */
@@ -297,8 +246,13 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
         if (c != '\\' || used == 0 || path[used - 1] != '\\') path[used++] = c;
     }
     path[used] = 0;
-    bool found = false;
-    const size_t end = ProgramEnd(path, quoted);
+    bool found = false, named = false;
+    char reading[MAX_PATH + 5];
+    size_t end = 0;
+    for (ProgramReadings readings{path, quoted}; !named && readings.Next(&end);)
+        named = quoted ||
+                (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading));
+    if (!named) end = strlen(path);
     // Windows takes no program's name longer than a path may be.
     for (const char* at = strchr(path, '\\');
          at && !found && at - path < MAX_PATH && (size_t)(at - path) < end;
@@ -486,12 +440,8 @@ bool LibraryBesideHost(const char* hostPath, const char* library, char* found, s
     if (!slash || (size_t)(slash - hostPath) >= size) return false;
     memcpy(found, hostPath, (size_t)(slash - hostPath));
     found[slash - hostPath] = 0;
-    NativeFileNames native;
-    DWORD attributes;
     return JoinPath(found, size, found, "\\", library) &&
-           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) &&
-           (attributes = GetFileAttributesA(found)) != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) && IsExistingFile(found);
 }
 
 /* The library the host command `text` (a value's data, raw or expanded,
@@ -587,41 +537,22 @@ bool ReadAsShell(const char* data, REGSAM view, ShellReading* r) {
 }
 
 /* Whether the command `r` may start an existing file that is not the
-   variant (IsVariant): for a host, the library it loads; else its program,
-   up to the closing quote, or unquoted any reading up to a blank, a tab or
-   the end that is a file (".exe" added to a name without one). CreateProcess
-   runs the first such reading, but a user's hard link at a shorter one
-   ("c:\documents.exe" to his own copy of `file`) must not hide another
-   user's program at a longer one: as for a service's command, the value is
-   the variant's only where no reading names another file. */
+   variant (IsVariant): for a host, the library it loads; else any reading
+   of its program (ProgramReadings) that is a file. CreateProcess runs the
+   first, but a user's hard link at a shorter one ("c:\documents.exe" to his
+   own copy of `file`) must not hide another user's program at a longer
+   one: as for a service's command, the value is the variant's only where no
+   reading names another file. */
 bool StartsAnotherFile(const ShellReading& r, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH];
-    DWORD attributes;
-    if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library)) {
-        if (!HostedFile(r.expanded, view, program, sizeof program)) return false;
-        NativeFileNames native;
-        attributes = GetFileAttributesA(program);
-        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+    if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library))
+        return HostedFile(r.expanded, view, program, sizeof program) && IsExistingFile(program) &&
                !IsVariant(program, file);
-    }
-    const char* text = r.path;
-    const bool quoted = r.expanded[0] == '"';
-    for (size_t end = 0; end < sizeof program - 4; end++) {
-        const char c = text[end];
-        if (quoted ? c != '"' && c : c != ' ' && c != '\t' && c) continue;
-        memcpy(program, text, end);
-        program[end] = 0;
-        const char* name = strrchr(program, '\\');
-        if (name && !strchr(name, '.')) strcat(program, ".exe");
-        {
-            NativeFileNames native;
-            attributes = GetFileAttributesA(program);
-        }
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+    ProgramReadings readings{r.path, r.expanded[0] == '"'};
+    for (size_t end; readings.Next(&end);)
+        if (ReadingPath(r.path, end, false, program, sizeof program) && IsExistingFile(program) &&
             !IsVariant(program, file))
             return true;
-        if (quoted || !c) break;
-    }
     return false;
 }
 

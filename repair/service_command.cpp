@@ -24,30 +24,23 @@
 **   hardware/drivers/install/hklm-system-currentcontrolset-services-registry-tree).
 **   Reading a REG_SZ unexpanded would leave a service that Windows starts
 **   from "%SystemRoot%\..." registered.
-** - CreateProcess, lpCommandLine (learn.microsoft.com/windows/win32/api/
-**   processthreadsapi/nf-processthreadsapi-createprocessa): a quoted program
-**   ends at its closing quote; an unquoted one with blanks is tried at each
-**   blank in turn ("c:\program.exe", then "c:\program files\sub.exe", ...),
-**   the first that is a file being run; ".exe" is added to a name without an
-**   extension; a name without a path is searched for in the folder the
-**   calling program was loaded from (System32, where services.exe lies), the
-**   caller's current folder (System32 again), the 32-bit system folder, the
-**   16-bit one (System), the Windows folder, then the folders of PATH.
+** - CreateProcess reads the command (ProgramReadings); a name without a
+**   path is searched for in the folder the calling program was loaded from
+**   (System32, where services.exe lies), the caller's current folder
+**   (System32 again), the 32-bit system folder, the 16-bit one (System),
+**   the Windows folder, then the folders of PATH.
 ** - A path rooted without a drive ("\WINDOWS\...") is on the current drive
 **   of the service manager, the system drive (GetFullPathName,
 **   learn.microsoft.com/windows/win32/fileio/naming-a-file, "Fully
 **   qualified vs. relative paths"); a relative path with folders is taken
 **   from its current folder, System32, and a drive-relative one ("C:abc")
 **   from the current folder of its drive (see ProgramFile).
-** - An unquoted command whose first blank-ended part is a file starts that
-**   file even where a longer reading names another one (the "c:\program.exe"
-**   of the CreateProcess remarks): the service is stopped, since it runs
-**   the file, but its keys are the other program's registration and stay
-**   (ServiceCommandRegistersFile), wherever that file lies (see
-**   ReadCommand). "\SystemRoot\" and "\??\" are the
-**   forms the system itself writes (see DrivePathOf).
+** - A command whose first reading is the file but a longer one another
+**   starts the file, and is the other's registration (ServiceCommand-
+**   RegistersFile). "\SystemRoot\" and "\??\" the system writes (DrivePathOf).
 */
 #include "repair/service_command.h"
+#include "repair/command_line.h"
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
 #include "platform/join_path.h"
@@ -152,13 +145,6 @@ bool Expand(const char* text, char* out, size_t size, int depth) {
     return true;
 }
 
-/* Whether `path` is an existing file (not a folder). */
-bool IsFile(const char* path) {
-    NativeFileNames native;
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 /* `folder` + "\" + `name`, with `extension` where the name has none. */
 bool InFolder(const char* folder, const char* name, const char* extension, char* out, size_t size) {
     const char* last = strrchr(name, '\\');
@@ -212,7 +198,8 @@ bool SearchedFile(const char* name, const char* extension, bool shell, char* fil
             if (i < 5) continue;
             return false;
         }
-        if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) && IsFile(file))
+        if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) &&
+            IsExistingFile(file))
             return true;
     }
     return false;
@@ -254,20 +241,15 @@ bool ProgramFile(const char* program, char* file, size_t size) {
     }
     char* slash = strrchr(path, '\\');
     *slash = 0;
-    const bool found = InFolder(path, slash + 1, ".exe", file, size) && IsFile(file);
-    return found;
+    return InFolder(path, slash + 1, ".exe", file, size) && IsExistingFile(file);
 }
 
 /* The file `command` starts, in `file`; where `later` is given, also the
-   first longer reading of an unquoted command (up to a later blank, or
-   whole) that names another file that exists, or "" when none does. Any
-   such file may be another program's, even beside `file` or after a
-   reading written with its extension: a user who may create files in a
-   vendor's folder can plant "C:\\Vendor\\svc.exe" beside "C:\\Vendor\\svc
-   host.exe -k". Keeping such a registration costs little: the variant's
-   file is deleted, and the registration then starts it no more. */
+   first longer reading (ProgramReadings) that names another existing file,
+   or "" when none does: wherever it lies (a user may plant "C:\\Vendor\\
+   svc.exe" beside "C:\\Vendor\\svc host.exe -k"), it may be another program's. */
 bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize) {
-    char expanded[COMMAND_SIZE];
+    char expanded[COMMAND_SIZE], reading[COMMAND_SIZE + 4], longer[MAX_PATH];
     if (later && laterSize) later[0] = 0;
     if (!command || !Expand(command, expanded, sizeof expanded, 0)) return false;
     // "File I/O functions in the Windows API convert "/" to "\" as part of
@@ -275,33 +257,21 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
     // "C:/x/abc.exe" is a path, not a bare name.
     for (char* c = expanded; *c; c++)
         if (*c == '/') *c = '\\';
-    char* p = expanded;
-    while (*p == ' ' || *p == '\t')
-        p++;
-    if (*p == '"') {
-        char* close = strchr(p + 1, '"');
-        if (!close) return false;
-        *close = 0;
-        return ProgramFile(p + 1, file, size);
-    }
-    // Unquoted: the program ends at the first blank after which a file is
-    // named; the whole command is the last try.
+    const char* p = expanded + strspn(expanded, " \t");
+    const bool quoted = *p == '"';
+    ProgramReadings readings{p + quoted, quoted};
     bool found = false;
-    char longer[MAX_PATH];
-    for (char* end = p; end - p < MAX_PATH; end++) {
-        if (*end == ' ' || *end == '\t' || *end == 0) {
-            const char kept = *end;
-            *end = 0;
-            const bool named = end > p && (found ? ProgramFile(p, longer, sizeof longer)
-                                                 : ProgramFile(p, file, size));
-            *end = kept;
-            if (named && found && !SameFile(longer, file)) {
-                CopyText(later, laterSize, longer);
-                return true;
-            }
-            found = found || named;
-            if ((found && !later) || kept == 0) break;
+    for (size_t end;
+         readings.Next(&end) && ReadingPath(p + quoted, end, false, reading, sizeof reading);) {
+        if (quoted && p[end + 1] != '"') return false; // never closed: no program
+        const bool named =
+            found ? ProgramFile(reading, longer, sizeof longer) : ProgramFile(reading, file, size);
+        if (named && found && !SameFile(longer, file)) {
+            CopyText(later, laterSize, longer);
+            return true;
         }
+        found = found || named;
+        if (found && !later) break;
     }
     return found;
 }

@@ -13,11 +13,10 @@
 /* The file the service manager starts for `command` (an ImagePath of either
    string type, or the binary path QueryServiceConfigA gives), as a drive
    path in `file`: the command expanded in the machine's environment, its
-   program found as CreateProcess finds it for the service manager (quoted
-   or not, blanks and arguments, a bare name searched for, a rooted path on
-   the system drive, a drive-relative one from that drive's current folder,
-   ".exe" added to a name without an extension). False
-   when it starts no file that exists. */
+   first reading (ProgramReadings) that is a file as CreateProcess finds it
+   for the service manager (a bare name searched for, a rooted path on the
+   system drive, a drive-relative one from that drive's current folder).
+   False when it starts no file that exists. */
 bool ServiceCommandFile(const char* command, char* file, size_t size);
 
 /* The program file a service's command is compared with: a path (SameFile:

@@ -30,38 +30,43 @@ class HostsFileTest : public WorldTest {
 
 /* Where each family keeps the file: NT under the system folder, 9x in the
    Windows folder (at a drive's root with one backslash between the parts). */
-TEST_F(HostsFileTest, EachFamilyLooksWhereItKeepsTheFile) {
-    struct Row {
-        void (*version)();
-        const char* systemDir;  // NT's folder
-        const char* windowsDir; // 9x's folder
-        const char* removed;    // the file that goes, as shown
-        const char* kept;
-    } rows[] = {
-        {simwin::SetWindowsXp, "c:\\windows\\system32", "C:\\WINDOWS",
-         "c:\\windows\\system32\\drivers\\etc\\hosts", kWin9xHosts},
-        {simwin::SetWindows98, "C:\\WINDOWS\\system32", "c:\\windows", "c:\\windows\\hosts",
-         kNtHosts},
-        {simwin::SetWindows98, "C:\\WINDOWS\\system32", "C:\\", "C:\\hosts", kNtHosts},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.removed);
-        Renew(r.version);
-        simwin::WriteFile("C:\\hosts", SignedHosts());
-        simwin::SetSystemDirectory(r.systemDir);
-        simwin::SetWindowsDirectory(r.windowsDir);
-        CheckHostsFile();
-        EXPECT_FALSE(simwin::FileExists(r.removed));
-        EXPECT_TRUE(simwin::FileExists(r.kept));
-        EXPECT_EQ(lines_, (std::vector<std::string>{std::string(r.removed) +
-                                                    "     W32/Dravok.Worm removed"}));
-        EXPECT_EQ(g_scan.filesInfected, 1);
-        EXPECT_EQ(g_scan.filesRemoved, 1);
-        CheckHostsFile(); // gone now: nothing more happens
-        EXPECT_EQ(lines_.size(), 1u);
-        EXPECT_EQ(g_scan.filesInfected, 1);
-    }
+struct Place {
+    const char* name;
+    void (*version)();
+    const char* systemDir;  // NT's folder
+    const char* windowsDir; // 9x's folder
+    const char* removed;    // the file that goes, as shown
+    const char* kept;
+};
+class HostsPlaceTest : public HostsFileTest, public ::testing::WithParamInterface<Place> {};
+
+TEST_P(HostsPlaceTest, EachFamilyLooksWhereItKeepsTheFile) {
+    const Place& r = GetParam();
+    Renew(r.version);
+    simwin::WriteFile("C:\\hosts", SignedHosts());
+    simwin::SetSystemDirectory(r.systemDir);
+    simwin::SetWindowsDirectory(r.windowsDir);
+    CheckHostsFile();
+    EXPECT_FALSE(simwin::FileExists(r.removed));
+    EXPECT_TRUE(simwin::FileExists(r.kept));
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{std::string(r.removed) + "     W32/Dravok.Worm removed"}));
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_EQ(g_scan.filesRemoved, 1);
+    CheckHostsFile(); // gone now: nothing more happens
+    EXPECT_EQ(lines_.size(), 1u);
+    EXPECT_EQ(g_scan.filesInfected, 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, HostsPlaceTest,
+    ::testing::Values(Place{"XP", simwin::SetWindowsXp, "c:\\windows\\system32", "C:\\WINDOWS",
+                            "c:\\windows\\system32\\drivers\\etc\\hosts", kWin9xHosts},
+                      Place{"Win98", simwin::SetWindows98, "C:\\WINDOWS\\system32", "c:\\windows",
+                            "c:\\windows\\hosts", kNtHosts},
+                      Place{"Win98AtTheRoot", simwin::SetWindows98, "C:\\WINDOWS\\system32", "C:\\",
+                            "C:\\hosts", kNtHosts}),
+    [](const ::testing::TestParamInfo<Place>& info) { return std::string(info.param.name); });
 
 TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); // PLATFORM_NONE

@@ -119,12 +119,14 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"phx -service", true},
         {"\\Program Files\\Phx\\phx.exe", true},
         {"C:/Program Files/Phx/phx.exe", true},
+        {"\tC:\\Program Files\\Phx\\phx.exe\t-k", true},
+        {"C:\\Program Files\\x\\..\\Phx\\.\\phx -k", false}, // dot folders kept: not the image
+        {"C:\\Program Files\\\\Phx//phx.exe", true},
         {"\"C:\\Links\\Phx.exe\"", true},
         {"%SystemRoot%\\Phx\\phx.exe", false},
         {"%UserHome%\\phx.exe", false},
         {"\"C:\\Program Files\\Phx\\phx.exe\" " + std::string(3000, 'x'), true},
         {"\\??\\C:\\PROGRA~1\\Phx\\phx", true},
-        {"\"C:\\Program Files\\Phx\\phx.exe -service\"", false},
         {"\"C:\\Program Files\\Phx\\phx.exe", false},
         {"%SystemRoot%\\system32\\svchost.exe -k C:\\Program Files\\Phx\\phx.exe", false},
         {"\\\\server\\Program Files\\Phx\\phx.exe", false},
@@ -191,6 +193,15 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", row[0]);
         EXPECT_FALSE(DeleteServiceKeysOfImage("Evil", row[1])) << row[0];
         EXPECT_TRUE(Has(kSet2 + "Evil")) << row[0];
+    }
+    // An unquoted reading as long as a path may be (259 characters) is
+    // tried, a longer one never; a quoted one fits a path or names nothing.
+    for (const size_t folder : {248, 249}) {
+        const std::string deep = "C:\\" + std::string(folder, 'd') + "\\phx.exe";
+        simwin::WriteFile(deep, "MZ");
+        EXPECT_EQ(ServiceCommandRunsFile((deep + " -k").c_str(), deep.c_str()), folder == 248);
+        EXPECT_EQ(ServiceCommandRunsFile(("\"" + deep + "\"").c_str(), deep.c_str()),
+                  folder == 248);
     }
     // Drive-relative: on another drive from its root.
     EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));
