@@ -113,9 +113,9 @@ typedef BOOL(WINAPI* GetProcessTimesFn)(HANDLE process, FILETIME* creation, FILE
    left out. With `enableDebugOnDenied` (the memory scan's listing), an
    open refused with ERROR_ACCESS_DENIED enables SeDebugPrivilege and is
    tried once more, and a process left out because it runs from a file's
-   stream is said so (the other listings say nothing). Sets *listed to false when psapi.dll or the functions
-   are missing, the list is empty, or a record cannot be allocated (the
-   result is null then). */
+   stream is said so (the other listings say nothing). Sets *listed to false when psapi.dll or the
+   functions are missing, the list is empty, or a record cannot be allocated (the result is null
+   then). */
 ProcessImage* ListProcessesPsapi(bool enableDebugOnDenied, bool* listed);
 /* The one process `processId` as ListProcessesPsapi would list it (never
    enabling SeDebugPrivilege); null where it lists nothing. */
