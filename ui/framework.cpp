@@ -135,9 +135,9 @@ void BindDlgItems(HWND dialog, std::initializer_list<std::pair<Control*, int>> i
 }
 
 SubclassedControl* SubclassedControl::OfDialog(HWND dialog, int id) {
-    HWND item = GetDlgItem(dialog, id);
-    SubclassedControl* control = FromHandle(item);
-    return control && control->hwnd_ == item ? control : nullptr;
+    for (SubclassedControl* bound : boundObjects)
+        if (bound && bound->hwnd_ && bound->dialog_ == dialog && bound->id_ == id) return bound;
+    return nullptr;
 }
 
 SubclassedControl* SubclassedControl::FromHandle(HWND hwnd) {
@@ -159,6 +159,8 @@ bool SubclassedControl::SubclassDlgItem(int id, HWND dialog) {
         return false;
     }
     hwnd_ = item;
+    dialog_ = dialog;
+    id_ = id;
     *slot = this;
     return true;
 }
@@ -172,6 +174,8 @@ void SubclassedControl::Unsubclass() {
         RemovePropA(hwnd_, kObjectProperty);
     }
     hwnd_ = nullptr;
+    dialog_ = nullptr;
+    id_ = 0;
 }
 
 LRESULT SubclassedControl::WindowProc(UINT, WPARAM, LPARAM) { return Default(); }

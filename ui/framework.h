@@ -151,7 +151,8 @@ class SubclassedControl : public Window {
     /* Owner-drawn controls get their parent's draw request here. */
     virtual bool DrawItem(const DRAWITEMSTRUCT*) { return false; }
 
-    /* The bound control of `dialog` with id `id`, when the program bound one. */
+    /* The control the program bound as item `id` of `dialog`, if any, whatever
+       ids the windows carry now. */
     static SubclassedControl* OfDialog(HWND dialog, int id);
 
   protected:
@@ -164,6 +165,10 @@ class SubclassedControl : public Window {
     void Unsubclass();
 
     WNDPROC original_ = nullptr;
+    // The dialog and id it was bound to: a window's id is any program's to
+    // change (GWLP_ID), so a command finds its control by these.
+    HWND dialog_ = nullptr;
+    int id_ = 0;
     UINT message_ = 0;
     WPARAM wParam_ = 0;
     LPARAM lParam_ = 0;

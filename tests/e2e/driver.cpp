@@ -1410,8 +1410,18 @@ void ScenarioCancel() {
             // program: the shell, which runs as the administrator, opens no page.
             size_t before = TappedLines(PagesFile()).size();
             ClickForced(main, IDC_UTILITY_LINK);
+            // Nor its command once another program gave its id to DOWNLOAD,
+            // which shows, and DOWNLOAD's to it.
+            HWND download = Item(main, IDC_DOWNLOAD), link = Item(main, IDC_UTILITY_LINK);
+            SetWindowLongPtrW(download, GWLP_ID, IDC_UTILITY_LINK);
+            SetWindowLongPtrW(link, GWLP_ID, IDC_DOWNLOAD);
+            PostCommand(main, IDC_UTILITY_LINK);
+            Sleep(1000);
+            SetWindowLongPtrW(download, GWLP_ID, IDC_DOWNLOAD);
+            SetWindowLongPtrW(link, GWLP_ID, IDC_UTILITY_LINK);
             Check(TappedLines(PagesFile()).size() == before,
-                  "a hidden link shown and clicked by another program opens no page");
+                  "a hidden link shown and clicked by another program, or its command given to "
+                  "a shown control's id, opens no page");
         }
 
         // The question closes and the walk goes on.
