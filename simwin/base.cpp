@@ -104,6 +104,13 @@ int CallCount(const std::string& op) {
 
 bool Enter(const char* name, DWORD* error) { return Enter(name, error, ""); }
 
+bool Fails(const char* name, const char* about) {
+    DWORD err;
+    if (!Enter(name, &err, about)) return false;
+    SetLastError(err);
+    return true;
+}
+
 const std::string& CallAbout() { return R().about; }
 
 bool Enter(const char* name, DWORD* error, const char* about) {

@@ -2,7 +2,8 @@
 ** simwin: the thread's last-error value, handles, and the world's test
 ** controls that every area shares: reset, fault injection and call hooks.
 **
-** Every simulated operation begins by calling simwin::Enter(name, &err).
+** Every simulated operation begins by calling simwin::Enter(name, &err), or
+** simwin::Fails(name) where its failure is told by the last error.
 ** Enter counts the call, runs the hooks a test attached to that name (they
 ** may change the world mid-scan), and reports whether the test asked this
 ** call to fail; the operation then fails the way Windows would, with err as
@@ -47,6 +48,9 @@ int CallCount(const std::string& op);
 bool Enter(const char* op, DWORD* error);
 /* The same for an operation on a named thing: `about` is that name. */
 bool Enter(const char* op, DWORD* error, const char* about);
+/* Enter for an operation that reports its failure through the last error:
+   true, with the injected error set as the thread's last error. */
+bool Fails(const char* op, const char* about = "");
 /* What the call in progress is about ("" when its operation names nothing):
    for hooks that act on one file or key only. */
 const std::string& CallAbout();

@@ -145,11 +145,7 @@ struct Snapshot : simwin::Object {
 };
 
 HANDLE WINAPI SimCreateToolhelp32Snapshot(DWORD flags, DWORD) {
-    DWORD err;
-    if (simwin::Enter("CreateToolhelp32Snapshot", &err)) {
-        SetLastError(err);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (simwin::Fails("CreateToolhelp32Snapshot")) return INVALID_HANDLE_VALUE;
     auto snap = std::make_shared<Snapshot>();
     if (flags & TH32CS_SNAPPROCESS) {
         bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
@@ -187,31 +183,19 @@ BOOL Fill(HANDLE snapshot, PROCESSENTRY32* entry, bool first) {
 }
 
 BOOL WINAPI SimProcess32First(HANDLE snapshot, PROCESSENTRY32* entry) {
-    DWORD err;
-    if (simwin::Enter("Process32First", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("Process32First")) return FALSE;
     return Fill(snapshot, entry, true);
 }
 
 BOOL WINAPI SimProcess32Next(HANDLE snapshot, PROCESSENTRY32* entry) {
-    DWORD err;
-    if (simwin::Enter("Process32Next", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("Process32Next")) return FALSE;
     return Fill(snapshot, entry, false);
 }
 
 /* ---- psapi ---- */
 
 BOOL WINAPI SimEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
-    DWORD err;
-    if (simwin::Enter("EnumProcesses", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("EnumProcesses")) return FALSE;
     if (!returned || (!ids && bytes)) { // no array of no size is an empty answer
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -225,11 +209,7 @@ BOOL WINAPI SimEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
 }
 
 DWORD WINAPI SimGetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR buffer, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("GetModuleFileNameExA", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("GetModuleFileNameExA")) return 0;
     auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
     if (!h || module) { // only the main module is modelled
         SetLastError(ERROR_INVALID_HANDLE);
@@ -279,11 +259,7 @@ std::shared_ptr<simwin::ProcessHandle> Queried(HANDLE process, DWORD rights) {
 }
 
 BOOL WINAPI SimQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, DWORD* size) {
-    DWORD err;
-    if (simwin::Enter("QueryFullProcessImageNameA", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("QueryFullProcessImageNameA")) return FALSE;
     auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
     if (!h || !name || !size || flags != 0) { // only the Win32 form is modelled
         SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
@@ -318,11 +294,7 @@ std::string VolumeDevice(char letter) {
 }
 
 DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("GetProcessImageFileNameA", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("GetProcessImageFileNameA")) return 0;
     auto h = Queried(process, QueryRights());
     if (!h) return 0;
     // The kernel's name of the image, in the device form: the volume's
@@ -348,11 +320,7 @@ DWORD WINAPI SimGetProcessImageFileNameA(HANDLE process, LPSTR name, DWORD size)
    test_QueryFullProcessImageNameW); GetProcessImageFileNameW the device
    form (Wine's psapi tests, test_GetProcessImageFileName). */
 BOOL WINAPI SimQueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR name, DWORD* size) {
-    DWORD err;
-    if (simwin::Enter("QueryFullProcessImageNameW", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("QueryFullProcessImageNameW")) return FALSE;
     auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
     if (!h || !name || !size || flags != 0) {
         SetLastError(h ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
@@ -375,11 +343,7 @@ BOOL WINAPI SimQueryFullProcessImageNameW(HANDLE process, DWORD flags, LPWSTR na
 }
 
 DWORD WINAPI SimGetProcessImageFileNameW(HANDLE process, LPWSTR name, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("GetProcessImageFileNameW", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("GetProcessImageFileNameW")) return 0;
     auto h = Queried(process, QueryRights());
     if (!h) return 0;
     std::string path = simwin::HandleProcessRuns(*h) ? simwin::HandleImage(*h) : "";
@@ -431,11 +395,7 @@ std::vector<Region> RegionsOf(const simwin::ProcessHandle& h) {
 
 SIZE_T WINAPI SimVirtualQueryEx(HANDLE process, LPCVOID address, MEMORY_BASIC_INFORMATION* info,
                                 SIZE_T size) {
-    DWORD err;
-    if (simwin::Enter("VirtualQueryEx", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("VirtualQueryEx")) return 0;
     auto h = Queried(process, PROCESS_QUERY_INFORMATION);
     if (!h) return 0;
     if (!info || size < sizeof *info) {
@@ -467,11 +427,7 @@ SIZE_T WINAPI SimVirtualQueryEx(HANDLE process, LPCVOID address, MEMORY_BASIC_IN
    when it cannot be read. */
 std::string MappedFileName(const char* call, HANDLE process, LPVOID address, bool exact,
                            bool room) {
-    DWORD err;
-    if (simwin::Enter(call, &err)) {
-        SetLastError(err);
-        return "";
-    }
+    if (simwin::Fails(call)) return "";
     auto h = Queried(process, PROCESS_QUERY_INFORMATION);
     if (!h) return "";
     if (!room) {
@@ -539,11 +495,7 @@ DWORD WINAPI SimGetMappedFileNameA(HANDLE process, LPVOID address, LPSTR name, D
 }
 
 DWORD WINAPI SimQueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("QueryDosDeviceA", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("QueryDosDeviceA")) return 0;
     // Drive letters only ("X:"): the volume's device, or what the session
     // defined for the letter (subst: "\??\C:\folder").
     std::string value;
@@ -570,11 +522,7 @@ DWORD WINAPI SimQueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
 
 BOOL WINAPI SimGetProcessTimes(HANDLE process, FILETIME* creation, FILETIME* exit, FILETIME* kernel,
                                FILETIME* user) {
-    DWORD err;
-    if (simwin::Enter("GetProcessTimes", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("GetProcessTimes")) return FALSE;
     auto h = Queried(process, QueryRights());
     if (!h) return FALSE;
     if (!creation || !exit || !kernel || !user) {
@@ -628,11 +576,7 @@ FARPROC Lookup(const std::string& key, const std::string& function) {
 } // namespace
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
-    DWORD err;
-    if (simwin::Enter("LoadLibraryA", &err)) {
-        SetLastError(err);
-        return nullptr;
-    }
+    if (simwin::Fails("LoadLibraryA")) return nullptr;
     const std::string name = fileName ? fileName : "";
     std::string key = LibraryKey(name);
     const Library* lib = Known(key);
@@ -651,11 +595,7 @@ HMODULE LoadLibraryA(LPCSTR fileName) {
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
-    DWORD err;
-    if (simwin::Enter("GetProcAddress", &err)) {
-        SetLastError(err);
-        return nullptr;
-    }
+    if (simwin::Fails("GetProcAddress")) return nullptr;
     const Library* lib = ByHandle(module);
     if (!lib || loads[lib->name] <= 0) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -672,11 +612,7 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName) {
 }
 
 BOOL FreeLibrary(HMODULE module) {
-    DWORD err;
-    if (simwin::Enter("FreeLibrary", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("FreeLibrary")) return FALSE;
     const Library* lib = ByHandle(module);
     if (!lib || loads[lib->name] <= 0) {
         SetLastError(ERROR_MOD_NOT_FOUND);

@@ -148,11 +148,7 @@ HANDLE OpenProcess(DWORD access, BOOL, DWORD processId) {
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
-    DWORD err;
-    if (simwin::Enter("TerminateProcess", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("TerminateProcess")) return FALSE;
     if (process == GetCurrentProcess()) throw simwin::ProcessExit{(int)exitCode};
     auto h = simwin::HandleAs<simwin::ProcessHandle>(process);
     if (!h) {

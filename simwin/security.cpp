@@ -59,11 +59,7 @@ HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
 DWORD GetCurrentProcessId() { return currentPid; }
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
-    DWORD err;
-    if (simwin::Enter("OpenProcessToken", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("OpenProcessToken")) return FALSE;
     if (!IsNt()) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
@@ -78,11 +74,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 }
 
 BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
-    DWORD err;
-    if (simwin::Enter("LookupPrivilegeValueA", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("LookupPrivilegeValueA")) return FALSE;
     (void)system; // only the local system is modelled
     if (!name || !luid) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -104,11 +96,7 @@ BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
    after a TRUE result. */
 BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                            DWORD bufferLength, PTOKEN_PRIVILEGES previous, LPDWORD returnLength) {
-    DWORD err;
-    if (simwin::Enter("AdjustTokenPrivileges", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("AdjustTokenPrivileges")) return FALSE;
     auto t = simwin::HandleAs<Token>(token);
     if (!t) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -163,11 +151,7 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newS
 }
 
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
-    DWORD err;
-    if (simwin::Enter("ExitWindowsEx", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("ExitWindowsEx")) return FALSE;
     (void)reason;
     bool shutsDown = (flags & (EWX_SHUTDOWN | EWX_REBOOT)) != 0;
     if (IsNt() && shutsDown && !simwin::PrivilegeEnabled(SE_SHUTDOWN_NAME)) {

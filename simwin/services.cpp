@@ -107,11 +107,7 @@ Service* Granted(SC_HANDLE handle, DWORD right) {
 } // namespace
 
 SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) {
-    DWORD err;
-    if (simwin::Enter("OpenSCManagerA", &err)) {
-        SetLastError(err);
-        return nullptr;
-    }
+    if (simwin::Fails("OpenSCManagerA")) return nullptr;
     if (simwin::PlatformId() != VER_PLATFORM_WIN32_NT) {
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return nullptr;
@@ -134,11 +130,7 @@ SC_HANDLE OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) 
 }
 
 SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
-    DWORD err;
-    if (simwin::Enter("OpenServiceA", &err)) {
-        SetLastError(err);
-        return nullptr;
-    }
+    if (simwin::Fails("OpenServiceA")) return nullptr;
     accessRequests.push_back(access);
     if (!simwin::HandleAs<Manager>(reinterpret_cast<HANDLE>(manager))) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -168,11 +160,7 @@ SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
 /* Like Windows, fills the status record also when the service is not
    running, cannot accept the control now, or does not accept it at all. */
 BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
-    DWORD err;
-    if (simwin::Enter("ControlService", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("ControlService")) return FALSE;
     DWORD access = 0;
     Service* s = Lookup(service, &access);
     if (!s) {
@@ -215,11 +203,7 @@ BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
 }
 
 BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
-    DWORD err;
-    if (simwin::Enter("QueryServiceStatus", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("QueryServiceStatus")) return FALSE;
     Service* s = Granted(service, SERVICE_QUERY_STATUS);
     if (!s) return FALSE;
     if (!status) {
@@ -237,11 +221,7 @@ BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
 }
 
 BOOL CloseServiceHandle(SC_HANDLE handle) {
-    DWORD err;
-    if (simwin::Enter("CloseServiceHandle", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("CloseServiceHandle")) return FALSE;
     HANDLE h = reinterpret_cast<HANDLE>(handle);
     if ((!simwin::HandleAs<Manager>(h) && !simwin::HandleAs<ServiceHandle>(h)) ||
         !simwin::ReleaseHandle(h)) {
@@ -253,11 +233,7 @@ BOOL CloseServiceHandle(SC_HANDLE handle) {
 
 BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size,
                          LPDWORD needed) {
-    DWORD err;
-    if (simwin::Enter("QueryServiceConfigA", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("QueryServiceConfigA")) return FALSE;
     Service* s = Granted(service, SERVICE_QUERY_CONFIG);
     if (!s) return FALSE;
     if (!needed) {
@@ -287,11 +263,7 @@ BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWOR
 
 BOOL QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
                           LPDWORD needed) {
-    DWORD err;
-    if (simwin::Enter("QueryServiceStatusEx", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("QueryServiceStatusEx")) return FALSE;
     // The level first, then the room, then the handle and its rights.
     if (level != SC_STATUS_PROCESS_INFO) {
         SetLastError(ERROR_INVALID_LEVEL);

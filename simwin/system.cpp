@@ -69,11 +69,7 @@ OSVERSIONINFOA Version() { return version; }
 } // namespace simwin
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
-    DWORD err;
-    if (simwin::Enter("GetVersionExA", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("GetVersionExA")) return FALSE;
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
         // 9x refuses without setting the last error.
         if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -125,11 +121,7 @@ BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
    with the start of the expansion and no terminator, the worst a caller can
    meet, so that one which uses the buffer anyway is caught. */
 DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR destination, DWORD size) {
-    DWORD err;
-    if (simwin::Enter("ExpandEnvironmentStringsA", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("ExpandEnvironmentStringsA")) return 0;
     if (!source) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

@@ -56,11 +56,7 @@ std::string simwin::Utf8Of(LPCWSTR w, size_t n) {
 
 int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideChars, LPSTR buffer,
                         int bufferSize, LPCSTR defaultChar, LPBOOL usedDefaultChar) {
-    DWORD err;
-    if (simwin::Enter("WideCharToMultiByte", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("WideCharToMultiByte")) return 0;
     if (!wideText || wideChars == 0 || wideChars < -1 || bufferSize < 0 ||
         (bufferSize > 0 && !buffer)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -104,11 +100,7 @@ int WideCharToMultiByte(UINT codePage, DWORD, LPCWSTR wideText, int wideChars, L
 
 int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int bytes, LPWSTR buffer,
                         int bufferSize) {
-    DWORD err;
-    if (simwin::Enter("MultiByteToWideChar", &err)) {
-        SetLastError(err);
-        return 0;
-    }
+    if (simwin::Fails("MultiByteToWideChar")) return 0;
     if (codePage != CP_ACP || !text || bytes == 0 || bytes < -1 || bufferSize < 0 ||
         (bufferSize > 0 && !buffer)) {
         SetLastError(ERROR_INVALID_PARAMETER);

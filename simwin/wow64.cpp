@@ -47,11 +47,7 @@ bool AtLeast(DWORD major, DWORD minor) {
 }
 
 BOOL WINAPI SimIsWow64Process(HANDLE process, BOOL* result) {
-    DWORD err;
-    if (simwin::Enter("IsWow64Process", &err)) {
-        SetLastError(err);
-        return FALSE;
-    }
+    if (simwin::Fails("IsWow64Process")) return FALSE;
     if (!result) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -76,11 +72,7 @@ BOOL WINAPI SimIsWow64Process(HANDLE process, BOOL* result) {
 /* What both halves of the redirection switch refuse first: a fault placed
    on `function`, then any call outside WoW64 (ERROR_INVALID_FUNCTION). */
 bool SwitchRefuses(const char* function) {
-    DWORD err;
-    if (simwin::Enter(function, &err)) {
-        SetLastError(err);
-        return true;
-    }
+    if (simwin::Fails(function)) return true;
     if (!wow64) SetLastError(ERROR_INVALID_FUNCTION);
     return !wow64;
 }
