@@ -11,23 +11,9 @@
 ** wininit.ini may already hold other programs' pending work, so it is never
 ** rewritten in place: the new content is written completely to cphxini.new
 ** beside it and only then takes its place. 9x has no call that replaces a
-** file in one step, so the live file first steps aside as cphxini.old, the
-** new one takes its name, and only then is cphxini.old deleted; should the
-** new one fail to take its place, the old one comes back (by rename, else by
-** copy). So under any one or two failed operations wininit.ini ends up with
-** its old content or the complete new content, and the old content is never
-** gone.
-** A request stopped between the two renames (a power loss) leaves the old
-** content under cphxini.old, beside cphxini.new; nothing of it runs at the
-** next start, and another program may write a fresh wininit.ini meanwhile.
-** The next request sets that content aside under cphxini.wai ("waits, has
-** never run") and merges its [rename] lines into the new wininit.ini, but
-** none that wininit.ini already holds; cphxini.wai is deleted once the new
-** wininit.ini stands in place. A cphxini.wai whose [rename] lines all stand
-** in wininit.bak has run (WININIT renames wininit.ini to wininit.bak once it
-** has carried it out: Microsoft KB Q140570, "Moving Files in Windows 95"),
-** and is deleted. A cphxini.old in any other company is deleted: its
-** content was replaced, and may have run.
+** file in one step, so the live file first steps aside as cphxini.old; what
+** each step leaves on disk when it fails or the power is lost, and how the
+** next request takes it up, is drawn as a table above AddWininitRename.
 ** A line twice in [rename] runs twice: harmless for a delete, but a rename
 ** run again would move a file of the same name put there since. So a
 ** waiting entry is never added where wininit.ini holds the same line.
@@ -527,79 +513,45 @@ static bool Merge(FILE* in, int out, const Entries& e) {
     return FinishEntry(out, &m, e);
 }
 
-bool AddWininitRename(const char* destination, const char* source) {
-    // Only Windows 9x reads the file: elsewhere an entry is no request.
-    if (GetPlatform() != PLATFORM_WIN9X) return false;
-    if (!destination || !source || !destination[0] || !source[0]) return false;
-    // The entry must stay one line, and the text must not end before it.
-    if (strpbrk(destination, "\r\n\x1A") || strpbrk(source, "\r\n\x1A")) return false;
+/* The swap's files, all in the Windows folder. */
+enum SwapFile { kIni, kNew, kOld, kWait, kBak, kSwapFiles };
+static const char* const kSwapNames[kSwapFiles] = {"wininit.ini", "cphxini.new", "cphxini.old",
+                                                   "cphxini.wai", "wininit.bak"};
 
-    char winDir[kWinDirSize];
-    UINT n = GetWindowsDirectoryA(winDir, kWinDirSize);
-    if (n == 0 || n >= kWinDirSize) return false;
-    char iniPath[kWinDirSize + 16], newPath[kWinDirSize + 16], oldPath[kWinDirSize + 16],
-        bakPath[kWinDirSize + 16], waitPath[kWinDirSize + 16];
-    if (!FileInFolder(iniPath, sizeof iniPath, winDir, "wininit.ini") ||
-        !FileInFolder(newPath, sizeof newPath, winDir, "cphxini.new") ||
-        !FileInFolder(oldPath, sizeof oldPath, winDir, "cphxini.old") ||
-        !FileInFolder(bakPath, sizeof bakPath, winDir, "wininit.bak") ||
-        !FileInFolder(waitPath, sizeof waitPath, winDir, "cphxini.wai"))
-        return false;
-
-    // Leftovers of an earlier request. cphxini.old beside cphxini.new is a
-    // swap stopped between its renames: its content has not run (there was
-    // no wininit.ini at the start), unless the way back put a copy of it in
-    // place and Windows started before cphxini.new was gone (wininit.bak
-    // holds it then). It is set aside to wait, before the stale cphxini.new
-    // goes. Any other cphxini.old is content that a later one has replaced,
-    // and Windows may have carried that out at a restart since: it is
-    // deleted, never restored.
-    bool exists = _access(iniPath, 0) == 0;
-    const bool hasNew = _access(newPath, 0) == 0;
-    bool hasOld = _access(oldPath, 0) == 0;
-    bool waits = _access(waitPath, 0) == 0;
-    if (hasOld && hasNew && waits) {
-        // A request that merged waiting content was stopped between its
-        // renames: two contents wait. Unless the older one has run, or stands
-        // in wininit.ini already (its way back copied it), it comes back when
-        // there is no wininit.ini; beside another program's, nothing more is
-        // written (the two are kept, and never thrown away).
-        Text stranded;
-        bool ran, placed = false;
-        if (!ReadText(oldPath, &stranded) || !AllIn(stranded, bakPath, &ran) ||
-            (exists && !AllIn(stranded, iniPath, &placed)))
-            return false;
-        if (!ran && !placed) {
-            if (exists || !MoveFileA(oldPath, iniPath)) return false;
-            exists = true;
-            hasOld = false;
-        }
-    } else if (hasOld && hasNew) {
-        if (!MoveFileA(oldPath, waitPath)) return false;
-        waits = true;
-        hasOld = false;
+/* The paths of the swap's files, and which of ini, new, old and wai stand
+   (as this request found them and has moved them since). Each operation
+   says whether it succeeded; Drop also when there was nothing to delete. */
+struct Swap {
+    char path[kSwapFiles][kWinDirSize + 16];
+    unsigned there = 0;
+    bool Has(SwapFile f) const { return (there >> f & 1) != 0; }
+    bool Move(SwapFile from, SwapFile to) {
+        return Did(MoveFileA(path[from], path[to]) != 0, 1u << from, 1u << to);
     }
-    if (hasNew && !DeleteFileA(newPath)) return false;
-    if (hasOld && !DeleteFileA(oldPath)) return false;
-    Text waiting;
-    if (waits) {
-        bool ran;
-        if (!ReadText(waitPath, &waiting) || !AllIn(waiting, bakPath, &ran)) return false;
-        if (ran) {
-            if (!DeleteFileA(waitPath)) return false;
-            waits = false;
-        }
+    bool Copy(SwapFile from, SwapFile to) {
+        return Did(CopyFileA(path[from], path[to], TRUE) != 0, 0, 1u << to);
     }
+    bool Drop(SwapFile f) { return !Has(f) || Did(DeleteFileA(path[f]) != 0, 1u << f, 0); }
+    bool Did(bool done, unsigned gone, unsigned made) {
+        if (done) there = (there & ~gone) | made;
+        return done;
+    }
+};
 
-    // The entries: the waiting content's that wininit.ini does not hold (a
-    // line twice would run twice), then the new one.
+/* Writes cphxini.new whole: the live file's content (none when there is
+   none) with the entries merged in, the waiting content's that wininit.ini
+   does not hold (a line twice would run twice), then the new one. A copy of
+   the live file goes to the temporary folder first. */
+static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const char* destination,
+                     const char* source) {
     Text live, entries;
     const size_t d = strlen(destination), r = strlen(source);
     entries.bytes = (char*)malloc(2 * waiting.end + d + r + 4);
     if (!entries.bytes) return false;
     char* at = entries.bytes;
     FILE* in = NULL;
-    if (exists) {
+    if (s->Has(kIni)) {
+        const char* iniPath = s->path[kIni];
         // A read-only wininit.ini is left as its owner marked it (it could be
         // renamed, but not written or deleted).
         DWORD attributes = GetFileAttributesA(iniPath);
@@ -632,7 +584,7 @@ bool AddWininitRename(const char* destination, const char* source) {
                 return false;
             }
         }
-        if (waits && !ReadText(iniPath, &live)) return false;
+        if (s->Has(kWait) && !ReadText(iniPath, &live)) return false;
         // The live file is read: it stays untouched until the new one is
         // complete. Binary reading: the pieces go back byte for byte.
         in = fopen(iniPath, "rb");
@@ -641,7 +593,8 @@ bool AddWininitRename(const char* destination, const char* source) {
 
     size_t from = 0, length;
     bool inRename = false;
-    for (const char* line; waits && NextRenameEntry(waiting, &from, &inRename, &line, &length);) {
+    for (const char* line;
+         s->Has(kWait) && NextRenameEntry(waiting, &from, &inRename, &line, &length);) {
         if (HasEntry(live, line, length)) continue;
         memcpy(at, line, length);
         memcpy(at + length, "\r\n", 2);
@@ -650,51 +603,154 @@ bool AddWininitRename(const char* destination, const char* source) {
     at += sprintf(at, "%s=%s\r\n", destination, source);
     const Entries e = {entries.bytes, (size_t)(at - entries.bytes)};
 
-    int out = _open(newPath, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    int out =
+        _open(s->path[kNew], _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (out == -1) {
         if (in) fclose(in);
         return false;
     }
+    s->there |= 1u << kNew;
     bool written = in ? Merge(in, out, e)
                       : WriteText(out, kSection) && WriteText(out, "\r\n") && WriteEntries(out, e);
     if (in) fclose(in);
-    if (_close(out) != 0) written = false;
-    if (!written) {
-        DeleteFileA(newPath);
-        return false;
-    }
+    return _close(out) == 0 && written;
+}
 
-    // Once the new wininit.ini stands in place, cphxini.wai goes; should
-    // that fail, the next request finds its entries in wininit.ini, or, after
-    // a restart, in wininit.bak.
-    if (!exists) {
-        if (!MoveFileA(newPath, iniPath)) {
-            DeleteFileA(newPath);
+/* One request, as the states it walks through. The files: ini wininit.ini,
+   new cphxini.new, old cphxini.old, wai cphxini.wai, bak wininit.bak. A
+   state's operation leads to the state under "done" when it succeeds, else
+   to the one under "failed"; the last column is what the next request's
+   Found meets when the power is lost in the state. Content that waits (wai)
+   may stand beside every state from Waits on, and is met there too.
+
+   state     on disk       operation                done     failed  a power loss
+   Found     anything      look which of ours stand by them, as below
+   Stopped   old new       old -> wai               Tidy     false   old new
+   Stopped2  old new wai   old -> ini, see below    Tidy     false   old new wai
+   Tidy      new? old?     delete new, then old     Waits    false   new? old?
+   Waits     [wai]         delete wai if all in bak Write    false   wai
+   Write     ini? new      write new whole          Written  Undo    new alone
+   Written   ini? new      ini -> old (no ini:      Aside    Undo    new alone
+                           new -> ini, to Placed)
+   Aside     old new       new -> ini               Placed   Back    old new
+   Placed    ini old?      delete wai, then old     true     true    old alone
+   Back      old new       old -> ini, else a copy  Undo     false   old new, new alone
+   Undo      ini? new old? delete new, then old     false    false   new? old?
+
+   What Found meets, and what comes of it:
+   - old new: a swap stopped in Aside, or in Back after its copy. old has
+     not run, as there was no ini at the next start, unless Back's copy was
+     (bak holds it then, and Waits deletes it as run); another program may
+     have written a fresh ini since: old waits as wai (Stopped), new goes
+     (Tidy).
+   - old new wai: the same, of a request that merged content that waited.
+     Two contents wait (Stopped2): unless old has run (its [rename] lines all
+     stand in bak: WININIT renames ini to bak once it has carried it out,
+     Microsoft KB Q140570, "Moving Files in Windows 95") or stands in ini
+     already (Back copied it), old comes back as ini where there is none;
+     beside another program's ini nothing more is written (the two are
+     kept, and never thrown away).
+   - new alone: a write stopped, or a swap undone: deleted (Tidy).
+   - old alone: content that a later one replaced (Placed), and that may
+     have run at a restart since: deleted (Tidy), never restored.
+   - wai: merged into the next new, but none of its lines that ini holds
+     (Placed may have stopped once ini stood in place), and deleted once it
+     has run (Waits).
+   So under any one or two failed operations ini ends up with its old content
+   or the complete new content, and the old content is never gone. */
+enum class Step {
+    Found,
+    Stopped,
+    Stopped2,
+    Tidy,
+    Waits,
+    Write,
+    Written,
+    Aside,
+    Placed,
+    Back,
+    Undo
+};
+
+bool AddWininitRename(const char* destination, const char* source) {
+    // Only Windows 9x reads the file: elsewhere an entry is no request.
+    if (GetPlatform() != PLATFORM_WIN9X) return false;
+    if (!destination || !source || !destination[0] || !source[0]) return false;
+    // The entry must stay one line, and the text must not end before it.
+    if (strpbrk(destination, "\r\n\x1A") || strpbrk(source, "\r\n\x1A")) return false;
+
+    char winDir[kWinDirSize];
+    UINT n = GetWindowsDirectoryA(winDir, kWinDirSize);
+    if (n == 0 || n >= kWinDirSize) return false;
+    Swap s;
+    for (int f = kIni; f < kSwapFiles; f++)
+        if (!FileInFolder(s.path[f], sizeof s.path[f], winDir, kSwapNames[f])) return false;
+
+    Text waiting;
+    for (Step step = Step::Found;;) {
+        switch (step) {
+        case Step::Found:
+            for (int f = kIni; f <= kWait; f++)
+                if (_access(s.path[f], 0) == 0) s.there |= 1u << f;
+            step = !s.Has(kOld) || !s.Has(kNew) ? Step::Tidy
+                   : s.Has(kWait)               ? Step::Stopped2
+                                                : Step::Stopped;
+            break;
+        case Step::Stopped:
+            if (!s.Move(kOld, kWait)) return false;
+            step = Step::Tidy;
+            break;
+        case Step::Stopped2: {
+            Text stranded;
+            bool ran, placed = false;
+            if (!ReadText(s.path[kOld], &stranded) || !AllIn(stranded, s.path[kBak], &ran) ||
+                (s.Has(kIni) && !AllIn(stranded, s.path[kIni], &placed)))
+                return false;
+            if (!ran && !placed && (s.Has(kIni) || !s.Move(kOld, kIni))) return false;
+            step = Step::Tidy;
+            break;
+        }
+        case Step::Tidy:
+            if (!s.Drop(kNew) || !s.Drop(kOld)) return false;
+            step = Step::Waits;
+            break;
+        case Step::Waits: {
+            bool ran;
+            if (s.Has(kWait) && (!ReadText(s.path[kWait], &waiting) ||
+                                 !AllIn(waiting, s.path[kBak], &ran) || (ran && !s.Drop(kWait))))
+                return false;
+            step = Step::Write;
+            break;
+        }
+        case Step::Write:
+            step = WriteNew(&s, winDir, waiting, destination, source) ? Step::Written : Step::Undo;
+            break;
+        case Step::Written:
+            if (s.Has(kIni))
+                step = s.Move(kIni, kOld) ? Step::Aside : Step::Undo;
+            else
+                step = s.Move(kNew, kIni) ? Step::Placed : Step::Undo;
+            break;
+        case Step::Aside:
+            step = s.Move(kNew, kIni) ? Step::Placed : Step::Back;
+            break;
+        case Step::Placed:
+            // A delete that fails leaves its file to the next request.
+            s.Drop(kWait);
+            s.Drop(kOld);
+            return true;
+        case Step::Back:
+            // Once a copy stands in place, new goes before old: old beside
+            // an ini alone is content that stands in place.
+            if (!s.Move(kOld, kIni) && !s.Copy(kOld, kIni)) return false;
+            step = Step::Undo;
+            break;
+        case Step::Undo:
+            s.Drop(kNew);
+            s.Drop(kOld);
             return false;
         }
-        if (waits) DeleteFileA(waitPath);
-        return true;
     }
-    if (!MoveFileA(iniPath, oldPath)) {
-        DeleteFileA(newPath);
-        return false;
-    }
-    if (MoveFileA(newPath, iniPath)) {
-        if (waits) DeleteFileA(waitPath);
-        DeleteFileA(oldPath); // should this fail, the next request deletes it
-        return true;
-    }
-    // The old content comes back. Should both ways fail, it stays under
-    // cphxini.old beside cphxini.new, where the next request finds it. Once
-    // a copy stands in place, cphxini.new goes first: cphxini.old beside a
-    // wininit.ini alone is content that stands in place.
-    if (MoveFileA(oldPath, iniPath)) {
-        DeleteFileA(newPath);
-    } else if (CopyFileA(oldPath, iniPath, TRUE)) {
-        DeleteFileA(newPath);
-        DeleteFileA(oldPath);
-    }
-    return false;
 }
 
 /* ---- NT 2000 and later: the file waits in a folder of its own ---- */
