@@ -559,13 +559,24 @@ TEST_F(WalkPrefilterTest, SkippingUnmatchableLengthsChangesNothingButTheOpens) {
     // every file of 2 GB or more (besides, each detection reads the hosts
     // file), and the link once more, for its target's length.
     EXPECT_EQ(all.opens - skipping.opens, 20);
-    // Where the file system's record cannot be asked, each file is opened
-    // for its length.
-    for (void (*windows)() : {+[] { simwin::SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 0); },
-                              +[] { simwin::SetWindowsNt4(); }})
-        ScanBothWays(kVariantTable, windows);
+}
 
-    // Other size modes: the edges of the tolerance, any length, never.
+/* Where the file system's record cannot be asked, each file is opened for
+   its length: the scan is the same all the same. */
+using WalkPrefilterPerVersion = PerRow<WalkPrefilterTest>;
+TEST_P(WalkPrefilterPerVersion, WithoutTheListedLengthTheScanIsTheSame) {
+    ScanBothWays(kVariantTable, GetParam().set);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Versions, WalkPrefilterPerVersion,
+    ::testing::Values(WindowsVersion{"Win95",
+                                     +[] { simwin::SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 0); }},
+                      kNt4),
+    ByName());
+
+/* Other size modes: the edges of the tolerance, any length, never. */
+TEST_F(WalkPrefilterTest, OtherSizeModesSkipOnlyWhatNoRecordTakes) {
+    ScanOutcome all, skipping;
     table_.assign(kVariantTable, kVariantTable + 127);
     table_.push_back(VariantSignature{});
     table_[44].sizeMode = 2, table_[44].fileSize += 4095;   // the specimen just inside
