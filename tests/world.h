@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 /* The tests' one door to the proofs the room's actions take, which
@@ -43,6 +44,14 @@ struct ProofsForTests {
 struct WindowsVersion {
     const char* name;
     void (*set)();
+    constexpr WindowsVersion(const char* n, void (*s)()) : name(n), set(s) {}
+    /* A row's bare setter (a function or a lambda): named as the version
+       below it is, else "Other". */
+    WindowsVersion(void (*s)());
+    template <class F, class = std::enable_if_t<std::is_convertible_v<F, void (*)()>>>
+    WindowsVersion(F s) : WindowsVersion(static_cast<void (*)()>(s)) {}
+    bool operator==(void (*s)()) const { return set == s; }
+    bool operator!=(void (*s)()) const { return set != s; }
 };
 inline void PrintTo(const WindowsVersion& v, std::ostream* os) { *os << v.name; }
 /* Names each case of INSTANTIATE_TEST_SUITE_P by its parameter's `name`
