@@ -448,32 +448,6 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_EQ(lines_.size(), 1u);
 }
 
-TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, kRun); // no values; no RunServices
-    strcpy(g_scan.autostartValueName, "Gone");
-    Detect("c:\\windows\\system32\\evil.exe");
-    EXPECT_TRUE(lines_.empty());
-    EXPECT_FALSE(simwin::RegKeyExists(HKEY_LOCAL_MACHINE, kRunServices));
-    EXPECT_STREQ(g_scan.autostartValueName, "Gone");
-
-    // No file under check: no walk at all; a file without a folder ends the walk.
-    Set(kRun, "Bare", "evil.exe");
-    int opens = simwin::CallCount("RegOpenKeyExA");
-    g_scan.autostartValueName[0] = 0;
-    Detect("");
-    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), opens);
-    Detect("evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Bare"}));
-
-    // Without a window the values still go, silently.
-    g_scan.mainWindow = nullptr;
-    Set(kRun, "Full", "c:\\windows\\system32\\evil.exe");
-    Detect("c:\\windows\\system32\\evil.exe");
-    EXPECT_TRUE(Names(kRun).empty());
-    EXPECT_TRUE(lines_.empty());
-    EXPECT_STREQ(g_scan.autostartValueName, "Full");
-}
-
 TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     // An unterminated string is terminated before use; a value of another
     // type is no command the shell starts, whatever it spells.
@@ -507,6 +481,21 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     });
     Detect("c:\\e.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Grows"));
+
+    // No file under check: no walk at all; a file without a folder ends the
+    // walk; without a window the values still go, silently.
+    Set(kRun, "Bare", "evil.exe");
+    const int opens = simwin::CallCount("RegOpenKeyExA");
+    g_scan.autostartValueName[0] = 0; // nothing remembered to try first
+    Detect("");
+    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), opens);
+    Detect("evil.exe");
+    g_scan.mainWindow = nullptr;
+    lines_.clear();
+    Set(kRun, "Full", "c:\\windows\\system32\\evil.exe");
+    Detect("c:\\windows\\system32\\evil.exe");
+    EXPECT_EQ(Names(kRun), (Strings{"Binary", "Multi", "Number", "Empty", "Grows"}));
+    EXPECT_TRUE(lines_.empty());
 }
 
 /* A failed close reads nothing and counts no deletion; a value is deleted
