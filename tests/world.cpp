@@ -20,6 +20,11 @@ static_assert(sizeof(ProcessImage::imagePath) == 340, "room of a listed image pa
 std::vector<std::string> WorldTest::lines_;
 std::vector<std::string> WorldTest::statuses_;
 
+WindowsVersion::WindowsVersion(void (*s)()) : name("Other"), set(s) {
+    for (const WindowsVersion& v : {kWin98, kNt4, kWin2000, kXp, kWin10})
+        if (v.set == s) name = v.name;
+}
+
 void WorldTest::SetUp() {
     char tmpl[] = "/tmp/cptest-XXXXXX";
     root_ = mkdtemp(tmpl);

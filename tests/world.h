@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 /* The tests' one door to the proofs the room's actions take, which
@@ -37,6 +38,33 @@ struct ProofsForTests {
     }
 };
 
+/* A Windows version a test runs on: its name, which names the case
+   (ByName below), and what makes simwin that
+   version. The one parameter of every table that runs per version. */
+struct WindowsVersion {
+    const char* name;
+    void (*set)();
+    constexpr WindowsVersion(const char* n, void (*s)()) : name(n), set(s) {}
+    /* A row's bare setter (a function or a lambda): named as the version
+       below it is, else "Other". */
+    WindowsVersion(void (*s)());
+    template <class F, class = std::enable_if_t<std::is_convertible_v<F, void (*)()>>>
+    WindowsVersion(F s) : WindowsVersion(static_cast<void (*)()>(s)) {}
+    bool operator==(void (*s)()) const { return set == s; }
+    bool operator!=(void (*s)()) const { return set != s; }
+};
+inline void PrintTo(const WindowsVersion& v, std::ostream* os) { *os << v.name; }
+/* Names each case of INSTANTIATE_TEST_SUITE_P by its parameter's `name`
+   (letters and digits only), a version or a row of a table. */
+struct ByName {
+    template <class Row> std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+        return info.param.name;
+    }
+};
+inline const WindowsVersion kWin98{"Win98", simwin::SetWindows98},
+    kNt4{"Nt4", simwin::SetWindowsNt4}, kWin2000{"Win2000", simwin::SetWindows2000},
+    kXp{"Xp", simwin::SetWindowsXp}, kWin10{"Win10", simwin::SetWindows10};
+
 class WorldTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -55,6 +83,7 @@ class WorldTest : public ::testing::Test {
        empty drive C:, then the Windows family `version` (when given) and
        the fixture's Furnish; for tables of cases that each need a fresh start. */
     void Renew(void (*version)() = nullptr);
+    void Renew(const WindowsVersion& version) { Renew(version.set); }
     /* Windows starts again: simwin anew with drive C: holding the same files,
        then the Windows family `version`; the scan state and records stay. */
     void Reboot(void (*version)() = nullptr);
@@ -63,6 +92,11 @@ class WorldTest : public ::testing::Test {
     static std::vector<std::string> lines_;    // log lines, in order
     static std::vector<std::string> statuses_; // status texts, in order
 };
+
+/* The fixture `Base` once per row of a table, GetParam() the row: by
+   default once per Windows version. */
+template <class Base, class Row = WindowsVersion>
+class PerRow : public Base, public ::testing::WithParamInterface<Row> {};
 
 /* Furnished for a scan that removes what it finds, with a window; infected_
    holds a specimen of W32/Phantaxis.b.FraudTool. */

@@ -297,7 +297,9 @@ TEST_F(FileCheckTest, UnopenableFilesAreLoggedAsNotChecked) {
    Names only NT reads as devices (COM with a superscript digit) are plain
    files on 9x; a device of a name the program does not know (a driver 9x
    loaded) is never read as the file. Their lines show the path as listed. */
-TEST_F(FileCheckTest, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
+using FileCheckPerVersion = PerRow<FileCheckTest>;
+
+TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
     struct Named {
         std::string name;
         bool deviceOn9x;
@@ -305,66 +307,65 @@ TEST_F(FileCheckTest, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
                        {"con.exe", true},    {"prn.exe", true},      {"lpt1.exe", true},
                        {"CON", true},        {"Aux .x.exe", true},   {"conin$.exe", false},
                        {"clock$.exe", true}, {"com\xB9.exe", false}, {"config$.exe", true}};
-    for (void (*version)() : {simwin::SetWindows98, simwin::SetWindowsNt4, simwin::SetWindowsXp,
-                              simwin::SetWindows10}) {
-        Renew(version);
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        const bool nt = version != simwin::SetWindows98;
-        SCOPED_TRACE(nt ? "NT" : "9x");
-        simwin::LoadDosDriver("CONFIG$"); // 9x's IO.SYS has one of this name
-        std::vector<std::string> want;
-        for (const Named& n : names) {
-            Plant(45, "\\\\?\\C:\\dev\\" + n.name);
-            // 9x reaches a name with an 8.3 name of its own by that one.
-            const bool alias = n.name == "Aux .x.exe";
-            const bool left = !nt && n.deviceOn9x && !alias;
-            want.push_back("C:\\dev\\" + (alias && !nt ? "AUXX~1.EXE" : n.name) + "     " +
-                           (left ? "Unable to check" : Name(45) + " removed"));
-        }
-        WalkDirectory("C:\\dev\\*.*");
-        std::vector<std::string> got = lines_;
-        std::sort(got.begin(), got.end());
-        std::sort(want.begin(), want.end());
-        EXPECT_EQ(got, want);
-        for (const Named& n : names)
-            EXPECT_EQ(simwin::FileExists("\\\\?\\C:\\dev\\" + n.name),
-                      !nt && n.deviceOn9x && n.name != "Aux .x.exe")
-                << n.name;
-        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    Renew(GetParam());
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    const bool nt = GetParam().set != simwin::SetWindows98;
+    simwin::LoadDosDriver("CONFIG$"); // 9x's IO.SYS has one of this name
+    std::vector<std::string> want;
+    for (const Named& n : names) {
+        Plant(45, "\\\\?\\C:\\dev\\" + n.name);
+        // 9x reaches a name with an 8.3 name of its own by that one.
+        const bool alias = n.name == "Aux .x.exe";
+        const bool left = !nt && n.deviceOn9x && !alias;
+        want.push_back("C:\\dev\\" + (alias && !nt ? "AUXX~1.EXE" : n.name) + "     " +
+                       (left ? "Unable to check" : Name(45) + " removed"));
     }
+    WalkDirectory("C:\\dev\\*.*");
+    std::vector<std::string> got = lines_;
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+    for (const Named& n : names)
+        EXPECT_EQ(simwin::FileExists("\\\\?\\C:\\dev\\" + n.name),
+                  !nt && n.deviceOn9x && n.name != "Aux .x.exe")
+            << n.name;
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, FileCheckPerVersion,
+                         ::testing::Values(kWin98, kNt4, kXp, kWin10), ByName());
 
 /* A file another program holds a batch or filter oplock on, sized to pass a
    record's filter: no open of the check waits for its owner, and the file is
    left with one line. */
-TEST_F(FileCheckTest, AnOplockedFileIsLeftWithoutWaiting) {
-    for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
-        Renew(version);
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        Plant(45, "C:\\op\\locked.exe");
-        simwin::HoldOplock("C:\\op\\locked.exe");
-        WalkDirectory("C:\\op\\*.*");
-        EXPECT_EQ(simwin::OplockWaits(), 0);
-        EXPECT_EQ(lines_, std::vector<std::string>{"C:\\op\\locked.exe     Unable to check"});
-        EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
-        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-    }
+using FileCheckPerNtVersion = PerRow<FileCheckTest>;
+
+TEST_P(FileCheckPerNtVersion, AnOplockedFileIsLeftWithoutWaiting) {
+    Renew(GetParam());
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    Plant(45, "C:\\op\\locked.exe");
+    simwin::HoldOplock("C:\\op\\locked.exe");
+    WalkDirectory("C:\\op\\*.*");
+    EXPECT_EQ(simwin::OplockWaits(), 0);
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\op\\locked.exe     Unable to check"});
+    EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 
-TEST_F(FileCheckTest, AFileHeldOpenForDeletingIsReadAllTheSame) {
-    for (void (*version)() : {simwin::SetWindowsNt4, simwin::SetWindowsXp, simwin::SetWindows10}) {
-        Renew();
-        version();
-        RunVariant("C:\\tb.exe");
-        HANDLE holder = CreateFileA("C:\\tb.exe", DELETE, 7, nullptr, OPEN_EXISTING, 0, 0);
-        g_scan.memoryScanMode = true;
-        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-        ReleaseMatchedImage();
-        CloseHandle(holder);
-    }
+TEST_P(FileCheckPerNtVersion, AFileHeldOpenForDeletingIsReadAllTheSame) {
+    Renew(GetParam());
+    RunVariant("C:\\tb.exe");
+    HANDLE holder = CreateFileA("C:\\tb.exe", DELETE, 7, nullptr, OPEN_EXISTING, 0, 0);
+    g_scan.memoryScanMode = true;
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+    ReleaseMatchedImage();
+    CloseHandle(holder);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, FileCheckPerNtVersion, ::testing::Values(kNt4, kXp, kWin10),
+                         ByName());
 
 TEST_F(FileCheckTest, AutostartNameIsEmptiedOnlyBeforeTheFirstDetection) {
     simwin::WriteFile("C:\\clean.txt", "nothing here");
@@ -424,127 +425,119 @@ TEST_F(FileCheckTest, DeleteRemovesTheFileWithOneLine) {
     EXPECT_FALSE(g_scan.restartNeeded);
 }
 
-TEST_F(FileCheckTest, ARunningFileIsReleasedByTerminatingItsProcess) {
-    // Each platform finds the process by its image path: 9x by tool help,
-    // NT 4.0 (where psapi.dll is installed) and later by psapi or kernel32.
-    const std::pair<const char*, void (*)()> versions[] = {{"98", simwin::SetWindows98},
-                                                           {"NT 4.0",
-                                                            [] {
-                                                                simwin::SetWindowsNt4();
-                                                                simwin::SetLibraryPresent(
-                                                                    "psapi.dll", true);
-                                                            }},
-                                                           {"XP", simwin::SetWindowsXp},
-                                                           {"10", simwin::SetWindows10}};
-    for (auto [version, setVersion] : versions) {
-        SCOPED_TRACE(version);
-        Renew();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        setVersion();
-        simwin::ServeProcessPerformanceData();
-        const DWORD pid = RunVariant("C:\\tb.exe");
-        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-        EXPECT_FALSE(simwin::IsRunning(pid));
-        EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
-        // The NT family deletes through the handle the check opened.
-        const bool byPath = !strcmp(version, "98");
-        EXPECT_EQ(simwin::CallCount("DeleteFileA"), byPath ? 2 : 0);
-        EXPECT_EQ(lines_,
-                  std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
-        EXPECT_FALSE(simwin::FileExists("C:\\tb.exe"));
-        EXPECT_EQ(g_scan.filesRemoved, 1);
-        EXPECT_FALSE(g_scan.restartNeeded);
-        EXPECT_TRUE(simwin::Questions().empty());
-    }
+/* Each platform finds the process by its image path: 9x by tool help,
+   NT 4.0 (where psapi.dll is installed) and later by psapi or kernel32. */
+TEST_P(FileCheckPerVersion, ARunningFileIsReleasedByTerminatingItsProcess) {
+    Renew(GetParam());
+    if (GetParam().set == simwin::SetWindowsNt4) simwin::SetLibraryPresent("psapi.dll", true);
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    simwin::ServeProcessPerformanceData();
+    const DWORD pid = RunVariant("C:\\tb.exe");
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_EQ(simwin::ExitCodeOf(pid), 0u);
+    // The NT family deletes through the handle the check opened.
+    const bool byPath = GetParam().set == simwin::SetWindows98;
+    EXPECT_EQ(simwin::CallCount("DeleteFileA"), byPath ? 2 : 0);
+    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\tb.exe     W32/Phantaxis.Backdoor removed"});
+    EXPECT_FALSE(simwin::FileExists("C:\\tb.exe"));
+    EXPECT_EQ(g_scan.filesRemoved, 1);
+    EXPECT_FALSE(g_scan.restartNeeded);
+    EXPECT_TRUE(simwin::Questions().empty());
 }
 
-TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
-    // NT 4.0 schedules the file's own path (it has no junctions); on 2000
-    // and later the file waits for the restart in a folder of its own. A
-    // file named as a device waits by its \\?\ name.
+/* A file that stays locked: NT 4.0 schedules the file's own path (it has no
+   junctions); on 2000 and later the file waits for the restart in a folder
+   of its own. A file named as a device waits by its \\?\ name. */
+namespace {
+struct LockedRow {
+    const char* name;
+    WindowsVersion version;
+    const char* failing; // fails, on the handle, from its second call on
+    int deletes;         // so many times: the deletes, not the move after them
+    bool openFails;
+    const char* file; // in the root of C:
+};
+} // namespace
+using LockedFileTest = PerRow<FileCheckTest, LockedRow>;
+
+TEST_P(LockedFileTest, IsLeftForTheRestart) {
+    const LockedRow& r = GetParam();
     const std::string folder = "C:\\WINDOWS\\CleanPhantaxis-restart-*";
     auto toDescriptor = Resolve<BOOL(WINAPI*)(LPCSTR, DWORD, void**, ULONG*)>(
         "advapi32.dll", "ConvertStringSecurityDescriptorToSecurityDescriptorA");
     auto setSecurity =
         Resolve<BOOL(WINAPI*)(HANDLE, DWORD, void*)>("advapi32.dll", "SetKernelObjectSecurity");
-    struct Row {
-        const char* what;
-        void (*version)();
-        const char* failing; // fails, on the handle, from its second call on
-        int deletes;         // so many times: the deletes, not the move after them
-        bool openFails;
-        const char* name; // in the root of C:
-    } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false, "tb.exe"},
-        {"XP", simwin::SetWindowsXp, "NtSetInformationFile", 2, false, "tb.exe"},
-        {"10", simwin::SetWindows10, "SetFileInformationByHandle", 1, false, "tb.exe"},
-        {"XP, no handle", simwin::SetWindowsXp, "NtSetInformationFile", 2, true, "tb.exe"},
-        {"NT 4.0, named as a device", simwin::SetWindowsNt4, "NtSetInformationFile", 2, false,
-         "aux.exe"},
-        {"XP, named as a device", simwin::SetWindowsXp, "NtSetInformationFile", 2, false,
-         "com1.exe"},
-        {"10, named as a device", simwin::SetWindows10, "SetFileInformationByHandle", 1, false,
-         "nul.exe"},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.what);
-        Renew();
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        r.version();
-        simwin::MakeDir("C:\\WINDOWS");
-        const std::string path = std::string("C:\\") + r.name;
-        const std::string reach = simwin::NamesDevice(path) ? "\\\\?\\" : "";
-        const bool moves = r.version != simwin::SetWindowsNt4;
-        Plant(45, reach + path);
-        // Its owner holds it for its security from before the take-over.
-        HANDLE owner =
-            CreateFileA((reach + path).c_str(), WRITE_DAC, 7, nullptr, OPEN_EXISTING, 0, 0);
-        simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, r.deletes, 1);
-        if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
-        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
-        EXPECT_EQ(lines_,
-                  std::vector<std::string>{path + "     W32/Phantaxis.Backdoor Unable to remove"});
-        std::vector<std::string> pending{reach + (moves ? folder + "\\" + r.name : path)};
-        if (moves) pending.push_back(folder); // the emptied folder after it
-        EXPECT_EQ(PendingDeletionsMasked(), pending);
-        ASSERT_FALSE(simwin::PendingDeletions().empty());
-        EXPECT_TRUE(simwin::FileExists(simwin::PendingDeletions()[0]));
-        EXPECT_EQ(g_scan.filesRemoved, 0);
-        EXPECT_EQ(g_scan.filesInfected, 1);
-        EXPECT_TRUE(g_scan.restartNeeded);
-        // That handle keeps its right to give the file back Everyone's full
-        // control, but while the program holds the file where it waits,
-        // Windows refuses every open for deleting it, for sharing.
-        void* everyone = nullptr;
-        ASSERT_TRUE(toDescriptor("D:(A;;FA;;;WD)", 1, &everyone, nullptr));
-        EXPECT_TRUE(setSecurity(owner, DACL_SECURITY_INFORMATION, everyone));
-        LocalFree(everyone);
-        const std::string waits = simwin::PendingDeletions()[0]; // NT 4.0: its own path
-        EXPECT_EQ(MoveFileA(waits.c_str(), "C:\\out.exe"), !moves);
-        EXPECT_EQ(simwin::FileExists(waits), moves);
-        EXPECT_TRUE(RestartStillNeeded());
-        CloseHandle(owner);
-        EXPECT_EQ(CheckFile(kTrojan, waits.c_str() + reach.size()), 0); // met again by the walk
+    Renew(r.version);
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    simwin::MakeDir("C:\\WINDOWS");
+    const std::string path = std::string("C:\\") + r.file;
+    const std::string reach = simwin::NamesDevice(path) ? "\\\\?\\" : "";
+    const bool moves = r.version.set != simwin::SetWindowsNt4;
+    Plant(45, reach + path);
+    // Its owner holds it for its security from before the take-over.
+    HANDLE owner = CreateFileA((reach + path).c_str(), WRITE_DAC, 7, nullptr, OPEN_EXISTING, 0, 0);
+    simwin::FailCall(r.failing, ERROR_ACCESS_DENIED, r.deletes, 1);
+    if (r.openFails) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
+    EXPECT_EQ(lines_,
+              std::vector<std::string>{path + "     W32/Phantaxis.Backdoor Unable to remove"});
+    std::vector<std::string> pending{reach + (moves ? folder + "\\" + r.file : path)};
+    if (moves) pending.push_back(folder); // the emptied folder after it
+    EXPECT_EQ(PendingDeletionsMasked(), pending);
+    ASSERT_FALSE(simwin::PendingDeletions().empty());
+    EXPECT_TRUE(simwin::FileExists(simwin::PendingDeletions()[0]));
+    EXPECT_EQ(g_scan.filesRemoved, 0);
+    EXPECT_EQ(g_scan.filesInfected, 1);
+    EXPECT_TRUE(g_scan.restartNeeded);
+    // That handle keeps its right to give the file back Everyone's full
+    // control, but while the program holds the file where it waits,
+    // Windows refuses every open for deleting it, for sharing.
+    void* everyone = nullptr;
+    ASSERT_TRUE(toDescriptor("D:(A;;FA;;;WD)", 1, &everyone, nullptr));
+    EXPECT_TRUE(setSecurity(owner, DACL_SECURITY_INFORMATION, everyone));
+    LocalFree(everyone);
+    const std::string waits = simwin::PendingDeletions()[0]; // NT 4.0: its own path
+    EXPECT_EQ(MoveFileA(waits.c_str(), "C:\\out.exe"), !moves);
+    EXPECT_EQ(simwin::FileExists(waits), moves);
+    EXPECT_TRUE(RestartStillNeeded());
+    CloseHandle(owner);
+    EXPECT_EQ(CheckFile(kTrojan, waits.c_str() + reach.size()), 0); // met again by the walk
 
-        // An earlier deletion waiting for the restart keeps the restart offer.
-        Plant(45, reach + path);
-        simwin::AllowDelayedMoves(false);
-        lines_.clear();
-        EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
-        EXPECT_EQ(lines_.size(), 1u);
-        EXPECT_TRUE(g_scan.restartNeeded);
-        EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
-        // A file in a waiting folder is held there until the program exits.
-        EXPECT_EQ(simwin::OpenHandleCount(), moves ? 1u : 0u);
-        if (!moves) continue; // a second name: one the restart keeps
-        std::filesystem::create_hard_link(simwin::HostPath(waits), simwin::HostPath("C:\\k.exe"));
-        EXPECT_FALSE(RestartStillNeeded());
-        EXPECT_EQ(CheckFile(kTrojan, "C:\\k.exe"), 1); // met by its other name: checked
-    }
-    // Past the last place on the list a file is not moved, nor one given a
-    // second name as it moves (on the host: simwin makes none).
+    // An earlier deletion waiting for the restart keeps the restart offer.
+    Plant(45, reach + path);
+    simwin::AllowDelayedMoves(false);
+    lines_.clear();
+    EXPECT_EQ(CheckFile(kTrojan, path.c_str()), 1);
+    EXPECT_EQ(lines_.size(), 1u);
+    EXPECT_TRUE(g_scan.restartNeeded);
+    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
+    // A file in a waiting folder is held there until the program exits.
+    EXPECT_EQ(simwin::OpenHandleCount(), moves ? 1u : 0u);
+    if (!moves) return; // a second name: one the restart keeps
+    std::filesystem::create_hard_link(simwin::HostPath(waits), simwin::HostPath("C:\\k.exe"));
+    EXPECT_FALSE(RestartStillNeeded());
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\k.exe"), 1); // met by its other name: checked
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LockedFileTest,
+    ::testing::Values(
+        LockedRow{"Nt4", kNt4, "NtSetInformationFile", 2, false, "tb.exe"},
+        LockedRow{"Xp", kXp, "NtSetInformationFile", 2, false, "tb.exe"},
+        LockedRow{"Win10", kWin10, "SetFileInformationByHandle", 1, false, "tb.exe"},
+        LockedRow{"XpNoHandle", kXp, "NtSetInformationFile", 2, true, "tb.exe"},
+        LockedRow{"Nt4NamedAsADevice", kNt4, "NtSetInformationFile", 2, false, "aux.exe"},
+        LockedRow{"XpNamedAsADevice", kXp, "NtSetInformationFile", 2, false, "com1.exe"},
+        LockedRow{"Win10NamedAsADevice", kWin10, "SetFileInformationByHandle", 1, false,
+                  "nul.exe"}),
+    ByName());
+
+/* Past the last place on the list a file is not moved, nor one given a
+   second name as it moves (on the host: simwin makes none). */
+TEST_F(FileCheckTest, PastTheLastWaitingPlaceALockedFileStays) {
     Renew(simwin::SetWindowsXp);
     g_scan.action = ACTION_DELETE;
     simwin::MakeDir("C:\\WINDOWS");
@@ -559,13 +552,16 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
     }
     EXPECT_FALSE(simwin::FileExists("C:\\v2.exe")); // in v18's place
     EXPECT_TRUE(simwin::FileExists("C:\\v1.exe"));
-    // A drive with no place out of users' reach (not the Windows folder's):
-    // nothing waits there, and the log says so.
+}
+
+/* A drive with no place out of users' reach (not the Windows folder's):
+   nothing waits there, and the log says so. */
+TEST_F(FileCheckTest, OnADriveWithoutAProtectedFolderNothingWaits) {
     for (bool handle : {true, false}) {
-        Renew();
+        SCOPED_TRACE(handle ? "through the handle" : "by path");
+        Renew(simwin::SetWindowsXp);
         AttachWindow();
         g_scan.action = ACTION_DELETE;
-        simwin::SetWindowsXp();
         simwin::SetWindowsDirectory("D:\\WINDOWS");
         Plant(45, "C:\\tb.exe");
         simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, -1, 1);
@@ -578,48 +574,63 @@ TEST_F(FileCheckTest, AFileThatStaysLockedIsLeftForTheRestart) {
         EXPECT_TRUE(simwin::PendingDeletions().empty());
         EXPECT_FALSE(g_scan.restartNeeded);
     }
-    // Another program holds the file, sharing the delete: Windows only marks
-    // it, and its name stays until that handle closes. Not removed; a file
-    // so marked cannot be opened to be moved, but NT 4.0 schedules its path.
-    // A holder with DELETE access from before the take-over keeps it: the
-    // file is moved and scheduled, but its holder could move it out again.
-    // On XP with no handle kept from the check, nothing proves what the path
-    // names at the disposal: nothing is deleted and nothing waits.
-    // Its holder then moves it out of the waiting folder, which its line
-    // says when the restart is offered.
-    const std::tuple<const char*, void (*)(), bool, DWORD, size_t> holders[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, false, GENERIC_READ, 1},
-        {"10", simwin::SetWindows10, false, GENERIC_READ, 0},
-        {"XP, by path", simwin::SetWindowsXp, true, GENERIC_READ, 0},
-        {"XP, held for deleting", simwin::SetWindowsXp, false, GENERIC_READ | DELETE, 2}};
-    for (auto [what, version, byPath, access, scheduled] : holders) {
-        SCOPED_TRACE(what);
-        Renew(version);
-        AttachWindow();
-        g_scan.action = ACTION_DELETE;
-        simwin::MakeDir("C:\\WINDOWS");
-        Plant(45, "C:\\tb.exe");
-        HANDLE holder = CreateFileA("C:\\tb.exe", access, 7, nullptr, OPEN_EXISTING, 0, 0);
-        if (byPath) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION, 2);
-        EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
-        std::vector<std::string> lines{"C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"};
-        if (access & DELETE)
-            lines.push_back("C:\\tb.exe     W32/Phantaxis.Backdoor Scheduled for restart, but a "
-                            "program holding it may move it away");
-        EXPECT_EQ(lines_, lines);
-        EXPECT_EQ(g_scan.filesRemoved, 0);
-        EXPECT_EQ(g_scan.restartNeeded, !byPath && !(access & DELETE));
-        EXPECT_EQ(simwin::PendingDeletions().size(), scheduled);
-        if (scheduled == 2) {
-            EXPECT_TRUE(MoveFileA(simwin::PendingDeletions()[0].c_str(), "C:\\out.exe"));
-            EXPECT_FALSE(RestartStillNeeded());
-            lines.push_back(lines[0]); // at the restart's offer: not removed
-            EXPECT_EQ(lines_, lines);
-        }
-        CloseHandle(holder);
-        EXPECT_EQ(simwin::FileExists("C:\\tb.exe"), byPath);
-    }
 }
+
+/* Another program holds the file, sharing the delete: Windows only marks
+   it, and its name stays until that handle closes. Not removed; a file so
+   marked cannot be opened to be moved, but NT 4.0 schedules its path. A
+   holder with DELETE access from before the take-over keeps it: the file
+   is moved and scheduled, but its holder could move it out again. On XP
+   with no handle kept from the check, nothing proves what the path names
+   at the disposal: nothing is deleted and nothing waits. Its holder then
+   moves it out of the waiting folder, which its line says when the restart
+   is offered. */
+namespace {
+struct HolderRow {
+    const char* name;
+    WindowsVersion version;
+    bool byPath;
+    DWORD access;
+    size_t scheduled;
+};
+} // namespace
+using HeldFileTest = PerRow<FileCheckTest, HolderRow>;
+
+TEST_P(HeldFileTest, IsNotRemovedWhileItsHolderKeepsIt) {
+    const HolderRow& r = GetParam();
+    Renew(r.version);
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    simwin::MakeDir("C:\\WINDOWS");
+    Plant(45, "C:\\tb.exe");
+    HANDLE holder = CreateFileA("C:\\tb.exe", r.access, 7, nullptr, OPEN_EXISTING, 0, 0);
+    if (r.byPath) simwin::FailCall("CreateFileA", ERROR_SHARING_VIOLATION, 2);
+    EXPECT_EQ(CheckFile(kTrojan, "C:\\tb.exe"), 1);
+    std::vector<std::string> lines{"C:\\tb.exe     W32/Phantaxis.Backdoor Unable to remove"};
+    if (r.access & DELETE)
+        lines.push_back("C:\\tb.exe     W32/Phantaxis.Backdoor Scheduled for restart, but a "
+                        "program holding it may move it away");
+    EXPECT_EQ(lines_, lines);
+    EXPECT_EQ(g_scan.filesRemoved, 0);
+    EXPECT_EQ(g_scan.restartNeeded, !r.byPath && !(r.access & DELETE));
+    EXPECT_EQ(simwin::PendingDeletions().size(), r.scheduled);
+    if (r.scheduled == 2) {
+        EXPECT_TRUE(MoveFileA(simwin::PendingDeletions()[0].c_str(), "C:\\out.exe"));
+        EXPECT_FALSE(RestartStillNeeded());
+        lines.push_back(lines[0]); // at the restart's offer: not removed
+        EXPECT_EQ(lines_, lines);
+    }
+    CloseHandle(holder);
+    EXPECT_EQ(simwin::FileExists("C:\\tb.exe"), r.byPath);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, HeldFileTest,
+                         ::testing::Values(HolderRow{"Nt4", kNt4, false, GENERIC_READ, 1},
+                                           HolderRow{"Win10", kWin10, false, GENERIC_READ, 0},
+                                           HolderRow{"XpByPath", kXp, true, GENERIC_READ, 0},
+                                           HolderRow{"XpHeldForDeleting", kXp, false,
+                                                     GENERIC_READ | DELETE, 2}),
+                         ByName());
 
 TEST_F(FileCheckTest, FailingToResetAttributesEndsTheDisposal) {
     for (bool handle : {false, true}) {

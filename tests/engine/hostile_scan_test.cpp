@@ -307,46 +307,37 @@ TEST_F(HostileScanTest, AFolderSwappedForALinkAfterTheCheck) {
     struct Row {
         const char* what;
         int32_t action;
-        void (*version)();
+        WindowsVersion version;
         const std::function<void()>& meddle;
         const char* failing; // fails from its second call on: the delete stays refused
         std::string line;
         bool checkedGone;
         bool waits = false; // in the waiting folder, for the restart
     } rows[] = {
-        {"delete, XP", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "", "removed", true},
-        {"delete, 10", ACTION_DELETE, simwin::SetWindows10, toSystem, "", "removed", true},
-        {"delete, NT 4.0, hard link", ACTION_DELETE, simwin::SetWindowsNt4, hardLinked, "",
-         "removed", true},
-        {"rename", ACTION_RENAME, simwin::SetWindowsXp, toSystem, "", "Rename failed", false},
-        {"restart", ACTION_DELETE, simwin::SetWindowsXp, toSystem, "NtSetInformationFile",
-         "Unable to remove", false},
-        {"restart, another program of the path runs", ACTION_DELETE, simwin::SetWindowsXp,
-         replacedRunning, "NtSetInformationFile", "Unable to remove", false},
-        {"rename, link to itself", ACTION_RENAME, simwin::SetWindowsXp, toItself, "",
-         "Rename failed", false},
-        {"restart, link to itself", ACTION_DELETE, simwin::SetWindowsXp, toItself,
-         "NtSetInformationFile", "Unable to remove", false},
-        {"rename, file replaced", ACTION_RENAME, simwin::SetWindowsXp, replaced, "",
-         "Rename failed", false},
-        {"rename, file replaced at its open", ACTION_RENAME, simwin::SetWindowsXp, replacedAtOpen,
-         "", "Rename failed", false},
-        {"swapped at the rename", ACTION_RENAME, simwin::SetWindowsXp, atRename, "", "renamed",
-         true},
-        {"swapped at the move", ACTION_DELETE, simwin::SetWindowsXp, atMove, "NtSetInformationFile",
-         "Unable to remove", true, true},
-        {"held, delete", ACTION_DELETE, simwin::SetWindowsXp, heldThenSwapped, "",
-         "Unable to remove", false},
-        {"held, rename", ACTION_RENAME, simwin::SetWindows10, heldThenSwapped, "", "Rename failed",
+        {"delete, XP", ACTION_DELETE, kXp, toSystem, "", "removed", true},
+        {"delete, 10", ACTION_DELETE, kWin10, toSystem, "", "removed", true},
+        {"delete, NT 4.0, hard link", ACTION_DELETE, kNt4, hardLinked, "", "removed", true},
+        {"rename", ACTION_RENAME, kXp, toSystem, "", "Rename failed", false},
+        {"restart", ACTION_DELETE, kXp, toSystem, "NtSetInformationFile", "Unable to remove",
          false},
-        {"held, unknown, delete", ACTION_DELETE, simwin::SetWindowsXp, heldUnknown, "",
+        {"restart, another program of the path runs", ACTION_DELETE, kXp, replacedRunning,
+         "NtSetInformationFile", "Unable to remove", false},
+        {"rename, link to itself", ACTION_RENAME, kXp, toItself, "", "Rename failed", false},
+        {"restart, link to itself", ACTION_DELETE, kXp, toItself, "NtSetInformationFile",
          "Unable to remove", false},
-        {"held, unknown, rename", ACTION_RENAME, simwin::SetWindows10, heldUnknown, "",
+        {"rename, file replaced", ACTION_RENAME, kXp, replaced, "", "Rename failed", false},
+        {"rename, file replaced at its open", ACTION_RENAME, kXp, replacedAtOpen, "",
          "Rename failed", false},
-        {"shut, delete", ACTION_DELETE, simwin::SetWindowsXp, shut, "", "removed", true},
-        {"shut, rename", ACTION_RENAME, simwin::SetWindows10, shut, "", "Rename failed", false},
-        {"shut and held, delete", ACTION_DELETE, simwin::SetWindowsXp, shutAndHeld, "",
-         "Unable to remove", false},
+        {"swapped at the rename", ACTION_RENAME, kXp, atRename, "", "renamed", true},
+        {"swapped at the move", ACTION_DELETE, kXp, atMove, "NtSetInformationFile",
+         "Unable to remove", true, true},
+        {"held, delete", ACTION_DELETE, kXp, heldThenSwapped, "", "Unable to remove", false},
+        {"held, rename", ACTION_RENAME, kWin10, heldThenSwapped, "", "Rename failed", false},
+        {"held, unknown, delete", ACTION_DELETE, kXp, heldUnknown, "", "Unable to remove", false},
+        {"held, unknown, rename", ACTION_RENAME, kWin10, heldUnknown, "", "Rename failed", false},
+        {"shut, delete", ACTION_DELETE, kXp, shut, "", "removed", true},
+        {"shut, rename", ACTION_RENAME, kWin10, shut, "", "Rename failed", false},
+        {"shut and held, delete", ACTION_DELETE, kXp, shutAndHeld, "", "Unable to remove", false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

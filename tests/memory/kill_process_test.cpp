@@ -54,7 +54,7 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
     void (*const unread)() = [] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER, -1); };
     const auto W98 = simwin::SetWindows98, Nt4 = simwin::SetWindowsNt4;
     struct Row {
-        void (*version)();
+        WindowsVersion version;
         std::vector<std::string> images;
         simwin::Termination t;
         const char* kill;
@@ -129,7 +129,7 @@ TEST_F(KillProcessTest, EachFamilyTerminatesByItsOwnMethod) {
    variant ends, its folder may come to lead to the other program's. */
 TEST_F(KillProcessTest, OnlyTheProcessRunningTheFileEnds) {
     struct Row {
-        void (*version)();
+        WindowsVersion version;
         const char* variant;
         const char* real;
         bool variantEnds;

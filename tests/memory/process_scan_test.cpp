@@ -53,7 +53,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     struct Row {
         const char* what;
         T termination; // Ends: the first attempt succeeds; RefusesOnce: only the second
-        void (*version)();
+        WindowsVersion version;
         Service service; // a service of the image's name, running it or svchost.exe
         bool stopAsked, keysDeleted, restart, recheck;
     } rows[] = {
@@ -575,7 +575,7 @@ TEST_F(ProcessScanTest, AStopDuringTheScanEndsTheChecks) {
 TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
     const char* path = "C:\\WINDOWS\\abc.exe";
     struct Row {
-        void (*version)();
+        WindowsVersion version;
         const char* exitBefore; // the call before which the variant exits
         std::function<int32_t()> run;
         bool fat = false; // instead, the vendor's image moves and a variant takes its FAT entry

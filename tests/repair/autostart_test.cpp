@@ -214,12 +214,7 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
         Detect("C:\\Documents and Settings\\bob\\Application Data\\" + std::string(name));
     for (const char* f : {"Local Settings\\Temp\\evil.exe", "home.exe"})
         Detect("C:\\Documents and Settings\\bob\\" + std::string(f));
-    // A reading longer than 255 characters is not looked at: alice's
-    // program there does not keep the value.
-    const std::string deep = "\\Application Data\\" + std::string(200, 'a') + "\\tool.exe";
-    simwin::WriteFile("C:\\Documents and Settings\\alice" + deep, "MZ");
-    Set(kRun, "Deep", "%USERPROFILE%" + deep);
-    Detect("C:\\Documents and Settings\\bob" + deep);
+
     const auto copy = [](const char* user) {
         return "C:\\Documents and Settings\\" + std::string(user) + "\\Application Data\\phx.exe";
     };
@@ -453,32 +448,6 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     EXPECT_EQ(lines_.size(), 1u);
 }
 
-TEST_F(AutostartTest, MissingKeysEmptyKeysAndNoWindow) {
-    simwin::RegCreatePath(HKEY_LOCAL_MACHINE, kRun); // no values; no RunServices
-    strcpy(g_scan.autostartValueName, "Gone");
-    Detect("c:\\windows\\system32\\evil.exe");
-    EXPECT_TRUE(lines_.empty());
-    EXPECT_FALSE(simwin::RegKeyExists(HKEY_LOCAL_MACHINE, kRunServices));
-    EXPECT_STREQ(g_scan.autostartValueName, "Gone");
-
-    // No file under check: no walk at all; a file without a folder ends the walk.
-    Set(kRun, "Bare", "evil.exe");
-    int opens = simwin::CallCount("RegOpenKeyExA");
-    g_scan.autostartValueName[0] = 0;
-    Detect("");
-    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), opens);
-    Detect("evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Bare"}));
-
-    // Without a window the values still go, silently.
-    g_scan.mainWindow = nullptr;
-    Set(kRun, "Full", "c:\\windows\\system32\\evil.exe");
-    Detect("c:\\windows\\system32\\evil.exe");
-    EXPECT_TRUE(Names(kRun).empty());
-    EXPECT_TRUE(lines_.empty());
-    EXPECT_STREQ(g_scan.autostartValueName, "Full");
-}
-
 TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     // An unterminated string is terminated before use; a value of another
     // type is no command the shell starts, whatever it spells.
@@ -512,35 +481,36 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     });
     Detect("c:\\e.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Grows"));
+
+    // No file under check: no walk at all; a file without a folder ends the
+    // walk; without a window the values still go, silently.
+    Set(kRun, "Bare", "evil.exe");
+    const int opens = simwin::CallCount("RegOpenKeyExA");
+    g_scan.autostartValueName[0] = 0; // nothing remembered to try first
+    Detect("");
+    EXPECT_EQ(simwin::CallCount("RegOpenKeyExA"), opens);
+    Detect("evil.exe");
+    g_scan.mainWindow = nullptr;
+    lines_.clear();
+    Set(kRun, "Full", "c:\\windows\\system32\\evil.exe");
+    Detect("c:\\windows\\system32\\evil.exe");
+    EXPECT_EQ(Names(kRun), (Strings{"Binary", "Multi", "Number", "Empty", "Grows"}));
+    EXPECT_TRUE(lines_.empty());
 }
 
+/* A failed close reads nothing and counts no deletion; a value is deleted
+   through its key opened for every right. */
 TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     Set(kRun, "V", "data");
     char* data = nullptr;
-    ASSERT_TRUE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "v", &data));
-    EXPECT_STREQ(data, "data");
-    ASSERT_EQ(simwin::RegOpenKeyCalls().size(), 1u);
-    EXPECT_EQ(simwin::RegOpenKeyCalls()[0].subKey, kRun);
-    EXPECT_EQ(simwin::RegOpenKeyCalls()[0].access, (REGSAM)KEY_READ);
-    free(data);
-    EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "missing", &data));
-    EXPECT_EQ(data, nullptr);
-    EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, "Software\\Nowhere", "V", &data));
     simwin::FailCall("RegCloseKey", ERROR_INVALID_HANDLE);
     EXPECT_FALSE(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "V", &data));
     EXPECT_EQ(data, nullptr);
-
     EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "missing")));
-    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRunServices, "V")));
     simwin::FailCall("RegCloseKey", ERROR_INVALID_HANDLE);
     EXPECT_FALSE(DeleteRegistryValue(
         ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "V"))); // deleted, but the close failed
     EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
-    EXPECT_EQ(simwin::RegOpenKeyCalls().back().subKey, kRun);
     EXPECT_EQ(simwin::RegOpenKeyCalls().back().access, (REGSAM)KEY_ALL_ACCESS);
-    Set(kRun, "V", "data");
-    simwin::RegDenyWrite(HKEY_LOCAL_MACHINE, kRun);
-    EXPECT_FALSE(DeleteRegistryValue(ProofsForTests::Value(HKEY_LOCAL_MACHINE, kRun, "V")));
-    EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
     checkHandles_ = false; // a failed RegCloseKey leaves its handle open
 }

@@ -35,9 +35,11 @@ const struct {
     // dlls/ntdll/tests/path.c, test_RtlDosPathNameToNtPathName_U).
     {"c:\\..\\a\\..\\b\\. x", false, true, {"c:\\b\\.exe", "c:\\b\\. x"}},
     {"c:\\..\\a\\..\\b\\. x", false, false, {"c:\\..\\a\\..\\b\\.", "c:\\..\\a\\..\\b\\. x"}},
-    // Naming Files, "Maximum Path Length Limitation": 260 with the terminator.
+    // Naming Files, "Maximum Path Length Limitation": 260 with the terminator
+    // (a quoted one longer fits no caller's path, below).
     {kLongest + " x", false, false, {kLongest + ".exe"}},
     {kLongest + "a x", false, false, {}},
+    {kLongest + "\" x", true, false, {kLongest + ".exe"}},
 };
 
 } // namespace

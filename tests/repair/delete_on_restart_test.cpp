@@ -372,7 +372,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     std::set<std::string> names;
     struct Row {
         const char* what;
-        void (*version)();
+        WindowsVersion version;
         std::function<void()> meddle;
         std::string scheduled; // empty: nothing
         bool escapes = false;  // scheduled, but not held where it waits
@@ -429,7 +429,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         Renew(); // the file is there already
-        r.version();
+        r.version.set();
         r.meddle();
         WaitingFile held{INVALID_HANDLE_VALUE, {}, ""};
         bool escapes = false;

@@ -32,13 +32,13 @@ class HostsFileTest : public WorldTest {
    Windows folder (at a drive's root with one backslash between the parts). */
 struct Place {
     const char* name;
-    void (*version)();
+    WindowsVersion version;
     const char* systemDir;  // NT's folder
     const char* windowsDir; // 9x's folder
     const char* removed;    // the file that goes, as shown
     const char* kept;
 };
-class HostsPlaceTest : public HostsFileTest, public ::testing::WithParamInterface<Place> {};
+using HostsPlaceTest = PerRow<HostsFileTest, Place>;
 
 TEST_P(HostsPlaceTest, EachFamilyLooksWhereItKeepsTheFile) {
     const Place& r = GetParam();
@@ -58,15 +58,15 @@ TEST_P(HostsPlaceTest, EachFamilyLooksWhereItKeepsTheFile) {
     EXPECT_EQ(g_scan.filesInfected, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Versions, HostsPlaceTest,
-    ::testing::Values(Place{"XP", simwin::SetWindowsXp, "c:\\windows\\system32", "C:\\WINDOWS",
-                            "c:\\windows\\system32\\drivers\\etc\\hosts", kWin9xHosts},
-                      Place{"Win98", simwin::SetWindows98, "C:\\WINDOWS\\system32", "c:\\windows",
-                            "c:\\windows\\hosts", kNtHosts},
-                      Place{"Win98AtTheRoot", simwin::SetWindows98, "C:\\WINDOWS\\system32", "C:\\",
-                            "C:\\hosts", kNtHosts}),
-    [](const ::testing::TestParamInfo<Place>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Versions, HostsPlaceTest,
+                         ::testing::Values(Place{"XP", kXp, "c:\\windows\\system32", "C:\\WINDOWS",
+                                                 "c:\\windows\\system32\\drivers\\etc\\hosts",
+                                                 kWin9xHosts},
+                                           Place{"Win98", kWin98, "C:\\WINDOWS\\system32",
+                                                 "c:\\windows", "c:\\windows\\hosts", kNtHosts},
+                                           Place{"Win98AtTheRoot", kWin98, "C:\\WINDOWS\\system32",
+                                                 "C:\\", "C:\\hosts", kNtHosts}),
+                         ByName());
 
 TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); // PLATFORM_NONE

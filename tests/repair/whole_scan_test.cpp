@@ -128,26 +128,23 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
 /* Where WoW64 does not exist nothing changes: no view bit reaches the
    registry (NT 4.0 and 2000 would refuse the key), the Wow6432Node values
    stay alone, and the redirection switch is never touched. */
-TEST_F(WholeScanTest, WithoutWow64NothingChanges) {
-    int family = 0; // 98, NT 4.0, 2000 and 32-bit Windows 10
-    for (auto version : {simwin::SetWindows98, simwin::SetWindowsNt4, simwin::SetWindows2000,
-                         simwin::SetWindows10}) {
-        SCOPED_TRACE(family++);
-        Renew(version);
-        PlantVariant("C:\\WINDOWS\\system32\\a.exe");
-        for (const std::string& key : {std::string(AUTOSTART_RUN_KEY), kRun32})
-            SetStrings(key, {{"A", "C:\\WINDOWS\\system32\\a.exe"}});
-        PrepareRemoval("!:");
-        RunScan();
-        ASSERT_GE(lines_.size(), 2u);
-        EXPECT_EQ(Strings(lines_.begin(), lines_.begin() + 2),
-                  (Strings{
-                      "System Registry     W32/Phantaxis.Backdoor removed",
-                      "C:\\WINDOWS\\system32\\a.exe     W32/Phantaxis.Backdoor removed",
-                  }));
-        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), Strings{});
-        EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, kRun32), Strings{"A"});
-        EXPECT_FALSE(g_scan.wow64);
-        EXPECT_EQ(simwin::CallCount("Wow64DisableWow64FsRedirection"), 0);
-    }
+using WholeScanPerVersion = PerRow<WholeScanTest>;
+TEST_P(WholeScanPerVersion, WithoutWow64NothingChanges) {
+    Renew(GetParam());
+    PlantVariant("C:\\WINDOWS\\system32\\a.exe");
+    for (const std::string& key : {std::string(AUTOSTART_RUN_KEY), kRun32})
+        SetStrings(key, {{"A", "C:\\WINDOWS\\system32\\a.exe"}});
+    PrepareRemoval("!:");
+    RunScan();
+    ASSERT_GE(lines_.size(), 2u);
+    EXPECT_EQ(Strings(lines_.begin(), lines_.begin() + 2),
+              (Strings{"System Registry     W32/Phantaxis.Backdoor removed",
+                       "C:\\WINDOWS\\system32\\a.exe     W32/Phantaxis.Backdoor removed"}));
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), Strings{});
+    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, kRun32), Strings{"A"});
+    EXPECT_FALSE(g_scan.wow64);
+    EXPECT_EQ(simwin::CallCount("Wow64DisableWow64FsRedirection"), 0);
 }
+// 32-bit Windows 10 among them.
+INSTANTIATE_TEST_SUITE_P(Versions, WholeScanPerVersion,
+                         ::testing::Values(kWin98, kNt4, kWin2000, kWin10), ByName());
