@@ -31,10 +31,6 @@
 
 #include <ctype.h>
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 namespace {
 
 /* The information classes, as SetFileInformationByHandle (FileBasicInfo,

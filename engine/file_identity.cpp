@@ -10,10 +10,6 @@
 
 #include <ctype.h>
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 namespace {
 
 // A link, or a name that does not open at all. A reparse point whose tag is

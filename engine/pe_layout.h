@@ -5,7 +5,7 @@
 ** winnt.h lays the structure out (IMAGE_DOS_HEADER, IMAGE_NT_HEADERS32,
 ** IMAGE_FILE_HEADER, IMAGE_OPTIONAL_HEADER32 and, where it differs,
 ** IMAGE_OPTIONAL_HEADER64, IMAGE_DATA_DIRECTORY, IMAGE_SECTION_HEADER,
-** IMAGE_IMPORT_DESCRIPTOR). engine/file_check.cpp pins every one against
+** IMAGE_IMPORT_DESCRIPTOR). engine/pe_layout.cpp pins every one against
 ** those structures in the Windows builds. All fields are little-endian.
 */
 #ifndef CLEANPHANTAXIS_PE_LAYOUT_H

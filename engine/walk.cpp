@@ -61,10 +61,6 @@
 #include "platform/resolve.h"
 #include "platform/wow64.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 enum { PATH_BUF = 260, DISPLAY_BUF = 512, DISPLAY_MAX = 60, VOLUME_BUF = 50 };
 enum : DWORD {
     NAME_SURROGATE = 0x20000000, // the tag's bit of links that point elsewhere

@@ -5,10 +5,6 @@
 #include "platform/open_file.h"
 #include "platform/resolve.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 DWORD AccessOf(FileAccess access) {
     switch (access) {
     case FileAccess::Identity:

@@ -11,10 +11,6 @@
 
 #include "platform/win32.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 enum class FileAccess {
     Identity,   // no access: what no sharing refuses
     Attributes, // FILE_READ_ATTRIBUTES

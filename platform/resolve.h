@@ -13,10 +13,6 @@
 
 #include "platform/win32.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 /* An entry of the table: its type gives Fn, the function's pointer type,
    and its address alone names the function (platform/resolve.cpp keeps the
    names, keyed by the entries' addresses). It holds nothing, and only the

@@ -7,10 +7,6 @@
 #include "platform/join_path.h"
 #include "platform/resolve.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 namespace {
 
 typedef BOOL(WINAPI* IsWow64ProcessFn)(HANDLE, BOOL*);

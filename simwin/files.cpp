@@ -71,10 +71,6 @@
 
 #include "simwin/stdio.h"
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 namespace simwin {
 // The file handles' block below: remembers the security a folder was made with.
 void NoteFolderSecurity(const std::string& host, const SECURITY_ATTRIBUTES* security);

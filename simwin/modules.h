@@ -58,10 +58,6 @@
 #include "simwin/base.h"
 #include <string>
 
-#ifndef WINAPI
-#define WINAPI
-#endif
-
 #define TH32CS_SNAPHEAPLIST 0x00000001
 #define TH32CS_SNAPPROCESS 0x00000002
 #define TH32CS_SNAPTHREAD 0x00000004

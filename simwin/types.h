@@ -53,6 +53,8 @@ typedef SC_HANDLE__* SC_HANDLE;
 typedef intptr_t (*FARPROC)();
 typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
+/* The host knows one calling convention: the SDK's __stdcall marker is empty. */
+#define WINAPI
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
