@@ -376,6 +376,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         std::function<void()> meddle;
         std::string scheduled; // empty: nothing
         bool escapes = false;  // scheduled, but not held where it waits
+        bool proved = true;    // the check's proof is given
     } rows[] = {
         {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
         {"XP", simwin::SetWindowsXp, [] {}, waiting},
@@ -388,6 +389,11 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
          waiting},
         {"XP, every name taken", simwin::SetWindowsXp,
          [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
+        // Only the file a check proved; NT 4.0 where delayed moves are refused.
+        {"XP, no proof", simwin::SetWindowsXp, [] {}, "", false, false},
+        {"NT 4.0, no proof", simwin::SetWindowsNt4, [] {}, "", false, false},
+        {"NT 4.0, delayed moves refused", simwin::SetWindowsNt4,
+         [] { simwin::AllowDelayedMoves(false); }, ""},
         // Elsewhere the drive's root, only where its security leaves its
         // children to administrators and the system: not where it grants
         // Everyone full control (2000), not where a user owns it or may
@@ -433,9 +439,12 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         r.meddle();
         WaitingFile held{INVALID_HANDLE_VALUE, {}, ""};
         bool escapes = false;
-        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong), &escapes, &held),
-                  !r.scheduled.empty());
+        EXPECT_EQ(
+            ScheduleDeleteOnRestart(kLong, r.proved ? Checked(kLong) : nullptr, &escapes, &held),
+            !r.scheduled.empty());
         EXPECT_EQ(escapes, r.escapes);
+        EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
         EXPECT_EQ(simwin::OplockWaits(), 0);
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
@@ -457,26 +466,20 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
-    EXPECT_EQ(names.size(), 9u); // kLong, and every run's folder and file its own
-    simwin::WriteFile(kLong, "MZ");
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)); // XP: only the file a check proved
-    EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
+    EXPECT_EQ(names.size(), 9u);                // kLong, and every run's folder and file its own
+    EXPECT_FALSE(HasWaitingPlace("D:\\x.exe")); // XP
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));       // nor NT 4.0
-    EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
     EXPECT_TRUE(HasWaitingPlace("D:\\x.exe"));
-    simwin::AllowDelayedMoves(false);
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+    // Other platforms, and a version that cannot be read, arrange nothing,
+    // nor is the file looked at.
     const int moves = simwin::CallCount("MoveFileExA"), opens = simwin::CallCount("CreateFileA");
-
     simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::CallCount("MoveFileExA"), moves);
-    EXPECT_EQ(simwin::CallCount("CreateFileA"), opens); // nor is the file looked at
+    EXPECT_EQ(simwin::CallCount("CreateFileA"), opens);
     EXPECT_EQ(simwin::CallCount("GetShortPathNameA"), 0);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
 }

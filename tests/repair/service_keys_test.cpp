@@ -197,6 +197,8 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     EXPECT_TRUE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\system32\\phx.exe", "MZ");
     EXPECT_FALSE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
+    // Drive-relative on the system drive: from System32.
+    EXPECT_TRUE(ServiceCommandRunsFile("C:phx", "C:\\WINDOWS\\system32\\phx.exe"));
 }
 
 /* Every control set whose own ImagePath registers the image is cleaned, the
@@ -208,12 +210,8 @@ TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
     for (const char* set :
          {"CurrentControlSet", "ControlSet001", "ControlSet002", "ControlSet012"}) {
         const std::string key = std::string("SYSTEM\\") + set + "\\Services\\Phx";
-        // A drive-relative path on the system drive is in System32.
-        const std::string name = set;
         simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                             name == "ControlSet002"   ? "svchost.exe -k phx"
-                             : name == "ControlSet012" ? "C:phx"
-                                                       : "phx");
+                             key == kSet2 + "Phx" ? "svchost.exe -k phx" : "phx");
         Make(key, {"\\Enum", "\\Security"});
     }
     EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
