@@ -74,9 +74,8 @@ TEST_F(PlatformTest, OnlyTheTablesOwnEntriesFindFunctions) {
    devices differs by family and by what the ANSI code page makes a
    character (a Shift-JIS trail byte 0x5C is no backslash). */
 TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
-    const auto Win7 = [] { simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1); };
-    void (*const versions[])() = {simwin::SetWindows98, simwin::SetWindowsNt4, Win7,
-                                  simwin::SetWindows10};
+    const WindowsVersion versions[] = {
+        kWin98, kNt4, {"Win7", [] { simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1); }}, kWin10};
     enum : char { F = 'f', D = 'd' }; // the file itself, a device's name
     struct Row {
         const char* path;
@@ -97,8 +96,8 @@ TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
     };
     for (const Row& r : rows)
         for (int v = 0; v < 4; v++) {
-            SCOPED_TRACE(std::string(r.path) + " on version " + std::to_string(v));
-            versions[v]();
+            SCOPED_TRACE(std::string(r.path) + " on " + versions[v].name);
+            versions[v].set();
             simwin::SetAnsiCodePage(r.codePage);
             const FileName name(r.path);
             const std::string prefixed = std::string("\\\\?\\") + r.path;
