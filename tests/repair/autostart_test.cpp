@@ -322,27 +322,24 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     simwin::SetWindows10();
     simwin::SetWow64(true);
     DetectWow64();
-    SetStrings(run32, {{"Alias", "C:\\Windows\\Sysnative\\a64.exe /q"},
-                       {"Redirected", "C:\\WINDOWS\\system32\\a64.exe"},
-                       {"Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe"},
-                       {"Lookalike", "C:\\WINDOWS\\system32.exe"},
-                       {"Bare32", "b32.exe"}});
     Set(kRun, "Bare64", "b32.exe");
-    Detect("C:\\WINDOWS\\system32\\a64.exe");
-    Detect("C:\\WINDOWS\\system32\\drivers\\etc\\svc.exe");
-    Detect("C:\\WINDOWS\\system32.exe");
-    Detect("C:\\WINDOWS\\SysWOW64\\b32.exe");
-    EXPECT_EQ(Names(run32), (Strings{"Redirected"}));
-    EXPECT_EQ(Names(kRun), (Strings{"Bare64"}));
+    DetectEach(run32,
+               {{"Alias", "C:\\Windows\\Sysnative\\a64.exe /q", 1},
+                {"Redirected", "C:\\WINDOWS\\system32\\a64.exe"},
+                {"Shared", "c:\\windows\\system32\\drivers\\etc\\svc.exe", 2},
+                {"Lookalike", "C:\\WINDOWS\\system32.exe", 3},
+                {"Bare32", "b32.exe", 4}},
+               {"C:\\WINDOWS\\system32\\a64.exe", "C:\\WINDOWS\\system32\\drivers\\etc\\svc.exe",
+                "C:\\WINDOWS\\system32.exe", "C:\\WINDOWS\\SysWOW64\\b32.exe"});
 
     // A value of the 64-bit view is expanded as a 64-bit program would:
     // there %ProgramFiles% is not the "(x86)" folder.
-    SetStrings(kRun, {{"Phx64", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg"},
-                      {"Common64", "%CommonProgramFiles%\\evil.exe"}});
     Set(run32, "Phx32", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg");
-    Detect("C:\\Program Files\\Phx\\evil.exe");
-    Detect("C:\\Program Files\\Common Files\\evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Bare64"}));
+    DetectEach(kRun,
+               {{"Bare64", "b32.exe"},
+                {"Phx64", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg", 1},
+                {"Common64", "%CommonProgramFiles%\\evil.exe", 2}},
+               {"C:\\Program Files\\Phx\\evil.exe", "C:\\Program Files\\Common Files\\evil.exe"});
     EXPECT_EQ(Names(run32), (Strings{"Redirected", "Phx32"}));
 
     // The remembered name is deleted again in its own view only: Windows'
@@ -367,12 +364,11 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
                          "ProgramFilesDir", "C:\\Program Files (x86)");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, version, "CommonFilesDir",
                          "C:\\Program Files\\Common Files");
-    SetStrings(kRun, {{"Vista64", "%ProgramFiles%\\Phx\\evil.exe"},
-                      {"Common", "\"%CommonProgramFiles%\\evil.exe\""},
-                      {"X86", "%ProgramFiles(x86)%\\Phx\\evil.exe"}});
-    Detect("C:\\Program Files\\Phx\\evil.exe");
-    Detect("C:\\Program Files\\Common Files\\evil.exe");
-    EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth", "X86"}));
+    DetectEach(kRun,
+               {{"Vista64", "%ProgramFiles%\\Phx\\evil.exe", 1},
+                {"Common", "\"%CommonProgramFiles%\\evil.exe\"", 2},
+                {"X86", "%ProgramFiles(x86)%\\Phx\\evil.exe"}},
+               {"C:\\Program Files\\Phx\\evil.exe", "C:\\Program Files\\Common Files\\evil.exe"});
     EXPECT_EQ(Names(run32), (Strings{"Redirected", "Phx32"}));
 }
 

@@ -61,31 +61,24 @@ class DeleteOnRestartTest : public WorldTest {
     static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
 };
 
+/* A second request of the run lands below the first, in the one section,
+   and overwrites the copy with the file the first left; so also where a
+   hidden wininit.ini gives its copy its attributes (CopyFileA refuses a
+   hidden target). */
 TEST_F(DeleteOnRestartTest, NewFileHoldsExactlyTheSectionAndTheShortEntry) {
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry);
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.new"));
-    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
-
-    // A second request of the run lands below the first, in the one section.
-    EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
-    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
-    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
-              std::string("[rename]\r\n") + kEntry);
-    EXPECT_EQ(simwin::OpenStreamCount(), 0u);
-    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
-}
-
-/* A hidden wininit.ini gives its copy its attributes; the next request of
-   the run still overwrites that copy (CopyFileA refuses a hidden target). */
-TEST_F(DeleteOnRestartTest, HiddenWininitIsCopiedOverItsEarlierCopy) {
-    SetIni("[rename]\r\n");
-    SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
-    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
-    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
-              std::string("[rename]\r\n") + kEntry);
+    for (const bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden ? "hidden" : "new");
+        Renew();
+        if (hidden) SetIni("[rename]\r\n");
+        if (hidden) SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
+        EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry);
+        EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
+        EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
+        EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
+                  std::string("[rename]\r\n") + kEntry);
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
+    }
     // A copy that fails all the same gives the earlier copy its bits back.
     SetFileAttributesA("C:\\WINDOWS\\TEMP\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
     simwin::FailCall("CopyFileA", ERROR_WRITE_FAULT);
