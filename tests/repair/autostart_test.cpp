@@ -384,10 +384,7 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     SetStrings(kRunServices,
                {{"Loader", "c:\\windows\\system32\\loader.exe"}, {"Two", "c:\\bad\\two.exe"}});
     Detect("c:\\bad\\two.exe", "W32/Phantaxis.C.FraudTool");
-    EXPECT_EQ(lines_, (Strings{
-                          "System Registry     W32/Phantaxis.C.FraudTool removed",
-                          kRemoved,
-                      }));
+    EXPECT_EQ(lines_, (Strings{"System Registry     W32/Phantaxis.C.FraudTool removed", kRemoved}));
     EXPECT_EQ(Names(kRunServices), Strings{"Loader"});
     EXPECT_STREQ(g_scan.autostartValueName, "Two");
     Set(kRunServices, "Two", "c:\\bad\\two.exe -again");

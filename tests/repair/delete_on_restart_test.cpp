@@ -127,23 +127,23 @@ TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
     EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\x1A"));
 }
 
+/* The Windows folder also by its short form. */
 TEST_F(DeleteOnRestartTest, TheTemporaryFolderMayBeTheWindowsFolder) {
     const std::string old = "[boot]\r\nshell=x\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\n";
     const std::string merged = std::string("[boot]\r\nshell=x\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n") +
                                kEntry + "[other]\r\n";
-    for (const char* temp : {"C:\\WINDOWS\\", "c:\\windows\\"}) {
+    const char* const folders[][2] = {
+        {"C:\\WINDOWS", "C:\\WINDOWS\\"},
+        {"C:\\WINDOWS", "c:\\windows\\"},
+        {"C:\\Windows Me", "C:\\WINDOW~1\\"}}; // the Windows folder, the temporary folder
+    for (const auto& [windows, temp] : folders) {
         SCOPED_TRACE(temp);
+        simwin::SetWindowsDirectory(windows);
         simwin::SetTempPath(temp);
-        SetIni(old);
+        simwin::WriteFile(std::string(windows) + "\\wininit.ini", old);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-        EXPECT_EQ(Ini(), merged);
+        EXPECT_EQ(simwin::ReadFile(std::string(windows) + "\\wininit.ini"), merged);
     }
-    // Named by its short form, the Windows folder is still the same folder.
-    simwin::SetWindowsDirectory("C:\\Windows Me");
-    simwin::SetTempPath("C:\\WINDOW~1\\");
-    simwin::WriteFile("C:\\Windows Me\\wininit.ini", old);
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::ReadFile("C:\\Windows Me\\wininit.ini"), merged);
 }
 
 /* Every call of a request failing in turn: the request fails and leaves the
