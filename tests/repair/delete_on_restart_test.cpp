@@ -295,6 +295,17 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), "backup");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.new"), "theirs");
+    // An installer adds its line while the request runs, after its read:
+    // the line stays, and the entry joins it.
+    const std::string installer = "C:\\APP\\X.DLL=C:\\APP\\X.NEW\r\n";
+    bool once = true;
+    simwin::OnCall("MoveFileA", [&] {
+        if (!once || simwin::CallAbout() != "C:\\WINDOWS\\wininit.ini") return;
+        simwin::WriteFile("C:\\WINDOWS\\wininit.ini", Ini() + installer);
+        once = false;
+    });
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + std::string(kEntry) + installer + kEntry);
     // The power lost between the swap's renames, then an installer writing
     // a fresh wininit.ini: the stranded entries join it, once, and run.
     simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
