@@ -69,7 +69,10 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
                       {"Quoted", "\"C:\\Program Files\\App\\evil.exe\" -x"},
                       {"TwoQuotes", "\"\"c:\\windows\\evil.exe"},
                       {"Old", "c:\\windows\\evil.exe.old"},
-                      {"Elsewhere", "d:\\windows\\evil.exe"}});
+                      {"Elsewhere", "d:\\windows\\evil.exe"},
+                      // Naming Files: "\\?\" passes the drive path as it is.
+                      {"LongPrefix", "\\\\?\\C:\\WINDOWS\\evil.exe -q"},
+                      {"NtPrefix", "\\??\\c:\\windows\\evil.exe"}});
     // The path ends where the file's does: at the end, a blank or a tab, a
     // closing quote (after dots and blanks, which Windows strips from a
     // name), or a second extension of its name; not inside a name.
