@@ -277,7 +277,7 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
                           "C:\\Documents and Settings\\bob\\j\\explorer.exe"})
         Detect(f);
     // Nor the first of a later file of the name in the shell's search (the
-    // Path last, CreateProcess's lpApplicationName remarks): the value
+    // Path last, CreateProcess's lpCommandLine remarks): the value
     // starts that one once the first is gone.
     simwin::RegSetString(HKEY_LOCAL_MACHINE,
                          "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment", "Path",

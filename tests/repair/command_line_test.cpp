@@ -42,8 +42,7 @@ const struct {
     {"c:\\x\\\x95\x5c\\..\\y.exe", false, true, {"c:\\x\\y.exe"}, 932},
     {"c:\\x\\a.\x95\x5c", false, false, {"c:\\x\\a.\x95\x5c"}, 932},
     // Naming Files, "Maximum Path Length Limitation": 260 with the terminator,
-    // the ".exe" added counted in (lpApplicationName: "the system ... appends
-    // .exe" to the name it then opens), written or not.
+    // the ".exe" CreateProcess appends (lpCommandLine) counted in.
     {kLongest + " x", false, false, {}},
     {kLongest + "a x", false, false, {}},
     {kLongest + "\" x", true, false, {}},

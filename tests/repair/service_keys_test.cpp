@@ -189,7 +189,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::WriteFile("C:\\Evil\\svc host.exe", "MZ vendor");
     simwin::WriteFile("C:\\Evil\\two.exe", "MZ");
     // So where a bare name's later folder of its search (CreateProcess's
-    // lpApplicationName remarks: the Path last) holds the program, and
+    // lpCommandLine remarks: the Path last) holds the program, and
     // where a host's library is another file than the host.
     const char* const planted[][2] = {
         {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
