@@ -611,9 +611,7 @@ bool BareStartsFile(const char* data, const char* fileName) {
    loader from the host's own folder (System32 on NT, the Windows folder on
    Windows 9x), then as System32's host finds it. The host itself is never
    the file the value starts. A file of the same name elsewhere (a user's
-   "system32" folder, System beside System32) is another, and so is one
-   in a later folder of the shell's search, unless a variant: the value
-   starts it once `file` is gone. */
+   "system32" folder, System beside System32) is another. */
 bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
@@ -626,14 +624,8 @@ bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
         return (beside || SearchedFile(library, ".dll", false, found, sizeof found)) &&
                SameFile(found, file);
     }
-    int next = 0;
-    if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found, &next)) {
-        // Once that file is gone, the shell starts the next its search finds.
-        bool variant = SameFile(found, file);
-        while (variant && SearchedFile(program, ".exe", true, found, sizeof found, &next))
-            variant = IsVariant(found, file);
-        return variant;
-    }
+    if (program[0] && SearchedFile(program, ".exe", true, found, sizeof found))
+        return SameFile(found, file);
     // A value of the 32-bit view: a 32-bit program's System32 is SysWOW64.
     const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
     return view == KEY_WOW64_32KEY && n > 0 && n < sizeof windows &&

@@ -191,19 +191,16 @@ bool SearchFolder(int index, char* out, size_t size, bool shell = false) {
 
 } // namespace
 
-bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size,
-                  int* next) {
+bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size) {
     char folder[MAX_PATH];
-    for (int i = next ? *next : 0; i < 1024; i++) {
+    for (int i = 0; i < 1024; i++) {
         if (!SearchFolder(i, folder, sizeof folder, shell)) {
             if (i < 5) continue;
             return false;
         }
         if (IsDrivePath(folder) && InFolder(folder, name, extension, file, size) &&
-            IsExistingFile(file)) {
-            if (next) *next = i + 1;
+            IsExistingFile(file))
             return true;
-        }
     }
     return false;
 }
@@ -248,14 +245,13 @@ void RememberMatched(const FileId* id) {
 namespace {
 
 /* The file `program` (one candidate cut from a command) names, as
-   CreateProcess finds it, from the `*next`-th on (a bare name's, one a
-   folder of its search; a path's, one); false past the last that exists. */
+   CreateProcess finds it, the `*next`-th (one a reading); false past the
+   last that exists. */
 bool ProgramFile(const char* program, char* file, size_t size, int* next) {
     char path[MAX_PATH], folder[MAX_PATH];
-    if (!program[0]) return false;
+    if (!program[0] || (*next)++ > 0) return false;
     if (!strchr(program, '\\') && !strchr(program, ':'))
-        return SearchedFile(program, ".exe", false, file, size, next);
-    if ((*next)++ > 0) return false;
+        return SearchedFile(program, ".exe", false, file, size);
     if (IsDriveLetter(program[0]) && program[1] == ':' && program[2] != '\\') {
         // Drive-relative ("C:abc.exe"): from the current folder of that
         // drive. The service manager's is System32 on the system drive; a
@@ -287,11 +283,10 @@ bool ProgramFile(const char* program, char* file, size_t size, int* next) {
 }
 
 /* The file `command` starts, in `file`; where `later` is given, also the
-   first other file a reading (ProgramReadings) names, longer or found later
-   in a bare name's search, that is no variant (IsVariant), or "" when none
-   does: wherever it lies (a user may plant "C:\\Vendor\\svc.exe" beside
-   "C:\\Vendor\\svc host.exe -k", or "svc.exe" in a folder of the Path before
-   the vendor's), it may be another program's. Where `library` is given,
+   first other file a longer reading (ProgramReadings) names that is no
+   variant (IsVariant), or "" when none does: wherever it lies (a user may
+   plant "C:\\Vendor\\svc.exe" beside "C:\\Vendor\\svc host.exe -k"), it may
+   be another program's. Where `library` is given,
    the library a host the command names is told to load (HostedFile), or "". */
 bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize,
                  char* library = NULL) {

@@ -41,12 +41,10 @@ bool ServiceCommandRunsFile(const char* command, const CommandImage& image);
 
 /* Whether `command` is a registration of `image` itself: it starts `image`
    (ServiceCommandRunsFile) and no other reading of it names another file
-   that exists and is no variant (IsVariant): neither a longer one, an
-   unquoted command read up to a later blank or whole, nor a bare name found
-   in a later folder of its search. Where one does (an unquoted "C:\Program
-   Files\Vendor\svc.exe -k" that starts a planted "C:\Program.exe", or
-   "svc -k" that starts a "svc.exe" planted in a folder of the Path before
-   the vendor's), the service manager runs `image`, but the command was
+   that exists and is no variant (IsVariant): a longer one, an unquoted
+   command read up to a later blank or whole. Where one does (an unquoted
+   "C:\Program Files\Vendor\svc.exe -k" that starts a planted
+   "C:\Program.exe"), the service manager runs `image`, but the command was
    written for the other file and starts it again once `image` is gone:
    false, with that file in `other` (`size` at least 1); "" in `other`
    otherwise, wherever that file lies: beside `image` too. A host's command
@@ -60,11 +58,9 @@ bool ServiceCommandRegistersFile(const char* command, const CommandImage& image,
    library, LoadLibrary) finds it: in the caller's folder (with `shell`,
    Explorer's, the Windows folder; else System32, where the service manager
    and rundll32 lie), System32, System, the Windows folder, then the
-   machine's Path; `extension` added to a name without one. From the
-   `*next`-th folder on where `next` is given, which then tells where to go
-   on. False when none exists. */
-bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size,
-                  int* next = NULL);
+   machine's Path; `extension` added to a name without one. False when
+   none exists. */
+bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size);
 
 /* Whether `path` is the file `file` or another this run matched as a
    variant (g_scan.variantMatched): such a file is no other program, however

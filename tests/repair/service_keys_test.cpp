@@ -188,13 +188,10 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
     simwin::WriteFile("C:\\Evil\\svc host.exe", "MZ vendor");
     simwin::WriteFile("C:\\Evil\\two.exe", "MZ");
-    // So where a bare name's later folder of its search (CreateProcess's
-    // lpCommandLine remarks: the Path last) holds the program, and
-    // where a host's library is another file than the host.
+    // So where a host's library is another file than the host.
     const char* const planted[][2] = {
         {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
         {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"},
-        {"phx -k", "C:\\None\\phx.exe"},
         {"rundll32 C:\\Evil\\x.dll,Run", "C:\\WINDOWS\\system32\\rundll32.exe"}};
     for (const auto& row : planted) {
         simwin::WriteFile(row[1], "MZ");
