@@ -91,6 +91,9 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
                 {"TwoQuotes", "\"\"c:\\windows\\evil.exe"},
                 {"Old", "c:\\windows\\evil.exe.old", 1},
                 {"Elsewhere", "d:\\windows\\evil.exe"},
+                // Naming Files: "\\?\" passes the drive path as it is.
+                {"LongPrefix", "\\\\?\\C:\\WINDOWS\\evil.exe -q", 1},
+                {"NtPrefix", "\\??\\c:\\windows\\evil.exe", 1},
                 // The path ends where the file's does: at the end, a blank or a tab, a
                 // closing quote (after dots and blanks, which Windows strips from a
                 // name), or a second extension of its name; not inside a name.
