@@ -32,7 +32,7 @@ bool NamesDosDevice(const char* path) {
     if ((Is(base, n, "CONIN$") || Is(base, n, "CONOUT$")) && nt) return true;
     if (n != 4 || (_strnicmp(base, "COM", 3) != 0 && _strnicmp(base, "LPT", 3) != 0)) return false;
     const unsigned char digit = (unsigned char)base[3];
-    return (digit >= '1' && digit <= '9') ||
+    return (digit >= '1' && digit <= '9') || (nt && digit == '0') ||
            (nt && (digit == 0xB9 || digit == 0xB2 || digit == 0xB3));
 }
 

@@ -18,7 +18,13 @@
 **          makes of them; and CONIN$ and CONOUT$, which Windows 8 and
 **          later read as devices (Wine's ntdll tests,
 **          test_RtlIsDosDeviceName_U: the bare names, "fails on win7"), and
-**          Wine in any folder on every version it reports.
+**          Wine in any folder on every version it reports; and COM0 and
+**          LPT0, which "Naming Files" has listed among the reserved names
+**          while RtlIsDosDeviceName_U reads "c:\lpt0.txt" as no device on
+**          every Windows Wine's tests ran on: whichever way a version reads
+**          them, the "\\?\" form reaches the file;
+**   9x     COM0 and LPT0 stay files, as every source but that page
+**          reads them: taken for devices, they would be reached by no name.
 ** On NT a name taken for a device needlessly costs nothing: its "\\?\" form
 ** reaches the file either way, so NT's list is the widest any version or
 ** Wine reads. On 9x it costs the file, which no name then

@@ -295,8 +295,9 @@ TEST_F(FileCheckTest, UnopenableFilesAreLoggedAsNotChecked) {
    file), so NT reaches each as the file it is, and 9x, which has no such
    form, leaves each with a line unless an 8.3 name of its own reaches it.
    Names only NT reads as devices (COM with a superscript digit) are plain
-   files on 9x; a device of a name the program does not know (a driver 9x
-   loaded) is never read as the file. Their lines show the path as listed. */
+   files on 9x, as COM0 and LPT0 are, which NT opens by \\?\ all the same; a
+   device of a name the program does not know (a driver 9x loaded) is never
+   read as the file. Their lines show the path as listed. */
 using FileCheckPerVersion = PerRow<FileCheckTest>;
 
 TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
@@ -306,7 +307,8 @@ TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
     } const names[] = {{"nul.exe", true},    {"aux.exe", true},      {"com1.exe", true},
                        {"con.exe", true},    {"prn.exe", true},      {"lpt1.exe", true},
                        {"CON", true},        {"Aux .x.exe", true},   {"conin$.exe", false},
-                       {"clock$.exe", true}, {"com\xB9.exe", false}, {"config$.exe", true}};
+                       {"clock$.exe", true}, {"com\xB9.exe", false}, {"config$.exe", true},
+                       {"com0.exe", false},  {"LPT0", false}};
     Renew(GetParam());
     AttachWindow();
     g_scan.action = ACTION_DELETE;
