@@ -45,11 +45,16 @@
 
 #include "platform/win32.h"
 
-/* Drops the stream type $DATA from the end of the drive path `path`:
-   "C:\x\a.exe::$DATA" names the file itself, its unnamed data stream, and
-   "C:\x\a.exe:s:$DATA" its stream s (Microsoft's "File Streams (Local File
-   Systems)": "filename:stream name:stream type", the unnamed stream's type
-   $DATA). In any letter case, as NTFS compares the type. */
+/* Drops the stream types that name a file or folder itself from the drive
+   path `path`: "C:\x\a.exe::$DATA" names the file itself, its unnamed data
+   stream, and "C:\x\a.exe:s:$DATA" its stream s (Microsoft's "File Streams
+   (Local File Systems)": "filename:stream name:stream type", the unnamed
+   stream's type $DATA); "C:\x::$INDEX_ALLOCATION" and
+   "C:\x:$I30:$INDEX_ALLOCATION" name the folder x, its directory stream, in
+   any place of the path (the same page and MS-FSCC 5.1, "NTFS Streams":
+   "Dir C:\Users", "Dir C:\Users:$I30:$INDEX_ALLOCATION" and "Dir
+   C:\Users::$INDEX_ALLOCATION" are equivalent), never a stream of a file.
+   In any letter case, as NTFS compares the type. */
 void DropDataType(char* path);
 
 /* Whether the drive path `path` names a named stream of a file

@@ -586,6 +586,15 @@ static void Components(const std::string& win, std::vector<std::string>* parts, 
                 // itself, and "a.exe:s:$DATA" its stream s (Microsoft's "File
                 // Streams (Local File Systems)": "filename:stream
                 // name:stream type").
+                // "x::$INDEX_ALLOCATION" and "x:$I30:$INDEX_ALLOCATION" are
+                // the folder x, its directory stream, in any place of the
+                // path (the same page: "Dir C:\Users:$I30:$INDEX_ALLOCATION"
+                // is "Dir C:\Users").
+                for (const char* folder : {"::$INDEX_ALLOCATION", ":$I30:$INDEX_ALLOCATION"}) {
+                    const size_t t = strlen(folder);
+                    if (part.size() > t && Upper(part.substr(part.size() - t)) == folder)
+                        part.erase(part.size() - t);
+                }
                 const size_t type = part.size() >= 7 ? part.size() - 6 : 0;
                 if (i == win.size() && type > 0 && part.find(':') < type &&
                     Upper(part.substr(type)) == ":$DATA")

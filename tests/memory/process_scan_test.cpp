@@ -218,8 +218,8 @@ TEST_F(ProcessScanTest, AnImageNamedAsADeviceIsEndedAndRemoved) {
    acts on. It is left, with its line, by the memory scan alone: neither the
    single-instance test's listing before it nor the disposal's after it say
    it again. A name is no stream where it names
-   the file itself (x.exe::$DATA), nor where it is the loader's record alone
-   (2000, NT 4.0), which the process may write: there what it maps tells. */
+   the file itself (x.exe::$DATA, x::$INDEX_ALLOCATION\\...), nor where it is the loader's record
+   alone (2000, NT 4.0), which the process may write: there what it maps tells. */
 TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLineOnce) {
     const auto Nt4 = [] {
         simwin::SetWindowsNt4();
@@ -239,13 +239,16 @@ TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLineOnce) {
         EXPECT_TRUE(simwin::FileExists("C:\\x:evil.exe"));
         EXPECT_EQ(lines_, std::vector<std::string>{line});
     }
-    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
-        Renew(version);
-        const DWORD pid = RunVariant("C:\\x\\evil.exe::$Data");
-        EXPECT_NE(ScanProcessesPsapi(), 0);
-        EXPECT_FALSE(simwin::IsRunning(pid));
-        EXPECT_EQ(lines_, Removed({"C:\\x\\evil.exe"}));
-    }
+    for (void (*version)() : {simwin::SetWindows2000, simwin::SetWindowsXp, simwin::SetWindows10})
+        for (const char* image : {"C:\\x\\evil.exe::$Data", "C:\\x::$INDEX_ALLOCATION\\evil.exe",
+                                  "C:\\x:$I30:$Index_Allocation\\evil.exe"}) {
+            SCOPED_TRACE(image);
+            Renew(version);
+            const DWORD pid = RunVariant(image);
+            EXPECT_NE(ScanProcessesPsapi(), 0);
+            EXPECT_FALSE(simwin::IsRunning(pid));
+            EXPECT_EQ(lines_, Removed({"C:\\x\\evil.exe"}));
+        }
     // 2000 reads its mappings; NT 4.0 as modelled here resolves no
     // VirtualQueryEx, so nothing but the name tells, and it is left.
     for (void (*version)() : {+Nt4, simwin::SetWindows2000}) {
