@@ -2036,6 +2036,22 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         Refuse(path, host);
         return INVALID_HANDLE_VALUE;
     }
+    // A name that leads to a character device (a file symbolic link to one;
+    // here a host entry that is one or links to one) opens the device, as
+    // Wine opens a Unix character device its drive holds (get_device_info in
+    // dlls/ntdll/unix/file.c: S_ISCHR, FILE_DEVICE_NULL for /dev/null), of
+    // FILE_TYPE_CHAR.
+    struct stat target;
+    if (stat(host.c_str(), &target) == 0 && S_ISCHR(target.st_mode)) {
+        int fd = open(host.c_str(), O_RDONLY);
+        if (fd < 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto device = std::make_shared<OpenFile>(fd, FileKey{0, 0}, access, share);
+        device->device = true;
+        return simwin::NewHandle(device);
+    }
     if (IsDir(host) ||
         ((access & kWriteRights) && (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY))) {
         SetLastError(ERROR_ACCESS_DENIED);
