@@ -2217,13 +2217,22 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     }
     memset(info, 0, sizeof *info);
     const std::string name = CurrentName(f->hostFd);
-    info->dwFileAttributes = name.empty() ? FILE_ATTRIBUTE_ARCHIVE : StoredAttributes(name);
-    info->dwVolumeSerialNumber = (DWORD)((uint64_t)st.st_dev ^ ((uint64_t)st.st_dev >> 32));
+    // A named stream (the host entry "x:s") is part of its file's record:
+    // the file's serial, index, links and attributes, the stream's own size
+    // ("File Streams (Local File Systems)": each stream has its own sizes;
+    // MS-FSA 2.1.1: a Stream belongs to a File, whose FileId it reports).
+    struct stat record = st;
+    const size_t slash = name.rfind('/'), colon = name.find(':', slash + 1);
+    const std::string owner =
+        slash != std::string::npos && colon != std::string::npos ? name.substr(0, colon) : name;
+    if (owner != name && stat(owner.c_str(), &record) != 0) record = st;
+    info->dwFileAttributes = name.empty() ? FILE_ATTRIBUTE_ARCHIVE : StoredAttributes(owner);
+    info->dwVolumeSerialNumber = (DWORD)((uint64_t)record.st_dev ^ ((uint64_t)record.st_dev >> 32));
     info->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
     info->nFileSizeLow = (DWORD)st.st_size;
-    info->nNumberOfLinks = (DWORD)st.st_nlink;
-    info->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
-    info->nFileIndexLow = (DWORD)st.st_ino;
+    info->nNumberOfLinks = (DWORD)record.st_nlink;
+    info->nFileIndexHigh = (DWORD)((uint64_t)record.st_ino >> 32);
+    info->nFileIndexLow = (DWORD)record.st_ino;
     // FAT: the folder's first cluster and the entry's place in it.
     struct stat parent;
     const std::filesystem::path where(name);
