@@ -621,8 +621,11 @@ static ImageFacts ReadImageFacts(HANDLE process, const ImageReaders& readers, ch
         facts.haveNamed = false;
     }
     facts.mapped = EachMappedProgram(process, readers, reported, [&](const char* file) {
-        if (NamesStream(file)) CopyText(stream, MODULE_NAME_SIZE, file); // reached by no path
-        facts.confirmed = facts.haveNamed && SameFile(named, file);
+        // A stream shares its file's identity: it confirms no name, not even
+        // its own file's (a record the process wrote to name it).
+        const bool inStream = NamesStream(file);
+        if (inStream) CopyText(stream, MODULE_NAME_SIZE, file); // reached by no path
+        facts.confirmed = facts.haveNamed && !inStream && SameFile(named, file);
         return !facts.confirmed;
     });
     // Where the ANSI name cannot tell, the kernel's Unicode name is the

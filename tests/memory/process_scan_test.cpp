@@ -221,8 +221,8 @@ INSTANTIATE_TEST_SUITE_P(Versions, ProcessScanFromXp, ::testing::Values(kXp, kWi
    acts on. It is left, with its line, by the memory scan alone: neither the
    single-instance test's listing before it nor the disposal's after it say
    it again. A name is no stream where it names
-   the file itself (x.exe::$DATA), nor where it is the loader's record alone
-   (2000, NT 4.0), which the process may write: there what it maps tells. */
+   the file itself (x.exe::$DATA, x::$INDEX_ALLOCATION\\...), nor where it is the loader's record
+   alone (2000, NT 4.0), which the process may write: there what it maps tells. */
 TEST_P(ProcessScanPerNtVersion, AnImageInAStreamIsLeftWithItsLineOnce) {
     const std::string line = "C:\\x:evil.exe     Unable to check: it runs from a file's stream";
     Renew(GetParam());
@@ -235,15 +235,19 @@ TEST_P(ProcessScanPerNtVersion, AnImageInAStreamIsLeftWithItsLineOnce) {
     EXPECT_TRUE(simwin::IsRunning(pid));
     EXPECT_TRUE(simwin::FileExists("C:\\x:evil.exe"));
     EXPECT_EQ(lines_, std::vector<std::string>{line});
-    Renew(GetParam());
     const bool nt4 = GetParam() == kNt4Psapi.set, record = nt4 || GetParam() == kWin2000.set;
-    if (!record) {
-        pid = RunVariant("C:\\x\\evil.exe::$Data");
+    for (const char* image : {"C:\\x\\evil.exe::$Data", "C:\\x::$INDEX_ALLOCATION\\evil.exe",
+                              "C:\\x:$I30:$Index_Allocation\\evil.exe"}) {
+        if (nt4) break;
+        SCOPED_TRACE(image);
+        Renew(GetParam());
+        pid = RunVariant(image);
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_FALSE(simwin::IsRunning(pid));
         EXPECT_EQ(lines_, Removed({"C:\\x\\evil.exe"}));
-        return;
     }
+    if (!record) return;
+    Renew(GetParam());
     // 2000 reads its mappings; NT 4.0 as modelled here resolves no
     // VirtualQueryEx, so nothing but the name tells, and it is left.
     PlantVariant("C:\\x\\evil.exe");
@@ -255,6 +259,17 @@ TEST_P(ProcessScanPerNtVersion, AnImageInAStreamIsLeftWithItsLineOnce) {
     EXPECT_EQ(lines_, nt4 ? std::vector<std::string>{"C:\\x:y     Unable to check: it runs from "
                                                      "a file's stream"}
                           : Removed({"C:\\x\\evil.exe"}));
+    // Nor is a record naming the stream's own file, which shares the
+    // stream's identity; NT 4.0 as modelled reads no mappings and checks the
+    // file it names.
+    Renew(GetParam());
+    simwin::WriteFile("C:\\x", "a plain file");
+    PlantVariant("C:\\x:evil.exe");
+    pid = simwin::StartProcess(
+        {"C:\\x:evil.exe", {}, simwin::Termination::Ends, "C:\\x", kVariantGrants});
+    EXPECT_EQ(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_EQ(lines_, nt4 ? std::vector<std::string>{} : std::vector<std::string>{line});
 }
 INSTANTIATE_TEST_SUITE_P(Versions, ProcessScanPerNtVersion,
                          ::testing::Values(kNt4Psapi, kWin2000, kXp, kWin10), ByName());

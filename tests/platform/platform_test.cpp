@@ -88,7 +88,9 @@ TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
         {"C:\\d\\CONOUT$", 1252, {F, D, D, D}},
         {"C:\\d\\com\xB9.exe", 1252, {F, D, D, D}},
         {"C:\\d\\LPT\xB3", 1252, {F, D, D, D}},
-        {"C:\\d\\lpt0.txt", 1252, {F, F, F, F}},
+        {"C:\\d\\lpt0.txt", 1252, {F, D, D, D}}, // \\?\ whichever way NT reads it
+        {"C:\\d\\COM0", 1252, {F, D, D, D}},
+        {"C:\\d\\com00.exe", 1252, {F, F, F, F}},
         {"C:\\d\\config$.exe", 1252, {F, F, F, F}},  // a driver's: caught at its open
         {"C:\\d\\\x95\\nul.exe", 932, {F, F, F, F}}, // one character, then "nul.exe"
         {"C:\\d\\\x95\\nul.exe", 1252, {D, D, D, D}},
