@@ -42,7 +42,8 @@ namespace {
    `part`: "::$INDEX_ALLOCATION" or ":$I30:$INDEX_ALLOCATION", in any letter
    case; 0 where there is none. */
 size_t FolderTypeLength(const char* part, size_t n) {
-    for (const char* type : {"::$INDEX_ALLOCATION", ":$I30:$INDEX_ALLOCATION"}) {
+    static const char* const kTypes[] = {"::$INDEX_ALLOCATION", ":$I30:$INDEX_ALLOCATION"};
+    for (const char* type : kTypes) {
         const size_t t = strlen(type);
         if (n > t && _strnicmp(part + n - t, type, t) == 0) return t;
     }
