@@ -1439,10 +1439,60 @@ struct OpenFile : simwin::Object {
     }
 };
 
-/* Files another program holds a batch or filter oplock on (HoldOplock), and
-   the opens that waited for its owner to acknowledge the break. */
-std::set<FileKey> oplocked;
+/* Files another program holds an oplock on (HoldOplock), and the calls that
+   waited for its owner to acknowledge the break. The owner never does: a
+   broken oplock stays in its break, and every later call that breaks it
+   waits again. */
+std::map<FileKey, simwin::Oplock> oplocked;
 int oplockWaits = 0;
+
+/* What breaks each kind, as Microsoft's file system documentation tabulates
+   it ("Checking the Oplock State of an IRP_MJ_CREATE Operation", "... of an
+   IRP_MJ_SET_INFORMATION Operation"); every call here is another program's
+   (another oplock key), and each break named waits for the acknowledgment:
+   - an open whose access holds nothing but FILE_READ_ATTRIBUTES,
+     FILE_WRITE_ATTRIBUTES and SYNCHRONIZE breaks no kind;
+   - any other open breaks a batch oplock;
+   - a filter oplock only an open asking a "writable" access (anything but
+     FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES, FILE_READ_DATA, FILE_READ_EA,
+     FILE_EXECUTE, SYNCHRONIZE, READ_CONTROL) or not sharing the read (read
+     as either, as ReactOS's FsRtlCheckOplock reads it);
+   - a Read-Handle lease only an open that meets a sharing conflict (the
+     owner's own handle is not modelled: it shares everything, so no open
+     here breaks one);
+   - a rename (FileRenameInformation) breaks all three;
+   - the delete disposition (FileDispositionInformation, DeleteFile TRUE)
+     only a Read-Handle lease;
+   - a change of the file's security (SetKernelObjectSecurity) a Read-Handle
+     lease, as the review of Windows 7 and later found (no table lists it). */
+enum class Breaking { Open, Rename, Disposition, Security };
+// FILE_READ_EA 0x8, FILE_EXECUTE 0x20, READ_CONTROL 0x20000, SYNCHRONIZE
+constexpr DWORD kReadOnlyKinds = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_READ_DATA |
+                                 0x8 | 0x20 | 0x20000 | 0x00100000;
+bool Breaks(simwin::Oplock kind, Breaking call, DWORD access, DWORD share) {
+    // The generic rights as a file's own (FILE_GENERIC_READ and so on).
+    if (access & GENERIC_READ) access |= FILE_READ_DATA | FILE_READ_ATTRIBUTES | 0x8 | 0x20000;
+    if (access & GENERIC_WRITE) access |= FILE_WRITE_DATA | FILE_APPEND_DATA;
+    if (access & 0x20000000u) access |= 0x20 | FILE_READ_ATTRIBUTES | 0x20000; // GENERIC_EXECUTE
+    if (access & GENERIC_ALL) access |= FILE_WRITE_DATA | DELETE;
+    access &= ~(DWORD)(GENERIC_READ | GENERIC_WRITE | 0x20000000u | GENERIC_ALL);
+    switch (call) {
+    case Breaking::Open:
+        if (!(access & ~kAttributesOnly)) return false;
+        if (kind == simwin::Oplock::Batch) return true;
+        if (kind == simwin::Oplock::Filter)
+            return (access & ~kReadOnlyKinds) || !(share & FILE_SHARE_READ);
+        return false;
+    case Breaking::Rename:
+        return true;
+    default:
+        return kind == simwin::Oplock::ReadHandle;
+    }
+}
+void WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD share = 0) {
+    auto held = oplocked.find(key);
+    if (held != oplocked.end() && Breaks(held->second, call, access, share)) oplockWaits++;
+}
 
 simwin::ResetHook resetHandles([] {
     oplocked.clear();
@@ -1572,6 +1622,10 @@ enum class Info { Basic, Rename, Disposition };
 LONG SetInformation(HANDLE file, Info kind, const void* info, ULONG size) {
     auto f = FileOf(file);
     if (!f) return kStatusInvalidHandle;
+    if (kind == Info::Rename && (f->access & DELETE)) WaitIfBroken(f->key, Breaking::Rename);
+    if (kind == Info::Disposition && (f->access & DELETE) && info && size &&
+        *static_cast<const uint8_t*>(info))
+        WaitIfBroken(f->key, Breaking::Disposition);
     if (kind == Info::Rename) return RenameOpen(f, info, size);
     const std::string name = CurrentName(f->hostFd);
     if (kind == Info::Basic) {
@@ -1786,6 +1840,7 @@ BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descript
     }
     // FAT keeps no security (see GetVolumeInformationA): the call succeeds
     // and nothing is kept.
+    WaitIfBroken(f->key, Breaking::Security);
     if (!OnFatVolume(CurrentName(f->hostFd))) fileSecurity[f->key] = *text;
     return TRUE;
 }
@@ -2045,14 +2100,11 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    // An open for more than the file's attributes breaks another program's
-    // batch or filter oplock and waits until its owner acknowledges the
-    // break or closes the file (MS-FSA 2.1.4.12, "Algorithm to Check for an
-    // Oplock Break": an open whose DesiredAccess holds no more than
-    // FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES and SYNCHRONIZE breaks
-    // neither; Microsoft's "Breaking Opportunistic Locks"). The model's owner
-    // never answers: the wait is counted, then the open goes on.
-    if (oplocked.count(key) && (access & ~kAttributesOnly)) oplockWaits++;
+    // An open that breaks another program's oplock (see Breaks) waits until
+    // its owner acknowledges the break or closes the file (Microsoft's
+    // "Breaking Opportunistic Locks"). The model's owner never answers: the
+    // wait is counted, then the open goes on.
+    WaitIfBroken(key, Breaking::Open, access, share);
     return simwin::NewHandle(std::make_shared<OpenFile>(fd, key, access, share));
 }
 
@@ -2155,9 +2207,25 @@ ULONG WINAPI SimRtlNtStatusToDosError(LONG status) {
 
 namespace simwin {
 
-void HoldOplock(const std::string& winPath) {
+/* Batch and filter oplocks are exclusive: granted only while no other
+   handle to the file is open ("Types of Opportunistic Locks": the server
+   refuses one when another client has opened the file; FsRtlOplockFsctrl
+   takes the count of user handles for an exclusive request, and ReactOS's
+   grants one only at a count of 1, the requester's own). A Read-Handle lease
+   is shareable, granted with other handles open, from Windows 7 on. */
+bool HoldOplock(const std::string& winPath, Oplock kind) {
     FileKey key;
-    if (KeyOf(HostPath(winPath), &key)) oplocked.insert(key);
+    if (!KeyOf(HostPath(winPath), &key)) return false;
+    const DWORD version = MajorVersion() * 100 + MinorVersion();
+    const bool exists =
+        PlatformId() == VER_PLATFORM_WIN32_NT && version >= (kind == Oplock::ReadHandle ? 601u
+                                                             : kind == Oplock::Filter   ? 500u
+                                                                                        : 0u);
+    const bool opened = std::any_of(openFiles.begin(), openFiles.end(),
+                                    [&](const OpenFile* f) { return f->key == key; });
+    if (!exists || (kind != Oplock::ReadHandle && opened)) return false;
+    oplocked[key] = kind;
+    return true;
 }
 
 int OplockWaits() { return oplockWaits; }

@@ -162,10 +162,16 @@ bool NamesDevice(const std::string& win);
 /* Windows 9x: CONFIG.SYS loaded a character driver of this name (as
    "CONFIG$" or "EMMXXXX0"), which then names its device in every folder. */
 void LoadDosDriver(const std::string& name);
-/* Another program takes a batch or filter oplock on the file and never
-   acknowledges a break; OplockWaits counts the opens that waited for it
-   (files.cpp, CreateFileA and NtCreateFile). */
-void HoldOplock(const std::string& winPath);
+/* Another program takes an oplock of this kind on the file and never
+   acknowledges a break: a batch oplock (FSCTL_REQUEST_BATCH_OPLOCK), a filter
+   oplock (FSCTL_REQUEST_FILTER_OPLOCK, Windows 2000 and later) or a
+   Read-Handle lease (FSCTL_REQUEST_OPLOCK, Windows 7 and later). Whether
+   Windows grants it (files.cpp: an exclusive kind only while no other handle
+   to the file is open). OplockWaits counts the calls that waited for the
+   owner's acknowledgment (files.cpp: which opens and which changes break
+   which kind); each such call then goes on in the model. */
+enum class Oplock { Batch, Filter, ReadHandle };
+bool HoldOplock(const std::string& winPath, Oplock kind = Oplock::Batch);
 int OplockWaits();
 
 /* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe"),

@@ -337,21 +337,32 @@ INSTANTIATE_TEST_SUITE_P(Versions, FileCheckPerVersion,
                          ::testing::Values(kWin98, kNt4, kXp, kWin10), ByName());
 
 /* A file another program holds a batch or filter oplock on, sized to pass a
-   record's filter: no open of the check waits for its owner, and the file is
-   left with one line. */
+   record's filter: no open waits for its owner, and the file is left with
+   one line. A filter oplock lets the reading through (it shares the read and
+   asks only to read); the open for deleting breaks it. */
 using FileCheckPerNtVersion = PerRow<FileCheckTest>;
 
 TEST_P(FileCheckPerNtVersion, AnOplockedFileIsLeftWithoutWaiting) {
-    Renew(GetParam());
-    AttachWindow();
-    g_scan.action = ACTION_DELETE;
-    Plant(45, "C:\\op\\locked.exe");
-    simwin::HoldOplock("C:\\op\\locked.exe");
-    WalkDirectory("C:\\op\\*.*");
-    EXPECT_EQ(simwin::OplockWaits(), 0);
-    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\op\\locked.exe     Unable to check"});
-    EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    for (simwin::Oplock kind : {simwin::Oplock::Batch, simwin::Oplock::Filter}) {
+        Renew(GetParam());
+        AttachWindow();
+        g_scan.action = ACTION_DELETE;
+        Plant(45, "C:\\op\\locked.exe");
+        EXPECT_EQ(simwin::HoldOplock("C:\\op\\locked.exe", kind),
+                  kind == simwin::Oplock::Batch || GetParam() != simwin::SetWindowsNt4);
+        lines_.clear();
+        WalkDirectory("C:\\op\\*.*");
+        EXPECT_EQ(simwin::OplockWaits(), 0);
+        if (kind == simwin::Oplock::Filter && GetParam() == simwin::SetWindowsNt4)
+            continue; // none there
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{
+                      kind == simwin::Oplock::Batch
+                          ? "C:\\op\\locked.exe     Unable to check"
+                          : "C:\\op\\locked.exe     W32/Phantaxis.Backdoor Unable to remove"});
+        EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
+        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    }
 }
 
 TEST_P(FileCheckPerNtVersion, AFileHeldOpenForDeletingIsReadAllTheSame) {
