@@ -30,6 +30,7 @@
 #include "platform/win32.h"
 
 #include <ctype.h>
+#include <new>
 
 namespace {
 
@@ -72,7 +73,7 @@ struct IoStatusBlock {
 typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
 
-bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
+bool SetInformationNow(HANDLE file, InfoClass kind, void* info, DWORD size) {
     if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
         return set(file, kind.byHandle, info, size) != 0;
     if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
@@ -80,6 +81,71 @@ bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
         return set(file, &status, info, size, kind.nt) == 0;
     }
     return false;
+}
+
+typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
+typedef BOOL(WINAPI* CancelSynchronousIoFn)(HANDLE);
+
+/* A rename, the delete disposition or a change of security waits, on
+   Windows 7 and later, until another program's Read-Handle lease on the file
+   is acknowledged ("Checking the Oplock State of an IRP_MJ_SET_INFORMATION
+   Operation"), and nothing tells beforehand whether there is one: a lease is
+   granted beside any handle of ours and breaks at an open only on a sharing
+   conflict. (A batch or filter oplock never gets that far: the open for the
+   change, asking DELETE, WRITE_DAC or WRITE_OWNER, breaks it first, and
+   completes at once, see OpenWithoutWaiting; while that handle is open no
+   other program is granted one.) So such a change runs on a thread of its
+   own for at most kChangeLimit milliseconds, is then cancelled
+   (CancelSynchronousIo, Vista and later: the call then completes, cancelled,
+   or done all the same) and given as long again; one that has not completed
+   by then failed, and its record stays with its thread. Without
+   CancelSynchronousIo (NT 4.0 to XP, no leases) it runs here. */
+const DWORD kChangeLimit = 2000;
+
+struct Change {
+    HANDLE file;
+    InfoClass kind;
+    void* info;                            // the record, or for security the descriptor
+    DWORD size;                            // its size, or for security the parts it sets
+    SetKernelObjectSecurityFn setSecurity; // a change of security, else of information
+    bool done;
+};
+
+DWORD WINAPI MakeChange(LPVOID record) {
+    Change* change = static_cast<Change*>(record);
+    change->done = change->setSecurity
+                       ? change->setSecurity(change->file, change->size, change->info) != 0
+                       : SetInformationNow(change->file, change->kind, change->info, change->size);
+    return 0;
+}
+
+bool WithinLimit(const Change& asked) {
+    auto cancel = Resolve<CancelSynchronousIoFn>("kernel32.dll", "CancelSynchronousIo");
+    Change* change = new (std::nothrow) Change(asked);
+    if (!change) return false;
+    if (!cancel) {
+        MakeChange(change);
+        const bool done = change->done;
+        delete change;
+        return done;
+    }
+    HANDLE thread = CreateThread(NULL, 0, MakeChange, change, 0, NULL);
+    if (!thread) {
+        delete change;
+        return false;
+    }
+    DWORD waited = WaitForSingleObject(thread, kChangeLimit);
+    if (waited == WAIT_TIMEOUT && cancel(thread))
+        waited = WaitForSingleObject(thread, kChangeLimit);
+    CloseHandle(thread);
+    if (waited != WAIT_OBJECT_0) return false; // the thread still has it
+    const bool done = change->done;
+    delete change;
+    return done;
+}
+
+bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
+    return WithinLimit({file, kind, info, size, nullptr, false});
 }
 
 /* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
@@ -227,8 +293,8 @@ bool SameFolderPart(const char* a, const char* b) {
 bool ClearAttributesOf(const CheckedFile& file) {
     BasicInfo info = {};
     info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return file.Handle() != INVALID_HANDLE_VALUE &&
-           SetInformation(file.Handle(), kBasic, &info, sizeof info);
+    return file.Handle() != INVALID_HANDLE_VALUE && // no lease breaks at this one
+           SetInformationNow(file.Handle(), kBasic, &info, sizeof info);
 }
 
 bool MarkForDeletion(const CheckedFile& file) {
@@ -763,7 +829,6 @@ typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
    and the system; nothing inherited from the folder it came from. */
 static const char kWaitingFileSecurity[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
-typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
 typedef long(WINAPI* UuidCreateFn)(void*);
 
 typedef BOOL(WINAPI* GetFileSecurityFn)(LPCSTR, DWORD, void*, DWORD, DWORD*);
@@ -924,7 +989,12 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
         done = IsFile(file, checked.Id()) &&
-               set(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
+               WithinLimit({file,
+                            {},
+                            descriptor,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            set,
+                            false});
         CloseHandle(file);
     }
     LocalFree(descriptor);

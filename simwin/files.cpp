@@ -1374,6 +1374,7 @@ constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
 constexpr LONG kStatusInvalidHandle = (LONG)0xC0000008;
 constexpr LONG kStatusAccessDenied = (LONG)0xC0000022;
 constexpr LONG kStatusCannotDelete = (LONG)0xC0000121;
+constexpr LONG kStatusCancelled = (LONG)0xC0000120;
 constexpr LONG kStatusInvalidParameter = (LONG)0xC000000D;
 constexpr LONG kStatusNameInvalid = (LONG)0xC0000033;
 constexpr LONG kStatusNameCollision = (LONG)0xC0000035;
@@ -1489,9 +1490,24 @@ bool Breaks(simwin::Oplock kind, Breaking call, DWORD access, DWORD share) {
         return kind == simwin::Oplock::ReadHandle;
     }
 }
-void WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD share = 0) {
+/* A thread the program started: see simwin::OplockWaits. */
+struct Thread : simwin::Object {
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+    bool ran = false, blocked = false, cancelled = false;
+};
+Thread* running = nullptr; // the started thread whose code runs now
+
+/* Whether `call` breaks another program's oplock on the file. The program's
+   first thread waits (counted) and goes on; a started thread blocks there:
+   true, and the call then changes nothing. An open never blocks here: the
+   program opens on its first thread only. */
+bool WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD share = 0) {
     auto held = oplocked.find(key);
-    if (held != oplocked.end() && Breaks(held->second, call, access, share)) oplockWaits++;
+    if (held == oplocked.end() || !Breaks(held->second, call, access, share)) return false;
+    if (running && call != Breaking::Open) return running->blocked = true;
+    oplockWaits++;
+    return false;
 }
 
 simwin::ResetHook resetHandles([] {
@@ -1622,10 +1638,11 @@ enum class Info { Basic, Rename, Disposition };
 LONG SetInformation(HANDLE file, Info kind, const void* info, ULONG size) {
     auto f = FileOf(file);
     if (!f) return kStatusInvalidHandle;
-    if (kind == Info::Rename && (f->access & DELETE)) WaitIfBroken(f->key, Breaking::Rename);
+    if (kind == Info::Rename && (f->access & DELETE) && WaitIfBroken(f->key, Breaking::Rename))
+        return kStatusCancelled;
     if (kind == Info::Disposition && (f->access & DELETE) && info && size &&
-        *static_cast<const uint8_t*>(info))
-        WaitIfBroken(f->key, Breaking::Disposition);
+        *static_cast<const uint8_t*>(info) && WaitIfBroken(f->key, Breaking::Disposition))
+        return kStatusCancelled;
     if (kind == Info::Rename) return RenameOpen(f, info, size);
     const std::string name = CurrentName(f->hostFd);
     if (kind == Info::Basic) {
@@ -1682,6 +1699,9 @@ BOOL WINAPI SimSetFileInformationByHandle(HANDLE file, int infoClass, LPVOID inf
         return FALSE;
     case kStatusLengthMismatch:
         SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    case kStatusCancelled:
+        SetLastError(995); // ERROR_OPERATION_ABORTED
         return FALSE;
     default:
         SetLastError(ERROR_ACCESS_DENIED);
@@ -1840,7 +1860,10 @@ BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descript
     }
     // FAT keeps no security (see GetVolumeInformationA): the call succeeds
     // and nothing is kept.
-    WaitIfBroken(f->key, Breaking::Security);
+    if (WaitIfBroken(f->key, Breaking::Security)) {
+        SetLastError(995); // ERROR_OPERATION_ABORTED
+        return FALSE;
+    }
     if (!OnFatVolume(CurrentName(f->hostFd))) fileSecurity[f->key] = *text;
     return TRUE;
 }
@@ -1909,6 +1932,7 @@ void AddAttributes(const std::string& winPath, DWORD bits) {
 LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributes, void* status, void*,
                             ULONG, ULONG share, ULONG disposition, ULONG options, void*, ULONG);
 ULONG WINAPI SimRtlNtStatusToDosError(LONG status);
+BOOL WINAPI SimCancelSynchronousIo(HANDLE thread);
 
 namespace simwin {
 
@@ -1918,6 +1942,8 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
         return AsExport(SimRtlNtStatusToDosError);
     if (library == "kernel32.dll" && function == "SetFileInformationByHandle")
         return AsExport(SimSetFileInformationByHandle);
+    if (library == "kernel32.dll" && function == "CancelSynchronousIo")
+        return AsExport(SimCancelSynchronousIo);
     if (library == "ntdll.dll" && function == "NtSetInformationFile")
         return AsExport(SimNtSetInformationFile);
     if (library == "advapi32.dll" &&
@@ -2231,6 +2257,55 @@ bool HoldOplock(const std::string& winPath, Oplock kind) {
 int OplockWaits() { return oplockWaits; }
 
 } // namespace simwin
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD, LPDWORD id) {
+    if (simwin::Fails("CreateThread")) return nullptr;
+    auto thread = std::make_shared<Thread>();
+    thread->start = start, thread->parameter = parameter;
+    if (id) *id = 1;
+    return simwin::NewHandle(thread);
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    if (simwin::Fails("WaitForSingleObject")) return 0xFFFFFFFFu; // WAIT_FAILED
+    auto thread = simwin::HandleAs<Thread>(object);
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0xFFFFFFFFu;
+    }
+    if (!thread->ran) {
+        thread->ran = true;
+        Thread* outer = running;
+        running = thread.get();
+        thread->start(thread->parameter);
+        running = outer;
+    }
+    if (thread->blocked && !thread->cancelled) {
+        if (milliseconds != INFINITE) return WAIT_TIMEOUT;
+        oplockWaits++; // the owner never answers: counted, then the call fails as cancelled
+        thread->cancelled = true;
+    }
+    return WAIT_OBJECT_0;
+}
+
+/* Marks the blocked call of a started thread cancelled: it completes with
+   STATUS_CANCELLED (Microsoft's CancelSynchronousIo page: the caller then
+   waits for it; ERROR_NOT_FOUND when nothing is pending). */
+BOOL WINAPI SimCancelSynchronousIo(HANDLE object) {
+    if (simwin::Fails("CancelSynchronousIo")) return FALSE;
+    auto thread = simwin::HandleAs<Thread>(object);
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!thread->blocked || thread->cancelled) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    thread->cancelled = true;
+    return TRUE;
+}
 
 DWORD GetFileType(HANDLE file) {
     DWORD err;

@@ -336,25 +336,29 @@ TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
 INSTANTIATE_TEST_SUITE_P(Versions, FileCheckPerVersion,
                          ::testing::Values(kWin98, kNt4, kXp, kWin10), ByName());
 
-/* A file another program holds a batch or filter oplock on, sized to pass a
-   record's filter: no open waits for its owner, and the file is left with
-   one line. A filter oplock lets the reading through (it shares the read and
-   asks only to read); the open for deleting breaks it. */
+/* A file another program holds an oplock on, sized to pass a record's
+   filter: nothing waits for its owner, and the file is left with one line. A
+   filter oplock lets the reading through (it shares the read and asks only
+   to read), the open for deleting breaks it; a Read-Handle lease (10) holds
+   up the delete disposition until the time limit cancels it. */
 using FileCheckPerNtVersion = PerRow<FileCheckTest>;
 
 TEST_P(FileCheckPerNtVersion, AnOplockedFileIsLeftWithoutWaiting) {
-    for (simwin::Oplock kind : {simwin::Oplock::Batch, simwin::Oplock::Filter}) {
+    for (simwin::Oplock kind :
+         {simwin::Oplock::Batch, simwin::Oplock::Filter, simwin::Oplock::ReadHandle}) {
         Renew(GetParam());
         AttachWindow();
         g_scan.action = ACTION_DELETE;
         Plant(45, "C:\\op\\locked.exe");
-        EXPECT_EQ(simwin::HoldOplock("C:\\op\\locked.exe", kind),
-                  kind == simwin::Oplock::Batch || GetParam() != simwin::SetWindowsNt4);
+        const bool granted =
+            kind == simwin::Oplock::Batch ||
+            (kind == simwin::Oplock::Filter && GetParam() != simwin::SetWindowsNt4) ||
+            GetParam() == simwin::SetWindows10;
+        EXPECT_EQ(simwin::HoldOplock("C:\\op\\locked.exe", kind), granted);
         lines_.clear();
         WalkDirectory("C:\\op\\*.*");
         EXPECT_EQ(simwin::OplockWaits(), 0);
-        if (kind == simwin::Oplock::Filter && GetParam() == simwin::SetWindowsNt4)
-            continue; // none there
+        if (!granted) continue; // no such kind there
         EXPECT_EQ(lines_,
                   std::vector<std::string>{
                       kind == simwin::Oplock::Batch
