@@ -988,13 +988,9 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
-        done = IsFile(file, checked.Id()) &&
-               WithinLimit({file,
-                            {},
-                            descriptor,
-                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                            set,
-                            false});
+        const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        const Change change = {file, {}, descriptor, parts, set, false};
+        done = IsFile(file, checked.Id()) && WithinLimit(change);
         CloseHandle(file);
     }
     LocalFree(descriptor);
