@@ -92,14 +92,17 @@ typedef BOOL(WINAPI* CancelSynchronousIoFn)(HANDLE);
    Operation"), and nothing tells beforehand whether there is one: a lease is
    granted beside any handle of ours and breaks at an open only on a sharing
    conflict. (A batch or filter oplock never gets that far: the open for the
-   change, asking DELETE, WRITE_DAC or WRITE_OWNER, breaks it first, and
+   change, asking DELETE, WRITE_DAC or WRITE_OWNER, breaks it first and
    completes at once, see OpenWithoutWaiting; while that handle is open no
-   other program is granted one.) So such a change runs on a thread of its
-   own for at most kChangeLimit milliseconds, is then cancelled
-   (CancelSynchronousIo, Vista and later: the call then completes, cancelled,
-   or done all the same) and given as long again; one that has not completed
-   by then failed, and its record stays with its thread. Without
-   CancelSynchronousIo (NT 4.0 to XP, no leases) it runs here. */
+   other program is granted one. Microsoft's table can also be read to break
+   a filter oplock only at an open that both asks to write and refuses to
+   share the read; the thread bounds such a rename too.) So such a change
+   runs on a thread of its own for at most kChangeLimit milliseconds (the
+   window waits that long unpainted), is then cancelled (CancelSynchronousIo,
+   Vista and later: the call completes cancelled, or done all the same) and
+   given as long again; one that has not completed by then failed, and its
+   record stays with its thread. Without CancelSynchronousIo (NT 4.0 to XP,
+   no leases) it runs here. */
 const DWORD kChangeLimit = 2000;
 
 struct Change {

@@ -1456,16 +1456,18 @@ int oplockWaits = 0;
    - any other open breaks a batch oplock;
    - a filter oplock only an open asking a "writable" access (anything but
      FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES, FILE_READ_DATA, FILE_READ_EA,
-     FILE_EXECUTE, SYNCHRONIZE, READ_CONTROL) or not sharing the read (read
-     as either, as ReactOS's FsRtlCheckOplock reads it);
+     FILE_EXECUTE, SYNCHRONIZE, READ_CONTROL) or not sharing the read (the
+     page's sentence may also be read as asking both; ReactOS's
+     FsRtlCheckOplock reads it as either, and so does this model);
    - a Read-Handle lease only an open that meets a sharing conflict (the
      owner's own handle is not modelled: it shares everything, so no open
      here breaks one);
    - a rename (FileRenameInformation) breaks all three;
    - the delete disposition (FileDispositionInformation, DeleteFile TRUE)
      only a Read-Handle lease;
-   - a change of the file's security (SetKernelObjectSecurity) a Read-Handle
-     lease, as the review of Windows 7 and later found (no table lists it). */
+   - a change of the file's security (SetKernelObjectSecurity) is taken to
+     break a Read-Handle lease too: the tables list no such row, and the
+     program must not count on one never holding it up. */
 enum class Breaking { Open, Rename, Disposition, Security };
 // FILE_READ_EA 0x8, FILE_EXECUTE 0x20, READ_CONTROL 0x20000, SYNCHRONIZE
 constexpr DWORD kReadOnlyKinds = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_READ_DATA |
