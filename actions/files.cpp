@@ -112,7 +112,14 @@ struct Change {
     DWORD size;                            // its size, or for security the parts it sets
     SetKernelObjectSecurityFn setSecurity; // a change of security, else of information
     bool done;
+    Change* next; // the next record left with its thread
 };
+
+/* The records left with their threads, kept (their threads may still write
+   to them). The handle of one is never closed: a synchronous handle runs its
+   calls, its close among them, one at a time, and the close would wait for
+   the change. */
+Change *g_left = nullptr, *g_leftBefore = nullptr; // those ChangeLeftOn reads, the forgotten
 
 DWORD WINAPI MakeChange(LPVOID record) {
     Change* change = static_cast<Change*>(record);
@@ -141,14 +148,23 @@ bool WithinLimit(const Change& asked) {
     if (waited == WAIT_TIMEOUT && cancel(thread))
         waited = WaitForSingleObject(thread, kChangeLimit);
     CloseHandle(thread);
-    if (waited != WAIT_OBJECT_0) return false; // the thread still has it
+    if (waited != WAIT_OBJECT_0) { // the thread still has it
+        change->next = g_left;
+        g_left = change;
+        return false;
+    }
     const bool done = change->done;
     delete change;
     return done;
 }
 
+/* CloseHandle, unless a change left with its thread holds `file`. */
+void CloseUnlessLeft(HANDLE file) {
+    if (!ChangeLeftOn(file)) CloseHandle(file);
+}
+
 bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
-    return WithinLimit({file, kind, info, size, nullptr, false});
+    return WithinLimit({file, kind, info, size, nullptr, false, nullptr});
 }
 
 /* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
@@ -193,6 +209,20 @@ enum : ULONG {
 };
 
 } // namespace
+
+bool ChangeLeftOn(HANDLE file) {
+    for (const Change* change = g_left; change; change = change->next)
+        if (change->file == file) return true;
+    return false;
+}
+
+void ForgetLeftChanges() {
+    while (Change* change = g_left) {
+        g_left = change->next;
+        change->next = g_leftBefore;
+        g_leftBefore = change;
+    }
+}
 
 void ResolveFileOpens() {
     g_opens = {};
@@ -320,7 +350,7 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);
-    CloseHandle(file);
+    CloseUnlessLeft(file);
     return moved;
 }
 
@@ -992,9 +1022,9 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
         const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-        const Change change = {file, {}, descriptor, parts, set, false};
+        const Change change = {file, {}, descriptor, parts, set, false, nullptr};
         done = IsFile(file, checked.Id()) && WithinLimit(change);
-        CloseHandle(file);
+        CloseUnlessLeft(file);
     }
     LocalFree(descriptor);
     return done;

@@ -1408,6 +1408,11 @@ std::string CurrentName(int hostFd) {
 
 struct OpenFile;
 std::vector<OpenFile*> openFiles;
+/* Handles a started thread's change is pending on (blocked, not cancelled):
+   closing one waits for that change, for the I/O manager runs a synchronous
+   handle's calls, its close among them, one at a time. */
+std::set<const void*> changePending;
+int oplockWaits = 0; // see oplocked below
 std::set<FileKey> deletePending;
 /* FAT's directory entries, per folder (by its host inode): the names that
    took each entry, in order. A name keeps its entry while it is there; a
@@ -1429,6 +1434,7 @@ struct OpenFile : simwin::Object {
         openFiles.push_back(this);
     }
     ~OpenFile() override {
+        if (changePending.erase(this)) oplockWaits++;
         openFiles.erase(std::find(openFiles.begin(), openFiles.end(), this));
         bool last = std::none_of(openFiles.begin(), openFiles.end(),
                                  [this](const OpenFile* f) { return f->key == key; });
@@ -1445,7 +1451,6 @@ struct OpenFile : simwin::Object {
    broken oplock stays in its break, and every later call that breaks it
    waits again. */
 std::map<FileKey, simwin::Oplock> oplocked;
-int oplockWaits = 0;
 
 /* What breaks each kind, as Microsoft's file system documentation tabulates
    it ("Checking the Oplock State of an IRP_MJ_CREATE Operation", "... of an
@@ -1497,6 +1502,11 @@ struct Thread : simwin::Object {
     LPTHREAD_START_ROUTINE start;
     LPVOID parameter;
     bool ran = false, blocked = false, cancelled = false;
+    const void* pendingOn = nullptr; // the handle's object its blocked change is on
+    void Unblock() {
+        cancelled = true;
+        changePending.erase(pendingOn);
+    }
 };
 Thread* running = nullptr; // the started thread whose code runs now
 
@@ -1504,10 +1514,14 @@ Thread* running = nullptr; // the started thread whose code runs now
    first thread waits (counted) and goes on; a started thread blocks there:
    true, and the call then changes nothing. An open never blocks here: the
    program opens on its first thread only. */
-bool WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD share = 0) {
+bool WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD share = 0,
+                  const void* object = nullptr) {
     auto held = oplocked.find(key);
     if (held == oplocked.end() || !Breaks(held->second, call, access, share)) return false;
-    if (running && call != Breaking::Open) return running->blocked = true;
+    if (running && call != Breaking::Open) {
+        changePending.insert(running->pendingOn = object);
+        return running->blocked = true;
+    }
     oplockWaits++;
     return false;
 }
@@ -1515,6 +1529,7 @@ bool WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD sha
 simwin::ResetHook resetHandles([] {
     oplocked.clear();
     oplockWaits = 0;
+    changePending.clear();
     deniedToAdministrators.clear();
     encryptedByOthers.clear();
     deletePending.clear();
@@ -1640,10 +1655,12 @@ enum class Info { Basic, Rename, Disposition };
 LONG SetInformation(HANDLE file, Info kind, const void* info, ULONG size) {
     auto f = FileOf(file);
     if (!f) return kStatusInvalidHandle;
-    if (kind == Info::Rename && (f->access & DELETE) && WaitIfBroken(f->key, Breaking::Rename))
+    if (kind == Info::Rename && (f->access & DELETE) &&
+        WaitIfBroken(f->key, Breaking::Rename, 0, 0, f.get()))
         return kStatusCancelled;
     if (kind == Info::Disposition && (f->access & DELETE) && info && size &&
-        *static_cast<const uint8_t*>(info) && WaitIfBroken(f->key, Breaking::Disposition))
+        *static_cast<const uint8_t*>(info) &&
+        WaitIfBroken(f->key, Breaking::Disposition, 0, 0, f.get()))
         return kStatusCancelled;
     if (kind == Info::Rename) return RenameOpen(f, info, size);
     const std::string name = CurrentName(f->hostFd);
@@ -1862,7 +1879,7 @@ BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descript
     }
     // FAT keeps no security (see GetVolumeInformationA): the call succeeds
     // and nothing is kept.
-    if (WaitIfBroken(f->key, Breaking::Security)) {
+    if (WaitIfBroken(f->key, Breaking::Security, 0, 0, f.get())) {
         SetLastError(995); // ERROR_OPERATION_ABORTED
         return FALSE;
     }
@@ -2286,7 +2303,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     if (thread->blocked && !thread->cancelled) {
         if (milliseconds != INFINITE) return WAIT_TIMEOUT;
         oplockWaits++; // the owner never answers: counted, then the call fails as cancelled
-        thread->cancelled = true;
+        thread->Unblock();
     }
     return WAIT_OBJECT_0;
 }
@@ -2305,7 +2322,7 @@ BOOL WINAPI SimCancelSynchronousIo(HANDLE object) {
         SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
-    thread->cancelled = true;
+    thread->Unblock();
     return TRUE;
 }
 

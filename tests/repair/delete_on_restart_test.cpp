@@ -472,6 +472,18 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
                            },
                            waiting, !lease});
         }
+    // A cancel that does not end the move leaves its handle open: closing
+    // it would wait.
+    all.push_back({"10, a Read-Handle oplock before the move, its cancel refused", kWin10,
+                   [] {
+                       simwin::FailCall("CancelSynchronousIo", ERROR_NOT_FOUND, -1);
+                       simwin::OnCall("SetKernelObjectSecurity", [] {
+                           simwin::OnCall("NtCreateFile", [] {
+                               simwin::HoldOplock(kLong, simwin::Oplock::ReadHandle);
+                           });
+                       });
+                   },
+                   ""});
     for (const Row& r : all) {
         SCOPED_TRACE(r.what);
         Renew(); // the file is there already
