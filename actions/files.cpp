@@ -453,10 +453,16 @@ struct Text {
     Text(const Text&) = delete;
     Text& operator=(const Text&) = delete;
     ~Text() { free(bytes); }
+    void Clear() {
+        free(bytes);
+        bytes = nullptr;
+        size = end = 0;
+    }
 };
 
 /* Reads the file `path` into `t`; false when it cannot be read whole. */
 static bool ReadText(const char* path, Text* t) {
+    t->Clear();
     FILE* in = fopen(path, "rb");
     if (!in) return false;
     bool ok = (t->bytes = (char*)malloc(1)) != nullptr;
@@ -636,10 +642,12 @@ struct Swap {
 /* Writes cphxini.new whole: the live file's content (none when there is
    none) with the entries merged in, the waiting content's that wininit.ini
    does not hold (a line twice would run twice), then the new one. A copy of
-   the live file goes to the temporary folder first. */
+   the live file goes to the temporary folder first; `live` gets the content
+   read (none without a wininit.ini). */
 static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const char* destination,
-                     const char* source) {
-    Text live, entries;
+                     const char* source, Text* live) {
+    live->Clear();
+    Text entries;
     const size_t d = strlen(destination), r = strlen(source);
     entries.bytes = (char*)malloc(2 * waiting.end + d + r + 4);
     if (!entries.bytes) return false;
@@ -679,7 +687,7 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
                 return false;
             }
         }
-        if (s->Has(kWait) && !ReadText(iniPath, &live)) return false;
+        if (!ReadText(iniPath, live)) return false;
         // The live file is read: it stays untouched until the new one is
         // complete. Binary reading: the pieces go back byte for byte.
         in = fopen(iniPath, "rb");
@@ -690,7 +698,7 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
     bool inRename = false;
     for (const char* line;
          s->Has(kWait) && NextRenameEntry(waiting, &from, &inRename, &line, &length);) {
-        if (HasEntry(live, line, length)) continue;
+        if (HasEntry(*live, line, length)) continue;
         memcpy(at, line, length);
         memcpy(at + length, "\r\n", 2);
         at += length + 2;
@@ -727,9 +735,11 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
    Write     ini? new      write new whole          Written  Undo    new alone
    Written   ini? new      ini -> old (no ini:      Aside    Undo    new alone
                            new -> ini, to Placed)
-   Aside     old new       new -> ini               Placed   Back    old new
+   Aside     old new       old as read: new -> ini  Placed   Back    old new
+                           (another's since: Back, then Write once more)
    Placed    ini old?      delete wai, then old     true     true    old alone
    Back      old new       old -> ini, else a copy  Undo     false   old new, new alone
+                           (Write after another's)
    Undo      ini? new old? delete new, then old     false    false   new? old?
 
    What Found meets, and what comes of it:
@@ -781,7 +791,11 @@ bool AddWininitRename(const char* destination, const char* source) {
     for (int f = kIni; f < kSwapFiles; f++)
         if (!FileInFolder(s.path[f], sizeof s.path[f], winDir, kSwapNames[f])) return false;
 
-    Text waiting;
+    // What Write read of ini: another program may write ini between the
+    // read and the step aside (an installer's pending replace), and what it
+    // wrote would be gone with old once new stands in its place.
+    Text waiting, read;
+    bool rewrote = false, changed = false;
     for (Step step = Step::Found;;) {
         switch (step) {
         case Step::Found:
@@ -818,7 +832,8 @@ bool AddWininitRename(const char* destination, const char* source) {
             break;
         }
         case Step::Write:
-            step = WriteNew(&s, winDir, waiting, destination, source) ? Step::Written : Step::Undo;
+            step = WriteNew(&s, winDir, waiting, destination, source, &read) ? Step::Written
+                                                                             : Step::Undo;
             break;
         case Step::Written:
             if (s.Has(kIni))
@@ -826,9 +841,13 @@ bool AddWininitRename(const char* destination, const char* source) {
             else
                 step = s.Move(kNew, kIni) ? Step::Placed : Step::Undo;
             break;
-        case Step::Aside:
-            step = s.Move(kNew, kIni) ? Step::Placed : Step::Back;
+        case Step::Aside: {
+            Text now;
+            changed = !ReadText(s.path[kOld], &now) || now.size != read.size ||
+                      memcmp(now.bytes, read.bytes, read.size) != 0;
+            step = !changed && s.Move(kNew, kIni) ? Step::Placed : Step::Back;
             break;
+        }
         case Step::Placed:
             // A delete that fails leaves its file to the next request.
             s.Drop(kWait);
@@ -838,7 +857,9 @@ bool AddWininitRename(const char* destination, const char* source) {
             // Once a copy stands in place, new goes before old: old beside
             // an ini alone is content that stands in place.
             if (!s.Move(kOld, kIni) && !s.Copy(kOld, kIni)) return false;
-            step = Step::Undo;
+            // Content written since the read is merged as any other, once.
+            step = changed && !rewrote && !s.Has(kOld) ? Step::Write : Step::Undo;
+            rewrote = rewrote || step == Step::Write;
             break;
         case Step::Undo:
             s.Drop(kNew);

@@ -493,7 +493,7 @@ static bool AppendReadings(const char* folder, const char* name, bool last, Read
     return room;
 }
 
-bool ReachImagePath(char* path, size_t size, IsImageFileFn isImage, void* context) {
+bool ReachImagePath(char* path, size_t size, const ImagePathProof* proof) {
     if (strlen(path) >= PATH_BUF || path[1] != ':' || path[2] != '\\') return false;
     Readings readings[2];
     Readings* now = &readings[0];
@@ -524,9 +524,9 @@ bool ReachImagePath(char* path, size_t size, IsImageFileFn isImage, void* contex
     int taken = -1;
     if (now->count == 1 && !now->unreached) {
         taken = 0;
-    } else if (isImage) {
+    } else if (proof) {
         for (int i = 0; i < now->count; i++) {
-            if (!isImage(now->path[i], context)) continue;
+            if (!proof->IsImage(now->path[i])) continue;
             if (taken >= 0) return false; // two files: no proof of either
             taken = i;
         }

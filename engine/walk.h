@@ -29,8 +29,15 @@ extern const FileCheck* g_fileChecks;
 /* 0 when stopped, -1 for a pattern without ".", else g_scan.filesScanned. */
 int32_t WalkDirectory(const char* pattern);
 
-/* Whether `candidate`, a drive path, is the very file a caller means. */
-typedef bool (*IsImageFileFn)(const char* candidate, void* context);
+/* What decides, among several files an image path may reach, which one
+   a caller means. */
+struct ImagePathProof {
+    /* Whether `candidate`, a drive path, is that very file. */
+    virtual bool IsImage(const char* candidate) const = 0;
+
+  protected:
+    ~ImagePathProof() = default;
+};
 
 /* Makes the drive path `path` (a running program's image, as the ANSI
    functions report it) reach the file it names, in place. The ANSI form
@@ -40,10 +47,9 @@ typedef bool (*IsImageFileFn)(const char* candidate, void* context);
    blanks): each entry listed under the name is reached by its long name
    where a lookup of that name finds exactly it, else by its 8.3 name. Where
    that gives one path and leaves no entry unreached, it is the file; else
-   `isImage` (with `context`) decides, and only a path it accepts alone is
+   `proof` (where given) decides, and only a path it accepts alone is
    taken. False, with `path` unchanged, otherwise. */
-bool ReachImagePath(char* path, size_t size, IsImageFileFn isImage = nullptr,
-                    void* context = nullptr);
+bool ReachImagePath(char* path, size_t size, const ImagePathProof* proof = nullptr);
 
 /* Takes at most one message from the queue and handles it. */
 void PumpMessages();

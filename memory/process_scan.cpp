@@ -227,7 +227,7 @@ static bool ReadImageName(HANDLE process, const ImageReaders& readers, char* rep
     // test_GetModuleFileNameEx, find it the name GetModuleFileNameA gives inside the process).
     // A name outside the code page comes back by its best fit, another name: it is taken only
     // where the listing reaches one file by it with no look-alike beside it, or where a
-    // mapping's identity proves the file it reaches (ReachImagePath, MapsFile).
+    // mapping's identity proves the file it reaches (ReachImagePath, ImageProof).
     DWORD length = readers.moduleFileName(process, NULL, reported, half - 1);
     return length > 0 && length < half - 2; // a full buffer may hold a cut path
 }
@@ -393,48 +393,68 @@ static void ShownForm(const WCHAR* drive, char* shown) {
     free(ansi);
 }
 
-/* A process and how to read what it maps (for MapsFile). */
-struct MappedBy {
-    HANDLE process;
-    const ImageReaders* readers;
+/* A file known by its identity on a drive letter, with its drive path for
+   the lines. */
+struct KnownFile {
+    FileId id;
+    char drive;
+    char shown[MODULE_NAME_SIZE];
 };
 
-/* Whether the drive path `candidate` is a file the process maps as an image:
-   the file the Unicode name of a mapping opens (on the candidate's drive
-   letter) has the candidate's identity. */
-static bool MapsFile(const char* candidate, void* context) {
-    const MappedBy& by = *(const MappedBy*)context;
-    FileId want;
-    HANDLE file = OpenFileForReading(candidate);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = IdentityOf(file, &want);
-    CloseHandle(file);
+/* Whether the process maps an image that opens, by its Unicode name on the
+   drive letter `drive`, as the file of identity `id`; *seen: whether any of
+   its mappings opened before the answer. */
+static bool MapsIdentity(HANDLE process, const ImageReaders& readers, char drive, const FileId& id,
+                         bool* seen = nullptr) {
     bool maps = false;
-    if (known)
-        EachMappedFileWide(by.process, *by.readers, FileAccess::Identity,
-                           [&](HANDLE mapped, size_t, const WCHAR* drive) {
-                               maps = drive[0] == toupper((unsigned char)candidate[0]) &&
-                                      IsFile(mapped, want);
-                               CloseHandle(mapped);
-                               return !maps;
-                           });
+    EachMappedFileWide(process, readers, FileAccess::Identity,
+                       [&](HANDLE mapped, size_t, const WCHAR* at) {
+                           if (seen) *seen = true;
+                           maps = at[0] == drive && IsFile(mapped, id);
+                           CloseHandle(mapped);
+                           return !maps;
+                       });
     return maps;
 }
 
+/* What proves a drive path the image of a process for ReachImagePath: the
+   file the kernel's Unicode name of its image opens (`known`), else a file
+   the process maps as an image (one its mappings' Unicode names open, on
+   the candidate's drive letter). */
+struct ImageProof final : ImagePathProof {
+    HANDLE process;
+    const ImageReaders& readers;
+    const KnownFile* known;
+    ImageProof(HANDLE p, const ImageReaders& r, const KnownFile* k)
+        : process(p), readers(r), known(k) {}
+
+    bool IsImage(const char* candidate) const override {
+        const char drive = (char)toupper((unsigned char)candidate[0]);
+        FileId id;
+        if (known)
+            return drive == known->drive && IdentityAt(candidate, &id) &&
+                   id.volume == known->id.volume && id.indexHigh == known->id.indexHigh &&
+                   id.indexLow == known->id.indexLow;
+        HANDLE file = OpenFileForReading(candidate);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool read = IdentityOf(file, &id);
+        CloseHandle(file);
+        return read && MapsIdentity(process, readers, drive, id);
+    }
+};
+
 /* What the Unicode names of a process's image mappings reach: how many
    program files, and whether one of them has a drive path longer than 259
-   characters (its identity and drive letter then). */
+   characters (that file then). */
 struct WideImages {
     int programs;
     int unreached; // images on a device no drive letter of this session names
     bool hasLong;
-    FileId longId;
-    char longDrive;
-    char longShown[MODULE_NAME_SIZE];
+    KnownFile longImage;
 };
 
 static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
-    WideImages seen = {0, 0, false, {0, 0, 0}, 0, ""};
+    WideImages seen = {};
     EachMappedFileWide(
         process, readers, FileAccess::Reading,
         [&](HANDLE file, size_t length, const WCHAR* drive) {
@@ -446,9 +466,9 @@ static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
             seen.programs++;
             if (length >= MODULE_NAME_SIZE) {
                 seen.hasLong = true;
-                seen.longId = id;
-                seen.longDrive = (char)toupper(drive[0]);
-                ShownForm(drive, seen.longShown);
+                seen.longImage.id = id;
+                seen.longImage.drive = (char)toupper(drive[0]);
+                ShownForm(drive, seen.longImage.shown);
             }
             return true;
         },
@@ -462,32 +482,17 @@ static WideImages ReadWideImages(HANDLE process, const ImageReaders& readers) {
    opens on that drive letter. Only where no mapping opens at all (no
    GetMappedFileNameW, NT 4.0 and 2000) the file `path` names now alone.
    Otherwise nothing is noted, and no termination by file reaches it. */
-static void NoteMappedFile(ProcessImage* rec, const char* path, const MappedBy& by) {
+static void NoteMappedFile(ProcessImage* rec, const char* path, HANDLE process,
+                           const ImageReaders& readers) {
     // Its identity alone, which no sharing refuses.
     FileId id;
     if (!IdentityAt(path, &id)) return;
-    const bool known = true;
-    bool seen = false, maps = false;
-    if (known)
-        EachMappedFileWide(by.process, *by.readers, FileAccess::Identity,
-                           [&](HANDLE mapped, size_t, const WCHAR* drive) {
-                               seen = true;
-                               maps = drive[0] == toupper((unsigned char)path[0]) &&
-                                      IsFile(mapped, id);
-                               CloseHandle(mapped);
-                               return !maps;
-                           });
-    rec->mapped = known && (maps || !seen);
+    bool seen = false;
+    const bool maps =
+        MapsIdentity(process, readers, (char)toupper((unsigned char)path[0]), id, &seen);
+    rec->mapped = maps || !seen;
     rec->mappedImage = id;
 }
-
-/* A file known by its identity on a drive letter, with its drive path for
-   the lines. */
-struct KnownFile {
-    FileId id;
-    char drive;
-    char shown[MODULE_NAME_SIZE];
-};
 
 /* The file the kernel's Unicode name of the process's image opens now, by
    the "\\?\" form of its drive path; false where Windows gives no Unicode
@@ -532,15 +537,6 @@ static bool NamedIdentity(HANDLE process, const ImageReaders& readers, KnownFile
     return known;
 }
 
-/* Whether the drive path `candidate` opens as the KnownFile `context`. */
-static bool IsKnownFile(const char* candidate, void* context) {
-    const KnownFile& known = *(const KnownFile*)context;
-    FileId id;
-    return toupper((unsigned char)candidate[0]) == known.drive && IdentityAt(candidate, &id) &&
-           id.volume == known.id.volume && id.indexHigh == known.id.indexHigh &&
-           id.indexLow == known.id.indexLow;
-}
-
 /* Appends the record of a process whose image is the file `image`, which no
    path of this program reaches: its identity alone. */
 static bool AppendKnown(ProcessImage** head, ProcessImage** tail, DWORD pid, HANDLE process,
@@ -554,6 +550,118 @@ static bool AppendKnown(ProcessImage** head, ProcessImage** tail, DWORD pid, HAN
     return true;
 }
 
+/* What the listing reads of a process's image, from which one outcome is
+   decided (Decide). */
+struct ImageFacts {
+    bool namesStream; // the kernel names a file's stream its image: nothing more is read
+    bool haveNamed;   // the process names its image (`named`)
+    bool confirmed;   // a program file it maps is that file, by its path or its identity
+    bool byIdentity;  // confirmed by the file the kernel's Unicode name opens alone
+    bool reached;     // the name reaches the file proved its image (ReachImagePath)
+    int mapped;       // the program files it maps that a path of this program reaches
+    WideImages wide;  // what its mappings' Unicode names reach, where nothing confirmed
+};
+
+/* What becomes of a process in the list. */
+enum class ImageOutcome {
+    Named,      // its image by its name
+    KnownName,  // the file the kernel's Unicode name opens, by its identity alone
+    LeftOut,    // no record: what runs cannot be proved
+    LongImage,  // the one program it maps, by its identity alone: its path is too long
+    EachMapped, // every program file it maps, each by the path that reaches it
+};
+
+/* Whether the name tells the image, not the mappings: a mapped program is
+   that file, or no mapping names another. */
+static bool NameTells(const ImageFacts& f) {
+    return f.confirmed || (f.mapped == 0 && !f.wide.hasLong);
+}
+
+static ImageOutcome Decide(const ImageFacts& f) {
+    // A program run from a named stream of a file shares that file's
+    // identity, volume and index, by which a termination and the wait for
+    // the restart prove what they act on: neither could tell the stream
+    // from its file. It is left, and said so.
+    if (f.namesStream) return ImageOutcome::LeftOut;
+    if (NameTells(f))
+        return f.reached      ? ImageOutcome::Named
+               : f.byIdentity ? ImageOutcome::KnownName
+                              : ImageOutcome::LeftOut;
+    // A name the mappings do not confirm is no proof, and neither is a
+    // mapping where the process maps more than one program: a file mapped for
+    // its resources alone (LoadLibraryEx, LOAD_LIBRARY_AS_IMAGE_RESOURCE) is
+    // an image mapping too, and no mapping says which of them runs.
+    // Nor where an image lies on a device no letter of this session names:
+    // that one may be the program that runs.
+    if ((f.wide.programs > f.mapped ? f.wide.programs : f.mapped) + (f.wide.unreached > 0) > 1)
+        return ImageOutcome::LeftOut;
+    // The one program it maps has a path too long for this program's paths
+    // and no short form: the record holds its identity, no path.
+    return f.mapped == 0 ? ImageOutcome::LongImage : ImageOutcome::EachMapped;
+}
+
+/* Reads what Decide needs of the opened process: its name of its image into
+   `named` (made the path that reaches the file where the name tells), the
+   file the kernel's Unicode name opens into `byName`; `stream` as for
+   AppendProcess. */
+static ImageFacts ReadImageFacts(HANDLE process, const ImageReaders& readers, char* reported,
+                                 char* stream, char* named, KnownFile* byName) {
+    ImageFacts facts = {};
+    facts.haveNamed = NamedImage(process, readers, reported, named);
+    // A stream is told by the kernel's name of the image; the loader's
+    // record (2000, NT 4.0) is the process's own memory, which it may write
+    // so to hide behind: there the image is read from its mappings alone, as
+    // where no name can be read.
+    if (facts.haveNamed && NamesStream(named)) {
+        CopyText(stream, MODULE_NAME_SIZE, named);
+        if (readers.fullName || readers.deviceName) {
+            facts.namesStream = true;
+            return facts;
+        }
+        facts.haveNamed = false;
+    }
+    facts.mapped = EachMappedProgram(process, readers, reported, [&](const char* file) {
+        // A stream shares its file's identity: it confirms no name, not even
+        // its own file's (a record the process wrote to name it).
+        const bool inStream = NamesStream(file);
+        if (inStream) CopyText(stream, MODULE_NAME_SIZE, file); // reached by no path
+        facts.confirmed = facts.haveNamed && !inStream && SameFile(named, file);
+        return !facts.confirmed;
+    });
+    // Where the ANSI name cannot tell, the kernel's Unicode name is the
+    // image when a file the process maps is the file it opens; of the paths
+    // the ANSI name reaches, only one that opens as that file is taken.
+    if (!facts.confirmed && NamedIdentity(process, readers, byName))
+        facts.byIdentity = MapsIdentity(process, readers, byName->drive, byName->id);
+    facts.confirmed = facts.confirmed || facts.byIdentity;
+    // Each path as the file it is, or, where the ANSI name cannot tell, as
+    // the file the process maps; a path that reaches neither is left out.
+    if (!facts.confirmed) facts.wide = ReadWideImages(process, readers);
+    const ImageProof proof(process, readers, facts.byIdentity ? byName : nullptr);
+    facts.reached =
+        facts.haveNamed && NameTells(facts) && ReachImagePath(named, MODULE_NAME_SIZE, &proof);
+    return facts;
+}
+
+/* Appends a record for each program file the process maps, by the path
+   that reaches it; the first keeps the handle. */
+static bool AppendEachMapped(ProcessImage** head, ProcessImage** tail, DWORD pid, HANDLE process,
+                             bool canTerminate, const ImageReaders& readers, char* reported) {
+    const ImageProof proof(process, readers, nullptr);
+    bool ok = true, shares = false;
+    EachMappedProgram(process, readers, reported, [&](const char* file) {
+        char reached[MODULE_NAME_SIZE];
+        strcpy(reached, file);
+        if (!ReachImagePath(reached, sizeof reached, &proof)) return true;
+        ok = Append(head, tail, pid, reached, strlen(reached), process, canTerminate, shares);
+        if (ok) NoteMappedFile(*tail, reached, process, readers);
+        shares = shares || ok;
+        return ok;
+    });
+    if (!shares && ok) CloseHandle(process); // a failed first record closed it
+    return ok;
+}
+
 /* Appends the records of process `pid`: its image as it names it where a
    program file it maps is that file (or where none can be read), else every
    program file it maps. The first record keeps the handle; false when a
@@ -565,86 +673,24 @@ static bool AppendProcess(ProcessImage** head, ProcessImage** tail, DWORD pid,
     HANDLE process = OpenListed(pid, readers, &canTerminate);
     if (!process) return true;
     char named[MODULE_NAME_SIZE];
-    bool haveNamed = NamedImage(process, readers, reported, named);
-    // A program run from a named stream of a file shares that file's
-    // identity, volume and index, by which a termination and the wait for
-    // the restart prove what they act on: neither could tell the stream
-    // from its file. It is left, and said so. So where the kernel names the
-    // image; the loader's record (2000, NT 4.0) is the process's own memory,
-    // which it may write so to hide behind: there the image is read from
-    // its mappings alone, as where no name can be read.
-    if (haveNamed && NamesStream(named)) {
-        CopyText(stream, MODULE_NAME_SIZE, named);
-        if (readers.fullName || readers.deviceName) {
-            CloseHandle(process);
-            return true;
-        }
-        haveNamed = false;
-    }
-    bool confirmed = false;
-    const int mapped = EachMappedProgram(process, readers, reported, [&](const char* file) {
-        if (NamesStream(file)) CopyText(stream, MODULE_NAME_SIZE, file); // reached by no path
-        confirmed = haveNamed && SameFile(named, file);
-        return !confirmed;
-    });
-    // Where the ANSI name cannot tell, the kernel's Unicode name is the
-    // image when a file the process maps is the file it opens; of the paths
-    // the ANSI name reaches, only one that opens as that file is taken.
     KnownFile byName;
-    bool byIdentity = false;
-    if (!confirmed && NamedIdentity(process, readers, &byName))
-        EachMappedFileWide(process, readers, FileAccess::Identity,
-                           [&](HANDLE file, size_t, const WCHAR* drive) {
-                               byIdentity = drive[0] == byName.drive && IsFile(file, byName.id);
-                               CloseHandle(file);
-                               return !byIdentity;
-                           });
-    confirmed = confirmed || byIdentity;
-    // Each path as the file it is, or, where the ANSI name cannot tell, as
-    // the file the process maps; a path that reaches neither is left out.
-    MappedBy by = {process, &readers};
-    WideImages wide = {0, 0, false, {0, 0, 0}, 0, ""};
-    if (!confirmed) wide = ReadWideImages(process, readers);
-    if (confirmed || (mapped == 0 && !wide.hasLong)) {
-        if (haveNamed && ReachImagePath(named, sizeof named, byIdentity ? IsKnownFile : MapsFile,
-                                        byIdentity ? (void*)&byName : (void*)&by)) {
-            if (!Append(head, tail, pid, named, strlen(named), process, canTerminate)) return false;
-            NoteMappedFile(*tail, named, by);
-            return true;
-        }
-        if (byIdentity) return AppendKnown(head, tail, pid, process, canTerminate, byName);
-        CloseHandle(process);
+    const ImageFacts facts = ReadImageFacts(process, readers, reported, stream, named, &byName);
+    switch (Decide(facts)) {
+    case ImageOutcome::Named:
+        if (!Append(head, tail, pid, named, strlen(named), process, canTerminate)) return false;
+        NoteMappedFile(*tail, named, process, readers);
         return true;
+    case ImageOutcome::KnownName:
+        return AppendKnown(head, tail, pid, process, canTerminate, byName);
+    case ImageOutcome::LongImage:
+        return AppendKnown(head, tail, pid, process, canTerminate, facts.wide.longImage);
+    case ImageOutcome::EachMapped:
+        return AppendEachMapped(head, tail, pid, process, canTerminate, readers, reported);
+    case ImageOutcome::LeftOut:
+        break;
     }
-    // A name the mappings do not confirm is no proof, and neither is a
-    // mapping where the process maps more than one program: a file mapped for
-    // its resources alone (LoadLibraryEx, LOAD_LIBRARY_AS_IMAGE_RESOURCE) is
-    // an image mapping too, and no mapping says which of them runs.
-    // Nor where an image lies on a device no letter of this session names:
-    // that one may be the program that runs.
-    if ((wide.programs > mapped ? wide.programs : mapped) + (wide.unreached > 0) > 1) {
-        CloseHandle(process);
-        return true;
-    }
-    // The one program it maps has a path too long for this program's paths
-    // and no short form: the record holds its identity, no path.
-    if (mapped == 0) {
-        KnownFile image = {wide.longId, wide.longDrive, ""};
-        strcpy(image.shown, wide.longShown);
-        return AppendKnown(head, tail, pid, process, canTerminate, image);
-    }
-    bool ok = true, shares = false;
-    EachMappedProgram(process, readers, reported, [&](const char* file) {
-        char reached[MODULE_NAME_SIZE];
-        strcpy(reached, file);
-        if (!ReachImagePath(reached, sizeof reached, MapsFile, &by)) return true;
-        ok = Append(head, tail, pid, reached, strlen(reached), process, canTerminate, shares);
-        if (ok) NoteMappedFile(*tail, reached, by);
-        shares = shares || ok;
-        return ok;
-    });
-    if (!shares && ok) CloseHandle(process); // a failed first record closed it
-    return ok;
+    CloseHandle(process);
+    return true;
 }
 
 /* Appends the records of process `pid` (AppendProcess); one left out that

@@ -32,11 +32,37 @@ bool NamesDosDevice(const char* path) {
     if ((Is(base, n, "CONIN$") || Is(base, n, "CONOUT$")) && nt) return true;
     if (n != 4 || (_strnicmp(base, "COM", 3) != 0 && _strnicmp(base, "LPT", 3) != 0)) return false;
     const unsigned char digit = (unsigned char)base[3];
-    return (digit >= '1' && digit <= '9') ||
+    return (digit >= '1' && digit <= '9') || (nt && digit == '0') ||
            (nt && (digit == 0xB9 || digit == 0xB2 || digit == 0xB3));
 }
 
+namespace {
+
+/* The length of a folder's stream type at the end of the `n` characters of
+   `part`: "::$INDEX_ALLOCATION" or ":$I30:$INDEX_ALLOCATION", in any letter
+   case; 0 where there is none. */
+size_t FolderTypeLength(const char* part, size_t n) {
+    for (const char* type : {"::$INDEX_ALLOCATION", ":$I30:$INDEX_ALLOCATION"}) {
+        const size_t t = strlen(type);
+        if (n > t && _strnicmp(part + n - t, type, t) == 0) return t;
+    }
+    return 0;
+}
+
+} // namespace
+
 void DropDataType(char* path) {
+    // A folder named with its directory stream is that folder, wherever it
+    // stands in the path: "C:\x::$INDEX_ALLOCATION\a.exe" is C:\x\a.exe.
+    for (char *part = path, *end = path;; part = end + 1) {
+        end = strchr(part, '\\');
+        const size_t n = end ? (size_t)(end - part) : strlen(part);
+        if (const size_t t = FolderTypeLength(part, n)) {
+            memmove(part + n - t, part + n, strlen(part + n) + 1);
+            end = end ? end - t : nullptr;
+        }
+        if (!end) break;
+    }
     char* colon = strrchr(path, ':');
     if (!colon || colon < path + 2 || _stricmp(colon, ":$DATA") != 0) return;
     // "x::$DATA" is x itself, "x:s:$DATA" its stream s; ":$DATA" after the

@@ -18,7 +18,13 @@
 **          makes of them; and CONIN$ and CONOUT$, which Windows 8 and
 **          later read as devices (Wine's ntdll tests,
 **          test_RtlIsDosDeviceName_U: the bare names, "fails on win7"), and
-**          Wine in any folder on every version it reports.
+**          Wine in any folder on every version it reports; and COM0 and
+**          LPT0, which "Naming Files" has listed among the reserved names
+**          while RtlIsDosDeviceName_U reads "c:\lpt0.txt" as no device on
+**          every Windows Wine's tests ran on: whichever way a version reads
+**          them, the "\\?\" form reaches the file;
+**   9x     COM0 and LPT0 stay files, as every source but that page
+**          reads them: taken for devices, they would be reached by no name.
 ** On NT a name taken for a device needlessly costs nothing: its "\\?\" form
 ** reaches the file either way, so NT's list is the widest any version or
 ** Wine reads. On 9x it costs the file, which no name then
@@ -39,11 +45,16 @@
 
 #include "platform/win32.h"
 
-/* Drops the stream type $DATA from the end of the drive path `path`:
-   "C:\x\a.exe::$DATA" names the file itself, its unnamed data stream, and
-   "C:\x\a.exe:s:$DATA" its stream s (Microsoft's "File Streams (Local File
-   Systems)": "filename:stream name:stream type", the unnamed stream's type
-   $DATA). In any letter case, as NTFS compares the type. */
+/* Drops the stream types that name a file or folder itself from the drive
+   path `path`: "C:\x\a.exe::$DATA" names the file itself, its unnamed data
+   stream, and "C:\x\a.exe:s:$DATA" its stream s (Microsoft's "File Streams
+   (Local File Systems)": "filename:stream name:stream type", the unnamed
+   stream's type $DATA); "C:\x::$INDEX_ALLOCATION" and
+   "C:\x:$I30:$INDEX_ALLOCATION" name the folder x, its directory stream, in
+   any place of the path (the same page and MS-FSCC 5.1, "NTFS Streams":
+   "Dir C:\Users", "Dir C:\Users:$I30:$INDEX_ALLOCATION" and "Dir
+   C:\Users::$INDEX_ALLOCATION" are equivalent), never a stream of a file.
+   In any letter case, as NTFS compares the type. */
 void DropDataType(char* path);
 
 /* Whether the drive path `path` names a named stream of a file

@@ -338,178 +338,10 @@ const char* OnSystemDrive(const char* text, char** heap) {
     return *heap;
 }
 
-/* The next name of a command line at `p` (lower case), as the shell cuts
-   it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
-   part after a backslash, the file's own name, goes to `name`, or, with
-   `whole`, all of it. Returns where the name ended; `name` is empty when it
-   does not fit. */
-const char* NextName(const char* p, const char* ends, char* name, size_t size, bool whole = false) {
-    while (*p == ' ' || *p == '\t')
-        p++;
-    const bool quoted = *p == '"';
-    p += quoted;
-    const char* start = p;
-    while (*p && (quoted ? *p != '"' : !strchr(" \t", *p) && !strchr(ends, *p)))
-        p++;
-    for (const char* q = start; q < p && !whole; q++)
-        if (*q == '\\' || *q == '/') start = q + 1;
-    const size_t length = (size_t)(p - start);
-    name[0] = 0;
-    if (length < size) {
-        memcpy(name, start, length);
-        name[length] = 0;
-    }
-    return p + (quoted && *p == '"');
-}
-
-/* Whether `name` is the file name `fileName`, whole: as written, or with
-   `extension` added where it has none (".exe" for a program, ".dll" for a
-   library a host loads). */
-bool IsFileName(const char* name, const char* fileName, const char* extension) {
-    if (strcmp(name, fileName) == 0) return true;
-    const size_t n = strlen(name);
-    return n > 0 && !strchr(name, '.') && strncmp(name, fileName, n) == 0 &&
-           strcmp(fileName + n, extension) == 0;
-}
-
-/* Whether the program's name `name` is a host that loads the library it is
-   told: rundll32, or rundll of Windows 9x ("rundll32 library,entry
-   arguments": the Win32 Rundll and Rundll32 Interface, Microsoft Knowledge
-   Base Q164787, which loads the library with LoadLibrary). */
-bool IsHost(const char* name) {
-    return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
-}
-
-/* The library a host command (lower case) is told to load, whole as
-   written, with each "/" read as a backslash (see NamedByPath), in
-   `library`; in `host` the host's program as written. False when the
-   command's program is no host. Q164787: the library's name holds no
-   blank, comma or quote, and a comma ends it; a quoted one is read up to
-   its closing quote all the same. */
-bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size) {
-    const char* rest = NextName(text, "", host, hostSize, true);
-    const char* name = host + strlen(host);
-    while (name > host && name[-1] != '\\' && name[-1] != '/')
-        name--;
-    if (!IsHost(name)) return false;
-    NextName(rest, ",", library, size, true);
-    for (char* c = library; *c; c++)
-        if (*c == '/') *c = '\\';
-    return library[0] != 0;
-}
-
-/* The drive path a path written in a value (lower case, separators as
-   backslashes) names, in `out`, with `extension` added where its last name
-   has none and a closing dot dropped (LoadLibrary: "If no file name
-   extension is specified ..., the default library extension .dll is
-   appended. However, the file name string can include a trailing point
-   character (.) to indicate that the module name has no extension";
-   learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-
-   loadlibrarya). Rooted without a drive: on the system drive (OnSystemDrive).
-   A value of the 32-bit view names it as a 32-bit program does (NativePath).
-   False for a relative path, a UNC name, or one that does not fit. */
-bool WrittenPath(const char* written, const char* extension, REGSAM view, char* out, size_t size) {
-    char rooted[MAX_PATH], windows[MAX_PATH];
-    if (written[0] == '\\' && written[1] != '\\') {
-        const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
-        if (n < 2 || n >= sizeof windows || windows[1] != ':') return false;
-        windows[2] = 0;
-        if (!JoinPath(rooted, sizeof rooted, windows, written)) return false;
-    } else if (!JoinPath(rooted, sizeof rooted, written, "")) {
-        return false;
-    }
-    if (rooted[1] != ':' || rooted[2] != '\\') return false;
-    if (view == KEY_WOW64_32KEY ? !NativePath(rooted, out, size) : !JoinPath(out, size, rooted, ""))
-        return false;
-    _strlwr(out);
-    const char* name = strrchr(out, '\\') + 1;
-    size_t n = strlen(out);
-    if (out[n - 1] == '.') {
-        while (n > 3 && out[n - 1] == '.')
-            out[--n] = 0;
-        return n > 3 && out[n - 1] != '\\';
-    }
-    return strchr(name, '.') || JoinPath(out, size, out, extension);
-}
-
-/* The library `library` (a bare name) in the folder of the host program
-   `hostPath`, in `found`, ".dll" added where it has none: the first place
-   the loader looks. False when no such file lies there. */
-bool LibraryBesideHost(const char* hostPath, const char* library, char* found, size_t size) {
-    const char* slash = strrchr(hostPath, '\\');
-    if (!slash || (size_t)(slash - hostPath) >= size) return false;
-    memcpy(found, hostPath, (size_t)(slash - hostPath));
-    found[slash - hostPath] = 0;
-    return JoinPath(found, size, found, "\\", library) &&
-           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) && IsExistingFile(found);
-}
-
-/* The library the host command `text` (a value's data, raw or expanded,
-   lower case) is told to load, in `found`: written with a path, the file
-   that path names, whether or not it exists; a bare one, the file the
-   loader finds for the host, in the host's own folder first (LoadLibrary's
-   search order), then as for System32's host (SearchedFile). False for a
-   command that is no host's, or a library the loader finds nowhere. A
-   relative path is never taken for a file. */
-bool HostedFile(const char* text, REGSAM view, char* found, size_t size) {
-    char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH];
-    if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
-    if (strchr(library, '\\') || strchr(library, ':'))
-        return WrittenPath(library, ".dll", view, found, size);
-    for (char* c = host; *c; c++)
-        if (*c == '/') *c = '\\';
-    const bool inHostFolder = strchr(host, '\\') &&
-                              WrittenPath(host, ".exe", view, path, sizeof path) &&
-                              LibraryBesideHost(path, library, found, size);
-    return inHostFolder || SearchedFile(library, ".dll", false, found, size);
-}
-
 /* Whether the command `text` has a host load the file `file` (SameFile). */
 bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
     char found[MAX_PATH];
     return HostedFile(text, view, found, sizeof found) && SameFile(found, file);
-}
-
-bool SameId(const FileId& a, const FileId& b) {
-    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
-}
-
-/* The slot of g_scan.variantMatched that records the file `id` on the drive
-   `drive` (upper case), or -1. */
-int32_t MatchedSlot(char drive, const FileId& id) {
-    const int32_t count = g_scan.variantsMatched < 16 ? g_scan.variantsMatched : 16;
-    for (int32_t i = 0; i < count; i++)
-        if (g_scan.variantMatched[i].drive == drive && SameId(g_scan.variantMatched[i].id, id))
-            return i;
-    return -1;
-}
-
-char DriveOf(const char* path) { return (char)toupper((unsigned char)path[0]); }
-
-/* Whether `path` is the file `file` or another this run matched as a
-   variant (g_scan.variantMatched): such a file is no other program, however
-   many users' profiles hold a copy. The file `path` opens now is compared by
-   its identity, on the drive it was recorded on and through no link (a
-   serial and an index prove nothing across volumes, see SameIdentity). */
-bool IsVariant(const char* path, const char* file) {
-    if (SameFile(path, file)) return true;
-    FileId now;
-    return IdentityAt(path, &now) && MatchedSlot(DriveOf(path), now) >= 0 &&
-           PathNamesFile(path, now);
-}
-
-/* Records the file the check held, `id`, as matched this run: each once, the
-   latest 16. Only where the check's path (g_scan.currentFile) names that
-   file now through no link: its drive letter then tells whose volume the
-   identity is on. */
-void RememberMatched(const FileId* id) {
-    const char* path = g_scan.currentFile;
-    if (!id || !Terminated(path, sizeof g_scan.currentFile) || !PathNamesFile(path, *id) ||
-        MatchedSlot(DriveOf(path), *id) >= 0)
-        return;
-    const int32_t slot = g_scan.variantsMatched++ % 16;
-    g_scan.variantMatched[slot].drive = DriveOf(path);
-    g_scan.variantMatched[slot].id = *id;
 }
 
 /* A value's data (lower case) as the shell that starts it reads it:
@@ -532,7 +364,8 @@ bool ReadAsShell(const char* data, REGSAM view, ShellReading* r) {
     r->expanded = source ? ExpandWhole(source, r->local, sizeof r->local, &r->heap.p) : nullptr;
     if (!r->expanded) return false;
     _strlwr(r->expanded);
-    const char* text = OnSystemDrive(r->expanded + (r->expanded[0] == '"'), &r->rooted.p);
+    const char* text = r->expanded + (r->expanded[0] == '"');
+    text = OnSystemDrive(text + LongPrefix(text), &r->rooted.p);
     return text && (r->path = RealNames(text, view, &r->real.p)) != nullptr;
 }
 
@@ -766,8 +599,7 @@ bool BareStartsFile(const char* data, const char* fileName) {
     char program[MAX_PATH], library[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
     if (IsFileName(program, fileName, ".exe")) return true;
-    if (!IsFileName(program, "rundll32.exe", ".exe") && !IsFileName(program, "rundll.exe", ".exe"))
-        return false;
+    if (!IsHost(program)) return false;
     NextName(rest, ",", library, sizeof library);
     return IsFileName(library, fileName, ".dll");
 }

@@ -2,7 +2,24 @@
 ** A command line read as Windows reads it to find the program it starts.
 */
 #include "repair/command_line.h"
+#include "repair/service_command.h"
+#include "platform/join_path.h"
 #include "platform/wow64.h"
+
+/* The last backslash of `text` before `end`, or with no `end` the first;
+   null where there is none. The second byte of a double-byte character
+   (IsDBCSLeadByte: a lead byte and its trail are one character, whatever
+   the trail, as in platform/file_names.cpp) is none: Windows reads an
+   ANSI path as the characters of its code page. */
+static char* SeparatorBefore(const char* text, const char* end) {
+    const char* found = NULL;
+    for (const char* p = text; end ? p < end : *p && !found; p++)
+        if (IsDBCSLeadByte((BYTE)*p) && p[1] && (!end || p + 1 < end))
+            p++;
+        else if (*p == '\\')
+            found = p;
+    return (char*)found;
+}
 
 bool ProgramReadings::Next(size_t* end) {
     if (done) return false;
@@ -21,12 +38,15 @@ bool ProgramReadings::Next(size_t* end) {
 }
 
 bool ReadingPath(const char* text, size_t end, bool dropDots, char* path, size_t size) {
-    if (end + 5 > size) return false;
+    if (end >= size) return false;
     memcpy(path, text, end);
     path[end] = 0;
     if (dropDots) DropDotFolders(path);
-    const char* name = strrchr(path, '\\');
-    if (name && !strchr(name, '.')) strcat(path, ".exe");
+    const char* name = SeparatorBefore(path, path + strlen(path));
+    const bool adds = name && !strchr(name, '.');
+    const size_t length = strlen(path) + (adds ? 4 : 0);
+    if (length > MAX_PATH - 1 || length >= size) return false;
+    if (adds) strcat(path, ".exe");
     return true;
 }
 
@@ -34,12 +54,13 @@ void DropDotFolders(char* path) {
     if (path[1] != ':' || path[2] != '\\') return;
     char* out = path + 3;
     for (const char* at = path + 3; *at;) {
-        const size_t length = strcspn(at, "\\");
+        const char* separator = SeparatorBefore(at, NULL);
+        const size_t length = separator ? (size_t)(separator - at) : strlen(at);
         const bool last = !at[length];
         if (length == 2 && at[0] == '.' && at[1] == '.') {
-            if (out > path + 3) out--; // the separator before the name dropped
-            while (out > path + 3 && out[-1] != '\\')
-                out--;
+            // Back to the name before, with its separator.
+            char* before = out > path + 3 ? SeparatorBefore(path + 3, out - 1) : NULL;
+            out = before ? before + 1 : path + 3;
         } else if (!(length == 1 && at[0] == '.') && length > 0) {
             memmove(out, at, length);
             out += length;
@@ -54,4 +75,109 @@ bool IsExistingFile(const char* path) {
     NativeFileNames native;
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+size_t LongPrefix(const char* path) {
+    const bool prefix =
+        path[0] == '\\' && (path[1] == '\\' || path[1] == '?') && path[2] == '?' && path[3] == '\\';
+    return prefix && path[4] && path[5] == ':' && path[6] == '\\' ? 4 : 0;
+}
+
+const char* NextName(const char* p, const char* ends, char* name, size_t size, bool whole) {
+    while (*p == ' ' || *p == '\t')
+        p++;
+    const bool quoted = *p == '"';
+    p += quoted;
+    const char* start = p;
+    while (*p && (quoted ? *p != '"' : !strchr(" \t", *p) && !strchr(ends, *p)))
+        p++;
+    for (const char* q = start; q < p && !whole; q++)
+        if (*q == '\\' || *q == '/') start = q + 1;
+    const size_t length = (size_t)(p - start);
+    name[0] = 0;
+    if (length < size) {
+        memcpy(name, start, length);
+        name[length] = 0;
+    }
+    return p + (quoted && *p == '"');
+}
+
+bool IsFileName(const char* name, const char* fileName, const char* extension) {
+    if (strcmp(name, fileName) == 0) return true;
+    const size_t n = strlen(name);
+    return n > 0 && !strchr(name, '.') && strncmp(name, fileName, n) == 0 &&
+           strcmp(fileName + n, extension) == 0;
+}
+
+bool IsHost(const char* name) {
+    return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
+}
+
+bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size) {
+    const char* rest = NextName(text, "", host, hostSize, true);
+    const char* name = host + strlen(host);
+    while (name > host && name[-1] != '\\' && name[-1] != '/')
+        name--;
+    if (!IsHost(name)) return false;
+    NextName(rest, ",", library, size, true);
+    for (char* c = library; *c; c++)
+        if (*c == '/') *c = '\\';
+    return library[0] != 0;
+}
+
+/* The drive path a path written in a value (lower case, separators as
+   backslashes) names, in `out`, with `extension` added where its last name
+   has none and a closing dot dropped (LoadLibrary: "If no file name
+   extension is specified ..., the default library extension .dll is
+   appended. However, the file name string can include a trailing point
+   character (.) to indicate that the module name has no extension";
+   learn.microsoft.com/windows/win32/api/libloaderapi/nf-libloaderapi-
+   loadlibrarya). Rooted without a drive: on the system drive.
+   A value of the 32-bit view names it as a 32-bit program does (NativePath).
+   False for a relative path, a UNC name, or one that does not fit. */
+static bool WrittenPath(const char* written, const char* extension, REGSAM view, char* out,
+                        size_t size) {
+    char rooted[MAX_PATH], windows[MAX_PATH];
+    if (written[0] == '\\' && written[1] != '\\') {
+        const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+        if (n < 2 || n >= sizeof windows || windows[1] != ':') return false;
+        windows[2] = 0;
+        if (!JoinPath(rooted, sizeof rooted, windows, written)) return false;
+    } else if (!JoinPath(rooted, sizeof rooted, written, "")) {
+        return false;
+    }
+    if (rooted[1] != ':' || rooted[2] != '\\') return false;
+    if (view == KEY_WOW64_32KEY ? !NativePath(rooted, out, size) : !JoinPath(out, size, rooted, ""))
+        return false;
+    _strlwr(out);
+    const char* name = strrchr(out, '\\') + 1;
+    size_t n = strlen(out);
+    if (out[n - 1] == '.') {
+        while (n > 3 && out[n - 1] == '.')
+            out[--n] = 0;
+        return n > 3 && out[n - 1] != '\\';
+    }
+    return strchr(name, '.') || JoinPath(out, size, out, extension);
+}
+
+bool LibraryBesideHost(const char* hostPath, const char* library, char* found, size_t size) {
+    const char* slash = strrchr(hostPath, '\\');
+    if (!slash || (size_t)(slash - hostPath) >= size) return false;
+    memcpy(found, hostPath, (size_t)(slash - hostPath));
+    found[slash - hostPath] = 0;
+    return JoinPath(found, size, found, "\\", library) &&
+           (strchr(library, '.') || JoinPath(found, size, found, ".dll")) && IsExistingFile(found);
+}
+
+bool HostedFile(const char* text, REGSAM view, char* found, size_t size) {
+    char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH];
+    if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
+    if (strchr(library, '\\') || strchr(library, ':'))
+        return WrittenPath(library, ".dll", view, found, size);
+    for (char* c = host; *c; c++)
+        if (*c == '/') *c = '\\';
+    const bool inHostFolder = strchr(host, '\\') &&
+                              WrittenPath(host, ".exe", view, path, sizeof path) &&
+                              LibraryBesideHost(path, library, found, size);
+    return inHostFolder || SearchedFile(library, ".dll", false, found, size);
 }

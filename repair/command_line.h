@@ -5,6 +5,8 @@
 #ifndef CLEANPHANTAXIS_COMMAND_LINE_H
 #define CLEANPHANTAXIS_COMMAND_LINE_H
 
+#include "platform/win32.h"
+
 #include <stddef.h>
 
 /* Where the program's name may end in `text` (past its opening quote where
@@ -12,7 +14,9 @@
    learn.microsoft.com/windows/win32/api/processthreadsapi/nf-processthreadsapi-
    createprocessa): a quoted name once, to its closing quote or else the end;
    an unquoted one to each blank or tab in turn, then whole, none empty nor
-   longer than a path may be (MAX_PATH - 1). */
+   longer than a path may be (MAX_PATH - 1). A name without a folder is
+   the caller's to search for, in the order of those remarks, every folder
+   of it: once the first file of the name is gone, the next is started. */
 struct ProgramReadings {
     const char* text;
     bool quoted;
@@ -25,7 +29,9 @@ struct ProgramReadings {
 /* The reading text[0, end) as the path Windows opens for it, in `path`:
    with `dropDots`, its "." and ".." folders dropped (DropDotFolders);
    ".exe" added where it names a folder and its last name has no extension.
-   False where it does not fit with room for that extension. */
+   False where that path is longer than a path may be (Naming Files,
+   "Maximum Path Length Limitation": MAX_PATH with the terminator) or does
+   not fit `size`: no longer reading is then taken for it. */
 bool ReadingPath(const char* text, size_t end, bool dropDots, char* path, size_t size);
 
 /* The drive path `path` ("x:\\...") without its "." and ".." folders, in
@@ -37,5 +43,50 @@ void DropDotFolders(char* path);
 
 /* Whether `path` is an existing file (not a folder), by the real names. */
 bool IsExistingFile(const char* path);
+
+/* How many characters of `path` are a "\\?\" or "\??\" in front of a
+   drive path (Naming Files: "\\?\" passes the path that follows as it is),
+   which names that path: 4, else 0. */
+size_t LongPrefix(const char* path);
+
+/* The next name of a command line at `p` (lower case), as the shell cuts
+   it: inside quotes, or up to a blank, a tab or one of `ends`; only its last
+   part after a backslash, the file's own name, goes to `name`, or, with
+   `whole`, all of it. Returns where the name ended; `name` is empty when it
+   does not fit. */
+const char* NextName(const char* p, const char* ends, char* name, size_t size, bool whole = false);
+
+/* Whether `name` is the file name `fileName`, whole: as written, or with
+   `extension` added where it has none (".exe" for a program, ".dll" for a
+   library a host loads). */
+bool IsFileName(const char* name, const char* fileName, const char* extension);
+
+/* Whether the program's name `name` is a host that loads the library it is
+   told: rundll32, or rundll of Windows 9x ("rundll32 library,entry
+   arguments": the Win32 Rundll and Rundll32 Interface, Microsoft Knowledge
+   Base Q164787, which loads the library with LoadLibrary). */
+bool IsHost(const char* name);
+
+/* The library a host command (lower case) is told to load, whole as
+   written, with each "/" read as a backslash, in `library`; in `host` the
+   host's program as written. False when the command's program is no host.
+   Q164787: the library's name holds no blank, comma or quote, and a comma
+   ends it; a quoted one is read up to its closing quote all the same. */
+bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size);
+
+/* The library `library` (a bare name) in the folder of the host program
+   `hostPath`, in `found`, ".dll" added where it has none: the first place
+   the loader looks. False when no such file lies there. */
+bool LibraryBesideHost(const char* hostPath, const char* library, char* found, size_t size);
+
+/* The library the host command `text` (a Run value's data or a service's
+   command, lower case) is told to load, in `found`: written with a path,
+   the file that path names, whether or not it exists; a bare one, the file
+   the loader finds for the host, in the host's own folder first
+   (LoadLibrary's search order), then as for System32's host (SearchedFile).
+   A value of the 32-bit `view` names it as a 32-bit program does. False
+   for a command that is no host's, or a library the loader finds nowhere.
+   A relative path is never taken for a file. */
+bool HostedFile(const char* text, REGSAM view, char* found, size_t size);
 
 #endif

@@ -207,11 +207,49 @@ bool SearchedFile(const char* name, const char* extension, bool shell, char* fil
 
 namespace {
 
+bool SameId(const FileId& a, const FileId& b) {
+    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+}
+
+/* The slot of g_scan.variantMatched that records the file `id` on the drive
+   `drive` (upper case), or -1. */
+int32_t MatchedSlot(char drive, const FileId& id) {
+    const int32_t count = g_scan.variantsMatched < 16 ? g_scan.variantsMatched : 16;
+    for (int32_t i = 0; i < count; i++)
+        if (g_scan.variantMatched[i].drive == drive && SameId(g_scan.variantMatched[i].id, id))
+            return i;
+    return -1;
+}
+
+char DriveOf(const char* path) { return (char)toupper((unsigned char)path[0]); }
+
+} // namespace
+
+bool IsVariant(const char* path, const char* file) {
+    if (SameFile(path, file)) return true;
+    FileId now;
+    return IdentityAt(path, &now) && MatchedSlot(DriveOf(path), now) >= 0 &&
+           PathNamesFile(path, now);
+}
+
+void RememberMatched(const FileId* id) {
+    const char* path = g_scan.currentFile;
+    if (!id || !memchr(path, 0, sizeof g_scan.currentFile) || !PathNamesFile(path, *id) ||
+        MatchedSlot(DriveOf(path), *id) >= 0)
+        return;
+    const int32_t slot = g_scan.variantsMatched++ % 16;
+    g_scan.variantMatched[slot].drive = DriveOf(path);
+    g_scan.variantMatched[slot].id = *id;
+}
+
+namespace {
+
 /* The file `program` (one candidate cut from a command) names, as
-   CreateProcess finds it; false when it names none that exists. */
-bool ProgramFile(const char* program, char* file, size_t size) {
+   CreateProcess finds it, the `*next`-th (one a reading); false past the
+   last that exists. */
+bool ProgramFile(const char* program, char* file, size_t size, int* next) {
     char path[MAX_PATH], folder[MAX_PATH];
-    if (!program[0]) return false;
+    if (!program[0] || (*next)++ > 0) return false;
     if (!strchr(program, '\\') && !strchr(program, ':'))
         return SearchedFile(program, ".exe", false, file, size);
     if (IsDriveLetter(program[0]) && program[1] == ':' && program[2] != '\\') {
@@ -245,12 +283,16 @@ bool ProgramFile(const char* program, char* file, size_t size) {
 }
 
 /* The file `command` starts, in `file`; where `later` is given, also the
-   first longer reading (ProgramReadings) that names another existing file,
-   or "" when none does: wherever it lies (a user may plant "C:\\Vendor\\
-   svc.exe" beside "C:\\Vendor\\svc host.exe -k"), it may be another program's. */
-bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize) {
+   first other file a longer reading (ProgramReadings) names that is no
+   variant (IsVariant), or "" when none does: wherever it lies (a user may
+   plant "C:\\Vendor\\svc.exe" beside "C:\\Vendor\\svc host.exe -k"), it may
+   be another program's. Where `library` is given,
+   the library a host the command names is told to load (HostedFile), or "". */
+bool ReadCommand(const char* command, char* file, size_t size, char* later, size_t laterSize,
+                 char* library = NULL) {
     char expanded[COMMAND_SIZE], reading[COMMAND_SIZE + 4], longer[MAX_PATH];
     if (later && laterSize) later[0] = 0;
+    if (library) library[0] = 0;
     if (!command || !Expand(command, expanded, sizeof expanded, 0)) return false;
     // "File I/O functions in the Windows API convert "/" to "\" as part of
     // converting the name to an NT-style name" (naming-a-file, cited above):
@@ -261,18 +303,20 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
     const bool quoted = *p == '"';
     ProgramReadings readings{p + quoted, quoted};
     bool found = false;
-    for (size_t end;
-         readings.Next(&end) && ReadingPath(p + quoted, end, false, reading, sizeof reading);) {
+    for (size_t end; !(found && !later) && readings.Next(&end);) {
         if (quoted && p[end + 1] != '"') return false; // never closed: no program
-        const bool named =
-            found ? ProgramFile(reading, longer, sizeof longer) : ProgramFile(reading, file, size);
-        if (named && found && !SameFile(longer, file)) {
-            CopyText(later, laterSize, longer);
-            return true;
-        }
-        found = found || named;
-        if (found && !later) break;
+        if (!ReadingPath(p + quoted, end, true, reading, sizeof reading)) continue;
+        for (int next = 0; !(found && !later) && ProgramFile(reading, found ? longer : file,
+                                                             found ? sizeof longer : size, &next);)
+            if (!found) {
+                found = true;
+            } else if (!IsVariant(longer, file)) {
+                CopyText(later, laterSize, longer);
+                return true;
+            }
     }
+    if (found && library && HostedFile(_strlwr(strcpy(reading, p)), 0, longer, sizeof longer))
+        CopyText(library, MAX_PATH, longer);
     return found;
 }
 
@@ -293,8 +337,13 @@ bool ServiceCommandRunsFile(const char* command, const CommandImage& image) {
 
 bool ServiceCommandRegistersFile(const char* command, const CommandImage& image, char* other,
                                  size_t size) {
-    char file[MAX_PATH];
-    return ReadCommand(command, file, sizeof file, other, size) && image.Is(file) && !other[0];
+    char file[MAX_PATH], library[MAX_PATH];
+    if (!ReadCommand(command, file, sizeof file, other, size, library) || other[0]) return false;
+    if (!library[0]) return image.Is(file);
+    // A host's service is the library's it loads, never the host's.
+    if (!image.Is(library) && IsExistingFile(library) && !IsVariant(library, file))
+        CopyText(other, size, library);
+    return image.Is(library);
 }
 
 bool CommandImage::Is(const char* file) const {

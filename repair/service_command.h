@@ -40,13 +40,17 @@ bool ServiceCommandRunsFile(const char* command, const char* image);
 bool ServiceCommandRunsFile(const char* command, const CommandImage& image);
 
 /* Whether `command` is a registration of `image` itself: it starts `image`
-   (ServiceCommandRunsFile) and no longer reading of it, an unquoted command
-   read up to a later blank or whole, names another file that exists. Where
-   one does (an unquoted "C:\Program Files\Vendor\svc.exe -k" that starts a
-   planted "C:\Program.exe"), the service manager runs `image`, but the
-   command was written for the other file and starts it again once `image`
-   is gone: false, with that file in `other` (`size` at least 1); "" in
-   `other` otherwise, wherever that file lies: beside `image` too. */
+   (ServiceCommandRunsFile) and no other reading of it names another file
+   that exists and is no variant (IsVariant): a longer one, an unquoted
+   command read up to a later blank or whole. Where one does (an unquoted
+   "C:\Program Files\Vendor\svc.exe -k" that starts a planted
+   "C:\Program.exe"), the service manager runs `image`, but the command was
+   written for the other file and starts it again once `image` is gone:
+   false, with that file in `other` (`size` at least 1); "" in `other`
+   otherwise, wherever that file lies: beside `image` too. A host's command
+   (HostedFile: "rundll32.exe evil.dll,Run") is the registration of the
+   library it loads, as its Run value would be: of `image` where that is the
+   library, else of the library, in `other` where it exists. */
 bool ServiceCommandRegistersFile(const char* command, const CommandImage& image, char* other,
                                  size_t size);
 
@@ -57,5 +61,19 @@ bool ServiceCommandRegistersFile(const char* command, const CommandImage& image,
    machine's Path; `extension` added to a name without one. False when
    none exists. */
 bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size);
+
+/* Whether `path` is the file `file` or another this run matched as a
+   variant (g_scan.variantMatched): such a file is no other program, however
+   many users' profiles hold a copy, nor at a longer reading of a service's
+   command. The file `path` opens now is compared by its identity, on the
+   drive it was recorded on and through no link (a serial and an index
+   prove nothing across volumes, see SameIdentity). */
+bool IsVariant(const char* path, const char* file);
+
+/* Records the file the check held, `id`, as matched this run: each once, the
+   latest 16. Only where the check's path (g_scan.currentFile) names that
+   file now through no link: its drive letter then tells whose volume the
+   identity is on. */
+void RememberMatched(const FileId* id);
 
 #endif

@@ -586,6 +586,15 @@ static void Components(const std::string& win, std::vector<std::string>* parts, 
                 // itself, and "a.exe:s:$DATA" its stream s (Microsoft's "File
                 // Streams (Local File Systems)": "filename:stream
                 // name:stream type").
+                // "x::$INDEX_ALLOCATION" and "x:$I30:$INDEX_ALLOCATION" are
+                // the folder x, its directory stream, in any place of the
+                // path (the same page: "Dir C:\Users:$I30:$INDEX_ALLOCATION"
+                // is "Dir C:\Users").
+                for (const char* folder : {"::$INDEX_ALLOCATION", ":$I30:$INDEX_ALLOCATION"}) {
+                    const size_t t = strlen(folder);
+                    if (part.size() > t && Upper(part.substr(part.size() - t)) == folder)
+                        part.erase(part.size() - t);
+                }
                 const size_t type = part.size() >= 7 ? part.size() - 6 : 0;
                 if (i == win.size() && type > 0 && part.find(':') < type &&
                     Upper(part.substr(type)) == ":$DATA")
@@ -2127,6 +2136,22 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         Refuse(path, host);
         return INVALID_HANDLE_VALUE;
     }
+    // A name that leads to a character device (a file symbolic link to one;
+    // here a host entry that is one or links to one) opens the device, as
+    // Wine opens a Unix character device its drive holds (get_device_info in
+    // dlls/ntdll/unix/file.c: S_ISCHR, FILE_DEVICE_NULL for /dev/null), of
+    // FILE_TYPE_CHAR.
+    struct stat target;
+    if (stat(host.c_str(), &target) == 0 && S_ISCHR(target.st_mode)) {
+        int fd = open(host.c_str(), O_RDONLY);
+        if (fd < 0) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto device = std::make_shared<OpenFile>(fd, FileKey{0, 0}, access, share);
+        device->device = true;
+        return simwin::NewHandle(device);
+    }
     if (IsDir(host) ||
         ((access & kWriteRights) && (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY))) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -2354,13 +2379,22 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     }
     memset(info, 0, sizeof *info);
     const std::string name = CurrentName(f->hostFd);
-    info->dwFileAttributes = name.empty() ? FILE_ATTRIBUTE_ARCHIVE : StoredAttributes(name);
-    info->dwVolumeSerialNumber = (DWORD)((uint64_t)st.st_dev ^ ((uint64_t)st.st_dev >> 32));
+    // A named stream (the host entry "x:s") is part of its file's record:
+    // the file's serial, index, links and attributes, the stream's own size
+    // ("File Streams (Local File Systems)": each stream has its own sizes;
+    // MS-FSA 2.1.1: a Stream belongs to a File, whose FileId it reports).
+    struct stat record = st;
+    const size_t slash = name.rfind('/'), colon = name.find(':', slash + 1);
+    const std::string owner =
+        slash != std::string::npos && colon != std::string::npos ? name.substr(0, colon) : name;
+    if (owner != name && stat(owner.c_str(), &record) != 0) record = st;
+    info->dwFileAttributes = name.empty() ? FILE_ATTRIBUTE_ARCHIVE : StoredAttributes(owner);
+    info->dwVolumeSerialNumber = (DWORD)((uint64_t)record.st_dev ^ ((uint64_t)record.st_dev >> 32));
     info->nFileSizeHigh = (DWORD)((uint64_t)st.st_size >> 32);
     info->nFileSizeLow = (DWORD)st.st_size;
-    info->nNumberOfLinks = (DWORD)st.st_nlink;
-    info->nFileIndexHigh = (DWORD)((uint64_t)st.st_ino >> 32);
-    info->nFileIndexLow = (DWORD)st.st_ino;
+    info->nNumberOfLinks = (DWORD)record.st_nlink;
+    info->nFileIndexHigh = (DWORD)((uint64_t)record.st_ino >> 32);
+    info->nFileIndexLow = (DWORD)record.st_ino;
     // FAT: the folder's first cluster and the entry's place in it.
     struct stat parent;
     const std::filesystem::path where(name);

@@ -859,7 +859,7 @@ World TreeWorld() {
         {28, L"C:\\" + std::wstring(250, L'l') + L"\\sub\\evil.exe", Kind::Plain},
         {127, SixFolders() + L"\\specimen-rec-127.exe", Kind::Plain},
         // 11: a variant named as a device, started as \\?\C:\dev\aux.exe;
-        // 12 to 19: files so named, which a user makes by the \\?\ form.
+        // 12 to 21: files so named, which a user makes by the \\?\ form.
         {2, L"C:\\dev\\aux.exe", Kind::Running},
         {45, L"C:\\devices\\nul.exe", Kind::Plain},
         {45, L"C:\\devices\\aux.exe", Kind::Plain},
@@ -869,6 +869,8 @@ World TreeWorld() {
         {45, L"C:\\devices\\lpt1.exe", Kind::Plain},
         {45, L"C:\\devices\\conin$.exe", Kind::Plain},
         {45, L"C:\\devices\\CON", Kind::Plain},
+        {45, L"C:\\devices\\com0.exe", Kind::Plain},
+        {45, L"C:\\devices\\LPT0", Kind::Plain},
     };
     w.values = {
         RunValue(L"FreeAV", L"\"C:\\users\\Public\\Downloads\\free-antivirus-setup.exe\" /silent",

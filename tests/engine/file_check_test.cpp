@@ -295,8 +295,9 @@ TEST_F(FileCheckTest, UnopenableFilesAreLoggedAsNotChecked) {
    file), so NT reaches each as the file it is, and 9x, which has no such
    form, leaves each with a line unless an 8.3 name of its own reaches it.
    Names only NT reads as devices (COM with a superscript digit) are plain
-   files on 9x; a device of a name the program does not know (a driver 9x
-   loaded) is never read as the file. Their lines show the path as listed. */
+   files on 9x, as COM0 and LPT0 are, which NT opens by \\?\ all the same; a
+   device of a name the program does not know (a driver 9x loaded, a link
+   NT follows to one) is never read as a file. Their lines show the path as listed. */
 using FileCheckPerVersion = PerRow<FileCheckTest>;
 
 TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
@@ -306,7 +307,8 @@ TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
     } const names[] = {{"nul.exe", true},    {"aux.exe", true},      {"com1.exe", true},
                        {"con.exe", true},    {"prn.exe", true},      {"lpt1.exe", true},
                        {"CON", true},        {"Aux .x.exe", true},   {"conin$.exe", false},
-                       {"clock$.exe", true}, {"com\xB9.exe", false}, {"config$.exe", true}};
+                       {"clock$.exe", true}, {"com\xB9.exe", false}, {"config$.exe", true},
+                       {"com0.exe", false},  {"LPT0", false}};
     Renew(GetParam());
     AttachWindow();
     g_scan.action = ACTION_DELETE;
@@ -321,6 +323,12 @@ TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
         want.push_back("C:\\dev\\" + (alias && !nt ? "AUXX~1.EXE" : n.name) + "     " +
                        (left ? "Unable to check" : Name(45) + " removed"));
     }
+    // A file symbolic link (Vista and later) to a device: no disk file.
+    const bool links = GetParam().set == simwin::SetWindows10;
+    if (links) {
+        std::filesystem::create_symlink("/dev/null", simwin::HostPath("C:\\dev\\null.exe"));
+        want.push_back("C:\\dev\\null.exe     Unable to check");
+    }
     WalkDirectory("C:\\dev\\*.*");
     std::vector<std::string> got = lines_;
     std::sort(got.begin(), got.end());
@@ -330,6 +338,7 @@ TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
         EXPECT_EQ(simwin::FileExists("\\\\?\\C:\\dev\\" + n.name),
                   !nt && n.deviceOn9x && n.name != "Aux .x.exe")
             << n.name;
+    EXPECT_EQ(std::filesystem::is_symlink(simwin::HostPath("C:\\dev\\null.exe")), links);
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
 

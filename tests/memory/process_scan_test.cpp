@@ -31,6 +31,15 @@ class ProcessScanTest : public WorldTest {
         return lines;
     }
 };
+using ProcessScanFromXp = PerRow<ProcessScanTest>;
+using ProcessScanPerNtVersion = PerRow<ProcessScanTest>;
+using ImagePathPerVersion = PerRow<ProcessScanTest>;
+
+/* NT 4.0 with psapi.dll installed. */
+const WindowsVersion kNt4Psapi{"Nt4Psapi", [] {
+                                   simwin::SetWindowsNt4();
+                                   simwin::SetLibraryPresent("psapi.dll", true);
+                               }};
 
 } // namespace
 
@@ -44,11 +53,7 @@ class ProcessScanTest : public WorldTest {
    program (Swapped), which is neither stopped nor unregistered. */
 TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
     using T = simwin::Termination;
-    const auto Nt4 = [] { // with psapi.dll installed
-        simwin::SetWindowsNt4();
-        simwin::SetLibraryPresent("psapi.dll", true);
-    };
-    const auto Xp = simwin::SetWindowsXp, Win10 = simwin::SetWindows10;
+    const WindowsVersion &Xp = kXp, &Win10 = kWin10, &Nt4 = kNt4Psapi;
     enum Service { None, Own, Hosted, OwnRunByAnother, Swapped };
     struct Row {
         const char* what;
@@ -68,8 +73,7 @@ TEST_F(ProcessScanTest, NtHandlingFollowsTheTableRowByRow) {
         {"both fail, service run by another process", T::Refuses, Xp, OwnRunByAnother, false, false,
          true, false},
         {"first ok, name swapped (NT 4.0)", T::Ends, Nt4, Swapped, false, false, true, true},
-        {"first ok, name swapped (2000)", T::Ends, simwin::SetWindows2000, Swapped, false, false,
-         true, true},
+        {"first ok, name swapped (2000)", T::Ends, kWin2000, Swapped, false, false, true, true},
         {"first ok, Vista and later", T::Ends, Win10, None, false, false, false, true},
         {"both fail, Vista and later", T::Refuses, Win10, Own, false, false, false, false},
     };
@@ -201,16 +205,15 @@ TEST_F(ProcessScanTest, ServiceNameIsTheImageNameWithoutItsLastExtension) {
 
 /* A variant started as \\?\C:\dev\aux.exe: its image is read, ended and
    removed as the file it is, not as the device its name is elsewhere. */
-TEST_F(ProcessScanTest, AnImageNamedAsADeviceIsEndedAndRemoved) {
-    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
-        Renew(version);
-        const DWORD pid = RunVariant("\\\\?\\C:\\dev\\aux.exe");
-        EXPECT_NE(ScanProcessesPsapi(), 0);
-        EXPECT_FALSE(simwin::IsRunning(pid));
-        EXPECT_FALSE(simwin::FileExists("\\\\?\\C:\\dev\\aux.exe"));
-        EXPECT_EQ(lines_, Removed({"C:\\dev\\aux.exe"}));
-    }
+TEST_P(ProcessScanFromXp, AnImageNamedAsADeviceIsEndedAndRemoved) {
+    Renew(GetParam());
+    const DWORD pid = RunVariant("\\\\?\\C:\\dev\\aux.exe");
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    EXPECT_FALSE(simwin::IsRunning(pid));
+    EXPECT_FALSE(simwin::FileExists("\\\\?\\C:\\dev\\aux.exe"));
+    EXPECT_EQ(lines_, Removed({"C:\\dev\\aux.exe"}));
 }
+INSTANTIATE_TEST_SUITE_P(Versions, ProcessScanFromXp, ::testing::Values(kXp, kWin10), ByName());
 
 /* A variant run from a named stream of a file (C:\\x:evil.exe) has an
    identity, volume and index, that its file shares: nothing that ends a
@@ -218,52 +221,58 @@ TEST_F(ProcessScanTest, AnImageNamedAsADeviceIsEndedAndRemoved) {
    acts on. It is left, with its line, by the memory scan alone: neither the
    single-instance test's listing before it nor the disposal's after it say
    it again. A name is no stream where it names
-   the file itself (x.exe::$DATA), nor where it is the loader's record alone
-   (2000, NT 4.0), which the process may write: there what it maps tells. */
-TEST_F(ProcessScanTest, AnImageInAStreamIsLeftWithItsLineOnce) {
-    const auto Nt4 = [] {
-        simwin::SetWindowsNt4();
-        simwin::SetLibraryPresent("psapi.dll", true);
-    };
+   the file itself (x.exe::$DATA, x::$INDEX_ALLOCATION\\...), nor where it is the loader's record
+   alone (2000, NT 4.0), which the process may write: there what it maps tells. */
+TEST_P(ProcessScanPerNtVersion, AnImageInAStreamIsLeftWithItsLineOnce) {
     const std::string line = "C:\\x:evil.exe     Unable to check: it runs from a file's stream";
-    for (void (*version)() :
-         {+Nt4, simwin::SetWindows2000, simwin::SetWindowsXp, simwin::SetWindows10}) {
-        Renew(version);
-        simwin::WriteFile("C:\\x", "a plain file");
-        const DWORD pid = RunVariant("C:\\x:evil.exe");
-        FreeProcessList(ListProcessPsapi(pid)); // as the single-instance test lists it
-        EXPECT_EQ(ScanProcessesPsapi(), 0);
-        bool listed;
-        FreeProcessList(ListProcessesPsapi(false, &listed)); // as the disposal lists them
-        EXPECT_TRUE(simwin::IsRunning(pid));
-        EXPECT_TRUE(simwin::FileExists("C:\\x:evil.exe"));
-        EXPECT_EQ(lines_, std::vector<std::string>{line});
-    }
-    for (void (*version)() : {simwin::SetWindowsXp, simwin::SetWindows10}) {
-        Renew(version);
-        const DWORD pid = RunVariant("C:\\x\\evil.exe::$Data");
+    Renew(GetParam());
+    simwin::WriteFile("C:\\x", "a plain file");
+    DWORD pid = RunVariant("C:\\x:evil.exe");
+    FreeProcessList(ListProcessPsapi(pid)); // as the single-instance test lists it
+    EXPECT_EQ(ScanProcessesPsapi(), 0);
+    bool listed;
+    FreeProcessList(ListProcessesPsapi(false, &listed)); // as the disposal lists them
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::FileExists("C:\\x:evil.exe"));
+    EXPECT_EQ(lines_, std::vector<std::string>{line});
+    const bool nt4 = GetParam() == kNt4Psapi.set, record = nt4 || GetParam() == kWin2000.set;
+    for (const char* image : {"C:\\x\\evil.exe::$Data", "C:\\x::$INDEX_ALLOCATION\\evil.exe",
+                              "C:\\x:$I30:$Index_Allocation\\evil.exe"}) {
+        if (nt4) break;
+        SCOPED_TRACE(image);
+        Renew(GetParam());
+        pid = RunVariant(image);
         EXPECT_NE(ScanProcessesPsapi(), 0);
         EXPECT_FALSE(simwin::IsRunning(pid));
         EXPECT_EQ(lines_, Removed({"C:\\x\\evil.exe"}));
     }
+    if (!record) return;
+    Renew(GetParam());
     // 2000 reads its mappings; NT 4.0 as modelled here resolves no
     // VirtualQueryEx, so nothing but the name tells, and it is left.
-    for (void (*version)() : {+Nt4, simwin::SetWindows2000}) {
-        const bool nt4 = version != simwin::SetWindows2000;
-        SCOPED_TRACE(nt4 ? "NT 4.0" : "2000");
-        Renew(version);
-        PlantVariant("C:\\x\\evil.exe");
-        const DWORD pid = simwin::StartProcess(
-            {"C:\\x\\evil.exe", {}, simwin::Termination::Ends, "C:\\x:y", kVariantGrants});
-        EXPECT_EQ(ScanProcessesPsapi() != 0, !nt4);
-        EXPECT_EQ(simwin::IsRunning(pid), nt4);
-        EXPECT_EQ(simwin::FileExists("C:\\x\\evil.exe"), nt4);
-        EXPECT_EQ(lines_,
-                  nt4 ? std::vector<std::string>{"C:\\x:y     Unable to check: it runs from "
-                                                 "a file's stream"}
-                      : Removed({"C:\\x\\evil.exe"}));
-    }
+    PlantVariant("C:\\x\\evil.exe");
+    pid = simwin::StartProcess(
+        {"C:\\x\\evil.exe", {}, simwin::Termination::Ends, "C:\\x:y", kVariantGrants});
+    EXPECT_EQ(ScanProcessesPsapi() != 0, !nt4);
+    EXPECT_EQ(simwin::IsRunning(pid), nt4);
+    EXPECT_EQ(simwin::FileExists("C:\\x\\evil.exe"), nt4);
+    EXPECT_EQ(lines_, nt4 ? std::vector<std::string>{"C:\\x:y     Unable to check: it runs from "
+                                                     "a file's stream"}
+                          : Removed({"C:\\x\\evil.exe"}));
+    // Nor is a record naming the stream's own file, which shares the
+    // stream's identity; NT 4.0 as modelled reads no mappings and checks the
+    // file it names.
+    Renew(GetParam());
+    simwin::WriteFile("C:\\x", "a plain file");
+    PlantVariant("C:\\x:evil.exe");
+    pid = simwin::StartProcess(
+        {"C:\\x:evil.exe", {}, simwin::Termination::Ends, "C:\\x", kVariantGrants});
+    EXPECT_EQ(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_EQ(lines_, nt4 ? std::vector<std::string>{} : std::vector<std::string>{line});
 }
+INSTANTIATE_TEST_SUITE_P(Versions, ProcessScanPerNtVersion,
+                         ::testing::Values(kNt4Psapi, kWin2000, kXp, kWin10), ByName());
 
 TEST_F(ProcessScanTest, ReportOnlyLeavesTheProcessRunning) {
     g_scan.action = ACTION_REPORT_ONLY;
@@ -331,121 +340,126 @@ TEST_F(ProcessScanTest, ImagePathsAreReadAsDrivePathsOnly) {
     // was enabled for them.
     EXPECT_TRUE(simwin::PrivilegeEnabled(SE_DEBUG_NAME));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-
-    // 2000 without 8.3 names: a best-fit ANSI name reaches no file the process maps.
-    const auto no83 = +[] { simwin::SetWindows2000(), simwin::SetShortNames(false); };
-    for (void (*version)() :
-         {simwin::SetWindows2000, simwin::SetWindowsXp, simwin::SetWindows10, no83}) {
-        Renew(version);
-        const bool w2000 = version == simwin::SetWindows2000 || version == no83;
-        MapDrive('M');
-        simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
-        simwin::StartProcess({"C:\\WINDOWS\\explorer.exe"});
-        PlantVariant("M:\\posing.exe");
-        DWORD posing = simwin::StartProcess(
-            {"M:\\posing.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
-        // Every process maps kernel32.dll: a library is no process's image.
-        std::vector<uint8_t> library = Specimen(45);
-        library[library[0x3C] + 4 + 18 + 1] |= 0x20; // IMAGE_FILE_DLL
-        simwin::WriteFile("C:\\WINDOWS\\system32\\kernel32.dll", library);
-        DWORD moved = RunVariant("C:\\evil\\start.exe");
-        ASSERT_TRUE(MoveFileA("C:\\evil\\start.exe", "C:\\evil\\moved.exe"));
-        simwin::WriteFile("C:\\evil\\start.exe", "MZ not a variant");
-        // Both images are named "C:\...\evil.exe" in ANSI (a fullwidth "e",
-        // by its best fit: Microsoft's WideCharToMultiByte page, without
-        // WC_NO_BEST_FIT_CHARS) beside a real evil.exe: the file each maps,
-        // by the Unicode name of Microsoft's GetMappedFileNameW page, decides.
-        const std::string fullwidth = "\xEF\xBD\x85vil.exe";
-        PlantVariant("C:\\x\\" + fullwidth);
-        simwin::WriteFile("C:\\x\\evil.exe", "MZ not a variant");
-        DWORD fit = simwin::StartProcess({"C:\\x\\" + fullwidth});
-        simwin::WriteFile("C:\\y\\" + fullwidth, "MZ not a variant");
-        PlantVariant("C:\\y\\evil.exe");
-        DWORD clean = simwin::StartProcess({"C:\\y\\" + fullwidth});
-        // Renamed since its start, a viewer maps a variant for its icon alone
-        // (LoadLibraryEx's LOAD_LIBRARY_AS_IMAGE_RESOURCE: an image mapping too).
-        simwin::WriteFile("C:\\apps\\viewer.exe", "MZ not a variant");
-        PlantVariant("C:\\evil\\icon.exe");
-        DWORD viewer = simwin::StartProcess({"C:\\apps\\viewer.exe",
-                                             {},
-                                             simwin::Termination::Ends,
-                                             "",
-                                             PROCESS_ALL_ACCESS,
-                                             {"C:\\evil\\icon.exe"}});
-        ASSERT_TRUE(MoveFileA("C:\\apps\\viewer.exe", "C:\\apps\\viewer2.exe"));
-        // So does another account's browser on a share no letter of this
-        // session names: its own image cannot be opened, only the icon's.
-        MapDrive('N', DRIVE_REMOTE);
-        simwin::WriteFile("N:\\tools\\browser.exe", "MZ not a variant");
-        DWORD browser = simwin::StartProcess({"N:\\tools\\browser.exe",
-                                              {},
-                                              simwin::Termination::Ends,
-                                              "",
-                                              PROCESS_ALL_ACCESS,
-                                              {"C:\\evil\\icon.exe"}});
-        simwin::SetDosDevice('N', "\\Device\\LanmanRedirector\\;N:0000\\other\\share");
-        // A variant named with a fullwidth "e" that maps a program for its
-        // icon: from XP on the kernel's Unicode name (Microsoft's
-        // QueryFullProcessImageNameW and GetProcessImageFileNameW pages) opens
-        // the file its image mapping is; 2000 has no such name.
-        PlantVariant("C:\\z\\" + fullwidth);
-        DWORD wide = simwin::StartProcess({"C:\\z\\" + fullwidth,
-                                           {},
-                                           simwin::Termination::Ends,
-                                           "",
-                                           PROCESS_ALL_ACCESS,
-                                           {"C:\\x\\evil.exe"}});
-        // Listed, a program's running image steps aside for a link to a
-        // variant before its check (its folder cannot move while it runs):
-        // the file checked is not the image it maps.
-        simwin::WriteFile("C:\\u\\a.exe", "MZ not a variant");
-        PlantVariant("C:\\v\\a.exe");
-        DWORD swapped = simwin::StartProcess({"C:\\u\\a.exe"});
-        simwin::OnCall("_access", [] {
-            if (simwin::CallCount("_access") != 1) return;
-            ASSERT_TRUE(MoveFileA("C:\\u\\a.exe", "C:\\u\\a-aside.exe"));
-            std::filesystem::create_hard_link(simwin::HostPath("C:\\v\\a.exe"),
-                                              simwin::HostPath("C:\\u\\a.exe"));
-        });
-        // Known by identity alone (no short form fits): moved once at its check's first look,
-        // another file left in its place; so moved at each look; held without sharing.
-        const std::string deep = FolderChain(FolderChain("C:", 'a', 'z', 8), 'a', 'f', 8);
-        PlantVariant(deep + "\\held.exe");
-        const DWORD ren = RunVariant(deep + "\\r.exe"), swap = RunVariant(deep + "\\s.exe"),
-                    held = simwin::StartProcess({deep + "\\held.exe", {deep + "\\held.exe"}});
-        simwin::OnCall("CreateFileA", [&] {
-            const std::string at = simwin::CallAbout();
-            if (statuses_.empty() || (at != deep + "\\r.exe" && at.rfind(deep + "\\s", 0))) return;
-            ASSERT_TRUE(MoveFileA(at.c_str(), (at + "x").c_str()));
-            simwin::WriteFile(at, "MZ another file");
-        });
-        EXPECT_NE(ScanProcessesPsapi(), 0);
-        EXPECT_TRUE(simwin::IsRunning(held) && simwin::IsRunning(swap) && !simwin::IsRunning(ren));
-        EXPECT_EQ(simwin::IsRunning(wide), w2000);
-        EXPECT_TRUE(simwin::IsRunning(swapped));
-        EXPECT_FALSE(simwin::IsRunning(posing));
-        EXPECT_FALSE(simwin::IsRunning(moved));
-        EXPECT_EQ(simwin::IsRunning(fit), version == no83);
-        EXPECT_TRUE(simwin::IsRunning(clean));
-        EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), "C:\\y\\evil.exe"), 0);
-        EXPECT_TRUE(simwin::IsRunning(viewer));
-        EXPECT_TRUE(simwin::IsRunning(browser));
-        char renamed[260], shown[260]; // 2000 names no image by the kernel: held is not listed
-        ShortenPath((deep + "\\r.exex").c_str(), renamed, 259);
-        ShortenPath((deep + "\\held.exe").c_str(), shown, 259);
-        std::vector<std::string> paths = {"M:\\posing.exe", "C:\\evil\\moved.exe"};
-        if (version != no83) paths.push_back("C:\\x\\EVIL~1.EXE");
-        if (!w2000) paths.push_back("C:\\z\\EVIL~1.EXE");
-        paths.push_back(renamed);
-        std::vector<std::string> removed = Removed(paths);
-        if (!w2000) removed.push_back(shown + std::string("     Unable to check"));
-        EXPECT_EQ(lines_, removed);
-        EXPECT_EQ(
-            std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
-            0);
-        EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-    }
 }
+
+/* 2000 without 8.3 names: a best-fit ANSI name reaches no file the process maps. */
+const WindowsVersion kNo83{"Win2000No83", [] {
+                               simwin::SetWindows2000();
+                               simwin::SetShortNames(false);
+                           }};
+
+/* A name stands only where a program file the process maps is that file. */
+TEST_P(ImagePathPerVersion, ANameStandsWhereAMappedProgramIsItsFile) {
+    Renew(GetParam());
+    const bool no83 = GetParam() == kNo83.set, w2000 = GetParam() == kWin2000.set || no83;
+    MapDrive('M');
+    simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
+    simwin::StartProcess({"C:\\WINDOWS\\explorer.exe"});
+    PlantVariant("M:\\posing.exe");
+    DWORD posing = simwin::StartProcess(
+        {"M:\\posing.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
+    // Every process maps kernel32.dll: a library is no process's image.
+    std::vector<uint8_t> library = Specimen(45);
+    library[library[0x3C] + 4 + 18 + 1] |= 0x20; // IMAGE_FILE_DLL
+    simwin::WriteFile("C:\\WINDOWS\\system32\\kernel32.dll", library);
+    DWORD moved = RunVariant("C:\\evil\\start.exe");
+    ASSERT_TRUE(MoveFileA("C:\\evil\\start.exe", "C:\\evil\\moved.exe"));
+    simwin::WriteFile("C:\\evil\\start.exe", "MZ not a variant");
+    // Both images are named "C:\...\evil.exe" in ANSI (a fullwidth "e",
+    // by its best fit: Microsoft's WideCharToMultiByte page, without
+    // WC_NO_BEST_FIT_CHARS) beside a real evil.exe: the file each maps,
+    // by the Unicode name of Microsoft's GetMappedFileNameW page, decides.
+    const std::string fullwidth = "\xEF\xBD\x85vil.exe";
+    PlantVariant("C:\\x\\" + fullwidth);
+    simwin::WriteFile("C:\\x\\evil.exe", "MZ not a variant");
+    DWORD fit = simwin::StartProcess({"C:\\x\\" + fullwidth});
+    simwin::WriteFile("C:\\y\\" + fullwidth, "MZ not a variant");
+    PlantVariant("C:\\y\\evil.exe");
+    DWORD clean = simwin::StartProcess({"C:\\y\\" + fullwidth});
+    // Renamed since its start, a viewer maps a variant for its icon alone
+    // (LoadLibraryEx's LOAD_LIBRARY_AS_IMAGE_RESOURCE: an image mapping too).
+    simwin::WriteFile("C:\\apps\\viewer.exe", "MZ not a variant");
+    PlantVariant("C:\\evil\\icon.exe");
+    DWORD viewer = simwin::StartProcess({"C:\\apps\\viewer.exe",
+                                         {},
+                                         simwin::Termination::Ends,
+                                         "",
+                                         PROCESS_ALL_ACCESS,
+                                         {"C:\\evil\\icon.exe"}});
+    ASSERT_TRUE(MoveFileA("C:\\apps\\viewer.exe", "C:\\apps\\viewer2.exe"));
+    // So does another account's browser on a share no letter of this
+    // session names: its own image cannot be opened, only the icon's.
+    MapDrive('N', DRIVE_REMOTE);
+    simwin::WriteFile("N:\\tools\\browser.exe", "MZ not a variant");
+    DWORD browser = simwin::StartProcess({"N:\\tools\\browser.exe",
+                                          {},
+                                          simwin::Termination::Ends,
+                                          "",
+                                          PROCESS_ALL_ACCESS,
+                                          {"C:\\evil\\icon.exe"}});
+    simwin::SetDosDevice('N', "\\Device\\LanmanRedirector\\;N:0000\\other\\share");
+    // A variant named with a fullwidth "e" that maps a program for its
+    // icon: from XP on the kernel's Unicode name (Microsoft's
+    // QueryFullProcessImageNameW and GetProcessImageFileNameW pages) opens
+    // the file its image mapping is; 2000 has no such name.
+    PlantVariant("C:\\z\\" + fullwidth);
+    DWORD wide = simwin::StartProcess({"C:\\z\\" + fullwidth,
+                                       {},
+                                       simwin::Termination::Ends,
+                                       "",
+                                       PROCESS_ALL_ACCESS,
+                                       {"C:\\x\\evil.exe"}});
+    // Listed, a program's running image steps aside for a link to a
+    // variant before its check (its folder cannot move while it runs):
+    // the file checked is not the image it maps.
+    simwin::WriteFile("C:\\u\\a.exe", "MZ not a variant");
+    PlantVariant("C:\\v\\a.exe");
+    DWORD swapped = simwin::StartProcess({"C:\\u\\a.exe"});
+    simwin::OnCall("_access", [] {
+        if (simwin::CallCount("_access") != 1) return;
+        ASSERT_TRUE(MoveFileA("C:\\u\\a.exe", "C:\\u\\a-aside.exe"));
+        std::filesystem::create_hard_link(simwin::HostPath("C:\\v\\a.exe"),
+                                          simwin::HostPath("C:\\u\\a.exe"));
+    });
+    // Known by identity alone (no short form fits): moved once at its check's first look,
+    // another file left in its place; so moved at each look; held without sharing.
+    const std::string deep = FolderChain(FolderChain("C:", 'a', 'z', 8), 'a', 'f', 8);
+    PlantVariant(deep + "\\held.exe");
+    const DWORD ren = RunVariant(deep + "\\r.exe"), swap = RunVariant(deep + "\\s.exe"),
+                held = simwin::StartProcess({deep + "\\held.exe", {deep + "\\held.exe"}});
+    simwin::OnCall("CreateFileA", [&] {
+        const std::string at = simwin::CallAbout();
+        if (statuses_.empty() || (at != deep + "\\r.exe" && at.rfind(deep + "\\s", 0))) return;
+        ASSERT_TRUE(MoveFileA(at.c_str(), (at + "x").c_str()));
+        simwin::WriteFile(at, "MZ another file");
+    });
+    EXPECT_NE(ScanProcessesPsapi(), 0);
+    EXPECT_TRUE(simwin::IsRunning(held) && simwin::IsRunning(swap) && !simwin::IsRunning(ren));
+    EXPECT_EQ(simwin::IsRunning(wide), w2000);
+    EXPECT_TRUE(simwin::IsRunning(swapped));
+    EXPECT_FALSE(simwin::IsRunning(posing));
+    EXPECT_FALSE(simwin::IsRunning(moved));
+    EXPECT_EQ(simwin::IsRunning(fit), no83);
+    EXPECT_TRUE(simwin::IsRunning(clean));
+    EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), "C:\\y\\evil.exe"), 0);
+    EXPECT_TRUE(simwin::IsRunning(viewer));
+    EXPECT_TRUE(simwin::IsRunning(browser));
+    char renamed[260], shown[260]; // 2000 names no image by the kernel: held is not listed
+    ShortenPath((deep + "\\r.exex").c_str(), renamed, 259);
+    ShortenPath((deep + "\\held.exe").c_str(), shown, 259);
+    std::vector<std::string> paths = {"M:\\posing.exe", "C:\\evil\\moved.exe"};
+    if (!no83) paths.push_back("C:\\x\\EVIL~1.EXE");
+    if (!w2000) paths.push_back("C:\\z\\EVIL~1.EXE");
+    paths.push_back(renamed);
+    std::vector<std::string> removed = Removed(paths);
+    if (!w2000) removed.push_back(shown + std::string("     Unable to check"));
+    EXPECT_EQ(lines_, removed);
+    EXPECT_EQ(std::count(statuses_.begin(), statuses_.end(), "C:\\WINDOWS\\system32\\kernel32.dll"),
+              0);
+    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+}
+INSTANTIATE_TEST_SUITE_P(Versions, ImagePathPerVersion,
+                         ::testing::Values(kWin2000, kXp, kWin10, kNo83), ByName());
 
 TEST_F(ProcessScanTest, EveryRefusedOpenAsksForTheDebugPrivilegeAgain) {
     simwin::StartSystemProcesses();
@@ -580,15 +594,11 @@ TEST_F(ProcessScanTest, TerminationReachesOnlyTheProcessListed) {
         std::function<int32_t()> run;
         bool fat = false; // instead, the vendor's image moves and a variant takes its FAT entry
     } rows[] = {
-        {simwin::SetWindows98, "OpenProcess", ScanProcessesToolhelp},
-        {simwin::SetWindowsXp, "_access", ScanProcessesPsapi},
-        {simwin::SetWindowsXp, "_access", ScanProcessesPsapi, true},
-        {simwin::SetWindows98, "OpenProcess", [&] { return KillProcessByImage(path); }},
-        {[] {
-             simwin::SetWindowsNt4();
-             simwin::SetLibraryPresent("psapi.dll", true);
-         },
-         "TerminateProcess", [&] { return KillProcessByImage(path); }},
+        {kWin98, "OpenProcess", ScanProcessesToolhelp},
+        {kXp, "_access", ScanProcessesPsapi},
+        {kXp, "_access", ScanProcessesPsapi, true},
+        {kWin98, "OpenProcess", [&] { return KillProcessByImage(path); }},
+        {kNt4Psapi, "TerminateProcess", [&] { return KillProcessByImage(path); }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.exitBefore);

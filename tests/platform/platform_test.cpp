@@ -74,9 +74,8 @@ TEST_F(PlatformTest, OnlyTheTablesOwnEntriesFindFunctions) {
    devices differs by family and by what the ANSI code page makes a
    character (a Shift-JIS trail byte 0x5C is no backslash). */
 TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
-    const auto Win7 = [] { simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1); };
-    void (*const versions[])() = {simwin::SetWindows98, simwin::SetWindowsNt4, Win7,
-                                  simwin::SetWindows10};
+    const WindowsVersion versions[] = {
+        kWin98, kNt4, {"Win7", [] { simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 1); }}, kWin10};
     enum : char { F = 'f', D = 'd' }; // the file itself, a device's name
     struct Row {
         const char* path;
@@ -89,7 +88,9 @@ TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
         {"C:\\d\\CONOUT$", 1252, {F, D, D, D}},
         {"C:\\d\\com\xB9.exe", 1252, {F, D, D, D}},
         {"C:\\d\\LPT\xB3", 1252, {F, D, D, D}},
-        {"C:\\d\\lpt0.txt", 1252, {F, F, F, F}},
+        {"C:\\d\\lpt0.txt", 1252, {F, D, D, D}}, // \\?\ whichever way NT reads it
+        {"C:\\d\\COM0", 1252, {F, D, D, D}},
+        {"C:\\d\\com00.exe", 1252, {F, F, F, F}},
         {"C:\\d\\config$.exe", 1252, {F, F, F, F}},  // a driver's: caught at its open
         {"C:\\d\\\x95\\nul.exe", 932, {F, F, F, F}}, // one character, then "nul.exe"
         {"C:\\d\\\x95\\nul.exe", 1252, {D, D, D, D}},
@@ -97,8 +98,8 @@ TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
     };
     for (const Row& r : rows)
         for (int v = 0; v < 4; v++) {
-            SCOPED_TRACE(std::string(r.path) + " on version " + std::to_string(v));
-            versions[v]();
+            SCOPED_TRACE(std::string(r.path) + " on " + versions[v].name);
+            versions[v].set();
             simwin::SetAnsiCodePage(r.codePage);
             const FileName name(r.path);
             const std::string prefixed = std::string("\\\\?\\") + r.path;

@@ -13,6 +13,7 @@ const struct {
     std::string text; // past the opening quote where quoted
     bool quoted, dropDots;
     std::vector<std::string> readings; // as ReadingPath gives them, in order
+    UINT codePage = 1252;
 } kForms[] = {
     // CreateProcess, lpCommandLine remarks: the four readings of its example, in order.
     {"c:\\program files\\sub dir\\program name",
@@ -35,11 +36,17 @@ const struct {
     // dlls/ntdll/tests/path.c, test_RtlDosPathNameToNtPathName_U).
     {"c:\\..\\a\\..\\b\\. x", false, true, {"c:\\b\\.exe", "c:\\b\\. x"}},
     {"c:\\..\\a\\..\\b\\. x", false, false, {"c:\\..\\a\\..\\b\\.", "c:\\..\\a\\..\\b\\. x"}},
-    // Naming Files, "Maximum Path Length Limitation": 260 with the terminator
-    // (a quoted one longer fits no caller's path, below).
-    {kLongest + " x", false, false, {kLongest + ".exe"}},
+    // A path is read as the characters of the ANSI code page: in 932 "\x95\x5c"
+    // is one (U+8868), its second byte no separator (IsDBCSLeadByte).
+    {"c:\\x\\\x95\x5c\\.\\y.exe", false, true, {"c:\\x\\\x95\x5c\\y.exe"}, 932},
+    {"c:\\x\\\x95\x5c\\..\\y.exe", false, true, {"c:\\x\\y.exe"}, 932},
+    {"c:\\x\\a.\x95\x5c", false, false, {"c:\\x\\a.\x95\x5c"}, 932},
+    // Naming Files, "Maximum Path Length Limitation": 260 with the terminator,
+    // the ".exe" CreateProcess appends (lpCommandLine) counted in.
+    {kLongest + " x", false, false, {}},
     {kLongest + "a x", false, false, {}},
-    {kLongest + "\" x", true, false, {kLongest + ".exe"}},
+    {kLongest + "\" x", true, false, {}},
+    {kLongest.substr(0, 255) + ".exe x", false, false, {kLongest.substr(0, 255) + ".exe"}},
 };
 
 } // namespace
@@ -47,6 +54,7 @@ const struct {
 TEST(CommandLineTest, ReadingsOfEachForm) {
     char path[MAX_PATH + 5];
     for (const auto& form : kForms) {
+        simwin::SetAnsiCodePage(form.codePage);
         std::vector<std::string> readings;
         ProgramReadings reader{form.text.c_str(), form.quoted};
         for (size_t end; reader.Next(&end) &&
@@ -54,7 +62,9 @@ TEST(CommandLineTest, ReadingsOfEachForm) {
             readings.push_back(path);
         EXPECT_EQ(readings, form.readings) << form.text.substr(0, 60);
     }
-    // A reading fits a buffer only with room for the ".exe" it may get.
+    // A reading fits a path's buffer with the ".exe" it gets, and only then.
     EXPECT_TRUE(ReadingPath(kLongest.c_str(), 255, false, path, MAX_PATH));
     EXPECT_FALSE(ReadingPath(kLongest.c_str(), 256, false, path, MAX_PATH));
+    EXPECT_TRUE(
+        ReadingPath((kLongest.substr(0, 255) + ".exe").c_str(), 259, false, path, MAX_PATH));
 }

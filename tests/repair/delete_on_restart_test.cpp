@@ -61,31 +61,24 @@ class DeleteOnRestartTest : public WorldTest {
     static constexpr const char* kEntry = "NUL=C:\\PROGRA~1\\Phx\\VERYLO~1.EXE\r\n";
 };
 
+/* A second request of the run lands below the first, in the one section,
+   and overwrites the copy with the file the first left; so also where a
+   hidden wininit.ini gives its copy its attributes (CopyFileA refuses a
+   hidden target). */
 TEST_F(DeleteOnRestartTest, NewFileHoldsExactlyTheSectionAndTheShortEntry) {
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry);
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\cphxini.new"));
-    EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
-
-    // A second request of the run lands below the first, in the one section.
-    EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
-    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
-    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
-              std::string("[rename]\r\n") + kEntry);
-    EXPECT_EQ(simwin::OpenStreamCount(), 0u);
-    EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
-}
-
-/* A hidden wininit.ini gives its copy its attributes; the next request of
-   the run still overwrites that copy (CopyFileA refuses a hidden target). */
-TEST_F(DeleteOnRestartTest, HiddenWininitIsCopiedOverItsEarlierCopy) {
-    SetIni("[rename]\r\n");
-    SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
-    EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
-    EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
-              std::string("[rename]\r\n") + kEntry);
+    for (const bool hidden : {false, true}) {
+        SCOPED_TRACE(hidden ? "hidden" : "new");
+        Renew();
+        if (hidden) SetIni("[rename]\r\n");
+        if (hidden) SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
+        EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+        EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry);
+        EXPECT_TRUE(ScheduleDeleteOnRestart("c:\\b.exe"));
+        EXPECT_EQ(Ini(), std::string("[rename]\r\n") + kEntry + "NUL=c:\\b.exe\r\n");
+        EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\TEMP\\wininit.ini"),
+                  std::string("[rename]\r\n") + kEntry);
+        EXPECT_EQ(GetFileAttributesA("C:\\WINDOWS\\wininit.ini") & FILE_ATTRIBUTE_READONLY, 0u);
+    }
     // A copy that fails all the same gives the earlier copy its bits back.
     SetFileAttributesA("C:\\WINDOWS\\TEMP\\wininit.ini", FILE_ATTRIBUTE_HIDDEN);
     simwin::FailCall("CopyFileA", ERROR_WRITE_FAULT);
@@ -134,23 +127,23 @@ TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
     EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE\x1A"));
 }
 
+/* The Windows folder also by its short form. */
 TEST_F(DeleteOnRestartTest, TheTemporaryFolderMayBeTheWindowsFolder) {
     const std::string old = "[boot]\r\nshell=x\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n[other]\r\n";
     const std::string merged = std::string("[boot]\r\nshell=x\r\n[rename]\r\nNUL=C:\\OLD.EXE\r\n") +
                                kEntry + "[other]\r\n";
-    for (const char* temp : {"C:\\WINDOWS\\", "c:\\windows\\"}) {
+    const char* const folders[][2] = {
+        {"C:\\WINDOWS", "C:\\WINDOWS\\"},
+        {"C:\\WINDOWS", "c:\\windows\\"},
+        {"C:\\Windows Me", "C:\\WINDOW~1\\"}}; // the Windows folder, the temporary folder
+    for (const auto& [windows, temp] : folders) {
         SCOPED_TRACE(temp);
+        simwin::SetWindowsDirectory(windows);
         simwin::SetTempPath(temp);
-        SetIni(old);
+        simwin::WriteFile(std::string(windows) + "\\wininit.ini", old);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-        EXPECT_EQ(Ini(), merged);
+        EXPECT_EQ(simwin::ReadFile(std::string(windows) + "\\wininit.ini"), merged);
     }
-    // Named by its short form, the Windows folder is still the same folder.
-    simwin::SetWindowsDirectory("C:\\Windows Me");
-    simwin::SetTempPath("C:\\WINDOW~1\\");
-    simwin::WriteFile("C:\\Windows Me\\wininit.ini", old);
-    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(simwin::ReadFile("C:\\Windows Me\\wininit.ini"), merged);
 }
 
 /* Every call of a request failing in turn: the request fails and leaves the
@@ -302,6 +295,17 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), "backup");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.new"), "theirs");
+    // An installer adds its line while the request runs, after its read:
+    // the line stays, and the entry joins it.
+    const std::string installer = "C:\\APP\\X.DLL=C:\\APP\\X.NEW\r\n";
+    bool once = true;
+    simwin::OnCall("MoveFileA", [&] {
+        if (!once || simwin::CallAbout() != "C:\\WINDOWS\\wininit.ini") return;
+        simwin::WriteFile("C:\\WINDOWS\\wininit.ini", Ini() + installer);
+        once = false;
+    });
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + std::string(kEntry) + installer + kEntry);
     // The power lost between the swap's renames, then an installer writing
     // a fresh wininit.ini: the stranded entries join it, once, and run.
     simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
@@ -376,6 +380,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         std::function<void()> meddle;
         std::string scheduled; // empty: nothing
         bool escapes = false;  // scheduled, but not held where it waits
+        bool proved = true;    // the check's proof is given
     } rows[] = {
         {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
         {"XP", simwin::SetWindowsXp, [] {}, waiting},
@@ -388,6 +393,13 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
          waiting},
         {"XP, every name taken", simwin::SetWindowsXp,
          [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
+        // Only the file a check proved; NT 4.0 where delayed moves are refused;
+        // no other platform.
+        {"XP, no proof", simwin::SetWindowsXp, [] {}, "", false, false},
+        {"NT 4.0, no proof", simwin::SetWindowsNt4, [] {}, "", false, false},
+        {"NT 4.0, delayed moves refused", simwin::SetWindowsNt4,
+         [] { simwin::AllowDelayedMoves(false); }, ""},
+        {"Win32s", [] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); }, [] {}, ""},
         // Elsewhere the drive's root, only where its security leaves its
         // children to administrators and the system: not where it grants
         // Everyone full control (2000), not where a user owns it or may
@@ -491,9 +503,12 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         r.meddle();
         WaitingFile held{INVALID_HANDLE_VALUE, {}, ""};
         bool escapes = false;
-        EXPECT_EQ(ScheduleDeleteOnRestart(kLong, Checked(kLong), &escapes, &held),
-                  !r.scheduled.empty());
+        EXPECT_EQ(
+            ScheduleDeleteOnRestart(kLong, r.proved ? Checked(kLong) : nullptr, &escapes, &held),
+            !r.scheduled.empty());
         EXPECT_EQ(escapes, r.escapes);
+        EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
+        EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
         EXPECT_EQ(simwin::OplockWaits(), 0);
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
@@ -515,26 +530,17 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
-    EXPECT_EQ(names.size(), 33u); // kLong, and every run's folder and file its own
-    simwin::WriteFile(kLong, "MZ");
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong)); // XP: only the file a check proved
-    EXPECT_FALSE(HasWaitingPlace("D:\\x.exe"));
+    EXPECT_EQ(names.size(), 33u);               // kLong, and every run's folder and file its own
+    EXPECT_FALSE(HasWaitingPlace("D:\\x.exe")); // XP
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));       // nor NT 4.0
-    EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
     EXPECT_TRUE(HasWaitingPlace("D:\\x.exe"));
-    simwin::AllowDelayedMoves(false);
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
+    // A version that cannot be read arranges nothing, nor is the file looked at.
     const int moves = simwin::CallCount("MoveFileExA"), opens = simwin::CallCount("CreateFileA");
-
-    simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10);
-    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::CallCount("MoveFileExA"), moves);
-    EXPECT_EQ(simwin::CallCount("CreateFileA"), opens); // nor is the file looked at
+    EXPECT_EQ(simwin::CallCount("CreateFileA"), opens);
     EXPECT_EQ(simwin::CallCount("GetShortPathNameA"), 0);
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
 }

@@ -4,52 +4,45 @@
 #include "actions/restart.h"
 #include "world.h"
 
-class RestartTest : public WorldTest {};
+/* A way a restart goes: the Windows version, what fails there, and what
+   RestartComputer gives: TRUE once it asked for the one forced reboot. */
+struct Restart {
+    const char* name;
+    WindowsVersion version;
+    void (*meddle)();
+    int32_t result;
+    bool privilegeStep = true;
+};
+using RestartTest = PerRow<WorldTest, Restart>;
 
-TEST_F(RestartTest, NineXRebootsWithoutAnyPrivilegeStep) {
-    simwin::SetWindows98();
-    EXPECT_NE(RestartComputer(), 0);
-    EXPECT_EQ(simwin::ShutdownRequests(), (std::vector<UINT>{EWX_REBOOT | EWX_FORCE}));
-    EXPECT_EQ(simwin::ShutdownRequests()[0], 6u);
-    EXPECT_EQ(simwin::CallCount("OpenProcessToken"), 0);
-    EXPECT_EQ(simwin::CallCount("AdjustTokenPrivileges"), 0);
-}
-
-TEST_F(RestartTest, NtEnablesTheShutdownPrivilegeThenForcesOneReboot) {
-    simwin::SetWindowsXp();
-    EXPECT_NE(RestartComputer(), 0);
-    EXPECT_TRUE(simwin::PrivilegeEnabled(SE_SHUTDOWN_NAME));
-    EXPECT_EQ(simwin::ShutdownRequests(), (std::vector<UINT>{6}));
+TEST_P(RestartTest, OneForcedRebootOnlyOnceTheShutdownPrivilegeIsEnabled) {
+    const Restart& r = GetParam();
+    Renew(r.version);
+    if (r.meddle) r.meddle();
+    EXPECT_EQ(RestartComputer(), r.result);
+    const bool asked = r.result == TRUE;
+    EXPECT_EQ(simwin::CallCount("ExitWindowsEx"), asked ? 1 : 0);
+    EXPECT_EQ(simwin::ShutdownRequests(), std::vector<UINT>(asked, EWX_REBOOT | EWX_FORCE));
+    EXPECT_EQ(simwin::CallCount("OpenProcessToken"), r.privilegeStep ? 1 : 0);
+    EXPECT_EQ(simwin::PrivilegeEnabled(SE_SHUTDOWN_NAME), r.privilegeStep && asked);
     EXPECT_EQ(simwin::OpenHandleCount(), 0u); // the token is closed
 }
 
-TEST_F(RestartTest, NtWithoutThePrivilegeReturnsTheErrorAndDoesNotRestart) {
-    simwin::SetWindows2000();
-    simwin::HoldPrivilege(SE_SHUTDOWN_NAME, false);
-    EXPECT_EQ(RestartComputer(), (int32_t)ERROR_NOT_ALL_ASSIGNED);
-    EXPECT_TRUE(simwin::ShutdownRequests().empty());
-    EXPECT_EQ(simwin::CallCount("ExitWindowsEx"), 0);
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-
-    // A failing look-up or adjustment is reported the same way.
-    simwin::HoldPrivilege(SE_SHUTDOWN_NAME, true);
-    simwin::FailCall("LookupPrivilegeValueA", ERROR_NO_SUCH_PRIVILEGE);
-    EXPECT_EQ(RestartComputer(), (int32_t)ERROR_NO_SUCH_PRIVILEGE);
-    simwin::FailCall("AdjustTokenPrivileges", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RestartComputer(), (int32_t)ERROR_ACCESS_DENIED);
-    EXPECT_EQ(simwin::CallCount("ExitWindowsEx"), 0);
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
-}
-
-TEST_F(RestartTest, TokenThatCannotBeOpenedGivesZero) {
-    simwin::SetWindowsNt4();
-    simwin::FailCall("OpenProcessToken", ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RestartComputer(), 0);
-    EXPECT_TRUE(simwin::ShutdownRequests().empty());
-
-    // A failed version query is not 9x: the privilege step is taken.
-    simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER);
-    EXPECT_NE(RestartComputer(), 0);
-    EXPECT_EQ(simwin::CallCount("OpenProcessToken"), 2);
-    EXPECT_EQ(simwin::ShutdownRequests(), (std::vector<UINT>{6}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RestartTest,
+    ::testing::Values(
+        Restart{"Win98", kWin98, nullptr, TRUE, false}, Restart{"Xp", kXp, nullptr, TRUE},
+        Restart{"WithoutThePrivilege", kWin2000,
+                [] { simwin::HoldPrivilege(SE_SHUTDOWN_NAME, false); }, ERROR_NOT_ALL_ASSIGNED},
+        Restart{"LookupFails", kWin2000,
+                [] { simwin::FailCall("LookupPrivilegeValueA", ERROR_NO_SUCH_PRIVILEGE); },
+                ERROR_NO_SUCH_PRIVILEGE},
+        Restart{"AdjustmentFails", kWin2000,
+                [] { simwin::FailCall("AdjustTokenPrivileges", ERROR_ACCESS_DENIED); },
+                ERROR_ACCESS_DENIED},
+        Restart{"TokenUnopened", kNt4,
+                [] { simwin::FailCall("OpenProcessToken", ERROR_ACCESS_DENIED); }, 0},
+        // A failed version query is not 9x: the privilege step is taken.
+        Restart{"VersionUnread", kNt4,
+                [] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); }, TRUE}),
+    ByName());

@@ -117,7 +117,11 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"phx -service", true},
         {"\\Program Files\\Phx\\phx.exe", true},
         {"C:/Program Files/Phx/phx.exe", true},
-        {"C:\\Program Files\\x\\..\\Phx\\.\\phx -k", false}, // dot folders kept: not the image
+        // "." and ".." dropped from the text (Wine's dlls/ntdll/tests/path.c,
+        // test_RtlDosPathNameToNtPathName_U), as for every path CreateProcess opens.
+        {"C:\\Program Files\\x\\..\\Phx\\.\\phx -k", true},
+        // A host's (rundll32, Q164787) service is the library's it loads.
+        {"%SystemRoot%\\system32\\rundll32.exe \"C:\\Program Files\\Phx\\phx.exe\",Run", true},
         {"\"C:\\Links\\Phx.exe\"", true},
         {"%SystemRoot%\\Phx\\phx.exe", false},
         {"%UserHome%\\phx.exe", false},
@@ -138,6 +142,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
                          "C:\\None;;C:\\Program Files\\Phx");
     simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir", "C:\\Program Files");
+    simwin::WriteFile("C:\\WINDOWS\\system32\\rundll32.exe", "MZ");
     simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
     MapDrive('D'); // one host file system: a link there has the image's serial and index
     for (const char* link : {"C:\\Links\\phx.exe", "D:\\phx.exe"})
@@ -160,14 +165,11 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
             EXPECT_EQ(Has(kSet2 + "Phx"), !r.deleted);
         }
     // "C:\Program Files\..." unquoted never starts a file "C:\Program", but
-    // starts "C:\Program.exe" where there is one, and then nothing else; a
-    // bare name is the one of System32 first.
+    // starts "C:\Program.exe" where there is one.
     simwin::WriteFile("C:\\Program", "MZ");
     EXPECT_FALSE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program"));
-    EXPECT_TRUE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", image));
     simwin::WriteFile("C:\\Program.exe", "MZ");
     EXPECT_TRUE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program.exe"));
-    EXPECT_FALSE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe -k", image));
     // The service runs the planted file, but the registration is the
     // image's, which it starts again once that file is gone: it stays.
     AttachWindow();
@@ -182,21 +184,34 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     // files in a vendor's folder plants "svc.exe" beside "svc host.exe".
     simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
     simwin::WriteFile("C:\\Evil\\svc host.exe", "MZ vendor");
-    const char* const planted[][2] = {{"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
-                                      {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"}};
+    simwin::WriteFile("C:\\Evil\\two.exe", "MZ");
+    // So where a host's library is another file than the host.
+    const char* const planted[][2] = {
+        {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
+        {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"},
+        {"rundll32 C:\\Evil\\x.dll,Run", "C:\\WINDOWS\\system32\\rundll32.exe"}};
     for (const auto& row : planted) {
         simwin::WriteFile(row[1], "MZ");
         simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", row[0]);
         EXPECT_FALSE(DeleteServiceKeysOfImage("Evil", row[1])) << row[0];
         EXPECT_TRUE(Has(kSet2 + "Evil")) << row[0];
     }
+    // A second copy of the variant there, matched, is no other program.
+    g_scan.action = ACTION_REPORT_ONLY;
+    PlantVariant("C:\\Evil\\two.exe -k");
+    ASSERT_EQ(CheckFile("x", "C:\\Evil\\two.exe -k"), 1);
+    simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", "C:\\Evil\\two.exe -k");
+    EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\two.exe"));
 
-    // Drive-relative: on another drive from its root.
+    // A bare name is System32's first, then the Windows folder's; a
+    // drive-relative one on the system drive is System32's, on another drive
+    // its root's.
     EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\phx.exe", "MZ");
     EXPECT_TRUE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\system32\\phx.exe", "MZ");
     EXPECT_FALSE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
+    EXPECT_TRUE(ServiceCommandRunsFile("C:phx", "C:\\WINDOWS\\system32\\phx.exe"));
 }
 
 /* Every control set whose own ImagePath registers the image is cleaned, the
@@ -208,12 +223,8 @@ TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
     for (const char* set :
          {"CurrentControlSet", "ControlSet001", "ControlSet002", "ControlSet012"}) {
         const std::string key = std::string("SYSTEM\\") + set + "\\Services\\Phx";
-        // A drive-relative path on the system drive is in System32.
-        const std::string name = set;
         simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                             name == "ControlSet002"   ? "svchost.exe -k phx"
-                             : name == "ControlSet012" ? "C:phx"
-                                                       : "phx");
+                             key == kSet2 + "Phx" ? "svchost.exe -k phx" : "phx");
         Make(key, {"\\Enum", "\\Security"});
     }
     EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));

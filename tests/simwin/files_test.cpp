@@ -131,6 +131,23 @@ TEST_F(FilesTest, DriveTypesAndQueries) {
     EXPECT_EQ(simwin::DriveQueries().size(), 3u);
 }
 
+// A named stream is part of its file's record, of a size of its own.
+TEST_F(FilesTest, AStreamHasItsFilesIdentity) {
+    simwin::WriteFile("C:\\x", "a plain file");
+    simwin::WriteFile("C:\\x:evil.exe", "MZ");
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    for (int i : {0, 1}) {
+        HANDLE h = CreateFileA(i ? "C:\\x:evil.exe" : "C:\\x", FILE_READ_ATTRIBUTES, 7, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+        EXPECT_TRUE(GetFileInformationByHandle(h, &info[i]) && CloseHandle(h));
+    }
+    EXPECT_EQ(info[1].dwVolumeSerialNumber, info[0].dwVolumeSerialNumber);
+    EXPECT_EQ(info[1].nFileIndexLow, info[0].nFileIndexLow);
+    EXPECT_EQ(info[1].nFileIndexHigh, info[0].nFileIndexHigh);
+    EXPECT_EQ(info[1].nNumberOfLinks, info[0].nNumberOfLinks);
+    EXPECT_EQ(info[1].nFileSizeLow, 2u);
+}
+
 /* FAT numbers a file by its folder and its entry there (the remarks of
    BY_HANDLE_FILE_INFORMATION): a new file in a freed entry takes the old
    file's index. It refuses to rename a folder while a file below it is open
