@@ -30,6 +30,7 @@
 #include "platform/win32.h"
 
 #include <ctype.h>
+#include <new>
 
 namespace {
 
@@ -72,7 +73,7 @@ struct IoStatusBlock {
 typedef BOOL(WINAPI* SetByHandleFn)(HANDLE, int, LPVOID, DWORD);
 typedef LONG(WINAPI* NtSetInformationFileFn)(HANDLE, IoStatusBlock*, LPVOID, ULONG, int);
 
-bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
+bool SetInformationNow(HANDLE file, InfoClass kind, void* info, DWORD size) {
     if (auto set = Resolve<SetByHandleFn>("kernel32.dll", "SetFileInformationByHandle"))
         return set(file, kind.byHandle, info, size) != 0;
     if (auto set = Resolve<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile")) {
@@ -80,6 +81,90 @@ bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
         return set(file, &status, info, size, kind.nt) == 0;
     }
     return false;
+}
+
+typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
+typedef BOOL(WINAPI* CancelSynchronousIoFn)(HANDLE);
+
+/* A rename, the delete disposition or a change of security waits, on
+   Windows 7 and later, until another program's Read-Handle lease on the file
+   is acknowledged ("Checking the Oplock State of an IRP_MJ_SET_INFORMATION
+   Operation"), and nothing tells beforehand whether there is one: a lease is
+   granted beside any handle of ours and breaks at an open only on a sharing
+   conflict. (A batch or filter oplock never gets that far: the open for the
+   change, asking DELETE, WRITE_DAC or WRITE_OWNER, breaks it first and
+   completes at once, see OpenWithoutWaiting; while that handle is open no
+   other program is granted one. Microsoft's table can also be read to break
+   a filter oplock only at an open that both asks to write and refuses to
+   share the read; the thread bounds such a rename too.) So such a change
+   runs on a thread of its own for at most kChangeLimit milliseconds (the
+   window waits that long unpainted), is then cancelled (CancelSynchronousIo,
+   Vista and later: the call completes cancelled, or done all the same) and
+   given as long again; one that has not completed by then failed, and its
+   record stays with its thread. Without CancelSynchronousIo (NT 4.0 to XP,
+   no leases) it runs here. */
+const DWORD kChangeLimit = 2000;
+
+struct Change {
+    HANDLE file;
+    InfoClass kind;
+    void* info;                            // the record, or for security the descriptor
+    DWORD size;                            // its size, or for security the parts it sets
+    SetKernelObjectSecurityFn setSecurity; // a change of security, else of information
+    bool done;
+    Change* next; // the next record left with its thread
+};
+
+/* The records left with their threads, kept (their threads may still write
+   to them). The handle of one is never closed: a synchronous handle runs its
+   calls, its close among them, one at a time, and the close would wait for
+   the change. */
+Change *g_left = nullptr, *g_leftBefore = nullptr; // those ChangeLeftOn reads, the forgotten
+
+DWORD WINAPI MakeChange(LPVOID record) {
+    Change* change = static_cast<Change*>(record);
+    change->done = change->setSecurity
+                       ? change->setSecurity(change->file, change->size, change->info) != 0
+                       : SetInformationNow(change->file, change->kind, change->info, change->size);
+    return 0;
+}
+
+bool WithinLimit(const Change& asked) {
+    auto cancel = Resolve<CancelSynchronousIoFn>("kernel32.dll", "CancelSynchronousIo");
+    Change* change = new (std::nothrow) Change(asked);
+    if (!change) return false;
+    if (!cancel) {
+        MakeChange(change);
+        const bool done = change->done;
+        delete change;
+        return done;
+    }
+    HANDLE thread = CreateThread(NULL, 0, MakeChange, change, 0, NULL);
+    if (!thread) {
+        delete change;
+        return false;
+    }
+    DWORD waited = WaitForSingleObject(thread, kChangeLimit);
+    if (waited == WAIT_TIMEOUT && cancel(thread))
+        waited = WaitForSingleObject(thread, kChangeLimit);
+    CloseHandle(thread);
+    if (waited != WAIT_OBJECT_0) { // the thread still has it
+        change->next = g_left;
+        g_left = change;
+        return false;
+    }
+    const bool done = change->done;
+    delete change;
+    return done;
+}
+
+/* CloseHandle, unless a change left with its thread holds `file`. */
+void CloseUnlessLeft(HANDLE file) {
+    if (!ChangeLeftOn(file)) CloseHandle(file);
+}
+
+bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
+    return WithinLimit({file, kind, info, size, nullptr, false, nullptr});
 }
 
 /* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
@@ -124,6 +209,20 @@ enum : ULONG {
 };
 
 } // namespace
+
+bool ChangeLeftOn(HANDLE file) {
+    for (const Change* change = g_left; change; change = change->next)
+        if (change->file == file) return true;
+    return false;
+}
+
+void ForgetLeftChanges() {
+    while (Change* change = g_left) {
+        g_left = change->next;
+        change->next = g_leftBefore;
+        g_leftBefore = change;
+    }
+}
 
 void ResolveFileOpens() {
     g_opens = {};
@@ -227,8 +326,8 @@ bool SameFolderPart(const char* a, const char* b) {
 bool ClearAttributesOf(const CheckedFile& file) {
     BasicInfo info = {};
     info.attributes = FILE_ATTRIBUTE_ARCHIVE;
-    return file.Handle() != INVALID_HANDLE_VALUE &&
-           SetInformation(file.Handle(), kBasic, &info, sizeof info);
+    return file.Handle() != INVALID_HANDLE_VALUE && // no lease breaks at this one
+           SetInformationNow(file.Handle(), kBasic, &info, sizeof info);
 }
 
 bool MarkForDeletion(const CheckedFile& file) {
@@ -251,7 +350,7 @@ bool MoveCheckedFile(const char* path, const char* newPath, const CheckedFile& c
     if (file == INVALID_HANDLE_VALUE) return false;
     const char* target = SameFolderPart(path, newPath) ? strrchr(newPath, '\\') + 1 : newPath;
     const bool moved = IsFile(file, id) && RenameThrough(file, target);
-    CloseHandle(file);
+    CloseUnlessLeft(file);
     return moved;
 }
 
@@ -784,7 +883,6 @@ typedef BOOL(WINAPI* StringToDescriptorFn)(LPCSTR, DWORD, void**, ULONG*);
    and the system; nothing inherited from the folder it came from. */
 static const char kWaitingFileSecurity[] = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
-typedef BOOL(WINAPI* SetKernelObjectSecurityFn)(HANDLE, DWORD, void*);
 typedef long(WINAPI* UuidCreateFn)(void*);
 
 typedef BOOL(WINAPI* GetFileSecurityFn)(LPCSTR, DWORD, void*, DWORD, DWORD*);
@@ -944,9 +1042,10 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
-        done = IsFile(file, checked.Id()) &&
-               set(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
-        CloseHandle(file);
+        const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+        const Change change = {file, {}, descriptor, parts, set, false, nullptr};
+        done = IsFile(file, checked.Id()) && WithinLimit(change);
+        CloseUnlessLeft(file);
     }
     LocalFree(descriptor);
     return done;

@@ -76,6 +76,15 @@ void ResolveFileOpens();
    else NtSetInformationFile. */
 bool ClearAttributesOf(const CheckedFile& file);
 bool MarkForDeletion(const CheckedFile& file);
+/* Whether a change through `file` (the delete mark, a rename, a change of
+   security) was left to a thread of its own past its time limit: another
+   program's lease held it up and the cancel did not end it. Such a handle
+   is left open: its close would wait for the change. */
+bool ChangeLeftOn(HANDLE file);
+/* Starts the list ChangeLeftOn reads afresh, for a system whose handle
+   values start again (a test's new world); the records stay with their
+   threads. A left handle is never closed, so Windows never reuses its value. */
+void ForgetLeftChanges();
 
 /* ---- by path, re-checked against the checked identity ---- */
 

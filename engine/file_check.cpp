@@ -271,10 +271,13 @@ void DeleteChecked(const FileUnderCheck& file, const char* path, const char* nam
         checked = FileProver::Reopened(path, file);
     }
     auto release = [&] {
-        if (fd >= 0)
+        if (ChangeLeftOn(checked.Handle())) {
+            // left open (see ChangeLeftOn)
+        } else if (fd >= 0) {
             _close(fd);
-        else if (checked.Handle() != INVALID_HANDLE_VALUE)
+        } else if (checked.Handle() != INVALID_HANDLE_VALUE) {
             CloseHandle(checked.Handle());
+        }
         fd = -1;
         checked = FileProver::Closed(checked);
     };

@@ -1383,6 +1383,7 @@ constexpr LONG kStatusLengthMismatch = (LONG)0xC0000004;
 constexpr LONG kStatusInvalidHandle = (LONG)0xC0000008;
 constexpr LONG kStatusAccessDenied = (LONG)0xC0000022;
 constexpr LONG kStatusCannotDelete = (LONG)0xC0000121;
+constexpr LONG kStatusCancelled = (LONG)0xC0000120;
 constexpr LONG kStatusInvalidParameter = (LONG)0xC000000D;
 constexpr LONG kStatusNameInvalid = (LONG)0xC0000033;
 constexpr LONG kStatusNameCollision = (LONG)0xC0000035;
@@ -1416,6 +1417,11 @@ std::string CurrentName(int hostFd) {
 
 struct OpenFile;
 std::vector<OpenFile*> openFiles;
+/* Handles a started thread's change is pending on (blocked, not cancelled):
+   closing one waits for that change, for the I/O manager runs a synchronous
+   handle's calls, its close among them, one at a time. */
+std::set<const void*> changePending;
+int oplockWaits = 0; // see oplocked below
 std::set<FileKey> deletePending;
 /* FAT's directory entries, per folder (by its host inode): the names that
    took each entry, in order. A name keeps its entry while it is there; a
@@ -1437,6 +1443,7 @@ struct OpenFile : simwin::Object {
         openFiles.push_back(this);
     }
     ~OpenFile() override {
+        if (changePending.erase(this)) oplockWaits++;
         openFiles.erase(std::find(openFiles.begin(), openFiles.end(), this));
         bool last = std::none_of(openFiles.begin(), openFiles.end(),
                                  [this](const OpenFile* f) { return f->key == key; });
@@ -1448,14 +1455,90 @@ struct OpenFile : simwin::Object {
     }
 };
 
-/* Files another program holds a batch or filter oplock on (HoldOplock), and
-   the opens that waited for its owner to acknowledge the break. */
-std::set<FileKey> oplocked;
-int oplockWaits = 0;
+/* Files another program holds an oplock on (HoldOplock), and the calls that
+   waited for its owner to acknowledge the break. The owner never does: a
+   broken oplock stays in its break, and every later call that breaks it
+   waits again. */
+std::map<FileKey, simwin::Oplock> oplocked;
+
+/* What breaks each kind, as Microsoft's file system documentation tabulates
+   it ("Checking the Oplock State of an IRP_MJ_CREATE Operation", "... of an
+   IRP_MJ_SET_INFORMATION Operation"); every call here is another program's
+   (another oplock key), and each break named waits for the acknowledgment:
+   - an open whose access holds nothing but FILE_READ_ATTRIBUTES,
+     FILE_WRITE_ATTRIBUTES and SYNCHRONIZE breaks no kind;
+   - any other open breaks a batch oplock;
+   - a filter oplock only an open asking a "writable" access (anything but
+     FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES, FILE_READ_DATA, FILE_READ_EA,
+     FILE_EXECUTE, SYNCHRONIZE, READ_CONTROL) or not sharing the read (the
+     page's sentence may also be read as asking both; ReactOS's
+     FsRtlCheckOplock reads it as either, and so does this model);
+   - a Read-Handle lease only an open that meets a sharing conflict (the
+     owner's own handle is not modelled: it shares everything, so no open
+     here breaks one);
+   - a rename (FileRenameInformation) breaks all three;
+   - the delete disposition (FileDispositionInformation, DeleteFile TRUE)
+     only a Read-Handle lease;
+   - a change of the file's security (SetKernelObjectSecurity) is taken to
+     break a Read-Handle lease too: the tables list no such row, and the
+     program must not count on one never holding it up. */
+enum class Breaking { Open, Rename, Disposition, Security };
+// FILE_READ_EA 0x8, FILE_EXECUTE 0x20, READ_CONTROL 0x20000, SYNCHRONIZE
+constexpr DWORD kReadOnlyKinds = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_READ_DATA |
+                                 0x8 | 0x20 | 0x20000 | 0x00100000;
+bool Breaks(simwin::Oplock kind, Breaking call, DWORD access, DWORD share) {
+    // The generic rights as a file's own (FILE_GENERIC_READ and so on).
+    if (access & GENERIC_READ) access |= FILE_READ_DATA | FILE_READ_ATTRIBUTES | 0x8 | 0x20000;
+    if (access & GENERIC_WRITE) access |= FILE_WRITE_DATA | FILE_APPEND_DATA;
+    if (access & 0x20000000u) access |= 0x20 | FILE_READ_ATTRIBUTES | 0x20000; // GENERIC_EXECUTE
+    if (access & GENERIC_ALL) access |= FILE_WRITE_DATA | DELETE;
+    access &= ~(DWORD)(GENERIC_READ | GENERIC_WRITE | 0x20000000u | GENERIC_ALL);
+    switch (call) {
+    case Breaking::Open:
+        if (!(access & ~kAttributesOnly)) return false;
+        if (kind == simwin::Oplock::Batch) return true;
+        if (kind == simwin::Oplock::Filter)
+            return (access & ~kReadOnlyKinds) || !(share & FILE_SHARE_READ);
+        return false;
+    case Breaking::Rename:
+        return true;
+    default:
+        return kind == simwin::Oplock::ReadHandle;
+    }
+}
+/* A thread the program started: see simwin::OplockWaits. */
+struct Thread : simwin::Object {
+    LPTHREAD_START_ROUTINE start;
+    LPVOID parameter;
+    bool ran = false, blocked = false, cancelled = false;
+    const void* pendingOn = nullptr; // the handle's object its blocked change is on
+    void Unblock() {
+        cancelled = true;
+        changePending.erase(pendingOn);
+    }
+};
+Thread* running = nullptr; // the started thread whose code runs now
+
+/* Whether `call` breaks another program's oplock on the file. The program's
+   first thread waits (counted) and goes on; a started thread blocks there:
+   true, and the call then changes nothing. An open never blocks here: the
+   program opens on its first thread only. */
+bool WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD share = 0,
+                  const void* object = nullptr) {
+    auto held = oplocked.find(key);
+    if (held == oplocked.end() || !Breaks(held->second, call, access, share)) return false;
+    if (running && call != Breaking::Open) {
+        changePending.insert(running->pendingOn = object);
+        return running->blocked = true;
+    }
+    oplockWaits++;
+    return false;
+}
 
 simwin::ResetHook resetHandles([] {
     oplocked.clear();
     oplockWaits = 0;
+    changePending.clear();
     deniedToAdministrators.clear();
     encryptedByOthers.clear();
     deletePending.clear();
@@ -1581,6 +1664,13 @@ enum class Info { Basic, Rename, Disposition };
 LONG SetInformation(HANDLE file, Info kind, const void* info, ULONG size) {
     auto f = FileOf(file);
     if (!f) return kStatusInvalidHandle;
+    if (kind == Info::Rename && (f->access & DELETE) &&
+        WaitIfBroken(f->key, Breaking::Rename, 0, 0, f.get()))
+        return kStatusCancelled;
+    if (kind == Info::Disposition && (f->access & DELETE) && info && size &&
+        *static_cast<const uint8_t*>(info) &&
+        WaitIfBroken(f->key, Breaking::Disposition, 0, 0, f.get()))
+        return kStatusCancelled;
     if (kind == Info::Rename) return RenameOpen(f, info, size);
     const std::string name = CurrentName(f->hostFd);
     if (kind == Info::Basic) {
@@ -1637,6 +1727,9 @@ BOOL WINAPI SimSetFileInformationByHandle(HANDLE file, int infoClass, LPVOID inf
         return FALSE;
     case kStatusLengthMismatch:
         SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    case kStatusCancelled:
+        SetLastError(995); // ERROR_OPERATION_ABORTED
         return FALSE;
     default:
         SetLastError(ERROR_ACCESS_DENIED);
@@ -1795,6 +1888,10 @@ BOOL WINAPI SimSetKernelObjectSecurity(HANDLE object, DWORD info, void* descript
     }
     // FAT keeps no security (see GetVolumeInformationA): the call succeeds
     // and nothing is kept.
+    if (WaitIfBroken(f->key, Breaking::Security, 0, 0, f.get())) {
+        SetLastError(995); // ERROR_OPERATION_ABORTED
+        return FALSE;
+    }
     if (!OnFatVolume(CurrentName(f->hostFd))) fileSecurity[f->key] = *text;
     return TRUE;
 }
@@ -1863,6 +1960,7 @@ void AddAttributes(const std::string& winPath, DWORD bits) {
 LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributes, void* status, void*,
                             ULONG, ULONG share, ULONG disposition, ULONG options, void*, ULONG);
 ULONG WINAPI SimRtlNtStatusToDosError(LONG status);
+BOOL WINAPI SimCancelSynchronousIo(HANDLE thread);
 
 namespace simwin {
 
@@ -1872,6 +1970,8 @@ FARPROC FileExport(const std::string& library, const std::string& function) {
         return AsExport(SimRtlNtStatusToDosError);
     if (library == "kernel32.dll" && function == "SetFileInformationByHandle")
         return AsExport(SimSetFileInformationByHandle);
+    if (library == "kernel32.dll" && function == "CancelSynchronousIo")
+        return AsExport(SimCancelSynchronousIo);
     if (library == "ntdll.dll" && function == "NtSetInformationFile")
         return AsExport(SimNtSetInformationFile);
     if (library == "advapi32.dll" &&
@@ -2070,14 +2170,11 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    // An open for more than the file's attributes breaks another program's
-    // batch or filter oplock and waits until its owner acknowledges the
-    // break or closes the file (MS-FSA 2.1.4.12, "Algorithm to Check for an
-    // Oplock Break": an open whose DesiredAccess holds no more than
-    // FILE_READ_ATTRIBUTES, FILE_WRITE_ATTRIBUTES and SYNCHRONIZE breaks
-    // neither; Microsoft's "Breaking Opportunistic Locks"). The model's owner
-    // never answers: the wait is counted, then the open goes on.
-    if (oplocked.count(key) && (access & ~kAttributesOnly)) oplockWaits++;
+    // An open that breaks another program's oplock (see Breaks) waits until
+    // its owner acknowledges the break or closes the file (Microsoft's
+    // "Breaking Opportunistic Locks"). The model's owner never answers: the
+    // wait is counted, then the open goes on.
+    WaitIfBroken(key, Breaking::Open, access, share);
     return simwin::NewHandle(std::make_shared<OpenFile>(fd, key, access, share));
 }
 
@@ -2180,14 +2277,79 @@ ULONG WINAPI SimRtlNtStatusToDosError(LONG status) {
 
 namespace simwin {
 
-void HoldOplock(const std::string& winPath) {
+/* Batch and filter oplocks are exclusive: granted only while no other
+   handle to the file is open ("Types of Opportunistic Locks": the server
+   refuses one when another client has opened the file; FsRtlOplockFsctrl
+   takes the count of user handles for an exclusive request, and ReactOS's
+   grants one only at a count of 1, the requester's own). A Read-Handle lease
+   is shareable, granted with other handles open, from Windows 7 on. */
+bool HoldOplock(const std::string& winPath, Oplock kind) {
     FileKey key;
-    if (KeyOf(HostPath(winPath), &key)) oplocked.insert(key);
+    if (!KeyOf(HostPath(winPath), &key)) return false;
+    const DWORD version = MajorVersion() * 100 + MinorVersion();
+    const bool exists =
+        PlatformId() == VER_PLATFORM_WIN32_NT && version >= (kind == Oplock::ReadHandle ? 601u
+                                                             : kind == Oplock::Filter   ? 500u
+                                                                                        : 0u);
+    const bool opened = std::any_of(openFiles.begin(), openFiles.end(),
+                                    [&](const OpenFile* f) { return f->key == key; });
+    if (!exists || (kind != Oplock::ReadHandle && opened)) return false;
+    oplocked[key] = kind;
+    return true;
 }
 
 int OplockWaits() { return oplockWaits; }
 
 } // namespace simwin
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD, LPDWORD id) {
+    if (simwin::Fails("CreateThread")) return nullptr;
+    auto thread = std::make_shared<Thread>();
+    thread->start = start, thread->parameter = parameter;
+    if (id) *id = 1;
+    return simwin::NewHandle(thread);
+}
+
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
+    if (simwin::Fails("WaitForSingleObject")) return 0xFFFFFFFFu; // WAIT_FAILED
+    auto thread = simwin::HandleAs<Thread>(object);
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0xFFFFFFFFu;
+    }
+    if (!thread->ran) {
+        thread->ran = true;
+        Thread* outer = running;
+        running = thread.get();
+        thread->start(thread->parameter);
+        running = outer;
+    }
+    if (thread->blocked && !thread->cancelled) {
+        if (milliseconds != INFINITE) return WAIT_TIMEOUT;
+        oplockWaits++; // the owner never answers: counted, then the call fails as cancelled
+        thread->Unblock();
+    }
+    return WAIT_OBJECT_0;
+}
+
+/* Marks the blocked call of a started thread cancelled: it completes with
+   STATUS_CANCELLED (Microsoft's CancelSynchronousIo page: the caller then
+   waits for it; ERROR_NOT_FOUND when nothing is pending). */
+BOOL WINAPI SimCancelSynchronousIo(HANDLE object) {
+    if (simwin::Fails("CancelSynchronousIo")) return FALSE;
+    auto thread = simwin::HandleAs<Thread>(object);
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!thread->blocked || thread->cancelled) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    thread->Unblock();
+    return TRUE;
+}
 
 DWORD GetFileType(HANDLE file) {
     DWORD err;

@@ -90,6 +90,16 @@ void AddAttributes(const std::string& winPath, DWORD bits);
 
 } // namespace simwin
 
+/* Threads (see simwin::OplockWaits). */
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 258u
+#define ERROR_NOT_FOUND 1168L
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD flags, LPDWORD id);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+
 /* File handles (see the block "File handles" in files.cpp). */
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -162,11 +172,23 @@ bool NamesDevice(const std::string& win);
 /* Windows 9x: CONFIG.SYS loaded a character driver of this name (as
    "CONFIG$" or "EMMXXXX0"), which then names its device in every folder. */
 void LoadDosDriver(const std::string& name);
-/* Another program takes a batch or filter oplock on the file and never
-   acknowledges a break; OplockWaits counts the opens that waited for it
-   (files.cpp, CreateFileA and NtCreateFile). */
-void HoldOplock(const std::string& winPath);
+/* Another program takes an oplock of this kind on the file and never
+   acknowledges a break: a batch oplock (FSCTL_REQUEST_BATCH_OPLOCK), a filter
+   oplock (FSCTL_REQUEST_FILTER_OPLOCK, Windows 2000 and later) or a
+   Read-Handle lease (FSCTL_REQUEST_OPLOCK, Windows 7 and later). Whether
+   Windows grants it (files.cpp: an exclusive kind only while no other handle
+   to the file is open). OplockWaits counts the calls that waited for the
+   owner's acknowledgment (files.cpp: which opens and which changes break
+   which kind); each such call then goes on in the model. */
+enum class Oplock { Batch, Filter, ReadHandle };
+bool HoldOplock(const std::string& winPath, Oplock kind = Oplock::Batch);
 int OplockWaits();
+/* Threads the program starts (CreateThread) wait with it on one thread: a
+   thread runs at the first wait on it; a call of it that would wait on an
+   oplock instead leaves it blocked there, its wait timing out, until
+   CancelSynchronousIo cancels that call (it then fails with
+   STATUS_CANCELLED, having changed nothing). A wait without a limit on a
+   blocked thread counts as an oplock wait (files.cpp). */
 
 /* The Windows path of a host path under a mapped drive ("C:\\x\\a.exe"),
    each name as the ANSI functions give it, or with `exact` as stored (the

@@ -106,10 +106,11 @@ bool Exported(const std::string& key, const std::string& function) {
         auto f = lib->second.find(function);
         if (f != lib->second.end()) return f->second;
     }
-    // SetFileInformationByHandle came with Vista, the string form of
+    // SetFileInformationByHandle and CancelSynchronousIo came with Vista, the string form of
     // security descriptors with 2000.
     const bool nt = simwin::PlatformId() == VER_PLATFORM_WIN32_NT;
-    if (function == "SetFileInformationByHandle") return nt && simwin::MajorVersion() >= 6;
+    if (function == "SetFileInformationByHandle" || function == "CancelSynchronousIo")
+        return nt && simwin::MajorVersion() >= 6;
     if (function == "ConvertStringSecurityDescriptorToSecurityDescriptorA")
         return nt && simwin::MajorVersion() >= 5;
     if (key == "kernel32.dll" && function == "GetProcessTimes") return nt;

@@ -34,6 +34,7 @@ void WorldTest::SetUp() {
 void WorldTest::Renew(void (*version)()) {
     ReleaseMatchedImage(); // the check's own state, outside g_scan
     ForgetWaitingFiles();
+    ForgetLeftChanges(); // simwin's handle values start again
     simwin::Reset();
     memset(&g_scan, 0, sizeof g_scan);
     lines_.clear();

@@ -345,22 +345,43 @@ TEST_P(FileCheckPerVersion, FilesNamedAsDevicesAreCheckedAsTheFilesTheyAre) {
 INSTANTIATE_TEST_SUITE_P(Versions, FileCheckPerVersion,
                          ::testing::Values(kWin98, kNt4, kXp, kWin10), ByName());
 
-/* A file another program holds a batch or filter oplock on, sized to pass a
-   record's filter: no open of the check waits for its owner, and the file is
-   left with one line. */
+/* A file another program holds an oplock on, sized to pass a record's
+   filter: nothing waits for its owner, and the file is left with one line. A
+   filter oplock lets the reading through (it shares the read and asks only
+   to read), the open for deleting breaks it; a Read-Handle lease (10) holds
+   up the delete disposition until the time limit cancels it. */
 using FileCheckPerNtVersion = PerRow<FileCheckTest>;
 
 TEST_P(FileCheckPerNtVersion, AnOplockedFileIsLeftWithoutWaiting) {
-    Renew(GetParam());
-    AttachWindow();
-    g_scan.action = ACTION_DELETE;
-    Plant(45, "C:\\op\\locked.exe");
-    simwin::HoldOplock("C:\\op\\locked.exe");
-    WalkDirectory("C:\\op\\*.*");
-    EXPECT_EQ(simwin::OplockWaits(), 0);
-    EXPECT_EQ(lines_, std::vector<std::string>{"C:\\op\\locked.exe     Unable to check"});
-    EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
-    EXPECT_EQ(simwin::OpenHandleCount(), 0u);
+    const simwin::Oplock kLease = simwin::Oplock::ReadHandle;
+    for (auto [kind, refused] : {std::pair{simwin::Oplock::Batch, false},
+                                 {simwin::Oplock::Filter, false},
+                                 {kLease, false},
+                                 {kLease, true}}) {
+        Renew(GetParam());
+        AttachWindow();
+        // A cancel that does not end the change leaves it, and its handle
+        // open: closing it would wait.
+        if (refused) simwin::FailCall("CancelSynchronousIo", ERROR_NOT_FOUND, -1);
+        g_scan.action = ACTION_DELETE;
+        Plant(45, "C:\\op\\locked.exe");
+        const bool granted =
+            kind == simwin::Oplock::Batch ||
+            (kind == simwin::Oplock::Filter && GetParam() != simwin::SetWindowsNt4) ||
+            GetParam() == simwin::SetWindows10;
+        EXPECT_EQ(simwin::HoldOplock("C:\\op\\locked.exe", kind), granted);
+        lines_.clear();
+        WalkDirectory("C:\\op\\*.*");
+        EXPECT_EQ(simwin::OplockWaits(), 0);
+        if (!granted) continue; // no such kind there
+        EXPECT_EQ(lines_,
+                  std::vector<std::string>{
+                      kind == simwin::Oplock::Batch
+                          ? "C:\\op\\locked.exe     Unable to check"
+                          : "C:\\op\\locked.exe     W32/Phantaxis.Backdoor Unable to remove"});
+        EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
+        EXPECT_EQ(simwin::OpenHandleCount(), refused ? 1u : 0u);
+    }
 }
 
 TEST_P(FileCheckPerNtVersion, AFileHeldOpenForDeletingIsReadAllTheSame) {

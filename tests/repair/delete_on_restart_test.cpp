@@ -375,7 +375,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     const std::string waiting = "C:\\WINDOWS\\CleanPhantaxis-restart-*\\verylongname.exe";
     std::set<std::string> names;
     struct Row {
-        const char* what;
+        std::string what;
         WindowsVersion version;
         std::function<void()> meddle;
         std::string scheduled; // empty: nothing
@@ -427,18 +427,76 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         {"XP, a FAT volume", simwin::SetWindowsXp, [] { simwin::SetFatVolume('C'); }, ""},
         {"XP, the move fails", simwin::SetWindowsXp,
          [] { simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED); }, ""},
-        // Another program's oplock, taken once the check closed its handle,
-        // before the take-over, the move or the hold: no open waits for it,
-        // and a file it keeps from being held is one its holder may move.
-        {"XP, an oplock before the take-over", simwin::SetWindowsXp,
-         [] { simwin::OnCall("CreateDirectoryA", [] { simwin::HoldOplock(kLong); }); }, ""},
-        {"XP, an oplock before the move", simwin::SetWindowsXp,
-         [] { simwin::OnCall("SetKernelObjectSecurity", [] { simwin::HoldOplock(kLong); }); }, ""},
-        {"XP, an oplock before the hold", simwin::SetWindowsXp,
-         [] { simwin::OnCall("NtSetInformationFile", [] { simwin::HoldOplock(kLong); }); }, waiting,
-         true},
     };
-    for (const Row& r : rows) {
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    // Another program's oplock, taken while no handle of ours is open (as
+    // Windows grants an exclusive one) before the take-over, the move or the
+    // hold: no call waits for it, and a file it keeps from being held is one
+    // its holder may move. A Read-Handle lease is Windows 7's and later.
+    const struct {
+        const char* name;
+        simwin::Oplock kind;
+    } kinds[] = {{"batch", simwin::Oplock::Batch},
+                 {"filter", simwin::Oplock::Filter},
+                 {"Read-Handle", simwin::Oplock::ReadHandle}};
+    auto moved = [] {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA("C:\\WINDOWS\\CleanPhantaxis-restart-*", &found);
+        if (search == INVALID_HANDLE_VALUE) return std::string();
+        FindClose(search);
+        return std::string("C:\\WINDOWS\\") + found.cFileName + "\\verylongname.exe";
+    };
+    for (const WindowsVersion& v : {kXp, kWin10})
+        for (const auto& k : kinds) {
+            const bool lease = k.kind == simwin::Oplock::ReadHandle;
+            // A lease (on 10) holds up the take-over and the move until a
+            // time limit cancels them; it keeps nothing from the hold.
+            const std::string held = lease && v == simwin::SetWindows10 ? "" : waiting;
+            const simwin::Oplock kind = k.kind;
+            const char* rename =
+                v == simwin::SetWindows10 ? "SetFileInformationByHandle" : "NtSetInformationFile";
+            const std::string on = std::string(v.name) + ", a " + k.name + " oplock before the ";
+            all.push_back({on + "take-over", v,
+                           [=] {
+                               simwin::OnCall("CreateDirectoryA",
+                                              [=] { simwin::HoldOplock(kLong, kind); });
+                           },
+                           lease ? held : ""});
+            all.push_back({on + "move", v,
+                           [=] {
+                               simwin::OnCall("SetKernelObjectSecurity", [=] {
+                                   simwin::OnCall("NtCreateFile",
+                                                  [=] { simwin::HoldOplock(kLong, kind); });
+                               });
+                           },
+                           lease ? held : ""});
+            // Asked while the move's own handle is open: no exclusive kind
+            // is granted then.
+            all.push_back(
+                {std::string(v.name) + ", a " + k.name + " oplock asked during the move", v,
+                 [=] { simwin::OnCall(rename, [=] { simwin::HoldOplock(kLong, kind); }); }, held});
+            all.push_back({on + "hold", v,
+                           [=] {
+                               simwin::OnCall(rename, [=] {
+                                   simwin::OnCall("NtCreateFile",
+                                                  [=] { simwin::HoldOplock(moved(), kind); });
+                               });
+                           },
+                           waiting, !lease});
+        }
+    // A cancel that does not end the move leaves its handle open: closing
+    // it would wait.
+    all.push_back({"10, a Read-Handle oplock before the move, its cancel refused", kWin10,
+                   [] {
+                       simwin::FailCall("CancelSynchronousIo", ERROR_NOT_FOUND, -1);
+                       simwin::OnCall("SetKernelObjectSecurity", [] {
+                           simwin::OnCall("NtCreateFile", [] {
+                               simwin::HoldOplock(kLong, simwin::Oplock::ReadHandle);
+                           });
+                       });
+                   },
+                   ""});
+    for (const Row& r : all) {
         SCOPED_TRACE(r.what);
         Renew(); // the file is there already
         r.version.set();
@@ -472,7 +530,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_EQ(simwin::FolderSecurity(folder), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
         EXPECT_EQ(simwin::FileSecurity(real), "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)");
     }
-    EXPECT_EQ(names.size(), 9u);                // kLong, and every run's folder and file its own
+    EXPECT_EQ(names.size(), 33u);               // kLong, and every run's folder and file its own
     EXPECT_FALSE(HasWaitingPlace("D:\\x.exe")); // XP
     EXPECT_TRUE(HasWaitingPlace("c:\\x.exe"));
     simwin::SetWindowsNt4();
