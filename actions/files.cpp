@@ -31,6 +31,8 @@
 
 #include <ctype.h>
 #include <new>
+#include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -131,17 +133,22 @@ DWORD WINAPI MakeChange(LPVOID record) {
 
 bool WithinLimit(const Change& asked) {
     auto cancel = Resolve<CancelSynchronousIoFn>("kernel32.dll", "CancelSynchronousIo");
-    Change* change = new (std::nothrow) Change(asked);
-    if (!change) return false;
     if (!cancel) {
-        MakeChange(change);
-        const bool done = change->done;
-        delete change;
-        return done;
+        Change change = asked;
+        MakeChange(&change);
+        return change.done;
     }
+    // The record carries a copy of what it sets: a change left with its
+    // thread may read it after the caller's own is gone.
+    const DWORD copied = asked.setSecurity ? 0 : asked.size;
+    void* block = malloc(sizeof(Change) + copied);
+    if (!block) return false;
+    Change* change = new (block) Change(asked);
+    if (copied)
+        change->info = memcpy(static_cast<char*>(block) + sizeof(Change), asked.info, copied);
     HANDLE thread = CreateThread(NULL, 0, MakeChange, change, 0, NULL);
     if (!thread) {
-        delete change;
+        free(block);
         return false;
     }
     DWORD waited = WaitForSingleObject(thread, kChangeLimit);
@@ -154,7 +161,7 @@ bool WithinLimit(const Change& asked) {
         return false;
     }
     const bool done = change->done;
-    delete change;
+    free(block);
     return done;
 }
 
@@ -1047,7 +1054,8 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
         done = IsFile(file, checked.Id()) && WithinLimit(change);
         CloseUnlessLeft(file);
     }
-    LocalFree(descriptor);
+    // A change of security left with its thread may still read it.
+    if (file == INVALID_HANDLE_VALUE || !ChangeLeftOn(file)) LocalFree(descriptor);
     return done;
 }
 
