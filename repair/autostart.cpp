@@ -1,21 +1,9 @@
 /*
-** Registry autostart cleanup.
-**
-** Values are matched against g_scan.currentFile, the infected file, by two
-** rules: a full-path rule (the data, raw or with its environment variables
-** expanded, one leading quote skipped, starts with the file's full path, and
-** the path ends there: see NamesFile, or a host such as rundll32 is told to
-** load the file: see HostLoadsFile) and a bare rule for data without a
-** path (the program it starts, or the library rundll32 is told to load, is
-** the file by its whole name, and the file lies in a system directory). The
-** file is known by its long and its 8.3 path alike; a value may name either.
-** A machine value with a per-user variable is read in every user's profile
-** (see ReadInEachProfile). All text is compared in lower case.
-**
-** Nothing here trusts the registry's sizes: a value is read whole into a
-** block of the size the registry reports and terminated by us, whatever its
-** type; an expansion that does not fit the fixed buffer is redone whole in a
-** block of the size it asked for, and never compared truncated.
+** Registry autostart cleanup. A value goes by the full-path rule (its data,
+** raw or expanded, names the infected file by any of its forms: NamesFile,
+** HostLoadsFile) or, without a path, by the bare rule (BareStartsVariant).
+** All text is compared in lower case; no size the registry reports is
+** trusted (ReadRegistryString, ExpandWhole).
 */
 #include "repair/autostart.h"
 #include "repair/command_line.h"
@@ -31,11 +19,11 @@ namespace {
 const DWORD kValueNameChars = 16384; // the longest value name, 16383, and its terminator
 const DWORD kExpandedSize = 261;     // the fixed expansion buffer
 const char* const kWalkName = "W32/Phantaxis.Backdoor";
+const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 bool Terminated(const char* text, size_t size) { return memchr(text, 0, size) != nullptr; }
 
-/* A buffer from malloc, freed when its holder goes out of scope: the value
-   walk frees its buffers in this one place, whichever way a value ends. */
+/* A buffer from malloc, freed whichever way a value's walk ends. */
 struct Freed {
     char* p = nullptr;
     Freed() = default;
@@ -44,20 +32,13 @@ struct Freed {
     ~Freed() { free(p); }
 };
 
-/* The shell starts only a string value, expandable or not (RunOnce registry
-   key, learn.microsoft.com/windows-hardware/drivers/install/runonce-registry-
-   key: an entry's type "must be REG_SZ ... or REG_EXPAND_SZ"): a REG_BINARY
-   or REG_MULTI_SZ that spells a command starts nothing, and is another
-   program's data. */
+/* The shell starts only a REG_SZ or REG_EXPAND_SZ (learn.microsoft.com/
+   windows-hardware/drivers/install/runonce-registry-key); other types are data. */
 bool IsCommandType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
 
-/* A name that does not fit is not remembered: a truncated name could be
-   another value's, and deleting that one later would be wrong. The key and
-   the view are remembered with it: the same name elsewhere is another
-   program's (Windows' own values stand in both views, and a variant may
-   name a value of the other key after one of Windows'). So is the file it
-   started: at a later detection the value goes only while it starts that
-   file still. */
+/* A name that does not fit is not remembered (cut, it could be another
+   value's). The key, view and file go with it: the same name elsewhere may
+   be Windows' own, and later the value goes only while it starts that file. */
 void RememberValueName(const char* name, const char* subKey, REGSAM view, const char* file) {
     if (strlen(name) >= sizeof g_scan.autostartValueName ||
         strlen(subKey) >= sizeof g_scan.autostartValueKey ||
@@ -69,35 +50,25 @@ void RememberValueName(const char* name, const char* subKey, REGSAM view, const 
     g_scan.autostartValueView = view;
 }
 
-/* Whether `text` (lower case) names the file `path` (lower case, n
-   characters) whole: it starts with the path and the path ends there. The
-   program's name ends at the closing quote (or the end) in a value that
-   began with a quote, elsewhere at a blank, a tab or the end. Between the
-   path and that end may stand only dots and blanks, which Windows strips
-   from a name's end; to a name without an extension Windows adds ".exe"
-   unless it ends in a dot, so such a name needs one there. A dot may also
-   begin a second extension of a file name that has one ("evil.exe.old"),
-   running to that end without naming a folder. So "c:\program" names no
-   "c:\program files\...", quoted or not, and the file "...\ctfmon" is named
-   neither by "...\ctfmon.exe" nor by "...\ctfmon" (which starts ctfmon.exe). */
+/* Whether `text` names the file `path` (n characters) whole: the program's
+   name (to the closing quote where `quoted`, else to a blank or tab) is the
+   path plus only the dots and blanks Windows strips; a name without an
+   extension needs a closing dot (else ".exe" is added), and one with an
+   extension may go on with another ("evil.exe.old"), but never as a folder. */
 bool NamesFile(const char* text, bool quoted, const char* path, size_t n) {
     if (strncmp(text, path, n) != 0) return false;
     const char* name = strrchr(path, '\\');
     const bool extension = name && strchr(name, '.');
     const char* rest = text + n;
-    // Up to that end, or to a backslash: then the name goes on as a folder's.
     const size_t tail = strcspn(rest, quoted ? "\"\\" : " \t\\");
     if (rest[tail] == '\\') return false;
     if (strspn(rest, ". ") >= tail) return extension || memchr(rest, '.', tail);
     return extension && *rest == '.';
 }
 
-/* A 64-bit program's environment gives ProgramFiles and CommonProgramFiles
-   the 64-bit folders, where this 32-bit program's gives the "(x86)" ones
-   (NativeFolderVariable). A copy of `lowerData` with each of those two
-   variables, paired with its closing '%' as ExpandEnvironmentStrings pairs
-   them, replaced by the 64-bit folder (lower case); the rest is left for
-   the expansion. Null when no memory is left. */
+/* A copy of `lowerData` with %ProgramFiles% and %CommonProgramFiles% (paired
+   as ExpandEnvironmentStrings pairs '%') replaced by the 64-bit folders a
+   64-bit program gets (NativeFolderVariable). Null when no memory is left. */
 char* As64BitProgram(const char* lowerData) {
     static const char* const names[] = {"programfiles", "commonprogramfiles"};
     char folders[2][MAX_PATH];
@@ -132,10 +103,9 @@ char* As64BitProgram(const char* lowerData) {
     return copy;
 }
 
-/* The long form of the full path `path`: each name as its folder lists it,
-   from the drive's root on. Null when a name cannot be listed, or only with
-   characters the ANSI functions cannot give (then no form names it
-   exactly), or no memory is left; the caller frees. */
+/* The full path `path` with each name as its folder lists it; null when a
+   name cannot be listed (or only with characters ANSI cannot give) or no
+   memory is left. The caller frees. */
 char* LongForm(const char* path) {
     const size_t length = strlen(path);
     if (length < 3 || path[1] != ':' || path[2] != '\\' || strpbrk(path, "*?")) return nullptr;
@@ -152,7 +122,6 @@ char* LongForm(const char* path) {
     bool ok = true;
     for (size_t at = 3; ok && at < length;) {
         size_t end = at + strcspn(path + at, "\\");
-        // "." and ".." are no names of their own: no long form.
         if (path[at] == '.' && (end == at + 1 || (end == at + 2 && path[at + 1] == '.'))) {
             ok = false;
             break;
@@ -194,9 +163,8 @@ char* LongForm(const char* path) {
     return _strlwr(out);
 }
 
-/* The forms of the infected file a value may name, lower case: the path the
-   check had, its 8.3 form and its long form, each once. Returns how many;
-   forms[1..] are heap blocks the caller frees with FreeForms. */
+/* The path the check had, its 8.3 and its long form, each once, lower case;
+   how many. forms[1..] are freed with FreeForms. */
 int FileForms(char* currentFile, char* forms[3]) {
     _strlwr(currentFile);
     forms[0] = currentFile;
@@ -227,14 +195,10 @@ void FreeForms(char* forms[3], int count) {
         free(forms[i]);
 }
 
-/* Whether `text` (lower case) names the file by a path written otherwise
-   than its forms, as Windows still reads it: folders in their 8.3 and long
-   names mixed, "/" for a backslash, separators doubled, "." and ".."
-   folders (DropDotFolders) within the program's name, its first reading
-   (ProgramReadings) that is a file, else all, never in its arguments. Its
-   folders are looked up as the file system names them; the name that
-   follows must be one of the file's (the last name of one of `forms`) and
-   end there (NamesFile). `longForm` is the file's long form. */
+/* Whether `text` names the file by a path Windows reads as its own: 8.3 and
+   long folder names mixed, "/", doubled separators, "." and ".." folders,
+   within the program's name (its first reading that is a file, else all);
+   the last name is one of `forms`' (NamesFile). `longForm` is the file's. */
 bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], int formCount,
                            const char* longForm) {
     if (!longForm) return false;
@@ -253,7 +217,6 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
         named = quoted ||
                 (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading));
     if (!named) end = strlen(path);
-    // Windows takes no program's name longer than a path may be.
     for (const char* at = strchr(path, '\\');
          at && !found && at - path < MAX_PATH && (size_t)(at - path) < end;
          at = strchr(at + 1, '\\'))
@@ -276,8 +239,7 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
     return found;
 }
 
-/* Expands `source` whole and returns the text (in `local` or in *heap, which
-   the caller frees), or null when the expansion fails. */
+/* `source` expanded whole, in `local` or *heap (the caller frees); null on failure. */
 char* ExpandWhole(const char* source, char* local, DWORD localSize, char** heap) {
     *heap = nullptr;
     char* buffer = local;
@@ -301,9 +263,8 @@ char* ExpandWhole(const char* source, char* local, DWORD localSize, char** heap)
     return nullptr;
 }
 
-/* The text of a value the 32-bit view holds, with the file it names under
-   the name the walk met it by (System32 -> SysWOW64), in lower case; `text`
-   itself elsewhere. Null only when no memory is left. */
+/* For the 32-bit view, `text` in the names the walk uses (System32 ->
+   SysWOW64), lower case, in *heap; else `text`. Null when no memory is left. */
 const char* RealNames(const char* text, REGSAM view, char** heap) {
     *heap = nullptr;
     if (view != KEY_WOW64_32KEY) return text;
@@ -314,14 +275,10 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
-/* A path rooted without a drive ("\\apps\\foo.exe", "/apps/foo.exe") is on
-   the current drive (Naming Files, Paths, and Namespaces, learn.microsoft.com/
-   windows/win32/fileio/naming-a-file: "\\Program Files\\Custom Utilities"
-   is "a path from the root directory of the current drive"), which for the
-   shell that starts the values at logon is the system drive. `text` with
-   that drive in front (in *heap, which the caller frees), or `text` itself
-   where it is not so rooted (a UNC name is not). Null only when no memory
-   is left. */
+/* A path rooted without a drive is on the current drive (naming-a-file:
+   "a path from the root directory of the current drive"), the system drive
+   for the logon shell: `text` with it in front in *heap (the caller frees),
+   or `text` where it is not so rooted. Null when no memory is left. */
 const char* OnSystemDrive(const char* text, char** heap) {
     *heap = nullptr;
     char windows[MAX_PATH];
@@ -344,11 +301,9 @@ bool HostLoadsFile(const char* text, const char* file, REGSAM view) {
     return HostedFile(text, view, found, sizeof found) && SameFile(found, file);
 }
 
-/* A value's data (lower case) as the shell that starts it reads it:
-   `expanded`, its variables expanded (a value of the 64-bit view as a 64-bit
-   program's environment gives them), and `path`, the expansion with a
-   leading quote skipped, rooted on the system drive and in the names this
-   program's walk uses (RealNames). */
+/* A value's data as its shell reads it: `expanded` (for the 64-bit view as
+   a 64-bit program), and `path`, that without a leading quote, rooted on the
+   system drive, in the walk's names (RealNames). */
 struct ShellReading {
     Freed converted, heap, rooted, real;
     char local[kExpandedSize];
@@ -356,9 +311,8 @@ struct ShellReading {
     const char* path = nullptr;
 };
 
-/* Fills `r` from `data`; false when the expansion fails or no memory is left. */
+/* False when the expansion fails or no memory is left. */
 bool ReadAsShell(const char* data, REGSAM view, ShellReading* r) {
-    // A value of the 64-bit view is started by a 64-bit program's shell.
     const char* source = data;
     if (view == KEY_WOW64_64KEY) source = r->converted.p = As64BitProgram(data);
     r->expanded = source ? ExpandWhole(source, r->local, sizeof r->local, &r->heap.p) : nullptr;
@@ -369,13 +323,9 @@ bool ReadAsShell(const char* data, REGSAM view, ShellReading* r) {
     return text && (r->path = RealNames(text, view, &r->real.p)) != nullptr;
 }
 
-/* Whether the command `r` may start an existing file that is not the
-   variant (IsVariant): for a host, the library it loads; else any reading
-   of its program (ProgramReadings) that is a file. CreateProcess runs the
-   first, but a user's hard link at a shorter one ("c:\documents.exe" to his
-   own copy of `file`) must not hide another user's program at a longer
-   one: as for a service's command, the value is the variant's only where no
-   reading names another file. */
+/* Whether `r` may start an existing file that is no variant: a host's
+   library, else any reading of its program (a user's link at a shorter
+   reading must not hide another's program at a longer one). */
 bool StartsAnotherFile(const ShellReading& r, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH];
     if (HostedLibrary(r.expanded, program, sizeof program, library, sizeof library))
@@ -389,13 +339,10 @@ bool StartsAnotherFile(const ShellReading& r, const char* file, REGSAM view) {
     return false;
 }
 
-/* The default user's profile, which every new user's profile is copied
-   from, expanded, in `out` (lower case): ProfileList's "Default" (Vista and
-   later), or its "ProfilesDirectory" and "DefaultUserProfile" joined
-   (Windows 2000 and XP; "Windows XP profile folders", technet bb742509).
-   False where the machine names none. */
+/* The default user's profile, expanded, lower case: ProfileList's "Default"
+   (Vista on), else "ProfilesDirectory" + "DefaultUserProfile" (2000, XP:
+   technet bb742509). False where the machine names none. */
 bool DefaultProfile(REGSAM view, char* out, size_t size) {
-    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     char *folder = nullptr, *name = nullptr, *heap = nullptr, *expanded;
     char joined[MAX_PATH], local[kExpandedSize];
     bool ok = ReadRegistryString(HKEY_LOCAL_MACHINE, kProfiles, "Default", &folder, view)
@@ -414,35 +361,29 @@ bool DefaultProfile(REGSAM view, char* out, size_t size) {
     return ok;
 }
 
-/* The variables a machine value may hold that each user's environment
-   gives a folder of his own profile. */
+/* The variables each user's environment sets to a folder of his profile. */
 const char* const kUserVariables[] = {"userprofile", "appdata", "localappdata",
                                       "temp",        "tmp",     "homepath"};
 const int kUserVariableCount = sizeof kUserVariables / sizeof kUserVariables[0];
 
-/* Where each per-user variable a value holds lies in a profile: the rest of
-   its long form after the profile's (`rest`, "" for the profile itself, in
-   lower case), and whether it is written without the drive ("%HOMEPATH%"). */
+/* Each per-user variable a value holds: its long form past the profile's
+   (`rest`, lower case), and whether it has no drive ("%HOMEPATH%"). */
 struct ProfileParts {
     bool used[kUserVariableCount];
     bool noDrive[kUserVariableCount];
     char rest[kUserVariableCount][MAX_PATH];
 };
 
-/* LongForm of `path`, or where a folder on it cannot be listed, `path` in
-   lower case as written; null only when no memory is left. */
+/* LongForm of `path`, else `path` lower case; null when no memory is left. */
 char* LongOrWritten(const char* path) {
     char* form = LongForm(path);
     if (!form && (form = (char*)malloc(strlen(path) + 1)) != nullptr) _strlwr(strcpy(form, path));
     return form;
 }
 
-/* The parts of the per-user variables `data` (lower case) holds, as this
-   program's environment places them in its own profile, compared by their
-   long forms: an XP %TEMP% of "C:\DOCUME~1\admin\LOCALS~1\Temp" lies in the
-   profile "C:\Documents and Settings\admin". False where `data` holds none,
-   or one lies outside this program's profile (then where it lies for
-   another user is not known). */
+/* The parts of the per-user variables `data` holds within this program's
+   profile, by long forms (XP's "C:\DOCUME~1\admin\LOCALS~1\Temp"). False
+   where it holds none, or one lies outside the profile. */
 bool PartsInOwnProfile(const char* data, ProfileParts* parts) {
     char own[MAX_PATH], value[MAX_PATH], name[16];
     const DWORD n = GetEnvironmentVariableA("USERPROFILE", own, sizeof own);
@@ -467,10 +408,8 @@ bool PartsInOwnProfile(const char* data, ProfileParts* parts) {
     return any;
 }
 
-/* How the machine value `data` (lower case) reads in the profile `profile`
-   (lower case): in *here whether it names the file as the full-path rule
-   does, in *another whether it starts another existing file there
-   (StartsAnotherFile). False when it cannot be read. */
+/* `data` read in `profile`: *here, it names the file by the full-path rule;
+ *another, it starts another file (StartsAnotherFile). False when unread. */
 bool ReadInProfile(const char* data, const char* profile, const ProfileParts& parts, REGSAM view,
                    char* const forms[], int formCount, const char* longForm, const char* file,
                    bool* here, bool* another) {
@@ -492,7 +431,6 @@ bool ReadInProfile(const char* data, const char* profile, const ProfileParts& pa
             *out++ = *p++;
             continue;
         }
-        // The user's own folder: his profile, without its drive for %HOMEPATH%.
         const char* folder = profile + (parts.noDrive[known] && profile[1] == ':' ? 2 : 0);
         out += sprintf(out, "%s%s", folder, parts.rest[known]);
         p += strlen(kUserVariables[known]) + 2;
@@ -509,33 +447,17 @@ bool ReadInProfile(const char* data, const char* profile, const ProfileParts& pa
     return true;
 }
 
-/* How a machine value with a per-user variable reads in each user's
-   profile. The machine's Run values are started at each user's logon ("Run
-   and RunOnce Registry Keys", learn.microsoft.com/windows/win32/setupapi/
-   run-and-runonce-registry-keys: HKLM's run "every time ... a user logs
-   on"), each in that user's environment. Where the data `data` holds
-   per-user variables and each lies in this program's profile
-   (PartsInOwnProfile), the value is read with them in each profile of the
-   machine's ProfileList (NT), the program's path and a host's library alike:
-   in *named whether one of them names the file as the full-path rule does,
-   in *other whether one starts another user's existing file, which a value
-   of the machine must go on starting (a user's own copy of a variant in his
-   profile deletes no value that starts other users' programs). False for
-   any other value. A path written out is never moved: it names one user's
-   file.
-   The profiles' folders are taken from ProfileList as they are: a user who
-   could write there could name any folder as his profile. By default the
-   Users group only reads HKLM\SOFTWARE and its subkeys, and Administrators,
-   SYSTEM and CREATOR OWNER have full control (Windows 10: DISA's Windows 10
-   STIG, rule WN10-RG-000005, "Default permissions for the HKEY_LOCAL_MACHINE
-   registry hive must be maintained"; XP and 2003: Microsoft Windows Registry
-   Guide, 2nd ed., Microsoft Press, "Mapping Default Permissions": the Users
-   group cannot change per-computer settings, Power Users may change many).
-   No such record was found for NT 4.0 and 2000, nor for ProfileList's own
-   security. */
+/* HKLM's Run values start "every time ... a user logs on", in his
+   environment (learn.microsoft.com/windows/win32/setupapi/run-and-runonce-
+   registry-keys). A value whose per-user variables all lie in this program's
+   profile is read in each profile of ProfileList and the default one: in
+   *named whether one names the file, in *other whether one starts another
+   user's file, which the value must go on starting. False for other values.
+   ProfileList is taken as it is: Users only read HKLM\SOFTWARE (DISA STIG
+   WN10-RG-000005; Windows Registry Guide 2nd ed., "Mapping Default
+   Permissions"; none found for NT 4.0 and 2000). */
 bool ReadInEachProfile(const char* data, REGSAM view, char* const forms[], int formCount,
                        const char* longForm, const char* file, bool* named, bool* other) {
-    static const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     *named = *other = false;
     ProfileParts parts;
     if (!PartsInOwnProfile(data, &parts)) return false;
@@ -561,8 +483,6 @@ bool ReadInEachProfile(const char* data, REGSAM view, char* const forms[], int f
             *named = *named || here;
     }
     RegCloseKey(list);
-    // The default profile, copied to each new user, holds the vendor's own
-    // program: a file there is another program, unless it is a variant.
     char defaultProfile[MAX_PATH];
     bool here;
     if (!*other && DefaultProfile(native, defaultProfile, sizeof defaultProfile))
@@ -571,11 +491,9 @@ bool ReadInEachProfile(const char* data, REGSAM view, char* const forms[], int f
     return true;
 }
 
-/* Whether a command names its program by a path: it holds a backslash, or
-   its program's name holds a "/", which Windows reads as one ("File I/O
-   functions in the Windows API convert "/" to "\\"", naming-a-file). A "/"
-   after the name begins a switch ("ctfmon.exe /n"). So does the library a
-   host is told to load, written with a "/" or a drive. */
+/* Whether a command names its program, or a host's library, by a path: a
+   backslash, a drive, or a "/" in the program's name (naming-a-file: "/" is
+   converted to "\\"); a "/" after it begins a switch ("ctfmon.exe /n"). */
 bool NamedByPath(const char* data) {
     if (strchr(data, '\\')) return true;
     char host[MAX_PATH], library[MAX_PATH];
@@ -588,13 +506,8 @@ bool NamedByPath(const char* data) {
     return memchr(data + quoted, '/', length) != nullptr;
 }
 
-/* Whether a command without a path (lower case) starts the file named
-   `fileName`: the program the shell runs from it is that file (its first
-   name, ".exe" added where it has none, as CreateProcess does), or, for a
-   host that loads a library it is told (rundll32, and rundll of Windows 9x:
-   "rundll32 file,entry"), the file it loads. A name that only holds the
-   file's name ("ctfmon.exe" for "mon.exe", "rundll32.exe shell32.dll,..."
-   for "32.exe") is another program. */
+/* Whether a bare command's program, or a host's library, is `fileName` by
+   its whole name (IsFileName: "ctfmon.exe" is no "mon.exe"). */
 bool BareStartsFile(const char* data, const char* fileName) {
     char program[MAX_PATH], library[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
@@ -604,14 +517,9 @@ bool BareStartsFile(const char* data, const char* fileName) {
     return IsFileName(library, fileName, ".dll");
 }
 
-/* Whether the bare command `data` starts the file `file` itself: its
-   program found as CreateProcess finds it for the shell (Explorer lies in
-   the Windows folder, searched first: "explorer.exe" there is never
-   System32's), or, for a host, the library it is told to load, found by the
-   loader from the host's own folder (System32 on NT, the Windows folder on
-   Windows 9x), then as System32's host finds it. The host itself is never
-   the file the value starts. A file of the same name elsewhere (a user's
-   "system32" folder, System beside System32) is another. */
+/* Whether the bare command `data` starts `file` itself: its program as the
+   shell finds it (SearchedFile, the Windows folder first), or a host's
+   library beside the host, then as System32's host finds it; never the host. */
 bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
     char program[MAX_PATH], library[MAX_PATH], found[MAX_PATH], windows[MAX_PATH];
     const char* rest = NextName(data, "", program, sizeof program);
@@ -647,9 +555,7 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
                 IsCommandType(type) && size < 0xFFFFFFFFu &&
                 (buffer = (char*)malloc((size_t)size + 1)) != nullptr;
     if (read) {
-        // The second query may report fewer bytes (an ANSI string) but never
-        // writes more than `size`; a value that grew or changed type
-        // meanwhile fails here.
+        // A value that grew or changed type since the first query fails.
         DWORD got = size;
         read = RegQueryValueExA(key, valueName, nullptr, &type, (LPBYTE)buffer, &got) ==
                    ERROR_SUCCESS &&
@@ -665,8 +571,7 @@ bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, ch
     return true;
 }
 
-/* The one maker of an autostart value's proof: a value this walk read and
-   resolved to the checked file, or the one it remembered so. */
+/* The one maker of an autostart value's proof: a value this walk resolved. */
 struct AutostartProver {
     static AutostartValue Found(HKEY root, const char* subKey, const char* name, REGSAM view) {
         return AutostartValue(root, subKey, name, view);
@@ -675,9 +580,8 @@ struct AutostartProver {
 
 namespace {
 
-/* The walk of one key for the values that start `currentFile` (a full path
-   the caller has seen terminated); with `onlyName`, for that value alone.
-   Each deletion posts a line with `lineName`. */
+/* Deletes the values of one key that start `currentFile` (terminated), or
+   with `onlyName` that value only, each with a line naming `lineName`. */
 void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, const char* onlyName,
              const char* lineName) {
     HKEY key;
@@ -691,7 +595,6 @@ void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, cons
         return;
     }
     if (onlyName) count = 1;
-    // No file name to look for (an empty currentFile too): nothing matches.
     const char* lastSlash = strrchr(currentFile, '\\');
     char* forms[3];
     const int formCount = lastSlash && lastSlash[1] ? FileForms(currentFile, forms) : 0;
@@ -720,9 +623,7 @@ void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, cons
         bool bare = false, inSystem = false, fullPath = false;
         for (int f = 0; f < formCount; f++) {
             const char* form = forms[f];
-            // A bare value that starts the file or holds its name is left to
-            // the bare rule; it goes only where it starts the file by its
-            // whole name.
+            // A bare value holding the file's name is the bare rule's alone.
             const char* fileName = strrchr(form, '\\') + 1;
             const bool starts = bareReference && BareStartsFile(data, fileName);
             if (bareReference && (starts || strstr(data, fileName))) {
@@ -744,15 +645,13 @@ void WalkKey(HKEY root, const char* subKey, REGSAM view, char* currentFile, cons
             ReadInEachProfile(data, view, forms, formCount, longForm, currentFile, &named, &other))
             fullPath = (fullPath || named) && !other;
         if (bare) {
-            // Bare rule: only the file the shell starts; the full-path rule is not tried.
             if (inSystem && DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
                 RememberValueName(name, subKey, view, currentFile);
                 PostLogLine("System Registry     %s removed", lineName);
                 deletedCount++;
             }
         } else if (fullPath) {
-            // Full-path rule: remembered even when the deletion fails, so
-            // that the next detection tries again.
+            // Remembered even when the deletion fails: the next detection retries.
             RememberValueName(name, subKey, view, currentFile);
             if (DeleteRegistryValue(AutostartProver::Found(root, subKey, name, view))) {
                 PostLogLine("System Registry     %s removed", lineName);
@@ -782,11 +681,8 @@ bool CleanSystemEntries(const char* variantName, const FileId* matched) {
     const int viewCount = RegistryViews(views);
     if (Terminated(remembered, sizeof g_scan.autostartValueName) && remembered[0] &&
         Terminated(g_scan.autostartValueFile, sizeof g_scan.autostartValueFile)) {
-        // In the key and view it was found in only: a value of that name
-        // elsewhere may be Windows' own. Read again and resolved as the walk
-        // does: it goes only while it still starts the variant it was found
-        // starting; its program may have put its own command back since.
-        // The walk copies the name, which its deletion may overwrite.
+        // Only in its key and view, and only while it still starts its file;
+        // copied, as its deletion may overwrite it.
         char name[sizeof g_scan.autostartValueName];
         char file[sizeof g_scan.autostartValueFile];
         strcpy(name, remembered);

@@ -1,43 +1,18 @@
 /*
-** A registered service command, read as the service manager reads it.
-**
-** The rules, each as Microsoft documents it:
-** - The service manager starts a service's program with CreateProcess,
-**   the ImagePath as its command line (CreateService, lpBinaryPathName:
-**   "If the path contains a space, it must be quoted so that it is correctly
-**   interpreted"; learn.microsoft.com/windows/win32/api/winsvc/nf-winsvc-createservicea).
-** - Variables are those of the machine's environment, which the service
-**   manager has: "System environment variables are stored ... under
-**   HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager\
-**   Environment" (learn.microsoft.com/windows/win32/procthread/environment-variables),
-**   besides SystemRoot and SystemDrive, which the system sets for every
-**   process, and ProgramFiles and CommonProgramFiles, which it takes from
-**   ProgramFilesDir and CommonFilesDir of Software\Microsoft\Windows\
-**   CurrentVersion. The user's own variables (HKCU\Environment, or this
-**   program's environment) are never the service manager's. A name the
-**   environment does not define stays as written, as ExpandEnvironmentStrings
-**   leaves it.
-** - REG_SZ and REG_EXPAND_SZ alike: Wine's service manager (programs/
-**   services, get_service_binary_path) expands the binary path whatever the
-**   value's type before it calls CreateProcess, and the ImagePath documented
-**   for services is an expandable string (learn.microsoft.com/windows-
-**   hardware/drivers/install/hklm-system-currentcontrolset-services-registry-tree).
-**   Reading a REG_SZ unexpanded would leave a service that Windows starts
-**   from "%SystemRoot%\..." registered.
-** - CreateProcess reads the command (ProgramReadings); a name without a
-**   path is searched for in the folder the calling program was loaded from
-**   (System32, where services.exe lies), the caller's current folder
-**   (System32 again), the 32-bit system folder, the 16-bit one (System),
-**   the Windows folder, then the folders of PATH.
-** - A path rooted without a drive ("\WINDOWS\...") is on the current drive
-**   of the service manager, the system drive (GetFullPathName,
-**   learn.microsoft.com/windows/win32/fileio/naming-a-file, "Fully
-**   qualified vs. relative paths"); a relative path with folders is taken
-**   from its current folder, System32, and a drive-relative one ("C:abc")
-**   from the current folder of its drive (see ProgramFile).
-** - A command whose first reading is the file but a longer one another
-**   starts the file, and is the other's registration (ServiceCommand-
-**   RegistersFile). "\SystemRoot\" and "\??\" the system writes (DrivePathOf).
+** A registered service command, read as the service manager reads it:
+** - with CreateProcess, the ImagePath its command line (learn.microsoft.com/
+**   windows/win32/api/winsvc/nf-winsvc-createservicea, lpBinaryPathName);
+** - in the machine's environment only: the Session Manager\Environment key
+**   (learn.microsoft.com/windows/win32/procthread/environment-variables),
+**   SystemRoot and SystemDrive, and ProgramFiles and CommonProgramFiles
+**   from CurrentVersion's ProgramFilesDir and CommonFilesDir; never the
+**   user's. An undefined name stays as ExpandEnvironmentStrings leaves it;
+** - expanded whatever its string type (Wine's programs/services,
+**   get_service_binary_path; the ImagePath is an expandable string:
+**   learn.microsoft.com/windows-hardware/drivers/install/hklm-system-
+**   currentcontrolset-services-registry-tree);
+** - from System32, its current folder, on the system drive (naming-a-file,
+**   "Fully qualified vs. relative paths"): see SearchFolder, ProgramFile.
 */
 #include "repair/service_command.h"
 #include "repair/command_line.h"
@@ -294,9 +269,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
     if (later && laterSize) later[0] = 0;
     if (library) library[0] = 0;
     if (!command || !Expand(command, expanded, sizeof expanded, 0)) return false;
-    // "File I/O functions in the Windows API convert "/" to "\" as part of
-    // converting the name to an NT-style name" (naming-a-file, cited above):
-    // "C:/x/abc.exe" is a path, not a bare name.
+    // Windows converts "/" to "\" (naming-a-file): "C:/x/abc.exe" is a path.
     for (char* c = expanded; *c; c++)
         if (*c == '/') *c = '\\';
     const char* p = expanded + strspn(expanded, " \t");

@@ -1,8 +1,6 @@
 /*
-** Registry autostart cleanup: the prefix and bare rules, the index shift
-** after deletions, the remembered value name, and registry contents that
-** must not overflow anything (long data, long expansions, unterminated
-** and non-string data; the longest names in hostile_repair_test.cpp).
+** Registry autostart cleanup: the prefix and bare rules, the remembered value
+** name, and registry contents that must not overflow anything.
 */
 #include "platform/wow64.h"
 #include "repair/autostart.h"
@@ -122,7 +120,6 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
     for (const char* file :
          {"C:\\PROGRA~1\\Phx\\VERYLO~1.EXE", "C:\\Program Files\\Phx\\verylongname.exe"}) {
         SCOPED_TRACE(file);
-        // The first detection remembers a name: the second must find the rest itself.
         DetectEach(
             kRun,
             {{"Short", "c:\\progra~1\\phx\\verylo~1.exe", 1},
@@ -147,13 +144,12 @@ TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
 TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::SetEnv("SystemRoot", "c:\\windows");
     SetRaw(kRunServices, "Expand", REG_EXPAND_SZ, std::string("%SystemRoot%\\evil.exe", 22));
-    // Data and expansion far beyond 260 characters still start with the path.
-    SetStrings(kRunServices, {{"LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a')},
-                              {"LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b')}});
-    Set(kRunServices, "Quoted", "\"%SystemRoot%\\evil.exe\" /s"); // one quote skipped there too
     simwin::SetEnv("LONG", std::string(300, 'x'));
-    SetStrings(kRunServices,
-               {{"LongOther", "%LONG%\\evil.exe"}, {"Undefined", "%NOPE%\\evil.exe"}});
+    SetStrings(kRunServices, {{"LongArgs", "%SystemRoot%\\evil.exe " + std::string(400, 'a')},
+                              {"LongData", "c:\\windows\\evil.exe " + std::string(5000, 'b')},
+                              {"Quoted", "\"%SystemRoot%\\evil.exe\" /s"},
+                              {"LongOther", "%LONG%\\evil.exe"},
+                              {"Undefined", "%NOPE%\\evil.exe"}});
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRunServices), (Strings{"LongOther", "Undefined"}));
 
@@ -163,9 +159,8 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     Detect("c:\\windows\\evil.exe");
     EXPECT_EQ(Names(kRun), (Strings{"First"}));
 
-    // A machine value runs in each user's environment: a per-user variable
-    // names the file in any listed profile, unless it starts another user's
-    // file there; a profile's path written out, only its own user's.
+    // A per-user variable names the file in any listed profile, unless it
+    // starts another user's file there; a path written out, one user's.
     const std::string docs = "C:\\Documents and Settings", admin = docs + "\\admin",
                       list = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
     simwin::SetEnv("USERPROFILE", admin);
@@ -184,8 +179,7 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
                       {"Written", admin + "\\Application Data\\evil.exe"},
                       {"Other", "%USERPROFILE%\\evil.exe"},
                       {"Alice", "%APPDATA%\\tool.exe /q"}});
-    // Nor by a host's library; an XP %TEMP% in 8.3 names is this profile's
-    // too; a copy in each profile, each matched, shields no other.
+    // Nor by a host's library; XP's 8.3 %TEMP%; a copy matched in each profile.
     simwin::SetEnv("TEMP", "C:\\DOCUME~1\\admin\\LOCALS~1\\Temp");
     simwin::WriteFile(admin + "\\Local Settings\\Temp\\x", "");
     simwin::WriteFile(docs + "\\alice\\Application Data\\tool.dll", "MZ");
@@ -201,14 +195,12 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::WriteFile(bobs, "MZ");
     std::filesystem::create_hard_link(simwin::HostPath(bobs),
                                       simwin::HostPath("C:\\Documents.exe"));
-    // Nor a name matched earlier, freed and made again as a hard link to the
-    // default profile's program.
+    // Nor a matched name, freed and made a hard link to the default's program.
     const std::string freed = docs + "\\bob\\x.exe";
     Detect(freed);
     std::filesystem::remove(simwin::HostPath(freed));
     std::filesystem::create_hard_link(simwin::HostPath(sync), simwin::HostPath(freed));
-    // Nor a copy on a volume of his that claims its serial and index (here a
-    // link on the same host disk), under its own letter or through a junction.
+    // Nor a copy on his volume claiming its serial and index, even via a junction.
     MapDrive('D');
     simwin::MakeDir("D:\\u");
     std::filesystem::create_hard_link(simwin::HostPath(freed), simwin::HostPath("D:\\u\\x.exe"));
@@ -237,10 +229,8 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
 }
 
 TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
-    // Only values whose program (or the library rundll32 loads) is the file
-    // in a system folder by its whole name: another program that holds the
-    // name stays. A bare reference is never tried by the prefix rule, even
-    // when its expansion names the file's full path.
+    // The program (or rundll32's library) is the file by its whole name, in a
+    // system folder; the prefix rule is never tried, even on the expansion.
     simwin::SetEnv("TMPDIR", "c:\\temp\\");
     DetectEach(kRun,
                {{"Bare", "evil.exe", 2},
@@ -258,11 +248,10 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
                {"C:\\Temp\\Evil.exe", "C:\\WINDOWS\\SYSTEM32\\EVIL.EXE",
                 "C:\\WINDOWS\\system32\\mon.exe", "C:\\WINDOWS\\system32\\32.exe",
                 "C:\\WINDOWS\\system32\\rundll32.dll", "C:\\WINDOWS\\system32\\shell32.dll"});
-    // A file of the name the shell does not reach first is another program.
+    // A file of the name the shell does not reach first is another program,
+    // even through a junction to a volume claiming Windows' file's identity.
     simwin::WriteFile("C:\\WINDOWS\\system32\\ctfmon.exe", "MZ");
     simwin::WriteFile("C:\\WINDOWS\\explorer.exe", "MZ");
-    // Nor one reached through a user's junction to a volume of theirs that
-    // claims the serial and index of Windows' file (a host hard link here).
     MapDrive('E', DRIVE_REMOVABLE);
     simwin::WriteFile("E:\\x", "");
     std::filesystem::create_hard_link(simwin::HostPath("C:\\WINDOWS\\explorer.exe"),
@@ -277,19 +266,15 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     Set(kRunServices, "Nine", "NINE.EXE -q");
     Detect("c:\\windows\\system\\nine.exe", "W32/Phantaxis.Gen.Backdoor");
     EXPECT_TRUE(Names(kRunServices).empty());
-    // The remembered name was tried first (gone: no line).
-    EXPECT_EQ(lines_, (Strings{kRemoved}));
-
+    EXPECT_EQ(lines_, (Strings{kRemoved})); // the remembered name, tried first, is gone
     // A bare match whose deletion fails is not remembered.
     Set(kRun, "Locked", "locked.exe");
     simwin::FailCallOn("RegDeleteValueA", "Locked", ERROR_ACCESS_DENIED);
     Detect("c:\\windows\\system\\locked.exe");
     EXPECT_STREQ(g_scan.autostartValueName, "Nine");
 
-    // A host told to load the file by a path loads it wherever it lies: either
-    // separator, quoted, rooted, in a variable, without its extension. A bare
-    // library is looked for in the host's folder, then as System32's host
-    // looks. Another file of the name, or one another program is given, stays.
+    // A host loads a library written with a path wherever it lies; a bare one
+    // from the host's folder, then as System32's host. Other files stay.
     simwin::WriteFile("C:\\WINDOWS\\system32\\shell32.dll", "MZ");
     simwin::SetEnv("Phx", "C:\\Temp");
     const std::string host = "%SystemRoot%\\system32\\rundll32.exe ";
@@ -316,10 +301,8 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     DetectEach(kRun, {{"Nine", "rundll32 evil,X", 1}}, {"C:\\WINDOWS\\evil.dll"});
 }
 
-/* Under WoW64 a value of the 32-bit view names files as a 32-bit program
-   sees them: System32 is SysWOW64 there, but for its shared folders; the
-   Sysnative alias is the real System32, and a bare name is looked for in
-   SysWOW64. A name that only begins like the system folder is no alias. */
+/* Under WoW64 a 32-bit view's value names files as a 32-bit program sees
+   them (SysWOW64, shared folders, Sysnative); a lookalike is no alias. */
 TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     const char* const run32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
     simwin::SetWindows10();
@@ -335,8 +318,7 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
                {"C:\\WINDOWS\\system32\\a64.exe", "C:\\WINDOWS\\system32\\drivers\\etc\\svc.exe",
                 "C:\\WINDOWS\\system32.exe", "C:\\WINDOWS\\SysWOW64\\b32.exe"});
 
-    // A value of the 64-bit view is expanded as a 64-bit program would:
-    // there %ProgramFiles% is not the "(x86)" folder.
+    // The 64-bit view's %ProgramFiles% is not the "(x86)" folder.
     Set(run32, "Phx32", "\"%ProgramFiles%\\Phx\\evil.exe\" /bg");
     DetectEach(kRun,
                {{"Bare64", "b32.exe"},
@@ -345,8 +327,7 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
                {"C:\\Program Files\\Phx\\evil.exe", "C:\\Program Files\\Common Files\\evil.exe"});
     EXPECT_EQ(Names(run32), (Strings{"Redirected", "Phx32"}));
 
-    // The remembered name is deleted again in its own view only: Windows'
-    // own value of that name in the other view stays.
+    // The remembered name goes again in its own view only.
     lines_.clear();
     Set(run32, "SecurityHealth", "C:\\Phx\\evil.exe");
     Set(kRun, "SecurityHealth", "%windir%\\system32\\SecurityHealthSystray.exe");
@@ -356,8 +337,7 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
     EXPECT_EQ(lines_, (Strings{kRemoved, "System Registry     W32/Phantaxis.D.Trojan removed"}));
     EXPECT_EQ(Names(kRun), (Strings{"Bare64", "SecurityHealth"}));
 
-    // Before Windows 7 this program's environment has no ProgramW6432: the
-    // 64-bit folders are those the system gives a 64-bit program.
+    // Before Windows 7 (no ProgramW6432) the 64-bit folders come from the registry.
     simwin::SetVersion(VER_PLATFORM_WIN32_NT, 6, 0, 6002);
     simwin::SetWow64(true);
     const char* const version = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
@@ -378,10 +358,8 @@ TEST_F(AutostartTest, Wow64ValuesOfThe32BitViewNameWhatA32BitProgramStarts) {
 TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection) {
     Set(kRun, "Loader", "c:\\bad\\one.exe");
     Detect("c:\\bad\\one.exe", "W32/Phantaxis.A.Backdoor");
-    // The value comes back, still starting the variant; the next detection
-    // (of another file) removes it by name first, then walks. The same name
-    // in the other key is another program's (Windows' own values have such
-    // names).
+    // Back, still starting the variant, it goes by name first at the next
+    // detection; the same name in the other key is another program's.
     lines_.clear();
     Set(kRun, "LOADER", "\"c:\\bad\\one.exe\" /again");
     SetStrings(kRunServices,
@@ -399,8 +377,7 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
     Detect("c:\\bad\\seven.exe", "W32/Phantaxis.D.Trojan");
     EXPECT_EQ(Names(kRunServices), (Strings{"Loader", "Two"}));
 
-    // A prefix match whose deletion fails is remembered and retried next
-    // time; nothing left to delete posts nothing.
+    // A failed prefix deletion is remembered and retried; then nothing is posted.
     lines_.clear();
     Set(kRun, "Stuck", "c:\\bad\\three.exe");
     simwin::FailCallOn("RegDeleteValueA", "Stuck", ERROR_ACCESS_DENIED);
@@ -413,8 +390,7 @@ TEST_F(AutostartTest, RememberedNameIsDeletedAgainInItsOwnKeyAtTheNextDetection)
 }
 
 TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
-    // An unterminated string is terminated before use; a value of another
-    // type is no command the shell starts, whatever it spells.
+    // An unterminated string is terminated; other types are no commands.
     SetRaw(kRun, "Unterminated", REG_SZ, "c:\\e.exe");
     SetRaw(kRun, "Binary", REG_BINARY, "C:\\E.EXE 1");
     SetRaw(kRun, "Multi", REG_MULTI_SZ, std::string("c:\\e.exe\0x\0", 12));
@@ -440,8 +416,7 @@ TEST_F(AutostartTest, OddRegistryContentsAreHandledWithinBounds) {
     Detect("c:\\e.exe");
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "Grows"));
 
-    // No file under check: no walk at all; a file without a folder ends the
-    // walk; without a window the values still go, silently.
+    // No file: no walk; no folder: the walk ends; no window: values go silently.
     Set(kRun, "Bare", "evil.exe");
     const int opens = simwin::CallCount("RegOpenKeyExA");
     g_scan.autostartValueName[0] = 0; // nothing remembered to try first

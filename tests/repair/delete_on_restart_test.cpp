@@ -101,8 +101,7 @@ TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
         // Capitals count; a header after blanks does not.
         {"[RENAME]\r\n[x]\r\n", "[RENAME]\r\n" + e + "[x]\r\n"},
         {" [rename]\r\n", " [rename]\r\n[rename]\r\n" + e},
-        // A reader stops at Ctrl+Z: the entry goes before it, the rest follows,
-        // and a section after the mark does not count.
+        // A reader stops at Ctrl+Z: the entry goes before it; no section after it counts.
         {"[rename]\r\nNUL=C:\\OLD.EXE\r\n\x1A", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e + "\x1A"},
         {"[rename]\r\nNUL=C:\\OLD.EXE\x1A\x1A", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e + "\x1A\x1A"},
         {"[x]\r\n\x1A[rename]\r\n[y]\r\n", "[x]\r\n[rename]\r\n" + e + "\x1A[rename]\r\n[y]\r\n"},
@@ -112,9 +111,8 @@ TEST_F(DeleteOnRestartTest, EntryGoesToTheEndOfTheRenameSection) {
         {"[other]\r\nx=1\r\n", "[other]\r\nx=1\r\n[rename]\r\n" + e},
         {"[other]\r\nx=1", "[other]\r\nx=1\r\n[rename]\r\n" + e},
         {"[rename]\r\nNUL=C:\\OLD.EXE", "[rename]\r\nNUL=C:\\OLD.EXE\r\n" + e},
-        // Long lines are written back whole: a bracket at the 648th character
-        // opens no header, nor does "[rename]" in the middle of a line; a NUL
-        // byte does not cut a line; a line may end exactly at a piece boundary.
+        // Long lines stay whole; no header at the 648th character or mid-line; a
+        // NUL cuts no line; a line may end exactly at a piece boundary.
         {"[rename]\r\n" + longLine + "\r\n[next]\r\n",
          "[rename]\r\n" + longLine + "\r\n" + e + "[next]\r\n"},
         {"[x]\r\n" + other + withNul, "[x]\r\n" + other + withNul + "[rename]\r\n" + e},
@@ -201,9 +199,8 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
 }
 
 TEST_F(DeleteOnRestartTest, AnInterruptedSwapIsFinishedByTheNextRequest) {
-    // The new file cannot take the old one's place, nor the old come back:
-    // the old content waits under cphxini.old, and a success after the
-    // swap leaves its cphxini.old to the next request.
+    // Neither file can take the place: the old content waits in cphxini.old,
+    // and a success after the swap leaves it to the next request.
     const std::string old = "[rename]\r\nNUL=C:\\OLD.EXE\r\n";
     SetIni(old);
     FailRenamesIntoPlace();
@@ -323,9 +320,8 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     Restart();
     EXPECT_EQ(simwin::ReadFile("C:\\APP\\SHARED.DLL"), "v2");
 
-    // Two contents wait (a request merging waiting content stopped between
-    // its renames): the older one is not put back where it has run, nor
-    // refused where its way back left a copy in place.
+    // Two contents wait (a merge stopped between renames): the older is not put
+    // back where it has run, nor refused where its way back left a copy.
     const std::string x = "[rename]\r\nNUL=C:\\X.TMP\r\n", waiting = "NUL=C:\\W.TMP\r\n";
     for (const std::string copy : {"wininit.ini", "wininit.bak"}) {
         Renew();
@@ -366,12 +362,10 @@ void OtherDriveRoot(const char* entry, const char* owner = "SY") {
 }
 
 TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
-    // NT 4.0 schedules the path itself. 2000 and later first move the file
-    // into a folder of its own that only administrators and the system can
-    // write, and schedule that; a path through a link, a folder someone else
-    // made, or a move that fails arranges nothing.
-    // A folder's name holds 32 random hex digits (shown as '*'): a hundred
-    // folders made in advance, or the first name taken, stop nothing.
+    // NT 4.0 schedules the path; 2000 on first move the file into a folder only
+    // administrators and the system can write (a link, another's folder or a
+    // failed move: nothing). Its name holds 32 random hex digits (shown as
+    // '*'): folders made in advance, or the first name taken, stop nothing.
     const std::string waiting = "C:\\WINDOWS\\CleanPhantaxis-restart-*\\verylongname.exe";
     std::set<std::string> names;
     struct Row {
@@ -400,11 +394,10 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         {"NT 4.0, delayed moves refused", simwin::SetWindowsNt4,
          [] { simwin::AllowDelayedMoves(false); }, ""},
         {"Win32s", [] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); }, [] {}, ""},
-        // Elsewhere the drive's root, only where its security leaves its
-        // children to administrators and the system: not where it grants
-        // Everyone full control (2000), not where a user owns it or may
-        // delete a child. Creating folders there, and rights in what a user
-        // creates (inherit-only), are no such right.
+        // Elsewhere the drive's root, only where its children are left to
+        // administrators and the system: not Everyone full control (2000), a
+        // user's owning it or deleting a child; creating folders there, and
+        // inherit-only rights, are no such right.
         {"XP, the Windows folder on another drive", simwin::SetWindowsXp,
          [] { simwin::SetWindowsDirectory("D:\\WINDOWS"); }, ""},
         {"10, another drive, users may create folders in its root", simwin::SetWindows10,

@@ -94,11 +94,9 @@ TEST_F(ServiceKeysTest, NamesThatCannotFormAPathAreRefusedUntouched) {
     EXPECT_TRUE(Has(kSet1 + "Tcpip\\Enum"));
 }
 
-/* A control set's keys go only where its ImagePath starts the file, as the
-   service manager reads the command: the machine's variables (either string
-   type; the user's environment may say anything), quotes, arguments however
-   long, a bare name searched for, a rooted path on the system drive, the
-   forms the system writes, ".exe" for a name without extension. */
+/* A control set's keys go only where its ImagePath starts the file, read as
+   the service manager reads it (its variables, either string type; quotes;
+   a bare name searched; rooted; the system's forms; ".exe" added). */
 TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     const char* image = "C:\\Program Files\\Phx\\phx.exe";
     simwin::WriteFile(image, "MZ");
@@ -117,8 +115,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"phx -service", true},
         {"\\Program Files\\Phx\\phx.exe", true},
         {"C:/Program Files/Phx/phx.exe", true},
-        // "." and ".." dropped from the text (Wine's dlls/ntdll/tests/path.c,
-        // test_RtlDosPathNameToNtPathName_U), as for every path CreateProcess opens.
+        // "." and ".." dropped (Wine's ntdll/tests/path.c, RtlDosPathNameToNtPathName_U).
         {"C:\\Program Files\\x\\..\\Phx\\.\\phx -k", true},
         // A host's (rundll32, Q164787) service is the library's it loads.
         {"%SystemRoot%\\system32\\rundll32.exe \"C:\\Program Files\\Phx\\phx.exe\",Run", true},
@@ -157,21 +154,19 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         for (const auto& r : rows) {
             SCOPED_TRACE(r.command.substr(0, 60) + (byIdentity ? " (identity)" : ""));
             const char* text = r.command.c_str();
-            std::vector<uint8_t> value(text, text + r.command.size() + 1);
-            simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath", r.type, value);
+            simwin::RegSetValue(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath", r.type,
+                                {text, text + r.command.size() + 1});
             EXPECT_EQ(byIdentity ? DeleteServiceKeysOfImage("Phx", 'c', id)
                                  : DeleteServiceKeysOfImage("Phx", image),
                       r.deleted);
             EXPECT_EQ(Has(kSet2 + "Phx"), !r.deleted);
         }
-    // "C:\Program Files\..." unquoted never starts a file "C:\Program", but
-    // starts "C:\Program.exe" where there is one.
+    // Unquoted "C:\Program Files\..." starts "C:\Program.exe", never "C:\Program".
     simwin::WriteFile("C:\\Program", "MZ");
     EXPECT_FALSE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program"));
     simwin::WriteFile("C:\\Program.exe", "MZ");
     EXPECT_TRUE(ServiceCommandRunsFile("C:\\Program Files\\Phx\\phx.exe", "C:\\Program.exe"));
-    // The service runs the planted file, but the registration is the
-    // image's, which it starts again once that file is gone: it stays.
+    // It runs the planted file, but is the image's registration: it stays.
     AttachWindow();
     simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Phx", "ImagePath",
                          "C:\\Program Files\\Phx\\phx.exe -k");
@@ -179,13 +174,11 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     EXPECT_TRUE(Has(kSet2 + "Phx"));
     EXPECT_EQ(lines_, std::vector<std::string>{"System Service     Phx kept: registered for " +
                                                std::string(image)});
-    // Also where the longer reading's file lies beside the file started, or
-    // follows a reading written with its extension: a user who may create
-    // files in a vendor's folder plants "svc.exe" beside "svc host.exe".
+    // So where the longer reading's file lies beside it ("svc.exe" beside "svc
+    // host.exe"), follows an extension, or is a host's library.
     simwin::WriteFile("C:\\Evil\\evil.exe -k\\x.exe", "MZ");
     simwin::WriteFile("C:\\Evil\\svc host.exe", "MZ vendor");
     simwin::WriteFile("C:\\Evil\\two.exe", "MZ");
-    // So where a host's library is another file than the host.
     const char* const planted[][2] = {
         {"C:\\Evil\\evil.exe -k\\x.exe", "C:\\Evil\\evil.exe"},
         {"C:\\Evil\\svc host.exe -k", "C:\\Evil\\svc.exe"},
@@ -203,9 +196,8 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", "C:\\Evil\\two.exe -k");
     EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\two.exe"));
 
-    // A bare name is System32's first, then the Windows folder's; a
-    // drive-relative one on the system drive is System32's, on another drive
-    // its root's.
+    // A bare name is System32's, then the Windows folder's; a drive-relative
+    // one System32's on the system drive, elsewhere its root's.
     EXPECT_TRUE(ServiceCommandRunsFile("D:phx -k", "D:\\phx.exe"));
     simwin::WriteFile("C:\\WINDOWS\\phx.exe", "MZ");
     EXPECT_TRUE(ServiceCommandRunsFile("phx.exe", "C:\\WINDOWS\\phx.exe"));
