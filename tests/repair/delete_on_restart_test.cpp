@@ -439,6 +439,10 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         FindClose(search);
         return std::string("C:\\WINDOWS\\") + found.cFileName + "\\verylongname.exe";
     };
+    // `then` at the first call of `second` after one of `first`.
+    auto after = [](std::string first, std::string second, std::function<void()> then) {
+        return [=] { simwin::OnCall(first, [=] { simwin::OnCall(second, then); }); };
+    };
     for (const WindowsVersion& v : {kXp, kWin10})
         for (const auto& k : kinds) {
             const bool lease = k.kind == simwin::Oplock::ReadHandle;
@@ -446,47 +450,32 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
             // time limit cancels them; it keeps nothing from the hold.
             const std::string held = lease && v == simwin::SetWindows10 ? "" : waiting;
             const simwin::Oplock kind = k.kind;
+            const std::function<void()> hold = [=] { simwin::HoldOplock(kLong, kind); };
             const char* rename =
                 v == simwin::SetWindows10 ? "SetFileInformationByHandle" : "NtSetInformationFile";
-            const std::string on = std::string(v.name) + ", a " + k.name + " oplock before the ";
-            all.push_back({on + "take-over", v,
-                           [=] {
-                               simwin::OnCall("CreateDirectoryA",
-                                              [=] { simwin::HoldOplock(kLong, kind); });
-                           },
-                           lease ? held : ""});
-            all.push_back({on + "move", v,
-                           [=] {
-                               simwin::OnCall("SetKernelObjectSecurity", [=] {
-                                   simwin::OnCall("NtCreateFile",
-                                                  [=] { simwin::HoldOplock(kLong, kind); });
-                               });
-                           },
+            const std::string on = std::string(v.name) + ", a " + k.name + " oplock ";
+            all.push_back({on + "before the take-over", v,
+                           [=] { simwin::OnCall("CreateDirectoryA", hold); }, lease ? held : ""});
+            all.push_back({on + "before the move", v,
+                           after("SetKernelObjectSecurity", "NtCreateFile", hold),
                            lease ? held : ""});
             // Asked while the move's own handle is open: no exclusive kind
             // is granted then.
             all.push_back(
-                {std::string(v.name) + ", a " + k.name + " oplock asked during the move", v,
-                 [=] { simwin::OnCall(rename, [=] { simwin::HoldOplock(kLong, kind); }); }, held});
-            all.push_back({on + "hold", v,
-                           [=] {
-                               simwin::OnCall(rename, [=] {
-                                   simwin::OnCall("NtCreateFile",
-                                                  [=] { simwin::HoldOplock(moved(), kind); });
-                               });
-                           },
-                           waiting, !lease});
+                {on + "asked during the move", v, [=] { simwin::OnCall(rename, hold); }, held});
+            all.push_back(
+                {on + "before the hold", v,
+                 after(rename, "NtCreateFile", [=] { simwin::HoldOplock(moved(), kind); }), waiting,
+                 !lease});
         }
     // A cancel that does not end the move leaves its handle open: closing
     // it would wait.
+    const auto refused = after("SetKernelObjectSecurity", "NtCreateFile",
+                               [] { simwin::HoldOplock(kLong, simwin::Oplock::ReadHandle); });
     all.push_back({"10, a Read-Handle oplock before the move, its cancel refused", kWin10,
-                   [] {
+                   [=] {
                        simwin::FailCall("CancelSynchronousIo", ERROR_NOT_FOUND, -1);
-                       simwin::OnCall("SetKernelObjectSecurity", [] {
-                           simwin::OnCall("NtCreateFile", [] {
-                               simwin::HoldOplock(kLong, simwin::Oplock::ReadHandle);
-                           });
-                       });
+                       refused();
                    },
                    ""});
     for (const Row& r : all) {
