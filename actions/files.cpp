@@ -106,6 +106,12 @@ typedef BOOL(WINAPI* CancelSynchronousIoFn)(HANDLE);
    record stays with its thread. Without CancelSynchronousIo (NT 4.0 to XP,
    no leases) it runs here. */
 const DWORD kChangeLimit = 2000;
+/* Once a change of a run was held up, the run's later ones wait this long
+   before their cancel: a program that holds one file so may hold many, and
+   the window would wait kChangeLimit for each (a change no lease holds up
+   takes a few milliseconds on a fixed drive). */
+const DWORD kHeldUpLimit = 100;
+DWORD g_changeLimit = kChangeLimit;
 
 struct Change {
     HANDLE file;
@@ -151,9 +157,11 @@ bool WithinLimit(const Change& asked) {
         free(block);
         return false;
     }
-    DWORD waited = WaitForSingleObject(thread, kChangeLimit);
-    if (waited == WAIT_TIMEOUT && cancel(thread))
-        waited = WaitForSingleObject(thread, kChangeLimit);
+    DWORD waited = WaitForSingleObject(thread, g_changeLimit);
+    if (waited == WAIT_TIMEOUT) {
+        g_changeLimit = kHeldUpLimit;
+        if (cancel(thread)) waited = WaitForSingleObject(thread, kChangeLimit);
+    }
     CloseHandle(thread);
     if (waited != WAIT_OBJECT_0) { // the thread still has it
         change->next = g_left;
@@ -224,6 +232,7 @@ bool ChangeLeftOn(HANDLE file) {
 }
 
 void ForgetLeftChanges() {
+    g_changeLimit = kChangeLimit;
     while (Change* change = g_left) {
         g_left = change->next;
         change->next = g_leftBefore;
@@ -232,6 +241,7 @@ void ForgetLeftChanges() {
 }
 
 void ResolveFileOpens() {
+    g_changeLimit = kChangeLimit; // a run's first held-up change waits the whole limit
     g_opens = {};
     g_opens.resolved = true;
     if (GetPlatform() != PLATFORM_NT) return;
@@ -245,25 +255,32 @@ namespace {
 /* OpenExistingWithoutWaiting for any access and sharing: the check's opens
    ask through the door's kinds, the disposal's own opens of the checked
    file (for its security, for deleting) through the rights themselves. */
+HANDLE OpenNtName(WCHAR* wide, size_t units, DWORD access, DWORD sharing, bool* tried);
+
 HANDLE OpenWithoutWaiting(const char* name, DWORD access, DWORD sharing, bool* tried) {
     *tried = false;
     if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
     if (!g_opens.resolved) ResolveFileOpens();
-    const NtCreateFileFn create = g_opens.create;
     const char* drive = strncmp(name, "\\\\?\\", 4) == 0 ? name + 4 : name;
-    if (!create || !isalpha((unsigned char)drive[0]) || drive[1] != ':' || drive[2] != '\\')
+    if (!g_opens.create || !isalpha((unsigned char)drive[0]) || drive[1] != ':' || drive[2] != '\\')
         return INVALID_HANDLE_VALUE;
     WCHAR wide[MAX_PATH + 8] = {'\\', '?', '?', '\\'};
     const int units = MultiByteToWideChar(CP_ACP, 0, drive, -1, wide + 4, MAX_PATH + 3);
     if (units <= 1) return INVALID_HANDLE_VALUE;
-    NtName object = {(uint16_t)((units + 3) * sizeof(WCHAR)),
-                     (uint16_t)((units + 4) * sizeof(WCHAR)), wide};
+    return OpenNtName(wide, (size_t)units + 4, access, sharing, tried);
+}
+
+/* NtCreateFile of the NT name `wide` ("\??\X:\...", `units` characters
+   with its terminator), for OpenWithoutWaiting. */
+HANDLE OpenNtName(WCHAR* wide, size_t units, DWORD access, DWORD sharing, bool* tried) {
+    NtName object = {(uint16_t)((units - 1) * sizeof(WCHAR)), (uint16_t)(units * sizeof(WCHAR)),
+                     wide};
     NtObjectAttributes attributes = {sizeof attributes,   NULL, &object,
                                      NT_CASE_INSENSITIVE, NULL, NULL};
     NtIoStatus status = {};
     HANDLE file = INVALID_HANDLE_VALUE;
     *tried = true;
-    const LONG result = create(
+    const LONG result = g_opens.create(
         &file, access | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, sharing, NT_FILE_OPEN,
         NT_SYNCHRONOUS_IO_NONALERT | NT_COMPLETE_IF_OPLOCKED | NT_OPEN_FOR_BACKUP_INTENT, NULL, 0);
     if (result == NT_OPLOCK_BREAK_IN_PROGRESS) {
@@ -303,6 +320,27 @@ HANDLE OpenForDisposal(const char* path, DWORD access, DWORD sharing) {
 HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
                                   bool* tried) {
     return OpenWithoutWaiting(name, AccessOf(access), SharingOf(sharing), tried);
+}
+
+HANDLE OpenWideWithoutWaiting(const WCHAR* path, FileAccess access, FileSharing sharing,
+                              bool* tried) {
+    *tried = false;
+    if (GetPlatform() != PLATFORM_NT) return INVALID_HANDLE_VALUE;
+    if (!g_opens.resolved) ResolveFileOpens();
+    size_t n = 0;
+    while (path[n] && n < 32767)
+        n++;
+    if (!g_opens.create || n >= 32767 || n < 7 || path[0] != '\\' || path[1] != '\\' ||
+        path[2] != '?' || path[3] != '\\' || path[5] != ':' || path[6] != '\\' ||
+        !(path[4] < 128 && isalpha(path[4])))
+        return INVALID_HANDLE_VALUE;
+    WCHAR* wide = (WCHAR*)malloc((n + 1) * sizeof(WCHAR));
+    if (!wide) return INVALID_HANDLE_VALUE;
+    memcpy(wide, path, (n + 1) * sizeof(WCHAR));
+    wide[1] = '?'; // "\\?\" -> "\??\": the same name, as NtCreateFile takes it
+    HANDLE file = OpenNtName(wide, n + 1, AccessOf(access), SharingOf(sharing), tried);
+    free(wide);
+    return file;
 }
 
 namespace {

@@ -63,6 +63,11 @@ class CheckedFile {
    move it, hold it where it waits for the restart) go the same way. */
 HANDLE OpenExistingWithoutWaiting(const char* name, FileAccess access, FileSharing sharing,
                                   bool* tried);
+/* The same for the Unicode drive path `path` in its "\\\\?\\X:\\..." form (up
+   to 32,766 characters): the memory scan's opens of a process's images by
+   the kernel's names. *tried false: the door's WideOpener is to open it. */
+HANDLE OpenWideWithoutWaiting(const WCHAR* path, FileAccess access, FileSharing sharing,
+                              bool* tried);
 /* Looks the ntdll functions of that open up again: each scan run does it
    before anything turns the WoW64 redirection off (a library loaded while
    it is off may come from the other half of the system). */

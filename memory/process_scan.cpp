@@ -13,6 +13,7 @@
 #include "platform/wow64.h"
 #include "memory/process_scan.h"
 #include "actions/processes.h"
+#include "actions/files.h"
 #include "memory/image_path.h"
 #include "engine/scan_state.h"
 #include "engine/file_check.h"
@@ -345,6 +346,16 @@ static size_t WideDriveOf(const WCHAR* device, DWORD n, QueryDosDeviceAFn dosDev
     return 0;
 }
 
+/* Opens the image `wide` ("\\\\?\\X:\\...") by the kernel's name of it, the real
+   one under WoW64 too: on NT without waiting on another program's oplock
+   (actions/files.h), else by the door's opener. */
+static HANDLE OpenImageWide(const ImageReaders& readers, const WCHAR* wide, FileAccess access) {
+    NativeFileNames native;
+    bool tried;
+    HANDLE file = OpenWideWithoutWaiting(wide, access, FileSharing::Everything, &tried);
+    return tried ? file : readers.openWide(wide, access, FileSharing::Everything);
+}
+
 /* Calls visit(file, length, drive) for each image the process maps, opened
    with `access` (0: its identity alone, which no sharing refuses) through the "\\?\" form of its
    Unicode name (GetMappedFileNameW: the kernel's name of the file now, on a volume a drive letter
@@ -370,11 +381,7 @@ static void EachMappedFileWide(HANDLE process, const ImageReaders& readers, File
         WCHAR* wide = device + d - 6;
         const WCHAR prefix[6] = {'\\', '\\', '?', '\\', (WCHAR)drive, ':'};
         memcpy(wide, prefix, sizeof prefix);
-        HANDLE file;
-        {
-            NativeFileNames native; // the kernel's names are the real ones, under WoW64 too
-            file = readers.openWide(wide, access, FileSharing::Everything);
-        }
+        HANDLE file = OpenImageWide(readers, wide, access);
         if (file == INVALID_HANDLE_VALUE) return true;
         return visit(file, n - d + 2, (const WCHAR*)(wide + 4));
     });
@@ -522,11 +529,7 @@ static bool NamedIdentity(HANDLE process, const ImageReaders& readers, KnownFile
     if (wide) {
         const WCHAR prefix[4] = {'\\', '\\', '?', '\\'};
         memcpy(wide, prefix, sizeof prefix);
-        HANDLE file;
-        {
-            NativeFileNames native;
-            file = readers.openWide(wide, FileAccess::Identity, FileSharing::Everything);
-        }
+        HANDLE file = OpenImageWide(readers, wide, FileAccess::Identity);
         if (file != INVALID_HANDLE_VALUE) {
             known = IdentityOf(file, &named->id);
             CloseHandle(file);

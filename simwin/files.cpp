@@ -1421,7 +1421,8 @@ std::vector<OpenFile*> openFiles;
    closing one waits for that change, for the I/O manager runs a synchronous
    handle's calls, its close among them, one at a time. */
 std::set<const void*> changePending;
-int oplockWaits = 0; // see oplocked below
+int oplockWaits = 0;           // see oplocked below
+std::vector<DWORD> waitLimits; // of each WaitForSingleObject
 std::set<FileKey> deletePending;
 /* FAT's directory entries, per folder (by its host inode): the names that
    took each entry, in order. A name keeps its entry while it is there; a
@@ -1538,6 +1539,7 @@ bool WaitIfBroken(const FileKey& key, Breaking call, DWORD access = 0, DWORD sha
 simwin::ResetHook resetHandles([] {
     oplocked.clear();
     oplockWaits = 0;
+    waitLimits.clear();
     changePending.clear();
     deniedToAdministrators.clear();
     encryptedByOthers.clear();
@@ -2219,9 +2221,16 @@ LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributesIn, void
     auto* status = (SimIoStatus*)statusIn;
     if (!file || !attributes || !attributes->objectName || !status || disposition != 1)
         return kStatusInvalidParameter;
-    std::string name;
-    for (uint16_t i = 0; i < attributes->objectName->length / 2; i++)
-        name += (char)attributes->objectName->buffer[i];
+    // An ANSI name comes back as its bytes, as the drives keep such names;
+    // one beyond them (a kernel's name) as CreateFileW reads it.
+    const LPCWSTR units = (LPCWSTR)attributes->objectName->buffer;
+    const size_t count = attributes->objectName->length / 2;
+    bool ansi = true;
+    for (size_t i = 0; i < count; i++)
+        ansi = ansi && units[i] < 0x100;
+    std::string name = ansi ? "" : simwin::Utf8Of(units, count);
+    for (size_t i = 0; ansi && i < count; i++)
+        name += (char)units[i];
     if (name.compare(0, 4, "\\??\\") != 0) return kStatusNameInvalid;
     // An NT path takes no DOS parsing: a device's name stays the file's.
     const std::string rest = name.substr(4);
@@ -2299,6 +2308,7 @@ bool HoldOplock(const std::string& winPath, Oplock kind) {
 }
 
 int OplockWaits() { return oplockWaits; }
+const std::vector<DWORD>& WaitLimits() { return waitLimits; }
 
 } // namespace simwin
 
@@ -2313,6 +2323,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
 
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     if (simwin::Fails("WaitForSingleObject")) return 0xFFFFFFFFu; // WAIT_FAILED
+    waitLimits.push_back(milliseconds);
     auto thread = simwin::HandleAs<Thread>(object);
     if (!thread) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -183,6 +183,8 @@ void LoadDosDriver(const std::string& name);
 enum class Oplock { Batch, Filter, ReadHandle };
 bool HoldOplock(const std::string& winPath, Oplock kind = Oplock::Batch);
 int OplockWaits();
+/* The time limit of each WaitForSingleObject since the last Reset. */
+const std::vector<DWORD>& WaitLimits();
 /* Threads the program starts (CreateThread) wait with it on one thread: a
    thread runs at the first wait on it; a call of it that would wait on an
    oplock instead leaves it blocked there, its wait timing out, until

@@ -365,22 +365,33 @@ TEST_P(FileCheckPerNtVersion, AnOplockedFileIsLeftWithoutWaiting) {
         if (refused) simwin::FailCall("CancelSynchronousIo", ERROR_NOT_FOUND, -1);
         g_scan.action = ACTION_DELETE;
         Plant(45, "C:\\op\\locked.exe");
+        Plant(45, "C:\\op\\locked2.exe");
         const bool granted =
             kind == simwin::Oplock::Batch ||
             (kind == simwin::Oplock::Filter && GetParam() != simwin::SetWindowsNt4) ||
             GetParam() == simwin::SetWindows10;
-        EXPECT_EQ(simwin::HoldOplock("C:\\op\\locked.exe", kind), granted);
+        for (const char* file : {"C:\\op\\locked.exe", "C:\\op\\locked2.exe"})
+            EXPECT_EQ(simwin::HoldOplock(file, kind), granted);
         lines_.clear();
         WalkDirectory("C:\\op\\*.*");
         EXPECT_EQ(simwin::OplockWaits(), 0);
         if (!granted) continue; // no such kind there
-        EXPECT_EQ(lines_,
-                  std::vector<std::string>{
-                      kind == simwin::Oplock::Batch
-                          ? "C:\\op\\locked.exe     Unable to check"
-                          : "C:\\op\\locked.exe     W32/Phantaxis.Backdoor Unable to remove"});
-        EXPECT_TRUE(simwin::FileExists("C:\\op\\locked.exe"));
-        EXPECT_EQ(simwin::OpenHandleCount(), refused ? 1u : 0u);
+        std::vector<std::string> want;
+        for (const char* file : {"C:\\op\\locked.exe", "C:\\op\\locked2.exe"}) {
+            want.push_back(std::string(file) +
+                           (kind == simwin::Oplock::Batch
+                                ? "     Unable to check"
+                                : "     W32/Phantaxis.Backdoor Unable to remove"));
+            EXPECT_TRUE(simwin::FileExists(file));
+        }
+        EXPECT_EQ(lines_, want);
+        EXPECT_EQ(simwin::OpenHandleCount(), refused ? 2u : 0u);
+        // The second file held up waits less before its cancel.
+        const std::vector<DWORD> limits =
+            refused ? std::vector<DWORD>{2000, 100} : std::vector<DWORD>{2000, 2000, 100, 2000};
+        if (kind == kLease) {
+            EXPECT_EQ(simwin::WaitLimits(), limits);
+        }
     }
 }
 

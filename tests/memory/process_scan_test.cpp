@@ -458,6 +458,23 @@ TEST_P(ImagePathPerVersion, ANameStandsWhereAMappedProgramIsItsFile) {
               0);
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
 }
+/* Another program's batch oplock on a long-path image, or on the program a
+   process whose record names another maps, holds up no open of the scan. */
+TEST_P(ImagePathPerVersion, NoOpenWaitsOnAnOplock) {
+    Renew(GetParam());
+    simwin::SetShortNames(false);
+    const std::string longer = "C:\\Users\\bob\\" + std::string(245, 'e') + "\\variant.exe";
+    const DWORD pid = RunVariant(longer);
+    simwin::WriteFile("C:\\Users\\bob\\lib.exe", "MZ not a variant");
+    simwin::StartProcess(
+        {"C:\\Users\\bob\\lib.exe", {}, simwin::Termination::Ends, "C:\\WINDOWS\\explorer.exe"});
+    ASSERT_TRUE(simwin::HoldOplock(longer, simwin::Oplock::Batch));
+    ASSERT_TRUE(simwin::HoldOplock("C:\\Users\\bob\\lib.exe", simwin::Oplock::Batch));
+    ScanProcessesPsapi();
+    EXPECT_EQ(simwin::OplockWaits(), 0);
+    EXPECT_TRUE(simwin::IsRunning(pid));
+    EXPECT_TRUE(simwin::FileExists(longer));
+}
 INSTANTIATE_TEST_SUITE_P(Versions, ImagePathPerVersion,
                          ::testing::Values(kWin2000, kXp, kWin10, kNo83), ByName());
 
