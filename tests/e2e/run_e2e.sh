@@ -259,9 +259,10 @@ prepare() {
         args+=(--tap 'C:\cpx\e2e_logtap.dll')
         ;;
     cancel)
-        # A tree of 20,000 small files, so that the walk runs for a while.
+        # A tree of 40,000 small files, so that the walk runs on while the driver
+        # tries each way of stopping it, on a loaded machine too.
         bulk="$prefix/drive_c/bulk"
-        for d in $(seq -w 0 199); do
+        for d in $(seq -w 0 399); do
             mkdir -p "$bulk/d$d"
             (cd "$bulk/d$d" && printf 'not a program\n' | tee f{000..099}.txt > /dev/null)
         done
