@@ -281,7 +281,8 @@ HANDLE OpenNtName(WCHAR* wide, size_t units, DWORD access, DWORD sharing, bool* 
     HANDLE file = INVALID_HANDLE_VALUE;
     *tried = true;
     const LONG result = g_opens.create(
-        &file, access | NT_SYNCHRONIZE, &attributes, &status, NULL, 0, sharing, NT_FILE_OPEN,
+        &file, access | NT_SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &status, NULL, 0,
+        sharing, NT_FILE_OPEN,
         NT_SYNCHRONOUS_IO_NONALERT | NT_COMPLETE_IF_OPLOCKED | NT_OPEN_FOR_BACKUP_INTENT, NULL, 0);
     if (result == NT_OPLOCK_BREAK_IN_PROGRESS) {
         CloseHandle(file);
