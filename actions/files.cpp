@@ -120,7 +120,8 @@ struct Change {
     DWORD size;                            // its size, or for security the parts it sets
     SetKernelObjectSecurityFn setSecurity; // a change of security, else of information
     bool done;
-    Change* next; // the next record left with its thread
+    volatile bool started; // the thread has reached its call
+    Change* next;          // the next record left with its thread
 };
 
 /* The records left with their threads, kept (their threads may still write
@@ -131,6 +132,7 @@ Change *g_left = nullptr, *g_leftBefore = nullptr; // those ChangeLeftOn reads, 
 
 DWORD WINAPI MakeChange(LPVOID record) {
     Change* change = static_cast<Change*>(record);
+    change->started = true;
     change->done = change->setSecurity
                        ? change->setSecurity(change->file, change->size, change->info) != 0
                        : SetInformationNow(change->file, change->kind, change->info, change->size);
@@ -160,7 +162,9 @@ bool WithinLimit(const Change& asked) {
     DWORD waited = WaitForSingleObject(thread, g_changeLimit);
     if (waited == WAIT_TIMEOUT) {
         g_changeLimit = kHeldUpLimit;
-        if (cancel(thread)) waited = WaitForSingleObject(thread, kChangeLimit);
+        // A thread the busy machine has not run yet is held by no one so
+        // far: it gets as long, as a cancelled call does.
+        if (cancel(thread) || !change->started) waited = WaitForSingleObject(thread, kChangeLimit);
     }
     CloseHandle(thread);
     if (waited != WAIT_OBJECT_0) { // the thread still has it
@@ -179,7 +183,7 @@ void CloseUnlessLeft(HANDLE file) {
 }
 
 bool SetInformation(HANDLE file, InfoClass kind, void* info, DWORD size) {
-    return WithinLimit({file, kind, info, size, nullptr, false, nullptr});
+    return WithinLimit({file, kind, info, size, nullptr, false, false, nullptr});
 }
 
 /* NtCreateFile (ntdll, NT 4.0 and later) and what it takes. */
@@ -1089,7 +1093,7 @@ static bool TakeOver(const char* path, const CheckedFile& checked) {
     bool done = false;
     if (file != INVALID_HANDLE_VALUE) {
         const DWORD parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-        const Change change = {file, {}, descriptor, parts, set, false, nullptr};
+        const Change change = {file, {}, descriptor, parts, set, false, false, nullptr};
         done = IsFile(file, checked.Id()) && WithinLimit(change);
         CloseUnlessLeft(file);
     }
