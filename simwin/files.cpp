@@ -1439,7 +1439,8 @@ struct OpenFile : simwin::Object {
     int hostFd;
     FileKey key;
     DWORD access, share;
-    bool device = false; // a DOS device, no file
+    bool device = false;           // a DOS device, no file
+    bool noReadAttributes = false; // NtCreateFile asked for no FILE_READ_ATTRIBUTES
     OpenFile(int fd, FileKey k, DWORD a, DWORD s) : hostFd(fd), key(k), access(a), share(s) {
         openFiles.push_back(this);
     }
@@ -2254,6 +2255,10 @@ LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributesIn, void
         }
     }
     *file = opened;
+    // NtCreateFile grants only what it is asked, where CreateFileW adds
+    // SYNCHRONIZE | FILE_READ_ATTRIBUTES itself (Wine's kernelbase/file.c).
+    if (!(access & (FILE_READ_ATTRIBUTES | GENERIC_READ | GENERIC_ALL | 0x20000000u | 0x02000000u)))
+        if (auto f = FileOf(opened)) f->noReadAttributes = true;
     status->information = 1; // FILE_OPENED
     if (oplockWaits > waitsBefore && (options & 0x00000100)) {
         oplockWaits = waitsBefore;          // no wait: the break goes on without this open
@@ -2384,6 +2389,11 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) 
     }
     auto f = FileOf(file);
     struct stat st;
+    // FileBasicInformation needs FILE_READ_ATTRIBUTES (NtQueryInformationFile).
+    if (f && f->noReadAttributes) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if (!f || !info || f->device || fstat(f->hostFd, &st) != 0) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
