@@ -2103,6 +2103,18 @@ DWORD SharingError(const std::string& host, DWORD access, DWORD share) {
     return 0;
 }
 
+/* A handle of FILE_TYPE_CHAR on the host descriptor `fd`, or `error` where
+   there is none. */
+static HANDLE OpenDevice(int fd, DWORD error, DWORD access, DWORD share) {
+    if (fd < 0) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto device = std::make_shared<OpenFile>(fd, FileKey{0, 0}, access, share);
+    device->device = true;
+    return simwin::NewHandle(device);
+}
+
 } // namespace simwin
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition,
@@ -2124,14 +2136,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     // A DOS device's name opens the device: a handle of FILE_TYPE_CHAR that
     // reads nothing (NUL's answer), whatever file of that name there is.
     if (path && simwin::NamesDevice(path)) {
-        int fd = open("/dev/null", O_RDWR);
-        if (fd < 0) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        auto device = std::make_shared<OpenFile>(fd, FileKey{0, 0}, access, share);
-        device->device = true;
-        return simwin::NewHandle(device);
+        return simwin::OpenDevice(open("/dev/null", O_RDWR), ERROR_FILE_NOT_FOUND, access, share);
     }
     const std::string host = Resolve(path);
     FileKey key;
@@ -2146,14 +2151,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     // FILE_TYPE_CHAR.
     struct stat target;
     if (stat(host.c_str(), &target) == 0 && S_ISCHR(target.st_mode)) {
-        int fd = open(host.c_str(), O_RDONLY);
-        if (fd < 0) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        auto device = std::make_shared<OpenFile>(fd, FileKey{0, 0}, access, share);
-        device->device = true;
-        return simwin::NewHandle(device);
+        return simwin::OpenDevice(open(host.c_str(), O_RDONLY), ERROR_ACCESS_DENIED, access, share);
     }
     if (IsDir(host) ||
         ((access & kWriteRights) && (StoredAttributes(host) & FILE_ATTRIBUTE_READONLY))) {
