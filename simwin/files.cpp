@@ -1541,6 +1541,7 @@ simwin::ResetHook resetHandles([] {
     oplocked.clear();
     oplockWaits = 0;
     waitLimits.clear();
+    simwin::threadStartDelay = 0;
     changePending.clear();
     deniedToAdministrators.clear();
     encryptedByOthers.clear();
@@ -2311,6 +2312,7 @@ bool HoldOplock(const std::string& winPath, Oplock kind) {
 }
 
 int OplockWaits() { return oplockWaits; }
+DWORD threadStartDelay = 0;
 const std::vector<DWORD>& WaitLimits() { return waitLimits; }
 
 } // namespace simwin
@@ -2332,6 +2334,9 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0xFFFFFFFFu;
     }
+    // A thread the busy machine has not run yet stays unstarted through a
+    // shorter wait.
+    if (!thread->ran && milliseconds < simwin::threadStartDelay) return WAIT_TIMEOUT;
     if (!thread->ran) {
         thread->ran = true;
         Thread* outer = running;

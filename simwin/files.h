@@ -183,6 +183,11 @@ void LoadDosDriver(const std::string& name);
 enum class Oplock { Batch, Filter, ReadHandle };
 bool HoldOplock(const std::string& winPath, Oplock kind = Oplock::Batch);
 int OplockWaits();
+/* A thread the program starts runs only at a wait of at least this long: the
+   scheduler gives a processor to the highest-priority ready threads ("Scheduling
+   Priorities"), so a machine another program keeps busy at HIGH_PRIORITY_CLASS,
+   which needs no privilege, may not run a new normal thread for seconds. */
+extern DWORD threadStartDelay;
 /* The time limit of each WaitForSingleObject since the last Reset. */
 const std::vector<DWORD>& WaitLimits();
 /* Threads the program starts (CreateThread) wait with it on one thread: a

@@ -395,6 +395,23 @@ TEST_P(FileCheckPerNtVersion, AnOplockedFileIsLeftWithoutWaiting) {
     }
 }
 
+/* After a held-up change the next has 100 ms; a change thread the busy
+   machine has not run by then is held by no one and gets its whole time. */
+TEST_P(FileCheckPerNtVersion, AChangeThreadStartedLateIsNotGivenUp) {
+    if (GetParam() != simwin::SetWindows10) return; // leases are Windows 7's
+    Renew(GetParam());
+    AttachWindow();
+    g_scan.action = ACTION_DELETE;
+    Plant(45, "C:\\op\\a.exe");
+    Plant(45, "C:\\op\\b.exe");
+    ASSERT_TRUE(simwin::HoldOplock("C:\\op\\a.exe", simwin::Oplock::ReadHandle));
+    simwin::threadStartDelay = 200;
+    WalkDirectory("C:\\op\\*.*");
+    EXPECT_TRUE(simwin::FileExists("C:\\op\\a.exe"));
+    EXPECT_FALSE(simwin::FileExists("C:\\op\\b.exe"));
+    EXPECT_EQ(simwin::WaitLimits(), (std::vector<DWORD>{2000, 2000, 100, 2000}));
+}
+
 TEST_P(FileCheckPerNtVersion, AFileHeldOpenForDeletingIsReadAllTheSame) {
     Renew(GetParam());
     RunVariant("C:\\tb.exe");
