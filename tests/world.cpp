@@ -3,6 +3,7 @@
 */
 #include "world.h"
 #include "engine/file_check.h"
+#include "engine/legacy_check.h"
 #include "memory/process_scan.h"
 
 #include <cstdlib>
@@ -99,6 +100,17 @@ void SetStrings(const std::string& key,
                 const std::vector<std::pair<std::string, std::string>>& values) {
     for (const auto& [name, data] : values)
         simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
+}
+
+Strings ValueNames(const std::string& key) {
+    return simwin::RegValueNames(HKEY_LOCAL_MACHINE, key);
+}
+
+std::string LegacyPattern() {
+    uint8_t pattern[100];
+    const size_t n = CopyLegacyPattern(pattern, sizeof pattern);
+    EXPECT_EQ(n, 100u);
+    return std::string((const char*)pattern, n);
 }
 
 std::vector<uint8_t> Unterminated(size_t size) {

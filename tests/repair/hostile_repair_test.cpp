@@ -25,15 +25,16 @@ const std::string kHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
 
 class HostileRepairTest : public ScanWorldTest {
   protected:
-    /* A sparse file of `size` bytes: `head` at the start, `tail` at the end. */
+    /* A sparse file of `size` bytes: `head` at the start, `middle` at 50 MB
+       (when given), `tail` at the end. */
     void WriteSparse(const std::string& win, const std::string& head, const std::string& tail,
-                     uintmax_t size) {
+                     uintmax_t size, const std::string& middle = "") {
         simwin::WriteFile(win, head);
         std::string host = simwin::HostPath(win);
         fs::resize_file(host, size);
         std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp((std::streamoff)(size - tail.size()));
-        f << tail;
+        if (!middle.empty()) f.seekp(50 << 20) << middle;
+        f.seekp((std::streamoff)(size - tail.size())) << tail;
     }
 };
 
@@ -63,10 +64,8 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
 
     EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
     // longServices expands to c:\..\xxx...
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
-              (std::vector<std::string>{longKeep, "BareBig", "Other", "Names"}));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY),
-              (std::vector<std::string>{longServices, "Binary"}));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUN_KEY), (Strings{longKeep, "BareBig", "Other", "Names"}));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUNSERVICES_KEY), (Strings{longServices, "Binary"}));
     EXPECT_EQ(simwin::RegValueData(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary"),
               binary);
     // A name too long for the 128-byte slot is never remembered (a cut name
@@ -85,10 +84,7 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
 
 TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     const uintmax_t hundredMb = 100u << 20;
-    uint8_t pattern[100];
-    size_t n = CopyLegacyPattern(pattern, sizeof pattern);
-    ASSERT_EQ(n, 100u);
-    const std::string signature((const char*)pattern, n);
+    const std::string signature = LegacyPattern();
 
     // Empty: no line, no change.
     simwin::WriteFile(kHosts, "");
@@ -98,12 +94,7 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     // 100 MB, the signature in the middle: only the head and the tail are
     // read, so it is not found, and the file stays.
     WriteSparse(kHosts, "begin 644 hosts\r\n127.0.0.1 localhost\r\n", "\r\n::1 localhost\r\n",
-                hundredMb);
-    {
-        std::fstream f(simwin::HostPath(kHosts), std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(50 << 20);
-        f << signature;
-    }
+                hundredMb, signature);
     uint64_t before = simwin::BytesRead();
     EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 0);
     EXPECT_LE(simwin::BytesRead() - before, 5u + 4096u + 4096u);
@@ -119,8 +110,7 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     EXPECT_LT(simwin::BytesRead() - before, 2 * (5u + 8192u) + 4 * 1024u + 127 * 40u);
     EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
     EXPECT_EQ(lines_,
-              (std::vector<std::string>{"C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed",
-                                        kLateRemoved}));
+              (Strings{"C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed", kLateRemoved}));
 
     // 100 MB with the signature in its head: removed, still read only at
     // its two ends.
