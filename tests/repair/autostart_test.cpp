@@ -49,14 +49,12 @@ class AutostartTest : public WorldTest {
         if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         EXPECT_TRUE(CleanSystemEntries(variant, known ? &id : nullptr));
     }
-    /* A row of a table of values: set under the table's key in its order,
-       it stands until the detection numbered `goneAt` (from 1; 0: always). */
+    /* A table's row, set in order: it stands until detection `goneAt` (from 1; 0: always). */
     struct Value {
         std::string name, data;
         int goneAt = 0;
     };
-    /* The table's values set, then each of `files` detected in turn: after
-       each detection every value stands or is gone as its row says. */
+    /* The values set, then each file detected: each value stands or goes as its row says. */
     void DetectEach(const char* key, const std::vector<Value>& values,
                     const std::vector<std::string>& files) {
         for (const Value& v : values)
@@ -107,8 +105,7 @@ TEST_F(AutostartTest, PrefixRuleIgnoresCaseArgumentsAndOneLeadingQuote) {
                 "c:\\program files\\app\\evil.exe"});
 }
 
-/* A file reached by its 8.3 path is named by its long one too, and the
-   other way round. */
+/* A file reached by its 8.3 path is named by its long one too, and the other way round. */
 TEST_F(AutostartTest, EitherFormOfThePathNamesTheFile) {
     simwin::WriteFile("C:\\Program Files\\Phx\\verylongname.exe", "MZ");
     simwin::WriteFile("C:\\Program Files\\Phx\\agent.exe", "MZ another program");
@@ -161,8 +158,7 @@ TEST_F(AutostartTest, ExpansionMatchesAndIsNeverComparedTruncated) {
     simwin::SetEnv("USERPROFILE", admin);
     simwin::SetEnv("APPDATA", admin + "\\Application Data");
     for (const std::string user : {"bob", "alice"})
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, list + "\\" + user, "ProfileImagePath",
-                             docs + "\\" + user);
+        SetStrings(list + "\\" + user, {{"ProfileImagePath", docs + "\\" + user}});
     simwin::WriteFile(docs + "\\alice\\Application Data\\tool.exe", "MZ");
     // The default profile's program, which each new user gets, is another's.
     SetStrings(list, {{"ProfilesDirectory", docs}, {"DefaultUserProfile", "Default User"}});

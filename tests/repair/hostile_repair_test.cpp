@@ -1,10 +1,7 @@
 /*
-** Hostile input to the repairs a detection triggers: autostart values with
-** the longest names and megabytes of data, hosts files of 0 bytes and of
-** 100 MB, and a wininit.ini with a line of 100,000 characters. The scan must
-** not crash (these tests also run under ASan), must read only what it needs,
-** must change nothing but what belongs to the infected file, and must go on
-** to remove a later infected file.
+** Hostile input to the repairs a detection triggers. The scan must not crash
+** (these tests also run under ASan), reads only what it needs, changes only
+** what belongs to the infected file, and goes on to remove a later one.
 */
 #include "engine/file_check.h"
 #include "engine/legacy_check.h"
@@ -25,8 +22,7 @@ const std::string kHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
 
 class HostileRepairTest : public ScanWorldTest {
   protected:
-    /* A sparse file of `size` bytes: `head` at the start, `middle` at 50 MB
-       (when given), `tail` at the end. */
+    /* A sparse file of `size` bytes: `head`, `middle` at 50 MB (if any), `tail` at the end. */
     void WriteSparse(const std::string& win, const std::string& head, const std::string& tail,
                      uintmax_t size, const std::string& middle = "") {
         simwin::WriteFile(win, head);
@@ -91,8 +87,7 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 0);
     EXPECT_TRUE(simwin::FileExists(kHosts));
 
-    // 100 MB, the signature in the middle: only the head and the tail are
-    // read, so it is not found, and the file stays.
+    // 100 MB, the signature in the middle: only head and tail are read, so the file stays.
     WriteSparse(kHosts, "begin 644 hosts\r\n127.0.0.1 localhost\r\n", "\r\n::1 localhost\r\n",
                 hundredMb, signature);
     uint64_t before = simwin::BytesRead();
@@ -100,9 +95,8 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     EXPECT_LE(simwin::BytesRead() - before, 5u + 4096u + 4096u);
     EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
 
-    // The same file reached through a detection during a walk: the walk
-    // also checks it as an ordinary file (a few header bytes), and the
-    // infected file and a later one are removed.
+    // Reached by a walk's detection, it is also checked as an ordinary file (a few
+    // header bytes); the infected file and a later one are removed.
     simwin::WriteFile("C:\\aaa\\evil.exe", infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
     before = simwin::BytesRead();
@@ -112,8 +106,7 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     EXPECT_EQ(lines_,
               (Strings{"C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed", kLateRemoved}));
 
-    // 100 MB with the signature in its head: removed, still read only at
-    // its two ends.
+    // 100 MB with the signature in its head: removed, still read only at its two ends.
     WriteSparse(kHosts, "begin 644 hosts\r\n" + signature + "\r\n", "\r\nend\r\n", hundredMb);
     before = simwin::BytesRead();
     EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 1);
@@ -137,8 +130,7 @@ TEST_F(HostileRepairTest, WininitWithALineOfAHundredThousandCharacters) {
     simwin::WriteFile(ini, old);
     simwin::WriteFile("C:\\WINDOWS\\system.ini", "[boot]\r\n");
 
-    // An infected file that its running process keeps, and that process
-    // cannot be ended: the deletion waits for the restart.
+    // Its running process keeps the infected file and cannot be ended: the deletion waits.
     simwin::WriteFile("C:\\Program Files\\Victim Tool\\evil.exe", infected_);
     simwin::StartProcess(
         {"C:\\Program Files\\Victim Tool\\evil.exe", {}, simwin::Termination::Refuses});
@@ -156,8 +148,7 @@ TEST_F(HostileRepairTest, WininitWithALineOfAHundredThousandCharacters) {
     ASSERT_FALSE(lines_.empty());
     EXPECT_EQ(lines_.back(), kLateRemoved);
 
-    // One line of 100,000 characters without a line end and no section:
-    // the section and the entry follow on lines of their own.
+    // 100,000 characters, no line end, no section: section and entry get lines of their own.
     const std::string bare(100000, 'z');
     simwin::WriteFile(ini, bare);
     EXPECT_TRUE(AddWininitRename("NUL", "C:\\A.EXE"));

@@ -49,15 +49,12 @@ TEST_P(HostsPlaceTest, EachFamilyLooksWhereItKeepsTheFile) {
     EXPECT_EQ(g_scan.filesInfected, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, HostsPlaceTest,
-                         ::testing::Values(Place{"XP", kXp, "c:\\windows\\system32", "C:\\WINDOWS",
-                                                 "c:\\windows\\system32\\drivers\\etc\\hosts",
-                                                 kWin9xHosts},
-                                           Place{"Win98", kWin98, "C:\\WINDOWS\\system32",
-                                                 "c:\\windows", "c:\\windows\\hosts", kNtHosts},
-                                           Place{"Win98AtTheRoot", kWin98, "C:\\WINDOWS\\system32",
-                                                 "C:\\", "C:\\hosts", kNtHosts}),
-                         ByName());
+const Place kPlaces[] = {
+    {"XP", kXp, "c:\\windows\\system32", "C:\\WINDOWS",
+     "c:\\windows\\system32\\drivers\\etc\\hosts", kWin9xHosts},
+    {"Win98", kWin98, "C:\\WINDOWS\\system32", "c:\\windows", "c:\\windows\\hosts", kNtHosts},
+    {"Win98AtTheRoot", kWin98, "C:\\WINDOWS\\system32", "C:\\", "C:\\hosts", kNtHosts}};
+INSTANTIATE_TEST_SUITE_P(Versions, HostsPlaceTest, ::testing::ValuesIn(kPlaces), ByName());
 
 TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); // PLATFORM_NONE

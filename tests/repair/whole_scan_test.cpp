@@ -1,9 +1,7 @@
 /*
-** One whole scan over drive C: with two variant files, the autostart values
-** that start them and a hosts file carrying the legacy signature: every log
-** line in order, the counters, and what is left on disk and in the registry;
-** then the same kind of world on 64-bit Windows (WoW64) and where WoW64 does
-** not exist.
+** Whole scans of drive C: with variants, the autostart values that start them and a
+** signed hosts file: every log line, the counters, what is left on disk and in the
+** registry; then on 64-bit Windows (WoW64) and where WoW64 does not exist.
 */
 #include "engine/scan_run.h"
 #include "repair/autostart.h"
@@ -32,8 +30,7 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     simwin::WriteFile("C:\\zzz\\second.exe", second);
     SetStrings(AUTOSTART_RUN_KEY, {{"Keep", "c:\\windows\\system32\\ctfmon.exe"},
                                    {"First", "C:\\AAA\\FIRST.EXE /autorun"}});
-    // Same name as the Run value that the first detection removes, in the
-    // other key: another program's, which the second detection leaves.
+    // Named as the Run value the first detection removes, in the other key: another's, kept.
     SetStrings(AUTOSTART_RUNSERVICES_KEY, {{"First", "c:\\other\\thing.exe"},
                                            {"Second", "\"%SystemRoot%\\..\\zzz\\second.exe\" -s"},
                                            {"Third", "\"c:\\zzz\\second.exe\" -s"}});
@@ -84,8 +81,7 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
                                    {"Keep64", "C:\\WINDOWS\\system32\\b32.exe"}});
     SetStrings(kRun32, {{"Keep32", "C:\\WINDOWS\\system32\\a64.exe"},
                         {"B", "\"%SystemRoot%\\system32\\b32.exe\" /s"}});
-    // Named like the value the first detection removes, but in the other
-    // view: another program's, which the second detection leaves.
+    // Named as the value the first detection removes, in the other view: another's, kept.
     SetStrings(kRun32 + "Services", {{"A", "c:\\other\\thing.exe"}});
     simwin::SetWow64(true);
 
