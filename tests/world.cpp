@@ -3,6 +3,7 @@
 */
 #include "world.h"
 #include "engine/file_check.h"
+#include "engine/file_identity.h"
 #include "engine/legacy_check.h"
 #include "memory/process_scan.h"
 
@@ -151,6 +152,13 @@ std::string Alias(char letter, const std::string& ext) {
     for (char& c : alias)
         c = (char)toupper((unsigned char)c);
     return alias;
+}
+
+bool IdentityByReading(const std::string& path, FileId* id) {
+    const HANDLE file = OpenFileForReading(path.c_str());
+    const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, id);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return known;
 }
 
 std::vector<uint8_t> Specimen(int row) {

@@ -151,6 +151,10 @@ int FileOpens();
    place, as a variant that fights back would do it. */
 void SwapFolderForLinkAt(const std::string& op, const std::string& dir, const std::string& target);
 
+/* The identity of the file `path` names, known as the check knows it: through
+   the handle it reads the file with. */
+bool IdentityByReading(const std::string& path, FileId* id);
+
 /* Bytes of a specimen made by tools/make_specimens (1-based row). */
 std::vector<uint8_t> Specimen(int row);
 

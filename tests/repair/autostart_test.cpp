@@ -44,10 +44,7 @@ class AutostartTest : public WorldTest {
         CopyText(g_scan.currentFile, sizeof g_scan.currentFile, file.c_str());
         // The check holds the file it matched, and knows it by its identity.
         FileId id;
-        const HANDLE held = OpenFileForReading(file.c_str());
-        const bool known = held != INVALID_HANDLE_VALUE && IdentityOf(held, &id);
-        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
-        EXPECT_TRUE(CleanSystemEntries(variant, known ? &id : nullptr));
+        EXPECT_TRUE(CleanSystemEntries(variant, IdentityByReading(file, &id) ? &id : nullptr));
     }
     /* A table's row, set in order: it stands until detection `goneAt` (from 1; 0: always). */
     struct Value {

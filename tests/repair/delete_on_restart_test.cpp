@@ -29,9 +29,7 @@ class DeleteOnRestartTest : public WorldTest {
     static const CheckedFile* Checked(const char* path) {
         static std::optional<CheckedFile> checked;
         FileId id;
-        HANDLE file = OpenFileForReading(path);
-        const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, &id);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        const bool known = IdentityByReading(path, &id);
         checked.reset();
         if (known) checked = ProofsForTests::File(INVALID_HANDLE_VALUE, id);
         return known ? &*checked : nullptr;
@@ -488,20 +486,17 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
         EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
         EXPECT_EQ(simwin::OplockWaits(), 0);
+        const bool waits = !r.scheduled.empty() && r.scheduled != kLong; // moved to where it waits
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
-        if (!r.scheduled.empty() && r.scheduled != kLong)
-            pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
+        if (waits) pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
         for (const std::string& each : simwin::PendingDeletions())
             names.insert(each);
         EXPECT_EQ(PendingDeletionsMasked(), pending);
         for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
             EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
-        if (r.scheduled.empty() || r.scheduled == kLong) {
-            EXPECT_TRUE(simwin::FileExists(kLong));
-            continue;
-        }
-        EXPECT_FALSE(simwin::FileExists(kLong));
+        EXPECT_EQ(simwin::FileExists(kLong), !waits);
+        if (!waits) continue;
         const std::string real = simwin::PendingDeletions()[0];
         EXPECT_TRUE(simwin::FileExists(real));
         const std::string folder = real.substr(0, real.rfind('\\'));
