@@ -422,12 +422,10 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     // Windows grants an exclusive one) before the take-over, the move or the
     // hold: no call waits for it, and a file it keeps from being held is one
     // its holder may move. A Read-Handle lease is Windows 7's and later.
-    const struct {
-        const char* name;
-        simwin::Oplock kind;
-    } kinds[] = {{"batch", simwin::Oplock::Batch},
-                 {"filter", simwin::Oplock::Filter},
-                 {"Read-Handle", simwin::Oplock::ReadHandle}};
+    const std::pair<const char*, simwin::Oplock> kinds[] = {
+        {"batch", simwin::Oplock::Batch},
+        {"filter", simwin::Oplock::Filter},
+        {"Read-Handle", simwin::Oplock::ReadHandle}};
     auto moved = [] {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA("C:\\WINDOWS\\CleanPhantaxis-restart-*", &found);
@@ -440,16 +438,16 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         return [=] { simwin::OnCall(first, [=] { simwin::OnCall(second, then); }); };
     };
     for (const WindowsVersion& v : {kXp, kWin10})
-        for (const auto& k : kinds) {
-            const bool lease = k.kind == simwin::Oplock::ReadHandle;
+        for (const auto& [name, oplock] : kinds) {
+            const bool lease = oplock == simwin::Oplock::ReadHandle;
             // A lease (on 10) holds up the take-over and the move until a
             // time limit cancels them; it keeps nothing from the hold.
             const std::string held = lease && v == simwin::SetWindows10 ? "" : waiting;
-            const simwin::Oplock kind = k.kind;
+            const simwin::Oplock kind = oplock; // a copy the lambdas can capture
             const std::function<void()> hold = [=] { simwin::HoldOplock(kLong, kind); };
             const char* rename =
                 v == simwin::SetWindows10 ? "SetFileInformationByHandle" : "NtSetInformationFile";
-            const std::string on = std::string(v.name) + ", a " + k.name + " oplock ";
+            const std::string on = std::string(v.name) + ", a " + name + " oplock ";
             all.push_back({on + "before the take-over", v,
                            [=] { simwin::OnCall("CreateDirectoryA", hold); }, lease ? held : ""});
             all.push_back({on + "before the move", v,

@@ -61,9 +61,8 @@ TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {
     CheckHostsFile();
     simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 11); // PLATFORM_OTHER
     CheckHostsFile();
-    EXPECT_EQ(simwin::CallCount("_open"), 0);
-    EXPECT_EQ(simwin::CallCount("GetSystemDirectoryA"), 0);
-    EXPECT_EQ(simwin::CallCount("GetWindowsDirectoryA"), 0);
+    for (const char* op : {"_open", "GetSystemDirectoryA", "GetWindowsDirectoryA"})
+        EXPECT_EQ(simwin::CallCount(op), 0) << op;
 
     simwin::SetWindowsXp();
     simwin::FailCall("GetSystemDirectoryA", ERROR_ACCESS_DENIED);
