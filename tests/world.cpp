@@ -3,6 +3,8 @@
 */
 #include "world.h"
 #include "engine/file_check.h"
+#include "engine/file_identity.h"
+#include "engine/legacy_check.h"
 #include "memory/process_scan.h"
 
 #include <cstdlib>
@@ -101,6 +103,17 @@ void SetStrings(const std::string& key,
         simwin::RegSetString(HKEY_LOCAL_MACHINE, key, name, data);
 }
 
+Strings ValueNames(const std::string& key) {
+    return simwin::RegValueNames(HKEY_LOCAL_MACHINE, key);
+}
+
+std::string LegacyPattern() {
+    uint8_t pattern[100];
+    const size_t n = CopyLegacyPattern(pattern, sizeof pattern);
+    EXPECT_EQ(n, 100u);
+    return std::string((const char*)pattern, n);
+}
+
 std::vector<uint8_t> Unterminated(size_t size) {
     std::vector<uint8_t> data(size);
     for (size_t i = 0; i < size; i++)
@@ -139,6 +152,13 @@ std::string Alias(char letter, const std::string& ext) {
     for (char& c : alias)
         c = (char)toupper((unsigned char)c);
     return alias;
+}
+
+bool IdentityByReading(const std::string& path, FileId* id) {
+    const HANDLE file = OpenFileForReading(path.c_str());
+    const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, id);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return known;
 }
 
 std::vector<uint8_t> Specimen(int row) {

@@ -115,9 +115,14 @@ struct FaultPoint {
 };
 std::vector<FaultPoint> FaultPoints(std::initializer_list<const char*> ops);
 
-/* String values under HKEY_LOCAL_MACHINE\`key`, set in this order. */
+using Strings = std::vector<std::string>;
+/* String values under HKEY_LOCAL_MACHINE\`key`, set in this order; the
+   names of the values there, in order. */
 void SetStrings(const std::string& key,
                 const std::vector<std::pair<std::string, std::string>>& values);
+Strings ValueNames(const std::string& key);
+/* The 100 bytes of the legacy signature, which a W32/Dravok.Worm hosts file carries. */
+std::string LegacyPattern();
 /* Registry contents at their limits: the longest value name the registry
    allows (16383 characters) made of `fill`, and `size` bytes of data with no
    NUL anywhere. */
@@ -145,6 +150,10 @@ int FileOpens();
    called: the folder `dir` moves aside and a link to `target` takes its
    place, as a variant that fights back would do it. */
 void SwapFolderForLinkAt(const std::string& op, const std::string& dir, const std::string& target);
+
+/* The identity of the file `path` names, known as the check knows it: through
+   the handle it reads the file with. */
+bool IdentityByReading(const std::string& path, FileId* id);
 
 /* Bytes of a specimen made by tools/make_specimens (1-based row). */
 std::vector<uint8_t> Specimen(int row);

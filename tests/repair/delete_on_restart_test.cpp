@@ -29,9 +29,7 @@ class DeleteOnRestartTest : public WorldTest {
     static const CheckedFile* Checked(const char* path) {
         static std::optional<CheckedFile> checked;
         FileId id;
-        HANDLE file = OpenFileForReading(path);
-        const bool known = file != INVALID_HANDLE_VALUE && IdentityOf(file, &id);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        const bool known = IdentityByReading(path, &id);
         checked.reset();
         if (known) checked = ProofsForTests::File(INVALID_HANDLE_VALUE, id);
         return known ? &*checked : nullptr;
@@ -376,49 +374,47 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         bool escapes = false;  // scheduled, but not held where it waits
         bool proved = true;    // the check's proof is given
     } rows[] = {
-        {"NT 4.0", simwin::SetWindowsNt4, [] {}, kLong},
-        {"XP", simwin::SetWindowsXp, [] {}, waiting},
-        {"10, folders taken", simwin::SetWindows10,
+        {"NT 4.0", kNt4, [] {}, kLong},
+        {"XP", kXp, [] {}, waiting},
+        {"10, folders taken", kWin10,
          [] {
              for (int n = 1; n <= 100; n++)
                  simwin::MakeDir("C:\\CleanPhantaxis-restart-" + std::to_string(n));
              simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, 3);
          },
          waiting},
-        {"XP, every name taken", simwin::SetWindowsXp,
+        {"XP, every name taken", kXp,
          [] { simwin::FailCall("CreateDirectoryA", ERROR_ALREADY_EXISTS, -1); }, ""},
-        // Only the file a check proved; NT 4.0 where delayed moves are refused;
-        // no other platform.
-        {"XP, no proof", simwin::SetWindowsXp, [] {}, "", false, false},
-        {"NT 4.0, no proof", simwin::SetWindowsNt4, [] {}, "", false, false},
-        {"NT 4.0, delayed moves refused", simwin::SetWindowsNt4,
-         [] { simwin::AllowDelayedMoves(false); }, ""},
+        // Only the file a check proved; NT 4.0 where delayed moves are refused; no other platform.
+        {"XP, no proof", kXp, [] {}, "", false, false},
+        {"NT 4.0, no proof", kNt4, [] {}, "", false, false},
+        {"NT 4.0, delayed moves refused", kNt4, [] { simwin::AllowDelayedMoves(false); }, ""},
         {"Win32s", [] { simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 10); }, [] {}, ""},
         // Elsewhere the drive's root, only where its children are left to
         // administrators and the system: not Everyone full control (2000), a
         // user's owning it or deleting a child; creating folders there, and
         // inherit-only rights, are no such right.
-        {"XP, the Windows folder on another drive", simwin::SetWindowsXp,
+        {"XP, the Windows folder on another drive", kXp,
          [] { simwin::SetWindowsDirectory("D:\\WINDOWS"); }, ""},
-        {"10, another drive, users may create folders in its root", simwin::SetWindows10,
+        {"10, another drive, users may create folders in its root", kWin10,
          [] { OtherDriveRoot(""); }, "C:\\CleanPhantaxis-restart-*\\verylongname.exe"},
-        {"10, another drive, users may delete its root's children", simwin::SetWindows10,
+        {"10, another drive, users may delete its root's children", kWin10,
          [] { OtherDriveRoot("(A;;DT;;;AU)"); }, ""},
-        {"10, another drive, a user owns its root", simwin::SetWindows10,
+        {"10, another drive, a user owns its root", kWin10,
          [] { OtherDriveRoot("", "S-1-5-21-1-2-3-1001"); }, ""},
-        {"XP, the file cannot be taken over", simwin::SetWindowsXp,
+        {"XP, the file cannot be taken over", kXp,
          [] { simwin::FailCall("SetKernelObjectSecurity", ERROR_ACCESS_DENIED); }, ""},
-        {"XP, no UUID", simwin::SetWindowsXp,
+        {"XP, no UUID", kXp,
          [] { simwin::FailCall("UuidCreate", 1824 /* RPC_S_UUID_LOCAL_ONLY */, -1); }, ""},
-        {"XP, a link on the path", simwin::SetWindowsXp,
+        {"XP, a link on the path", kXp,
          [] {
              ASSERT_TRUE(MoveFileA("C:\\Program Files\\Phx", "C:\\Phx"));
              simwin::MakeDirLink("C:\\Program Files\\Phx", "C:\\Phx");
          },
          ""},
         // FAT keeps no security: no folder of it is out of a user's reach.
-        {"XP, a FAT volume", simwin::SetWindowsXp, [] { simwin::SetFatVolume('C'); }, ""},
-        {"XP, the move fails", simwin::SetWindowsXp,
+        {"XP, a FAT volume", kXp, [] { simwin::SetFatVolume('C'); }, ""},
+        {"XP, the move fails", kXp,
          [] { simwin::FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED); }, ""},
     };
     std::vector<Row> all(std::begin(rows), std::end(rows));
@@ -426,12 +422,10 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
     // Windows grants an exclusive one) before the take-over, the move or the
     // hold: no call waits for it, and a file it keeps from being held is one
     // its holder may move. A Read-Handle lease is Windows 7's and later.
-    const struct {
-        const char* name;
-        simwin::Oplock kind;
-    } kinds[] = {{"batch", simwin::Oplock::Batch},
-                 {"filter", simwin::Oplock::Filter},
-                 {"Read-Handle", simwin::Oplock::ReadHandle}};
+    const std::pair<const char*, simwin::Oplock> kinds[] = {
+        {"batch", simwin::Oplock::Batch},
+        {"filter", simwin::Oplock::Filter},
+        {"Read-Handle", simwin::Oplock::ReadHandle}};
     auto moved = [] {
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA("C:\\WINDOWS\\CleanPhantaxis-restart-*", &found);
@@ -444,23 +438,22 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         return [=] { simwin::OnCall(first, [=] { simwin::OnCall(second, then); }); };
     };
     for (const WindowsVersion& v : {kXp, kWin10})
-        for (const auto& k : kinds) {
-            const bool lease = k.kind == simwin::Oplock::ReadHandle;
+        for (const auto& [name, oplock] : kinds) {
+            const bool lease = oplock == simwin::Oplock::ReadHandle;
             // A lease (on 10) holds up the take-over and the move until a
             // time limit cancels them; it keeps nothing from the hold.
             const std::string held = lease && v == simwin::SetWindows10 ? "" : waiting;
-            const simwin::Oplock kind = k.kind;
+            const simwin::Oplock kind = oplock; // a copy the lambdas can capture
             const std::function<void()> hold = [=] { simwin::HoldOplock(kLong, kind); };
             const char* rename =
                 v == simwin::SetWindows10 ? "SetFileInformationByHandle" : "NtSetInformationFile";
-            const std::string on = std::string(v.name) + ", a " + k.name + " oplock ";
+            const std::string on = std::string(v.name) + ", a " + name + " oplock ";
             all.push_back({on + "before the take-over", v,
                            [=] { simwin::OnCall("CreateDirectoryA", hold); }, lease ? held : ""});
             all.push_back({on + "before the move", v,
                            after("SetKernelObjectSecurity", "NtCreateFile", hold),
                            lease ? held : ""});
-            // Asked while the move's own handle is open: no exclusive kind
-            // is granted then.
+            // Asked while the move's own handle is open: no exclusive kind is granted then.
             all.push_back(
                 {on + "asked during the move", v, [=] { simwin::OnCall(rename, hold); }, held});
             all.push_back(
@@ -468,8 +461,7 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
                  after(rename, "NtCreateFile", [=] { simwin::HoldOplock(moved(), kind); }), waiting,
                  !lease});
         }
-    // A cancel that does not end the move leaves its handle open: closing
-    // it would wait.
+    // A cancel that does not end the move leaves its handle open: closing it would wait.
     const auto refused = after("SetKernelObjectSecurity", "NtCreateFile",
                                [] { simwin::HoldOplock(kLong, simwin::Oplock::ReadHandle); });
     all.push_back({"10, a Read-Handle oplock before the move, its cancel refused", kWin10,
@@ -492,20 +484,17 @@ TEST_F(DeleteOnRestartTest, NtAsksMoveFileExOnceOtherPlatformsArrangeNothing) {
         EXPECT_FALSE(AddWininitRename("NUL", "C:\\X.EXE")); // NT reads no wininit.ini
         EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
         EXPECT_EQ(simwin::OplockWaits(), 0);
+        const bool waits = !r.scheduled.empty() && r.scheduled != kLong; // moved to where it waits
         std::vector<std::string> pending; // the file, and its emptied folder after it
         if (!r.scheduled.empty()) pending.push_back(r.scheduled);
-        if (!r.scheduled.empty() && r.scheduled != kLong)
-            pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
+        if (waits) pending.push_back(r.scheduled.substr(0, r.scheduled.rfind('\\')));
         for (const std::string& each : simwin::PendingDeletions())
             names.insert(each);
         EXPECT_EQ(PendingDeletionsMasked(), pending);
         for (const simwin::MoveFileExCall& call : simwin::MoveFileExCalls())
             EXPECT_TRUE(!call.newName.empty() || call.flags == MOVEFILE_DELAY_UNTIL_REBOOT);
-        if (r.scheduled.empty() || r.scheduled == kLong) {
-            EXPECT_TRUE(simwin::FileExists(kLong));
-            continue;
-        }
-        EXPECT_FALSE(simwin::FileExists(kLong));
+        EXPECT_EQ(simwin::FileExists(kLong), !waits);
+        if (!waits) continue;
         const std::string real = simwin::PendingDeletions()[0];
         EXPECT_TRUE(simwin::FileExists(real));
         const std::string folder = real.substr(0, real.rfind('\\'));

@@ -1,10 +1,7 @@
 /*
-** Hostile input to the repairs a detection triggers: autostart values with
-** the longest names and megabytes of data, hosts files of 0 bytes and of
-** 100 MB, and a wininit.ini with a line of 100,000 characters. The scan must
-** not crash (these tests also run under ASan), must read only what it needs,
-** must change nothing but what belongs to the infected file, and must go on
-** to remove a later infected file.
+** Hostile input to the repairs a detection triggers. The scan must not crash
+** (these tests also run under ASan), reads only what it needs, changes only
+** what belongs to the infected file, and goes on to remove a later one.
 */
 #include "engine/file_check.h"
 #include "engine/legacy_check.h"
@@ -25,15 +22,15 @@ const std::string kHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
 
 class HostileRepairTest : public ScanWorldTest {
   protected:
-    /* A sparse file of `size` bytes: `head` at the start, `tail` at the end. */
+    /* A sparse file of `size` bytes: `head`, `middle` at 50 MB (if any), `tail` at the end. */
     void WriteSparse(const std::string& win, const std::string& head, const std::string& tail,
-                     uintmax_t size) {
+                     uintmax_t size, const std::string& middle = "") {
         simwin::WriteFile(win, head);
         std::string host = simwin::HostPath(win);
         fs::resize_file(host, size);
         std::fstream f(host, std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp((std::streamoff)(size - tail.size()));
-        f << tail;
+        if (!middle.empty()) f.seekp(50 << 20) << middle;
+        f.seekp((std::streamoff)(size - tail.size())) << tail;
     }
 };
 
@@ -63,10 +60,8 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
 
     EXPECT_GT(WalkDirectory("C:\\*.*"), 0);
     // longServices expands to c:\..\xxx...
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY),
-              (std::vector<std::string>{longKeep, "BareBig", "Other", "Names"}));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY),
-              (std::vector<std::string>{longServices, "Binary"}));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUN_KEY), (Strings{longKeep, "BareBig", "Other", "Names"}));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUNSERVICES_KEY), (Strings{longServices, "Binary"}));
     EXPECT_EQ(simwin::RegValueData(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY, "Binary"),
               binary);
     // A name too long for the 128-byte slot is never remembered (a cut name
@@ -85,33 +80,23 @@ TEST_F(HostileRepairTest, AutostartValuesWithTheLongestNamesAndMegabytesOfData) 
 
 TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     const uintmax_t hundredMb = 100u << 20;
-    uint8_t pattern[100];
-    size_t n = CopyLegacyPattern(pattern, sizeof pattern);
-    ASSERT_EQ(n, 100u);
-    const std::string signature((const char*)pattern, n);
+    const std::string signature = LegacyPattern();
 
     // Empty: no line, no change.
     simwin::WriteFile(kHosts, "");
     EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 0);
     EXPECT_TRUE(simwin::FileExists(kHosts));
 
-    // 100 MB, the signature in the middle: only the head and the tail are
-    // read, so it is not found, and the file stays.
+    // 100 MB, the signature in the middle: only head and tail are read, so the file stays.
     WriteSparse(kHosts, "begin 644 hosts\r\n127.0.0.1 localhost\r\n", "\r\n::1 localhost\r\n",
-                hundredMb);
-    {
-        std::fstream f(simwin::HostPath(kHosts), std::ios::in | std::ios::out | std::ios::binary);
-        f.seekp(50 << 20);
-        f << signature;
-    }
+                hundredMb, signature);
     uint64_t before = simwin::BytesRead();
     EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 0);
     EXPECT_LE(simwin::BytesRead() - before, 5u + 4096u + 4096u);
     EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
 
-    // The same file reached through a detection during a walk: the walk
-    // also checks it as an ordinary file (a few header bytes), and the
-    // infected file and a later one are removed.
+    // Reached by a walk's detection, it is also checked as an ordinary file (a few
+    // header bytes); the infected file and a later one are removed.
     simwin::WriteFile("C:\\aaa\\evil.exe", infected_);
     simwin::WriteFile("C:\\zzz\\late.exe", infected_);
     before = simwin::BytesRead();
@@ -119,11 +104,9 @@ TEST_F(HostileRepairTest, HostsFilesOfNothingAndOfAHundredMegabytes) {
     EXPECT_LT(simwin::BytesRead() - before, 2 * (5u + 8192u) + 4 * 1024u + 127 * 40u);
     EXPECT_EQ(fs::file_size(simwin::HostPath(kHosts)), hundredMb);
     EXPECT_EQ(lines_,
-              (std::vector<std::string>{"C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed",
-                                        kLateRemoved}));
+              (Strings{"C:\\aaa\\evil.exe     W32/Phantaxis.b.FraudTool removed", kLateRemoved}));
 
-    // 100 MB with the signature in its head: removed, still read only at
-    // its two ends.
+    // 100 MB with the signature in its head: removed, still read only at its two ends.
     WriteSparse(kHosts, "begin 644 hosts\r\n" + signature + "\r\n", "\r\nend\r\n", hundredMb);
     before = simwin::BytesRead();
     EXPECT_EQ(CheckLegacyFile("W32/Phantaxis.Backdoor", kHosts.c_str()), 1);
@@ -147,8 +130,7 @@ TEST_F(HostileRepairTest, WininitWithALineOfAHundredThousandCharacters) {
     simwin::WriteFile(ini, old);
     simwin::WriteFile("C:\\WINDOWS\\system.ini", "[boot]\r\n");
 
-    // An infected file that its running process keeps, and that process
-    // cannot be ended: the deletion waits for the restart.
+    // Its running process keeps the infected file and cannot be ended: the deletion waits.
     simwin::WriteFile("C:\\Program Files\\Victim Tool\\evil.exe", infected_);
     simwin::StartProcess(
         {"C:\\Program Files\\Victim Tool\\evil.exe", {}, simwin::Termination::Refuses});
@@ -166,8 +148,7 @@ TEST_F(HostileRepairTest, WininitWithALineOfAHundredThousandCharacters) {
     ASSERT_FALSE(lines_.empty());
     EXPECT_EQ(lines_.back(), kLateRemoved);
 
-    // One line of 100,000 characters without a line end and no section:
-    // the section and the entry follow on lines of their own.
+    // 100,000 characters, no line end, no section: section and entry get lines of their own.
     const std::string bare(100000, 'z');
     simwin::WriteFile(ini, bare);
     EXPECT_TRUE(AddWininitRename("NUL", "C:\\A.EXE"));

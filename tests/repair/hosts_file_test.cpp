@@ -2,22 +2,14 @@
 ** The hosts file check: where each platform family keeps the file, and that
 ** an ordinary hosts file is never touched.
 */
-#include "engine/legacy_check.h"
 #include "repair/hosts_file.h"
 #include "world.h"
 
-namespace {
-
-std::string SignedHosts() {
-    uint8_t bytes[100];
-    size_t n = CopyLegacyPattern(bytes, sizeof bytes);
-    return "begin\r\n127.0.0.1 localhost\r\n" + std::string(bytes, bytes + n) + "\r\n";
+static std::string SignedHosts() {
+    return "begin\r\n127.0.0.1 localhost\r\n" + LegacyPattern() + "\r\n";
 }
-
 const char* const kNtHosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
 const char* const kWin9xHosts = "C:\\WINDOWS\\hosts";
-
-} // namespace
 
 class HostsFileTest : public WorldTest {
   protected:
@@ -49,8 +41,7 @@ TEST_P(HostsPlaceTest, EachFamilyLooksWhereItKeepsTheFile) {
     CheckHostsFile();
     EXPECT_FALSE(simwin::FileExists(r.removed));
     EXPECT_TRUE(simwin::FileExists(r.kept));
-    EXPECT_EQ(lines_,
-              (std::vector<std::string>{std::string(r.removed) + "     W32/Dravok.Worm removed"}));
+    EXPECT_EQ(lines_, Strings{std::string(r.removed) + "     W32/Dravok.Worm removed"});
     EXPECT_EQ(g_scan.filesInfected, 1);
     EXPECT_EQ(g_scan.filesRemoved, 1);
     CheckHostsFile(); // gone now: nothing more happens
@@ -58,24 +49,20 @@ TEST_P(HostsPlaceTest, EachFamilyLooksWhereItKeepsTheFile) {
     EXPECT_EQ(g_scan.filesInfected, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, HostsPlaceTest,
-                         ::testing::Values(Place{"XP", kXp, "c:\\windows\\system32", "C:\\WINDOWS",
-                                                 "c:\\windows\\system32\\drivers\\etc\\hosts",
-                                                 kWin9xHosts},
-                                           Place{"Win98", kWin98, "C:\\WINDOWS\\system32",
-                                                 "c:\\windows", "c:\\windows\\hosts", kNtHosts},
-                                           Place{"Win98AtTheRoot", kWin98, "C:\\WINDOWS\\system32",
-                                                 "C:\\", "C:\\hosts", kNtHosts}),
-                         ByName());
+const Place kPlaces[] = {
+    {"XP", kXp, "c:\\windows\\system32", "C:\\WINDOWS",
+     "c:\\windows\\system32\\drivers\\etc\\hosts", kWin9xHosts},
+    {"Win98", kWin98, "C:\\WINDOWS\\system32", "c:\\windows", "c:\\windows\\hosts", kNtHosts},
+    {"Win98AtTheRoot", kWin98, "C:\\WINDOWS\\system32", "C:\\", "C:\\hosts", kNtHosts}};
+INSTANTIATE_TEST_SUITE_P(Versions, HostsPlaceTest, ::testing::ValuesIn(kPlaces), ByName());
 
 TEST_F(HostsFileTest, OtherPlatformsAndUnusableFoldersLookNowhere) {
     simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); // PLATFORM_NONE
     CheckHostsFile();
     simwin::SetVersion(VER_PLATFORM_WIN32s, 3, 11); // PLATFORM_OTHER
     CheckHostsFile();
-    EXPECT_EQ(simwin::CallCount("_open"), 0);
-    EXPECT_EQ(simwin::CallCount("GetSystemDirectoryA"), 0);
-    EXPECT_EQ(simwin::CallCount("GetWindowsDirectoryA"), 0);
+    for (const char* op : {"_open", "GetSystemDirectoryA", "GetWindowsDirectoryA"})
+        EXPECT_EQ(simwin::CallCount(op), 0) << op;
 
     simwin::SetWindowsXp();
     simwin::FailCall("GetSystemDirectoryA", ERROR_ACCESS_DENIED);

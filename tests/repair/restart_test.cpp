@@ -4,13 +4,13 @@
 #include "actions/restart.h"
 #include "world.h"
 
-/* A way a restart goes: the Windows version, what fails there, and what
-   RestartComputer gives: TRUE once it asked for the one forced reboot. */
+/* A way a restart goes: the Windows version, what RestartComputer gives
+   (TRUE once it asked for the one forced reboot), and what fails there. */
 struct Restart {
     const char* name;
     WindowsVersion version;
-    void (*meddle)();
     int32_t result;
+    void (*meddle)() = nullptr;
     bool privilegeStep = true;
 };
 using RestartTest = PerRow<WorldTest, Restart>;
@@ -28,21 +28,17 @@ TEST_P(RestartTest, OneForcedRebootOnlyOnceTheShutdownPrivilegeIsEnabled) {
     EXPECT_EQ(simwin::OpenHandleCount(), 0u); // the token is closed
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, RestartTest,
-    ::testing::Values(
-        Restart{"Win98", kWin98, nullptr, TRUE, false}, Restart{"Xp", kXp, nullptr, TRUE},
-        Restart{"WithoutThePrivilege", kWin2000,
-                [] { simwin::HoldPrivilege(SE_SHUTDOWN_NAME, false); }, ERROR_NOT_ALL_ASSIGNED},
-        Restart{"LookupFails", kWin2000,
-                [] { simwin::FailCall("LookupPrivilegeValueA", ERROR_NO_SUCH_PRIVILEGE); },
-                ERROR_NO_SUCH_PRIVILEGE},
-        Restart{"AdjustmentFails", kWin2000,
-                [] { simwin::FailCall("AdjustTokenPrivileges", ERROR_ACCESS_DENIED); },
-                ERROR_ACCESS_DENIED},
-        Restart{"TokenUnopened", kNt4,
-                [] { simwin::FailCall("OpenProcessToken", ERROR_ACCESS_DENIED); }, 0},
-        // A failed version query is not 9x: the privilege step is taken.
-        Restart{"VersionUnread", kNt4,
-                [] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); }, TRUE}),
-    ByName());
+const Restart kRows[] = {
+    {"Win98", kWin98, TRUE, nullptr, false},
+    {"Xp", kXp, TRUE},
+    {"WithoutThePrivilege", kWin2000, ERROR_NOT_ALL_ASSIGNED,
+     [] { simwin::HoldPrivilege(SE_SHUTDOWN_NAME, false); }},
+    {"LookupFails", kWin2000, ERROR_NO_SUCH_PRIVILEGE,
+     [] { simwin::FailCall("LookupPrivilegeValueA", ERROR_NO_SUCH_PRIVILEGE); }},
+    {"AdjustmentFails", kWin2000, ERROR_ACCESS_DENIED,
+     [] { simwin::FailCall("AdjustTokenPrivileges", ERROR_ACCESS_DENIED); }},
+    {"TokenUnopened", kNt4, 0, [] { simwin::FailCall("OpenProcessToken", ERROR_ACCESS_DENIED); }},
+    // A failed version query is not 9x: the privilege step is taken.
+    {"VersionUnread", kNt4, TRUE,
+     [] { simwin::FailCall("GetVersionExA", ERROR_INVALID_PARAMETER); }}};
+INSTANTIATE_TEST_SUITE_P(Rows, RestartTest, ::testing::ValuesIn(kRows), ByName());

@@ -36,14 +36,10 @@ TEST_F(ServiceKeysTest, SixDeletionsInOrderWithTheCapitalisedFourthPath) {
     EXPECT_FALSE(DeleteServiceKeys("Phx")); // no variant proved yet
     Prove({kSet1 + "Phx", kSet2 + "Phx"});
     EXPECT_TRUE(DeleteServiceKeys("Phx"));
-    EXPECT_EQ(simwin::RegDeleteKeyCalls(), (std::vector<std::string>{
-                                               "SYSTEM\\ControlSet001\\Services\\Phx\\Enum",
-                                               "SYSTEM\\ControlSet001\\Services\\Phx\\Security",
-                                               "SYSTEM\\ControlSet001\\Services\\Phx",
-                                               "SYSTEM\\CONTROLSET002\\SERVICES\\Phx\\Enum",
-                                               "SYSTEM\\ControlSet002\\Services\\Phx\\Security",
-                                               "SYSTEM\\ControlSet002\\Services\\Phx",
-                                           }));
+    EXPECT_EQ(simwin::RegDeleteKeyCalls(),
+              (Strings{kSet1 + "Phx\\Enum", kSet1 + "Phx\\Security", kSet1 + "Phx",
+                       "SYSTEM\\CONTROLSET002\\SERVICES\\Phx\\Enum", kSet2 + "Phx\\Security",
+                       kSet2 + "Phx"}));
 }
 
 TEST_F(ServiceKeysTest, ResultIsTrueWhenAnyStepSucceeded) {
@@ -215,8 +211,7 @@ TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
     for (const char* set :
          {"CurrentControlSet", "ControlSet001", "ControlSet002", "ControlSet012"}) {
         const std::string key = std::string("SYSTEM\\") + set + "\\Services\\Phx";
-        simwin::RegSetString(HKEY_LOCAL_MACHINE, key, "ImagePath",
-                             key == kSet2 + "Phx" ? "svchost.exe -k phx" : "phx");
+        SetStrings(key, {{"ImagePath", key == kSet2 + "Phx" ? "svchost.exe -k phx" : "phx"}});
         Make(key, {"\\Enum", "\\Security"});
     }
     EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
@@ -226,8 +221,7 @@ TEST_F(ServiceKeysTest, EveryControlSetThatRegistersTheImageIsCleaned) {
     EXPECT_EQ(simwin::RegDeleteKeyCalls().size(), 9u);
     EXPECT_EQ(simwin::RegDeleteKeyCalls()[3], "SYSTEM\\ControlSet003\\Services\\Phx\\Enum");
     // Where SYSTEM cannot be listed, the set Windows booted from still goes.
-    simwin::RegSetString(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet003\\Services\\Phx", "ImagePath",
-                         image);
+    SetStrings("SYSTEM\\ControlSet003\\Services\\Phx", {{"ImagePath", image}});
     simwin::FailCall("RegEnumKeyExA", ERROR_ACCESS_DENIED, -1);
     EXPECT_TRUE(DeleteServiceKeysOfImage("Phx", image));
     EXPECT_FALSE(Has("SYSTEM\\ControlSet003\\Services\\Phx"));

@@ -1,35 +1,36 @@
 /*
-** One whole scan over drive C: with two variant files, the autostart values
-** that start them and a hosts file carrying the legacy signature: every log
-** line in order, the counters, and what is left on disk and in the registry;
-** then the same kind of world on 64-bit Windows (WoW64) and where WoW64 does
-** not exist.
+** Whole scans of drive C: with variants, the autostart values that start them and a
+** signed hosts file: every log line, the counters, what is left on disk and in the
+** registry; then on 64-bit Windows (WoW64) and where WoW64 does not exist.
 */
-#include "engine/legacy_check.h"
 #include "engine/scan_run.h"
 #include "repair/autostart.h"
 #include "world.h"
 
 class WholeScanTest : public WorldTest {};
 
-using Strings = std::vector<std::string>;
+/* The log: the lines `found`, then the scan's statistics. */
+Strings Log(Strings found, int scanned, int infected, int removed) {
+    found.insert(found.end(), {" ", "Scanning statistics", "------------------------------",
+                               "Total files scanned\t\t:  " + std::to_string(scanned),
+                               "Total files infected\t\t:  " + std::to_string(infected),
+                               "Total files removed\t\t:  " + std::to_string(removed)});
+    return found;
+}
 const std::string kRun32 = "Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     std::vector<uint8_t> first = Specimen(2), second = Specimen(1); // b and C FraudTool
     ASSERT_FALSE(first.empty() || second.empty()) << "specimens not built";
-    uint8_t pattern[100];
-    size_t n = CopyLegacyPattern(pattern, sizeof pattern);
     const std::string hosts = "C:\\WINDOWS\\system32\\drivers\\etc\\hosts";
-    simwin::WriteFile(hosts, "begin 644 hosts\r\n127.0.0.1 localhost\r\n" +
-                                 std::string(pattern, pattern + n) + "\r\nend\r\n");
+    simwin::WriteFile(hosts, "begin 644 hosts\r\n127.0.0.1 localhost\r\n" + LegacyPattern() +
+                                 "\r\nend\r\n");
     simwin::WriteFile("C:\\aaa\\first.exe", first);
     simwin::WriteFile("C:\\aaa\\readme.txt", "not a program");
     simwin::WriteFile("C:\\zzz\\second.exe", second);
     SetStrings(AUTOSTART_RUN_KEY, {{"Keep", "c:\\windows\\system32\\ctfmon.exe"},
                                    {"First", "C:\\AAA\\FIRST.EXE /autorun"}});
-    // Same name as the Run value that the first detection removes, in the
-    // other key: another program's, which the second detection leaves.
+    // Named as the Run value the first detection removes, in the other key: another's, kept.
     SetStrings(AUTOSTART_RUNSERVICES_KEY, {{"First", "c:\\other\\thing.exe"},
                                            {"Second", "\"%SystemRoot%\\..\\zzz\\second.exe\" -s"},
                                            {"Third", "\"c:\\zzz\\second.exe\" -s"}});
@@ -37,21 +38,14 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
-    EXPECT_EQ(lines_, (Strings{
-                          hosts + "     W32/Dravok.Worm removed",
-                          "System Registry     W32/Phantaxis.Backdoor removed",
-                          "C:\\aaa\\first.exe     W32/Phantaxis.b.FraudTool removed",
-                          "System Registry     W32/Phantaxis.Backdoor removed",
-                          "System Registry     W32/Phantaxis.Backdoor removed",
-                          "C:\\zzz\\second.exe     W32/Phantaxis.C.FraudTool removed",
-                          " ",
-                          "Scanning statistics",
-                          "------------------------------",
-                          // the hosts file was gone before the walk reached it
-                          "Total files scanned\t\t:  3",
-                          "Total files infected\t\t:  3",
-                          "Total files removed\t\t:  3",
-                      }));
+    // The hosts file was gone before the walk reached it: 3 files scanned.
+    EXPECT_EQ(lines_, Log({hosts + "     W32/Dravok.Worm removed",
+                           "System Registry     W32/Phantaxis.Backdoor removed",
+                           "C:\\aaa\\first.exe     W32/Phantaxis.b.FraudTool removed",
+                           "System Registry     W32/Phantaxis.Backdoor removed",
+                           "System Registry     W32/Phantaxis.Backdoor removed",
+                           "C:\\zzz\\second.exe     W32/Phantaxis.C.FraudTool removed"},
+                          3, 3, 3));
     EXPECT_EQ(statuses_.back(), "Scanning completed");
     EXPECT_STREQ(g_scan.autostartValueName, "Third");
 
@@ -59,10 +53,9 @@ TEST_F(WholeScanTest, TwoVariantsTheirAutostartValuesAndTheHostsFile) {
     EXPECT_FALSE(simwin::FileExists("C:\\aaa\\first.exe"));
     EXPECT_FALSE(simwin::FileExists("C:\\zzz\\second.exe"));
     EXPECT_EQ(simwin::ReadFile("C:\\aaa\\readme.txt"), "not a program");
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), (Strings{"Keep"}));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUN_KEY), (Strings{"Keep"}));
     // "%SystemRoot%\..\zzz" names the file too: Windows drops "..".
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUNSERVICES_KEY),
-              (Strings{"First"}));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUNSERVICES_KEY), (Strings{"First"}));
     EXPECT_EQ(simwin::OpenHandleCount(), 0u);
     EXPECT_EQ(simwin::OpenDescriptorCount(), 0u);
     // psapi.dll (the processes' listing) from the system's folder, by no
@@ -88,8 +81,7 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
                                    {"Keep64", "C:\\WINDOWS\\system32\\b32.exe"}});
     SetStrings(kRun32, {{"Keep32", "C:\\WINDOWS\\system32\\a64.exe"},
                         {"B", "\"%SystemRoot%\\system32\\b32.exe\" /s"}});
-    // Named like the value the first detection removes, but in the other
-    // view: another program's, which the second detection leaves.
+    // Named as the value the first detection removes, in the other view: another's, kept.
     SetStrings(kRun32 + "Services", {{"A", "c:\\other\\thing.exe"}});
     simwin::SetWow64(true);
 
@@ -101,20 +93,13 @@ TEST_F(WholeScanTest, Wow64FindsBothSystemFoldersAndBothRegistryViews) {
     PrepareRemoval("!:");
     EXPECT_EQ(RunScan(), 1);
 
-    EXPECT_EQ(lines_, (Strings{
-                          "System Registry     W32/Phantaxis.Backdoor removed",
-                          "C:\\WINDOWS\\system32\\a64.exe     W32/Phantaxis.Backdoor removed",
-                          "System Registry     W32/Phantaxis.Backdoor removed",
-                          "C:\\WINDOWS\\SysWOW64\\b32.exe     W32/Phantaxis.Backdoor removed",
-                          " ",
-                          "Scanning statistics",
-                          "------------------------------",
-                          "Total files scanned\t\t:  4",
-                          "Total files infected\t\t:  2",
-                          "Total files removed\t\t:  2",
-                      }));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), (Strings{"Keep64"}));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, kRun32), (Strings{"Keep32"}));
+    EXPECT_EQ(lines_, Log({"System Registry     W32/Phantaxis.Backdoor removed",
+                           "C:\\WINDOWS\\system32\\a64.exe     W32/Phantaxis.Backdoor removed",
+                           "System Registry     W32/Phantaxis.Backdoor removed",
+                           "C:\\WINDOWS\\SysWOW64\\b32.exe     W32/Phantaxis.Backdoor removed"},
+                          4, 2, 2));
+    EXPECT_EQ(ValueNames(AUTOSTART_RUN_KEY), (Strings{"Keep64"}));
+    EXPECT_EQ(ValueNames(kRun32), (Strings{"Keep32"}));
     EXPECT_TRUE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun32 + "Services", "A"));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\system32\\notes.txt"), "64");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\SysWOW64\\notes.txt"), "32");
@@ -138,8 +123,8 @@ TEST_P(WholeScanPerVersion, WithoutWow64NothingChanges) {
     EXPECT_EQ(Strings(lines_.begin(), lines_.begin() + 2),
               (Strings{"System Registry     W32/Phantaxis.Backdoor removed",
                        "C:\\WINDOWS\\system32\\a.exe     W32/Phantaxis.Backdoor removed"}));
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, AUTOSTART_RUN_KEY), Strings{});
-    EXPECT_EQ(simwin::RegValueNames(HKEY_LOCAL_MACHINE, kRun32), Strings{"A"});
+    EXPECT_EQ(ValueNames(AUTOSTART_RUN_KEY), Strings{});
+    EXPECT_EQ(ValueNames(kRun32), Strings{"A"});
     EXPECT_FALSE(g_scan.wow64);
     EXPECT_EQ(simwin::CallCount("Wow64DisableWow64FsRedirection"), 0);
 }
