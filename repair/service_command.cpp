@@ -276,6 +276,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
     const bool quoted = *p == '"';
     ProgramReadings readings{p + quoted, quoted};
     bool found = false;
+    size_t programEnd = 0; // where the reading that gave `file` ended
     for (size_t end; !(found && !later) && readings.Next(&end);) {
         if (quoted && p[end + 1] != '"') return false; // never closed: no program
         if (!ReadingPath(p + quoted, end, true, reading, sizeof reading)) continue;
@@ -283,12 +284,14 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
                                                              found ? sizeof longer : size, &next);)
             if (!found) {
                 found = true;
+                programEnd = end;
             } else if (!IsVariant(longer, file)) {
                 CopyText(later, laterSize, longer);
                 return true;
             }
     }
-    if (found && library && HostedFile(_strlwr(strcpy(reading, p)), 0, longer, sizeof longer))
+    if (found && library &&
+        HostedFile(_strlwr(strcpy(reading, p)), 0, longer, sizeof longer, programEnd))
         CopyText(library, MAX_PATH, longer);
     return found;
 }

@@ -119,6 +119,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"C:\\Program Files\\x\\..\\Phx\\.\\phx -k", true},
         // A host's (rundll32, Q164787) service is the library's it loads.
         {"%SystemRoot%\\system32\\rundll32.exe \"C:\\Program Files\\Phx\\phx.exe\",Run", true},
+        {"C:\\Program Files\\Host Tools\\rundll32.exe C:\\Links\\Phx.exe,Run", true},
         {"\"C:\\Links\\Phx.exe\"", true},
         {"%SystemRoot%\\Phx\\phx.exe", false},
         {"%UserHome%\\phx.exe", false},
@@ -140,6 +141,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir", "C:\\Program Files");
     simwin::WriteFile("C:\\WINDOWS\\system32\\rundll32.exe", "MZ");
+    simwin::WriteFile("C:\\Program Files\\Host Tools\\rundll32.exe", "MZ");
     simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
     MapDrive('D'); // one host file system: a link there has the image's serial and index
     for (const char* link : {"C:\\Links\\phx.exe", "D:\\phx.exe"})
