@@ -191,10 +191,13 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         EXPECT_FALSE(DeleteServiceKeysOfImage("Evil", row[1])) << row[0];
         EXPECT_TRUE(Has(kSet2 + "Evil")) << row[0];
     }
-    // A second copy of the variant there, matched, is no other program.
+    // A second copy of the variant there, matched among 40 others, is no other program.
     g_scan.action = ACTION_REPORT_ONLY;
-    PlantVariant("C:\\Evil\\two.exe -k");
-    ASSERT_EQ(CheckFile("x", "C:\\Evil\\two.exe -k"), 1);
+    for (int i = 0; i < 41; i++) {
+        const std::string file = i == 20 ? "C:\\Evil\\two.exe -k" : "C:\\d" + std::to_string(i);
+        PlantVariant(file);
+        ASSERT_EQ(CheckFile("x", file.c_str()), 1);
+    }
     simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", "C:\\Evil\\two.exe -k");
     EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\two.exe"));
 
