@@ -13,6 +13,7 @@
 #include "memory/memory_scan.h"
 #include "platform/platform.h"
 #include "platform/wow64.h"
+#include "repair/service_command.h"
 #include "actions/restart.h"
 
 /* After each top-level walk: the drive's "\Program Files" when the tree walk
@@ -54,6 +55,7 @@ int32_t RunScan() {
         WalkTarget();
     }
     g_scan.keepLog = true;
+    ForgetMatched(); // no check comes after the walks
     if (g_scan.filesInfected > 0) PostLogLine(" ");
     PostLogLine("Scanning statistics");
     PostLogLine("------------------------------");

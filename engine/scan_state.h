@@ -93,16 +93,14 @@ struct ScanState {
     char autostartValueKey[64];   // the key it was found in
     REGSAM autostartValueView;    // and the registry view
     char autostartValueFile[261]; // and the file it started
-    // The files this run matched as variants, the latest 16 (each once): to
-    // the autostart walk a value's reading that names one starts no other
-    // program (repair/autostart.cpp). Each is the file the check held, by its
-    // identity and the drive letter whose volume that identity belongs to:
-    // a name is no record, since any user may free it and make it again.
+    // How many files this run matched as variants, each once: to the
+    // autostart walk a value's reading that names one starts no other
+    // program (repair/autostart.cpp). Their records, in a block of
+    // repair/service_command.cpp (RememberMatched), are each the file the
+    // check held, by its identity and the drive letter whose volume that
+    // identity belongs to: a name is no record, since any user may free it
+    // and make it again.
     int32_t variantsMatched;
-    struct {
-        char drive; // upper case
-        FileId id;
-    } variantMatched[16];
     BOOL memoryRestartNeeded; // the memory scan wants its restart question
     // Volumes without a fixed drive letter that the walk has entered through
     // a folder they are mounted in ("\\?\Volume{...}\"): each once a scan, and

@@ -113,8 +113,30 @@ bool IsHost(const char* name) {
     return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
 }
 
-bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size) {
-    const char* rest = NextName(text, "", host, hostSize, true);
+/* Where the program's name ends in `text` (past its opening quote where
+   `quoted`): at its first reading that is an existing file, else at its
+   first reading, as the shell cuts it. */
+static size_t FirstFileReading(const char* text, bool quoted) {
+    char path[MAX_PATH + 5];
+    ProgramReadings readings{text, quoted};
+    for (size_t end; readings.Next(&end);)
+        if (quoted || (ReadingPath(text, end, true, path, sizeof path) && IsExistingFile(path)))
+            return end;
+    return strcspn(text, quoted ? "\"" : " \t");
+}
+
+bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size,
+                   size_t end) {
+    text += strspn(text, " \t");
+    const bool quoted = *text == '"';
+    text += quoted;
+    if (end == kFirstFileReading) end = FirstFileReading(text, quoted);
+    host[0] = 0;
+    if (end < hostSize) {
+        memcpy(host, text, end);
+        host[end] = 0;
+    }
+    const char* rest = text + end + (quoted && text[end] == '"');
     const char* name = host + strlen(host);
     while (name > host && name[-1] != '\\' && name[-1] != '/')
         name--;
@@ -169,9 +191,9 @@ bool LibraryBesideHost(const char* hostPath, const char* library, char* found, s
            (strchr(library, '.') || JoinPath(found, size, found, ".dll")) && IsExistingFile(found);
 }
 
-bool HostedFile(const char* text, REGSAM view, char* found, size_t size) {
+bool HostedFile(const char* text, REGSAM view, char* found, size_t size, size_t end) {
     char host[MAX_PATH], library[MAX_PATH], path[MAX_PATH];
-    if (!HostedLibrary(text, host, sizeof host, library, sizeof library)) return false;
+    if (!HostedLibrary(text, host, sizeof host, library, sizeof library, end)) return false;
     if (strchr(library, '\\') || strchr(library, ':'))
         return WrittenPath(library, ".dll", view, found, size);
     for (char* c = host; *c; c++)

@@ -67,12 +67,21 @@ bool IsFileName(const char* name, const char* fileName, const char* extension);
    Base Q164787, which loads the library with LoadLibrary). */
 bool IsHost(const char* name);
 
+/* For a reader that has not read the command's program itself: its name
+   ends at the first reading that is an existing file, else at the first. */
+const size_t kFirstFileReading = (size_t)-1;
+
 /* The library a host command (lower case) is told to load, whole as
    written, with each "/" read as a backslash, in `library`; in `host` the
-   host's program as written. False when the command's program is no host.
+   host's program as written: the command's text, past its blanks and
+   opening quote, to `end`, where the reading (ProgramReadings) that gave
+   the program ended ("c:\program files\host tools\rundll32.exe" where
+   neither "c:\program.exe" nor "c:\program files\host.exe" stands). The
+   library follows that reading. False when the program is no host.
    Q164787: the library's name holds no blank, comma or quote, and a comma
    ends it; a quoted one is read up to its closing quote all the same. */
-bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size);
+bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size,
+                   size_t end = kFirstFileReading);
 
 /* The library `library` (a bare name) in the folder of the host program
    `hostPath`, in `found`, ".dll" added where it has none: the first place
@@ -86,7 +95,8 @@ bool LibraryBesideHost(const char* hostPath, const char* library, char* found, s
    (LoadLibrary's search order), then as for System32's host (SearchedFile).
    A value of the 32-bit `view` names it as a 32-bit program does. False
    for a command that is no host's, or a library the loader finds nowhere.
-   A relative path is never taken for a file. */
-bool HostedFile(const char* text, REGSAM view, char* found, size_t size);
+   A relative path is never taken for a file. `end` as for HostedLibrary. */
+bool HostedFile(const char* text, REGSAM view, char* found, size_t size,
+                size_t end = kFirstFileReading);
 
 #endif

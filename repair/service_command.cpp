@@ -21,6 +21,7 @@
 #include "platform/join_path.h"
 #include "platform/wow64.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 
 namespace {
@@ -186,13 +187,24 @@ bool SameId(const FileId& a, const FileId& b) {
     return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
 }
 
-/* The slot of g_scan.variantMatched that records the file `id` on the drive
-   `drive` (upper case), or -1. */
+/* The files this run matched, the first g_scan.variantsMatched of the
+   block: it grows with each new one, never losing one, and goes when the
+   run ends (ForgetMatched). Zeroing g_scan forgets them; the block is then
+   used again. */
+struct Matched {
+    char drive; // upper case
+    FileId id;
+};
+Matched* g_matched = nullptr;
+int32_t g_matchedRoom = 0;
+
+/* The slot of the block that records the file `id` on the drive `drive`
+   (upper case), or -1. */
 int32_t MatchedSlot(char drive, const FileId& id) {
-    const int32_t count = g_scan.variantsMatched < 16 ? g_scan.variantsMatched : 16;
+    const int32_t count =
+        g_scan.variantsMatched < g_matchedRoom ? g_scan.variantsMatched : g_matchedRoom;
     for (int32_t i = 0; i < count; i++)
-        if (g_scan.variantMatched[i].drive == drive && SameId(g_scan.variantMatched[i].id, id))
-            return i;
+        if (g_matched[i].drive == drive && SameId(g_matched[i].id, id)) return i;
     return -1;
 }
 
@@ -212,9 +224,25 @@ void RememberMatched(const FileId* id) {
     if (!id || !memchr(path, 0, sizeof g_scan.currentFile) || !PathNamesFile(path, *id) ||
         MatchedSlot(DriveOf(path), *id) >= 0)
         return;
-    const int32_t slot = g_scan.variantsMatched++ % 16;
-    g_scan.variantMatched[slot].drive = DriveOf(path);
-    g_scan.variantMatched[slot].id = *id;
+    if (g_scan.variantsMatched >= g_matchedRoom) {
+        // Where the block cannot grow this one goes unrecorded: a reading
+        // that names it is then another program's, and its entry stays.
+        const size_t room = g_matchedRoom ? 2 * (size_t)g_matchedRoom : 16;
+        Matched* grown = room <= INT32_MAX && room <= SIZE_MAX / sizeof *g_matched
+                             ? (Matched*)realloc(g_matched, room * sizeof *g_matched)
+                             : nullptr;
+        if (!grown) return;
+        g_matched = grown;
+        g_matchedRoom = (int32_t)room;
+    }
+    g_matched[g_scan.variantsMatched].drive = DriveOf(path);
+    g_matched[g_scan.variantsMatched++].id = *id;
+}
+
+void ForgetMatched() {
+    free(g_matched);
+    g_matched = nullptr;
+    g_matchedRoom = g_scan.variantsMatched = 0;
 }
 
 namespace {
@@ -276,6 +304,7 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
     const bool quoted = *p == '"';
     ProgramReadings readings{p + quoted, quoted};
     bool found = false;
+    size_t programEnd = 0; // where the reading that gave `file` ended
     for (size_t end; !(found && !later) && readings.Next(&end);) {
         if (quoted && p[end + 1] != '"') return false; // never closed: no program
         if (!ReadingPath(p + quoted, end, true, reading, sizeof reading)) continue;
@@ -283,12 +312,14 @@ bool ReadCommand(const char* command, char* file, size_t size, char* later, size
                                                              found ? sizeof longer : size, &next);)
             if (!found) {
                 found = true;
+                programEnd = end;
             } else if (!IsVariant(longer, file)) {
                 CopyText(later, laterSize, longer);
                 return true;
             }
     }
-    if (found && library && HostedFile(_strlwr(strcpy(reading, p)), 0, longer, sizeof longer))
+    if (found && library &&
+        HostedFile(_strlwr(strcpy(reading, p)), 0, longer, sizeof longer, programEnd))
         CopyText(library, MAX_PATH, longer);
     return found;
 }

@@ -63,17 +63,20 @@ bool ServiceCommandRegistersFile(const char* command, const CommandImage& image,
 bool SearchedFile(const char* name, const char* extension, bool shell, char* file, size_t size);
 
 /* Whether `path` is the file `file` or another this run matched as a
-   variant (g_scan.variantMatched): such a file is no other program, however
+   variant (RememberMatched): such a file is no other program, however
    many users' profiles hold a copy, nor at a longer reading of a service's
    command. The file `path` opens now is compared by its identity, on the
    drive it was recorded on and through no link (a serial and an index
    prove nothing across volumes, see SameIdentity). */
 bool IsVariant(const char* path, const char* file);
 
-/* Records the file the check held, `id`, as matched this run: each once, the
-   latest 16. Only where the check's path (g_scan.currentFile) names that
-   file now through no link: its drive letter then tells whose volume the
-   identity is on. */
+/* Records the file the check held, `id`, as matched this run: each once,
+   every one while memory lasts. Only where the check's path
+   (g_scan.currentFile) names that file now through no link: its drive
+   letter then tells whose volume the identity is on. */
 void RememberMatched(const FileId* id);
+
+/* Forgets the files matched this run and frees their records. */
+void ForgetMatched();
 
 #endif

@@ -263,6 +263,7 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
     // A host loads a library written with a path wherever it lies; a bare one
     // from the host's folder, then as System32's host. Other files stay.
     simwin::WriteFile("C:\\WINDOWS\\system32\\shell32.dll", "MZ");
+    simwin::WriteFile("C:\\Program Files\\Host Tools\\rundll32.exe", "MZ");
     simwin::SetEnv("Phx", "C:\\Temp");
     const std::string host = "%SystemRoot%\\system32\\rundll32.exe ";
     DetectEach(
@@ -273,6 +274,7 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
          {"Rooted", host + "\\temp\\evil.dll,X", 1},
          {"Variable", "rundll32 %Phx%\\evil.dll,X", 1},
          {"HostFolder", "\\temp\\rundll32 evil,X", 1},
+         {"SpacedFolder", "c:\\program files\\host tools\\rundll32.exe c:\\temp\\evil.dll,X", 1},
          {"Searched", "c:\\tools\\rundll32.exe hosted,X", 3},
          {"Argument", "rundll32 hosted,X c:\\docs", 3},
          {"Windows", host + "shell32.dll,Control_RunDLL"},

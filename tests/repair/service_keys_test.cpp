@@ -115,6 +115,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         {"C:\\Program Files\\x\\..\\Phx\\.\\phx -k", true},
         // A host's (rundll32, Q164787) service is the library's it loads.
         {"%SystemRoot%\\system32\\rundll32.exe \"C:\\Program Files\\Phx\\phx.exe\",Run", true},
+        {"C:\\Program Files\\Host Tools\\rundll32.exe C:\\Links\\Phx.exe,Run", true},
         {"\"C:\\Links\\Phx.exe\"", true},
         {"%SystemRoot%\\Phx\\phx.exe", false},
         {"%UserHome%\\phx.exe", false},
@@ -136,6 +137,7 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
     simwin::RegSetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
                          "ProgramFilesDir", "C:\\Program Files");
     simwin::WriteFile("C:\\WINDOWS\\system32\\rundll32.exe", "MZ");
+    simwin::WriteFile("C:\\Program Files\\Host Tools\\rundll32.exe", "MZ");
     simwin::WriteFile("C:\\Links\\x", ""); // the folder, then a hard link of the image in it
     MapDrive('D'); // one host file system: a link there has the image's serial and index
     for (const char* link : {"C:\\Links\\phx.exe", "D:\\phx.exe"})
@@ -185,10 +187,13 @@ TEST_F(ServiceKeysTest, OnlyAKeyRegisteredForTheImageGoes) {
         EXPECT_FALSE(DeleteServiceKeysOfImage("Evil", row[1])) << row[0];
         EXPECT_TRUE(Has(kSet2 + "Evil")) << row[0];
     }
-    // A second copy of the variant there, matched, is no other program.
+    // A second copy of the variant there, matched among 40 others, is no other program.
     g_scan.action = ACTION_REPORT_ONLY;
-    PlantVariant("C:\\Evil\\two.exe -k");
-    ASSERT_EQ(CheckFile("x", "C:\\Evil\\two.exe -k"), 1);
+    for (int i = 0; i < 41; i++) {
+        const std::string file = i == 20 ? "C:\\Evil\\two.exe -k" : "C:\\d" + std::to_string(i);
+        PlantVariant(file);
+        ASSERT_EQ(CheckFile("x", file.c_str()), 1);
+    }
     simwin::RegSetString(HKEY_LOCAL_MACHINE, kSet2 + "Evil", "ImagePath", "C:\\Evil\\two.exe -k");
     EXPECT_TRUE(DeleteServiceKeysOfImage("Evil", "C:\\Evil\\two.exe"));
 
