@@ -114,13 +114,16 @@ bool IsHost(const char* name) {
 }
 
 /* Where the program's name ends in `text` (past its opening quote where
-   `quoted`): at its first reading that is an existing file, else at its
-   first reading, as the shell cuts it. */
+   `quoted`): at its first reading that is an existing file by its full
+   path, else at its first reading, as the shell cuts it. A relative
+   reading is never looked for: it would be found in this program's own
+   current folder, which is not where Windows looks. */
 static size_t FirstFileReading(const char* text, bool quoted) {
     char path[MAX_PATH + 5];
     ProgramReadings readings{text, quoted};
     for (size_t end; readings.Next(&end);)
-        if (quoted || (ReadingPath(text, end, true, path, sizeof path) && IsExistingFile(path)))
+        if (quoted || (ReadingPath(text, end, true, path, sizeof path) && path[1] == ':' &&
+                       path[2] == '\\' && IsExistingFile(path)))
             return end;
     return strcspn(text, quoted ? "\"" : " \t");
 }
