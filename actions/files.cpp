@@ -789,15 +789,16 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
                            (another's since: Back, then Write once more)
    Placed    ini old?      delete wai, then old     true     true    old alone
    Back      old new       old -> ini, else a copy  Undo     false   old new, new alone
-                           (Write after another's)
+                           (Write after another's;  (another's ini:
+                           both once)               old -> wai, Write)
    Undo      ini? new old? delete new, then old     false    false   new? old?
 
    What Found meets, and what comes of it:
-   - old new: a swap stopped in Aside, or in Back after its copy. old has
-     not run, as there was no ini at the next start, unless Back's copy was
-     (bak holds it then, and Waits deletes it as run); another program may
-     have written a fresh ini since: old waits as wai (Stopped), new goes
-     (Tidy).
+   - old new: a swap stopped in Aside, or in Back after its copy or beside
+     another's fresh ini. old has not run (WININIT runs ini alone), unless
+     Back's copy was (bak holds it then, and Waits deletes it as run);
+     another program may have written a fresh ini since: old waits as wai
+     (Stopped), new goes (Tidy).
    - old new wai: the same, of a request that merged content that waited.
      Two contents wait (Stopped2): unless old has run (its [rename] lines all
      stand in bak: WININIT renames ini to bak once it has carried it out,
@@ -906,9 +907,19 @@ bool AddWininitRename(const char* destination, const char* source) {
         case Step::Back:
             // Once a copy stands in place, new goes before old: old beside
             // an ini alone is content that stands in place.
-            if (!s.Move(kOld, kIni) && !s.Copy(kOld, kIni)) return false;
-            // Content written since the read is merged as any other, once.
-            step = changed && !rewrote && !s.Has(kOld) ? Step::Write : Step::Undo;
+            if (s.Move(kOld, kIni) || s.Copy(kOld, kIni)) {
+                // Content written since the read is merged as any other, once.
+                step = changed && !rewrote && !s.Has(kOld) ? Step::Write : Step::Undo;
+            } else {
+                // Another program wrote a fresh ini while old stood aside: old
+                // waits beside it, and is merged in as waiting content, once
+                // (not looked for in bak: it stood in place, it has not run).
+                if (rewrote || _access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
+                    !ReadText(s.path[kWait], &waiting))
+                    return false;
+                s.there |= 1u << kIni;
+                step = Step::Write;
+            }
             rewrote = rewrote || step == Step::Write;
             break;
         case Step::Undo:

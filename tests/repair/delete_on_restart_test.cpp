@@ -187,9 +187,7 @@ TEST_F(DeleteOnRestartTest, AnyFailureLeavesTheOldFileIntact) {
     EXPECT_EQ(Ini(), old);
 
     // Creating it from scratch: a failed write leaves no file at all.
-    DeleteFileA("C:\\WINDOWS\\TEMP\\wininit.ini");
-    SetFileAttributesA("C:\\WINDOWS\\wininit.ini", FILE_ATTRIBUTE_ARCHIVE);
-    DeleteFileA("C:\\WINDOWS\\wininit.ini");
+    Renew();
     simwin::FailCall("_write", ERROR_WRITE_FAULT, 1, 1);
     EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
     EXPECT_FALSE(simwin::FileExists("C:\\WINDOWS\\wininit.ini"));
@@ -231,11 +229,9 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
                                "_write",    "_close", "MoveFileA", "DeleteFileA"};
     // Where the request starts: wininit.ini; a swap stopped between its
     // renames; and another program's wininit.ini written after that.
-    const std::function<void()> starts[] = {[&] { SetIni(old); }, [&] { StopSwap(old); },
-                                            [&] {
-                                                StopSwap(old);
-                                                SetIni("[rename]\r\n" + theirs);
-                                            }};
+    const std::function<void()> starts[] = {
+        [&] { SetIni(old); }, [&] { StopSwap(old); },
+        [&] { StopSwap(old), SetIni("[rename]\r\n" + theirs); }};
     // (start, operation, call, renames fail); no operation: the power is lost
     std::vector<std::tuple<int, const char*, int, bool>> cases;
     for (int start = 0; start < 3; start++) {
@@ -290,17 +286,20 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.old"), "backup");
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.new"), "theirs");
-    // An installer adds its line while the request runs, after its read:
-    // the line stays, and the entry joins it.
-    const std::string installer = "C:\\APP\\X.DLL=C:\\APP\\X.NEW\r\n";
-    bool once = true;
+    // An installer adds its line after the read, or while ours stands aside
+    // (into a fresh file, as none stands): the line stays, and the entries join it.
+    const std::string installer = "C:\\APP\\X.DLL=C:\\APP\\X.NEW\r\n", e = kEntry;
+    const char* about = "C:\\WINDOWS\\wininit.ini";
     simwin::OnCall("MoveFileA", [&] {
-        if (!once || simwin::CallAbout() != "C:\\WINDOWS\\wininit.ini") return;
-        simwin::WriteFile("C:\\WINDOWS\\wininit.ini", Ini() + installer);
-        once = false;
+        if (!about || simwin::CallAbout() != about) return;
+        SetIni((Ini().empty() ? "[rename]\r\n" : Ini()) + installer);
+        about = nullptr;
     });
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), "[rename]\r\n" + std::string(kEntry) + installer + kEntry);
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + installer + e);
+    about = "C:\\WINDOWS\\cphxini.new";
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e);
     // The power lost between the swap's renames, then an installer writing
     // a fresh wininit.ini: the stranded entries join it, once, and run.
     simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
