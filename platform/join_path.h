@@ -21,4 +21,13 @@ inline bool JoinPath(char* out, size_t size, const char* head, const char* tail,
     return true;
 }
 
+/* The first `length` bytes of `from` into `out`, terminated, when they fit
+   with the terminator; false, with `out` left as it was, when they do not. */
+inline bool CopyPart(char* out, size_t size, const char* from, size_t length) {
+    if (length >= size) return false;
+    memmove(out, from, length);
+    out[length] = 0;
+    return true;
+}
+
 #endif

@@ -210,13 +210,8 @@ bool NamesFileByItsFolders(const char* text, bool quoted, char* const forms[], i
         if (c != '\\' || used == 0 || path[used - 1] != '\\') path[used++] = c;
     }
     path[used] = 0;
-    bool found = false, named = false;
-    char reading[MAX_PATH + 5];
-    size_t end = 0;
-    for (ProgramReadings readings{path, quoted}; !named && readings.Next(&end);)
-        named = quoted ||
-                (ReadingPath(path, end, true, reading, sizeof reading) && IsExistingFile(reading));
-    if (!named) end = strlen(path);
+    bool found = false;
+    const size_t end = FileReadingEnd(path, quoted, strlen(path));
     for (const char* at = strchr(path, '\\');
          at && !found && at - path < MAX_PATH && (size_t)(at - path) < end;
          at = strchr(at + 1, '\\'))

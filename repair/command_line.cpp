@@ -38,9 +38,7 @@ bool ProgramReadings::Next(size_t* end) {
 }
 
 bool ReadingPath(const char* text, size_t end, bool dropDots, char* path, size_t size) {
-    if (end >= size) return false;
-    memcpy(path, text, end);
-    path[end] = 0;
+    if (!CopyPart(path, size, text, end)) return false;
     if (dropDots) DropDotFolders(path);
     const char* name = SeparatorBefore(path, path + strlen(path));
     const bool adds = name && !strchr(name, '.');
@@ -94,11 +92,7 @@ const char* NextName(const char* p, const char* ends, char* name, size_t size, b
     for (const char* q = start; q < p && !whole; q++)
         if (*q == '\\' || *q == '/') start = q + 1;
     const size_t length = (size_t)(p - start);
-    name[0] = 0;
-    if (length < size) {
-        memcpy(name, start, length);
-        name[length] = 0;
-    }
+    if (!CopyPart(name, size, start, length)) name[0] = 0;
     return p + (quoted && *p == '"');
 }
 
@@ -113,19 +107,14 @@ bool IsHost(const char* name) {
     return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
 }
 
-/* Where the program's name ends in `text` (past its opening quote where
-   `quoted`): at its first reading that is an existing file by its full
-   path, else at its first reading, as the shell cuts it. A relative
-   reading is never looked for: it would be found in this program's own
-   current folder, which is not where Windows looks. */
-static size_t FirstFileReading(const char* text, bool quoted) {
+size_t FileReadingEnd(const char* text, bool quoted, size_t otherwise) {
     char path[MAX_PATH + 5];
     ProgramReadings readings{text, quoted};
     for (size_t end; readings.Next(&end);)
         if (quoted || (ReadingPath(text, end, true, path, sizeof path) && path[1] == ':' &&
                        path[2] == '\\' && IsExistingFile(path)))
             return end;
-    return strcspn(text, quoted ? "\"" : " \t");
+    return otherwise;
 }
 
 bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library, size_t size,
@@ -133,12 +122,9 @@ bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library,
     text += strspn(text, " \t");
     const bool quoted = *text == '"';
     text += quoted;
-    if (end == kFirstFileReading) end = FirstFileReading(text, quoted);
-    host[0] = 0;
-    if (end < hostSize) {
-        memcpy(host, text, end);
-        host[end] = 0;
-    }
+    if (end == kFirstFileReading)
+        end = FileReadingEnd(text, quoted, strcspn(text, quoted ? "\"" : " \t"));
+    if (!CopyPart(host, hostSize, text, end)) host[0] = 0;
     const char* rest = text + end + (quoted && text[end] == '"');
     const char* name = host + strlen(host);
     while (name > host && name[-1] != '\\' && name[-1] != '/')

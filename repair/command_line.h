@@ -67,8 +67,15 @@ bool IsFileName(const char* name, const char* fileName, const char* extension);
    Base Q164787, which loads the library with LoadLibrary). */
 bool IsHost(const char* name);
 
+/* Where the program's name ends in `text` (past its opening quote where
+   `quoted`): at its first reading that is an existing file by a full drive
+   path, else at `otherwise`. A relative or UNC reading is never looked for:
+   it would be found in this program's own current folder, which is not
+   where Windows looks, or make it wait on another machine. */
+size_t FileReadingEnd(const char* text, bool quoted, size_t otherwise);
+
 /* For a reader that has not read the command's program itself: its name
-   ends at the first reading that is an existing file, else at the first. */
+   ends at FileReadingEnd, else at the first reading. */
 const size_t kFirstFileReading = (size_t)-1;
 
 /* The library a host command (lower case) is told to load, whole as

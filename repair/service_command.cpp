@@ -103,12 +103,10 @@ bool Expand(const char* text, char* out, size_t size, int depth) {
         const char* close = *p == '%' ? strchr(p + 1, '%') : NULL;
         char name[256], value[VALUE_SIZE];
         const size_t length = close ? (size_t)(close - p - 1) : 0;
-        if (!close || length == 0 || length >= sizeof name) {
+        if (!close || length == 0 || !CopyPart(name, sizeof name, p + 1, length)) {
             out[n++] = *p++;
             continue;
         }
-        memcpy(name, p + 1, length);
-        name[length] = 0;
         if (!MachineVariable(name, value, sizeof value, depth)) {
             out[n++] = *p++; // the '%' stays; the name is copied as text
             continue;
@@ -156,12 +154,7 @@ bool SearchFolder(int index, char* out, size_t size, bool shell = false) {
     }
     const size_t length = strcspn(p, ";");
     if (!*p) return false;
-    if (length >= size) { // too long to be a folder: none, and the search goes on
-        out[0] = 0;
-        return true;
-    }
-    memcpy(out, p, length);
-    out[length] = 0;
+    if (!CopyPart(out, size, p, length)) out[0] = 0; // too long to be a folder: the search goes on
     return true;
 }
 
