@@ -107,12 +107,36 @@ bool IsHost(const char* name) {
     return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
 }
 
+/* The reading text[0, end) as the drive path Windows opens for it
+   (ReadingPath), in `path`: past a "\\\\?\\" prefix as written; else with
+   each "/" read as a backslash, its "." and ".." folders dropped, and
+   rooted without a drive on the system drive, as the logon shell reads it
+   (Wine's dlls/ntdll/tests/path.c, RtlDosPathNameToNtPathName_U: "C:/foo"
+   is "C:\\foo", "\\foo" is on the current drive, "\\\\?\\foo/.." is left
+   as it is). False where it is relative or does not fit. */
+static bool DriveReading(const char* text, size_t end, char* path, size_t size) {
+    char written[MAX_PATH + 5], rooted[MAX_PATH + 7];
+    if (!CopyPart(written, sizeof written, text, end)) return false;
+    const size_t prefix = LongPrefix(written);
+    if (prefix) return ReadingPath(written + prefix, end - prefix, false, path, size);
+    for (char* c = written; *c; c++)
+        if (*c == '/') *c = '\\';
+    const char* at = written;
+    if (at[0] == '\\' && at[1] != '\\') {
+        const UINT n = GetWindowsDirectoryA(rooted, sizeof rooted);
+        if (n < 2 || n >= sizeof rooted || rooted[1] != ':') return false;
+        rooted[2] = 0;
+        if (!JoinPath(rooted, sizeof rooted, rooted, at)) return false;
+        at = rooted;
+    }
+    return ReadingPath(at, strlen(at), true, path, size) && path[1] == ':' && path[2] == '\\';
+}
+
 size_t FileReadingEnd(const char* text, bool quoted, size_t otherwise) {
     char path[MAX_PATH + 5];
     ProgramReadings readings{text, quoted};
     for (size_t end; readings.Next(&end);)
-        if (quoted || (ReadingPath(text, end, true, path, sizeof path) && path[1] == ':' &&
-                       path[2] == '\\' && IsExistingFile(path)))
+        if (quoted || (DriveReading(text, end, path, sizeof path) && IsExistingFile(path)))
             return end;
     return otherwise;
 }

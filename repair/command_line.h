@@ -69,7 +69,8 @@ bool IsHost(const char* name);
 
 /* Where the program's name ends in `text` (past its opening quote where
    `quoted`): at its first reading that is an existing file by a full drive
-   path, else at `otherwise`. A relative or UNC reading is never looked for:
+   path as Windows reads it ("/" as "\\", rooted on the system drive, past
+   "\\\\?\\"), else at `otherwise`. A relative or UNC reading is never looked for:
    it would be found in this program's own current folder, which is not
    where Windows looks, or make it wait on another machine. */
 size_t FileReadingEnd(const char* text, bool quoted, size_t otherwise);
