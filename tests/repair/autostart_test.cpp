@@ -288,6 +288,13 @@ TEST_F(AutostartTest, BareRuleOnlyForFilesInSystemDirectories) {
          {"Viewer", "notepad.exe C:\\Temp\\evil.dll"}},
         {"C:\\Temp\\evil.dll", "C:\\Temp\\shell32.dll", "C:\\WINDOWS\\system32\\hosted.dll"});
 
+    // In code page 932 "\x95\x5c" is one character: "c:\\tools\\\x95\x5crundll32.exe" is no host.
+    simwin::SetAnsiCodePage(932);
+    simwin::WriteFile("C:\\Tools\\\x95\x5crundll32.exe", "MZ");
+    DetectEach(kRun, {{"Lookalike", "c:\\tools\\\x95\x5crundll32.exe c:\\temp\\evil.dll,X"}},
+               {"C:\\Temp\\evil.dll"});
+    simwin::SetAnsiCodePage(1252);
+
     // Windows 9x: rundll32 lies in the Windows folder, where its loader looks first.
     Renew(+[] { simwin::SetVersion(VER_PLATFORM_WIN32_WINDOWS, 4, 10); });
     simwin::WriteFile("C:\\WINDOWS\\SYSTEM\\evil.dll", "MZ another");
