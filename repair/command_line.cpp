@@ -150,9 +150,13 @@ bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library,
         end = FileReadingEnd(text, quoted, strcspn(text, quoted ? "\"" : " \t"));
     if (!CopyPart(host, hostSize, text, end)) host[0] = 0;
     const char* rest = text + end + (quoted && text[end] == '"');
-    const char* name = host + strlen(host);
-    while (name > host && name[-1] != '\\' && name[-1] != '/')
-        name--;
+    // The name after the last separator, read as characters (SeparatorBefore).
+    const char* name = host;
+    for (const char* p = host; *p; p++)
+        if (IsDBCSLeadByte((BYTE)*p) && p[1])
+            p++;
+        else if (*p == '\\' || *p == '/')
+            name = p + 1;
     if (!IsHost(name)) return false;
     NextName(rest, ",", library, size, true);
     for (char* c = library; *c; c++)
