@@ -270,24 +270,15 @@ const char* RealNames(const char* text, REGSAM view, char** heap) {
     return _strlwr(*heap);
 }
 
-/* A path rooted without a drive is on the current drive (naming-a-file:
-   "a path from the root directory of the current drive"), the system drive
-   for the logon shell: `text` with it in front in *heap (the caller frees),
-   or `text` where it is not so rooted. Null when no memory is left. */
+/* `text` rooted on the system drive (OnSystemDrive) in *heap (the caller
+   frees), or `text` where it is not so rooted or the drive is unknown.
+   Null when no memory is left. */
 const char* OnSystemDrive(const char* text, char** heap) {
     *heap = nullptr;
-    char windows[MAX_PATH];
-    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
-    if ((text[0] != '\\' && text[0] != '/') || text[1] == '\\' || text[1] == '/' || n < 2 ||
-        n >= sizeof windows || windows[1] != ':')
-        return text;
+    if (!IsRootedWithoutDrive(text)) return text;
     const size_t size = strlen(text) + 3;
-    *heap = (char*)malloc(size);
-    if (!*heap) return nullptr;
-    (*heap)[0] = (char)tolower((unsigned char)windows[0]);
-    (*heap)[1] = ':';
-    memcpy(*heap + 2, text, size - 2);
-    return *heap;
+    if ((*heap = (char*)malloc(size)) == nullptr) return nullptr;
+    return ::OnSystemDrive(text, *heap, size) ? _strlwr(*heap) : text;
 }
 
 /* Whether the command `text` has a host load the file `file` (SameFile). */

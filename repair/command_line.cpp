@@ -107,6 +107,19 @@ bool IsHost(const char* name) {
     return IsFileName(name, "rundll32.exe", ".exe") || IsFileName(name, "rundll.exe", ".exe");
 }
 
+bool IsRootedWithoutDrive(const char* path) {
+    return (path[0] == '\\' || path[0] == '/') && path[1] != '\\' && path[1] != '/';
+}
+
+bool OnSystemDrive(const char* path, char* out, size_t size) {
+    char windows[MAX_PATH];
+    if (!IsRootedWithoutDrive(path)) return JoinPath(out, size, path, "");
+    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if (n < 2 || n >= sizeof windows || windows[1] != ':') return false;
+    windows[2] = 0;
+    return JoinPath(out, size, windows, path);
+}
+
 /* The reading text[0, end) as the drive path Windows opens for it
    (ReadingPath), in `path`: past a "\\\\?\\" prefix as written; else with
    each "/" read as a backslash, its "." and ".." folders dropped, and
@@ -121,15 +134,9 @@ static bool DriveReading(const char* text, size_t end, char* path, size_t size) 
     if (prefix) return ReadingPath(written + prefix, end - prefix, false, path, size);
     for (char* c = written; *c; c++)
         if (*c == '/') *c = '\\';
-    const char* at = written;
-    if (at[0] == '\\' && at[1] != '\\') {
-        const UINT n = GetWindowsDirectoryA(rooted, sizeof rooted);
-        if (n < 2 || n >= sizeof rooted || rooted[1] != ':') return false;
-        rooted[2] = 0;
-        if (!JoinPath(rooted, sizeof rooted, rooted, at)) return false;
-        at = rooted;
-    }
-    return ReadingPath(at, strlen(at), true, path, size) && path[1] == ':' && path[2] == '\\';
+    return OnSystemDrive(written, rooted, sizeof rooted) &&
+           ReadingPath(rooted, strlen(rooted), true, path, size) && path[1] == ':' &&
+           path[2] == '\\';
 }
 
 size_t FileReadingEnd(const char* text, bool quoted, size_t otherwise) {
@@ -150,14 +157,10 @@ bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library,
         end = FileReadingEnd(text, quoted, strcspn(text, quoted ? "\"" : " \t"));
     if (!CopyPart(host, hostSize, text, end)) host[0] = 0;
     const char* rest = text + end + (quoted && text[end] == '"');
-    // The name after the last separator, read as characters (SeparatorBefore).
-    const char* name = host;
-    for (const char* p = host; *p; p++)
-        if (IsDBCSLeadByte((BYTE)*p) && p[1])
-            p++;
-        else if (*p == '\\' || *p == '/')
-            name = p + 1;
-    if (!IsHost(name)) return false;
+    for (char* c = host; *c; c++) // no trail byte is a "/"
+        if (*c == '/') *c = '\\';
+    const char* last = SeparatorBefore(host, host + strlen(host));
+    if (!IsHost(last ? last + 1 : host)) return false;
     NextName(rest, ",", library, size, true);
     for (char* c = library; *c; c++)
         if (*c == '/') *c = '\\';
@@ -176,16 +179,9 @@ bool HostedLibrary(const char* text, char* host, size_t hostSize, char* library,
    False for a relative path, a UNC name, or one that does not fit. */
 static bool WrittenPath(const char* written, const char* extension, REGSAM view, char* out,
                         size_t size) {
-    char rooted[MAX_PATH], windows[MAX_PATH];
-    if (written[0] == '\\' && written[1] != '\\') {
-        const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
-        if (n < 2 || n >= sizeof windows || windows[1] != ':') return false;
-        windows[2] = 0;
-        if (!JoinPath(rooted, sizeof rooted, windows, written)) return false;
-    } else if (!JoinPath(rooted, sizeof rooted, written, "")) {
+    char rooted[MAX_PATH];
+    if (!OnSystemDrive(written, rooted, sizeof rooted) || rooted[1] != ':' || rooted[2] != '\\')
         return false;
-    }
-    if (rooted[1] != ':' || rooted[2] != '\\') return false;
     if (view == KEY_WOW64_32KEY ? !NativePath(rooted, out, size) : !JoinPath(out, size, rooted, ""))
         return false;
     _strlwr(out);
@@ -213,8 +209,6 @@ bool HostedFile(const char* text, REGSAM view, char* found, size_t size, size_t 
     if (!HostedLibrary(text, host, sizeof host, library, sizeof library, end)) return false;
     if (strchr(library, '\\') || strchr(library, ':'))
         return WrittenPath(library, ".dll", view, found, size);
-    for (char* c = host; *c; c++)
-        if (*c == '/') *c = '\\';
     const bool inHostFolder = strchr(host, '\\') &&
                               WrittenPath(host, ".exe", view, path, sizeof path) &&
                               LibraryBesideHost(path, library, found, size);

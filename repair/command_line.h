@@ -44,6 +44,15 @@ void DropDotFolders(char* path);
 /* Whether `path` is an existing file (not a folder), by the real names. */
 bool IsExistingFile(const char* path);
 
+/* Whether `path` is rooted without a drive ("\\x" or "/x"): on the current
+   drive (naming-a-file: "a path from the root directory of the current
+   drive"), the system drive for the logon shell and the service manager. */
+bool IsRootedWithoutDrive(const char* path);
+
+/* `path` in `out`, such a rooted one with the system drive in front. False where the Windows folder
+ * is unknown or `out` too small. */
+bool OnSystemDrive(const char* path, char* out, size_t size);
+
 /* How many characters of `path` are a "\\?\" or "\??\" in front of a
    drive path (Naming Files: "\\?\" passes the path that follows as it is),
    which names that path: 4, else 0. */

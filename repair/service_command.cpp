@@ -260,13 +260,9 @@ bool ProgramFile(const char* program, char* file, size_t size, int* next) {
             toupper((unsigned char)folder[0]) == toupper((unsigned char)program[0]);
         if (!JoinPath(path, sizeof path, systemDrive ? folder : drive, "\\", program + 2))
             return false;
-    } else if (program[0] == '\\' && program[1] != '\\' && program[1] != '?' &&
+    } else if (IsRootedWithoutDrive(program) && program[1] != '?' &&
                _strnicmp(program, "\\SystemRoot\\", 12) != 0) {
-        // Rooted: on the system drive.
-        char windows[MAX_PATH];
-        if (!WindowsFolder(windows, sizeof windows)) return false;
-        windows[2] = 0;
-        if (!JoinPath(path, sizeof path, windows, program)) return false;
+        if (!OnSystemDrive(program, path, sizeof path)) return false;
     } else if (!DrivePathOf(program, path, sizeof path)) {
         // Relative with folders: from the current folder, System32.
         if (program[1] == ':' || program[0] == '\\' || !SearchFolder(0, folder, sizeof folder) ||
