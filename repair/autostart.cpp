@@ -32,10 +32,6 @@ struct Freed {
     ~Freed() { free(p); }
 };
 
-/* The shell starts only a REG_SZ or REG_EXPAND_SZ (learn.microsoft.com/
-   windows-hardware/drivers/install/runonce-registry-key); other types are data. */
-bool IsCommandType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ; }
-
 /* A name that does not fit is not remembered (cut, it could be another
    value's). The key, view and file go with it: the same name elsewhere may
    be Windows' own, and later the value goes only while it starts that file. */
@@ -529,33 +525,6 @@ bool BareStartsVariant(const char* data, const char* file, REGSAM view) {
 }
 
 } // namespace
-
-bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data,
-                        REGSAM view) {
-    *data = nullptr;
-    HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    DWORD size = 0, type = REG_NONE;
-    char* buffer = nullptr;
-    bool read = RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-                IsCommandType(type) && size < 0xFFFFFFFFu &&
-                (buffer = (char*)malloc((size_t)size + 1)) != nullptr;
-    if (read) {
-        // A value that grew or changed type since the first query fails.
-        DWORD got = size;
-        read = RegQueryValueExA(key, valueName, nullptr, &type, (LPBYTE)buffer, &got) ==
-                   ERROR_SUCCESS &&
-               got <= size && IsCommandType(type);
-        if (read) buffer[got] = 0;
-    }
-    if (RegCloseKey(key) != ERROR_SUCCESS) read = false;
-    if (!read) {
-        free(buffer);
-        return false;
-    }
-    *data = buffer;
-    return true;
-}
 
 /* The one maker of an autostart value's proof: a value this walk resolved. */
 struct AutostartProver {

@@ -27,12 +27,6 @@ void WalkAutostartKey(HKEY root, const char* subKey, REGSAM view = 0);
 
 #include "actions/registry.h" // DeleteRegistryValue
 
-/* Reads one string value (REG_SZ or REG_EXPAND_SZ) whole, whatever its
-   length, into a heap block of the size the registry reports plus a
-   terminator that this call adds. On success *data is a NUL-terminated
-   string the caller frees with free(). A value of any other type is no
-   command the shell starts: false. */
-bool ReadRegistryString(HKEY root, const char* subKey, const char* valueName, char** data,
-                        REGSAM view = 0);
+#include "platform/registry_value.h" // ReadRegistryString
 
 #endif

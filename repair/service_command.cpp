@@ -19,6 +19,7 @@
 #include "engine/scan_state.h"
 #include "memory/image_path.h"
 #include "platform/join_path.h"
+#include "platform/registry_value.h"
 #include "platform/wow64.h"
 
 #include <stdint.h>
@@ -47,19 +48,15 @@ bool WindowsFolder(char* out, size_t size) {
     return JoinPath(out, size, windows, "");
 }
 
-/* One string value (REG_SZ or REG_EXPAND_SZ) of HKLM\`path`, terminated;
-   `type` gets its type. False when there is none or it does not fit. */
+/* One string value of HKLM\`path` (ReadRegistryString) in `out`; `type`
+   gets its type. False when there is none or it does not fit. */
 bool ReadMachineString(const char* path, const char* name, REGSAM view, char* out, DWORD size,
                        DWORD* type) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD got = size - 1;
-    const bool read = RegQueryValueExA(key, name, NULL, type, (LPBYTE)out, &got) == ERROR_SUCCESS &&
-                      (*type == REG_SZ || *type == REG_EXPAND_SZ);
-    RegCloseKey(key);
-    if (read) out[got < size ? got : size - 1] = 0;
-    return read;
+    char* data;
+    if (!ReadRegistryString(HKEY_LOCAL_MACHINE, path, name, &data, view, size, type)) return false;
+    CopyText(out, size, data);
+    free(data);
+    return true;
 }
 
 bool Expand(const char* text, char* out, size_t size, int depth);

@@ -8,6 +8,7 @@
 #include "repair/service_command.h"
 #include "engine/scan_state.h"
 #include "platform/join_path.h"
+#include "platform/registry_value.h"
 #include "platform/win32.h"
 
 #include <stdio.h>
@@ -38,25 +39,11 @@ static const DWORD kImagePathLimit = 65536;
    repair/service_command.cpp). */
 static bool RegisteredFor(const char* prefix, const char* name, const CommandImage& image,
                           char* other, size_t otherSize) {
-    char path[kPathSize];
-    HKEY key;
-    if (!JoinPath(path, kPathSize, prefix, name) ||
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0, size = 0;
-    char* command = NULL;
-    if (RegQueryValueExA(key, "ImagePath", NULL, &type, NULL, &size) == ERROR_SUCCESS &&
-        size < kImagePathLimit) {
-        command = (char*)calloc((size_t)size + 1, 1); // terminated even when the value is not
-        if (command && RegQueryValueExA(key, "ImagePath", NULL, &type, (LPBYTE)command, &size) !=
-                           ERROR_SUCCESS) {
-            free(command);
-            command = NULL;
-        }
-    }
-    RegCloseKey(key);
-    const bool runs = command && (type == REG_SZ || type == REG_EXPAND_SZ) &&
-                      ServiceCommandRegistersFile(command, image, other, otherSize);
+    char path[kPathSize], *command = NULL;
+    const bool runs =
+        JoinPath(path, kPathSize, prefix, name) &&
+        ReadRegistryString(HKEY_LOCAL_MACHINE, path, "ImagePath", &command, 0, kImagePathLimit) &&
+        ServiceCommandRegistersFile(command, image, other, otherSize);
     free(command);
     return runs;
 }
