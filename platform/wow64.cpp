@@ -5,7 +5,10 @@
 #include "platform/wow64.h"
 #include "engine/scan_state.h"
 #include "platform/join_path.h"
+#include "platform/registry_value.h"
 #include "platform/resolve.h"
+
+#include <stdlib.h>
 
 namespace {
 
@@ -119,17 +122,13 @@ bool NativeFolderVariable(const char* name, char* out, size_t size) {
         if (_stricmp(name, folder[0]) != 0) continue;
         const DWORD n = GetEnvironmentVariableA(folder[1], out, (DWORD)size);
         if (n > 0 && n < size) return true;
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
-                          KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        char* data;
+        if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                                folder[2], &data, KEY_WOW64_64KEY, (DWORD)size))
             return false;
-        DWORD type = REG_NONE, got = (DWORD)size - 1;
-        const bool read =
-            RegQueryValueExA(key, folder[2], nullptr, &type, (LPBYTE)out, &got) == ERROR_SUCCESS &&
-            (type == REG_SZ || type == REG_EXPAND_SZ) && got > 0;
-        RegCloseKey(key);
-        if (read) out[got < size ? got : size - 1] = 0;
-        return read && out[0];
+        const bool read = CopyPart(out, size, data, strlen(data)) && out[0];
+        free(data);
+        return read;
     }
     return false;
 }

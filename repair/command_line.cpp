@@ -121,12 +121,11 @@ bool OnSystemDrive(const char* path, char* out, size_t size) {
 }
 
 /* The reading text[0, end) as the drive path Windows opens for it
-   (ReadingPath), in `path`: past a "\\\\?\\" prefix as written; else with
-   each "/" read as a backslash, its "." and ".." folders dropped, and
-   rooted without a drive on the system drive, as the logon shell reads it
-   (Wine's dlls/ntdll/tests/path.c, RtlDosPathNameToNtPathName_U: "C:/foo"
-   is "C:\\foo", "\\foo" is on the current drive, "\\\\?\\foo/.." is left
-   as it is). False where it is relative or does not fit. */
+   (ReadingPath), in `path`: past a "\\?\" prefix as written; else "/" read
+   as "\", "." and ".." folders dropped, rooted on the system drive (Wine's
+   dlls/ntdll/tests/path.c, RtlDosPathNameToNtPathName_U: "C:/foo" is
+   "C:\foo", "\foo" is on the current drive, "\\?\foo/.." stays as it is).
+   False where it is relative or does not fit. */
 static bool DriveReading(const char* text, size_t end, char* path, size_t size) {
     char written[MAX_PATH + 5], rooted[MAX_PATH + 7];
     if (!CopyPart(written, sizeof written, text, end)) return false;
