@@ -6,6 +6,7 @@
 */
 #include "platform/file_names.h"
 #include "platform/platform.h"
+#include "platform/registry_value.h"
 #include "platform/resolve.h"
 #include "world.h"
 
@@ -110,4 +111,42 @@ TEST_F(PlatformTest, DeviceNamesAreReadAsEachWindowsReadsThem) {
             else
                 EXPECT_STREQ(name.get(), prefixed.c_str());
         }
+}
+
+TEST_F(PlatformTest, ARegistryStringIsReadWholeAtItsBounds) {
+    const char* const kKey = "SOFTWARE\\Bounds";
+    const auto Set = [&](DWORD type, const std::string& bytes) {
+        simwin::RegSetValue(HKEY_LOCAL_MACHINE, kKey, "B", type, {bytes.begin(), bytes.end()});
+    };
+    char* data = nullptr;
+    // At its bounds (Wine's registry.c, test_string_termination: a block of the
+    // value's exact size gets no terminator; the reader adds one), a value of
+    // `limit` bytes is refused, as is one turned to another type before the read.
+    const std::string text(200, 'u'), ab("ab\0", 3);
+    const struct {
+        std::string data;
+        DWORD limit, later; // REG_NONE: the type stays
+        bool read;
+    } bounds[] = {{text, 201, REG_NONE, true},
+                  {text, 200, REG_NONE, false},
+                  {ab, 0xFFFFFFFFu, REG_BINARY, false},
+                  {ab, 0xFFFFFFFFu, REG_EXPAND_SZ, true}};
+    DWORD later = REG_NONE;
+    int queries = 0;
+    simwin::OnCall("RegQueryValueExA", [&] {
+        if (later && simwin::CallAbout() == "B" && ++queries == 2) Set(later, ab);
+    });
+    void* (*volatile allocate)(size_t) = malloc; // kept: the freed block is the reader's next
+    for (const auto& b : bounds) {
+        Set(REG_SZ, b.data);
+        later = b.later, queries = 0;
+        free(memset(allocate(b.data.size() + 1), 'x', b.data.size() + 1));
+        DWORD type = REG_NONE;
+        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kKey, "B", &data, 0, b.limit, &type),
+                  b.read)
+            << b.limit << " " << later;
+        EXPECT_EQ(data ? std::string(data) : "", b.read ? b.data.c_str() : "");
+        EXPECT_EQ(type, !b.read ? REG_NONE : later ? later : REG_SZ);
+        free(data);
+    }
 }

@@ -444,43 +444,4 @@ TEST_F(AutostartTest, RegistryHelpersReportEachFailure) {
     EXPECT_FALSE(simwin::RegValueExists(HKEY_LOCAL_MACHINE, kRun, "V"));
     EXPECT_EQ(simwin::RegOpenKeyCalls().back().access, (REGSAM)KEY_ALL_ACCESS);
     leftOpen_ = 2; // a failed RegCloseKey leaves its handle open
-
-    // At its bounds: a value read into a block of its exact size comes without
-    // a terminator (Wine's registry.c, test_string_termination), so the reader
-    // adds one; one of `limit` bytes is refused, as is one turned to another
-    // type before the read.
-    struct Bound {
-        const char* what;
-        std::string data;
-        DWORD limit, laterType; // REG_NONE: it stays as it is
-        bool read;
-    };
-    const std::string text(200, 'u'), ab("ab\0", 3);
-    const Bound bounds[] = {{"unterminated, one byte under the limit", text, 201, REG_NONE, true},
-                            {"unterminated, at the limit", text, 200, REG_NONE, false},
-                            {"turned binary", ab, 0xFFFFFFFFu, REG_BINARY, false},
-                            {"turned another string", ab, 0xFFFFFFFFu, REG_EXPAND_SZ, true}};
-    const Bound* now = nullptr;
-    int queries = 0;
-    simwin::OnCall("RegQueryValueExA", [&] {
-        if (now && now->laterType != REG_NONE && simwin::CallAbout() == "B" && ++queries == 2)
-            SetRaw(kRun, "B", now->laterType, now->data);
-    });
-    void* (*volatile allocate)(size_t) = malloc; // kept: the freed block is the reader's next
-    for (const Bound& b : bounds) {
-        SCOPED_TRACE(b.what);
-        SetRaw(kRun, "B", REG_SZ, b.data);
-        now = &b;
-        queries = 0;
-        void* freed = memset(allocate(b.data.size() + 1), 'x', b.data.size() + 1);
-        free(freed);
-        DWORD type = REG_NONE;
-        EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, kRun, "B", &data, 0, b.limit, &type),
-                  b.read);
-        EXPECT_EQ(data ? std::string(data) : "", b.read ? b.data.c_str() : "");
-        if (b.read) {
-            EXPECT_EQ(type, b.laterType == REG_NONE ? (DWORD)REG_SZ : b.laterType);
-        }
-        free(data);
-    }
 }
