@@ -291,17 +291,21 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     // An installer adds its line after the read, or while ours stands aside
     // (into a fresh file, as none stands): the line stays, and the entries join it.
     const std::string installer = "C:\\APP\\X.DLL=C:\\APP\\X.NEW\r\n", e = kEntry;
-    const char* about = "C:\\WINDOWS\\wininit.ini";
+    std::vector<std::string> abouts = {"C:\\WINDOWS\\wininit.ini"};
     simwin::OnCall("MoveFileA", [&] {
-        if (!about || simwin::CallAbout() != about) return;
+        if (abouts.empty() || simwin::CallAbout() != abouts.front()) return;
         SetIni((Ini().empty() ? "[rename]\r\n" : Ini()) + installer);
-        about = nullptr;
+        abouts.erase(abouts.begin());
     });
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), "[rename]\r\n" + e + installer + e);
-    about = "C:\\WINDOWS\\cphxini.new";
+    abouts = {"C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e);
+    // Both in one request: a line after the read, then a fresh file while ours stands aside again.
+    abouts = {"C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\cphxini.new"};
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e + e);
     // The power lost between the swap's renames, then an installer writing
     // a fresh wininit.ini: the stranded entries join it, once, and run.
     simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
