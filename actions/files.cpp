@@ -790,7 +790,7 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
    Placed    ini old?      delete wai, then old     true     true    old alone
    Back      old new       old -> ini, else a copy  Undo     false   old new, new alone
                            (Write after another's;  (another's ini:
-                           both once)               old -> wai, Write)
+                           each once)               old -> wai, Write)
    Undo      ini? new old? delete new, then old     false    false   new? old?
 
    What Found meets, and what comes of it:
@@ -912,9 +912,10 @@ bool AddWininitRename(const char* destination, const char* source) {
                 step = changed && !rewrote && !s.Has(kOld) ? Step::Write : Step::Undo;
             } else {
                 // Another program wrote a fresh ini while old stood aside: old
-                // waits beside it, and is merged in as waiting content, once
-                // (not looked for in bak: it stood in place, it has not run).
-                if (rewrote || _access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
+                // waits beside it, and is merged in as waiting content (not
+                // looked for in bak: it stood in place, it has not run). Once
+                // also after a rewrite: a second time wai stands, and the move fails.
+                if (_access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
                     !ReadText(s.path[kWait], &waiting))
                     return false;
                 s.there |= 1u << kIni;
