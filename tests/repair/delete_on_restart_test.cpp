@@ -306,6 +306,15 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     abouts = {"C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e + e);
+    // The fresh file puts a clean copy where an earlier entry deletes: the
+    // earlier entry runs first, as in the file it was written into.
+    simwin::WriteFile("C:\\APP\\X.DLL", "bad");
+    simwin::WriteFile("C:\\APP\\X.NEW", "clean");
+    SetIni("[rename]\r\nNUL=C:\\APP\\X.DLL\r\n");
+    abouts = {"C:\\WINDOWS\\cphxini.new"};
+    EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
+    Restart();
+    EXPECT_EQ(simwin::ReadFile("C:\\APP\\X.DLL"), "clean");
     // The power lost between the swap's renames, then an installer writing
     // a fresh wininit.ini: the stranded entries join it, once, and run.
     simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
