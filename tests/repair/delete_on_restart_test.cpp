@@ -301,11 +301,11 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     EXPECT_EQ(Ini(), "[rename]\r\n" + e + installer + e);
     abouts = {"C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e);
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + installer + e);
     // Both in one request: a line after the read, then a fresh file while ours stands aside again.
     abouts = {"C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e + e);
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + e + installer + e);
     // The fresh file puts a clean copy where an earlier entry deletes: the
     // earlier entry runs first, as in the file it was written into.
     simwin::WriteFile("C:\\APP\\X.DLL", "bad");
@@ -325,7 +325,8 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
              "\\SETUP.TMP\r\n");
     SetIni(setup);
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), setup + "C:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n" + kEntry);
+    EXPECT_EQ(Ini(), "[rename]\r\nC:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n" + setup.substr(10) +
+                         kEntry);
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.bak"), "ran");
     for (const char* own : {"cphxini.old", "cphxini.new", "cphxini.wai"})
         EXPECT_FALSE(simwin::FileExists(std::string("C:\\WINDOWS\\") + own)) << own;
@@ -341,7 +342,8 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
         simwin::WriteFile("C:\\WINDOWS\\cphxini.wai", "[rename]\r\n" + waiting);
         simwin::WriteFile("C:\\WINDOWS\\" + copy, x);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-        EXPECT_EQ(Ini(), (copy == "wininit.ini" ? x : "[rename]\r\n") + waiting + kEntry);
+        EXPECT_EQ(Ini(),
+                  "[rename]\r\n" + waiting + (copy == "wininit.ini" ? x.substr(10) : "") + kEntry);
     }
 }
 
