@@ -318,12 +318,9 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     abouts = {"C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + e + installer + e);
-    // The fresh file puts a clean copy where an earlier entry deletes: the
-    // earlier entry runs first, as in the file it was written into.
-    simwin::WriteFile("C:\\APP\\X.DLL", "bad");
+    // A fresh file puts a clean copy where an earlier entry deletes: that entry runs first.
     simwin::WriteFile("C:\\APP\\X.NEW", "clean");
-    SetIni("[rename]\r\nNUL=C:\\APP\\X.DLL\r\n");
-    abouts = {"C:\\WINDOWS\\cphxini.new"};
+    SetIni("[rename]\r\nNUL=C:\\APP\\X.DLL\r\n"), abouts = {"C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
     Restart();
     EXPECT_EQ(simwin::ReadFile("C:\\APP\\X.DLL"), "clean");
