@@ -318,6 +318,9 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     abouts = {"C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + e + installer + e);
+    abouts = {"C:\\WINDOWS\\cphxini.new", "C:\\WINDOWS\\wininit.ini"}; // the other way round
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + e + e + installer + installer + e);
     // A fresh file puts a clean copy where an earlier entry deletes: that entry runs first.
     simwin::WriteFile("C:\\APP\\X.NEW", "clean");
     SetIni("[rename]\r\nNUL=C:\\APP\\X.DLL\r\n"), abouts = {"C:\\WINDOWS\\cphxini.new"};
