@@ -921,18 +921,19 @@ bool AddWininitRename(const char* destination, const char* source) {
             if (s.Move(kOld, kIni) || s.Copy(kOld, kIni)) {
                 // Content written since the read is merged as any other, once.
                 step = changed && !rewrote && !s.Has(kOld) ? Step::Write : Step::Undo;
+                rewrote = rewrote || step == Step::Write;
             } else {
                 // Another program wrote a fresh ini while old stood aside: old
                 // waits beside it, and is merged in as waiting content (not
                 // looked for in bak: it stood in place, it has not run). Once
-                // also after a rewrite: a second time wai stands, and the move fails.
+                // beside the rewrite above, before or after it: a second time
+                // wai stands, and the move fails.
                 if (_access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
                     !ReadText(s.path[kWait], &waiting))
                     return false;
                 s.there |= 1u << kIni;
                 step = Step::Write;
             }
-            rewrote = rewrote || step == Step::Write;
             break;
         case Step::Undo:
             s.Drop(kNew);
