@@ -600,28 +600,32 @@ static bool AllIn(const Text& waiting, const char* path, bool* all) {
 /* The state of one merge. */
 struct MergeState {
     bool inRename = false;     // the last header read was [rename]
+    bool firstWritten = false; // the older lines stand below the header
     bool entryWritten = false; // the entry stands in the new content
     bool atLineStart = true;   // the text written so far ends a line
 };
 
 /* Puts the entry at the end of the text when it is not in yet: on a line of
-   its own, under a new [rename] header when there was no such section. */
-static bool FinishEntry(int out, MergeState* m, const Entries& e) {
+   its own, under a new [rename] header when there was no such section, the
+   older lines before it when they are not in yet either. */
+static bool FinishEntry(int out, MergeState* m, const Entries& first, const Entries& e) {
     if (m->entryWritten) return true;
     if (!m->atLineStart && !WriteText(out, "\r\n")) return false;
     if (!m->inRename && !(WriteText(out, kSection) && WriteText(out, "\r\n"))) return false;
     m->entryWritten = true;
-    return WriteEntries(out, e);
+    return (m->firstWritten || WriteEntries(out, first)) && WriteEntries(out, e);
 }
 
-/* Copies the old content from `in` to descriptor `out`, inserting the entries
-   at the end of the [rename] section (before the next section header), or
-   appending the section and the entry when there is none.
+/* Copies the old content from `in` to descriptor `out`, inserting `first`
+   (lines older than the content's own) at the start of the [rename] section
+   and the entries at its end (before the next section header), or appending
+   the section, `first` and the entries when there is none: WININIT runs the
+   lines in their order.
    Only a piece that starts a line is looked at: the rest of a line longer
    than one piece is copied as it is, so such a line is written back whole.
    The text ends at the first end-of-text mark: the entry goes before it,
    and the mark and whatever follows it are copied unchanged after it. */
-static bool Merge(FILE* in, int out, const Entries& e) {
+static bool Merge(FILE* in, int out, const Entries& first, const Entries& e) {
     MergeState m;
     bool ended = false; // the end-of-text mark has been met
     char piece[kPieceSize];
@@ -644,6 +648,10 @@ static bool Merge(FILE* in, int out, const Entries& e) {
         }
         if (text > 0) {
             if (!m.entryWritten && m.atLineStart) {
+                if (m.inRename && !m.firstWritten) {
+                    if (!WriteEntries(out, first)) return false;
+                    m.firstWritten = true;
+                }
                 if (m.inRename && piece[0] == '[') {
                     if (!WriteEntries(out, e)) return false;
                     m.entryWritten = true;
@@ -655,13 +663,13 @@ static bool Merge(FILE* in, int out, const Entries& e) {
             m.atLineStart = piece[text - 1] == '\n';
         }
         if (text < length) {
-            if (!ended && !FinishEntry(out, &m, e)) return false;
+            if (!ended && !FinishEntry(out, &m, first, e)) return false;
             ended = true;
             if (!WriteAll(out, piece + text, length - text)) return false;
         }
     }
     if (ferror(in)) return false; // the old content was not read completely
-    return FinishEntry(out, &m, e);
+    return FinishEntry(out, &m, first, e);
 }
 
 /* The swap's files, all in the Windows folder. */
@@ -691,7 +699,7 @@ struct Swap {
 
 /* Writes cphxini.new whole: the live file's content (none when there is
    none) with the entries merged in, the waiting content's that wininit.ini
-   does not hold (a line twice would run twice), then the new one. A copy of
+   does not hold (a line twice would run twice) first, the new one last. A copy of
    the live file goes to the temporary folder first; `live` gets the content
    read (none without a wininit.ini). */
 static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const char* destination,
@@ -753,8 +761,10 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
         memcpy(at + length, "\r\n", 2);
         at += length + 2;
     }
-    at += sprintf(at, "%s=%s\r\n", destination, source);
-    const Entries e = {entries.bytes, (size_t)(at - entries.bytes)};
+    // The waiting lines were written before the live file's (they stood in
+    // place before it): they go first; the new one last.
+    const Entries first = {entries.bytes, (size_t)(at - entries.bytes)};
+    const Entries e = {at, (size_t)sprintf(at, "%s=%s\r\n", destination, source)};
 
     int out =
         _open(s->path[kNew], _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
@@ -763,8 +773,9 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
         return false;
     }
     s->there |= 1u << kNew;
-    bool written = in ? Merge(in, out, e)
-                      : WriteText(out, kSection) && WriteText(out, "\r\n") && WriteEntries(out, e);
+    bool written = in ? Merge(in, out, first, e)
+                      : WriteText(out, kSection) && WriteText(out, "\r\n") &&
+                            WriteEntries(out, first) && WriteEntries(out, e);
     if (in) fclose(in);
     return _close(out) == 0 && written;
 }
@@ -790,7 +801,7 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
    Placed    ini old?      delete wai, then old     true     true    old alone
    Back      old new       old -> ini, else a copy  Undo     false   old new, new alone
                            (Write after another's;  (another's ini:
-                           both once)               old -> wai, Write)
+                           each once)               old -> wai, Write)
    Undo      ini? new old? delete new, then old     false    false   new? old?
 
    What Found meets, and what comes of it:
@@ -910,17 +921,19 @@ bool AddWininitRename(const char* destination, const char* source) {
             if (s.Move(kOld, kIni) || s.Copy(kOld, kIni)) {
                 // Content written since the read is merged as any other, once.
                 step = changed && !rewrote && !s.Has(kOld) ? Step::Write : Step::Undo;
+                rewrote = rewrote || step == Step::Write;
             } else {
                 // Another program wrote a fresh ini while old stood aside: old
-                // waits beside it, and is merged in as waiting content, once
-                // (not looked for in bak: it stood in place, it has not run).
-                if (rewrote || _access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
+                // waits beside it, and is merged in as waiting content (not
+                // looked for in bak: it stood in place, it has not run). Once
+                // beside the rewrite above, before or after it: a second time
+                // wai stands, and the move fails.
+                if (_access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
                     !ReadText(s.path[kWait], &waiting))
                     return false;
                 s.there |= 1u << kIni;
                 step = Step::Write;
             }
-            rewrote = rewrote || step == Step::Write;
             break;
         case Step::Undo:
             s.Drop(kNew);

@@ -228,13 +228,22 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
     const char* const ops[] = {"CopyFileA", "fopen",  "fgets",     "fclose",     "_open",
                                "_write",    "_close", "MoveFileA", "DeleteFileA"};
     // Where the request starts: wininit.ini; a swap stopped between its
-    // renames; and another program's wininit.ini written after that.
+    // renames; another program's wininit.ini written after that; and
+    // wininit.ini, another program writing a fresh one while ours stands aside.
+    int fresh = 0;
     const std::function<void()> starts[] = {
         [&] { SetIni(old); }, [&] { StopSwap(old); },
-        [&] { StopSwap(old), SetIni("[rename]\r\n" + theirs); }};
+        [&] { StopSwap(old), SetIni("[rename]\r\n" + theirs); },
+        [&] {
+            SetIni(old), fresh = 0;
+            simwin::OnCall("MoveFileA", [&] {
+                if (simwin::CallAbout() == "C:\\WINDOWS\\cphxini.new" && !fresh++)
+                    SetIni("[rename]\r\n" + theirs);
+            });
+        }};
     // (start, operation, call, renames fail); no operation: the power is lost
     std::vector<std::tuple<int, const char*, int, bool>> cases;
-    for (int start = 0; start < 3; start++) {
+    for (int start = 0; start < 4; start++) {
         Renew();
         starts[start]();
         ASSERT_TRUE(ScheduleDeleteOnRestart(kLong)); // counts the calls of a whole request
@@ -261,8 +270,11 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
                         for (const char* o : ops)
                             simwin::FailCall(o, ERROR_WRITE_FAULT, -1);
                 });
-        ScheduleDeleteOnRestart(kLong);
+        const bool done = ScheduleDeleteOnRestart(kLong);
         const std::string first = Restart();
+        // What the request reported as done runs at the restart after it.
+        EXPECT_TRUE(!done || (first.find(kEntry) != std::string::npos &&
+                              first.find("NUL=C:\\APP\\OLD.DLL\r\n") != std::string::npos));
         EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
         const std::string ran = first + Restart();
         auto count = [&ran](const std::string& entry) {
@@ -274,7 +286,7 @@ TEST_F(DeleteOnRestartTest, ARestartBetweenTwoRequestsRunsEachEntryOnce) {
         EXPECT_EQ(count("NUL=C:\\APP\\OLD.DLL\r\n"), 1u);
         EXPECT_LE(count(kEntry), 1u);
         EXPECT_EQ(count(later), 1u);
-        EXPECT_EQ(count(theirs), start == 2 ? 1u : 0u);
+        EXPECT_EQ(count(theirs), start == 2 || (start == 3 && fresh) ? 1u : 0u);
     }
 }
 
@@ -289,17 +301,30 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
     // An installer adds its line after the read, or while ours stands aside
     // (into a fresh file, as none stands): the line stays, and the entries join it.
     const std::string installer = "C:\\APP\\X.DLL=C:\\APP\\X.NEW\r\n", e = kEntry;
-    const char* about = "C:\\WINDOWS\\wininit.ini";
+    std::vector<std::string> abouts = {"C:\\WINDOWS\\wininit.ini"};
     simwin::OnCall("MoveFileA", [&] {
-        if (!about || simwin::CallAbout() != about) return;
+        if (abouts.empty() || simwin::CallAbout() != abouts.front()) return;
         SetIni((Ini().empty() ? "[rename]\r\n" : Ini()) + installer);
-        about = nullptr;
+        abouts.erase(abouts.begin());
     });
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
     EXPECT_EQ(Ini(), "[rename]\r\n" + e + installer + e);
-    about = "C:\\WINDOWS\\cphxini.new";
+    abouts = {"C:\\WINDOWS\\cphxini.new"};
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), "[rename]\r\n" + installer + e + e + e);
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + installer + e);
+    // Both in one request: a line after the read, then a fresh file while ours stands aside again.
+    abouts = {"C:\\WINDOWS\\wininit.ini", "C:\\WINDOWS\\cphxini.new"};
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + e + installer + e);
+    abouts = {"C:\\WINDOWS\\cphxini.new", "C:\\WINDOWS\\wininit.ini"}; // the other way round
+    EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_EQ(Ini(), "[rename]\r\n" + e + e + e + e + installer + installer + e);
+    // A fresh file puts a clean copy where an earlier entry deletes: that entry runs first.
+    simwin::WriteFile("C:\\APP\\X.NEW", "clean");
+    SetIni("[rename]\r\nNUL=C:\\APP\\X.DLL\r\n"), abouts = {"C:\\WINDOWS\\cphxini.new"};
+    EXPECT_TRUE(ScheduleDeleteOnRestart("C:\\B.EXE"));
+    Restart();
+    EXPECT_EQ(simwin::ReadFile("C:\\APP\\X.DLL"), "clean");
     // The power lost between the swap's renames, then an installer writing
     // a fresh wininit.ini: the stranded entries join it, once, and run.
     simwin::WriteFile("C:\\WINDOWS\\wininit.bak", "ran");
@@ -310,7 +335,8 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
              "\\SETUP.TMP\r\n");
     SetIni(setup);
     EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-    EXPECT_EQ(Ini(), setup + "C:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n" + kEntry);
+    EXPECT_EQ(Ini(), "[rename]\r\nC:\\APP\\SHARED.DLL=C:\\APP\\SHARED.NEW\r\n" + setup.substr(10) +
+                         kEntry);
     EXPECT_EQ(simwin::ReadFile("C:\\WINDOWS\\wininit.bak"), "ran");
     for (const char* own : {"cphxini.old", "cphxini.new", "cphxini.wai"})
         EXPECT_FALSE(simwin::FileExists(std::string("C:\\WINDOWS\\") + own)) << own;
@@ -326,7 +352,8 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
         simwin::WriteFile("C:\\WINDOWS\\cphxini.wai", "[rename]\r\n" + waiting);
         simwin::WriteFile("C:\\WINDOWS\\" + copy, x);
         EXPECT_TRUE(ScheduleDeleteOnRestart(kLong));
-        EXPECT_EQ(Ini(), (copy == "wininit.ini" ? x : "[rename]\r\n") + waiting + kEntry);
+        EXPECT_EQ(Ini(),
+                  "[rename]\r\n" + waiting + (copy == "wininit.ini" ? x.substr(10) : "") + kEntry);
     }
 }
 
