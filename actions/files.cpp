@@ -857,7 +857,7 @@ bool AddWininitRename(const char* destination, const char* source) {
     // read and the step aside (an installer's pending replace), and what it
     // wrote would be gone with old once new stands in its place.
     Text waiting, read;
-    bool rewrote = false, changed = false;
+    bool rewrote = false, merged = false, changed = false;
     for (Step step = Step::Found;;) {
         switch (step) {
         case Step::Found:
@@ -926,12 +926,14 @@ bool AddWininitRename(const char* destination, const char* source) {
                 // Another program wrote a fresh ini while old stood aside: old
                 // waits beside it, and is merged in as waiting content (not
                 // looked for in bak: it stood in place, it has not run). Once
-                // beside the rewrite above, before or after it: a second time
-                // wai stands, and the move fails.
-                if (_access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
+                // beside the rewrite above, before or after it (wai standing
+                // a second time would stop the move, but another program may
+                // delete it).
+                if (merged || _access(s.path[kIni], 0) != 0 || !s.Move(kOld, kWait) ||
                     !ReadText(s.path[kWait], &waiting))
                     return false;
                 s.there |= 1u << kIni;
+                merged = true;
                 step = Step::Write;
             }
             break;

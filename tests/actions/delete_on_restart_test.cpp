@@ -355,6 +355,18 @@ TEST_F(DeleteOnRestartTest, OtherProgramsFilesStayAndAStoppedSwapIsNeverThrownAw
         EXPECT_EQ(Ini(),
                   "[rename]\r\n" + waiting + (copy == "wininit.ini" ? x.substr(10) : "") + kEntry);
     }
+    // A writer that makes a fresh file each time ours stands aside, and deletes
+    // what waits beside it: the request still ends, after three writes at most.
+    Renew();
+    SetIni(x);
+    int passes = 0; // (a bound of the writer's, so a loop fails and does not hang)
+    simwin::OnCall("MoveFileA", [&] {
+        if (simwin::CallAbout() != "C:\\WINDOWS\\cphxini.new" || ++passes > 10) return;
+        SetIni("[rename]\r\n" + waiting);
+        DeleteFileA("C:\\WINDOWS\\cphxini.wai");
+    });
+    EXPECT_FALSE(ScheduleDeleteOnRestart(kLong));
+    EXPECT_LE(simwin::CallCount("_open"), 3);
 }
 
 TEST_F(DeleteOnRestartTest, WithoutAShortFormNothingIsWritten) {
