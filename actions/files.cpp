@@ -824,7 +824,8 @@ static bool WriteNew(Swap* s, const char* winDir, const Text& waiting, const cha
      (Placed may have stopped once ini stood in place), and deleted once it
      has run (Waits).
    So under any one or two failed operations ini ends up with its old content
-   or the complete new content, and the old content is never gone. */
+   (or a fresh one of another program's, ours waiting beside it as wai) or the
+   complete new content, and the old content is never gone. */
 enum class Step {
     Found,
     Stopped,
