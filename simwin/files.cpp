@@ -1488,13 +1488,22 @@ enum class Breaking { Open, Rename, Disposition, Security };
 // FILE_READ_EA 0x8, FILE_EXECUTE 0x20, READ_CONTROL 0x20000, SYNCHRONIZE
 constexpr DWORD kReadOnlyKinds = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | FILE_READ_DATA |
                                  0x8 | 0x20 | 0x20000 | 0x00100000;
+/* `access` with each generic right replaced by the file's own rights it
+   stands for: FILE_GENERIC_READ 0x120089, FILE_GENERIC_WRITE 0x120116,
+   FILE_GENERIC_EXECUTE 0x1200A0 and FILE_ALL_ACCESS ("File Security and
+   Access Rights", learn.microsoft.com/windows/win32/fileio/file-security-
+   and-access-rights). */
+DWORD FileRights(DWORD access) {
+    constexpr DWORD kGenericExecute = 0x20000000u;
+    if (access & GENERIC_READ) access |= 0x00120089;
+    if (access & GENERIC_WRITE) access |= 0x00120116;
+    if (access & kGenericExecute) access |= 0x001200A0;
+    if (access & GENERIC_ALL) access |= kFileAllAccess;
+    return access & ~(DWORD)(GENERIC_READ | GENERIC_WRITE | kGenericExecute | GENERIC_ALL);
+}
+
 bool Breaks(simwin::Oplock kind, Breaking call, DWORD access, DWORD share) {
-    // The generic rights as a file's own (FILE_GENERIC_READ and so on).
-    if (access & GENERIC_READ) access |= FILE_READ_DATA | FILE_READ_ATTRIBUTES | 0x8 | 0x20000;
-    if (access & GENERIC_WRITE) access |= FILE_WRITE_DATA | FILE_APPEND_DATA;
-    if (access & 0x20000000u) access |= 0x20 | FILE_READ_ATTRIBUTES | 0x20000; // GENERIC_EXECUTE
-    if (access & GENERIC_ALL) access |= FILE_WRITE_DATA | DELETE;
-    access &= ~(DWORD)(GENERIC_READ | GENERIC_WRITE | 0x20000000u | GENERIC_ALL);
+    access = FileRights(access);
     switch (call) {
     case Breaking::Open:
         if (!(access & ~kAttributesOnly)) return false;
@@ -2256,7 +2265,7 @@ LONG WINAPI SimNtCreateFile(HANDLE* file, DWORD access, void* attributesIn, void
     *file = opened;
     // NtCreateFile grants only what it is asked, where CreateFileW adds
     // SYNCHRONIZE | FILE_READ_ATTRIBUTES itself (Wine's kernelbase/file.c).
-    if (!(access & (FILE_READ_ATTRIBUTES | GENERIC_READ | GENERIC_ALL | 0x20000000u | 0x02000000u)))
+    if (!(FileRights(access) & (FILE_READ_ATTRIBUTES | 0x02000000u))) // or MAXIMUM_ALLOWED
         if (auto f = FileOf(opened)) f->noReadAttributes = true;
     status->information = 1; // FILE_OPENED
     if (oplockWaits > waitsBefore && (options & 0x00000100)) {
